@@ -1,0 +1,33 @@
+# One library per folder of src/. Sources are picked up by glob so that adding a
+# file needs no CMake edit; the link list is the only way a layer reaches another.
+function(trellan_layer name)
+    cmake_parse_arguments(L "" "" "LIBS" ${ARGN})
+    file(GLOB sources CONFIGURE_DEPENDS
+        ${PROJECT_SOURCE_DIR}/src/${name}/*.cpp
+        ${PROJECT_SOURCE_DIR}/src/${name}/*.h)
+    set(target trellan_${name})
+    list(FILTER sources INCLUDE REGEX "\\.cpp$")
+    if(sources)
+        file(GLOB headers CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/src/${name}/*.h)
+        add_library(${target} STATIC ${sources} ${headers})
+        target_include_directories(${target} PUBLIC ${PROJECT_SOURCE_DIR}/src)
+        target_link_libraries(${target} PUBLIC ${L_LIBS})
+    else()
+        add_library(${target} INTERFACE)
+        target_include_directories(${target} INTERFACE ${PROJECT_SOURCE_DIR}/src)
+        target_link_libraries(${target} INTERFACE ${L_LIBS})
+    endif()
+endfunction()
+
+# Every tests/<layer>/*.cpp is its own executable, so that ctest can run them in
+# parallel and a crash takes down one file only.
+function(trellan_layer_tests layer)
+    file(GLOB tests CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${layer}/*.cpp)
+    foreach(src ${tests})
+        get_filename_component(base ${src} NAME_WE)
+        set(exe test_${layer}_${base})
+        add_executable(${exe} ${src})
+        target_link_libraries(${exe} PRIVATE trellan_${layer} trellan_test_support)
+        gtest_discover_tests(${exe} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300)
+    endforeach()
+endfunction()

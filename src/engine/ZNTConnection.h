@@ -1,0 +1,104 @@
+#pragma once
+
+#include "SSHTunnel.h"
+#include "Value.h"
+#include "ZNTServerHandle.h"
+#include "platform/Error.h"
+#include "platform/SerialQueue.h"
+
+#include <QHash>
+#include <QString>
+#include <QVariantMap>
+#include <atomic>
+#include <memory>
+#include <mutex>
+
+typedef struct pg_conn PGconn;
+class DNSResolver;
+class ZNTQuery;
+
+// One libpq connection to one database, with its own serial queue on which the
+// connect sequence and every query run. Whatever the main thread reads of it
+// (state, texts, version, settings) is a snapshot published under a mutex; the
+// PGconn itself is touched on the queue only.
+class ZNTConnection : public SSHTunnelDelegate, public std::enable_shared_from_this<ZNTConnection> {
+public:
+    enum State : int {
+        ZNTConnectionStateNotConnected = 0,
+        ZNTConnectionStateConnecting = 1,
+        ZNTConnectionStateFailed = 2,
+        ZNTConnectionStateConnected = 3,
+        ZNTConnectionStateLost = 4,
+        ZNTConnectionStateBusy = 5,
+    };
+
+    static inline const QString StatusChangedNotification =
+        QStringLiteral("norvane.ZNTConnectionStatusChangedNotification");
+    static inline const QString StateKey = QStringLiteral("norvane.ZNTConnectionStateKey");                       // unsigned
+    static inline const QString StateDescriptionKey = QStringLiteral("norvane.ZNTConnectionStateDescriptionKey"); // QString
+    static inline const QString ErrorObjectKey = QStringLiteral("norvane.ZNTConnectionErrorObjectKey");           // ErrorPtr
+    static inline const QString QueueLabel = QStringLiteral("norvane.Trellan.connectionQueue");
+
+    static std::shared_ptr<ZNTConnection> create(const QVariantMap &params,
+                                                 std::weak_ptr<ZNTServerHandle> server = {});
+    ~ZNTConnection() override;
+
+    // any thread: queues the connect sequence and returns.
+    void connectInBackground();
+    // connection queue (or any thread but the main one): runs the connect
+    // sequence and waits; true when libpq reports CONNECTION_OK afterwards.
+    bool connect();
+    // any thread: final for this object.
+    void cancel();
+
+    // Pure quoting, byte for byte what libpq gives for a UTF-8 connection with the
+    // server's standard_conforming_strings; no libpq handle involved. Null string
+    // on failure (logged).
+    QString quoteLiteral(const Value &value) const;
+    QString quoteIdentifier(const QString &identifier) const;
+
+    // The table-metadata cache; the model layer keys and fills it. main thread.
+    std::shared_ptr<void> cachedMetadata(const QString &key) const;
+    void setCachedMetadata(const QString &key, std::shared_ptr<void> metadata);
+    void purgeMetadataForKey(const QString &key);
+    void purgeMetadata();
+
+    // The one way the state changes: sets it and posts StatusChangedNotification
+    // on the main thread, in order.
+    void setState(int state, const QString &description);
+
+    // SSHTunnelDelegate: forwards to the server's authentication delegate.
+    void handleKeyboardInteractiveAuthenticationRequest(const QVariantMap &request,
+                                                        const std::shared_ptr<SSHTunnel> &tunnel,
+                                                        std::shared_ptr<ConditionLock> lock,
+                                                        std::shared_ptr<QStringList> responses) override;
+
+    QVariantMap params() const;
+    PGconn *conn() const; // connection queue
+    int state() const;
+    QString stateDescription() const;
+    ErrorPtr error() const;
+    QHash<QString, QString> configurationParameterValues() const;
+    QHash<QString, QString> configurationParameterDescriptions() const;
+    quint64 serverVersion() const;
+    bool isRedshift() const;
+    bool needsPassword() const;
+    bool needsPlainTextConnection() const;
+    bool shouldCancel() const;
+    SerialQueue &connectionQueue();
+    std::shared_ptr<SSHTunnel> sshTunnel() const;
+    std::shared_ptr<DNSResolver> dnsResolver() const;
+    std::shared_ptr<ZNTServerHandle> server() const;
+    std::shared_ptr<ZNTQuery> currentQuery() const;
+    void setCurrentQuery(std::shared_ptr<ZNTQuery> query);
+
+    // The TLS mode the connect sequence chooses for these settings.
+    static bool isLoopbackHost(const QString &host);
+    // "PostgreSQL 9.4.1 on ..." → 90401; 0 when the text has no full version.
+    static quint64 parseServerVersion(const QString &versionText);
+
+private:
+    ZNTConnection(const QVariantMap &params, std::weak_ptr<ZNTServerHandle> server);
+    struct Impl;
+    std::unique_ptr<Impl> d;
+};

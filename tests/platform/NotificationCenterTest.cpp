@@ -1,0 +1,5 @@
+#include "platform/NotificationCenter.h"
+
+#include <gtest/gtest.h>
+
+TEST(NotificationCenter, placeholder) { SUCCEED(); }

@@ -1,0 +1,16 @@
+// Helpers shared by the test executables: the event loop, the servers that
+// scripts/test starts, and temporary places.
+#pragma once
+
+#include <QString>
+#include <chrono>
+#include <functional>
+
+// Runs the GUI event loop until pred holds or the time runs out; answers pred().
+bool pumpUntil(const std::function<bool()> &pred, std::chrono::milliseconds timeout = std::chrono::seconds(10));
+// Runs the GUI event loop for a while.
+void pumpFor(std::chrono::milliseconds duration);
+
+// The value of an environment variable that scripts/test exports. A test whose
+// server is missing fails: it never skips.
+QString requiredEnv(const char *name);
