@@ -11,6 +11,9 @@ QString KeychainGetPassword(const QString &service, const QString &account);
 // Adds an item; an existing one is left as it is.
 void KeychainAddPassword(const QString &service, const QString &account, const QString &password);
 void KeychainDeletePassword(const QString &service, const QString &account);
+// Moves the item to newService/newAccount (each only when non-null), labels it
+// after the pair it ends up under, and replaces its password unless newPassword
+// is null. An absent item, or a pair already taken, is logged.
 void KeychainModifyPassword(const QString &service, const QString &account, const QString &newService,
                             const QString &newAccount, const QString &newPassword);
 // Makes the item hold password, replacing whatever was there.

@@ -1,0 +1,102 @@
+#include "Keychain.h"
+
+#include "platform/Log.h"
+#include "platform/SecretStore.h"
+
+#include <mutex>
+
+namespace {
+
+// The functions are called from connection queues and the main thread alike;
+// one at a time keeps a look-up and the change that depends on it together.
+std::mutex keychainMutex;
+
+QString itemLabel(const QString &service, const QString &account) {
+    return QStringLiteral("%1 (%2)").arg(service, account);
+}
+
+bool missing(const QString &service, const QString &account) {
+    return service.isNull() || account.isNull();
+}
+
+void logAddFailure(const SecretStatus &status, const QString &service, const QString &account) {
+    Log(QStringLiteral("Error (%1) while trying to add password for name: %2 account: %3")
+            .arg(QString::number(status.code), service, account));
+}
+
+} // namespace
+
+bool KeychainHasPassword(const QString &service, const QString &account) {
+    if (missing(service, account))
+        return false;
+    std::lock_guard lock(keychainMutex);
+    return SecretStore::shared()->find(service, account).isDone();
+}
+
+QString KeychainGetPassword(const QString &service, const QString &account) {
+    if (missing(service, account))
+        return QString();
+    std::lock_guard lock(keychainMutex);
+    QString password;
+    if (!SecretStore::shared()->read(service, account, &password).isDone() || password.isNull())
+        return QStringLiteral("");
+    return password;
+}
+
+void KeychainAddPassword(const QString &service, const QString &account, const QString &password) {
+    if (missing(service, account))
+        return;
+    std::lock_guard lock(keychainMutex);
+    auto store = SecretStore::shared();
+    SecretStatus found = store->find(service, account);
+    if (found.isDone())
+        return;
+    SecretStatus added = found.isFailed() ? found : store->add(service, account, itemLabel(service, account), password);
+    if (added.isFailed())
+        logAddFailure(added, service, account);
+}
+
+void KeychainDeletePassword(const QString &service, const QString &account) {
+    if (missing(service, account))
+        return;
+    std::lock_guard lock(keychainMutex);
+    SecretStatus status = SecretStore::shared()->deleteItem(service, account);
+    if (status.isFailed())
+        Log(QStringLiteral("Error (%1) while trying to delete password for name: %2 account: %3")
+                .arg(QString::number(status.code), service, account));
+}
+
+void KeychainModifyPassword(const QString &service, const QString &account, const QString &newService,
+                            const QString &newAccount, const QString &newPassword) {
+    if (missing(service, account))
+        return;
+    // The label always names the pair the item ends up under, also when only
+    // one of the two changes.
+    const bool moves = !newService.isNull() || !newAccount.isNull();
+    const QString toService = newService.isNull() ? service : newService;
+    const QString toAccount = newAccount.isNull() ? account : newAccount;
+    const QString label = moves ? itemLabel(toService, toAccount) : QString();
+    std::lock_guard lock(keychainMutex);
+    SecretStatus status = SecretStore::shared()->modify(service, account, newService, newAccount, label, newPassword);
+    if (status.isAbsent())
+        Log(QStringLiteral("Keychain error: Tried to modify non-existing password for name: %1, account: %2")
+                .arg(service, account));
+    else if (status.isFailed())
+        Log(QStringLiteral("Keychain Error (%1) while trying to modify password for name: %2 account: %3")
+                .arg(QString::number(status.code), service, account));
+}
+
+void KeychainSetPassword(const QString &service, const QString &account, const QString &password) {
+    if (missing(service, account))
+        return;
+    std::lock_guard lock(keychainMutex);
+    auto store = SecretStore::shared();
+    QString stored;
+    if (store->read(service, account, &stored).isDone() && stored == password)
+        return;
+    // Storing replaces an item of the same pair in one step, so a failure
+    // leaves the old password rather than none.
+    SecretStatus added = store->add(service, account, itemLabel(service, account), password);
+    if (added.isFailed())
+        logAddFailure(added, service, account);
+}
