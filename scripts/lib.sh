@@ -1,0 +1,130 @@
+# Shared by the scripts in this folder: the packages the project needs, root
+# and postgres helpers, free ports, and the build. Source it; it runs nothing.
+
+TRELLAN_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+PG_BIN=/usr/lib/postgresql/15/bin
+export DEBIAN_FRONTEND=noninteractive
+
+# Everything the build, the tests and the demo need, in one place.
+TRELLAN_PACKAGES=(
+    # build
+    cmake ninja-build g++ pkg-config
+    qt6-base-dev libgl-dev libpq-dev libssl-dev libssh2-1-dev libsecret-1-dev
+    libplist-dev zlib1g-dev libsqlite3-dev libmagic-dev
+    googletest libgtest-dev libbenchmark-dev
+    # test and demo servers
+    postgresql-15 postgresql-client-15 openssl openssh-server openssh-client
+    dbus gnome-keyring libsecret-tools
+    # the scripts themselves
+    python3 procps iproute2 passwd util-linux
+)
+
+die() { echo "$(basename "$0"): $*" >&2; exit 1; }
+note() { echo "== $*" >&2; }
+
+is_root() { [ "$(id -u)" = 0 ]; }
+
+# Runs a command as root: directly when we are root, else through sudo.
+as_root() {
+    if is_root; then
+        "$@"
+    elif command -v sudo >/dev/null; then
+        sudo "$@"
+    else
+        die "needs root for: $* (install sudo or run as root)"
+    fi
+}
+
+# Runs a command as the owner of the PostgreSQL servers: the postgres system
+# user when we are root (the server refuses to run as root), else ourselves.
+as_pg() {
+    if is_root; then
+        (cd / && runuser -u postgres -- "$@")
+    else
+        "$@"
+    fi
+}
+
+# Installs the packages of TRELLAN_PACKAGES that are missing; the package lists
+# are refreshed only when something has to be installed.
+ensure_deps() {
+    local missing=() p status
+    for p in "${TRELLAN_PACKAGES[@]}"; do
+        status=$(dpkg-query -W -f='${db:Status-Abbrev}' "$p" 2>/dev/null || true)
+        [[ "$status" == ii* ]] || missing+=("$p")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    note "installing ${missing[*]}"
+    as_root apt-get update -q
+    as_root apt-get install -y -q --no-install-recommends "${missing[@]}"
+}
+
+jobs_count() { nproc 2>/dev/null || echo 2; }
+
+# Configures (once) and builds build/; extra arguments go to cmake --build.
+build_project() {
+    local dir="$TRELLAN_ROOT/build"
+    if [ ! -f "$dir/build.ninja" ]; then
+        note "configuring $dir"
+        cmake -S "$TRELLAN_ROOT" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >&2
+    fi
+    note "building"
+    cmake --build "$dir" -j "$(jobs_count)" "$@" >&2
+}
+
+# Prints N distinct loopback ports that were free a moment ago. The kernel
+# picks them (bind to port 0); all sockets stay open until every port is known
+# so that the N differ.
+free_ports() {
+    python3 - "$1" <<'EOF'
+import socket, sys
+socks = []
+for _ in range(int(sys.argv[1])):
+    s = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+    s.bind(("127.0.0.1", 0))
+    socks.append(s)
+print(" ".join(str(s.getsockname()[1]) for s in socks))
+EOF
+}
+
+# Waits until something accepts TCP connections on 127.0.0.1:port.
+wait_for_port() {
+    python3 - "$1" "${2:-30}" <<'EOF'
+import socket, sys, time
+port, limit = int(sys.argv[1]), float(sys.argv[2])
+deadline = time.monotonic() + limit
+while True:
+    try:
+        socket.create_connection(("127.0.0.1", port), timeout=1).close()
+        sys.exit(0)
+    except OSError:
+        if time.monotonic() > deadline:
+            sys.exit(1)
+        time.sleep(0.05)
+EOF
+}
+
+# initdb for a throwaway or demo cluster: UTF-8, no fsync, trust for the admin.
+pg_initdb() {
+    local datadir=$1 admin=$2
+    as_pg "$PG_BIN/initdb" -D "$datadir" -U "$admin" --auth=trust --encoding=UTF8 \
+        --locale=C.UTF-8 --no-sync --no-instructions >/dev/null
+}
+
+# Creates a directory owned by whoever runs the servers, mode 0700.
+pg_owned_dir() {
+    if is_root; then
+        install -d -o postgres -g postgres -m "${2:-700}" "$1"
+    else
+        install -d -m "${2:-700}" "$1"
+    fi
+}
+
+# Copies a file into a cluster's directory, owned by the server's user, 0600.
+pg_owned_copy() {
+    if is_root; then
+        install -o postgres -g postgres -m 600 "$1" "$2"
+    else
+        install -m 600 "$1" "$2"
+    fi
+}
