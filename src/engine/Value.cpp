@@ -1,17 +1,20 @@
 #include "Value.h"
 
-#include <QLocale>
+#include <charconv>
 #include <cmath>
 
 namespace {
-// PostgreSQL's spelling of the special float values.
+// PostgreSQL's spelling of the special float values; otherwise the shortest
+// digits that read back as the same number. std::to_chars never follows the
+// user's locale.
 template <class F> QString floatText(F f) {
     if (std::isnan(f))
         return QStringLiteral("NaN");
     if (std::isinf(f))
         return f > 0 ? QStringLiteral("Infinity") : QStringLiteral("-Infinity");
-    // QString::number never follows the user's locale.
-    return QString::number(f, 'g', QLocale::FloatingPointShortest);
+    char buffer[64];
+    const auto result = std::to_chars(buffer, buffer + sizeof buffer, f);
+    return QString::fromLatin1(buffer, result.ptr - buffer);
 }
 } // namespace
 

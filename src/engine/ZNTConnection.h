@@ -15,6 +15,7 @@
 
 typedef struct pg_conn PGconn;
 class DNSResolver;
+class PGScanner;
 class ZNTQuery;
 
 // One libpq connection to one database, with its own serial queue on which the
@@ -56,6 +57,9 @@ public:
     // on failure (logged).
     QString quoteLiteral(const Value &value) const;
     QString quoteIdentifier(const QString &identifier) const;
+    // A scanner that reads quoted literals as this server writes them (its
+    // standard_conforming_strings). any thread.
+    PGScanner scannerForString(const QString &string) const;
 
     // The table-metadata cache; the model layer keys and fills it. main thread.
     std::shared_ptr<void> cachedMetadata(const QString &key) const;

@@ -1,0 +1,122 @@
+#include "ValueConversion.h"
+
+#include <charconv>
+#include <libpq-fe.h>
+
+namespace {
+enum TypeOid : unsigned { Bool = 16, Bytea = 17, Int8 = 20, Int2 = 21, Int4 = 23, Float4 = 700, Float8 = 701 };
+
+template <class T> bool parseWhole(const char *text, qsizetype length, T &out) {
+    if (length <= 0)
+        return false;
+    const auto [end, ec] = std::from_chars(text, text + length, out);
+    return ec == std::errc() && end == text + length;
+}
+
+// The one place that decides a field's kind; `sink` receives it.
+template <class Sink> void convert(unsigned typeOid, const char *text, qsizetype length, Sink &&sink) {
+    switch (typeOid) {
+    case Bool:
+        if (length > 0 && text[0] == 't')
+            return sink.boolean(true);
+        if (length > 0 && text[0] == 'f')
+            return sink.boolean(false);
+        break;
+    case Bytea: {
+        size_t size = 0;
+        unsigned char *bytes = PQunescapeBytea(reinterpret_cast<const unsigned char *>(text), &size);
+        if (bytes)
+            return sink.bytes(bytes, size);
+        break;
+    }
+    case Int8:
+    case Int2:
+    case Int4: {
+        int64_t i;
+        if (parseWhole(text, length, i))
+            return sink.integer(i);
+        break;
+    }
+    case Float4: {
+        float f;
+        if (parseWhole(text, length, f))
+            return sink.single(f);
+        break;
+    }
+    case Float8: {
+        double d;
+        if (parseWhole(text, length, d))
+            return sink.dbl(d);
+        break;
+    }
+    default:
+        break;
+    }
+    sink.text(text, length);
+}
+
+struct ValueSink {
+    Value value;
+    void boolean(bool b) { value = Value::fromBool(b); }
+    void bytes(unsigned char *p, size_t size) {
+        value = Value::fromBytes(QByteArray(reinterpret_cast<const char *>(p), qsizetype(size)));
+        PQfreemem(p);
+    }
+    void integer(int64_t i) { value = Value::fromInt(i); }
+    void single(float f) { value = Value::fromFloat(f); }
+    void dbl(double d) { value = Value::fromDouble(d); }
+    void text(const char *t, qsizetype length) { value = Value::fromString(RowStore::decodeText(t, length)); }
+};
+
+struct StoreSink {
+    RowStore &store;
+    std::vector<unsigned char *> &unescaped;
+    void boolean(bool b) { store.addBool(b); }
+    void bytes(unsigned char *p, size_t size) {
+        unescaped.push_back(p);
+        store.addBytes(reinterpret_cast<const char *>(p), qsizetype(size));
+    }
+    void integer(int64_t i) { store.addInt(i); }
+    void single(float f) { store.addFloat(f); }
+    void dbl(double d) { store.addDouble(d); }
+    // Kept as the server's bytes; decoded when read.
+    void text(const char *t, qsizetype length) { store.addText(t, length); }
+};
+} // namespace
+
+namespace ValueConversion {
+
+Value valueFromText(unsigned typeOid, const char *text, qsizetype length) {
+    ValueSink sink;
+    convert(typeOid, text, length, sink);
+    return sink.value;
+}
+
+RowAppender::RowAppender(const PGresult *result) {
+    const int fields = PQnfields(result);
+    m_types.reserve(size_t(fields));
+    for (int f = 0; f < fields; ++f)
+        m_types.push_back(PQftype(result, f));
+}
+
+RowAppender::~RowAppender() {
+    for (unsigned char *p : m_unescaped)
+        PQfreemem(p);
+}
+
+void RowAppender::appendRow(RowStore &store, const PGresult *result, int tuple) {
+    StoreSink sink{store, m_unescaped};
+    const int fields = int(m_types.size());
+    for (int f = 0; f < fields; ++f) {
+        if (PQgetisnull(result, tuple, f))
+            store.addNull();
+        else
+            convert(m_types[size_t(f)], PQgetvalue(result, tuple, f), PQgetlength(result, tuple, f), sink);
+    }
+    store.endRow();
+    for (unsigned char *p : m_unescaped)
+        PQfreemem(p);
+    m_unescaped.clear();
+}
+
+} // namespace ValueConversion
