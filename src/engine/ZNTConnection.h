@@ -78,7 +78,10 @@ public:
                                                         std::shared_ptr<QStringList> responses) override;
 
     QVariantMap params() const;
-    PGconn *conn() const; // connection queue
+    // connection queue. Every handle carries a notice receiver that drops notices
+    // (libpq would print them to stderr); a query that wants notices installs its
+    // own with PQsetNoticeReceiver and puts the previous one back when it ends.
+    PGconn *conn() const;
     int state() const;
     QString stateDescription() const;
     ErrorPtr error() const;
@@ -103,6 +106,20 @@ public:
 
 private:
     ZNTConnection(const QVariantMap &params, std::weak_ptr<ZNTServerHandle> server);
+
+    // connection queue: the connect sequence and its steps.
+    void performConnect();
+    bool openTunnel(QVariantMap &params);
+    bool resolveHost(const QString &host);
+    std::shared_ptr<DNSResolver> makeResolver(const QString &host);
+    void performConnectPostgres(QVariantMap params, bool verifyChain);
+    bool pollUntilDecided(bool verifyChain, const QString &host);
+    bool waitForSocket(int pollResult);
+    void readServerVersion();
+    void readConfigurationParameters();
+    void changeStatus(int connStatus);
+    void fail(ErrorPtr error);
+
     struct Impl;
     std::unique_ptr<Impl> d;
 };

@@ -1,0 +1,62 @@
+#include "PGError.h"
+
+#include <libpq-fe.h>
+
+namespace {
+struct DiagnosticField {
+    int code;
+    const char *name;
+};
+
+// In the order callers list them; the names are libpq's own macro names.
+constexpr DiagnosticField kFields[] = {
+    {PG_DIAG_SEVERITY, "PG_DIAG_SEVERITY"},
+    {PG_DIAG_SQLSTATE, "PG_DIAG_SQLSTATE"},
+    {PG_DIAG_MESSAGE_PRIMARY, "PG_DIAG_MESSAGE_PRIMARY"},
+    {PG_DIAG_MESSAGE_DETAIL, "PG_DIAG_MESSAGE_DETAIL"},
+    {PG_DIAG_MESSAGE_HINT, "PG_DIAG_MESSAGE_HINT"},
+    {PG_DIAG_STATEMENT_POSITION, "PG_DIAG_STATEMENT_POSITION"},
+    {PG_DIAG_INTERNAL_POSITION, "PG_DIAG_INTERNAL_POSITION"},
+    {PG_DIAG_INTERNAL_QUERY, "PG_DIAG_INTERNAL_QUERY"},
+    {PG_DIAG_CONTEXT, "PG_DIAG_CONTEXT"},
+    {PG_DIAG_SCHEMA_NAME, "PG_DIAG_SCHEMA_NAME"},
+    {PG_DIAG_TABLE_NAME, "PG_DIAG_TABLE_NAME"},
+    {PG_DIAG_COLUMN_NAME, "PG_DIAG_COLUMN_NAME"},
+    {PG_DIAG_DATATYPE_NAME, "PG_DIAG_DATATYPE_NAME"},
+    {PG_DIAG_CONSTRAINT_NAME, "PG_DIAG_CONSTRAINT_NAME"},
+    {PG_DIAG_SOURCE_FILE, "PG_DIAG_SOURCE_FILE"},
+    {PG_DIAG_SOURCE_LINE, "PG_DIAG_SOURCE_LINE"},
+    {PG_DIAG_SOURCE_FUNCTION, "PG_DIAG_SOURCE_FUNCTION"},
+};
+
+QString recoverySuggestion(const PGresult *result, const QVariantMap &info) {
+    QString primary = info.value(QStringLiteral("PG_DIAG_MESSAGE_PRIMARY")).toString();
+    // Errors raised by libpq itself (a lost connection) carry no fields, only text.
+    if (!info.contains(QStringLiteral("PG_DIAG_MESSAGE_PRIMARY")))
+        primary = QString::fromUtf8(PQresultErrorMessage(result));
+    QString text = QStringLiteral("PostgreSQL said: %1").arg(primary);
+    const QString detail = info.value(QStringLiteral("PG_DIAG_MESSAGE_DETAIL")).toString();
+    if (!detail.isEmpty())
+        text += QStringLiteral("\nDetail: %1").arg(detail);
+    const QString hint = info.value(QStringLiteral("PG_DIAG_MESSAGE_HINT")).toString();
+    if (!hint.isEmpty())
+        text += QStringLiteral("\nHint: %1").arg(hint);
+    return text;
+}
+} // namespace
+
+namespace PGError {
+
+ErrorPtr errorWithPGresult(const PGresult *result, const QString &query) {
+    QVariantMap info;
+    info.insert(Error::DescriptionKey, QStringLiteral("Query failed"));
+    for (const DiagnosticField &field : kFields) {
+        if (const char *value = PQresultErrorField(result, field.code))
+            info.insert(QString::fromLatin1(field.name), QString::fromUtf8(value));
+    }
+    info.insert(QueryKey, query);
+    info.insert(Error::RecoverySuggestionKey, recoverySuggestion(result, info));
+    return Error::make(kBundleIdentifier, 1, info);
+}
+
+} // namespace PGError

@@ -1,0 +1,452 @@
+// The connect sequence of ZNTConnection: optional SSH tunnel, name check, TLS
+// mode, libpq's non-blocking handshake with our own certificate check, then the
+// server version and settings. Everything here runs on the connection queue.
+#include "CertificateTrust.h"
+#include "KesError.h"
+#include "Keychain.h"
+#include "ZNTConnectionPrivate.h"
+#include "platform/NotificationCenter.h"
+
+#include <QStringDecoder>
+#include <QUrl>
+#include <cerrno>
+#include <cstring>
+#include <poll.h>
+#include <pwd.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+const QString kConnectionFailed = QStringLiteral("Connection failed.");
+const QString kVerifyKeychain = QStringLiteral("verify-keychain");
+// libpq reads a root certificate file for sslmode "require" when one exists at
+// the default place, and would then judge the chain itself; pointing it at a path
+// that cannot exist leaves the judgement to us.
+const char *const kNoRootCertificate = "/nonexistent/trellan/no-root-certificate.crt";
+
+const char *const kSSHKeys[] = {"sshEnabled", "sshHost", "sshPort", "sshUser", "sshPassword",
+                                "sshPrivateKeyURL", "sshPrivateKeyPassphrase",
+                                "sshPrivateKeyPassphraseSaveInKeychain"};
+
+void ignoreNotice(void *, const PGresult *) {}
+
+QString currentLoginName() {
+    if (const passwd *entry = getpwuid(getuid()))
+        return QString::fromLocal8Bit(entry->pw_name);
+    return qEnvironmentVariable("USER");
+}
+
+// "sshPrivateKeyURL" holds a file URL (or a plain path).
+QString privateKeyPath(const QVariant &value) {
+    if (value.typeId() == QMetaType::QUrl)
+        return value.toUrl().toLocalFile();
+    const QString text = value.toString();
+    return text.startsWith(u"file:") ? QUrl(text).toLocalFile() : text;
+}
+
+QString nonEmptyString(const QVariant &value) {
+    return value.typeId() == QMetaType::QString ? value.toString() : QString();
+}
+
+// A connection keyword's value as libpq wants it; booleans as "1" and "0".
+QByteArray keywordValue(const QVariant &value) {
+    if (value.typeId() == QMetaType::Bool)
+        return value.toBool() ? "1" : "0";
+    return value.toString().toUtf8();
+}
+
+std::optional<QString> decodedUtf8(const char *bytes) {
+    QStringDecoder decoder(QStringDecoder::Utf8);
+    QString text = decoder(QByteArrayView(bytes));
+    if (decoder.hasError())
+        return std::nullopt;
+    return text;
+}
+
+// Statuses in which libpq has sent (or is past sending) the startup packet, which
+// carries the user name and leads to the password.
+bool isPastStartupPacket(ConnStatusType status) {
+    switch (status) {
+    case CONNECTION_AWAITING_RESPONSE:
+    case CONNECTION_AUTH_OK:
+    case CONNECTION_SETENV:
+    case CONNECTION_OK:
+    case CONNECTION_CHECK_WRITABLE:
+    case CONNECTION_CONSUME:
+    case CONNECTION_CHECK_TARGET:
+    case CONNECTION_CHECK_STANDBY:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// Keeps, across the polls of one connect, which TLS session has had its chain
+// accepted. libpq may try several addresses, each with a handshake of its own;
+// each is judged before its startup packet goes out.
+class ChainGate {
+public:
+    explicit ChainGate(QString host) : m_host(std::move(host)) {}
+
+    // After each poll: false when the connection must end here; *reason says why.
+    bool allows(PGconn *conn, ConnStatusType previous, ConnStatusType current, QString *reason) {
+        if (current == CONNECTION_NEEDED || current == CONNECTION_STARTED || current == CONNECTION_SSL_STARTUP)
+            m_verified = nullptr;
+        auto *ssl = static_cast<SSL *>(PQsslStruct(conn, "OpenSSL"));
+        // The handshake has just finished and libpq has not yet polled again, so
+        // nothing but TLS has crossed the wire.
+        if (previous == CONNECTION_SSL_STARTUP && current == CONNECTION_MADE) {
+            if (!ssl || !verifyServerCertificate(ssl, m_host, reason))
+                return false;
+            m_verified = ssl;
+            return true;
+        }
+        if (isPastStartupPacket(current) && (!ssl || ssl != m_verified)) {
+            *reason = QStringLiteral("the connection went on without a verified certificate");
+            return false;
+        }
+        return true;
+    }
+
+private:
+    QString m_host;
+    const SSL *m_verified = nullptr;
+};
+} // namespace
+
+std::pair<int, QString> connectionStatusState(int connStatus) {
+    switch (connStatus) {
+    case CONNECTION_OK:
+        return {ZNTConnection::ZNTConnectionStateConnected, QStringLiteral("Connected.")};
+    case CONNECTION_BAD:
+        return {ZNTConnection::ZNTConnectionStateFailed, kConnectionFailed};
+    case CONNECTION_STARTED:
+        return {1, QStringLiteral("Opening connection to server…")};
+    case CONNECTION_MADE:
+        return {1, QStringLiteral("Connected, waiting to send…")};
+    case CONNECTION_AWAITING_RESPONSE:
+        return {1, QStringLiteral("Waiting for server response…")};
+    case CONNECTION_AUTH_OK:
+        return {1, QStringLiteral("Authentication successful, waiting for server startup…")};
+    case CONNECTION_SETENV:
+        return {1, QStringLiteral("Negotiating environment…")};
+    case CONNECTION_SSL_STARTUP:
+        return {1, QStringLiteral("Negotiating SSL…")};
+    case CONNECTION_NEEDED:
+        return {1, QStringLiteral("Internal state: connect() needed")};
+    case CONNECTION_CHECK_WRITABLE:
+        return {1, QStringLiteral("Checking whether the server accepts writes…")};
+    case CONNECTION_CONSUME:
+        return {1, QStringLiteral("Reading the server's remaining messages…")};
+    case CONNECTION_GSS_STARTUP:
+        return {1, QStringLiteral("Negotiating GSS encryption…")};
+    case CONNECTION_CHECK_TARGET:
+        return {1, QStringLiteral("Checking server properties…")};
+    case CONNECTION_CHECK_STANDBY:
+        return {1, QStringLiteral("Checking whether the server is a standby…")};
+    default:
+        return {ZNTConnection::ZNTConnectionStateFailed, QStringLiteral("Unknown connection state.")};
+    }
+}
+
+void ZNTConnection::fail(ErrorPtr error) {
+    {
+        std::lock_guard lock(d->mutex);
+        d->error = std::move(error);
+    }
+    setState(ZNTConnectionStateFailed, kConnectionFailed);
+}
+
+void ZNTConnection::performConnect() {
+    d->conn.reset();
+    {
+        // The old tunnel served the connection just finished; a new connect makes its own.
+        std::lock_guard lock(d->mutex);
+        d->tunnel.reset();
+    }
+    QVariantMap params = d->params;
+    const QString host = params.value(QStringLiteral("host")).toString();
+    if (host.startsWith(u'/')) {
+        fail(KesError::errorWithFormat(QStringLiteral("'%1' looks like a socket path. Trellan can't connect to unix "
+                                                      "domain sockets. Leave the field blank to connect via TCP.")
+                                           .arg(host)));
+        return;
+    }
+    if (params.value(QStringLiteral("sshEnabled")).toBool() && !openTunnel(params))
+        return;
+    if (host.isEmpty())
+        params.insert(QStringLiteral("host"), QStringLiteral("localhost"));
+    if (!params.contains(QStringLiteral("hostaddr"))) {
+        // As on the tunnel's path: no port, or a nonsense one, is PostgreSQL's own.
+        if (params.contains(QStringLiteral("port")) && params.value(QStringLiteral("port")).toInt() < 1)
+            params.insert(QStringLiteral("port"), 5432);
+        if (!resolveHost(params.value(QStringLiteral("host")).toString()))
+            return;
+    }
+    for (const char *key : kSSHKeys)
+        params.remove(QString::fromLatin1(key));
+    const bool allowPlainText = params.take(QStringLiteral("allowPlainTextConnection")).toBool();
+    const bool verifyChain = !allowPlainText && !isLoopbackHost(params.value(QStringLiteral("host")).toString());
+    performConnectPostgres(params, verifyChain);
+    // The tunnel keeps listening for the connection's lifetime: a cancel request
+    // is a connection of its own and must reach the server the same way.
+}
+
+std::shared_ptr<DNSResolver> ZNTConnection::makeResolver(const QString &host) {
+    auto resolver = std::make_shared<DNSResolver>(host);
+    bool cancelled;
+    {
+        std::lock_guard lock(d->mutex);
+        d->resolver = resolver;
+        cancelled = d->shouldCancel.load();
+    }
+    if (cancelled)
+        resolver->cancel();
+    return resolver;
+}
+
+bool ZNTConnection::resolveHost(const QString &host) {
+    auto resolver = makeResolver(host);
+    setState(ZNTConnectionStateConnecting, QStringLiteral("Resolving %1 …").arg(host));
+    if (resolver->lookup())
+        return true;
+    fail(KesError::errorWithFormat(
+        QStringLiteral("Resolving %1 failed. %2").arg(host, resolver->error()->localizedDescription())));
+    return false;
+}
+
+bool ZNTConnection::openTunnel(QVariantMap &params) {
+    const QString sshHost = params.value(QStringLiteral("sshHost")).toString();
+    if (sshHost.isEmpty()) {
+        fail(KesError::errorWithFormat(QStringLiteral("SSH is enabled, but no SSH host has been provided.")));
+        return false;
+    }
+    if (!resolveHost(sshHost))
+        return false;
+    ErrorPtr addressError;
+    const QString address = DNSResolver::stringForAddress(dnsResolver()->addresses().constFirst(), &addressError);
+    if (address.isNull()) {
+        fail(KesError::errorWithFormat(QStringLiteral("The SSH server hostname %1 could not be resolved. %2")
+                                           .arg(sshHost, addressError->localizedDescription())));
+        return false;
+    }
+
+    auto tunnel = SSHTunnel::create();
+    const int sshPort = params.value(QStringLiteral("sshPort")).toInt();
+    const QString sshUser = params.value(QStringLiteral("sshUser")).toString();
+    const QString keyPath = privateKeyPath(params.value(QStringLiteral("sshPrivateKeyURL")));
+    QString passphrase = nonEmptyString(params.value(QStringLiteral("sshPrivateKeyPassphrase")));
+    if (passphrase.isEmpty() && !keyPath.isEmpty())
+        passphrase = KeychainGetPassword(QStringLiteral("SSH"), keyPath);
+    const QString host = params.value(QStringLiteral("host")).toString();
+    const int port = params.value(QStringLiteral("port")).toInt();
+    tunnel->setHost(address);
+    tunnel->setPort(sshPort >= 1 ? sshPort : 22);
+    tunnel->setUser(sshUser.isEmpty() ? currentLoginName() : sshUser);
+    tunnel->setPassword(params.value(QStringLiteral("sshPassword")).toString());
+    tunnel->setPrivateKeyPath(keyPath);
+    tunnel->setPrivateKeyPassphrase(passphrase);
+    tunnel->setExpectedKey(SSHTunnel::keyForHost(sshHost, unsigned(sshPort >= 1 ? sshPort : 0)));
+    tunnel->setLocalPort(SSHTunnel::DefaultLocalPort);
+    tunnel->setTargetHost(host.isEmpty() ? QStringLiteral("localhost") : host);
+    tunnel->setTargetPort(port >= 1 ? port : 5432);
+    tunnel->setDelegate(std::weak_ptr<SSHTunnelDelegate>(shared_from_this()));
+    bool cancelled;
+    {
+        std::lock_guard lock(d->mutex);
+        d->tunnel = tunnel;
+        cancelled = d->shouldCancel.load();
+    }
+    if (cancelled)
+        tunnel->cancel();
+
+    setState(ZNTConnectionStateConnecting, QStringLiteral("Establishing SSH tunnel…"));
+    ObserverToken progress = NotificationCenter::defaultCenter().observe(
+        SSHTunnel::StatusNotification, tunnel.get(), [this, raw = tunnel.get()](const Notification &) {
+            setState(ZNTConnectionStateConnecting,
+                     QStringLiteral("Establishing SSH tunnel (%1)…").arg(raw->statusString()));
+        });
+    const bool opened = tunnel->connect();
+    progress.stopObserving();
+    if (!opened) {
+        ErrorPtr error = tunnel->error();
+        {
+            std::lock_guard lock(d->mutex);
+            d->tunnel.reset();
+        }
+        fail(error ? error : KesError::errorWithFormat(QStringLiteral("Connecting to SSH server failed.")));
+        return false;
+    }
+    // Set, not add: a passphrase the user just corrected replaces the stale one.
+    if (params.value(QStringLiteral("sshPrivateKeyPassphraseSaveInKeychain")).toBool() && !keyPath.isEmpty())
+        KeychainSetPassword(QStringLiteral("SSH"), keyPath, tunnel->privateKeyPassphrase());
+    params.insert(QStringLiteral("hostaddr"), QStringLiteral("127.0.0.1"));
+    params.insert(QStringLiteral("port"), tunnel->localPort());
+    return true;
+}
+
+void ZNTConnection::performConnectPostgres(QVariantMap params, bool verifyChain) {
+    {
+        std::lock_guard lock(d->mutex);
+        d->needsPassword = false;
+        d->needsPlainTextConnection = false;
+    }
+    if (verifyChain) {
+        // libpq knows no mode that hands the chain to us: it is asked for TLS
+        // without any judgement of its own, and the loop below judges the chain
+        // before the startup packet goes out. GSS encryption would bypass TLS.
+        params.insert(QStringLiteral("sslmode"), QStringLiteral("require"));
+        params.insert(QStringLiteral("sslrootcert"), QString::fromLatin1(kNoRootCertificate));
+        params.insert(QStringLiteral("gssencmode"), QStringLiteral("disable"));
+    } else {
+        params.insert(QStringLiteral("sslmode"), QStringLiteral("prefer"));
+    }
+    std::vector<QByteArray> texts;
+    texts.reserve(size_t(params.size()) * 2);
+    std::vector<const char *> keywords, values;
+    for (auto it = params.cbegin(); it != params.cend(); ++it) {
+        texts.push_back(it.key().toUtf8());
+        keywords.push_back(texts.back().constData());
+        texts.push_back(keywordValue(it.value()));
+        values.push_back(texts.back().constData());
+    }
+    keywords.push_back(nullptr);
+    values.push_back(nullptr);
+
+    setState(ZNTConnectionStateConnecting, QStringLiteral("Connecting to PostgreSQL server…"));
+    // expand_dbname 0: a database name is a name, never a connection string that
+    // could redirect the connection or turn TLS off.
+    d->conn.reset(PQconnectStartParams(keywords.data(), values.data(), 0));
+    if (!d->conn) {
+        fail(KesError::errorWithFormat(QStringLiteral("An unknown error occurred.")));
+        return;
+    }
+    PQsetNoticeReceiver(d->conn.get(), ignoreNotice, nullptr);
+    changeStatus(PQstatus(d->conn.get()));
+    if (PQstatus(d->conn.get()) == CONNECTION_BAD)
+        return;
+    if (!pollUntilDecided(verifyChain, params.value(QStringLiteral("host")).toString()))
+        return;
+
+    if (PQstatus(d->conn.get()) == CONNECTION_OK)
+        readServerVersion();
+    if (PQstatus(d->conn.get()) == CONNECTION_OK)
+        readConfigurationParameters();
+    changeStatus(PQstatus(d->conn.get()) == CONNECTION_OK ? CONNECTION_OK : CONNECTION_BAD);
+}
+
+// Drives libpq's handshake to its end; false when it was abandoned (cancel, wait
+// failure, refused certificate) and the failure has been announced.
+bool ZNTConnection::pollUntilDecided(bool verifyChain, const QString &host) {
+    PGconn *conn = d->conn.get();
+    ChainGate gate(host);
+    ConnStatusType last = PQstatus(conn);
+    PostgresPollingStatusType poll = PGRES_POLLING_WRITING;
+    while (poll != PGRES_POLLING_OK && poll != PGRES_POLLING_FAILED) {
+        if ((poll == PGRES_POLLING_READING || poll == PGRES_POLLING_WRITING) && !waitForSocket(poll)) {
+            setState(ZNTConnectionStateFailed, kConnectionFailed);
+            return false;
+        }
+        poll = PQconnectPoll(conn);
+        const ConnStatusType status = PQstatus(conn);
+        QString reason;
+        if (verifyChain && !gate.allows(conn, last, status, &reason)) {
+            // Finishing now sends nothing but TLS's own goodbye: the server never
+            // sees who we are, let alone a password.
+            d->conn.reset();
+            QString text = QStringLiteral("SSL error: certificate verify failed");
+            if (!reason.isEmpty())
+                text += QStringLiteral(" (%1)").arg(reason);
+            fail(KesError::errorWithCode(1, text, reason.isEmpty() ? QString() : reason));
+            return false;
+        }
+        if (status != last) {
+            last = status;
+            changeStatus(status);
+        }
+    }
+    return true;
+}
+
+bool ZNTConnection::waitForSocket(int pollResult) {
+    for (;;) {
+        if (d->shouldCancel.load()) {
+            std::lock_guard lock(d->mutex);
+            d->error = KesError::errorWithFormat(QStringLiteral("Connection to PostgreSQL server cancelled."));
+            return false;
+        }
+        // poll(), not select(): a descriptor above FD_SETSIZE must not overrun an fd_set.
+        pollfd entry{};
+        entry.fd = PQsocket(d->conn.get());
+        if (entry.fd < 0)
+            return true; // nothing to wait on; libpq's next poll reports why
+        entry.events = pollResult == PGRES_POLLING_READING ? POLLIN : POLLOUT;
+        const int ready = ::poll(&entry, 1, 50);
+        if (ready > 0)
+            return true;
+        if (ready < 0 && errno != EINTR) {
+            const QString reason = QString::fromLocal8Bit(strerror(errno));
+            std::lock_guard lock(d->mutex);
+            d->error = KesError::errorWithFormat(
+                QStringLiteral("Error while waiting for network connection: %1").arg(reason));
+            return false;
+        }
+    }
+}
+
+void ZNTConnection::readServerVersion() {
+    setState(ZNTConnectionStateConnecting, QStringLiteral("Getting server version…"));
+    PGresultPtr result(PQexec(d->conn.get(), "select version()"));
+    if (PQresultStatus(result.get()) != PGRES_TUPLES_OK || PQntuples(result.get()) != 1 ||
+        PQnfields(result.get()) < 1 || PQgetisnull(result.get(), 0, 0))
+        return;
+    const QString text = QString::fromUtf8(PQgetvalue(result.get(), 0, 0));
+    const quint64 version = parseServerVersion(text);
+    std::lock_guard lock(d->mutex);
+    d->isRedshift = text.contains(QStringLiteral("Redshift"));
+    if (version != 0)
+        d->serverVersion = version;
+}
+
+void ZNTConnection::readConfigurationParameters() {
+    setState(ZNTConnectionStateConnecting, QStringLiteral("Getting configuration parameters…"));
+    PGresultPtr result(PQexec(d->conn.get(), "show all"));
+    if (PQresultStatus(result.get()) != PGRES_TUPLES_OK || PQnfields(result.get()) < 2)
+        return;
+    PGresult *r = result.get();
+    QHash<QString, QString> values, descriptions;
+    for (int row = 0; row < PQntuples(r); ++row) {
+        if (PQgetisnull(r, row, 0) || PQgetisnull(r, row, 1))
+            continue;
+        const std::optional<QString> name = decodedUtf8(PQgetvalue(r, row, 0));
+        const std::optional<QString> value = decodedUtf8(PQgetvalue(r, row, 1));
+        if (!name || !value)
+            continue;
+        values.insert(*name, *value);
+        if (PQnfields(r) >= 3 && !PQgetisnull(r, row, 2)) {
+            if (const std::optional<QString> description = decodedUtf8(PQgetvalue(r, row, 2)))
+                descriptions.insert(*name, *description);
+        }
+    }
+    std::lock_guard lock(d->mutex);
+    d->parameterValues = std::move(values);
+    d->parameterDescriptions = std::move(descriptions);
+}
+
+void ZNTConnection::changeStatus(int connStatus) {
+    const auto [state, description] = connectionStatusState(connStatus);
+    if (connStatus == CONNECTION_BAD && d->conn) {
+        PGconn *conn = d->conn.get();
+        const QString message = QString::fromUtf8(PQerrorMessage(conn)).trimmed();
+        std::lock_guard lock(d->mutex);
+        d->error = KesError::errorWithFormat(message.isEmpty() ? QStringLiteral("An unknown error occurred.")
+                                                               : message);
+        // Settled before the failure is announced: observers act on the first
+        // failed state they see. A password the server turned down needs a new
+        // one just as much as a missing password does.
+        d->needsPassword = PQconnectionNeedsPassword(conn) ||
+                           (PQconnectionUsedPassword(conn) && message.contains(u"password authentication failed"));
+        d->needsPlainTextConnection = message.contains(u"server does not support SSL");
+    }
+    setState(state, description);
+}
