@@ -1,7 +1,6 @@
 #include "PGScanner.h"
 
 #include "KesError.h"
-#include "ZNTConnection.h"
 #include "platform/Log.h"
 
 namespace {
@@ -256,8 +255,4 @@ std::optional<QVariantList> arrayFromPostgresWithDelimiter(const QString &text, 
                 QStringLiteral("Could not parse array from string: %1\n%2.").arg(text, e.reason()));
         return std::nullopt;
     }
-}
-
-PGScanner ZNTConnection::scannerForString(const QString &string) const {
-    return PGScanner(configurationParameterValues(), string);
 }

@@ -102,11 +102,24 @@ int offsetWidthForRow(uint64_t rowSize, uint64_t columns) {
 }
 } // namespace
 
-RowStore::RowStore(int columnCount) : m_columnCount(columnCount), m_segments(new std::atomic<Chunk **>[kSegments]) {
+namespace {
+struct DirectorySlot {
+    int segment;
+    qsizetype offset;
+};
+
+DirectorySlot slotOf(qsizetype index, int firstSegmentBits) {
+    const uint64_t j = uint64_t(index) + (uint64_t(1) << firstSegmentBits);
+    const int top = 63 - __builtin_clzll(j);
+    return DirectorySlot{top - firstSegmentBits, qsizetype(j - (uint64_t(1) << top))};
+}
+} // namespace
+
+RowStore::RowStore(int columnCount) : m_columnCount(columnCount) {
     if (columnCount < 0)
         throw ProgramError("IncorrectUsage", "A row store needs a column count of zero or more.");
-    for (int i = 0; i < kSegments; ++i)
-        m_segments[i].store(nullptr, std::memory_order_relaxed);
+    for (auto &segment : m_segments)
+        segment.store(nullptr, std::memory_order_relaxed);
     m_pending.reserve(static_cast<size_t>(columnCount));
 }
 
@@ -114,13 +127,13 @@ RowStore::~RowStore() {
     const qsizetype chunks = m_chunkCount.load(std::memory_order_acquire);
     for (qsizetype i = 0; i < chunks; ++i)
         std::free(chunkAt(i));
-    for (int i = 0; i < kSegments; ++i)
-        delete[] m_segments[i].load(std::memory_order_relaxed);
+    for (auto &segment : m_segments)
+        delete[] segment.load(std::memory_order_relaxed);
 }
 
 RowStore::Chunk *RowStore::chunkAt(qsizetype index) const {
-    Chunk **segment = m_segments[index >> kSegmentBits].load(std::memory_order_acquire);
-    return segment[index & (kSegmentSize - 1)];
+    const DirectorySlot slot = slotOf(index, kFirstSegmentBits);
+    return m_segments[slot.segment].load(std::memory_order_acquire)[slot.offset];
 }
 
 RowStore::Chunk *RowStore::chunkForRow(qsizetype row) const {
@@ -137,7 +150,7 @@ RowStore::Chunk *RowStore::chunkForRow(qsizetype row) const {
 
 RowStore::Chunk *RowStore::newChunk(uint32_t minimumSize) {
     const qsizetype index = m_chunkCount.load(std::memory_order_relaxed);
-    if (index >= qsizetype(kSegments) * kSegmentSize)
+    if (slotOf(index, kFirstSegmentBits).segment >= kSegments)
         throw std::bad_alloc();
     uint32_t dataCapacity = m_current ? std::min(m_current->dataCapacity * 2, kLargestChunkBytes) : kFirstChunkBytes;
     dataCapacity = std::max(dataCapacity, minimumSize);
@@ -154,13 +167,13 @@ RowStore::Chunk *RowStore::newChunk(uint32_t minimumSize) {
     chunk->ends = reinterpret_cast<uint32_t *>(chunk + 1);
     chunk->data = reinterpret_cast<char *>(chunk->ends + rowCapacity);
 
-    const qsizetype segmentIndex = index >> kSegmentBits;
-    Chunk **segment = m_segments[segmentIndex].load(std::memory_order_relaxed);
+    const DirectorySlot slot = slotOf(index, kFirstSegmentBits);
+    Chunk **segment = m_segments[slot.segment].load(std::memory_order_relaxed);
     if (!segment) {
-        segment = new Chunk *[kSegmentSize]();
-        m_segments[segmentIndex].store(segment, std::memory_order_release);
+        segment = new Chunk *[size_t(1) << (slot.segment + kFirstSegmentBits)]();
+        m_segments[slot.segment].store(segment, std::memory_order_release);
     }
-    segment[index & (kSegmentSize - 1)] = chunk;
+    segment[slot.offset] = chunk;
     m_chunkCount.store(index + 1, std::memory_order_release);
     m_reservedBytes.fetch_add(qsizetype(bytes), std::memory_order_relaxed);
     m_current = chunk;

@@ -12,7 +12,8 @@
 // number of readers (the main thread) read: a reader sees the published row
 // count and every row below it, and an append never moves a row that is already
 // there. Rows live in chunks that are never reallocated; the chunk directory is
-// a fixed two-level table, so growing it never moves what a reader is looking at.
+// a fixed table of segments that are never reallocated either, so growing it
+// never moves what a reader is looking at.
 //
 // A row is stored as one tag byte per cell, then the end offsets of the first
 // n-1 cells (one, two or four bytes each, the smallest that holds the row's
@@ -90,9 +91,10 @@ private:
         };
         uint32_t size; // payload bytes
     };
-    static constexpr int kSegmentBits = 10;
-    static constexpr int kSegmentSize = 1 << kSegmentBits;
-    static constexpr int kSegments = 1024;
+    // Directory segment k holds 16 << k chunk pointers, so a small result pays
+    // for a few pointers and a huge one never runs out.
+    static constexpr int kFirstSegmentBits = 4;
+    static constexpr int kSegments = 40;
 
     void addFixed(CellKind kind, uint8_t width, PendingCell cell);
     void addVariable(CellKind kind, const char *p, qsizetype size);
@@ -106,7 +108,7 @@ private:
     std::atomic<qsizetype> m_chunkCount{0};
     std::atomic<qsizetype> m_storedBytes{0};
     std::atomic<qsizetype> m_reservedBytes{0};
-    std::unique_ptr<std::atomic<Chunk **>[]> m_segments;
+    std::atomic<Chunk **> m_segments[kSegments];
     // Writer state.
     Chunk *m_current = nullptr;
     std::vector<PendingCell> m_pending;

@@ -57,3 +57,7 @@ bool SQLExpression::isEqual(const SQLExpression &other) const {
         return true;
     return m_string == other.m_string;
 }
+
+PGScanner ZNTConnection::scannerForString(const QString &string) const {
+    return PGScanner(configurationParameterValues(), string);
+}
