@@ -1,8 +1,12 @@
+# shellcheck shell=bash
 # Shared by the scripts in this folder: the packages the project needs, root
 # and postgres helpers, free ports, and the build. Source it; it runs nothing.
 
 TRELLAN_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 PG_BIN=/usr/lib/postgresql/15/bin
+# Debian's own interpreter, whatever version managers sit in PATH.
+PYTHON=/usr/bin/python3
+[ -x "$PYTHON" ] || PYTHON=python3
 export DEBIAN_FRONTEND=noninteractive
 
 # Everything the build, the tests and the demo need, in one place.
@@ -16,7 +20,7 @@ TRELLAN_PACKAGES=(
     postgresql-15 postgresql-client-15 openssl openssh-server openssh-client
     dbus gnome-keyring libsecret-tools
     # the scripts themselves
-    python3 procps iproute2 passwd util-linux
+    python3 procps passwd util-linux
 )
 
 die() { echo "$(basename "$0"): $*" >&2; exit 1; }
@@ -76,7 +80,7 @@ build_project() {
 # picks them (bind to port 0); all sockets stay open until every port is known
 # so that the N differ.
 free_ports() {
-    python3 - "$1" <<'EOF'
+    "$PYTHON" - "$1" <<'EOF'
 import socket, sys
 socks = []
 for _ in range(int(sys.argv[1])):
@@ -89,7 +93,7 @@ EOF
 
 # Waits until something accepts TCP connections on 127.0.0.1:port.
 wait_for_port() {
-    python3 - "$1" "${2:-30}" <<'EOF'
+    "$PYTHON" - "$1" "${2:-30}" <<'EOF'
 import socket, sys, time
 port, limit = int(sys.argv[1]), float(sys.argv[2])
 deadline = time.monotonic() + limit

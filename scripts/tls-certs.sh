@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Certificates for the TLS tests, made fresh for every run (sourced by
 # test-servers). make_tls_files DIR writes:
 #   root-ca.crt/.key          self-signed root
