@@ -1,15 +1,22 @@
 #include "CertificateTrust.h"
 
+#include "CertificateDetails.h"
+#include "TrustDecisions.h"
 #include "platform/Log.h"
+#include "platform/Main.h"
+#include "platform/UserDefaults.h"
 
+#include <QCoreApplication>
 #include <arpa/inet.h>
-#include <memory>
+#include <mutex>
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
 #include <openssl/x509_vfy.h>
 #include <openssl/x509v3.h>
+#include <set>
 
 namespace {
+
 struct StoreDeleter {
     void operator()(X509_STORE *store) const { X509_STORE_free(store); }
 };
@@ -17,14 +24,15 @@ struct StoreContextDeleter {
     void operator()(X509_STORE_CTX *context) const { X509_STORE_CTX_free(context); }
 };
 
-bool isIPAddress(const QByteArray &host) {
-    unsigned char buffer[sizeof(in6_addr)];
-    return inet_pton(AF_INET, host.constData(), buffer) == 1 || inet_pton(AF_INET6, host.constData(), buffer) == 1;
-}
+// How a verification error bears on what the user may do about it.
+enum class Complaint {
+    Trust, // nobody we trust vouches for the chain: the user may
+    Name,  // issued for another server: the user may, for this host
+    Time,  // expired or not yet valid: the user may, but is asked each time
+    Fatal, // the chain itself is broken or not meant for a server
+};
 
-// Failures a user could sensibly override for a server they know; every other
-// verification error means the chain itself is unusable.
-bool isRecoverable(int verifyError) {
+Complaint complaintOf(int verifyError) {
     switch (verifyError) {
     case X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT:
     case X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN:
@@ -32,17 +40,33 @@ bool isRecoverable(int verifyError) {
     case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY:
     case X509_V_ERR_UNABLE_TO_VERIFY_LEAF_SIGNATURE:
     case X509_V_ERR_CERT_UNTRUSTED:
-    case X509_V_ERR_CERT_HAS_EXPIRED:
-    case X509_V_ERR_CERT_NOT_YET_VALID:
+        return Complaint::Trust;
     case X509_V_ERR_HOSTNAME_MISMATCH:
     case X509_V_ERR_IP_ADDRESS_MISMATCH:
-        return true;
+        return Complaint::Name;
+    case X509_V_ERR_CERT_HAS_EXPIRED:
+    case X509_V_ERR_CERT_NOT_YET_VALID:
+        return Complaint::Time;
     default:
-        return false;
+        return Complaint::Fatal;
     }
 }
 
-TrustEvaluation fatal(const QString &reason) { return {TrustResult::FatalFailure, reason}; }
+// Keeps going after each error so that the evaluation sees all of them: a chain
+// that is self-signed and also has a broken signature must not pass as merely
+// self-signed.
+int collectError(int ok, X509_STORE_CTX *context) {
+    if (!ok) {
+        auto *errors = static_cast<std::set<int> *>(X509_STORE_CTX_get_app_data(context));
+        errors->insert(X509_STORE_CTX_get_error(context));
+    }
+    return 1;
+}
+
+bool isIPAddress(const QByteArray &host) {
+    unsigned char buffer[sizeof(in6_addr)];
+    return inet_pton(AF_INET, host.constData(), buffer) == 1 || inet_pton(AF_INET6, host.constData(), buffer) == 1;
+}
 
 // Names the server for the verification: its host name, or its address when the
 // user typed one.
@@ -51,49 +75,207 @@ bool setExpectedHost(X509_VERIFY_PARAM *param, const QByteArray &host) {
         return X509_VERIFY_PARAM_set1_ip_asc(param, host.constData()) == 1;
     return X509_VERIFY_PARAM_set1_host(param, host.constData(), size_t(host.size())) == 1;
 }
+
+bool encodeChain(STACK_OF(X509) * chain, QList<QByteArray> *der) {
+    for (int i = 0; i < sk_X509_num(chain); ++i) {
+        unsigned char *bytes = nullptr;
+        const int length = i2d_X509(sk_X509_value(chain, i), &bytes);
+        if (length <= 0)
+            return false;
+        der->append(QByteArray(reinterpret_cast<const char *>(bytes), length));
+        OPENSSL_free(bytes);
+    }
+    return !der->isEmpty();
+}
+
+// The verification errors of chain for host, against the system store; false
+// when the verification could not run at all.
+bool verifyChain(STACK_OF(X509) * chain, const QByteArray &host, std::set<int> *errors, QString *failure) {
+    std::unique_ptr<X509_STORE, StoreDeleter> store(X509_STORE_new());
+    std::unique_ptr<X509_STORE_CTX, StoreContextDeleter> context(X509_STORE_CTX_new());
+    if (!store || !context || X509_STORE_set_default_paths(store.get()) != 1 ||
+        X509_STORE_CTX_init(context.get(), store.get(), sk_X509_value(chain, 0), chain) != 1) {
+        *failure = QStringLiteral("The certificate store could not be opened.");
+        return false;
+    }
+    X509_STORE_CTX_set_purpose(context.get(), X509_PURPOSE_SSL_SERVER);
+    if (!setExpectedHost(X509_STORE_CTX_get0_param(context.get()), host)) {
+        *failure =
+            QStringLiteral("The host name %1 cannot be checked against a certificate.").arg(QString::fromUtf8(host));
+        return false;
+    }
+    X509_STORE_CTX_set_app_data(context.get(), errors);
+    X509_STORE_CTX_set_verify_cb(context.get(), collectError);
+    if (X509_verify_cert(context.get()) < 0 && errors->empty()) {
+        *failure = QStringLiteral("The certificate could not be verified.");
+        return false;
+    }
+    return true;
+}
+
+QString errorsText(const std::set<int> &errors) {
+    QStringList texts;
+    for (int error : errors)
+        texts << QString::fromUtf8(X509_verify_cert_error_string(error));
+    return texts.join(QStringLiteral("; "));
+}
+
+TrustEvaluation notEvaluated(const QString &reason) {
+    return {TrustResult::OtherError, reason, {}};
+}
+
 } // namespace
 
 TrustEvaluation evaluateServerTrust(SSL *ssl, const QString &host) {
     if (!ssl || !SSL_is_init_finished(ssl))
-        return fatal(QStringLiteral("The TLS handshake has not finished."));
+        return notEvaluated(QStringLiteral("The TLS handshake has not finished."));
     const QByteArray hostName = host.toUtf8();
     if (hostName.isEmpty())
-        return fatal(QStringLiteral("Empty hostname not allowed for SSL."));
+        return notEvaluated(QStringLiteral("Empty hostname not allowed for SSL."));
     // On the client side the peer chain starts with the server's own certificate,
     // followed by whatever intermediates the server sent.
     STACK_OF(X509) *chain = SSL_get_peer_cert_chain(ssl);
     if (!chain || sk_X509_num(chain) < 1)
-        return fatal(QStringLiteral("The server presented no certificate."));
+        return notEvaluated(QStringLiteral("The server presented no certificate."));
+    TrustEvaluation evaluation;
+    if (!encodeChain(chain, &evaluation.chain))
+        return notEvaluated(QStringLiteral("Failed to decode certificates"));
 
-    std::unique_ptr<X509_STORE, StoreDeleter> store(X509_STORE_new());
-    std::unique_ptr<X509_STORE_CTX, StoreContextDeleter> context(X509_STORE_CTX_new());
-    if (!store || !context || X509_STORE_set_default_paths(store.get()) != 1 ||
-        X509_STORE_CTX_init(context.get(), store.get(), sk_X509_value(chain, 0), chain) != 1)
-        return fatal(QStringLiteral("The certificate store could not be opened."));
-    X509_STORE_CTX_set_purpose(context.get(), X509_PURPOSE_SSL_SERVER);
-    if (!setExpectedHost(X509_STORE_CTX_get0_param(context.get()), hostName))
-        return fatal(QStringLiteral("The host name %1 cannot be checked against a certificate.").arg(host));
-
-    if (X509_verify_cert(context.get()) == 1)
-        return {TrustResult::Unspecified, QString()};
-    const int verifyError = X509_STORE_CTX_get_error(context.get());
-    const QString reason = QString::fromUtf8(X509_verify_cert_error_string(verifyError));
-    return {isRecoverable(verifyError) ? TrustResult::RecoverableFailure : TrustResult::FatalFailure, reason};
+    std::set<int> errors;
+    if (!verifyChain(chain, hostName, &errors, &evaluation.reason))
+        return evaluation;
+    bool expiry = false;
+    evaluation.result = errors.empty() ? TrustResult::Unspecified : TrustResult::RecoverableFailure;
+    for (int error : errors) {
+        const Complaint complaint = complaintOf(error);
+        expiry = expiry || complaint == Complaint::Time;
+        if (complaint == Complaint::Fatal)
+            evaluation.result = TrustResult::FatalFailure;
+    }
+    evaluation.reason = errorsText(errors);
+    // The user's "always trust" covers a certificate they were shown for this
+    // host; once it has run out of time they are asked again.
+    if (evaluation.result != TrustResult::FatalFailure && !expiry &&
+        TrustDecisions::shared()->isTrusted(host, certificateSHA256(evaluation.chain.first())))
+        evaluation.result = TrustResult::Proceed;
+    return evaluation;
 }
 
+// MARK: the prompter
+
+namespace {
+std::mutex prompterMutex;
+std::shared_ptr<TrustPrompter> installedPrompter;
+} // namespace
+
+void setTrustPrompter(std::shared_ptr<TrustPrompter> prompter) {
+    std::lock_guard lock(prompterMutex);
+    installedPrompter = std::move(prompter);
+}
+
+std::shared_ptr<TrustPrompter> trustPrompter() {
+    std::lock_guard lock(prompterMutex);
+    return installedPrompter;
+}
+
+// MARK: the decision
+
+namespace {
+
+void registerTrustDefaults() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        UserDefaults::standard().registerDefaults({{TrustStandardCertificateAuthoritiesKey, true}});
+    });
+}
+
+QString applicationName() {
+    const QString name = QCoreApplication::applicationName();
+    return name.isEmpty() ? QStringLiteral("Trellan") : name;
+}
+
+TrustPanelRequest panelRequest(const TrustEvaluation &evaluation, const QString &host) {
+    TrustPanelRequest request;
+    request.host = host;
+    request.chain = evaluation.chain;
+    if (evaluation.result == TrustResult::Unspecified) {
+        request.message = QStringLiteral("The server presented an unknown certificate.");
+        request.informativeText = QStringLiteral("The server certificate is issued by a trusted certificate "
+                                                 "authority, but you have not explicitly marked the certificate "
+                                                 "as trusted.");
+    } else {
+        request.message = QStringLiteral("%1 can't verify the identity of the server %2.").arg(applicationName(), host);
+        request.informativeText = QStringLiteral("If you connect, you are vulnerable to a man-in-the-middle attack.");
+    }
+    return request;
+}
+
+// One panel at a time: two connections to one server would otherwise stack two
+// panels, and the first answer may already settle the second.
+std::mutex panelMutex;
+
+bool askUser(SSL *ssl, const TrustEvaluation &evaluation, const QString &host, QString *reason) {
+    std::shared_ptr<TrustPrompter> prompter = trustPrompter();
+    if (!prompter) {
+        *reason = QStringLiteral("nobody could be asked to trust the certificate");
+        return false;
+    }
+    // The main thread runs the panel itself and takes no lock: a queue holding
+    // the lock may be waiting for the main thread.
+    std::unique_lock<std::mutex> lock(panelMutex, std::defer_lock);
+    if (!Main::isMainThread()) {
+        lock.lock();
+        // The panel this one waited for may have settled it.
+        if (evaluateServerTrust(ssl, host).result == TrustResult::Proceed)
+            return true;
+    }
+    TrustPanelAnswer answer;
+    const TrustPanelRequest request = panelRequest(evaluation, host);
+    Main::sync([&] { answer = prompter->runModalForTrust(request); });
+    if (!answer.connect) {
+        *reason = QStringLiteral("the certificate was not trusted");
+        return false;
+    }
+    if (answer.alwaysTrust)
+        TrustDecisions::shared()->trust(host, certificateSHA256(evaluation.chain.first()));
+    return true;
+}
+
+} // namespace
+
 bool verifyServerCertificate(SSL *ssl, const QString &host, QString *reason) {
+    registerTrustDefaults();
+    QString why;
     const TrustEvaluation evaluation = evaluateServerTrust(ssl, host);
+    bool accepted = false;
     switch (evaluation.result) {
     case TrustResult::Proceed:
-    case TrustResult::Unspecified:
         return true;
+    case TrustResult::Unspecified:
+        if (UserDefaults::standard().boolForKey(TrustStandardCertificateAuthoritiesKey))
+            return true;
+        accepted = askUser(ssl, evaluation, host, &why);
+        break;
+    case TrustResult::Confirm:
     case TrustResult::RecoverableFailure:
-    case TrustResult::FatalFailure:
-        // Nobody is asked yet: a chain the store does not vouch for is refused.
+        accepted = askUser(ssl, evaluation, host, &why);
+        if (!accepted)
+            why = evaluation.reason + QStringLiteral("; ") + why;
+        break;
+    case TrustResult::OtherError:
+        // These texts are the whole story ("Empty hostname not allowed for SSL.").
+        Log(evaluation.reason);
+        if (reason)
+            *reason = evaluation.reason;
+        return false;
+    default:
+        why = evaluation.reason;
         break;
     }
-    Log(QStringLiteral("Refused the certificate of %1: %2").arg(host, evaluation.reason));
+    if (accepted)
+        return true;
+    Log(QStringLiteral("Refused the certificate of %1: %2").arg(host, why));
     if (reason)
-        *reason = evaluation.reason;
+        *reason = why;
     return false;
 }

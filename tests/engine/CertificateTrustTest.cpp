@@ -1,0 +1,363 @@
+#include "engine/CertificateTrust.h"
+#include "engine/CertificateDetails.h"
+#include "engine/TrustDecisions.h"
+#include "platform/Log.h"
+#include "platform/Main.h"
+#include "platform/UserDefaults.h"
+#include "support/TestSupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <arpa/inet.h>
+#include <atomic>
+#include <future>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <openssl/ec.h>
+#include <openssl/pem.h>
+#include <openssl/ssl.h>
+#include <openssl/x509v3.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+// The user defaults of this process live in a folder of its own, made before
+// anything reads them, so that switching a preference here cannot reach the
+// other test programs of the run.
+const bool privateSettings = [] {
+    static QTemporaryDir dir;
+    qputenv("XDG_CONFIG_HOME", dir.path().toUtf8());
+    return true;
+}();
+
+QString tlsFile(const QString &name) {
+    return requiredEnv("TRELLAN_TLS_DIR") + "/" + name;
+}
+
+QByteArray pemToDER(const QString &path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    const QByteArray pem = file.readAll();
+    BIO *bio = BIO_new_mem_buf(pem.constData(), int(pem.size()));
+    X509 *certificate = PEM_read_bio_X509(bio, nullptr, nullptr, nullptr);
+    BIO_free(bio);
+    unsigned char *der = nullptr;
+    const int length = certificate ? i2d_X509(certificate, &der) : 0;
+    QByteArray bytes(reinterpret_cast<const char *>(der), length);
+    OPENSSL_free(der);
+    X509_free(certificate);
+    return bytes;
+}
+
+// A self-signed certificate for localhost that ran out yesterday, with its key.
+void writeExpiredCertificate(const QString &certificatePath, const QString &keyPath) {
+    EVP_PKEY *key = EVP_EC_gen("P-256");
+    X509 *certificate = X509_new();
+    X509_set_version(certificate, 2);
+    ASN1_INTEGER_set(X509_get_serialNumber(certificate), 7);
+    X509_gmtime_adj(X509_getm_notBefore(certificate), -2 * 86400);
+    X509_gmtime_adj(X509_getm_notAfter(certificate), -86400);
+    X509_set_pubkey(certificate, key);
+    X509_NAME *name = X509_get_subject_name(certificate);
+    X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC, reinterpret_cast<const unsigned char *>("localhost"), -1, -1,
+                               0);
+    X509_set_issuer_name(certificate, name);
+    X509V3_CTX context;
+    X509V3_set_ctx_nodb(&context);
+    X509V3_set_ctx(&context, certificate, certificate, nullptr, nullptr, 0);
+    X509_EXTENSION *names = X509V3_EXT_conf_nid(nullptr, &context, NID_subject_alt_name, "DNS:localhost");
+    X509_add_ext(certificate, names, -1);
+    X509_EXTENSION_free(names);
+    X509_sign(certificate, key, EVP_sha256());
+    FILE *out = std::fopen(QFile::encodeName(certificatePath), "w");
+    PEM_write_X509(out, certificate);
+    std::fclose(out);
+    out = std::fopen(QFile::encodeName(keyPath), "w");
+    PEM_write_PrivateKey(out, key, nullptr, nullptr, 0, nullptr, nullptr);
+    std::fclose(out);
+    X509_free(certificate);
+    EVP_PKEY_free(key);
+}
+
+// A finished TLS handshake with a server that presents chainFile: both ends in
+// this process over a socket pair, the client verifying nothing by itself.
+class Handshake {
+public:
+    Handshake(const QString &chainFile, const QString &keyFile) {
+        int fds[2];
+        EXPECT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
+        m_serverContext = SSL_CTX_new(TLS_server_method());
+        EXPECT_EQ(SSL_CTX_use_certificate_chain_file(m_serverContext, QFile::encodeName(chainFile)), 1);
+        EXPECT_EQ(SSL_CTX_use_PrivateKey_file(m_serverContext, QFile::encodeName(keyFile), SSL_FILETYPE_PEM), 1);
+        m_clientContext = SSL_CTX_new(TLS_client_method());
+        SSL_CTX_set_verify(m_clientContext, SSL_VERIFY_NONE, nullptr);
+        m_server = SSL_new(m_serverContext);
+        m_client = SSL_new(m_clientContext);
+        SSL_set_fd(m_server, fds[0]);
+        SSL_set_fd(m_client, fds[1]);
+        m_fds[0] = fds[0];
+        m_fds[1] = fds[1];
+        std::thread accept([this] { SSL_accept(m_server); });
+        EXPECT_EQ(SSL_connect(m_client), 1);
+        accept.join();
+    }
+    ~Handshake() {
+        SSL_free(m_client);
+        SSL_free(m_server);
+        SSL_CTX_free(m_clientContext);
+        SSL_CTX_free(m_serverContext);
+        ::close(m_fds[0]);
+        ::close(m_fds[1]);
+    }
+    SSL *client() const { return m_client; }
+
+private:
+    SSL_CTX *m_serverContext, *m_clientContext;
+    SSL *m_server, *m_client;
+    int m_fds[2];
+};
+
+// Answers as told, and keeps what it was asked and on which thread.
+class RecordingPrompter : public TrustPrompter {
+public:
+    TrustPanelAnswer runModalForTrust(const TrustPanelRequest &request) override {
+        std::this_thread::sleep_for(thinkingTime);
+        std::lock_guard lock(m_mutex);
+        requests.push_back(request);
+        onMainThread = onMainThread && Main::isMainThread();
+        return answer;
+    }
+    size_t count() {
+        std::lock_guard lock(m_mutex);
+        return requests.size();
+    }
+    TrustPanelAnswer answer;
+    std::chrono::milliseconds thinkingTime{0};
+    std::vector<TrustPanelRequest> requests;
+    bool onMainThread = true;
+
+private:
+    std::mutex m_mutex;
+};
+
+class CertificateTrust : public ::testing::Test {
+protected:
+    void SetUp() override {
+        // The test root stands in for the system's authorities.
+        qputenv("SSL_CERT_FILE", QFile::encodeName(tlsFile("root-ca.crt")));
+        qputenv("SSL_CERT_DIR", QFile::encodeName(m_dir.path()));
+        decisions = std::make_shared<TrustDecisions>(m_dir.filePath("Trellan/TrustedCertificates.json"));
+        TrustDecisions::setShared(decisions);
+        setTrustPrompter(prompter);
+        UserDefaults::standard().removeObject(TrustStandardCertificateAuthoritiesKey);
+    }
+    void TearDown() override {
+        setTrustPrompter(nullptr);
+        TrustDecisions::setShared(nullptr);
+        UserDefaults::standard().removeObject(TrustStandardCertificateAuthoritiesKey);
+    }
+    void trustStandardAuthorities(bool yes) {
+        UserDefaults::standard().setObject(yes, TrustStandardCertificateAuthoritiesKey);
+    }
+    Handshake caSigned() { return Handshake(tlsFile("server-chain.crt"), tlsFile("server.key")); }
+    Handshake selfSigned() { return Handshake(tlsFile("self-signed.crt"), tlsFile("self-signed.key")); }
+    QString tempPath(const QString &name) const { return m_dir.filePath(name); }
+
+    QTemporaryDir m_dir;
+    std::shared_ptr<TrustDecisions> decisions;
+    std::shared_ptr<RecordingPrompter> prompter = std::make_shared<RecordingPrompter>();
+};
+
+const QString kManInTheMiddle = QStringLiteral("If you connect, you are vulnerable to a man-in-the-middle attack.");
+
+} // namespace
+
+TEST_F(CertificateTrust, AuthoritySignedChainIsAcceptedSilentlyByDefault) {
+    Handshake tls = caSigned();
+    for (const QString host : {"localhost", "LocalHost", "127.0.0.1"}) {
+        TrustEvaluation evaluation = evaluateServerTrust(tls.client(), host);
+        EXPECT_EQ(evaluation.result, TrustResult::Unspecified) << host.toStdString() << evaluation.reason.toStdString();
+        EXPECT_TRUE(verifyServerCertificate(tls.client(), host));
+    }
+    EXPECT_EQ(prompter->count(), 0u);
+}
+
+TEST_F(CertificateTrust, WithoutTrustingAuthoritiesTheUnknownCertificatePanelDecides) {
+    trustStandardAuthorities(false);
+    Handshake tls = caSigned();
+    QString reason;
+    EXPECT_FALSE(verifyServerCertificate(tls.client(), "localhost", &reason));
+    EXPECT_FALSE(reason.isEmpty());
+    ASSERT_EQ(prompter->count(), 1u);
+    const TrustPanelRequest &asked = prompter->requests[0];
+    EXPECT_EQ(asked.message, "The server presented an unknown certificate.");
+    EXPECT_EQ(asked.informativeText, "The server certificate is issued by a trusted certificate authority, but you "
+                                     "have not explicitly marked the certificate as trusted.");
+    EXPECT_EQ(asked.host, "localhost");
+    ASSERT_EQ(asked.chain.size(), 2);
+    EXPECT_EQ(asked.chain[0], pemToDER(tlsFile("server.crt")));
+    EXPECT_EQ(asked.chain[1], pemToDER(tlsFile("intermediate-ca.crt")));
+
+    prompter->answer = {true, false};
+    EXPECT_TRUE(verifyServerCertificate(tls.client(), "localhost"));
+    EXPECT_EQ(prompter->count(), 2u);
+}
+
+TEST_F(CertificateTrust, SelfSignedAsksAboutManInTheMiddleAndFollowsTheAnswer) {
+    Handshake tls = selfSigned();
+    EXPECT_EQ(evaluateServerTrust(tls.client(), "localhost").result, TrustResult::RecoverableFailure);
+    EXPECT_FALSE(verifyServerCertificate(tls.client(), "localhost"));
+    ASSERT_EQ(prompter->count(), 1u);
+    EXPECT_EQ(prompter->requests[0].message, "Trellan can't verify the identity of the server localhost.");
+    EXPECT_EQ(prompter->requests[0].informativeText, kManInTheMiddle);
+    EXPECT_EQ(prompter->requests[0].chain, QList<QByteArray>{pemToDER(tlsFile("self-signed.crt"))});
+
+    prompter->answer = {true, false};
+    EXPECT_TRUE(verifyServerCertificate(tls.client(), "localhost"));
+    // Connecting once is not trusting for good.
+    EXPECT_TRUE(verifyServerCertificate(tls.client(), "localhost"));
+    EXPECT_EQ(prompter->count(), 3u);
+    EXPECT_FALSE(QFile::exists(decisions->path()));
+}
+
+TEST_F(CertificateTrust, AlwaysTrustIsSilentNextTimeForThatHostOnly) {
+    Handshake tls = selfSigned();
+    prompter->answer = {true, true};
+    EXPECT_TRUE(verifyServerCertificate(tls.client(), "localhost"));
+    ASSERT_EQ(prompter->count(), 1u);
+
+    EXPECT_EQ(evaluateServerTrust(tls.client(), "LOCALHOST").result, TrustResult::Proceed);
+    EXPECT_TRUE(verifyServerCertificate(tls.client(), "localhost"));
+    EXPECT_EQ(prompter->count(), 1u);
+    EXPECT_EQ(evaluateServerTrust(tls.client(), "127.0.0.1").result, TrustResult::RecoverableFailure);
+
+    struct stat info {};
+    ASSERT_EQ(::stat(QFile::encodeName(decisions->path()), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0600u);
+    QFile json(decisions->path());
+    ASSERT_TRUE(json.open(QIODevice::ReadOnly));
+    const QString digest = QString::fromLatin1(certificateSHA256(pemToDER(tlsFile("self-signed.crt"))).toHex());
+    EXPECT_TRUE(json.readAll().contains(digest.toLatin1()));
+}
+
+TEST_F(CertificateTrust, ExpiredCertificateIsAskedAboutEvenWhenAlwaysTrusted) {
+    writeExpiredCertificate(tempPath("expired.crt"), tempPath("expired.key"));
+    Handshake tls(tempPath("expired.crt"), tempPath("expired.key"));
+    prompter->answer = {true, true};
+    EXPECT_TRUE(verifyServerCertificate(tls.client(), "localhost"));
+    const TrustEvaluation again = evaluateServerTrust(tls.client(), "localhost");
+    EXPECT_EQ(again.result, TrustResult::RecoverableFailure);
+    EXPECT_TRUE(again.reason.contains("expired")) << again.reason.toStdString();
+    EXPECT_TRUE(verifyServerCertificate(tls.client(), "localhost"));
+    EXPECT_EQ(prompter->count(), 2u);
+}
+
+TEST_F(CertificateTrust, CertificateForAnotherNameAsksAboutManInTheMiddle) {
+    Handshake tls(tlsFile("wrong-name-chain.crt"), tlsFile("wrong-name.key"));
+    TrustEvaluation evaluation = evaluateServerTrust(tls.client(), "localhost");
+    EXPECT_EQ(evaluation.result, TrustResult::RecoverableFailure);
+    EXPECT_TRUE(evaluation.reason.contains("mismatch", Qt::CaseInsensitive)) << evaluation.reason.toStdString();
+    EXPECT_EQ(evaluateServerTrust(tls.client(), "wrong.invalid").result, TrustResult::Unspecified);
+    EXPECT_FALSE(verifyServerCertificate(tls.client(), "localhost"));
+    ASSERT_EQ(prompter->count(), 1u);
+    EXPECT_EQ(prompter->requests[0].informativeText, kManInTheMiddle);
+}
+
+TEST_F(CertificateTrust, BrokenSignatureIsRefusedWithoutAskingEvenWhenAlwaysTrusted) {
+    // The server's certificate with one bit of its issuer's signature flipped.
+    QByteArray der = pemToDER(tlsFile("server.crt"));
+    der[der.size() - 3] = char(der[der.size() - 3] ^ 0x01);
+    const unsigned char *bytes = reinterpret_cast<const unsigned char *>(der.constData());
+    X509 *broken = d2i_X509(nullptr, &bytes, der.size());
+    ASSERT_NE(broken, nullptr);
+    const QString chainPath = tempPath("broken-chain.crt");
+    FILE *out = std::fopen(QFile::encodeName(chainPath), "w");
+    PEM_write_X509(out, broken);
+    std::fclose(out);
+    X509_free(broken);
+    {
+        QFile chain(chainPath), intermediate(tlsFile("intermediate-ca.crt"));
+        ASSERT_TRUE(chain.open(QIODevice::Append) && intermediate.open(QIODevice::ReadOnly));
+        chain.write(intermediate.readAll());
+    }
+    decisions->trust("localhost", certificateSHA256(der));
+
+    Handshake tls(chainPath, tlsFile("server.key"));
+    LogCapture log;
+    prompter->answer = {true, true};
+    EXPECT_EQ(evaluateServerTrust(tls.client(), "localhost").result, TrustResult::FatalFailure);
+    EXPECT_FALSE(verifyServerCertificate(tls.client(), "localhost"));
+    EXPECT_EQ(prompter->count(), 0u);
+    EXPECT_TRUE(log.contains("Refused the certificate of localhost"));
+}
+
+TEST_F(CertificateTrust, NothingToJudgeOrNobodyToAskRefuses) {
+    LogCapture log;
+    EXPECT_FALSE(verifyServerCertificate(nullptr, "localhost"));
+    EXPECT_TRUE(log.contains("The TLS handshake has not finished."));
+    Handshake tls = selfSigned();
+    EXPECT_FALSE(verifyServerCertificate(tls.client(), QString()));
+    EXPECT_TRUE(log.contains("Empty hostname not allowed for SSL."));
+    setTrustPrompter(nullptr);
+    EXPECT_FALSE(verifyServerCertificate(tls.client(), "localhost"));
+    EXPECT_EQ(prompter->count(), 0u);
+}
+
+TEST_F(CertificateTrust, PanelRunsOnTheMainThreadWhileTheConnectionWaits) {
+    Handshake tls = selfSigned();
+    prompter->answer = {true, false};
+    auto verdict = std::async(std::launch::async, [&] { return verifyServerCertificate(tls.client(), "localhost"); });
+    ASSERT_TRUE(pumpUntil([&] { return verdict.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }));
+    EXPECT_TRUE(verdict.get());
+    EXPECT_EQ(prompter->count(), 1u);
+    EXPECT_TRUE(prompter->onMainThread);
+}
+
+TEST_F(CertificateTrust, ConnectionsWaitingForThePanelAtOnceAreAskedOnceWhenAlwaysTrusted) {
+    Handshake first = selfSigned(), second = selfSigned();
+    prompter->answer = {true, true};
+    // Long enough for the second connection to be waiting when the first answer comes.
+    prompter->thinkingTime = std::chrono::milliseconds(300);
+    auto a = std::async(std::launch::async, [&] { return verifyServerCertificate(first.client(), "localhost"); });
+    auto b = std::async(std::launch::async, [&] { return verifyServerCertificate(second.client(), "localhost"); });
+    auto ready = [](std::future<bool> &f) { return f.wait_for(std::chrono::seconds(0)) == std::future_status::ready; };
+    ASSERT_TRUE(pumpUntil([&] { return ready(a) && ready(b); }));
+    EXPECT_TRUE(a.get());
+    EXPECT_TRUE(b.get());
+    EXPECT_EQ(prompter->count(), 1u);
+}
+
+TEST_F(CertificateTrust, ChainOfTheRealServerFromItsOwnHandshake) {
+    // PostgreSQL starts TLS after an SSLRequest packet answered with 'S'.
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(quint16(requiredEnv("TRELLAN_PG_PORT").toUInt()));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+    const unsigned char sslRequest[8] = {0, 0, 0, 8, 0x04, 0xd2, 0x16, 0x2f};
+    ASSERT_EQ(::write(fd, sslRequest, 8), 8);
+    char answer = 0;
+    ASSERT_EQ(::read(fd, &answer, 1), 1);
+    ASSERT_EQ(answer, 'S');
+    SSL_CTX *context = SSL_CTX_new(TLS_client_method());
+    SSL *ssl = SSL_new(context);
+    SSL_set_fd(ssl, fd);
+    ASSERT_EQ(SSL_connect(ssl), 1);
+
+    EXPECT_EQ(evaluateServerTrust(ssl, "localhost").result, TrustResult::Unspecified);
+    EXPECT_EQ(evaluateServerTrust(ssl, "127.0.0.1").result, TrustResult::Unspecified);
+    EXPECT_EQ(evaluateServerTrust(ssl, "wrong.invalid").result, TrustResult::RecoverableFailure);
+    qputenv("SSL_CERT_FILE", QFile::encodeName(tempPath("no-authorities.crt")));
+    EXPECT_EQ(evaluateServerTrust(ssl, "localhost").result, TrustResult::RecoverableFailure);
+    SSL_free(ssl);
+    SSL_CTX_free(context);
+    ::close(fd);
+}
