@@ -1,0 +1,115 @@
+// Helpers of the connection tests: parameters for the test servers, a recorder
+// of state notifications, running code on a connection's queue, and fake servers
+// for what a real one cannot do (never answer; show a bad certificate).
+#pragma once
+
+#include "TestSupport.h"
+#include "engine/ZNTConnection.h"
+#include "platform/Main.h"
+#include "platform/NotificationCenter.h"
+
+#include <QVariantMap>
+#include <arpa/inet.h>
+#include <future>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+inline QVariantMap serverParams(const char *userVariable = "TRELLAN_PG_ADMIN_USER",
+                                const char *portVariable = "TRELLAN_PG_PORT") {
+    return {{"host", requiredEnv("TRELLAN_PG_HOST")},
+            {"port", requiredEnv(portVariable).toInt()},
+            {"dbname", "postgres"},
+            {"user", requiredEnv(userVariable)},
+            {"client_encoding", "UNICODE"},
+            {"application_name", "Trellan tests"}};
+}
+
+struct RecordedState {
+    unsigned state = 0;
+    QString description;
+    bool hasDescription = false;
+    ErrorPtr error;
+    bool needsPassword = false;
+    bool needsPlainTextConnection = false;
+};
+
+// Every state notification of one connection, as the main thread sees it, with
+// the flags an observer would read at that moment.
+class StateRecorder {
+public:
+    explicit StateRecorder(const std::shared_ptr<ZNTConnection> &connection) {
+        ZNTConnection *raw = connection.get();
+        m_token = NotificationCenter::defaultCenter().observe(
+            ZNTConnection::StatusChangedNotification, raw, [this, raw](const Notification &n) {
+                RecordedState s;
+                s.state = n.value<unsigned>(ZNTConnection::StateKey).value_or(99);
+                s.hasDescription = n.has(ZNTConnection::StateDescriptionKey);
+                s.description = n.value<QString>(ZNTConnection::StateDescriptionKey).value_or(QString());
+                s.error = n.value<ErrorPtr>(ZNTConnection::ErrorObjectKey).value_or(nullptr);
+                s.needsPassword = raw->needsPassword();
+                s.needsPlainTextConnection = raw->needsPlainTextConnection();
+                states.push_back(s);
+            });
+    }
+    std::vector<RecordedState> states;
+
+    QStringList descriptions() const {
+        QStringList texts;
+        for (const RecordedState &s : states)
+            texts.append(QStringLiteral("%1 %2").arg(s.state).arg(s.description));
+        return texts;
+    }
+    const RecordedState *firstWithState(unsigned state) const {
+        for (const RecordedState &s : states)
+            if (s.state == state)
+                return &s;
+        return nullptr;
+    }
+
+private:
+    ObserverToken m_token;
+};
+
+// Runs the connect sequence in the background and pumps the main thread until
+// every notification it posted has been delivered.
+inline bool connectAndSettle(const std::shared_ptr<ZNTConnection> &connection,
+                             std::chrono::milliseconds timeout = std::chrono::seconds(30)) {
+    connection->connectInBackground();
+    auto settled = std::make_shared<std::atomic<bool>>(false);
+    // Posted from the queue after the connect, so it arrives after its notifications.
+    connection->connectionQueue().async([settled] { Main::post([settled] { settled->store(true); }); });
+    return pumpUntil([settled] { return settled->load(); }, timeout);
+}
+
+// Runs fn on the connection's queue and waits for its answer.
+template <class F> auto onQueue(const std::shared_ptr<ZNTConnection> &connection, F fn) -> decltype(fn()) {
+    std::packaged_task<decltype(fn())()> task(std::move(fn));
+    auto answer = task.get_future();
+    connection->connectionQueue().async([&task] { task(); });
+    return answer.get();
+}
+
+// A TCP socket on 127.0.0.1 that listens but never accepts: the kernel completes
+// the handshake and then nothing ever answers.
+class SilentListener {
+public:
+    SilentListener() {
+        m_fd = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        EXPECT_EQ(bind(m_fd, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+        EXPECT_EQ(listen(m_fd, 8), 0);
+        socklen_t length = sizeof address;
+        getsockname(m_fd, reinterpret_cast<sockaddr *>(&address), &length);
+        m_port = ntohs(address.sin_port);
+    }
+    ~SilentListener() { close(m_fd); }
+    int port() const { return m_port; }
+
+private:
+    int m_fd = -1;
+    int m_port = 0;
+};

@@ -1,0 +1,182 @@
+// The certificate check of connections to hosts that are not loopback: a chain
+// the trust store vouches for connects; any other is refused before the startup
+// packet, so the server learns neither the user name nor the password. Fake
+// servers stand in for servers with bad certificates, and read what the client
+// sends after the handshake.
+#include "ConnectionTestSupport.h"
+
+#include <QtEndian>
+#include <libpq-fe.h>
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+#include <poll.h>
+#include <thread>
+
+namespace {
+QString tlsFile(const char *name) { return requiredEnv("TRELLAN_TLS_DIR") + "/" + name; }
+
+// The trust store of the whole run is the test root, set before any TLS is used.
+class TestRootEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override { setenv("SSL_CERT_FILE", tlsFile("root-ca.crt").toLocal8Bit().constData(), 1); }
+};
+const auto *const kEnvironment = ::testing::AddGlobalTestEnvironment(new TestRootEnvironment);
+
+struct FakeOutcome {
+    bool sawSSLRequest = false;
+    bool handshakeDone = false;
+    QByteArray afterHandshake; // what the client sent inside TLS
+    bool closedByClient = false;
+};
+
+// Serves one connection like a PostgreSQL server that accepts TLS: answers the
+// SSLRequest with 'S', completes the handshake with the given certificate, then
+// reads what comes.
+class FakeTlsServer {
+public:
+    FakeTlsServer(const QString &chainFile, const QString &keyFile) {
+        m_fd = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        EXPECT_EQ(bind(m_fd, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+        EXPECT_EQ(listen(m_fd, 4), 0);
+        socklen_t length = sizeof address;
+        getsockname(m_fd, reinterpret_cast<sockaddr *>(&address), &length);
+        m_port = ntohs(address.sin_port);
+        m_thread = std::thread([this, chain = chainFile.toLocal8Bit(), key = keyFile.toLocal8Bit()] {
+            serve(chain, key);
+        });
+    }
+    ~FakeTlsServer() {
+        if (m_thread.joinable())
+            m_thread.join();
+        close(m_fd);
+    }
+    int port() const { return m_port; }
+    FakeOutcome outcome() {
+        m_thread.join();
+        return m_outcome;
+    }
+
+private:
+    void serve(const QByteArray &chain, const QByteArray &key) {
+        pollfd entry{m_fd, POLLIN, 0};
+        if (::poll(&entry, 1, 20000) != 1)
+            return;
+        const int client = accept(m_fd, nullptr, nullptr);
+        timeval timeout{5, 0};
+        setsockopt(client, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+        unsigned char request[8];
+        if (recv(client, request, sizeof request, MSG_WAITALL) == 8 && qFromBigEndian<quint32>(request) == 8 &&
+            qFromBigEndian<quint32>(request + 4) == 80877103) {
+            m_outcome.sawSSLRequest = true;
+            send(client, "S", 1, 0);
+            handshakeAndRead(client, chain, key);
+        }
+        close(client);
+    }
+
+    void handshakeAndRead(int client, const QByteArray &chain, const QByteArray &key) {
+        SSL_CTX *context = SSL_CTX_new(TLS_server_method());
+        SSL_CTX_use_certificate_chain_file(context, chain.constData());
+        SSL_CTX_use_PrivateKey_file(context, key.constData(), SSL_FILETYPE_PEM);
+        SSL *ssl = SSL_new(context);
+        SSL_set_fd(ssl, client);
+        if (SSL_accept(ssl) == 1) {
+            m_outcome.handshakeDone = true;
+            char buffer[4096];
+            const int got = SSL_read(ssl, buffer, sizeof buffer);
+            if (got > 0)
+                m_outcome.afterHandshake = QByteArray(buffer, got);
+            else
+                m_outcome.closedByClient = errno != EAGAIN && errno != EWOULDBLOCK;
+        }
+        SSL_free(ssl);
+        SSL_CTX_free(context);
+        ERR_clear_error();
+    }
+
+    int m_fd = -1;
+    int m_port = 0;
+    std::thread m_thread;
+    FakeOutcome m_outcome;
+};
+
+struct FakeRun {
+    FakeOutcome outcome;
+    std::shared_ptr<ZNTConnection> connection;
+    QString error() const { return connection->error() ? connection->error()->localizedDescription() : QString(); }
+};
+
+FakeRun connectToFake(const char *chain, const char *key, const QString &host) {
+    FakeTlsServer server(tlsFile(chain), tlsFile(key));
+    QVariantMap params = serverParams();
+    params.insert("host", host);
+    params.insert("port", server.port());
+    params.insert("password", "must never be seen");
+    FakeRun run;
+    run.connection = ZNTConnection::create(params);
+    EXPECT_TRUE(connectAndSettle(run.connection));
+    run.outcome = server.outcome();
+    return run;
+}
+} // namespace
+
+TEST(CertificateCheck, TrustedChainForTheNameConnectsOverTls) {
+    QVariantMap params = serverParams();
+    params.insert("host", "LOCALHOST");
+    auto connection = ZNTConnection::create(params);
+    ASSERT_TRUE(connectAndSettle(connection));
+    ASSERT_EQ(connection->state(), ZNTConnection::ZNTConnectionStateConnected)
+        << connection->error()->localizedDescription().toStdString();
+    EXPECT_TRUE(onQueue(connection, [&] { return PQsslInUse(connection->conn()) == 1; }));
+}
+
+TEST(CertificateCheck, UntrustedOrMisnamedCertificateIsRefusedBeforeTheStartupPacket) {
+    struct Case {
+        const char *name, *chain, *key, *reason;
+    };
+    const Case cases[] = {
+        {"selfSigned", "self-signed.crt", "self-signed.key", "self-signed certificate"},
+        {"wrongName", "wrong-name-chain.crt", "wrong-name.key", "Hostname mismatch"},
+    };
+    for (const Case &c : cases) {
+        FakeRun run = connectToFake(c.chain, c.key, "LOCALHOST");
+        EXPECT_TRUE(run.outcome.sawSSLRequest) << c.name;
+        EXPECT_TRUE(run.outcome.handshakeDone) << c.name;
+        EXPECT_TRUE(run.outcome.afterHandshake.isEmpty()) << c.name << ": the client sent "
+                                                          << run.outcome.afterHandshake.toHex().constData();
+        EXPECT_TRUE(run.outcome.closedByClient) << c.name;
+        EXPECT_EQ(run.connection->state(), ZNTConnection::ZNTConnectionStateFailed) << c.name;
+        EXPECT_TRUE(run.error().startsWith("SSL error: certificate verify failed")) << run.error().toStdString();
+        EXPECT_TRUE(run.error().contains(c.reason, Qt::CaseInsensitive)) << run.error().toStdString();
+        EXPECT_FALSE(run.connection->needsPassword());
+        EXPECT_FALSE(run.connection->needsPlainTextConnection());
+    }
+}
+
+// The fake server does see a startup packet when the chain is good: the test
+// above would notice one.
+TEST(CertificateCheck, FakeServerWithTrustedChainReceivesTheStartupPacket) {
+    FakeRun run = connectToFake("server-chain.crt", "server.key", "LOCALHOST");
+    ASSERT_TRUE(run.outcome.handshakeDone);
+    ASSERT_GE(run.outcome.afterHandshake.size(), 8);
+    EXPECT_EQ(qFromBigEndian<quint32>(run.outcome.afterHandshake.constData() + 4), 196608u); // protocol 3.0
+    EXPECT_TRUE(run.outcome.afterHandshake.contains(QByteArray("user\0", 5) + requiredEnv("TRELLAN_PG_ADMIN_USER").toUtf8()));
+}
+
+TEST(CertificateCheck, LoopbackAndPlainTextAllowedHostsAreNotChecked) {
+    FakeRun loopback = connectToFake("self-signed.crt", "self-signed.key", "127.0.0.1");
+    EXPECT_FALSE(loopback.outcome.afterHandshake.isEmpty());
+    EXPECT_FALSE(loopback.error().contains("certificate verify failed"));
+
+    FakeTlsServer server(tlsFile("self-signed.crt"), tlsFile("self-signed.key"));
+    QVariantMap params = serverParams();
+    params.insert("host", "LOCALHOST");
+    params.insert("port", server.port());
+    params.insert("allowPlainTextConnection", true);
+    auto connection = ZNTConnection::create(params);
+    ASSERT_TRUE(connectAndSettle(connection));
+    EXPECT_FALSE(server.outcome().afterHandshake.isEmpty());
+}
