@@ -4,6 +4,10 @@
 
 #include "TestSupport.h"
 #include "engine/LibpqHandles.h"
+#include "engine/ZNTConnection.h"
+#include "engine/ZNTQuery.h"
+#include "platform/Main.h"
+#include "platform/NotificationCenter.h"
 
 #include <QVariantMap>
 #include <gtest/gtest.h>
@@ -58,4 +62,66 @@ inline void PrintTo(const QVariant &value, std::ostream *os) {
     } else {
         *os << '"' << value.toString().toStdString() << '"';
     }
+}
+
+// Everything one query announces, in the order the main thread saw it.
+class NotificationRecorder {
+public:
+    struct Entry {
+        QString name;
+        std::shared_ptr<void> object;
+        Notification notification;
+    };
+
+    explicit NotificationRecorder(const std::shared_ptr<ZNTQuery> &query) : m_query(query) {
+        NotificationCenter &center = NotificationCenter::defaultCenter();
+        for (const QString &name : {ZNTQuery::NewResultNotification, ZNTQuery::NewRowNotification,
+                                    ZNTQuery::ResultDoneNotification, ZNTQuery::DoneNotification})
+            m_tokens.push_back(center.observe(name, query.get(), [this](const Notification &n) { record(n); }));
+        for (const QString &name : {ZNTResult::NewRowNotification, ZNTResult::DoneNotification})
+            m_tokens.push_back(center.observe(name, nullptr, [this](const Notification &n) {
+                for (const auto &result : m_query->results())
+                    if (result.get() == n.object.get())
+                        record(n);
+            }));
+    }
+
+    bool waitForDone(std::chrono::milliseconds timeout = std::chrono::seconds(30)) {
+        return pumpUntil([this] { return count(ZNTQuery::DoneNotification) > 0; }, timeout);
+    }
+    int count(const QString &name) const {
+        int n = 0;
+        for (const Entry &e : m_entries)
+            n += e.name == name;
+        return n;
+    }
+    QStringList names() const {
+        QStringList list;
+        for (const Entry &e : m_entries)
+            list << e.name;
+        return list;
+    }
+    const std::vector<Entry> &entries() const { return m_entries; }
+    bool allOnMainThread() const { return m_allOnMain; }
+
+private:
+    void record(const Notification &n) {
+        m_allOnMain = m_allOnMain && Main::isMainThread();
+        m_entries.push_back(Entry{n.name, n.object, n});
+    }
+
+    std::shared_ptr<ZNTQuery> m_query;
+    std::vector<ObserverToken> m_tokens;
+    std::vector<Entry> m_entries;
+    bool m_allOnMain = true;
+};
+
+// Runs one text on the connection and waits for its end.
+inline std::shared_ptr<ZNTQuery> runQuery(const std::shared_ptr<ZNTConnection> &connection, const QString &sql,
+                                          bool autoReconnect = true, const QStringList &params = {}) {
+    auto query = ZNTQuery::create(sql, params);
+    NotificationRecorder recorder(query);
+    query->executeInBackgroundOnConnection(connection, autoReconnect);
+    EXPECT_TRUE(recorder.waitForDone()) << sql.toStdString();
+    return query;
 }

@@ -1,0 +1,196 @@
+#include "ZNTQuery.h"
+
+#include "KesError.h"
+#include "ZNTConnection.h"
+#include "platform/Log.h"
+#include "platform/Main.h"
+
+namespace {
+// A batch is posted this long after its first notification.
+constexpr int kBatchDelayMs = 50;
+} // namespace
+
+ZNTQuery::ZNTQuery(QString sql, QStringList params) : m_sql(std::move(sql)), m_params(std::move(params)) {}
+
+ZNTQuery::~ZNTQuery() {
+    if (m_cancelWorker.joinable())
+        m_cancelWorker.join();
+}
+
+std::shared_ptr<ZNTQuery> ZNTQuery::create() { return create(QString(), QStringList()); }
+
+std::shared_ptr<ZNTQuery> ZNTQuery::create(const QString &sql) { return create(sql, QStringList()); }
+
+std::shared_ptr<ZNTQuery> ZNTQuery::create(const QString &sql, const QStringList &params) {
+    return std::shared_ptr<ZNTQuery>(new ZNTQuery(sql, params));
+}
+
+QString ZNTQuery::description() const {
+    return QString::asprintf("<ZNTQuery: %p>", static_cast<const void *>(this));
+}
+
+QString ZNTQuery::sqlForConnection(const ZNTConnection &) const { return sql(); }
+
+void ZNTQuery::executeInBackgroundOnConnection(const std::shared_ptr<ZNTConnection> &connection,
+                                               bool autoReconnect) {
+    if (!connection) {
+        {
+            std::lock_guard lock(m_mutex);
+            m_error = KesError::errorWithFormat(
+                QStringLiteral("Can't execute query %1. Connection %2 doesn't have a queue.")
+                    .arg(description(), QStringLiteral("(null)")));
+            m_done = true;
+        }
+        enqueueNotification(DoneNotification, shared_from_this());
+        return;
+    }
+    connection->connectionQueue().async(executionBlockForConnection(connection, autoReconnect));
+}
+
+std::function<void()> ZNTQuery::executionBlockForConnection(const std::shared_ptr<ZNTConnection> &connection,
+                                                            bool autoReconnect) {
+    return [self = shared_from_this(), connection, autoReconnect] { self->execute(connection, autoReconnect); };
+}
+
+QList<std::shared_ptr<ZNTResult>> ZNTQuery::results() const {
+    std::lock_guard lock(m_mutex);
+    return m_results;
+}
+
+qsizetype ZNTQuery::appendResult(const std::shared_ptr<ZNTResult> &result) {
+    std::lock_guard lock(m_mutex);
+    m_results.append(result);
+    return m_results.size() - 1;
+}
+
+double ZNTQuery::elapsedTime() const {
+    std::lock_guard lock(m_mutex);
+    if (!m_startTime)
+        return 0;
+    const Clock::time_point end = m_endTime ? *m_endTime : Clock::now();
+    return std::chrono::duration<double>(end - *m_startTime).count();
+}
+
+void ZNTQuery::enqueueNotification(const QString &name, std::shared_ptr<void> object, UserInfo userInfo) {
+    std::lock_guard lock(m_mutex);
+    enqueueNotificationLocked(name, std::move(object), std::move(userInfo));
+}
+
+void ZNTQuery::enqueueNotificationLocked(const QString &name, std::shared_ptr<void> object, UserInfo userInfo) {
+    if (!m_enqueuedNotifications) {
+        m_enqueuedNotifications.emplace();
+        m_enqueuedNotifications->reserve(10);
+        Main::after(kBatchDelayMs, [self = shared_from_this()] { self->drainNotifications(); });
+    }
+    m_enqueuedNotifications->push_back(Notification{name, std::move(object), std::move(userInfo)});
+}
+
+void ZNTQuery::drainNotifications() {
+    std::vector<Notification> batch;
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_enqueuedNotifications)
+            batch = std::move(*m_enqueuedNotifications);
+        m_enqueuedNotifications.reset();
+    }
+    NotificationCenter &center = NotificationCenter::defaultCenter();
+    for (const Notification &notification : batch)
+        center.post(notification);
+}
+
+void ZNTQuery::cancel() {
+    std::lock_guard lock(m_mutex);
+    m_isCancelled = true;
+    if (m_cancelStruct)
+        startCancelRequestLocked(std::move(m_cancelStruct));
+}
+
+// PQcancel opens a connection of its own to the server and waits for it, so it
+// never runs on the main thread nor under the lock; the execution waits for the
+// request before it ends, so a late cancel cannot reach the next query.
+void ZNTQuery::startCancelRequestLocked(PGcancelPtr handle) {
+    if (m_cancelWorker.joinable())
+        m_cancelWorker.detach();
+    m_cancelWorker = std::thread([handle = std::move(handle)] {
+        char errorBuffer[1024] = {0};
+        if (PQcancel(handle.get(), errorBuffer, sizeof errorBuffer) != 1)
+            Log(QStringLiteral("Failed to cancel because: %1").arg(QString::fromUtf8(errorBuffer)));
+    });
+}
+
+QString ZNTQuery::sql() const {
+    std::lock_guard lock(m_mutex);
+    return m_sql;
+}
+
+QStringList ZNTQuery::params() const { return m_params; }
+
+ErrorPtr ZNTQuery::error() const {
+    std::lock_guard lock(m_mutex);
+    return m_error;
+}
+
+void ZNTQuery::setError(ErrorPtr error) {
+    std::lock_guard lock(m_mutex);
+    m_error = std::move(error);
+}
+
+bool ZNTQuery::done() const {
+    std::lock_guard lock(m_mutex);
+    return m_done;
+}
+
+bool ZNTQuery::isCancelled() const {
+    std::lock_guard lock(m_mutex);
+    return m_isCancelled;
+}
+
+std::shared_ptr<ZNTCopyDelegate> ZNTQuery::cpyDelegate() const {
+    std::lock_guard lock(m_mutex);
+    return m_cpyDelegate.lock();
+}
+
+void ZNTQuery::setCpyDelegate(std::weak_ptr<ZNTCopyDelegate> delegate) {
+    std::lock_guard lock(m_mutex);
+    m_cpyDelegate = std::move(delegate);
+}
+
+bool ZNTQuery::includeNotices() const {
+    std::lock_guard lock(m_mutex);
+    return m_includeNotices;
+}
+
+void ZNTQuery::setIncludeNotices(bool include) {
+    std::lock_guard lock(m_mutex);
+    m_includeNotices = include;
+}
+
+bool ZNTQuery::dontStoreRows() const {
+    std::lock_guard lock(m_mutex);
+    return m_dontStoreRows;
+}
+
+void ZNTQuery::setDontStoreRows(bool dontStore) {
+    std::lock_guard lock(m_mutex);
+    m_dontStoreRows = dontStore;
+}
+
+QDateTime ZNTQuery::startDate() const {
+    std::lock_guard lock(m_mutex);
+    return m_startDate;
+}
+
+QDateTime ZNTQuery::endDate() const {
+    std::lock_guard lock(m_mutex);
+    return m_endDate;
+}
+
+QString ZNTQuery::statusMessage() const {
+    std::lock_guard lock(m_mutex);
+    return m_statusMessage;
+}
+
+void ZNTQuery::setStatusMessage(const QString &message) {
+    std::lock_guard lock(m_mutex);
+    m_statusMessage = message;
+}

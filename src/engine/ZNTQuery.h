@@ -1,0 +1,132 @@
+#pragma once
+
+#include "LibpqHandles.h"
+#include "RowStore.h"
+#include "ZNTResult.h"
+#include "platform/Error.h"
+#include "platform/NotificationCenter.h"
+
+#include <QDateTime>
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <thread>
+#include <vector>
+
+class ZNTConnection;
+class ZNTQuery;
+
+// Carries out a COPY exchange for a query. connection queue.
+class ZNTCopyDelegate {
+public:
+    virtual ~ZNTCopyDelegate() = default;
+    // status: libpq's 3 (COPY_OUT), 4 (COPY_IN) or 8 (COPY_BOTH). True when the
+    // exchange is done and the query may read its next result; false makes the
+    // COPY result an invalid result.
+    virtual bool handleCopy(int status, const std::shared_ptr<ZNTConnection> &connection,
+                            const std::shared_ptr<ZNTQuery> &query) = 0;
+};
+
+// One SQL text (or one statement with parameters $1, $2, ...) run once on a
+// connection's queue. Every result arrives as a ZNTResult, rows as they come in
+// (single-row mode), converted by type OID into the row store of their result.
+// Progress reaches the main thread as notifications, gathered in batches that are
+// posted at most 50 ms after the first of each batch, always in the order they
+// happened.
+//
+// Notifications and their user info (object is the query unless noted):
+//   NewResultNotification         ResultIndexKey (qsizetype); for a row result also ResultKey
+//   NewRowNotification            ResultKey, RowsKey
+//   ZNTResult::NewRowNotification (object: the result) RowsKey; just before NewRow
+//   ZNTResult::DoneNotification   (object: the result) none
+//   ResultDoneNotification        ResultKey; row results only
+//   DoneNotification              none; exactly once per execution
+// ResultKey holds a std::shared_ptr<ZNTResult>, RowsKey a RowRange: the rows that
+// arrived since the previous batch, read in place from the row store.
+class ZNTQuery : public std::enable_shared_from_this<ZNTQuery> {
+public:
+    static inline const QString NewResultNotification = QStringLiteral("ZNTQueryNewResultNotification");
+    static inline const QString NewRowNotification = QStringLiteral("ZNTQueryNewRowNotification");
+    static inline const QString ResultDoneNotification = QStringLiteral("ZNTQueryResultDoneNotification");
+    static inline const QString DoneNotification = QStringLiteral("ZNTQueryDoneNotification");
+    static inline const QString ResultIndexKey = QStringLiteral("resultIndex");
+    static inline const QString ResultKey = QStringLiteral("result");
+    static inline const QString RowsKey = QStringLiteral("rows");
+
+    static std::shared_ptr<ZNTQuery> create();
+    static std::shared_ptr<ZNTQuery> create(const QString &sql);
+    // Empty params mean none: the text then goes as it is, several statements
+    // allowed; with params it is one statement with placeholders.
+    static std::shared_ptr<ZNTQuery> create(const QString &sql, const QStringList &params);
+    ~ZNTQuery();
+
+    // any thread: runs the execution on the connection's queue.
+    void executeInBackgroundOnConnection(const std::shared_ptr<ZNTConnection> &connection, bool autoReconnect);
+    // The execution as a callable that runs on the calling thread, for callers
+    // that already are on the connection's queue.
+    std::function<void()> executionBlockForConnection(const std::shared_ptr<ZNTConnection> &connection,
+                                                      bool autoReconnect);
+    QString sqlForConnection(const ZNTConnection &connection) const;
+
+    // any thread. Before the execution starts nothing is sent; while it runs the
+    // server is asked to cancel (from a short worker thread: that request does
+    // network I/O); afterwards only isCancelled changes.
+    void cancel();
+
+    QList<std::shared_ptr<ZNTResult>> results() const;
+    // Seconds from start to end, to now while running, 0 before the start.
+    double elapsedTime() const;
+
+    QString sql() const;
+    QStringList params() const;
+    ErrorPtr error() const;
+    void setError(ErrorPtr error);
+    bool done() const;
+    bool isCancelled() const;
+    std::shared_ptr<ZNTCopyDelegate> cpyDelegate() const;
+    void setCpyDelegate(std::weak_ptr<ZNTCopyDelegate> delegate);
+    bool includeNotices() const;
+    void setIncludeNotices(bool include);
+    bool dontStoreRows() const;
+    void setDontStoreRows(bool dontStore);
+    QDateTime startDate() const;
+    QDateTime endDate() const;
+    QString statusMessage() const;
+    void setStatusMessage(const QString &message);
+    QString description() const;
+
+private:
+    friend class ZNTQueryExecution;
+    using Clock = std::chrono::steady_clock;
+    ZNTQuery(QString sql, QStringList params);
+
+    void execute(const std::shared_ptr<ZNTConnection> &connection, bool autoReconnect);
+    void enqueueNotificationLocked(const QString &name, std::shared_ptr<void> object, UserInfo userInfo);
+    void enqueueNotification(const QString &name, std::shared_ptr<void> object, UserInfo userInfo = {});
+    void drainNotifications(); // main thread
+    qsizetype appendResult(const std::shared_ptr<ZNTResult> &result);
+    void finishWithError(ErrorPtr error); // connection queue, before anything was sent
+    void startCancelRequestLocked(PGcancelPtr handle);
+
+    mutable std::mutex m_mutex; // the query's lock
+    QList<std::shared_ptr<ZNTResult>> m_results;
+    std::optional<std::vector<Notification>> m_enqueuedNotifications;
+    PGcancelPtr m_cancelStruct;
+    std::thread m_cancelWorker; // the running PQcancel, joined before the execution ends
+    bool m_done = false;
+    bool m_includeNotices = false;
+    bool m_dontStoreRows = false;
+    bool m_isCancelled = false;
+    QString m_sql;
+    const QStringList m_params;
+    ErrorPtr m_error;
+    std::weak_ptr<ZNTCopyDelegate> m_cpyDelegate;
+    QDateTime m_startDate, m_endDate;
+    std::optional<Clock::time_point> m_startTime, m_endTime;
+    QString m_statusMessage;
+};

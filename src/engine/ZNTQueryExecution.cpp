@@ -1,0 +1,414 @@
+// The execution of a ZNTQuery on its connection's queue: send, read every
+// result in single-row mode, convert rows into the row store, and queue the
+// notifications that tell the main thread about it.
+#include "KesError.h"
+#include "PGError.h"
+#include "ValueConversion.h"
+#include "ZNTConnection.h"
+#include "ZNTQuery.h"
+#include "platform/Log.h"
+#include "platform/ProgramError.h"
+
+#include <cstring>
+#include <ctime>
+
+namespace {
+// Rows are announced when this much processor time, or wall time, has passed
+// since the last announcement. Processor time keeps a fast result to a few large
+// batches; wall time makes rows that trickle in from a slow statement show up
+// with the next row instead of only at the end.
+constexpr double kFlushProcessorSeconds = 0.1;
+constexpr auto kFlushWallTime = std::chrono::milliseconds(100);
+constexpr auto kProcessorClockCheck = std::chrono::milliseconds(5);
+
+void silentNoticeReceiver(void *, const PGresult *) {}
+
+QString libpqText(const char *text) { return QString::fromUtf8(text ? text : ""); }
+} // namespace
+
+class ZNTQueryExecution {
+public:
+    ZNTQueryExecution(ZNTQuery &query, std::shared_ptr<ZNTConnection> connection)
+        : q(query), self(query.shared_from_this()), connection(std::move(connection)) {}
+    ~ZNTQueryExecution() {
+        // libpq would print notices to stderr; the handle keeps a silent receiver.
+        if (noticeReceiverInstalled)
+            PQsetNoticeReceiver(pg, silentNoticeReceiver, nullptr);
+    }
+    void run(bool autoReconnect);
+
+private:
+    using Clock = std::chrono::steady_clock;
+
+    bool prepareConnection(bool autoReconnect);
+    bool send();
+    bool sendText();
+    bool enterSingleRowMode();
+    bool readResults();
+    void finish(bool stoppedOnInvalid);
+    void failAfterSend(const QString &message);
+
+    void emptyQuery();
+    void commandOk(const PGresult *result);
+    void rows(const PGresult *result, bool lastOfResult);
+    void startRowResult(const PGresult *result);
+    bool flushDue();
+    void flush();
+    void fatalError(const PGresult *result);
+    void invalid(ExecStatusType status);
+    void publish(const std::shared_ptr<ZNTResult> &result, bool isRowResult);
+    static void noticeReceiver(void *arg, const PGresult *notice);
+
+    ZNTQuery &q;
+    const std::shared_ptr<ZNTQuery> self;
+    const std::shared_ptr<ZNTConnection> connection;
+    PGconn *pg = nullptr;
+    bool includeNotices = false;
+    bool dontStoreRows = false;
+    bool noticeReceiverInstalled = false;
+    QString sql;
+
+    // The row result being read, the store its rows go to, and the rows of that
+    // store not yet announced.
+    std::shared_ptr<ZNTResult> rowResult;
+    std::shared_ptr<RowStore> store;
+    std::optional<ValueConversion::RowAppender> appender;
+    std::string lastStatus;
+    qsizetype pendingFirst = 0;
+    qsizetype pendingCount = 0;
+    std::clock_t flushClock = 0;
+    Clock::time_point flushTime, processorCheckTime;
+};
+
+void ZNTQuery::execute(const std::shared_ptr<ZNTConnection> &connection, bool autoReconnect) {
+#ifndef NDEBUG
+    if (!connection->connectionQueue().isCurrent())
+        throw ProgramError("WrongThread", "A query runs on its connection's queue.");
+#endif
+    ZNTQueryExecution(*this, connection).run(autoReconnect);
+}
+
+void ZNTQuery::finishWithError(ErrorPtr error) {
+    std::lock_guard lock(m_mutex);
+    m_error = std::move(error);
+    m_done = true;
+    enqueueNotificationLocked(DoneNotification, shared_from_this(), {});
+}
+
+void ZNTQueryExecution::run(bool autoReconnect) {
+    if (q.sql().isEmpty()) {
+        const QString text = q.sqlForConnection(*connection);
+        std::lock_guard lock(q.m_mutex);
+        q.m_sql = text;
+    }
+    {
+        std::lock_guard lock(q.m_mutex);
+        sql = q.m_sql;
+        includeNotices = q.m_includeNotices;
+        dontStoreRows = q.m_dontStoreRows;
+    }
+    if (!prepareConnection(autoReconnect))
+        return;
+    PQsetNoticeReceiver(pg, noticeReceiver, this);
+    noticeReceiverInstalled = true;
+    if (!send() || !enterSingleRowMode())
+        return;
+    finish(readResults());
+}
+
+bool ZNTQueryExecution::prepareConnection(bool autoReconnect) {
+    if (!connection->conn())
+        connection->connect();
+    if (connection->state() == ZNTConnection::ZNTConnectionStateLost) {
+        if (!autoReconnect) {
+            q.finishWithError(KesError::errorWithCode(1, QStringLiteral("The connection was lost.")));
+            return false;
+        }
+        connection->connect();
+    }
+    pg = connection->conn();
+    if (pg && PQstatus(pg) == CONNECTION_OK)
+        return true;
+    // Without a handle the connect sequence failed before libpq: its own error says why.
+    QString message = libpqText(PQerrorMessage(pg));
+    if (!pg && connection->error())
+        message = connection->error()->localizedDescription();
+    connection->setState(ZNTConnection::ZNTConnectionStateLost, message);
+    q.finishWithError(KesError::errorWithCode(1, message));
+    return false;
+}
+
+// The lock is not held while sending: a long text may block on the network,
+// and cancel() on the main thread must never wait for that. A cancel that comes
+// in meanwhile finds the handle taken right after the send, or sends it itself.
+bool ZNTQueryExecution::send() {
+    {
+        std::lock_guard lock(q.m_mutex);
+        if (q.m_isCancelled) {
+            q.m_error = KesError::errorWithCode(1, QStringLiteral("The query was cancelled by the user."));
+            q.m_done = true;
+            q.enqueueNotificationLocked(ZNTQuery::DoneNotification, self, {});
+            return false;
+        }
+        q.m_startDate = QDateTime::currentDateTime();
+        q.m_startTime = Clock::now();
+    }
+    connection->setCurrentQuery(self);
+    connection->setState(ZNTConnection::ZNTConnectionStateBusy, QString());
+    if (!sendText()) {
+        const QString message = libpqText(PQerrorMessage(pg));
+        Log(QString::asprintf("PQsendQuery failed: %s, PQstatus(conn)=%d (CONNECTION_OK=%d)", PQerrorMessage(pg),
+                              int(PQstatus(pg)), int(CONNECTION_OK)));
+        failAfterSend(message);
+        return false;
+    }
+    PGcancelPtr handle(PQgetCancel(pg));
+    std::lock_guard lock(q.m_mutex);
+    if (q.m_isCancelled)
+        q.startCancelRequestLocked(std::move(handle));
+    else
+        q.m_cancelStruct = std::move(handle);
+    return true;
+}
+
+// Without parameters the text goes through the simple protocol, which takes
+// several statements; parameters need the extended protocol, one statement.
+bool ZNTQueryExecution::sendText() {
+    const QByteArray text = sql.toUtf8();
+    const QStringList params = q.params();
+    if (params.isEmpty())
+        return PQsendQuery(pg, text.constData());
+    std::vector<QByteArray> values;
+    std::vector<const char *> pointers;
+    values.reserve(size_t(params.size()));
+    for (const QString &p : params) {
+        values.push_back(p.toUtf8());
+        pointers.push_back(values.back().constData());
+    }
+    return PQsendQueryParams(pg, text.constData(), int(pointers.size()), nullptr, pointers.data(), nullptr, nullptr,
+                             0);
+}
+
+void ZNTQueryExecution::failAfterSend(const QString &message) {
+    {
+        std::lock_guard lock(q.m_mutex);
+        q.m_error = KesError::errorWithCode(1, message);
+        q.m_cancelStruct.reset();
+    }
+    connection->setCurrentQuery(nullptr);
+    connection->setState(ZNTConnection::ZNTConnectionStateLost, message);
+    std::lock_guard lock(q.m_mutex);
+    q.m_done = true;
+    q.m_endDate = QDateTime::currentDateTime();
+    q.m_endTime = Clock::now();
+    q.enqueueNotificationLocked(ZNTQuery::DoneNotification, self, {});
+}
+
+bool ZNTQueryExecution::enterSingleRowMode() {
+    if (PQsetSingleRowMode(pg))
+        return true;
+    failAfterSend(libpqText(PQerrorMessage(pg)));
+    return false;
+}
+
+// True when reading stopped on a result that leaves the connection unusable.
+bool ZNTQueryExecution::readResults() {
+    while (PGresultPtr owned{PQgetResult(pg)}) {
+        const PGresult *result = owned.get();
+        const ExecStatusType status = PQresultStatus(result);
+        switch (status) {
+        case PGRES_EMPTY_QUERY:
+            emptyQuery();
+            break;
+        case PGRES_COMMAND_OK:
+            commandOk(result);
+            break;
+        case PGRES_SINGLE_TUPLE:
+        case PGRES_TUPLES_OK:
+            rows(result, status == PGRES_TUPLES_OK);
+            break;
+        case PGRES_COPY_OUT:
+        case PGRES_COPY_IN:
+        case PGRES_COPY_BOTH:
+            if (auto delegate = q.cpyDelegate(); delegate && delegate->handleCopy(int(status), connection, self))
+                break;
+            invalid(status);
+            return true;
+        case PGRES_FATAL_ERROR:
+            fatalError(result);
+            break;
+        default:
+            invalid(status);
+            return true;
+        }
+    }
+    return false;
+}
+
+void ZNTQueryExecution::finish(bool stoppedOnInvalid) {
+    if (!stoppedOnInvalid && PQstatus(pg) != CONNECTION_OK)
+        connection->setState(ZNTConnection::ZNTConnectionStateLost, QStringLiteral(""));
+    std::thread cancelWorker;
+    {
+        std::lock_guard lock(q.m_mutex);
+        q.m_done = true;
+        q.m_cancelStruct.reset();
+        cancelWorker = std::move(q.m_cancelWorker);
+    }
+    // A cancel request still on its way would hit whatever runs next.
+    if (cancelWorker.joinable())
+        cancelWorker.join();
+    connection->setCurrentQuery(nullptr);
+    if (connection->state() == ZNTConnection::ZNTConnectionStateBusy)
+        connection->setState(ZNTConnection::ZNTConnectionStateConnected, QString());
+    // The end time is in place before observers hear of the end.
+    std::lock_guard lock(q.m_mutex);
+    q.m_endDate = QDateTime::currentDateTime();
+    q.m_endTime = Clock::now();
+    q.enqueueNotificationLocked(ZNTQuery::DoneNotification, self, {});
+}
+
+// Appends a finished non-row result, or a row result just begun, and queues
+// what announces it; under one lock, so the index is the one observers find.
+void ZNTQueryExecution::publish(const std::shared_ptr<ZNTResult> &result, bool isRowResult) {
+    std::lock_guard lock(q.m_mutex);
+    q.m_results.append(result);
+    UserInfo info{{ZNTQuery::ResultIndexKey, qsizetype(q.m_results.size() - 1)}};
+    if (isRowResult) {
+        info.emplace(ZNTQuery::ResultKey, result);
+        q.enqueueNotificationLocked(ZNTQuery::NewResultNotification, self, std::move(info));
+        return;
+    }
+    q.enqueueNotificationLocked(ZNTQuery::NewResultNotification, self, std::move(info));
+    q.enqueueNotificationLocked(ZNTResult::DoneNotification, result, {});
+}
+
+void ZNTQueryExecution::emptyQuery() { publish(ZNTResult::emptyQueryResult(), false); }
+
+void ZNTQueryExecution::commandOk(const PGresult *result) {
+    auto command = ZNTResult::commandOkResult();
+    command->setString(libpqText(PQcmdStatus(const_cast<PGresult *>(result))));
+    command->setAffectedRows(std::atoll(PQcmdTuples(const_cast<PGresult *>(result))));
+    publish(command, false);
+}
+
+void ZNTQueryExecution::startRowResult(const PGresult *result) {
+    const int fields = PQnfields(result);
+    ZNTColumnList columns;
+    columns.reserve(fields);
+    for (int f = 0; f < fields; ++f) {
+        auto column = std::make_shared<ZNTColumn>(libpqText(PQfname(result, f)));
+        column->setTypeOid(PQftype(result, f));
+        column->setSourceTableOid(PQftable(result, f));
+        column->setSourceTableAttnum(PQftablecol(result, f));
+        columns.append(column);
+    }
+    rowResult = ZNTResult::create();
+    rowResult->setColumns(columns);
+    store = std::make_shared<RowStore>(fields);
+    // Rows that are not kept go to a store of their own per batch, which lives
+    // only as long as the observers hold the batch.
+    rowResult->setRows(dontStoreRows ? std::make_shared<RowStore>(fields) : store);
+    appender.emplace(result);
+    lastStatus.clear();
+    pendingFirst = pendingCount = 0;
+    publish(rowResult, true);
+    flushClock = std::clock();
+    flushTime = processorCheckTime = Clock::now();
+}
+
+void ZNTQueryExecution::rows(const PGresult *result, bool lastOfResult) {
+    if (!rowResult)
+        startRowResult(result);
+    const int tuples = PQntuples(result);
+    for (int t = 0; t < tuples; ++t)
+        appender->appendRow(*store, result, t);
+    pendingCount += tuples;
+    const char *status = PQcmdStatus(const_cast<PGresult *>(result));
+    if (lastStatus != status) {
+        lastStatus = status;
+        rowResult->setString(libpqText(status));
+    }
+    if (!lastOfResult) {
+        if (flushDue())
+            flush();
+        return;
+    }
+    rowResult->setAffectedRows(std::atoll(PQcmdTuples(const_cast<PGresult *>(result))));
+    flush(); // also with no rows: an empty result gets one empty batch
+    {
+        std::lock_guard lock(q.m_mutex);
+        q.enqueueNotificationLocked(ZNTResult::DoneNotification, rowResult, {});
+        q.enqueueNotificationLocked(ZNTQuery::ResultDoneNotification, self, {{ZNTQuery::ResultKey, rowResult}});
+    }
+    rowResult.reset();
+    store.reset();
+    appender.reset();
+}
+
+bool ZNTQueryExecution::flushDue() {
+    const Clock::time_point now = Clock::now();
+    if (now - flushTime >= kFlushWallTime)
+        return true;
+    // Reading the processor clock is a system call; a few hundred times a second is plenty.
+    if (now - processorCheckTime < kProcessorClockCheck)
+        return false;
+    processorCheckTime = now;
+    return double(std::clock() - flushClock) / CLOCKS_PER_SEC > kFlushProcessorSeconds;
+}
+
+void ZNTQueryExecution::flush() {
+    const RowRange range{store, pendingFirst, pendingCount};
+    {
+        std::lock_guard lock(q.m_mutex);
+        q.enqueueNotificationLocked(ZNTResult::NewRowNotification, rowResult, {{ZNTQuery::RowsKey, range}});
+        q.enqueueNotificationLocked(ZNTQuery::NewRowNotification, self,
+                                    {{ZNTQuery::ResultKey, rowResult}, {ZNTQuery::RowsKey, range}});
+    }
+    pendingFirst += pendingCount;
+    pendingCount = 0;
+    if (dontStoreRows) {
+        store = std::make_shared<RowStore>(store->columnCount());
+        pendingFirst = 0;
+    }
+    flushClock = std::clock();
+    flushTime = processorCheckTime = Clock::now();
+}
+
+void ZNTQueryExecution::fatalError(const PGresult *result) {
+    const QString message = libpqText(PQresultErrorMessage(result));
+    // The severity as the server wrote it in English: a server that speaks German
+    // says "FEHLER" in the localized field, and that is no lost connection.
+    const char *severity = PQresultErrorField(result, PG_DIAG_SEVERITY_NONLOCALIZED);
+    if (!severity)
+        severity = PQresultErrorField(result, PG_DIAG_SEVERITY);
+    if (!severity || std::strcmp(severity, "ERROR") != 0)
+        connection->setState(ZNTConnection::ZNTConnectionStateLost, message);
+    auto failed = ZNTResult::fatalErrorResult();
+    failed->setString(message);
+    q.setError(PGError::errorWithPGresult(result, sql));
+    publish(failed, false);
+    // Rows of a result cut short are not announced any further.
+    rowResult.reset();
+    store.reset();
+    appender.reset();
+    pendingCount = 0;
+}
+
+void ZNTQueryExecution::invalid(ExecStatusType status) {
+    const QString message = QStringLiteral("Unknown result status: %1").arg(libpqText(PQresStatus(status)));
+    auto failed = ZNTResult::invalidResult();
+    failed->setString(message);
+    q.setError(KesError::errorWithCode(1, message));
+    publish(failed, false);
+    connection->setState(ZNTConnection::ZNTConnectionStateLost, QString());
+}
+
+void ZNTQueryExecution::noticeReceiver(void *arg, const PGresult *notice) {
+    auto *execution = static_cast<ZNTQueryExecution *>(arg);
+    if (!execution->includeNotices)
+        return;
+    auto result = ZNTResult::noticeResult();
+    result->setString(libpqText(PQresultErrorMessage(notice)));
+    execution->publish(result, false);
+}
