@@ -27,7 +27,9 @@ public:
 
 // Forwards a local TCP port on 127.0.0.1 to a database server through an SSH
 // server (libssh2, non-blocking), with host-key checks, public-key, password and
-// keyboard-interactive login, and a forwarding thread of its own.
+// keyboard-interactive login, and a forwarding thread of its own. One tunnel per
+// connect attempt; it listens until stopListening(), cancel() or destruction, so
+// that a cancel request of the connection reaches the server through it too.
 class SSHTunnel : public std::enable_shared_from_this<SSHTunnel> {
 public:
     static inline const QString ErrorDomain = QStringLiteral("norvane.SSHTunnel");
@@ -35,30 +37,40 @@ public:
     static inline const QString HostKeyDictionaryKey = QStringLiteral("norvane.SSHTunnelHostKeyDictionaryKey");
     static inline const QString FingerprintDictionaryKey = QStringLiteral("norvane.SSHTunnelFingerprintDictionaryKey");
     static inline const QString StatusNotification = QStringLiteral("SSHTunnelStatusNotification");
+    // The user default that holds the host keys the user accepted.
+    static inline const QString KnownHostKeysDefaultsKey = QStringLiteral("KnownHostKeys");
     static constexpr quint16 DefaultLocalPort = 48756;
 
     static std::shared_ptr<SSHTunnel> create();
+    // Stops the forwarding thread and waits for it (or, on that thread itself,
+    // lets it finish alone), then closes the session and every socket.
     ~SSHTunnel();
 
-    // The host key the user accepted for this SSH host and port ("KnownHostKeys").
+    // The host key the user accepted for this SSH host and port ("KnownHostKeys",
+    // entry "host:port", port 0 meaning 22). any thread
     static void addKey(const QByteArray &key, const QString &host, unsigned port);
     static QByteArray keyForHost(const QString &host, unsigned port);
 
-    // Caller's thread (the connection queue); blocks until the tunnel listens or fails.
+    // Caller's thread (the connection queue); blocks until the tunnel listens or
+    // fails, with error() set. Called once per tunnel.
     bool connect();
-    // any thread
+    // any thread: final; every wait of connect() fails from now on, a pending
+    // keyboard-interactive question is released, and nothing new is accepted.
     void cancel();
+    // any thread: accept no further local connection; those already accepted go on.
     void stopListening();
 
-    void setHost(const QString &v);
+    // Properties, any thread; set them before connect().
+    void setHost(const QString &v); // the SSH server, best as the numeric address already resolved
     void setUser(const QString &v);
+    // Also the answer to a lone "Password: " prompt; a null string means none.
     void setPassword(const QString &v);
-    void setPort(int v);
+    void setPort(int v); // below 1: 22
     void setPrivateKeyPath(const QString &v); // empty: no public-key login
     void setPrivateKeyPassphrase(const QString &v);
     void setTargetHost(const QString &v);
     void setTargetPort(int v);
-    void setLocalPort(int v); // the port tried first
+    void setLocalPort(int v); // the port tried first; when it is taken, a free one
     void setExpectedKey(const QByteArray &v);
     void setDelegate(std::weak_ptr<SSHTunnelDelegate> delegate);
 
@@ -75,8 +87,11 @@ public:
     int localPort() const;
     QByteArray expectedKey() const;
     QString statusString() const;
-    // Posts StatusNotification synchronously on the calling thread.
+    // Posts StatusNotification synchronously on the calling thread, the tunnel as
+    // object: the connection queue during connect(), the forwarding thread when it
+    // opens a channel for a further local connection.
     void setStatusString(const QString &v);
+    // The failure of connect(), or the last one of the forwarding thread.
     ErrorPtr error() const;
 
 private:

@@ -1,0 +1,203 @@
+// Bytes through an established tunnel: large transfers in both directions,
+// several local connections at once, several tunnels at once, listening and
+// tearing down while data flows, and libpq's own use of it.
+#include "SSHTestSupport.h"
+
+#include "engine/SSHTunnel.h"
+#include "platform/UserDefaults.h"
+
+#include <future>
+#include <libpq-fe.h>
+
+using namespace sshtest;
+using namespace std::chrono_literals;
+
+namespace {
+
+class SSHForwardingTest : public ::testing::Test {
+protected:
+    std::shared_ptr<SSHTunnel> connectedTunnel(int targetPort) {
+        auto tunnel = makeTunnel(server, targetPort);
+        EXPECT_TRUE(tunnel->connect()) << describe(tunnel->error());
+        return tunnel;
+    }
+
+    SSHServer server;
+    FarServer far;
+    TemporaryHome home;
+};
+
+// Owns a client socket for the length of a test.
+struct Client {
+    explicit Client(int port) : fd(connectLocal(port)) {}
+    ~Client() {
+        if (fd >= 0)
+            ::close(fd);
+    }
+    int fd;
+};
+
+bool echoes(int port, const QByteArray &text) {
+    Client client(port);
+    if (client.fd < 0)
+        return false;
+    QByteArray request = 'E' + text;
+    return writeAll(client.fd, request.constData(), size_t(request.size())) &&
+           readExactly(client.fd, size_t(text.size()), 5s) == text;
+}
+
+} // namespace
+
+TEST_F(SSHForwardingTest, SeveralMegabytesFromTheServerArriveWholeAndInOrder) {
+    auto tunnel = connectedTunnel(far.port());
+    const quint64 size = 24ull << 20;
+    Client client(tunnel->localPort());
+    ASSERT_GE(client.fd, 0);
+    QByteArray command = sendCommand(size);
+    ASSERT_TRUE(writeAll(client.fd, command.constData(), size_t(command.size())));
+    QByteArray received = readUntilClosed(client.fd);
+    EXPECT_EQ(quint64(received.size()), size);
+    EXPECT_EQ(firstPatternMismatch(received), -1);
+}
+
+// Uploading while the echo comes back fills both directions at once, which is
+// where a lost partial write or a stalled window would show.
+TEST_F(SSHForwardingTest, LargeUploadEchoedBackWhileStillSendingIsIntact) {
+    auto tunnel = connectedTunnel(far.port());
+    Client client(tunnel->localPort());
+    ASSERT_GE(client.fd, 0);
+    const size_t size = 12u << 20;
+    QByteArray payload(qsizetype(size), Qt::Uninitialized);
+    for (size_t i = 0; i < size; ++i)
+        payload[qsizetype(i)] = patternByte(i * 31 + 7);
+    auto writer = std::async(std::launch::async, [&] {
+        return writeAll(client.fd, "E", 1) && writeAll(client.fd, payload.constData(), size);
+    });
+    QByteArray echoed = readExactly(client.fd, size, 60s);
+    EXPECT_TRUE(writer.get());
+    ASSERT_EQ(size_t(echoed.size()), size);
+    EXPECT_TRUE(echoed == payload);
+}
+
+// A cancel request arrives on a second connection while the first one is in the
+// middle of a large result that its reader does not take yet.
+TEST_F(SSHForwardingTest, SecondLocalConnectionIsServedWhileTheFirstIsBusy) {
+    auto tunnel = connectedTunnel(far.port());
+    Client busy(tunnel->localPort());
+    ASSERT_GE(busy.fd, 0);
+    const quint64 size = 32ull << 20;
+    QByteArray command = sendCommand(size);
+    ASSERT_TRUE(writeAll(busy.fd, command.constData(), size_t(command.size())));
+    QByteArray head = readExactly(busy.fd, 1000);
+    ASSERT_EQ(head.size(), 1000);
+
+    auto started = std::chrono::steady_clock::now();
+    EXPECT_TRUE(echoes(tunnel->localPort(), "cancel request"));
+    EXPECT_TRUE(echoes(tunnel->localPort(), "and another"));
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 3s);
+
+    // Nothing of the held-back stream was lost or doubled meanwhile.
+    QByteArray rest = readUntilClosed(busy.fd);
+    EXPECT_EQ(quint64(head.size() + rest.size()), size);
+    EXPECT_EQ(firstPatternMismatch(head + rest), -1);
+    EXPECT_EQ(far.connectionsSeen(), 3);
+}
+
+TEST_F(SSHForwardingTest, TwoTunnelsRunAtOnceOnDifferentPorts) {
+    // Whoever holds the usual port, ourselves included, the tunnels find others.
+    int holder = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    int on = 1;
+    ::setsockopt(holder, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(SSHTunnel::DefaultLocalPort);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::bind(holder, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0)
+        ASSERT_EQ(::listen(holder, 1), 0);
+    else
+        ASSERT_EQ(errno, EADDRINUSE); // someone else listens there: just as good
+
+    auto first = connectedTunnel(far.port());
+    auto second = connectedTunnel(far.port());
+    EXPECT_NE(first->localPort(), SSHTunnel::DefaultLocalPort);
+    EXPECT_NE(second->localPort(), SSHTunnel::DefaultLocalPort);
+    EXPECT_NE(first->localPort(), second->localPort());
+    EXPECT_TRUE(echoes(first->localPort(), "first"));
+    EXPECT_TRUE(echoes(second->localPort(), "second"));
+    ::close(holder);
+}
+
+TEST_F(SSHForwardingTest, StopListeningRefusesNewConnectionsButKeepsOpenOnes) {
+    auto tunnel = connectedTunnel(far.port());
+    Client open(tunnel->localPort());
+    ASSERT_GE(open.fd, 0);
+    ASSERT_TRUE(writeAll(open.fd, "Eone", 4));
+    ASSERT_EQ(readExactly(open.fd, 3), QByteArray("one"));
+
+    tunnel->stopListening();
+    EXPECT_TRUE(pumpUntil(
+        [&] {
+            Client probe(tunnel->localPort());
+            return probe.fd < 0;
+        },
+        2s));
+    ASSERT_TRUE(writeAll(open.fd, "two", 3));
+    EXPECT_EQ(readExactly(open.fd, 3), QByteArray("two"));
+}
+
+TEST_F(SSHForwardingTest, DestroyingTheTunnelWhileDataFlowsEndsPromptly) {
+    auto tunnel = connectedTunnel(far.port());
+    Client client(tunnel->localPort());
+    ASSERT_GE(client.fd, 0);
+    QByteArray command = sendCommand(1ull << 34);
+    ASSERT_TRUE(writeAll(client.fd, command.constData(), size_t(command.size())));
+    ASSERT_EQ(readExactly(client.fd, 100000).size(), 100000);
+
+    auto started = std::chrono::steady_clock::now();
+    tunnel.reset();
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 2s);
+    // The client sees its connection end rather than hang.
+    readUntilClosed(client.fd, 10s);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 5s);
+}
+
+TEST_F(SSHForwardingTest, NobodyConnectingWithinFiveSecondsEndsListening) {
+    auto tunnel = connectedTunnel(far.port());
+    ASSERT_TRUE(pumpUntil([&] { return tunnel->error() != nullptr; }, 8s));
+    EXPECT_EQ(tunnel->error()->localizedDescription(),
+              QStringLiteral("Establishing local side of SSH tunnel failed.\nselect() returned 0; errno 0"));
+    EXPECT_LT(connectLocal(tunnel->localPort()), 0);
+}
+
+// libpq through the tunnel: a result of several megabytes, then a cancel
+// request (a second local connection) while a query runs.
+TEST_F(SSHForwardingTest, PostgresResultAndCancelRequestThroughTheTunnel) {
+    const QString pgPort = requiredEnv("TRELLAN_PG_PLAIN_PORT");
+    const QString pgUser = requiredEnv("TRELLAN_PG_ADMIN_USER");
+    auto tunnel = connectedTunnel(pgPort.toInt());
+    QByteArray conninfo = QStringLiteral("host=127.0.0.1 port=%1 user=%2 dbname=postgres sslmode=disable "
+                                         "gssencmode=disable connect_timeout=10")
+                              .arg(tunnel->localPort())
+                              .arg(pgUser)
+                              .toUtf8();
+    std::unique_ptr<PGconn, decltype(&PQfinish)> conn(PQconnectdb(conninfo.constData()), &PQfinish);
+    ASSERT_EQ(PQstatus(conn.get()), CONNECTION_OK) << PQerrorMessage(conn.get());
+
+    std::unique_ptr<PGresult, decltype(&PQclear)> big(PQexec(conn.get(), "select repeat('x', 5000000)"), &PQclear);
+    ASSERT_EQ(PQresultStatus(big.get()), PGRES_TUPLES_OK) << PQerrorMessage(conn.get());
+    EXPECT_EQ(PQgetlength(big.get(), 0, 0), 5000000);
+
+    ASSERT_EQ(PQsendQuery(conn.get(), "select pg_sleep(60)"), 1);
+    std::this_thread::sleep_for(300ms);
+    std::unique_ptr<PGcancel, decltype(&PQfreeCancel)> cancel(PQgetCancel(conn.get()), &PQfreeCancel);
+    char message[256] = {};
+    auto started = std::chrono::steady_clock::now();
+    ASSERT_EQ(PQcancel(cancel.get(), message, sizeof message), 1) << message;
+    std::unique_ptr<PGresult, decltype(&PQclear)> cancelled(PQgetResult(conn.get()), &PQclear);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 10s);
+    EXPECT_STREQ(PQresultErrorField(cancelled.get(), PG_DIAG_SQLSTATE), "57014");
+    while (PGresult *rest = PQgetResult(conn.get()))
+        PQclear(rest);
+    std::unique_ptr<PGresult, decltype(&PQclear)> after(PQexec(conn.get(), "select 1"), &PQclear);
+    EXPECT_EQ(PQresultStatus(after.get()), PGRES_TUPLES_OK);
+}
