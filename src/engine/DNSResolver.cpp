@@ -91,7 +91,9 @@ void DNSResolver::finishLocked(ErrorPtr error, QList<QByteArray> addresses) {
     m_done = true;
 }
 
-void DNSResolver::cancel() { m_shouldCancel.store(true); }
+void DNSResolver::cancel() {
+    m_shouldCancel.store(true);
+}
 
 void DNSResolver::setHostname(const QString &hostname) {
     std::lock_guard lock(m_mutex);
@@ -152,4 +154,6 @@ ErrorPtr DNSResolver::errorForGetAddrInfo(int code, int errnoValue) {
     return Error::make(ErrorDomain, ErrorCodeLookupFailed, info);
 }
 
-void DNSResolver::setWorkerDelayForTesting(std::chrono::milliseconds delay) { workerDelayMs.store(int(delay.count())); }
+void DNSResolver::setWorkerDelayForTesting(std::chrono::milliseconds delay) {
+    workerDelayMs.store(int(delay.count()));
+}

@@ -3,7 +3,9 @@
 #include <cstring>
 
 namespace {
-bool isHighBitSet(char c) { return (static_cast<unsigned char>(c) & 0x80) != 0; }
+bool isHighBitSet(char c) {
+    return (static_cast<unsigned char>(c) & 0x80) != 0;
+}
 
 // The length a UTF-8 lead byte announces, judged by the lead byte alone as the
 // server's encoding tables do (a stray continuation byte counts as one).
@@ -64,9 +66,13 @@ std::optional<QByteArray> escape(const QByteArray &input, bool asIdentifier) {
 
 namespace Quoting {
 
-std::optional<QByteArray> escapeLiteral(const QByteArray &utf8) { return escape(utf8, false); }
+std::optional<QByteArray> escapeLiteral(const QByteArray &utf8) {
+    return escape(utf8, false);
+}
 
-std::optional<QByteArray> escapeIdentifier(const QByteArray &utf8) { return escape(utf8, true); }
+std::optional<QByteArray> escapeIdentifier(const QByteArray &utf8) {
+    return escape(utf8, true);
+}
 
 QByteArray escapeBytea(const QByteArray &bytes, bool standardConformingStrings) {
     static const char digits[] = "0123456789abcdef";

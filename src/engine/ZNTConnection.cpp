@@ -184,7 +184,9 @@ void ZNTConnection::handleKeyboardInteractiveAuthenticationRequest(const QVarian
         tunnel->cancel();
 }
 
-QVariantMap ZNTConnection::params() const { return d->params; }
+QVariantMap ZNTConnection::params() const {
+    return d->params;
+}
 
 PGconn *ZNTConnection::conn() const {
 #ifndef NDEBUG
@@ -194,7 +196,9 @@ PGconn *ZNTConnection::conn() const {
     return d->conn.get();
 }
 
-int ZNTConnection::state() const { return d->state.load(); }
+int ZNTConnection::state() const {
+    return d->state.load();
+}
 
 QString ZNTConnection::stateDescription() const {
     std::lock_guard lock(d->mutex);
@@ -236,9 +240,13 @@ bool ZNTConnection::needsPlainTextConnection() const {
     return d->needsPlainTextConnection;
 }
 
-bool ZNTConnection::shouldCancel() const { return d->shouldCancel.load(); }
+bool ZNTConnection::shouldCancel() const {
+    return d->shouldCancel.load();
+}
 
-SerialQueue &ZNTConnection::connectionQueue() { return d->queue; }
+SerialQueue &ZNTConnection::connectionQueue() {
+    return d->queue;
+}
 
 std::shared_ptr<SSHTunnel> ZNTConnection::sshTunnel() const {
     std::lock_guard lock(d->mutex);
@@ -250,7 +258,9 @@ std::shared_ptr<DNSResolver> ZNTConnection::dnsResolver() const {
     return d->resolver;
 }
 
-std::shared_ptr<ZNTServerHandle> ZNTConnection::server() const { return d->server.lock(); }
+std::shared_ptr<ZNTServerHandle> ZNTConnection::server() const {
+    return d->server.lock();
+}
 
 std::shared_ptr<ZNTQuery> ZNTConnection::currentQuery() const {
     std::lock_guard lock(d->mutex);

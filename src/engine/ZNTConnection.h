@@ -35,13 +35,13 @@ public:
 
     static inline const QString StatusChangedNotification =
         QStringLiteral("norvane.ZNTConnectionStatusChangedNotification");
-    static inline const QString StateKey = QStringLiteral("norvane.ZNTConnectionStateKey");                       // unsigned
-    static inline const QString StateDescriptionKey = QStringLiteral("norvane.ZNTConnectionStateDescriptionKey"); // QString
-    static inline const QString ErrorObjectKey = QStringLiteral("norvane.ZNTConnectionErrorObjectKey");           // ErrorPtr
+    static inline const QString StateKey = QStringLiteral("norvane.ZNTConnectionStateKey"); // unsigned
+    static inline const QString StateDescriptionKey =
+        QStringLiteral("norvane.ZNTConnectionStateDescriptionKey");                                     // QString
+    static inline const QString ErrorObjectKey = QStringLiteral("norvane.ZNTConnectionErrorObjectKey"); // ErrorPtr
     static inline const QString QueueLabel = QStringLiteral("norvane.Trellan.connectionQueue");
 
-    static std::shared_ptr<ZNTConnection> create(const QVariantMap &params,
-                                                 std::weak_ptr<ZNTServerHandle> server = {});
+    static std::shared_ptr<ZNTConnection> create(const QVariantMap &params, std::weak_ptr<ZNTServerHandle> server = {});
     ~ZNTConnection() override;
 
     // any thread: queues the connect sequence and returns.

@@ -24,8 +24,13 @@ const QString kVerifyKeychain = QStringLiteral("verify-keychain");
 // that cannot exist leaves the judgement to us.
 const char *const kNoRootCertificate = "/nonexistent/trellan/no-root-certificate.crt";
 
-const char *const kSSHKeys[] = {"sshEnabled", "sshHost", "sshPort", "sshUser", "sshPassword",
-                                "sshPrivateKeyURL", "sshPrivateKeyPassphrase",
+const char *const kSSHKeys[] = {"sshEnabled",
+                                "sshHost",
+                                "sshPort",
+                                "sshUser",
+                                "sshPassword",
+                                "sshPrivateKeyURL",
+                                "sshPrivateKeyPassphrase",
                                 "sshPrivateKeyPassphraseSaveInKeychain"};
 
 void ignoreNotice(void *, const PGresult *) {}
@@ -387,8 +392,8 @@ bool ZNTConnection::waitForSocket(int pollResult) {
         if (ready < 0 && errno != EINTR) {
             const QString reason = QString::fromLocal8Bit(strerror(errno));
             std::lock_guard lock(d->mutex);
-            d->error = KesError::errorWithFormat(
-                QStringLiteral("Error while waiting for network connection: %1").arg(reason));
+            d->error =
+                KesError::errorWithFormat(QStringLiteral("Error while waiting for network connection: %1").arg(reason));
             return false;
         }
     }
@@ -439,8 +444,8 @@ void ZNTConnection::changeStatus(int connStatus) {
         PGconn *conn = d->conn.get();
         const QString message = QString::fromUtf8(PQerrorMessage(conn)).trimmed();
         std::lock_guard lock(d->mutex);
-        d->error = KesError::errorWithFormat(message.isEmpty() ? QStringLiteral("An unknown error occurred.")
-                                                               : message);
+        d->error =
+            KesError::errorWithFormat(message.isEmpty() ? QStringLiteral("An unknown error occurred.") : message);
         // Settled before the failure is announced: observers act on the first
         // failed state they see. A password the server turned down needs a new
         // one just as much as a missing password does.

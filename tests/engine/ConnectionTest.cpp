@@ -126,7 +126,8 @@ TEST(ConnectionFailures, DatabaseNameIsNeverReadAsConnectionString) {
     auto connection = ZNTConnection::create(params);
     ASSERT_TRUE(connectAndSettle(connection));
     EXPECT_EQ(connection->state(), ZNTConnection::ZNTConnectionStateFailed);
-    EXPECT_TRUE(errorText(connection).contains("\"dbname=postgres\" does not exist")) << errorText(connection).toStdString();
+    EXPECT_TRUE(errorText(connection).contains("\"dbname=postgres\" does not exist"))
+        << errorText(connection).toStdString();
 }
 
 TEST(ConnectionFailures, PortBelowOneMeansPostgresDefaultPort) {
@@ -167,6 +168,7 @@ TEST(ConnectionCancel, CancelDuringSlowLookupEndsItAndStaysFinal) {
     StateRecorder recorder(connection);
     connection->connectInBackground();
     ASSERT_TRUE(pumpUntil([&] { return !recorder.states.empty(); }));
+    pumpFor(std::chrono::milliseconds(200)); // the lookup is waiting for its worker now
     QElapsedTimer clock;
     clock.start();
     connection->cancel();

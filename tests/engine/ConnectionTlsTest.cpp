@@ -13,7 +13,9 @@
 #include <thread>
 
 namespace {
-QString tlsFile(const char *name) { return requiredEnv("TRELLAN_TLS_DIR") + "/" + name; }
+QString tlsFile(const char *name) {
+    return requiredEnv("TRELLAN_TLS_DIR") + "/" + name;
+}
 
 // The trust store of the whole run is the test root, set before any TLS is used.
 class TestRootEnvironment : public ::testing::Environment {
@@ -44,9 +46,8 @@ public:
         socklen_t length = sizeof address;
         getsockname(m_fd, reinterpret_cast<sockaddr *>(&address), &length);
         m_port = ntohs(address.sin_port);
-        m_thread = std::thread([this, chain = chainFile.toLocal8Bit(), key = keyFile.toLocal8Bit()] {
-            serve(chain, key);
-        });
+        m_thread =
+            std::thread([this, chain = chainFile.toLocal8Bit(), key = keyFile.toLocal8Bit()] { serve(chain, key); });
     }
     ~FakeTlsServer() {
         if (m_thread.joinable())
@@ -145,8 +146,8 @@ TEST(CertificateCheck, UntrustedOrMisnamedCertificateIsRefusedBeforeTheStartupPa
         FakeRun run = connectToFake(c.chain, c.key, "LOCALHOST");
         EXPECT_TRUE(run.outcome.sawSSLRequest) << c.name;
         EXPECT_TRUE(run.outcome.handshakeDone) << c.name;
-        EXPECT_TRUE(run.outcome.afterHandshake.isEmpty()) << c.name << ": the client sent "
-                                                          << run.outcome.afterHandshake.toHex().constData();
+        EXPECT_TRUE(run.outcome.afterHandshake.isEmpty())
+            << c.name << ": the client sent " << run.outcome.afterHandshake.toHex().constData();
         EXPECT_TRUE(run.outcome.closedByClient) << c.name;
         EXPECT_EQ(run.connection->state(), ZNTConnection::ZNTConnectionStateFailed) << c.name;
         EXPECT_TRUE(run.error().startsWith("SSL error: certificate verify failed")) << run.error().toStdString();
@@ -163,7 +164,8 @@ TEST(CertificateCheck, FakeServerWithTrustedChainReceivesTheStartupPacket) {
     ASSERT_TRUE(run.outcome.handshakeDone);
     ASSERT_GE(run.outcome.afterHandshake.size(), 8);
     EXPECT_EQ(qFromBigEndian<quint32>(run.outcome.afterHandshake.constData() + 4), 196608u); // protocol 3.0
-    EXPECT_TRUE(run.outcome.afterHandshake.contains(QByteArray("user\0", 5) + requiredEnv("TRELLAN_PG_ADMIN_USER").toUtf8()));
+    EXPECT_TRUE(
+        run.outcome.afterHandshake.contains(QByteArray("user\0", 5) + requiredEnv("TRELLAN_PG_ADMIN_USER").toUtf8()));
 }
 
 TEST(CertificateCheck, LoopbackAndPlainTextAllowedHostsAreNotChecked) {

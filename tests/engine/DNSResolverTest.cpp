@@ -51,13 +51,6 @@ TEST(DNSResolver, UnknownNameAndMissingNameFailWithTheirTexts) {
     EXPECT_EQ(none.error()->localizedDescription(), "No hostname provided.");
 }
 
-TEST(DNSResolver, GetAddrInfoCodesMapToTexts) {
-    EXPECT_EQ(DNSResolver::errorForGetAddrInfo(EAI_SYSTEM, ECONNREFUSED)->localizedDescription(),
-              QString::fromUtf8(strerror(ECONNREFUSED)));
-    EXPECT_EQ(DNSResolver::errorForGetAddrInfo(EAI_AGAIN, 0)->localizedDescription(),
-              QString::fromUtf8(gai_strerror(EAI_AGAIN)));
-}
-
 TEST(DNSResolver, CancelEndsASlowLookupPromptlyAndTheLateAnswerIsHarmless) {
     SlowWorkers slow(1500);
     auto resolver = std::make_unique<DNSResolver>("127.0.0.1");

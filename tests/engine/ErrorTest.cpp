@@ -7,9 +7,9 @@
 
 namespace {
 PGconnPtr adminConnection() {
-    const QString info = QStringLiteral("host=%1 port=%2 user=%3 dbname=postgres")
-                             .arg(requiredEnv("TRELLAN_PG_HOST"), requiredEnv("TRELLAN_PG_PORT"),
-                                  requiredEnv("TRELLAN_PG_ADMIN_USER"));
+    const QString info =
+        QStringLiteral("host=%1 port=%2 user=%3 dbname=postgres")
+            .arg(requiredEnv("TRELLAN_PG_HOST"), requiredEnv("TRELLAN_PG_PORT"), requiredEnv("TRELLAN_PG_ADMIN_USER"));
     PGconnPtr conn(PQconnectdb(info.toUtf8().constData()));
     EXPECT_EQ(PQstatus(conn.get()), CONNECTION_OK) << PQerrorMessage(conn.get());
     return conn;
@@ -52,8 +52,9 @@ TEST(PGError, HintAndPositionOfAnUnknownFunction) {
     EXPECT_EQ(info.value("PG_DIAG_SQLSTATE"), "42883");
     EXPECT_EQ(info.value("PG_DIAG_STATEMENT_POSITION"), "8");
     EXPECT_FALSE(info.contains("PG_DIAG_MESSAGE_DETAIL"));
-    EXPECT_EQ(error->localizedRecoverySuggestion(), "PostgreSQL said: " + info.value("PG_DIAG_MESSAGE_PRIMARY").toString() +
-                                                        "\nHint: " + info.value("PG_DIAG_MESSAGE_HINT").toString());
+    EXPECT_EQ(error->localizedRecoverySuggestion(),
+              "PostgreSQL said: " + info.value("PG_DIAG_MESSAGE_PRIMARY").toString() +
+                  "\nHint: " + info.value("PG_DIAG_MESSAGE_HINT").toString());
 }
 
 TEST(PGError, ClientSideFailureWithoutFieldsUsesTheWholeMessage) {

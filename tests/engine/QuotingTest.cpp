@@ -1,8 +1,8 @@
 // Our quoting against libpq's own escaping functions on a live connection, and
 // against the server, which must read every quoted text back as the original.
+#include "engine/Quoting.h"
 #include "TestSupport.h"
 #include "engine/LibpqHandles.h"
-#include "engine/Quoting.h"
 #include "engine/ZNTConnection.h"
 #include "platform/ProgramError.h"
 
@@ -39,8 +39,8 @@ std::optional<QByteArray> libpqIdentifier(PGconn *conn, const QByteArray &text) 
 
 QByteArray libpqBytea(PGconn *conn, const QByteArray &bytes) {
     size_t length = 0;
-    unsigned char *escaped =
-        PQescapeByteaConn(conn, reinterpret_cast<const unsigned char *>(bytes.constData()), size_t(bytes.size()), &length);
+    unsigned char *escaped = PQescapeByteaConn(conn, reinterpret_cast<const unsigned char *>(bytes.constData()),
+                                               size_t(bytes.size()), &length);
     QByteArray result(reinterpret_cast<const char *>(escaped));
     PQfreemem(escaped);
     return result;
@@ -159,7 +159,7 @@ TEST(Quoting, ConnectionQuotesMarkersAndValuesWithoutAHandle) {
         ADD_FAILURE() << "the MULTIPLE marker was quoted";
     } catch (const ProgramError &error) {
         EXPECT_EQ(error.name(), "Invalid Argument Exception");
-        EXPECT_TRUE(QByteArray(error.what()).endsWith(
-            "-[ZNTConnection quoteLiteral:] can't handle multiple value placeholder."));
+        EXPECT_TRUE(QByteArray(error.what())
+                        .endsWith("-[ZNTConnection quoteLiteral:] can't handle multiple value placeholder."));
     }
 }

@@ -1,0 +1,170 @@
+// Connections through the test run's sshd: the connection's side of the tunnel
+// (parameters, progress, passphrase storage, keyboard-interactive questions) and
+// what a tunnel must carry besides the connection itself: a cancel request.
+#include "ConnectionTestSupport.h"
+#include "engine/Keychain.h"
+#include "engine/LibpqHandles.h"
+
+#include <QFile>
+#include <QUrl>
+#include <thread>
+
+namespace {
+// Accepts the run's host key, as the user would in the host-key dialog.
+void trustTestHostKey() {
+    QFile file(requiredEnv("TRELLAN_SSH_HOST_KEY_PUB"));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QList<QByteArray> fields = file.readAll().split(' ');
+    ASSERT_GE(fields.size(), 2);
+    SSHTunnel::addKey(QByteArray::fromBase64(fields[1]), requiredEnv("TRELLAN_SSH_HOST"),
+                      requiredEnv("TRELLAN_SSH_PORT").toUInt());
+}
+
+QVariantMap sshParams() {
+    QVariantMap params = serverParams();
+    params.insert("host", "localhost"); // as the SSH server reaches the database
+    params.insert("sshEnabled", true);
+    params.insert("sshHost", requiredEnv("TRELLAN_SSH_HOST"));
+    params.insert("sshPort", requiredEnv("TRELLAN_SSH_PORT").toInt());
+    params.insert("sshUser", requiredEnv("TRELLAN_SSH_USER"));
+    params.insert("sshPassword", requiredEnv("TRELLAN_SSH_PASSWORD"));
+    return params;
+}
+
+QString keyFile(const char *name) {
+    return requiredEnv("TRELLAN_SSH_KEY_DIR") + "/" + name;
+}
+
+QString errorText(const std::shared_ptr<ZNTConnection> &connection) {
+    return connection->error() ? connection->error()->localizedDescription() : QString();
+}
+
+// Answers every keyboard-interactive question with the SSH password.
+class AnsweringServer : public ZNTServerHandle {
+public:
+    bool forwardKeyboardInteractiveRequest(const QVariantMap &request, std::shared_ptr<ConditionLock> lock,
+                                           std::shared_ptr<QStringList> responses) override {
+        requests.append(request);
+        for (int i = 0; i < request.value("prompts").toList().size(); ++i)
+            responses->append(requiredEnv("TRELLAN_SSH_PASSWORD"));
+        lock->unlockWithCondition(1);
+        return true;
+    }
+    QList<QVariantMap> requests;
+};
+} // namespace
+
+TEST(ConnectionSSH, TunnelCarriesTheConnectionAndItsCancelRequest) {
+    trustTestHostKey();
+    // Someone else holds the usual local port: the tunnel must pick another.
+    SilentListener other(SSHTunnel::DefaultLocalPort);
+    QVariantMap params = sshParams();
+    auto connection = ZNTConnection::create(params);
+    StateRecorder recorder(connection);
+    ASSERT_TRUE(connectAndSettle(connection));
+    ASSERT_EQ(connection->state(), ZNTConnection::ZNTConnectionStateConnected) << errorText(connection).toStdString();
+
+    const QStringList seen = recorder.descriptions();
+    EXPECT_EQ(seen.value(0), "1 Resolving 127.0.0.1 …");
+    EXPECT_EQ(seen.value(1), "1 Establishing SSH tunnel…");
+    EXPECT_TRUE(seen.value(2).startsWith("1 Establishing SSH tunnel (")) << seen.join(" | ").toStdString();
+    EXPECT_EQ(seen.filter("Resolving").size(), 1) << "the database host is not looked up here";
+    ASSERT_NE(connection->sshTunnel(), nullptr);
+    const int localPort = connection->sshTunnel()->localPort();
+    EXPECT_NE(localPort, SSHTunnel::DefaultLocalPort);
+    EXPECT_EQ(connection->sshTunnel()->targetPort(), requiredEnv("TRELLAN_PG_PORT").toInt());
+    EXPECT_EQ(connection->params(), params) << "the caller's parameters stay as they were";
+
+    const auto [host, hostaddr, port] = onQueue(connection, [&] {
+        PGconn *conn = connection->conn();
+        return std::make_tuple(QByteArray(PQhost(conn)), QByteArray(PQhostaddr(conn)), QByteArray(PQport(conn)));
+    });
+    EXPECT_EQ(host, "localhost");
+    EXPECT_EQ(hostaddr, "127.0.0.1");
+    EXPECT_EQ(port.toInt(), localPort);
+
+    // A long statement is cancelled by a second connection through the same tunnel.
+    PGcancelPtr cancel(onQueue(connection, [&] {
+        PQsendQuery(connection->conn(), "select pg_sleep(30)");
+        return PQgetCancel(connection->conn());
+    }));
+    std::thread canceller([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        char reason[256] = "";
+        EXPECT_EQ(PQcancel(cancel.get(), reason, sizeof reason), 1) << reason;
+    });
+    const auto started = std::chrono::steady_clock::now();
+    const QByteArray state = onQueue(connection, [&] {
+        PGresultPtr result(PQgetResult(connection->conn()));
+        const char *sqlState = PQresultErrorField(result.get(), PG_DIAG_SQLSTATE);
+        while (PGresultPtr(PQgetResult(connection->conn())))
+            ;
+        return QByteArray(sqlState ? sqlState : "");
+    });
+    canceller.join();
+    EXPECT_EQ(state, "57014"); // query_canceled
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
+}
+
+TEST(ConnectionSSH, CorrectedPassphraseReplacesTheStoredOneAndStoredOneIsUsed) {
+    trustTestHostKey();
+    const QString key = keyFile("id_ed25519_enc");
+    const QString passphrase = requiredEnv("TRELLAN_SSH_KEY_PASSPHRASE");
+    KeychainDeletePassword("SSH", key);
+    KeychainAddPassword("SSH", key, "an outdated passphrase");
+
+    QVariantMap params = sshParams();
+    params.remove("sshPassword");
+    params.insert("sshPrivateKeyURL", QUrl::fromLocalFile(key));
+    params.insert("sshPrivateKeyPassphrase", passphrase);
+    params.insert("sshPrivateKeyPassphraseSaveInKeychain", true);
+    auto connection = ZNTConnection::create(params);
+    ASSERT_TRUE(connectAndSettle(connection));
+    ASSERT_EQ(connection->state(), ZNTConnection::ZNTConnectionStateConnected) << errorText(connection).toStdString();
+    EXPECT_EQ(KeychainGetPassword("SSH", key), passphrase);
+
+    // With no passphrase given, the stored one opens the key.
+    params.remove("sshPrivateKeyPassphrase");
+    params.remove("sshPrivateKeyPassphraseSaveInKeychain");
+    auto again = ZNTConnection::create(params);
+    ASSERT_TRUE(connectAndSettle(again));
+    EXPECT_EQ(again->state(), ZNTConnection::ZNTConnectionStateConnected) << errorText(again).toStdString();
+    KeychainDeletePassword("SSH", key);
+}
+
+TEST(ConnectionSSH, KeyboardInteractiveQuestionsGoToTheServerOrCancelTheTunnel) {
+    trustTestHostKey();
+    QVariantMap params = sshParams();
+    params.remove("sshPassword"); // so that the tunnel cannot answer by itself
+    auto server = std::make_shared<AnsweringServer>();
+    auto answered = ZNTConnection::create(params, server);
+    ASSERT_TRUE(connectAndSettle(answered));
+    EXPECT_EQ(answered->state(), ZNTConnection::ZNTConnectionStateConnected) << errorText(answered).toStdString();
+    EXPECT_FALSE(server->requests.isEmpty());
+
+    auto unanswered = ZNTConnection::create(params);
+    ASSERT_TRUE(connectAndSettle(unanswered, std::chrono::seconds(20)));
+    EXPECT_EQ(unanswered->state(), ZNTConnection::ZNTConnectionStateFailed);
+    EXPECT_EQ(unanswered->sshTunnel(), nullptr);
+    EXPECT_FALSE(errorText(unanswered).isEmpty());
+}
+
+TEST(ConnectionSSH, MissingSSHHostAndRefusedLoginFailWithTheirTexts) {
+    QVariantMap params = sshParams();
+    params.insert("sshHost", "");
+    auto noHost = ZNTConnection::create(params);
+    ASSERT_TRUE(connectAndSettle(noHost));
+    EXPECT_EQ(errorText(noHost), "SSH is enabled, but no SSH host has been provided.");
+
+    trustTestHostKey();
+    params = sshParams();
+    params.insert("sshPassword", "not the password");
+    auto refused = ZNTConnection::create(params);
+    StateRecorder recorder(refused);
+    ASSERT_TRUE(connectAndSettle(refused));
+    EXPECT_EQ(refused->state(), ZNTConnection::ZNTConnectionStateFailed);
+    EXPECT_TRUE(errorText(refused).startsWith("Failed to authenticate to SSH server."))
+        << errorText(refused).toStdString();
+    EXPECT_EQ(refused->sshTunnel(), nullptr);
+    EXPECT_EQ(recorder.descriptions().filter("Connecting to PostgreSQL").size(), 0);
+}
