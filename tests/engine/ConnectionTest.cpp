@@ -45,6 +45,18 @@ TEST(ConnectionSequence, GoodConnectAnnouncesHandshakeThenVersionAndSettingsInOr
     EXPECT_TRUE(onQueue(connection, [&] { return PQstatus(connection->conn()) == CONNECTION_OK; }));
 }
 
+TEST(ConnectionSequence, EmptyHostMeansLocalhostWithoutCertificateCheck) {
+    QVariantMap params = serverParams();
+    params.insert("host", "");
+    auto connection = ZNTConnection::create(params);
+    StateRecorder recorder(connection);
+    ASSERT_TRUE(connectAndSettle(connection));
+    EXPECT_EQ(recorder.descriptions().value(0), "1 Resolving localhost " + kEllipsis);
+    ASSERT_EQ(connection->state(), ZNTConnection::ZNTConnectionStateConnected) << errorText(connection).toStdString();
+    EXPECT_EQ(onQueue(connection, [&] { return QByteArray(PQhost(connection->conn())); }), "localhost");
+    EXPECT_EQ(connection->params().value("host"), "");
+}
+
 TEST(ConnectionFailures, RejectedOrMissingPasswordIsKnownAtTheFirstFailedState) {
     for (const QVariant &password : {QVariant("wrong password"), QVariant()}) {
         QVariantMap params = serverParams("TRELLAN_PG_SCRAM_USER");
