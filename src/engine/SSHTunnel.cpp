@@ -21,6 +21,9 @@
 namespace {
 
 constexpr int kWaitSliceMs = 50;
+// Several local connections may arrive together (a query's connection and its
+// cancel request); a backlog of one would drop the third SYN for a second.
+constexpr int kListenBacklog = 8;
 
 QString errnoText(int error) { return QString::fromLocal8Bit(std::strerror(error)); }
 
@@ -389,7 +392,7 @@ bool SSHTunnel::Impl::listenForLocalConnections() {
     }
     if (rc != 0)
         return fail(failed + QStringLiteral(" %1 (bind)").arg(errnoText(errno)));
-    if (::listen(fd, 1) != 0)
+    if (::listen(fd, kListenBacklog) != 0)
         return fail(failed + QStringLiteral(" %1 (listen)").arg(errnoText(errno)));
     socklen_t length = sizeof address;
     if (::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length) != 0)

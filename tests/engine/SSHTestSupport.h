@@ -9,6 +9,7 @@
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <arpa/inet.h>
 #include <atomic>
@@ -45,6 +46,15 @@ struct SSHServer {
     // The raw host key, as the SSH server sends it.
     QByteArray hostKey() const { return QByteArray::fromBase64(hostKeyLine().split(' ').value(1)); }
 };
+
+// Runs a tool (ssh-keygen) and answers its exit code; its chatter is dropped.
+inline int runQuietly(const QString &program, const QStringList &arguments) {
+    QProcess process;
+    process.start(program, arguments);
+    if (!process.waitForFinished(60000))
+        return -1;
+    return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+}
 
 // SHA-1 of a raw key as "AB CD ...", computed without libssh2.
 inline QString sha1Fingerprint(const QByteArray &key) {

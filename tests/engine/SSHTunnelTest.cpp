@@ -7,7 +7,6 @@
 #include "platform/NotificationCenter.h"
 #include "platform/UserDefaults.h"
 
-#include <QProcess>
 #include <QThread>
 #include <future>
 
@@ -54,9 +53,9 @@ protected:
 // Generates a throwaway key pair with ssh-keygen and answers its .pub line.
 QByteArray generatedPublicKeyLine(const QString &dir, const QString &type) {
     QString path = dir + QStringLiteral("/generated_") + type;
-    QProcess::execute(QStringLiteral("ssh-keygen"),
-                      {QStringLiteral("-q"), QStringLiteral("-t"), type, QStringLiteral("-N"), QString(),
-                       QStringLiteral("-f"), path});
+    EXPECT_EQ(runQuietly(QStringLiteral("ssh-keygen"), {QStringLiteral("-q"), QStringLiteral("-t"), type,
+                                                        QStringLiteral("-N"), QString(), QStringLiteral("-f"), path}),
+              0);
     QFile file(path + QStringLiteral(".pub"));
     EXPECT_TRUE(file.open(QIODevice::ReadOnly));
     QList<QByteArray> fields = file.readAll().simplified().split(' ');
@@ -147,8 +146,7 @@ TEST_F(SSHTunnelTest, KnownHostsEntryPassesWithoutAcceptedKeyPlainOrHashed) {
 
     // ssh hashes host names by default on Debian; ssh-keygen -H does the same to a file.
     QString file = home.path() + QStringLiteral("/.ssh/known_hosts");
-    ASSERT_EQ(QProcess::execute(QStringLiteral("ssh-keygen"), {QStringLiteral("-q"), QStringLiteral("-H"),
-                                                                QStringLiteral("-f"), file}),
+    ASSERT_EQ(runQuietly(QStringLiteral("ssh-keygen"), {QStringLiteral("-q"), QStringLiteral("-H"), QStringLiteral("-f"), file}),
               0);
     QFile hashed(file);
     ASSERT_TRUE(hashed.open(QIODevice::ReadOnly));
