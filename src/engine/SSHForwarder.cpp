@@ -45,7 +45,9 @@ struct Buffer {
     void clear() { begin = end = 0; }
 };
 
-QString errnoText(int error) { return QString::fromLocal8Bit(std::strerror(error)); }
+QString errnoText(int error) {
+    return QString::fromLocal8Bit(std::strerror(error));
+}
 
 // Failures of the SSH connection itself rather than of one channel.
 bool isSessionFailure(int sshError) {
@@ -205,8 +207,8 @@ void SSHForwarder::startNextOpening() {
 }
 
 bool SSHForwarder::stepOpen(Connection &c) {
-    LIBSSH2_CHANNEL *channel = libssh2_channel_direct_tcpip_ex(m_ssh, m_target.host.constData(), m_target.port,
-                                                               "127.0.0.1", 22);
+    LIBSSH2_CHANNEL *channel =
+        libssh2_channel_direct_tcpip_ex(m_ssh, m_target.host.constData(), m_target.port, "127.0.0.1", 22);
     if (channel) {
         m_opening = nullptr;
         c.channel = channel;

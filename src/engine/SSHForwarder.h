@@ -31,8 +31,8 @@ public:
 
     // Takes the session, the listening socket and the channel already opened for
     // the first local connection (may be null).
-    SSHForwarder(std::unique_ptr<SSHSession> session, int listenSocket, LIBSSH2_CHANNEL *firstChannel,
-                 Target target, Hooks hooks);
+    SSHForwarder(std::unique_ptr<SSHSession> session, int listenSocket, LIBSSH2_CHANNEL *firstChannel, Target target,
+                 Hooks hooks);
     // Closes what is left and frees the session on the destroying thread, which
     // must be the forwarding thread or one that joined it.
     ~SSHForwarder();

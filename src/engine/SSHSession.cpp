@@ -77,11 +77,17 @@ QString SSHSession::lastErrorMessage() const {
     return message ? QString::fromUtf8(message, length) : QString();
 }
 
-int SSHSession::lastErrno() const { return m_session ? libssh2_session_last_errno(m_session) : 0; }
+int SSHSession::lastErrno() const {
+    return m_session ? libssh2_session_last_errno(m_session) : 0;
+}
 
-int SSHSession::blockDirections() const { return m_session ? libssh2_session_block_directions(m_session) : 0; }
+int SSHSession::blockDirections() const {
+    return m_session ? libssh2_session_block_directions(m_session) : 0;
+}
 
-quint64 SSHSession::bytesReceivedOnThisThread() { return t_bytesReceived; }
+quint64 SSHSession::bytesReceivedOnThisThread() {
+    return t_bytesReceived;
+}
 
 void SSHSession::disconnect() {
     auto deadline = std::chrono::steady_clock::now() + kDisconnectLimit;

@@ -25,7 +25,9 @@ constexpr int kWaitSliceMs = 50;
 // cancel request); a backlog of one would drop the third SYN for a second.
 constexpr int kListenBacklog = 8;
 
-QString errnoText(int error) { return QString::fromLocal8Bit(std::strerror(error)); }
+QString errnoText(int error) {
+    return QString::fromLocal8Bit(std::strerror(error));
+}
 
 QString knownKeyName(const QString &host, unsigned port) {
     return QStringLiteral("%1:%2").arg(host).arg(port ? port : 22u);
@@ -85,7 +87,9 @@ SSHTunnel::SSHTunnel() : d(std::make_unique<Impl>(this)) {}
 
 SSHTunnel::~SSHTunnel() = default;
 
-std::shared_ptr<SSHTunnel> SSHTunnel::create() { return std::shared_ptr<SSHTunnel>(new SSHTunnel()); }
+std::shared_ptr<SSHTunnel> SSHTunnel::create() {
+    return std::shared_ptr<SSHTunnel>(new SSHTunnel());
+}
 
 SSHTunnel::Impl::~Impl() {
     std::shared_ptr<SSHForwarder> running = std::move(forwarder);
@@ -233,9 +237,13 @@ bool SSHTunnel::Impl::fail(const ErrorPtr &e) {
     return false;
 }
 
-bool SSHTunnel::Impl::fail(const QString &description) { return fail(KesError::errorWithFormat(description)); }
+bool SSHTunnel::Impl::fail(const QString &description) {
+    return fail(KesError::errorWithFormat(description));
+}
 
-QString SSHTunnel::Impl::lastSSHErrorMessage() const { return session ? session->lastErrorMessage() : QString(); }
+QString SSHTunnel::Impl::lastSSHErrorMessage() const {
+    return session ? session->lastErrorMessage() : QString();
+}
 
 // --- connecting --------------------------------------------------------------------
 
@@ -252,7 +260,8 @@ bool SSHTunnel::Impl::connectTCP() {
     addrinfo *found = nullptr;
     int rc = ::getaddrinfo(server.toUtf8().constData(), service.constData(), &hints, &found);
     if (rc != 0)
-        return fail(QStringLiteral("Could not find SSH server ‘%1’. %2.").arg(server, QString::fromLocal8Bit(gai_strerror(rc))));
+        return fail(QStringLiteral("Could not find SSH server ‘%1’. %2.")
+                        .arg(server, QString::fromLocal8Bit(gai_strerror(rc))));
     std::unique_ptr<addrinfo, decltype(&::freeaddrinfo)> addresses(found, &::freeaddrinfo);
 
     int fd = ::socket(found->ai_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_TCP);
@@ -341,11 +350,9 @@ int SSHTunnel::Impl::checkKnownHosts(const QByteArray &key, int keyType) {
     }
     const int sshPort = q->port() >= 1 ? q->port() : 22;
     libssh2_knownhost *entry = nullptr;
-    int verdict = libssh2_knownhost_checkp(hosts, q->host().toUtf8().constData(), sshPort, key.constData(),
-                                           size_t(key.size()),
-                                           LIBSSH2_KNOWNHOST_TYPE_PLAIN | LIBSSH2_KNOWNHOST_KEYENC_RAW |
-                                               knownHostKeyType(keyType),
-                                           &entry);
+    int verdict = libssh2_knownhost_checkp(
+        hosts, q->host().toUtf8().constData(), sshPort, key.constData(), size_t(key.size()),
+        LIBSSH2_KNOWNHOST_TYPE_PLAIN | LIBSSH2_KNOWNHOST_KEYENC_RAW | knownHostKeyType(keyType), &entry);
     libssh2_knownhost_free(hosts);
     return verdict;
 }
@@ -428,7 +435,9 @@ void SSHTunnel::Impl::startForwarding() {
 
 // --- waiting -----------------------------------------------------------------------------
 
-bool SSHTunnel::Impl::waitForConnection() { return waitForDirection(session->blockDirections()); }
+bool SSHTunnel::Impl::waitForConnection() {
+    return waitForDirection(session->blockDirections());
+}
 
 bool SSHTunnel::Impl::waitForDirection(int directions) {
     short events = 0;

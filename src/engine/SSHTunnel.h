@@ -65,7 +65,7 @@ public:
     void setUser(const QString &v);
     // Also the answer to a lone "Password: " prompt; a null string means none.
     void setPassword(const QString &v);
-    void setPort(int v); // below 1: 22
+    void setPort(int v);                      // below 1: 22
     void setPrivateKeyPath(const QString &v); // empty: no public-key login
     void setPrivateKeyPassphrase(const QString &v);
     void setTargetHost(const QString &v);

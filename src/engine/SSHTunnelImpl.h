@@ -58,9 +58,8 @@ struct SSHTunnel::Impl {
     bool authenticate();
     std::optional<int> loginWithKey(const QString &user);
     bool failForKeyFile(const QString &path, const QString &passphrase);
-    void answerPrompts(const char *name, int nameLength, const char *instruction, int instructionLength,
-                       int count, const LIBSSH2_USERAUTH_KBDINT_PROMPT *prompts,
-                       LIBSSH2_USERAUTH_KBDINT_RESPONSE *responses);
+    void answerPrompts(const char *name, int nameLength, const char *instruction, int instructionLength, int count,
+                       const LIBSSH2_USERAUTH_KBDINT_PROMPT *prompts, LIBSSH2_USERAUTH_KBDINT_RESPONSE *responses);
     QStringList askDelegate(const QVariantMap &request);
     // libssh2's prompt callback; the session's abstract pointer is this Impl.
     static LIBSSH2_USERAUTH_KBDINT_RESPONSE_FUNC(keyboardInteractiveResponder);

@@ -150,6 +150,38 @@ TEST_F(SSHForwardingTest, SecondLocalConnectionIsServedWhileTheFirstIsBusy) {
     EXPECT_EQ(far.connectionsSeen(), 3);
 }
 
+// When the database stops taking connections, a further local connection fails
+// alone: it is closed and the error kept, while the one already open goes on.
+TEST_F(SSHForwardingTest, ChannelThatCannotOpenFailsOnlyItsOwnConnection) {
+    int target = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::bind(target, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(target, 4), 0);
+    socklen_t length = sizeof address;
+    ::getsockname(target, reinterpret_cast<sockaddr *>(&address), &length);
+    auto tunnel = connectedTunnel(ntohs(address.sin_port)); // sshd connects here for the first channel
+    int database = ::accept(target, nullptr, nullptr);
+    ASSERT_GE(database, 0);
+    ::close(target);
+
+    Client first(tunnel->localPort());
+    Client second(tunnel->localPort());
+    ASSERT_GE(second.fd, 0);
+    EXPECT_TRUE(readUntilClosed(second.fd, 10s).isEmpty());
+    ASSERT_TRUE(tunnel->error());
+    EXPECT_TRUE(tunnel->error()->localizedDescription().startsWith(QStringLiteral(
+        "Connecting to the SSH server succeeded, but opening a tunnel to the PostgreSQL server failed.")))
+        << describe(tunnel->error());
+
+    ASSERT_TRUE(writeAll(first.fd, "still there", 11));
+    EXPECT_EQ(readExactly(database, 11), QByteArray("still there"));
+    ASSERT_TRUE(writeAll(database, "yes", 3));
+    EXPECT_EQ(readExactly(first.fd, 3), QByteArray("yes"));
+    ::close(database);
+}
+
 TEST_F(SSHForwardingTest, TwoTunnelsRunAtOnceOnDifferentPorts) {
     // Whoever holds the usual port, ourselves included, the tunnels find others.
     int holder = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -217,11 +249,11 @@ TEST_F(SSHForwardingTest, LastReferenceDroppedOnTheForwardingThreadEndsCleanly) 
     std::promise<void> released;
     std::shared_future<void> releasedSignal = released.get_future().share();
     std::atomic<bool> reporting{false};
-    ObserverToken token = NotificationCenter::defaultCenter().observe(
-        SSHTunnel::StatusNotification, tunnel.get(), [&](const Notification &) {
-            reporting = true;
-            releasedSignal.wait_for(5s);
-        });
+    ObserverToken token = NotificationCenter::defaultCenter().observe(SSHTunnel::StatusNotification, tunnel.get(),
+                                                                      [&](const Notification &) {
+                                                                          reporting = true;
+                                                                          releasedSignal.wait_for(5s);
+                                                                      });
     Client first(port); // takes the channel that connect() opened
     ASSERT_TRUE(writeAll(first.fd, "Ea", 2));
     ASSERT_EQ(readExactly(first.fd, 1), QByteArray("a"));

@@ -88,7 +88,9 @@ private:
 
 // The byte at offset i of every stream the far-side server sends: position
 // dependent, so that a lost, doubled or reordered chunk shows.
-inline char patternByte(quint64 i) { return char(quint8(i ^ (i >> 8) ^ (i >> 16) ^ (i >> 24))); }
+inline char patternByte(quint64 i) {
+    return char(quint8(i ^ (i >> 8) ^ (i >> 16) ^ (i >> 24)));
+}
 
 inline bool writeAll(int fd, const char *data, size_t size) {
     while (size > 0) {

@@ -69,8 +69,7 @@ struct RecordingDelegate : SSHTunnelDelegate {
     QVariantMap lastRequest;
     std::shared_ptr<ConditionLock> pendingLock;
 
-    void handleKeyboardInteractiveAuthenticationRequest(const QVariantMap &request,
-                                                        const std::shared_ptr<SSHTunnel> &,
+    void handleKeyboardInteractiveAuthenticationRequest(const QVariantMap &request, const std::shared_ptr<SSHTunnel> &,
                                                         std::shared_ptr<ConditionLock> lock,
                                                         std::shared_ptr<QStringList> responses) override {
         ++calls;
@@ -146,7 +145,8 @@ TEST_F(SSHTunnelTest, KnownHostsEntryPassesWithoutAcceptedKeyPlainOrHashed) {
 
     // ssh hashes host names by default on Debian; ssh-keygen -H does the same to a file.
     QString file = home.path() + QStringLiteral("/.ssh/known_hosts");
-    ASSERT_EQ(runQuietly(QStringLiteral("ssh-keygen"), {QStringLiteral("-q"), QStringLiteral("-H"), QStringLiteral("-f"), file}),
+    ASSERT_EQ(runQuietly(QStringLiteral("ssh-keygen"),
+                         {QStringLiteral("-q"), QStringLiteral("-H"), QStringLiteral("-f"), file}),
               0);
     QFile hashed(file);
     ASSERT_TRUE(hashed.open(QIODevice::ReadOnly));
@@ -166,8 +166,9 @@ TEST_F(SSHTunnelTest, ChangedKeyInKnownHostsRefusesEvenWithAcceptedKey) {
     ASSERT_TRUE(error);
     EXPECT_EQ(error->domain(), kBundleIdentifier);
     EXPECT_EQ(error->code(), 1);
-    EXPECT_EQ(error->localizedDescription(),
-              QStringLiteral("Failed to connect to the SSH server because the key in the known_hosts file doesn't match."));
+    EXPECT_EQ(
+        error->localizedDescription(),
+        QStringLiteral("Failed to connect to the SSH server because the key in the known_hosts file doesn't match."));
     EXPECT_EQ(far.connectionsSeen(), 0);
 }
 
@@ -185,9 +186,9 @@ TEST_F(SSHTunnelTest, KnownKeyOfAnotherTypeIsNoMismatch) {
 // --- logins ------------------------------------------------------------------------
 
 TEST_F(SSHTunnelTest, PublicKeyLoginWithEd25519EcdsaAndEncryptedKey) {
-    for (auto [name, passphrase] : {std::pair{QStringLiteral("id_ed25519"), QString()},
-                                    std::pair{QStringLiteral("id_ecdsa"), QString()},
-                                    std::pair{QStringLiteral("id_ed25519_enc"), server.passphrase}}) {
+    for (auto [name, passphrase] :
+         {std::pair{QStringLiteral("id_ed25519"), QString()}, std::pair{QStringLiteral("id_ecdsa"), QString()},
+          std::pair{QStringLiteral("id_ed25519_enc"), server.passphrase}}) {
         SCOPED_TRACE(name.toStdString());
         auto tunnel = keyTunnel(name, passphrase);
         ASSERT_TRUE(tunnel->connect()) << describe(tunnel->error());
@@ -311,7 +312,8 @@ TEST_F(SSHTunnelTest, UnreachableServersFailWithTheirReason) {
     auto noHost = bareTunnel();
     noHost->setHost(QString());
     EXPECT_FALSE(noHost->connect());
-    EXPECT_EQ(noHost->error()->localizedDescription(), QStringLiteral("Can't connect to SSH server: no host provided."));
+    EXPECT_EQ(noHost->error()->localizedDescription(),
+              QStringLiteral("Can't connect to SSH server: no host provided."));
 
     auto unknown = bareTunnel();
     unknown->setHost(QStringLiteral("no-such-host.invalid"));
@@ -329,7 +331,8 @@ TEST_F(SSHTunnelTest, UnreachableServersFailWithTheirReason) {
     auto refused = bareTunnel();
     refused->setPort(closedPort);
     EXPECT_FALSE(refused->connect());
-    EXPECT_EQ(refused->error()->localizedDescription(), QStringLiteral("Connecting to SSH Server failed. Connection refused."));
+    EXPECT_EQ(refused->error()->localizedDescription(),
+              QStringLiteral("Connecting to SSH Server failed. Connection refused."));
 }
 
 TEST_F(SSHTunnelTest, UnreachableTargetFailsAfterLogin) {
@@ -341,7 +344,7 @@ TEST_F(SSHTunnelTest, UnreachableTargetFailsAfterLogin) {
     auto tunnel = keyTunnel(QStringLiteral("id_ed25519"));
     tunnel->setTargetPort(closedPort);
     EXPECT_FALSE(tunnel->connect());
-    EXPECT_TRUE(tunnel->error()->localizedDescription().startsWith(
-        QStringLiteral("Connecting to the SSH server succeeded, but opening a tunnel to the PostgreSQL server failed.")))
+    EXPECT_TRUE(tunnel->error()->localizedDescription().startsWith(QStringLiteral(
+        "Connecting to the SSH server succeeded, but opening a tunnel to the PostgreSQL server failed.")))
         << describe(tunnel->error());
 }
