@@ -29,18 +29,6 @@ namespace {
 constexpr uint32_t kFirstChunkBytes = 4096;
 constexpr uint32_t kLargestChunkBytes = 1u << 20;
 
-uint8_t tagOf(RowStore::CellKind kind) { return static_cast<uint8_t>(kind); }
-
-uint8_t intWidth(int64_t i) {
-    if (i >= std::numeric_limits<int8_t>::min() && i <= std::numeric_limits<int8_t>::max())
-        return 1;
-    if (i >= std::numeric_limits<int16_t>::min() && i <= std::numeric_limits<int16_t>::max())
-        return 2;
-    if (i >= std::numeric_limits<int32_t>::min() && i <= std::numeric_limits<int32_t>::max())
-        return 4;
-    return 8;
-}
-
 int64_t readInt(const char *p, qsizetype width) {
     switch (width) {
     case 1:
@@ -120,7 +108,7 @@ RowStore::RowStore(int columnCount) : m_columnCount(columnCount) {
         throw ProgramError("IncorrectUsage", "A row store needs a column count of zero or more.");
     for (auto &segment : m_segments)
         segment.store(nullptr, std::memory_order_relaxed);
-    m_pending.reserve(static_cast<size_t>(columnCount));
+    m_pending.reset(new PendingCell[size_t(columnCount)]);
 }
 
 RowStore::~RowStore() {
@@ -187,70 +175,17 @@ char *RowStore::reserveRow(uint32_t rowSize) {
     return chunk->data + chunk->used;
 }
 
-void RowStore::addFixed(CellKind kind, uint8_t width, PendingCell cell) {
-    cell.tag = tagOf(kind);
-    cell.width = width;
-    cell.size = width;
-    m_pending.push_back(cell);
-}
+void RowStore::tooManyCells() { throw ProgramError("IncorrectUsage", "A row needs exactly one value per column."); }
 
-void RowStore::addVariable(CellKind kind, const char *p, qsizetype size) {
-    // One protocol message carries a whole row and the server caps those below
-    // 1 GB, so a cell's size always fits.
-    if (size < 0 || uint64_t(size) > std::numeric_limits<uint32_t>::max() / 2)
-        throw ProgramError("IncorrectUsage", "A cell is larger than a row may be.");
-    PendingCell cell{};
-    cell.tag = tagOf(kind);
-    cell.width = 0;
-    cell.p = p;
-    cell.size = uint32_t(size);
-    m_pending.push_back(cell);
-}
+void RowStore::cellTooLarge() { throw ProgramError("IncorrectUsage", "A cell is larger than a row may be."); }
 
-void RowStore::addNull() { addFixed(CellKind::Null, 0, PendingCell{}); }
-void RowStore::addBool(bool b) { addFixed(b ? CellKind::True : CellKind::False, 0, PendingCell{}); }
-void RowStore::addDefault() { addFixed(CellKind::Default, 0, PendingCell{}); }
-void RowStore::addMultiple() { addFixed(CellKind::Multiple, 0, PendingCell{}); }
-void RowStore::addText(const char *utf8, qsizetype size) { addVariable(CellKind::Text, utf8, size); }
-void RowStore::addBytes(const char *bytes, qsizetype size) { addVariable(CellKind::Bytes, bytes, size); }
-
-void RowStore::addInt(int64_t i) {
-    PendingCell cell{};
-    cell.i = i;
-    addFixed(CellKind::Int, intWidth(i), cell);
-}
-
-void RowStore::addFloat(float f) {
-    PendingCell cell{};
-    cell.f = f;
-    addFixed(CellKind::Float, sizeof(float), cell);
-}
-
-void RowStore::addDouble(double d) {
-    PendingCell cell{};
-    cell.d = d;
-    addFixed(CellKind::Double, sizeof(double), cell);
-}
-
-void RowStore::endRow() {
-    const size_t n = size_t(m_columnCount);
-    if (m_pending.size() != n)
-        throw ProgramError("IncorrectUsage", "A row needs exactly one value per column.");
-    uint64_t payload = 0;
-    for (const PendingCell &cell : m_pending)
-        payload += cell.size;
-    const int width = offsetWidthForPayload(payload);
-    const uint64_t offsetBytes = n ? (n - 1) * width : 0;
-    const uint64_t rowSize = n + offsetBytes + payload;
-    if (rowSize > std::numeric_limits<uint32_t>::max() / 2)
-        throw ProgramError("IncorrectUsage", "A row is larger than the server can send.");
-
-    char *out = reserveRow(uint32_t(rowSize));
+template <int Width> void RowStore::writeRow(char *out, uint64_t offsetBytes) {
+    const int n = m_columnCount;
     char *offsets = out + n;
     char *body = offsets + offsetBytes;
     uint32_t end = 0;
-    for (size_t c = 0; c < n; ++c) {
-        const PendingCell &cell = m_pending[c];
+    for (int c = 0; c < n; ++c) {
+        const PendingCell &cell = m_pending[size_t(c)];
         out[c] = static_cast<char>(cell.tag);
         if (cell.width)
             std::memcpy(body + end, &cell.i, cell.width); // little-endian: the low bytes come first
@@ -258,13 +193,36 @@ void RowStore::endRow() {
             std::memcpy(body + end, cell.p, cell.size);
         end += cell.size;
         if (c + 1 < n)
-            writeOffset(offsets + c * width, width, end);
+            writeOffset(offsets + c * Width, Width, end);
     }
+}
+
+void RowStore::endRow() {
+    const int n = m_columnCount;
+    if (m_pendingCount != n)
+        tooManyCells();
+    uint64_t payload = 0;
+    for (int c = 0; c < n; ++c)
+        payload += m_pending[size_t(c)].size;
+    const int width = offsetWidthForPayload(payload);
+    const uint64_t offsetBytes = n ? uint64_t(n - 1) * width : 0;
+    const uint64_t rowSize = uint64_t(n) + offsetBytes + payload;
+    if (rowSize > std::numeric_limits<uint32_t>::max() / 2)
+        cellTooLarge();
+
+    char *out = reserveRow(uint32_t(rowSize));
+    if (width == 1)
+        writeRow<1>(out, offsetBytes);
+    else if (width == 2)
+        writeRow<2>(out, offsetBytes);
+    else
+        writeRow<4>(out, offsetBytes);
     Chunk *chunk = m_current;
     chunk->used += uint32_t(rowSize);
     chunk->ends[chunk->rows++] = chunk->used;
-    m_pending.clear();
-    m_storedBytes.fetch_add(qsizetype(rowSize + sizeof(uint32_t)), std::memory_order_relaxed);
+    m_pendingCount = 0;
+    m_storedBytes.store(m_storedBytes.load(std::memory_order_relaxed) + qsizetype(rowSize + sizeof(uint32_t)),
+                        std::memory_order_relaxed);
     m_rowCount.store(m_rowCount.load(std::memory_order_relaxed) + 1, std::memory_order_release);
 }
 

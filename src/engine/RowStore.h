@@ -62,15 +62,28 @@ public:
     // Writer side, one thread. A row is built with exactly columnCount() add
     // calls and finished with endRow(), which publishes it. The pointers given
     // to addText/addBytes must stay valid until endRow() returns.
-    void addNull();
-    void addBool(bool b);
-    void addInt(int64_t i);
-    void addFloat(float f);
-    void addDouble(double d);
-    void addText(const char *utf8, qsizetype size);
-    void addBytes(const char *bytes, qsizetype size);
-    void addDefault();
-    void addMultiple();
+    void addNull() { nextCell(CellKind::Null, 0).size = 0; }
+    void addBool(bool b) { nextCell(b ? CellKind::True : CellKind::False, 0).size = 0; }
+    void addInt(int64_t i) {
+        const uint8_t width = i == int8_t(i) ? 1 : i == int16_t(i) ? 2 : i == int32_t(i) ? 4 : 8;
+        PendingCell &cell = nextCell(CellKind::Int, width);
+        cell.i = i;
+        cell.size = width;
+    }
+    void addFloat(float f) {
+        PendingCell &cell = nextCell(CellKind::Float, sizeof f);
+        cell.f = f;
+        cell.size = sizeof f;
+    }
+    void addDouble(double d) {
+        PendingCell &cell = nextCell(CellKind::Double, sizeof d);
+        cell.d = d;
+        cell.size = sizeof d;
+    }
+    void addText(const char *utf8, qsizetype size) { addVariable(CellKind::Text, utf8, size); }
+    void addBytes(const char *bytes, qsizetype size) { addVariable(CellKind::Bytes, bytes, size); }
+    void addDefault() { nextCell(CellKind::Default, 0).size = 0; }
+    void addMultiple() { nextCell(CellKind::Multiple, 0).size = 0; }
     void endRow();
     void appendRow(const std::vector<Value> &values);
 
@@ -95,9 +108,29 @@ private:
     // for a few pointers and a huge one never runs out.
     static constexpr int kFirstSegmentBits = 4;
     static constexpr int kSegments = 40;
+    // One protocol message carries a whole row and the server caps those below
+    // 1 GB, so a cell never comes near this.
+    static constexpr qsizetype kLargestCell = 0x7fffffff;
 
-    void addFixed(CellKind kind, uint8_t width, PendingCell cell);
-    void addVariable(CellKind kind, const char *p, qsizetype size);
+    // The writer's add calls are inline: they run for every cell of every row.
+    PendingCell &nextCell(CellKind kind, uint8_t width) {
+        if (m_pendingCount == m_columnCount)
+            tooManyCells();
+        PendingCell &cell = m_pending[size_t(m_pendingCount++)];
+        cell.tag = static_cast<uint8_t>(kind);
+        cell.width = width;
+        return cell;
+    }
+    void addVariable(CellKind kind, const char *p, qsizetype size) {
+        if (size < 0 || size > kLargestCell)
+            cellTooLarge();
+        PendingCell &cell = nextCell(kind, 0);
+        cell.p = p;
+        cell.size = uint32_t(size);
+    }
+    [[noreturn]] static void tooManyCells();
+    [[noreturn]] static void cellTooLarge();
+    template <int Width> void writeRow(char *out, uint64_t offsetBytes);
     char *reserveRow(uint32_t rowSize);
     Chunk *chunkAt(qsizetype index) const;
     Chunk *chunkForRow(qsizetype row) const;
@@ -111,7 +144,8 @@ private:
     std::atomic<Chunk **> m_segments[kSegments];
     // Writer state.
     Chunk *m_current = nullptr;
-    std::vector<PendingCell> m_pending;
+    std::unique_ptr<PendingCell[]> m_pending;
+    int m_pendingCount = 0;
 };
 
 // A run of rows of a store, handed out with row notifications: it keeps the

@@ -6,6 +6,24 @@
 namespace {
 enum TypeOid : unsigned { Bool = 16, Bytea = 17, Int8 = 20, Int2 = 21, Int4 = 23, Float4 = 700, Float8 = 701 };
 
+// Integers as the server writes them: an optional minus and up to 18 digits
+// read in one pass; anything else (longer, or not digits) goes to from_chars.
+bool parseInteger(const char *text, qsizetype length, int64_t &out) {
+    const bool negative = length > 0 && text[0] == '-';
+    const qsizetype digits = length - negative;
+    if (digits <= 0 || digits > 18)
+        return false;
+    int64_t value = 0;
+    for (const char *p = text + negative, *end = text + length; p != end; ++p) {
+        const unsigned digit = unsigned(*p) - '0';
+        if (digit > 9)
+            return false;
+        value = value * 10 + digit;
+    }
+    out = negative ? -value : value;
+    return true;
+}
+
 template <class T> bool parseWhole(const char *text, qsizetype length, T &out) {
     if (length <= 0)
         return false;
@@ -33,7 +51,7 @@ template <class Sink> void convert(unsigned typeOid, const char *text, qsizetype
     case Int2:
     case Int4: {
         int64_t i;
-        if (parseWhole(text, length, i))
+        if (parseInteger(text, length, i) || parseWhole(text, length, i))
             return sink.integer(i);
         break;
     }
@@ -108,10 +126,12 @@ void RowAppender::appendRow(RowStore &store, const PGresult *result, int tuple) 
     StoreSink sink{store, m_unescaped};
     const int fields = int(m_types.size());
     for (int f = 0; f < fields; ++f) {
-        if (PQgetisnull(result, tuple, f))
+        const int length = PQgetlength(result, tuple, f);
+        // Only an empty field can be NULL; asking costs a call per field.
+        if (length == 0 && PQgetisnull(result, tuple, f))
             store.addNull();
         else
-            convert(m_types[size_t(f)], PQgetvalue(result, tuple, f), PQgetlength(result, tuple, f), sink);
+            convert(m_types[size_t(f)], PQgetvalue(result, tuple, f), length, sink);
     }
     store.endRow();
     for (unsigned char *p : m_unescaped)

@@ -18,8 +18,16 @@ namespace {
 // batches; wall time makes rows that trickle in from a slow statement show up
 // with the next row instead of only at the end.
 constexpr double kFlushProcessorSeconds = 0.1;
-constexpr auto kFlushWallTime = std::chrono::milliseconds(100);
-constexpr auto kProcessorClockCheck = std::chrono::milliseconds(5);
+constexpr int64_t kFlushWallNs = 100'000'000;
+constexpr int64_t kProcessorClockCheckNs = 5'000'000;
+
+// The coarse clock is read from memory without a system call, so it can be
+// asked for every row; its few milliseconds of resolution are plenty here.
+int64_t coarseNowNs() {
+    timespec ts;
+    clock_gettime(CLOCK_MONOTONIC_COARSE, &ts);
+    return int64_t(ts.tv_sec) * 1'000'000'000 + ts.tv_nsec;
+}
 
 void silentNoticeReceiver(void *, const PGresult *) {}
 
@@ -73,11 +81,10 @@ private:
     std::shared_ptr<ZNTResult> rowResult;
     std::shared_ptr<RowStore> store;
     std::optional<ValueConversion::RowAppender> appender;
-    std::string lastStatus;
     qsizetype pendingFirst = 0;
     qsizetype pendingCount = 0;
     std::clock_t flushClock = 0;
-    Clock::time_point flushTime, processorCheckTime;
+    int64_t flushTimeNs = 0, processorCheckNs = 0;
 };
 
 void ZNTQuery::execute(const std::shared_ptr<ZNTConnection> &connection, bool autoReconnect) {
@@ -310,11 +317,10 @@ void ZNTQueryExecution::startRowResult(const PGresult *result) {
     // only as long as the observers hold the batch.
     rowResult->setRows(dontStoreRows ? std::make_shared<RowStore>(fields) : store);
     appender.emplace(result);
-    lastStatus.clear();
     pendingFirst = pendingCount = 0;
     publish(rowResult, true);
     flushClock = std::clock();
-    flushTime = processorCheckTime = Clock::now();
+    flushTimeNs = processorCheckNs = coarseNowNs();
 }
 
 void ZNTQueryExecution::rows(const PGresult *result, bool lastOfResult) {
@@ -324,16 +330,14 @@ void ZNTQueryExecution::rows(const PGresult *result, bool lastOfResult) {
     for (int t = 0; t < tuples; ++t)
         appender->appendRow(*store, result, t);
     pendingCount += tuples;
-    const char *status = PQcmdStatus(const_cast<PGresult *>(result));
-    if (lastStatus != status) {
-        lastStatus = status;
-        rowResult->setString(libpqText(status));
-    }
     if (!lastOfResult) {
         if (flushDue())
             flush();
         return;
     }
+    // Single rows carry no command status; the result's message is set by
+    // the end of the result ("SELECT 5").
+    rowResult->setString(libpqText(PQcmdStatus(const_cast<PGresult *>(result))));
     rowResult->setAffectedRows(std::atoll(PQcmdTuples(const_cast<PGresult *>(result))));
     flush(); // also with no rows: an empty result gets one empty batch
     {
@@ -347,13 +351,13 @@ void ZNTQueryExecution::rows(const PGresult *result, bool lastOfResult) {
 }
 
 bool ZNTQueryExecution::flushDue() {
-    const Clock::time_point now = Clock::now();
-    if (now - flushTime >= kFlushWallTime)
+    const int64_t now = coarseNowNs();
+    if (now - flushTimeNs >= kFlushWallNs)
         return true;
     // Reading the processor clock is a system call; a few hundred times a second is plenty.
-    if (now - processorCheckTime < kProcessorClockCheck)
+    if (now - processorCheckNs < kProcessorClockCheckNs)
         return false;
-    processorCheckTime = now;
+    processorCheckNs = now;
     return double(std::clock() - flushClock) / CLOCKS_PER_SEC > kFlushProcessorSeconds;
 }
 
@@ -372,7 +376,7 @@ void ZNTQueryExecution::flush() {
         pendingFirst = 0;
     }
     flushClock = std::clock();
-    flushTime = processorCheckTime = Clock::now();
+    flushTimeNs = processorCheckNs = coarseNowNs();
 }
 
 void ZNTQueryExecution::fatalError(const PGresult *result) {
