@@ -17,6 +17,13 @@ namespace {
 
 class SSHTunnelTest : public ::testing::Test {
 protected:
+    // Accepted keys live in the user defaults; tests of other processes running
+    // at the same time must not see or wipe this one's, so each process gets
+    // settings of its own before the defaults are first read.
+    static void SetUpTestSuite() {
+        static QTemporaryDir settings;
+        qputenv("XDG_CONFIG_HOME", settings.path().toLocal8Bit());
+    }
     void SetUp() override { UserDefaults::standard().removeObject(SSHTunnel::KnownHostKeysDefaultsKey); }
     void TearDown() override { UserDefaults::standard().removeObject(SSHTunnel::KnownHostKeysDefaultsKey); }
 
