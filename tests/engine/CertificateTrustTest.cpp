@@ -1,21 +1,16 @@
 #include "engine/CertificateTrust.h"
 #include "engine/CertificateDetails.h"
 #include "engine/TrustDecisions.h"
+#include "engine/ZNTConnection.h"
 #include "platform/Log.h"
 #include "platform/Main.h"
 #include "platform/UserDefaults.h"
 #include "support/TestSupport.h"
 
-#include <QDir>
 #include <QFile>
-#include <QFileInfo>
-#include <QProcess>
 #include <QTemporaryDir>
-#include <arpa/inet.h>
-#include <atomic>
 #include <future>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <openssl/ec.h>
 #include <openssl/pem.h>
 #include <openssl/ssl.h>
@@ -334,30 +329,46 @@ TEST_F(CertificateTrust, ConnectionsWaitingForThePanelAtOnceAreAskedOnceWhenAlwa
     EXPECT_EQ(prompter->count(), 1u);
 }
 
-TEST_F(CertificateTrust, ChainOfTheRealServerFromItsOwnHandshake) {
-    // PostgreSQL starts TLS after an SSLRequest packet answered with 'S'.
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(quint16(requiredEnv("TRELLAN_PG_PORT").toUInt()));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
-    const unsigned char sslRequest[8] = {0, 0, 0, 8, 0x04, 0xd2, 0x16, 0x2f};
-    ASSERT_EQ(::write(fd, sslRequest, 8), 8);
-    char answer = 0;
-    ASSERT_EQ(::read(fd, &answer, 1), 1);
-    ASSERT_EQ(answer, 'S');
-    SSL_CTX *context = SSL_CTX_new(TLS_client_method());
-    SSL *ssl = SSL_new(context);
-    SSL_set_fd(ssl, fd);
-    ASSERT_EQ(SSL_connect(ssl), 1);
+// MARK: through a connection to the real server
 
-    EXPECT_EQ(evaluateServerTrust(ssl, "localhost").result, TrustResult::Unspecified);
-    EXPECT_EQ(evaluateServerTrust(ssl, "127.0.0.1").result, TrustResult::Unspecified);
-    EXPECT_EQ(evaluateServerTrust(ssl, "wrong.invalid").result, TrustResult::RecoverableFailure);
+namespace {
+bool connectTo(const QString &host) {
+    QVariantMap params{{"host", host},
+                       {"port", requiredEnv("TRELLAN_PG_PORT").toInt()},
+                       {"user", requiredEnv("TRELLAN_PG_TRUST_USER")},
+                       {"dbname", "postgres"}};
+    auto connection = ZNTConnection::create(params);
+    auto connected = std::async(std::launch::async, [&] { return connection->connect(); });
+    EXPECT_TRUE(pumpUntil([&] { return connected.wait_for(std::chrono::seconds(0)) == std::future_status::ready; },
+                          std::chrono::seconds(30)));
+    return connected.get();
+}
+} // namespace
+
+TEST_F(CertificateTrust, ConnectionAsksBeforeItLogsInAndStopsWhenRefused) {
+    // "LOCALHOST" reaches the local server without counting as loopback.
+    EXPECT_TRUE(connectTo("LOCALHOST"));
+    EXPECT_EQ(prompter->count(), 0u);
+
+    trustStandardAuthorities(false);
+    EXPECT_FALSE(connectTo("LOCALHOST"));
+    ASSERT_EQ(prompter->count(), 1u);
+    EXPECT_EQ(prompter->requests[0].host, "LOCALHOST");
+    EXPECT_EQ(prompter->requests[0].message, "The server presented an unknown certificate.");
+
+    prompter->answer = {true, false};
+    EXPECT_TRUE(connectTo("LOCALHOST"));
+    EXPECT_TRUE(prompter->onMainThread);
+}
+
+TEST_F(CertificateTrust, UnknownAuthorityIsAskedAboutOnceWhenAlwaysTrusted) {
     qputenv("SSL_CERT_FILE", QFile::encodeName(tempPath("no-authorities.crt")));
-    EXPECT_EQ(evaluateServerTrust(ssl, "localhost").result, TrustResult::RecoverableFailure);
-    SSL_free(ssl);
-    SSL_CTX_free(context);
-    ::close(fd);
+    prompter->answer = {true, true};
+    EXPECT_TRUE(connectTo("LOCALHOST"));
+    ASSERT_EQ(prompter->count(), 1u);
+    EXPECT_EQ(prompter->requests[0].message, "Trellan can't verify the identity of the server LOCALHOST.");
+    EXPECT_EQ(prompter->requests[0].chain.size(), 2);
+    prompter->answer = {false, false};
+    EXPECT_TRUE(connectTo("LOCALHOST"));
+    EXPECT_EQ(prompter->count(), 1u);
 }
