@@ -24,13 +24,23 @@ void logAddFailure(const SecretStatus &status, const QString &service, const QSt
             .arg(QString::number(status.code), service, account));
 }
 
+// A store that failed is not a store without the item; the callers cannot tell
+// them apart, so the log must.
+void logReadFailure(const SecretStatus &status, const QString &service, const QString &account) {
+    if (status.isFailed())
+        Log(QStringLiteral("Error (%1) while trying to read password for name: %2 account: %3 (%4)")
+                .arg(QString::number(status.code), service, account, status.message));
+}
+
 } // namespace
 
 bool KeychainHasPassword(const QString &service, const QString &account) {
     if (missing(service, account))
         return false;
     std::lock_guard lock(keychainMutex);
-    return SecretStore::shared()->find(service, account).isDone();
+    SecretStatus status = SecretStore::shared()->find(service, account);
+    logReadFailure(status, service, account);
+    return status.isDone();
 }
 
 QString KeychainGetPassword(const QString &service, const QString &account) {
@@ -38,7 +48,9 @@ QString KeychainGetPassword(const QString &service, const QString &account) {
         return QString();
     std::lock_guard lock(keychainMutex);
     QString password;
-    if (!SecretStore::shared()->read(service, account, &password).isDone() || password.isNull())
+    SecretStatus status = SecretStore::shared()->read(service, account, &password);
+    logReadFailure(status, service, account);
+    if (!status.isDone() || password.isNull())
         return QStringLiteral("");
     return password;
 }

@@ -254,7 +254,7 @@ SecretStatus LibsecretStore::read(const QString &service, const QString &account
     auto *item = SECRET_ITEM(items->data);
     ValueHolder value(secret_item_get_secret(item));
     if (!value)
-        return SecretStatus::failed(SecretStore::Unavailable, QStringLiteral("the item is locked"));
+        return SecretStatus::failed(SecretStore::Locked, QStringLiteral("the item is locked"));
     if (password)
         *password = valueText(value.get());
     if (label)

@@ -32,6 +32,7 @@ public:
         Unavailable = -1,   // no secret service answered
         DuplicateItem = -2, // the pair an item would move to is taken
         BadArgument = -3,   // a null service or account
+        Locked = -4,        // the keyring stayed locked
     };
 
     virtual ~SecretStore() = default;

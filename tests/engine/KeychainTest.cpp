@@ -143,6 +143,9 @@ protected:
 // A store whose every change fails, as a locked or broken keyring would.
 class RefusingStore : public MemorySecretStore {
 public:
+    SecretStatus read(const QString &, const QString &, QString *, QString *) override {
+        return SecretStatus::failed(SecretStore::Locked, "locked");
+    }
     SecretStatus add(const QString &, const QString &, const QString &, const QString &) override {
         return SecretStatus::failed(7, "refused");
     }
@@ -182,8 +185,11 @@ TEST(KeychainFailures, EveryFailedChangeIsLoggedWithItsStatus) {
     KeychainAddPassword("svc", "acc", "pw");
     KeychainSetPassword("svc", "acc", "pw");
     KeychainDeletePassword("svc", "acc");
+    const QString read = KeychainGetPassword("svc", "acc");
     SecretStore::setShared(nullptr);
+    EXPECT_EQ(read, "");
     const QStringList lines = log.lines();
     EXPECT_EQ(lines.filter("Error (7) while trying to add password for name: svc account: acc").size(), 2);
     EXPECT_EQ(lines.filter("Error (9) while trying to delete password for name: svc account: acc").size(), 1);
+    EXPECT_EQ(lines.filter("Error (-4) while trying to read password for name: svc account: acc").size(), 1);
 }
