@@ -1,6 +1,8 @@
 #include "ValueConversion.h"
 
+#include <array>
 #include <charconv>
+#include <string>
 #include <libpq-fe.h>
 
 namespace {
@@ -24,6 +26,30 @@ bool parseInteger(const char *text, qsizetype length, int64_t &out) {
     return true;
 }
 
+// bytea's hex output: two hex digits per byte. False for anything else.
+bool decodeHex(const char *hex, qsizetype length, char *out) {
+    static const auto table = [] {
+        std::array<int8_t, 256> t;
+        t.fill(-1);
+        for (int i = 0; i < 10; ++i)
+            t['0' + i] = int8_t(i);
+        for (int i = 0; i < 6; ++i)
+            t['a' + i] = t['A' + i] = int8_t(10 + i);
+        return t;
+    }();
+    if (length % 2)
+        return false;
+    for (qsizetype i = 0; i < length; i += 2) {
+        const int high = table[uint8_t(hex[i])], low = table[uint8_t(hex[i + 1])];
+        if (high < 0 || low < 0)
+            return false;
+        *out++ = char(high << 4 | low);
+    }
+    return true;
+}
+
+bool isHexBytea(const char *text, qsizetype length) { return length >= 2 && text[0] == '\\' && text[1] == 'x'; }
+
 template <class T> bool parseWhole(const char *text, qsizetype length, T &out) {
     if (length <= 0)
         return false;
@@ -41,6 +67,10 @@ template <class Sink> void convert(unsigned typeOid, const char *text, qsizetype
             return sink.boolean(false);
         break;
     case Bytea: {
+        // The hex form (the server's default) is decoded here without a
+        // buffer of libpq's per value; the old escape form goes to libpq.
+        if (isHexBytea(text, length) && sink.hexBytes(text + 2, length - 2))
+            return;
         size_t size = 0;
         unsigned char *bytes = PQunescapeBytea(reinterpret_cast<const unsigned char *>(text), &size);
         if (bytes)
@@ -75,6 +105,13 @@ template <class Sink> void convert(unsigned typeOid, const char *text, qsizetype
 
 struct ValueSink {
     Value value;
+    bool hexBytes(const char *hex, qsizetype length) {
+        QByteArray bytes(length / 2, Qt::Uninitialized);
+        if (!decodeHex(hex, length, bytes.data()))
+            return false;
+        value = Value::fromBytes(std::move(bytes));
+        return true;
+    }
     void boolean(bool b) { value = Value::fromBool(b); }
     void bytes(unsigned char *p, size_t size) {
         value = Value::fromBytes(QByteArray(reinterpret_cast<const char *>(p), qsizetype(size)));
@@ -89,6 +126,14 @@ struct ValueSink {
 struct StoreSink {
     RowStore &store;
     std::vector<unsigned char *> &unescaped;
+    std::string &scratch; // this column's buffer, kept from row to row
+    bool hexBytes(const char *hex, qsizetype length) {
+        scratch.resize(size_t(length / 2));
+        if (!decodeHex(hex, length, scratch.data()))
+            return false;
+        store.addBytes(scratch.data(), qsizetype(scratch.size()));
+        return true;
+    }
     void boolean(bool b) { store.addBool(b); }
     void bytes(unsigned char *p, size_t size) {
         unescaped.push_back(p);
@@ -115,6 +160,7 @@ RowAppender::RowAppender(const PGresult *result) {
     m_types.reserve(size_t(fields));
     for (int f = 0; f < fields; ++f)
         m_types.push_back(PQftype(result, f));
+    m_scratch.resize(size_t(fields));
 }
 
 RowAppender::~RowAppender() {
@@ -123,15 +169,16 @@ RowAppender::~RowAppender() {
 }
 
 void RowAppender::appendRow(RowStore &store, const PGresult *result, int tuple) {
-    StoreSink sink{store, m_unescaped};
     const int fields = int(m_types.size());
     for (int f = 0; f < fields; ++f) {
         const int length = PQgetlength(result, tuple, f);
         // Only an empty field can be NULL; asking costs a call per field.
-        if (length == 0 && PQgetisnull(result, tuple, f))
+        if (length == 0 && PQgetisnull(result, tuple, f)) {
             store.addNull();
-        else
-            convert(m_types[size_t(f)], PQgetvalue(result, tuple, f), length, sink);
+            continue;
+        }
+        StoreSink sink{store, m_unescaped, m_scratch[size_t(f)]};
+        convert(m_types[size_t(f)], PQgetvalue(result, tuple, f), length, sink);
     }
     store.endRow();
     for (unsigned char *p : m_unescaped)

@@ -3,6 +3,7 @@
 #include "RowStore.h"
 #include "Value.h"
 
+#include <string>
 #include <vector>
 
 typedef struct pg_result PGresult;
@@ -29,6 +30,7 @@ public:
 
 private:
     std::vector<unsigned> m_types;
-    std::vector<unsigned char *> m_unescaped; // bytea buffers, freed after each row
+    std::vector<unsigned char *> m_unescaped; // libpq's bytea buffers, freed after each row
+    std::vector<std::string> m_scratch;       // decoded bytea, one buffer per column
 };
 } // namespace ValueConversion
