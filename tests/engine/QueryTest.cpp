@@ -3,6 +3,8 @@
 #include "engine/PGError.h"
 
 #include <QElapsedTimer>
+#include <QEventLoop>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 namespace {
@@ -188,6 +190,36 @@ TEST_F(Query, LargeResultArrivesInOrderedBatchesThatCoverEveryRow) {
     const auto stored = query->results()[0]->rows();
     ASSERT_EQ(stored->rowCount(), 300000);
     EXPECT_EQ(stored->valueAt(299999, 1), Value::fromString("row 300000"));
+}
+
+// A statement that produces rows slowly uses next to no processor time here;
+// its rows must still be announced as they come, not all at the end. (Rows
+// larger than the server's send buffer leave the server one by one.)
+TEST_F(Query, SlowlyArrivingRowsAreAnnouncedBeforeTheEnd) {
+    auto query = start("select g, repeat('x', 20000), pg_sleep(0.2) from generate_series(1, 6) g");
+    int batchesWhileRunning = 0;
+    auto token = NotificationCenter::defaultCenter().observe(NewRow, query.get(), [&](const Notification &) {
+        if (!query->done())
+            ++batchesWhileRunning;
+    });
+    // Wait in the event loop without spinning, as the idle program does: the
+    // process then spends almost no processor time while the rows come.
+    QEventLoop loop;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (recorder->count(Done))
+            loop.quit();
+    });
+    poll.start(20);
+    QTimer::singleShot(10000, &loop, &QEventLoop::quit);
+    loop.exec();
+    ASSERT_EQ(recorder->count(Done), 1);
+    EXPECT_GE(batchesWhileRunning, 2);
+    qsizetype total = 0;
+    for (const auto &entry : recorder->entries())
+        if (entry.name == NewRow)
+            total += rowsOf(entry)->count;
+    EXPECT_EQ(total, 6);
 }
 
 TEST_F(Query, UnstoredRowsReachObserversButNotTheResult) {
