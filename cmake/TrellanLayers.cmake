@@ -28,6 +28,12 @@ function(trellan_layer_tests layer)
         set(exe test_${layer}_${base})
         add_executable(${exe} ${src})
         target_link_libraries(${exe} PRIVATE trellan_${layer} trellan_test_support)
-        gtest_discover_tests(${exe} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300)
+        # Tunnels try local port 48756 first, machine-wide: tests that open one
+        # must not run beside each other, or their port assertions race.
+        set(locks "")
+        if(base MATCHES "SSH")
+            set(locks RESOURCE_LOCK tunnel_local_port)
+        endif()
+        gtest_discover_tests(${exe} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300 ${locks})
     endforeach()
 endfunction()
