@@ -28,6 +28,8 @@ namespace {
 // few enough that the directory search is short.
 constexpr uint32_t kFirstChunkBytes = 4096;
 constexpr uint32_t kLargestChunkBytes = 1u << 20;
+// Room after a row for the whole 8-byte write of its last number.
+constexpr uint32_t kWriteSlack = 8;
 
 int64_t readInt(const char *p, qsizetype width) {
     switch (width) {
@@ -170,8 +172,8 @@ RowStore::Chunk *RowStore::newChunk(uint32_t minimumSize) {
 
 char *RowStore::reserveRow(uint32_t rowSize) {
     Chunk *chunk = m_current;
-    if (!chunk || chunk->rows == chunk->rowCapacity || chunk->dataCapacity - chunk->used < rowSize)
-        chunk = newChunk(rowSize);
+    if (!chunk || chunk->rows == chunk->rowCapacity || chunk->dataCapacity - chunk->used < rowSize + kWriteSlack)
+        chunk = newChunk(rowSize + kWriteSlack);
     return chunk->data + chunk->used;
 }
 
@@ -187,8 +189,11 @@ template <int Width> void RowStore::writeRow(char *out, uint64_t offsetBytes) {
     for (int c = 0; c < n; ++c) {
         const PendingCell &cell = m_pending[size_t(c)];
         out[c] = static_cast<char>(cell.tag);
+        // Numbers are stored with one 8-byte write (little-endian: the low bytes
+        // come first); the bytes past their width are overwritten by the next
+        // cell or lie in the chunk's unused slack.
         if (cell.width)
-            std::memcpy(body + end, &cell.i, cell.width); // little-endian: the low bytes come first
+            std::memcpy(body + end, &cell.i, sizeof cell.i);
         else if (cell.size)
             std::memcpy(body + end, cell.p, cell.size);
         end += cell.size;
