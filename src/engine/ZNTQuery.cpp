@@ -12,9 +12,11 @@ constexpr int kBatchDelayMs = 50;
 
 ZNTQuery::ZNTQuery(QString sql, QStringList params) : m_sql(std::move(sql)), m_params(std::move(params)) {}
 
+// The execution waits for its cancel request before it ends, so a worker left
+// here has nothing to hit; it owns its handle and may finish on its own.
 ZNTQuery::~ZNTQuery() {
     if (m_cancelWorker.joinable())
-        m_cancelWorker.join();
+        m_cancelWorker.detach();
 }
 
 std::shared_ptr<ZNTQuery> ZNTQuery::create() { return create(QString(), QStringList()); }
