@@ -20,7 +20,7 @@ TRELLAN_PACKAGES=(
     postgresql-15 postgresql-client-15 openssl openssh-server openssh-client
     dbus gnome-keyring libsecret-tools
     # the scripts themselves
-    python3 procps passwd util-linux
+    python3 procps passwd util-linux locales
 )
 
 die() { echo "$(basename "$0"): $*" >&2; exit 1; }
@@ -61,6 +61,14 @@ ensure_deps() {
     note "installing ${missing[*]}"
     as_root apt-get update -q
     as_root apt-get install -y -q --no-install-recommends "${missing[@]}"
+}
+
+# The value tests also run under a German locale, to prove that numbers never
+# follow the user's locale; generate it once when the machine lacks it.
+ensure_test_locale() {
+    locale -a 2>/dev/null | grep -qix 'de_DE.utf-\?8' && return 0
+    note "generating the de_DE.UTF-8 locale"
+    as_root localedef -i de_DE -f UTF-8 de_DE.UTF-8 || note "could not generate de_DE.UTF-8; the value tests fall back to C.UTF-8"
 }
 
 jobs_count() { nproc 2>/dev/null || echo 2; }
