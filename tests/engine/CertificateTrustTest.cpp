@@ -31,25 +31,6 @@ const bool privateSettings = [] {
     return true;
 }();
 
-QString tlsFile(const QString &name) {
-    return requiredEnv("TRELLAN_TLS_DIR") + "/" + name;
-}
-
-QByteArray pemToDER(const QString &path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    const QByteArray pem = file.readAll();
-    BIO *bio = BIO_new_mem_buf(pem.constData(), int(pem.size()));
-    X509 *certificate = PEM_read_bio_X509(bio, nullptr, nullptr, nullptr);
-    BIO_free(bio);
-    unsigned char *der = nullptr;
-    const int length = certificate ? i2d_X509(certificate, &der) : 0;
-    QByteArray bytes(reinterpret_cast<const char *>(der), length);
-    OPENSSL_free(der);
-    X509_free(certificate);
-    return bytes;
-}
 
 // A self-signed certificate for localhost that ran out yesterday, with its key.
 void writeExpiredCertificate(const QString &certificatePath, const QString &keyPath) {
@@ -197,8 +178,8 @@ TEST_F(CertificateTrust, WithoutTrustingAuthoritiesTheUnknownCertificatePanelDec
                                      "have not explicitly marked the certificate as trusted.");
     EXPECT_EQ(asked.host, "localhost");
     ASSERT_EQ(asked.chain.size(), 2);
-    EXPECT_EQ(asked.chain[0], pemToDER(tlsFile("server.crt")));
-    EXPECT_EQ(asked.chain[1], pemToDER(tlsFile("intermediate-ca.crt")));
+    EXPECT_EQ(asked.chain[0], derFromPemFile(tlsFile("server.crt")));
+    EXPECT_EQ(asked.chain[1], derFromPemFile(tlsFile("intermediate-ca.crt")));
 
     prompter->answer = {true, false};
     EXPECT_TRUE(verifyServerCertificate(tls.client(), "localhost"));
@@ -212,7 +193,7 @@ TEST_F(CertificateTrust, SelfSignedAsksAboutManInTheMiddleAndFollowsTheAnswer) {
     ASSERT_EQ(prompter->count(), 1u);
     EXPECT_EQ(prompter->requests[0].message, "Trellan can't verify the identity of the server localhost.");
     EXPECT_EQ(prompter->requests[0].informativeText, kManInTheMiddle);
-    EXPECT_EQ(prompter->requests[0].chain, QList<QByteArray>{pemToDER(tlsFile("self-signed.crt"))});
+    EXPECT_EQ(prompter->requests[0].chain, QList<QByteArray>{derFromPemFile(tlsFile("self-signed.crt"))});
 
     prompter->answer = {true, false};
     EXPECT_TRUE(verifyServerCertificate(tls.client(), "localhost"));
@@ -238,7 +219,7 @@ TEST_F(CertificateTrust, AlwaysTrustIsSilentNextTimeForThatHostOnly) {
     EXPECT_EQ(info.st_mode & 07777, 0600u);
     QFile json(decisions->path());
     ASSERT_TRUE(json.open(QIODevice::ReadOnly));
-    const QString digest = QString::fromLatin1(certificateSHA256(pemToDER(tlsFile("self-signed.crt"))).toHex());
+    const QString digest = QString::fromLatin1(certificateSHA256(derFromPemFile(tlsFile("self-signed.crt"))).toHex());
     EXPECT_TRUE(json.readAll().contains(digest.toLatin1()));
 }
 
@@ -267,7 +248,7 @@ TEST_F(CertificateTrust, CertificateForAnotherNameAsksAboutManInTheMiddle) {
 
 TEST_F(CertificateTrust, BrokenSignatureIsRefusedWithoutAskingEvenWhenAlwaysTrusted) {
     // The server's certificate with one bit of its issuer's signature flipped.
-    QByteArray der = pemToDER(tlsFile("server.crt"));
+    QByteArray der = derFromPemFile(tlsFile("server.crt"));
     der[der.size() - 3] = char(der[der.size() - 3] ^ 0x01);
     const unsigned char *bytes = reinterpret_cast<const unsigned char *>(der.constData());
     X509 *broken = d2i_X509(nullptr, &bytes, der.size());

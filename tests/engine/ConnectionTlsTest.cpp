@@ -13,9 +13,6 @@
 #include <thread>
 
 namespace {
-QString tlsFile(const char *name) {
-    return requiredEnv("TRELLAN_TLS_DIR") + "/" + name;
-}
 
 // The trust store of the whole run is the test root, set before any TLS is used.
 class TestRootEnvironment : public ::testing::Environment {

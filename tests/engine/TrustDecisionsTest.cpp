@@ -107,19 +107,6 @@ TEST_F(TrustDecisionsFile, FailedWriteIsReportedAndLeavesTheOldFile) {
 // MARK: certificate details
 
 namespace {
-QByteArray derOf(const QString &pemPath) {
-    const QByteArray pem = readAll(pemPath);
-    BIO *bio = BIO_new_mem_buf(pem.constData(), int(pem.size()));
-    X509 *certificate = PEM_read_bio_X509(bio, nullptr, nullptr, nullptr);
-    BIO_free(bio);
-    unsigned char *der = nullptr;
-    const int length = certificate ? i2d_X509(certificate, &der) : 0;
-    QByteArray bytes(reinterpret_cast<const char *>(der), length);
-    OPENSSL_free(der);
-    X509_free(certificate);
-    return bytes;
-}
-
 QString openssl(const QStringList &args) {
     QProcess tool;
     tool.start("openssl", args);
@@ -130,7 +117,7 @@ QString openssl(const QStringList &args) {
 
 TEST(CertificateDetails, AgreesWithTheOpensslTool) {
     const QString pem = requiredEnv("TRELLAN_TLS_DIR") + "/server.crt";
-    const auto details = CertificateDetails::fromDER(derOf(pem));
+    const auto details = CertificateDetails::fromDER(derFromPemFile(pem));
     ASSERT_TRUE(details);
     EXPECT_EQ(openssl({"x509", "-in", pem, "-noout", "-fingerprint", "-sha256"}),
               "sha256 Fingerprint=" + CertificateDetails::fingerprintText(details->sha256));
@@ -143,7 +130,7 @@ TEST(CertificateDetails, AgreesWithTheOpensslTool) {
 }
 
 TEST(CertificateDetails, AnythingButOneWholeCertificateIsRefused) {
-    const QByteArray der = derOf(requiredEnv("TRELLAN_TLS_DIR") + "/server.crt");
+    const QByteArray der = derFromPemFile(requiredEnv("TRELLAN_TLS_DIR") + "/server.crt");
     EXPECT_FALSE(CertificateDetails::fromDER(QByteArray()));
     EXPECT_FALSE(CertificateDetails::fromDER(der.left(der.size() - 1)));
     EXPECT_FALSE(CertificateDetails::fromDER(der + '\0'));

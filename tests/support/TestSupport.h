@@ -2,6 +2,7 @@
 // scripts/test starts, and temporary places.
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <chrono>
 #include <functional>
@@ -14,3 +15,9 @@ void pumpFor(std::chrono::milliseconds duration);
 // The value of an environment variable that scripts/test exports. A test whose
 // server is missing fails: it never skips.
 QString requiredEnv(const char *name);
+
+// A file of the run's certificates (TRELLAN_TLS_DIR).
+QString tlsFile(const QString &name);
+
+// The DER bytes of the first certificate in a PEM file; empty when there is none.
+QByteArray derFromPemFile(const QString &path);

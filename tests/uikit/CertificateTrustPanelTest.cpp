@@ -16,27 +16,11 @@
 
 namespace {
 
-QByteArray derOf(const QString &name) {
-    QFile file(requiredEnv("TRELLAN_TLS_DIR") + "/" + name);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    const QByteArray pem = file.readAll();
-    BIO *bio = BIO_new_mem_buf(pem.constData(), int(pem.size()));
-    X509 *certificate = PEM_read_bio_X509(bio, nullptr, nullptr, nullptr);
-    BIO_free(bio);
-    unsigned char *der = nullptr;
-    const int length = certificate ? i2d_X509(certificate, &der) : 0;
-    QByteArray bytes(reinterpret_cast<const char *>(der), length);
-    OPENSSL_free(der);
-    X509_free(certificate);
-    return bytes;
-}
-
 TrustPanelRequest selfSignedRequest() {
     return {QStringLiteral("Trellan can't verify the identity of the server db.example.com."),
             QStringLiteral("If you connect, you are vulnerable to a man-in-the-middle attack."),
             QStringLiteral("db.example.com"),
-            {derOf("self-signed.crt")}};
+            {derFromPemFile(tlsFile("self-signed.crt"))}};
 }
 
 CertificateTrustPanel *openPanel() {
@@ -92,7 +76,7 @@ TEST(CertificateTrustPanel, ConnectAndCancelAnswerWithTheAlwaysTrustChoice) {
 
 TEST(CertificateTrustPanel, ShowsEveryCertificateOfTheChain) {
     TrustPanelRequest request = selfSignedRequest();
-    request.chain = {derOf("server.crt"), derOf("intermediate-ca.crt"), "garbage"};
+    request.chain = {derFromPemFile(tlsFile("server.crt")), derFromPemFile(tlsFile("intermediate-ca.crt")), "garbage"};
     CertificateTrustPanel panel(request);
     const QString text = panel.detailsView()->toPlainText();
     const QString digest = QString::fromLatin1(
