@@ -9,17 +9,6 @@
 
 namespace {
 
-QString secretTool(const QStringList &args) {
-    QProcess tool;
-    tool.start(QStringLiteral("secret-tool"), args);
-    EXPECT_TRUE(tool.waitForFinished(10000)) << "secret-tool did not finish";
-    return QString::fromUtf8(tool.readAllStandardOutput());
-}
-
-QString lookup(const QString &service, const QString &account) {
-    return secretTool({"lookup", "service", service, "account", account});
-}
-
 // The labels secret-tool lists for the items of one service.
 QStringList labels(const QString &service) {
     QStringList found;
@@ -54,7 +43,7 @@ protected:
 TEST_F(Keychain, AddStoresLabelledItemAndKeepsAnExistingPassword) {
     KeychainAddPassword(s, "alice", "first");
     KeychainAddPassword(s, "alice", "second");
-    EXPECT_EQ(lookup(s, "alice"), "first");
+    EXPECT_EQ(secretToolLookup(s, "alice"), "first");
     EXPECT_EQ(labels(s), QStringList{s + " (alice)"});
     EXPECT_TRUE(KeychainHasPassword(s, "alice"));
     EXPECT_EQ(KeychainGetPassword(s, "alice"), "first");
@@ -77,8 +66,8 @@ TEST_F(Keychain, AbsentItemReadsAsEmptyAndNullNamesDoNothing) {
 TEST_F(Keychain, ModifyMovesRelabelsAndReplacesThePassword) {
     KeychainAddPassword(s, "alice", "old");
     KeychainModifyPassword(s, "alice", t, "bob", "new");
-    EXPECT_EQ(lookup(s, "alice"), "");
-    EXPECT_EQ(lookup(t, "bob"), "new");
+    EXPECT_EQ(secretToolLookup(s, "alice"), "");
+    EXPECT_EQ(secretToolLookup(t, "bob"), "new");
     EXPECT_EQ(labels(t), QStringList{t + " (bob)"});
     EXPECT_TRUE(labels(s).isEmpty());
 }
@@ -86,10 +75,10 @@ TEST_F(Keychain, ModifyMovesRelabelsAndReplacesThePassword) {
 TEST_F(Keychain, ModifyOfOneNameLabelsTheResultingPair) {
     KeychainAddPassword(s, "alice", "pw");
     KeychainModifyPassword(s, "alice", QString(), "bob", "pw2");
-    EXPECT_EQ(lookup(s, "bob"), "pw2");
+    EXPECT_EQ(secretToolLookup(s, "bob"), "pw2");
     EXPECT_EQ(labels(s), QStringList{s + " (bob)"});
     KeychainModifyPassword(s, "bob", t, QString(), "pw3");
-    EXPECT_EQ(lookup(t, "bob"), "pw3");
+    EXPECT_EQ(secretToolLookup(t, "bob"), "pw3");
     EXPECT_EQ(labels(t), QStringList{t + " (bob)"});
 }
 
@@ -98,18 +87,18 @@ TEST_F(Keychain, ModifyOfAnAbsentItemOnlyLogs) {
     KeychainModifyPassword(s, "alice", t, "bob", "new");
     EXPECT_TRUE(log.contains(
         QStringLiteral("Keychain error: Tried to modify non-existing password for name: %1, account: alice").arg(s)));
-    EXPECT_EQ(lookup(t, "bob"), "");
+    EXPECT_EQ(secretToolLookup(t, "bob"), "");
 }
 
 TEST_F(Keychain, SetReplacesADifferentPasswordAndDeleteRemovesIt) {
     KeychainAddPassword(s, "alice", "old");
     KeychainSetPassword(s, "alice", "new");
-    EXPECT_EQ(lookup(s, "alice"), "new");
+    EXPECT_EQ(secretToolLookup(s, "alice"), "new");
     EXPECT_EQ(labels(s).size(), 1);
     KeychainSetPassword(s, "bob", "fresh");
-    EXPECT_EQ(lookup(s, "bob"), "fresh");
+    EXPECT_EQ(secretToolLookup(s, "bob"), "fresh");
     KeychainDeletePassword(s, "alice");
-    EXPECT_EQ(lookup(s, "alice"), "");
+    EXPECT_EQ(secretToolLookup(s, "alice"), "");
     EXPECT_FALSE(KeychainHasPassword(s, "alice"));
     EXPECT_TRUE(KeychainHasPassword(s, "bob"));
 }
@@ -118,13 +107,13 @@ TEST_F(Keychain, UnicodePasswordsAndNamesRoundTrip) {
     const QString password = QStringLiteral("Grüße, 密码, 🔐 and a \"quote\"");
     const QString account = QStringLiteral("alice");
     KeychainSetPassword(s, account, password);
-    EXPECT_EQ(lookup(s, account), password);
+    EXPECT_EQ(secretToolLookup(s, account), password);
     EXPECT_EQ(KeychainGetPassword(s, account), password);
     const QString path = QStringLiteral("/home/ünï/.ssh/id_ed25519");
     KeychainAddPassword(t, path, password);
-    EXPECT_EQ(lookup(t, path), password);
+    EXPECT_EQ(secretToolLookup(t, path), password);
     KeychainDeletePassword(t, path);
-    EXPECT_EQ(lookup(t, path), "");
+    EXPECT_EQ(secretToolLookup(t, path), "");
 }
 
 // MARK: the logic, on a store in memory

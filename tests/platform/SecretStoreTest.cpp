@@ -19,18 +19,6 @@ QString uniqueService() {
     return QStringLiteral("SecretStoreTest-") + QUuid::createUuid().toString(QUuid::Id128);
 }
 
-// secret-tool reads the Secret Service without our code in between.
-QString secretTool(const QStringList &args) {
-    QProcess tool;
-    tool.start(QStringLiteral("secret-tool"), args);
-    EXPECT_TRUE(tool.waitForFinished(10000)) << "secret-tool did not finish";
-    return QString::fromUtf8(tool.readAllStandardOutput());
-}
-
-QString lookup(const QString &service, const QString &account) {
-    return secretTool({"lookup", "service", service, "account", account});
-}
-
 class SecretServiceStore : public ::testing::Test {
 protected:
     void SetUp() override { requiredEnv("DBUS_SESSION_BUS_ADDRESS"); }
@@ -54,7 +42,7 @@ TEST_F(SecretServiceStore, StoredItemIsReadBackAndSeenBySecretTool) {
     const QString s = service("alice");
     const QString password = QStringLiteral("pä$$ wörd ✓ 🔑 \"'\\");
     ASSERT_TRUE(m_store.add(s, "alice", "label of it", password).isDone());
-    EXPECT_EQ(lookup(s, "alice"), password);
+    EXPECT_EQ(secretToolLookup(s, "alice"), password);
     QString read, label;
     ASSERT_TRUE(m_store.read(s, "alice", &read, &label).isDone());
     EXPECT_EQ(read, password);
@@ -70,7 +58,7 @@ TEST_F(SecretServiceStore, AddReplacesTheItemOfTheSamePairInsteadOfDuplicatingIt
     ASSERT_TRUE(m_store.add(s, "alice", "second", "two").isDone());
     const QString all = secretTool({"search", "--all", "service", s});
     EXPECT_EQ(all.count(QStringLiteral("label = ")), 1) << all.toStdString();
-    EXPECT_EQ(lookup(s, "alice"), "two");
+    EXPECT_EQ(secretToolLookup(s, "alice"), "two");
 }
 
 TEST_F(SecretServiceStore, ModifyMovesRelabelsAndReplacesTheOneItem) {
@@ -78,13 +66,13 @@ TEST_F(SecretServiceStore, ModifyMovesRelabelsAndReplacesTheOneItem) {
     const QString t = service("bob");
     ASSERT_TRUE(m_store.add(s, "alice", "old", "one").isDone());
     ASSERT_TRUE(m_store.modify(s, "alice", t, "bob", "new label", "two").isDone());
-    EXPECT_EQ(lookup(s, "alice"), "");
-    EXPECT_EQ(lookup(t, "bob"), "two");
+    EXPECT_EQ(secretToolLookup(s, "alice"), "");
+    EXPECT_EQ(secretToolLookup(t, "bob"), "two");
     const QString all = secretTool({"search", "--all", "service", t});
     EXPECT_TRUE(all.contains("label = new label")) << all.toStdString();
     // A null password or label leaves that part as it is.
     ASSERT_TRUE(m_store.modify(t, "bob", {}, {}, {}, {}).isDone());
-    EXPECT_EQ(lookup(t, "bob"), "two");
+    EXPECT_EQ(secretToolLookup(t, "bob"), "two");
     EXPECT_TRUE(secretTool({"search", "--all", "service", t}).contains("label = new label"));
 }
 
@@ -96,8 +84,8 @@ TEST_F(SecretServiceStore, ModifyRefusesToMoveOntoATakenPairAndLeavesBothItems) 
     SecretStatus status = m_store.modify(s, "alice", {}, "bob", "x", "three");
     EXPECT_TRUE(status.isFailed());
     EXPECT_EQ(status.code, SecretStore::DuplicateItem);
-    EXPECT_EQ(lookup(s, "alice"), "one");
-    EXPECT_EQ(lookup(s, "bob"), "two");
+    EXPECT_EQ(secretToolLookup(s, "alice"), "one");
+    EXPECT_EQ(secretToolLookup(s, "bob"), "two");
 }
 
 TEST_F(SecretServiceStore, AbsentItemsAndNullNamesAnswerAbsent) {
@@ -108,7 +96,7 @@ TEST_F(SecretServiceStore, AbsentItemsAndNullNamesAnswerAbsent) {
     EXPECT_TRUE(m_store.add(s, QString(), "l", "p").isFailed());
     ASSERT_TRUE(m_store.add(s, "alice", "l", "p").isDone());
     EXPECT_TRUE(m_store.deleteItem(s, "alice").isDone());
-    EXPECT_EQ(lookup(s, "alice"), "");
+    EXPECT_EQ(secretToolLookup(s, "alice"), "");
 }
 
 TEST_F(SecretServiceStore, ItemsOfOtherProgramsWithTheSameAttributesAreNotOurs) {

@@ -4,6 +4,7 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
+#include <QProcess>
 #include <gtest/gtest.h>
 #include <openssl/pem.h>
 
@@ -50,4 +51,15 @@ QByteArray derFromPemFile(const QString &path) {
 
 QString tlsFile(const QString &name) {
     return requiredEnv("TRELLAN_TLS_DIR") + "/" + name;
+}
+
+QString secretTool(const QStringList &args) {
+    QProcess tool;
+    tool.start(QStringLiteral("secret-tool"), args);
+    EXPECT_TRUE(tool.waitForFinished(10000)) << "secret-tool did not finish";
+    return QString::fromUtf8(tool.readAllStandardOutput());
+}
+
+QString secretToolLookup(const QString &service, const QString &account) {
+    return secretTool({"lookup", "service", service, "account", account});
 }

@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 #include <chrono>
 #include <functional>
 
@@ -18,6 +19,10 @@ QString requiredEnv(const char *name);
 
 // A file of the run's certificates (TRELLAN_TLS_DIR).
 QString tlsFile(const QString &name);
+
+// secret-tool reads the Secret Service without our code in between.
+QString secretTool(const QStringList &args);
+QString secretToolLookup(const QString &service, const QString &account);
 
 // The DER bytes of the first certificate in a PEM file; empty when there is none.
 QByteArray derFromPemFile(const QString &path);
