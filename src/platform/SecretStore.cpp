@@ -34,11 +34,13 @@ const SecretSchema kSchema = {
 
 const char *const kSecretsBusName = "org.freedesktop.secrets";
 
+} // namespace
+
 // Cancels a GCancellable when the time is up, unless the work finished first.
 // libsecret's blocking calls honour the cancellable, which is what bounds them.
-class Deadline {
+class SecretDeadline {
 public:
-    explicit Deadline(std::chrono::milliseconds limit) : m_cancellable(g_cancellable_new()) {
+    explicit SecretDeadline(std::chrono::milliseconds limit) : m_cancellable(g_cancellable_new()) {
         m_watch = std::jthread([this, limit](std::stop_token stop) {
             std::mutex mutex;
             std::unique_lock lock(mutex);
@@ -48,19 +50,21 @@ public:
                 g_cancellable_cancel(m_cancellable);
         });
     }
-    ~Deadline() {
+    ~SecretDeadline() {
         m_watch.request_stop();
         m_watch.join();
         g_object_unref(m_cancellable);
     }
-    Deadline(const Deadline &) = delete;
-    Deadline &operator=(const Deadline &) = delete;
+    SecretDeadline(const SecretDeadline &) = delete;
+    SecretDeadline &operator=(const SecretDeadline &) = delete;
     GCancellable *cancellable() const { return m_cancellable; }
 
 private:
     GCancellable *m_cancellable;
     std::jthread m_watch;
 };
+
+namespace {
 
 // The attribute table of one pair; the bytes live as long as the table.
 class Attributes {
@@ -98,7 +102,7 @@ using ValueHolder = std::unique_ptr<SecretValue, ValueFree>;
 using ItemsHolder = std::unique_ptr<GList, ItemsFree>;
 using VariantHolder = std::unique_ptr<GVariant, VariantFree>;
 
-SecretStatus failure(GError *error, const Deadline &deadline) {
+SecretStatus failure(GError *error, const SecretDeadline &deadline) {
     ErrorHolder holder(error);
     if (g_cancellable_is_cancelled(deadline.cancellable()))
         return SecretStatus::failed(error->code, QStringLiteral("the secret service did not answer in time"));
@@ -125,8 +129,8 @@ QString itemLabel(SecretItem *item) {
 
 // The items of one pair, or a failure. Unlocks them, and loads their secrets
 // when asked to, so that a locked keyring prompts here and not later.
-SecretStatus searchItems(const QString &service, const QString &account, bool loadSecrets, const Deadline &deadline,
-                         ItemsHolder *items) {
+SecretStatus searchItems(const QString &service, const QString &account, bool loadSecrets,
+                         const SecretDeadline &deadline, ItemsHolder *items) {
     Attributes attributes(service, account);
     int flags = SECRET_SEARCH_UNLOCK | SECRET_SEARCH_ALL;
     if (loadSecrets)
@@ -144,7 +148,7 @@ SecretStatus searchItems(const QString &service, const QString &account, bool lo
 
 // Whether the session bus has the Secret Service, running or startable.
 bool busHasSecretService(std::chrono::milliseconds timeout, QString *reason, bool *timedOut) {
-    Deadline deadline(timeout);
+    SecretDeadline deadline(timeout);
     GError *error = nullptr;
     GDBusConnection *bus = g_bus_get_sync(G_BUS_TYPE_SESSION, deadline.cancellable(), &error);
     if (!bus) {
@@ -229,63 +233,70 @@ bool LibsecretStore::serviceReachable() {
     return reachable;
 }
 
-SecretStatus LibsecretStore::find(const QString &service, const QString &account) {
+// The steps every call shares: a null name or a missing service answers
+// `unusable`; otherwise body runs with the store's lock held.
+template <class Body>
+SecretStatus LibsecretStore::withService(const QString &service, const QString &account, SecretStatus unusable,
+                                         Body body) {
     if (service.isNull() || account.isNull())
-        return SecretStatus::absent();
+        return unusable;
     std::lock_guard lock(m_mutex);
     if (!serviceReachable())
-        return SecretStatus::absent();
-    Deadline deadline(m_callTimeout);
-    ItemsHolder items;
-    return searchItems(service, account, false, deadline, &items);
+        return unusable;
+    SecretDeadline deadline(m_callTimeout);
+    return body(deadline);
+}
+
+SecretStatus LibsecretStore::find(const QString &service, const QString &account) {
+    return withService(service, account, SecretStatus::absent(), [&](SecretDeadline &deadline) {
+        ItemsHolder items;
+        return searchItems(service, account, false, deadline, &items);
+    });
 }
 
 SecretStatus LibsecretStore::read(const QString &service, const QString &account, QString *password, QString *label) {
-    if (service.isNull() || account.isNull())
-        return SecretStatus::absent();
-    std::lock_guard lock(m_mutex);
-    if (!serviceReachable())
-        return SecretStatus::absent();
-    Deadline deadline(m_callTimeout);
-    ItemsHolder items;
-    SecretStatus status = searchItems(service, account, true, deadline, &items);
-    if (!status.isDone())
+    return withService(service, account, SecretStatus::absent(), [&](SecretDeadline &deadline) {
+        ItemsHolder items;
+        SecretStatus status = searchItems(service, account, true, deadline, &items);
+        if (!status.isDone())
+            return status;
+        auto *item = SECRET_ITEM(items->data);
+        ValueHolder value(secret_item_get_secret(item));
+        if (!value)
+            return SecretStatus::failed(SecretStore::Locked, QStringLiteral("the item is locked"));
+        if (password)
+            *password = valueText(value.get());
+        if (label)
+            *label = itemLabel(item);
         return status;
-    auto *item = SECRET_ITEM(items->data);
-    ValueHolder value(secret_item_get_secret(item));
-    if (!value)
-        return SecretStatus::failed(SecretStore::Locked, QStringLiteral("the item is locked"));
-    if (password)
-        *password = valueText(value.get());
-    if (label)
-        *label = itemLabel(item);
-    return status;
+    });
 }
 
 SecretStatus LibsecretStore::add(const QString &service, const QString &account, const QString &label,
                                  const QString &password) {
     if (service.isNull() || account.isNull())
         return SecretStatus::failed(SecretStore::BadArgument, QStringLiteral("no service or account"));
-    std::lock_guard lock(m_mutex);
-    if (!serviceReachable())
-        return SecretStatus::failed(SecretStore::Unavailable, QStringLiteral("no secret service"));
-    Deadline deadline(m_callTimeout);
-    Attributes attributes(service, account);
-    ValueHolder value = textValue(password);
-    GError *error = nullptr;
-    secret_service_store_sync(nullptr, &kSchema, attributes.table(), SECRET_COLLECTION_DEFAULT,
-                              label.toUtf8().constData(), value.get(), deadline.cancellable(), &error);
-    return error ? failure(error, deadline) : SecretStatus::done();
+    const auto unavailable = SecretStatus::failed(SecretStore::Unavailable, QStringLiteral("no secret service"));
+    return withService(service, account, unavailable, [&](SecretDeadline &deadline) {
+        Attributes attributes(service, account);
+        ValueHolder value = textValue(password);
+        GError *error = nullptr;
+        secret_service_store_sync(nullptr, &kSchema, attributes.table(), SECRET_COLLECTION_DEFAULT,
+                                  label.toUtf8().constData(), value.get(), deadline.cancellable(), &error);
+        return error ? failure(error, deadline) : SecretStatus::done();
+    });
 }
 
 SecretStatus LibsecretStore::modify(const QString &service, const QString &account, const QString &newService,
                                     const QString &newAccount, const QString &newLabel, const QString &newPassword) {
-    if (service.isNull() || account.isNull())
-        return SecretStatus::absent();
-    std::lock_guard lock(m_mutex);
-    if (!serviceReachable())
-        return SecretStatus::absent();
-    Deadline deadline(m_callTimeout);
+    return withService(service, account, SecretStatus::absent(), [&](SecretDeadline &deadline) {
+        return modifyLocked(service, account, newService, newAccount, newLabel, newPassword, deadline);
+    });
+}
+
+SecretStatus LibsecretStore::modifyLocked(const QString &service, const QString &account, const QString &newService,
+                                          const QString &newAccount, const QString &newLabel,
+                                          const QString &newPassword, SecretDeadline &deadline) {
     ItemsHolder items;
     SecretStatus status = searchItems(service, account, false, deadline, &items);
     if (!status.isDone())
@@ -324,19 +335,15 @@ SecretStatus LibsecretStore::modify(const QString &service, const QString &accou
 }
 
 SecretStatus LibsecretStore::deleteItem(const QString &service, const QString &account) {
-    if (service.isNull() || account.isNull())
-        return SecretStatus::absent();
-    std::lock_guard lock(m_mutex);
-    if (!serviceReachable())
-        return SecretStatus::absent();
-    Deadline deadline(m_callTimeout);
-    Attributes attributes(service, account);
-    GError *error = nullptr;
-    const bool removed =
-        secret_service_clear_sync(nullptr, &kSchema, attributes.table(), deadline.cancellable(), &error);
-    if (error)
-        return failure(error, deadline);
-    return removed ? SecretStatus::done() : SecretStatus::absent();
+    return withService(service, account, SecretStatus::absent(), [&](SecretDeadline &deadline) {
+        Attributes attributes(service, account);
+        GError *error = nullptr;
+        const bool removed =
+            secret_service_clear_sync(nullptr, &kSchema, attributes.table(), deadline.cancellable(), &error);
+        if (error)
+            return failure(error, deadline);
+        return removed ? SecretStatus::done() : SecretStatus::absent();
+    });
 }
 
 // MARK: memory

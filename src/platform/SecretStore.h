@@ -62,6 +62,8 @@ public:
 // the schema "norvane.Trellan.Password". Before each call it asks the session
 // bus whether the service is there, so that a missing or stuck service costs a
 // short, bounded wait and one log line instead of a hang.
+class SecretDeadline;
+
 class LibsecretStore : public SecretStore {
 public:
     static inline const char *const SchemaName = "norvane.Trellan.Password";
@@ -80,6 +82,11 @@ public:
 
 private:
     bool serviceReachable();
+    template <class Body>
+    SecretStatus withService(const QString &service, const QString &account, SecretStatus unusable, Body body);
+    SecretStatus modifyLocked(const QString &service, const QString &account, const QString &newService,
+                              const QString &newAccount, const QString &newLabel, const QString &newPassword,
+                              SecretDeadline &deadline);
 
     // libsecret's blocking calls each run a private main loop; one at a time
     // keeps them from interleaving on the shared D-Bus connection's proxies.
