@@ -14,6 +14,7 @@
 #include <mutex>
 
 typedef struct pg_conn PGconn;
+typedef struct pg_result PGresult;
 class DNSResolver;
 class PGScanner;
 class ZNTQuery;
@@ -115,6 +116,7 @@ private:
     void performConnectPostgres(QVariantMap params, bool verifyChain);
     bool pollUntilDecided(bool verifyChain, const QString &host);
     bool waitForSocket(int pollResult);
+    PGresult *execWithinConnect(const char *sql);
     void readServerVersion();
     void readConfigurationParameters();
     void changeStatus(int connStatus);

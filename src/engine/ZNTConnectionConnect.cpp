@@ -399,9 +399,37 @@ bool ZNTConnection::waitForSocket(int pollResult) {
     }
 }
 
+// The sequence's own statements wait for their answer in slices, like the
+// handshake: a server that logs us in and then stops answering must not outlast a
+// cancel. A cancelled wait finishes the connection, so that nobody takes it for a
+// good one; the result is then null and the cancel is the error.
+PGresult *ZNTConnection::execWithinConnect(const char *sql) {
+    PGconn *conn = d->conn.get();
+    if (!PQsendQuery(conn, sql))
+        return nullptr;
+    // Read to the end, so that the connection is idle again as PQexec leaves it;
+    // the first result is the statement's.
+    PGresultPtr first;
+    for (;;) {
+        while (PQisBusy(conn)) {
+            if (!waitForSocket(PGRES_POLLING_READING)) {
+                d->conn.reset();
+                return nullptr;
+            }
+            if (!PQconsumeInput(conn))
+                break; // the connection broke; PQgetResult reports it
+        }
+        PGresultPtr next(PQgetResult(conn));
+        if (!next)
+            return first.release();
+        if (!first)
+            first = std::move(next);
+    }
+}
+
 void ZNTConnection::readServerVersion() {
     setState(ZNTConnectionStateConnecting, QStringLiteral("Getting server version…"));
-    PGresultPtr result(PQexec(d->conn.get(), "select version()"));
+    PGresultPtr result(execWithinConnect("select version()"));
     if (PQresultStatus(result.get()) != PGRES_TUPLES_OK || PQntuples(result.get()) != 1 ||
         PQnfields(result.get()) < 1 || PQgetisnull(result.get(), 0, 0))
         return;
@@ -415,7 +443,7 @@ void ZNTConnection::readServerVersion() {
 
 void ZNTConnection::readConfigurationParameters() {
     setState(ZNTConnectionStateConnecting, QStringLiteral("Getting configuration parameters…"));
-    PGresultPtr result(PQexec(d->conn.get(), "show all"));
+    PGresultPtr result(execWithinConnect("show all"));
     if (PQresultStatus(result.get()) != PGRES_TUPLES_OK || PQnfields(result.get()) < 2)
         return;
     PGresult *r = result.get();
