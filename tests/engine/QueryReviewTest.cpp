@@ -1,0 +1,133 @@
+// Races and failure paths of query execution: every execution ends with one
+// DoneNotification, whatever moment a cancel comes in and however the
+// connection fails; and the row store's cut display texts stay clean.
+#include "QueryTestSupport.h"
+#include "engine/KesError.h"
+#include "engine/RowStore.h"
+#include "platform/Log.h"
+
+#include <QRandomGenerator>
+#include <gtest/gtest.h>
+#include <thread>
+
+namespace {
+const QString Done = ZNTQuery::DoneNotification;
+
+// Waits for the end, then a little longer so that a second Done would show.
+void expectOneDone(NotificationRecorder &recorder, const std::shared_ptr<ZNTQuery> &query) {
+    ASSERT_TRUE(recorder.waitForDone()) << query->sql().toStdString();
+    pumpFor(std::chrono::milliseconds(120));
+    EXPECT_EQ(recorder.count(Done), 1) << query->sql().toStdString();
+    EXPECT_TRUE(query->done());
+}
+
+bool isCancelOutcome(const ErrorPtr &error) {
+    if (!error)
+        return true; // the statement finished before the cancel reached it
+    if (error->localizedDescription() == "The query was cancelled by the user.")
+        return true;
+    return error->userInfo().value(QStringLiteral("PG_DIAG_SQLSTATE")).toString() == "57014";
+}
+} // namespace
+
+TEST(QueryReview, CancelsAtAnyMomentEndEachQueryOnceAndNeverReachTheNext) {
+    auto connection = ZNTConnection::create(serverParams());
+    ASSERT_EQ(runQuery(connection, "select 1")->error(), nullptr);
+    for (int i = 0; i < 20; ++i) {
+        auto query = ZNTQuery::create(QStringLiteral("select pg_sleep(0.03), %1").arg(i));
+        NotificationRecorder recorder(query);
+        query->executeInBackgroundOnConnection(connection, true);
+        const auto delay = std::chrono::microseconds(QRandomGenerator::global()->bounded(60000));
+        // Two cancels at once, one of them off the main thread.
+        std::thread other([&] {
+            std::this_thread::sleep_for(delay);
+            query->cancel();
+        });
+        std::this_thread::sleep_for(delay);
+        query->cancel();
+        other.join();
+        expectOneDone(recorder, query);
+        EXPECT_TRUE(isCancelOutcome(query->error())) << query->error()->localizedDescription().toStdString();
+        EXPECT_EQ(connection->state(), ZNTConnection::ZNTConnectionStateConnected);
+        // A cancel request of this query must not stop the next one.
+        auto next = runQuery(connection, "select pg_sleep(0.02), 'next'");
+        EXPECT_EQ(next->error(), nullptr) << i;
+    }
+}
+
+TEST(QueryReview, EveryEarlyFailureEndsWithExactlyOneDone) {
+    // Nothing listens on this port: the connect fails before libpq has a handle
+    // to send on.
+    QVariantMap params = serverParams();
+    params[QStringLiteral("port")] = 1;
+    auto unreachable = ZNTConnection::create(params);
+    {
+        auto query = ZNTQuery::create("select 1");
+        NotificationRecorder recorder(query);
+        query->executeInBackgroundOnConnection(unreachable, false);
+        expectOneDone(recorder, query);
+        ASSERT_NE(query->error(), nullptr);
+        EXPECT_EQ(query->error()->code(), 1);
+        EXPECT_TRUE(query->results().isEmpty());
+    }
+    {
+        // Now lost: without reconnecting the query is refused.
+        auto query = ZNTQuery::create("select 1");
+        NotificationRecorder recorder(query);
+        query->executeInBackgroundOnConnection(unreachable, false);
+        expectOneDone(recorder, query);
+        ASSERT_NE(query->error(), nullptr);
+        EXPECT_EQ(query->error()->localizedDescription(), "The connection was lost.");
+    }
+    {
+        auto connection = ZNTConnection::create(serverParams());
+        auto query = ZNTQuery::create("select 1");
+        NotificationRecorder recorder(query);
+        query->cancel();
+        query->executeInBackgroundOnConnection(connection, true);
+        expectOneDone(recorder, query);
+    }
+    {
+        auto query = ZNTQuery::create("select 1");
+        NotificationRecorder recorder(query);
+        query->executeInBackgroundOnConnection(nullptr, true);
+        expectOneDone(recorder, query);
+    }
+}
+
+TEST(QueryReview, AServerErrorIsNeverReportedAsSuccess) {
+    auto connection = ZNTConnection::create(serverParams());
+    for (const QString &sql : {QStringLiteral("select 1/0"), QStringLiteral("select 1; select 1/0; select 2"),
+                               QStringLiteral("select x from generate_series(1, 5) x where 1/(x-3) > 0")}) {
+        auto query = ZNTQuery::create(sql);
+        NotificationRecorder recorder(query);
+        query->executeInBackgroundOnConnection(connection, true);
+        expectOneDone(recorder, query);
+        ASSERT_NE(query->error(), nullptr) << sql.toStdString();
+        EXPECT_EQ(query->error()->userInfo().value(QStringLiteral("PG_DIAG_SQLSTATE")).toString(), "22012");
+        EXPECT_EQ(query->results().last()->resultType(), "error");
+        EXPECT_EQ(connection->state(), ZNTConnection::ZNTConnectionStateConnected);
+    }
+}
+
+// A display text cut inside a multi-byte character is valid text all the same:
+// it must not be reported as malformed data from the server (the report is made
+// once per process, so a false one would hide every real one).
+TEST(QueryReview, CuttingLongTextForDisplayIsNotMalformedUtf8) {
+    LogCapture log;
+    RowStore store(1);
+    const QByteArray text = QStringLiteral("é").repeated(1000).toUtf8();
+    store.addText(text.constData(), text.size());
+    store.endRow();
+    for (qsizetype maxLength : {0, 1, 2, 5, 10, 100})
+        EXPECT_EQ(store.displayText(0, 0, maxLength), QStringLiteral("é").repeated(maxLength));
+    const QByteArray fourByte = QStringLiteral("😀").repeated(100).toUtf8();
+    RowStore wide(1);
+    wide.addText(fourByte.constData(), fourByte.size());
+    wide.endRow();
+    for (qsizetype maxLength : {1, 2, 3, 7, 10}) {
+        const QString shown = wide.displayText(0, 0, maxLength);
+        EXPECT_EQ(shown, QStringLiteral("😀").repeated(100).left(maxLength));
+    }
+    EXPECT_FALSE(log.contains(QStringLiteral("malformed UTF-8")));
+}
