@@ -1,6 +1,7 @@
 // The execution of a ZNTQuery on its connection's queue: send, read every
 // result in single-row mode, convert rows into the row store, and queue the
 // notifications that tell the main thread about it.
+#include <algorithm>
 #include "KesError.h"
 #include "PGError.h"
 #include "ValueConversion.h"
@@ -9,6 +10,7 @@
 #include "platform/Log.h"
 #include "platform/ProgramError.h"
 
+#include <algorithm>
 #include <cstring>
 #include <ctime>
 
@@ -51,6 +53,7 @@ private:
     bool prepareConnection(bool autoReconnect);
     bool send();
     bool sendText();
+    bool hasNulCharacter() const;
     bool enterSingleRowMode();
     bool readResults();
     void finish(bool stoppedOnInvalid);
@@ -149,6 +152,13 @@ bool ZNTQueryExecution::prepareConnection(bool autoReconnect) {
 // and cancel() on the main thread must never wait for that. A cancel that comes
 // in meanwhile finds the handle taken right after the send, or sends it itself.
 bool ZNTQueryExecution::send() {
+    // libpq takes C strings: a NUL would cut the statement short and the server
+    // would run what is left of it (a WHERE clause lost, say). Refuse instead.
+    if (hasNulCharacter()) {
+        q.finishWithError(KesError::errorWithCode(
+            1, QStringLiteral("The query contains a NUL character, which can't be sent to PostgreSQL.")));
+        return false;
+    }
     {
         std::lock_guard lock(q.m_mutex);
         if (q.m_isCancelled) {
@@ -176,6 +186,13 @@ bool ZNTQueryExecution::send() {
     else
         q.m_cancelStruct = std::move(handle);
     return true;
+}
+
+bool ZNTQueryExecution::hasNulCharacter() const {
+    if (sql.contains(QChar(0)))
+        return true;
+    const QStringList params = q.params();
+    return std::any_of(params.begin(), params.end(), [](const QString &p) { return p.contains(QChar(0)); });
 }
 
 // Without parameters the text goes through the simple protocol, which takes

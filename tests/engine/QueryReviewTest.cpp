@@ -6,6 +6,7 @@
 #include "engine/RowStore.h"
 #include "platform/Log.h"
 
+#include <QCoreApplication>
 #include <QRandomGenerator>
 #include <gtest/gtest.h>
 #include <thread>
@@ -130,4 +131,26 @@ TEST(QueryReview, CuttingLongTextForDisplayIsNotMalformedUtf8) {
         EXPECT_EQ(shown, QStringLiteral("😀").repeated(100).left(maxLength));
     }
     EXPECT_FALSE(log.contains(QStringLiteral("malformed UTF-8")));
+}
+
+// libpq reads C strings: a NUL inside the text or a parameter would cut the
+// statement short and the server would run the rest. Nothing may reach it.
+TEST(QueryReview, NulInTextOrParameterIsRefusedBeforeAnythingRuns) {
+    auto admin = adminConnection();
+    const QString table = QStringLiteral("nul_guard_%1").arg(QCoreApplication::applicationPid());
+    exec(admin.get(), "drop table if exists " + table + "; create table " + table + " (id int); insert into " + table +
+                          " values (1), (2)");
+    auto connection = ZNTConnection::create(serverParams());
+    const QString cut = "delete from " + table + QChar(0) + " where id = 1";
+    auto text = ZNTQuery::create(cut);
+    auto param = ZNTQuery::create("delete from " + table + " where id::text = $1", {QString("1") + QChar(0) + "x"});
+    for (const auto &query : {text, param}) {
+        NotificationRecorder recorder(query);
+        query->executeInBackgroundOnConnection(connection, true);
+        expectOneDone(recorder, query);
+        ASSERT_NE(query->error(), nullptr);
+        EXPECT_TRUE(query->error()->localizedDescription().contains("NUL"));
+    }
+    EXPECT_EQ(scalar(admin.get(), "select count(*) from " + table), "2");
+    exec(admin.get(), "drop table " + table);
 }
