@@ -11,6 +11,7 @@
 #include <QUrl>
 #include <cerrno>
 #include <cstring>
+#include <openssl/ssl.h>
 #include <poll.h>
 #include <pwd.h>
 #include <unistd.h>
@@ -66,6 +67,13 @@ std::optional<QString> decodedUtf8(const char *bytes) {
     if (decoder.hasError())
         return std::nullopt;
     return text;
+}
+
+// Bytes that TLS has already taken off the socket do not make it readable again;
+// libpq's own waits look here too.
+bool hasBufferedInput(PGconn *conn) {
+    auto *ssl = static_cast<SSL *>(PQsslStruct(conn, "OpenSSL"));
+    return ssl && SSL_pending(ssl) > 0;
 }
 
 // Statuses in which libpq has sent (or is past sending) the startup packet, which
@@ -412,7 +420,7 @@ PGresult *ZNTConnection::execWithinConnect(const char *sql) {
     PGresultPtr first;
     for (;;) {
         while (PQisBusy(conn)) {
-            if (!waitForSocket(PGRES_POLLING_READING)) {
+            if (!hasBufferedInput(conn) && !waitForSocket(PGRES_POLLING_READING)) {
                 d->conn.reset();
                 return nullptr;
             }
