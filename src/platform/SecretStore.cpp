@@ -168,7 +168,11 @@ bool busHasSecretService(std::chrono::milliseconds timeout, QString *reason, boo
     };
     bool present = false;
     if (VariantHolder owner = ask("NameHasOwner", g_variant_new("(s)", kSecretsBusName), "(b)")) {
-        g_variant_get(owner.get(), "(b)", &present);
+        // "b" writes a gboolean, four bytes: a bool would have three of its
+        // neighbours overwritten.
+        gboolean hasOwner = FALSE;
+        g_variant_get(owner.get(), "(b)", &hasOwner);
+        present = hasOwner;
         if (!present) {
             if (VariantHolder names = ask("ListActivatableNames", nullptr, "(as)")) {
                 const gchar **list = nullptr;
