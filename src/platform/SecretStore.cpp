@@ -237,16 +237,16 @@ bool LibsecretStore::serviceReachable() {
     return reachable;
 }
 
-// The steps every call shares: a null name or a missing service answers
-// `unusable`; otherwise body runs with the store's lock held.
+// The steps every call shares: a null name answers `noName`, a missing service
+// fails; otherwise body runs with the store's lock held.
 template <class Body>
-SecretStatus LibsecretStore::withService(const QString &service, const QString &account, SecretStatus unusable,
+SecretStatus LibsecretStore::withService(const QString &service, const QString &account, SecretStatus noName,
                                          Body body) {
     if (service.isNull() || account.isNull())
-        return unusable;
+        return noName;
     std::lock_guard lock(m_mutex);
     if (!serviceReachable())
-        return unusable;
+        return SecretStatus::failed(SecretStore::Unavailable, QStringLiteral("no secret service"));
     SecretDeadline deadline(m_callTimeout);
     return body(deadline);
 }
@@ -278,10 +278,8 @@ SecretStatus LibsecretStore::read(const QString &service, const QString &account
 
 SecretStatus LibsecretStore::add(const QString &service, const QString &account, const QString &label,
                                  const QString &password) {
-    if (service.isNull() || account.isNull())
-        return SecretStatus::failed(SecretStore::BadArgument, QStringLiteral("no service or account"));
-    const auto unavailable = SecretStatus::failed(SecretStore::Unavailable, QStringLiteral("no secret service"));
-    return withService(service, account, unavailable, [&](SecretDeadline &deadline) {
+    const auto noName = SecretStatus::failed(SecretStore::BadArgument, QStringLiteral("no service or account"));
+    return withService(service, account, noName, [&](SecretDeadline &deadline) {
         Attributes attributes(service, account);
         ValueHolder value = textValue(password);
         GError *error = nullptr;

@@ -7,8 +7,16 @@
 #include <mutex>
 #include <utility>
 
-// The answer of one call to a secret store. Failed carries a status number for
-// the log: the GError code from libsecret, or one of SecretStore's own codes.
+// The answer of one call to a secret store:
+//   Done    the call did what it was asked (found, read, stored, changed, deleted);
+//   Absent  the store answered that no item holds the pair;
+//   Failed  the store gave no answer about the item: no Secret Service, a keyring
+//           that stayed locked, a call that ran out of time, a refused change.
+//           The item may or may not exist; nothing was read or changed.
+// A failure is never an absence: a caller that treats Failed as "no password"
+// would forget, overwrite or report as deleted an item that is still there.
+// Failed carries a status number for the log: the GError code from libsecret,
+// or one of SecretStore's own codes.
 struct SecretStatus {
     enum Kind { Done, Absent, Failed };
     Kind kind = Done;
@@ -24,8 +32,10 @@ struct SecretStatus {
 };
 
 // Generic passwords keyed by the pair (service, account), each with a label.
-// Any thread; calls are bounded in time. A store that cannot be reached answers
-// Absent to find and read, and Failed (Unavailable) to changes.
+// Any thread; calls are bounded in time. Every call answers Failed, never Absent,
+// when the store cannot be reached (Unavailable), stays locked (Locked) or does
+// not answer in time. A null service or account names no item: look-ups, changes
+// and deletes answer Absent, add answers Failed (BadArgument).
 class SecretStore {
 public:
     enum Code : int {
@@ -37,20 +47,23 @@ public:
 
     virtual ~SecretStore() = default;
 
-    // Done when an item for the pair exists.
+    // Done when an item for the pair exists, Absent when none does.
     virtual SecretStatus find(const QString &service, const QString &account) = 0;
-    // Done with *password (and *label when given) filled in.
+    // Done with *password (and *label when given) filled in; both are left
+    // untouched when the answer is Absent or Failed.
     virtual SecretStatus read(const QString &service, const QString &account, QString *password,
                               QString *label = nullptr) = 0;
-    // Stores an item, replacing one that holds the same pair.
+    // Stores an item, replacing one that holds the same pair. Done or Failed.
     virtual SecretStatus add(const QString &service, const QString &account, const QString &label,
                              const QString &password) = 0;
     // Changes the item of (service, account): a non-null newService/newAccount
     // moves it, a non-null label relabels it, a non-null password replaces the
-    // password. Absent when there is no such item.
+    // password. Absent when there is no such item; Failed (DuplicateItem among
+    // others) leaves the item where it was.
     virtual SecretStatus modify(const QString &service, const QString &account, const QString &newService,
                                 const QString &newAccount, const QString &newLabel, const QString &newPassword) = 0;
-    // Absent when there was nothing to delete.
+    // Done only when an item was deleted; Absent when there was nothing to
+    // delete; Failed when it is unknown whether an item is still there.
     virtual SecretStatus deleteItem(const QString &service, const QString &account) = 0;
 
     // The store the program uses: the Secret Service unless a test set another.
@@ -83,7 +96,7 @@ public:
 private:
     bool serviceReachable();
     template <class Body>
-    SecretStatus withService(const QString &service, const QString &account, SecretStatus unusable, Body body);
+    SecretStatus withService(const QString &service, const QString &account, SecretStatus noName, Body body);
     SecretStatus modifyLocked(const QString &service, const QString &account, const QString &newService,
                               const QString &newAccount, const QString &newLabel, const QString &newPassword,
                               SecretDeadline &deadline);

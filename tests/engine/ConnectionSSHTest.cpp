@@ -168,3 +168,26 @@ TEST(ConnectionSSH, MissingSSHHostAndRefusedLoginFailWithTheirTexts) {
     EXPECT_EQ(refused->sshTunnel(), nullptr);
     EXPECT_EQ(recorder.descriptions().filter("Connecting to PostgreSQL").size(), 0);
 }
+
+// With no Secret Service at all the stored passphrase cannot be read: a key
+// without a passphrase still opens, and an encrypted one asks for its passphrase
+// (418) instead of failing with the store's trouble.
+TEST(ConnectionSSH, KeyFilesAreTriedWithoutAPassphraseWhenTheSecretStoreFails) {
+    if (!isChildRun())
+        return runCurrentTestInChild(
+            {{"DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/trellan-no-bus"}, {"DISPLAY", QString()}});
+    trustTestHostKey();
+    QVariantMap params = sshParams();
+    params.remove("sshPassword");
+    params.insert("sshPrivateKeyURL", QUrl::fromLocalFile(keyFile("id_ed25519")));
+    auto plain = ZNTConnection::create(params);
+    ASSERT_TRUE(connectAndSettle(plain));
+    EXPECT_EQ(plain->state(), ZNTConnection::ZNTConnectionStateConnected) << errorText(plain).toStdString();
+
+    params.insert("sshPrivateKeyURL", QUrl::fromLocalFile(keyFile("id_ed25519_enc")));
+    auto encrypted = ZNTConnection::create(params);
+    ASSERT_TRUE(connectAndSettle(encrypted));
+    ASSERT_NE(encrypted->error(), nullptr);
+    EXPECT_EQ(encrypted->error()->domain(), SSHTunnel::ErrorDomain);
+    EXPECT_EQ(encrypted->error()->code(), SSHTunnel::ErrorPrivateKeyEncrypted);
+}

@@ -168,17 +168,61 @@ TEST_F(MemoryKeychain, ModifyOntoATakenPairLogsAndChangesNothing) {
     EXPECT_EQ(item("s", "b").password, "two");
 }
 
-TEST(KeychainFailures, EveryFailedChangeIsLoggedWithItsStatus) {
+TEST(KeychainFailures, AFailingStoreIsNeverTakenForAMissingItem) {
     SecretStore::setShared(std::make_shared<RefusingStore>());
     LogCapture log;
-    KeychainAddPassword("svc", "acc", "pw");
-    KeychainSetPassword("svc", "acc", "pw");
-    KeychainDeletePassword("svc", "acc");
-    const QString read = KeychainGetPassword("svc", "acc");
+    const SecretStatus added = KeychainAddPassword("svc", "acc", "pw");
+    const SecretStatus set = KeychainSetPassword("svc", "acc", "pw");
+    const SecretStatus deleted = KeychainDeletePassword("svc", "acc");
+    SecretStatus readStatus;
+    const QString read = KeychainGetPassword("svc", "acc", &readStatus);
     SecretStore::setShared(nullptr);
-    EXPECT_EQ(read, "");
+
+    EXPECT_TRUE(added.isFailed());
+    EXPECT_TRUE(set.isFailed());
+    EXPECT_TRUE(deleted.isFailed()) << "nothing was deleted";
+    EXPECT_TRUE(readStatus.isFailed());
+    EXPECT_TRUE(read.isNull()) << "a failed read is no empty password";
     const QStringList lines = log.lines();
     EXPECT_EQ(lines.filter("Error (7) while trying to add password for name: svc account: acc").size(), 2);
     EXPECT_EQ(lines.filter("Error (9) while trying to delete password for name: svc account: acc").size(), 1);
     EXPECT_EQ(lines.filter("Error (-4) while trying to read password for name: svc account: acc").size(), 1);
+}
+
+TEST_F(MemoryKeychain, AbsentItemsAnswerAbsentAndNullNamesStoreNothing) {
+    SecretStatus status = SecretStatus::failed(0, {});
+    EXPECT_EQ(KeychainGetPassword("s", "a", &status), "");
+    EXPECT_TRUE(status.isAbsent());
+    EXPECT_FALSE(KeychainHasPassword("s", "a", &status));
+    EXPECT_TRUE(status.isAbsent());
+    EXPECT_TRUE(KeychainDeletePassword("s", "a").isAbsent());
+    EXPECT_TRUE(KeychainModifyPassword("s", "a", "t", {}, "x").isAbsent());
+    EXPECT_TRUE(KeychainAddPassword("s", "a", "pw").isDone());
+    EXPECT_TRUE(KeychainAddPassword("s", "a", "other").isDone()) << "the existing item is kept";
+    EXPECT_TRUE(KeychainDeletePassword("s", "a").isDone());
+    EXPECT_TRUE(KeychainSetPassword(QString(), "a", "pw").isFailed());
+    EXPECT_TRUE(KeychainAddPassword("s", QString(), "pw").isFailed());
+    EXPECT_TRUE(store->items().empty());
+}
+
+// The real libsecret path with no Secret Service on the bus, in a child process
+// whose session bus does not exist.
+TEST(KeychainWithoutService, EveryCallFailsAndNoneReadsAsMissingOrDeleted) {
+    if (!isChildRun())
+        return runCurrentTestInChild(
+            {{"DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/trellan-no-bus"}, {"DISPLAY", QString()}});
+    SecretStore::setShared(std::make_shared<LibsecretStore>());
+    LogCapture log;
+    SecretStatus has, get;
+    EXPECT_FALSE(KeychainHasPassword("svc", "acc", &has));
+    EXPECT_TRUE(has.isFailed());
+    EXPECT_TRUE(KeychainGetPassword("svc", "acc", &get).isNull());
+    EXPECT_TRUE(get.isFailed());
+    EXPECT_TRUE(KeychainAddPassword("svc", "acc", "pw").isFailed());
+    EXPECT_TRUE(KeychainSetPassword("svc", "acc", "pw").isFailed());
+    EXPECT_TRUE(KeychainModifyPassword("svc", "acc", "new", {}, "pw").isFailed());
+    EXPECT_TRUE(KeychainDeletePassword("svc", "acc").isFailed());
+    SecretStore::setShared(nullptr);
+    EXPECT_TRUE(log.lines().filter("non-existing").isEmpty()) << log.lines().join('\n').toStdString();
+    EXPECT_EQ(log.lines().filter("Keychain Error (-1) while trying to modify").size(), 1);
 }

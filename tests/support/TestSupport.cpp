@@ -63,3 +63,37 @@ QString secretTool(const QStringList &args) {
 QString secretToolLookup(const QString &service, const QString &account) {
     return secretTool({"lookup", "service", service, "account", account});
 }
+
+namespace {
+const char *const kChildVariable = "TRELLAN_TEST_CHILD";
+}
+
+bool isChildRun() {
+    return qEnvironmentVariableIsSet(kChildVariable);
+}
+
+void runCurrentTestInChild(const QMap<QString, QString> &environment, std::chrono::milliseconds limit) {
+    QProcess child;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (auto it = environment.cbegin(); it != environment.cend(); ++it) {
+        if (it.value().isNull())
+            env.remove(it.key());
+        else
+            env.insert(it.key(), it.value());
+    }
+    env.insert(kChildVariable, "1");
+    child.setProcessEnvironment(env);
+    child.setProcessChannelMode(QProcess::MergedChannels);
+    const auto *info = ::testing::UnitTest::GetInstance()->current_test_info();
+    child.start(QCoreApplication::applicationFilePath(),
+                {QStringLiteral("--gtest_filter=%1.%2").arg(info->test_suite_name(), info->name())});
+    if (!child.waitForFinished(int(limit.count()))) {
+        child.kill();
+        child.waitForFinished();
+        ADD_FAILURE() << "the child process hung: " << child.readAll().toStdString();
+        return;
+    }
+    const QString output = QString::fromUtf8(child.readAll());
+    EXPECT_EQ(child.exitCode(), 0) << output.toStdString();
+    EXPECT_TRUE(output.contains("[  PASSED  ] 1 test")) << output.toStdString();
+}

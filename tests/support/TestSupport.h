@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QMap>
 #include <QString>
 #include <QStringList>
 #include <chrono>
@@ -26,3 +27,10 @@ QString secretToolLookup(const QString &service, const QString &account);
 
 // The DER bytes of the first certificate in a PEM file; empty when there is none.
 QByteArray derFromPemFile(const QString &path);
+
+// Runs the current test again in a fresh process of this executable, with the
+// environment changed as given (a null value removes the variable). In the
+// child isChildRun() is true; the parent fails when the child fails or hangs.
+bool isChildRun();
+void runCurrentTestInChild(const QMap<QString, QString> &environment,
+                           std::chrono::milliseconds limit = std::chrono::seconds(120));
