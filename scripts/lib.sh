@@ -19,6 +19,8 @@ TRELLAN_PACKAGES=(
     # test and demo servers
     postgresql-15 postgresql-client-15 openssl openssh-server openssh-client
     dbus gnome-keyring libsecret-tools
+    # the desktop files the install target writes, checked by the tests
+    desktop-file-utils shared-mime-info
     # the scripts themselves
     python3 procps passwd util-linux locales
 )
