@@ -1,0 +1,44 @@
+#pragma once
+
+#include "ZNTObject.h"
+
+#include <QString>
+#include <memory>
+
+class ZNTConnection;
+class ZNTServer;
+
+// One database of a server, as an item of the object tree. It holds its server
+// weakly, and keeps the server's identity from the moment it was made: a
+// database item stays equal to itself (and to its copies) after its server is
+// gone, so containers keyed by it stay consistent. Two items are equal when
+// their names are equal and they were made for the same server object.
+class ZNTDatabase : public ZNTObject {
+public:
+    ZNTDatabase(QString name, const std::shared_ptr<ZNTServer> &server);
+
+    QString name() const override { return m_name; }
+    // The server; null once it is gone.
+    std::shared_ptr<ZNTObject> parent() const override;
+    std::shared_ptr<ZNTServer> server() const { return m_server.lock(); }
+    // The server's one connection for this database, made on first request; null
+    // once the server is gone. any thread.
+    std::shared_ptr<ZNTConnection> connection() const;
+
+    // A new item with the same name and server.
+    std::shared_ptr<ZNTDatabase> copy() const;
+
+    bool isEqual(const ZNTObject &other) const;
+    size_t hash() const;
+    // The serial number of the server this item was made for (see ZNTServer).
+    quint64 serverSerial() const { return m_serverSerial; }
+
+private:
+    QString m_name;
+    std::weak_ptr<ZNTServer> m_server;
+    quint64 m_serverSerial;
+};
+
+inline bool operator==(const ZNTDatabase &a, const ZNTDatabase &b) {
+    return a.isEqual(b);
+}
