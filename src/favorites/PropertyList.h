@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QString>
+#include <memory>
+#include <optional>
+#include <plist/plist.h>
+
+// Property lists through libplist: an owning handle, typed reads that answer
+// nothing for a node of another type, and the date epoch of the format.
+namespace PropertyList {
+
+struct Free {
+    void operator()(plist_t node) const { plist_free(node); }
+};
+using Owned = std::unique_ptr<void, Free>;
+
+// Binary or XML; null when the bytes are neither.
+Owned parse(const QByteArray &data);
+// The binary form.
+QByteArray toBinary(plist_t node);
+
+plist_t newString(const QString &value);
+plist_t newData(const QByteArray &value);
+plist_t newDate(const QDateTime &value);
+plist_t newInteger(qint64 value);
+
+std::optional<QString> string(plist_t node);
+std::optional<QByteArray> data(plist_t node);
+std::optional<QDateTime> date(plist_t node);
+// Integers, reals and booleans, as a number would be read from any of them.
+std::optional<qint64> integer(plist_t node);
+std::optional<bool> boolean(plist_t node);
+bool isDictionary(plist_t node);
+bool isArray(plist_t node);
+
+} // namespace PropertyList

@@ -1,0 +1,59 @@
+#pragma once
+
+#include "platform/Error.h"
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QString>
+#include <QVariantMap>
+#include <optional>
+#include <vector>
+
+// Favorite files ("tqbfav"): one favorite as a binary property list, its
+// passwords plain or in the password container, its query history compressed
+// or encrypted.
+namespace ZNTFavoriteFile {
+
+inline const QString FavoriteType = QStringLiteral("norvane.Trellan.favorite");
+inline const QString FileExtension = QStringLiteral("tqbfav");
+// Errors of a missing or wrong export password; the importer asks for one.
+inline const QString PasswordErrorDomain = QStringLiteral("norvane.password");
+
+enum Option : quint32 {
+    IncludePasswords = 1,
+    IncludeHistory = 2,
+};
+
+struct HistoryEntry {
+    QString text;
+    QDateTime date;
+};
+
+// What a favorite puts into its file; absent fields are not written.
+struct Contents {
+    std::optional<QString> nickname, host, user, database;
+    std::optional<qint64> port;
+    std::optional<QString> password;
+    std::optional<bool> showAllDatabases, sshEnabled;
+    std::optional<QString> sshHost, sshUser;
+    std::optional<qint64> sshPort;
+    std::optional<QString> sshPassword;
+    bool hasSshPrivateKey = false; // a key file replaces the SSH password
+    std::vector<HistoryEntry> history;
+};
+
+// The file's bytes, or nothing with *error. An export password encrypts the
+// passwords and the history.
+std::optional<QByteArray> dataWithOptions(const Contents &contents, quint32 options,
+                                          const std::optional<QString> &exportPassword, ErrorPtr *error);
+
+// The parameter dictionary of a file: "nickname", "host", "port", "user",
+// "database", "password", "showAllDatabases", "sshEnabled", "sshHost",
+// "sshPort", "sshUser", "sshPassword" when present with the right type, and
+// "history" ({"texts": strings, "dates": date-times} of equal length). Nothing
+// with *error when the file cannot be read; a missing or wrong export password
+// is an error of PasswordErrorDomain.
+std::optional<QVariantMap> paramsForData(const QByteArray &data, const std::optional<QString> &password,
+                                         ErrorPtr *error);
+
+} // namespace ZNTFavoriteFile
