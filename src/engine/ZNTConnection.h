@@ -41,6 +41,13 @@ public:
         QStringLiteral("norvane.ZNTConnectionStateDescriptionKey");                                     // QString
     static inline const QString ErrorObjectKey = QStringLiteral("norvane.ZNTConnectionErrorObjectKey"); // ErrorPtr
     static inline const QString QueueLabel = QStringLiteral("norvane.Trellan.connectionQueue");
+    // Parameters naming the secret-store item of a password that is not among
+    // the parameters ("password", "sshPassword"): the connect sequence reads it on
+    // the connection queue, and a failed read fails the connect.
+    static inline const QString PasswordKeychainServiceKey = QStringLiteral("passwordKeychainService");
+    static inline const QString PasswordKeychainAccountKey = QStringLiteral("passwordKeychainAccount");
+    static inline const QString SSHPasswordKeychainServiceKey = QStringLiteral("sshPasswordKeychainService");
+    static inline const QString SSHPasswordKeychainAccountKey = QStringLiteral("sshPasswordKeychainAccount");
 
     static std::shared_ptr<ZNTConnection> create(const QVariantMap &params, std::weak_ptr<ZNTServerHandle> server = {});
     ~ZNTConnection() override;
@@ -110,6 +117,7 @@ private:
 
     // connection queue: the connect sequence and its steps.
     void performConnect();
+    bool readStoredPasswords(QVariantMap &params);
     bool openTunnel(QVariantMap &params);
     bool resolveHost(const QString &host);
     std::shared_ptr<DNSResolver> makeResolver(const QString &host);

@@ -185,6 +185,8 @@ void ZNTConnection::performConnect() {
                                            .arg(host)));
         return;
     }
+    if (!readStoredPasswords(params))
+        return;
     if (params.value(QStringLiteral("sshEnabled")).toBool() && !openTunnel(params))
         return;
     if (host.isEmpty())
@@ -203,6 +205,33 @@ void ZNTConnection::performConnect() {
     performConnectPostgres(params, verifyChain);
     // The tunnel keeps listening for the connection's lifetime: a cancel request
     // is a connection of its own and must reach the server the same way.
+}
+
+// A password that is not given is read from the item the parameters name, here
+// on the connection queue: a locked keyring may hold the call for seconds. No
+// item means no password; a failed read ends the connect, as a guessed empty
+// password would only end it later with a misleading "password required".
+bool ZNTConnection::readStoredPasswords(QVariantMap &params) {
+    const std::pair<QString, std::pair<QString, QString>> stored[] = {
+        {QStringLiteral("password"), {PasswordKeychainServiceKey, PasswordKeychainAccountKey}},
+        {QStringLiteral("sshPassword"), {SSHPasswordKeychainServiceKey, SSHPasswordKeychainAccountKey}}};
+    for (const auto &[key, item] : stored) {
+        const QString service = params.take(item.first).toString();
+        const QString account = params.take(item.second).toString();
+        if (params.contains(key) || service.isEmpty() || account.isNull())
+            continue;
+        SecretStatus status;
+        const QString password = KeychainGetPassword(service, account, &status);
+        if (status.isFailed()) {
+            fail(KesError::errorWithFormat(
+                QStringLiteral("The password for %1 could not be read from the keyring (%2).")
+                    .arg(service, status.message.isEmpty() ? QString::number(status.code) : status.message)));
+            return false;
+        }
+        if (status.isDone())
+            params.insert(key, password);
+    }
+    return true;
 }
 
 std::shared_ptr<DNSResolver> ZNTConnection::makeResolver(const QString &host) {
