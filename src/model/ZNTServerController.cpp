@@ -1,6 +1,7 @@
 #include "ZNTServerController.h"
 
 #include "ZNTServer.h"
+#include "engine/ZNTConnection.h"
 #include "platform/NotificationCenter.h"
 #include "platform/ProgramError.h"
 
@@ -17,13 +18,13 @@ template <class T> void insertOptional(QVariantMap &params, const char *key, con
 
 // A password in memory goes as it is; else the item it is kept in, for the
 // connection to read on its own queue.
-void insertPassword(QVariantMap &params, const char *key, const QString &password, const QString &service,
-                    const QString &account) {
+void insertPassword(QVariantMap &params, const char *key, const QString &password, std::pair<QString, QString> itemKeys,
+                    const QString &service, const QString &account) {
     if (!password.isNull()) {
         params.insert(QLatin1String(key), password);
     } else if (!service.isNull() && !account.isNull()) {
-        params.insert(QLatin1String(key) + QLatin1String("KeychainService"), service);
-        params.insert(QLatin1String(key) + QLatin1String("KeychainAccount"), account);
+        params.insert(itemKeys.first, service);
+        params.insert(itemKeys.second, account);
     }
 }
 } // namespace
@@ -40,14 +41,18 @@ QVariantMap ZNTServerController::connectionParameters(const ZNTFavoriteConnectio
     insertOptional(params, "port", f.port);
     insertString(params, "dbname", f.database);
     insertString(params, "user", f.user);
-    insertPassword(params, "password", f.password, f.passwordKeychainService, f.passwordKeychainAccount);
+    insertPassword(params, "password", f.password,
+                   {ZNTConnection::PasswordKeychainServiceKey, ZNTConnection::PasswordKeychainAccountKey},
+                   f.passwordKeychainService, f.passwordKeychainAccount);
     if (f.allowPlainTextConnection)
         params.insert(QStringLiteral("allowPlainTextConnection"), true);
     insertOptional(params, "sshEnabled", f.sshEnabled);
     insertString(params, "sshHost", f.sshHost);
     insertOptional(params, "sshPort", f.sshPort);
     insertString(params, "sshUser", f.sshUser);
-    insertPassword(params, "sshPassword", f.sshPassword, f.sshPasswordKeychainService, f.sshPasswordKeychainAccount);
+    insertPassword(params, "sshPassword", f.sshPassword,
+                   {ZNTConnection::SSHPasswordKeychainServiceKey, ZNTConnection::SSHPasswordKeychainAccountKey},
+                   f.sshPasswordKeychainService, f.sshPasswordKeychainAccount);
     if (!f.sshPrivateKeyURL.isEmpty())
         params.insert(QStringLiteral("sshPrivateKeyURL"), f.sshPrivateKeyURL);
     insertString(params, "sshPrivateKeyPassphrase", f.sshPrivateKeyPassphrase);
