@@ -7,11 +7,16 @@
 
 // A column of a query result (name, type OID, source table and column) or of a
 // table's metadata (name, attnum, type, category, NOT NULL, comment, default).
-// Columns are equal when their names are (a null name and "" alike).
+// Columns are equal when their names are (a null name and "" alike). The model
+// derives a pseudo-column from it (the any-column of row filters), so it is
+// polymorphic.
 class ZNTColumn {
 public:
     ZNTColumn() = default;
     explicit ZNTColumn(QString name) : m_name(std::move(name)) {}
+    ZNTColumn(const ZNTColumn &) = default;
+    ZNTColumn &operator=(const ZNTColumn &) = default;
+    virtual ~ZNTColumn() = default;
 
     char typeCategory() const { return m_typeCategory; } // pg_type.typcategory; 0 when unknown
     void setTypeCategory(char category) { m_typeCategory = category; }
@@ -41,11 +46,11 @@ public:
 
     bool isEqual(const ZNTColumn &other) const;
     bool operator==(const ZNTColumn &other) const { return isEqual(other); }
-    size_t hash() const;
+    virtual size_t hash() const;
 
     // A new column with everything but the source table and its column, which
     // belong to one result only.
-    std::shared_ptr<ZNTColumn> copy() const;
+    virtual std::shared_ptr<ZNTColumn> copy() const;
 
 private:
     char m_typeCategory = 0;
