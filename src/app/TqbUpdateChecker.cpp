@@ -1,0 +1,255 @@
+#include "TqbUpdateChecker.h"
+
+#include "platform/NotificationCenter.h"
+#include "platform/ProgramError.h"
+#include "platform/SystemInfo.h"
+#include "platform/UserDefaults.h"
+
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QJsonParseError>
+#include <QLocale>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QRandomGenerator>
+#include <QSysInfo>
+
+namespace {
+
+const char *const kUpdateServer = "https://updates.trellan.norvane.net";
+const char *const kKeyAlphabet = "ABCDEFGHJKLMNPQRSTUVWXYZ23456789"; // no I, O, 0 or 1
+
+// JSON null has no place in the user defaults; such entries are left out.
+QVariant withoutNulls(const QVariant &value) {
+    if (value.typeId() == QMetaType::QVariantMap) {
+        QVariantMap map;
+        const QVariantMap in = value.toMap();
+        for (auto it = in.begin(); it != in.end(); ++it)
+            if (!it.value().isNull())
+                map.insert(it.key(), withoutNulls(it.value()));
+        return map;
+    }
+    if (value.typeId() == QMetaType::QVariantList) {
+        QVariantList list;
+        for (const QVariant &item : value.toList())
+            if (!item.isNull())
+                list.append(withoutNulls(item));
+        return list;
+    }
+    return value;
+}
+
+} // namespace
+
+int compareVersionsNumerically(const QString &a, const QString &b) {
+    qsizetype i = 0, j = 0;
+    while (i < a.size() && j < b.size()) {
+        if (a[i].isDigit() && b[j].isDigit()) {
+            qsizetype ei = i, ej = j;
+            while (ei < a.size() && a[ei].isDigit())
+                ++ei;
+            while (ej < b.size() && b[ej].isDigit())
+                ++ej;
+            // Compare digit runs as numbers of any length: leading zeros off,
+            // then the longer run is larger, then digit by digit.
+            QStringView x = QStringView(a).mid(i, ei - i), y = QStringView(b).mid(j, ej - j);
+            while (x.size() > 1 && x.front() == u'0')
+                x = x.mid(1);
+            while (y.size() > 1 && y.front() == u'0')
+                y = y.mid(1);
+            if (x.size() != y.size())
+                return x.size() < y.size() ? -1 : 1;
+            if (int c = x.compare(y))
+                return c < 0 ? -1 : 1;
+            i = ei;
+            j = ej;
+            continue;
+        }
+        if (a[i] != b[j])
+            return a[i] < b[j] ? -1 : 1;
+        ++i;
+        ++j;
+    }
+    return (a.size() - i) == (b.size() - j) ? 0 : (a.size() - i) < (b.size() - j) ? -1 : 1;
+}
+
+TqbUpdateChecker::TqbUpdateChecker(UserDefaults &defaults)
+    : m_defaults(defaults), m_network(new QNetworkAccessManager(this)), m_baseURL(QString(kUpdateServer)) {}
+
+TqbUpdateChecker::~TqbUpdateChecker() {
+    dropReply();
+}
+
+std::shared_ptr<TqbUpdateChecker> TqbUpdateChecker::sharedChecker() {
+    requireMainThread("TqbUpdateChecker::sharedChecker");
+    static std::shared_ptr<TqbUpdateChecker> shared = make(UserDefaults::standard());
+    return shared;
+}
+
+std::shared_ptr<TqbUpdateChecker> TqbUpdateChecker::make(UserDefaults &defaults) {
+    return std::shared_ptr<TqbUpdateChecker>(new TqbUpdateChecker(defaults));
+}
+
+QString TqbUpdateChecker::currentVersion() {
+    return SystemInfo::shortVersionString();
+}
+
+QString TqbUpdateChecker::computerModel() {
+    static const QString model = [] {
+        QFile file("/sys/class/dmi/id/product_name");
+        QString name;
+        if (file.open(QIODevice::ReadOnly))
+            name = QString::fromLatin1(file.read(256)).trimmed();
+        return name.isEmpty() ? QStringLiteral("unknown") : name;
+    }();
+    return model;
+}
+
+QString TqbUpdateChecker::operatingSystemVersionString() {
+    return QStringLiteral("%1 (%2 %3)")
+        .arg(QSysInfo::prettyProductName(), QSysInfo::kernelType(), QSysInfo::kernelVersion());
+}
+
+QString TqbUpdateChecker::randomUpdateKey() {
+    QString key = m_defaults.stringForKey(RandomUpdateKey);
+    if (!key.isEmpty())
+        return key;
+    for (int n = 0; n < 2; ++n) {
+        quint32 bits = QRandomGenerator::system()->generate();
+        for (int c = 0; c < 6; ++c, bits >>= 5)
+            key.append(QChar::fromLatin1(kKeyAlphabet[bits & 31]));
+    }
+    m_defaults.setObject(key, RandomUpdateKey);
+    return key;
+}
+
+QStringList TqbUpdateChecker::preferredLanguages() const {
+    const QVariant set = m_defaults.objectForKey("AppleLanguages");
+    if (set.isValid())
+        return set.toStringList();
+    return QLocale::system().uiLanguages();
+}
+
+QString TqbUpdateChecker::latestVersion() const {
+    const QVariant v = m_defaults.dictionaryForKey(LatestUpdateInformation).value("latestVersion");
+    return v.typeId() == QMetaType::QString ? v.toString() : QString();
+}
+
+QUrl TqbUpdateChecker::downloadURL() const {
+    const QVariant v = m_defaults.dictionaryForKey(LatestUpdateInformation).value("downloadURL");
+    return v.typeId() == QMetaType::QString ? QUrl(v.toString()) : QUrl();
+}
+
+QDateTime TqbUpdateChecker::lastUpdateDate() const {
+    const QVariant v = m_defaults.objectForKey(LatestUpdateDate);
+    return v.typeId() == QMetaType::QDateTime ? v.toDateTime() : QDateTime();
+}
+
+bool TqbUpdateChecker::isUpdateAvailable() const {
+    const QString latest = latestVersion();
+    return !latest.isEmpty() && compareVersionsNumerically(latest, currentVersion()) > 0;
+}
+
+QByteArray TqbUpdateChecker::formBody() {
+    QList<std::pair<QString, QString>> fields{
+        {"version", currentVersion()},
+        {"computerModel", computerModel()},
+        {"randomUpdateKey", randomUpdateKey()},
+        {"operatingSystemVersionString", operatingSystemVersionString()},
+    };
+    const QStringList languages = preferredLanguages();
+    for (int i = 0; i < 3 && i < languages.size(); ++i)
+        fields.append({QStringLiteral("language[%1]").arg(i), languages[i]});
+    // Every key and value fully escaped: an "&", "=" or "+" in a model name must
+    // not split or change a field.
+    QByteArrayList pairs;
+    for (const auto &[key, value] : fields)
+        pairs.append(QUrl::toPercentEncoding(key) + '=' + QUrl::toPercentEncoding(value));
+    return pairs.join('&');
+}
+
+void TqbUpdateChecker::dropReply() {
+    if (!m_updateCheckConnection)
+        return;
+    QNetworkReply *reply = m_updateCheckConnection;
+    m_updateCheckConnection = nullptr;
+    reply->disconnect(this);
+    reply->abort();
+    reply->deleteLater();
+}
+
+void TqbUpdateChecker::checkForUpdates() {
+    requireMainThread("TqbUpdateChecker::checkForUpdates");
+    dropReply();
+    QUrl url = m_baseURL;
+    url.setPath(url.path() + "/trellan/download/latest-version.php");
+    url.setQuery("v=" + QUrl::toPercentEncoding(currentVersion()));
+    QNetworkRequest request(url);
+    request.setHeader(QNetworkRequest::ContentTypeHeader, "application/x-www-form-urlencoded");
+    m_urlResponseData.clear();
+    const quint64 generation = ++m_generation;
+    m_updateCheckConnection = m_network->post(request, formBody());
+    connect(m_updateCheckConnection, &QNetworkReply::readyRead, this, [this, generation] { receive(generation); });
+    connect(m_updateCheckConnection, &QNetworkReply::finished, this, [this, generation] { finished(generation); });
+}
+
+void TqbUpdateChecker::receive(quint64 generation) {
+    if (generation != m_generation || !m_updateCheckConnection)
+        return;
+    m_urlResponseData.append(m_updateCheckConnection->readAll());
+    if (m_urlResponseData.size() > kMaxResponseSize) {
+        m_urlResponseData.clear();
+        dropReply();
+        fail("Failed to check for updates because the server response was too long.");
+    }
+}
+
+void TqbUpdateChecker::finished(quint64 generation) {
+    if (generation != m_generation || !m_updateCheckConnection)
+        return;
+    QNetworkReply *reply = m_updateCheckConnection;
+    receive(generation);
+    if (!m_updateCheckConnection)
+        return; // refused as too long
+    m_updateCheckConnection = nullptr;
+    reply->deleteLater();
+    if (reply->error() != QNetworkReply::NoError) {
+        fail(QStringLiteral("Failed to check for updates. %1").arg(reply->errorString()));
+        return;
+    }
+    takeAnswer(std::exchange(m_urlResponseData, QByteArray()));
+}
+
+void TqbUpdateChecker::takeAnswer(const QByteArray &answer) {
+    QJsonParseError parseError;
+    const QJsonDocument document = QJsonDocument::fromJson(answer, &parseError);
+    if (parseError.error != QJsonParseError::NoError) {
+        fail(QStringLiteral("Failed to check for updates because the server response could not be decoded. %1")
+                 .arg(parseError.errorString()));
+        return;
+    }
+    if (!document.isObject()) {
+        fail("Failed to check for updates because the server responded with an invalid object.");
+        return;
+    }
+    m_lastErrorMessage.clear();
+    m_defaults.setObject(QDateTime::currentDateTime(), LatestUpdateDate);
+    const QVariantMap information = withoutNulls(document.object().toVariantMap()).toMap();
+    const QVariant stored = m_defaults.objectForKey(LatestUpdateInformation);
+    if (!stored.isValid() || stored.toMap() != information) {
+        m_defaults.setObject(information, LatestUpdateInformation);
+        NotificationCenter::defaultCenter().post(TqbUpdateAvailableNotification, shared_from_this());
+    }
+    postStatusChanged();
+}
+
+void TqbUpdateChecker::fail(const QString &message) {
+    m_lastErrorMessage = message;
+    postStatusChanged();
+}
+
+void TqbUpdateChecker::postStatusChanged() {
+    NotificationCenter::defaultCenter().post(TqbUpdateStatusChangedNotification, shared_from_this());
+}
