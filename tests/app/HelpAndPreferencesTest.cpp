@@ -1,0 +1,161 @@
+#include "TestSupport.h"
+#include "app/DefaultSettings.h"
+#include "app/TqbUpdateChecker.h"
+#include "app/ZNTHelpWindowController.h"
+#include "app/ZNTPreferenceWindowController.h"
+#include "platform/UserDefaults.h"
+
+#include <QCheckBox>
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QDir>
+#include <QDirIterator>
+#include <QLabel>
+#include <QRegularExpression>
+#include <QSpinBox>
+#include <QTcpServer>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTextBrowser>
+#include <QToolButton>
+#include <gtest/gtest.h>
+
+namespace {
+
+class UrlCatcher : public QObject {
+    Q_OBJECT
+public:
+    QList<QUrl> urls;
+public slots:
+    void open(const QUrl &url) { urls.append(url); }
+};
+
+void saveScreenshot(QWidget *window, const QString &name) {
+    const QString folder = QCoreApplication::applicationDirPath() + "/screenshots";
+    QDir().mkpath(folder);
+    window->grab().save(folder + "/" + name + ".png");
+}
+
+// Clicks the link whose text is text, as the user would.
+void clickLink(QTextBrowser *browser, const QString &text) {
+    QTextCursor cursor = browser->document()->find(text);
+    ASSERT_FALSE(cursor.isNull()) << text.toStdString();
+    cursor.setPosition(cursor.selectionStart() + 1);
+    const QPoint at = browser->cursorRect(cursor).center();
+    QTest::mouseClick(browser->viewport(), Qt::LeftButton, {}, at);
+}
+
+struct HelpWindow : ::testing::Test {
+    void SetUp() override {
+        help.showHelpTopic("index");
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&help));
+    }
+    ZNTHelpWindowController help;
+};
+
+} // namespace
+
+TEST_F(HelpWindow, FollowingAPageLinkEnablesBackAndGoingBackEnablesForward) {
+    EXPECT_EQ(help.windowTitle(), "Trellan Help");
+    EXPECT_FALSE(help.backButton()->isEnabled());
+    EXPECT_FALSE(help.forwardButton()->isEnabled());
+    saveScreenshot(&help, "help-index");
+
+    clickLink(help.webview(), "The favorites window");
+    EXPECT_EQ(help.webview()->source(), ZNTHelpWindowController::urlForTopic("favorite-window"));
+    EXPECT_EQ(help.windowTitle(), "The Favorites Window");
+    EXPECT_TRUE(help.backButton()->isEnabled());
+    EXPECT_FALSE(help.forwardButton()->isEnabled());
+    saveScreenshot(&help, "help-favorite-window");
+
+    QTest::mouseClick(help.backButton(), Qt::LeftButton);
+    EXPECT_EQ(help.windowTitle(), "Trellan Help");
+    EXPECT_FALSE(help.backButton()->isEnabled());
+    EXPECT_TRUE(help.forwardButton()->isEnabled());
+    help.backForward(1);
+    EXPECT_EQ(help.webview()->source(), ZNTHelpWindowController::urlForTopic("favorite-window"));
+}
+
+TEST_F(HelpWindow, AWebLinkGoesToTheDesktopAndThePageStays) {
+    UrlCatcher catcher;
+    QDesktopServices::setUrlHandler("https", &catcher, "open");
+    clickLink(help.webview(), "postgresql.org/docs");
+    QDesktopServices::unsetUrlHandler("https");
+    EXPECT_EQ(catcher.urls, QList<QUrl>{QUrl("https://www.postgresql.org/docs/")});
+    EXPECT_EQ(help.webview()->source(), ZNTHelpWindowController::urlForTopic("index"));
+    EXPECT_FALSE(help.backButton()->isEnabled());
+}
+
+TEST(HelpPages, EveryPageHasATitleAndEveryLinkBetweenPagesLeadsToAPage) {
+    int pages = 0;
+    for (QDirIterator it(":/help"); it.hasNext();) {
+        const QString path = it.next();
+        SCOPED_TRACE(path.toStdString());
+        ++pages;
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        const QString html = QString::fromUtf8(file.readAll());
+        EXPECT_TRUE(QRegularExpression("<title>[^<]+</title>").match(html).hasMatch());
+        auto links = QRegularExpression("href=\"([^\"]+)\"").globalMatch(html);
+        while (links.hasNext()) {
+            const QString target = links.next().captured(1);
+            if (!target.startsWith("https://")) {
+                EXPECT_TRUE(QFile::exists(":/help/" + target)) << target.toStdString();
+            }
+        }
+    }
+    EXPECT_GE(pages, 3);
+    for (const char *topic : {"index", "favorite-window", "changelist"})
+        EXPECT_TRUE(QFile::exists(ZNTHelpWindowController::urlForTopic(topic).path().prepend(':'))) << topic;
+}
+
+TEST(PreferenceWindow, LastCheckLineShowsNeverThenWhyTheCheckFailed) {
+    QTemporaryDir dir;
+    UserDefaults defaults(dir.filePath("d.ini"));
+    auto checker = TqbUpdateChecker::make(defaults);
+    ZNTPreferenceWindowController preferences(checker, defaults);
+    preferences.showWindow();
+    EXPECT_EQ(preferences.lastUpdateCheckTextField()->text(), "Last Check: Never");
+
+    QTcpServer closed; // a port that was free a moment ago, now refusing
+    ASSERT_TRUE(closed.listen(QHostAddress::LocalHost));
+    const quint16 port = closed.serverPort();
+    closed.close();
+    checker->setBaseURLForTesting(QUrl(QString("http://127.0.0.1:%1").arg(port)));
+    checker->checkForUpdates();
+    ASSERT_TRUE(pumpUntil([&] { return !checker->lastErrorMessage().isEmpty(); }));
+    EXPECT_EQ(preferences.lastUpdateCheckTextField()->text(), checker->lastErrorMessage());
+    EXPECT_TRUE(preferences.lastUpdateCheckTextField()->text().startsWith("Failed to check for updates. "));
+    saveScreenshot(&preferences, "preferences-failed-check");
+
+    const QDateTime when(QDate(2024, 2, 3), QTime(4, 5));
+    EXPECT_EQ(lastUpdateCheckText("Failed.", when), "Failed.");
+    EXPECT_EQ(lastUpdateCheckText(QString(), when, QLocale(QLocale::German)), "Last Check: 03.02.24 04:05");
+}
+
+TEST(PreferenceWindow, ControlsShowAndWriteTheirSettings) {
+    QTemporaryDir dir;
+    UserDefaults defaults(dir.filePath("d.ini"));
+    RegisterDefaultSettings(defaults);
+    defaults.setObject(true, "DontCountRows");
+    ZNTPreferenceWindowController preferences(TqbUpdateChecker::make(defaults), defaults);
+    EXPECT_TRUE(preferences.automaticUpdateCheckBox()->isChecked());
+    EXPECT_TRUE(preferences.trustStandardAuthoritiesBox()->isChecked());
+    EXPECT_EQ(preferences.rowsPerPageBox()->value(), 1000);
+    EXPECT_FALSE(preferences.countRowsBox()->isChecked());
+    EXPECT_FALSE(preferences.showSystemCatalogsBox()->isChecked());
+
+    QTest::mouseClick(preferences.trustStandardAuthoritiesBox(), Qt::LeftButton);
+    EXPECT_FALSE(defaults.boolForKey("TrustStandardCertificateAuthorities"));
+    preferences.countRowsBox()->setChecked(true);
+    EXPECT_FALSE(defaults.boolForKey("DontCountRows"));
+    preferences.rowsPerPageBox()->setValue(250);
+    EXPECT_EQ(defaults.integerForKey("TableViewRowsPerPage"), 250);
+
+    // A change made elsewhere shows at once.
+    defaults.setObject(true, "ShowSystemCatalogsInSidebar");
+    EXPECT_TRUE(preferences.showSystemCatalogsBox()->isChecked());
+    saveScreenshot(&preferences, "preferences");
+}
+
+#include "HelpAndPreferencesTest.moc"
