@@ -1,0 +1,114 @@
+#include "FavoriteConnectPrompts.h"
+
+#include "engine/SSHTunnel.h"
+
+namespace {
+
+ConnectPromptSpec passwordPrompt(const ConnectFailure &f) {
+    ConnectPromptSpec p;
+    p.kind = ConnectPromptSpec::Kind::Password;
+    p.message = QStringLiteral("Password required");
+    p.informative = QStringLiteral("Please provide password for %1:").arg(f.serverName);
+    p.acceptTitle = QStringLiteral("Connect");
+    p.cancelTitle = QStringLiteral("Cancel");
+    p.returnAccepts = true;
+    p.asksSecret = true;
+    p.checkboxTitle = QStringLiteral("Save password in keychain");
+    p.checkboxOn = f.savePassword;
+    return p;
+}
+
+ConnectPromptSpec plainTextPrompt(const ConnectFailure &f) {
+    ConnectPromptSpec p;
+    p.kind = ConnectPromptSpec::Kind::PlainText;
+    if (f.sshEnabled) {
+        p.message = QStringLiteral("Connect without SSL?");
+        p.informative = QStringLiteral(
+            "The database server doesn't support SSL. If you connect, data between the SSH server and the database "
+            "server will be transferred in plain text, and the identity of the database server can't be verified.");
+    } else {
+        p.message = QStringLiteral("Connect without encryption?");
+        p.informative = QStringLiteral("The server doesn't support SSL. If you connect, data will be transferred over "
+                                       "the network in plain text, and the identity of the server can't be verified.");
+    }
+    p.acceptTitle = QStringLiteral("&Connect");
+    p.cancelTitle = QStringLiteral("Cancel");
+    return p;
+}
+
+QString onPort(const ConnectFailure &f) {
+    return f.sshPort != 0 ? QStringLiteral(" on port %1").arg(f.sshPort) : QString();
+}
+
+ConnectPromptSpec trustPrompt(const ConnectFailure &f) {
+    ConnectPromptSpec p;
+    p.kind = ConnectPromptSpec::Kind::TrustHostKey;
+    p.message = QStringLiteral("Trust SSH server fingerprint?");
+    p.informative =
+        QStringLiteral("You have never connected to the SSH server %1%2 before. The fingerprint is %3. Do "
+                       "you want to trust this server?")
+            .arg(f.sshHost, onPort(f), f.error->userInfo().value(SSHTunnel::FingerprintDictionaryKey).toString());
+    p.acceptTitle = QStringLiteral("&Trust");
+    p.cancelTitle = QStringLiteral("Cancel");
+    return p;
+}
+
+ConnectPromptSpec changedKeyPrompt(const ConnectFailure &f) {
+    ConnectPromptSpec p;
+    p.kind = ConnectPromptSpec::Kind::ChangedHostKey;
+    p.critical = true;
+    p.message = QStringLiteral("The SSH server's fingerprint has changed");
+    p.informative =
+        QStringLiteral("The SSH server %1%2 now identifies itself with the fingerprint %3, but when you accepted it, "
+                       "its fingerprint was %4. Someone may be intercepting the connection, or the server's key may "
+                       "have been replaced. Connect only if you know why it changed.")
+            .arg(f.sshHost, onPort(f), f.error->userInfo().value(SSHTunnel::FingerprintDictionaryKey).toString(),
+                 f.error->userInfo().value(FavoriteConnectPrompts::PreviousFingerprintKey).toString());
+    p.acceptTitle = QStringLiteral("Connect &Anyway");
+    p.cancelTitle = QStringLiteral("Cancel");
+    return p;
+}
+
+ConnectPromptSpec passphrasePrompt(const ConnectFailure &f) {
+    ConnectPromptSpec p;
+    p.kind = ConnectPromptSpec::Kind::Passphrase;
+    p.message = f.error->code() == SSHTunnel::ErrorPrivateKeyEncrypted ? QStringLiteral("Encrypted Private Key")
+                                                                       : QStringLiteral("Incorrect Passphrase");
+    p.informative = QStringLiteral("Please provide the passphrase for decrypting the private key file:");
+    p.acceptTitle = QStringLiteral("OK");
+    p.cancelTitle = QStringLiteral("Cancel");
+    p.returnAccepts = true;
+    p.asksSecret = true;
+    p.checkboxTitle = QStringLiteral("Remember in Keychain");
+    return p;
+}
+
+} // namespace
+
+ConnectPromptSpec FavoriteConnectPrompts::promptFor(const ConnectFailure &f) {
+    if (f.needsPassword)
+        return passwordPrompt(f);
+    if (f.needsPlainTextConnection)
+        return plainTextPrompt(f);
+    if (!f.error || f.error->domain() != SSHTunnel::ErrorDomain)
+        return {};
+    switch (f.error->code()) {
+    case SSHTunnel::ErrorHostKeyNotVerified:
+        return trustPrompt(f);
+    case HostKeyChangedCode:
+        return changedKeyPrompt(f);
+    case SSHTunnel::ErrorPrivateKeyEncrypted:
+    case SSHTunnel::ErrorPassphraseIncorrect:
+        return passphrasePrompt(f);
+    default:
+        return {};
+    }
+}
+
+std::optional<QPoint> FavoriteConnectPrompts::sheetOrigin(const QRect &rowInContent, const QRect &contentBounds,
+                                                          int sheetWidth) {
+    const QRect visible = rowInContent.intersected(contentBounds);
+    if (visible.width() == 0)
+        return std::nullopt;
+    return QPoint(visible.left() + (visible.width() - sheetWidth) / 2, visible.top() + 6);
+}

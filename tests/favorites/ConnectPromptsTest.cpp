@@ -1,0 +1,92 @@
+#include "engine/SSHTunnel.h"
+#include "favorites/FavoriteConnectPrompts.h"
+
+#include <gtest/gtest.h>
+
+using Kind = ConnectPromptSpec::Kind;
+
+namespace {
+
+ConnectFailure sshFailure(int code, int port = 0) {
+    ConnectFailure f;
+    f.sshEnabled = true;
+    f.sshHost = "gw";
+    f.sshPort = port;
+    f.error = Error::make(
+        SSHTunnel::ErrorDomain, code,
+        {{SSHTunnel::FingerprintDictionaryKey, "aa:bb"}, {FavoriteConnectPrompts::PreviousFingerprintKey, "cc:dd"}});
+    return f;
+}
+
+} // namespace
+
+TEST(ConnectPrompts, TheFirstMatchingNeedDecidesThePrompt) {
+    ConnectFailure f = sshFailure(SSHTunnel::ErrorHostKeyNotVerified);
+    f.needsPassword = f.needsPlainTextConnection = true;
+    EXPECT_EQ(FavoriteConnectPrompts::promptFor(f).kind, Kind::Password);
+    f.needsPassword = false;
+    EXPECT_EQ(FavoriteConnectPrompts::promptFor(f).kind, Kind::PlainText);
+    f.needsPlainTextConnection = false;
+    EXPECT_EQ(FavoriteConnectPrompts::promptFor(f).kind, Kind::TrustHostKey);
+
+    EXPECT_EQ(FavoriteConnectPrompts::promptFor(sshFailure(FavoriteConnectPrompts::HostKeyChangedCode)).kind,
+              Kind::ChangedHostKey);
+    EXPECT_EQ(FavoriteConnectPrompts::promptFor(sshFailure(SSHTunnel::ErrorPrivateKeyEncrypted)).message,
+              "Encrypted Private Key");
+    EXPECT_EQ(FavoriteConnectPrompts::promptFor(sshFailure(SSHTunnel::ErrorPassphraseIncorrect)).message,
+              "Incorrect Passphrase");
+    EXPECT_EQ(FavoriteConnectPrompts::promptFor(sshFailure(1)).kind, Kind::None);
+
+    ConnectFailure otherDomain;
+    otherDomain.error = Error::make(kBundleIdentifier, SSHTunnel::ErrorHostKeyNotVerified);
+    EXPECT_EQ(FavoriteConnectPrompts::promptFor(otherDomain).kind, Kind::None);
+    EXPECT_EQ(FavoriteConnectPrompts::promptFor(ConnectFailure{}).kind, Kind::None);
+}
+
+TEST(ConnectPrompts, ReturnAcceptsOnlyWhereASecretIsTyped) {
+    ConnectFailure password;
+    password.needsPassword = true;
+    password.serverName = "Prod";
+    password.savePassword = true;
+    const ConnectPromptSpec p = FavoriteConnectPrompts::promptFor(password);
+    EXPECT_TRUE(p.returnAccepts && p.asksSecret && p.checkboxOn);
+    EXPECT_EQ(p.informative, "Please provide password for Prod:");
+
+    for (int code : {int(SSHTunnel::ErrorHostKeyNotVerified), FavoriteConnectPrompts::HostKeyChangedCode}) {
+        const ConnectPromptSpec spec = FavoriteConnectPrompts::promptFor(sshFailure(code));
+        EXPECT_FALSE(spec.returnAccepts) << code;
+        EXPECT_FALSE(spec.asksSecret) << code;
+    }
+    ConnectFailure plain;
+    plain.needsPlainTextConnection = true;
+    EXPECT_FALSE(FavoriteConnectPrompts::promptFor(plain).returnAccepts);
+    EXPECT_EQ(FavoriteConnectPrompts::promptFor(plain).message, "Connect without encryption?");
+    plain.sshEnabled = true;
+    EXPECT_EQ(FavoriteConnectPrompts::promptFor(plain).message, "Connect without SSL?");
+
+    const ConnectPromptSpec passphrase =
+        FavoriteConnectPrompts::promptFor(sshFailure(SSHTunnel::ErrorPrivateKeyEncrypted));
+    EXPECT_TRUE(passphrase.returnAccepts && passphrase.asksSecret);
+    EXPECT_FALSE(passphrase.checkboxOn);
+}
+
+TEST(ConnectPrompts, HostKeyTextsNameHostPortAndFingerprints) {
+    EXPECT_EQ(FavoriteConnectPrompts::promptFor(sshFailure(SSHTunnel::ErrorHostKeyNotVerified)).informative,
+              "You have never connected to the SSH server gw before. The fingerprint is aa:bb. Do you want to trust "
+              "this server?");
+    EXPECT_TRUE(FavoriteConnectPrompts::promptFor(sshFailure(SSHTunnel::ErrorHostKeyNotVerified, 2222))
+                    .informative.startsWith("You have never connected to the SSH server gw on port 2222 before."));
+    const ConnectPromptSpec changed =
+        FavoriteConnectPrompts::promptFor(sshFailure(FavoriteConnectPrompts::HostKeyChangedCode));
+    EXPECT_TRUE(changed.critical);
+    EXPECT_TRUE(changed.informative.contains("aa:bb") && changed.informative.contains("cc:dd"));
+}
+
+TEST(ConnectPrompts, SheetsHangFromTheVisiblePartOfTheirRow) {
+    const QRect content(0, 0, 400, 600);
+    EXPECT_EQ(FavoriteConnectPrompts::sheetOrigin(QRect(0, 100, 400, 60), content, 300), QPoint(50, 106));
+    // Half scrolled out at the top: the sheet hangs from the visible part.
+    EXPECT_EQ(FavoriteConnectPrompts::sheetOrigin(QRect(0, -30, 400, 60), content, 200), QPoint(100, 6));
+    EXPECT_EQ(FavoriteConnectPrompts::sheetOrigin(QRect(0, 700, 400, 60), content, 300), std::nullopt);
+    EXPECT_EQ(FavoriteConnectPrompts::sheetOrigin(QRect(0, -80, 400, 60), content, 300), std::nullopt);
+}
