@@ -23,6 +23,8 @@ TRELLAN_PACKAGES=(
     desktop-file-utils shared-mime-info
     # the scripts themselves
     python3 procps passwd util-linux locales
+    # fixed fonts for the widget tests
+    fonts-dejavu-core
 )
 
 die() { echo "$(basename "$0"): $*" >&2; exit 1; }
