@@ -29,6 +29,8 @@ ErrorPtr errorWithCode(int code, const QString &description, const QString &reas
     return Error::make(kBundleIdentifier, code, info, underlying);
 }
 
-ErrorPtr errorWithFormat(const QString &description) { return errorWithCode(1, description); }
+ErrorPtr errorWithFormat(const QString &description) {
+    return errorWithCode(1, description);
+}
 
 } // namespace KesError

@@ -1,12 +1,17 @@
 #pragma once
 
+#include "TeardownObserver.h"
+
 #include <libpq-fe.h>
 #include <memory>
 
 // Owning handles for libpq objects: each is freed by its own libpq function, so
 // no early return can leak a result or leave a connection open.
 struct PGconnDeleter {
-    void operator()(PGconn *conn) const { PQfinish(conn); }
+    void operator()(PGconn *conn) const {
+        noteTeardown("PQfinish");
+        PQfinish(conn);
+    }
 };
 struct PGresultDeleter {
     void operator()(PGresult *result) const { PQclear(result); }

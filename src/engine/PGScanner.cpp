@@ -134,11 +134,21 @@ bool PGScanner::scanLiteralBody(bool escapes, QString *into) {
                 return false;
             const QChar next = m_string.at(m_location + 1);
             switch (next.unicode()) {
-            case 'b': into->append(QChar(0x08)); break;
-            case 'f': into->append(QChar(0x0C)); break;
-            case 'n': into->append(QChar(u'\n')); break;
-            case 'r': into->append(QChar(u'\r')); break;
-            case 't': into->append(QChar(u'\t')); break;
+            case 'b':
+                into->append(QChar(0x08));
+                break;
+            case 'f':
+                into->append(QChar(0x0C));
+                break;
+            case 'n':
+                into->append(QChar(u'\n'));
+                break;
+            case 'r':
+                into->append(QChar(u'\r'));
+                break;
+            case 't':
+                into->append(QChar(u'\t'));
+                break;
             case 'u':
             case 'U':
                 Log(QStringLiteral("Unicode escapes not implemented yet."));

@@ -80,7 +80,9 @@ void writeOffset(char *p, int width, uint32_t value) {
 // The offset width is not stored: the writer always takes the smallest width
 // that holds the payload size, and the three possible row sizes for a given
 // column count do not overlap, so the reader recovers it from the row size.
-int offsetWidthForPayload(uint64_t payload) { return payload <= 0xFF ? 1 : payload <= 0xFFFF ? 2 : 4; }
+int offsetWidthForPayload(uint64_t payload) {
+    return payload <= 0xFF ? 1 : payload <= 0xFFFF ? 2 : 4;
+}
 
 int offsetWidthForRow(uint64_t rowSize, uint64_t columns) {
     const uint64_t offsets = columns - 1;
@@ -177,9 +179,13 @@ char *RowStore::reserveRow(uint32_t rowSize) {
     return chunk->data + chunk->used;
 }
 
-void RowStore::tooManyCells() { throw ProgramError("IncorrectUsage", "A row needs exactly one value per column."); }
+void RowStore::tooManyCells() {
+    throw ProgramError("IncorrectUsage", "A row needs exactly one value per column.");
+}
 
-void RowStore::cellTooLarge() { throw ProgramError("IncorrectUsage", "A cell is larger than a row may be."); }
+void RowStore::cellTooLarge() {
+    throw ProgramError("IncorrectUsage", "A cell is larger than a row may be.");
+}
 
 template <int Width> void RowStore::writeRow(char *out, uint64_t offsetBytes) {
     const int n = m_columnCount;

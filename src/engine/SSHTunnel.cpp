@@ -2,6 +2,7 @@
 
 #include "KesError.h"
 #include "SSHTunnelImpl.h"
+#include "TeardownObserver.h"
 #include "platform/NotificationCenter.h"
 #include "platform/ProgramError.h"
 #include "platform/UserDefaults.h"
@@ -92,6 +93,7 @@ std::shared_ptr<SSHTunnel> SSHTunnel::create() {
 }
 
 SSHTunnel::Impl::~Impl() {
+    noteTeardown("SSHTunnel");
     std::shared_ptr<SSHForwarder> running = std::move(forwarder);
     if (running)
         running->stop();

@@ -49,8 +49,8 @@ public:
     bool operator==(const Value &other) const = default;
 
 private:
-    using Storage = std::variant<std::monostate, bool, int64_t, float, double, QByteArray, QString, DefaultMarker,
-                                 MultipleMarker>;
+    using Storage =
+        std::variant<std::monostate, bool, int64_t, float, double, QByteArray, QString, DefaultMarker, MultipleMarker>;
     explicit Value(Storage v) : m_v(std::move(v)) {}
     template <class T> explicit Value(T v) : m_v(std::move(v)) {}
     Storage m_v;

@@ -2,8 +2,8 @@
 
 #include <array>
 #include <charconv>
-#include <string>
 #include <libpq-fe.h>
+#include <string>
 
 namespace {
 enum TypeOid : unsigned { Bool = 16, Bytea = 17, Int8 = 20, Int2 = 21, Int4 = 23, Float4 = 700, Float8 = 701 };
@@ -48,7 +48,9 @@ bool decodeHex(const char *hex, qsizetype length, char *out) {
     return true;
 }
 
-bool isHexBytea(const char *text, qsizetype length) { return length >= 2 && text[0] == '\\' && text[1] == 'x'; }
+bool isHexBytea(const char *text, qsizetype length) {
+    return length >= 2 && text[0] == '\\' && text[1] == 'x';
+}
 
 template <class T> bool parseWhole(const char *text, qsizetype length, T &out) {
     if (length <= 0)

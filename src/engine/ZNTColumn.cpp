@@ -24,7 +24,9 @@ bool ZNTColumn::isEqual(const ZNTColumn &other) const {
     return m_name == other.m_name;
 }
 
-size_t ZNTColumn::hash() const { return m_name.isEmpty() ? 0 : qHash(m_name); }
+size_t ZNTColumn::hash() const {
+    return m_name.isEmpty() ? 0 : qHash(m_name);
+}
 
 std::shared_ptr<ZNTColumn> ZNTColumn::copy() const {
     auto column = std::make_shared<ZNTColumn>(*this);

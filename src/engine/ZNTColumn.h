@@ -65,4 +65,6 @@ private:
     qint64 m_sourceTableAttnum = 0;
 };
 
-inline size_t qHash(const ZNTColumn &column, size_t seed = 0) { return column.hash() ^ seed; }
+inline size_t qHash(const ZNTColumn &column, size_t seed = 0) {
+    return column.hash() ^ seed;
+}

@@ -7,6 +7,7 @@
 #include "platform/Main.h"
 #include "platform/NotificationCenter.h"
 #include "platform/ProgramError.h"
+#include "platform/Reaper.h"
 
 #include <openssl/ssl.h>
 
@@ -60,7 +61,15 @@ std::shared_ptr<ZNTConnection> ZNTConnection::create(const QVariantMap &params, 
 ZNTConnection::ZNTConnection(const QVariantMap &params, std::weak_ptr<ZNTServerHandle> server)
     : d(std::make_unique<Impl>(params, std::move(server))) {}
 
-ZNTConnection::~ZNTConnection() = default;
+// The last reference often goes on the GUI thread (a window closes). Finishing
+// the libpq handle says goodbye over the network, the tunnel joins its thread,
+// and the queue joins its own: all of it goes to the reaper instead.
+ZNTConnection::~ZNTConnection() {
+    if (!Main::isMainThread())
+        return;
+    d->metadata.reset(); // the main thread's objects end on the main thread
+    Reaper::dispose([impl = std::shared_ptr<Impl>(std::move(d))]() mutable { impl.reset(); });
+}
 
 void ZNTConnection::connectInBackground() {
     auto self = shared_from_this();
@@ -189,10 +198,8 @@ QVariantMap ZNTConnection::params() const {
 }
 
 PGconn *ZNTConnection::conn() const {
-#ifndef NDEBUG
     if (!d->queue.isCurrent())
         throw ProgramError("WrongThread", "ZNTConnection::conn off the connection queue");
-#endif
     return d->conn.get();
 }
 

@@ -50,6 +50,8 @@ public:
     static inline const QString SSHPasswordKeychainAccountKey = QStringLiteral("sshPasswordKeychainAccount");
 
     static std::shared_ptr<ZNTConnection> create(const QVariantMap &params, std::weak_ptr<ZNTServerHandle> server = {});
+    // On the main thread the libpq handle, the tunnel and the queue's thread are
+    // handed to the reaper: none of them is finished or joined there.
     ~ZNTConnection() override;
 
     // any thread: queues the connect sequence and returns.

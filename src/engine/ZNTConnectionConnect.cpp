@@ -172,11 +172,15 @@ void ZNTConnection::fail(ErrorPtr error) {
 
 void ZNTConnection::performConnect() {
     d->conn.reset();
+    // The old tunnel served the connection just finished; a new connect makes its
+    // own. It is finished outside the lock: its teardown waits for the network
+    // and its thread, and cancel() on the main thread takes the same lock.
+    std::shared_ptr<SSHTunnel> oldTunnel;
     {
-        // The old tunnel served the connection just finished; a new connect makes its own.
         std::lock_guard lock(d->mutex);
-        d->tunnel.reset();
+        oldTunnel = std::move(d->tunnel);
     }
+    oldTunnel.reset();
     QVariantMap params = d->params;
     const QString host = params.value(QStringLiteral("host")).toString();
     if (host.startsWith(u'/')) {
@@ -314,8 +318,9 @@ bool ZNTConnection::openTunnel(QVariantMap &params) {
         ErrorPtr error = tunnel->error();
         {
             std::lock_guard lock(d->mutex);
-            d->tunnel.reset();
+            d->tunnel.reset(); // ours still holds it: it ends below, outside the lock
         }
+        tunnel.reset();
         fail(error ? error : KesError::errorWithFormat(QStringLiteral("Connecting to SSH server failed.")));
         return false;
     }

@@ -19,9 +19,13 @@ ZNTQuery::~ZNTQuery() {
         m_cancelWorker.detach();
 }
 
-std::shared_ptr<ZNTQuery> ZNTQuery::create() { return create(QString(), QStringList()); }
+std::shared_ptr<ZNTQuery> ZNTQuery::create() {
+    return create(QString(), QStringList());
+}
 
-std::shared_ptr<ZNTQuery> ZNTQuery::create(const QString &sql) { return create(sql, QStringList()); }
+std::shared_ptr<ZNTQuery> ZNTQuery::create(const QString &sql) {
+    return create(sql, QStringList());
+}
 
 std::shared_ptr<ZNTQuery> ZNTQuery::create(const QString &sql, const QStringList &params) {
     return std::shared_ptr<ZNTQuery>(new ZNTQuery(sql, params));
@@ -31,16 +35,17 @@ QString ZNTQuery::description() const {
     return QString::asprintf("<ZNTQuery: %p>", static_cast<const void *>(this));
 }
 
-QString ZNTQuery::sqlForConnection(const ZNTConnection &) const { return sql(); }
+QString ZNTQuery::sqlForConnection(const ZNTConnection &) const {
+    return sql();
+}
 
-void ZNTQuery::executeInBackgroundOnConnection(const std::shared_ptr<ZNTConnection> &connection,
-                                               bool autoReconnect) {
+void ZNTQuery::executeInBackgroundOnConnection(const std::shared_ptr<ZNTConnection> &connection, bool autoReconnect) {
     if (!connection) {
         {
             std::lock_guard lock(m_mutex);
-            m_error = KesError::errorWithFormat(
-                QStringLiteral("Can't execute query %1. Connection %2 doesn't have a queue.")
-                    .arg(description(), QStringLiteral("(null)")));
+            m_error =
+                KesError::errorWithFormat(QStringLiteral("Can't execute query %1. Connection %2 doesn't have a queue.")
+                                              .arg(description(), QStringLiteral("(null)")));
             m_done = true;
         }
         enqueueNotification(DoneNotification, shared_from_this());
@@ -125,7 +130,9 @@ QString ZNTQuery::sql() const {
     return m_sql;
 }
 
-QStringList ZNTQuery::params() const { return m_params; }
+QStringList ZNTQuery::params() const {
+    return m_params;
+}
 
 ErrorPtr ZNTQuery::error() const {
     std::lock_guard lock(m_mutex);

@@ -1,7 +1,6 @@
 // The execution of a ZNTQuery on its connection's queue: send, read every
 // result in single-row mode, convert rows into the row store, and queue the
 // notifications that tell the main thread about it.
-#include <algorithm>
 #include "KesError.h"
 #include "PGError.h"
 #include "ValueConversion.h"
@@ -9,6 +8,7 @@
 #include "ZNTQuery.h"
 #include "platform/Log.h"
 #include "platform/ProgramError.h"
+#include <algorithm>
 
 #include <algorithm>
 #include <cstring>
@@ -33,7 +33,9 @@ int64_t coarseNowNs() {
 
 void silentNoticeReceiver(void *, const PGresult *) {}
 
-QString libpqText(const char *text) { return QString::fromUtf8(text ? text : ""); }
+QString libpqText(const char *text) {
+    return QString::fromUtf8(text ? text : "");
+}
 } // namespace
 
 class ZNTQueryExecution {
@@ -91,10 +93,8 @@ private:
 };
 
 void ZNTQuery::execute(const std::shared_ptr<ZNTConnection> &connection, bool autoReconnect) {
-#ifndef NDEBUG
     if (!connection->connectionQueue().isCurrent())
         throw ProgramError("WrongThread", "A query runs on its connection's queue.");
-#endif
     ZNTQueryExecution(*this, connection).run(autoReconnect);
 }
 
@@ -209,8 +209,7 @@ bool ZNTQueryExecution::sendText() {
         values.push_back(p.toUtf8());
         pointers.push_back(values.back().constData());
     }
-    return PQsendQueryParams(pg, text.constData(), int(pointers.size()), nullptr, pointers.data(), nullptr, nullptr,
-                             0);
+    return PQsendQueryParams(pg, text.constData(), int(pointers.size()), nullptr, pointers.data(), nullptr, nullptr, 0);
 }
 
 void ZNTQueryExecution::failAfterSend(const QString &message) {
@@ -307,7 +306,9 @@ void ZNTQueryExecution::publish(const std::shared_ptr<ZNTResult> &result, bool i
     q.enqueueNotificationLocked(ZNTResult::DoneNotification, result, {});
 }
 
-void ZNTQueryExecution::emptyQuery() { publish(ZNTResult::emptyQueryResult(), false); }
+void ZNTQueryExecution::emptyQuery() {
+    publish(ZNTResult::emptyQueryResult(), false);
+}
 
 void ZNTQueryExecution::commandOk(const PGresult *result) {
     auto command = ZNTResult::commandOkResult();

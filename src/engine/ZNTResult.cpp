@@ -1,6 +1,8 @@
 #include "ZNTResult.h"
 
-std::shared_ptr<ZNTResult> ZNTResult::create() { return std::make_shared<ZNTResult>(); }
+std::shared_ptr<ZNTResult> ZNTResult::create() {
+    return std::make_shared<ZNTResult>();
+}
 
 std::shared_ptr<ZNTResult> ZNTResult::make(const QString &message, const QString &type) {
     auto result = create();

@@ -24,11 +24,11 @@ public:
 
     // An empty result: no columns, no rows, no type (a row result to be).
     static std::shared_ptr<ZNTResult> create();
-    static std::shared_ptr<ZNTResult> emptyQueryResult();   // "The query was empty.", "error"
-    static std::shared_ptr<ZNTResult> fatalErrorResult();   // "A fatal error occurred.", "error"
-    static std::shared_ptr<ZNTResult> noticeResult();       // "A notice occurred.", "notice"
-    static std::shared_ptr<ZNTResult> commandOkResult();    // "The command was executed successfully.", "success"
-    static std::shared_ptr<ZNTResult> invalidResult();      // "Invalid result returned.", "error"
+    static std::shared_ptr<ZNTResult> emptyQueryResult(); // "The query was empty.", "error"
+    static std::shared_ptr<ZNTResult> fatalErrorResult(); // "A fatal error occurred.", "error"
+    static std::shared_ptr<ZNTResult> noticeResult();     // "A notice occurred.", "notice"
+    static std::shared_ptr<ZNTResult> commandOkResult();  // "The command was executed successfully.", "success"
+    static std::shared_ptr<ZNTResult> invalidResult();    // "Invalid result returned.", "error"
 
     // The first column of that name, or NotFound. Hits are cached, misses not.
     qsizetype columnNumberForName(const QString &name) const;

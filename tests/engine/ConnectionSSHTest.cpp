@@ -4,9 +4,12 @@
 #include "ConnectionTestSupport.h"
 #include "engine/Keychain.h"
 #include "engine/LibpqHandles.h"
+#include "platform/Main.h"
 
 #include <QFile>
 #include <QUrl>
+#include <cstring>
+#include <future>
 #include <thread>
 
 namespace {
@@ -190,4 +193,66 @@ TEST(ConnectionSSH, KeyFilesAreTriedWithoutAPassphraseWhenTheSecretStoreFails) {
     ASSERT_NE(encrypted->error(), nullptr);
     EXPECT_EQ(encrypted->error()->domain(), SSHTunnel::ErrorDomain);
     EXPECT_EQ(encrypted->error()->code(), SSHTunnel::ErrorPrivateKeyEncrypted);
+}
+
+// Finishing a tunnelled connection means a goodbye through the tunnel and a
+// joined forwarding thread: never on the GUI thread, which would freeze behind a
+// slow network.
+TEST(ConnectionSSH, ConnectionDroppedOnTheMainThreadIsFinishedElsewhere) {
+    trustTestHostKey();
+    auto connection = ZNTConnection::create(sshParams());
+    ASSERT_TRUE(connectAndSettle(connection));
+    ASSERT_EQ(connection->state(), ZNTConnection::ZNTConnectionStateConnected) << errorText(connection).toStdString();
+
+    std::mutex mutex;
+    std::vector<std::pair<QString, bool>> teardowns; // what, on the main thread
+    setTeardownObserverForTesting([&](const char *what) {
+        std::lock_guard lock(mutex);
+        teardowns.emplace_back(QString::fromLatin1(what), Main::isMainThread());
+    });
+    connection.reset();
+    const bool finished = pumpUntil([&] {
+        std::lock_guard lock(mutex);
+        return teardowns.size() >= 2;
+    });
+    setTeardownObserverForTesting(nullptr);
+    ASSERT_TRUE(finished);
+    std::lock_guard lock(mutex);
+    QStringList seen;
+    for (const auto &[what, onMain] : teardowns) {
+        seen << what;
+        EXPECT_FALSE(onMain) << what.toStdString() << " ran on the main thread";
+    }
+    EXPECT_EQ(seen, (QStringList{"PQfinish", "SSHTunnel"})) << "the goodbye goes through the tunnel first";
+}
+
+// A new connect replaces the old tunnel; while the old one winds down the main
+// thread must still be able to read the connection's state (and to cancel).
+TEST(ConnectionSSH, OldTunnelIsFinishedWithoutHoldingTheStateLock) {
+    trustTestHostKey();
+    auto connection = ZNTConnection::create(sshParams());
+    ASSERT_TRUE(connectAndSettle(connection));
+    ASSERT_EQ(connection->state(), ZNTConnection::ZNTConnectionStateConnected) << errorText(connection).toStdString();
+
+    auto stateReadable = std::make_shared<std::promise<bool>>();
+    auto answer = stateReadable->get_future();
+    std::atomic<bool> asked{false};
+    ZNTConnection *raw = connection.get();
+    setTeardownObserverForTesting([&, raw, stateReadable](const char *what) {
+        if (std::strcmp(what, "SSHTunnel") != 0 || asked.exchange(true))
+            return;
+        // Another thread reads the state; with the lock held here it would wait
+        // until this teardown is over.
+        auto reader = std::make_shared<std::promise<void>>();
+        std::thread([raw, reader] {
+            raw->stateDescription();
+            reader->set_value();
+        }).detach();
+        stateReadable->set_value(reader->get_future().wait_for(std::chrono::seconds(5)) == std::future_status::ready);
+    });
+    const bool reconnected = onQueue(connection, [&] { return connection->connect(); });
+    setTeardownObserverForTesting(nullptr);
+    EXPECT_TRUE(reconnected) << errorText(connection).toStdString();
+    ASSERT_TRUE(asked.load());
+    EXPECT_TRUE(answer.get());
 }

@@ -1,5 +1,6 @@
 #include "ConnectionTestSupport.h"
 #include "engine/ZNTConnectionPrivate.h"
+#include "engine/ZNTQuery.h"
 #include "platform/ProgramError.h"
 
 #include <QElapsedTimer>
@@ -283,4 +284,22 @@ TEST(ConnectionMetadata, CacheKeepsOneObjectPerKeyOnTheMainThreadOnly) {
         }
     }).join();
     EXPECT_EQ(thrown, "WrongThread");
+}
+
+// The checks are cheap, so they hold in release builds too: a handle used off its
+// queue would race the queue's own libpq calls.
+TEST(ConnectionThreads, HandleAndQueriesStayOnTheConnectionQueueInEveryBuild) {
+    auto connection = ZNTConnection::create({});
+    auto thrownBy = [](const std::function<void()> &fn) -> std::string {
+        try {
+            fn();
+        } catch (const ProgramError &error) {
+            return error.name();
+        }
+        return "nothing";
+    };
+    EXPECT_EQ(thrownBy([&] { connection->conn(); }), "WrongThread");
+    auto query = ZNTQuery::create("select 1");
+    EXPECT_EQ(thrownBy([&] { query->executionBlockForConnection(connection, false)(); }), "WrongThread");
+    EXPECT_EQ(onQueue(connection, [&] { return connection->conn(); }), nullptr);
 }
