@@ -23,6 +23,13 @@ public:
     // Asks the window to close, as the user's close command does: a window with
     // pending changes may stay open until the user has answered.
     virtual void performClose() = 0;
+
+    // For quitting: whether any page of the window holds unsaved changes; asking
+    // each such page to save or discard them (as a rule in a sheet), with answer
+    // run once with whether all of them did; and closing without asking.
+    virtual bool hasPendingChanges() const { return false; }
+    virtual void resignWithDelegate(std::function<void(bool)> answer) { answer(true); }
+    virtual void close() { performClose(); }
 };
 
 // Makes a controller for a window showing item (the server itself, a database, or
