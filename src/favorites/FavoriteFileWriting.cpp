@@ -1,0 +1,152 @@
+#include "FavoriteFileWriting.h"
+
+#include "engine/KesError.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QUuid>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace FavoriteFileWriting {
+
+namespace {
+
+ErrorPtr fileError(const QString &description, int errorNumber) {
+    return KesError::errorWithCode(errorNumber, description, QString::fromLocal8Bit(std::strerror(errorNumber)));
+}
+
+bool failWith(ErrorPtr *error, ErrorPtr e) {
+    if (error)
+        *error = std::move(e);
+    return false;
+}
+
+// A name beside path that nothing uses, for building or setting aside.
+QString sidePath(const QString &path, const QString &purpose) {
+    const QFileInfo info(path);
+    return info.absoluteDir().filePath(
+        QStringLiteral(".%1.%2-%3").arg(info.fileName(), purpose, QUuid::createUuid().toString(QUuid::Id128)));
+}
+
+// Puts the finished item at newPath in the place of whatever is at location:
+// a file is renamed over in one step; anything else (a folder, or a file under
+// a folder) is moved aside first, then removed once the new one stands.
+bool moveIntoPlace(const QString &newPath, const QString &location, ErrorPtr *error) {
+    const QFileInfo existing(location);
+    const QByteArray target = QFile::encodeName(location);
+    const bool replaceInOneStep = !existing.exists() || (!existing.isDir() && !QFileInfo(newPath).isDir());
+    if (replaceInOneStep) {
+        if (::rename(QFile::encodeName(newPath).constData(), target.constData()) != 0)
+            return failWith(error,
+                            fileError(QStringLiteral("“%1” could not be saved.").arg(existing.fileName()), errno));
+        return true;
+    }
+    const QString aside = sidePath(location, "old");
+    if (::rename(target.constData(), QFile::encodeName(aside).constData()) != 0)
+        return failWith(error,
+                        fileError(QStringLiteral("“%1” could not be replaced.").arg(existing.fileName()), errno));
+    if (::rename(QFile::encodeName(newPath).constData(), target.constData()) != 0) {
+        const int saved = errno;
+        ::rename(QFile::encodeName(aside).constData(), target.constData()); // put the old one back
+        return failWith(error, fileError(QStringLiteral("“%1” could not be saved.").arg(existing.fileName()), saved));
+    }
+    if (QFileInfo(aside).isDir())
+        QDir(aside).removeRecursively();
+    else
+        QFile::remove(aside);
+    return true;
+}
+
+} // namespace
+
+QString freeFileName(const QString &folder, const QString &displayName) {
+    QString base = displayName;
+    base.replace('/', '-');
+    const QDir dir(folder);
+    QString name = QStringLiteral("%1.%2").arg(base, ZNTFavoriteFile::FileExtension);
+    for (int n = 1; QFileInfo::exists(dir.filePath(name)) || QFileInfo(dir.filePath(name)).isSymLink(); ++n)
+        name = QStringLiteral("%1 %2.%3").arg(base).arg(n).arg(ZNTFavoriteFile::FileExtension);
+    return name;
+}
+
+bool writeNewFile(const QString &path, const QByteArray &data, ErrorPtr *error) {
+    const QString name = QFileInfo(path).fileName();
+    // O_EXCL also refuses a dangling symbolic link, so nothing is written through one.
+    int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return failWith(error, fileError(QStringLiteral("“%1” could not be created.").arg(name), errno));
+    qsizetype done = 0;
+    while (done < data.size()) {
+        ssize_t n = ::write(fd, data.constData() + done, size_t(data.size() - done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            const int saved = n < 0 ? errno : EIO;
+            ::close(fd);
+            ::unlink(QFile::encodeName(path).constData());
+            return failWith(error, fileError(QStringLiteral("“%1” could not be written.").arg(name), saved));
+        }
+        done += n;
+    }
+    if (::fsync(fd) != 0 || ::close(fd) != 0) {
+        const int saved = errno;
+        ::unlink(QFile::encodeName(path).constData());
+        return failWith(error, fileError(QStringLiteral("“%1” could not be written.").arg(name), saved));
+    }
+    return true;
+}
+
+Outcome exportFile(const Item &item, quint32 options, const std::optional<QString> &exportPassword,
+                   const QString &location) {
+    Outcome outcome;
+    if (item.error) {
+        outcome.lastError = item.error;
+        return outcome;
+    }
+    auto data = ZNTFavoriteFile::dataWithOptions(item.contents, options, exportPassword, &outcome.lastError);
+    if (!data)
+        return outcome;
+    const QString building = sidePath(location, "new");
+    if (!writeNewFile(building, *data, &outcome.lastError))
+        return outcome;
+    if (!moveIntoPlace(building, location, &outcome.lastError)) {
+        QFile::remove(building);
+        return outcome;
+    }
+    outcome.written = 1;
+    return outcome;
+}
+
+Outcome exportFolder(const QList<Item> &items, quint32 options, const std::optional<QString> &exportPassword,
+                     const QString &location) {
+    Outcome outcome;
+    const QString building = sidePath(location, "new");
+    if (::mkdir(QFile::encodeName(building).constData(), 0700) != 0) {
+        outcome.lastError = fileError(
+            QStringLiteral("The folder “%1” could not be created.").arg(QFileInfo(location).fileName()), errno);
+        return outcome;
+    }
+    for (const Item &item : items) {
+        ErrorPtr error = item.error;
+        auto data =
+            error ? std::nullopt : ZNTFavoriteFile::dataWithOptions(item.contents, options, exportPassword, &error);
+        if (data && writeNewFile(QDir(building).filePath(freeFileName(building, item.displayName)), *data, &error))
+            ++outcome.written;
+        else
+            outcome.lastError = error;
+    }
+    ErrorPtr placeError;
+    if (outcome.written == 0 || !moveIntoPlace(building, location, &placeError)) {
+        QDir(building).removeRecursively();
+        if (placeError)
+            outcome.lastError = placeError;
+        outcome.written = 0;
+    }
+    return outcome;
+}
+
+} // namespace FavoriteFileWriting
