@@ -43,38 +43,6 @@ QVariant withoutNulls(const QVariant &value) {
 
 } // namespace
 
-int compareVersionsNumerically(const QString &a, const QString &b) {
-    qsizetype i = 0, j = 0;
-    while (i < a.size() && j < b.size()) {
-        if (a[i].isDigit() && b[j].isDigit()) {
-            qsizetype ei = i, ej = j;
-            while (ei < a.size() && a[ei].isDigit())
-                ++ei;
-            while (ej < b.size() && b[ej].isDigit())
-                ++ej;
-            // Compare digit runs as numbers of any length: leading zeros off,
-            // then the longer run is larger, then digit by digit.
-            QStringView x = QStringView(a).mid(i, ei - i), y = QStringView(b).mid(j, ej - j);
-            while (x.size() > 1 && x.front() == u'0')
-                x = x.mid(1);
-            while (y.size() > 1 && y.front() == u'0')
-                y = y.mid(1);
-            if (x.size() != y.size())
-                return x.size() < y.size() ? -1 : 1;
-            if (int c = x.compare(y))
-                return c < 0 ? -1 : 1;
-            i = ei;
-            j = ej;
-            continue;
-        }
-        if (a[i] != b[j])
-            return a[i] < b[j] ? -1 : 1;
-        ++i;
-        ++j;
-    }
-    return (a.size() - i) == (b.size() - j) ? 0 : (a.size() - i) < (b.size() - j) ? -1 : 1;
-}
-
 TqbUpdateChecker::TqbUpdateChecker(UserDefaults &defaults)
     : m_defaults(defaults), m_network(new QNetworkAccessManager(this)), m_baseURL(QString(kUpdateServer)) {}
 
@@ -133,13 +101,11 @@ QStringList TqbUpdateChecker::preferredLanguages() const {
 }
 
 QString TqbUpdateChecker::latestVersion() const {
-    const QVariant v = m_defaults.dictionaryForKey(LatestUpdateInformation).value("latestVersion");
-    return v.typeId() == QMetaType::QString ? v.toString() : QString();
+    return UpdateStatus::latestVersion(m_defaults);
 }
 
 QUrl TqbUpdateChecker::downloadURL() const {
-    const QVariant v = m_defaults.dictionaryForKey(LatestUpdateInformation).value("downloadURL");
-    return v.typeId() == QMetaType::QString ? QUrl(v.toString()) : QUrl();
+    return UpdateStatus::downloadURL(m_defaults);
 }
 
 QDateTime TqbUpdateChecker::lastUpdateDate() const {
@@ -148,8 +114,7 @@ QDateTime TqbUpdateChecker::lastUpdateDate() const {
 }
 
 bool TqbUpdateChecker::isUpdateAvailable() const {
-    const QString latest = latestVersion();
-    return !latest.isEmpty() && compareVersionsNumerically(latest, currentVersion()) > 0;
+    return UpdateStatus::isUpdateAvailable(m_defaults);
 }
 
 QByteArray TqbUpdateChecker::formBody() {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "favorites/UpdateStatus.h"
+
 #include <QByteArray>
 #include <QDateTime>
 #include <QObject>
@@ -13,8 +15,8 @@ class QNetworkAccessManager;
 class QNetworkReply;
 class UserDefaults;
 
-inline const QString TqbUpdateStatusChangedNotification = QStringLiteral("TqbUpdateStatusChangedNotification");
-inline const QString TqbUpdateAvailableNotification = QStringLiteral("TqbUpdateAvailableNotification");
+inline const QString TqbUpdateStatusChangedNotification = UpdateStatus::StatusChangedNotification;
+inline const QString TqbUpdateAvailableNotification = UpdateStatus::AvailableNotification;
 
 // Asks the update server whether a newer version exists: one form POST with
 // the running version, the computer model, a random per-installation key, the
@@ -27,7 +29,7 @@ class TqbUpdateChecker : public QObject, public std::enable_shared_from_this<Tqb
     Q_OBJECT
 public:
     static inline const QString RandomUpdateKey = QStringLiteral("RandomUpdateKey");
-    static inline const QString LatestUpdateInformation = QStringLiteral("latestUpdateInformation");
+    static inline const QString LatestUpdateInformation = UpdateStatus::LatestUpdateInformation;
     static inline const QString LatestUpdateDate = QStringLiteral("latestUpdateDate");
     // Answers larger than this are refused.
     static constexpr qsizetype kMaxResponseSize = 102400;
@@ -78,7 +80,3 @@ private:
     QUrl m_baseURL;
     quint64 m_generation = 0;
 };
-
-// Compares version strings the way people read them: runs of digits as
-// numbers, so "2.10" is above "2.9". Negative, zero or positive.
-int compareVersionsNumerically(const QString &a, const QString &b);

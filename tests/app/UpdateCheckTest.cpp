@@ -200,12 +200,3 @@ TEST_F(UpdateCheck, ANewCheckReplacesOneStillWaiting) {
     pumpFor(std::chrono::milliseconds(200));
     EXPECT_TRUE(checker->lastErrorMessage().isNull()) << "the abandoned request reported back";
 }
-
-TEST(VersionComparison, DigitRunsCompareAsNumbers) {
-    EXPECT_GT(compareVersionsNumerically("2.10", "2.9"), 0);
-    EXPECT_LT(compareVersionsNumerically("2.9", "2.10"), 0);
-    EXPECT_EQ(compareVersionsNumerically("1.02", "1.2"), 0);
-    EXPECT_GT(compareVersionsNumerically("0.1.1", "0.1"), 0);
-    EXPECT_GT(compareVersionsNumerically("12345678901234567890.1", "9.1"), 0);
-    EXPECT_EQ(compareVersionsNumerically("0.1.0", "0.1.0"), 0);
-}

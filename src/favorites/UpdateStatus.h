@@ -1,0 +1,58 @@
+#pragma once
+
+#include <QString>
+#include <QUrl>
+#include <QWidget>
+
+class QLabel;
+class QPushButton;
+class UserDefaults;
+
+// What the last update check found, as kept in the user defaults by the update
+// checker (which posts the notifications below), read where the program shows
+// it: the favorites window's version and update line.
+namespace UpdateStatus {
+inline const QString StatusChangedNotification = QStringLiteral("TqbUpdateStatusChangedNotification");
+inline const QString AvailableNotification = QStringLiteral("TqbUpdateAvailableNotification");
+inline const QString LatestUpdateInformation = QStringLiteral("latestUpdateInformation");
+
+// "latestVersion" and "downloadURL" of the kept answer; empty when absent or not text.
+QString latestVersion(const UserDefaults &defaults);
+QUrl downloadURL(const UserDefaults &defaults);
+// The kept version is above the running one.
+bool isUpdateAvailable(const UserDefaults &defaults);
+// The program's web page, for a download without an address of its own.
+QUrl productPage();
+
+// Compares version strings the way people read them: runs of digits as
+// numbers, so "2.10" is above "2.9". Negative, zero or positive.
+int compareVersionsNumerically(const QString &a, const QString &b);
+} // namespace UpdateStatus
+
+// The favorites window's corner: "v0.1.0", and when a newer version is known
+// "Update available: Version 2.0" with a download button. Refreshes itself after
+// every update check. main thread
+class ZNTUpdateStatusView : public QWidget {
+    Q_OBJECT
+public:
+    explicit ZNTUpdateStatusView(UserDefaults &defaults, QWidget *parent = nullptr);
+    ~ZNTUpdateStatusView() override;
+
+    void updateStatusChanged();
+    // Opens the download address, or the program's web page without one.
+    void openDownloadURL();
+
+    QLabel *versionTextField() const { return m_version; }
+    QLabel *updateInfoTextField() const { return m_updateInfo; }
+    QPushButton *updateDownloadButton() const { return m_download; }
+
+private:
+    void buildUi();
+
+    UserDefaults &m_defaults;
+    struct Observation;
+    std::unique_ptr<Observation> m_observation;
+    QLabel *m_version = nullptr;
+    QLabel *m_updateInfo = nullptr;
+    QPushButton *m_download = nullptr;
+};
