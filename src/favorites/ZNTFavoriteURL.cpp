@@ -45,7 +45,7 @@ void readDirect(const QUrl &url, QVariantMap &params) {
 }
 
 void applyQuery(const QUrl &url, QVariantMap &params) {
-    const std::optional<QMap<QString, QString>> query = URLQuery::queryDictionary(url);
+    const std::optional<QMap<QString, QString>> query = queryDictionary(url);
     if (!query)
         return;
     static const std::pair<const char *, const char *> keys[] = {
