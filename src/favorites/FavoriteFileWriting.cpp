@@ -63,9 +63,13 @@ bool moveIntoPlace(const QString &newPath, const QString &location, ErrorPtr *er
 
 } // namespace
 
-QString freeFileName(const QString &folder, const QString &displayName) {
+QString fileBaseName(const QString &displayName) {
     QString base = displayName;
-    base.replace('/', '-');
+    return base.replace('/', '-');
+}
+
+QString freeFileName(const QString &folder, const QString &displayName) {
+    const QString base = fileBaseName(displayName);
     const QDir dir(folder);
     QString name = QStringLiteral("%1.%2").arg(base, ZNTFavoriteFile::FileExtension);
     for (int n = 1; QFileInfo::exists(dir.filePath(name)) || QFileInfo(dir.filePath(name)).isSymLink(); ++n)

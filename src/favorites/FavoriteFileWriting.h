@@ -10,8 +10,11 @@
 // new data exists. Any thread.
 namespace FavoriteFileWriting {
 
+// The display name as a file name: a "/", which no file name may hold, becomes "-".
+QString fileBaseName(const QString &displayName);
+
 // "name.tqbfav", else "name 1.tqbfav", "name 2.tqbfav", ... whichever is free in
-// folder. A "/" in the name, which no file name may hold, becomes "-".
+// folder.
 QString freeFileName(const QString &folder, const QString &displayName);
 
 // Creates path with mode 0600 and writes data; refuses when path exists.
