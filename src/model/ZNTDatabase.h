@@ -6,6 +6,7 @@
 #include <memory>
 
 class ZNTConnection;
+class ZNTQueryObject;
 class ZNTServer;
 
 // One database of a server, as an item of the object tree. It holds its server
@@ -13,7 +14,8 @@ class ZNTServer;
 // database item stays equal to itself (and to its copies) after its server is
 // gone, so containers keyed by it stay consistent. Two items are equal when
 // their names are equal and they were made for the same server object.
-class ZNTDatabase : public ZNTObject {
+// Make it with std::make_shared: its listing holds the item.
+class ZNTDatabase : public ZNTObject, public std::enable_shared_from_this<ZNTDatabase> {
 public:
     ZNTDatabase(QString name, const std::shared_ptr<ZNTServer> &server);
 
@@ -24,12 +26,24 @@ public:
     // The server's one connection for this database, made on first request; null
     // once the server is gone. any thread.
     std::shared_ptr<ZNTConnection> connection() const;
+    // The server's version in PostgreSQL's numeric form (150004 is 15.4): that
+    // of this database's connection once it has connected, else that of the
+    // server's main connection, which connects first; a current server's when
+    // neither has connected yet. main thread.
+    quint64 serverVersion() const;
+
+    ZNTObjectKind objectKind() const override { return ZNTObjectKind::Database; }
+    // The database's "SQL Query" item, then its schemas (in the sidebar, its
+    // relations on the search path and the schemas off it).
+    std::shared_ptr<ZNTObjectQuery> descendantQuery() override;
+    // A new "SQL Query" item of this database.
+    std::shared_ptr<ZNTQueryObject> queryObject();
 
     // A new item with the same name and server.
     std::shared_ptr<ZNTDatabase> copy() const;
 
-    bool isEqual(const ZNTObject &other) const;
-    size_t hash() const;
+    bool isEqual(const ZNTObject &other) const override;
+    size_t hash() const override;
     // The serial number of the server this item was made for (see ZNTServer).
     quint64 serverSerial() const { return m_serverSerial; }
 

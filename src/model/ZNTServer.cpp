@@ -1,6 +1,7 @@
 #include "ZNTServer.h"
 
 #include "ZNTDatabase.h"
+#include "ZNTDatabaseQuery.h"
 #include "ZNTFavoriteHandle.h"
 #include "engine/ZNTConnection.h"
 #include "platform/Log.h"
@@ -68,6 +69,10 @@ void ZNTServer::setName(const QString &name) {
 bool ZNTServer::isLocalHost() const {
     const QString host = m_params.value(QStringLiteral("host")).toString();
     return host == u"127.0.0.1" || host == u"localhost" || host == u"::1";
+}
+
+std::shared_ptr<ZNTObjectQuery> ZNTServer::descendantQuery() {
+    return std::make_shared<ZNTDatabaseQuery>(shared_from_this());
 }
 
 QVariantMap ZNTServer::params() const {

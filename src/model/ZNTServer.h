@@ -55,6 +55,9 @@ public:
     QString name() const override;
     void setName(const QString &name);
     std::shared_ptr<ZNTObject> parent() const override { return nullptr; }
+    ZNTObjectKind objectKind() const override { return ZNTObjectKind::Server; }
+    // The listing of the server's databases.
+    std::shared_ptr<ZNTObjectQuery> descendantQuery() override;
     // The host is this computer ("127.0.0.1", "localhost" or "::1"): the item
     // shows the computer's image.
     bool isLocalHost() const;

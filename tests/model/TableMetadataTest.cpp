@@ -1,0 +1,283 @@
+#include "CatalogTestSupport.h"
+#include "ServerTestSupport.h"
+#include "model/Tablespace.h"
+#include "model/ZNTConstraint.h"
+#include "model/ZNTIndex.h"
+#include "platform/ProgramError.h"
+
+#include <thread>
+
+namespace {
+
+const char *kRichTable = R"(
+    CREATE SCHEMA "s.x";
+    CREATE TABLE "s.x".parent (k1 int, k2 text, PRIMARY KEY (k1, k2));
+    CREATE TABLE "s.x"."we.ird""t" (
+        id serial,
+        a int CHECK ((a > 0) OR (a < -10)),
+        b int,
+        t text DEFAULT 'x'::text CONSTRAINT paren_in_quotes CHECK (t <> '(x' AND t <> 'y)'),
+        price numeric(8,2) CHECK (price > 0),
+        twice int GENERATED ALWAYS AS (a * 2) STORED,
+        pk2 text,
+        pk1 int,
+        CONSTRAINT lone_paren CHECK (t <> ')'),
+        PRIMARY KEY (id) INCLUDE (b),
+        CONSTRAINT to_parent FOREIGN KEY (pk1, pk2) REFERENCES "s.x".parent (k1, k2)
+            ON DELETE CASCADE ON UPDATE SET NULL DEFERRABLE INITIALLY DEFERRED);
+    CREATE INDEX by_coalesce ON "s.x"."we.ird""t" (coalesce(a, b));
+    CREATE INDEX mixed ON "s.x"."we.ird""t" (lower(t), a, upper(t));
+    COMMENT ON TABLE "s.x"."we.ird""t" IS 'rich';
+    COMMENT ON COLUMN "s.x"."we.ird""t".b IS 'bee';
+    COMMENT ON CONSTRAINT to_parent ON "s.x"."we.ird""t" IS 'up';
+)";
+
+std::shared_ptr<ZNTColumn> named(const ZNTColumnList &columns, const QString &name) {
+    for (const auto &column : columns)
+        if (column->name() == name)
+            return column;
+    return nullptr;
+}
+
+std::shared_ptr<ZNTConstraint> constraintNamed(const ZNTTableMetadata &metadata, const QString &name) {
+    for (const auto &constraint : metadata.constraints())
+        if (constraint->name() == name)
+            return constraint;
+    return nullptr;
+}
+
+std::shared_ptr<ZNTIndex> indexNamed(const ZNTTableMetadata &metadata, const QString &name) {
+    for (const auto &index : metadata.indexes())
+        if (index->name() == name)
+            return index;
+    return nullptr;
+}
+
+QStringList partTexts(const ZNTIndex &index) {
+    QStringList texts;
+    for (const auto &part : index.columns())
+        texts << (part.isExpression() ? "expr " + part.expression : part.column->name());
+    return texts;
+}
+
+QStringList names(const ZNTColumnList &columns) {
+    QStringList list;
+    for (const auto &column : columns)
+        list << column->name();
+    return list;
+}
+
+class RecordingContainer : public ZNTPrefContainerHandle {
+public:
+    qint64 stored = 0;
+    int writes = 0;
+    qint64 oid() const override { return stored; }
+    void setOid(qint64 oid) override {
+        stored = oid;
+        ++writes;
+    }
+};
+
+class ContainerFavorite : public FakeFavorite {
+public:
+    std::shared_ptr<RecordingContainer> container = std::make_shared<RecordingContainer>();
+    QStringList asked;
+    std::shared_ptr<ZNTPrefContainerHandle> prefContainerOfType(unsigned type, const QString &database,
+                                                                const QString &schema, const QString &object,
+                                                                bool create) override {
+        asked << QStringLiteral("%1 %2 %3 %4 %5").arg(type).arg(database, schema, object).arg(create);
+        return create ? container : nullptr;
+    }
+};
+
+} // namespace
+
+TEST(TableMetadata, RichTableLoadsAsTheServerDescribesIt) {
+    ScratchDatabase db;
+    db.run(kRichTable);
+    auto server = connectedServer(db.name);
+    auto table = ZNTTable::create("we.ird\"t", "s.x", server->mainDatabase());
+    auto metadata = table->metadata();
+    ASSERT_NE(metadata, nullptr);
+    EXPECT_EQ(metadata->metadataState(), ZNTTableMetadata::ZNTMetadataStateNotLoaded);
+    ASSERT_EQ(loadAndWait(metadata), nullptr);
+    ASSERT_EQ(metadata->metadataState(), ZNTTableMetadata::ZNTMetadataStateLoaded);
+
+    EXPECT_EQ(QString::number(metadata->oid()), db.run(R"(SELECT '"s.x"."we.ird""t"'::regclass::oid)"));
+    EXPECT_EQ(metadata->comment(), "rich");
+    EXPECT_EQ(metadata->tablespace()->name(), "pg_default");
+    EXPECT_TRUE(metadata->viewDef().isNull());
+    EXPECT_EQ(names(metadata->columns()), (QStringList{"id", "a", "b", "t", "price", "twice", "pk2", "pk1"}));
+    EXPECT_FALSE(metadata->hasOids()) << "attribute -2 is xmin since PostgreSQL 12";
+    EXPECT_EQ(metadata->oidColumn(), nullptr);
+    EXPECT_EQ(names(metadata->displayColumns()), names(metadata->columns()));
+    EXPECT_EQ(metadata->columnForAttnum(-2)->name(), "xmin");
+    EXPECT_EQ(metadata->systemColumns().size(), 6);
+
+    const auto id = named(metadata->columns(), "id");
+    EXPECT_EQ(id->defaultExpression().kind(), SQLExpression::SQLExpressionKindSequence);
+    EXPECT_TRUE(id->notNull());
+    EXPECT_EQ(id->typeName(), "integer");
+    EXPECT_EQ(id->typeCategory(), 'N');
+    EXPECT_EQ(named(metadata->columns(), "t")->defaultExpression().kind(), SQLExpression::SQLExpressionKindConstant);
+    EXPECT_EQ(named(metadata->columns(), "t")->defaultExpression().string(), "x");
+    EXPECT_EQ(named(metadata->columns(), "twice")->defaultExpression().kind(),
+              SQLExpression::SQLExpressionKindExpression);
+    EXPECT_EQ(named(metadata->columns(), "b")->comment(), "bee");
+    EXPECT_EQ(named(metadata->columns(), "price")->typeName(), "numeric(8,2)");
+
+    // The primary key is its key column alone, not the column it INCLUDEs.
+    ASSERT_NE(metadata->primaryKeyIndex(), nullptr);
+    EXPECT_EQ(names(metadata->primaryKeyIndex()->keyColumns()), QStringList{"id"});
+    EXPECT_EQ(partTexts(*indexNamed(*metadata, "by_coalesce")), QStringList{"expr COALESCE(a, b)"});
+    EXPECT_EQ(partTexts(*indexNamed(*metadata, "mixed")), (QStringList{"expr lower(t)", "a", "expr upper(t)"}));
+    EXPECT_EQ(indexNamed(*metadata, "mixed")->SQL(),
+              db.run("SELECT pg_get_indexdef('\"s.x\".mixed'::regclass, 0, true)"));
+
+    const auto quoted = constraintNamed(*metadata, "paren_in_quotes");
+    ASSERT_NE(quoted, nullptr);
+    // Parentheses inside quotes neither close nor open anything.
+    EXPECT_EQ(quoted->check(), "(t <> '(x'::text) AND (t <> 'y)'::text)");
+    EXPECT_EQ(constraintNamed(*metadata, "lone_paren")->check(), "t <> ')'::text");
+    const auto either = constraintNamed(*metadata, "we.ird\"t_a_check");
+    ASSERT_NE(either, nullptr);
+    EXPECT_EQ(either->check(), "(a > 0) OR (a < '-10'::integer)");
+    EXPECT_EQ(constraintNamed(*metadata, "we.ird\"t_price_check")->check(), "price > (0)::numeric");
+
+    const auto foreign = constraintNamed(*metadata, "to_parent");
+    ASSERT_NE(foreign, nullptr);
+    EXPECT_EQ(foreign->type(), ZNTConstraint::ZNTConstraintTypeForeignKey);
+    EXPECT_EQ(names(foreign->columns()), (QStringList{"pk1", "pk2"}));
+    EXPECT_TRUE(foreign->foreignTable()->isEqual(*ZNTTable::create("parent", "s.x", server->mainDatabase())));
+    EXPECT_EQ(foreign->foreignAttnums(), (QList<qint64>{1, 2}));
+    EXPECT_EQ(foreign->deleteMode(), ZNTConstraint::ZNTForeignKeyActionCascade);
+    EXPECT_EQ(foreign->updateMode(), ZNTConstraint::ZNTForeignKeyActionSetNull);
+    EXPECT_EQ(foreign->validation(), ZNTConstraint::ZNTConstraintValidationDeferred);
+    EXPECT_EQ(foreign->comment(), "up");
+    EXPECT_EQ(foreign->SQL(),
+              db.run("SELECT pg_get_constraintdef(oid, true) FROM pg_constraint WHERE conname = 'to_parent'"));
+    EXPECT_EQ(constraintNamed(*metadata, "we.ird\"t_pkey")->validation(),
+              ZNTConstraint::ZNTConstraintValidationNotDeferrable);
+}
+
+TEST(TableMetadata, ViewsAndMaterializedViewsLoadTheirDefinitions) {
+    ScratchDatabase db;
+    db.run("CREATE TABLE t (x int); CREATE VIEW v AS SELECT x FROM t; CREATE MATERIALIZED VIEW m AS SELECT x FROM t");
+    auto server = connectedServer(db.name);
+    for (const auto &relation :
+         {std::shared_ptr<ZNTTable>(ZNTView::create("v", "public", server->mainDatabase())),
+          std::shared_ptr<ZNTTable>(ZNTMaterializedView::create("m", "public", server->mainDatabase()))}) {
+        auto metadata = relation->metadata();
+        ASSERT_EQ(loadAndWait(metadata), nullptr);
+        EXPECT_EQ(metadata->viewDef(),
+                  db.run(QStringLiteral("SELECT pg_get_viewdef('%1'::regclass, true)").arg(relation->name())));
+        EXPECT_EQ(names(metadata->displayColumns()), QStringList{"x"});
+        EXPECT_EQ(metadata->primaryKeyIndex(), nullptr);
+    }
+}
+
+TEST(TableMetadata, CacheKeepsOneObjectPerRelationAndNeverMixesDottedNames) {
+    ScratchDatabase db;
+    db.run(R"(CREATE SCHEMA "a.b"; CREATE SCHEMA a; CREATE TABLE "a.b".c (one int); CREATE TABLE a."b.c" (two int);)");
+    auto server = connectedServer(db.name);
+    auto first = ZNTTable::create("c", "a.b", server->mainDatabase());
+    auto second = ZNTTable::create("b.c", "a", server->mainDatabase());
+    ASSERT_NE(first->metadata(), second->metadata());
+    EXPECT_EQ(first->metadata(), ZNTView::create("c", "a.b", server->mainDatabase()->copy())->metadata());
+    ASSERT_EQ(loadAndWait(first->metadata()), nullptr);
+    ASSERT_EQ(loadAndWait(second->metadata()), nullptr);
+    EXPECT_EQ(names(first->metadata()->columns()), QStringList{"one"});
+    EXPECT_EQ(names(second->metadata()->columns()), QStringList{"two"});
+
+    const auto loaded = first->metadata();
+    first->purgeMetadata();
+    EXPECT_NE(first->metadata(), loaded);
+    EXPECT_EQ(first->metadata()->metadataState(), ZNTTableMetadata::ZNTMetadataStateNotLoaded);
+    EXPECT_EQ(second->metadata()->metadataState(), ZNTTableMetadata::ZNTMetadataStateLoaded);
+    // Only relations have structures.
+    EXPECT_EQ(ZNTTableMetadata::metadataForObject(server->mainConnection(), server->mainDatabase()), nullptr);
+}
+
+TEST(TableMetadata, FailedLoadKeepsItsErrorAndTheNextCallerCanTryAgain) {
+    ScratchDatabase db;
+    auto server = connectedServer(db.name);
+    auto table = ZNTTable::create("later", "public", server->mainDatabase());
+    auto metadata = table->metadata();
+    const ErrorPtr error = loadAndWait(metadata);
+    ASSERT_NE(error, nullptr);
+    EXPECT_EQ(error->localizedDescription(), "Failed to load table schema.");
+    ASSERT_NE(error->underlyingError(), nullptr);
+    EXPECT_EQ(error->underlyingError()->userInfo().value("PG_DIAG_SQLSTATE"), "42P01");
+    EXPECT_EQ(metadata->metadataState(), ZNTTableMetadata::ZNTMetadataStateNotLoaded);
+    EXPECT_EQ(metadata->error(), error);
+
+    db.run("CREATE TABLE later (x int)");
+    EXPECT_EQ(loadAndWait(metadata), nullptr);
+    EXPECT_EQ(metadata->metadataState(), ZNTTableMetadata::ZNTMetadataStateLoaded);
+    EXPECT_EQ(metadata->error(), nullptr);
+}
+
+TEST(TableMetadata, LoadRefusesASecondLoadAndOtherThreads) {
+    ScratchDatabase db;
+    db.run("CREATE TABLE t (x int)");
+    auto server = connectedServer(db.name);
+    auto metadata = ZNTTable::create("t", "public", server->mainDatabase())->metadata();
+    std::string offMain;
+    std::thread([&] {
+        try {
+            metadata->load();
+        } catch (const ProgramError &e) {
+            offMain = e.name();
+        }
+    }).join();
+    EXPECT_EQ(offMain, "WrongThread");
+    int loads = 0;
+    ObserverToken token = NotificationCenter::defaultCenter().observe(
+        ZNTTableMetadata::DidLoadNotification, metadata.get(), [&](const Notification &) { ++loads; });
+    metadata->load();
+    try {
+        metadata->load();
+        ADD_FAILURE() << "a second load while loading went through";
+    } catch (const ProgramError &e) {
+        EXPECT_EQ(e.name(), "DoubleLoad");
+    }
+    EXPECT_TRUE(pumpUntil([&] { return loads == 1; }));
+    pumpFor(std::chrono::milliseconds(200));
+    EXPECT_EQ(loads, 1);
+}
+
+TEST(TableMetadata, PartitionsLeaveTheirParentsConstraintsToTheParent) {
+    ScratchDatabase db;
+    db.run(R"(CREATE TABLE p (id int PRIMARY KEY, x int CHECK (x > 0)) PARTITION BY RANGE (id);
+              CREATE TABLE p1 PARTITION OF p FOR VALUES FROM (0) TO (100);
+              ALTER TABLE p1 ADD CONSTRAINT own CHECK (x < 1000);)");
+    auto server = connectedServer(db.name);
+    auto partition = ZNTTable::create("p1", "public", server->mainDatabase());
+    ASSERT_EQ(loadAndWait(partition->metadata()), nullptr);
+    QStringList constraintNames;
+    for (const auto &constraint : partition->metadata()->constraints())
+        constraintNames << constraint->name();
+    constraintNames.sort();
+    // The inherited check is the partition's own row in pg_constraint; the
+    // primary key's copy belongs to the parent's key.
+    EXPECT_EQ(constraintNames, (QStringList{"own", "p_x_check"}));
+    EXPECT_EQ(names(partition->metadata()->primaryKeyIndex()->keyColumns()), QStringList{"id"});
+}
+
+TEST(TableMetadata, ViewSettingsContainerRecordsTheRelationsOidOnce) {
+    ScratchDatabase db;
+    db.run("CREATE TABLE t (x int)");
+    auto server = connectedServer(db.name);
+    auto favorite = std::make_shared<ContainerFavorite>();
+    server->setFavorite(favorite);
+    auto table = ZNTTable::create("t", "public", server->mainDatabase());
+    EXPECT_EQ(table->prefContainerCreateIfNotExists(false), nullptr);
+    ASSERT_EQ(loadAndWait(table->metadata()), nullptr);
+    favorite->container->stored = 12;
+    EXPECT_EQ(table->prefContainerCreateIfNotExists(true), favorite->container);
+    EXPECT_EQ(QString::number(favorite->container->stored), db.run("SELECT 't'::regclass::oid"));
+    EXPECT_EQ(table->prefContainerCreateIfNotExists(true), favorite->container);
+    EXPECT_EQ(favorite->container->writes, 1);
+    EXPECT_EQ(favorite->asked, (QStringList{QStringLiteral("0 %1 public t 0").arg(db.name),
+                                            QStringLiteral("0 %1 public t 1").arg(db.name)}));
+}
