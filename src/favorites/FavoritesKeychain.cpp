@@ -1,0 +1,87 @@
+#include "FavoritesKeychain.h"
+
+#include "engine/Keychain.h"
+
+std::vector<FavoritesKeychain::Memory> FavoritesKeychain::runPass(const std::vector<Wish> &wishes) {
+    std::vector<Memory> memories;
+    memories.reserve(wishes.size());
+    for (const Wish &wish : wishes) {
+        Entry &entry = m_ledger[{wish.favoriteID, wish.ssh}];
+        if (wish.keep)
+            keepItem(wish, entry);
+        else if (!wish.shared)
+            dropItem(wish, entry);
+        // Shared and no longer kept: the other favorites still use the item.
+        memories.push_back({wish.favoriteID, wish.ssh, entry.item});
+    }
+    return memories;
+}
+
+void FavoritesKeychain::keepItem(const Wish &wish, Entry &entry) {
+    if (wish.password.isEmpty() || wish.service.isNull() || wish.account.isNull())
+        return;
+    const KeychainItemMemory wanted{wish.service, wish.account, wish.password};
+    if (!entry.item) {
+        // Nothing known yet, but an item may be there from an earlier run (the
+        // connection reads it without telling us): that item is the one to change,
+        // or a password the user typed anew would never replace it.
+        SecretStatus status;
+        const QString stored = KeychainGetPassword(wish.service, wish.account, &status);
+        if (status.isFailed())
+            return;
+        if (status.isAbsent()) {
+            if (KeychainAddPassword(wish.service, wish.account, wish.password).isDone())
+                entry.item = wanted;
+            return;
+        }
+        entry.item = KeychainItemMemory{wish.service, wish.account, stored};
+    }
+    if (*entry.item == wanted)
+        return;
+    const bool moves = entry.item->service != wish.service || entry.item->account != wish.account;
+    SecretStatus status;
+    if (wish.shared && moves) {
+        // The old item stays for the favorites that still use it.
+        status = KeychainAddPassword(wish.service, wish.account, wish.password);
+    } else {
+        status =
+            KeychainModifyPassword(entry.item->service, entry.item->account, wish.service, wish.account, wish.password);
+        // Deleted behind our back: the password is still here to store.
+        if (status.isAbsent())
+            status = KeychainAddPassword(wish.service, wish.account, wish.password);
+    }
+    if (status.isDone())
+        entry.item = wanted;
+}
+
+void FavoritesKeychain::dropItem(const Wish &wish, Entry &entry) {
+    if (entry.item) {
+        if (!KeychainDeletePassword(entry.item->service, entry.item->account).isFailed())
+            entry.item.reset();
+        return;
+    }
+    // Nothing known: an item left from an earlier run may still be there. It is
+    // deleted without being read into the favorite, so that switching "save
+    // password" off stays off.
+    if (wish.service.isNull() || wish.account.isNull())
+        return;
+    const std::pair<QString, QString> pair{wish.service, wish.account};
+    if (entry.checkedAbsent == pair)
+        return;
+    if (!KeychainDeletePassword(wish.service, wish.account).isFailed())
+        entry.checkedAbsent = pair;
+}
+
+std::vector<FavoritesKeychain::ReadResult> FavoritesKeychain::read(qint64 favoriteID, const std::vector<Read> &reads) {
+    std::vector<ReadResult> results;
+    if (m_readingStopped)
+        return results;
+    for (const Read &r : reads) {
+        ReadResult result{r.ssh, {}, {r.service, r.account, {}}};
+        result.item.password = KeychainGetPassword(r.service, r.account, &result.status);
+        if (result.status.isDone())
+            m_ledger[{favoriteID, r.ssh}].item = result.item;
+        results.push_back(result);
+    }
+    return results;
+}

@@ -1,0 +1,72 @@
+#pragma once
+
+#include "platform/SecretStore.h"
+
+#include <QString>
+#include <atomic>
+#include <map>
+#include <optional>
+#include <vector>
+
+// A secret-store item as the program last read or wrote it for a favorite.
+struct KeychainItemMemory {
+    QString service;
+    QString account;
+    QString password;
+    bool operator==(const KeychainItemMemory &) const = default;
+};
+
+// The secret-store side of the favorites: for every favorite's database and SSH
+// items, what the program last read or wrote, and the pass that brings the items
+// in line with the favorites before each save. It lives on the store's keychain
+// queue, so passes and reads run one at a time in the order they were asked for;
+// the main thread learns the outcome from what each call returns.
+class FavoritesKeychain {
+public:
+    // One item of one favorite, as a save sees it.
+    struct Wish {
+        qint64 favoriteID = 0;
+        bool ssh = false;
+        bool keep = false;        // the favorite stays and its "save" flag is on
+        QString password;         // in memory; null when never loaded or typed
+        QString service, account; // where the item belongs now
+        bool shared = false;      // another favorite uses the same item
+    };
+    struct Memory {
+        qint64 favoriteID = 0;
+        bool ssh = false;
+        std::optional<KeychainItemMemory> item;
+    };
+    struct Read {
+        bool ssh = false;
+        QString service, account;
+    };
+    struct ReadResult {
+        bool ssh = false;
+        SecretStatus status;
+        KeychainItemMemory item;
+    };
+
+    // keychain queue. Items are added, moved, changed or deleted as the wishes
+    // ask; a call that fails changes nothing that is remembered, so the next pass
+    // tries again. Answers what is remembered afterwards for every wish.
+    std::vector<Memory> runPass(const std::vector<Wish> &wishes);
+    // keychain queue. Reads the items; those found are remembered.
+    std::vector<ReadResult> read(qint64 favoriteID, const std::vector<Read> &reads);
+
+    // any thread: reads queued from now on do nothing (the store is closing).
+    void stopReading() { m_readingStopped = true; }
+
+private:
+    struct Entry {
+        std::optional<KeychainItemMemory> item;
+        // The pair last found without an item while the favorite keeps none: not
+        // asked again on every save.
+        std::optional<std::pair<QString, QString>> checkedAbsent;
+    };
+    void keepItem(const Wish &wish, Entry &entry);
+    void dropItem(const Wish &wish, Entry &entry);
+
+    std::map<std::pair<qint64, bool>, Entry> m_ledger;
+    std::atomic<bool> m_readingStopped{false};
+};

@@ -1,0 +1,120 @@
+// Query history: how texts are stored (Python's zlib and sqlite3 as readers),
+// what is recorded and trimmed, and stepping through it.
+#include "StoreTestSupport.h"
+#include "favorites/ZNTQueryHistoryElement.h"
+
+#include <sqlite3.h>
+
+class QueryHistory : public StoreFixture {
+protected:
+    void SetUp() override {
+        store = openStore();
+        favorite = store->insertFavorite();
+        saveOrFail(store);
+    }
+    QStringList texts() {
+        QStringList all;
+        for (auto e = favorite->firstQueryHistoryElement(); e; e = e->nextHistoryElement())
+            all << e->text();
+        return all;
+    }
+    std::shared_ptr<ZNTFavoritesStore> store;
+    std::shared_ptr<ZNTFavorite> favorite;
+};
+
+TEST_F(QueryHistory, ShortTextsStayPlainAndRepetitiveOnesAreStoredAsZlibReadsThem) {
+    const QString repetitive = QString("SELECT größe, name FROM artikel WHERE id = 1;\n").repeated(200);
+    for (const QString &text : {QString(""), QString("select 1"), repetitive})
+        favorite->recordQueryTextInHistory(text);
+
+    const QString stored =
+        python(QStringLiteral("import sqlite3, zlib, sys\n"
+                              "db = sqlite3.connect(sys.argv[1])\n"
+                              "for t, c, n in db.execute('SELECT text, compressedText, "
+                              "uncompressedLength FROM queryHistoryElement ORDER BY id'):\n"
+                              "    if c is None: print('plain', len(t), n)\n"
+                              "    else:\n"
+                              "        raw = zlib.decompress(c)\n"
+                              "        print('zlib', t, len(raw) == n, raw.decode() == sys.argv[2])\n"),
+               {path(), repetitive});
+    EXPECT_EQ(stored, "plain 0 None\nplain 8 None\nzlib None True True");
+    EXPECT_EQ(texts(), (QStringList{"", "select 1", repetitive}));
+    auto newest = favorite->lastQueryHistoryElement();
+    EXPECT_TRUE(newest->storedText().isNull());
+    EXPECT_LT(newest->compressedText().size(), repetitive.toUtf8().size());
+}
+
+TEST_F(QueryHistory, OnlyARepeatOfTheNewestIsSkipped) {
+    favorite->recordQueryTextInHistory("A");
+    favorite->recordQueryTextInHistory("A");
+    EXPECT_EQ(texts(), QStringList{"A"});
+    favorite->recordQueryTextInHistory("B");
+    favorite->recordQueryTextInHistory("A");
+    EXPECT_EQ(texts(), (QStringList{"A", "B", "A"}));
+    EXPECT_EQ(pythonQuery(path(), "SELECT count(*) FROM queryHistoryElement"), "3");
+}
+
+TEST_F(QueryHistory, TextsOfUpTo100000CharactersAreRecorded) {
+    favorite->recordQueryTextInHistory(QString(100000, u'x'));
+    favorite->recordQueryTextInHistory(QString(100001, u'y'));
+    ASSERT_EQ(texts().size(), 1);
+    EXPECT_EQ(texts().front().size(), 100000);
+}
+
+TEST_F(QueryHistory, TheThousandAndFirstEntryTrimsTheOldestAndTiesGoInTheOrderRecorded) {
+    sqlite3_exec(store->handle(), "PRAGMA synchronous = OFF", nullptr, nullptr, nullptr);
+    // A thousand entries of one date, as an import may bring them.
+    const qint64 sameDate = ZNTQueryHistoryElement::nowMicroseconds() - 1000000;
+    for (int i = 0; i < 1000; ++i)
+        favorite->insertQueryHistoryElement(QStringLiteral("t%1").arg(i), sameDate);
+    saveOrFail(store);
+    favorite->recordQueryTextInHistory("newest");
+    EXPECT_EQ(pythonQuery(path(), "SELECT count(*) FROM queryHistoryElement"), "1000");
+    EXPECT_EQ(favorite->firstQueryHistoryElement()->text(), "t1");
+    favorite->recordQueryTextInHistory("newer still");
+    EXPECT_EQ(favorite->firstQueryHistoryElement()->text(), "t2");
+    EXPECT_EQ(pythonQuery(path(), "SELECT text FROM queryHistoryElement WHERE text IN ('t0', 't1')"), "");
+    EXPECT_EQ(favorite->lastQueryHistoryElement()->text(), "newer still");
+}
+
+TEST_F(QueryHistory, DatesKeepTheirMicrosecondsAndStepsNeverLandOnAnEqualDatedTwin) {
+    const qint64 base = 1700000000000000LL;
+    favorite->insertQueryHistoryElement("before", base + 1);
+    auto twinA = favorite->insertQueryHistoryElement("twin a", base + 2);
+    auto twinB = favorite->insertQueryHistoryElement("twin b", base + 2);
+    favorite->insertQueryHistoryElement("after", base + 3);
+    saveOrFail(store);
+    EXPECT_EQ(pythonQuery(path(), "SELECT date - 1700000000000000 FROM queryHistoryElement ORDER BY id"), "1\n2\n2\n3");
+
+    for (const auto &twin : {twinA, twinB}) {
+        EXPECT_EQ(twin->previousHistoryElement()->text(), "before");
+        EXPECT_EQ(twin->nextHistoryElement()->text(), "after");
+    }
+    EXPECT_EQ(favorite->firstQueryHistoryElement()->text(), "before");
+    EXPECT_EQ(favorite->firstQueryHistoryElement()->previousHistoryElement(), nullptr);
+    EXPECT_EQ(favorite->lastQueryHistoryElement()->nextHistoryElement(), nullptr);
+    EXPECT_EQ(twinA->date().toMSecsSinceEpoch(), (base + 2) / 1000);
+}
+
+TEST_F(QueryHistory, StepsSeeEntriesNotYetSavedAndSkipDeletedOnes) {
+    favorite->recordQueryTextInHistory("saved");
+    sqlite3_exec(store->handle(), "PRAGMA query_only = 1", nullptr, nullptr, nullptr);
+    favorite->recordQueryTextInHistory("unsaved 1");
+    favorite->recordQueryTextInHistory("unsaved 2");
+    EXPECT_TRUE(store->hasChanges());
+    EXPECT_EQ(texts(), (QStringList{"saved", "unsaved 1", "unsaved 2"}));
+    EXPECT_EQ(favorite->lastQueryHistoryElement()->previousHistoryElement()->text(), "unsaved 1");
+    sqlite3_exec(store->handle(), "PRAGMA query_only = 0", nullptr, nullptr, nullptr);
+    saveOrFail(store);
+    EXPECT_EQ(pythonQuery(path(), "SELECT text FROM queryHistoryElement ORDER BY date"), "saved\nunsaved 1\nunsaved 2");
+}
+
+TEST_F(QueryHistory, ThePreviewIsTheFirstThousandCharactersWithWhiteSpaceFolded) {
+    QString text = "select\t\t1,\n\n  2";
+    text += QString(1990, u'z') + "\nTAIL";
+    favorite->recordQueryTextInHistory(text);
+    const QString preview = favorite->lastQueryHistoryElement()->previewText();
+    EXPECT_TRUE(preview.startsWith("select 1, 2zzz"));
+    EXPECT_EQ(preview.size(), 1000 - 4); // "\t\t" and "\n\n  " became one blank each
+    EXPECT_FALSE(preview.contains("TAIL"));
+}

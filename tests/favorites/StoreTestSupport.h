@@ -1,0 +1,84 @@
+// Helpers of the favorites-store tests: a store in a temporary folder, Python's
+// sqlite3 and zlib as readers that share no code with ours, and waiting for the
+// secret-store work of a store.
+#pragma once
+
+#include "TestSupport.h"
+#include "favorites/ZNTFavorite.h"
+#include "favorites/ZNTFavoritesStore.h"
+
+#include <QCoreApplication>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+// Runs a Python 3 script with arguments; answers its standard output, trimmed.
+inline QString python(const QString &script, const QStringList &arguments = {}) {
+    QProcess process;
+    process.start(QStringLiteral("python3"), QStringList{"-c", script} + arguments);
+    EXPECT_TRUE(process.waitForFinished(30000)) << "python3 did not finish";
+    const QString errors = QString::fromUtf8(process.readAllStandardError());
+    EXPECT_EQ(process.exitCode(), 0) << errors.toStdString();
+    return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
+}
+
+// One SQL query on a store file through Python's sqlite3: rows as lines, values
+// joined by "|", NULL as "None".
+inline QString pythonQuery(const QString &path, const QString &sql) {
+    return python(QStringLiteral("import sqlite3, sys\n"
+                                 "db = sqlite3.connect(sys.argv[1])\n"
+                                 "for row in db.execute(sys.argv[2]):\n"
+                                 "    print('|'.join(str(v) for v in row))\n"),
+                  {path, sql});
+}
+
+inline void pythonExec(const QString &path, const QString &sql) {
+    python(QStringLiteral("import sqlite3, sys\n"
+                          "db = sqlite3.connect(sys.argv[1])\n"
+                          "db.executescript(sys.argv[2])\n"
+                          "db.commit()\n"),
+           {path, sql});
+}
+
+// A store file in a folder of its own, removed after the test.
+class StoreFixture : public ::testing::Test {
+protected:
+    QTemporaryDir dir;
+    QString path() const { return dir.filePath("Trellan/ConnectionFavorites.db"); }
+
+    std::shared_ptr<ZNTFavoritesStore> openStore() {
+        auto store = ZNTFavoritesStore::create(path());
+        ErrorPtr error;
+        EXPECT_TRUE(store->open(&error)) << (error ? error->localizedDescription().toStdString() : "");
+        return store;
+    }
+    // Waits for the secret-store work the store has queued.
+    static void settle(const std::shared_ptr<ZNTFavoritesStore> &store) {
+        EXPECT_TRUE(pumpUntil([&] { return !store->isKeychainWorkPending(); }, std::chrono::seconds(30)));
+    }
+    static void saveOrFail(const std::shared_ptr<ZNTFavoritesStore> &store) {
+        ErrorPtr error;
+        EXPECT_TRUE(store->save(&error)) << (error ? error->localizedDescription().toStdString() : "");
+    }
+};
+
+// Starts the current test again in a child process of this executable, where
+// isChildRun() is true, with the environment changed as given, optionally
+// through a launcher (setpriv ...). Output goes to the parent's stderr.
+inline std::unique_ptr<QProcess> startChild(const QMap<QString, QString> &environment,
+                                            const QStringList &launcher = {}) {
+    auto child = std::make_unique<QProcess>();
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (auto it = environment.cbegin(); it != environment.cend(); ++it)
+        env.insert(it.key(), it.value());
+    env.insert(QStringLiteral("TRELLAN_TEST_CHILD"), QStringLiteral("1"));
+    child->setProcessEnvironment(env);
+    child->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    const auto *info = ::testing::UnitTest::GetInstance()->current_test_info();
+    QStringList arguments{QCoreApplication::applicationFilePath(),
+                          QStringLiteral("--gtest_filter=%1.%2").arg(info->test_suite_name(), info->name())};
+    arguments = launcher + arguments;
+    child->start(arguments.takeFirst(), arguments);
+    EXPECT_TRUE(child->waitForStarted(10000));
+    return child;
+}
