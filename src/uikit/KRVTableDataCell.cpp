@@ -1,0 +1,184 @@
+#include "KRVTableDataCell.h"
+
+#include "DataCellLines.h"
+#include "engine/SizeFormatting.h"
+
+#include <QLineEdit>
+#include <QMetaProperty>
+#include <QPainter>
+#include <QPainterPath>
+#include <cmath>
+
+namespace {
+
+bool isDark(const QPalette &palette) {
+    return palette.color(QPalette::Base).lightness() < 128;
+}
+
+// The edit-state colours: light yellow and light red on a light base; on a
+// dark base the same hues darkened, so that light text stays readable.
+QColor editedColor(const QPalette &palette, qreal alpha) {
+    return isDark(palette) ? QColor::fromHsvF(0.153f, 0.55f, 0.42f, float(alpha))
+                           : QColor::fromHsvF(0.153f, 0.36f, 1.0f, float(alpha));
+}
+
+QColor deletedColor(const QPalette &palette) {
+    return isDark(palette) ? QColor::fromHsvF(0.0f, 0.55f, 0.55f, 0.4f) : QColor::fromHsvF(0.0f, 0.36f, 1.0f, 0.4f);
+}
+
+void drawBackground(QPainter *painter, const QRect &frame, int style, const QPalette &palette, bool highlighted) {
+    const qreal alpha = highlighted ? 0.4 : 0.8;
+    switch (style) {
+    case KRVTableDataCellStyleEdited: {
+        // 2 px free above, 3 below, 1 at each side.
+        const QRectF box = QRectF(frame).adjusted(1, 2, -1, -3);
+        QPainterPath path;
+        path.addRoundedRect(box, 4, 4);
+        painter->setRenderHint(QPainter::Antialiasing, true);
+        painter->fillPath(path, editedColor(palette, alpha));
+        painter->setRenderHint(QPainter::Antialiasing, false);
+        break;
+    }
+    case KRVTableDataCellStyleNewRow:
+        painter->fillRect(frame, editedColor(palette, alpha));
+        break;
+    case KRVTableDataCellStyleDeleted:
+        painter->fillRect(frame, deletedColor(palette));
+        break;
+    default:
+        break;
+    }
+}
+
+// The string value cut at kMaxDisplayLength, never between the two halves of
+// a character outside the basic plane.
+QString cut(QString text) {
+    if (text.size() <= KRVTableDataCell::kMaxDisplayLength)
+        return text;
+    qsizetype n = KRVTableDataCell::kMaxDisplayLength;
+    if (text.at(n - 1).isHighSurrogate())
+        --n;
+    text.truncate(n);
+    return text;
+}
+
+} // namespace
+
+KRVTableDataCell::KRVTableDataCell(QObject *parent) : QStyledItemDelegate(parent) {}
+
+KRVTableDataCell::DisplayValue KRVTableDataCell::displayValue(const Value &value) {
+    switch (value.kind()) {
+    case Value::Kind::Null:
+        return {QStringLiteral("NULL"), true, true};
+    case Value::Kind::Bytes:
+        return {QStringLiteral("BINARY (%1)").arg(stringFromSize(value.toBytes().size())), true, true};
+    case Value::Kind::Default:
+        return {QStringLiteral("DEFAULT"), true, true};
+    case Value::Kind::Multiple:
+        return {QStringLiteral("MULTIPLE"), true, true};
+    case Value::Kind::Bool:
+        return {value.toBool() ? QStringLiteral("TRUE") : QStringLiteral("FALSE"), false, false};
+    case Value::Kind::String:
+        return {value.toString(), false, false};
+    case Value::Kind::Int:
+    case Value::Kind::Float:
+    case Value::Kind::Double:
+        return {value.description(), false, false};
+    }
+    return {value.description(), true, false};
+}
+
+QRect KRVTableDataCell::titleRectForBounds(const QRect &bounds) {
+    return bounds.adjusted(4, 0, 0, 0);
+}
+
+void KRVTableDataCell::drawWithFrame(QPainter *painter, const QRect &frame, const DisplayValue &value, int cellStyle,
+                                     const QPalette &palette, const QFont &font, bool highlighted) {
+    drawBackground(painter, frame, cellStyle, palette, highlighted);
+    const QRect title = titleRectForBounds(frame);
+    if (title.width() <= 0 || value.text.isEmpty())
+        return;
+    const qreal lineHeight = QFontMetricsF(font).height();
+    const bool twoLines = title.height() >= 2 * lineHeight;
+    const DataCellLines &lines = dataCellLines(cut(value.text), font, title.width(), twoLines);
+    QColor color = palette.color(highlighted ? QPalette::HighlightedText : QPalette::Text);
+    if (value.isGrey)
+        color.setAlphaF(0.4f);
+    painter->setPen(color);
+    const qreal height = lines.lineHeight * (lines.twoLines ? 2 : 1);
+    // Whole pixels, so that text stays sharp.
+    const qreal top = std::round(title.top() + (title.height() - height) / 2);
+    const bool clip = lines.naturalWidth > title.width() + 0.5;
+    if (clip) {
+        painter->save();
+        painter->setClipRect(title, Qt::IntersectClip);
+    }
+    if (lines.line1)
+        lines.line1->lineAt(0).draw(painter, QPointF(title.left(), top));
+    if (lines.line2)
+        lines.line2->lineAt(0).draw(painter, QPointF(title.left(), top + lines.lineHeight));
+    if (clip)
+        painter->restore();
+}
+
+KRVTableDataCell::DisplayValue KRVTableDataCell::displayValueAt(const QModelIndex &index) {
+    const QVariant v = index.data(ValueRole);
+    if (v.metaType() == QMetaType::fromType<Value>())
+        return displayValue(*static_cast<const Value *>(v.constData()));
+    return {index.data(Qt::DisplayRole).toString(), false, false};
+}
+
+void KRVTableDataCell::paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const {
+    const bool selected = option.state & QStyle::State_Selected;
+    const QPalette::ColorGroup group = !(option.state & QStyle::State_Enabled) ? QPalette::Disabled
+                                       : (option.state & QStyle::State_Active) ? QPalette::Active
+                                                                               : QPalette::Inactive;
+    QPalette palette = option.palette;
+    palette.setCurrentColorGroup(group);
+    if (selected)
+        painter->fillRect(option.rect, palette.brush(QPalette::Highlight));
+    drawWithFrame(painter, option.rect, displayValueAt(index), index.data(CellStyleRole).toInt(), palette, option.font,
+                  selected);
+    if (option.state & QStyle::State_HasFocus) {
+        QColor ring = palette.color(selected ? QPalette::HighlightedText : QPalette::Highlight);
+        ring.setAlphaF(0.7f);
+        painter->setPen(ring);
+        painter->drawRect(option.rect.adjusted(0, 0, -1, -1));
+    }
+}
+
+QSize KRVTableDataCell::sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const {
+    const QFontMetrics metrics(option.font);
+    const QString text = cut(displayValueAt(index).text).section(QLatin1Char('\n'), 0, 0);
+    return QSize(metrics.horizontalAdvance(text) + 4 + 6, metrics.height() + 4);
+}
+
+void KRVTableDataCell::setEditorData(QWidget *editor, const QModelIndex &index) const {
+    const QVariant v = index.data(ValueRole);
+    if (v.metaType() == QMetaType::fromType<Value>()) {
+        const DisplayValue shown = displayValue(*static_cast<const Value *>(v.constData()));
+        if (shown.isPlaceholder || !index.data(Qt::EditRole).isValid()) {
+            // A placeholder is no text to edit: the editor starts empty.
+            if (auto *line = qobject_cast<QLineEdit *>(editor)) {
+                line->setText(shown.isPlaceholder ? QString() : shown.text);
+                return;
+            }
+            if (shown.isPlaceholder) {
+                const QByteArray property = editor->metaObject()->userProperty().name();
+                if (!property.isEmpty())
+                    editor->setProperty(property.constData(), QVariant(editor->property(property).metaType()));
+                return;
+            }
+        }
+    }
+    QStyledItemDelegate::setEditorData(editor, index);
+}
+
+KRVTableDataCell::CacheStatistics KRVTableDataCell::cacheStatistics() {
+    const DataCellLineStatistics s = dataCellLineStatistics();
+    return {s.layouts, s.hits};
+}
+
+void KRVTableDataCell::resetLineCache() {
+    resetDataCellLines();
+}
