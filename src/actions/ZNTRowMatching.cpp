@@ -1,0 +1,91 @@
+#include "ZNTRowMatching.h"
+
+#include "engine/KesError.h"
+#include "engine/ZNTConnection.h"
+
+#include <QHash>
+
+namespace ZNTRowMatching {
+
+bool comparesAsText(qint64 typeOid) {
+    switch (typeOid) {
+    case 114:  // json
+    case 142:  // xml
+    case 600:  // point
+    case 601:  // lseg
+    case 602:  // path
+    case 603:  // box
+    case 604:  // polygon
+    case 628:  // line
+    case 718:  // circle
+    case 1186: // interval
+    case 1187: // interval[]
+        return true;
+    default:
+        return false;
+    }
+}
+
+QString term(const ZNTConnection &connection, const ZNTColumn &column, const Value &value) {
+    const QString name = connection.quoteIdentifier(column.name());
+    if (value.isNull())
+        return QStringLiteral("%1 IS NULL").arg(name);
+    const QString literal = connection.quoteLiteral(value);
+    if (comparesAsText(column.typeOid()))
+        return QStringLiteral("%1::TEXT=%2").arg(name, literal);
+    return QStringLiteral("%1=%2").arg(name, literal);
+}
+
+QString condition(const ZNTConnection &connection, const ZNTColumnList &keyColumns, const QList<qsizetype> &positions,
+                  const ZNTRowValues &row) {
+    QStringList terms;
+    for (qsizetype i = 0; i < keyColumns.size(); ++i)
+        terms << term(connection, *keyColumns[i], row.value(positions[i]));
+    return terms.join(QStringLiteral(" AND "));
+}
+
+bool keyPositions(const ZNTColumnList &keyColumns, const ZNTColumnList &columns, QList<qsizetype> *positions,
+                  ErrorPtr *error) {
+    positions->clear();
+    for (const auto &key : keyColumns) {
+        qsizetype found = -1;
+        for (qsizetype i = 0; i < columns.size() && found < 0; ++i) {
+            if (columns[i] && columns[i]->isEqual(*key))
+                found = i;
+        }
+        if (found < 0) {
+            if (error)
+                *error = KesError::errorWithCode(1, QStringLiteral("Can't find key column %1").arg(key->name()));
+            return false;
+        }
+        positions->append(found);
+    }
+    return true;
+}
+
+QList<QPair<QString, qsizetype>> counted(const QStringList &conditions) {
+    QList<QPair<QString, qsizetype>> list;
+    QHash<QString, qsizetype> at;
+    for (const QString &c : conditions) {
+        auto it = at.constFind(c);
+        if (it != at.constEnd()) {
+            ++list[*it].second;
+            continue;
+        }
+        at.insert(c, list.size());
+        list.append({c, 1});
+    }
+    return list;
+}
+
+QString ctidConditions(const QString &qualifiedTable, const QStringList &conditions, bool forUpdate) {
+    QStringList parts;
+    for (const auto &[text, count] : counted(conditions)) {
+        parts << QStringLiteral("ctid IN (SELECT ctid FROM %1 WHERE %2 LIMIT %3%4)")
+                     .arg(qualifiedTable, text, QString::number(count),
+                          forUpdate ? QStringLiteral(" FOR UPDATE") : QString());
+    }
+    return parts.join(QStringLiteral(" OR "));
+}
+
+} // namespace ZNTRowMatching

@@ -1,0 +1,33 @@
+#pragma once
+
+#include "engine/ZNTColumn.h"
+
+#include <memory>
+
+// One column as the structure editor edits it: name, type (modifier included,
+// written into statements as it stands), comment, default, and whether the
+// user marked the existing column to be dropped on save. It is a column, so
+// that the editor's constraints can list it among their columns.
+class ZNTColumnDefinition : public ZNTColumn {
+public:
+    ZNTColumnDefinition() = default;
+    ZNTColumnDefinition(const QString &name, const QString &typeName, const QString &comment,
+                        const SQLExpression &defaultExpression, bool markedForDeletion);
+    // The loaded column's name, type, comment and default; not marked.
+    explicit ZNTColumnDefinition(const ZNTColumn &column);
+
+    bool markedForDeletion() const { return m_markedForDeletion; }
+    void setMarkedForDeletion(bool marked) { m_markedForDeletion = marked; }
+
+    // Name, type and comment (empty and null alike), default and the deletion
+    // mark all equal.
+    bool isEqual(const ZNTColumnDefinition &other) const;
+    bool operator==(const ZNTColumnDefinition &other) const { return isEqual(other); }
+    // The name's hash, as for any column.
+    std::shared_ptr<ZNTColumn> copy() const override;
+
+private:
+    bool m_markedForDeletion = false;
+};
+
+using ZNTColumnDefinitionList = QList<std::shared_ptr<ZNTColumnDefinition>>;

@@ -1,0 +1,150 @@
+// Shared by the action tests: a database of their own on the test server, with
+// a plain libpq connection as the oracle beside the program's connection, and
+// waiting for an action's end.
+#pragma once
+
+#include "TestSupport.h"
+#include "engine/LibpqHandles.h"
+#include "engine/ZNTConnection.h"
+#include "engine/ZNTQuery.h"
+#include "model/ZNTDatabase.h"
+#include "model/ZNTServer.h"
+#include "platform/NotificationCenter.h"
+
+#include <QApplication>
+#include <QCoreApplication>
+#include <QPushButton>
+#include <QVariantMap>
+#include <gtest/gtest.h>
+#include <libpq-fe.h>
+#include <ostream>
+#include <unistd.h>
+
+// QStrings in assertion messages and in the values gtest prints.
+inline std::ostream &operator<<(std::ostream &os, const QString &text) {
+    return os << text.toStdString();
+}
+inline void PrintTo(const QString &text, std::ostream *os) {
+    *os << '"' << text.toStdString() << '"';
+}
+
+namespace actiontest {
+
+inline QVariantMap params(const QString &database) {
+    return {{"host", requiredEnv("TRELLAN_PG_HOST")},
+            {"port", requiredEnv("TRELLAN_PG_PORT").toInt()},
+            {"dbname", database},
+            {"user", requiredEnv("TRELLAN_PG_ADMIN_USER")}};
+}
+
+inline PGconnPtr oracleConnection(const QString &database) {
+    const QByteArray info = QStringLiteral("host=%1 port=%2 user=%3 dbname=%4")
+                                .arg(requiredEnv("TRELLAN_PG_HOST"), requiredEnv("TRELLAN_PG_PORT"),
+                                     requiredEnv("TRELLAN_PG_ADMIN_USER"), database)
+                                .toUtf8();
+    PGconnPtr conn(PQconnectdb(info.constData()));
+    EXPECT_EQ(PQstatus(conn.get()), CONNECTION_OK) << PQerrorMessage(conn.get());
+    return conn;
+}
+
+// Runs sql through libpq; fails the test on a server error.
+inline void exec(PGconn *conn, const QString &sql) {
+    PGresultPtr result(PQexec(conn, sql.toUtf8().constData()));
+    const ExecStatusType status = PQresultStatus(result.get());
+    EXPECT_TRUE(status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK)
+        << sql.toStdString() << ": " << PQerrorMessage(conn);
+}
+
+// Every row of a query, each as its values' texts joined with "|" (NULL as
+// "<null>"), in the order the query gives them.
+inline QStringList rows(PGconn *conn, const QString &sql) {
+    PGresultPtr result(PQexec(conn, sql.toUtf8().constData()));
+    EXPECT_EQ(PQresultStatus(result.get()), PGRES_TUPLES_OK) << sql.toStdString() << ": " << PQerrorMessage(conn);
+    QStringList list;
+    for (int r = 0; r < PQntuples(result.get()); ++r) {
+        QStringList values;
+        for (int c = 0; c < PQnfields(result.get()); ++c)
+            values << (PQgetisnull(result.get(), r, c) ? QStringLiteral("<null>")
+                                                       : QString::fromUtf8(PQgetvalue(result.get(), r, c)));
+        list << values.join(QLatin1Char('|'));
+    }
+    return list;
+}
+
+inline QString scalar(PGconn *conn, const QString &sql) {
+    return rows(conn, sql).value(0);
+}
+
+// A database of the test's own, made fresh for each test executable and
+// dropped at its end, with the server object and database item the actions
+// take, and an oracle connection beside the program's.
+class ScratchDatabase {
+public:
+    explicit ScratchDatabase(const QString &prefix)
+        : name(QStringLiteral("%1_%2").arg(prefix).arg(getpid())), m_admin(oracleConnection("postgres")) {
+        exec(m_admin.get(), QStringLiteral("DROP DATABASE IF EXISTS %1").arg(name));
+        exec(m_admin.get(), QStringLiteral("CREATE DATABASE %1").arg(name));
+        oracle = oracleConnection(name);
+        server = ZNTServer::create(params(name));
+        database = server->mainDatabase();
+        connection = database->connection();
+        // Connected before any statement is built: some depend on the server's version.
+        auto query = ZNTQuery::create(QStringLiteral("SELECT 1"));
+        bool done = false;
+        ObserverToken token = NotificationCenter::defaultCenter().observe(ZNTQuery::DoneNotification, query.get(),
+                                                                          [&](const Notification &) { done = true; });
+        query->executeInBackgroundOnConnection(connection, true);
+        EXPECT_TRUE(pumpUntil([&] { return done; }, std::chrono::seconds(30)));
+        EXPECT_GT(connection->serverVersion(), 90000u);
+    }
+    ~ScratchDatabase() {
+        connection.reset();
+        database.reset();
+        server.reset();
+        oracle.reset();
+        // Connections close on their queues; FORCE ends any that linger.
+        exec(m_admin.get(), QStringLiteral("DROP DATABASE IF EXISTS %1 WITH (FORCE)").arg(name));
+    }
+
+    const QString name;
+    PGconnPtr oracle;
+    std::shared_ptr<ZNTServer> server;
+    std::shared_ptr<ZNTDatabase> database;
+    std::shared_ptr<ZNTConnection> connection;
+
+private:
+    PGconnPtr m_admin;
+};
+
+// Counts the done notifications of one sender, and waits for them.
+class DoneWaiter {
+public:
+    explicit DoneWaiter(const void *sender)
+        : m_token(NotificationCenter::defaultCenter().observe(ZNTQuery::DoneNotification, sender,
+                                                              [this](const Notification &) { ++count; })) {}
+    bool wait(int expected = 1, std::chrono::milliseconds timeout = std::chrono::seconds(30)) {
+        return pumpUntil([&] { return count >= expected; }, timeout);
+    }
+    int count = 0;
+
+private:
+    ObserverToken m_token;
+};
+
+// The modal widget that is up now, once it has come up.
+template <class W = QWidget> W *waitForModal(std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
+    W *found = nullptr;
+    pumpUntil([&] { return (found = qobject_cast<W *>(QApplication::activeModalWidget())) != nullptr; }, timeout);
+    return found;
+}
+
+inline QPushButton *buttonTitled(QWidget *widget, const QString &title) {
+    if (!widget)
+        return nullptr;
+    for (QPushButton *b : widget->findChildren<QPushButton *>())
+        if (b->text() == title && b->isVisible())
+            return b;
+    return nullptr;
+}
+
+} // namespace actiontest
