@@ -319,3 +319,32 @@ TEST_F(FavoriteKeychain, ADuplicateTakesTheStoredPasswordsButNotTheSaveFlagsOrCo
     EXPECT_EQ(copy->order(), 3);
     EXPECT_EQ(source->password(), "dup-pw");
 }
+
+TEST_F(FavoriteKeychain, AnItemRemovedBehindOurBackIsStoredAgainWithTheNewPassword) {
+    auto keyring = std::make_shared<FlakyStore>();
+    SecretStoreScope scope(keyring);
+    auto store = openStore();
+    auto favorite = savedFavorite(store, "gone.example", "first");
+    saveAndSettle(store);
+    keyring->MemorySecretStore::deleteItem("postgresql://gone.example", "kc");
+    favorite->setPassword("second");
+    saveAndSettle(store);
+    ASSERT_EQ(keyring->items().size(), 1u);
+    EXPECT_EQ(keyring->items().begin()->second.password, "second");
+}
+
+TEST_F(FavoriteKeychain, AChoiceMadeWhileAPasswordIsBeingReadIsNotOverturnedByTheRead) {
+    auto keyring = std::make_shared<FlakyStore>();
+    SecretStoreScope scope(keyring);
+    keyring->MemorySecretStore::add("postgresql://choice.example", "kc", "label", "stored");
+    auto store = openStore();
+    auto favorite = store->insertFavorite();
+    favorite->setHost("choice.example");
+    favorite->setUser("kc");
+    bool done = false;
+    favorite->loadPasswords([&](ErrorPtr) { done = true; });
+    favorite->setSavePassword(false); // before the answer arrives
+    ASSERT_TRUE(pumpUntil([&] { return done; }));
+    EXPECT_EQ(favorite->password(), "stored");
+    EXPECT_FALSE(favorite->savePassword());
+}
