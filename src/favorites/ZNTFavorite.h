@@ -9,8 +9,10 @@
 #include <QColor>
 #include <QString>
 #include <QUrl>
+#include <QVariantMap>
 #include <functional>
 #include <optional>
+#include <vector>
 
 class ZNTPrefContainer;
 class ZNTQueryHistoryElement;
@@ -150,6 +152,17 @@ public:
     // An entry with text and date (microseconds since 1970 UTC) as given, for
     // imported history; saved with the next save.
     std::shared_ptr<ZNTQueryHistoryElement> insertQueryHistoryElement(const QString &text, qint64 dateMicroseconds);
+    // Every entry of the history, saved or not, oldest first (ZNTFavoriteFiles.cpp).
+    std::vector<std::shared_ptr<ZNTQueryHistoryElement>> queryHistoryElements();
+
+    // Favorite files (ZNTFavoriteFiles.cpp): this favorite's file with the
+    // passwords in memory (option 1) and the history (option 2), encrypted with
+    // the export password when one is given; and the parameter dictionary of a
+    // file's bytes (ZNTFavoriteFile::paramsForData).
+    std::optional<QByteArray> dataWithOptions(quint32 options, const std::optional<QString> &exportPassword,
+                                              ErrorPtr *error);
+    static std::optional<QVariantMap> paramsForData(const QByteArray &data, const std::optional<QString> &password,
+                                                    ErrorPtr *error);
 
     ZNTFavoriteConnectionFields connectionFields() const override;
 

@@ -123,6 +123,8 @@ private:
     std::shared_ptr<ZNTQueryHistoryElement> fetchHistoryElement(qint64 favoriteID, HistoryStep step,
                                                                 qint64 dateMicroseconds = 0);
     qint64 historyCount(qint64 favoriteID);
+    // All entries of a favorite, saved or pending, by date (ZNTFavoriteFiles.cpp).
+    std::vector<std::shared_ptr<ZNTQueryHistoryElement>> fetchHistoryElements(qint64 favoriteID);
     std::shared_ptr<ZNTQueryHistoryElement> insertHistoryElement(qint64 favoriteID);
     template <class T> std::shared_ptr<T> liveObject(std::unordered_map<qint64, std::weak_ptr<T>> &map, qint64 id);
 
