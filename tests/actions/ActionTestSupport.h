@@ -9,6 +9,8 @@
 #include "engine/ZNTQuery.h"
 #include "model/ZNTDatabase.h"
 #include "model/ZNTServer.h"
+#include "model/ZNTTable.h"
+#include "model/ZNTTableMetadata.h"
 #include "platform/NotificationCenter.h"
 
 #include <QApplication>
@@ -131,6 +133,18 @@ private:
     ObserverToken m_token;
 };
 
+// Runs an action (or a drop) on connection and waits for its end; false when it
+// did not end in time.
+template <class A> bool runToEnd(const std::shared_ptr<A> &action, const std::shared_ptr<ZNTConnection> &connection) {
+    DoneWaiter done(action.get());
+    action->executeInBackgroundOnConnection(connection);
+    return done.wait();
+}
+
+inline QString errorText(const ErrorPtr &error) {
+    return error ? error->localizedDescription() + " / " + error->localizedRecoverySuggestion() : QString();
+}
+
 // The modal widget that is up now, once it has come up.
 template <class W = QWidget> W *waitForModal(std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
     W *found = nullptr;
@@ -145,6 +159,60 @@ inline QPushButton *buttonTitled(QWidget *widget, const QString &title) {
         if (b->text() == title && b->isVisible())
             return b;
     return nullptr;
+}
+
+// A relation of the scratch database with its structure loaded.
+template <class T = ZNTTable>
+std::shared_ptr<T> loadedRelation(const std::shared_ptr<ZNTDatabase> &database, const QString &name,
+                                  const QString &schema = "public") {
+    std::shared_ptr<T> relation = T::create(name, schema, database);
+    auto metadata = relation->metadata();
+    EXPECT_TRUE(metadata);
+    if (!metadata)
+        return relation;
+    bool done = metadata->metadataState() == ZNTTableMetadata::ZNTMetadataStateLoaded;
+    ObserverToken token = NotificationCenter::defaultCenter().observe(
+        ZNTTableMetadata::DidLoadNotification, metadata.get(), [&](const Notification &n) {
+            EXPECT_FALSE(n.has(ZNTTableMetadata::ErrorKey)) << name;
+            done = true;
+        });
+    if (!done)
+        metadata->load();
+    EXPECT_TRUE(pumpUntil([&] { return done; }, std::chrono::seconds(30))) << name;
+    return relation;
+}
+
+template <class T = ZNTTable>
+std::shared_ptr<T> loadedRelation(const ScratchDatabase &db, const QString &name, const QString &schema = "public") {
+    return loadedRelation<T>(db.database, name, schema);
+}
+
+// The columns and rows of a query run through the program's own connection, as
+// the table browser holds them.
+struct Page {
+    ZNTColumnList columns;
+    QList<QList<Value>> rows;
+};
+
+inline Page page(const std::shared_ptr<ZNTConnection> &connection, const QString &sql) {
+    auto query = ZNTQuery::create(sql);
+    bool done = false;
+    ObserverToken token = NotificationCenter::defaultCenter().observe(ZNTQuery::DoneNotification, query.get(),
+                                                                      [&](const Notification &) { done = true; });
+    query->executeInBackgroundOnConnection(connection, true);
+    EXPECT_TRUE(pumpUntil([&] { return done; }, std::chrono::seconds(30))) << sql;
+    Page page;
+    const auto results = query->results();
+    EXPECT_FALSE(query->error()) << sql << (query->error() ? query->error()->localizedRecoverySuggestion() : "");
+    if (results.isEmpty() || !results.first()->rows())
+        return page;
+    page.columns = results.first()->columns();
+    const auto store = results.first()->rows();
+    for (qsizetype r = 0; r < store->rowCount(); ++r) {
+        const std::vector<Value> values = store->rowAt(r);
+        page.rows.append(QList<Value>(values.begin(), values.end()));
+    }
+    return page;
 }
 
 } // namespace actiontest

@@ -1,0 +1,306 @@
+#include "ZNTUpdateInsertDeleteQuery.h"
+
+#include "engine/KesError.h"
+#include "engine/ZNTConnection.h"
+#include "engine/ZNTResult.h"
+#include "model/ZNTIndex.h"
+#include "model/ZNTTable.h"
+#include "model/ZNTTableMetadata.h"
+#include "platform/Main.h"
+#include "platform/ProgramError.h"
+
+#include <QHash>
+
+namespace {
+// RETURNING came with PostgreSQL 8.2.
+constexpr quint64 kReturningVersion = 80200;
+
+QString returningClause(const ZNTConnection &connection, const QStringList &columns) {
+    if (columns.isEmpty() || connection.serverVersion() < kReturningVersion)
+        return QString();
+    return QStringLiteral(" RETURNING ") + columns.join(QStringLiteral(", "));
+}
+
+// The DEFAULT cells of row, in order, take the values of the first row of
+// result; cells the result has no value for keep the marker.
+void fillDefaults(ZNTRowValues &row, const ZNTResult &result) {
+    const auto rows = result.rows();
+    if (!rows || rows->rowCount() < 1)
+        return;
+    int next = 0;
+    for (Value &cell : row) {
+        if (!cell.isDefault())
+            continue;
+        if (next >= rows->columnCount())
+            return;
+        cell = rows->valueAt(0, next++);
+    }
+}
+} // namespace
+
+QString ZNTUpdateInsertDeleteQuery::statusMessage() const {
+    return QStringLiteral("Saving changes to %1…").arg(m_table ? m_table->name() : QString());
+}
+
+QString ZNTUpdateInsertDeleteQuery::qualifiedTable(const ZNTConnection &connection) const {
+    return connection.quoteIdentifier(m_table->schemaName()) + QLatin1Char('.') +
+           connection.quoteIdentifier(m_table->name());
+}
+
+ZNTUpdateInsertDeleteQuery::Key ZNTUpdateInsertDeleteQuery::keyForConnection(const ZNTConnection &connection) const {
+    const auto metadata = m_table ? m_table->metadata() : nullptr;
+    if (!metadata || metadata->metadataState() != ZNTTableMetadata::ZNTMetadataStateLoaded)
+        throw ProgramError("MetadataMissing", "Tried to save rows without table metadata available.");
+    if (const auto primaryKey = metadata->primaryKeyIndex()) {
+        const ZNTColumnList columns = primaryKey->keyColumns();
+        if (!columns.isEmpty())
+            return {columns, false};
+    }
+    if (metadata->oidColumn() && !connection.isRedshift())
+        return {{metadata->oidColumn()}, false};
+    const bool isView = std::dynamic_pointer_cast<ZNTView>(m_table) != nullptr;
+    return {m_columns, !connection.isRedshift() && !isView && metadata->columnForAttnum(-1) != nullptr};
+}
+
+QString ZNTUpdateInsertDeleteQuery::whereClauseOnConnection(const ZNTConnection &connection, const RowList &rows,
+                                                            ErrorPtr *error) const {
+    const Key key = keyForConnection(connection);
+    QList<qsizetype> positions;
+    if (!ZNTRowMatching::keyPositions(key.columns, m_columns, &positions, error))
+        return QString();
+    QStringList conditions;
+    for (const ZNTRowValues &row : rows)
+        conditions << ZNTRowMatching::condition(connection, key.columns, positions, row);
+    if (key.matchByCtid)
+        return ZNTRowMatching::ctidConditions(qualifiedTable(connection), conditions, true);
+    return conditions.join(QStringLiteral(" OR "));
+}
+
+bool ZNTUpdateInsertDeleteQuery::prepareSQLForConnection(const ZNTConnection &connection, ErrorPtr *error) {
+    m_returningExpectations.clear();
+    QString text;
+    if (!appendDelete(connection, text, error) || !appendUpdates(connection, text, error))
+        return false;
+    appendInserts(connection, text);
+    setSql(text);
+    return true;
+}
+
+bool ZNTUpdateInsertDeleteQuery::appendDelete(const ZNTConnection &connection, QString &text, ErrorPtr *error) {
+    if (m_deleteRows.isEmpty())
+        return true;
+    const QString where = whereClauseOnConnection(connection, m_deleteRows, error);
+    if (where.isNull())
+        return false;
+    const QString statement = QStringLiteral("DELETE FROM %1 WHERE %2;\n").arg(qualifiedTable(connection), where);
+    text += statement;
+    m_returningExpectations.append(PGResultExpectation(PGResultExpectation::PGResultExpectationTypeDelete, statement,
+                                                       m_deleteRows.size(), PGResultExpectation::NotFound));
+    return true;
+}
+
+// A changed row that sets a cell to DEFAULT gets a statement of its own, so
+// that its RETURNING row can be told apart; the others are grouped by their SET
+// list.
+bool ZNTUpdateInsertDeleteQuery::appendUpdates(const ZNTConnection &connection, QString &text, ErrorPtr *error) {
+    QStringList groupOrder;
+    QHash<QString, RowList> groups;
+    for (qsizetype i = 0; i < m_updateRowsBefore.size(); ++i) {
+        const ZNTRowValues &before = m_updateRowsBefore[i];
+        const ZNTRowValues after = m_updateRowsAfter.value(i);
+        QStringList set, returning;
+        for (qsizetype j = 0; j < after.size() && j < m_columns.size(); ++j) {
+            if (after[j] == before.value(j))
+                continue;
+            const QString name = connection.quoteIdentifier(m_columns[j]->name());
+            set << name + QLatin1Char('=') + connection.quoteLiteral(after[j]);
+            if (after[j].isDefault())
+                returning << name;
+        }
+        // An unchanged row has nothing to set; "UPDATE ... SET WHERE" is no
+        // statement.
+        if (set.isEmpty())
+            continue;
+        const QString setText = set.join(QStringLiteral(", "));
+        if (returning.isEmpty()) {
+            if (!groups.contains(setText))
+                groupOrder << setText;
+            groups[setText].append(before);
+            continue;
+        }
+        const QString where = whereClauseOnConnection(connection, {before}, error);
+        if (where.isNull())
+            return false;
+        const QString statement =
+            QStringLiteral("UPDATE %1 SET %2 WHERE %3%4;\n")
+                .arg(qualifiedTable(connection), setText, where, returningClause(connection, returning));
+        text += statement;
+        m_returningExpectations.append(
+            PGResultExpectation(PGResultExpectation::PGResultExpectationTypeUpdate, statement, 1, uint64_t(i)));
+    }
+    for (const QString &setText : std::as_const(groupOrder)) {
+        const RowList &rows = groups[setText];
+        const QString where = whereClauseOnConnection(connection, rows, error);
+        if (where.isNull())
+            return false;
+        const QString statement =
+            QStringLiteral("UPDATE %1 SET %2 WHERE %3;\n").arg(qualifiedTable(connection), setText, where);
+        text += statement;
+        m_returningExpectations.append(PGResultExpectation(PGResultExpectation::PGResultExpectationTypeUpdate,
+                                                           statement, rows.size(), PGResultExpectation::NotFound));
+    }
+    return true;
+}
+
+void ZNTUpdateInsertDeleteQuery::appendInserts(const ZNTConnection &connection, QString &text) {
+    for (qsizetype k = 0; k < m_insertRows.size(); ++k) {
+        const ZNTRowValues &row = m_insertRows[k];
+        QStringList names, values, returning;
+        for (qsizetype j = 0; j < row.size() && j < m_columns.size(); ++j) {
+            const QString name = connection.quoteIdentifier(m_columns[j]->name());
+            if (row[j].isDefault()) {
+                returning << name;
+            } else {
+                names << name;
+                values << connection.quoteLiteral(row[j]);
+            }
+        }
+        const QString columnList =
+            names.isEmpty() ? QString() : QLatin1Char('(') + names.join(QStringLiteral(", ")) + QLatin1Char(')');
+        const QString valueList = values.isEmpty() ? QStringLiteral("DEFAULT") : values.join(QStringLiteral(", "));
+        const QString statement =
+            QStringLiteral("INSERT INTO %1%2 VALUES(%3)%4;\n")
+                .arg(qualifiedTable(connection), columnList, valueList, returningClause(connection, returning));
+        text += statement;
+        m_returningExpectations.append(
+            PGResultExpectation(PGResultExpectation::PGResultExpectationTypeInsert, statement, 1, uint64_t(k)));
+    }
+}
+
+void ZNTUpdateInsertDeleteQuery::executeInBackgroundOnConnection(const std::shared_ptr<ZNTConnection> &connection) {
+    requireMainThread("ZNTUpdateInsertDeleteQuery::executeInBackgroundOnConnection");
+    ErrorPtr prepareError;
+    if (!connection) {
+        setError(KesError::errorWithFormat(QStringLiteral("The connection was lost.")));
+        postDoneLater();
+        return;
+    }
+    if (!prepareSQLForConnection(*connection, &prepareError)) {
+        setError(prepareError);
+        postDoneLater();
+        return;
+    }
+    auto query = ZNTQuery::create(QStringLiteral("BEGIN;\n") + sql(), params());
+    query->setStatusMessage(statusMessage());
+    setSqlQuery(query);
+    auto execution = query->executionBlockForConnection(connection, true);
+    std::shared_ptr<ZNTUpdateInsertDeleteQuery> self =
+        std::static_pointer_cast<ZNTUpdateInsertDeleteQuery>(shared_from_this());
+    connection->connectionQueue().async([self, execution, connection] {
+        execution();
+        self->runTransaction(connection);
+        Main::post([self] {
+            self->postDone();
+            self->setSqlQuery(nullptr);
+        });
+    });
+}
+
+std::shared_ptr<ZNTQuery> ZNTUpdateInsertDeleteQuery::runNow(const std::shared_ptr<ZNTConnection> &connection,
+                                                             const QString &sql, const QString &status) {
+    auto query = ZNTQuery::create(sql);
+    query->setStatusMessage(status);
+    query->executionBlockForConnection(connection, false)();
+    return query;
+}
+
+void ZNTUpdateInsertDeleteQuery::runTransaction(const std::shared_ptr<ZNTConnection> &connection) {
+    const auto query = sqlQuery();
+    const auto results = query->results();
+    if (results.isEmpty() || results.first()->resultType() != QLatin1String("success")) {
+        setSuccess(false);
+        if (connection->state() == ZNTConnection::ZNTConnectionStateLost)
+            setError(KesError::errorWithFormat(QStringLiteral("The connection was lost.")));
+        else
+            setError(KesError::errorWithCode(1, QStringLiteral("Could not start the transaction."), query->error()));
+        return;
+    }
+    QString message;
+    if (query->error()) {
+        setSuccess(false);
+        setError(query->error());
+    } else {
+        message = pairResults(results);
+    }
+    endTransaction(connection, message);
+}
+
+// Pairs the results after BEGIN with the expectations, fills the DEFAULT cells
+// from RETURNING rows, and answers what went wrong (empty when nothing did).
+QString ZNTUpdateInsertDeleteQuery::pairResults(const QList<std::shared_ptr<ZNTResult>> &results) {
+    setSuccess(true);
+    RowList inserts = m_insertRows;
+    RowList updates = m_updateRowsAfter;
+    QString message;
+    qsizetype next = 0;
+    for (qsizetype r = 1; r < results.size() && next < m_returningExpectations.size(); ++r, ++next) {
+        const PGResultExpectation &expectation = m_returningExpectations[next];
+        if (results[r]->affectedRows() != expectation.affectedRows()) {
+            setSuccess(false);
+            message = QStringLiteral("The query did not affect the expected number of rows.");
+            break;
+        }
+        if (expectation.affectedIndex() == PGResultExpectation::NotFound)
+            continue;
+        const auto index = qsizetype(expectation.affectedIndex());
+        if (expectation.type() == PGResultExpectation::PGResultExpectationTypeInsert && index < inserts.size())
+            fillDefaults(inserts[index], *results[r]);
+        else if (expectation.type() == PGResultExpectation::PGResultExpectationTypeUpdate && index < updates.size())
+            fillDefaults(updates[index], *results[r]);
+    }
+    if (success() && next < m_returningExpectations.size()) {
+        setSuccess(false);
+        message = QStringLiteral("The query returned fewer results than expected.");
+    }
+    m_completedInsertRows = inserts;
+    m_completedUpdateRows = updates;
+    return message;
+}
+
+void ZNTUpdateInsertDeleteQuery::endTransaction(const std::shared_ptr<ZNTConnection> &connection,
+                                                const QString &message) {
+    const QString name = m_table->name();
+    if (success()) {
+        const auto commit =
+            runNow(connection, QStringLiteral("COMMIT"), QStringLiteral("Committing changes to %1…").arg(name));
+        const auto results = commit->results();
+        if (commit->error()) {
+            setSuccess(false);
+            setError(commit->error());
+        } else if (!results.isEmpty() && results.first()->string() == QLatin1String("ROLLBACK")) {
+            // The server answers COMMIT of a failed transaction with ROLLBACK,
+            // and no error: nothing was saved.
+            setSuccess(false);
+            setError(KesError::errorWithFormat(QStringLiteral("The server did not commit the changes. The "
+                                                              "transaction was rolled back.")));
+        }
+        return;
+    }
+    // Nothing more can be sent; the server ends the transaction with the session.
+    if (connection->state() == ZNTConnection::ZNTConnectionStateLost) {
+        if (!error())
+            setError(KesError::errorWithFormat(QStringLiteral("The connection was lost.")));
+        return;
+    }
+    const auto rollback =
+        runNow(connection, QStringLiteral("ROLLBACK"), QStringLiteral("Rolling back changes to %1…").arg(name));
+    if (!rollback->error()) {
+        if (!message.isEmpty())
+            setError(KesError::errorWithFormat(QStringLiteral("%1 The transaction was rolled back.").arg(message)));
+        return;
+    }
+    setSuccess(false);
+    const QString before = !message.isEmpty() ? message : error() ? error()->localizedRecoverySuggestion() : QString();
+    setError(KesError::errorWithFormat(
+        QStringLiteral("%1\n\nRollback failed: %2").arg(before, rollback->error()->localizedRecoverySuggestion())));
+}

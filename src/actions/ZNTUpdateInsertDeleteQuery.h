@@ -1,0 +1,88 @@
+#pragma once
+
+#include "ZNTActionQuery.h"
+#include "ZNTRowMatching.h"
+#include "engine/PGResultExpectation.h"
+
+#include <QList>
+#include <memory>
+
+class ZNTTable;
+
+// Saves the pending edits of one table page as one server transaction: the
+// rows to delete, the changed rows and the new rows become DELETE, UPDATE and
+// INSERT statements whose WHERE clauses pick exactly the edited rows. Every
+// statement must affect the number of rows it expects; then the transaction is
+// committed, otherwise rolled back. Cells left to their column default (the
+// DEFAULT marker) come back filled with what the server chose.
+//
+//     auto save = std::make_shared<ZNTUpdateInsertDeleteQuery>();
+//     save->setTable(table); save->setColumns(pageColumns); ... the four row
+//     lists token = observeNext(save, ZNTActionQuery::DoneNotification, ...);
+//     save->executeInBackgroundOnConnection(table->database()->connection());
+//
+// In the observer: success() and error(), and on success completedUpdateRows()
+// and completedInsertRows(), index-parallel to updateRowsAfter() and
+// insertRows(). The table's structure must be loaded.
+//
+// The transaction runs in one job on the connection's queue, so no other query
+// of the connection comes between BEGIN and COMMIT or ROLLBACK.
+class ZNTUpdateInsertDeleteQuery : public ZNTActionQuery {
+public:
+    using RowList = QList<ZNTRowValues>;
+
+    // The statements without the BEGIN line (this is what the SQL preview shows),
+    // and one expectation per statement.
+    bool prepareSQLForConnection(const ZNTConnection &connection, ErrorPtr *error) override;
+    // The condition that picks exactly rows (each a value per entry of
+    // columns()).
+    QString whereClauseOnConnection(const ZNTConnection &connection, const RowList &rows, ErrorPtr *error) const;
+    // "Saving changes to %@…"
+    QString statusMessage() const override;
+    void executeInBackgroundOnConnection(const std::shared_ptr<ZNTConnection> &connection) override;
+
+    std::shared_ptr<ZNTTable> table() const { return m_table; }
+    void setTable(const std::shared_ptr<ZNTTable> &table) { m_table = table; }
+    ZNTColumnList columns() const { return m_columns; }
+    void setColumns(const ZNTColumnList &columns) { m_columns = columns; }
+    RowList insertRows() const { return m_insertRows; }
+    void setInsertRows(const RowList &rows) { m_insertRows = rows; }
+    RowList deleteRows() const { return m_deleteRows; }
+    void setDeleteRows(const RowList &rows) { m_deleteRows = rows; }
+    RowList updateRowsBefore() const { return m_updateRowsBefore; }
+    void setUpdateRowsBefore(const RowList &rows) { m_updateRowsBefore = rows; }
+    RowList updateRowsAfter() const { return m_updateRowsAfter; }
+    void setUpdateRowsAfter(const RowList &rows) { m_updateRowsAfter = rows; }
+    // After a run that got past BEGIN without a statement error.
+    RowList completedInsertRows() const { return m_completedInsertRows; }
+    RowList completedUpdateRows() const { return m_completedUpdateRows; }
+    const QList<PGResultExpectation> &returningExpectations() const { return m_returningExpectations; }
+
+private:
+    struct Key {
+        ZNTColumnList columns;
+        bool matchByCtid = false;
+    };
+    Key keyForConnection(const ZNTConnection &connection) const;
+    QString qualifiedTable(const ZNTConnection &connection) const;
+    bool appendDelete(const ZNTConnection &connection, QString &text, ErrorPtr *error);
+    bool appendUpdates(const ZNTConnection &connection, QString &text, ErrorPtr *error);
+    void appendInserts(const ZNTConnection &connection, QString &text);
+
+    // connection queue
+    void runTransaction(const std::shared_ptr<ZNTConnection> &connection);
+    QString pairResults(const QList<std::shared_ptr<ZNTResult>> &results);
+    void endTransaction(const std::shared_ptr<ZNTConnection> &connection, const QString &message);
+    std::shared_ptr<ZNTQuery> runNow(const std::shared_ptr<ZNTConnection> &connection, const QString &sql,
+                                     const QString &status);
+
+    QList<PGResultExpectation> m_returningExpectations;
+    std::shared_ptr<ZNTTable> m_table;
+    ZNTColumnList m_columns;
+    RowList m_insertRows;
+    RowList m_deleteRows;
+    RowList m_updateRowsBefore;
+    RowList m_updateRowsAfter;
+    RowList m_completedInsertRows;
+    RowList m_completedUpdateRows;
+};

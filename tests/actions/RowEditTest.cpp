@@ -1,0 +1,282 @@
+#include "ActionTestSupport.h"
+#include "actions/ZNTUpdateInsertDeleteQuery.h"
+
+#include <future>
+
+using namespace actiontest;
+using RowList = ZNTUpdateInsertDeleteQuery::RowList;
+
+namespace {
+
+Value text(const char *s) {
+    return Value::fromString(QString::fromUtf8(s));
+}
+Value integer(int64_t i) {
+    return Value::fromInt(i);
+}
+
+class RowEdits : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        db = new ScratchDatabase(QStringLiteral("row_edits"));
+        exec(db->oracle.get(), R"(
+            CREATE TABLE items (id int PRIMARY KEY, name text);
+            CREATE TABLE keyless (n int, b box, span interval, doc json);
+            CREATE VIEW item_names AS SELECT id, name FROM items;
+        )");
+    }
+    static void TearDownTestSuite() {
+        delete db;
+        db = nullptr;
+    }
+    void SetUp() override { exec(db->oracle.get(), "TRUNCATE items, keyless"); }
+
+    // A save of relation's rows as the page sql shows them.
+    static std::shared_ptr<ZNTUpdateInsertDeleteQuery> save(const std::shared_ptr<ZNTTable> &relation,
+                                                            const ZNTColumnList &columns) {
+        auto action = std::make_shared<ZNTUpdateInsertDeleteQuery>();
+        action->setTable(relation);
+        action->setColumns(columns);
+        return action;
+    }
+
+    static QString prepared(const std::shared_ptr<ZNTUpdateInsertDeleteQuery> &action) {
+        ErrorPtr error;
+        EXPECT_TRUE(action->prepareSQLForConnection(*db->connection, &error)) << errorText(error);
+        return action->sql();
+    }
+
+    static inline ScratchDatabase *db = nullptr;
+};
+
+} // namespace
+
+TEST_F(RowEdits, StatementsComeInTheirOrderWithTheirExpectations) {
+    auto items = loadedRelation(*db, "items");
+    const Page p = page(db->connection, "SELECT id, name FROM items");
+    auto action = save(items, p.columns);
+    action->setDeleteRows({{integer(1), text("a")}});
+    action->setUpdateRowsBefore({{integer(2), text("b")}, {integer(3), text("c")}, {integer(4), text("d")}});
+    action->setUpdateRowsAfter(
+        {{integer(2), text("x")}, {integer(3), text("x")}, {integer(4), Value::defaultMarker()}});
+    action->setInsertRows({{Value::defaultMarker(), Value::defaultMarker()}, {integer(9), Value::null()}});
+    EXPECT_EQ(prepared(action),
+              "DELETE FROM \"public\".\"items\" WHERE \"id\"='1';\n"
+              "UPDATE \"public\".\"items\" SET \"name\"=DEFAULT WHERE \"id\"='4' RETURNING \"name\";\n"
+              "UPDATE \"public\".\"items\" SET \"name\"='x' WHERE \"id\"='2' OR \"id\"='3';\n"
+              "INSERT INTO \"public\".\"items\" VALUES(DEFAULT) RETURNING \"id\", \"name\";\n"
+              "INSERT INTO \"public\".\"items\"(\"id\", \"name\") VALUES('9', NULL);\n");
+    QList<std::tuple<int, int64_t, uint64_t>> expectations;
+    for (const auto &e : action->returningExpectations())
+        expectations.append({int(e.type()), e.affectedRows(), e.affectedIndex()});
+    const uint64_t none = PGResultExpectation::NotFound;
+    EXPECT_EQ(expectations,
+              (QList<std::tuple<int, int64_t, uint64_t>>{{2, 1, none}, {1, 1, 2}, {1, 2, none}, {0, 1, 0}, {0, 1, 1}}));
+    EXPECT_FALSE(action->sql().contains("BEGIN")) << "the preview shows the statements only";
+}
+
+TEST_F(RowEdits, KeysPickTheirRowsWhateverTheTable) {
+    auto items = loadedRelation(*db, "items");
+    const Page p = page(db->connection, "SELECT id, name FROM items");
+    EXPECT_EQ(save(items, p.columns)->whereClauseOnConnection(*db->connection, {{integer(5), text("it's")}}, nullptr),
+              "\"id\"='5'");
+
+    // Without a key every column is the key, and identical rows are picked
+    // through their ctid, as many as were picked.
+    auto keyless = loadedRelation(*db, "keyless");
+    const Page k = page(db->connection, "SELECT n, b, span, doc FROM keyless");
+    const QList<Value> row{Value::null(), text("(1,1),(0,0)"), text("1 mon"), text("{\"a\": 1}")};
+    EXPECT_EQ(save(keyless, k.columns)->whereClauseOnConnection(*db->connection, {row, row}, nullptr),
+              "ctid IN (SELECT ctid FROM \"public\".\"keyless\" WHERE \"n\" IS NULL AND "
+              "\"b\"::TEXT='(1,1),(0,0)' AND \"span\"::TEXT='1 mon' AND \"doc\"::TEXT='{\"a\": 1}' "
+              "LIMIT 2 FOR UPDATE)");
+
+    // A view has no ctid to pick rows by.
+    auto view = loadedRelation<ZNTView>(*db, "item_names");
+    const Page v = page(db->connection, "SELECT id, name FROM item_names");
+    EXPECT_EQ(
+        save(view, v.columns)
+            ->whereClauseOnConnection(*db->connection, {{integer(1), text("a")}, {integer(1), text("a")}}, nullptr),
+        "\"id\"='1' AND \"name\"='a' OR \"id\"='1' AND \"name\"='a'");
+
+    // A page without the key column cannot pick rows.
+    ErrorPtr error;
+    const Page names = page(db->connection, "SELECT name FROM items");
+    auto blind = save(items, names.columns);
+    blind->setDeleteRows({{text("a")}});
+    blind->setSql("unchanged");
+    EXPECT_FALSE(blind->prepareSQLForConnection(*db->connection, &error));
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->localizedDescription(), "Can't find key column id");
+    EXPECT_EQ(blind->sql(), "unchanged");
+}
+
+TEST_F(RowEdits, ARowWithNothingChangedWritesNothingAndTheSaveStillSucceeds) {
+    exec(db->oracle.get(), "INSERT INTO items VALUES (1, 'a')");
+    auto items = loadedRelation(*db, "items");
+    const Page p = page(db->connection, "SELECT id, name FROM items");
+    auto action = save(items, p.columns);
+    action->setUpdateRowsBefore(p.rows);
+    action->setUpdateRowsAfter(p.rows);
+    EXPECT_EQ(prepared(action), "");
+    EXPECT_TRUE(action->returningExpectations().isEmpty());
+    ASSERT_TRUE(runToEnd(action, db->connection));
+    EXPECT_TRUE(action->success()) << errorText(action->error());
+    EXPECT_EQ(action->completedUpdateRows(), p.rows);
+}
+
+TEST_F(RowEdits, OneOfTwoIdenticalRowsOfAKeylessTableIsDeletedAlone) {
+    exec(db->oracle.get(), "INSERT INTO keyless VALUES (1, NULL, '1 day', NULL), (1, NULL, '1 day', NULL)");
+    auto keyless = loadedRelation(*db, "keyless");
+    const Page p = page(db->connection, "SELECT n, b, span, doc FROM keyless");
+    ASSERT_EQ(p.rows.size(), 2);
+    auto action = save(keyless, p.columns);
+    action->setDeleteRows({p.rows.first()});
+    ASSERT_TRUE(runToEnd(action, db->connection));
+    EXPECT_TRUE(action->success()) << errorText(action->error());
+    EXPECT_EQ(scalar(db->oracle.get(), "SELECT count(*) FROM keyless"), "1");
+}
+
+// "=" on box compares areas and on interval calls a month 30 days: a change
+// meant for one row would land on its look-alike.
+TEST_F(RowEdits, BoxesOfOneAreaAndIntervalsOfOneLengthAreToldApart) {
+    exec(db->oracle.get(), "INSERT INTO keyless VALUES (1, '(0,0),(2,2)', '30 days', NULL), "
+                           "(1, '(1,1),(3,3)', '1 mon', NULL)");
+    auto keyless = loadedRelation(*db, "keyless");
+    const Page p = page(db->connection, "SELECT n, b, span, doc FROM keyless ORDER BY ctid");
+    ASSERT_EQ(p.rows.size(), 2);
+    auto action = save(keyless, p.columns);
+    QList<Value> after = p.rows[1];
+    after[0] = integer(2);
+    action->setUpdateRowsBefore({p.rows[1]});
+    action->setUpdateRowsAfter({after});
+    action->setDeleteRows({p.rows[0]});
+    ASSERT_TRUE(runToEnd(action, db->connection));
+    EXPECT_TRUE(action->success()) << errorText(action->error());
+    EXPECT_EQ(rows(db->oracle.get(), "SELECT n, b, span FROM keyless"), QStringList{"2|(3,3),(1,1)|1 mon"});
+}
+
+TEST_F(RowEdits, AStaleRowRollsBackTheWholeSaveAndLeavesNoTransactionOpen) {
+    exec(db->oracle.get(), "INSERT INTO items VALUES (1, 'a'), (2, 'b')");
+    auto items = loadedRelation(*db, "items");
+    const Page p = page(db->connection, "SELECT id, name FROM items ORDER BY id");
+    auto action = save(items, p.columns);
+    action->setDeleteRows({p.rows[0]});
+    action->setUpdateRowsBefore({p.rows[1]});
+    action->setUpdateRowsAfter({{integer(2), text("changed")}});
+    action->setInsertRows({{integer(3), text("new")}});
+    exec(db->oracle.get(), "UPDATE items SET id = 20 WHERE id = 2"); // someone else's edit
+    ASSERT_TRUE(runToEnd(action, db->connection));
+    EXPECT_FALSE(action->success());
+    ASSERT_TRUE(action->error());
+    EXPECT_EQ(action->error()->localizedDescription(),
+              "The query did not affect the expected number of rows. The transaction was rolled back.");
+    EXPECT_EQ(rows(db->oracle.get(), "SELECT id, name FROM items ORDER BY id"), (QStringList{"1|a", "20|b"}));
+
+    const QString pid = page(db->connection, "SELECT pg_backend_pid()").rows.value(0).value(0).description();
+    EXPECT_EQ(scalar(db->oracle.get(), QStringLiteral("SELECT state FROM pg_stat_activity WHERE pid = %1").arg(pid)),
+              "idle");
+}
+
+TEST_F(RowEdits, CellsLeftToTheirDefaultComeBackAsTheServerFilledThem) {
+    exec(db->oracle.get(), "CREATE TABLE defaults (id serial PRIMARY KEY, label text DEFAULT 'fresh', n int)");
+    exec(db->oracle.get(), "INSERT INTO defaults (label, n) VALUES ('old', 1)");
+    auto table = loadedRelation(*db, "defaults");
+    const Page p = page(db->connection, "SELECT id, label, n FROM defaults");
+    auto action = save(table, p.columns);
+    const QList<Value> allDefault{Value::defaultMarker(), Value::defaultMarker(), Value::defaultMarker()};
+    action->setInsertRows({allDefault, {Value::defaultMarker(), text("given"), integer(7)}});
+    action->setUpdateRowsBefore(p.rows);
+    action->setUpdateRowsAfter({{p.rows[0][0], Value::defaultMarker(), integer(2)}});
+    ASSERT_TRUE(runToEnd(action, db->connection));
+    ASSERT_TRUE(action->success()) << errorText(action->error());
+    EXPECT_EQ(action->completedInsertRows(),
+              (RowList{{integer(2), text("fresh"), Value::null()}, {integer(3), text("given"), integer(7)}}));
+    EXPECT_EQ(action->completedUpdateRows(), (RowList{{integer(1), text("fresh"), integer(2)}}));
+    EXPECT_EQ(rows(db->oracle.get(), "SELECT id, label, n FROM defaults ORDER BY id"),
+              (QStringList{"1|fresh|2", "2|fresh|<null>", "3|given|7"}));
+}
+
+TEST_F(RowEdits, AServerRefusalKeepsItsOwnErrorThroughTheRollback) {
+    exec(db->oracle.get(), "INSERT INTO items VALUES (1, 'a')");
+    auto items = loadedRelation(*db, "items");
+    const Page p = page(db->connection, "SELECT id, name FROM items");
+    auto action = save(items, p.columns);
+    action->setInsertRows({{integer(5), text("five")}, {integer(1), text("again")}});
+    ASSERT_TRUE(runToEnd(action, db->connection));
+    EXPECT_FALSE(action->success());
+    ASSERT_TRUE(action->error());
+    EXPECT_EQ(action->error()->userInfo().value("PG_DIAG_SQLSTATE").toString(), "23505");
+    EXPECT_EQ(scalar(db->oracle.get(), "SELECT count(*) FROM items"), "1") << "the first insert is undone too";
+    EXPECT_TRUE(action->completedInsertRows().isEmpty());
+}
+
+// A save cancelled before its text went out never starts the transaction;
+// why it did not stays with the error.
+TEST_F(RowEdits, ATransactionThatCannotStartSaysWhy) {
+    auto items = loadedRelation(*db, "items");
+    const Page p = page(db->connection, "SELECT id, name FROM items");
+    auto action = save(items, p.columns);
+    action->setInsertRows({{integer(1), text("one")}});
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    db->connection->connectionQueue().async([released] { released.wait(); });
+    DoneWaiter done(action.get());
+    action->executeInBackgroundOnConnection(db->connection);
+    action->cancel();
+    release.set_value();
+    ASSERT_TRUE(done.wait());
+    EXPECT_FALSE(action->success());
+    ASSERT_TRUE(action->error());
+    EXPECT_EQ(action->error()->localizedDescription(), "Could not start the transaction.");
+    ASSERT_TRUE(action->error()->underlyingError());
+    EXPECT_EQ(action->error()->underlyingError()->localizedDescription(), "The query was cancelled by the user.");
+    EXPECT_EQ(scalar(db->oracle.get(), "SELECT count(*) FROM items"), "0");
+}
+
+// Values travel as literals: quotes, backslashes, UTF-8 and bytes must arrive
+// as they were, in the WHERE clause as in SET and VALUES, whichever way the
+// server reads backslashes in plain string literals.
+TEST_F(RowEdits, AwkwardValuesArriveUnchangedWithEitherStringSyntax) {
+    exec(db->oracle.get(), "CREATE TABLE awkward (t text, b bytea)");
+    const Value first = text("it's a \\ back\\\\slash 'quoted' \\x41 ünïcødé 😀");
+    const Value second = text("E'\\n' \"x\" 日本語 ''");
+    const Value bytes = Value::fromBytes(QByteArray("\x00\x27\x5c\xff\x22\x0a", 6));
+    const Value moreBytes = Value::fromBytes(QByteArray("\\x00'", 6));
+    for (const char *mode : {"on", "off"}) {
+        SCOPED_TRACE(mode);
+        exec(db->oracle.get(), "TRUNCATE awkward");
+        exec(db->oracle.get(),
+             QStringLiteral("ALTER DATABASE %1 SET standard_conforming_strings = %2").arg(db->name, mode));
+        auto server = ZNTServer::create(params(db->name));
+        auto connection = server->mainDatabase()->connection();
+        page(connection, "SELECT 1"); // connects and reads the server's settings
+        ASSERT_EQ(connection->configurationParameterValues().value("standard_conforming_strings"), mode);
+        auto table = loadedRelation(server->mainDatabase(), "awkward");
+        const ZNTColumnList columns = page(connection, "SELECT t, b FROM awkward").columns;
+
+        auto insert = std::make_shared<ZNTUpdateInsertDeleteQuery>();
+        insert->setTable(table);
+        insert->setColumns(columns);
+        insert->setInsertRows({{first, bytes}, {first, bytes}});
+        ASSERT_TRUE(runToEnd(insert, connection));
+        ASSERT_TRUE(insert->success()) << errorText(insert->error());
+        const Page stored = page(connection, "SELECT t, b FROM awkward");
+        EXPECT_EQ(stored.rows, (RowList{{first, bytes}, {first, bytes}}));
+
+        // Both rows are the key of themselves: the WHERE clause must match one.
+        auto update = std::make_shared<ZNTUpdateInsertDeleteQuery>();
+        update->setTable(table);
+        update->setColumns(columns);
+        update->setUpdateRowsBefore({stored.rows[0]});
+        update->setUpdateRowsAfter({{second, moreBytes}});
+        ASSERT_TRUE(runToEnd(update, connection));
+        ASSERT_TRUE(update->success()) << errorText(update->error());
+        EXPECT_EQ(
+            rows(db->oracle.get(), "SELECT t = $$" + first.toString() + "$$, encode(b, 'hex') FROM awkward ORDER BY 2"),
+            (QStringList{"t|00275cff220a", "f|5c7830302700"}));
+        EXPECT_EQ(scalar(db->oracle.get(), "SELECT t FROM awkward WHERE b = '\\x5c7830302700'::bytea"),
+                  second.toString());
+    }
+    exec(db->oracle.get(), QStringLiteral("ALTER DATABASE %1 RESET standard_conforming_strings").arg(db->name));
+}
