@@ -78,7 +78,9 @@ public:
     void setComment(const QString &comment) { m_comment = comment; }
     Type type() const { return m_type; }
     void setType(Type type) { m_type = type; }
-    // The constrained columns in order; the clause uses only their names.
+    // The constrained columns in order: the loaded metadata's columns, or in
+    // the structure editor columns carrying the edited names. The clause uses
+    // only their names; equality compares them as columns do (by name).
     const ZNTColumnList &columns() const { return m_columns; }
     void setColumns(const ZNTColumnList &columns) { m_columns = columns; }
     std::shared_ptr<ZNTTable> foreignTable() const { return m_foreignTable; }

@@ -1,5 +1,6 @@
 #include "ServerTestSupport.h"
 #include "model/Tablespace.h"
+#include "model/ZNTAnyColumn.h"
 #include "model/ZNTDatabase.h"
 #include "model/ZNTObjectKey.h"
 #include "model/ZNTQueryObject.h"
@@ -174,4 +175,20 @@ TEST(ItemIdentity, ParentsLeadUpToTheServer) {
     EXPECT_EQ(i.d->queryObject()->parent(), i.d);
     EXPECT_EQ(i.d->parent(), i.server);
     EXPECT_EQ(i.server->parent(), nullptr);
+}
+
+TEST(ItemIdentity, AnyColumnIsKnownThroughAColumnPointerAndCopiesWithItsTable) {
+    Items i;
+    auto table = ZNTTable::create("t", "s", i.d);
+    std::shared_ptr<ZNTColumn> column = std::make_shared<ZNTAnyColumn>(table);
+    column->setTypeName("text");
+    const auto copy = column->copy();
+    const auto any = std::dynamic_pointer_cast<ZNTAnyColumn>(copy);
+    ASSERT_NE(any, nullptr) << "a filter recognises the any-column behind a plain column pointer";
+    EXPECT_EQ(any->table(), table);
+    EXPECT_TRUE(copy->typeName().isEmpty()) << "a copy carries the table and nothing else";
+    EXPECT_EQ(column->hash(), table->hash());
+    EXPECT_EQ(qHash(*column), qHash(*std::make_shared<ZNTAnyColumn>(ZNTView::create("t", "s", i.d2))));
+    EXPECT_TRUE(column->isEqual(ZNTColumn(""))) << "its name is empty, and columns are equal by name";
+    EXPECT_FALSE(column->isEqual(ZNTColumn("t")));
 }

@@ -3,6 +3,8 @@
 #include "model/Tablespace.h"
 #include "model/ZNTConstraint.h"
 #include "model/ZNTIndex.h"
+#include "model/ZNTRow.h"
+#include "model/ZNTTableMetadataReader.h"
 #include "platform/ProgramError.h"
 
 #include <thread>
@@ -280,4 +282,35 @@ TEST(TableMetadata, ViewSettingsContainerRecordsTheRelationsOidOnce) {
     EXPECT_EQ(favorite->container->writes, 1);
     EXPECT_EQ(favorite->asked, (QStringList{QStringLiteral("0 %1 public t 0").arg(db.name),
                                             QStringLiteral("0 %1 public t 1").arg(db.name)}));
+}
+
+// Results the server should never give, read without a server: each is a
+// failure that leaves the metadata as it was.
+TEST(TableMetadata, MalformedResultsAreErrorsNotCrashes) {
+    auto server = ZNTServer::create({});
+    auto table = ZNTTable::create("t", "public", std::make_shared<ZNTDatabase>("d", server));
+    auto metadata = table->metadata();
+    ASSERT_NE(metadata, nullptr);
+    const auto rowResult = [](int columns, int rows) {
+        auto result = ZNTResult::create();
+        auto store = std::make_shared<RowStore>(columns);
+        for (int r = 0; r < rows; ++r)
+            store->appendRow(ZNTRowValues(size_t(columns), Value::fromString("1")));
+        result->setRows(store);
+        return result;
+    };
+    ZNTTableMetadataReader reader(*metadata);
+    const auto noRelation = reader.read({rowResult(4, 0), rowResult(8, 0), rowResult(9, 0), rowResult(16, 0)});
+    ASSERT_NE(noRelation, nullptr);
+    EXPECT_EQ(noRelation->localizedDescription(), "Failed to load table schema.");
+    const auto three = reader.read({rowResult(4, 1), rowResult(8, 0), rowResult(9, 0)});
+    ASSERT_NE(three, nullptr);
+    EXPECT_EQ(three->localizedDescription(),
+              "Failed to load table column and primary key information; expected 4 results, got 3.");
+    const auto command =
+        reader.read({rowResult(4, 1), ZNTResult::commandOkResult(), rowResult(9, 0), rowResult(16, 0)});
+    ASSERT_NE(command, nullptr);
+    EXPECT_EQ(command->localizedDescription(), "Failed to load table column and primary key information.");
+    EXPECT_EQ(metadata->oid(), 0);
+    EXPECT_TRUE(metadata->columns().isEmpty());
 }
