@@ -1,0 +1,129 @@
+#include "UikitTestSupport.h"
+#include "support/TestSupport.h"
+#include "uikit/BlankTextField.h"
+#include "uikit/BlockObservers.h"
+#include "uikit/SQLPreviewTextField.h"
+#include "uikit/ZNTAutosizingTextField.h"
+#include "uikit/ZNTBeveledTextField.h"
+
+#include <QHBoxLayout>
+#include <QTest>
+#include <gtest/gtest.h>
+
+using namespace std::chrono_literals;
+
+TEST(BeveledTextField, BoxesOutlinesAndCornersRoundOnlyWhileNotEditable) {
+    uikittest::useFixedLook();
+    QWidget strip;
+    strip.resize(240, 40);
+    auto *editable = new ZNTBeveledTextField(ZNTBeveledTextFieldStyleEditable, &strip);
+    editable->setGeometry(0, 0, 100, 22);
+    EXPECT_EQ(editable->boxRect(), QRectF(1.5, 0.5, 97, 21));
+    EXPECT_FALSE(editable->isReadOnly());
+    auto *label = new ZNTBeveledTextField(ZNTBeveledTextFieldStyleLabel, &strip);
+    label->setGeometry(120, 0, 100, 22);
+    EXPECT_EQ(label->boxRect(), QRectF(1, 0, 98, 22));
+    EXPECT_TRUE(label->isReadOnly());
+    label->setText("name");
+    for (auto set : {&ZNTBeveledTextField::setHasRoundTopLeft, &ZNTBeveledTextField::setHasRoundTopRight,
+                     &ZNTBeveledTextField::setHasRoundBottomLeft, &ZNTBeveledTextField::setHasRoundBottomRight})
+        (label->*set)(true);
+    strip.show();
+    // How much darker than the page a pixel is: the faint box is a little.
+    const int page = qGray(strip.palette().color(QPalette::Window).rgb());
+    auto ink = [&](const QImage &image, int x, int y) { return page - qGray(image.pixel(x, y)); };
+    const QImage rounded = label->grab().toImage();
+    ASSERT_GT(ink(rounded, 50, 0), 3);
+    EXPECT_LT(ink(rounded, 1, 0), ink(rounded, 50, 0) / 2) << "the corner is cut round";
+    EXPECT_EQ(ink(rounded, 3, 11), ink(rounded, 50, 11));
+    label->setReadOnly(false);
+    const QImage square = label->grab().toImage();
+    EXPECT_GE(ink(square, 1, 1), ink(square, 50, 1) - 1) << "an editable box has square corners";
+    const QImage box = editable->grab().toImage();
+    EXPECT_LT(qGray(box.pixel(1, 11)), 220) << "the outline";
+}
+
+TEST(BeveledTextField, TakingTheFocusIsAnnouncedOncePerFocus) {
+    uikittest::useFixedLook();
+    QWidget window;
+    auto *first = new ZNTBeveledTextField(ZNTBeveledTextFieldStyleEditable, &window);
+    auto *field = new ZNTBeveledTextField(ZNTBeveledTextFieldStyleEditable, &window);
+    field->move(0, 30);
+    uikittest::activate(&window);
+    ASSERT_TRUE(pumpUntil([&] { return window.isActiveWindow(); }));
+    first->setFocus();
+    int posts = 0;
+    ObserverToken token = observe(field, NSTextFieldDidBecomeFirstResponder, [&](const Notification &n) {
+        EXPECT_EQ(n.object.get(), field);
+        EXPECT_TRUE(n.userInfo.empty());
+        ++posts;
+    });
+    QTest::mouseClick(field, Qt::LeftButton);
+    QTest::mouseClick(field, Qt::LeftButton);
+    EXPECT_EQ(posts, 1);
+    QWidget elsewhere;
+    uikittest::activate(&elsewhere);
+    ASSERT_TRUE(pumpUntil([&] { return !window.isActiveWindow(); }));
+    uikittest::activate(&window);
+    ASSERT_TRUE(pumpUntil([&] { return field->hasFocus(); }));
+    EXPECT_EQ(posts, 1);
+}
+
+TEST(BeveledTextField, MeasuresLongTextAtThePreferredWidth) {
+    uikittest::useFixedLook();
+    ZNTBeveledTextField label(ZNTBeveledTextFieldStyleLabel);
+    label.setText(QString(80, QLatin1Char('x')));
+    const int natural = label.sizeHint().width();
+    label.setPreferredMaxLayoutWidth(200);
+    EXPECT_GT(natural, 200);
+    EXPECT_EQ(label.sizeHint().width(), 200);
+    EXPECT_EQ(label.sizeHint().height(), label.fontMetrics().height() + 8);
+}
+
+TEST(AutosizingTextField, GrowsWithWhatIsBeingTyped) {
+    uikittest::useFixedLook();
+    QWidget window;
+    auto *field = new ZNTAutosizingTextField;
+    auto *layout = new QHBoxLayout(&window);
+    layout->addWidget(field);
+    layout->addStretch(1);
+    window.resize(600, 60);
+    uikittest::activate(&window);
+    field->setText("ab");
+    ASSERT_TRUE(pumpUntil([&] { return window.isActiveWindow(); }));
+    field->setFocus();
+    pumpFor(20ms);
+    const int before = field->width();
+    QTest::keyClicks(field, "cdefghijklmnop");
+    EXPECT_TRUE(field->isEditing());
+    ASSERT_TRUE(pumpUntil([&] { return field->width() > before + 50; })) << before << " -> " << field->width();
+    EXPECT_GE(field->width(), field->fontMetrics().horizontalAdvance(field->text()));
+    field->setPreferredMaxLayoutWidth(60);
+    EXPECT_EQ(field->sizeHint().width(), 60);
+}
+
+TEST(SQLPreviewTextField, WrapsAt450AndIsAsTallAsTheWrappedText) {
+    uikittest::useFixedLook();
+    SQLPreviewTextField field;
+    field.setPlainText("SELECT 1;");
+    const QSize small = field.sizeHint();
+    EXPECT_LT(small.width(), 300);
+    QString statement = QStringLiteral("UPDATE \"films\" SET \"title\" = 'x' WHERE ");
+    while (statement.size() < 2000)
+        statement += QStringLiteral("\"id\" = 12345 OR ");
+    field.setPlainText(statement);
+    const QSize big = field.sizeHint();
+    EXPECT_LE(big.width(), SQLPreviewTextField::kWrapWidth + 10);
+    EXPECT_GE(big.width(), SQLPreviewTextField::kWrapWidth - 20);
+    EXPECT_GT(big.height(), 5 * field.fontMetrics().height());
+    field.setPlainText(statement.repeated(20));
+    EXPECT_LE(field.sizeHint().height(), SQLPreviewTextField::kMaxHeight + 10) << "huge statements scroll";
+}
+
+TEST(BlankTextField, HugsItsTextAndKeepsItsHeight) {
+    BlankTextField label("Rows");
+    EXPECT_EQ(label.sizePolicy().horizontalPolicy(), QSizePolicy::Maximum);
+    EXPECT_EQ(label.sizePolicy().verticalPolicy(), QSizePolicy::Minimum);
+    EXPECT_TRUE(label.wordWrap());
+    EXPECT_FALSE(label.autoFillBackground());
+}
