@@ -109,6 +109,11 @@ void ZNTConnection::setState(int state, const QString &description) {
         std::lock_guard lock(d->mutex);
         d->state.store(state);
         d->stateDescription = description;
+        // The handle is the queue's: it is looked at here only when on the queue.
+        if (d->queue.isCurrent()) {
+            d->handleInfo.exists = bool(d->conn);
+            d->handleInfo.databaseName = d->conn ? QString::fromUtf8(PQdb(d->conn.get())) : QString();
+        }
         info[StateKey] = unsigned(state);
         if (!description.isNull())
             info[StateDescriptionKey] = description;
@@ -277,6 +282,11 @@ std::shared_ptr<ZNTQuery> ZNTConnection::currentQuery() const {
 void ZNTConnection::setCurrentQuery(std::shared_ptr<ZNTQuery> query) {
     std::lock_guard lock(d->mutex);
     d->currentQuery = std::move(query);
+}
+
+ZNTConnection::HandleInfo ZNTConnection::handleInfo() const {
+    std::lock_guard lock(d->mutex);
+    return d->handleInfo;
 }
 
 bool ZNTConnection::isLoopbackHost(const QString &host) {

@@ -109,6 +109,14 @@ public:
     std::shared_ptr<ZNTQuery> currentQuery() const;
     void setCurrentQuery(std::shared_ptr<ZNTQuery> query);
 
+    // What other threads may know of the libpq handle, as of the last state
+    // change: whether one exists, and the database it is for (PQdb). any thread.
+    struct HandleInfo {
+        bool exists = false;
+        QString databaseName;
+    };
+    HandleInfo handleInfo() const;
+
     // The TLS mode the connect sequence chooses for these settings.
     static bool isLoopbackHost(const QString &host);
     // "PostgreSQL 9.4.1 on ..." → 90401; 0 when the text has no full version.

@@ -32,6 +32,7 @@ struct ZNTConnection::Impl {
     std::shared_ptr<SSHTunnel> tunnel;
     std::shared_ptr<DNSResolver> resolver;
     std::shared_ptr<ZNTQuery> currentQuery;
+    HandleInfo handleInfo;
 
     // main thread. Absent until first used, and again after purgeMetadata.
     std::optional<QHash<QString, std::shared_ptr<void>>> metadata;
