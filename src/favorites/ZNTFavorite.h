@@ -111,6 +111,18 @@ public:
     // Invalid for colorIndex 0 and anything outside 1..7.
     QColor color() const;
 
+    // Connection URLs (ZNTFavoriteURL.cpp). The favorite as a URL, with the
+    // password in memory; invalid when the text makes none.
+    QUrl URL() const;
+    // Whether this favorite connects where the URL points.
+    bool isSimilarToURL(const QUrl &url) const;
+    // The favorite parameter dictionary of a URL.
+    static QVariantMap paramsForURL(const QUrl &url);
+    // Applies a favorite parameter dictionary (of a URL or a favorite file):
+    // absent keys clear their setting; a password or SSH password given is kept
+    // with its "save" flag on; "history" entries are added to the history.
+    void takeParamsFromDictionary(const QVariantMap &params);
+
     // The secret-store items of the passwords: "postgresql://host[:port]", or
     // "postgresql+ssh://sshhost[:sshport]/host[:port]" through a tunnel, with
     // the user as account; "ssh://sshhost[:sshport]" with the SSH user (null
