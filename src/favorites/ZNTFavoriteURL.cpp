@@ -3,9 +3,11 @@
 #include "engine/KesError.h"
 #include "uikit/URLQuery.h"
 
+#include "ZNTFavorite.h"
+#include "platform/SystemInfo.h"
+
+#include <QDateTime>
 #include <libpq-fe.h>
-#include <pwd.h>
-#include <unistd.h>
 
 namespace {
 
@@ -87,12 +89,6 @@ QString libpqTextFor(const QUrl &url) {
 }
 
 } // namespace
-
-QString FavoriteURL::loginName() {
-    if (const passwd *entry = ::getpwuid(::getuid()))
-        return QString::fromLocal8Bit(entry->pw_name);
-    return qEnvironmentVariable("USER");
-}
 
 QString FavoriteURL::textOfURL(const QUrl &url) {
     return url.toString(QUrl::FullyEncoded);
@@ -186,4 +182,78 @@ ErrorPtr FavoriteURL::errorForURLText(const QString &text) {
     const QString reason = message ? QString::fromUtf8(message).trimmed() : QStringLiteral("libpq refused it.");
     PQfreemem(message);
     return KesError::errorWithCode(1, QStringLiteral("The URL ‘%1’ is not a valid connection URL.").arg(text), reason);
+}
+
+// MARK: the favorite's own operations
+
+namespace {
+
+FavoriteURLFields fieldsOf(const ZNTFavorite &f) {
+    FavoriteURLFields fields;
+    fields.host = f.host();
+    fields.port = f.port().value_or(0);
+    fields.user = f.user();
+    fields.password = f.password();
+    fields.database = f.database();
+    fields.sshEnabled = f.isSshEnabled();
+    fields.sshHost = f.sshHost();
+    fields.sshPort = f.sshPort().value_or(0);
+    fields.sshUser = f.sshUser();
+    return fields;
+}
+
+QString stringParam(const QVariantMap &params, const char *key) {
+    const QVariant value = params.value(QLatin1String(key));
+    return value.typeId() == QMetaType::QString ? value.toString() : QString();
+}
+
+std::optional<int> intParam(const QVariantMap &params, const char *key) {
+    bool ok = false;
+    const int value = params.value(QLatin1String(key)).toInt(&ok);
+    return ok ? std::optional<int>(value) : std::nullopt;
+}
+
+std::optional<bool> boolParam(const QVariantMap &params, const char *key) {
+    const QVariant value = params.value(QLatin1String(key));
+    return value.isValid() ? std::optional<bool>(value.toBool()) : std::nullopt;
+}
+
+} // namespace
+
+QUrl ZNTFavorite::URL() const {
+    return FavoriteURL::urlForFields(fieldsOf(*this));
+}
+
+bool ZNTFavorite::isSimilarToURL(const QUrl &url) const {
+    return FavoriteURL::isSimilar(fieldsOf(*this), url, SystemInfo::loginName());
+}
+
+QVariantMap ZNTFavorite::paramsForURL(const QUrl &url) {
+    return FavoriteURL::paramsForURL(url);
+}
+
+void ZNTFavorite::takeParamsFromDictionary(const QVariantMap &params) {
+    setNickname(stringParam(params, "nickname"));
+    setHost(stringParam(params, "host"));
+    setPort(intParam(params, "port"));
+    setUser(stringParam(params, "user"));
+    setDatabase(stringParam(params, "database"));
+    if (const QString password = stringParam(params, "password"); !password.isEmpty()) {
+        setPassword(password);
+        setSavePassword(true);
+    }
+    setShowAllDatabases(boolParam(params, "showAllDatabases"));
+    setSshEnabled(boolParam(params, "sshEnabled"));
+    setSshHost(stringParam(params, "sshHost"));
+    setSshPort(intParam(params, "sshPort"));
+    setSshUser(stringParam(params, "sshUser"));
+    if (const QString password = stringParam(params, "sshPassword"); !password.isEmpty()) {
+        setSshPassword(password);
+        setSaveSshPassword(true);
+    }
+    const QVariantMap history = params.value(QStringLiteral("history")).toMap();
+    const QVariantList texts = history.value(QStringLiteral("texts")).toList();
+    const QVariantList dates = history.value(QStringLiteral("dates")).toList();
+    for (qsizetype i = 0; i < texts.size() && i < dates.size(); ++i)
+        insertQueryHistoryElement(texts[i].toString(), dates[i].toDateTime().toMSecsSinceEpoch() * 1000);
 }

@@ -48,7 +48,4 @@ ErrorPtr errorForURLText(const QString &text);
 // The text of a URL as it goes to the clipboard or to libpq: every escape kept.
 QString textOfURL(const QUrl &url);
 
-// The current user's login name, which stands for an empty user.
-QString loginName();
-
 } // namespace FavoriteURL

@@ -1,0 +1,179 @@
+#include "ZNTApplicationDelegate.h"
+
+#include "CommandLine.h"
+#include "DefaultSettings.h"
+#include "SingleInstance.h"
+#include "StandInMainWindow.h"
+#include "TqbUpdateChecker.h"
+#include "ZNTHelpWindowController.h"
+#include "ZNTPreferenceWindowController.h"
+#include "favorites/ZNTFavoriteFile.h"
+#include "favorites/ZNTFavoriteFileImporter.h"
+#include "favorites/ZNTFavoriteURL.h"
+#include "favorites/ZNTFavoritesWindowController.h"
+#include "model/ZNTServer.h"
+#include "model/ZNTServerController.h"
+#include "platform/Log.h"
+#include "platform/Main.h"
+#include "uikit/AlertSheet.h"
+#include "uikit/CertificateTrustPanel.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QDir>
+#include <QFileInfo>
+#include <QMenu>
+#include <QMenuBar>
+#include <QVBoxLayout>
+#include <csignal>
+
+ZNTApplicationDelegate::ZNTApplicationDelegate()
+    : m_termination([this](bool terminate) {
+          if (terminate)
+              finishQuitting();
+      }) {}
+
+ZNTApplicationDelegate::~ZNTApplicationDelegate() = default;
+
+void ZNTApplicationDelegate::applicationWillFinishLaunching(std::shared_ptr<ZNTFavoritesStore> store) {
+    RegisterDefaultSettings();
+    installCertificateTrustPanel();
+    ZNTServer::setWindowControllerFactory(StandInMainWindowController::factory([this] { terminate(); }));
+    m_favorites = ZNTFavoritesWindowController::create(std::move(store));
+    connect(m_favorites.get(), &ZNTFavoritesWindowController::lastWindowClosedByUser, this,
+            &ZNTApplicationDelegate::terminate);
+    installMenus();
+    m_didRemoveServer = NotificationCenter::defaultCenter().observe(
+        ZNTServerController::DidRemoveServerNotification, nullptr, [this](const Notification &) { didRemoveServer(); });
+}
+
+void ZNTApplicationDelegate::applicationDidFinishLaunching(const QStringList &arguments) {
+    showFavoritesWindow();
+    if (!arguments.isEmpty())
+        openArguments(arguments);
+}
+
+void ZNTApplicationDelegate::installMenus() {
+    QWidget *window = m_favorites->window();
+    auto *bar = new QMenuBar(window);
+    QMenu *file = bar->addMenu(QStringLiteral("&File"));
+    for (QAction *action : window->actions())
+        if (action->text() == QLatin1String("New Favorite") || action->text() == QLatin1String("Close Window"))
+            file->addAction(action);
+    file->addSeparator();
+    QAction *quit = file->addAction(QStringLiteral("&Quit"), this, &ZNTApplicationDelegate::terminate);
+    quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+    QMenu *edit = bar->addMenu(QStringLiteral("&Edit"));
+    for (QAction *action : window->actions())
+        if (action->text() == QLatin1String("Copy URL") || action->text() == QLatin1String("Duplicate"))
+            edit->addAction(action);
+    edit->addSeparator();
+    QAction *prefs = edit->addAction(QStringLiteral("&Preferences…"), this,
+                                     [] { ZNTPreferenceWindowController::sharedController().showWindow(); });
+    prefs->setShortcut(QKeySequence::Preferences);
+    QMenu *help = bar->addMenu(QStringLiteral("&Help"));
+    QAction *index = help->addAction(QStringLiteral("Trellan &Help"), this,
+                                     [] { ZNTHelpWindowController::sharedController().showHelpTopic("index"); });
+    index->setShortcut(QKeySequence::HelpContents);
+    help->addAction(QStringLiteral("&Favorites"), this,
+                    [] { ZNTHelpWindowController::sharedController().showHelpTopic("favorite-window"); });
+    help->addAction(QStringLiteral("What's &New"), this,
+                    [] { ZNTHelpWindowController::sharedController().showHelpTopic("changelist"); });
+    help->addSeparator();
+    help->addAction(QStringLiteral("Check for &Updates…"), this,
+                    [] { TqbUpdateChecker::sharedChecker()->checkForUpdates(); });
+    qobject_cast<QVBoxLayout *>(window->layout())->setMenuBar(bar);
+}
+
+void ZNTApplicationDelegate::showFavoritesWindow() {
+    m_favorites->showWindow();
+}
+
+void ZNTApplicationDelegate::didRemoveServer() {
+    if (ZNTServerController::sharedController()->servers().empty())
+        showFavoritesWindow();
+}
+
+void ZNTApplicationDelegate::openArguments(const QStringList &arguments) {
+    const OpenRequest request = CommandLine::classify(arguments);
+    if (request.isEmpty()) {
+        showFavoritesWindow();
+        return;
+    }
+    if (!request.files.isEmpty() && !openFiles(request.files))
+        Log(QStringLiteral("Not a favorite file: %1").arg(request.files.join(QStringLiteral(", "))));
+    for (const QString &url : request.urls)
+        getUrl(url);
+    for (const QString &text : request.malformed)
+        getUrl(text);
+}
+
+bool ZNTApplicationDelegate::openFiles(const QStringList &paths) {
+    std::shared_ptr<ZNTFavoriteFileImporter> importer;
+    for (const QString &path : paths) {
+        if (QFileInfo(path).suffix().toLower() != ZNTFavoriteFile::FileExtension)
+            continue;
+        if (!importer) {
+            showFavoritesWindow();
+            importer = ZNTFavoriteFileImporter::make();
+            importer->setDelegate(m_favorites);
+            importer->setWindow(m_favorites->window());
+        }
+        importer->addFavoriteFile(path);
+    }
+    if (importer)
+        importer->startImport();
+    return importer != nullptr;
+}
+
+void ZNTApplicationDelegate::getUrl(const QString &text) {
+    showFavoritesWindow();
+    const QUrl url(text, QUrl::TolerantMode);
+    if (!url.isValid() || !CommandLine::hasConnectionScheme(text)) {
+        Alert *alert = Alert::alertWithMessageText(QStringLiteral("Can't open URL"), QStringLiteral("OK"), {}, {},
+                                                   QStringLiteral("The URL ‘%1’ is malformed.").arg(text));
+        alert->setAlertStyle(Alert::Style::Critical);
+        alert->compatibleBeginSheetModalForWindow(m_favorites->window(), nullptr);
+        return;
+    }
+    ErrorPtr error;
+    if (!m_favorites->openURL(url, &error))
+        m_favorites->presentError(error);
+}
+
+Termination::Reply ZNTApplicationDelegate::applicationShouldTerminate() {
+    std::vector<Termination::Window> windows;
+    for (const auto &server : ZNTServerController::sharedController()->servers()) {
+        for (const auto &controller : server->windowControllers()) {
+            std::weak_ptr<ZNTWindowControllerHandle> weak = controller;
+            windows.push_back({[weak] {
+                                   auto c = weak.lock();
+                                   return c && c->hasPendingChanges();
+                               },
+                               [weak](std::function<void(bool)> answer) {
+                                   if (auto c = weak.lock())
+                                       c->resignWithDelegate(std::move(answer));
+                                   else
+                                       answer(true);
+                               },
+                               [weak] {
+                                   if (auto c = weak.lock())
+                                       c->close();
+                               }});
+        }
+    }
+    return m_termination.applicationShouldTerminate(windows);
+}
+
+void ZNTApplicationDelegate::terminate() {
+    if (applicationShouldTerminate() == Termination::Reply::TerminateNow)
+        finishQuitting();
+}
+
+void ZNTApplicationDelegate::finishQuitting() {
+    // Servers and their windows let go of each other without announcing it, so
+    // nothing reopens the favorites window on the way out.
+    ZNTServerController::sharedController()->discardAllServers();
+    emit readyToQuit();
+}

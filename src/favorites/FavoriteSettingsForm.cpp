@@ -1,0 +1,292 @@
+#include "FavoriteSettingsForm.h"
+
+#include "ZNTFavorite.h"
+#include "platform/SystemInfo.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QIntValidator>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPushButton>
+#include <cmath>
+
+namespace {
+
+// The label colours by index, as the favorite draws them.
+const char *const kColorNames[] = {"No Colour", "Red", "Orange", "Yellow", "Teal", "Green", "Blue", "Purple"};
+
+// The label colours of favorites (hue, saturation, brightness), index 1..7.
+QColor labelColor(int index) {
+    static const float hsb[8][3] = {{0, 0, 0},          {1.0f, 1.0f, 0.8f}, {0.1f, 1.0f, 0.8f},  {0.15f, 1.0f, 0.9f},
+                                    {0.5f, 1.0f, 0.4f}, {0.3f, 0.9f, 0.7f}, {0.62f, 1.0f, 0.9f}, {0.85f, 1.0f, 0.9f}};
+    if (index < 1 || index > 7)
+        return {};
+    return QColor::fromHsvF(std::fmod(hsb[index][0], 1.0f), hsb[index][1], hsb[index][2]);
+}
+
+QIcon swatch(const QColor &color, const QPalette &palette) {
+    QPixmap pixmap(32, 32);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(QPen(palette.color(QPalette::Text), 1.5));
+    painter.setBrush(color.isValid() ? QBrush(color) : QBrush(Qt::NoBrush));
+    painter.drawEllipse(QRectF(4, 4, 24, 24));
+    return QIcon(pixmap);
+}
+
+std::optional<int> portValue(const QString &text) {
+    bool ok = false;
+    const int port = text.trimmed().toInt(&ok);
+    return ok && port > 0 ? std::optional<int>(port) : std::nullopt;
+}
+
+QString portText(std::optional<int> port) {
+    return port && *port > 0 ? QString::number(*port) : QString();
+}
+
+QLabel *label(const QString &text, QWidget *buddy) {
+    auto *l = new QLabel(text);
+    l->setBuddy(buddy);
+    l->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    return l;
+}
+
+} // namespace
+
+FavoriteSettingsForm::FavoriteSettingsForm(ZNTFavorite *favorite, Actions actions, QWidget *parent)
+    : QWidget(parent), m_favorite(favorite), m_actions(std::move(actions)) {
+    setAutoFillBackground(false);
+    buildUi();
+    connectActions();
+    showValues();
+}
+
+FavoriteSettingsForm::~FavoriteSettingsForm() = default;
+
+void FavoriteSettingsForm::buildUi() {
+    m_nickname = new QLineEdit;
+    m_nickname->setPlaceholderText(QStringLiteral("Name shown in the list"));
+    m_color = new QComboBox;
+    m_color->setAccessibleName(QStringLiteral("Label colour"));
+    m_host = new QLineEdit;
+    m_host->setPlaceholderText(QStringLiteral("localhost"));
+    m_port = new QLineEdit;
+    m_port->setValidator(new QIntValidator(1, 65535, m_port));
+    m_port->setPlaceholderText(QStringLiteral("5432"));
+    m_port->setMaximumWidth(fontMetrics().horizontalAdvance(QStringLiteral("000000")) + 16);
+    m_user = new QLineEdit;
+    m_password = new QLineEdit;
+    m_password->setEchoMode(QLineEdit::Password);
+    m_savePassword = new QCheckBox(QStringLiteral("Save &password"));
+    m_database = new QLineEdit;
+    m_showAll = new QCheckBox(QStringLiteral("Show &all databases"));
+    m_sshEnabled = new QCheckBox(QStringLiteral("Connect through an &SSH tunnel"));
+
+    auto *grid = new QGridLayout;
+    grid->setContentsMargins(0, 0, 0, 0);
+    grid->setVerticalSpacing(4);
+    grid->addWidget(label(QStringLiteral("&Name:"), m_nickname), 0, 0);
+    grid->addWidget(m_nickname, 0, 1);
+    grid->addWidget(m_color, 0, 2, 1, 2);
+    grid->addWidget(label(QStringLiteral("&Host:"), m_host), 1, 0);
+    grid->addWidget(m_host, 1, 1);
+    grid->addWidget(label(QStringLiteral("P&ort:"), m_port), 1, 2);
+    grid->addWidget(m_port, 1, 3);
+    grid->addWidget(label(QStringLiteral("&User:"), m_user), 2, 0);
+    grid->addWidget(m_user, 2, 1);
+    grid->addWidget(label(QStringLiteral("Pass&word:"), m_password), 3, 0);
+    grid->addWidget(m_password, 3, 1);
+    grid->addWidget(m_savePassword, 3, 2, 1, 2);
+    grid->addWidget(label(QStringLiteral("&Database:"), m_database), 4, 0);
+    grid->addWidget(m_database, 4, 1);
+    grid->addWidget(m_showAll, 4, 2, 1, 2);
+    grid->setColumnStretch(1, 1);
+
+    m_done = new QPushButton(QStringLiteral("Done"));
+    m_connect = new QPushButton(QStringLiteral("&Connect"));
+    auto *buttons = new QHBoxLayout;
+    buttons->addWidget(m_sshEnabled);
+    buttons->addStretch();
+    buttons->addWidget(m_done);
+    buttons->addWidget(m_connect);
+
+    m_sshSection = buildSshSection();
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(12, 8, 12, 8);
+    layout->setSpacing(6);
+    layout->addLayout(grid);
+    layout->addLayout(buttons);
+    layout->addWidget(m_sshSection);
+    layout->addStretch();
+    setFocusProxy(m_nickname);
+}
+
+QWidget *FavoriteSettingsForm::buildSshSection() {
+    auto *section = new QWidget;
+    m_sshHost = new QLineEdit;
+    m_sshPort = new QLineEdit;
+    m_sshPort->setValidator(new QIntValidator(1, 65535, m_sshPort));
+    m_sshPort->setPlaceholderText(QStringLiteral("22"));
+    m_sshPort->setMaximumWidth(fontMetrics().horizontalAdvance(QStringLiteral("000000")) + 16);
+    m_sshUser = new QLineEdit;
+    m_sshPassword = new QLineEdit;
+    m_sshPassword->setEchoMode(QLineEdit::Password);
+    m_saveSshPassword = new QCheckBox(QStringLiteral("Save SSH pass&word"));
+    m_keyPath = new QLabel;
+    m_keyPath->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_chooseKey = new QPushButton(QStringLiteral("Choose &Key…"));
+    m_removeKey = new QPushButton(QStringLiteral("&Remove Key"));
+
+    auto *grid = new QGridLayout(section);
+    grid->setContentsMargins(0, 0, 0, 0);
+    grid->setVerticalSpacing(4);
+    grid->addWidget(label(QStringLiteral("SSH hos&t:"), m_sshHost), 0, 0);
+    grid->addWidget(m_sshHost, 0, 1);
+    grid->addWidget(label(QStringLiteral("Port:"), m_sshPort), 0, 2);
+    grid->addWidget(m_sshPort, 0, 3);
+    grid->addWidget(label(QStringLiteral("SSH us&er:"), m_sshUser), 1, 0);
+    grid->addWidget(m_sshUser, 1, 1);
+    grid->addWidget(label(QStringLiteral("SSH password:"), m_sshPassword), 2, 0);
+    grid->addWidget(m_sshPassword, 2, 1);
+    grid->addWidget(m_saveSshPassword, 2, 2, 1, 2);
+    grid->addWidget(label(QStringLiteral("Private key:"), m_chooseKey), 3, 0);
+    auto *keyRow = new QHBoxLayout;
+    keyRow->addWidget(m_keyPath, 1);
+    keyRow->addWidget(m_chooseKey);
+    keyRow->addWidget(m_removeKey);
+    grid->addLayout(keyRow, 3, 1, 1, 3);
+    grid->setColumnStretch(1, 1);
+    return section;
+}
+
+void FavoriteSettingsForm::bindText(QLineEdit *field, std::function<void(const QString &)> store) {
+    connect(field, &QLineEdit::editingFinished, this, [field, store] { store(field->text()); });
+}
+
+void FavoriteSettingsForm::connectActions() {
+    ZNTFavorite *f = m_favorite;
+    bindText(m_nickname, [f](const QString &t) { f->setNickname(t); });
+    bindText(m_host, [f](const QString &t) { f->setHost(t.trimmed()); });
+    bindText(m_port, [f](const QString &t) { f->setPort(portValue(t)); });
+    bindText(m_user, [f](const QString &t) { f->setUser(t); });
+    bindText(m_password, [f](const QString &t) { f->setPassword(t); });
+    bindText(m_database, [f](const QString &t) { f->setDatabase(t); });
+    bindText(m_sshHost, [f](const QString &t) { f->setSshHost(t.trimmed()); });
+    bindText(m_sshPort, [f](const QString &t) { f->setSshPort(portValue(t)); });
+    bindText(m_sshUser, [f](const QString &t) { f->setSshUser(t); });
+    bindText(m_sshPassword, [f](const QString &t) { f->setSshPassword(t); });
+    connect(m_savePassword, &QCheckBox::toggled, this, [f](bool on) { f->setSavePassword(on); });
+    connect(m_saveSshPassword, &QCheckBox::toggled, this, [f](bool on) { f->setSaveSshPassword(on); });
+    connect(m_showAll, &QCheckBox::toggled, this, [f](bool on) { f->setShowAllDatabases(on); });
+    connect(m_color, &QComboBox::activated, this, [f](int index) { f->setColorIndex(index); });
+    connect(m_sshEnabled, &QCheckBox::toggled, this, [this, f](bool on) {
+        f->setSshEnabled(on);
+        m_sshSection->setVisible(on);
+        if (m_actions.sshEnabledChanged)
+            m_actions.sshEnabledChanged();
+    });
+    connect(m_done, &QPushButton::clicked, this, [this] {
+        commitEditing();
+        if (m_actions.done)
+            m_actions.done();
+    });
+    connect(m_connect, &QPushButton::clicked, this, [this] {
+        commitEditing();
+        if (m_actions.connect)
+            m_actions.connect();
+    });
+    connect(m_chooseKey, &QPushButton::clicked, this, [this] {
+        if (m_actions.chooseKey)
+            m_actions.chooseKey();
+    });
+    connect(m_removeKey, &QPushButton::clicked, this, [this] {
+        if (m_actions.removeKey)
+            m_actions.removeKey();
+    });
+    m_observer = NotificationCenter::defaultCenter().observe(ZNTFavorite::DidChangeNotification, m_favorite,
+                                                             [this](const Notification &) { showValues(); });
+}
+
+// Shows the favorite's values; the field being typed in keeps the user's text.
+void FavoriteSettingsForm::showValues() {
+    const ZNTFavorite &f = *m_favorite;
+    const QString login = SystemInfo::loginName();
+    auto show = [](QLineEdit *field, const QString &text) {
+        if (!field->hasFocus() && field->text() != text)
+            field->setText(text);
+    };
+    show(m_nickname, f.nickname());
+    show(m_host, f.host());
+    show(m_port, portText(f.port()));
+    show(m_user, f.user());
+    show(m_password, f.password());
+    show(m_database, f.database());
+    show(m_sshHost, f.sshHost());
+    show(m_sshPort, portText(f.sshPort()));
+    show(m_sshUser, f.sshUser());
+    show(m_sshPassword, f.sshPassword());
+    m_user->setPlaceholderText(login);
+    m_sshUser->setPlaceholderText(login);
+    m_database->setPlaceholderText(f.user().isEmpty() ? login : f.user());
+    const QSignalBlocker blockers[] = {QSignalBlocker(m_savePassword), QSignalBlocker(m_saveSshPassword),
+                                       QSignalBlocker(m_showAll), QSignalBlocker(m_sshEnabled),
+                                       QSignalBlocker(m_color)};
+    m_savePassword->setChecked(f.savePassword());
+    m_saveSshPassword->setChecked(f.saveSshPassword());
+    m_showAll->setChecked(f.showAllDatabases());
+    m_sshEnabled->setChecked(f.isSshEnabled());
+    m_sshSection->setVisible(f.isSshEnabled());
+    if (m_color->count() == 0) {
+        for (int i = 0; i < 8; ++i)
+            m_color->addItem(QString::fromLatin1(kColorNames[i]));
+    }
+    for (int i = 0; i < 8; ++i)
+        m_color->setItemIcon(i, swatch(labelColor(i), palette()));
+    m_color->setCurrentIndex(std::clamp(f.colorIndex(), 0, 7));
+    const QString keyPath = f.sshPrivateKeyPath();
+    m_keyPath->setText(keyPath.isEmpty() ? QStringLiteral("None (password or agent)") : keyPath);
+    m_removeKey->setEnabled(!keyPath.isEmpty());
+}
+
+void FavoriteSettingsForm::commitEditing() {
+    if (auto *field = qobject_cast<QLineEdit *>(focusWidget()); field && isAncestorOf(field))
+        emit field->editingFinished();
+}
+
+void FavoriteSettingsForm::keyPressEvent(QKeyEvent *event) {
+    if (event->key() == Qt::Key_Escape) {
+        commitEditing();
+        if (m_actions.done)
+            m_actions.done();
+        return;
+    }
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) &&
+        (event->modifiers() & Qt::ControlModifier)) {
+        m_connect->click();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+void FavoriteSettingsForm::paintEvent(QPaintEvent *) {
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    QPainterPath path;
+    path.addRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 4, 4);
+    QColor tint = m_favorite->color();
+    const QColor text = palette().color(QPalette::Text);
+    if (tint.isValid())
+        tint.setAlphaF(0.25f);
+    else
+        tint = QColor::fromRgbF(text.redF(), text.greenF(), text.blueF(), 0.07f);
+    painter.fillPath(path, tint);
+    painter.setPen(QPen(palette().color(QPalette::Highlight), 1.5));
+    painter.drawPath(path);
+}

@@ -1,0 +1,463 @@
+#include "ZNTFavoritesWindowController.h"
+
+#include "FavoritePadDelegate.h"
+#include "FavoriteSettingsForm.h"
+#include "UpdateStatus.h"
+#include "ZNTFavorite.h"
+#include "ZNTFavoriteURL.h"
+#include "ZNTFavoritesStore.h"
+#include "ZNTFavoritesTable.h"
+#include "model/ZNTServerController.h"
+#include "platform/Log.h"
+#include "platform/Main.h"
+#include "platform/ProgramError.h"
+#include "platform/SystemInfo.h"
+#include "platform/UserDefaults.h"
+#include "uikit/AlertSheet.h"
+#include "uikit/Beep.h"
+#include "uikit/WindowEditing.h"
+
+#include <QAction>
+#include <QClipboard>
+#include <QCloseEvent>
+#include <QFileDialog>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMenu>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+// The window itself: tells its controller when it becomes active and when the
+// user closes it.
+class ZNTFavoritesWindowController::Window : public QWidget {
+public:
+    explicit Window(ZNTFavoritesWindowController *controller) : m_controller(controller) {}
+
+protected:
+    void changeEvent(QEvent *event) override {
+        QWidget::changeEvent(event);
+        if (event->type() == QEvent::ActivationChange && isActiveWindow())
+            m_controller->windowDidBecomeKey();
+    }
+    void closeEvent(QCloseEvent *event) override {
+        event->accept();
+        // Closing the favorites window is quitting when nothing else is open.
+        if (event->spontaneous() && ZNTServerController::sharedController()->servers().empty())
+            Main::post([c = QPointer<ZNTFavoritesWindowController>(m_controller)] {
+                if (c)
+                    emit c->lastWindowClosedByUser();
+            });
+    }
+
+private:
+    ZNTFavoritesWindowController *m_controller;
+};
+
+ZNTFavoritesWindowController::ZNTFavoritesWindowController() = default;
+
+ZNTFavoritesWindowController::~ZNTFavoritesWindowController() {
+    if (m_window)
+        delete m_window.data();
+}
+
+std::shared_ptr<ZNTFavoritesWindowController>
+ZNTFavoritesWindowController::create(std::shared_ptr<ZNTFavoritesStore> store) {
+    requireMainThread("ZNTFavoritesWindowController::create");
+    std::shared_ptr<ZNTFavoritesWindowController> controller(new ZNTFavoritesWindowController);
+    controller->m_store = store ? std::move(store) : ZNTFavoritesStore::create();
+    controller->buildUi();
+    controller->connectActions();
+    controller->setupDatasource();
+    return controller;
+}
+
+void ZNTFavoritesWindowController::buildUi() {
+    auto *window = new Window(this);
+    m_window = window;
+    window->setWindowTitle(QStringLiteral("Trellan"));
+    window->setObjectName(QStringLiteral("FavoritesWindow"));
+    window->resize(460, 560);
+    window->setMinimumSize(360, 300);
+
+    m_model = new FavoritesListModel(this);
+    m_table = new ZNTFavoritesTable;
+    m_table->setListModel(m_model);
+    m_table->padDelegate()->setFormFactory(
+        [this](ZNTFavorite *favorite, QWidget *parent) { return makeSettingsForm(favorite, parent); });
+
+    auto *newButton = new QPushButton(QStringLiteral("&New Favorite"));
+    newButton->setToolTip(QStringLiteral("New favorite (Ctrl+N); a connection URL on the clipboard fills it in"));
+    connect(newButton, &QPushButton::clicked, this, [this] { newFavorite(); });
+    auto *connectButton = new QPushButton(QStringLiteral("Co&nnect"));
+    connectButton->setObjectName(QStringLiteral("connectButton"));
+    connect(connectButton, &QPushButton::clicked, this, [this] { connectToFavorite(m_table->currentRow()); });
+    auto *status = new ZNTUpdateStatusView(UserDefaults::standard());
+
+    auto *bar = new QHBoxLayout;
+    bar->setContentsMargins(10, 6, 10, 8);
+    bar->addWidget(newButton);
+    bar->addWidget(connectButton);
+    bar->addStretch();
+    bar->addWidget(status);
+
+    auto *layout = new QVBoxLayout(window);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(m_table, 1);
+    layout->addLayout(bar);
+    window->setBackgroundRole(QPalette::Base);
+    window->setAutoFillBackground(true);
+    m_table->setFocus();
+}
+
+QAction *ZNTFavoritesWindowController::addAction(const QString &title, const QKeySequence &key,
+                                                 std::function<void()> slot) {
+    auto *action = new QAction(title, m_window);
+    if (!key.isEmpty())
+        action->setShortcut(key);
+    connect(action, &QAction::triggered, this, std::move(slot));
+    m_window->addAction(action);
+    m_actions[title] = action;
+    return action;
+}
+
+void ZNTFavoritesWindowController::connectActions() {
+    connect(m_table, &ZNTFavoritesTable::connectRequested, this, [this](int row) { connectToFavorite(row); });
+    connect(m_table, &ZNTFavoritesTable::editRequested, this, [this](int row) { beginEditingFavorite(row); });
+    connect(m_table, &ZNTFavoritesTable::deleteRequested, this, [this](int row) {
+        if (validate(FavoritesListModel::Command::Delete, row))
+            deleteFavorite(row);
+        else
+            beep();
+    });
+    connect(m_table, &ZNTFavoritesTable::contextMenuRequestedForRow, this, &ZNTFavoritesWindowController::showRowMenu);
+    connect(m_table, &ZNTFavoritesTable::widthChanged, this, &ZNTFavoritesWindowController::remeasureErrorRows);
+    addAction(QStringLiteral("New Favorite"), QKeySequence::New, [this] { newFavorite(); });
+    addAction(QStringLiteral("Duplicate"), QKeySequence(Qt::CTRL | Qt::Key_D),
+              [this] { duplicateFavorite(m_table->currentRow()); });
+    QAction *copy =
+        addAction(QStringLiteral("Copy URL"), QKeySequence::Copy, [this] { copyFavoriteURL(m_table->currentRow()); });
+    copy->setShortcutContext(Qt::WidgetShortcut);
+    m_table->addAction(copy);
+    addAction(QStringLiteral("Close Window"), QKeySequence::Close, [this] { m_window->close(); });
+}
+
+// MARK: the store
+
+void ZNTFavoritesWindowController::setupDatasource() {
+    ErrorPtr error;
+    if (!m_store->open(&error)) {
+        Log(QStringLiteral("Failed to create persistent store because: %1").arg(error->localizedDescription()));
+        // The sheet needs the window on screen.
+        Main::post([self = weak_from_this(), error] {
+            if (auto c = self.lock())
+                c->presentError(error);
+        });
+    }
+    reloadFavorites();
+    if (m_store->isOpen() && m_model->favorites().empty())
+        Main::post([self = weak_from_this()] {
+            if (auto c = self.lock(); c && c->m_model->favorites().empty())
+                c->newFavorite();
+        });
+}
+
+void ZNTFavoritesWindowController::reloadFavorites() {
+    if (m_store->reloadData())
+        Main::after(100, [self = weak_from_this()] {
+            if (auto c = self.lock())
+                c->m_model->setFavorites(c->m_store->favorites());
+        });
+    m_model->setFavorites(m_store->favorites());
+}
+
+void ZNTFavoritesWindowController::presentError(const ErrorPtr &error) {
+    if (!error)
+        return;
+    Alert *alert = Alert::alertWithError(*error);
+    const QStringList options = error->userInfo().value(ZNTFavoritesStore::RecoveryOptionsKey).toStringList();
+    const bool recoverable = error->code() == ZNTFavoritesStore::CouldNotReadError && options.size() == 2;
+    if (recoverable) {
+        alert = Alert::alertWithMessageText(error->localizedDescription(), options[0], options[1], {},
+                                            error->localizedRecoverySuggestion());
+        alert->setAlertStyle(Alert::Style::Critical);
+    }
+    alert->compatibleBeginSheetModalForWindow(m_window, [self = weak_from_this(), error, recoverable](int code) {
+        auto c = self.lock();
+        if (!c || !recoverable || code != Alert::DefaultReturn)
+            return;
+        ErrorPtr openError;
+        c->m_store->attemptRecoveryFromError(error, 0, &openError);
+        c->reloadFavorites();
+        if (openError)
+            c->presentError(openError);
+    });
+}
+
+// MARK: window
+
+void ZNTFavoritesWindowController::showWindow() {
+    m_window->show();
+    m_window->raise();
+    m_window->activateWindow();
+}
+
+void ZNTFavoritesWindowController::windowDidBecomeKey() {
+    m_table->noteHeightOfRowsChanged();
+}
+
+void ZNTFavoritesWindowController::measureErrorText(ZNTFavorite &favorite) {
+    const double height = FavoritePadDelegate::errorTextHeight(favorite.connectionErrorString, m_table->font(),
+                                                               m_table->viewport()->width());
+    if (height != favorite.errorTextHeight) {
+        favorite.errorTextHeight = height;
+        m_model->noteFavoriteChanged(&favorite);
+    }
+}
+
+// A narrower or wider list wraps error texts anew, so their rows change height.
+void ZNTFavoritesWindowController::remeasureErrorRows() {
+    for (const auto &favorite : m_model->favorites())
+        if (favorite->connectionStateError)
+            measureErrorText(*favorite);
+}
+
+QWidget *ZNTFavoritesWindowController::makeSettingsForm(ZNTFavorite *favorite, QWidget *parent) {
+    std::weak_ptr<ZNTFavoritesWindowController> weak = weak_from_this();
+    auto rowOfForm = [weak, favorite] {
+        auto c = weak.lock();
+        return c ? c->rowOf(favorite) : -1;
+    };
+    FavoriteSettingsForm::Actions actions;
+    actions.done = [weak] {
+        if (auto c = weak.lock())
+            c->endEditingFavorite();
+    };
+    actions.connect = [weak, rowOfForm] {
+        if (auto c = weak.lock())
+            c->connectToFavorite(rowOfForm());
+    };
+    actions.sshEnabledChanged = [weak] {
+        Main::post([weak] {
+            if (auto c = weak.lock()) {
+                c->m_table->noteHeightOfRowsChanged();
+                if (auto edited = c->m_model->editedFavorite())
+                    c->m_table->scrollRowToVisible(c->rowOf(edited.get()));
+            }
+        });
+    };
+    actions.chooseKey = [weak, rowOfForm] {
+        if (auto c = weak.lock())
+            c->chooseSshPrivateKey(rowOfForm());
+    };
+    actions.removeKey = [weak, rowOfForm] {
+        if (auto c = weak.lock())
+            c->removeSshPrivateKey(rowOfForm());
+    };
+    return new FavoriteSettingsForm(favorite, std::move(actions), parent);
+}
+
+// MARK: editing
+
+bool ZNTFavoritesWindowController::editObject(const std::shared_ptr<ZNTFavorite> &favorite) {
+    if (!uv_endEditing(m_window)) {
+        beep();
+        return false;
+    }
+    const std::shared_ptr<ZNTFavorite> previous = m_model->editedFavorite();
+    if (previous == favorite)
+        return true;
+    if (previous && rowOf(previous.get()) > 0)
+        m_table->closePersistentEditor(m_model->index(rowOf(previous.get())));
+    m_model->setEditedFavorite(favorite);
+    m_table->noteHeightOfRowsChanged();
+    if (!favorite) {
+        m_table->setFocus();
+        return true;
+    }
+    const int row = rowOf(favorite.get());
+    // Passwords in the secret store show in the form once read.
+    favorite->loadPasswords([](ErrorPtr) {});
+    const QModelIndex index = m_model->index(row);
+    m_table->selectRow(row);
+    m_table->openPersistentEditor(index);
+    Main::post([self = weak_from_this(), favorite] {
+        auto c = self.lock();
+        if (!c || c->m_model->editedFavorite() != favorite)
+            return;
+        const int row = c->rowOf(favorite.get());
+        c->m_table->scrollRowToVisible(row);
+        if (QWidget *form = c->m_table->indexWidget(c->m_model->index(row)))
+            form->setFocus();
+    });
+    return true;
+}
+
+void ZNTFavoritesWindowController::beginEditingFavorite(int row) {
+    const std::shared_ptr<ZNTFavorite> favorite = m_model->favoriteAtRow(row);
+    if (!favorite)
+        return;
+    favorite->connectionStateError = false;
+    favorite->connectionErrorString.clear();
+    favorite->errorTextHeight = 0;
+    favorite->connectionStateBusy = false;
+    m_model->noteFavoriteChanged(favorite.get());
+    editObject(favorite);
+}
+
+void ZNTFavoritesWindowController::endEditingFavorite() {
+    editObject(nullptr);
+}
+
+// MARK: list commands
+
+void ZNTFavoritesWindowController::newFavorite() {
+    if (!editObject(nullptr) || m_model->editedFavorite()) {
+        beep();
+        return;
+    }
+    ErrorPtr error;
+    if (m_store->isOpen() && m_store->hasChanges() && !m_store->save(&error)) {
+        presentError(error);
+        return;
+    }
+    if (!m_store->isOpen()) {
+        beep();
+        return;
+    }
+    const std::shared_ptr<ZNTFavorite> favorite = m_store->insertFavorite();
+    const QString text = QGuiApplication::clipboard()->text().trimmed().section(QLatin1Char('\n'), 0, 0);
+    const QUrl url(text);
+    static const QStringList schemes = {"postgres", "postgresql", "postgresql+ssh", "ssh+postgres", "ssh+postgresql"};
+    // Only a URL libpq would read too fills the new favorite.
+    if (!text.isEmpty() && schemes.contains(url.scheme().toLower()) && !FavoriteURL::errorForURLText(text))
+        favorite->takeParamsFromDictionary(ZNTFavorite::paramsForURL(url));
+    reloadFavorites();
+    editObject(favorite);
+}
+
+void ZNTFavoritesWindowController::deleteFavorite(int row) {
+    const std::shared_ptr<ZNTFavorite> favorite = m_model->favoriteAtRow(row);
+    if (!favorite)
+        return;
+    if (favorite == m_model->editedFavorite() && !editObject(nullptr))
+        return;
+    m_store->deleteFavorite(favorite);
+    reloadFavorites();
+    m_table->selectRow(std::min(row, int(m_model->favorites().size())));
+}
+
+void ZNTFavoritesWindowController::duplicateFavorite(int row) {
+    const std::shared_ptr<ZNTFavorite> source = m_model->favoriteAtRow(row);
+    if (!source) {
+        beep();
+        return;
+    }
+    source->duplicateFavorite([self = weak_from_this(), source](std::shared_ptr<ZNTFavorite> copy, ErrorPtr error) {
+        auto c = self.lock();
+        if (!c)
+            return;
+        if (!copy) {
+            c->presentError(error);
+            return;
+        }
+        // The copy goes right after its source; the favorites after it move down.
+        const qint32 order = source->order();
+        for (const auto &favorite : c->m_model->favorites())
+            if (favorite != copy && favorite->order() > order)
+                favorite->setOrder(favorite->order() + 1);
+        copy->setOrder(order + 1);
+        c->reloadFavorites();
+        c->editObject(copy);
+    });
+}
+
+void ZNTFavoritesWindowController::copyFavoriteURL(int row) {
+    const std::shared_ptr<ZNTFavorite> favorite = m_model->favoriteAtRow(row);
+    if (!favorite) {
+        beep();
+        return;
+    }
+    favorite->loadPasswords([self = weak_from_this(), favorite](ErrorPtr error) {
+        auto c = self.lock();
+        if (!c)
+            return;
+        if (error) {
+            c->presentError(error);
+            return;
+        }
+        const QUrl url = favorite->URL();
+        if (!url.isValid()) {
+            beep();
+            return;
+        }
+        QGuiApplication::clipboard()->setText(FavoriteURL::textOfURL(url));
+    });
+}
+
+void ZNTFavoritesWindowController::chooseSshPrivateKey(int row) {
+    const std::shared_ptr<ZNTFavorite> favorite = m_model->favoriteAtRow(row);
+    if (!favorite) {
+        beep();
+        return;
+    }
+    auto *dialog =
+        new QFileDialog(m_window, QStringLiteral("Choose the private key you would like to use for connecting:"),
+                        QDir::homePath() + QStringLiteral("/.ssh"));
+    dialog->setFileMode(QFileDialog::ExistingFile);
+    dialog->setFilter(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    connect(dialog, &QFileDialog::fileSelected, this,
+            [favorite](const QString &path) { favorite->setSshPrivateKeyBookmark(path.toUtf8()); });
+    dialog->open();
+}
+
+void ZNTFavoritesWindowController::removeSshPrivateKey(int row) {
+    const std::shared_ptr<ZNTFavorite> favorite = m_model->favoriteAtRow(row);
+    if (!favorite) {
+        beep();
+        return;
+    }
+    favorite->setSshPrivateKeyBookmark(QByteArray());
+}
+
+void ZNTFavoritesWindowController::populateRowMenu(QMenu *menu, int row) {
+    using Command = FavoritesListModel::Command;
+    auto add = [&](const QString &title, Command command, std::function<void()> slot) {
+        QAction *action = menu->addAction(title, this, std::move(slot));
+        action->setEnabled(validate(command, row));
+    };
+    if (row > 0) {
+        add(QStringLiteral("&Connect"), Command::Connect, [this, row] { connectToFavorite(row); });
+        add(QStringLiteral("&Disconnect"), Command::Disconnect, [this, row] { disconnectFromFavorite(row); });
+        add(QStringLiteral("Cancel Co&nnection"), Command::CancelConnection, [this, row] { cancelConnection(row); });
+        add(QStringLiteral("Clear &Error"), Command::ClearError, [this, row] { clearError(row); });
+        menu->addSeparator();
+        add(QStringLiteral("&Edit"), Command::BeginEditing, [this, row] { beginEditingFavorite(row); });
+        add(QStringLiteral("D&uplicate"), Command::Duplicate, [this, row] { duplicateFavorite(row); });
+        add(QStringLiteral("Copy &URL"), Command::CopyURL, [this, row] { copyFavoriteURL(row); });
+        menu->addSeparator();
+        add(QStringLiteral("&Delete"), Command::Delete, [this, row] { deleteFavorite(row); });
+        menu->addSeparator();
+    }
+    add(QStringLiteral("&New Favorite"), Command::Other, [this] { newFavorite(); });
+}
+
+void ZNTFavoritesWindowController::showRowMenu(int row, const QPoint &globalPos) {
+    auto *menu = new QMenu(m_window);
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    populateRowMenu(menu, row);
+    menu->popup(globalPos);
+}
+
+void ZNTFavoritesWindowController::favoriteFileImporterDidFinish(ZNTFavoriteFileImporter &importer) {
+    std::shared_ptr<ZNTFavorite> last;
+    for (const QVariantMap &params : importer.parameterDictionaries()) {
+        last = m_store->insertFavorite();
+        last->takeParamsFromDictionary(params);
+    }
+    reloadFavorites();
+    if (last)
+        m_table->selectRow(rowOf(last.get()));
+}

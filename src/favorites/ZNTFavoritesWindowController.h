@@ -1,0 +1,128 @@
+#pragma once
+
+#include "FavoritesListModel.h"
+#include "ZNTFavoriteFileImporter.h"
+#include "platform/Error.h"
+#include "platform/NotificationCenter.h"
+
+#include <QPointer>
+#include <QUrl>
+#include <QWidget>
+#include <map>
+#include <memory>
+
+class QAction;
+class QMenu;
+class ZNTFavorite;
+class ZNTFavoritesStore;
+class ZNTFavoritesTable;
+class ZNTServer;
+class ConditionLock;
+struct ConnectPromptSpec;
+
+// The favorites window: the list of saved connections, edited in place, and
+// where every connection starts. It owns the favorites store, follows each
+// connecting favorite's server, shows progress and errors in the favorite's row,
+// and asks in sheets for what a failed attempt lacked (a password, consent to
+// connect without TLS, trust in an SSH host key, a key passphrase, answers to a
+// keyboard-interactive login). main thread
+class ZNTFavoritesWindowController : public QObject,
+                                     public ZNTFavoriteFileImporterDelegate,
+                                     public std::enable_shared_from_this<ZNTFavoritesWindowController> {
+    Q_OBJECT
+public:
+    // store: the favorites store to show; null: the user's own.
+    static std::shared_ptr<ZNTFavoritesWindowController> create(std::shared_ptr<ZNTFavoritesStore> store = {});
+    ~ZNTFavoritesWindowController() override;
+
+    QWidget *window() const { return m_window; }
+    void showWindow();
+    ZNTFavoritesTable *table() const { return m_table; }
+    FavoritesListModel *model() const { return m_model; }
+    std::shared_ptr<ZNTFavoritesStore> store() const { return m_store; }
+    const std::vector<std::shared_ptr<ZNTFavorite>> &favorites() const { return m_model->favorites(); }
+    std::shared_ptr<ZNTFavorite> currentlyEditableObject() const { return m_model->editedFavorite(); }
+
+    // List commands; row is a list row (favorites start at 1), -1 for none.
+    bool editObject(const std::shared_ptr<ZNTFavorite> &favorite);
+    void beginEditingFavorite(int row);
+    void endEditingFavorite();
+    void newFavorite();
+    void deleteFavorite(int row);
+    void duplicateFavorite(int row);
+    void copyFavoriteURL(int row);
+    void chooseSshPrivateKey(int row);
+    void removeSshPrivateKey(int row);
+    bool validate(FavoritesListModel::Command command, int row) const { return m_model->validate(command, row); }
+    // The commands of a row's context menu; others may add theirs.
+    void populateRowMenu(QMenu *menu, int row);
+
+    // Connecting.
+    void connectToFavorite(int row);
+    void connectToFavorite(const std::shared_ptr<ZNTFavorite> &favorite);
+    void disconnectFromFavorite(int row);
+    void cancelConnection(int row);
+    void clearError(int row);
+    // A connection URL: connects the first similar favorite, else adds one made
+    // from the URL and connects it. False with *error for a URL libpq refuses or
+    // a store that cannot save.
+    bool openURL(const QUrl &url, ErrorPtr *error);
+    void handleKeyboardInteractiveAuthenticationRequest(const QVariantMap &request,
+                                                        const std::shared_ptr<ZNTServer> &server,
+                                                        std::shared_ptr<ConditionLock> lock,
+                                                        std::shared_ptr<QStringList> responses);
+
+    // Imported favorite files become favorites, at the importer's target index.
+    void favoriteFileImporterDidFinish(ZNTFavoriteFileImporter &importer) override;
+
+    // Shows an error as a sheet on the window (with its recovery options).
+    void presentError(const ErrorPtr &error);
+
+    // The prompt sheet shown last, for tests; null when none is open.
+    QWidget *openSheet() const { return m_openSheet; }
+
+signals:
+    // The user closed the window with nothing else open: the program should end.
+    void lastWindowClosedByUser();
+
+private:
+    class Window;
+    class AuthDelegate;
+    friend class Window;
+    ZNTFavoritesWindowController();
+
+    void buildUi();
+    void connectActions();
+    QAction *addAction(const QString &title, const QKeySequence &key, std::function<void()> slot);
+    void setupDatasource();
+    void reloadFavorites();
+    void windowDidBecomeKey();
+    void remeasureErrorRows();
+    void measureErrorText(ZNTFavorite &favorite);
+    QWidget *makeSettingsForm(ZNTFavorite *favorite, QWidget *parent);
+    int rowOf(const ZNTFavorite *favorite) const { return m_model->rowForFavorite(favorite); }
+    void showRowMenu(int row, const QPoint &globalPos);
+
+    // Connecting (ZNTFavoritesWindowControllerConnect.cpp).
+    void serverStatusChanged(const std::shared_ptr<ZNTServer> &server, const Notification &notification);
+    void allWindowsClosed(const std::shared_ptr<ZNTServer> &server);
+    void stopObservingServer(const ZNTServer *server);
+    void promptAfterFailure(const std::shared_ptr<ZNTFavorite> &favorite, const std::shared_ptr<ZNTServer> &server,
+                            const ErrorPtr &error);
+    void showPrompt(const std::shared_ptr<ZNTFavorite> &favorite, const ConnectPromptSpec &spec, const ErrorPtr &error);
+    void openSheetForRow(QWidget *sheet, int row);
+
+    struct ServerObservation {
+        ObserverToken status;
+        ObserverToken allWindowsClosed;
+    };
+
+    QPointer<QWidget> m_window;
+    ZNTFavoritesTable *m_table = nullptr;
+    FavoritesListModel *m_model = nullptr;
+    std::shared_ptr<ZNTFavoritesStore> m_store;
+    std::shared_ptr<AuthDelegate> m_authDelegate;
+    std::map<const ZNTServer *, ServerObservation> m_observedServers;
+    QPointer<QWidget> m_openSheet;
+    std::map<QString, QAction *> m_actions;
+};
