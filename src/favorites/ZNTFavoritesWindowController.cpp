@@ -147,7 +147,7 @@ void ZNTFavoritesWindowController::connectActions() {
 
 void ZNTFavoritesWindowController::setupDatasource() {
     ErrorPtr error;
-    if (!m_store->open(&error)) {
+    if (!m_store->isOpen() && !m_store->open(&error)) {
         Log(QStringLiteral("Failed to create persistent store because: %1").arg(error->localizedDescription()));
         // The sheet needs the window on screen.
         Main::post([self = weak_from_this(), error] {

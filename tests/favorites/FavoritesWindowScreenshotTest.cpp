@@ -1,0 +1,81 @@
+#include "FavoritesWindowTestSupport.h"
+#include "favorites/FavoritePadDelegate.h"
+
+#include <QStyleFactory>
+
+namespace {
+
+QPalette darkPalette() {
+    QPalette p;
+    p.setColor(QPalette::Window, QColor(45, 45, 48));
+    p.setColor(QPalette::WindowText, QColor(230, 230, 230));
+    p.setColor(QPalette::Base, QColor(30, 30, 32));
+    p.setColor(QPalette::AlternateBase, QColor(40, 40, 44));
+    p.setColor(QPalette::Text, QColor(230, 230, 230));
+    p.setColor(QPalette::Button, QColor(55, 55, 60));
+    p.setColor(QPalette::ButtonText, QColor(230, 230, 230));
+    p.setColor(QPalette::Highlight, QColor(61, 142, 230));
+    p.setColor(QPalette::HighlightedText, Qt::white);
+    p.setColor(QPalette::PlaceholderText, QColor(150, 150, 150));
+    return p;
+}
+
+} // namespace
+
+class FavoritesWindowScreenshot : public FavoritesWindowFixture, public ::testing::WithParamInterface<bool> {};
+
+// Three favorites: one plain, one whose connect failed, one being edited with
+// SSH on. The rows must take the heights the list gives them, and in a dark
+// palette nothing may be drawn on a light ground.
+TEST_P(FavoritesWindowScreenshot, ThreeFavoritesOneFailedOneEdited) {
+    const bool dark = GetParam();
+    const QPalette saved = QApplication::palette();
+    QApplication::setStyle(QStyleFactory::create("Fusion"));
+    if (dark)
+        QApplication::setPalette(darkPalette());
+    auto prod = addFavorite("Production", "db.example.org", "alice", "shop");
+    prod->setColorIndex(6);
+    auto failed = addFavorite("Reporting", "reports.example.org", "bob", "sales");
+    auto edited = addFavorite("Staging", "10.0.4.12", "deploy", "shop");
+    edited->setSshEnabled(true);
+    edited->setSshHost("gw.example.org");
+    edited->setColorIndex(2);
+    openWindow();
+    controller->window()->resize(480, 720);
+    failed->connectionStateError = true;
+    failed->connectionErrorString =
+        "could not connect to server: Connection refused. Is the server running on host \"reports.example.org\" and "
+        "accepting TCP/IP connections on port 5432?";
+    failed->errorTextHeight = FavoritePadDelegate::errorTextHeight(
+        failed->connectionErrorString, controller->table()->font(), controller->table()->viewport()->width());
+    model()->noteFavoriteChanged(failed.get());
+    controller->editObject(edited);
+    pumpFor(std::chrono::milliseconds(100));
+
+    ZNTFavoritesTable *table = controller->table();
+    EXPECT_EQ(table->visualRect(model()->index(1)).height(), 60);
+    EXPECT_EQ(table->visualRect(model()->index(2)).height(), 66 + int(std::ceil(failed->errorTextHeight)));
+    EXPECT_GT(failed->errorTextHeight, table->fontMetrics().height()) << "a long error wraps";
+    EXPECT_EQ(table->visualRect(model()->index(3)).height(), 374);
+    QWidget *form = table->indexWidget(model()->index(3));
+    ASSERT_TRUE(form);
+    EXPECT_TRUE(form->isVisible());
+    EXPECT_LE(form->sizeHint().height(), 374 - 12) << "the settings form does not fit its row";
+
+    const QImage shot = controller->window()->grab().toImage();
+    saveScreenshot(controller->window(), dark ? "favorites-window-dark" : "favorites-window");
+    if (dark) {
+        // Between two pads and inside the plain one, the ground is the dark base.
+        const QRect plain = table->visualRect(model()->index(1));
+        const QPoint inPad =
+            table->viewport()->mapTo(controller->window(), plain.center() + QPoint(plain.width() / 3, 0));
+        const QPoint gap = table->viewport()->mapTo(controller->window(), QPoint(plain.center().x(), plain.bottom()));
+        const qreal ratio = shot.devicePixelRatio();
+        EXPECT_LT(shot.pixelColor(inPad * ratio).lightnessF(), 0.45);
+        EXPECT_LT(shot.pixelColor(gap * ratio).lightnessF(), 0.25);
+    }
+    QApplication::setPalette(saved);
+}
+
+INSTANTIATE_TEST_SUITE_P(Palettes, FavoritesWindowScreenshot, ::testing::Values(false, true),
+                         [](const auto &info) { return info.param ? "Dark" : "Light"; });
