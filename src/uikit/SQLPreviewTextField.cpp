@@ -12,8 +12,7 @@ SQLPreviewTextField::SQLPreviewTextField(QWidget *parent) : QPlainTextEdit(paren
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     connect(this, &QPlainTextEdit::textChanged, this, [this] {
         // A scroll bar only for statements taller than the field may grow.
-        setVerticalScrollBarPolicy(sizeHint().height() >= kMaxHeight ? Qt::ScrollBarAsNeeded
-                                                                     : Qt::ScrollBarAlwaysOff);
+        setVerticalScrollBarPolicy(sizeHint().height() >= kMaxHeight ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff);
         updateGeometry();
     });
 }

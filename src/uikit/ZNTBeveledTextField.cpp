@@ -49,16 +49,10 @@ bool ZNTBeveledTextField::drawsOutline() const {
     return m_style != ZNTBeveledTextFieldStyleLabel && !isReadOnly();
 }
 
-// Text sits 2 px in from the sides of a read-only box.
+// Text keeps 3 px from the sides of the box: the box's inset and the usual
+// padding of a field.
 void ZNTBeveledTextField::applyMargins() {
-    const int side = isReadOnly() ? 2 : 0;
-    setTextMargins(side, 0, side, 0);
-}
-
-void ZNTBeveledTextField::changeEvent(QEvent *event) {
-    QLineEdit::changeEvent(event);
-    if (event->type() == QEvent::ReadOnlyChange)
-        applyMargins();
+    setTextMargins(3, 0, 3, 0);
 }
 
 QRectF ZNTBeveledTextField::boxRect() const {
@@ -69,8 +63,8 @@ QRectF ZNTBeveledTextField::boxRect() const {
 QSize ZNTBeveledTextField::sizeHint() const {
     const QFontMetrics m = fontMetrics();
     const QMargins margins = textMargins();
-    int cellWidth = m.horizontalAdvance(text().isEmpty() ? placeholderText() : text()) + 4 + margins.left() +
-                    margins.right();
+    int cellWidth =
+        m.horizontalAdvance(text().isEmpty() ? placeholderText() : text()) + 4 + margins.left() + margins.right();
     if (m_preferredMaxLayoutWidth > 0)
         cellWidth = std::min(cellWidth, m_preferredMaxLayoutWidth - 5);
     return QSize(cellWidth + 5, m.height() + 5 + 3);

@@ -44,7 +44,6 @@ public:
 protected:
     void paintEvent(QPaintEvent *event) override;
     void focusInEvent(QFocusEvent *event) override;
-    void changeEvent(QEvent *event) override;
 
 private:
     bool drawsOutline() const;
