@@ -162,10 +162,14 @@ TEST(TableMetadata, RichTableLoadsAsTheServerDescribesIt) {
               ZNTConstraint::ZNTConstraintValidationNotDeferrable);
 }
 
-TEST(TableMetadata, ViewsAndMaterializedViewsLoadTheirDefinitions) {
+TEST(TableMetadata, ViewsLoadTheirDefinitionsAndTablesTheirTablespace) {
     ScratchDatabase db;
     db.run("CREATE TABLE t (x int); CREATE VIEW v AS SELECT x FROM t; CREATE MATERIALIZED VIEW m AS SELECT x FROM t");
+    db.run(QStringLiteral("CREATE TABLE placed (x int) TABLESPACE %1").arg(requiredEnv("TRELLAN_PG_TABLESPACE")));
     auto server = connectedServer(db.name);
+    auto placed = ZNTTable::create("placed", "public", server->mainDatabase());
+    ASSERT_EQ(loadAndWait(placed->metadata()), nullptr);
+    EXPECT_EQ(placed->metadata()->tablespace()->name(), requiredEnv("TRELLAN_PG_TABLESPACE"));
     for (const auto &relation :
          {std::shared_ptr<ZNTTable>(ZNTView::create("v", "public", server->mainDatabase())),
           std::shared_ptr<ZNTTable>(ZNTMaterializedView::create("m", "public", server->mainDatabase()))}) {
