@@ -65,3 +65,71 @@ protected:
         EXPECT_TRUE(window->grab().save(folder + "/" + name + ".png"));
     }
 };
+
+#include "engine/ZNTConnection.h"
+#include "model/ZNTServer.h"
+#include "model/ZNTServerController.h"
+#include "platform/NotificationCenter.h"
+
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+
+// A main window that only exists: the server shows it and closing it ends the
+// server's windows, as the real one does.
+class TestMainWindow : public ZNTWindowControllerHandle, public std::enable_shared_from_this<TestMainWindow> {
+public:
+    static inline int shown = 0;
+    static inline std::vector<std::weak_ptr<TestMainWindow>> all;
+    void showWindow() override { ++shown; }
+    void performClose() override {
+        NotificationCenter::defaultCenter().post(WillCloseNotification, shared_from_this());
+    }
+    static void install() {
+        ZNTServer::setWindowControllerFactory([](std::shared_ptr<ZNTObject>) {
+            auto window = std::make_shared<TestMainWindow>();
+            all.push_back(window);
+            return window;
+        });
+    }
+};
+
+// Connects favorites against the test run's servers.
+class ConnectFixture : public FavoritesWindowFixture {
+protected:
+    void SetUp() override {
+        FavoritesWindowFixture::SetUp();
+        TestMainWindow::install();
+    }
+    void TearDown() override {
+        for (const auto &server : ZNTServerController::sharedController()->servers())
+            server->mainConnection()->cancel();
+        ZNTServerController::sharedController()->discardAllServers();
+        FavoritesWindowFixture::TearDown();
+    }
+    // Waits for a prompt sheet with this message.
+    Alert *waitForAlert(const QString &message, std::chrono::milliseconds timeout = std::chrono::seconds(30)) {
+        Alert *found = nullptr;
+        pumpUntil(
+            [&] {
+                found = openAlert();
+                return found && found->messageText() == message;
+            },
+            timeout);
+        return found && found->messageText() == message ? found : nullptr;
+    }
+    static QPushButton *button(Alert *alert, const QString &title) {
+        for (QPushButton *b : alert->buttons())
+            if (b->text().remove('&') == title)
+                return b;
+        return nullptr;
+    }
+    static QLineEdit *secretField(Alert *alert) { return alert->accessoryView()->findChild<QLineEdit *>(); }
+    bool waitConnected(const std::shared_ptr<ZNTFavorite> &favorite) {
+        return pumpUntil([&] { return favorite->connectionStateConnected; }, std::chrono::seconds(30));
+    }
+    bool waitFailed(const std::shared_ptr<ZNTFavorite> &favorite) {
+        return pumpUntil([&] { return favorite->connectionStateError && !favorite->connectionStateBusy; },
+                         std::chrono::seconds(30));
+    }
+};
