@@ -1,0 +1,297 @@
+#include "ActionTestSupport.h"
+#include "actions/ZNTAlterTableQuery.h"
+#include "model/ZNTConstraint.h"
+
+#include <QRegularExpression>
+#include <QSet>
+
+using namespace actiontest;
+
+namespace {
+
+// A structure edit as the structure editor hands it over: definitions of the
+// loaded columns before and after (the after ones to be edited), and the
+// loaded constraints on each side pointing at that side's definitions, a NOT
+// NULL constraint for each NOT NULL column among them.
+struct Edit {
+    std::shared_ptr<ZNTTable> table;
+    ZNTColumnDefinitionList before, after;
+    ZNTConstraintList constraintsBefore, constraintsAfter;
+
+    std::shared_ptr<ZNTColumnDefinition> column(const QString &name) const {
+        for (const auto &c : after)
+            if (c->name() == name)
+                return c;
+        return nullptr;
+    }
+    std::shared_ptr<ZNTConstraint> constraint(const QString &name) const {
+        for (const auto &c : constraintsAfter)
+            if (c->name() == name)
+                return c;
+        return nullptr;
+    }
+    std::shared_ptr<ZNTAlterTableQuery> action() const {
+        auto alter = std::make_shared<ZNTAlterTableQuery>();
+        alter->setTable(table);
+        alter->setNameAfter(table->name());
+        alter->setSchemaNameAfter(table->schemaName());
+        const auto metadata = table->metadata();
+        alter->setCommentBefore(metadata->comment());
+        alter->setCommentAfter(metadata->comment());
+        alter->setColumnsBefore(before);
+        alter->setColumnsAfter(after);
+        alter->setConstraintsBefore(constraintsBefore);
+        alter->setConstraintsAfter(constraintsAfter);
+        return alter;
+    }
+};
+
+ZNTColumnList mapped(const ZNTColumnList &columns, const ZNTColumnDefinitionList &side) {
+    ZNTColumnList result;
+    for (const auto &c : columns)
+        for (const auto &d : side)
+            if (d->name() == c->name())
+                result << d;
+    return result;
+}
+
+Edit editOf(const std::shared_ptr<ZNTTable> &table) {
+    Edit edit{table, {}, {}, {}, {}};
+    const auto metadata = table->metadata();
+    for (const auto &c : metadata->columns()) {
+        edit.before << std::make_shared<ZNTColumnDefinition>(*c);
+        edit.after << std::make_shared<ZNTColumnDefinition>(*c);
+    }
+    auto add = [&](const ZNTConstraint &loaded) {
+        auto p = loaded.copy();
+        p->setColumns(mapped(loaded.columns(), edit.before));
+        auto a = loaded.copy();
+        a->setColumns(mapped(loaded.columns(), edit.after));
+        edit.constraintsBefore << p;
+        edit.constraintsAfter << a;
+    };
+    for (const auto &c : metadata->constraints())
+        add(*c);
+    for (const auto &c : metadata->columns()) {
+        if (!c->notNull())
+            continue;
+        ZNTConstraint notNull;
+        notNull.setType(ZNTConstraint::ZNTConstraintTypeNotNull);
+        notNull.setColumns({c});
+        add(notNull);
+    }
+    return edit;
+}
+
+std::shared_ptr<ZNTConstraint> newConstraint(ZNTConstraint::Type type, const ZNTColumnList &columns,
+                                             const QString &name = QString()) {
+    auto c = std::make_shared<ZNTConstraint>();
+    c->setType(type);
+    c->setColumns(columns);
+    c->setName(name);
+    return c;
+}
+
+class AlterTable : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { db = new ScratchDatabase(QStringLiteral("alter_table")); }
+    static void TearDownTestSuite() {
+        delete db;
+        db = nullptr;
+    }
+    void SetUp() override {
+        exec(db->oracle.get(), R"(
+            DROP SCHEMA IF EXISTS moved CASCADE;
+            DROP TABLE IF EXISTS orders, products, renamed CASCADE;
+            DROP SEQUENCE IF EXISTS missing_seq;
+            CREATE SCHEMA moved;
+            CREATE TABLE products (id int PRIMARY KEY, code text UNIQUE);
+            CREATE TABLE orders (
+                id int CONSTRAINT orders_pkey PRIMARY KEY,
+                qty int NOT NULL CONSTRAINT qty_positive CHECK (qty > 0),
+                note text DEFAULT 'none',
+                product int CONSTRAINT orders_product_fkey REFERENCES products ON DELETE CASCADE,
+                CONSTRAINT note_short CHECK (length(note) < 100)
+            );
+            COMMENT ON TABLE orders IS 'all orders';
+        )");
+        db->connection->purgeMetadata();
+        loadedRelation(*db, "products");
+        orders = loadedRelation(*db, "orders");
+    }
+
+    // Prepares and runs; the prepared text.
+    static QString runs(const std::shared_ptr<ZNTAlterTableQuery> &alter) {
+        ErrorPtr error;
+        EXPECT_TRUE(alter->prepareSQLForConnection(*db->connection, &error)) << errorText(error);
+        const QString text = alter->sql();
+        EXPECT_TRUE(runToEnd(alter, db->connection));
+        EXPECT_TRUE(alter->success() && !alter->error()) << text << "\n" << errorText(alter->error());
+        return text;
+    }
+    static QString constraintDef(const QString &name) {
+        return scalar(
+            db->oracle.get(),
+            QStringLiteral("SELECT pg_get_constraintdef(oid) FROM pg_constraint WHERE conname = '%1'").arg(name));
+    }
+
+    std::shared_ptr<ZNTTable> orders;
+    static inline ScratchDatabase *db = nullptr;
+};
+
+} // namespace
+
+TEST_F(AlterTable, ARenamedColumnIsRenamedBeforeItsTypeChangesOnTheSameLine) {
+    Edit edit = editOf(orders);
+    edit.column("qty")->setName("quantity");
+    edit.column("quantity")->setTypeName("bigint");
+    EXPECT_EQ(runs(edit.action()), "ALTER TABLE \"public\".\"orders\" RENAME COLUMN \"qty\" TO \"quantity\";\n"
+                                   "ALTER TABLE \"public\".\"orders\" ALTER COLUMN \"quantity\" SET DATA TYPE bigint;");
+    EXPECT_EQ(scalar(db->oracle.get(), "SELECT format_type(atttypid, atttypmod) FROM pg_attribute "
+                                       "WHERE attrelid = 'orders'::regclass AND attname = 'quantity'"),
+              "bigint");
+}
+
+TEST_F(AlterTable, ATableRenamedAndMovedIsNamedAnewByEveryLaterStatement) {
+    Edit edit = editOf(orders);
+    auto alter = edit.action();
+    alter->setNameAfter("renamed");
+    alter->setSchemaNameAfter("moved");
+    alter->setCommentAfter("it's moved");
+    edit.column("note")->setComment("free text");
+    EXPECT_EQ(runs(alter), "ALTER TABLE \"public\".\"orders\" RENAME TO \"renamed\";\n"
+                           "ALTER TABLE \"public\".\"renamed\" SET SCHEMA \"moved\";\n"
+                           "COMMENT ON TABLE \"moved\".\"renamed\" IS 'it''s moved';\n"
+                           "COMMENT ON COLUMN \"moved\".\"renamed\".\"note\" IS 'free text';\n");
+    EXPECT_EQ(scalar(db->oracle.get(), "SELECT obj_description('moved.renamed'::regclass, 'pg_class')"), "it's moved");
+    EXPECT_EQ(scalar(db->oracle.get(), "SELECT col_description('moved.renamed'::regclass, 3)"), "free text");
+}
+
+TEST_F(AlterTable, ADroppedColumnTakesItsConstraintsAlong) {
+    Edit edit = editOf(orders);
+    edit.column("qty")->setMarkedForDeletion(true);
+    EXPECT_EQ(runs(edit.action()), "ALTER TABLE \"public\".\"orders\" DROP COLUMN \"qty\";");
+    EXPECT_EQ(constraintDef("qty_positive"), "");
+    EXPECT_EQ(constraintDef("note_short"), "CHECK ((length(note) < 100))");
+}
+
+TEST_F(AlterTable, ChangedConstraintsAreDroppedAndAddedInOneStatement) {
+    Edit edit = editOf(orders);
+    edit.constraint("qty_positive")->setCheck("qty > 1");
+    edit.constraint("orders_product_fkey")->setDeleteMode(ZNTConstraint::ZNTForeignKeyActionRestrict);
+    edit.constraint("orders_pkey")->setColumns({edit.column("id"), edit.column("qty")});
+    // One statement, every drop before every add (the loaded constraints come
+    // in the catalog's order).
+    QStringList lines = runs(edit.action()).split('\n');
+    ASSERT_EQ(lines.size(), 7);
+    EXPECT_EQ(lines.takeFirst(), "ALTER TABLE \"public\".\"orders\"");
+    EXPECT_TRUE(lines.last().endsWith(';'));
+    lines.last().chop(1);
+    for (QString &line : lines)
+        line.remove(QRegularExpression(",$"));
+    EXPECT_EQ(QSet<QString>(lines.begin(), lines.begin() + 3),
+              (QSet<QString>{"  DROP CONSTRAINT \"orders_pkey\"", "  DROP CONSTRAINT \"qty_positive\"",
+                             "  DROP CONSTRAINT \"orders_product_fkey\""}));
+    EXPECT_EQ(QSet<QString>(lines.begin() + 3, lines.end()),
+              (QSet<QString>{"  ADD CONSTRAINT \"orders_pkey\" PRIMARY KEY (\"id\", \"qty\")",
+                             "  ADD CONSTRAINT \"qty_positive\" CHECK (qty > 1)",
+                             "  ADD CONSTRAINT \"orders_product_fkey\" FOREIGN KEY (\"product\") REFERENCES "
+                             "\"public\".\"products\"(\"id\") ON DELETE RESTRICT ON UPDATE NO ACTION"}));
+    EXPECT_EQ(constraintDef("qty_positive"), "CHECK ((qty > 1))");
+    EXPECT_EQ(constraintDef("orders_pkey"), "PRIMARY KEY (id, qty)");
+    EXPECT_EQ(constraintDef("orders_product_fkey"), "FOREIGN KEY (product) REFERENCES products(id) ON DELETE RESTRICT");
+}
+
+TEST_F(AlterTable, RenamedAndCommentedConstraintsStayInPlace) {
+    Edit edit = editOf(orders);
+    edit.constraint("note_short")->setName("note_brief");
+    edit.constraint("note_brief")->setComment("keeps notes short");
+    EXPECT_EQ(runs(edit.action()),
+              "ALTER TABLE \"public\".\"orders\" RENAME CONSTRAINT \"note_short\" TO \"note_brief\";\n"
+              "COMMENT ON CONSTRAINT \"note_brief\" ON \"public\".\"orders\" IS 'keeps notes short';\n");
+    EXPECT_EQ(scalar(db->oracle.get(), "SELECT obj_description(oid, 'pg_constraint') FROM pg_constraint "
+                                       "WHERE conname = 'note_brief'"),
+              "keeps notes short");
+}
+
+TEST_F(AlterTable, NotNullDefaultsAndNewColumnsEachFindTheirPlace) {
+    Edit edit = editOf(orders);
+    edit.column("note")->setDefaultExpression(SQLExpression());
+    auto added = std::make_shared<ZNTColumnDefinition>(
+        "added", "text", "", SQLExpression::withString("x", SQLExpression::SQLExpressionKindConstant, *db->connection),
+        false);
+    edit.after << added;
+    edit.constraintsAfter << newConstraint(ZNTConstraint::ZNTConstraintTypeNotNull, {edit.column("note")})
+                          << newConstraint(ZNTConstraint::ZNTConstraintTypeNotNull, {added})
+                          << newConstraint(ZNTConstraint::ZNTConstraintTypeUnique, {added}, "added_unique");
+    auto alter = edit.action();
+    alter->setTablespaceBefore("pg_default");
+    alter->setTablespaceAfter(requiredEnv("TRELLAN_PG_TABLESPACE"));
+    EXPECT_EQ(runs(alter), "ALTER TABLE \"public\".\"orders\"\n"
+                           "  ALTER COLUMN \"note\" DROP DEFAULT,\n"
+                           "  ADD COLUMN \"added\" text NOT NULL DEFAULT 'x',\n"
+                           "  ALTER COLUMN \"note\" SET NOT NULL,\n"
+                           "  ADD CONSTRAINT \"added_unique\" UNIQUE (\"added\"),\n"
+                           "  SET TABLESPACE \"" +
+                               requiredEnv("TRELLAN_PG_TABLESPACE") + "\";");
+    EXPECT_EQ(rows(db->oracle.get(), "SELECT attname, attnotnull, pg_get_expr(adbin, adrelid) FROM pg_attribute "
+                                     "LEFT JOIN pg_attrdef ON adrelid = attrelid AND adnum = attnum "
+                                     "WHERE attrelid = 'orders'::regclass AND attname IN ('note', 'added') ORDER BY 1"),
+              (QStringList{"added|t|'x'::text", "note|t|<null>"}));
+    EXPECT_EQ(scalar(db->oracle.get(), "SELECT spcname FROM pg_class JOIN pg_tablespace t ON t.oid = reltablespace "
+                                       "WHERE relname = 'orders'"),
+              requiredEnv("TRELLAN_PG_TABLESPACE"));
+}
+
+TEST_F(AlterTable, AMissingSequenceIsNamedAndCreatedOnTheNextRun) {
+    Edit edit = editOf(orders);
+    edit.column("qty")->setDefaultExpression(
+        SQLExpression::withString("missing_seq", SQLExpression::SQLExpressionKindSequence, *db->connection));
+    auto alter = edit.action();
+    ASSERT_TRUE(runToEnd(alter, db->connection));
+    EXPECT_FALSE(alter->success());
+    EXPECT_EQ(alter->missingSequenceName(), "missing_seq");
+
+    alter->setCreateSequences({alter->missingSequenceName()});
+    runs(alter);
+    EXPECT_TRUE(alter->sql().startsWith("CREATE SEQUENCE missing_seq;\n")) << alter->sql();
+    EXPECT_TRUE(alter->missingSequenceName().isNull());
+    EXPECT_EQ(scalar(db->oracle.get(), "SELECT pg_get_expr(adbin, adrelid) FROM pg_attrdef "
+                                       "WHERE adrelid = 'orders'::regclass AND adnum = 2"),
+              "nextval('missing_seq'::regclass)");
+}
+
+TEST_F(AlterTable, NothingChangedIsNoStatementAndNoFailure) {
+    auto alter = editOf(orders).action();
+    EXPECT_EQ(runs(alter), "");
+}
+
+TEST_F(AlterTable, ACommentOnAnUnnamedNewConstraintIsRefusedBeforeAnythingIsSent) {
+    Edit edit = editOf(orders);
+    auto check = newConstraint(ZNTConstraint::ZNTConstraintTypeCheck, {});
+    check->setCheck("id > 0");
+    check->setComment("why");
+    edit.constraintsAfter << check;
+    auto alter = edit.action();
+    ErrorPtr error;
+    EXPECT_FALSE(alter->prepareSQLForConnection(*db->connection, &error));
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->localizedDescription(), "Can't set a comment on unnamed constraint.");
+    EXPECT_TRUE(alter->sql().isEmpty());
+}
+
+TEST_F(AlterTable, AViewGetsItsNewDefinitionWithoutTheEditorsTrailingSemicolon) {
+    exec(db->oracle.get(), "DROP VIEW IF EXISTS big_orders; CREATE VIEW big_orders AS SELECT id FROM orders");
+    auto view = loadedRelation<ZNTView>(*db, "big_orders");
+    Edit edit = editOf(view);
+    auto alter = edit.action();
+    alter->setViewDefBefore(view->metadata()->viewDef());
+    alter->setViewDefAfter("\n SELECT id, qty FROM orders WHERE qty > 10;\n\n");
+    alter->setCommentAfter("big ones");
+    EXPECT_EQ(runs(alter),
+              "COMMENT ON VIEW \"public\".\"big_orders\" IS 'big ones';\n"
+              "CREATE OR REPLACE VIEW \"public\".\"big_orders\" AS SELECT id, qty FROM orders WHERE qty > 10;\n");
+    EXPECT_EQ(scalar(db->oracle.get(), "SELECT count(*) FROM pg_attribute WHERE attrelid = 'big_orders'::regclass "
+                                       "AND attnum > 0"),
+              "2");
+}

@@ -1,0 +1,167 @@
+#include "ActionTestSupport.h"
+#include "actions/ZNTCreateTableQuery.h"
+#include "model/ZNTConstraint.h"
+
+using namespace actiontest;
+
+namespace {
+
+class CreateTable : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        db = new ScratchDatabase(QStringLiteral("create_table"));
+        exec(db->oracle.get(), "CREATE TABLE customers (id int PRIMARY KEY, name text)");
+    }
+    static void TearDownTestSuite() {
+        delete db;
+        db = nullptr;
+    }
+
+    static std::shared_ptr<ZNTCreateTableQuery> create(ZNTTable::Type type, const QString &name) {
+        auto action = std::make_shared<ZNTCreateTableQuery>();
+        action->setTable(ZNTTable::createOfType(type, QString(), "public", db->database));
+        action->setName(name);
+        action->setSchemaName("public");
+        return action;
+    }
+    static QString runs(const std::shared_ptr<ZNTCreateTableQuery> &action) {
+        ErrorPtr error;
+        EXPECT_TRUE(action->prepareSQLForConnection(*db->connection, &error)) << errorText(error);
+        const QString text = action->sql();
+        EXPECT_TRUE(runToEnd(action, db->connection));
+        EXPECT_TRUE(action->success() && !action->error()) << text << "\n" << errorText(action->error());
+        return text;
+    }
+    static QString tablespaceOf(const QString &relation) {
+        return scalar(db->oracle.get(), QStringLiteral("SELECT coalesce(spcname, '-') FROM pg_class LEFT JOIN "
+                                                       "pg_tablespace t ON t.oid = reltablespace WHERE relname = '%1'")
+                                            .arg(relation));
+    }
+
+    static inline ScratchDatabase *db = nullptr;
+};
+
+std::shared_ptr<ZNTColumnDefinition> column(const QString &name, const QString &type, const QString &comment = {},
+                                            const SQLExpression &defaultExpression = {}) {
+    return std::make_shared<ZNTColumnDefinition>(name, type, comment, defaultExpression, false);
+}
+
+std::shared_ptr<ZNTConstraint> constraint(ZNTConstraint::Type type, const ZNTColumnList &columns,
+                                          const QString &name = {}) {
+    auto c = std::make_shared<ZNTConstraint>();
+    c->setType(type);
+    c->setColumns(columns);
+    c->setName(name);
+    return c;
+}
+
+} // namespace
+
+TEST_F(CreateTable, ATableWithEveryKindOfConstraintCommentsAndTablespace) {
+    auto customers = loadedRelation(*db, "customers");
+    auto id = column("id", "integer", "the key");
+    auto code = column("code", "character varying(12)", {},
+                       SQLExpression::withString("new", SQLExpression::SQLExpressionKindConstant, *db->connection));
+    auto customer = column("customer", "integer");
+    auto primary = constraint(ZNTConstraint::ZNTConstraintTypePrimaryKey, {id}, "invoices_pkey");
+    primary->setComment("one per invoice");
+    auto check = constraint(ZNTConstraint::ZNTConstraintTypeCheck, {id});
+    check->setCheck("id > 0");
+    auto foreign = constraint(ZNTConstraint::ZNTConstraintTypeForeignKey, {customer}, "invoices_customer");
+    foreign->setForeignTable(customers);
+    foreign->setForeignAttnums({1});
+    foreign->setDeleteMode(ZNTConstraint::ZNTForeignKeyActionCascade);
+    foreign->setValidation(ZNTConstraint::ZNTConstraintValidationDeferred);
+    auto action = create(ZNTTable::ZNTTableTypeTable, "invoices");
+    action->setComment("bills");
+    action->setTablespace(requiredEnv("TRELLAN_PG_TABLESPACE"));
+    action->setColumns({id, code, customer});
+    action->setConstraints({primary, constraint(ZNTConstraint::ZNTConstraintTypeNotNull, {code}),
+                            constraint(ZNTConstraint::ZNTConstraintTypeUnique, {code, customer}), check, foreign});
+    EXPECT_EQ(runs(action),
+              "CREATE TABLE \"public\".\"invoices\" (\n"
+              "    \"id\" integer,\n"
+              "    \"code\" character varying(12) NOT NULL DEFAULT 'new',\n"
+              "    \"customer\" integer,\n"
+              "    CONSTRAINT \"invoices_pkey\" PRIMARY KEY (\"id\"),\n"
+              "    UNIQUE (\"code\", \"customer\"),\n"
+              "    CHECK (id > 0),\n"
+              "    CONSTRAINT \"invoices_customer\" FOREIGN KEY (\"customer\") REFERENCES "
+              "\"public\".\"customers\"(\"id\") ON DELETE CASCADE DEFERRABLE INITIALLY DEFERRED\n"
+              ") TABLESPACE \"" +
+                  requiredEnv("TRELLAN_PG_TABLESPACE") +
+                  "\";\n"
+                  "COMMENT ON TABLE \"public\".\"invoices\" IS 'bills';\n"
+                  "COMMENT ON COLUMN \"public\".\"invoices\".\"id\" IS 'the key';\n"
+                  "COMMENT ON CONSTRAINT \"invoices_pkey\" ON \"public\".\"invoices\" IS 'one per invoice';\n");
+    EXPECT_EQ(rows(db->oracle.get(), "SELECT contype, pg_get_constraintdef(oid) FROM pg_constraint "
+                                     "WHERE conrelid = 'invoices'::regclass ORDER BY contype"),
+              (QStringList{"c|CHECK ((id > 0))",
+                           "f|FOREIGN KEY (customer) REFERENCES customers(id) ON DELETE CASCADE DEFERRABLE INITIALLY "
+                           "DEFERRED",
+                           "p|PRIMARY KEY (id)", "u|UNIQUE (code, customer)"}));
+    EXPECT_EQ(rows(db->oracle.get(), "SELECT attname, attnotnull, col_description(attrelid, attnum) FROM pg_attribute "
+                                     "WHERE attrelid = 'invoices'::regclass AND attnum > 0 ORDER BY attnum"),
+              (QStringList{"id|t|the key", "code|t|<null>", "customer|f|<null>"}));
+    EXPECT_EQ(scalar(db->oracle.get(), "SELECT obj_description('invoices'::regclass, 'pg_class')"), "bills");
+    EXPECT_EQ(tablespaceOf("invoices"), requiredEnv("TRELLAN_PG_TABLESPACE"));
+}
+
+TEST_F(CreateTable, ATableWithoutColumnsIsStillAStatement) {
+    EXPECT_EQ(runs(create(ZNTTable::ZNTTableTypeTable, "empty")), "CREATE TABLE \"public\".\"empty\" (\n);\n");
+}
+
+TEST_F(CreateTable, AViewTakesItsDefinitionAsEnteredAndNoTablespace) {
+    auto action = create(ZNTTable::ZNTTableTypeView, "customer_names");
+    action->setViewDef("SELECT name FROM customers\n");
+    action->setTablespace(requiredEnv("TRELLAN_PG_TABLESPACE"));
+    action->setComment("names only");
+    EXPECT_EQ(runs(action), "CREATE VIEW \"public\".\"customer_names\" AS SELECT name FROM customers\n;\n"
+                            "COMMENT ON VIEW \"public\".\"customer_names\" IS 'names only';\n");
+    EXPECT_EQ(scalar(db->oracle.get(), "SELECT relkind FROM pg_class WHERE relname = 'customer_names'"), "v");
+}
+
+TEST_F(CreateTable, AMaterializedViewNamesItsTablespaceBeforeItsQuery) {
+    auto action = create(ZNTTable::ZNTTableTypeMaterializedView, "customer_count");
+    action->setViewDef("SELECT count(*) FROM customers");
+    action->setTablespace(requiredEnv("TRELLAN_PG_TABLESPACE"));
+    EXPECT_EQ(runs(action), "CREATE MATERIALIZED VIEW \"public\".\"customer_count\" TABLESPACE \"" +
+                                requiredEnv("TRELLAN_PG_TABLESPACE") + "\" AS SELECT count(*) FROM customers;\n");
+    EXPECT_EQ(tablespaceOf("customer_count"), requiredEnv("TRELLAN_PG_TABLESPACE"));
+}
+
+TEST_F(CreateTable, AMissingSequenceIsNamedAndCreatedOnTheNextRun) {
+    auto action = create(ZNTTable::ZNTTableTypeTable, "numbered");
+    action->setColumns({column(
+        "n", "bigint", {},
+        SQLExpression::withString("numbered_n_seq", SQLExpression::SQLExpressionKindSequence, *db->connection))});
+    ASSERT_TRUE(runToEnd(action, db->connection));
+    EXPECT_FALSE(action->success());
+    EXPECT_EQ(action->missingSequenceName(), "numbered_n_seq");
+    action->setCreateSequences({"numbered_n_seq"});
+    EXPECT_EQ(runs(action), "CREATE SEQUENCE numbered_n_seq;\n"
+                            "CREATE TABLE \"public\".\"numbered\" (\n"
+                            "    \"n\" bigint DEFAULT nextval('numbered_n_seq'::regclass)\n"
+                            ");\n");
+    EXPECT_TRUE(action->missingSequenceName().isNull());
+}
+
+TEST_F(CreateTable, ConstraintsWithoutAClauseOrWithANamelessCommentSendNothing) {
+    auto id = column("id", "integer");
+    auto exclusion = create(ZNTTable::ZNTTableTypeTable, "never_a");
+    exclusion->setColumns({id});
+    exclusion->setConstraints({constraint(ZNTConstraint::ZNTConstraintTypeExclusion, {id})});
+    ASSERT_TRUE(runToEnd(exclusion, db->connection));
+    ASSERT_TRUE(exclusion->error());
+    EXPECT_EQ(exclusion->error()->localizedDescription(), "Constraint type not implemented");
+
+    auto unnamed = create(ZNTTable::ZNTTableTypeTable, "never_b");
+    auto commented = constraint(ZNTConstraint::ZNTConstraintTypeUnique, {id});
+    commented->setComment("why");
+    unnamed->setColumns({id});
+    unnamed->setConstraints({commented});
+    ASSERT_TRUE(runToEnd(unnamed, db->connection));
+    ASSERT_TRUE(unnamed->error());
+    EXPECT_EQ(unnamed->error()->localizedDescription(), "Can't set a comment on unnamed constraint.");
+    EXPECT_EQ(scalar(db->oracle.get(), "SELECT count(*) FROM pg_class WHERE relname LIKE 'never_%'"), "0");
+}
