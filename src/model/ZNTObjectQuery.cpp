@@ -2,6 +2,7 @@
 
 #include "engine/ZNTConnection.h"
 #include "engine/ZNTQuery.h"
+#include "platform/ProgramError.h"
 
 #include <cmath>
 
@@ -26,6 +27,7 @@ void ZNTObjectQuery::cancel() {
 
 void ZNTObjectQuery::start(const QString &sql, const QString &statusMessage,
                            const std::shared_ptr<ZNTConnection> &connection, bool observeResults) {
+    requireMainThread("ZNTObjectQuery::executeInBackground");
     m_sqlQuery = ZNTQuery::create(sql);
     m_sqlQuery->setStatusMessage(statusMessage);
     NotificationCenter &center = NotificationCenter::defaultCenter();

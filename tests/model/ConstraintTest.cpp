@@ -24,6 +24,45 @@ std::shared_ptr<ZNTConnection> quotingConnection() {
     return ZNTConnection::create({});
 }
 
+struct Case {
+    std::shared_ptr<C> constraint;
+    // contype|columns|referenced table|referenced columns|upd|del|deferrable|deferred|check's noinherit|check
+    QString expected;
+};
+
+// One constraint of each type and deferrability, with what pg_constraint must
+// then say of it.
+std::vector<Case> serverCases(const std::shared_ptr<ZNTTable> &ref) {
+    std::vector<Case> cases;
+    cases.push_back({constraint(C::ZNTConstraintTypePrimaryKey, "pk", {"id"}), "p|{id}|||||f|f||"});
+    cases.push_back({constraint(C::ZNTConstraintTypeUnique, "uq", {"a", "b c"}), "u|{a,\"b c\"}|||||f|f||"});
+    auto deferredUnique = constraint(C::ZNTConstraintTypeUnique, "uq_late", {"a"});
+    deferredUnique->setValidation(C::ZNTConstraintValidationDeferred);
+    cases.push_back({deferredUnique, "u|{a}|||||t|t||"});
+    auto check = constraint(C::ZNTConstraintTypeCheck, "ck", {});
+    check->setCheck("(a > 0) OR (\"b c\" <> ')')");
+    check->setNoInherit(true);
+    cases.push_back({check, "c|{a,\"b c\"}|||||f|f|t|((a > 0) OR (\"b c\" <> ')'::text))"});
+    for (auto [validation, deferrable, deferred] : {std::tuple{C::ZNTConstraintValidationNotDeferrable, "f", "f"},
+                                                    std::tuple{C::ZNTConstraintValidationDeferrable, "t", "f"},
+                                                    std::tuple{C::ZNTConstraintValidationDeferred, "t", "t"}}) {
+        auto fk = constraint(C::ZNTConstraintTypeForeignKey, QStringLiteral("fk%1").arg(int(validation)), {"r1", "r2"});
+        fk->setForeignTable(ref);
+        fk->setForeignAttnums({1, 2});
+        fk->setDeleteMode(C::ZNTForeignKeyActionCascade);
+        fk->setUpdateMode(C::ZNTForeignKeyActionSetNull);
+        fk->setValidation(validation);
+        cases.push_back(
+            {fk, QStringLiteral("f|{r1,r2}|\"other s\".ref|{k1,\"k 2\"}|n|c|%1|%2||").arg(deferrable, deferred)});
+    }
+    auto bare = constraint(C::ZNTConstraintTypeForeignKey, "", {"r1", "r2"});
+    bare->setForeignTable(ref);
+    bare->setForeignAttnums({1, 2});
+    cases.push_back({bare, "f|{r1,r2}|\"other s\".ref|{k1,\"k 2\"}|a|a|f|f||"});
+
+    return cases;
+}
+
 } // namespace
 
 TEST(ConstraintClause, EachTypeWritesItsClauseOrRefuses) {
@@ -121,38 +160,7 @@ TEST(ConstraintClause, ClausesRunOnTheServerMakeTheConstraintsAsked) {
     auto ref = ZNTTable::create("ref", "other s", server->mainDatabase());
     ASSERT_EQ(loadAndWait(ref->metadata()), nullptr);
     auto connection = server->mainConnection();
-
-    struct Case {
-        std::shared_ptr<C> constraint;
-        QString expected; // contype|columns|referenced table|referenced columns|upd|del|deferrable|deferred|check's
-                          // noinherit|check
-    };
-    std::vector<Case> cases;
-    cases.push_back({constraint(C::ZNTConstraintTypePrimaryKey, "pk", {"id"}), "p|{id}|||||f|f||"});
-    cases.push_back({constraint(C::ZNTConstraintTypeUnique, "uq", {"a", "b c"}), "u|{a,\"b c\"}|||||f|f||"});
-    auto deferredUnique = constraint(C::ZNTConstraintTypeUnique, "uq_late", {"a"});
-    deferredUnique->setValidation(C::ZNTConstraintValidationDeferred);
-    cases.push_back({deferredUnique, "u|{a}|||||t|t||"});
-    auto check = constraint(C::ZNTConstraintTypeCheck, "ck", {});
-    check->setCheck("(a > 0) OR (\"b c\" <> ')')");
-    check->setNoInherit(true);
-    cases.push_back({check, "c|{a,\"b c\"}|||||f|f|t|((a > 0) OR (\"b c\" <> ')'::text))"});
-    for (auto [validation, deferrable, deferred] : {std::tuple{C::ZNTConstraintValidationNotDeferrable, "f", "f"},
-                                                    std::tuple{C::ZNTConstraintValidationDeferrable, "t", "f"},
-                                                    std::tuple{C::ZNTConstraintValidationDeferred, "t", "t"}}) {
-        auto fk = constraint(C::ZNTConstraintTypeForeignKey, QStringLiteral("fk%1").arg(int(validation)), {"r1", "r2"});
-        fk->setForeignTable(ref);
-        fk->setForeignAttnums({1, 2});
-        fk->setDeleteMode(C::ZNTForeignKeyActionCascade);
-        fk->setUpdateMode(C::ZNTForeignKeyActionSetNull);
-        fk->setValidation(validation);
-        cases.push_back(
-            {fk, QStringLiteral("f|{r1,r2}|\"other s\".ref|{k1,\"k 2\"}|n|c|%1|%2||").arg(deferrable, deferred)});
-    }
-    auto bare = constraint(C::ZNTConstraintTypeForeignKey, "", {"r1", "r2"});
-    bare->setForeignTable(ref);
-    bare->setForeignAttnums({1, 2});
-    cases.push_back({bare, "f|{r1,r2}|\"other s\".ref|{k1,\"k 2\"}|a|a|f|f||"});
+    const std::vector<Case> cases = serverCases(ref);
 
     for (const Case &c : cases) {
         ErrorPtr error;
