@@ -27,6 +27,9 @@ public:
                               const QModelIndex &index) const override;
     void setEditorData(QWidget *, const QModelIndex &) const override {}
     void setModelData(QWidget *, QAbstractItemModel *, const QModelIndex &) const override {}
+    // The settings form handles its own keys (Tab between its fields, Escape to
+    // finish): a cell editor's key handling would close it or leave the row.
+    bool eventFilter(QObject *, QEvent *) override { return false; }
 
     // The pad inside a row: 10 points in from the sides, 6 from top and bottom.
     static QRect padRect(const QRect &row) { return row.adjusted(10, 6, -10, -6); }

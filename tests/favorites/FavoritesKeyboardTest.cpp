@@ -1,0 +1,47 @@
+#include "FavoritesWindowTestSupport.h"
+#include "favorites/FavoriteSettingsForm.h"
+
+#include <QClipboard>
+#include <QGuiApplication>
+
+// Everything of the list is reachable from the keyboard.
+TEST_F(FavoritesWindowFixture, TheListIsWorkedByKeys) {
+    auto first = addFavorite("First", "127.0.0.1", "alice", "shop");
+    first->setPort(1); // nothing listens: a connect fails at once
+    addFavorite("Second");
+    openWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(controller->window()));
+    ZNTFavoritesTable *table = controller->table();
+    table->setFocus();
+    table->selectRow(1);
+
+    QTest::keyClick(table, Qt::Key_F2);
+    ASSERT_TRUE(pumpUntil([&] { return controller->currentlyEditableObject() == first; }));
+    auto *form = qobject_cast<FavoriteSettingsForm *>(table->indexWidget(model()->index(1)));
+    ASSERT_TRUE(form);
+    ASSERT_TRUE(pumpUntil([&] { return form->nicknameField()->hasFocus(); }));
+    QTest::keyClick(form->nicknameField(), Qt::Key_End);
+    QTest::keyClicks(form->nicknameField(), " DB");
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+    ASSERT_TRUE(pumpUntil([&] { return !controller->currentlyEditableObject(); }));
+    EXPECT_EQ(first->nickname(), "First DB") << "Escape lost what was typed";
+    EXPECT_TRUE(table->hasFocus());
+
+    QGuiApplication::clipboard()->clear();
+    QTest::keyClick(table, Qt::Key_C, Qt::ControlModifier);
+    ASSERT_TRUE(pumpUntil([] { return !QGuiApplication::clipboard()->text().isEmpty(); }));
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), "postgresql://alice@127.0.0.1:1/shop");
+
+    QTest::keyClick(table, Qt::Key_Return);
+    EXPECT_TRUE(first->connectionStateBusy || first->connectionStateError);
+    ASSERT_TRUE(pumpUntil([&] { return first->connectionStateError; }));
+
+    table->selectRow(2);
+    QTest::keyClick(table, Qt::Key_Delete);
+    EXPECT_EQ(model()->favorites().size(), 1u);
+
+    QGuiApplication::clipboard()->clear();
+    QTest::keyClick(controller->window(), Qt::Key_N, Qt::ControlModifier);
+    ASSERT_TRUE(pumpUntil([&] { return model()->favorites().size() == 2 && controller->currentlyEditableObject(); }));
+    EXPECT_EQ(controller->currentlyEditableObject(), model()->favorites().back());
+}
