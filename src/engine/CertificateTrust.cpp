@@ -4,15 +4,18 @@
 #include "TrustDecisions.h"
 #include "platform/Log.h"
 #include "platform/Main.h"
+#include "platform/ProgramError.h"
 #include "platform/UserDefaults.h"
 
 #include <QCoreApplication>
 #include <arpa/inet.h>
+#include <condition_variable>
 #include <mutex>
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
 #include <openssl/x509_vfy.h>
 #include <openssl/x509v3.h>
+#include <optional>
 #include <set>
 
 namespace {
@@ -178,6 +181,162 @@ std::shared_ptr<TrustPrompter> trustPrompter() {
     return installedPrompter;
 }
 
+// MARK: waiting for the panel
+
+// One question on its way to the user. Its answer is set once: by the panel, by
+// a cancel, or when the call that would open the panel never runs.
+struct TrustQuestion {
+    std::optional<TrustPanelAnswer> answer;
+    std::function<void()> close; // main thread; set once the panel is open
+};
+
+// One panel at a time: two connections to one server would otherwise stack two
+// panels, and the first answer may already settle the second. The lock guards
+// the panel slot, every question and every cancellation; one condition wakes
+// every waiter.
+struct TrustPanelWait {
+    static inline std::mutex mutex;
+    static inline std::condition_variable changed;
+    static inline bool panelBusy = false;
+
+    static void settle(const std::shared_ptr<TrustQuestion> &question, TrustPanelAnswer answer) {
+        {
+            std::lock_guard lock(mutex);
+            if (question->answer)
+                return;
+            question->answer = answer;
+        }
+        changed.notify_all();
+    }
+
+    // Main thread: closes the panel of question when it is open.
+    static void closeOnMain(const std::shared_ptr<TrustQuestion> &question) {
+        std::function<void()> close;
+        {
+            std::lock_guard lock(mutex);
+            close = question->close;
+        }
+        if (close)
+            close();
+    }
+
+    static bool isCancelled(const std::shared_ptr<TrustCancellation> &cancellation) {
+        return cancellation && cancellation->m_cancelled;
+    }
+
+    static void attach(const std::shared_ptr<TrustCancellation> &cancellation,
+                       std::shared_ptr<TrustQuestion> question) {
+        if (cancellation)
+            cancellation->m_question = std::move(question);
+    }
+};
+
+void TrustCancellation::cancel() {
+    std::shared_ptr<TrustQuestion> question;
+    {
+        std::lock_guard lock(TrustPanelWait::mutex);
+        m_cancelled = true;
+        question = m_question;
+        if (question && !question->answer)
+            question->answer = TrustPanelAnswer{};
+    }
+    TrustPanelWait::changed.notify_all();
+    if (question)
+        Main::post([question] { TrustPanelWait::closeOnMain(question); });
+}
+
+bool TrustCancellation::isCancelled() const {
+    std::lock_guard lock(TrustPanelWait::mutex);
+    return m_cancelled;
+}
+
+namespace {
+
+// Refuses when the call that would open the panel is dropped unrun (no
+// application, or one that is shutting down), so the queue never waits forever.
+class PanelOpening {
+public:
+    explicit PanelOpening(std::shared_ptr<TrustQuestion> question) : m_question(std::move(question)) {}
+    ~PanelOpening() {
+        if (!m_ran)
+            TrustPanelWait::settle(m_question, {});
+    }
+    const std::shared_ptr<TrustQuestion> &run() {
+        m_ran = true;
+        return m_question;
+    }
+
+private:
+    std::shared_ptr<TrustQuestion> m_question;
+    bool m_ran = false;
+};
+
+// The slot for the one open panel, held while this connection's panel may open.
+class PanelSlot {
+public:
+    // Waits for the slot; false when the connection was cancelled meanwhile.
+    bool take(const std::shared_ptr<TrustCancellation> &cancellation) {
+        std::unique_lock lock(TrustPanelWait::mutex);
+        TrustPanelWait::changed.wait(
+            lock, [&] { return !TrustPanelWait::panelBusy || TrustPanelWait::isCancelled(cancellation); });
+        if (TrustPanelWait::isCancelled(cancellation))
+            return false;
+        TrustPanelWait::panelBusy = m_held = true;
+        return true;
+    }
+    ~PanelSlot() {
+        if (!m_held)
+            return;
+        {
+            std::lock_guard lock(TrustPanelWait::mutex);
+            TrustPanelWait::panelBusy = false;
+        }
+        TrustPanelWait::changed.notify_all();
+    }
+
+private:
+    bool m_held = false;
+};
+
+// Opens the panel on the main thread and waits on this queue for the answer.
+TrustPanelAnswer askOnMainThread(const std::shared_ptr<TrustPrompter> &prompter, const TrustPanelRequest &request,
+                                 const std::shared_ptr<TrustCancellation> &cancellation) {
+    auto question = std::make_shared<TrustQuestion>();
+    {
+        std::lock_guard lock(TrustPanelWait::mutex);
+        if (TrustPanelWait::isCancelled(cancellation))
+            return {};
+        TrustPanelWait::attach(cancellation, question);
+    }
+    auto opening = std::make_shared<PanelOpening>(question);
+    Main::post([opening, prompter, request] {
+        const std::shared_ptr<TrustQuestion> asked = opening->run();
+        {
+            std::lock_guard lock(TrustPanelWait::mutex);
+            if (asked->answer)
+                return; // cancelled before it opened
+        }
+        std::function<void()> close = prompter->beginTrustPanel(
+            request, [asked](TrustPanelAnswer answer) { TrustPanelWait::settle(asked, answer); });
+        bool answered;
+        {
+            std::lock_guard lock(TrustPanelWait::mutex);
+            asked->close = close;
+            answered = asked->answer.has_value();
+        }
+        // A cancel that came while it opened found nothing to close yet.
+        if (answered && close)
+            close();
+    });
+    opening.reset();
+    std::unique_lock lock(TrustPanelWait::mutex);
+    TrustPanelWait::changed.wait(lock, [&] { return question->answer.has_value(); });
+    TrustPanelWait::attach(cancellation, nullptr);
+    return *question->answer;
+}
+
+} // namespace
+
 // MARK: the decision
 
 namespace {
@@ -210,63 +369,66 @@ TrustPanelRequest panelRequest(const TrustEvaluation &evaluation, const QString 
     return request;
 }
 
-// One panel at a time: two connections to one server would otherwise stack two
-// panels, and the first answer may already settle the second.
-std::mutex panelMutex;
-
-bool askUser(SSL *ssl, const TrustEvaluation &evaluation, const QString &host, QString *reason) {
+bool askUser(SSL *ssl, const TrustEvaluation &evaluation, const QString &host, TrustCheck *check) {
+    const QByteArray leaf = certificateSHA256(evaluation.chain.first());
+    if (!check->acceptedCertificate.isEmpty() && check->acceptedCertificate == leaf)
+        return true;
     std::shared_ptr<TrustPrompter> prompter = trustPrompter();
     if (!prompter) {
-        *reason = QStringLiteral("nobody could be asked to trust the certificate");
+        check->reason = QStringLiteral("nobody could be asked to trust the certificate");
         return false;
     }
-    // The main thread runs the panel itself and takes no lock: a queue holding
-    // the lock may be waiting for the main thread.
-    std::unique_lock<std::mutex> lock(panelMutex, std::defer_lock);
-    if (!Main::isMainThread()) {
-        lock.lock();
-        // The panel this one waited for may have settled it.
-        if (evaluateServerTrust(ssl, host).result == TrustResult::Proceed)
-            return true;
+    // The queue waits for the main thread's answer: from the main thread itself
+    // that wait could never end.
+    if (Main::isMainThread())
+        throw ProgramError("WrongThread", "verifyServerCertificate must ask from a connection queue");
+    PanelSlot slot;
+    if (!slot.take(check->cancellation)) {
+        check->reason = QStringLiteral("the connection was cancelled");
+        return false;
     }
-    TrustPanelAnswer answer;
-    const TrustPanelRequest request = panelRequest(evaluation, host);
-    Main::sync([&] { answer = prompter->runModalForTrust(request); });
+    // The panel this one waited for may have settled it.
+    if (evaluateServerTrust(ssl, host).result == TrustResult::Proceed)
+        return true;
+    const TrustPanelAnswer answer = askOnMainThread(prompter, panelRequest(evaluation, host), check->cancellation);
     if (!answer.connect) {
-        *reason = QStringLiteral("the certificate was not trusted");
+        check->reason = check->cancellation && check->cancellation->isCancelled()
+                            ? QStringLiteral("the connection was cancelled")
+                            : QStringLiteral("the certificate was not trusted");
         return false;
     }
     if (answer.alwaysTrust)
-        TrustDecisions::shared()->trust(host, certificateSHA256(evaluation.chain.first()));
+        TrustDecisions::shared()->trust(host, leaf);
+    check->askedAndAccepted = true;
+    check->answeredCertificate = leaf;
     return true;
 }
 
 } // namespace
 
-bool verifyServerCertificate(SSL *ssl, const QString &host, QString *reason) {
+bool verifyServerCertificate(SSL *ssl, const QString &host, TrustCheck *check) {
     registerTrustDefaults();
-    QString why;
     const TrustEvaluation evaluation = evaluateServerTrust(ssl, host);
     bool accepted = false;
+    QString why;
     switch (evaluation.result) {
     case TrustResult::Proceed:
         return true;
     case TrustResult::Unspecified:
         if (UserDefaults::standard().boolForKey(TrustStandardCertificateAuthoritiesKey))
             return true;
-        accepted = askUser(ssl, evaluation, host, &why);
+        accepted = askUser(ssl, evaluation, host, check);
+        why = check->reason;
         break;
     case TrustResult::Confirm:
     case TrustResult::RecoverableFailure:
-        accepted = askUser(ssl, evaluation, host, &why);
-        if (!accepted)
-            why = evaluation.reason + QStringLiteral("; ") + why;
+        accepted = askUser(ssl, evaluation, host, check);
+        why = evaluation.reason + QStringLiteral("; ") + check->reason;
         break;
     case TrustResult::OtherError:
         // These texts are the whole story ("Empty hostname not allowed for SSL.").
         Log(evaluation.reason);
-        if (reason)
-            *reason = evaluation.reason;
+        check->reason = evaluation.reason;
         return false;
     default:
         why = evaluation.reason;
@@ -275,7 +437,14 @@ bool verifyServerCertificate(SSL *ssl, const QString &host, QString *reason) {
     if (accepted)
         return true;
     Log(QStringLiteral("Refused the certificate of %1: %2").arg(host, why));
-    if (reason)
-        *reason = why;
+    check->reason = why;
     return false;
+}
+
+bool verifyServerCertificate(SSL *ssl, const QString &host, QString *reason) {
+    TrustCheck check;
+    const bool accepted = verifyServerCertificate(ssl, host, &check);
+    if (!accepted && reason)
+        *reason = check.reason;
+    return accepted;
 }

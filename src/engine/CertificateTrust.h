@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QList>
 #include <QString>
+#include <functional>
 #include <memory>
 
 typedef struct ssl_st SSL;
@@ -52,8 +53,13 @@ struct TrustPanelAnswer {
 class TrustPrompter {
 public:
     virtual ~TrustPrompter() = default;
-    // main thread. Returns once the user has answered.
-    virtual TrustPanelAnswer runModalForTrust(const TrustPanelRequest &request) = 0;
+    // main thread. Opens the panel and returns at once, without an event loop of
+    // its own. `answered` runs exactly once on the main thread: with the user's
+    // answer, or with a refusal when the panel goes away unanswered. The function
+    // returned closes a panel still open, which then answers a refusal (main
+    // thread; harmless once answered).
+    virtual std::function<void()> beginTrustPanel(const TrustPanelRequest &request,
+                                                  std::function<void(TrustPanelAnswer)> answered) = 0;
 };
 
 // any thread. With no prompter, certificates that need an answer are refused.
@@ -64,9 +70,39 @@ std::shared_ptr<TrustPrompter> trustPrompter();
 // standard authorities is accepted without asking.
 inline const QString TrustStandardCertificateAuthoritiesKey = QStringLiteral("TrustStandardCertificateAuthorities");
 
+// Ends a connection's wait for the trust panel: a panel still open closes and
+// answers a refusal, and a connection still waiting for another connection's
+// panel gives up. One per connection; cancel() is final.
+class TrustCancellation {
+public:
+    // any thread
+    void cancel();
+    bool isCancelled() const;
+
+private:
+    friend struct TrustPanelWait;
+    std::shared_ptr<struct TrustQuestion> m_question; // the question asked for this connection, if any
+    bool m_cancelled = false;                         // both guarded by the panel lock
+};
+
+// What one certificate check may be told and tells back.
+struct TrustCheck {
+    std::shared_ptr<TrustCancellation> cancellation;
+    // The SHA-256 of a server certificate the user accepted for this host earlier
+    // in the same connect: accepted again without asking.
+    QByteArray acceptedCertificate;
+    // Out: the user was asked and answered Connect; the SHA-256 of what they saw.
+    bool askedAndAccepted = false;
+    QByteArray answeredCertificate;
+    // Out: why the chain was refused.
+    QString reason;
+};
+
 // connection queue. Judges the certificate chain of a finished TLS handshake for
 // host (name or address): true when the connection may go on to send its
-// startup packet. May ask the user on the main thread while the queue waits
-// (never call it from the main thread while a queue waits on the main thread).
-// On refusal *reason (when given) says why.
+// startup packet. May ask the user: the panel opens on the main thread while the
+// queue waits until the user answers or the check is cancelled; asking from the
+// main thread throws "WrongThread".
+bool verifyServerCertificate(SSL *ssl, const QString &host, TrustCheck *check);
+// The same with no cancellation; on refusal *reason (when given) says why.
 bool verifyServerCertificate(SSL *ssl, const QString &host, QString *reason = nullptr);

@@ -101,6 +101,7 @@ void ZNTConnection::cancel() {
         resolver->cancel();
     if (tunnel)
         tunnel->cancel();
+    d->trust->cancel();
 }
 
 void ZNTConnection::setState(int state, const QString &description) {

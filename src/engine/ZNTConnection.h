@@ -132,7 +132,8 @@ private:
     bool resolveHost(const QString &host);
     std::shared_ptr<DNSResolver> makeResolver(const QString &host);
     void performConnectPostgres(QVariantMap params, bool verifyChain);
-    bool pollUntilDecided(bool verifyChain, const QString &host);
+    enum class PollOutcome { Decided, Abandoned, ServerLeftDuringPanel };
+    PollOutcome pollUntilDecided(bool verifyChain, const QString &host, struct TrustCheck *check);
     bool waitForSocket(int pollResult);
     PGresult *execWithinConnect(const char *sql);
     void readServerVersion();

@@ -11,6 +11,7 @@
 #include <QUrl>
 #include <cerrno>
 #include <cstring>
+#include <list>
 #include <openssl/ssl.h>
 #include <poll.h>
 #include <pwd.h>
@@ -61,6 +62,30 @@ QByteArray keywordValue(const QVariant &value) {
     return value.toString().toUtf8();
 }
 
+// The parameters as libpq's two null-terminated arrays of keywords and values.
+class LibpqKeywords {
+public:
+    explicit LibpqKeywords(const QVariantMap &params) {
+        for (auto it = params.cbegin(); it != params.cend(); ++it) {
+            m_texts.push_back(it.key().toUtf8());
+            m_texts.push_back(keywordValue(it.value()));
+        }
+        // Pointers only once every text is in place: the list does not move them.
+        for (auto it = m_texts.cbegin(); it != m_texts.cend(); ++it) {
+            m_keywords.push_back(it->constData());
+            m_values.push_back((++it)->constData());
+        }
+        m_keywords.push_back(nullptr);
+        m_values.push_back(nullptr);
+    }
+    const char *const *keywords() const { return m_keywords.data(); }
+    const char *const *values() const { return m_values.data(); }
+
+private:
+    std::list<QByteArray> m_texts;
+    std::vector<const char *> m_keywords, m_values;
+};
+
 std::optional<QString> decodedUtf8(const char *bytes) {
     QStringDecoder decoder(QStringDecoder::Utf8);
     QString text = decoder(QByteArrayView(bytes));
@@ -94,35 +119,55 @@ bool isPastStartupPacket(ConnStatusType status) {
     }
 }
 
+// Whether the far end has closed the socket (or reset it): a server that gave up
+// waiting for us while the user read the trust panel.
+bool peerHasClosed(int fd) {
+    if (fd < 0)
+        return true;
+    pollfd entry{fd, short(POLLIN | POLLRDHUP), 0};
+    return ::poll(&entry, 1, 0) > 0 && (entry.revents & (POLLRDHUP | POLLHUP | POLLERR));
+}
+
 // Keeps, across the polls of one connect, which TLS session has had its chain
 // accepted. libpq may try several addresses, each with a handshake of its own;
 // each is judged before its startup packet goes out.
 class ChainGate {
 public:
-    explicit ChainGate(QString host) : m_host(std::move(host)) {}
+    enum Verdict { Go, Refuse, ServerLeftDuringPanel };
 
-    // After each poll: false when the connection must end here; *reason says why.
-    bool allows(PGconn *conn, ConnStatusType previous, ConnStatusType current, QString *reason) {
+    ChainGate(QString host, TrustCheck *check) : m_host(std::move(host)), m_check(check) {}
+
+    // After each poll: whether the connection may go on; *reason says why not.
+    Verdict allows(PGconn *conn, ConnStatusType previous, ConnStatusType current, QString *reason) {
         if (current == CONNECTION_NEEDED || current == CONNECTION_STARTED || current == CONNECTION_SSL_STARTUP)
             m_verified = nullptr;
         auto *ssl = static_cast<SSL *>(PQsslStruct(conn, "OpenSSL"));
         // The handshake has just finished and libpq has not yet polled again, so
         // nothing but TLS has crossed the wire.
         if (previous == CONNECTION_SSL_STARTUP && current == CONNECTION_MADE) {
-            if (!ssl || !verifyServerCertificate(ssl, m_host, reason))
-                return false;
+            m_check->askedAndAccepted = false;
+            if (!ssl || !verifyServerCertificate(ssl, m_host, m_check)) {
+                *reason = m_check->reason;
+                return Refuse;
+            }
             m_verified = ssl;
-            return true;
+            // PostgreSQL waits about a minute for a login; a user who took longer
+            // to answer finds the server gone, and deserves a second try rather
+            // than an I/O error.
+            if (m_check->askedAndAccepted && peerHasClosed(PQsocket(conn)))
+                return ServerLeftDuringPanel;
+            return Go;
         }
         if (isPastStartupPacket(current) && (!ssl || ssl != m_verified)) {
             *reason = QStringLiteral("the connection went on without a verified certificate");
-            return false;
+            return Refuse;
         }
-        return true;
+        return Go;
     }
 
 private:
     QString m_host;
+    TrustCheck *m_check;
     const SSL *m_verified = nullptr;
 };
 } // namespace
@@ -348,32 +393,33 @@ void ZNTConnection::performConnectPostgres(QVariantMap params, bool verifyChain)
     } else {
         params.insert(QStringLiteral("sslmode"), QStringLiteral("prefer"));
     }
-    std::vector<QByteArray> texts;
-    texts.reserve(size_t(params.size()) * 2);
-    std::vector<const char *> keywords, values;
-    for (auto it = params.cbegin(); it != params.cend(); ++it) {
-        texts.push_back(it.key().toUtf8());
-        keywords.push_back(texts.back().constData());
-        texts.push_back(keywordValue(it.value()));
-        values.push_back(texts.back().constData());
+    const LibpqKeywords keywords(params);
+    TrustCheck check;
+    check.cancellation = d->trust;
+    const QString host = params.value(QStringLiteral("host")).toString();
+    // One more try when the server gave up while the user read the trust panel,
+    // with the certificate the user just accepted.
+    for (int attempt = 0;; ++attempt) {
+        setState(ZNTConnectionStateConnecting, QStringLiteral("Connecting to PostgreSQL server…"));
+        // expand_dbname 0: a database name is a name, never a connection string
+        // that could redirect the connection or turn TLS off.
+        d->conn.reset(PQconnectStartParams(keywords.keywords(), keywords.values(), 0));
+        if (!d->conn) {
+            fail(KesError::errorWithFormat(QStringLiteral("An unknown error occurred.")));
+            return;
+        }
+        PQsetNoticeReceiver(d->conn.get(), ignoreNotice, nullptr);
+        changeStatus(PQstatus(d->conn.get()));
+        if (PQstatus(d->conn.get()) == CONNECTION_BAD)
+            return;
+        const PollOutcome outcome = pollUntilDecided(verifyChain, host, &check);
+        if (outcome == PollOutcome::Abandoned)
+            return;
+        if (outcome == PollOutcome::Decided || attempt > 0)
+            break;
+        check.acceptedCertificate = check.answeredCertificate;
+        d->conn.reset();
     }
-    keywords.push_back(nullptr);
-    values.push_back(nullptr);
-
-    setState(ZNTConnectionStateConnecting, QStringLiteral("Connecting to PostgreSQL server…"));
-    // expand_dbname 0: a database name is a name, never a connection string that
-    // could redirect the connection or turn TLS off.
-    d->conn.reset(PQconnectStartParams(keywords.data(), values.data(), 0));
-    if (!d->conn) {
-        fail(KesError::errorWithFormat(QStringLiteral("An unknown error occurred.")));
-        return;
-    }
-    PQsetNoticeReceiver(d->conn.get(), ignoreNotice, nullptr);
-    changeStatus(PQstatus(d->conn.get()));
-    if (PQstatus(d->conn.get()) == CONNECTION_BAD)
-        return;
-    if (!pollUntilDecided(verifyChain, params.value(QStringLiteral("host")).toString()))
-        return;
 
     if (PQstatus(d->conn.get()) == CONNECTION_OK)
         readServerVersion();
@@ -382,37 +428,46 @@ void ZNTConnection::performConnectPostgres(QVariantMap params, bool verifyChain)
     changeStatus(PQstatus(d->conn.get()) == CONNECTION_OK ? CONNECTION_OK : CONNECTION_BAD);
 }
 
-// Drives libpq's handshake to its end; false when it was abandoned (cancel, wait
-// failure, refused certificate) and the failure has been announced.
-bool ZNTConnection::pollUntilDecided(bool verifyChain, const QString &host) {
+// Drives libpq's handshake to its end. Abandoned when it was given up (cancel,
+// wait failure, refused certificate) and the failure has been announced;
+// ServerLeftDuringPanel when the server closed the connection while the user
+// was asked about its certificate, and the answer was Connect.
+ZNTConnection::PollOutcome ZNTConnection::pollUntilDecided(bool verifyChain, const QString &host, TrustCheck *check) {
     PGconn *conn = d->conn.get();
-    ChainGate gate(host);
+    ChainGate gate(host, check);
     ConnStatusType last = PQstatus(conn);
     PostgresPollingStatusType poll = PGRES_POLLING_WRITING;
     while (poll != PGRES_POLLING_OK && poll != PGRES_POLLING_FAILED) {
         if ((poll == PGRES_POLLING_READING || poll == PGRES_POLLING_WRITING) && !waitForSocket(poll)) {
             setState(ZNTConnectionStateFailed, kConnectionFailed);
-            return false;
+            return PollOutcome::Abandoned;
         }
         poll = PQconnectPoll(conn);
         const ConnStatusType status = PQstatus(conn);
         QString reason;
-        if (verifyChain && !gate.allows(conn, last, status, &reason)) {
+        const ChainGate::Verdict verdict = verifyChain ? gate.allows(conn, last, status, &reason) : ChainGate::Go;
+        if (verdict == ChainGate::ServerLeftDuringPanel)
+            return PollOutcome::ServerLeftDuringPanel;
+        if (verdict == ChainGate::Refuse) {
             // Finishing now sends nothing but TLS's own goodbye: the server never
             // sees who we are, let alone a password.
             d->conn.reset();
+            if (d->shouldCancel.load()) {
+                fail(KesError::errorWithFormat(QStringLiteral("Connection to PostgreSQL server cancelled.")));
+                return PollOutcome::Abandoned;
+            }
             QString text = QStringLiteral("SSL error: certificate verify failed");
             if (!reason.isEmpty())
                 text += QStringLiteral(" (%1)").arg(reason);
             fail(KesError::errorWithCode(1, text, reason.isEmpty() ? QString() : reason));
-            return false;
+            return PollOutcome::Abandoned;
         }
         if (status != last) {
             last = status;
             changeStatus(status);
         }
     }
-    return true;
+    return PollOutcome::Decided;
 }
 
 bool ZNTConnection::waitForSocket(int pollResult) {

@@ -3,6 +3,7 @@
 // The inside of ZNTConnection, shared by its two source files (state and quoting;
 // the connect sequence). Not for other classes.
 
+#include "CertificateTrust.h"
 #include "DNSResolver.h"
 #include "LibpqHandles.h"
 #include "ZNTConnection.h"
@@ -17,6 +18,8 @@ struct ZNTConnection::Impl {
     const QVariantMap params;
     const std::weak_ptr<ZNTServerHandle> server;
     std::atomic<bool> shouldCancel{false};
+    // Ends a wait for the trust panel when the connection is cancelled.
+    const std::shared_ptr<TrustCancellation> trust = std::make_shared<TrustCancellation>();
     std::atomic<int> state{ZNTConnectionStateNotConnected};
 
     // The snapshot other threads read; written on the connection queue.

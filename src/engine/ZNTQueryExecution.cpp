@@ -127,8 +127,22 @@ void ZNTQueryExecution::run(bool autoReconnect) {
 }
 
 bool ZNTQueryExecution::prepareConnection(bool autoReconnect) {
-    if (!connection->conn())
+    // A connection that never tried connects for its first query. One whose
+    // connect failed before libpq had a handle (a refused certificate, a cancel)
+    // connects again only when the caller allows it: otherwise the user would be
+    // asked about the same certificate again by a query that must not reconnect.
+    if (!connection->conn()) {
+        const bool neverTried = connection->state() == ZNTConnection::ZNTConnectionStateNotConnected;
+        if (!autoReconnect && (!neverTried || connection->shouldCancel())) {
+            const ErrorPtr connectError = connection->error();
+            const QString message =
+                connectError ? connectError->localizedDescription() : QStringLiteral("The connection was lost.");
+            connection->setState(ZNTConnection::ZNTConnectionStateLost, message);
+            q.finishWithError(connectError ? connectError : KesError::errorWithCode(1, message));
+            return false;
+        }
         connection->connect();
+    }
     if (connection->state() == ZNTConnection::ZNTConnectionStateLost) {
         if (!autoReconnect) {
             q.finishWithError(KesError::errorWithCode(1, QStringLiteral("The connection was lost.")));

@@ -5,7 +5,6 @@
 
 #include <QApplication>
 #include <QCheckBox>
-#include <QEventLoop>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPointer>
@@ -106,27 +105,26 @@ QString CertificateTrustPanel::chainDescription(const QList<QByteArray> &chain) 
     return html;
 }
 
-TrustPanelAnswer CertificateTrustPanelPrompter::runModalForTrust(const TrustPanelRequest &request) {
-    requireMainThread("CertificateTrustPanelPrompter::runModalForTrust");
-    QPointer<CertificateTrustPanel> panel = new CertificateTrustPanel(request, QApplication::activeWindow());
-    QEventLoop loop;
-    std::optional<TrustPanelAnswer> answer;
-    auto settle = [&](TrustPanelAnswer given) {
-        if (answer)
+std::function<void()> CertificateTrustPanelPrompter::beginTrustPanel(const TrustPanelRequest &request,
+                                                                     std::function<void(TrustPanelAnswer)> answered) {
+    requireMainThread("CertificateTrustPanelPrompter::beginTrustPanel");
+    auto *panel = new CertificateTrustPanel(request, QApplication::activeWindow());
+    panel->setAttribute(Qt::WA_DeleteOnClose);
+    // Exactly one answer: the user's, or a refusal when the panel goes away
+    // unanswered (its window closed, the application quits).
+    auto settle = [answered = std::move(answered), done = std::make_shared<bool>(false)](TrustPanelAnswer answer) {
+        if (*done)
             return;
-        answer = given;
-        loop.quit();
+        *done = true;
+        answered(answer);
     };
-    QObject::connect(panel, &QDialog::finished, &loop, [&] { settle(panel->answer()); });
-    // A panel that goes away with its window, or an application that quits,
-    // refuses rather than leave the connection waiting.
-    QObject::connect(panel, &QObject::destroyed, &loop, [&] { settle({}); });
+    QObject::connect(panel, &QDialog::finished, panel, [panel, settle] { settle(panel->answer()); });
+    QObject::connect(panel, &QObject::destroyed, [settle] { settle({}); });
     panel->open();
-    if (!answer)
-        loop.exec(QEventLoop::DialogExec);
-    settle({});
-    delete panel.data();
-    return *answer;
+    return [guarded = QPointer<CertificateTrustPanel>(panel)] {
+        if (guarded)
+            guarded->reject();
+    };
 }
 
 void installCertificateTrustPanel() {

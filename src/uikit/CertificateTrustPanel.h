@@ -40,13 +40,14 @@ private:
 };
 
 // The panel as the engine asks for it: a sheet on the active window (or an
-// application-modal panel when there is none), waited for in a local event loop
-// so that the connection queue that asked stays blocked until the answer while
-// the main thread keeps serving everything else.
+// application-modal panel when there is none), opened with open() and answered
+// through its finished signal; no event loop of its own, so nothing queued for
+// the main thread runs inside a half-finished handler while it is up.
 class CertificateTrustPanelPrompter : public TrustPrompter {
 public:
     // main thread
-    TrustPanelAnswer runModalForTrust(const TrustPanelRequest &request) override;
+    std::function<void()> beginTrustPanel(const TrustPanelRequest &request,
+                                          std::function<void(TrustPanelAnswer)> answered) override;
 };
 
 // At start-up: makes the engine ask through CertificateTrustPanel.

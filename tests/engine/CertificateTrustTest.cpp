@@ -1,9 +1,12 @@
 #include "engine/CertificateTrust.h"
+#include "ConnectionTestSupport.h"
 #include "engine/CertificateDetails.h"
 #include "engine/TrustDecisions.h"
 #include "engine/ZNTConnection.h"
+#include "engine/ZNTQuery.h"
 #include "platform/Log.h"
 #include "platform/Main.h"
+#include "platform/ProgramError.h"
 #include "platform/UserDefaults.h"
 #include "support/TestSupport.h"
 
@@ -30,7 +33,6 @@ const bool privateSettings = [] {
     qputenv("XDG_CONFIG_HOME", dir.path().toUtf8());
     return true;
 }();
-
 
 // A self-signed certificate for localhost that ran out yesterday, with its key.
 void writeExpiredCertificate(const QString &certificatePath, const QString &keyPath) {
@@ -100,28 +102,53 @@ private:
     int m_fds[2];
 };
 
-// Answers as told, and keeps what it was asked and on which thread.
+// Answers as told, at once or when the test says so, and keeps what it was
+// asked, on which thread, and how often a panel was closed from outside.
 class RecordingPrompter : public TrustPrompter {
 public:
-    TrustPanelAnswer runModalForTrust(const TrustPanelRequest &request) override {
-        std::this_thread::sleep_for(thinkingTime);
-        std::lock_guard lock(m_mutex);
+    std::function<void()> beginTrustPanel(const TrustPanelRequest &request,
+                                          std::function<void(TrustPanelAnswer)> answered) override {
         requests.push_back(request);
         onMainThread = onMainThread && Main::isMainThread();
-        return answer;
+        if (!holdAnswers) {
+            answered(answer);
+            return [] {};
+        }
+        const size_t index = pending.size();
+        pending.push_back(std::move(answered));
+        return [this, index] {
+            ++closed;
+            answerPending(index, {});
+        };
     }
-    size_t count() {
-        std::lock_guard lock(m_mutex);
-        return requests.size();
+    // main thread
+    void answerPending(size_t index, TrustPanelAnswer given) {
+        if (index < pending.size() && pending[index]) {
+            auto answered = std::move(pending[index]);
+            pending[index] = nullptr;
+            answered(given);
+        }
     }
-    TrustPanelAnswer answer;
-    std::chrono::milliseconds thinkingTime{0};
-    std::vector<TrustPanelRequest> requests;
-    bool onMainThread = true;
+    size_t count() const { return requests.size(); }
 
-private:
-    std::mutex m_mutex;
+    TrustPanelAnswer answer;
+    bool holdAnswers = false;
+    std::vector<TrustPanelRequest> requests;
+    std::vector<std::function<void(TrustPanelAnswer)>> pending;
+    int closed = 0;
+    bool onMainThread = true;
 };
+
+// The check as a connection queue runs it, while the main thread serves the panel.
+bool verifyOffMain(SSL *ssl, const QString &host, QString *reason = nullptr) {
+    auto verdict = std::async(std::launch::async, [&] { return verifyServerCertificate(ssl, host, reason); });
+    EXPECT_TRUE(pumpUntil([&] { return verdict.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }));
+    return verdict.get();
+}
+
+template <class T> bool isReady(std::future<T> &f) {
+    return f.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
+}
 
 class CertificateTrust : public ::testing::Test {
 protected:
@@ -135,6 +162,9 @@ protected:
         UserDefaults::standard().removeObject(TrustStandardCertificateAuthoritiesKey);
     }
     void TearDown() override {
+        // A connection still waiting for its panel would outlive the test.
+        for (size_t i = 0; i < prompter->pending.size(); ++i)
+            prompter->answerPending(i, {});
         setTrustPrompter(nullptr);
         TrustDecisions::setShared(nullptr);
         UserDefaults::standard().removeObject(TrustStandardCertificateAuthoritiesKey);
@@ -160,7 +190,7 @@ TEST_F(CertificateTrust, AuthoritySignedChainIsAcceptedSilentlyByDefault) {
     for (const QString host : {"localhost", "LocalHost", "127.0.0.1"}) {
         TrustEvaluation evaluation = evaluateServerTrust(tls.client(), host);
         EXPECT_EQ(evaluation.result, TrustResult::Unspecified) << host.toStdString() << evaluation.reason.toStdString();
-        EXPECT_TRUE(verifyServerCertificate(tls.client(), host));
+        EXPECT_TRUE(verifyOffMain(tls.client(), host));
     }
     EXPECT_EQ(prompter->count(), 0u);
 }
@@ -169,7 +199,7 @@ TEST_F(CertificateTrust, WithoutTrustingAuthoritiesTheUnknownCertificatePanelDec
     trustStandardAuthorities(false);
     Handshake tls = caSigned();
     QString reason;
-    EXPECT_FALSE(verifyServerCertificate(tls.client(), "localhost", &reason));
+    EXPECT_FALSE(verifyOffMain(tls.client(), "localhost", &reason));
     EXPECT_FALSE(reason.isEmpty());
     ASSERT_EQ(prompter->count(), 1u);
     const TrustPanelRequest &asked = prompter->requests[0];
@@ -182,23 +212,23 @@ TEST_F(CertificateTrust, WithoutTrustingAuthoritiesTheUnknownCertificatePanelDec
     EXPECT_EQ(asked.chain[1], derFromPemFile(tlsFile("intermediate-ca.crt")));
 
     prompter->answer = {true, false};
-    EXPECT_TRUE(verifyServerCertificate(tls.client(), "localhost"));
+    EXPECT_TRUE(verifyOffMain(tls.client(), "localhost"));
     EXPECT_EQ(prompter->count(), 2u);
 }
 
 TEST_F(CertificateTrust, SelfSignedAsksAboutManInTheMiddleAndFollowsTheAnswer) {
     Handshake tls = selfSigned();
     EXPECT_EQ(evaluateServerTrust(tls.client(), "localhost").result, TrustResult::RecoverableFailure);
-    EXPECT_FALSE(verifyServerCertificate(tls.client(), "localhost"));
+    EXPECT_FALSE(verifyOffMain(tls.client(), "localhost"));
     ASSERT_EQ(prompter->count(), 1u);
     EXPECT_EQ(prompter->requests[0].message, "Trellan can't verify the identity of the server localhost.");
     EXPECT_EQ(prompter->requests[0].informativeText, kManInTheMiddle);
     EXPECT_EQ(prompter->requests[0].chain, QList<QByteArray>{derFromPemFile(tlsFile("self-signed.crt"))});
 
     prompter->answer = {true, false};
-    EXPECT_TRUE(verifyServerCertificate(tls.client(), "localhost"));
+    EXPECT_TRUE(verifyOffMain(tls.client(), "localhost"));
     // Connecting once is not trusting for good.
-    EXPECT_TRUE(verifyServerCertificate(tls.client(), "localhost"));
+    EXPECT_TRUE(verifyOffMain(tls.client(), "localhost"));
     EXPECT_EQ(prompter->count(), 3u);
     EXPECT_FALSE(QFile::exists(decisions->path()));
 }
@@ -206,11 +236,11 @@ TEST_F(CertificateTrust, SelfSignedAsksAboutManInTheMiddleAndFollowsTheAnswer) {
 TEST_F(CertificateTrust, AlwaysTrustIsSilentNextTimeForThatHostOnly) {
     Handshake tls = selfSigned();
     prompter->answer = {true, true};
-    EXPECT_TRUE(verifyServerCertificate(tls.client(), "localhost"));
+    EXPECT_TRUE(verifyOffMain(tls.client(), "localhost"));
     ASSERT_EQ(prompter->count(), 1u);
 
     EXPECT_EQ(evaluateServerTrust(tls.client(), "LOCALHOST").result, TrustResult::Proceed);
-    EXPECT_TRUE(verifyServerCertificate(tls.client(), "localhost"));
+    EXPECT_TRUE(verifyOffMain(tls.client(), "localhost"));
     EXPECT_EQ(prompter->count(), 1u);
     EXPECT_EQ(evaluateServerTrust(tls.client(), "127.0.0.1").result, TrustResult::RecoverableFailure);
 
@@ -227,11 +257,11 @@ TEST_F(CertificateTrust, ExpiredCertificateIsAskedAboutEvenWhenAlwaysTrusted) {
     writeExpiredCertificate(tempPath("expired.crt"), tempPath("expired.key"));
     Handshake tls(tempPath("expired.crt"), tempPath("expired.key"));
     prompter->answer = {true, true};
-    EXPECT_TRUE(verifyServerCertificate(tls.client(), "localhost"));
+    EXPECT_TRUE(verifyOffMain(tls.client(), "localhost"));
     const TrustEvaluation again = evaluateServerTrust(tls.client(), "localhost");
     EXPECT_EQ(again.result, TrustResult::RecoverableFailure);
     EXPECT_TRUE(again.reason.contains("expired")) << again.reason.toStdString();
-    EXPECT_TRUE(verifyServerCertificate(tls.client(), "localhost"));
+    EXPECT_TRUE(verifyOffMain(tls.client(), "localhost"));
     EXPECT_EQ(prompter->count(), 2u);
 }
 
@@ -241,7 +271,7 @@ TEST_F(CertificateTrust, CertificateForAnotherNameAsksAboutManInTheMiddle) {
     EXPECT_EQ(evaluation.result, TrustResult::RecoverableFailure);
     EXPECT_TRUE(evaluation.reason.contains("mismatch", Qt::CaseInsensitive)) << evaluation.reason.toStdString();
     EXPECT_EQ(evaluateServerTrust(tls.client(), "wrong.invalid").result, TrustResult::Unspecified);
-    EXPECT_FALSE(verifyServerCertificate(tls.client(), "localhost"));
+    EXPECT_FALSE(verifyOffMain(tls.client(), "localhost"));
     ASSERT_EQ(prompter->count(), 1u);
     EXPECT_EQ(prompter->requests[0].informativeText, kManInTheMiddle);
 }
@@ -269,42 +299,99 @@ TEST_F(CertificateTrust, BrokenSignatureIsRefusedWithoutAskingEvenWhenAlwaysTrus
     LogCapture log;
     prompter->answer = {true, true};
     EXPECT_EQ(evaluateServerTrust(tls.client(), "localhost").result, TrustResult::FatalFailure);
-    EXPECT_FALSE(verifyServerCertificate(tls.client(), "localhost"));
+    EXPECT_FALSE(verifyOffMain(tls.client(), "localhost"));
     EXPECT_EQ(prompter->count(), 0u);
     EXPECT_TRUE(log.contains("Refused the certificate of localhost"));
 }
 
 TEST_F(CertificateTrust, NothingToJudgeOrNobodyToAskRefuses) {
     LogCapture log;
-    EXPECT_FALSE(verifyServerCertificate(nullptr, "localhost"));
+    EXPECT_FALSE(verifyOffMain(nullptr, "localhost"));
     EXPECT_TRUE(log.contains("The TLS handshake has not finished."));
     Handshake tls = selfSigned();
-    EXPECT_FALSE(verifyServerCertificate(tls.client(), QString()));
+    EXPECT_FALSE(verifyOffMain(tls.client(), QString()));
     EXPECT_TRUE(log.contains("Empty hostname not allowed for SSL."));
     setTrustPrompter(nullptr);
-    EXPECT_FALSE(verifyServerCertificate(tls.client(), "localhost"));
+    EXPECT_FALSE(verifyOffMain(tls.client(), "localhost"));
     EXPECT_EQ(prompter->count(), 0u);
 }
 
-TEST_F(CertificateTrust, PanelRunsOnTheMainThreadWhileTheConnectionWaits) {
+// The panel is opened and returns at once; the check waits on its own thread
+// until the answer, and the main thread serves everything else meanwhile.
+TEST_F(CertificateTrust, QueueWaitsForTheAnswerWhileTheMainThreadRunsOn) {
     Handshake tls = selfSigned();
-    prompter->answer = {true, false};
+    prompter->holdAnswers = true;
     auto verdict = std::async(std::launch::async, [&] { return verifyServerCertificate(tls.client(), "localhost"); });
-    ASSERT_TRUE(pumpUntil([&] { return verdict.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }));
+    ASSERT_TRUE(pumpUntil([&] { return prompter->count() == 1; }));
+    bool served = false;
+    Main::post([&] { served = true; });
+    ASSERT_TRUE(pumpUntil([&] { return served; }));
+    EXPECT_FALSE(isReady(verdict));
+    prompter->answerPending(0, {true, false});
+    ASSERT_TRUE(pumpUntil([&] { return isReady(verdict); }));
     EXPECT_TRUE(verdict.get());
-    EXPECT_EQ(prompter->count(), 1u);
     EXPECT_TRUE(prompter->onMainThread);
+
+    // Asking from the main thread would wait for itself.
+    std::string thrown;
+    try {
+        verifyServerCertificate(tls.client(), "localhost");
+    } catch (const ProgramError &error) {
+        thrown = error.name();
+    }
+    EXPECT_EQ(thrown, "WrongThread");
+}
+
+TEST_F(CertificateTrust, CancelClosesTheOpenPanelAndReleasesEveryWaitingConnection) {
+    Handshake first = selfSigned(), second = selfSigned();
+    prompter->holdAnswers = true;
+    auto cancelFirst = std::make_shared<TrustCancellation>();
+    auto cancelSecond = std::make_shared<TrustCancellation>();
+    auto check = [](SSL *ssl, std::shared_ptr<TrustCancellation> cancellation) {
+        TrustCheck trust;
+        trust.cancellation = std::move(cancellation);
+        const bool accepted = verifyServerCertificate(ssl, "localhost", &trust);
+        return std::make_pair(accepted, trust.reason);
+    };
+    auto a = std::async(std::launch::async, check, first.client(), cancelFirst);
+    ASSERT_TRUE(pumpUntil([&] { return prompter->count() == 1; }));
+    auto b = std::async(std::launch::async, check, second.client(), cancelSecond);
+
+    // The second waits for the first one's panel; its own cancel ends that wait.
+    cancelSecond->cancel();
+    ASSERT_TRUE(pumpUntil([&] { return isReady(b); }));
+    const auto [secondAccepted, secondReason] = b.get();
+    EXPECT_FALSE(secondAccepted);
+    EXPECT_TRUE(secondReason.contains("cancelled")) << secondReason.toStdString();
+    EXPECT_FALSE(isReady(a)) << "the first panel is still up";
+    EXPECT_EQ(prompter->closed, 0);
+
+    cancelFirst->cancel();
+    ASSERT_TRUE(pumpUntil([&] { return isReady(a); }));
+    EXPECT_FALSE(a.get().first);
+    EXPECT_TRUE(pumpUntil([&] { return prompter->closed == 1; })) << "the open panel is closed";
+    EXPECT_EQ(prompter->count(), 1u);
+
+    // Cancelled for good: no further panel for that connection.
+    TrustCheck again;
+    again.cancellation = cancelFirst;
+    auto c =
+        std::async(std::launch::async, [&] { return verifyServerCertificate(first.client(), "localhost", &again); });
+    ASSERT_TRUE(pumpUntil([&] { return isReady(c); }));
+    EXPECT_FALSE(c.get());
+    EXPECT_EQ(prompter->count(), 1u);
 }
 
 TEST_F(CertificateTrust, ConnectionsWaitingForThePanelAtOnceAreAskedOnceWhenAlwaysTrusted) {
     Handshake first = selfSigned(), second = selfSigned();
-    prompter->answer = {true, true};
-    // Long enough for the second connection to be waiting when the first answer comes.
-    prompter->thinkingTime = std::chrono::milliseconds(300);
+    prompter->holdAnswers = true;
     auto a = std::async(std::launch::async, [&] { return verifyServerCertificate(first.client(), "localhost"); });
     auto b = std::async(std::launch::async, [&] { return verifyServerCertificate(second.client(), "localhost"); });
-    auto ready = [](std::future<bool> &f) { return f.wait_for(std::chrono::seconds(0)) == std::future_status::ready; };
-    ASSERT_TRUE(pumpUntil([&] { return ready(a) && ready(b); }));
+    // Whichever comes second waits for the panel of the first, or finds the
+    // certificate trusted once it comes: either way it is not asked.
+    ASSERT_TRUE(pumpUntil([&] { return prompter->count() == 1; }));
+    prompter->answerPending(0, {true, true});
+    ASSERT_TRUE(pumpUntil([&] { return isReady(a) && isReady(b); }));
     EXPECT_TRUE(a.get());
     EXPECT_TRUE(b.get());
     EXPECT_EQ(prompter->count(), 1u);
@@ -313,12 +400,12 @@ TEST_F(CertificateTrust, ConnectionsWaitingForThePanelAtOnceAreAskedOnceWhenAlwa
 // MARK: through a connection to the real server
 
 namespace {
+QVariantMap trustUserParams(const QString &host, int port = requiredEnv("TRELLAN_PG_PORT").toInt()) {
+    return {{"host", host}, {"port", port}, {"user", requiredEnv("TRELLAN_PG_TRUST_USER")}, {"dbname", "postgres"}};
+}
+
 bool connectTo(const QString &host) {
-    QVariantMap params{{"host", host},
-                       {"port", requiredEnv("TRELLAN_PG_PORT").toInt()},
-                       {"user", requiredEnv("TRELLAN_PG_TRUST_USER")},
-                       {"dbname", "postgres"}};
-    auto connection = ZNTConnection::create(params);
+    auto connection = ZNTConnection::create(trustUserParams(host));
     auto connected = std::async(std::launch::async, [&] { return connection->connect(); });
     EXPECT_TRUE(pumpUntil([&] { return connected.wait_for(std::chrono::seconds(0)) == std::future_status::ready; },
                           std::chrono::seconds(30)));
@@ -351,5 +438,83 @@ TEST_F(CertificateTrust, UnknownAuthorityIsAskedAboutOnceWhenAlwaysTrusted) {
     EXPECT_EQ(prompter->requests[0].chain.size(), 2);
     prompter->answer = {false, false};
     EXPECT_TRUE(connectTo("LOCALHOST"));
+    EXPECT_EQ(prompter->count(), 1u);
+}
+
+TEST_F(CertificateTrust, CancelWhileThePanelIsOpenClosesItAndEndsTheConnect) {
+    trustStandardAuthorities(false);
+    prompter->holdAnswers = true;
+    auto connection = ZNTConnection::create(trustUserParams("LOCALHOST"));
+    connection->connectInBackground();
+    ASSERT_TRUE(pumpUntil([&] { return prompter->count() == 1; }));
+    connection->cancel();
+    ASSERT_TRUE(settle(connection));
+    EXPECT_EQ(connection->state(), ZNTConnection::ZNTConnectionStateFailed);
+    EXPECT_EQ(connection->error()->localizedDescription(), "Connection to PostgreSQL server cancelled.");
+    EXPECT_TRUE(pumpUntil([&] { return prompter->closed == 1; }));
+}
+
+// PostgreSQL gives a client about a minute to log in. A user who reads the panel
+// longer finds the server gone: Connect then tries once more, with the
+// certificate just accepted, instead of failing with an I/O error.
+TEST_F(CertificateTrust, ConnectAfterTheServerGaveUpDuringThePanelTriesOnceMore) {
+    trustStandardAuthorities(false);
+    prompter->holdAnswers = true;
+    TcpRelay relay(requiredEnv("TRELLAN_PG_PORT").toInt());
+    auto connection = ZNTConnection::create(trustUserParams("LOCALHOST", relay.port()));
+    connection->connectInBackground();
+    ASSERT_TRUE(pumpUntil([&] { return prompter->count() == 1; }));
+    relay.cutAll();
+    prompter->answerPending(0, {true, false});
+    ASSERT_TRUE(settle(connection));
+    EXPECT_EQ(connection->state(), ZNTConnection::ZNTConnectionStateConnected)
+        << connection->error()->localizedDescription().toStdString();
+    EXPECT_EQ(relay.accepted(), 2);
+    EXPECT_EQ(prompter->count(), 1u) << "the retry does not ask again";
+
+    // A server still there when the user answers is not connected to twice.
+    auto patient = ZNTConnection::create(trustUserParams("LOCALHOST", relay.port()));
+    patient->connectInBackground();
+    ASSERT_TRUE(pumpUntil([&] { return prompter->count() == 2; }));
+    prompter->answerPending(1, {true, false});
+    ASSERT_TRUE(settle(patient));
+    EXPECT_EQ(patient->state(), ZNTConnection::ZNTConnectionStateConnected);
+    EXPECT_EQ(relay.accepted(), 3);
+}
+
+namespace {
+// Runs a query the way the query editor does, without reconnecting.
+std::shared_ptr<ZNTQuery> runWithoutReconnect(const std::shared_ptr<ZNTConnection> &connection) {
+    auto query = ZNTQuery::create("select 1");
+    query->executeInBackgroundOnConnection(connection, false);
+    EXPECT_TRUE(pumpUntil([&] { return query->done(); }));
+    EXPECT_TRUE(settle(connection)); // the state it announced
+    return query;
+}
+} // namespace
+
+// After the user refused the certificate, or cancelled the connect, a query that
+// must not reconnect reports that failure instead of connecting (and asking)
+// all over again.
+TEST_F(CertificateTrust, QueryThatMustNotReconnectFailsWithTheConnectsOwnError) {
+    trustStandardAuthorities(false);
+    auto refused = ZNTConnection::create(trustUserParams("LOCALHOST"));
+    ASSERT_TRUE(connectAndSettle(refused));
+    ASSERT_EQ(refused->state(), ZNTConnection::ZNTConnectionStateFailed);
+    ASSERT_EQ(prompter->count(), 1u);
+    auto query = runWithoutReconnect(refused);
+    ASSERT_NE(query->error(), nullptr);
+    EXPECT_EQ(query->error()->localizedDescription(), refused->error()->localizedDescription());
+    EXPECT_EQ(refused->state(), ZNTConnection::ZNTConnectionStateLost);
+    EXPECT_EQ(prompter->count(), 1u);
+
+    auto cancelled = ZNTConnection::create(trustUserParams("LOCALHOST"));
+    cancelled->cancel();
+    ASSERT_TRUE(connectAndSettle(cancelled));
+    const QString connectError = cancelled->error()->localizedDescription();
+    query = runWithoutReconnect(cancelled);
+    ASSERT_NE(query->error(), nullptr);
+    EXPECT_EQ(query->error()->localizedDescription(), connectError);
+    EXPECT_EQ(cancelled->state(), ZNTConnection::ZNTConnectionStateLost);
     EXPECT_EQ(prompter->count(), 1u);
 }

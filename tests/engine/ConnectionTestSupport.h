@@ -10,11 +10,16 @@
 
 #include <QVariantMap>
 #include <arpa/inet.h>
+#include <atomic>
 #include <future>
 #include <gtest/gtest.h>
+#include <mutex>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
+#include <thread>
 #include <unistd.h>
+#include <vector>
 
 inline QVariantMap serverParams(const char *userVariable = "TRELLAN_PG_ADMIN_USER",
                                 const char *portVariable = "TRELLAN_PG_PORT") {
@@ -72,15 +77,21 @@ private:
     ObserverToken m_token;
 };
 
-// Runs the connect sequence in the background and pumps the main thread until
-// every notification it posted has been delivered.
+// Pumps the main thread until everything queued on the connection so far has
+// run and every notification it posted has been delivered.
+inline bool settle(const std::shared_ptr<ZNTConnection> &connection,
+                   std::chrono::milliseconds timeout = std::chrono::seconds(30)) {
+    auto settled = std::make_shared<std::atomic<bool>>(false);
+    // Posted from the queue after the earlier jobs, so it arrives after their notifications.
+    connection->connectionQueue().async([settled] { Main::post([settled] { settled->store(true); }); });
+    return pumpUntil([settled] { return settled->load(); }, timeout);
+}
+
+// Runs the connect sequence in the background and settles.
 inline bool connectAndSettle(const std::shared_ptr<ZNTConnection> &connection,
                              std::chrono::milliseconds timeout = std::chrono::seconds(30)) {
     connection->connectInBackground();
-    auto settled = std::make_shared<std::atomic<bool>>(false);
-    // Posted from the queue after the connect, so it arrives after its notifications.
-    connection->connectionQueue().async([settled] { Main::post([settled] { settled->store(true); }); });
-    return pumpUntil([settled] { return settled->load(); }, timeout);
+    return settle(connection, timeout);
 }
 
 // Runs fn on the connection's queue and waits for its answer.
@@ -118,4 +129,101 @@ public:
 private:
     int m_fd = -1;
     int m_port = 0;
+};
+
+// Relays TCP connections made to a port of its own to 127.0.0.1:targetPort, a
+// thread per connection, and can cut every connection it carries: a server that
+// goes away mid-handshake without being a fake one.
+class TcpRelay {
+public:
+    explicit TcpRelay(int targetPort) : m_target(targetPort) {
+        m_listen = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        EXPECT_EQ(bind(m_listen, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+        EXPECT_EQ(listen(m_listen, 8), 0);
+        socklen_t length = sizeof address;
+        getsockname(m_listen, reinterpret_cast<sockaddr *>(&address), &length);
+        m_port = ntohs(address.sin_port);
+        EXPECT_EQ(pipe(m_stop), 0);
+        m_acceptor = std::thread([this] { acceptLoop(); });
+    }
+    ~TcpRelay() {
+        write(m_stop[1], "x", 1);
+        m_acceptor.join();
+        cutAll();
+        for (std::thread &pump : m_pumps)
+            pump.join();
+        for (int fd : m_sockets)
+            close(fd);
+        close(m_listen);
+        close(m_stop[0]);
+        close(m_stop[1]);
+    }
+    int port() const { return m_port; }
+    int accepted() const { return m_accepted.load(); }
+    // Closes both sides of every connection relayed so far, as a server that gives
+    // up on a client does.
+    void cutAll() {
+        std::lock_guard lock(m_mutex);
+        for (int fd : m_sockets)
+            shutdown(fd, SHUT_RDWR);
+    }
+
+private:
+    void acceptLoop() {
+        for (;;) {
+            pollfd fds[2] = {{m_listen, POLLIN, 0}, {m_stop[0], POLLIN, 0}};
+            if (::poll(fds, 2, -1) < 0 || fds[1].revents)
+                return;
+            const int client = accept4(m_listen, nullptr, nullptr, SOCK_CLOEXEC);
+            if (client < 0)
+                continue;
+            const int server = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+            sockaddr_in address{};
+            address.sin_family = AF_INET;
+            address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            address.sin_port = htons(quint16(m_target));
+            if (::connect(server, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0) {
+                close(client);
+                close(server);
+                continue;
+            }
+            ++m_accepted;
+            std::lock_guard lock(m_mutex);
+            m_sockets.push_back(client);
+            m_sockets.push_back(server);
+            m_pumps.emplace_back([client, server] { pump(client, server); });
+        }
+    }
+    static void pump(int a, int b) {
+        char buffer[16384];
+        for (;;) {
+            pollfd fds[2] = {{a, POLLIN, 0}, {b, POLLIN, 0}};
+            if (::poll(fds, 2, -1) < 0)
+                break;
+            bool closed = false;
+            for (int i = 0; i < 2 && !closed; ++i) {
+                if (!fds[i].revents)
+                    continue;
+                const ssize_t got = recv(fds[i].fd, buffer, sizeof buffer, 0);
+                closed = got <= 0 || send(fds[1 - i].fd, buffer, size_t(got), MSG_NOSIGNAL) != got;
+            }
+            if (closed)
+                break;
+        }
+        shutdown(a, SHUT_RDWR);
+        shutdown(b, SHUT_RDWR);
+    }
+
+    int m_target;
+    int m_listen = -1;
+    int m_port = 0;
+    int m_stop[2] = {-1, -1};
+    std::atomic<int> m_accepted{0};
+    std::mutex m_mutex;
+    std::vector<int> m_sockets; // closed by the destructor, after the pumps ended
+    std::vector<std::thread> m_pumps;
+    std::thread m_acceptor;
 };

@@ -10,7 +10,6 @@
 #include <QTest>
 #include <QTextBrowser>
 #include <QTimer>
-#include <future>
 #include <gtest/gtest.h>
 #include <openssl/pem.h>
 
@@ -89,54 +88,59 @@ TEST(CertificateTrustPanel, ShowsEveryCertificateOfTheChain) {
     EXPECT_TRUE(panel.alwaysTrustBox()->text().contains("db.example.com"));
 }
 
-TEST(CertificateTrustPanelPrompter, QueueWaitsForTheSheetWhileTheMainThreadKeepsWorking) {
+namespace {
+// Every answer a prompter gave, in order.
+struct Answers {
+    std::vector<TrustPanelAnswer> given;
+    std::function<void(TrustPanelAnswer)> sink() {
+        return [this](TrustPanelAnswer answer) { given.push_back(answer); };
+    }
+};
+} // namespace
+
+// No event loop of its own: the sheet is open when the call returns, and the
+// answer comes later through the callback, once.
+TEST(CertificateTrustPanelPrompter, OpensASheetAndAnswersOnceWhenTheUserClicks) {
     QWidget window;
     window.resize(700, 500);
     window.show();
     QApplication::setActiveWindow(&window);
     CertificateTrustPanelPrompter prompter;
-    auto answer = std::async(std::launch::async, [&] {
-        TrustPanelAnswer given;
-        Main::sync([&] { given = prompter.runModalForTrust(selfSignedRequest()); });
-        return given;
-    });
-    // The sheet's own event loop runs this; the test body waits below it.
-    bool served = false, sawSheet = false, stillWaiting = false;
-    QTimer user;
-    QObject::connect(&user, &QTimer::timeout, [&] {
-        CertificateTrustPanel *panel = openPanel();
-        if (!panel)
-            return;
-        if (!sawSheet) {
-            sawSheet = panel->parentWidget() == &window && panel->windowModality() == Qt::WindowModal;
-            Main::post([&] { served = true; });
-            return;
-        }
-        if (!served)
-            return;
-        stillWaiting = answer.wait_for(std::chrono::milliseconds(0)) == std::future_status::timeout;
-        user.stop();
-        panel->alwaysTrustBox()->setChecked(true);
-        QTest::mouseClick(panel->connectButton(), Qt::LeftButton);
-    });
-    user.start(20);
-    ASSERT_TRUE(pumpUntil([&] { return answer.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }));
-    const TrustPanelAnswer given = answer.get();
-    EXPECT_TRUE(sawSheet);
-    EXPECT_TRUE(served);
-    EXPECT_TRUE(stillWaiting);
-    EXPECT_TRUE(given.connect);
-    EXPECT_TRUE(given.alwaysTrust);
-    EXPECT_EQ(openPanel(), nullptr);
+    Answers answers;
+    const auto close = prompter.beginTrustPanel(selfSignedRequest(), answers.sink());
+    CertificateTrustPanel *panel = openPanel();
+    ASSERT_NE(panel, nullptr);
+    EXPECT_EQ(panel->parentWidget(), &window);
+    EXPECT_EQ(panel->windowModality(), Qt::WindowModal);
+    EXPECT_TRUE(answers.given.empty());
+
+    panel->alwaysTrustBox()->setChecked(true);
+    QTest::mouseClick(panel->connectButton(), Qt::LeftButton);
+    ASSERT_EQ(answers.given.size(), 1u);
+    EXPECT_TRUE(answers.given[0].connect);
+    EXPECT_TRUE(answers.given[0].alwaysTrust);
+    close(); // after the answer: nothing more
+    EXPECT_TRUE(pumpUntil([] { return openPanel() == nullptr; }));
+    EXPECT_EQ(answers.given.size(), 1u);
 }
 
-TEST(CertificateTrustPanelPrompter, ClosingTheWindowUnderTheSheetRefusesInsteadOfHanging) {
+TEST(CertificateTrustPanelPrompter, ClosingFromOutsideOrLosingTheWindowRefuses) {
+    CertificateTrustPanelPrompter prompter;
+    Answers closed;
+    const auto close = prompter.beginTrustPanel(selfSignedRequest(), closed.sink());
+    ASSERT_NE(openPanel(), nullptr);
+    close();
+    close();
+    ASSERT_EQ(closed.given.size(), 1u);
+    EXPECT_FALSE(closed.given[0].connect);
+
     auto *window = new QWidget;
     window->show();
     QApplication::setActiveWindow(window);
-    QTimer::singleShot(50, [window] { delete window; });
-    CertificateTrustPanelPrompter prompter;
-    const TrustPanelAnswer given = prompter.runModalForTrust(selfSignedRequest());
-    EXPECT_FALSE(given.connect);
-    EXPECT_EQ(openPanel(), nullptr);
+    Answers lost;
+    prompter.beginTrustPanel(selfSignedRequest(), lost.sink());
+    delete window;
+    ASSERT_EQ(lost.given.size(), 1u);
+    EXPECT_FALSE(lost.given[0].connect);
+    EXPECT_TRUE(pumpUntil([] { return openPanel() == nullptr; }));
 }
