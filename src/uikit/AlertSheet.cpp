@@ -226,6 +226,7 @@ void Alert::focusInitialButton() {
 }
 
 void Alert::compatibleBeginSheetModalForWindow(QWidget *window, std::function<void(int)> handler) {
+    requireMainThread("Alert::compatibleBeginSheetModalForWindow");
     if (m_ended || isVisible())
         throw ProgramError("IncorrectUsage", "Alert::compatibleBeginSheetModalForWindow: the alert was shown before");
     if (m_buttons.isEmpty())

@@ -70,6 +70,7 @@ TranslatedFormat translateConstraintFormat(const char *format, std::initializer_
 
 void CC_addConstraintOptions(QWidget *receiver, LayoutFormatOptions options, const char *format,
                              std::initializer_list<FormatArgument> arguments) {
+    requireMainThread("CC_addConstraintOptions");
     const TranslatedFormat translated = translateConstraintFormat(format, arguments);
     VisualFormatLayout::forWidget(receiver)->addFormat(translated.text, translated.views, options);
 }

@@ -1,4 +1,5 @@
 #include "DataCellLines.h"
+#include "platform/ProgramError.h"
 
 #include <QFont>
 #include <QFontMetricsF>
@@ -142,6 +143,8 @@ void layOutOneLine(const QString &text, const QFont &font, qreal width, Slot &sl
 } // namespace
 
 const DataCellLines &dataCellLines(const QString &text, const QFont &font, qreal width, bool twoLines) {
+    // The cache is shared without a lock.
+    requireMainThread("dataCellLines");
     Cache &c = cache();
     const quint64 key = fontKey(font);
     Slot &slot = c.entries[(quint64(qHash(text)) ^ key) % kSlots];

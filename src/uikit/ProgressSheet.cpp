@@ -1,4 +1,5 @@
 #include "ProgressSheet.h"
+#include "platform/ProgramError.h"
 
 #include <QGuiApplication>
 #include <QHBoxLayout>
@@ -43,6 +44,7 @@ void ProgressSheet::buildUi() {
 }
 
 ProgressSheet *ProgressSheet::showStatus(const QString &text, QWidget *window, std::function<void()> cancelHandler) {
+    requireMainThread("ProgressSheet::showStatus");
     auto *sheet = new ProgressSheet(window ? window->window() : nullptr);
     sheet->m_cancelHandler = std::move(cancelHandler);
     sheet->setStatus(text);

@@ -24,6 +24,7 @@ SQLPreviewPanelController *&sharedPanel() {
 // --- owner -----------------------------------------------------------------
 
 void SQLPreviewOwner::showSQLPreview(QWidget *sender) {
+    requireMainThread("SQLPreviewOwner::showSQLPreview");
     if (SQLPreviewPanelController *visible = SQLPreviewPanelController::visibleController()) {
         visible->close();
         return;

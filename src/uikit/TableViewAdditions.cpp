@@ -1,4 +1,5 @@
 #include "TableViewAdditions.h"
+#include "platform/ProgramError.h"
 
 #include "WindowEditing.h"
 
@@ -97,6 +98,7 @@ QModelIndexList clickedItems(const QTreeView *view, const QModelIndex &clicked) 
 }
 
 void scrollRowToVisibleWithAnimation(QAbstractItemView *view, const QModelIndex &index) {
+    requireMainThread("scrollRowToVisibleWithAnimation");
     const QRect row = view->visualRect(index);
     if (!row.isValid())
         return;

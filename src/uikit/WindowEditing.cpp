@@ -1,4 +1,5 @@
 #include "WindowEditing.h"
+#include "platform/ProgramError.h"
 
 #include <QAbstractItemView>
 #include <QAbstractSpinBox>
@@ -98,6 +99,7 @@ QWidget *effectiveFirstResponder(QWidget *window) {
 }
 
 bool uv_endEditing(QWidget *window) {
+    requireMainThread("uv_endEditing");
     if (!window)
         return true;
     window = window->window();
