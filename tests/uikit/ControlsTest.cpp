@@ -1,16 +1,13 @@
 #include "UikitTestSupport.h"
 #include "support/TestSupport.h"
-#include "uikit/BarButtons.h"
 #include "uikit/ImageAndTextCell.h"
 #include "uikit/SplitViewWithoutDivider.h"
 #include "uikit/ZNTAnimatingIndicator.h"
 #include "uikit/ZNTControlledView.h"
-#include "uikit/ZNTMenuWithOwner.h"
 
 #include <QListView>
 #include <QPainter>
 #include <QStandardItemModel>
-#include <QTest>
 #include <gtest/gtest.h>
 
 using namespace std::chrono_literals;
@@ -29,15 +26,6 @@ TEST(ControlledView, TheLastControllerSetIsTheOneActionsReach) {
         view.setViewController(&gone);
     }
     EXPECT_EQ(view.viewController(), nullptr) << "a controller that went is not called";
-}
-
-TEST(MenuWithOwner, KnowsItsRowWithoutKeepingIt) {
-    ZNTMenuWithOwner menu;
-    auto *row = new QWidget;
-    menu.setOwner(row);
-    EXPECT_EQ(menu.owner(), row);
-    delete row;
-    EXPECT_EQ(menu.owner(), nullptr);
 }
 
 TEST(ImageAndTextCell, IconFourInCentredTextAt22) {
@@ -93,21 +81,4 @@ TEST(SmallControls, SplitterPanesMeetAndTheSpinnerStartsByItself) {
     QImage empty(stopped.size(), stopped.format());
     empty.fill(spinner.palette().color(QPalette::Window));
     EXPECT_EQ(stopped, empty);
-}
-
-TEST(SmallControls, SegmentedControlSelectsOneAtATime) {
-    ZNTTerminalSegmentedControl control;
-    const int left = control.addSegment("Left");
-    const int right = control.addSegment("Right");
-    std::vector<int> clicked;
-    QObject::connect(&control, &ZNTTerminalSegmentedControl::segmentClicked, [&](int s) { clicked.push_back(s); });
-    control.show();
-    QTest::mouseClick(control.segmentButton(right), Qt::LeftButton);
-    EXPECT_TRUE(control.isSelected(right));
-    QTest::mouseClick(control.segmentButton(left), Qt::LeftButton);
-    EXPECT_TRUE(control.isSelected(left));
-    EXPECT_FALSE(control.isSelected(right));
-    EXPECT_EQ(clicked, (std::vector<int>{right, left}));
-    control.setSegmentEnabled(right, false);
-    EXPECT_FALSE(control.isSegmentEnabled(right));
 }

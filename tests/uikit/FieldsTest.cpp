@@ -1,6 +1,5 @@
 #include "UikitTestSupport.h"
 #include "support/TestSupport.h"
-#include "uikit/BlankTextField.h"
 #include "uikit/BlockObservers.h"
 #include "uikit/SQLPreviewTextField.h"
 #include "uikit/ZNTAutosizingTextField.h"
@@ -118,12 +117,4 @@ TEST(SQLPreviewTextField, WrapsAt450AndIsAsTallAsTheWrappedText) {
     EXPECT_GT(big.height(), 5 * field.fontMetrics().height());
     field.setPlainText(statement.repeated(20));
     EXPECT_LE(field.sizeHint().height(), SQLPreviewTextField::kMaxHeight + 10) << "huge statements scroll";
-}
-
-TEST(BlankTextField, HugsItsTextAndKeepsItsHeight) {
-    BlankTextField label("Rows");
-    EXPECT_EQ(label.sizePolicy().horizontalPolicy(), QSizePolicy::Maximum);
-    EXPECT_EQ(label.sizePolicy().verticalPolicy(), QSizePolicy::Minimum);
-    EXPECT_TRUE(label.wordWrap());
-    EXPECT_FALSE(label.autoFillBackground());
 }
