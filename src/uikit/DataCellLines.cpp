@@ -103,6 +103,7 @@ void layOutTwoLines(const QString &text, const QFont &font, qreal width, Slot &s
     out.twoLines = !slot.wholeOnFirstLine;
     out.line2.reset();
     out.line2Text.clear();
+    out.truncated = false;
     if (!out.twoLines)
         return;
     const QString rest = shaped.mid(one.length);
@@ -111,6 +112,7 @@ void layOutTwoLines(const QString &text, const QFont &font, qreal width, Slot &s
     if (one.length + count < shaped.size())
         second += kEllipsis;
     out.line2Text = QFontMetricsF(font).elidedText(second, Qt::ElideRight, width);
+    out.truncated = out.line2Text != withoutTrailingSeparator(rest);
     FirstLine two = firstLine(out.line2Text, font, width, QTextOption::NoWrap, true);
     out.line2 = std::move(two.layout);
     out.naturalWidth = std::max(out.naturalWidth, two.width);
@@ -138,6 +140,7 @@ void layOutOneLine(const QString &text, const QFont &font, qreal width, Slot &sl
     out.line2.reset();
     out.line2Text.clear();
     out.twoLines = false;
+    out.truncated = !slot.wholeOnFirstLine;
 }
 
 } // namespace

@@ -17,6 +17,7 @@ struct DataCellLines {
     qreal lineHeight = 0;
     qreal naturalWidth = 0; // of the widest line
     bool twoLines = false;
+    bool truncated = false; // some of the text is not shown
 };
 
 // The lines of text at width: two lines (the first broken at a word, the second

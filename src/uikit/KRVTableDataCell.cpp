@@ -3,10 +3,13 @@
 #include "DataCellLines.h"
 #include "engine/SizeFormatting.h"
 
+#include <QAbstractItemView>
+#include <QHelpEvent>
 #include <QLineEdit>
 #include <QMetaProperty>
 #include <QPainter>
 #include <QPainterPath>
+#include <QToolTip>
 #include <cmath>
 
 namespace {
@@ -172,6 +175,26 @@ void KRVTableDataCell::setEditorData(QWidget *editor, const QModelIndex &index) 
         }
     }
     QStyledItemDelegate::setEditorData(editor, index);
+}
+
+bool KRVTableDataCell::helpEvent(QHelpEvent *event, QAbstractItemView *view, const QStyleOptionViewItem &option,
+                                 const QModelIndex &index) {
+    if (event->type() != QEvent::ToolTip)
+        return QStyledItemDelegate::helpEvent(event, view, option, index);
+    const DisplayValue shown = displayValueAt(index);
+    const QRect title = titleRectForBounds(option.rect);
+    const bool twoLines = title.height() >= 2 * QFontMetricsF(option.font).height();
+    // The tool tip has the same cut as the cell: a value of megabytes would
+    // stall the desktop's tool tip.
+    const QString text = cut(shown.text);
+    if (title.width() <= 0 || text.isEmpty() || !dataCellLines(text, option.font, title.width(), twoLines).truncated) {
+        QToolTip::hideText();
+        return true;
+    }
+    QToolTip::showText(event->globalPos(),
+                       text.toHtmlEscaped().prepend(QLatin1String("<p style='white-space:pre-wrap'>")),
+                       view->viewport(), option.rect);
+    return true;
 }
 
 KRVTableDataCell::CacheStatistics KRVTableDataCell::cacheStatistics() {

@@ -4,12 +4,14 @@
 #include "uikit/KRVTableDataCell.h"
 
 #include <QHeaderView>
+#include <QHelpEvent>
 #include <QImage>
 #include <QLineEdit>
 #include <QPainter>
 #include <QStandardItemModel>
 #include <QTableView>
 #include <QTest>
+#include <QToolTip>
 #include <gtest/gtest.h>
 
 using namespace std::chrono_literals;
@@ -256,4 +258,21 @@ TEST_F(Grid, EditingAPlaceholderStartsEmptyAndTextStartsWithItself) {
     EXPECT_EQ(editorText(1, 0), "") << "even when the model offers the marker's text";
     EXPECT_EQ(editorText(1, 1), "");
     EXPECT_EQ(editorText(2, 0), "42") << "without an edit text the shown text";
+}
+
+TEST_F(Grid, ACellThatCannotShowAllOfItsTextShowsItInItsToolTip) {
+    const QString longText = QStringLiteral("a value much too long for its column, with more words than fit <b>");
+    addRow(Value::fromString(longText), Value::fromString("short"), 0);
+    view.setColumnWidth(0, 80);
+    uikittest::activate(&view);
+    auto tipAt = [&](int column) -> QString {
+        QToolTip::hideText();
+        const QPoint at = cell(0, column).center();
+        QHelpEvent help(QEvent::ToolTip, at, view.viewport()->mapToGlobal(at));
+        QApplication::sendEvent(view.viewport(), &help);
+        return QToolTip::isVisible() ? QToolTip::text() : QString();
+    };
+    EXPECT_EQ(tipAt(1), "") << "a value that fits needs no tool tip";
+    EXPECT_TRUE(tipAt(0).contains(longText.toHtmlEscaped()));
+    QToolTip::hideText();
 }
