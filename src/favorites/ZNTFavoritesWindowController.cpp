@@ -140,7 +140,12 @@ void ZNTFavoritesWindowController::connectActions() {
         addAction(QStringLiteral("Copy URL"), QKeySequence::Copy, [this] { copyFavoriteURL(m_table->currentRow()); });
     copy->setShortcutContext(Qt::WidgetShortcut);
     m_table->addAction(copy);
+    addAction(QStringLiteral("Export Favorite…"), QKeySequence(Qt::CTRL | Qt::Key_E),
+              [this] { exportFavorite(m_table->currentRow()); });
+    addAction(QStringLiteral("Export All Favorites…"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_E),
+              [this] { exportAllFavorites(); });
     addAction(QStringLiteral("Close Window"), QKeySequence::Close, [this] { m_window->close(); });
+    setUpDragging();
 }
 
 // MARK: the store
@@ -437,11 +442,13 @@ void ZNTFavoritesWindowController::populateRowMenu(QMenu *menu, int row) {
         add(QStringLiteral("&Edit"), Command::BeginEditing, [this, row] { beginEditingFavorite(row); });
         add(QStringLiteral("D&uplicate"), Command::Duplicate, [this, row] { duplicateFavorite(row); });
         add(QStringLiteral("Copy &URL"), Command::CopyURL, [this, row] { copyFavoriteURL(row); });
+        add(QStringLiteral("E&xport…"), Command::Export, [this, row] { exportFavorite(row); });
         menu->addSeparator();
         add(QStringLiteral("&Delete"), Command::Delete, [this, row] { deleteFavorite(row); });
         menu->addSeparator();
     }
     add(QStringLiteral("&New Favorite"), Command::Other, [this] { newFavorite(); });
+    add(QStringLiteral("Export &All Favorites…"), Command::ExportAll, [this] { exportAllFavorites(); });
 }
 
 void ZNTFavoritesWindowController::showRowMenu(int row, const QPoint &globalPos) {
@@ -449,15 +456,4 @@ void ZNTFavoritesWindowController::showRowMenu(int row, const QPoint &globalPos)
     menu->setAttribute(Qt::WA_DeleteOnClose);
     populateRowMenu(menu, row);
     menu->popup(globalPos);
-}
-
-void ZNTFavoritesWindowController::favoriteFileImporterDidFinish(ZNTFavoriteFileImporter &importer) {
-    std::shared_ptr<ZNTFavorite> last;
-    for (const QVariantMap &params : importer.parameterDictionaries()) {
-        last = m_store->insertFavorite();
-        last->takeParamsFromDictionary(params);
-    }
-    reloadFavorites();
-    if (last)
-        m_table->selectRow(rowOf(last.get()));
 }

@@ -5,12 +5,14 @@
 #include "platform/Error.h"
 #include "platform/NotificationCenter.h"
 
+#include <QFileDialog>
 #include <QPointer>
 #include <QUrl>
 #include <QWidget>
 #include <map>
 #include <memory>
 
+class FavoritesListDragging;
 class QAction;
 class QMenu;
 class ZNTFavorite;
@@ -72,7 +74,22 @@ public:
                                                         std::shared_ptr<ConditionLock> lock,
                                                         std::shared_ptr<QStringList> responses);
 
-    // Imported favorite files become favorites, at the importer's target index.
+    // Favorite files and dragging (ZNTFavoritesWindowControllerFiles.cpp).
+    // Export: one favorite to a file, several to a new folder, from a save sheet
+    // with the password, history and encryption choices. Beeps without a favorite.
+    void exportFavorite(int row);
+    void exportAllFavorites();
+    void exportFavorites(const std::vector<std::shared_ptr<ZNTFavorite>> &favorites);
+    QFileDialog *favoriteExportPanel() const { return m_favoriteExportPanel; }
+    // Moves the favorite of row from to the place above row above (list rows);
+    // false, with a beep, when the window cannot end its editing.
+    bool moveFavorite(int from, int above);
+    // Imports the favorite files among paths (folders searched at any depth)
+    // to stand above row above.
+    void importFavoriteFiles(const QStringList &paths, int above);
+    FavoritesListDragging *dragging() const { return m_dragging; }
+    // Imported favorite files become favorites, at the importer's target index;
+    // a single one is then edited.
     void favoriteFileImporterDidFinish(ZNTFavoriteFileImporter &importer) override;
 
     // Shows an error as a sheet on the window (with its recovery options).
@@ -102,6 +119,7 @@ private:
     QWidget *makeSettingsForm(ZNTFavorite *favorite, QWidget *parent);
     int rowOf(const ZNTFavorite *favorite) const { return m_model->rowForFavorite(favorite); }
     void showRowMenu(int row, const QPoint &globalPos);
+    void setUpDragging();
 
     // Connecting (ZNTFavoritesWindowControllerConnect.cpp).
     void serverStatusChanged(const std::shared_ptr<ZNTServer> &server, const Notification &notification);
@@ -124,5 +142,7 @@ private:
     std::shared_ptr<AuthDelegate> m_authDelegate;
     std::map<const ZNTServer *, ServerObservation> m_observedServers;
     QPointer<QWidget> m_openSheet;
+    QPointer<QFileDialog> m_favoriteExportPanel;
+    FavoritesListDragging *m_dragging = nullptr;
     std::map<QString, QAction *> m_actions;
 };
