@@ -1,0 +1,120 @@
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+#include <QWidget>
+#include <any>
+#include <functional>
+
+class QAction;
+class QUndoStack;
+
+// The answer to a request to give up pending edits.
+class ZNTResignationDelegate {
+public:
+    virtual ~ZNTResignationDelegate() = default;
+    // success: the edits are gone (saved or discarded); false when the user
+    // cancelled or the page cannot give them up now. userInfo is what the
+    // request carried, unchanged.
+    virtual void didResign(bool success, const std::any &userInfo) = 0;
+};
+
+// The page a main window shows for one item of the object tree. The window
+// makes one per item and keeps it while the item may be shown again, so going
+// back finds the page as it was left.
+//
+// Everything a page may offer beyond its view is a capability interface below,
+// which the window tests for (dynamic_cast) before each use: a page that does
+// not implement one does not answer it, which is not the same as answering no.
+// main thread
+class ZNTContentController : public QObject {
+    Q_OBJECT
+public:
+    explicit ZNTContentController(QObject *parent = nullptr) : QObject(parent) {}
+    // The view is the page's own: it goes with the page.
+    ~ZNTContentController() override;
+
+    // Made on first request; the window places it in its content area, full width.
+    QWidget *view();
+
+protected:
+    virtual QWidget *makeView() = 0;
+
+private:
+    QPointer<QWidget> m_view;
+};
+
+// A bar under the page, under a 1-pixel line.
+class ZNTAccessoryViewProvider {
+public:
+    virtual ~ZNTAccessoryViewProvider() = default;
+    virtual QWidget *accessoryView() = 0; // null: none now
+};
+
+// A view for the detail sidebar; without one the sidebar is unavailable.
+class ZNTRightSidebarProvider {
+public:
+    virtual ~ZNTRightSidebarProvider() = default;
+    virtual QWidget *rightSidebarView() = 0; // null: none now
+};
+
+// Places the keyboard focus in the page itself; otherwise the window focuses the view.
+class ZNTFirstResponderPlacer {
+public:
+    virtual ~ZNTFirstResponderPlacer() = default;
+    virtual bool makeFirstResponder() = 0; // true when the focus was placed
+};
+
+// Loads afresh what the page shows, after a reload of the window.
+class ZNTReloadable {
+public:
+    virtual ~ZNTReloadable() = default;
+    virtual void performReload() = 0;
+};
+
+// A page that can hold edits not yet saved. Asked to resign, it settles them
+// (as a rule in a sheet: save, discard or cancel) and then calls the delegate's
+// didResign exactly once, now or later, with the userInfo it was given; the
+// delegate outlives the answer. A page without this capability holds nothing.
+class ZNTPendingChangesHolder {
+public:
+    virtual ~ZNTPendingChangesHolder() = default;
+    virtual bool hasPendingChanges() const = 0;
+    virtual void resignWithDelegate(ZNTResignationDelegate *delegate, std::any userInfo) = 0;
+};
+
+// The page's own undo stack; null lets the window's stack serve.
+class ZNTCustomUndoProvider {
+public:
+    virtual ~ZNTCustomUndoProvider() = default;
+    virtual QUndoStack *customUndoManager() = 0;
+};
+
+// The window's Filter command.
+class ZNTTableFilterToggling {
+public:
+    virtual ~ZNTTableFilterToggling() = default;
+    virtual void toggleTableFilter() = 0;
+};
+
+// The window's command that switches between a relation's contents and structure.
+class ZNTStructureToggling {
+public:
+    virtual ~ZNTStructureToggling() = default;
+    virtual void toggleStructureAndContents(QObject *sender) = 0;
+};
+
+// The window's Export command. (The selector's first keyword is a C++ keyword.)
+class ZNTExporting {
+public:
+    virtual ~ZNTExporting() = default;
+    virtual void exportContents(QObject *sender) = 0;
+};
+
+// Decides whether a window menu command that reaches the page is enabled; the
+// command is told by the action's objectName ("export").
+class ZNTMenuValidator {
+public:
+    virtual ~ZNTMenuValidator() = default;
+    virtual bool validateMenuItem(QAction *item) = 0;
+};

@@ -1,0 +1,337 @@
+#include "ZNTSidebarController.h"
+
+#include "ZNTActionRoute.h"
+#include "ZNTSidebarOutlineView.h"
+#include "ZNTSidebarTreeModel.h"
+#include "model/ZNTDatabase.h"
+#include "model/ZNTRow.h"
+#include "model/ZNTSchema.h"
+#include "model/ZNTServer.h"
+#include "model/ZNTTable.h"
+#include "model/ZNTTableSchema.h"
+#include "platform/ProgramError.h"
+#include "uikit/Beep.h"
+#include "uikit/TableViewAdditions.h"
+
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QMenu>
+#include <QRandomGenerator>
+#include <QScrollBar>
+#include <QVBoxLayout>
+#include <set>
+
+namespace {
+struct MenuEntry {
+    const char *name;
+    const char *title;
+};
+
+// The context menu, in order; an empty name is a separator.
+const MenuEntry kMenu[] = {
+    {"openSidebarItem", "Open"},
+    {"openSidebarItemInNewWindow", "Open in New Window"},
+    {"openSidebarItemSchema", "Open Structure"},
+    {"openSidebarItemSchemaInNewWindow", "Open Structure in New Window"},
+    {"", ""},
+    {"copySidebarItemName", "Copy Name"},
+    {"", ""},
+    {"exportSidebarItem", "Export\u2026"},
+    {"", ""},
+    {"newTable", "New Table"},
+    {"newView", "New View"},
+    {"newMaterializedView", "New Materialized View"},
+};
+
+bool isRelation(const std::shared_ptr<ZNTObject> &item) {
+    return std::dynamic_pointer_cast<ZNTTable>(item) != nullptr;
+}
+
+// The topmost ancestor of an item: its server.
+std::shared_ptr<ZNTServer> serverOf(std::shared_ptr<ZNTObject> item) {
+    while (item && item->parent())
+        item = item->parent();
+    return std::dynamic_pointer_cast<ZNTServer>(item);
+}
+} // namespace
+
+ZNTSidebarController::ZNTSidebarController(QWidget *parent) : QWidget(parent) {
+    buildUi();
+    buildMenu();
+    connectActions();
+}
+
+ZNTSidebarController::~ZNTSidebarController() {
+    m_outlineView->setModel(nullptr);
+}
+
+void ZNTSidebarController::buildUi() {
+    setObjectName(QStringLiteral("sidebar"));
+    m_outlineView = new ZNTSidebarOutlineView(this);
+    m_model = new ZNTSidebarTreeModel(this);
+    m_outlineView->setModel(m_model);
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(m_outlineView);
+    setFocusProxy(m_outlineView);
+}
+
+void ZNTSidebarController::buildMenu() {
+    m_menu = new QMenu(this);
+    for (const MenuEntry &entry : kMenu) {
+        if (!*entry.name) {
+            m_menu->addSeparator();
+            continue;
+        }
+        QAction *action = m_menu->addAction(QString::fromUtf8(entry.title));
+        action->setObjectName(QString::fromUtf8(entry.name));
+        connect(action, &QAction::triggered, this, [this, name = action->objectName()] { performMenuAction(name); });
+    }
+}
+
+void ZNTSidebarController::connectActions() {
+    connect(m_outlineView->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            &ZNTSidebarController::selectionDidChange);
+    connect(m_outlineView, &QTreeView::expanded, this, [this](const QModelIndex &index) {
+        m_model->loadChildrenIfNeeded(index);
+        selectRowOfSelectedItemWithScrolling(false);
+    });
+    connect(m_model, &ZNTSidebarTreeModel::levelLoaded, this, [this] {
+        if (!m_outlineView->selectionModel()->hasSelection())
+            selectRowOfSelectedItemWithScrolling(false);
+    });
+    connect(m_outlineView, &ZNTSidebarOutlineView::contextMenuRequested, this, &ZNTSidebarController::showContextMenu);
+}
+
+std::shared_ptr<ZNTObject> ZNTSidebarController::rootItem() const {
+    return m_model->rootItem();
+}
+
+void ZNTSidebarController::setRootItem(const std::shared_ptr<ZNTObject> &root) {
+    m_model->setRootItem(root);
+}
+
+void ZNTSidebarController::performReload() {
+    m_model->performReload();
+}
+
+void ZNTSidebarController::selectItem(const std::shared_ptr<ZNTObject> &item) {
+    requireMainThread("ZNTSidebarController::selectItem");
+    std::shared_ptr<ZNTObject> shown = item;
+    if (shown && shown->objectKind() == ZNTObjectKind::Row)
+        shown = shown->parent();
+    if (auto structure = std::dynamic_pointer_cast<ZNTTableSchema>(shown))
+        shown = structure->table();
+    m_selectedItem = shown;
+    selectRowOfSelectedItemWithScrolling(true);
+}
+
+void ZNTSidebarController::selectRowOfSelectedItemWithScrolling(bool scroll) {
+    QModelIndex row = m_selectedItem ? m_model->indexForItem(*m_selectedItem) : QModelIndex();
+    // A row inside a collapsed level is not on screen: it has no row to highlight.
+    for (QModelIndex up = row.parent(); row.isValid() && up.isValid(); up = up.parent()) {
+        if (!m_outlineView->isExpanded(up))
+            row = QModelIndex();
+    }
+    QItemSelectionModel *selection = m_outlineView->selectionModel();
+    if (!row.isValid()) {
+        selection->clearSelection();
+        return;
+    }
+    selection->setCurrentIndex(row, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    if (scroll)
+        m_outlineView->scrollTo(row);
+}
+
+void ZNTSidebarController::selectionDidChange() {
+    const QModelIndexList rows = selectedItems(m_outlineView);
+    if (rows.size() != 1)
+        return;
+    std::shared_ptr<ZNTObject> item = m_model->itemForIndex(rows.first());
+    if (!item || (m_selectedItem && item->isEqual(*m_selectedItem)))
+        return; // the window shows it already
+    if (item->objectKind() == ZNTObjectKind::Schema)
+        return;
+    if (auto table = std::dynamic_pointer_cast<ZNTTable>(item);
+        table && (QGuiApplication::keyboardModifiers() & Qt::AltModifier))
+        item = std::make_shared<ZNTTableSchema>(table);
+    sendAction(m_outlineView, ZNTActionName::navigateToItem, item);
+}
+
+double ZNTSidebarController::preferredWidth() const {
+    std::vector<QModelIndex> shown;
+    for (QModelIndex row = m_model->index(0, 0); row.isValid(); row = m_outlineView->indexBelow(row))
+        shown.push_back(row);
+    if (shown.empty())
+        return 170.0;
+    std::set<size_t> measured;
+    if (shown.size() <= 99) {
+        for (size_t i = 0; i < shown.size(); ++i)
+            measured.insert(i);
+    } else {
+        // Many rows: those on screen and a sample of the rest.
+        const QRect visible = m_outlineView->viewport()->rect();
+        for (size_t i = 0; i < shown.size(); ++i) {
+            if (m_outlineView->visualRect(shown[i]).intersects(visible))
+                measured.insert(i);
+        }
+        for (int n = 0; n < 30; ++n)
+            measured.insert(size_t(QRandomGenerator::global()->bounded(quint32(shown.size()))));
+    }
+    const int chrome = m_outlineView->width() - m_outlineView->viewport()->width();
+    QStyleOptionViewItem option;
+    option.initFrom(m_outlineView);
+    option.decorationSize = m_outlineView->iconSize();
+    option.features |= QStyleOptionViewItem::HasDecoration | QStyleOptionViewItem::HasDisplay;
+    double widest = 0.0;
+    for (size_t i : measured) {
+        const QModelIndex &row = shown[i];
+        const int indent = m_outlineView->visualRect(row).x() + m_outlineView->horizontalScrollBar()->value();
+        const int text = m_outlineView->itemDelegate(row)->sizeHint(option, row).width();
+        widest = std::max(widest, double(indent + text + chrome));
+    }
+    return widest;
+}
+
+void ZNTSidebarController::showContextMenu(const QModelIndex &clicked, const QPoint &globalPos) {
+    setClickedRow(clicked);
+    for (QAction *action : m_menu->actions()) {
+        if (!action->isSeparator())
+            action->setEnabled(validateMenuItem(action->objectName()));
+    }
+    m_menu->popup(globalPos);
+}
+
+void ZNTSidebarController::setClickedRow(const QModelIndex &clicked) {
+    m_clicked.clear();
+    for (const QModelIndex &row : ::clickedItems(m_outlineView, clicked))
+        m_clicked.append(QPersistentModelIndex(row));
+}
+
+ZNTObjectList ZNTSidebarController::clickedItems() const {
+    ZNTObjectList items;
+    for (const QPersistentModelIndex &row : m_clicked) {
+        if (auto item = m_model->itemForIndex(row))
+            items.append(item);
+    }
+    return items;
+}
+
+QAction *ZNTSidebarController::menuAction(const QString &name) const {
+    return m_menu->findChild<QAction *>(name);
+}
+
+// Loading and error rows count: a menu opened on one is not for items.
+bool ZNTSidebarController::clickedRowsAreItems() const {
+    return !m_clicked.isEmpty() && clickedItems().size() == m_clicked.size();
+}
+
+std::shared_ptr<ZNTObject> ZNTSidebarController::singleClickedItem() const {
+    return m_clicked.size() == 1 && clickedRowsAreItems() ? clickedItems().first() : nullptr;
+}
+
+std::shared_ptr<ZNTDatabase> ZNTSidebarController::clickedDatabase() const {
+    if (auto root = std::dynamic_pointer_cast<ZNTDatabase>(rootItem()))
+        return root;
+    const ZNTObjectList items = clickedItems();
+    for (auto item = items.isEmpty() ? nullptr : items.first(); item; item = item->parent()) {
+        if (auto database = std::dynamic_pointer_cast<ZNTDatabase>(item))
+            return database;
+    }
+    return nullptr;
+}
+
+// The schema a new relation goes into: the clicked schema, or the clicked
+// relation's own; "public" otherwise.
+QString ZNTSidebarController::clickedSchemaName() const {
+    const ZNTObjectList items = clickedItems();
+    if (!items.isEmpty()) {
+        if (auto table = std::dynamic_pointer_cast<ZNTTable>(items.first()))
+            return table->schemaName();
+        for (auto item = items.first(); item; item = item->parent()) {
+            if (auto schema = std::dynamic_pointer_cast<ZNTSchema>(item))
+                return schema->name();
+        }
+    }
+    return QStringLiteral("public");
+}
+
+bool ZNTSidebarController::validateMenuItem(const QString &name) const {
+    const auto single = singleClickedItem();
+    if (name == u"openSidebarItem" || name == u"openSidebarItemInNewWindow")
+        return single && single->objectKind() != ZNTObjectKind::Schema;
+    if (name == u"openSidebarItemSchema" || name == u"openSidebarItemSchemaInNewWindow")
+        return isRelation(single);
+    if (name == u"copySidebarItemName")
+        return single && single->objectKind() != ZNTObjectKind::QueryObject;
+    if (name == u"exportSidebarItem")
+        return false; // tables are exported once CSV export is part of the program
+    if (name == u"newTable" || name == u"newView" || name == u"newMaterializedView")
+        return clickedDatabase() != nullptr;
+    return true;
+}
+
+void ZNTSidebarController::performMenuAction(const QString &name) {
+    if (name == u"openSidebarItem")
+        openSidebarItem(false);
+    else if (name == u"openSidebarItemInNewWindow")
+        openSidebarItem(true);
+    else if (name == u"openSidebarItemSchema")
+        openSidebarItemSchema(false);
+    else if (name == u"openSidebarItemSchemaInNewWindow")
+        openSidebarItemSchema(true);
+    else if (name == u"copySidebarItemName")
+        copySidebarItemName();
+    else if (name == u"newTable")
+        newRelation(ZNTTable::ZNTTableTypeTable);
+    else if (name == u"newView")
+        newRelation(ZNTTable::ZNTTableTypeView);
+    else if (name == u"newMaterializedView")
+        newRelation(ZNTTable::ZNTTableTypeMaterializedView);
+}
+
+void ZNTSidebarController::openSidebarItem(bool inNewWindow) {
+    const auto item = singleClickedItem();
+    if (!item || item->objectKind() == ZNTObjectKind::Schema) {
+        if (!inNewWindow)
+            beep();
+        return;
+    }
+    if (!inNewWindow) {
+        sendAction(m_outlineView, ZNTActionName::navigateToItem, item);
+    } else if (auto server = serverOf(item)) {
+        server->openNewWindowForItem(item);
+    }
+}
+
+void ZNTSidebarController::openSidebarItemSchema(bool inNewWindow) {
+    const auto table = std::dynamic_pointer_cast<ZNTTable>(singleClickedItem());
+    if (!table) {
+        if (!inNewWindow)
+            beep();
+        return;
+    }
+    auto structure = std::make_shared<ZNTTableSchema>(table);
+    if (!inNewWindow) {
+        sendAction(m_outlineView, ZNTActionName::navigateToItem, std::shared_ptr<ZNTObject>(structure));
+    } else if (auto server = serverOf(table)) {
+        server->openNewWindowForItem(structure);
+    }
+}
+
+void ZNTSidebarController::copySidebarItemName() {
+    if (const auto item = singleClickedItem())
+        QGuiApplication::clipboard()->setText(item->name());
+}
+
+void ZNTSidebarController::newRelation(int type) {
+    const auto database = clickedDatabase();
+    if (!database) {
+        beep();
+        return;
+    }
+    auto table = ZNTTable::createOfType(ZNTTable::Type(type), QString(), clickedSchemaName(), database);
+    auto structure = std::shared_ptr<ZNTObject>(std::make_shared<ZNTTableSchema>(table));
+    if (!sendAction(m_outlineView, ZNTActionName::navigateToItem, structure))
+        beep();
+}

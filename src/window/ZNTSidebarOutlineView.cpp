@@ -1,0 +1,50 @@
+#include "ZNTSidebarOutlineView.h"
+
+#include "ZNTActionRoute.h"
+
+#include <QContextMenuEvent>
+#include <QHeaderView>
+#include <QKeyEvent>
+
+ZNTSidebarOutlineView::ZNTSidebarOutlineView(QWidget *parent) : QTreeView(parent) {
+    setObjectName(QStringLiteral("sidebarOutline"));
+    setHeaderHidden(true);
+    setUniformRowHeights(true);
+    setSelectionMode(QAbstractItemView::ExtendedSelection);
+    setSelectionBehavior(QAbstractItemView::SelectRows);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setIconSize(QSize(16, 16));
+    setFrameShape(QFrame::NoFrame);
+    setTextElideMode(Qt::ElideRight);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setAccessibleName(QStringLiteral("Navigation sidebar"));
+    header()->setStretchLastSection(true);
+}
+
+bool ZNTSidebarOutlineView::event(QEvent *event) {
+    // Before the widget's own Tab handling moves the focus to the next child.
+    if (event->type() == QEvent::KeyPress) {
+        auto *key = static_cast<QKeyEvent *>(event);
+        if (key->key() == Qt::Key_Tab && !(key->modifiers() & ~Qt::KeypadModifier) &&
+            sendAction(this, ZNTActionName::makeMainViewFirstResponder)) {
+            event->accept();
+            return true;
+        }
+    }
+    return QTreeView::event(event);
+}
+
+void ZNTSidebarOutlineView::contextMenuEvent(QContextMenuEvent *event) {
+    QModelIndex clicked;
+    QPoint global = event->globalPos();
+    if (event->reason() == QContextMenuEvent::Keyboard) {
+        clicked = currentIndex();
+        const QRect row = visualRect(clicked);
+        if (row.isValid())
+            global = viewport()->mapToGlobal(row.bottomLeft() + QPoint(row.height(), 0));
+    } else {
+        clicked = indexAt(viewport()->mapFromGlobal(event->globalPos()));
+    }
+    emit contextMenuRequested(clicked, global);
+    event->accept();
+}

@@ -1,0 +1,192 @@
+#pragma once
+
+#include "ZNTActionRoute.h"
+#include "ZNTContentController.h"
+#include "ZNTNavigationPath.h"
+#include "model/ZNTObjectKey.h"
+#include "model/ZNTWindowControllerHandle.h"
+
+#include <QMainWindow>
+#include <QPointer>
+#include <functional>
+#include <memory>
+#include <vector>
+
+class QAction;
+class QComboBox;
+class QSplitter;
+class QUndoStack;
+class StatusDisplay;
+class ZNTConnection;
+class ZNTDatabase;
+class ZNTServer;
+class ZNTSidebarController;
+
+// One main window of a connected server. It shows one item of the object tree
+// at a time (the server, a database, a relation, its structure, the "SQL
+// Query" item or a row) through that item's page, keeps the path of the shown
+// item with back and forward histories, and takes the navigation actions its
+// sidebar and pages send up the route. Before it closes or reloads, pages with
+// unsaved edits are asked to settle them (one after another, each brought to
+// the front); the first refusal keeps the window as it is.
+//
+// The server object owns it through ZNTWindowControllerHandle: made by
+// factory(), shown with showWindow(), forgotten after its close; the last
+// reference deletes it on a later turn of the event loop. main thread
+class ZNTWindowController : public QMainWindow,
+                            public ZNTWindowControllerHandle,
+                            public ZNTResignationDelegate,
+                            public ZNTResponder {
+    Q_OBJECT
+public:
+    // What the program's own menu entries do; an unset command has no entry.
+    struct ApplicationCommands {
+        std::function<void()> quit;
+        std::function<void()> showFavorites;
+        std::function<void()> showPreferences;
+        std::function<void()> showHelp;
+    };
+
+    // A window on item; nothing is shown until showWindow().
+    static std::shared_ptr<ZNTWindowController> create(const std::shared_ptr<ZNTObject> &item);
+    // The factory the server object makes its main windows with.
+    static ZNTWindowControllerFactory factory(ApplicationCommands commands);
+    ~ZNTWindowController() override;
+
+    // The path and histories.
+    const ZNTNavigationPath &navigation() const { return m_navigation; }
+    ZNTObjectList pathItems() const { return m_navigation.pathItems(); }
+    std::shared_ptr<ZNTObject> currentItem() const { return m_navigation.currentItem(); }
+    std::shared_ptr<ZNTDatabase> currentDatabase() const { return m_navigation.currentDatabase(); }
+    std::shared_ptr<ZNTServer> currentServer() const { return m_navigation.currentServer(); }
+    std::shared_ptr<ZNTConnection> currentConnection() const;
+
+    // Navigation. Each refuses with a beep when an editor will not end its
+    // editing (but for navigation from the sidebar, which edits nothing).
+    void navigateToItem(const std::shared_ptr<ZNTObject> &item);
+    // After a save renamed or created a relation: old becomes replacement in
+    // every history, and is shown as the replacement when it is the shown item.
+    void replaceNavigationItems(const std::shared_ptr<ZNTObject> &old, const std::shared_ptr<ZNTObject> &replacement);
+    // Leaves and forgets item (a new relation whose edits were discarded).
+    void removeNavigationItem(const std::shared_ptr<ZNTObject> &item);
+    void goBack();
+    void goForward();
+    void goUp();
+    void handlePathPopupButton(int index);
+    void newWindow();
+    void goToTerminal();
+    void cancelCurrentQuery();
+
+    // Pages.
+    ZNTContentController *viewControllerForItem(const std::shared_ptr<ZNTObject> &item);
+    ZNTContentController *mainViewController() const { return m_mainViewController; }
+    // The page cached for an item equal to item, without making one.
+    ZNTContentController *cachedViewController(const ZNTObject &item) const;
+    bool hasPendingChanges() const override;
+    // Asks every page with edits to settle them, then answers delegate once.
+    // While such a request (or a reload's) is under way, a further one is
+    // answered no at once.
+    void resignWithDelegate(ZNTResignationDelegate *delegate, std::any userInfo);
+    void resignWithDelegate(std::function<void(bool)> answer) override;
+    void didResign(bool success, const std::any &userInfo) override;
+    bool isResigning() const { return m_resigning; }
+    // True when the window may close now; otherwise the pages are asked and
+    // the window closes once all of them have agreed.
+    bool windowShouldClose();
+    void reloadData();
+    void performReload();
+    // The shown page's undo stack, else the window's own (emptied at each page).
+    QUndoStack *undoManager();
+    void makeMainViewFirstResponder();
+    void toggleTableFilter();
+    void toggleStructureAndContentsInMainView();
+    void exportContents();
+
+    // Layout and sidebars.
+    ZNTSidebarController *sidebarController() const;
+    QSplitter *splitView() const { return m_splitView; }
+    QWidget *mainView() const { return m_mainView; }
+    QWidget *rightSidebarContainerView() const { return m_rightSidebarContainerView; }
+    StatusDisplay *statusDisplay() const { return m_statusDisplay; }
+    QComboBox *pathButton() const { return m_pathButton; }
+    void loadSidebar();
+    void reloadSidebar();
+    void toggleSidebar();
+    void loadRightSidebar();
+    void toggleRightSidebar();
+    void toggleLeftOrRightSidebar(int segment);
+    void adjustSplitView();
+    bool isSidebarFirstResponder() const;
+    // The pane's width now; 0 when it is collapsed or absent.
+    int sidebarWidth() const;
+    int rightSidebarWidth() const;
+
+    // Commands of the menus and the toolbar, by the name of their action
+    // ("goBack", "toggleSidebar", ...): enabled states and titles follow what
+    // the window shows.
+    QAction *windowAction(const QString &name) const;
+    void validateActions();
+
+    // ZNTWindowControllerHandle
+    void showWindow() override;
+    void performClose() override;
+    // Closes without asking the pages (after they agreed while quitting).
+    void close() override;
+
+    // ZNTResponder: the navigation actions and makeMainViewFirstResponder.
+    bool performAction(const ZNTAction &action) override;
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+    void changeEvent(QEvent *event) override;
+
+private:
+    explicit ZNTWindowController(const std::shared_ptr<ZNTObject> &item);
+    void buildUi();
+    void buildActions();
+    void buildMenus();
+    void buildToolbar();
+    void windowDidLoad();
+
+    void _navigateToItem(const std::shared_ptr<ZNTObject> &item);
+    void _setCurrentItem(const std::shared_ptr<ZNTObject> &item);
+    void placeViewForItem(const std::shared_ptr<ZNTObject> &item);
+    void clearMainView();
+    void placeMainView(QWidget *view, QWidget *accessory);
+    void updatePathPopup();
+    void removeRightSidebar();
+    void dropViewController(const ZNTObject &item);
+    bool endEditing();
+    void splitViewDidResizeSubviews();
+    void dividerDoubleClicked(int index);
+    void moveDivider(int index, int position);
+    bool isCollapsed(QWidget *pane) const;
+    std::shared_ptr<ZNTObject> sidebarRoot() const;
+    void watchUndoStack();
+    void resign(ZNTObjectList pending, std::function<void(bool)> finished);
+    void askPageToResign(const std::shared_ptr<ZNTObject> &item, std::function<void(bool)> answer);
+    void windowWillClose();
+    void setCommand(const QString &name, std::function<void()> run);
+
+    ZNTNavigationPath m_navigation;
+    // The pages made so far, in the order they were made; keys compare by equality.
+    std::vector<std::pair<ZNTObjectKey, QPointer<ZNTContentController>>> m_viewControllers;
+    QPointer<ZNTContentController> m_mainViewController;
+    QPointer<ZNTSidebarController> m_sidebarController;
+    QSplitter *m_splitView = nullptr;
+    QWidget *m_mainView = nullptr;
+    QPointer<QWidget> m_rightSidebarContainerView;
+    QPointer<QWidget> m_accessoryContainer;
+    QPointer<QWidget> m_accessorySeparator;
+    StatusDisplay *m_statusDisplay = nullptr;
+    QComboBox *m_pathButton = nullptr;
+    QAction *m_leftSegment = nullptr;
+    QAction *m_rightSegment = nullptr;
+    QUndoStack *m_defaultUndoManager = nullptr;
+    QPointer<QUndoStack> m_watchedUndoStack;
+    std::vector<QMetaObject::Connection> m_undoConnections;
+    std::vector<QAction *> m_actions;
+    bool m_resigning = false;
+    bool m_closeWithoutAsking = false;
+    bool m_closed = false;
+};

@@ -1,0 +1,227 @@
+// The split layout of a main window: the navigation sidebar on the left, the
+// page in the middle, the page's detail sidebar on the right; which pane keeps
+// its width, and the widths and visibility kept in the settings.
+#include "ZNTSidebarController.h"
+#include "ZNTWindowController.h"
+#include "ZNTWindowSplitView.h"
+#include "model/ZNTDatabase.h"
+#include "model/ZNTFavoriteHandle.h"
+#include "model/ZNTServer.h"
+#include "platform/UserDefaults.h"
+#include "uikit/ConciseConstraints.h"
+
+#include <QAction>
+#include <QLayout>
+#include <QMouseEvent>
+
+namespace {
+const QString kShowSidebar = QStringLiteral("ShowSidebar");
+const QString kShowRightSidebar = QStringLiteral("ShowRightSidebar");
+const QString kLeftWidth = QStringLiteral("LeftSidebarWidth");
+const QString kRightWidth = QStringLiteral("RightSidebarWidth");
+
+int storedWidth(const QString &key) {
+    const double width = UserDefaults::standard().doubleForKey(key);
+    return int(width > 0 ? width : 200.0);
+}
+} // namespace
+
+QSplitterHandle *ZNTWindowSplitView::createHandle() {
+    return new ZNTWindowSplitHandle(orientation(), this);
+}
+
+void ZNTWindowSplitHandle::mouseDoubleClickEvent(QMouseEvent *event) {
+    emit m_view->dividerDoubleClicked(m_view->indexOf(this) - 1);
+    event->accept();
+}
+
+ZNTSidebarController *ZNTWindowController::sidebarController() const {
+    return m_sidebarController;
+}
+
+bool ZNTWindowController::isCollapsed(QWidget *pane) const {
+    const int index = pane ? m_splitView->indexOf(pane) : -1;
+    return index < 0 || pane->isHidden() || m_splitView->sizes().value(index) == 0;
+}
+
+int ZNTWindowController::sidebarWidth() const {
+    return m_sidebarController && !isCollapsed(m_sidebarController) ? m_sidebarController->width() : 0;
+}
+
+int ZNTWindowController::rightSidebarWidth() const {
+    return m_rightSidebarContainerView && !isCollapsed(m_rightSidebarContainerView)
+               ? m_rightSidebarContainerView->width()
+               : 0;
+}
+
+// Gives pane a width (0 collapses it); the page takes up the difference.
+void ZNTWindowController::moveDivider(int paneIndex, int width) {
+    // A window not shown yet has not placed its panes: it does so now.
+    if (layout())
+        layout()->activate();
+    QList<int> sizes = m_splitView->sizes();
+    const int content = m_splitView->indexOf(m_mainView);
+    if (paneIndex < 0 || paneIndex >= sizes.size() || content < 0)
+        return;
+    int total = 0;
+    for (int size : sizes)
+        total += size;
+    sizes[paneIndex] = std::max(0, width);
+    int others = 0;
+    for (int i = 0; i < sizes.size(); ++i) {
+        if (i != content)
+            others += sizes[i];
+    }
+    sizes[content] = std::max(1, total - others);
+    m_splitView->setSizes(sizes);
+}
+
+void ZNTWindowController::adjustSplitView() {
+    for (int i = 0; i < m_splitView->count(); ++i) {
+        const bool content = m_splitView->widget(i) == m_mainView;
+        // The page takes what the window gains or loses; the sidebars keep theirs.
+        m_splitView->setStretchFactor(i, content ? 1 : 0);
+        m_splitView->setCollapsible(i, !content);
+    }
+}
+
+bool ZNTWindowController::isSidebarFirstResponder() const {
+    const QWidget *focus = focusWidget();
+    return m_sidebarController && focus &&
+           (focus == m_sidebarController.data() || m_sidebarController->isAncestorOf(focus));
+}
+
+// The server when its favorite shows every database, else the shown database.
+std::shared_ptr<ZNTObject> ZNTWindowController::sidebarRoot() const {
+    auto server = currentServer();
+    if (server && server->favorite() && server->favorite()->showAllDatabases())
+        return server;
+    return currentDatabase();
+}
+
+void ZNTWindowController::loadSidebar() {
+    auto *sidebar = new ZNTSidebarController;
+    m_sidebarController = sidebar;
+    sidebar->setRootItem(sidebarRoot());
+    m_splitView->insertWidget(0, sidebar);
+    adjustSplitView();
+    moveDivider(0, storedWidth(kLeftWidth));
+    sidebar->selectItem(currentItem());
+    setTabOrder(sidebar, m_mainView);
+    m_leftSegment->setChecked(true);
+}
+
+void ZNTWindowController::reloadSidebar() {
+    if (!m_sidebarController)
+        return;
+    if (!isCollapsed(m_sidebarController)) {
+        m_sidebarController->performReload();
+        return;
+    }
+    // Hidden: made anew when shown again.
+    delete m_sidebarController.data();
+    adjustSplitView();
+}
+
+void ZNTWindowController::toggleSidebar() {
+    if (!m_sidebarController) {
+        loadSidebar();
+    } else if (isCollapsed(m_sidebarController)) {
+        m_sidebarController->show();
+        moveDivider(m_splitView->indexOf(m_sidebarController), storedWidth(kLeftWidth));
+        m_sidebarController->selectItem(currentItem());
+    } else {
+        const bool hadFocus = isSidebarFirstResponder();
+        UserDefaults::standard().setObject(m_sidebarController->width(), kLeftWidth);
+        moveDivider(m_splitView->indexOf(m_sidebarController), 0);
+        if (hadFocus)
+            makeMainViewFirstResponder();
+    }
+    const bool shown = !isCollapsed(m_sidebarController);
+    m_leftSegment->setChecked(shown);
+    UserDefaults::standard().setObject(shown, kShowSidebar);
+    validateActions();
+}
+
+void ZNTWindowController::loadRightSidebar() {
+    auto *provider = dynamic_cast<ZNTRightSidebarProvider *>(m_mainViewController.data());
+    QWidget *view = provider ? provider->rightSidebarView() : nullptr;
+    if (!view)
+        return;
+    if (!m_rightSidebarContainerView) {
+        auto *container = new QWidget;
+        container->setObjectName(QStringLiteral("detailSidebar"));
+        container->setAutoFillBackground(true);
+        container->setBackgroundRole(QPalette::Window);
+        m_splitView->addWidget(container);
+        m_rightSidebarContainerView = container;
+    }
+    m_rightSidebarContainerView->show();
+    if (view->parentWidget() != m_rightSidebarContainerView) {
+        view->setParent(nullptr);
+        CC_addConstraintFormat(m_rightSidebarContainerView.data(), "H:|[%@]|", view);
+        CC_addConstraintFormat(m_rightSidebarContainerView.data(), "V:|[%@]|", view);
+    }
+    view->show();
+    adjustSplitView();
+    moveDivider(m_splitView->indexOf(m_rightSidebarContainerView), storedWidth(kRightWidth));
+    m_rightSegment->setChecked(true);
+}
+
+void ZNTWindowController::removeRightSidebar() {
+    if (!m_rightSidebarContainerView)
+        return;
+    if (!isCollapsed(m_rightSidebarContainerView))
+        UserDefaults::standard().setObject(m_rightSidebarContainerView->width(), kRightWidth);
+    delete m_rightSidebarContainerView.data();
+    adjustSplitView();
+}
+
+void ZNTWindowController::toggleRightSidebar() {
+    QWidget *container = m_rightSidebarContainerView;
+    const bool holdsView = container && !container->findChildren<QWidget *>(Qt::FindDirectChildrenOnly).isEmpty();
+    if (!holdsView) {
+        loadRightSidebar();
+    } else if (isCollapsed(container)) {
+        container->show();
+        moveDivider(m_splitView->indexOf(container), storedWidth(kRightWidth));
+    } else {
+        const bool hadFocus = container->isAncestorOf(focusWidget());
+        UserDefaults::standard().setObject(container->width(), kRightWidth);
+        moveDivider(m_splitView->indexOf(container), 0);
+        if (hadFocus)
+            makeMainViewFirstResponder();
+    }
+    const bool shown = m_rightSidebarContainerView && !isCollapsed(m_rightSidebarContainerView);
+    m_rightSegment->setChecked(shown);
+    UserDefaults::standard().setObject(shown, kShowRightSidebar);
+    validateActions();
+}
+
+void ZNTWindowController::toggleLeftOrRightSidebar(int segment) {
+    if (segment == 0)
+        toggleSidebar();
+    else
+        toggleRightSidebar();
+}
+
+// After the user dragged a divider: a pane dragged shut is hidden.
+void ZNTWindowController::splitViewDidResizeSubviews() {
+    if (m_sidebarController) {
+        const bool shown = !isCollapsed(m_sidebarController);
+        m_leftSegment->setChecked(shown);
+        UserDefaults::standard().setObject(shown, kShowSidebar);
+    }
+    if (m_rightSidebarContainerView &&
+        !m_rightSidebarContainerView->findChildren<QWidget *>(Qt::FindDirectChildrenOnly).isEmpty()) {
+        const bool shown = !isCollapsed(m_rightSidebarContainerView);
+        m_rightSegment->setChecked(shown);
+        UserDefaults::standard().setObject(shown, kShowRightSidebar);
+    }
+    validateActions();
+}
+
+void ZNTWindowController::dividerDoubleClicked(int index) {
+    if (index == 0 && m_sidebarController && m_splitView->indexOf(m_sidebarController) == 0)
+        moveDivider(0, int(std::ceil(m_sidebarController->preferredWidth())));
+}

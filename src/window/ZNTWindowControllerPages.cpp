@@ -1,0 +1,250 @@
+// The pages of a main window: making and caching them, settling their pending
+// edits before a close, a reload or a quit, reloading, focus and undo.
+#include "ZNTContentControllerFactory.h"
+#include "ZNTResignationChain.h"
+#include "ZNTSidebarController.h"
+#include "ZNTWindowController.h"
+#include "model/ZNTServer.h"
+#include "platform/Main.h"
+#include "platform/ProgramError.h"
+#include "uikit/Beep.h"
+
+#include <QAction>
+#include <QUndoStack>
+
+namespace {
+template <class T> T *capability(ZNTContentController *controller) {
+    return dynamic_cast<T *>(controller);
+}
+
+// The widget that should take the focus in a page without a way of its own.
+QWidget *focusTarget(QWidget *view) {
+    if (view->focusPolicy() & Qt::TabFocus)
+        return view;
+    for (QWidget *child : view->findChildren<QWidget *>()) {
+        if ((child->focusPolicy() & Qt::TabFocus) && child->isVisibleTo(view) && child->isEnabled())
+            return child;
+    }
+    return view;
+}
+} // namespace
+
+ZNTContentController *ZNTWindowController::cachedViewController(const ZNTObject &item) const {
+    for (const auto &[key, controller] : m_viewControllers) {
+        if (key.object().get() == &item || key.object()->isEqual(item))
+            return controller;
+    }
+    return nullptr;
+}
+
+ZNTContentController *ZNTWindowController::viewControllerForItem(const std::shared_ptr<ZNTObject> &item) {
+    requireMainThread("ZNTWindowController::viewControllerForItem");
+    if (!item)
+        return nullptr;
+    if (ZNTContentController *cached = cachedViewController(*item))
+        return cached;
+    ZNTContentController *controller = ZNTContentControllers::controllerForItem(item);
+    if (!controller)
+        return nullptr;
+    controller->setParent(this);
+    m_viewControllers.emplace_back(ZNTObjectKey(item), controller);
+    return controller;
+}
+
+// A page that leaves the cache may be the one whose handler is running (the
+// structure editor replaces its own item): it is deleted after this event.
+void ZNTWindowController::dropViewController(const ZNTObject &item) {
+    for (auto it = m_viewControllers.begin(); it != m_viewControllers.end(); ++it) {
+        if (it->first.object().get() != &item && !it->first.object()->isEqual(item))
+            continue;
+        if (ZNTContentController *controller = it->second)
+            controller->deleteLater();
+        m_viewControllers.erase(it);
+        return;
+    }
+}
+
+bool ZNTWindowController::hasPendingChanges() const {
+    bool pending = false;
+    for (const auto &[key, controller] : m_viewControllers) {
+        if (auto *holder = capability<ZNTPendingChangesHolder>(controller))
+            pending = holder->hasPendingChanges() || pending;
+    }
+    return pending;
+}
+
+void ZNTWindowController::resignWithDelegate(ZNTResignationDelegate *delegate, std::any userInfo) {
+    requireMainThread("ZNTWindowController::resignWithDelegate");
+    if (m_resigning) {
+        // The user is being asked already; a second round of sheets would
+        // answer the same question twice.
+        if (delegate)
+            delegate->didResign(false, userInfo);
+        return;
+    }
+    ZNTObjectList pending;
+    for (const auto &[key, controller] : m_viewControllers) {
+        auto *holder = capability<ZNTPendingChangesHolder>(controller);
+        if (holder && holder->hasPendingChanges())
+            pending.append(key.object());
+    }
+    QPointer<ZNTWindowController> self(this);
+    resign(std::move(pending), [self, delegate, userInfo](bool success) {
+        if (self && delegate)
+            delegate->didResign(success, userInfo);
+    });
+}
+
+void ZNTWindowController::resignWithDelegate(std::function<void(bool)> answer) {
+    resignWithDelegate(this, std::move(answer));
+}
+
+void ZNTWindowController::resign(ZNTObjectList pending, std::function<void(bool)> finished) {
+    m_resigning = true;
+    QPointer<ZNTWindowController> self(this);
+    ZNTResignationChain::Window window;
+    window.currentItem = [self] { return self ? self->currentItem() : nullptr; };
+    window.endEditing = [self] { return self && self->endEditing(); };
+    window.showItem = [self](const std::shared_ptr<ZNTObject> &item) {
+        if (self)
+            self->_setCurrentItem(item);
+    };
+    window.askToResign = [self](const std::shared_ptr<ZNTObject> &item, std::function<void(bool)> answer) {
+        if (self)
+            self->askPageToResign(item, std::move(answer));
+        else
+            answer(false);
+    };
+    window.beep = [] { beep(); };
+    ZNTResignationChain::run(std::move(pending), std::move(window), [self, finished](bool success) {
+        if (self)
+            self->m_resigning = false;
+        finished(success);
+    });
+}
+
+void ZNTWindowController::askPageToResign(const std::shared_ptr<ZNTObject> &item, std::function<void(bool)> answer) {
+    ZNTContentController *controller = cachedViewController(*item);
+    auto *holder = capability<ZNTPendingChangesHolder>(controller);
+    if (!holder) {
+        answer(true); // the page went, and its edits with it
+        return;
+    }
+    // A page destroyed before it answered has refused: nothing was settled.
+    auto once = std::make_shared<std::function<void(bool)>>(std::move(answer));
+    auto reply = [once](bool success) {
+        if (auto pending = std::exchange(*once, nullptr))
+            pending(success);
+    };
+    auto guard = connect(controller, &QObject::destroyed, this, [reply] { reply(false); });
+    holder->resignWithDelegate(this, std::function<void(bool)>([this, guard, reply](bool success) {
+                                   disconnect(guard);
+                                   reply(success);
+                               }));
+}
+
+void ZNTWindowController::didResign(bool success, const std::any &userInfo) {
+    if (const auto *block = std::any_cast<std::function<void(bool)>>(&userInfo)) {
+        if (*block)
+            (*block)(success);
+    }
+}
+
+bool ZNTWindowController::windowShouldClose() {
+    if (m_resigning)
+        return false; // the pages are being asked already; their answer closes
+    if (!hasPendingChanges())
+        return true;
+    // Pages that answer at once let this close go on; a later answer closes
+    // the window anew (a close cannot start inside the one being refused).
+    auto asking = std::make_shared<bool>(true);
+    auto answeredNow = std::make_shared<std::optional<bool>>();
+    QPointer<ZNTWindowController> self(this);
+    resignWithDelegate(this, std::function<void(bool)>([self, asking, answeredNow](bool success) {
+                           if (*asking)
+                               *answeredNow = success;
+                           else if (success && self)
+                               self->close();
+                       }));
+    *asking = false;
+    return answeredNow->value_or(false);
+}
+
+void ZNTWindowController::reloadData() {
+    if (m_resigning) {
+        beep();
+        return;
+    }
+    if (!capability<ZNTPendingChangesHolder>(m_mainViewController)) {
+        performReload();
+        return;
+    }
+    // Only the shown page is asked; pages with edits elsewhere keep them.
+    m_resigning = true;
+    QPointer<ZNTWindowController> self(this);
+    askPageToResign(currentItem(), [self](bool success) {
+        if (!self)
+            return;
+        self->m_resigning = false;
+        if (success)
+            self->performReload();
+    });
+}
+
+void ZNTWindowController::performReload() {
+    if (auto server = currentServer())
+        server->purgeMetadata();
+    for (auto it = m_viewControllers.begin(); it != m_viewControllers.end();) {
+        ZNTContentController *controller = it->second;
+        const bool shown = controller && controller == m_mainViewController;
+        auto *holder = capability<ZNTPendingChangesHolder>(controller);
+        if (shown || (holder && holder->hasPendingChanges())) {
+            ++it;
+            continue;
+        }
+        if (controller)
+            controller->deleteLater();
+        it = m_viewControllers.erase(it);
+    }
+    if (auto *reloadable = capability<ZNTReloadable>(m_mainViewController))
+        reloadable->performReload();
+    reloadSidebar();
+    validateActions();
+}
+
+QUndoStack *ZNTWindowController::undoManager() {
+    if (auto *provider = capability<ZNTCustomUndoProvider>(m_mainViewController)) {
+        if (QUndoStack *stack = provider->customUndoManager())
+            return stack;
+    }
+    if (!m_defaultUndoManager)
+        m_defaultUndoManager = new QUndoStack(this);
+    return m_defaultUndoManager;
+}
+
+void ZNTWindowController::makeMainViewFirstResponder() {
+    if (!m_mainViewController)
+        return;
+    if (auto *placer = capability<ZNTFirstResponderPlacer>(m_mainViewController)) {
+        placer->makeFirstResponder();
+        return;
+    }
+    focusTarget(m_mainViewController->view())->setFocus(Qt::OtherFocusReason);
+}
+
+void ZNTWindowController::toggleTableFilter() {
+    if (auto *page = capability<ZNTTableFilterToggling>(m_mainViewController))
+        page->toggleTableFilter();
+    else
+        beep();
+}
+
+void ZNTWindowController::toggleStructureAndContentsInMainView() {
+    if (auto *page = capability<ZNTStructureToggling>(m_mainViewController))
+        page->toggleStructureAndContents(windowAction(QStringLiteral("toggleStructureAndContentsInMainView")));
+}
+
+void ZNTWindowController::exportContents() {
+    if (auto *page = capability<ZNTExporting>(m_mainViewController))
+        page->exportContents(windowAction(QStringLiteral("export")));
+}
