@@ -12,8 +12,9 @@ StatusDisplay::StatusDisplay(QWidget *parent) : QWidget(parent) {
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     setAccessibleName(QStringLiteral("Connection status"));
     // One timer while a statement runs: redraws never pile up further ones.
-    m_tick.setInterval(100);
-    connect(&m_tick, &QTimer::timeout, this, [this] {
+    m_tick = new QTimer(this);
+    m_tick->setInterval(100);
+    connect(m_tick, &QTimer::timeout, this, [this] {
         update();
         updateTicking();
     });
@@ -41,10 +42,10 @@ void StatusDisplay::connectionStatusChanged() {
 
 void StatusDisplay::updateTicking() {
     const bool busy = m_connection && m_connection->state() == ZNTConnection::ZNTConnectionStateBusy;
-    if (busy && !m_tick.isActive())
-        m_tick.start();
+    if (busy && !m_tick->isActive())
+        m_tick->start();
     else if (!busy)
-        m_tick.stop();
+        m_tick->stop();
 }
 
 StatusTexts StatusDisplay::currentTexts() const {

@@ -25,7 +25,7 @@ public:
 
     // What it would draw now.
     StatusTexts currentTexts() const;
-    bool isTicking() const { return m_tick.isActive(); }
+    bool isTicking() const { return m_tick->isActive(); }
 
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
@@ -46,5 +46,5 @@ private:
 
     std::shared_ptr<ZNTConnection> m_connection;
     ObserverToken m_statusObserver;
-    QTimer m_tick;
+    QTimer *m_tick = nullptr;
 };

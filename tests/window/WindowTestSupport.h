@@ -3,6 +3,7 @@
 #pragma once
 
 #include "TestSupport.h"
+#include "model/CatalogTestSupport.h"
 #include "platform/UserDefaults.h"
 #include "uikit/Beep.h"
 #include "uikit/UikitTestSupport.h"
@@ -14,13 +15,6 @@
 #include <QTimer>
 #include <QVBoxLayout>
 #include <gtest/gtest.h>
-
-inline void PrintTo(const QString &text, std::ostream *os) {
-    *os << '"' << text.toStdString() << '"';
-}
-inline void PrintTo(const QStringList &texts, std::ostream *os) {
-    *os << '[' << texts.join(QStringLiteral(", ")).toStdString() << ']';
-}
 
 namespace windowtest {
 
