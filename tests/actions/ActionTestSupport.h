@@ -46,6 +46,8 @@ inline PGconnPtr oracleConnection(const QString &database) {
                                 .toUtf8();
     PGconnPtr conn(PQconnectdb(info.constData()));
     EXPECT_EQ(PQstatus(conn.get()), CONNECTION_OK) << PQerrorMessage(conn.get());
+    PQsetNoticeProcessor(
+        conn.get(), [](void *, const char *) {}, nullptr);
     return conn;
 }
 
@@ -150,6 +152,15 @@ template <class W = QWidget> W *waitForModal(std::chrono::milliseconds timeout =
     W *found = nullptr;
     pumpUntil([&] { return (found = qobject_cast<W *>(QApplication::activeModalWidget())) != nullptr; }, timeout);
     return found;
+}
+
+// Makes a sheet the active window, as the user's click on it would, so that
+// its key equivalents answer.
+inline void activate(QWidget *window) {
+    window->raise();
+    window->activateWindow();
+    QApplication::setActiveWindow(window);
+    pumpUntil([&] { return QApplication::activeWindow() == window && window->isVisible(); }, std::chrono::seconds(2));
 }
 
 inline QPushButton *buttonTitled(QWidget *widget, const QString &title) {

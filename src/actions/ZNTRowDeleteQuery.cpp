@@ -1,0 +1,93 @@
+#include "ZNTRowDeleteQuery.h"
+
+#include "engine/KesError.h"
+#include "engine/ZNTConnection.h"
+#include "model/ZNTIndex.h"
+#include "model/ZNTTable.h"
+#include "model/ZNTTableMetadata.h"
+#include "platform/Main.h"
+#include "platform/ProgramError.h"
+
+ZNTRowDeleteQuery::ZNTRowDeleteQuery(const RowList &rows, std::shared_ptr<ZNTTable> table)
+    : m_rows(rows), m_table(std::move(table)) {}
+
+// Keys are found among the display columns; without a primary key or oid the
+// whole row is the key, and identical rows are deleted through their ctid so
+// that n picked rows delete n rows. A view has no ctid to pick rows by.
+QString ZNTRowDeleteQuery::whereClauseOnConnection(const ZNTConnection &connection, ErrorPtr *error) const {
+    const auto metadata = m_table ? m_table->metadata() : nullptr;
+    if (!metadata || metadata->metadataState() != ZNTTableMetadata::ZNTMetadataStateLoaded)
+        throw ProgramError("MetadataMissing", "Tried to delete rows without table metadata available.");
+    ZNTColumnList keyColumns;
+    if (const auto primaryKey = metadata->primaryKeyIndex())
+        keyColumns = primaryKey->keyColumns();
+    bool byCtid = false;
+    if (keyColumns.isEmpty()) {
+        if (metadata->oidColumn() && !connection.isRedshift()) {
+            keyColumns = {metadata->oidColumn()};
+        } else {
+            keyColumns = metadata->displayColumns();
+            byCtid = !connection.isRedshift() && !std::dynamic_pointer_cast<ZNTView>(m_table);
+        }
+    }
+    QList<qsizetype> positions;
+    if (!ZNTRowMatching::keyPositions(keyColumns, metadata->displayColumns(), &positions, error))
+        return QString();
+    QStringList conditions;
+    for (const ZNTRowValues &row : m_rows)
+        conditions << ZNTRowMatching::condition(connection, keyColumns, positions, row);
+    if (byCtid) {
+        const QString table =
+            connection.quoteIdentifier(m_table->schemaName()) + '.' + connection.quoteIdentifier(m_table->name());
+        return ZNTRowMatching::ctidConditions(table, conditions, false);
+    }
+    QStringList distinct;
+    for (const auto &entry : ZNTRowMatching::counted(conditions))
+        distinct << entry.first;
+    return distinct.join(QStringLiteral(" OR "));
+}
+
+void ZNTRowDeleteQuery::executeInBackgroundOnConnection(const std::shared_ptr<ZNTConnection> &connection) {
+    requireMainThread("ZNTRowDeleteQuery::executeInBackgroundOnConnection");
+    QString where;
+    if (connection)
+        where = whereClauseOnConnection(*connection, &m_error);
+    else
+        m_error = KesError::errorWithFormat(QStringLiteral("The connection was lost."));
+    if (where.isNull()) {
+        Main::post([self = shared_from_this()] { self->postDone(); });
+        return;
+    }
+    const QString sql = QStringLiteral("DELETE FROM %1.%2 WHERE %3")
+                            .arg(connection->quoteIdentifier(m_table->schemaName()),
+                                 connection->quoteIdentifier(m_table->name()), where);
+    m_sqlQuery = ZNTQuery::create(sql);
+    m_queryObserver = NotificationCenter::defaultCenter().observe(ZNTQuery::DoneNotification, m_sqlQuery.get(),
+                                                                  [this](const Notification &n) { didFinish(n); });
+    m_sqlQuery->executeInBackgroundOnConnection(connection, true);
+}
+
+void ZNTRowDeleteQuery::cancel() {
+    if (m_sqlQuery)
+        m_sqlQuery->cancel();
+}
+
+void ZNTRowDeleteQuery::didFinish(const Notification &notification) {
+    if (!m_sqlQuery || notification.object.get() != m_sqlQuery.get())
+        return;
+    const auto results = m_sqlQuery->results();
+    if (results.size() == 1 && results.first()->resultType() == QLatin1String("success")) {
+        m_success = true;
+    } else {
+        m_error = m_sqlQuery->error();
+        if (!m_error)
+            m_error = KesError::errorWithCode(1, QStringLiteral("Delete query returned unexpected result."));
+    }
+    m_queryObserver.stopObserving();
+    m_sqlQuery.reset();
+    postDone();
+}
+
+void ZNTRowDeleteQuery::postDone() {
+    NotificationCenter::defaultCenter().post(ZNTQuery::DoneNotification, shared_from_this());
+}
