@@ -3,7 +3,6 @@
 #include "CommandLine.h"
 #include "DefaultSettings.h"
 #include "SingleInstance.h"
-#include "StandInMainWindow.h"
 #include "TqbUpdateChecker.h"
 #include "ZNTHelpWindowController.h"
 #include "ZNTPreferenceWindowController.h"
@@ -17,6 +16,7 @@
 #include "platform/Main.h"
 #include "uikit/AlertSheet.h"
 #include "uikit/CertificateTrustPanel.h"
+#include "window/ZNTWindowController.h"
 
 #include <QAction>
 #include <QApplication>
@@ -39,7 +39,12 @@ ZNTApplicationDelegate::~ZNTApplicationDelegate() = default;
 void ZNTApplicationDelegate::applicationWillFinishLaunching(std::shared_ptr<ZNTFavoritesStore> store) {
     RegisterDefaultSettings();
     installCertificateTrustPanel();
-    ZNTServer::setWindowControllerFactory(StandInMainWindowController::factory([this] { terminate(); }));
+    ZNTWindowController::ApplicationCommands commands;
+    commands.quit = [this] { terminate(); };
+    commands.showFavorites = [this] { showFavoritesWindow(); };
+    commands.showPreferences = [] { ZNTPreferenceWindowController::sharedController().showWindow(); };
+    commands.showHelp = [] { ZNTHelpWindowController::sharedController().showHelpTopic("index"); };
+    ZNTServer::setWindowControllerFactory(ZNTWindowController::factory(std::move(commands)));
     m_favorites = ZNTFavoritesWindowController::create(std::move(store));
     connect(m_favorites.get(), &ZNTFavoritesWindowController::lastWindowClosedByUser, this,
             &ZNTApplicationDelegate::terminate);

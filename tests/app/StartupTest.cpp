@@ -10,6 +10,7 @@
 #include "platform/SecretStore.h"
 #include "support/TestSupport.h"
 #include "uikit/AlertSheet.h"
+#include "window/ZNTWindowController.h"
 
 #include <QApplication>
 #include <QFile>
@@ -49,7 +50,8 @@ protected:
     }
     static QWidget *visibleMainWindow(QWidget *except) {
         for (QWidget *widget : QApplication::topLevelWidgets())
-            if (widget->isVisible() && widget != except && widget->windowTitle().startsWith("postgres"))
+            if (widget->isVisible() && widget != except && qobject_cast<ZNTWindowController *>(widget) &&
+                widget->windowTitle().endsWith(QStringLiteral(" \u2013 postgres")))
                 return widget;
         return nullptr;
     }
@@ -134,7 +136,8 @@ TEST_F(Startup, TheFavoritesWindowReturnsWhenTheLastServerIsGone) {
 TEST(StartupProcess, ALaterStartHandsItsURLToTheRunningProgram) {
     QTemporaryDir home;
     QDir().mkpath(home.filePath("run"));
-    QFile::setPermissions(home.filePath("run"), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    QFile::setPermissions(home.filePath("run"),
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("XDG_RUNTIME_DIR", home.filePath("run"));
     env.insert("XDG_DATA_HOME", home.filePath("data"));
