@@ -3,6 +3,7 @@
 #include "uikit/AlertSheet.h"
 
 #include <QCheckBox>
+#include <QDir>
 #include <QPointer>
 #include <QTest>
 
@@ -106,6 +107,8 @@ TEST_F(Drop, ADependentViewStopsTheDropUnlessCascadeIsChosen) {
     alert = engage(both);
     ASSERT_TRUE(alert);
     EXPECT_EQ(alert->messageText(), "Do you want to delete 2 items?");
+    QDir().mkpath(QApplication::applicationDirPath() + "/actions-shots");
+    alert->grab().save(QApplication::applicationDirPath() + "/actions-shots/drop.png");
     alert->findChild<QCheckBox *>()->setChecked(true);
     alert->buttons().first()->click();
     ASSERT_TRUE(pumpUntil([&] { return !answers.empty(); }, 30s));
