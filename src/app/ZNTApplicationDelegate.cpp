@@ -25,8 +25,36 @@
 #include <QFileInfo>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPainter>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <csignal>
+
+namespace {
+
+// A red frame over one widget of a window, drawn over everything else there.
+class FocusFlash : public QWidget {
+public:
+    FocusFlash(QWidget *window, const QRect &target) : QWidget(window), m_target(target) {
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+        setGeometry(window->rect());
+        show();
+        raise();
+    }
+
+protected:
+    void paintEvent(QPaintEvent *) override {
+        QPainter painter(this);
+        painter.setPen(QPen(QColor::fromRgbF(1.0f, 0.3f, 0.3f, 0.6f), 4));
+        painter.setBrush(QColor::fromRgbF(1.0f, 0.3f, 0.3f, 0.2f));
+        painter.drawRect(m_target);
+    }
+
+private:
+    QRect m_target;
+};
+
+} // namespace
 
 ZNTApplicationDelegate::ZNTApplicationDelegate()
     : m_termination([this](bool terminate) {
@@ -88,11 +116,28 @@ void ZNTApplicationDelegate::installMenus() {
     help->addSeparator();
     help->addAction(QStringLiteral("Check for &Updates…"), this,
                     [] { TqbUpdateChecker::sharedChecker()->checkForUpdates(); });
+    auto *flash = new QAction(QStringLiteral("Flash First Responder"), window);
+    flash->setShortcut(QKeySequence(Qt::CTRL | Qt::ALT | Qt::SHIFT | Qt::Key_F));
+    connect(flash, &QAction::triggered, this, &ZNTApplicationDelegate::flashFirstResponder);
+    window->addAction(flash);
     qobject_cast<QVBoxLayout *>(window->layout())->setMenuBar(bar);
 }
 
 void ZNTApplicationDelegate::showFavoritesWindow() {
     m_favorites->showWindow();
+}
+
+void ZNTApplicationDelegate::flashFirstResponder() {
+    QWidget *window = QApplication::activeWindow();
+    QWidget *responder = window ? window->focusWidget() : nullptr;
+    Log(QStringLiteral("First Responder: %1")
+            .arg(responder ? QStringLiteral("%1 %2").arg(QString::fromLatin1(responder->metaObject()->className()),
+                                                         responder->objectName())
+                           : QStringLiteral("(null)")));
+    if (!responder)
+        return;
+    auto *flash = new FocusFlash(window, QRect(responder->mapTo(window, QPoint(0, 0)), responder->size()));
+    QTimer::singleShot(500, flash, &QObject::deleteLater);
 }
 
 void ZNTApplicationDelegate::didRemoveServer() {

@@ -39,6 +39,10 @@ public:
     // A connection URL text as the desktop hands it over.
     void getUrl(const QString &text);
 
+    // Diagnostic: logs the widget with the keyboard focus and frames it in red
+    // for half a second.
+    void flashFirstResponder();
+
     // Quit: every main window with unsaved changes is asked first.
     void terminate();
     Termination::Reply applicationShouldTerminate();

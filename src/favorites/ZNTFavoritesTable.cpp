@@ -2,10 +2,10 @@
 
 #include "FavoritePadDelegate.h"
 #include "FavoritesListModel.h"
+#include "uikit/TableViewAdditions.h"
 
 #include <QContextMenuEvent>
 #include <QKeyEvent>
-#include <QScrollBar>
 
 ZNTFavoritesTable::ZNTFavoritesTable(QWidget *parent) : QListView(parent) {
     m_delegate = new FavoritePadDelegate(this);
@@ -47,15 +47,8 @@ void ZNTFavoritesTable::selectRow(int row) {
 }
 
 void ZNTFavoritesTable::scrollRowToVisible(int row) {
-    if (!m_model || row < 0 || row >= m_model->rowCount())
-        return;
-    const QRect rect = visualRect(m_model->index(row));
-    const QRect visible = viewport()->rect();
-    QScrollBar *bar = verticalScrollBar();
-    if (rect.top() < visible.top())
-        bar->setValue(bar->value() + rect.top() - visible.top() - 5);
-    else if (rect.bottom() > visible.bottom())
-        bar->setValue(bar->value() + rect.bottom() - visible.bottom());
+    if (m_model && row >= 0 && row < m_model->rowCount())
+        scrollRowToVisibleWithAnimation(this, m_model->index(row));
 }
 
 void ZNTFavoritesTable::noteHeightOfRowsChanged() {

@@ -24,8 +24,8 @@ public:
     // The current row, -1 when no favorite row is current.
     int currentRow() const;
     void selectRow(int row);
-    // Scrolls so the whole row shows, 5 points of margin above a row that was
-    // above the visible part.
+    // Scrolls smoothly until the whole row shows, 5 points of margin above a
+    // row that was above the visible part.
     void scrollRowToVisible(int row);
     // Rows changed height: lay them out again.
     void noteHeightOfRowsChanged();

@@ -43,7 +43,7 @@ protected:
     void closeEvent(QCloseEvent *event) override {
         event->accept();
         // Closing the favorites window is quitting when nothing else is open.
-        if (event->spontaneous() && ZNTServerController::sharedController()->servers().empty())
+        if (ZNTServerController::sharedController()->servers().empty())
             Main::post([c = QPointer<ZNTFavoritesWindowController>(m_controller)] {
                 if (c)
                     emit c->lastWindowClosedByUser();

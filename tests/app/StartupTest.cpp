@@ -15,6 +15,7 @@
 #include <QApplication>
 #include <QFile>
 #include <QProcess>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -182,4 +183,44 @@ TEST(StartupProcess, ALaterStartHandsItsURLToTheRunningProgram) {
     if (!first.waitForFinished(5000))
         first.kill();
     first.waitForFinished();
+}
+
+namespace {
+
+// A main window holding unsaved changes until its sheet is answered.
+class UnsavedWindow : public ZNTWindowControllerHandle, public std::enable_shared_from_this<UnsavedWindow> {
+public:
+    std::function<void(bool)> answer;
+    bool closed = false;
+    void showWindow() override {}
+    void performClose() override {}
+    bool hasPendingChanges() const override { return !closed; }
+    void resignWithDelegate(std::function<void(bool)> a) override { answer = std::move(a); }
+    void close() override { closed = true; }
+};
+
+} // namespace
+
+TEST_F(Startup, QuitWaitsForEveryWindowWithUnsavedChanges) {
+    app->applicationDidFinishLaunching({});
+    QSignalSpy quit(app.get(), &ZNTApplicationDelegate::readyToQuit);
+    app->terminate();
+    EXPECT_EQ(quit.count(), 1) << "nothing unsaved: the program ends at once";
+
+    std::vector<std::shared_ptr<UnsavedWindow>> windows;
+    ZNTServer::setWindowControllerFactory([&](std::shared_ptr<ZNTObject>) {
+        windows.push_back(std::make_shared<UnsavedWindow>());
+        return windows.back();
+    });
+    auto registry = ZNTServerController::sharedController();
+    registry->serverForFavorite(store->insertFavorite())->showMainWindow();
+    registry->serverForFavorite(store->insertFavorite())->showMainWindow();
+    ASSERT_EQ(windows.size(), 2u);
+    app->terminate();
+    ASSERT_TRUE(windows[0]->answer && windows[1]->answer) << "every window is asked";
+    windows[0]->answer(true);
+    EXPECT_TRUE(windows[0]->closed);
+    EXPECT_EQ(quit.count(), 1);
+    windows[1]->answer(true);
+    EXPECT_EQ(quit.count(), 2);
 }
