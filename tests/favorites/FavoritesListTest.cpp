@@ -3,7 +3,9 @@
 
 #include <QClipboard>
 #include <QGuiApplication>
+#include <QPushButton>
 #include <QSignalSpy>
+#include <QTest>
 
 using Command = FavoritesListModel::Command;
 
@@ -179,4 +181,30 @@ TEST_F(FavoritesWindowFixture, AURLConnectsASimilarFavoriteInsteadOfAddingOne) {
     EXPECT_TRUE(error->localizedFailureReason().contains("nonsense"));
     EXPECT_EQ(model()->favorites().size(), 2u) << "a refused URL became a favorite";
     pumpUntil([&] { return !existing->connectionStateBusy && !model()->favorites()[1]->connectionStateBusy; });
+}
+
+TEST_F(FavoritesWindowFixture, AnUnreadableStoreOffersANewFileOnTheWindow) {
+    const QString path = dir.filePath("Damaged/ConnectionFavorites.db");
+    QDir().mkpath(dir.filePath("Damaged"));
+    QFile garbage(path);
+    ASSERT_TRUE(garbage.open(QIODevice::WriteOnly));
+    garbage.write(QByteArray(4096, 'x'));
+    garbage.close();
+
+    controller = ZNTFavoritesWindowController::create(ZNTFavoritesStore::create(path));
+    controller->showWindow();
+    Alert *sheet = nullptr;
+    ASSERT_TRUE(pumpUntil([&] { return (sheet = openAlert()) != nullptr; }));
+    EXPECT_EQ(sheet->parentWidget(), controller->window());
+    QStringList titles;
+    for (QPushButton *b : sheet->buttons())
+        titles << b->text();
+    EXPECT_TRUE(titles.contains("Create new file")) << titles.join(", ").toStdString();
+    for (QPushButton *b : sheet->buttons())
+        if (b->text() == "Create new file")
+            QTest::mouseClick(b, Qt::LeftButton);
+    ASSERT_TRUE(pumpUntil([&] { return controller->store()->isOpen(); }));
+    EXPECT_TRUE(QFile::exists(dir.filePath("Damaged/ConnectionFavorites.1.db")));
+    controller->newFavorite();
+    EXPECT_EQ(model()->favorites().size(), 1u);
 }
