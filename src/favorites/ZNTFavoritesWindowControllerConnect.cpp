@@ -61,6 +61,23 @@ QString listForLog(const std::vector<std::shared_ptr<ZNTFavorite>> &favorites) {
     return QLatin1Char('(') + names.join(QStringLiteral(", ")) + QLatin1Char(')');
 }
 
+// A secure field and the check box that keeps what is typed in it.
+QWidget *secretAccessory(const ConnectPromptSpec &spec, QLineEdit **secret, QCheckBox **keep) {
+    auto *accessory = new QWidget;
+    auto *layout = new QVBoxLayout(accessory);
+    layout->setContentsMargins(0, 0, 0, 0);
+    *secret = new QLineEdit;
+    (*secret)->setEchoMode(QLineEdit::Password);
+    (*secret)->setMinimumWidth(250);
+    (*secret)->setAccessibleName(spec.kind == ConnectPromptSpec::Kind::Password ? QStringLiteral("Password")
+                                                                                : QStringLiteral("Passphrase"));
+    *keep = new QCheckBox(spec.checkboxTitle);
+    (*keep)->setChecked(spec.checkboxOn);
+    layout->addWidget(*secret);
+    layout->addWidget(*keep);
+    return accessory;
+}
+
 void logMissingFavorite(const ZNTServer &server, const std::vector<std::shared_ptr<ZNTFavorite>> &favorites) {
     Log(QStringLiteral("Missing favorite: %1, Favorites: %2").arg(server.name(), listForLog(favorites)));
 }
@@ -195,21 +212,8 @@ void ZNTFavoritesWindowController::showPrompt(const std::shared_ptr<ZNTFavorite>
     alert->setDefaultButton(spec.returnAccepts ? accept : cancel);
     QLineEdit *secret = nullptr;
     QCheckBox *keep = nullptr;
-    if (spec.asksSecret) {
-        auto *accessory = new QWidget;
-        auto *layout = new QVBoxLayout(accessory);
-        layout->setContentsMargins(0, 0, 0, 0);
-        secret = new QLineEdit;
-        secret->setEchoMode(QLineEdit::Password);
-        secret->setMinimumWidth(250);
-        secret->setAccessibleName(spec.kind == Kind::Password ? QStringLiteral("Password")
-                                                              : QStringLiteral("Passphrase"));
-        keep = new QCheckBox(spec.checkboxTitle);
-        keep->setChecked(spec.checkboxOn);
-        layout->addWidget(secret);
-        layout->addWidget(keep);
-        alert->setAccessoryView(accessory);
-    }
+    if (spec.asksSecret)
+        alert->setAccessoryView(secretAccessory(spec, &secret, &keep));
     const int acceptCode = alert->returnCode(accept);
     std::weak_ptr<ZNTFavoritesWindowController> weak = weak_from_this();
     alert->compatibleBeginSheetModalForWindow(
