@@ -11,13 +11,15 @@
 #include <atomic>
 
 namespace {
-ZNTFavoriteConnectionFields scramFields() {
+// Each test names an item of its own: the suite's test processes run side by
+// side against one keyring.
+ZNTFavoriteConnectionFields scramFields(const QString &item) {
     ZNTFavoriteConnectionFields f;
     f.host = requiredEnv("TRELLAN_PG_HOST");
     f.port = requiredEnv("TRELLAN_PG_PORT").toInt();
     f.database = "postgres";
     f.user = requiredEnv("TRELLAN_PG_SCRAM_USER");
-    f.passwordKeychainService = "postgresql://trellan-server-password-test";
+    f.passwordKeychainService = "postgresql://trellan-server-password-test/" + item;
     f.passwordKeychainAccount = f.user;
     return f;
 }
@@ -73,7 +75,7 @@ private:
 } // namespace
 
 TEST(ServerPasswords, AStoredPasswordIsReadFromTheKeyringAndLogsIn) {
-    const ZNTFavoriteConnectionFields fields = scramFields();
+    const ZNTFavoriteConnectionFields fields = scramFields("stored");
     ASSERT_TRUE(KeychainSetPassword(fields.passwordKeychainService, fields.passwordKeychainAccount,
                                     requiredEnv("TRELLAN_PG_SCRAM_PASSWORD"))
                     .isDone());
@@ -83,7 +85,7 @@ TEST(ServerPasswords, AStoredPasswordIsReadFromTheKeyringAndLogsIn) {
 }
 
 TEST(ServerPasswords, APasswordInMemoryWinsOverTheStoredOne) {
-    ZNTFavoriteConnectionFields fields = scramFields();
+    ZNTFavoriteConnectionFields fields = scramFields("in-memory");
     ASSERT_TRUE(
         KeychainSetPassword(fields.passwordKeychainService, fields.passwordKeychainAccount, "stale password").isDone());
     fields.password = requiredEnv("TRELLAN_PG_SCRAM_PASSWORD");
@@ -94,7 +96,7 @@ TEST(ServerPasswords, APasswordInMemoryWinsOverTheStoredOne) {
 }
 
 TEST(ServerPasswords, NoStoredItemAsksForAPassword) {
-    ZNTFavoriteConnectionFields fields = scramFields();
+    ZNTFavoriteConnectionFields fields = scramFields("none");
     fields.passwordKeychainService = "postgresql://trellan-no-such-item";
     const Outcome outcome = connectFavorite(fields);
     EXPECT_EQ(outcome.state, 2);
@@ -104,7 +106,7 @@ TEST(ServerPasswords, NoStoredItemAsksForAPassword) {
 TEST(ServerPasswords, AKeyringThatCannotAnswerFailsTheConnectInsteadOfSendingNoPassword) {
     auto store = std::make_shared<UnreachableStore>();
     SharedStoreScope scope(store);
-    const Outcome outcome = connectFavorite(scramFields());
+    const Outcome outcome = connectFavorite(scramFields("unreachable"));
     EXPECT_EQ(outcome.state, 2);
     EXPECT_FALSE(outcome.needsPassword);
     ASSERT_NE(outcome.error, nullptr);
