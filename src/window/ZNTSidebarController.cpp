@@ -3,6 +3,8 @@
 #include "ZNTActionRoute.h"
 #include "ZNTSidebarOutlineView.h"
 #include "ZNTSidebarTreeModel.h"
+#include "actions/ZNTMaintenanceQuery.h"
+#include "actions/ZNTObjectDeleteQuery.h"
 #include "model/ZNTDatabase.h"
 #include "model/ZNTRow.h"
 #include "model/ZNTSchema.h"
@@ -36,12 +38,37 @@ const MenuEntry kMenu[] = {
     {"", ""},
     {"copySidebarItemName", "Copy Name"},
     {"", ""},
+    {"analyzeSidebarItem", "Analyze\u2026"},
+    {"vacuumSidebarItem", "Vacuum\u2026"},
+    {"reindexSidebarItem", "Reindex\u2026"},
+    {"clusterSidebarItem", "Cluster\u2026"},
+    {"refreshMaterializedViewSidebarItem", "Refresh Materialized View\u2026"},
+    {"truncateSidebarItem", "Truncate\u2026"},
+    {"", ""},
+    {"deleteSidebarItem", "Drop\u2026"},
     {"exportSidebarItem", "Export\u2026"},
     {"", ""},
     {"newTable", "New Table"},
     {"newView", "New View"},
     {"newMaterializedView", "New Materialized View"},
 };
+
+// A new action of the maintenance command name, or null for another name.
+std::shared_ptr<ZNTActionQuery> maintenanceAction(const QString &name) {
+    if (name == u"analyzeSidebarItem")
+        return std::make_shared<ZNTAnalyzeQuery>();
+    if (name == u"vacuumSidebarItem")
+        return std::make_shared<ZNTVacuumQuery>();
+    if (name == u"reindexSidebarItem")
+        return std::make_shared<ZNTReindexQuery>();
+    if (name == u"clusterSidebarItem")
+        return std::make_shared<ZNTClusterQuery>();
+    if (name == u"refreshMaterializedViewSidebarItem")
+        return std::make_shared<ZNTRefreshMaterializedViewQuery>();
+    if (name == u"truncateSidebarItem")
+        return std::make_shared<ZNTTruncateTableQuery>();
+    return nullptr;
+}
 
 bool isRelation(const std::shared_ptr<ZNTObject> &item) {
     return std::dynamic_pointer_cast<ZNTTable>(item) != nullptr;
@@ -264,6 +291,15 @@ bool ZNTSidebarController::validateMenuItem(const QString &name) const {
         return isRelation(single);
     if (name == u"copySidebarItemName")
         return single && single->objectKind() != ZNTObjectKind::QueryObject;
+    if (auto action = maintenanceAction(name)) {
+        // The action itself decides what it can act upon.
+        action->setObjects(clickedRowsAreItems() ? clickedItems() : ZNTObjectList());
+        return action->canPerform();
+    }
+    if (name == u"deleteSidebarItem") {
+        const ZNTObjectList items = clickedItems();
+        return clickedRowsAreItems() && std::all_of(items.begin(), items.end(), isRelation);
+    }
     if (name == u"exportSidebarItem")
         return false; // tables are exported once CSV export is part of the program
     if (name == u"newTable" || name == u"newView" || name == u"newMaterializedView")
@@ -272,22 +308,29 @@ bool ZNTSidebarController::validateMenuItem(const QString &name) const {
 }
 
 void ZNTSidebarController::performMenuAction(const QString &name) {
-    if (name == u"openSidebarItem")
-        openSidebarItem(false);
-    else if (name == u"openSidebarItemInNewWindow")
-        openSidebarItem(true);
-    else if (name == u"openSidebarItemSchema")
-        openSidebarItemSchema(false);
-    else if (name == u"openSidebarItemSchemaInNewWindow")
-        openSidebarItemSchema(true);
-    else if (name == u"copySidebarItemName")
-        copySidebarItemName();
-    else if (name == u"newTable")
-        newRelation(ZNTTable::ZNTTableTypeTable);
-    else if (name == u"newView")
-        newRelation(ZNTTable::ZNTTableTypeView);
-    else if (name == u"newMaterializedView")
-        newRelation(ZNTTable::ZNTTableTypeMaterializedView);
+    if (auto action = maintenanceAction(name)) {
+        // It reports its own outcome in sheets, and lives until it has.
+        action->setObjects(clickedItems());
+        action->engageWithWindow(window(), nullptr);
+        return;
+    }
+    const std::pair<const char *, std::function<void()>> commands[] = {
+        {"deleteSidebarItem", [this] { deleteSidebarItem(); }},
+        {"openSidebarItem", [this] { openSidebarItem(false); }},
+        {"openSidebarItemInNewWindow", [this] { openSidebarItem(true); }},
+        {"openSidebarItemSchema", [this] { openSidebarItemSchema(false); }},
+        {"openSidebarItemSchemaInNewWindow", [this] { openSidebarItemSchema(true); }},
+        {"copySidebarItemName", [this] { copySidebarItemName(); }},
+        {"newTable", [this] { newRelation(ZNTTable::ZNTTableTypeTable); }},
+        {"newView", [this] { newRelation(ZNTTable::ZNTTableTypeView); }},
+        {"newMaterializedView", [this] { newRelation(ZNTTable::ZNTTableTypeMaterializedView); }},
+    };
+    for (const auto &[command, run] : commands) {
+        if (name == QLatin1String(command)) {
+            run();
+            return;
+        }
+    }
 }
 
 void ZNTSidebarController::openSidebarItem(bool inNewWindow) {
@@ -317,6 +360,15 @@ void ZNTSidebarController::openSidebarItemSchema(bool inNewWindow) {
     } else if (auto server = serverOf(table)) {
         server->openNewWindowForItem(structure);
     }
+}
+
+void ZNTSidebarController::deleteSidebarItem() {
+    auto drop = std::make_shared<ZNTObjectDeleteQuery>(clickedItems());
+    QPointer<ZNTSidebarController> self(this);
+    drop->engageWithWindow(window(), [self](bool dropped) {
+        if (dropped && self)
+            self->performReload();
+    });
 }
 
 void ZNTSidebarController::copySidebarItemName() {

@@ -62,6 +62,7 @@ private:
 
     void openSidebarItem(bool inNewWindow);
     void openSidebarItemSchema(bool inNewWindow);
+    void deleteSidebarItem();
     void copySidebarItemName();
     void newRelation(int type);
 

@@ -156,8 +156,7 @@ TEST(StatusDisplay, FollowsARunningStatementWithOneTimerAndStopsWhenItEnds) {
     ASSERT_TRUE(pumpUntil([&] { return !display->isTicking(); }));
     EXPECT_EQ(display->currentTexts().left, "Reporting");
 
-    window.setPalette(uikittest::darkPalette());
-    saveShot(display, "status-idle-dark.png");
+    saveDarkShot(display, "status-idle-dark.png");
     display->setConnection(nullptr);
     EXPECT_EQ(display->currentTexts().left, "No connection");
 }

@@ -134,4 +134,13 @@ inline void saveShot(QWidget *widget, const QString &file) {
     EXPECT_TRUE(widget->grab().save(path)) << path.toStdString();
 }
 
+// The same in a dark palette, the program's (icons drawn in the palette's
+// colours read the program's palette).
+inline void saveDarkShot(QWidget *widget, const QString &file) {
+    const QPalette before = QApplication::palette();
+    QApplication::setPalette(uikittest::darkPalette());
+    saveShot(widget, file);
+    QApplication::setPalette(before);
+}
+
 } // namespace windowtest
