@@ -286,6 +286,8 @@ void ZNTWindowController::placeMainView(QWidget *view, QWidget *accessory) {
         container->setObjectName(QStringLiteral("accessoryBar"));
         container->setAutoFillBackground(true);
         container->setBackgroundRole(QPalette::Window);
+        // The bar keeps its own height; the page takes the rest.
+        container->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
         CC_addConstraintFormat(container, "H:|[%@]|", accessory);
         CC_addConstraintFormat(container, "V:|[%@]|", accessory);
         auto *line = new SeparatorLine;

@@ -139,6 +139,7 @@ public:
 protected:
     void closeEvent(QCloseEvent *event) override;
     void changeEvent(QEvent *event) override;
+    void showEvent(QShowEvent *event) override;
 
 private:
     explicit ZNTWindowController(const std::shared_ptr<ZNTObject> &item);
@@ -159,7 +160,8 @@ private:
     bool endEditing();
     void splitViewDidResizeSubviews();
     void dividerDoubleClicked(int index);
-    void moveDivider(int index, int position);
+    int paneWidth(QWidget *pane) const;
+    void setPaneWidths(int left, int right);
     bool isCollapsed(QWidget *pane) const;
     std::shared_ptr<ZNTObject> sidebarRoot() const;
     void watchUndoStack();
@@ -186,6 +188,7 @@ private:
     QPointer<QUndoStack> m_watchedUndoStack;
     std::vector<QMetaObject::Connection> m_undoConnections;
     std::vector<QAction *> m_actions;
+    std::optional<std::pair<int, int>> m_widthsOnShow; // the sidebars' widths, given at the first show
     bool m_resigning = false;
     bool m_closeWithoutAsking = false;
     bool m_closed = false;

@@ -54,26 +54,48 @@ int ZNTWindowController::rightSidebarWidth() const {
                : 0;
 }
 
-// Gives pane a width (0 collapses it); the page takes up the difference.
-void ZNTWindowController::moveDivider(int paneIndex, int width) {
-    // A window not shown yet has not placed its panes: it does so now.
-    if (layout())
-        layout()->activate();
-    QList<int> sizes = m_splitView->sizes();
-    const int content = m_splitView->indexOf(m_mainView);
-    if (paneIndex < 0 || paneIndex >= sizes.size() || content < 0)
+int ZNTWindowController::paneWidth(QWidget *pane) const {
+    const int index = pane ? m_splitView->indexOf(pane) : -1;
+    if (index < 0)
+        return 0;
+    if (m_widthsOnShow)
+        return pane == m_sidebarController ? m_widthsOnShow->first : m_widthsOnShow->second;
+    return m_splitView->sizes().value(index);
+}
+
+// Gives the sidebars their widths (0 collapses one) and the page the rest. Both
+// are given at once: adding or removing a pane shares the room out anew.
+void ZNTWindowController::setPaneWidths(int left, int right) {
+    // A window not shown yet would share out its panes again when it first takes
+    // its size: the widths are given once it shows.
+    if (!isVisible()) {
+        m_widthsOnShow = std::make_pair(left, right);
         return;
-    int total = 0;
-    for (int size : sizes)
-        total += size;
-    sizes[paneIndex] = std::max(0, width);
-    int others = 0;
-    for (int i = 0; i < sizes.size(); ++i) {
-        if (i != content)
-            others += sizes[i];
     }
+    int total = m_splitView->contentsRect().width();
+    for (int i = 1; i < m_splitView->count(); ++i) {
+        if (!m_splitView->widget(i)->isHidden())
+            total -= m_splitView->handleWidth();
+    }
+    QList<int> sizes;
+    for (int i = 0; i < m_splitView->count(); ++i) {
+        QWidget *pane = m_splitView->widget(i);
+        sizes << (pane == m_sidebarController           ? std::max(0, left)
+                  : pane == m_rightSidebarContainerView ? std::max(0, right)
+                                                        : 0);
+    }
+    const int content = m_splitView->indexOf(m_mainView);
+    int others = 0;
+    for (int size : sizes)
+        others += size;
     sizes[content] = std::max(1, total - others);
     m_splitView->setSizes(sizes);
+}
+
+void ZNTWindowController::showEvent(QShowEvent *event) {
+    QMainWindow::showEvent(event);
+    if (const auto widths = std::exchange(m_widthsOnShow, std::nullopt))
+        setPaneWidths(widths->first, widths->second);
 }
 
 void ZNTWindowController::adjustSplitView() {
@@ -103,9 +125,10 @@ void ZNTWindowController::loadSidebar() {
     auto *sidebar = new ZNTSidebarController;
     m_sidebarController = sidebar;
     sidebar->setRootItem(sidebarRoot());
+    const int right = paneWidth(m_rightSidebarContainerView);
     m_splitView->insertWidget(0, sidebar);
     adjustSplitView();
-    moveDivider(0, storedWidth(kLeftWidth));
+    setPaneWidths(storedWidth(kLeftWidth), right);
     sidebar->selectItem(currentItem());
     setTabOrder(sidebar, m_mainView);
     m_leftSegment->setChecked(true);
@@ -128,12 +151,12 @@ void ZNTWindowController::toggleSidebar() {
         loadSidebar();
     } else if (isCollapsed(m_sidebarController)) {
         m_sidebarController->show();
-        moveDivider(m_splitView->indexOf(m_sidebarController), storedWidth(kLeftWidth));
+        setPaneWidths(storedWidth(kLeftWidth), paneWidth(m_rightSidebarContainerView));
         m_sidebarController->selectItem(currentItem());
     } else {
         const bool hadFocus = isSidebarFirstResponder();
         UserDefaults::standard().setObject(m_sidebarController->width(), kLeftWidth);
-        moveDivider(m_splitView->indexOf(m_sidebarController), 0);
+        setPaneWidths(0, paneWidth(m_rightSidebarContainerView));
         if (hadFocus)
             makeMainViewFirstResponder();
     }
@@ -148,6 +171,7 @@ void ZNTWindowController::loadRightSidebar() {
     QWidget *view = provider ? provider->rightSidebarView() : nullptr;
     if (!view)
         return;
+    const int left = paneWidth(m_sidebarController);
     if (!m_rightSidebarContainerView) {
         auto *container = new QWidget;
         container->setObjectName(QStringLiteral("detailSidebar"));
@@ -164,7 +188,7 @@ void ZNTWindowController::loadRightSidebar() {
     }
     view->show();
     adjustSplitView();
-    moveDivider(m_splitView->indexOf(m_rightSidebarContainerView), storedWidth(kRightWidth));
+    setPaneWidths(left, storedWidth(kRightWidth));
     m_rightSegment->setChecked(true);
 }
 
@@ -173,8 +197,11 @@ void ZNTWindowController::removeRightSidebar() {
         return;
     if (!isCollapsed(m_rightSidebarContainerView))
         UserDefaults::standard().setObject(m_rightSidebarContainerView->width(), kRightWidth);
+    const int left = paneWidth(m_sidebarController);
     delete m_rightSidebarContainerView.data();
     adjustSplitView();
+    if (m_sidebarController)
+        setPaneWidths(left, 0);
 }
 
 void ZNTWindowController::toggleRightSidebar() {
@@ -184,11 +211,11 @@ void ZNTWindowController::toggleRightSidebar() {
         loadRightSidebar();
     } else if (isCollapsed(container)) {
         container->show();
-        moveDivider(m_splitView->indexOf(container), storedWidth(kRightWidth));
+        setPaneWidths(paneWidth(m_sidebarController), storedWidth(kRightWidth));
     } else {
         const bool hadFocus = container->isAncestorOf(focusWidget());
         UserDefaults::standard().setObject(container->width(), kRightWidth);
-        moveDivider(m_splitView->indexOf(container), 0);
+        setPaneWidths(paneWidth(m_sidebarController), 0);
         if (hadFocus)
             makeMainViewFirstResponder();
     }
@@ -223,5 +250,5 @@ void ZNTWindowController::splitViewDidResizeSubviews() {
 
 void ZNTWindowController::dividerDoubleClicked(int index) {
     if (index == 0 && m_sidebarController && m_splitView->indexOf(m_sidebarController) == 0)
-        moveDivider(0, int(std::ceil(m_sidebarController->preferredWidth())));
+        setPaneWidths(int(std::ceil(m_sidebarController->preferredWidth())), paneWidth(m_rightSidebarContainerView));
 }
