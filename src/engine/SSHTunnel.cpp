@@ -7,6 +7,7 @@
 #include "platform/ProgramError.h"
 #include "platform/UserDefaults.h"
 
+#include <QCryptographicHash>
 #include <QFile>
 #include <arpa/inet.h>
 #include <cerrno>
@@ -71,6 +72,16 @@ QString fingerprint(LIBSSH2_SESSION *session) {
     QString text;
     for (int i = 0; i < 20; ++i)
         text += QString::asprintf("%02X ", unsigned(quint8(hash[i])));
+    text.chop(1);
+    return text;
+}
+
+// SHA-1 of a raw host key, as fingerprint() writes it.
+QString fingerprintOf(const QByteArray &key) {
+    const QByteArray digest = QCryptographicHash::hash(key, QCryptographicHash::Sha1);
+    QString text;
+    for (char c : digest)
+        text += QString::asprintf("%02X ", unsigned(quint8(c)));
     text.chop(1);
     return text;
 }
@@ -183,6 +194,7 @@ void SSHTunnel::stopListening() {
     }
 
 SSHTUNNEL_PROPERTY(QString, host, setHost)
+SSHTUNNEL_PROPERTY(QString, hostName, setHostName)
 SSHTUNNEL_PROPERTY(QString, user, setUser)
 SSHTUNNEL_PROPERTY(QString, password, setPassword)
 SSHTUNNEL_PROPERTY(QString, privateKeyPath, setPrivateKeyPath)
@@ -309,7 +321,8 @@ bool SSHTunnel::Impl::handshake() {
 
 // The user's known_hosts decides first: a match passes and a different key of
 // the same type refuses; only a host it does not know may pass by the key the
-// user accepted earlier, and otherwise the user is asked (417).
+// user accepted earlier. A key other than that one is a change the user must
+// judge (420); a host never seen before is asked about (417).
 bool SSHTunnel::Impl::checkHostKey() {
     size_t length = 0;
     int type = LIBSSH2_HOSTKEY_TYPE_UNKNOWN;
@@ -330,11 +343,23 @@ bool SSHTunnel::Impl::checkHostKey() {
     const QByteArray accepted = q->expectedKey();
     if (!accepted.isEmpty() && accepted == key)
         return true;
+    return failForUnverifiedKey(key);
+}
+
+bool SSHTunnel::Impl::failForUnverifiedKey(const QByteArray &key) {
+    const QByteArray accepted = q->expectedKey();
     QVariantMap info;
-    info.insert(Error::DescriptionKey, QStringLiteral("SSH server host key could not be verified."));
     info.insert(HostKeyDictionaryKey, key);
     info.insert(FingerprintDictionaryKey, fingerprint(ssh()));
-    return fail(Error::make(ErrorDomain, ErrorHostKeyNotVerified, info));
+    if (accepted.isEmpty()) {
+        info.insert(Error::DescriptionKey, QStringLiteral("SSH server host key could not be verified."));
+        return fail(Error::make(ErrorDomain, ErrorHostKeyNotVerified, info));
+    }
+    info.insert(PreviousFingerprintDictionaryKey, fingerprintOf(accepted));
+    info.insert(Error::DescriptionKey,
+                QStringLiteral("The SSH server's host key has changed since you accepted it. This can mean that "
+                               "someone is intercepting the connection."));
+    return fail(Error::make(ErrorDomain, ErrorHostKeyChanged, info));
 }
 
 // Line by line, so that one entry libssh2 cannot parse (a key type it does not
@@ -351,10 +376,24 @@ int SSHTunnel::Impl::checkKnownHosts(const QByteArray &key, int keyType) {
         libssh2_knownhost_readline(hosts, line.constData(), size_t(line.size()), LIBSSH2_KNOWNHOST_FILE_OPENSSH);
     }
     const int sshPort = q->port() >= 1 ? q->port() : 22;
-    libssh2_knownhost *entry = nullptr;
-    int verdict = libssh2_knownhost_checkp(
-        hosts, q->host().toUtf8().constData(), sshPort, key.constData(), size_t(key.size()),
-        LIBSSH2_KNOWNHOST_TYPE_PLAIN | LIBSSH2_KNOWNHOST_KEYENC_RAW | knownHostKeyType(keyType), &entry);
+    // OpenSSH writes "[name]:port" for any port but 22. libssh2 given a port would
+    // also try the bare name, where the key of the server on port 22 lives: the
+    // entry is spelt out here and looked up without a port.
+    auto lookUp = [&](const QString &name) {
+        if (name.isEmpty())
+            return int(LIBSSH2_KNOWNHOST_CHECK_NOTFOUND);
+        const QString entry = sshPort == 22 ? name : QStringLiteral("[%1]:%2").arg(name).arg(sshPort);
+        return libssh2_knownhost_checkp(
+            hosts, entry.toUtf8().constData(), -1, key.constData(), size_t(key.size()),
+            LIBSSH2_KNOWNHOST_TYPE_PLAIN | LIBSSH2_KNOWNHOST_KEYENC_RAW | knownHostKeyType(keyType), nullptr);
+    };
+    auto decides = [](int verdict) {
+        return verdict == LIBSSH2_KNOWNHOST_CHECK_MATCH || verdict == LIBSSH2_KNOWNHOST_CHECK_MISMATCH;
+    };
+    const QString name = q->hostName();
+    int verdict = lookUp(name);
+    if (!decides(verdict) && q->host() != name)
+        verdict = lookUp(q->host());
     libssh2_knownhost_free(hosts);
     return verdict;
 }

@@ -33,9 +33,18 @@ public:
 class SSHTunnel : public std::enable_shared_from_this<SSHTunnel> {
 public:
     static inline const QString ErrorDomain = QStringLiteral("norvane.SSHTunnel");
-    enum ErrorCode { ErrorHostKeyNotVerified = 417, ErrorPrivateKeyEncrypted = 418, ErrorPassphraseIncorrect = 419 };
+    enum ErrorCode {
+        ErrorHostKeyNotVerified = 417,
+        ErrorPrivateKeyEncrypted = 418,
+        ErrorPassphraseIncorrect = 419,
+        // The server's key is not the one the user accepted for it earlier: 417's
+        // user info plus the fingerprint of the key accepted then.
+        ErrorHostKeyChanged = 420,
+    };
     static inline const QString HostKeyDictionaryKey = QStringLiteral("norvane.SSHTunnelHostKeyDictionaryKey");
     static inline const QString FingerprintDictionaryKey = QStringLiteral("norvane.SSHTunnelFingerprintDictionaryKey");
+    static inline const QString PreviousFingerprintDictionaryKey =
+        QStringLiteral("norvane.SSHTunnelPreviousFingerprintDictionaryKey");
     static inline const QString StatusNotification = QStringLiteral("SSHTunnelStatusNotification");
     // The user default that holds the host keys the user accepted.
     static inline const QString KnownHostKeysDefaultsKey = QStringLiteral("KnownHostKeys");
@@ -62,6 +71,10 @@ public:
 
     // Properties, any thread; set them before connect().
     void setHost(const QString &v); // the SSH server, best as the numeric address already resolved
+    // The SSH server's name as the user typed it. known_hosts is looked up under
+    // it first (as OpenSSH writes it: "[name]:port" unless the port is 22, hashed
+    // or not); the address counts only when the name has no entry.
+    void setHostName(const QString &v);
     void setUser(const QString &v);
     // Also the answer to a lone "Password: " prompt; a null string means none.
     void setPassword(const QString &v);
@@ -75,6 +88,7 @@ public:
     void setDelegate(std::weak_ptr<SSHTunnelDelegate> delegate);
 
     QString host() const;
+    QString hostName() const;
     QString user() const;
     QString password() const;
     int port() const;

@@ -19,6 +19,7 @@ struct SSHTunnel::Impl {
     // Properties and what other threads read or set while connect() runs.
     mutable std::mutex mutex;
     QString host;
+    QString hostName;
     QString user;
     QString password;
     QString privateKeyPath;
@@ -50,6 +51,7 @@ struct SSHTunnel::Impl {
     bool handshake();
     bool checkHostKey();
     int checkKnownHosts(const QByteArray &key, int keyType);
+    bool failForUnverifiedKey(const QByteArray &key);
     bool openChannel();
     bool listenForLocalConnections();
     void startForwarding();

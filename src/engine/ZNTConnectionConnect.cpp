@@ -332,6 +332,7 @@ bool ZNTConnection::openTunnel(QVariantMap &params) {
     const QString host = params.value(QStringLiteral("host")).toString();
     const int port = params.value(QStringLiteral("port")).toInt();
     tunnel->setHost(address);
+    tunnel->setHostName(sshHost);
     tunnel->setPort(sshPort >= 1 ? sshPort : 22);
     tunnel->setUser(sshUser.isEmpty() ? currentLoginName() : sshUser);
     tunnel->setPassword(params.value(QStringLiteral("sshPassword")).toString());

@@ -7,6 +7,7 @@
 #include "platform/NotificationCenter.h"
 #include "platform/UserDefaults.h"
 
+#include <QMessageAuthenticationCode>
 #include <QThread>
 #include <future>
 
@@ -188,6 +189,77 @@ TEST_F(SSHTunnelTest, KnownKeyOfAnotherTypeIsNoMismatch) {
 
     auto accepted = keyTunnel(QStringLiteral("id_ed25519"));
     EXPECT_TRUE(accepted->connect()) << describe(accepted->error());
+}
+
+namespace {
+// A known_hosts host field as OpenSSH hashes it: |1|salt|HMAC-SHA1(salt, name).
+QByteArray hashedHostField(const QByteArray &name) {
+    const QByteArray salt = QByteArray::fromHex("00112233445566778899aabbccddeeff01234567");
+    const QByteArray mac = QMessageAuthenticationCode::hash(name, salt, QCryptographicHash::Sha1);
+    return "|1|" + salt.toBase64() + "|" + mac.toBase64();
+}
+} // namespace
+
+// Users type names; the address is what we connect to. OpenSSH stores the name
+// (hashed by default on Debian), so that is where the verdict is.
+TEST_F(SSHTunnelTest, KnownHostsIsReadUnderTheTypedNameBeforeTheAddress) {
+    const QByteArray entry = QStringLiteral("[localhost]:%1").arg(server.port).toUtf8();
+    const QByteArray realKey = server.hostKeyLine();
+    const QByteArray otherKey = generatedPublicKeyLine(home.path(), QStringLiteral("ed25519"));
+    auto tunnelByName = [&] {
+        auto tunnel = keyTunnel(QStringLiteral("id_ed25519"));
+        tunnel->setHostName(QStringLiteral("localhost")); // host stays 127.0.0.1
+        tunnel->setExpectedKey(QByteArray());
+        return tunnel;
+    };
+
+    home.writeKnownHosts(hashedHostField(entry) + ' ' + realKey + '\n');
+    auto hashed = tunnelByName();
+    EXPECT_TRUE(hashed->connect()) << describe(hashed->error());
+
+    // The name's entry decides, whatever the address's says.
+    home.writeKnownHosts(hashedHostField(entry) + ' ' + otherKey + '\n' + knownHostsLine(realKey));
+    auto changed = tunnelByName();
+    ASSERT_FALSE(changed->connect());
+    EXPECT_TRUE(changed->error()->localizedDescription().contains("known_hosts file doesn't match"))
+        << describe(changed->error());
+
+    // Without an entry for the name, the address's counts.
+    home.writeKnownHosts(knownHostsLine(realKey));
+    auto byAddress = tunnelByName();
+    EXPECT_TRUE(byAddress->connect()) << describe(byAddress->error());
+}
+
+// The bare name is the server on port 22: its key says nothing about another port.
+TEST_F(SSHTunnelTest, AnEntryForPort22NeitherMatchesNorRefusesAnotherPort) {
+    for (const QByteArray &keyLine :
+         {server.hostKeyLine(), generatedPublicKeyLine(home.path(), QStringLiteral("ed25519"))}) {
+        home.writeKnownHosts("localhost " + keyLine + '\n');
+        auto tunnel = keyTunnel(QStringLiteral("id_ed25519"));
+        tunnel->setHostName(QStringLiteral("localhost"));
+        tunnel->setExpectedKey(QByteArray());
+        ASSERT_FALSE(tunnel->connect());
+        EXPECT_EQ(tunnel->error()->code(), SSHTunnel::ErrorHostKeyNotVerified) << describe(tunnel->error());
+    }
+}
+
+TEST_F(SSHTunnelTest, KeyOtherThanTheOneAcceptedEarlierIsAChangeNotAFirstContact) {
+    const QByteArray earlier = QByteArray::fromBase64(
+        generatedPublicKeyLine(home.path(), QStringLiteral("ed25519")).split(' ').value(1));
+    auto tunnel = keyTunnel(QStringLiteral("id_ed25519"));
+    tunnel->setExpectedKey(earlier);
+    ASSERT_FALSE(tunnel->connect());
+    ErrorPtr error = tunnel->error();
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->domain(), SSHTunnel::ErrorDomain);
+    EXPECT_EQ(error->code(), SSHTunnel::ErrorHostKeyChanged);
+    EXPECT_TRUE(error->localizedDescription().contains("changed since you accepted it"));
+    EXPECT_EQ(error->userInfo().value(SSHTunnel::HostKeyDictionaryKey).toByteArray(), server.hostKey());
+    EXPECT_EQ(error->userInfo().value(SSHTunnel::FingerprintDictionaryKey).toString(),
+              sha1Fingerprint(server.hostKey()));
+    EXPECT_EQ(error->userInfo().value(SSHTunnel::PreviousFingerprintDictionaryKey).toString(),
+              sha1Fingerprint(earlier));
+    EXPECT_EQ(far.connectionsSeen(), 0);
 }
 
 // --- logins ------------------------------------------------------------------------
