@@ -1,6 +1,7 @@
 #include "SSHForwarder.h"
 
 #include "KesError.h"
+#include "LocalPeer.h"
 #include "SSHSession.h"
 #include "platform/Log.h"
 
@@ -387,6 +388,8 @@ void SSHForwarder::acceptConnections() {
             closeListeningSocket();
             return;
         }
+        if (!isOwnUsersConnection(fd))
+            continue;
         int on = 1;
         ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
         auto c = std::make_unique<Connection>();
@@ -399,6 +402,22 @@ void SSHForwarder::acceptConnections() {
         m_connections.push_back(std::move(c));
         m_acceptedAny = true;
     }
+}
+
+// The port listens on loopback for as long as the connection lives, where every
+// local user can reach it, and behind it waits the user's own SSH login: a
+// connection of anybody else's, or of nobody known, is closed before it is served.
+bool SSHForwarder::isOwnUsersConnection(int fd) {
+    const std::optional<uid_t> owner = LocalPeer::owner(fd);
+    if (owner && *owner == ::geteuid())
+        return true;
+    ::close(fd);
+    if (!m_reportedStranger) {
+        m_reportedStranger = true;
+        Log(owner ? QStringLiteral("Closed a connection to the SSH tunnel's local port from user %1.").arg(*owner)
+                  : QStringLiteral("Closed a connection to the SSH tunnel's local port whose owner is unknown."));
+    }
+    return false;
 }
 
 // Would the next pass read from the session? Only then is a readable SSH socket

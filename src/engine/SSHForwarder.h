@@ -70,6 +70,7 @@ private:
     void beginClosing(Connection &c);
     void failConnection(Connection &c, const ErrorPtr &error, int sshError = 0);
     void acceptConnections();
+    bool isOwnUsersConnection(int fd);
     void waitForEvents(std::chrono::milliseconds timeout);
     bool wantsSessionInput() const;
     void removeFinished();
@@ -94,4 +95,5 @@ private:
     Connection *m_opening = nullptr;
     bool m_sessionFailed = false;
     bool m_acceptedAny = false;
+    bool m_reportedStranger = false;
 };

@@ -4,13 +4,19 @@
 #include "ConnectionTestSupport.h"
 #include "engine/Keychain.h"
 #include "engine/LibpqHandles.h"
+#include "platform/Log.h"
 #include "platform/Main.h"
 
 #include <QFile>
+#include <QProcess>
 #include <QUrl>
+#include <arpa/inet.h>
 #include <cstring>
 #include <future>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <thread>
+#include <unistd.h>
 
 namespace {
 // Accepts the run's host key, as the user would in the host-key dialog.
@@ -255,4 +261,65 @@ TEST(ConnectionSSH, OldTunnelIsFinishedWithoutHoldingTheStateLock) {
     EXPECT_TRUE(reconnected) << errorText(connection).toStdString();
     ASSERT_TRUE(asked.load());
     EXPECT_TRUE(answer.get());
+}
+
+namespace {
+// What the first byte of the answer to an SSLRequest on port is, read by
+// another local user (nobody): "EOF" when the connection is closed unanswered.
+QString sslAnswerForAnotherUser(int port) {
+    const QString script = QStringLiteral("import socket,sys\n"
+                                          "s=socket.create_connection(('127.0.0.1',%1),timeout=20)\n"
+                                          "s.sendall(bytes([0,0,0,8,4,210,22,47]))\n"
+                                          "try:\n"
+                                          "    b=s.recv(1)\n"
+                                          "except ConnectionResetError:\n"
+                                          "    b=b''\n"
+                                          "sys.stdout.write(b.decode('latin-1') if b else 'EOF')\n")
+                               .arg(port);
+    QProcess process;
+    if (::geteuid() == 0)
+        process.start("runuser", {"-u", "nobody", "--", "python3", "-c", script});
+    else
+        process.start("sudo", {"-n", "-u", "nobody", "python3", "-c", script});
+    EXPECT_TRUE(process.waitForFinished(30000));
+    EXPECT_EQ(process.exitCode(), 0) << process.readAllStandardError().toStdString();
+    return QString::fromLatin1(process.readAllStandardOutput());
+}
+
+// The same for this process's user.
+QString sslAnswerForUs(int port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(quint16(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0) {
+        ::close(fd);
+        return "refused";
+    }
+    const unsigned char request[8] = {0, 0, 0, 8, 4, 210, 22, 47};
+    ::send(fd, request, sizeof request, MSG_NOSIGNAL);
+    timeval timeout{20, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+    char answer = 0;
+    const ssize_t got = ::recv(fd, &answer, 1, 0);
+    ::close(fd);
+    return got == 1 ? QString(QLatin1Char(answer)) : QStringLiteral("EOF");
+}
+} // namespace
+
+// The tunnel listens on loopback for the connection's lifetime (cancel requests
+// use it); behind it is the user's own SSH login, which no other local user may
+// borrow to reach the database.
+TEST(ConnectionSSH, TunnelPortServesOnlyItsOwnUser) {
+    trustTestHostKey();
+    auto connection = ZNTConnection::create(sshParams());
+    ASSERT_TRUE(connectAndSettle(connection));
+    ASSERT_EQ(connection->state(), ZNTConnection::ZNTConnectionStateConnected) << errorText(connection).toStdString();
+    const int port = connection->sshTunnel()->localPort();
+    LogCapture log;
+    EXPECT_EQ(sslAnswerForAnotherUser(port), "EOF");
+    EXPECT_EQ(sslAnswerForAnotherUser(port), "EOF");
+    EXPECT_EQ(sslAnswerForUs(port), "S");
+    EXPECT_EQ(log.lines().filter("Closed a connection to the SSH tunnel's local port").size(), 1);
 }

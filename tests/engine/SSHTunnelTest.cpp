@@ -244,8 +244,8 @@ TEST_F(SSHTunnelTest, AnEntryForPort22NeitherMatchesNorRefusesAnotherPort) {
 }
 
 TEST_F(SSHTunnelTest, KeyOtherThanTheOneAcceptedEarlierIsAChangeNotAFirstContact) {
-    const QByteArray earlier = QByteArray::fromBase64(
-        generatedPublicKeyLine(home.path(), QStringLiteral("ed25519")).split(' ').value(1));
+    const QByteArray earlier =
+        QByteArray::fromBase64(generatedPublicKeyLine(home.path(), QStringLiteral("ed25519")).split(' ').value(1));
     auto tunnel = keyTunnel(QStringLiteral("id_ed25519"));
     tunnel->setExpectedKey(earlier);
     ASSERT_FALSE(tunnel->connect());
