@@ -8,6 +8,7 @@
 #include "platform/UserDefaults.h"
 
 #include <QCoreApplication>
+#include <atomic>
 #include <arpa/inet.h>
 #include <condition_variable>
 #include <mutex>
@@ -91,17 +92,29 @@ bool encodeChain(STACK_OF(X509) * chain, QList<QByteArray> *der) {
     return !der->isEmpty();
 }
 
+std::atomic<VerificationFault> injectedFault{VerificationFault::None};
+
+bool faultAt(VerificationFault step) {
+    return injectedFault.load() == step;
+}
+
 // The verification errors of chain for host, against the system store; false
-// when the verification could not run at all.
+// when the verification could not run, or ended without saying why: a check that
+// did not finish is no check, and never lets a chain pass.
 bool verifyChain(STACK_OF(X509) * chain, const QByteArray &host, std::set<int> *errors, QString *failure) {
     std::unique_ptr<X509_STORE, StoreDeleter> store(X509_STORE_new());
     std::unique_ptr<X509_STORE_CTX, StoreContextDeleter> context(X509_STORE_CTX_new());
-    if (!store || !context || X509_STORE_set_default_paths(store.get()) != 1 ||
+    if (!store || !context || faultAt(VerificationFault::StoreSetup) ||
+        X509_STORE_set_default_paths(store.get()) != 1 ||
         X509_STORE_CTX_init(context.get(), store.get(), sk_X509_value(chain, 0), chain) != 1) {
         *failure = QStringLiteral("The certificate store could not be opened.");
         return false;
     }
-    X509_STORE_CTX_set_purpose(context.get(), X509_PURPOSE_SSL_SERVER);
+    if (faultAt(VerificationFault::Purpose) ||
+        X509_STORE_CTX_set_purpose(context.get(), X509_PURPOSE_SSL_SERVER) != 1) {
+        *failure = QStringLiteral("The certificate could not be checked for use by a server.");
+        return false;
+    }
     if (!setExpectedHost(X509_STORE_CTX_get0_param(context.get()), host)) {
         *failure =
             QStringLiteral("The host name %1 cannot be checked against a certificate.").arg(QString::fromUtf8(host));
@@ -109,7 +122,10 @@ bool verifyChain(STACK_OF(X509) * chain, const QByteArray &host, std::set<int> *
     }
     X509_STORE_CTX_set_app_data(context.get(), errors);
     X509_STORE_CTX_set_verify_cb(context.get(), collectError);
-    if (X509_verify_cert(context.get()) < 0 && errors->empty()) {
+    // The callback keeps going past every error, so anything but 1 with no error
+    // collected means the verification stopped on its own.
+    const int verified = faultAt(VerificationFault::SilentVerifyFailure) ? 0 : X509_verify_cert(context.get());
+    if (verified != 1 && errors->empty()) {
         *failure = QStringLiteral("The certificate could not be verified.");
         return false;
     }
@@ -128,6 +144,10 @@ TrustEvaluation notEvaluated(const QString &reason) {
 }
 
 } // namespace
+
+void setVerificationFaultForTesting(VerificationFault fault) {
+    injectedFault.store(fault);
+}
 
 TrustEvaluation evaluateServerTrust(SSL *ssl, const QString &host) {
     if (!ssl || !SSL_is_init_finished(ssl))

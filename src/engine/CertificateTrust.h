@@ -35,6 +35,11 @@ struct TrustEvaluation {
 // case-insensitively, or an IP address).
 TrustEvaluation evaluateServerTrust(SSL *ssl, const QString &host);
 
+// Tests only: makes every later evaluation fail at one step the way OpenSSL
+// can, with no error of the chain itself to show for it.
+enum class VerificationFault { None, StoreSetup, Purpose, SilentVerifyFailure };
+void setVerificationFaultForTesting(VerificationFault fault);
+
 // What the trust panel shows.
 struct TrustPanelRequest {
     QString message;

@@ -304,6 +304,30 @@ TEST_F(CertificateTrust, BrokenSignatureIsRefusedWithoutAskingEvenWhenAlwaysTrus
     EXPECT_TRUE(log.contains("Refused the certificate of localhost"));
 }
 
+// A verification that could not run, or stopped without naming an error, is
+// no verification: the chain it was meant to judge is refused, never trusted.
+TEST_F(CertificateTrust, VerificationThatFailsWithoutAnErrorRefusesTheChain) {
+    Handshake tls = caSigned();
+    const std::pair<VerificationFault, const char *> faults[] = {
+        {VerificationFault::StoreSetup, "The certificate store could not be opened."},
+        {VerificationFault::Purpose, "The certificate could not be checked for use by a server."},
+        {VerificationFault::SilentVerifyFailure, "The certificate could not be verified."},
+    };
+    for (const auto &[fault, text] : faults) {
+        SCOPED_TRACE(text);
+        setVerificationFaultForTesting(fault);
+        const TrustEvaluation evaluation = evaluateServerTrust(tls.client(), "localhost");
+        QString reason;
+        const bool accepted = verifyServerCertificate(tls.client(), "localhost", &reason);
+        setVerificationFaultForTesting(VerificationFault::None);
+        EXPECT_EQ(evaluation.result, TrustResult::OtherError);
+        EXPECT_FALSE(accepted);
+        EXPECT_EQ(reason, text);
+    }
+    EXPECT_EQ(prompter->count(), 0u);
+    EXPECT_TRUE(verifyServerCertificate(tls.client(), "localhost")) << "the same chain passes a check that runs";
+}
+
 TEST_F(CertificateTrust, NothingToJudgeOrNobodyToAskRefuses) {
     LogCapture log;
     EXPECT_FALSE(verifyOffMain(nullptr, "localhost"));
