@@ -4,12 +4,16 @@
 
 #include <condition_variable>
 #include <cstring>
+#include <functional>
 #include <netdb.h>
 #include <sys/socket.h>
 #include <thread>
 
 namespace {
 std::atomic<int> workerDelayMs{0};
+std::atomic<int> workersStarted{0};
+std::mutex hookMutex;
+std::function<void()> answeredHook;
 
 // What the worker and the waiting caller share. The worker holds it too, so a
 // lookup that was given up on can still finish and drop its answer harmlessly.
@@ -39,8 +43,15 @@ void resolve(const std::shared_ptr<Lookup> &lookup, const QByteArray &name) {
             addresses.append(QByteArray(reinterpret_cast<const char *>(ai->ai_addr), int(ai->ai_addrlen)));
         freeaddrinfo(list);
     }
+    std::function<void()> hook;
+    {
+        std::lock_guard lock(hookMutex);
+        hook = answeredHook;
+    }
     {
         std::lock_guard lock(lookup->mutex);
+        if (hook)
+            hook(); // the waiting caller cannot look in between
         lookup->done = true;
         lookup->code = code;
         lookup->errnoValue = errnoValue;
@@ -61,13 +72,22 @@ bool DNSResolver::lookup() {
         finishLocked(KesError::errorWithFormat(QStringLiteral("No hostname provided.")), {});
         return false;
     }
+    // Cancelled already: nothing to ask the network for.
+    if (m_shouldCancel.load()) {
+        std::lock_guard lock(m_mutex);
+        finishLocked(KesError::errorWithFormat(QStringLiteral("Name look up was cancelled.")), {});
+        return false;
+    }
     auto pending = std::make_shared<Lookup>();
+    ++workersStarted;
     std::thread(resolve, pending, name.toUtf8()).detach();
 
     std::unique_lock wait(pending->mutex);
     while (!pending->done && !m_shouldCancel.load())
         pending->finished.wait_for(wait, std::chrono::milliseconds(50));
-    const bool answered = pending->done;
+    // A cancel is final, also when the answer came at the same moment: the
+    // caller has moved on and must not find the look-up succeeded.
+    const bool answered = pending->done && !m_shouldCancel.load();
     const int code = pending->code;
     const int errnoValue = pending->errnoValue;
     QList<QByteArray> addresses = pending->addresses;
@@ -156,4 +176,13 @@ ErrorPtr DNSResolver::errorForGetAddrInfo(int code, int errnoValue) {
 
 void DNSResolver::setWorkerDelayForTesting(std::chrono::milliseconds delay) {
     workerDelayMs.store(int(delay.count()));
+}
+
+void DNSResolver::setAnsweredHookForTesting(std::function<void()> hook) {
+    std::lock_guard lock(hookMutex);
+    answeredHook = std::move(hook);
+}
+
+int DNSResolver::workersStartedForTesting() {
+    return workersStarted.load();
 }

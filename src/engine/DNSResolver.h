@@ -7,6 +7,7 @@
 #include <QString>
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <mutex>
 
@@ -48,6 +49,11 @@ public:
     // Tests only: every later worker sleeps this long before asking, which turns
     // any lookup into a slow one.
     static void setWorkerDelayForTesting(std::chrono::milliseconds delay);
+    // Tests only: hook runs on each worker once it has its answer, just before
+    // the answer is handed over, while the waiting caller cannot look; and how
+    // many workers were ever started.
+    static void setAnsweredHookForTesting(std::function<void()> hook);
+    static int workersStartedForTesting();
 
 private:
     void finishLocked(ErrorPtr error, QList<QByteArray> addresses);

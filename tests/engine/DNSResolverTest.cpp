@@ -3,6 +3,8 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netdb.h>
+#include <condition_variable>
+#include <mutex>
 #include <thread>
 
 namespace {
@@ -51,24 +53,69 @@ TEST(DNSResolver, UnknownNameAndMissingNameFailWithTheirTexts) {
     EXPECT_EQ(none.error()->localizedDescription(), "No hostname provided.");
 }
 
-TEST(DNSResolver, CancelEndsASlowLookupPromptlyAndTheLateAnswerIsHarmless) {
-    SlowWorkers slow(1500);
+// Tells when a worker's answer is in, and can act right then on the worker.
+class AnswerWatch {
+public:
+    explicit AnswerWatch(std::function<void()> action = {}) {
+        DNSResolver::setAnsweredHookForTesting([this, action] {
+            if (action)
+                action();
+            std::lock_guard lock(m_mutex);
+            m_answered = true;
+            m_changed.notify_all();
+        });
+    }
+    ~AnswerWatch() { DNSResolver::setAnsweredHookForTesting(nullptr); }
+    bool waitForAnswer(std::chrono::seconds limit) {
+        std::unique_lock lock(m_mutex);
+        return m_changed.wait_for(lock, limit, [&] { return m_answered; });
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    bool m_answered = false;
+};
+
+TEST(DNSResolver, CancelEndsASlowLookupLongBeforeItsAnswerAndTheLateAnswerIsHarmless) {
+    SlowWorkers slow(4000);
+    AnswerWatch watch;
     auto resolver = std::make_unique<DNSResolver>("127.0.0.1");
-    std::chrono::steady_clock::time_point cancelledAt;
+    const int started = DNSResolver::workersStartedForTesting();
     std::thread canceller([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(150));
-        cancelledAt = std::chrono::steady_clock::now();
+        while (DNSResolver::workersStartedForTesting() == started)
+            std::this_thread::yield();
         resolver->cancel();
     });
+    const auto begun = std::chrono::steady_clock::now();
     EXPECT_FALSE(resolver->lookup());
-    const auto returnedAt = std::chrono::steady_clock::now();
     canceller.join();
-    EXPECT_LT(returnedAt - cancelledAt, std::chrono::milliseconds(100));
+    EXPECT_LT(std::chrono::steady_clock::now() - begun, std::chrono::seconds(3)) << "it waited for the answer";
     EXPECT_EQ(resolver->error()->localizedDescription(), "Name look up was cancelled.");
     EXPECT_TRUE(resolver->addresses().isEmpty());
-    // The worker answers long after its resolver is gone.
+    // The worker answers after its resolver is gone.
     resolver.reset();
-    std::this_thread::sleep_for(std::chrono::milliseconds(1600));
+    EXPECT_TRUE(watch.waitForAnswer(std::chrono::seconds(20)));
+}
+
+// The caller has moved on once it cancelled: an answer that came at that very
+// moment must not turn the look-up into a success.
+TEST(DNSResolver, CancelThatMeetsTheAnswerStillReportsCancelled) {
+    DNSResolver resolver("127.0.0.1");
+    AnswerWatch watch([&] { resolver.cancel(); });
+    EXPECT_FALSE(resolver.lookup());
+    ASSERT_NE(resolver.error(), nullptr);
+    EXPECT_EQ(resolver.error()->localizedDescription(), "Name look up was cancelled.");
+    EXPECT_TRUE(resolver.addresses().isEmpty());
+}
+
+TEST(DNSResolver, LookupCancelledBeforeItStartsAsksNobody) {
+    DNSResolver resolver("127.0.0.1");
+    resolver.cancel();
+    const int started = DNSResolver::workersStartedForTesting();
+    EXPECT_FALSE(resolver.lookup());
+    EXPECT_EQ(resolver.error()->localizedDescription(), "Name look up was cancelled.");
+    EXPECT_EQ(DNSResolver::workersStartedForTesting(), started);
 }
 
 TEST(DNSResolver, NumericTextOfBadAddressIsAnError) {
