@@ -8,8 +8,8 @@
 #include "platform/UserDefaults.h"
 
 #include <QCoreApplication>
-#include <atomic>
 #include <arpa/inet.h>
+#include <atomic>
 #include <condition_variable>
 #include <mutex>
 #include <openssl/ssl.h>

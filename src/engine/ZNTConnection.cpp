@@ -9,9 +9,20 @@
 #include "platform/ProgramError.h"
 #include "platform/Reaper.h"
 
+#include <cstdlib>
 #include <openssl/ssl.h>
 
 namespace {
+// libpq translates its own messages, and an early bindtextdomain of ours would be
+// undone by libpq's own on first use. Pointed at a place with no catalogs before
+// anything runs, it speaks English, so that its texts can be recognised (a
+// server without TLS) whatever the user's language. The server's messages keep
+// the server's language.
+const bool libpqSpeaksEnglish = [] {
+    ::setenv("PGLOCALEDIR", "/nonexistent/trellan/no-message-catalogs", 1);
+    return true;
+}();
+
 // OpenSSL must not read the system's openssl.cnf: it could switch on providers or
 // policies that change how every connection negotiates. Once, before any TLS.
 void initializeOpenSSLOnce() {

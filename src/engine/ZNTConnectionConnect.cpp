@@ -7,6 +7,7 @@
 #include "ZNTConnectionPrivate.h"
 #include "platform/NotificationCenter.h"
 
+#include <QRegularExpression>
 #include <QStringDecoder>
 #include <QUrl>
 #include <cerrno>
@@ -60,6 +61,28 @@ QByteArray keywordValue(const QVariant &value) {
     if (value.typeId() == QMetaType::Bool)
         return value.toBool() ? "1" : "0";
     return value.toString().toUtf8();
+}
+
+// libpq builds a connect failure's text when the server's error arrives, in the
+// verbosity set then. The connect asks for the verbose form, which carries the
+// server's SQLSTATE ("FATAL:  28P01: password ..."), and gives the user the
+// default form: without the code and without the "LOCATION:" lines.
+QString connectFailureText(const char *verbose, QString *sqlState) {
+    static const QRegularExpression code(QStringLiteral("^((?:connection to server .*? failed: )?[^:\\s]+:  )"
+                                                        "([0-9A-Z]{5}): "));
+    QStringList lines;
+    for (const QString &line : QString::fromUtf8(verbose ? verbose : "").split(u'\n')) {
+        if (line.startsWith(u"LOCATION:  "))
+            continue;
+        const QRegularExpressionMatch match = code.match(line);
+        if (!match.hasMatch()) {
+            lines << line;
+            continue;
+        }
+        *sqlState = match.captured(2);
+        lines << match.captured(1) + line.mid(match.capturedEnd(0));
+    }
+    return lines.join(u'\n').trimmed();
 }
 
 // The parameters as libpq's two null-terminated arrays of keywords and values.
@@ -410,6 +433,7 @@ void ZNTConnection::performConnectPostgres(QVariantMap params, bool verifyChain)
             return;
         }
         PQsetNoticeReceiver(d->conn.get(), ignoreNotice, nullptr);
+        PQsetErrorVerbosity(d->conn.get(), PQERRORS_VERBOSE); // for the code of a failure, see above
         changeStatus(PQstatus(d->conn.get()));
         if (PQstatus(d->conn.get()) == CONNECTION_BAD)
             return;
@@ -422,6 +446,8 @@ void ZNTConnection::performConnectPostgres(QVariantMap params, bool verifyChain)
         d->conn.reset();
     }
 
+    // Queries show the server's errors in the usual form.
+    PQsetErrorVerbosity(d->conn.get(), PQERRORS_DEFAULT);
     if (PQstatus(d->conn.get()) == CONNECTION_OK)
         readServerVersion();
     if (PQstatus(d->conn.get()) == CONNECTION_OK)
@@ -568,15 +594,18 @@ void ZNTConnection::changeStatus(int connStatus) {
     const auto [state, description] = connectionStatusState(connStatus);
     if (connStatus == CONNECTION_BAD && d->conn) {
         PGconn *conn = d->conn.get();
-        const QString message = QString::fromUtf8(PQerrorMessage(conn)).trimmed();
+        QString sqlState;
+        const QString message = connectFailureText(PQerrorMessage(conn), &sqlState);
         std::lock_guard lock(d->mutex);
         d->error =
             KesError::errorWithFormat(message.isEmpty() ? QStringLiteral("An unknown error occurred.") : message);
         // Settled before the failure is announced: observers act on the first
         // failed state they see. A password the server turned down needs a new
-        // one just as much as a missing password does.
-        d->needsPassword = PQconnectionNeedsPassword(conn) ||
-                           (PQconnectionUsedPassword(conn) && message.contains(u"password authentication failed"));
+        // one just as much as a missing password does; the server's code says
+        // so in any language, where its text would not.
+        d->needsPassword =
+            PQconnectionNeedsPassword(conn) || (PQconnectionUsedPassword(conn) && sqlState.startsWith(u"28"));
+        // libpq's own text, English whatever the user's language.
         d->needsPlainTextConnection = message.contains(u"server does not support SSL");
     }
     setState(state, description);

@@ -153,9 +153,11 @@ bool ZNTQueryExecution::prepareConnection(bool autoReconnect) {
     pg = connection->conn();
     if (pg && PQstatus(pg) == CONNECTION_OK)
         return true;
-    // Without a handle the connect sequence failed before libpq: its own error says why.
+    // A connect that failed says why in its own error (without a handle libpq
+    // has nothing to say, and a failed handshake's text is kept there as shown).
     QString message = libpqText(PQerrorMessage(pg));
-    if (!pg && connection->error())
+    const bool connectFailed = !pg || connection->state() == ZNTConnection::ZNTConnectionStateFailed;
+    if (connectFailed && connection->error())
         message = connection->error()->localizedDescription();
     connection->setState(ZNTConnection::ZNTConnectionStateLost, message);
     q.finishWithError(KesError::errorWithCode(1, message));

@@ -4,8 +4,11 @@
 #include "platform/ProgramError.h"
 
 #include <QElapsedTimer>
+#include <QtEndian>
+#include <clocale>
 #include <fcntl.h>
 #include <libpq-fe.h>
+#include <poll.h>
 #include <thread>
 
 namespace {
@@ -14,6 +17,104 @@ const QString kEllipsis = QStringLiteral("…");
 QString errorText(const std::shared_ptr<ZNTConnection> &connection) {
     return connection->error() ? connection->error()->localizedDescription() : QString();
 }
+} // namespace
+
+namespace {
+// Runs the calling test once more in a process whose messages are German, as
+// Debian's translated libpq speaks to a German user. LC_ALL, because the test
+// run sets it and it outranks LANG.
+void runAgainInGerman() {
+    if (isChildRun()) {
+        EXPECT_TRUE(QByteArray(setlocale(LC_MESSAGES, nullptr)).startsWith("de_DE"));
+        return;
+    }
+    runCurrentTestInChild({{"LC_ALL", "de_DE.UTF-8"}, {"LANG", "de_DE.UTF-8"}});
+}
+
+// One login, answered as a PostgreSQL server would: no TLS, a cleartext password
+// asked for, then the chosen outcome in German.
+class FakeLoginServer {
+public:
+    enum Answer { WrongPassword, NoSuchDatabase };
+    explicit FakeLoginServer(Answer answer) : m_answer(answer) {
+        m_fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        EXPECT_EQ(bind(m_fd, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+        EXPECT_EQ(listen(m_fd, 4), 0);
+        socklen_t length = sizeof address;
+        getsockname(m_fd, reinterpret_cast<sockaddr *>(&address), &length);
+        m_port = ntohs(address.sin_port);
+        m_thread = std::thread([this] { serve(); });
+    }
+    ~FakeLoginServer() {
+        if (m_thread.joinable())
+            m_thread.join();
+        close(m_fd);
+    }
+    int port() const { return m_port; }
+    bool sawPassword() {
+        if (m_thread.joinable())
+            m_thread.join();
+        return m_sawPassword;
+    }
+
+private:
+    static QByteArray message(char type, const QByteArray &body) {
+        QByteArray length(4, 0);
+        qToBigEndian<quint32>(quint32(body.size() + 4), length.data());
+        return type + length + body;
+    }
+    static QByteArray error(const QByteArray &code, const QByteArray &text) {
+        QByteArray fields;
+        for (const auto &[field, value] :
+             {std::pair{'S', QByteArray("FATAL")}, std::pair{'V', QByteArray("FATAL")}, std::pair{'C', code},
+              std::pair{'M', text}, std::pair{'R', QByteArray("auth_failed")}})
+            fields += field + value + '\0';
+        return message('E', fields + '\0');
+    }
+    static QByteArray authentication(quint32 request) {
+        QByteArray body(4, 0);
+        qToBigEndian(request, body.data());
+        return message('R', body);
+    }
+    // A length-prefixed packet without a type byte (SSLRequest, startup).
+    static bool readUntyped(int fd) {
+        unsigned char length[4];
+        if (recv(fd, length, 4, MSG_WAITALL) != 4)
+            return false;
+        QByteArray rest(int(qFromBigEndian<quint32>(length)) - 4, 0);
+        return recv(fd, rest.data(), size_t(rest.size()), MSG_WAITALL) == rest.size();
+    }
+    void serve() {
+        pollfd entry{m_fd, POLLIN, 0};
+        if (::poll(&entry, 1, 20000) != 1)
+            return;
+        const int client = accept(m_fd, nullptr, nullptr);
+        timeval timeout{10, 0};
+        setsockopt(client, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+        // The SSLRequest of sslmode "prefer", refused; then the startup packet.
+        if (readUntyped(client) && send(client, "N", 1, 0) == 1 && readUntyped(client)) {
+            QByteArray ask = authentication(3); // cleartext password
+            send(client, ask.constData(), size_t(ask.size()), MSG_NOSIGNAL);
+            char type = 0;
+            m_sawPassword = recv(client, &type, 1, MSG_WAITALL) == 1 && type == 'p' && readUntyped(client);
+            const QByteArray answer =
+                m_answer == WrongPassword
+                    ? error("28P01", "Passwort-Authentifizierung für Benutzer »alice« fehlgeschlagen")
+                    : authentication(0) + error("3D000", "Datenbank »nirgends« existiert nicht");
+            send(client, answer.constData(), size_t(answer.size()), MSG_NOSIGNAL);
+        }
+        close(client);
+    }
+
+    Answer m_answer;
+    int m_fd = -1;
+    int m_port = 0;
+    bool m_sawPassword = false;
+    std::thread m_thread;
+};
 } // namespace
 
 TEST(ConnectionSequence, GoodConnectAnnouncesHandshakeThenVersionAndSettingsInOrder) {
@@ -82,6 +183,7 @@ TEST(ConnectionFailures, RejectedOrMissingPasswordIsKnownAtTheFirstFailedState) 
     ASSERT_TRUE(connectAndSettle(connection));
     EXPECT_EQ(connection->state(), ZNTConnection::ZNTConnectionStateConnected) << errorText(connection).toStdString();
     EXPECT_FALSE(connection->needsPassword());
+    runAgainInGerman();
 }
 
 TEST(ConnectionFailures, ServerWithoutTlsOffersPlainTextOnlyWhenTheHostIsNotLoopback) {
@@ -106,6 +208,42 @@ TEST(ConnectionFailures, ServerWithoutTlsOffersPlainTextOnlyWhenTheHostIsNotLoop
     auto loopback = ZNTConnection::create(params);
     ASSERT_TRUE(connectAndSettle(loopback));
     EXPECT_EQ(loopback->state(), ZNTConnection::ZNTConnectionStateConnected) << errorText(loopback).toStdString();
+    runAgainInGerman();
+}
+
+// A server that asks for a password and answers it the way a German-speaking
+// PostgreSQL does: a wrong password (28P01), or a login that succeeds for a
+// database that does not exist (3D000), in one packet with the login's OK.
+TEST(ConnectionFailures, PasswordFailureIsKnownByTheServersCodeNotItsLanguage) {
+    struct Case {
+        const char *name;
+        FakeLoginServer::Answer answer;
+        bool needsPassword;
+        QString text;
+    };
+    const Case cases[] = {
+        {"wrongPassword", FakeLoginServer::WrongPassword, true,
+         "FATAL:  Passwort-Authentifizierung für Benutzer »alice« fehlgeschlagen"},
+        {"noDatabase", FakeLoginServer::NoSuchDatabase, false, "FATAL:  Datenbank »nirgends« existiert nicht"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeLoginServer server(c.answer);
+        auto connection = ZNTConnection::create({{"host", "127.0.0.1"},
+                                                 {"port", server.port()},
+                                                 {"user", "alice"},
+                                                 {"password", "secret"},
+                                                 {"dbname", "nirgends"}});
+        ASSERT_TRUE(connectAndSettle(connection));
+        EXPECT_TRUE(server.sawPassword());
+        EXPECT_EQ(connection->state(), ZNTConnection::ZNTConnectionStateFailed);
+        EXPECT_EQ(connection->needsPassword(), c.needsPassword);
+        EXPECT_FALSE(connection->needsPlainTextConnection());
+        // The server's own words, as libpq shows them by default: no code, no location.
+        EXPECT_TRUE(errorText(connection).endsWith(c.text)) << errorText(connection).toStdString();
+        EXPECT_FALSE(errorText(connection).contains("LOCATION")) << errorText(connection).toStdString();
+    }
+    runAgainInGerman();
 }
 
 TEST(ConnectionFailures, SocketPathIsRefusedBeforeAnyLookup) {

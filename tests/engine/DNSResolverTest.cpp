@@ -1,10 +1,10 @@
 #include "engine/DNSResolver.h"
 
 #include <arpa/inet.h>
-#include <gtest/gtest.h>
-#include <netdb.h>
 #include <condition_variable>
+#include <gtest/gtest.h>
 #include <mutex>
+#include <netdb.h>
 #include <thread>
 
 namespace {
