@@ -25,6 +25,8 @@ TRELLAN_PACKAGES=(
     python3 procps passwd util-linux locales
     # fixed fonts for the widget tests
     fonts-dejavu-core
+    # a virtual display for trying the program by hand on a machine without one
+    xvfb xdotool
 )
 
 die() { echo "$(basename "$0"): $*" >&2; exit 1; }

@@ -43,6 +43,8 @@ QWidget *ZNTPlaceholderPage::makeView() {
     page->setObjectName(QStringLiteral("placeholderPage"));
     page->setAutoFillBackground(true);
     page->setBackgroundRole(QPalette::Base);
+    // Nothing on it takes input; the page itself holds the focus when given it.
+    page->setFocusPolicy(Qt::StrongFocus);
 
     auto *icon = new QLabel;
     QIcon image = bigImageForObject(*m_item);
@@ -61,9 +63,7 @@ QWidget *ZNTPlaceholderPage::makeView() {
     heading->setFont(font);
     heading->setAlignment(Qt::AlignCenter);
     heading->setWordWrap(true);
-    // Selectable from the keyboard as well: the page then takes the focus.
-    heading->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
-    heading->setFocusPolicy(Qt::StrongFocus);
+    heading->setTextInteractionFlags(Qt::TextSelectableByMouse);
 
     auto *note = new QLabel(noteForItem(*m_item));
     note->setObjectName(QStringLiteral("placeholderNote"));

@@ -5,6 +5,7 @@
 #include <QContextMenuEvent>
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QMouseEvent>
 
 ZNTSidebarOutlineView::ZNTSidebarOutlineView(QWidget *parent) : QTreeView(parent) {
     setObjectName(QStringLiteral("sidebarOutline"));
@@ -32,6 +33,17 @@ bool ZNTSidebarOutlineView::event(QEvent *event) {
         }
     }
     return QTreeView::event(event);
+}
+
+// A right click opens the menu for the clicked row without selecting it: a
+// selection navigates, and the menu acts on the row, or on the selection
+// when the row is part of it.
+void ZNTSidebarOutlineView::mousePressEvent(QMouseEvent *event) {
+    if (event->button() == Qt::RightButton) {
+        event->accept();
+        return;
+    }
+    QTreeView::mousePressEvent(event);
 }
 
 void ZNTSidebarOutlineView::contextMenuEvent(QContextMenuEvent *event) {

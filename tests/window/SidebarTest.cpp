@@ -223,6 +223,11 @@ TEST_F(SidebarTest, SelectingNavigatesTheWindowButNotToASchemaAndAltOpensTheStru
     EXPECT_TRUE(outline->hasFocus()); // navigation from the sidebar leaves the focus there
     click(rowOf("gamma"));
     EXPECT_EQ(window->currentItem()->name(), "t1");
+    // A right click opens the menu on a row without selecting it.
+    QTest::mouseClick(outline->viewport(), Qt::RightButton, {}, outline->visualRect(rowOf("t0")).center());
+    EXPECT_EQ(window->currentItem()->name(), "t1");
+    EXPECT_FALSE(outline->selectionModel()->isSelected(rowOf("t0")));
+    bar->contextMenu()->hide();
     click(rowOf("v2"), Qt::AltModifier);
     EXPECT_EQ(window->currentItem()->objectKind(), ZNTObjectKind::TableSchema);
     EXPECT_EQ(window->currentItem()->name(), "v2");
