@@ -249,3 +249,20 @@ TEST_F(WindowLayoutTest, ScreenshotsOfTheWindowWithBothSidebars) {
     saveShot(window.get(), "window-both-sidebars.png");
     saveDarkShot(window.get(), "window-both-sidebars-dark.png");
 }
+
+// At twice the pixel density the drawn icons and the status display are drawn
+// for the device's pixels, not scaled up.
+TEST_F(WindowLayoutTest, AtDoubleDensityTheWindowDrawsForTheDevicesPixels) {
+    if (!isChildRun()) {
+        runCurrentTestInChild({{"QT_SCALE_FACTOR", "2"}});
+        return;
+    }
+    UserDefaults::standard().setObject(true, "ShowSidebar");
+    auto window = openWindow();
+    window->navigateToItem(table("orders"));
+    EXPECT_EQ(window->devicePixelRatioF(), 2.0);
+    const QPixmap shot = window->grab();
+    EXPECT_EQ(shot.devicePixelRatio(), 2.0);
+    EXPECT_EQ(shot.width(), window->width() * 2);
+    saveShot(window.get(), "window-double-density.png");
+}
