@@ -366,7 +366,7 @@ QVariant ZNTSidebarTreeModel::data(const QModelIndex &index, int role) const {
     switch (node->kind) {
     case RowKind::Loading:
         if (role == Qt::DisplayRole)
-            return QStringLiteral("Loading\u2026");
+            return QStringLiteral("Loading");
         if (role == Qt::ForegroundRole)
             return QApplication::palette().brush(QPalette::PlaceholderText);
         break;

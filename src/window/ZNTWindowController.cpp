@@ -58,6 +58,8 @@ ZNTWindowController::ZNTWindowController(const std::shared_ptr<ZNTObject> &item)
 }
 
 ZNTWindowController::~ZNTWindowController() {
+    // A page asked to resign and going now answers no one: the window goes too.
+    m_destroying = true;
     // Pages first: their views may still sit in this window.
     for (auto &[key, controller] : m_viewControllers)
         delete controller.data();

@@ -192,4 +192,5 @@ private:
     bool m_resigning = false;
     bool m_closeWithoutAsking = false;
     bool m_closed = false;
+    bool m_destroying = false;
 };

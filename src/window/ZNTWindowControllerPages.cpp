@@ -136,7 +136,10 @@ void ZNTWindowController::askPageToResign(const std::shared_ptr<ZNTObject> &item
         if (auto pending = std::exchange(*once, nullptr))
             pending(success);
     };
-    auto guard = connect(controller, &QObject::destroyed, this, [reply] { reply(false); });
+    auto guard = connect(controller, &QObject::destroyed, this, [this, reply] {
+        if (!m_destroying)
+            reply(false);
+    });
     holder->resignWithDelegate(this, std::function<void(bool)>([this, guard, reply](bool success) {
                                    disconnect(guard);
                                    reply(success);

@@ -6,6 +6,7 @@
 #include "model/ZNTServer.h"
 #include "model/ZNTTable.h"
 #include "model/ZNTTableSchema.h"
+#include "uikit/ZNTControlledView.h"
 #include "window/ZNTPlaceholderPage.h"
 
 #include <QComboBox>
@@ -216,4 +217,41 @@ TEST_F(NavigationTest, PlaceholderPagesNameTheirItemAndSchemasHaveNoPage) {
               "The materialized view page is not built yet.");
     EXPECT_EQ(w->viewControllerForItem(std::make_shared<ZNTSchema>("public", database)), nullptr);
     saveShot(w.get(), "placeholder-query-page.png");
+}
+
+// A page may take an action itself before the window does: its view, a
+// ZNTControlledView, puts it on the route right after the view.
+TEST_F(NavigationTest, ActionsTravelUpFromTheSendingWidgetThroughThePageToTheWindow) {
+    struct RoutingPage : ZNTContentController, ZNTResponder {
+        explicit RoutingPage(std::shared_ptr<ZNTObject> item) : item(std::move(item)) {}
+        std::shared_ptr<ZNTObject> item;
+        int taken = 0;
+        QPointer<QLineEdit> field;
+        bool performAction(const ZNTAction &action) override {
+            if (action.name != u"toggleSomething")
+                return false;
+            ++taken;
+            return true;
+        }
+        QWidget *makeView() override {
+            auto *view = new ZNTControlledView;
+            view->setViewController(this);
+            field = new QLineEdit(view);
+            return view;
+        }
+    };
+    FakePages pages([](const std::shared_ptr<ZNTObject> &item) -> ZNTContentController * {
+        return item->name() == u"orders" ? new RoutingPage(item) : nullptr;
+    });
+    auto w = window(database);
+    w->navigateToItem(table("orders"));
+    auto *page = dynamic_cast<RoutingPage *>(w->mainViewController());
+    ASSERT_TRUE(page);
+    EXPECT_TRUE(sendAction(page->field, "toggleSomething"));
+    EXPECT_EQ(page->taken, 1);
+    EXPECT_TRUE(sendAction(page->field, ZNTActionName::navigateToItem, std::shared_ptr<ZNTObject>(table("customers"))));
+    EXPECT_EQ(w->currentItem()->name(), "customers");
+    EXPECT_FALSE(sendAction(page->field, "nobodyTakesThis"));
+    QWidget loose;
+    EXPECT_FALSE(sendAction(&loose, ZNTActionName::navigateToItem, std::shared_ptr<ZNTObject>(table("x"))));
 }

@@ -179,8 +179,11 @@ TEST_F(ResignationTest, PagesLeftByReplaceLiveUntilTheCurrentEventEnds) {
     auto draft = std::make_shared<ZNTTableSchema>(ZNTTable::create(QString(), "public", database));
     QPointer<FakePage> page = show(draft);
     auto saved = std::make_shared<ZNTTableSchema>(table("invoices"));
-    window->replaceNavigationItems(draft, saved);
-    // The structure page sends this from its own handler, which still runs.
+    // The structure page sends this up the route from its own handler, which
+    // still runs when the window has answered.
+    ASSERT_TRUE(sendAction(page->view()->findChild<QLabel *>(), ZNTActionName::replaceNavigationItems,
+                           ZNTObjectList{draft, saved}));
+    EXPECT_TRUE(window->currentItem()->isEqual(*saved));
     ASSERT_FALSE(page.isNull());
     EXPECT_NE(window->mainViewController(), page.data());
     flushDeferredDeletes();
