@@ -2,19 +2,44 @@
 
 #include <charconv>
 #include <cmath>
+#include <string>
+#include <string_view>
+#include <type_traits>
 
 namespace {
-// PostgreSQL's spelling of the special float values; otherwise the shortest
-// digits that read back as the same number. std::to_chars never follows the
-// user's locale.
+// Floats as PostgreSQL 12 and later write them by default: the shortest digits
+// that read back as the same number, in plain notation unless the decimal
+// exponent is below -4 or reaches the type's precision (15 digits for float8, 6
+// for float4), then as "1e+15" or "1.5e-05". std::to_chars alone would pick
+// whichever form is shorter ("1e+05" for 100000). Never the user's locale.
 template <class F> QString floatText(F f) {
     if (std::isnan(f))
         return QStringLiteral("NaN");
     if (std::isinf(f))
         return f > 0 ? QStringLiteral("Infinity") : QStringLiteral("-Infinity");
+    constexpr int plainBelow = std::is_same_v<F, float> ? 6 : 15;
     char buffer[64];
-    const auto result = std::to_chars(buffer, buffer + sizeof buffer, f);
-    return QString::fromLatin1(buffer, result.ptr - buffer);
+    const auto result = std::to_chars(buffer, buffer + sizeof buffer, f, std::chars_format::scientific);
+    const std::string_view text(buffer, size_t(result.ptr - buffer));
+    // "-1.2345e+17": sign, digits around the point, exponent.
+    const size_t e = text.find('e');
+    const int exponent = std::stoi(std::string(text.substr(e + 1)));
+    if (exponent < -4 || exponent >= plainBelow)
+        return QString::fromLatin1(text.data(), qsizetype(text.size()));
+    const bool negative = text.front() == '-';
+    std::string digits;
+    for (char c : text.substr(negative ? 1 : 0, e - (negative ? 1 : 0)))
+        if (c != '.')
+            digits += c;
+    std::string plain;
+    if (exponent < 0) {
+        plain = "0." + std::string(size_t(-exponent - 1), '0') + digits;
+    } else if (digits.size() <= size_t(exponent) + 1) {
+        plain = digits + std::string(size_t(exponent) + 1 - digits.size(), '0');
+    } else {
+        plain = digits.substr(0, size_t(exponent) + 1) + '.' + digits.substr(size_t(exponent) + 1);
+    }
+    return QString::fromLatin1((negative ? "-" : "") + plain);
 }
 } // namespace
 

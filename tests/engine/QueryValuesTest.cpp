@@ -12,7 +12,8 @@ namespace {
 std::shared_ptr<const RowStore> rowsOf(const std::shared_ptr<ZNTConnection> &connection, const QString &sql) {
     auto query = runQuery(connection, sql);
     EXPECT_EQ(query->error(), nullptr) << sql.toStdString() << ": "
-                                       << (query->error() ? query->error()->localizedRecoverySuggestion().toStdString() : "");
+                                       << (query->error() ? query->error()->localizedRecoverySuggestion().toStdString()
+                                                          : "");
     const auto results = query->results();
     return results.isEmpty() ? nullptr : results.last()->rows();
 }
@@ -110,4 +111,28 @@ TEST(QueryValues, ColumnsNameTheirSourceTable) {
     EXPECT_EQ(columns[1]->typeOid(), 20);
     EXPECT_EQ(columns[2]->sourceTableOid(), 0);
     EXPECT_EQ(query->results().last()->columnNumberForName("c"), 2);
+}
+
+// Every grid, copy and SQL preview shows floats by their description: it must be
+// the very text the server writes for the same value (select x::text), in the
+// positional form up to the type's precision and in exponent form beyond it.
+TEST(QueryValues, FloatTextIsWhatTheServerWrites) {
+    auto connection = ZNTConnection::create(serverParams());
+    const QString corpus8 = "0.1, 100000, 1e15, 1e14, 123456789012345, 1e-5, 0.0001, 0.00012345, "
+                            "123456789012345678, -0, 0, -1.5, 1e300, 1e-300, 5e-324, 1.7976931348623157e308, "
+                            "2.5e-7, 1234.5678, 'NaN', 'Infinity', '-Infinity'";
+    const QString corpus4 = "0.1, 100000, 999999, 1e6, 1234567, 123456.7, 1e-5, 0.0001, -0, 3.4028235e38, 1e-45, "
+                            "1.17549435e-38, 16777217, 'NaN', '-Infinity'";
+    for (const auto &[type, corpus] : {std::pair{QString("float8"), corpus8}, std::pair{QString("float4"), corpus4}}) {
+        SCOPED_TRACE(type.toStdString());
+        auto rows =
+            rowsOf(connection, QStringLiteral("select x, x::text from unnest(array[%1]::%2[]) x").arg(corpus, type));
+        ASSERT_TRUE(rows);
+        ASSERT_GT(rows->rowCount(), 10);
+        for (qsizetype r = 0; r < rows->rowCount(); ++r) {
+            const std::string server = rows->valueAt(r, 1).toString().toStdString();
+            EXPECT_EQ(rows->valueAt(r, 0).description().toStdString(), server);
+            EXPECT_EQ(rows->displayText(r, 0).toStdString(), server);
+        }
+    }
 }
