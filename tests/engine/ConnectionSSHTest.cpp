@@ -2,6 +2,7 @@
 // (parameters, progress, passphrase storage, keyboard-interactive questions) and
 // what a tunnel must carry besides the connection itself: a cancel request.
 #include "ConnectionTestSupport.h"
+#include "engine/CertificateTrust.h"
 #include "engine/Keychain.h"
 #include "engine/LibpqHandles.h"
 #include "platform/Log.h"
@@ -322,4 +323,51 @@ TEST(ConnectionSSH, TunnelPortServesOnlyItsOwnUser) {
     EXPECT_EQ(sslAnswerForAnotherUser(port), "EOF");
     EXPECT_EQ(sslAnswerForUs(port), "S");
     EXPECT_EQ(log.lines().filter("Closed a connection to the SSH tunnel's local port").size(), 1);
+}
+
+namespace {
+// Refuses every certificate it is asked about, and counts the questions.
+class RefusingPrompter : public TrustPrompter {
+public:
+    std::function<void()> beginTrustPanel(const TrustPanelRequest &request,
+                                          std::function<void(TrustPanelAnswer)> answered) override {
+        hosts << request.host;
+        answered({});
+        return [] {};
+    }
+    QStringList hosts;
+};
+} // namespace
+
+// Through a tunnel libpq talks to 127.0.0.1, but the certificate must be judged
+// for the name the user gave ("LOCALHOST" is no loopback name by the exact rule,
+// and the run's certificate names localhost).
+TEST(ConnectionSSH, CertificateBehindTheTunnelIsJudgedForTheDatabaseHostName) {
+    trustTestHostKey();
+    auto prompter = std::make_shared<RefusingPrompter>();
+    setTrustPrompter(prompter);
+    const QByteArray savedAuthorities = qgetenv("SSL_CERT_FILE");
+    QVariantMap params = sshParams();
+    params.insert("host", "LOCALHOST");
+
+    qputenv("SSL_CERT_FILE", "/nonexistent/no-authorities.crt");
+    auto untrusted = ZNTConnection::create(params);
+    ASSERT_TRUE(connectAndSettle(untrusted));
+    EXPECT_EQ(untrusted->state(), ZNTConnection::ZNTConnectionStateFailed);
+    EXPECT_TRUE(errorText(untrusted).startsWith("SSL error: certificate verify failed ("))
+        << errorText(untrusted).toStdString();
+    EXPECT_EQ(prompter->hosts, QStringList{"LOCALHOST"});
+
+    qputenv("SSL_CERT_FILE", QFile::encodeName(requiredEnv("TRELLAN_TLS_DIR") + "/root-ca.crt"));
+    auto trusted = ZNTConnection::create(params);
+    ASSERT_TRUE(connectAndSettle(trusted));
+    EXPECT_EQ(trusted->state(), ZNTConnection::ZNTConnectionStateConnected) << errorText(trusted).toStdString();
+    EXPECT_TRUE(onQueue(trusted, [&] { return PQsslInUse(trusted->conn()) == 1; }));
+    EXPECT_EQ(prompter->hosts.size(), 1) << "a chain the authorities vouch for is not asked about";
+
+    if (savedAuthorities.isNull())
+        qunsetenv("SSL_CERT_FILE");
+    else
+        qputenv("SSL_CERT_FILE", savedAuthorities);
+    setTrustPrompter(nullptr);
 }

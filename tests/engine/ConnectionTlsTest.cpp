@@ -5,6 +5,10 @@
 // sends after the handshake.
 #include "ConnectionTestSupport.h"
 
+#include <QDir>
+#include <QFile>
+#include <QMap>
+#include <QTemporaryDir>
 #include <QtEndian>
 #include <libpq-fe.h>
 #include <openssl/err.h>
@@ -178,4 +182,81 @@ TEST(CertificateCheck, LoopbackAndPlainTextAllowedHostsAreNotChecked) {
     auto connection = ZNTConnection::create(params);
     ASSERT_TRUE(connectAndSettle(connection));
     EXPECT_FALSE(server.outcome().afterHandshake.isEmpty());
+}
+
+namespace {
+// Points HOME at a folder of the test's making while it lives: libpq looks for
+// root.crt, root.crl and a client certificate under ~/.postgresql.
+class PostgresHome {
+public:
+    PostgresHome() : m_saved(qgetenv("HOME")) {
+        QDir(m_dir.path()).mkpath(".postgresql");
+        qputenv("HOME", m_dir.path().toLocal8Bit());
+    }
+    ~PostgresHome() { qputenv("HOME", m_saved); }
+    void write(const QString &name, const QByteArray &bytes) const {
+        QFile file(m_dir.path() + "/.postgresql/" + name);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(bytes);
+    }
+
+private:
+    QTemporaryDir m_dir;
+    QByteArray m_saved;
+};
+
+QByteArray fileBytes(const QString &path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// The connection's libpq options, keyword → value (set ones only).
+QMap<QString, QString> connectionOptions(const std::shared_ptr<ZNTConnection> &connection) {
+    return onQueue(connection, [&] {
+        QMap<QString, QString> options;
+        PQconninfoOption *all = PQconninfo(connection->conn());
+        for (PQconninfoOption *o = all; o && o->keyword; ++o)
+            if (o->val)
+                options.insert(QString::fromUtf8(o->keyword), QString::fromUtf8(o->val));
+        PQconninfoFree(all);
+        return options;
+    });
+}
+} // namespace
+
+// A user's own root.crt would make libpq judge the chain itself (and refuse
+// what we would ask about, or pass what we would refuse), a root.crl it cannot
+// read would end the handshake: neither may be read when the chain is ours to judge.
+TEST(CertificateCheck, RootCertificateAndRevocationListInTheUsersFolderChangeNothing) {
+    PostgresHome home;
+    home.write("root.crt", fileBytes(tlsFile("root-ca.crt")));
+    home.write("root.crl", "not a revocation list");
+    FakeRun run = connectToFake("self-signed.crt", "self-signed.key", "LOCALHOST");
+    EXPECT_TRUE(run.outcome.handshakeDone);
+    EXPECT_TRUE(run.outcome.afterHandshake.isEmpty())
+        << "the client sent " << run.outcome.afterHandshake.toHex().constData();
+    // Our own verdict, with our reason: libpq's would have none.
+    EXPECT_TRUE(run.error().startsWith("SSL error: certificate verify failed (")) << run.error().toStdString();
+    EXPECT_TRUE(run.error().contains("self-signed certificate")) << run.error().toStdString();
+}
+
+TEST(CertificateCheck, JudgedConnectionsAskForTlsWithoutGssAndWithoutARootFile) {
+    QVariantMap params = serverParams();
+    params.insert("host", "LOCALHOST");
+    auto judged = ZNTConnection::create(params);
+    ASSERT_TRUE(connectAndSettle(judged));
+    ASSERT_EQ(judged->state(), ZNTConnection::ZNTConnectionStateConnected)
+        << judged->error()->localizedDescription().toStdString();
+    const QMap<QString, QString> options = connectionOptions(judged);
+    EXPECT_EQ(options.value("sslmode"), "require");
+    EXPECT_EQ(options.value("gssencmode"), "disable");
+    const QString rootFile = options.value("sslrootcert");
+    EXPECT_FALSE(rootFile.isEmpty());
+    EXPECT_FALSE(QFile::exists(rootFile)) << rootFile.toStdString();
+    EXPECT_FALSE(rootFile.contains(".postgresql")) << rootFile.toStdString();
+
+    params.insert("host", "localhost");
+    auto loopback = ZNTConnection::create(params);
+    ASSERT_TRUE(connectAndSettle(loopback));
+    EXPECT_EQ(connectionOptions(loopback).value("sslmode"), "prefer");
 }

@@ -7,6 +7,7 @@
 #include "platform/NotificationCenter.h"
 #include "platform/UserDefaults.h"
 
+#include <QCoreApplication>
 #include <QMessageAuthenticationCode>
 #include <QThread>
 #include <future>
@@ -260,6 +261,43 @@ TEST_F(SSHTunnelTest, KeyOtherThanTheOneAcceptedEarlierIsAChangeNotAFirstContact
     EXPECT_EQ(error->userInfo().value(SSHTunnel::PreviousFingerprintDictionaryKey).toString(),
               sha1Fingerprint(earlier));
     EXPECT_EQ(far.connectionsSeen(), 0);
+}
+
+namespace {
+// The lines of the sshd log that name user.
+QStringList sshdLogLinesFor(const QString &user) {
+    QFile log(requiredEnv("TRELLAN_SSH_LOG"));
+    EXPECT_TRUE(log.open(QIODevice::ReadOnly)) << log.fileName().toStdString();
+    return QString::fromUtf8(log.readAll()).split(u'\n').filter(user);
+}
+} // namespace
+
+// A server whose key we have not verified learns nothing from us: no user name,
+// no login attempt. sshd logs every authentication request with its user
+// (LogLevel DEBUG1); each case here uses a name of its own.
+TEST_F(SSHTunnelTest, HostKeyIsCheckedBeforeAnyAuthentication) {
+    const QByteArray otherKey = generatedPublicKeyLine(home.path(), QStringLiteral("ed25519"));
+    auto attempt = [&](const QString &caseName, const std::function<void(SSHTunnel &)> &setUp) {
+        const QString user = QStringLiteral("hostkey-%1-%2").arg(caseName).arg(QCoreApplication::applicationPid());
+        auto tunnel = keyTunnel(QStringLiteral("id_ed25519"));
+        tunnel->setUser(user);
+        setUp(*tunnel);
+        EXPECT_FALSE(tunnel->connect()) << "the user does not exist";
+        return std::make_pair(tunnel->error(), user);
+    };
+    const auto [unknown, unknownUser] = attempt("unknown", [](SSHTunnel &t) { t.setExpectedKey(QByteArray()); });
+    EXPECT_EQ(unknown->code(), SSHTunnel::ErrorHostKeyNotVerified) << describe(unknown);
+    home.writeKnownHosts(knownHostsLine(otherKey));
+    const auto [refused, refusedUser] = attempt("refused", [](SSHTunnel &) {});
+    EXPECT_TRUE(refused->localizedDescription().contains("known_hosts")) << describe(refused);
+    home.writeKnownHosts(QByteArray());
+    const auto [accepted, acceptedUser] = attempt("accepted", [](SSHTunnel &) {});
+    EXPECT_TRUE(accepted->localizedDescription().startsWith("Failed to authenticate")) << describe(accepted);
+
+    // sshd writes its log as it goes; the accepted attempt's lines come last.
+    EXPECT_TRUE(pumpUntil([&] { return !sshdLogLinesFor(acceptedUser).isEmpty(); }, 10s));
+    EXPECT_EQ(sshdLogLinesFor(unknownUser), QStringList());
+    EXPECT_EQ(sshdLogLinesFor(refusedUser), QStringList());
 }
 
 // --- logins ------------------------------------------------------------------------
