@@ -189,29 +189,8 @@ std::vector<ZNTSidebarTreeModel::Entry> ZNTSidebarTreeModel::entriesOf(const ZNT
 // rows that stay keep their indexes' identity (and the view its expansion and
 // selection).
 void ZNTSidebarTreeModel::applyChildren(Node *node, const std::vector<Entry> &entries) {
-    QSet<ZNTObjectKey> items;
-    bool hasError = false;
-    for (const Entry &entry : entries) {
-        if (entry.kind == RowKind::Error)
-            hasError = true;
-        else
-            items.insert(ZNTObjectKey(entry.item));
-    }
-    auto stays = [&](const Node &row) {
-        if (row.kind == RowKind::Loading)
-            return false;
-        return row.kind == RowKind::Error ? hasError : items.contains(ZNTObjectKey(row.item));
-    };
+    removeRowsNotIn(node, entries);
     auto &rows = node->children;
-    for (int last = int(rows.size()) - 1; last >= 0; --last) {
-        if (stays(*rows[size_t(last)]))
-            continue;
-        int first = last;
-        while (first > 0 && !stays(*rows[size_t(first - 1)]))
-            --first;
-        removeRows(node, first, last);
-        last = first;
-    }
     size_t i = 0;
     while (i < entries.size()) {
         const Entry &entry = entries[i];
@@ -229,14 +208,7 @@ void ZNTSidebarTreeModel::applyChildren(Node *node, const std::vector<Entry> &en
         }
         const auto later = std::find_if(rows.begin() + qsizetype(std::min(i, rows.size())), rows.end(), matches);
         if (later != rows.end()) {
-            const int from = int(later - rows.begin());
-            const QModelIndex parent = indexOf(node);
-            beginMoveRows(parent, from, from, parent, int(i));
-            auto moved = std::move(*later);
-            rows.erase(later);
-            rows.insert(rows.begin() + qsizetype(i), std::move(moved));
-            node->renumber();
-            endMoveRows();
+            moveRow(node, int(later - rows.begin()), int(i));
             ++i;
             continue;
         }
@@ -252,6 +224,43 @@ void ZNTSidebarTreeModel::applyChildren(Node *node, const std::vector<Entry> &en
     // Rows left over (an answer naming an object twice) go too.
     if (rows.size() > entries.size())
         removeRows(node, int(entries.size()), int(rows.size()) - 1);
+}
+
+// The rows no entry names, the "Loading" row among them, in runs from the end.
+void ZNTSidebarTreeModel::removeRowsNotIn(Node *node, const std::vector<Entry> &entries) {
+    QSet<ZNTObjectKey> items;
+    bool hasError = false;
+    for (const Entry &entry : entries) {
+        if (entry.kind == RowKind::Error)
+            hasError = true;
+        else
+            items.insert(ZNTObjectKey(entry.item));
+    }
+    auto stays = [&](const Node &row) {
+        if (row.kind == RowKind::Loading)
+            return false;
+        return row.kind == RowKind::Error ? hasError : items.contains(ZNTObjectKey(row.item));
+    };
+    const auto &rows = node->children;
+    for (int last = int(rows.size()) - 1; last >= 0; --last) {
+        if (stays(*rows[size_t(last)]))
+            continue;
+        int first = last;
+        while (first > 0 && !stays(*rows[size_t(first - 1)]))
+            --first;
+        removeRows(node, first, last);
+        last = first;
+    }
+}
+
+void ZNTSidebarTreeModel::moveRow(Node *node, int from, int to) {
+    const QModelIndex parent = indexOf(node);
+    beginMoveRows(parent, from, from, parent, to);
+    auto moved = std::move(node->children[size_t(from)]);
+    node->children.erase(node->children.begin() + from);
+    node->children.insert(node->children.begin() + to, std::move(moved));
+    node->renumber();
+    endMoveRows();
 }
 
 void ZNTSidebarTreeModel::removeRows(Node *node, int first, int last) {

@@ -77,7 +77,9 @@ private:
     void loadDone(quint64 loadId);
     std::vector<Entry> entriesOf(const ZNTObjectQuery &query);
     void applyChildren(Node *node, const std::vector<Entry> &entries);
+    void removeRowsNotIn(Node *node, const std::vector<Entry> &entries);
     void removeRows(Node *node, int first, int last);
+    void moveRow(Node *node, int from, int to);
     void insertRows(Node *node, int at, const std::vector<Entry> &entries, size_t from, size_t to);
     void dropLoads(Node *node);
     const Node *findNode(const Node *node, const ZNTObject &item) const;

@@ -12,6 +12,7 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QTest>
+#include <QTimer>
 
 using namespace windowtest;
 
@@ -368,4 +369,93 @@ TEST_F(SidebarTest, MaintenanceFollowsWhatEachActionCanDoAndASuccessfulDropReloa
         pumpUntil([&] { return !rowOf("p").isValid() && model->runningLoads() == 0; }, std::chrono::seconds(30)));
     EXPECT_EQ(db.run("SELECT count(*) FROM pg_class WHERE relname = 'p'"), "0");
     EXPECT_TRUE(bar->outlineView()->isExpanded(rowOf("alpha")));
+}
+
+namespace {
+// A listing that answers from the main loop with whatever its item holds now.
+class CannedListing : public ZNTObjectQuery {
+public:
+    explicit CannedListing(ZNTObjectList items) : m_items(std::move(items)) {}
+    void executeInBackground() override {
+        std::weak_ptr<ZNTObjectQuery> weak = weak_from_this();
+        QTimer::singleShot(0, [weak, items = m_items] {
+            auto self = std::static_pointer_cast<CannedListing>(weak.lock());
+            if (!self)
+                return;
+            self->append(items);
+            self->publish();
+            NotificationCenter::defaultCenter().post(DoneNotification, self);
+        });
+    }
+
+protected:
+    void newRows(const RowRange &) override {}
+
+private:
+    ZNTObjectList m_items;
+};
+
+// An item by name alone; a folder lists what the test puts into it.
+class Named : public ZNTObject {
+public:
+    explicit Named(QString name, bool folder = false) : m_name(std::move(name)), m_folder(folder) {}
+    QString name() const override { return m_name; }
+    std::shared_ptr<ZNTObject> parent() const override { return nullptr; }
+    ZNTObjectKind objectKind() const override { return ZNTObjectKind::Schema; }
+    std::shared_ptr<ZNTObjectQuery> descendantQuery() override {
+        return m_folder ? std::make_shared<CannedListing>(children) : nullptr;
+    }
+    bool isEqual(const ZNTObject &other) const override {
+        auto *named = dynamic_cast<const Named *>(&other);
+        return named && named->m_name == m_name;
+    }
+    size_t hash() const override { return qHash(m_name); }
+    ZNTObjectList children;
+
+private:
+    QString m_name;
+    bool m_folder;
+};
+
+ZNTObjectList named(const QStringList &names) {
+    ZNTObjectList items;
+    for (const QString &name : names)
+        items << std::make_shared<Named>(name, name.startsWith(u'+'));
+    return items;
+}
+} // namespace
+
+// New answers that reorder, add and drop rows move the rows that stay, with
+// their instances and what lies under them.
+TEST(SidebarModel, ReorderedAnswersMoveRowsInsteadOfReplacingThem) {
+    auto root = std::make_shared<Named>("root", true);
+    root->children = named({"a", "+b", "c", "d"});
+    ZNTSidebarTreeModel model;
+    model.setRootItem(root);
+    ASSERT_TRUE(pumpUntil([&] { return model.runningLoads() == 0; }));
+    auto folder = std::static_pointer_cast<Named>(model.itemForIndex(model.index(1, 0)));
+    folder->children = named({"x"});
+    model.loadChildrenIfNeeded(model.index(1, 0));
+    ASSERT_TRUE(pumpUntil([&] { return model.runningLoads() == 0; }));
+    const QPersistentModelIndex b = model.index(1, 0), c = model.index(2, 0), x = model.index(0, 0, b);
+    const auto cItem = model.itemForIndex(c);
+    int moves = 0, resets = 0;
+    QObject::connect(&model, &QAbstractItemModel::rowsMoved, [&] { ++moves; });
+    QObject::connect(&model, &QAbstractItemModel::modelReset, [&] { ++resets; });
+
+    root->children = named({"c", "e", "+b", "a"}); // d gone, e new, the rest reordered
+    model.performReload();
+    ASSERT_TRUE(pumpUntil([&] { return model.runningLoads() == 0; }));
+    QStringList rows;
+    for (int r = 0; r < model.rowCount(); ++r)
+        rows << model.index(r, 0).data().toString();
+    EXPECT_EQ(rows, QStringList({"c", "e", "+b", "a"}));
+    EXPECT_EQ(resets, 0);
+    EXPECT_GT(moves, 0);
+    EXPECT_EQ(c.row(), 0);
+    EXPECT_EQ(model.itemForIndex(c), cItem);
+    EXPECT_EQ(b.row(), 2);
+    EXPECT_EQ(model.itemForIndex(b), folder); // the first instance, not the new equal one
+    ASSERT_TRUE(x.isValid());
+    EXPECT_EQ(x.data().toString(), "x");
 }
