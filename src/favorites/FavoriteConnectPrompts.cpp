@@ -63,7 +63,7 @@ ConnectPromptSpec changedKeyPrompt(const ConnectFailure &f) {
                        "its fingerprint was %4. Someone may be intercepting the connection, or the server's key may "
                        "have been replaced. Connect only if you know why it changed.")
             .arg(f.sshHost, onPort(f), f.error->userInfo().value(SSHTunnel::FingerprintDictionaryKey).toString(),
-                 f.error->userInfo().value(FavoriteConnectPrompts::PreviousFingerprintKey).toString());
+                 f.error->userInfo().value(SSHTunnel::PreviousFingerprintDictionaryKey).toString());
     p.acceptTitle = QStringLiteral("Connect &Anyway");
     p.cancelTitle = QStringLiteral("Cancel");
     return p;
@@ -95,7 +95,7 @@ ConnectPromptSpec FavoriteConnectPrompts::promptFor(const ConnectFailure &f) {
     switch (f.error->code()) {
     case SSHTunnel::ErrorHostKeyNotVerified:
         return trustPrompt(f);
-    case HostKeyChangedCode:
+    case SSHTunnel::ErrorHostKeyChanged:
         return changedKeyPrompt(f);
     case SSHTunnel::ErrorPrivateKeyEncrypted:
     case SSHTunnel::ErrorPassphraseIncorrect:

@@ -44,10 +44,6 @@ struct ConnectPromptSpec {
 };
 
 namespace FavoriteConnectPrompts {
-// Error domain and code of a host key that changed since the user accepted it.
-constexpr int HostKeyChangedCode = 420;
-inline const QString PreviousFingerprintKey = QStringLiteral("norvane.SSHTunnelPreviousFingerprintDictionaryKey");
-
 // The first prompt that applies, in this order: password, plain text, new host
 // key, changed host key, key passphrase; Kind::None when none does.
 ConnectPromptSpec promptFor(const ConnectFailure &failure);

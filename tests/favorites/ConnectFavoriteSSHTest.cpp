@@ -89,3 +89,35 @@ TEST_F(ConnectSSH, AKeyboardInteractiveLoginIsAnsweredInASheet) {
     QTest::mouseClick(button(sheet, "Connect"), Qt::LeftButton);
     ASSERT_TRUE(waitConnected(favorite)) << favorite->connectionErrorString.toStdString();
 }
+
+TEST_F(ConnectSSH, AChangedHostKeyIsAWarningThatOnlyConnectAnywayOverrides) {
+    auto favorite = tunnelled("Changed");
+    favorite->setSshPassword(requiredEnv("TRELLAN_SSH_PASSWORD"));
+    openWindow();
+    controller->connectToFavorite(1);
+    trustHostKey();
+    ASSERT_TRUE(waitConnected(favorite)) << favorite->connectionErrorString.toStdString();
+    const QByteArray realKey = acceptedKey();
+    controller->disconnectFromFavorite(1);
+    ASSERT_TRUE(pumpUntil([&] { return !favorite->connectionStateConnected; }));
+
+    // What the user accepted earlier is not what the server shows now.
+    const QByteArray earlier = QByteArray("an ed25519 key the server no longer has").leftJustified(51, '.');
+    SSHTunnel::addKey(earlier, requiredEnv("TRELLAN_SSH_HOST"), requiredEnv("TRELLAN_SSH_PORT").toUInt());
+    controller->connectToFavorite(1);
+    Alert *warning = waitForAlert("The SSH server's fingerprint has changed");
+    ASSERT_TRUE(warning) << favorite->connectionErrorString.toStdString();
+    EXPECT_EQ(warning->alertStyle(), Alert::Style::Critical);
+    QTest::keyClick(warning, Qt::Key_Return);
+    ASSERT_TRUE(pumpUntil([&] { return !openAlert(); }));
+    pumpFor(std::chrono::milliseconds(200));
+    EXPECT_EQ(acceptedKey(), earlier) << "Return replaced the accepted key";
+    EXPECT_FALSE(favorite->connectionStateBusy);
+
+    controller->connectToFavorite(1);
+    warning = waitForAlert("The SSH server's fingerprint has changed");
+    ASSERT_TRUE(warning);
+    QTest::mouseClick(button(warning, "Connect Anyway"), Qt::LeftButton);
+    ASSERT_TRUE(waitConnected(favorite)) << favorite->connectionErrorString.toStdString();
+    EXPECT_EQ(acceptedKey(), realKey);
+}

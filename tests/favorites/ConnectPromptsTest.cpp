@@ -14,7 +14,7 @@ ConnectFailure sshFailure(int code, int port = 0) {
     f.sshPort = port;
     f.error = Error::make(
         SSHTunnel::ErrorDomain, code,
-        {{SSHTunnel::FingerprintDictionaryKey, "aa:bb"}, {FavoriteConnectPrompts::PreviousFingerprintKey, "cc:dd"}});
+        {{SSHTunnel::FingerprintDictionaryKey, "aa:bb"}, {SSHTunnel::PreviousFingerprintDictionaryKey, "cc:dd"}});
     return f;
 }
 
@@ -29,8 +29,7 @@ TEST(ConnectPrompts, TheFirstMatchingNeedDecidesThePrompt) {
     f.needsPlainTextConnection = false;
     EXPECT_EQ(FavoriteConnectPrompts::promptFor(f).kind, Kind::TrustHostKey);
 
-    EXPECT_EQ(FavoriteConnectPrompts::promptFor(sshFailure(FavoriteConnectPrompts::HostKeyChangedCode)).kind,
-              Kind::ChangedHostKey);
+    EXPECT_EQ(FavoriteConnectPrompts::promptFor(sshFailure(SSHTunnel::ErrorHostKeyChanged)).kind, Kind::ChangedHostKey);
     EXPECT_EQ(FavoriteConnectPrompts::promptFor(sshFailure(SSHTunnel::ErrorPrivateKeyEncrypted)).message,
               "Encrypted Private Key");
     EXPECT_EQ(FavoriteConnectPrompts::promptFor(sshFailure(SSHTunnel::ErrorPassphraseIncorrect)).message,
@@ -52,7 +51,7 @@ TEST(ConnectPrompts, ReturnAcceptsOnlyWhereASecretIsTyped) {
     EXPECT_TRUE(p.returnAccepts && p.asksSecret && p.checkboxOn);
     EXPECT_EQ(p.informative, "Please provide password for Prod:");
 
-    for (int code : {int(SSHTunnel::ErrorHostKeyNotVerified), FavoriteConnectPrompts::HostKeyChangedCode}) {
+    for (int code : {SSHTunnel::ErrorHostKeyNotVerified, SSHTunnel::ErrorHostKeyChanged}) {
         const ConnectPromptSpec spec = FavoriteConnectPrompts::promptFor(sshFailure(code));
         EXPECT_FALSE(spec.returnAccepts) << code;
         EXPECT_FALSE(spec.asksSecret) << code;
@@ -76,8 +75,7 @@ TEST(ConnectPrompts, HostKeyTextsNameHostPortAndFingerprints) {
               "this server?");
     EXPECT_TRUE(FavoriteConnectPrompts::promptFor(sshFailure(SSHTunnel::ErrorHostKeyNotVerified, 2222))
                     .informative.startsWith("You have never connected to the SSH server gw on port 2222 before."));
-    const ConnectPromptSpec changed =
-        FavoriteConnectPrompts::promptFor(sshFailure(FavoriteConnectPrompts::HostKeyChangedCode));
+    const ConnectPromptSpec changed = FavoriteConnectPrompts::promptFor(sshFailure(SSHTunnel::ErrorHostKeyChanged));
     EXPECT_TRUE(changed.critical);
     EXPECT_TRUE(changed.informative.contains("aa:bb") && changed.informative.contains("cc:dd"));
 }
