@@ -90,6 +90,24 @@ build_project() {
     cmake --build "$dir" -j "$(jobs_count)" "$@" >&2
 }
 
+# Configures (once) and builds build-sanitize/: a Debug build with
+# AddressSanitizer and UndefinedBehaviorSanitizer, of the engine and platform
+# tests only (the layers below the widgets, where the threads and the C
+# libraries are).
+build_sanitized() {
+    local dir="$TRELLAN_ROOT/build-sanitize" targets=() t
+    if [ ! -f "$dir/build.ninja" ]; then
+        note "configuring $dir"
+        cmake -S "$TRELLAN_ROOT" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTRELLAN_SANITIZE=ON >&2
+    fi
+    for t in "$TRELLAN_ROOT"/tests/engine/*.cpp "$TRELLAN_ROOT"/tests/platform/*.cpp; do
+        t=${t#"$TRELLAN_ROOT"/tests/}
+        targets+=("test_${t%%/*}_$(basename "$t" .cpp)")
+    done
+    note "building ${#targets[@]} sanitized test programs"
+    cmake --build "$dir" -j "$(jobs_count)" --target "${targets[@]}" >&2
+}
+
 # Prints N distinct loopback ports that were free a moment ago. The kernel
 # picks them (bind to port 0); all sockets stay open until every port is known
 # so that the N differ.

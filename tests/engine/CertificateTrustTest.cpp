@@ -6,6 +6,7 @@
 #include "engine/ZNTQuery.h"
 #include "platform/Log.h"
 #include "platform/Main.h"
+#include "platform/NotificationCenter.h"
 #include "platform/ProgramError.h"
 #include "platform/UserDefaults.h"
 #include "support/TestSupport.h"
@@ -510,8 +511,11 @@ namespace {
 // Runs a query the way the query editor does, without reconnecting.
 std::shared_ptr<ZNTQuery> runWithoutReconnect(const std::shared_ptr<ZNTConnection> &connection) {
     auto query = ZNTQuery::create("select 1");
+    bool done = false;
+    ObserverToken token = NotificationCenter::defaultCenter().observeNext(
+        ZNTQuery::DoneNotification, query.get(), [&](const Notification &) { done = true; });
     query->executeInBackgroundOnConnection(connection, false);
-    EXPECT_TRUE(pumpUntil([&] { return query->done(); }));
+    EXPECT_TRUE(pumpUntil([&] { return done; }));
     EXPECT_TRUE(settle(connection)); // the state it announced
     return query;
 }
