@@ -291,7 +291,7 @@ TEST(ConnectionFailures, PortBelowOneMeansPostgresDefaultPort) {
     }
 }
 
-TEST(ConnectionCancel, CancelWhileTheServerNeverAnswersEndsWithinTwoSlices) {
+TEST(ConnectionCancel, CancelEndsTheWaitForAServerThatNeverAnswers) {
     SilentListener silent;
     QVariantMap params = serverParams();
     params.insert("port", silent.port());
@@ -302,38 +302,37 @@ TEST(ConnectionCancel, CancelWhileTheServerNeverAnswersEndsWithinTwoSlices) {
     pumpFor(std::chrono::milliseconds(300));
     ASSERT_NE(connection->state(), ZNTConnection::ZNTConnectionStateFailed);
 
-    QElapsedTimer clock;
-    clock.start();
+    // The server never answers: only the cancel can end the wait.
     connection->cancel();
-    ASSERT_TRUE(pumpUntil([&] { return connection->state() == ZNTConnection::ZNTConnectionStateFailed; },
-                          std::chrono::seconds(2)));
-    ASSERT_TRUE(pumpUntil([&] { return recorder.states.back().state == 2; }, std::chrono::seconds(2)));
-    EXPECT_LE(clock.elapsed(), 150);
+    ASSERT_TRUE(pumpUntil([&] { return connection->state() == ZNTConnection::ZNTConnectionStateFailed; }));
+    ASSERT_TRUE(pumpUntil([&] { return recorder.states.back().state == 2; }));
     EXPECT_EQ(errorText(connection), "Connection to PostgreSQL server cancelled.");
     EXPECT_TRUE(connection->shouldCancel());
 }
 
 TEST(ConnectionCancel, CancelDuringSlowLookupEndsItAndStaysFinal) {
-    DNSResolver::setWorkerDelayForTesting(std::chrono::milliseconds(2000));
+    // A worker that takes a minute: only the cancel ends the wait in time.
+    DNSResolver::setWorkerDelayForTesting(std::chrono::seconds(60));
     auto connection = ZNTConnection::create(serverParams());
     StateRecorder recorder(connection);
+    const int workers = DNSResolver::workersStartedForTesting();
     connection->connectInBackground();
-    ASSERT_TRUE(pumpUntil([&] { return !recorder.states.empty(); }));
-    pumpFor(std::chrono::milliseconds(200)); // the lookup is waiting for its worker now
+    ASSERT_TRUE(pumpUntil([&] { return DNSResolver::workersStartedForTesting() > workers; }));
     QElapsedTimer clock;
     clock.start();
     connection->cancel();
-    ASSERT_TRUE(pumpUntil([&] { return recorder.states.back().state == 2; }, std::chrono::seconds(3)));
-    EXPECT_LE(clock.elapsed(), 150);
+    ASSERT_TRUE(pumpUntil([&] { return recorder.states.back().state == 2; }, std::chrono::seconds(20)));
+    EXPECT_LT(clock.elapsed(), 20000);
     DNSResolver::setWorkerDelayForTesting(std::chrono::milliseconds(0));
     EXPECT_EQ(errorText(connection), "Resolving 127.0.0.1 failed. Name look up was cancelled.");
 
-    // Cancelling is final: the next connect of the same object fails at once.
-    clock.restart();
+    // Cancelling is final: the next connect of the same object fails without
+    // asking anybody.
+    const int before = DNSResolver::workersStartedForTesting();
     ASSERT_TRUE(connectAndSettle(connection));
     EXPECT_EQ(connection->state(), ZNTConnection::ZNTConnectionStateFailed);
     EXPECT_EQ(errorText(connection), "Resolving 127.0.0.1 failed. Name look up was cancelled.");
-    EXPECT_LT(clock.elapsed(), 1000);
+    EXPECT_EQ(DNSResolver::workersStartedForTesting(), before);
 }
 
 TEST(ConnectionStatus, EveryHandshakeStepOfLibpqIsProgressNotFailure) {
