@@ -9,9 +9,13 @@
 #include <thread>
 
 namespace {
-std::vector<Value> readRow(const RowStore &store, qsizetype row) { return store.rowAt(row); }
+std::vector<Value> readRow(const RowStore &store, qsizetype row) {
+    return store.rowAt(row);
+}
 
-QString textOfLength(qsizetype n, char c = 'a') { return QString(n, QLatin1Char(c)); }
+QString textOfLength(qsizetype n, char c = 'a') {
+    return QString(n, QLatin1Char(c));
+}
 } // namespace
 
 TEST(RowStore, EveryKindReadsBackAsWritten) {
@@ -239,4 +243,26 @@ TEST(RowStore, RangeReadsTheStoreWithoutCopying) {
     EXPECT_EQ(range.valueAt(0, 0).toInt(), 4);
     EXPECT_EQ(range.rowAt(2), std::vector<Value>{Value::fromInt(6)});
     EXPECT_EQ(range.displayText(1, 0), QStringLiteral("5"));
+}
+
+// A display text cut inside a multi-byte character is valid text all the same:
+// it must not be reported as malformed data from the server (the report is made
+// once per process, so a false one would hide every real one).
+TEST(RowStore, CuttingLongTextForDisplayIsNotMalformedUtf8) {
+    LogCapture log;
+    RowStore store(1);
+    const QByteArray text = QStringLiteral("é").repeated(1000).toUtf8();
+    store.addText(text.constData(), text.size());
+    store.endRow();
+    for (qsizetype maxLength : {0, 1, 2, 5, 10, 100})
+        EXPECT_EQ(store.displayText(0, 0, maxLength), QStringLiteral("é").repeated(maxLength));
+    const QByteArray fourByte = QStringLiteral("😀").repeated(100).toUtf8();
+    RowStore wide(1);
+    wide.addText(fourByte.constData(), fourByte.size());
+    wide.endRow();
+    for (qsizetype maxLength : {1, 2, 3, 7, 10}) {
+        const QString shown = wide.displayText(0, 0, maxLength);
+        EXPECT_EQ(shown, QStringLiteral("😀").repeated(100).left(maxLength));
+    }
+    EXPECT_FALSE(log.contains(QStringLiteral("malformed UTF-8")));
 }

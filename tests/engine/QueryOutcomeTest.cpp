@@ -1,9 +1,8 @@
-// Races and failure paths of query execution: every execution ends with one
-// DoneNotification, whatever moment a cancel comes in and however the
-// connection fails; and the row store's cut display texts stay clean.
+// How every execution of a query ends: with exactly one DoneNotification,
+// whatever moment a cancel comes in and however the connection fails; never as a
+// success when the server reported an error; and never with a statement cut short.
 #include "QueryTestSupport.h"
 #include "engine/KesError.h"
-#include "engine/RowStore.h"
 #include "platform/Log.h"
 
 #include <QCoreApplication>
@@ -31,7 +30,7 @@ bool isCancelOutcome(const ErrorPtr &error) {
 }
 } // namespace
 
-TEST(QueryReview, CancelsAtAnyMomentEndEachQueryOnceAndNeverReachTheNext) {
+TEST(QueryOutcome, CancelsAtAnyMomentEndEachQueryOnceAndNeverReachTheNext) {
     auto connection = ZNTConnection::create(serverParams());
     ASSERT_EQ(runQuery(connection, "select 1")->error(), nullptr);
     for (int i = 0; i < 20; ++i) {
@@ -56,7 +55,7 @@ TEST(QueryReview, CancelsAtAnyMomentEndEachQueryOnceAndNeverReachTheNext) {
     }
 }
 
-TEST(QueryReview, EveryEarlyFailureEndsWithExactlyOneDone) {
+TEST(QueryOutcome, EveryEarlyFailureEndsWithExactlyOneDone) {
     // Nothing listens on this port: the connect fails before libpq has a handle
     // to send on.
     QVariantMap params = serverParams();
@@ -96,7 +95,7 @@ TEST(QueryReview, EveryEarlyFailureEndsWithExactlyOneDone) {
     }
 }
 
-TEST(QueryReview, AServerErrorIsNeverReportedAsSuccess) {
+TEST(QueryOutcome, AServerErrorIsNeverReportedAsSuccess) {
     auto connection = ZNTConnection::create(serverParams());
     for (const QString &sql : {QStringLiteral("select 1/0"), QStringLiteral("select 1; select 1/0; select 2"),
                                QStringLiteral("select x from generate_series(1, 5) x where 1/(x-3) > 0")}) {
@@ -111,31 +110,9 @@ TEST(QueryReview, AServerErrorIsNeverReportedAsSuccess) {
     }
 }
 
-// A display text cut inside a multi-byte character is valid text all the same:
-// it must not be reported as malformed data from the server (the report is made
-// once per process, so a false one would hide every real one).
-TEST(QueryReview, CuttingLongTextForDisplayIsNotMalformedUtf8) {
-    LogCapture log;
-    RowStore store(1);
-    const QByteArray text = QStringLiteral("é").repeated(1000).toUtf8();
-    store.addText(text.constData(), text.size());
-    store.endRow();
-    for (qsizetype maxLength : {0, 1, 2, 5, 10, 100})
-        EXPECT_EQ(store.displayText(0, 0, maxLength), QStringLiteral("é").repeated(maxLength));
-    const QByteArray fourByte = QStringLiteral("😀").repeated(100).toUtf8();
-    RowStore wide(1);
-    wide.addText(fourByte.constData(), fourByte.size());
-    wide.endRow();
-    for (qsizetype maxLength : {1, 2, 3, 7, 10}) {
-        const QString shown = wide.displayText(0, 0, maxLength);
-        EXPECT_EQ(shown, QStringLiteral("😀").repeated(100).left(maxLength));
-    }
-    EXPECT_FALSE(log.contains(QStringLiteral("malformed UTF-8")));
-}
-
 // libpq reads C strings: a NUL inside the text or a parameter would cut the
 // statement short and the server would run the rest. Nothing may reach it.
-TEST(QueryReview, NulInTextOrParameterIsRefusedBeforeAnythingRuns) {
+TEST(QueryOutcome, NulInTextOrParameterIsRefusedBeforeAnythingRuns) {
     auto admin = adminConnection();
     const QString table = QStringLiteral("nul_guard_%1").arg(QCoreApplication::applicationPid());
     exec(admin.get(), "drop table if exists " + table + "; create table " + table + " (id int); insert into " + table +
