@@ -3,7 +3,6 @@
 // success when the server reported an error; and never with a statement cut short.
 #include "QueryTestSupport.h"
 #include "engine/KesError.h"
-#include "platform/Log.h"
 
 #include <QCoreApplication>
 #include <QRandomGenerator>
