@@ -129,6 +129,7 @@ private:
     void performConnect();
     bool readStoredPasswords(QVariantMap &params);
     bool openTunnel(QVariantMap &params);
+    std::shared_ptr<SSHTunnel> makeTunnel(const QVariantMap &params, const QString &sshHost, const QString &address);
     bool resolveHost(const QString &host);
     std::shared_ptr<DNSResolver> makeResolver(const QString &host);
     void performConnectPostgres(QVariantMap params, bool verifyChain);

@@ -329,22 +329,12 @@ bool ZNTConnection::resolveHost(const QString &host) {
     return false;
 }
 
-bool ZNTConnection::openTunnel(QVariantMap &params) {
-    const QString sshHost = params.value(QStringLiteral("sshHost")).toString();
-    if (sshHost.isEmpty()) {
-        fail(KesError::errorWithFormat(QStringLiteral("SSH is enabled, but no SSH host has been provided.")));
-        return false;
-    }
-    if (!resolveHost(sshHost))
-        return false;
-    ErrorPtr addressError;
-    const QString address = DNSResolver::stringForAddress(dnsResolver()->addresses().constFirst(), &addressError);
-    if (address.isNull()) {
-        fail(KesError::errorWithFormat(QStringLiteral("The SSH server hostname %1 could not be resolved. %2")
-                                           .arg(sshHost, addressError->localizedDescription())));
-        return false;
-    }
-
+// A tunnel to the SSH server at address (sshHost as the user typed it), set up
+// from the parameters. A passphrase not given is read from the secret store;
+// when the store fails, the key is tried without one (an encrypted key then
+// asks for its passphrase).
+std::shared_ptr<SSHTunnel> ZNTConnection::makeTunnel(const QVariantMap &params, const QString &sshHost,
+                                                     const QString &address) {
     auto tunnel = SSHTunnel::create();
     const int sshPort = params.value(QStringLiteral("sshPort")).toInt();
     const QString sshUser = params.value(QStringLiteral("sshUser")).toString();
@@ -366,6 +356,27 @@ bool ZNTConnection::openTunnel(QVariantMap &params) {
     tunnel->setTargetHost(host.isEmpty() ? QStringLiteral("localhost") : host);
     tunnel->setTargetPort(port >= 1 ? port : 5432);
     tunnel->setDelegate(std::weak_ptr<SSHTunnelDelegate>(shared_from_this()));
+    return tunnel;
+}
+
+bool ZNTConnection::openTunnel(QVariantMap &params) {
+    const QString sshHost = params.value(QStringLiteral("sshHost")).toString();
+    if (sshHost.isEmpty()) {
+        fail(KesError::errorWithFormat(QStringLiteral("SSH is enabled, but no SSH host has been provided.")));
+        return false;
+    }
+    if (!resolveHost(sshHost))
+        return false;
+    ErrorPtr addressError;
+    const QString address = DNSResolver::stringForAddress(dnsResolver()->addresses().constFirst(), &addressError);
+    if (address.isNull()) {
+        fail(KesError::errorWithFormat(QStringLiteral("The SSH server hostname %1 could not be resolved. %2")
+                                           .arg(sshHost, addressError->localizedDescription())));
+        return false;
+    }
+
+    auto tunnel = makeTunnel(params, sshHost, address);
+    const QString keyPath = tunnel->privateKeyPath();
     bool cancelled;
     {
         std::lock_guard lock(d->mutex);
