@@ -321,7 +321,8 @@ TEST(ConnectionCancel, CancelDuringSlowLookupEndsItAndStaysFinal) {
     QElapsedTimer clock;
     clock.start();
     connection->cancel();
-    ASSERT_TRUE(pumpUntil([&] { return recorder.states.back().state == 2; }, std::chrono::seconds(20)));
+    ASSERT_TRUE(pumpUntil([&] { return !recorder.states.empty() && recorder.states.back().state == 2; },
+                          std::chrono::seconds(20)));
     EXPECT_LT(clock.elapsed(), 20000);
     DNSResolver::setWorkerDelayForTesting(std::chrono::milliseconds(0));
     EXPECT_EQ(errorText(connection), "Resolving 127.0.0.1 failed. Name look up was cancelled.");
