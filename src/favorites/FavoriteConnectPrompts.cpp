@@ -4,9 +4,9 @@
 
 namespace {
 
-ConnectPromptSpec passwordPrompt(const ConnectFailure &f) {
-    ConnectPromptSpec p;
-    p.kind = ConnectPromptSpec::Kind::Password;
+ConnectPrompt passwordPrompt(const ConnectFailure &f) {
+    ConnectPrompt p;
+    p.kind = ConnectPrompt::Kind::Password;
     p.message = QStringLiteral("Password required");
     p.informative = QStringLiteral("Please provide password for %1:").arg(f.serverName);
     p.acceptTitle = QStringLiteral("Connect");
@@ -18,9 +18,9 @@ ConnectPromptSpec passwordPrompt(const ConnectFailure &f) {
     return p;
 }
 
-ConnectPromptSpec plainTextPrompt(const ConnectFailure &f) {
-    ConnectPromptSpec p;
-    p.kind = ConnectPromptSpec::Kind::PlainText;
+ConnectPrompt plainTextPrompt(const ConnectFailure &f) {
+    ConnectPrompt p;
+    p.kind = ConnectPrompt::Kind::PlainText;
     if (f.sshEnabled) {
         p.message = QStringLiteral("Connect without SSL?");
         p.informative = QStringLiteral(
@@ -40,9 +40,9 @@ QString onPort(const ConnectFailure &f) {
     return f.sshPort != 0 ? QStringLiteral(" on port %1").arg(f.sshPort) : QString();
 }
 
-ConnectPromptSpec trustPrompt(const ConnectFailure &f) {
-    ConnectPromptSpec p;
-    p.kind = ConnectPromptSpec::Kind::TrustHostKey;
+ConnectPrompt trustPrompt(const ConnectFailure &f) {
+    ConnectPrompt p;
+    p.kind = ConnectPrompt::Kind::TrustHostKey;
     p.message = QStringLiteral("Trust SSH server fingerprint?");
     p.informative =
         QStringLiteral("You have never connected to the SSH server %1%2 before. The fingerprint is %3. Do "
@@ -53,9 +53,9 @@ ConnectPromptSpec trustPrompt(const ConnectFailure &f) {
     return p;
 }
 
-ConnectPromptSpec changedKeyPrompt(const ConnectFailure &f) {
-    ConnectPromptSpec p;
-    p.kind = ConnectPromptSpec::Kind::ChangedHostKey;
+ConnectPrompt changedKeyPrompt(const ConnectFailure &f) {
+    ConnectPrompt p;
+    p.kind = ConnectPrompt::Kind::ChangedHostKey;
     p.critical = true;
     p.message = QStringLiteral("The SSH server's fingerprint has changed");
     p.informative =
@@ -69,9 +69,9 @@ ConnectPromptSpec changedKeyPrompt(const ConnectFailure &f) {
     return p;
 }
 
-ConnectPromptSpec passphrasePrompt(const ConnectFailure &f) {
-    ConnectPromptSpec p;
-    p.kind = ConnectPromptSpec::Kind::Passphrase;
+ConnectPrompt passphrasePrompt(const ConnectFailure &f) {
+    ConnectPrompt p;
+    p.kind = ConnectPrompt::Kind::Passphrase;
     p.message = f.error->code() == SSHTunnel::ErrorPrivateKeyEncrypted ? QStringLiteral("Encrypted Private Key")
                                                                        : QStringLiteral("Incorrect Passphrase");
     p.informative = QStringLiteral("Please provide the passphrase for decrypting the private key file:");
@@ -85,7 +85,7 @@ ConnectPromptSpec passphrasePrompt(const ConnectFailure &f) {
 
 } // namespace
 
-ConnectPromptSpec FavoriteConnectPrompts::promptFor(const ConnectFailure &f) {
+ConnectPrompt FavoriteConnectPrompts::promptFor(const ConnectFailure &f) {
     if (f.needsPassword)
         return passwordPrompt(f);
     if (f.needsPlainTextConnection)

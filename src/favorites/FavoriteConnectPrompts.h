@@ -7,7 +7,7 @@
 #include <optional>
 
 // What a failed connect of a favorite lacked, and how the favorites window asks
-// the user for it. Widget-free: the window builds its sheet from the spec.
+// the user for it. Widget-free: the window builds its sheet from this description.
 struct ConnectFailure {
     bool needsPassword = false;
     bool needsPlainTextConnection = false;
@@ -20,7 +20,7 @@ struct ConnectFailure {
     bool savePassword = false;
 };
 
-struct ConnectPromptSpec {
+struct ConnectPrompt {
     enum class Kind {
         None,           // the row shows the error, nothing is asked
         Password,       // a password and whether to keep it
@@ -46,7 +46,7 @@ struct ConnectPromptSpec {
 namespace FavoriteConnectPrompts {
 // The first prompt that applies, in this order: password, plain text, new host
 // key, changed host key, key passphrase; Kind::None when none does.
-ConnectPromptSpec promptFor(const ConnectFailure &failure);
+ConnectPrompt promptFor(const ConnectFailure &failure);
 
 // Where a prompt hangs when it belongs to a row: from 6 points below the row's
 // top, centred on the part of the row inside the window's content. Nothing when

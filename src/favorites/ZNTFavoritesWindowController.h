@@ -20,7 +20,7 @@ class ZNTFavoritesStore;
 class ZNTFavoritesTable;
 class ZNTServer;
 class ConditionLock;
-struct ConnectPromptSpec;
+struct ConnectPrompt;
 
 // The favorites window: the list of saved connections, edited in place, and
 // where every connection starts. It owns the favorites store, follows each
@@ -127,7 +127,7 @@ private:
     void stopObservingServer(const ZNTServer *server);
     void promptAfterFailure(const std::shared_ptr<ZNTFavorite> &favorite, const std::shared_ptr<ZNTServer> &server,
                             const ErrorPtr &error);
-    void showPrompt(const std::shared_ptr<ZNTFavorite> &favorite, const ConnectPromptSpec &spec, const ErrorPtr &error);
+    void showPrompt(const std::shared_ptr<ZNTFavorite> &favorite, const ConnectPrompt &prompt, const ErrorPtr &error);
     void openSheetForRow(QWidget *sheet, int row);
 
     struct ServerObservation {

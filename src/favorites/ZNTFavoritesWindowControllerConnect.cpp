@@ -62,17 +62,17 @@ QString listForLog(const std::vector<std::shared_ptr<ZNTFavorite>> &favorites) {
 }
 
 // A secure field and the check box that keeps what is typed in it.
-QWidget *secretAccessory(const ConnectPromptSpec &spec, QLineEdit **secret, QCheckBox **keep) {
+QWidget *secretAccessory(const ConnectPrompt &prompt, QLineEdit **secret, QCheckBox **keep) {
     auto *accessory = new QWidget;
     auto *layout = new QVBoxLayout(accessory);
     layout->setContentsMargins(0, 0, 0, 0);
     *secret = new QLineEdit;
     (*secret)->setEchoMode(QLineEdit::Password);
     (*secret)->setMinimumWidth(250);
-    (*secret)->setAccessibleName(spec.kind == ConnectPromptSpec::Kind::Password ? QStringLiteral("Password")
-                                                                                : QStringLiteral("Passphrase"));
-    *keep = new QCheckBox(spec.checkboxTitle);
-    (*keep)->setChecked(spec.checkboxOn);
+    (*secret)->setAccessibleName(prompt.kind == ConnectPrompt::Kind::Password ? QStringLiteral("Password")
+                                                                              : QStringLiteral("Passphrase"));
+    *keep = new QCheckBox(prompt.checkboxTitle);
+    (*keep)->setChecked(prompt.checkboxOn);
     layout->addWidget(*secret);
     layout->addWidget(*keep);
     return accessory;
@@ -193,35 +193,35 @@ void ZNTFavoritesWindowController::promptAfterFailure(const std::shared_ptr<ZNTF
     failure.sshHost = favorite->sshHost();
     failure.sshPort = favorite->sshPort().value_or(0);
     failure.savePassword = favorite->savePassword();
-    const ConnectPromptSpec spec = FavoriteConnectPrompts::promptFor(failure);
-    if (spec.kind != ConnectPromptSpec::Kind::None)
-        showPrompt(favorite, spec, error);
+    const ConnectPrompt prompt = FavoriteConnectPrompts::promptFor(failure);
+    if (prompt.kind != ConnectPrompt::Kind::None)
+        showPrompt(favorite, prompt, error);
 }
 
-void ZNTFavoritesWindowController::showPrompt(const std::shared_ptr<ZNTFavorite> &favorite,
-                                              const ConnectPromptSpec &spec, const ErrorPtr &error) {
-    using Kind = ConnectPromptSpec::Kind;
+void ZNTFavoritesWindowController::showPrompt(const std::shared_ptr<ZNTFavorite> &favorite, const ConnectPrompt &prompt,
+                                              const ErrorPtr &error) {
+    using Kind = ConnectPrompt::Kind;
     auto *alert = new Alert;
-    alert->setMessageText(spec.message);
-    alert->setInformativeText(spec.informative);
-    alert->setAlertStyle(spec.critical ? Alert::Style::Critical : Alert::Style::Warning);
-    QPushButton *accept = alert->addButtonWithTitle(spec.acceptTitle);
-    QPushButton *cancel = alert->addButtonWithTitle(spec.cancelTitle);
+    alert->setMessageText(prompt.message);
+    alert->setInformativeText(prompt.informative);
+    alert->setAlertStyle(prompt.critical ? Alert::Style::Critical : Alert::Style::Warning);
+    QPushButton *accept = alert->addButtonWithTitle(prompt.acceptTitle);
+    QPushButton *cancel = alert->addButtonWithTitle(prompt.cancelTitle);
     alert->setCancelButton(cancel);
     // Where no secret is typed, Return must never accept a weaker connection.
-    alert->setDefaultButton(spec.returnAccepts ? accept : cancel);
+    alert->setDefaultButton(prompt.returnAccepts ? accept : cancel);
     QLineEdit *secret = nullptr;
     QCheckBox *keep = nullptr;
-    if (spec.asksSecret)
-        alert->setAccessoryView(secretAccessory(spec, &secret, &keep));
+    if (prompt.asksSecret)
+        alert->setAccessoryView(secretAccessory(prompt, &secret, &keep));
     const int acceptCode = alert->returnCode(accept);
     std::weak_ptr<ZNTFavoritesWindowController> weak = weak_from_this();
     alert->compatibleBeginSheetModalForWindow(
-        m_window, [weak, favorite, spec, error, secret, keep, acceptCode](int code) {
+        m_window, [weak, favorite, prompt, error, secret, keep, acceptCode](int code) {
             auto c = weak.lock();
             if (!c || code != acceptCode)
                 return;
-            switch (spec.kind) {
+            switch (prompt.kind) {
             case Kind::Password:
                 favorite->setPassword(secret->text());
                 favorite->setSavePassword(keep->isChecked());

@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-using Kind = ConnectPromptSpec::Kind;
+using Kind = ConnectPrompt::Kind;
 
 namespace {
 
@@ -47,14 +47,14 @@ TEST(ConnectPrompts, ReturnAcceptsOnlyWhereASecretIsTyped) {
     password.needsPassword = true;
     password.serverName = "Prod";
     password.savePassword = true;
-    const ConnectPromptSpec p = FavoriteConnectPrompts::promptFor(password);
+    const ConnectPrompt p = FavoriteConnectPrompts::promptFor(password);
     EXPECT_TRUE(p.returnAccepts && p.asksSecret && p.checkboxOn);
     EXPECT_EQ(p.informative, "Please provide password for Prod:");
 
     for (int code : {SSHTunnel::ErrorHostKeyNotVerified, SSHTunnel::ErrorHostKeyChanged}) {
-        const ConnectPromptSpec spec = FavoriteConnectPrompts::promptFor(sshFailure(code));
-        EXPECT_FALSE(spec.returnAccepts) << code;
-        EXPECT_FALSE(spec.asksSecret) << code;
+        const ConnectPrompt prompt = FavoriteConnectPrompts::promptFor(sshFailure(code));
+        EXPECT_FALSE(prompt.returnAccepts) << code;
+        EXPECT_FALSE(prompt.asksSecret) << code;
     }
     ConnectFailure plain;
     plain.needsPlainTextConnection = true;
@@ -63,8 +63,7 @@ TEST(ConnectPrompts, ReturnAcceptsOnlyWhereASecretIsTyped) {
     plain.sshEnabled = true;
     EXPECT_EQ(FavoriteConnectPrompts::promptFor(plain).message, "Connect without SSL?");
 
-    const ConnectPromptSpec passphrase =
-        FavoriteConnectPrompts::promptFor(sshFailure(SSHTunnel::ErrorPrivateKeyEncrypted));
+    const ConnectPrompt passphrase = FavoriteConnectPrompts::promptFor(sshFailure(SSHTunnel::ErrorPrivateKeyEncrypted));
     EXPECT_TRUE(passphrase.returnAccepts && passphrase.asksSecret);
     EXPECT_FALSE(passphrase.checkboxOn);
 }
@@ -75,7 +74,7 @@ TEST(ConnectPrompts, HostKeyTextsNameHostPortAndFingerprints) {
               "this server?");
     EXPECT_TRUE(FavoriteConnectPrompts::promptFor(sshFailure(SSHTunnel::ErrorHostKeyNotVerified, 2222))
                     .informative.startsWith("You have never connected to the SSH server gw on port 2222 before."));
-    const ConnectPromptSpec changed = FavoriteConnectPrompts::promptFor(sshFailure(SSHTunnel::ErrorHostKeyChanged));
+    const ConnectPrompt changed = FavoriteConnectPrompts::promptFor(sshFailure(SSHTunnel::ErrorHostKeyChanged));
     EXPECT_TRUE(changed.critical);
     EXPECT_TRUE(changed.informative.contains("aa:bb") && changed.informative.contains("cc:dd"));
 }
