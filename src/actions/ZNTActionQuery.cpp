@@ -63,9 +63,7 @@ void ZNTActionQuery::engageWithWindow(QWidget *window, std::function<void(bool)>
 }
 
 bool ZNTActionQuery::prepareSQLForConnection(const ZNTConnection &, ErrorPtr *error) {
-    if (error)
-        *error = KesError::errorWithFormat(QStringLiteral("Not implemented."));
-    return false;
+    return failWith(error, KesError::errorWithFormat(QStringLiteral("Not implemented.")));
 }
 
 void ZNTActionQuery::executeInBackgroundOnConnection(const std::shared_ptr<ZNTConnection> &connection) {

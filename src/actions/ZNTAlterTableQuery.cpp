@@ -2,6 +2,7 @@
 
 #include "ZNTStructureStatements.h"
 #include "engine/KesError.h"
+#include "engine/Quoting.h"
 #include "engine/ZNTConnection.h"
 #include "model/ZNTConstraint.h"
 #include "model/ZNTTable.h"
@@ -83,8 +84,7 @@ bool ZNTAlterTableQuery::isKept(qsizetype j) const {
 }
 
 bool ZNTAlterTableQuery::prepareSQLForConnection(const ZNTConnection &connection, ErrorPtr *error) {
-    const QString qualified = connection.quoteIdentifier(m_table->schemaName()) + QLatin1Char('.') +
-                              connection.quoteIdentifier(m_table->name());
+    const QString qualified = Quoting::quoteQualifiedName(m_table->schemaName(), m_table->name());
     Text t{connection, createSequenceLines(m_createSequences), qualified, {}, {}};
     writeRenames(t);
     writeColumnChanges(t);
@@ -229,9 +229,8 @@ bool ZNTAlterTableQuery::collectNewConstraints(Text &t, ErrorPtr *error) const {
         if (a.comment().isEmpty())
             continue;
         if (a.name().isEmpty()) {
-            if (error)
-                *error = KesError::errorWithFormat(QStringLiteral("Can't set a comment on unnamed constraint."));
-            return false;
+            return failWith(error,
+                            KesError::errorWithFormat(QStringLiteral("Can't set a comment on unnamed constraint.")));
         }
         t.constraintComments << QStringLiteral("COMMENT ON CONSTRAINT %1 ON %2 IS %3;\n")
                                     .arg(t.quote(a.name()), t.qualified, commentLiteral(t.connection, a.comment()));

@@ -2,6 +2,7 @@
 
 #include "ZNTStructureStatements.h"
 #include "engine/KesError.h"
+#include "engine/Quoting.h"
 #include "engine/ZNTConnection.h"
 #include "model/ZNTConstraint.h"
 #include "model/ZNTTable.h"
@@ -19,8 +20,7 @@ int ZNTCreateTableQuery::type() const {
 // A materialized view takes its tablespace before AS, the only place the
 // server accepts it; a plain view has no storage and takes none.
 bool ZNTCreateTableQuery::prepareSQLForConnection(const ZNTConnection &connection, ErrorPtr *error) {
-    const QString qualified =
-        connection.quoteIdentifier(m_schemaName) + QLatin1Char('.') + connection.quoteIdentifier(m_name);
+    const QString qualified = Quoting::quoteQualifiedName(m_schemaName, m_name);
     QString text = createSequenceLines(m_createSequences);
     text += QStringLiteral("CREATE %1 %2 ").arg(objectWord(type()), qualified);
     if (type() != ZNTTable::ZNTTableTypeTable) {
@@ -89,9 +89,8 @@ bool ZNTCreateTableQuery::appendComments(const ZNTConnection &connection, const 
         if (constraint->comment().isEmpty())
             continue;
         if (constraint->name().isEmpty()) {
-            if (error)
-                *error = KesError::errorWithFormat(QStringLiteral("Can't set a comment on unnamed constraint."));
-            return false;
+            return failWith(error,
+                            KesError::errorWithFormat(QStringLiteral("Can't set a comment on unnamed constraint.")));
         }
         text += QStringLiteral("COMMENT ON CONSTRAINT %1 ON %2 IS %3;\n")
                     .arg(connection.quoteIdentifier(constraint->name()), qualified,

@@ -2,6 +2,7 @@
 
 #include "ZNTActionAccessory.h"
 #include "engine/KesError.h"
+#include "engine/Quoting.h"
 #include "engine/ZNTConnection.h"
 #include "model/ZNTDatabase.h"
 #include "model/ZNTTable.h"
@@ -60,7 +61,7 @@ std::shared_ptr<ZNTDatabase> ZNTMaintenanceQuery::targetDatabase() const {
 
 QString ZNTMaintenanceQuery::quotedTable(const ZNTConnection &connection, const ZNTObject &object) const {
     const auto &table = dynamic_cast<const ZNTTable &>(object);
-    return connection.quoteIdentifier(table.schemaName()) + QLatin1Char('.') + connection.quoteIdentifier(table.name());
+    return Quoting::quoteQualifiedName(table.schemaName(), table.name());
 }
 
 void ZNTMaintenanceQuery::engageWithWindow(QWidget *window, std::function<void(bool)> handler) {

@@ -2,6 +2,7 @@
 
 #include "ZNTActionAccessory.h"
 #include "engine/KesError.h"
+#include "engine/Quoting.h"
 #include "engine/ZNTConnection.h"
 #include "model/ZNTDatabase.h"
 #include "model/ZNTTable.h"
@@ -116,9 +117,8 @@ QString ZNTObjectDeleteQuery::sqlForConnection(const ZNTConnection &connection, 
             kind = QStringLiteral("MATERIALIZED VIEW");
         else if (std::dynamic_pointer_cast<ZNTView>(table))
             kind = QStringLiteral("VIEW");
-        text += QStringLiteral("DROP %1%2 %3.%4%5;\n")
-                    .arg(kind, ifExists, connection.quoteIdentifier(table->schemaName()),
-                         connection.quoteIdentifier(table->name()), cascade);
+        text += QStringLiteral("DROP %1%2 %3%4;\n")
+                    .arg(kind, ifExists, Quoting::quoteQualifiedName(table->schemaName(), table->name()), cascade);
     }
     return text;
 }

@@ -1,6 +1,7 @@
 #include "ZNTRowDeleteQuery.h"
 
 #include "engine/KesError.h"
+#include "engine/Quoting.h"
 #include "engine/ZNTConnection.h"
 #include "model/ZNTIndex.h"
 #include "model/ZNTTable.h"
@@ -37,9 +38,8 @@ QString ZNTRowDeleteQuery::whereClauseOnConnection(const ZNTConnection &connecti
     for (const ZNTRowValues &row : m_rows)
         conditions << ZNTRowMatching::condition(connection, keyColumns, positions, row);
     if (byCtid) {
-        const QString table =
-            connection.quoteIdentifier(m_table->schemaName()) + '.' + connection.quoteIdentifier(m_table->name());
-        return ZNTRowMatching::ctidConditions(table, conditions, false);
+        return ZNTRowMatching::ctidConditions(Quoting::quoteQualifiedName(m_table->schemaName(), m_table->name()),
+                                              conditions, false);
     }
     QStringList distinct;
     for (const auto &entry : ZNTRowMatching::counted(conditions))
@@ -58,9 +58,8 @@ void ZNTRowDeleteQuery::executeInBackgroundOnConnection(const std::shared_ptr<ZN
         Main::post([self = shared_from_this()] { self->postDone(); });
         return;
     }
-    const QString sql = QStringLiteral("DELETE FROM %1.%2 WHERE %3")
-                            .arg(connection->quoteIdentifier(m_table->schemaName()),
-                                 connection->quoteIdentifier(m_table->name()), where);
+    const QString sql = QStringLiteral("DELETE FROM %1 WHERE %2")
+                            .arg(Quoting::quoteQualifiedName(m_table->schemaName(), m_table->name()), where);
     m_sqlQuery = ZNTQuery::create(sql);
     m_queryObserver = NotificationCenter::defaultCenter().observe(ZNTQuery::DoneNotification, m_sqlQuery.get(),
                                                                   [this](const Notification &n) { didFinish(n); });

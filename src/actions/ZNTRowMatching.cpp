@@ -54,9 +54,8 @@ bool keyPositions(const ZNTColumnList &keyColumns, const ZNTColumnList &columns,
                 found = i;
         }
         if (found < 0) {
-            if (error)
-                *error = KesError::errorWithCode(1, QStringLiteral("Can't find key column %1").arg(key->name()));
-            return false;
+            return failWith(error,
+                            KesError::errorWithCode(1, QStringLiteral("Can't find key column %1").arg(key->name())));
         }
         positions->append(found);
     }

@@ -1,6 +1,7 @@
 #include "ZNTUpdateInsertDeleteQuery.h"
 
 #include "engine/KesError.h"
+#include "engine/Quoting.h"
 #include "engine/ZNTConnection.h"
 #include "engine/ZNTResult.h"
 #include "model/ZNTIndex.h"
@@ -42,9 +43,8 @@ QString ZNTUpdateInsertDeleteQuery::statusMessage() const {
     return QStringLiteral("Saving changes to %1…").arg(m_table ? m_table->name() : QString());
 }
 
-QString ZNTUpdateInsertDeleteQuery::qualifiedTable(const ZNTConnection &connection) const {
-    return connection.quoteIdentifier(m_table->schemaName()) + QLatin1Char('.') +
-           connection.quoteIdentifier(m_table->name());
+QString ZNTUpdateInsertDeleteQuery::qualifiedTable() const {
+    return Quoting::quoteQualifiedName(m_table->schemaName(), m_table->name());
 }
 
 ZNTUpdateInsertDeleteQuery::Key ZNTUpdateInsertDeleteQuery::keyForConnection(const ZNTConnection &connection) const {
@@ -72,7 +72,7 @@ QString ZNTUpdateInsertDeleteQuery::whereClauseOnConnection(const ZNTConnection 
     for (const ZNTRowValues &row : rows)
         conditions << ZNTRowMatching::condition(connection, key.columns, positions, row);
     if (key.matchByCtid)
-        return ZNTRowMatching::ctidConditions(qualifiedTable(connection), conditions, true);
+        return ZNTRowMatching::ctidConditions(qualifiedTable(), conditions, true);
     return conditions.join(QStringLiteral(" OR "));
 }
 
@@ -92,7 +92,7 @@ bool ZNTUpdateInsertDeleteQuery::appendDelete(const ZNTConnection &connection, Q
     const QString where = whereClauseOnConnection(connection, m_deleteRows, error);
     if (where.isNull())
         return false;
-    const QString statement = QStringLiteral("DELETE FROM %1 WHERE %2;\n").arg(qualifiedTable(connection), where);
+    const QString statement = QStringLiteral("DELETE FROM %1 WHERE %2;\n").arg(qualifiedTable(), where);
     text += statement;
     m_returningExpectations.append(PGResultExpectation(PGResultExpectation::PGResultExpectationTypeDelete, statement,
                                                        m_deleteRows.size(), PGResultExpectation::NotFound));
@@ -131,9 +131,8 @@ bool ZNTUpdateInsertDeleteQuery::appendUpdates(const ZNTConnection &connection, 
         const QString where = whereClauseOnConnection(connection, {before}, error);
         if (where.isNull())
             return false;
-        const QString statement =
-            QStringLiteral("UPDATE %1 SET %2 WHERE %3%4;\n")
-                .arg(qualifiedTable(connection), setText, where, returningClause(connection, returning));
+        const QString statement = QStringLiteral("UPDATE %1 SET %2 WHERE %3%4;\n")
+                                      .arg(qualifiedTable(), setText, where, returningClause(connection, returning));
         text += statement;
         m_returningExpectations.append(
             PGResultExpectation(PGResultExpectation::PGResultExpectationTypeUpdate, statement, 1, uint64_t(i)));
@@ -143,8 +142,7 @@ bool ZNTUpdateInsertDeleteQuery::appendUpdates(const ZNTConnection &connection, 
         const QString where = whereClauseOnConnection(connection, rows, error);
         if (where.isNull())
             return false;
-        const QString statement =
-            QStringLiteral("UPDATE %1 SET %2 WHERE %3;\n").arg(qualifiedTable(connection), setText, where);
+        const QString statement = QStringLiteral("UPDATE %1 SET %2 WHERE %3;\n").arg(qualifiedTable(), setText, where);
         text += statement;
         m_returningExpectations.append(PGResultExpectation(PGResultExpectation::PGResultExpectationTypeUpdate,
                                                            statement, rows.size(), PGResultExpectation::NotFound));
@@ -170,7 +168,7 @@ void ZNTUpdateInsertDeleteQuery::appendInserts(const ZNTConnection &connection, 
         const QString valueList = values.isEmpty() ? QStringLiteral("DEFAULT") : values.join(QStringLiteral(", "));
         const QString statement =
             QStringLiteral("INSERT INTO %1%2 VALUES(%3)%4;\n")
-                .arg(qualifiedTable(connection), columnList, valueList, returningClause(connection, returning));
+                .arg(qualifiedTable(), columnList, valueList, returningClause(connection, returning));
         text += statement;
         m_returningExpectations.append(
             PGResultExpectation(PGResultExpectation::PGResultExpectationTypeInsert, statement, 1, uint64_t(k)));

@@ -64,7 +64,7 @@ private:
         bool matchByCtid = false;
     };
     Key keyForConnection(const ZNTConnection &connection) const;
-    QString qualifiedTable(const ZNTConnection &connection) const;
+    QString qualifiedTable() const;
     bool appendDelete(const ZNTConnection &connection, QString &text, ErrorPtr *error);
     bool appendUpdates(const ZNTConnection &connection, QString &text, ErrorPtr *error);
     void appendInserts(const ZNTConnection &connection, QString &text);

@@ -1,6 +1,7 @@
 #include "DNSResolver.h"
 
 #include "KesError.h"
+#include "platform/Posix.h"
 
 #include <condition_variable>
 #include <cstring>
@@ -162,7 +163,7 @@ ErrorPtr DNSResolver::errorForGetAddrInfo(int code, int errnoValue) {
         description = QStringLiteral("Hostname not found.");
         break;
     case EAI_SYSTEM:
-        description = QString::fromUtf8(strerror(errnoValue));
+        description = Posix::errnoText(errnoValue);
         break;
     default:
         description = QString::fromUtf8(gai_strerror(code));

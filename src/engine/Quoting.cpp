@@ -1,5 +1,7 @@
 #include "Quoting.h"
 
+#include "platform/Log.h"
+
 #include <cstring>
 
 namespace {
@@ -87,6 +89,19 @@ QByteArray escapeBytea(const QByteArray &bytes, bool standardConformingStrings) 
         out.append(digits[b & 0x0f]);
     }
     return out;
+}
+
+QString quoteIdentifier(const QString &identifier) {
+    const std::optional<QByteArray> quoted = escapeIdentifier(identifier.toUtf8());
+    if (!quoted) {
+        Log(QStringLiteral("Failed to escape identifier because: incomplete multibyte character."));
+        return QString();
+    }
+    return QString::fromUtf8(*quoted);
+}
+
+QString quoteQualifiedName(const QString &schema, const QString &name) {
+    return quoteIdentifier(schema) + QLatin1Char('.') + quoteIdentifier(name);
 }
 
 } // namespace Quoting

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QString>
 #include <optional>
 
 // Quoting of SQL literals and identifiers, written to give the very bytes that
@@ -18,4 +19,9 @@ std::optional<QByteArray> escapeIdentifier(const QByteArray &utf8);
 // The hex form \x0a1b... of bytea (no surrounding quotes); with
 // standard_conforming_strings off the leading backslash is doubled.
 QByteArray escapeBytea(const QByteArray &bytes, bool standardConformingStrings);
+
+// escapeIdentifier on text; a null string, logged, where that gives nothing.
+QString quoteIdentifier(const QString &identifier);
+// "schema"."name", as statements name a relation.
+QString quoteQualifiedName(const QString &schema, const QString &name);
 } // namespace Quoting

@@ -4,10 +4,10 @@
 #include "LocalPeer.h"
 #include "SSHSession.h"
 #include "platform/Log.h"
+#include "platform/Posix.h"
 
 #include <array>
 #include <cerrno>
-#include <cstring>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -45,10 +45,6 @@ struct Buffer {
     }
     void clear() { begin = end = 0; }
 };
-
-QString errnoText(int error) {
-    return QString::fromLocal8Bit(std::strerror(error));
-}
 
 // Failures of the SSH connection itself rather than of one channel.
 bool isSessionFailure(int sshError) {
@@ -329,7 +325,8 @@ bool SSHForwarder::receiveLocal(Connection &c) {
     }
     if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)
         return false;
-    failConnection(c, KesError::errorWithFormat(QStringLiteral("SSH tunnel error. %1 (recv)").arg(errnoText(errno))));
+    failConnection(
+        c, KesError::errorWithFormat(QStringLiteral("SSH tunnel error. %1 (recv)").arg(Posix::errnoText(errno))));
     return true;
 }
 
@@ -341,7 +338,8 @@ bool SSHForwarder::sendLocal(Connection &c) {
     }
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
         return false;
-    failConnection(c, KesError::errorWithFormat(QStringLiteral("SSH tunnel error. %1 (send)").arg(errnoText(errno))));
+    failConnection(
+        c, KesError::errorWithFormat(QStringLiteral("SSH tunnel error. %1 (send)").arg(Posix::errnoText(errno))));
     return true;
 }
 

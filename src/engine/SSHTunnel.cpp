@@ -4,6 +4,7 @@
 #include "SSHTunnelImpl.h"
 #include "TeardownObserver.h"
 #include "platform/NotificationCenter.h"
+#include "platform/Posix.h"
 #include "platform/ProgramError.h"
 #include "platform/UserDefaults.h"
 
@@ -11,7 +12,6 @@
 #include <QFile>
 #include <arpa/inet.h>
 #include <cerrno>
-#include <cstring>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -26,10 +26,6 @@ constexpr int kWaitSliceMs = 50;
 // Several local connections may arrive together (a query's connection and its
 // cancel request); a backlog of one would drop the third SYN for a second.
 constexpr int kListenBacklog = 8;
-
-QString errnoText(int error) {
-    return QString::fromLocal8Bit(std::strerror(error));
-}
 
 QString knownKeyName(const QString &host, unsigned port) {
     return QStringLiteral("%1:%2").arg(host).arg(port ? port : 22u);
@@ -280,7 +276,7 @@ bool SSHTunnel::Impl::connectTCP() {
 
     int fd = ::socket(found->ai_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_TCP);
     if (fd < 0)
-        return fail(QStringLiteral("Connecting to SSH Server failed. %1.").arg(errnoText(errno)));
+        return fail(QStringLiteral("Connecting to SSH Server failed. %1.").arg(Posix::errnoText(errno)));
     session = std::make_unique<SSHSession>(fd);
     // SSH packets are written whole; Nagle would only hold back small queries.
     int on = 1;
@@ -290,7 +286,7 @@ bool SSHTunnel::Impl::connectTCP() {
     if (::connect(fd, found->ai_addr, found->ai_addrlen) == 0)
         return true;
     if (errno != EINPROGRESS)
-        return fail(QStringLiteral("Connecting to SSH Server failed. %1.").arg(errnoText(errno)));
+        return fail(QStringLiteral("Connecting to SSH Server failed. %1.").arg(Posix::errnoText(errno)));
     if (!waitForDirection(LIBSSH2_SESSION_BLOCK_OUTBOUND))
         return false;
     int socketError = 0;
@@ -298,7 +294,7 @@ bool SSHTunnel::Impl::connectTCP() {
     if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &socketError, &length) != 0)
         socketError = errno;
     if (socketError != 0)
-        return fail(QStringLiteral("Connecting to SSH Server failed. %1.").arg(errnoText(socketError)));
+        return fail(QStringLiteral("Connecting to SSH Server failed. %1.").arg(Posix::errnoText(socketError)));
     return true;
 }
 
@@ -423,7 +419,7 @@ bool SSHTunnel::Impl::listenForLocalConnections() {
     const QString failed = QStringLiteral("Establishing local side of SSH tunnel failed.");
     int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_TCP);
     if (fd < 0)
-        return fail(failed + QStringLiteral(" %1 (socket)").arg(errnoText(errno)));
+        return fail(failed + QStringLiteral(" %1 (socket)").arg(Posix::errnoText(errno)));
     listenSocket = fd;
     sockaddr_in address{};
     address.sin_family = AF_INET;
@@ -439,12 +435,12 @@ bool SSHTunnel::Impl::listenForLocalConnections() {
         rc = ::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address);
     }
     if (rc != 0)
-        return fail(failed + QStringLiteral(" %1 (bind)").arg(errnoText(errno)));
+        return fail(failed + QStringLiteral(" %1 (bind)").arg(Posix::errnoText(errno)));
     if (::listen(fd, kListenBacklog) != 0)
-        return fail(failed + QStringLiteral(" %1 (listen)").arg(errnoText(errno)));
+        return fail(failed + QStringLiteral(" %1 (listen)").arg(Posix::errnoText(errno)));
     socklen_t length = sizeof address;
     if (::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length) != 0)
-        return fail(failed + QStringLiteral(" %1 (getsockname)").arg(errnoText(errno)));
+        return fail(failed + QStringLiteral(" %1 (getsockname)").arg(Posix::errnoText(errno)));
     std::lock_guard lock(mutex);
     localPort = ntohs(address.sin_port);
     return true;
@@ -496,7 +492,8 @@ bool SSHTunnel::Impl::waitForDirection(int directions) {
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0)
-            return fail(QStringLiteral("Error while waiting for SSH network connection: %1").arg(errnoText(errno)));
+            return fail(
+                QStringLiteral("Error while waiting for SSH network connection: %1").arg(Posix::errnoText(errno)));
         if (n > 0 || !events)
             return true;
     }

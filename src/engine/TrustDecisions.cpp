@@ -1,6 +1,7 @@
 #include "TrustDecisions.h"
 
 #include "platform/Log.h"
+#include "platform/Posix.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -11,7 +12,6 @@
 #include <QStandardPaths>
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -33,21 +33,6 @@ QString digestKey(const QByteArray &sha256) {
 bool sameDecision(const QJsonValue &entry, const QString &host, const QString &digest) {
     const QJsonObject object = entry.toObject();
     return object.value(kHostKey).toString() == host && object.value(kDigestKey).toString() == digest;
-}
-
-bool writeAll(int fd, const QByteArray &bytes) {
-    const char *data = bytes.constData();
-    qsizetype left = bytes.size();
-    while (left > 0) {
-        const ssize_t written = ::write(fd, data, size_t(left));
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0)
-            return false;
-        data += written;
-        left -= written;
-    }
-    return true;
 }
 
 std::mutex sharedMutex;
@@ -131,7 +116,7 @@ bool TrustDecisions::setAsideLocked() const {
         aside = m_path + QStringLiteral(".bad.%1").arg(n);
     if (std::rename(QFile::encodeName(m_path).constData(), QFile::encodeName(aside).constData()) != 0) {
         Log(QStringLiteral("Could not move %1 aside (%2); the certificate decision is not saved.")
-                .arg(m_path, QString::fromLocal8Bit(std::strerror(errno))));
+                .arg(m_path, Posix::errnoText(errno)));
         return false;
     }
     Log(QStringLiteral("Moved the unusable %1 to %2.").arg(m_path, aside));
@@ -150,13 +135,13 @@ bool TrustDecisions::writeLocked(const QJsonObject &document) const {
     const int fd = ::mkstemp(temp.data());
     bool ok = fd >= 0;
     if (ok) {
-        ok = writeAll(fd, QJsonDocument(document).toJson()) && ::fsync(fd) == 0;
+        ok = Posix::writeAll(fd, QJsonDocument(document).toJson()) && ::fsync(fd) == 0;
         ok = ::close(fd) == 0 && ok;
         ok = ok && std::rename(temp.constData(), QFile::encodeName(m_path).constData()) == 0;
     }
     if (!ok) {
         Log(QStringLiteral("Could not write %1 (%2); the certificate decision is not saved.")
-                .arg(m_path, QString::fromLocal8Bit(std::strerror(errno))));
+                .arg(m_path, Posix::errnoText(errno)));
         if (fd >= 0)
             ::unlink(temp.constData());
     }

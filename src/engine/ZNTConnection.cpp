@@ -165,12 +165,7 @@ QString ZNTConnection::quoteLiteral(const Value &value) const {
 }
 
 QString ZNTConnection::quoteIdentifier(const QString &identifier) const {
-    const std::optional<QByteArray> quoted = Quoting::escapeIdentifier(identifier.toUtf8());
-    if (!quoted) {
-        Log(QStringLiteral("Failed to escape identifier because: incomplete multibyte character."));
-        return QString();
-    }
-    return QString::fromUtf8(*quoted);
+    return Quoting::quoteIdentifier(identifier);
 }
 
 std::shared_ptr<void> ZNTConnection::cachedMetadata(const QString &key) const {

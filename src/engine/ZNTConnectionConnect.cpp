@@ -6,12 +6,12 @@
 #include "Keychain.h"
 #include "ZNTConnectionPrivate.h"
 #include "platform/NotificationCenter.h"
+#include "platform/Posix.h"
 
 #include <QRegularExpression>
 #include <QStringDecoder>
 #include <QUrl>
 #include <cerrno>
-#include <cstring>
 #include <list>
 #include <openssl/ssl.h>
 #include <poll.h>
@@ -525,7 +525,7 @@ bool ZNTConnection::waitForSocket(int pollResult) {
         if (ready > 0)
             return true;
         if (ready < 0 && errno != EINTR) {
-            const QString reason = QString::fromLocal8Bit(strerror(errno));
+            const QString reason = Posix::errnoText(errno);
             std::lock_guard lock(d->mutex);
             d->error =
                 KesError::errorWithFormat(QStringLiteral("Error while waiting for network connection: %1").arg(reason));

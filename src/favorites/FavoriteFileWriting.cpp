@@ -1,12 +1,12 @@
 #include "FavoriteFileWriting.h"
 
 #include "engine/KesError.h"
+#include "platform/Posix.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QUuid>
 #include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -16,13 +16,7 @@ namespace FavoriteFileWriting {
 namespace {
 
 ErrorPtr fileError(const QString &description, int errorNumber) {
-    return KesError::errorWithCode(errorNumber, description, QString::fromLocal8Bit(std::strerror(errorNumber)));
-}
-
-bool failWith(ErrorPtr *error, ErrorPtr e) {
-    if (error)
-        *error = std::move(e);
-    return false;
+    return KesError::errorWithCode(errorNumber, description, Posix::errnoText(errorNumber));
 }
 
 // A name beside path that nothing uses, for building or setting aside.
@@ -83,18 +77,11 @@ bool writeNewFile(const QString &path, const QByteArray &data, ErrorPtr *error) 
     int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd < 0)
         return failWith(error, fileError(QStringLiteral("“%1” could not be created.").arg(name), errno));
-    qsizetype done = 0;
-    while (done < data.size()) {
-        ssize_t n = ::write(fd, data.constData() + done, size_t(data.size() - done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            const int saved = n < 0 ? errno : EIO;
-            ::close(fd);
-            ::unlink(QFile::encodeName(path).constData());
-            return failWith(error, fileError(QStringLiteral("“%1” could not be written.").arg(name), saved));
-        }
-        done += n;
+    if (!Posix::writeAll(fd, data)) {
+        const int saved = errno;
+        ::close(fd);
+        ::unlink(QFile::encodeName(path).constData());
+        return failWith(error, fileError(QStringLiteral("“%1” could not be written.").arg(name), saved));
     }
     if (::fsync(fd) != 0 || ::close(fd) != 0) {
         const int saved = errno;

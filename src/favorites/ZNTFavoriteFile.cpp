@@ -22,12 +22,6 @@ ErrorPtr passwordError(const QString &description) {
     return Error::make(PasswordErrorDomain, 0, {{Error::DescriptionKey, description}});
 }
 
-bool fail(ErrorPtr *error, ErrorPtr e) {
-    if (error)
-        *error = std::move(e);
-    return false;
-}
-
 void setString(plist_t dict, const char *key, const std::optional<QString> &value) {
     if (value)
         plist_dict_set_item(dict, key, PropertyList::newString(*value));
@@ -69,14 +63,14 @@ bool setHistory(plist_t dict, const std::vector<HistoryEntry> &history, const st
     plist_dict_set_item(list.get(), "dates", dates);
     const QByteArray plain = PropertyList::toBinary(list.get());
     if (plain.isEmpty())
-        return fail(error, KesError::errorWithFormat("Failed to serialize query history."));
+        return failWith(error, KesError::errorWithFormat("Failed to serialize query history."));
 
     uLongf compressedLength = compressBound(uLong(plain.size()));
     QByteArray compressed(qsizetype(compressedLength), '\0');
     int status = compress(reinterpret_cast<Bytef *>(compressed.data()), &compressedLength,
                           reinterpret_cast<const Bytef *>(plain.constData()), uLong(plain.size()));
     if (status != Z_OK)
-        return fail(error, KesError::errorWithFormat(QString("Failed to compress history data: %1").arg(status)));
+        return failWith(error, KesError::errorWithFormat(QString("Failed to compress history data: %1").arg(status)));
     compressed.truncate(qsizetype(compressedLength));
 
     const char *key = "compressedHistoryElements";
@@ -121,7 +115,7 @@ std::optional<QByteArray> dataWithOptions(const Contents &c, quint32 options,
     plist_dict_set_item(dict, "type", PropertyList::newString(FavoriteType));
     QByteArray bytes = PropertyList::toBinary(dict);
     if (bytes.isEmpty()) {
-        fail(error, KesError::errorWithFormat("Failed to serialize favorite."));
+        failWith(error, KesError::errorWithFormat("Failed to serialize favorite."));
         return std::nullopt;
     }
     return bytes;
@@ -148,13 +142,13 @@ bool readPassword(plist_t dict, const PasswordTexts &texts, const std::optional<
                   ErrorPtr *error) {
     if (auto container = PropertyList::data(plist_dict_get_item(dict, texts.encryptedKey))) {
         if (!password)
-            return fail(error, passwordError("Password required."));
+            return failWith(error, passwordError("Password required."));
         auto plain = RNDecryptor::decryptData(*container, *password, nullptr);
         if (!plain)
-            return fail(error, passwordError(texts.decryptionFailed));
+            return failWith(error, passwordError(texts.decryptionFailed));
         auto text = decodeUtf8(*plain);
         if (!text)
-            return fail(error, KesError::errorWithFormat(texts.notUtf8));
+            return failWith(error, KesError::errorWithFormat(texts.notUtf8));
         params.insert(texts.plainKey, *text);
     } else if (auto text = PropertyList::string(plist_dict_get_item(dict, texts.plainKey))) {
         params.insert(texts.plainKey, *text);
@@ -170,7 +164,7 @@ bool parseHistory(const QByteArray &bytes, QVariantMap &params, ErrorPtr *error)
     plist_t dates = PropertyList::isDictionary(root.get()) ? plist_dict_get_item(root.get(), "dates") : nullptr;
     if (!PropertyList::isArray(texts) || !PropertyList::isArray(dates) ||
         plist_array_get_size(texts) != plist_array_get_size(dates))
-        return fail(error, KesError::errorWithFormat("Invalid query history data."));
+        return failWith(error, KesError::errorWithFormat("Invalid query history data."));
     QVariantList textList, dateList;
     for (uint32_t i = 0; i < plist_array_get_size(texts); ++i) {
         auto text = PropertyList::string(plist_array_get_item(texts, i));
@@ -186,15 +180,15 @@ bool parseHistory(const QByteArray &bytes, QVariantMap &params, ErrorPtr *error)
 
 bool decompressHistory(const QByteArray &compressed, qint64 length, QVariantMap &params, ErrorPtr *error) {
     if (length < 0 || length > qint64(compressed.size()) * kMaxCompressionRatio)
-        return fail(error, KesError::errorWithFormat("Failed to decompress query history data."));
+        return failWith(error, KesError::errorWithFormat("Failed to decompress query history data."));
     QByteArray plain(qsizetype(qMax<qint64>(length, 1)), '\0');
     uLongf produced = uLongf(length);
     int status = uncompress(reinterpret_cast<Bytef *>(plain.data()), &produced,
                             reinterpret_cast<const Bytef *>(compressed.constData()), uLong(compressed.size()));
     // A size other than the declared one is reported with Z_OK's code, 0.
     if (status != Z_OK || qint64(produced) != length)
-        return fail(error,
-                    KesError::errorWithFormat(QString("Failed to decompress query history data: %1").arg(status)));
+        return failWith(error,
+                        KesError::errorWithFormat(QString("Failed to decompress query history data: %1").arg(status)));
     plain.truncate(qsizetype(length));
     return parseHistory(plain, params, error);
 }
@@ -207,12 +201,12 @@ bool readHistory(plist_t dict, const std::optional<QString> &password, QVariantM
     if (PropertyList::isDictionary(encrypted)) {
         auto container = PropertyList::data(plist_dict_get_item(encrypted, "data"));
         if (!container)
-            return fail(error, KesError::errorWithFormat("Failed to read query history."));
+            return failWith(error, KesError::errorWithFormat("Failed to read query history."));
         if (!password)
-            return fail(error, passwordError("Password required."));
+            return failWith(error, passwordError("Password required."));
         bytes = RNDecryptor::decryptData(*container, *password, nullptr);
         if (!bytes)
-            return fail(error, passwordError("Decryption failed."));
+            return failWith(error, passwordError("Decryption failed."));
         length = PropertyList::integer(plist_dict_get_item(encrypted, "length"));
     } else if (PropertyList::isDictionary(compressed)) {
         bytes = PropertyList::data(plist_dict_get_item(compressed, "data"));
@@ -241,14 +235,14 @@ std::optional<QVariantMap> paramsForData(const QByteArray &data, const std::opti
                                          ErrorPtr *error) {
     Owned root = PropertyList::parse(data);
     if (!root) {
-        fail(error, KesError::errorWithFormat("The file is not a property list."));
+        failWith(error, KesError::errorWithFormat("The file is not a property list."));
         return std::nullopt;
     }
     plist_t dict = root.get();
     auto type =
         PropertyList::isDictionary(dict) ? PropertyList::string(plist_dict_get_item(dict, "type")) : std::nullopt;
     if (type != FavoriteType) {
-        fail(error, KesError::errorWithFormat("Not a valid Trellan favorite"));
+        failWith(error, KesError::errorWithFormat("Not a valid Trellan favorite"));
         return std::nullopt;
     }
     QVariantMap params;

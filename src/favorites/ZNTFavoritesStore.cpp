@@ -5,6 +5,7 @@
 #include "FavoritesKeychain.h"
 #include "ZNTFavorite.h"
 #include "platform/Log.h"
+#include "platform/Posix.h"
 #include "platform/ProgramError.h"
 #include "platform/SerialQueue.h"
 
@@ -16,7 +17,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
-#include <cstring>
 #include <sqlite3.h>
 #include <sys/stat.h>
 
@@ -103,8 +103,8 @@ bool makeFolder(const QString &path, ErrorPtr *error) {
         const QByteArray bytes = QFile::encodeName(built);
         if (::mkdir(bytes.constData(), 0700) == 0 || errno == EEXIST)
             continue;
-        *error = plainError(QStringLiteral("The folder “%1” could not be created: %2.")
-                                .arg(built, QString::fromLocal8Bit(std::strerror(errno))));
+        *error =
+            plainError(QStringLiteral("The folder “%1” could not be created: %2.").arg(built, Posix::errnoText(errno)));
         return false;
     }
     if (QFileInfo(path).isDir())

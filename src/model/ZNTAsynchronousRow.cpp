@@ -5,6 +5,7 @@
 #include "ZNTTable.h"
 #include "ZNTTableMetadata.h"
 #include "engine/KesError.h"
+#include "engine/Quoting.h"
 #include "engine/ZNTConnection.h"
 #include "engine/ZNTQuery.h"
 #include "platform/Main.h"
@@ -112,9 +113,9 @@ QString ZNTAsynchronousRow::loadSQL(const ZNTTableMetadata &metadata, const ZNTC
         conditions << QStringLiteral("%1=%2").arg(connection.quoteIdentifier(column->name()),
                                                   connection.quoteLiteral(m_keyValues[size_t(i)]));
     }
-    return QStringLiteral("SELECT %1 FROM %2.%3 WHERE %4 LIMIT 1")
-        .arg(columns.join(QStringLiteral(", ")), connection.quoteIdentifier(m_table->schemaName()),
-             connection.quoteIdentifier(m_table->name()), conditions.join(QStringLiteral(" AND ")));
+    return QStringLiteral("SELECT %1 FROM %2 WHERE %3 LIMIT 1")
+        .arg(columns.join(QStringLiteral(", ")), Quoting::quoteQualifiedName(m_table->schemaName(), m_table->name()),
+             conditions.join(QStringLiteral(" AND ")));
 }
 
 void ZNTAsynchronousRow::queryDone(const std::shared_ptr<ZNTTableMetadata> &metadata) {

@@ -3,6 +3,7 @@
 #include "ZNTTable.h"
 #include "ZNTTableMetadata.h"
 #include "engine/KesError.h"
+#include "engine/Quoting.h"
 #include "engine/ZNTConnection.h"
 
 #include <QStringList>
@@ -93,11 +94,6 @@ QString actionClause(ZNTConstraint::ForeignKeyAction action, const QString &even
     default:
         return QString();
     }
-}
-
-void setError(ErrorPtr *error, const QString &description) {
-    if (error)
-        *error = KesError::errorWithFormat(description);
 }
 
 } // namespace
@@ -194,7 +190,7 @@ QString ZNTConstraint::constraintCommandForConnection(const ZNTConnection &conne
         text += QStringLiteral("UNIQUE (%1)").arg(quotedNames(m_columns, connection));
         break;
     default:
-        setError(error, QStringLiteral("Constraint type not implemented"));
+        failWith(error, KesError::errorWithFormat(QStringLiteral("Constraint type not implemented")));
         return QString();
     }
     if (m_validation == ZNTConstraintValidationDeferrable)
@@ -209,32 +205,33 @@ QString ZNTConstraint::constraintCommandForConnection(const ZNTConnection &conne
 // server takes for its primary key: refused instead.
 bool ZNTConstraint::appendForeignKey(QString &text, const ZNTConnection &connection, ErrorPtr *error) const {
     if (!m_foreignTable || !m_foreignTable->hasName()) {
-        setError(error, QStringLiteral("The foreign key references no table."));
-        return false;
+        return failWith(error, KesError::errorWithFormat(QStringLiteral("The foreign key references no table.")));
     }
     const auto metadata = m_foreignTable->metadata();
     const QString tableName = QStringLiteral("%1.%2").arg(m_foreignTable->schemaName(), m_foreignTable->name());
     if (!metadata || metadata->metadataState() != ZNTTableMetadata::ZNTMetadataStateLoaded) {
-        setError(error, QStringLiteral("The structure of the referenced table %1 is not loaded.").arg(tableName));
-        return false;
+        return failWith(error,
+                        KesError::errorWithFormat(
+                            QStringLiteral("The structure of the referenced table %1 is not loaded.").arg(tableName)));
     }
     QStringList referenced;
     for (qint64 attnum : m_foreignAttnums) {
         const auto column = metadata->columnForAttnum(attnum);
         if (!column) {
-            setError(error, QStringLiteral("The referenced table %1 has no column number %2.")
-                                .arg(tableName, QString::number(attnum)));
-            return false;
+            return failWith(error,
+                            KesError::errorWithFormat(QStringLiteral("The referenced table %1 has no column number %2.")
+                                                          .arg(tableName, QString::number(attnum))));
         }
         referenced << connection.quoteIdentifier(column->name());
     }
     if (referenced.isEmpty()) {
-        setError(error, QStringLiteral("The foreign key names no referenced column."));
-        return false;
+        return failWith(error,
+                        KesError::errorWithFormat(QStringLiteral("The foreign key names no referenced column.")));
     }
-    text += QStringLiteral("FOREIGN KEY (%1) REFERENCES %2.%3(%4)")
-                .arg(quotedNames(m_columns, connection), connection.quoteIdentifier(m_foreignTable->schemaName()),
-                     connection.quoteIdentifier(m_foreignTable->name()), referenced.join(QStringLiteral(", ")));
+    text += QStringLiteral("FOREIGN KEY (%1) REFERENCES %2(%3)")
+                .arg(quotedNames(m_columns, connection),
+                     Quoting::quoteQualifiedName(m_foreignTable->schemaName(), m_foreignTable->name()),
+                     referenced.join(QStringLiteral(", ")));
     text += actionClause(m_deleteMode, QStringLiteral("DELETE"));
     text += actionClause(m_updateMode, QStringLiteral("UPDATE"));
     return true;

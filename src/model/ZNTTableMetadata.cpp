@@ -24,11 +24,7 @@ ZNTTableMetadata::~ZNTTableMetadata() {
 }
 
 QString ZNTTableMetadata::cacheKey(const ZNTTable &table) {
-    // Our own quoting, the same bytes as the connection's; it needs no handle.
-    const auto quote = [](const QString &identifier) {
-        return QString::fromUtf8(Quoting::escapeIdentifier(identifier.toUtf8()).value_or(QByteArray()));
-    };
-    return quote(table.schemaName()) + u'.' + quote(table.name());
+    return Quoting::quoteQualifiedName(table.schemaName(), table.name());
 }
 
 bool ZNTTableMetadata::isOidColumn(const ZNTColumn &column) {

@@ -7,6 +7,7 @@
 #include "ZNTTable.h"
 #include "engine/KesError.h"
 #include "engine/PGScanner.h"
+#include "engine/Quoting.h"
 #include "engine/SQLExpression.h"
 #include "engine/ZNTConnection.h"
 
@@ -116,8 +117,8 @@ QList<qint64> integers(const QStringList &texts) {
 } // namespace
 
 QString ZNTTableMetadata::loadSQL(const ZNTConnection &connection, quint64 version, const ZNTTable &table) {
-    const QString relation = connection.quoteLiteral(Value::fromString(QStringLiteral("%1.%2").arg(
-        connection.quoteIdentifier(table.schemaName()), connection.quoteIdentifier(table.name()))));
+    const QString relation =
+        connection.quoteLiteral(Value::fromString(Quoting::quoteQualifiedName(table.schemaName(), table.name())));
     const QString databaseName = table.database() ? table.database()->name() : QString();
     const QString database = connection.quoteLiteral(Value::fromString(databaseName));
     const QString statements[] = {

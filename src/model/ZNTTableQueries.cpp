@@ -42,11 +42,6 @@ ZNTColumnList keyOrderColumns(const ZNTTableMetadata &metadata, bool redshift) {
     return {};
 }
 
-// The connection's quoting is pure; this is the same without one.
-QString quoted(const QString &identifier) {
-    return QString::fromUtf8(Quoting::escapeIdentifier(identifier.toUtf8()).value_or(QByteArray()));
-}
-
 } // namespace
 
 std::shared_ptr<ZNTQuery> ZNTTable::queryWithOffset(quint64 offset, quint64 limit,
@@ -62,22 +57,22 @@ std::shared_ptr<ZNTQuery> ZNTTable::queryWithOffset(quint64 offset, quint64 limi
 
     QStringList terms;
     if (orderBy)
-        terms << QStringLiteral("%1 %2").arg(quoted(orderBy->name()), direction);
+        terms << QStringLiteral("%1 %2").arg(Quoting::quoteIdentifier(orderBy->name()), direction);
     for (const auto &column : keyOrderColumns(*loaded, c && c->isRedshift()))
-        terms << QStringLiteral("%1 %2").arg(quoted(column->name()), direction);
+        terms << QStringLiteral("%1 %2").arg(Quoting::quoteIdentifier(column->name()), direction);
     const QString order = terms.isEmpty() ? QString() : QStringLiteral("ORDER BY ") + terms.join(QStringLiteral(", "));
 
     QStringList columns;
     for (const auto &column : loaded->displayColumns())
-        columns << quoted(column->name());
+        columns << Quoting::quoteIdentifier(column->name());
     QString limits;
     if (limit != 0)
         limits += QStringLiteral(" LIMIT %1").arg(limit);
     if (offset != 0)
         limits += QStringLiteral(" OFFSET %1").arg(offset);
 
-    const QString sql = QStringLiteral("SELECT %1 FROM %2.%3 %4 %5 %6")
-                            .arg(columns.join(QStringLiteral(", ")), quoted(m_schemaName), quoted(m_name),
+    const QString sql = QStringLiteral("SELECT %1 FROM %2 %3 %4 %5")
+                            .arg(columns.join(QStringLiteral(", ")), Quoting::quoteQualifiedName(m_schemaName, m_name),
                                  whereClause(c, filters), order, limits);
     auto query = ZNTQuery::create(sql);
     query->setStatusMessage(QStringLiteral("Loading %1…").arg(m_name));
@@ -88,8 +83,8 @@ std::shared_ptr<ZNTQuery>
 ZNTTable::countQueryWithFilters(const QList<std::shared_ptr<ZNTFilterCondition>> &filters) const {
     const auto connection = m_database ? m_database->connection() : nullptr;
     const ZNTConnection *c = connection.get();
-    auto query = ZNTQuery::create(QStringLiteral("SELECT COUNT(1) FROM %1.%2 %3")
-                                      .arg(quoted(m_schemaName), quoted(m_name), whereClause(c, filters)));
+    auto query = ZNTQuery::create(QStringLiteral("SELECT COUNT(1) FROM %1 %2")
+                                      .arg(Quoting::quoteQualifiedName(m_schemaName, m_name), whereClause(c, filters)));
     query->setStatusMessage(QStringLiteral("Fetching row count %1…").arg(m_name));
     return query;
 }

@@ -37,3 +37,7 @@ private:
     QVariantMap m_userInfo;
     ErrorPtr m_underlying;
 };
+
+// Hands e to a caller that asked for the error (error not null) and answers
+// false, for `return failWith(error, ...);`.
+bool failWith(ErrorPtr *error, ErrorPtr e);
