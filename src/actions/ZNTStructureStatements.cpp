@@ -6,10 +6,6 @@
 
 namespace ZNTStructureStatements {
 
-bool sameText(const QString &before, const QString &after) {
-    return (before.isEmpty() && after.isEmpty()) || before == after;
-}
-
 QString objectWord(int tableType) {
     switch (tableType) {
     case 1:

@@ -13,8 +13,6 @@ class ZNTConstraint;
 // What the ALTER and CREATE statement builders share.
 namespace ZNTStructureStatements {
 
-// Texts are the same when both are empty (null or ""), or equal.
-bool sameText(const QString &before, const QString &after);
 // "TABLE", "VIEW" or "MATERIALIZED VIEW" for relation types 0, 1 and 2.
 QString objectWord(int tableType);
 // The comment as a literal; an empty comment is NULL.

@@ -1,10 +1,8 @@
 #include "ZNTColumnDefinition.h"
 
-namespace {
 bool sameText(const QString &a, const QString &b) {
     return (a.isEmpty() && b.isEmpty()) || a == b;
 }
-} // namespace
 
 ZNTColumnDefinition::ZNTColumnDefinition(const QString &name, const QString &typeName, const QString &comment,
                                          const SQLExpression &defaultExpression, bool markedForDeletion)

@@ -4,6 +4,10 @@
 
 #include <memory>
 
+// How the structure editor compares its texts (names, types, comments,
+// definitions): an empty text and an absent one are alike.
+bool sameText(const QString &a, const QString &b);
+
 // One column as the structure editor edits it: name, type (modifier included,
 // written into statements as it stands), comment, default, and whether the
 // user marked the existing column to be dropped on save. It is a column, so

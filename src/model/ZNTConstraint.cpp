@@ -1,5 +1,6 @@
 #include "ZNTConstraint.h"
 
+#include "ZNTColumnDefinition.h"
 #include "ZNTTable.h"
 #include "ZNTTableMetadata.h"
 #include "engine/KesError.h"
@@ -9,11 +10,6 @@
 #include <QStringList>
 
 namespace {
-
-// Empty and null are alike; otherwise the texts must match.
-bool sameText(const QString &a, const QString &b) {
-    return (a.isEmpty() && b.isEmpty()) || a == b;
-}
 
 bool sameColumns(const ZNTColumnList &a, const ZNTColumnList &b) {
     if (a.size() != b.size())

@@ -3,10 +3,6 @@
 #include "ZNTConstraint.h"
 
 namespace {
-bool sameText(const QString &a, const QString &b) {
-    return (a.isEmpty() && b.isEmpty()) || a == b;
-}
-
 template <class T> bool sameEntries(const QList<std::shared_ptr<T>> &a, const QList<std::shared_ptr<T>> &b) {
     if (a.size() != b.size())
         return false;
