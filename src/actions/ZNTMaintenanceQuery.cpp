@@ -59,9 +59,41 @@ std::shared_ptr<ZNTDatabase> ZNTMaintenanceQuery::targetDatabase() const {
     return all.isEmpty() ? nullptr : databaseOf(all.first());
 }
 
-QString ZNTMaintenanceQuery::quotedTable(const ZNTConnection &connection, const ZNTObject &object) const {
+QString ZNTMaintenanceQuery::quotedTable(const ZNTObject &object) {
     const auto &table = dynamic_cast<const ZNTTable &>(object);
     return Quoting::quoteQualifiedName(table.schemaName(), table.name());
+}
+
+// Relations of type table or materialized view, and database items.
+bool ZNTMaintenanceQuery::accepts(const ZNTObject &object) const {
+    if (dynamic_cast<const ZNTDatabase *>(&object))
+        return true;
+    const auto *table = dynamic_cast<const ZNTTable *>(&object);
+    return table && table->type() != ZNTTable::ZNTTableTypeView;
+}
+
+bool ZNTMaintenanceQuery::prepareSQLForConnection(const ZNTConnection &connection, ErrorPtr *error) {
+    QStringList statements;
+    for (const auto &object : objects()) {
+        const QString statement = object ? statementFor(connection, *object) : QString();
+        if (statement.isEmpty()) {
+            const Texts t = texts();
+            QString refusal = t.refused;
+            if (!refusal.endsWith(QLatin1Char('.')))
+                refusal += QLatin1Char('.');
+            const bool named = object && !object->name().isEmpty();
+            return failWith(error, KesError::errorWithFormat(refusal.arg(named ? object->name() : t.unnamed)));
+        }
+        statements << statement;
+    }
+    setSql(statements.join(QString()));
+    setSeparateStatements(sendsSeparately(statements) ? statements : QStringList());
+    return true;
+}
+
+void ZNTMaintenanceQuery::addOption(ZNTActionAccessory *accessory, const QString &title, const QString &explanation,
+                                    bool *option) {
+    m_optionBoxes.append({accessory->addCheckBox(title, explanation), option});
 }
 
 void ZNTMaintenanceQuery::engageWithWindow(QWidget *window, std::function<void(bool)> handler) {
@@ -74,6 +106,7 @@ void ZNTMaintenanceQuery::engageWithWindow(QWidget *window, std::function<void(b
     const QString item = itemDescription();
     Alert *alert =
         Alert::alertWithMessageText(t.question.arg(item), t.verb, QStringLiteral("Cancel"), {}, t.informative);
+    m_optionBoxes.clear();
     if (ZNTActionAccessory *accessory = makeAccessory())
         alert->setAccessoryView(accessory);
     configureAlert(alert);
@@ -90,6 +123,10 @@ void ZNTMaintenanceQuery::engageWithWindow(QWidget *window, std::function<void(b
 }
 
 void ZNTMaintenanceQuery::confirmed(QWidget *window, std::function<void(bool)> handler) {
+    for (const auto &[box, option] : std::as_const(m_optionBoxes)) {
+        if (box)
+            *option = box->isChecked();
+    }
     takeOptions();
     const Texts t = texts();
     const QString item = itemDescription();
@@ -115,25 +152,6 @@ void ZNTMaintenanceQuery::confirmed(QWidget *window, std::function<void(bool)> h
 // --- ANALYZE
 // -------------------------------------------------------------------
 
-namespace {
-// Relations of type table or materialized view, and database items.
-bool acceptsTableOrDatabase(const ZNTObject &object) {
-    if (dynamic_cast<const ZNTDatabase *>(&object))
-        return true;
-    const auto *table = dynamic_cast<const ZNTTable *>(&object);
-    return table && table->type() != ZNTTable::ZNTTableTypeView;
-}
-
-QString nameOr(const ZNTObject &object, const QString &fallback) {
-    return object.name().isEmpty() ? fallback : object.name();
-}
-
-void fail(ErrorPtr *error, const QString &description) {
-    if (error)
-        *error = KesError::errorWithFormat(description);
-}
-} // namespace
-
 ZNTMaintenanceQuery::Texts ZNTAnalyzeQuery::texts() const {
     return {
         QStringLiteral("Do you want to analyze %1?"),
@@ -152,24 +170,12 @@ ZNTMaintenanceQuery::Texts ZNTAnalyzeQuery::texts() const {
     };
 }
 
-bool ZNTAnalyzeQuery::accepts(const ZNTObject &object) const {
-    return acceptsTableOrDatabase(object);
-}
-
-bool ZNTAnalyzeQuery::prepareSQLForConnection(const ZNTConnection &connection, ErrorPtr *error) {
-    QString text;
-    for (const auto &object : objects()) {
-        if (object && dynamic_cast<const ZNTDatabase *>(object.get())) {
-            text += QStringLiteral("ANALYZE;\n");
-        } else if (object && dynamic_cast<const ZNTTable *>(object.get())) {
-            text += QStringLiteral("ANALYZE %1;\n").arg(quotedTable(connection, *object));
-        } else {
-            fail(error, QStringLiteral("Can't analyze %1.").arg(object ? nameOr(*object, "object") : "object"));
-            return false;
-        }
-    }
-    setSql(text);
-    return true;
+QString ZNTAnalyzeQuery::statementFor(const ZNTConnection &, const ZNTObject &object) const {
+    if (dynamic_cast<const ZNTDatabase *>(&object))
+        return QStringLiteral("ANALYZE;\n");
+    if (dynamic_cast<const ZNTTable *>(&object))
+        return QStringLiteral("ANALYZE %1;\n").arg(quotedTable(object));
+    return QString();
 }
 
 // --- VACUUM
@@ -190,14 +196,10 @@ ZNTMaintenanceQuery::Texts ZNTVacuumQuery::texts() const {
     };
 }
 
-bool ZNTVacuumQuery::accepts(const ZNTObject &object) const {
-    return acceptsTableOrDatabase(object);
-}
-
 ZNTActionAccessory *ZNTVacuumQuery::makeAccessory() {
     auto *accessory = new ZNTActionAccessory;
-    m_analyzeBox = accessory->addCheckBox(QStringLiteral("Analyze"),
-                                          QStringLiteral("Perform the analyze command after vacuum completes."));
+    addOption(accessory, QStringLiteral("Analyze"),
+              QStringLiteral("Perform the analyze command after vacuum completes."), &m_analyze);
     m_kind = accessory->addRadioGroup(
         {QStringLiteral("Vacuum"), QStringLiteral("Vacuum Freeze"), QStringLiteral("Vacuum Full")},
         QStringLiteral("Vacuum scans only rows that were recently modified. "
@@ -213,14 +215,10 @@ void ZNTVacuumQuery::takeOptions() {
         m_vacuumFreeze = m_kind->checkedId() == 1;
         m_vacuumFull = m_kind->checkedId() == 2;
     }
-    if (m_analyzeBox)
-        m_analyze = m_analyzeBox->isChecked();
 }
 
-// VACUUM cannot run inside the implicit transaction of a text of several
-// statements, so a vacuum of several items sends them one at a time. The old
-// option syntax wants FULL before FREEZE.
-bool ZNTVacuumQuery::prepareSQLForConnection(const ZNTConnection &connection, ErrorPtr *error) {
+// The old option syntax wants FULL before FREEZE.
+QString ZNTVacuumQuery::statementFor(const ZNTConnection &, const ZNTObject &object) const {
     QString options;
     if (m_vacuumFull)
         options += QStringLiteral(" FULL");
@@ -228,20 +226,17 @@ bool ZNTVacuumQuery::prepareSQLForConnection(const ZNTConnection &connection, Er
         options += QStringLiteral(" FREEZE");
     if (m_analyze)
         options += QStringLiteral(" ANALYZE");
-    QStringList statements;
-    for (const auto &object : objects()) {
-        if (object && dynamic_cast<const ZNTDatabase *>(object.get())) {
-            statements << QStringLiteral("VACUUM%1;\n").arg(options);
-        } else if (object && dynamic_cast<const ZNTTable *>(object.get())) {
-            statements << QStringLiteral("VACUUM%1 %2;\n").arg(options, quotedTable(connection, *object));
-        } else {
-            fail(error, QStringLiteral("Can't vacuum %1.").arg(object ? nameOr(*object, "object") : "object"));
-            return false;
-        }
-    }
-    setSql(statements.join(QString()));
-    setSeparateStatements(statements.size() > 1 ? statements : QStringList());
-    return true;
+    if (dynamic_cast<const ZNTDatabase *>(&object))
+        return QStringLiteral("VACUUM%1;\n").arg(options);
+    if (dynamic_cast<const ZNTTable *>(&object))
+        return QStringLiteral("VACUUM%1 %2;\n").arg(options, quotedTable(object));
+    return QString();
+}
+
+// VACUUM cannot run inside the implicit transaction of a text of several
+// statements, so a vacuum of several items sends them one at a time.
+bool ZNTVacuumQuery::sendsSeparately(const QStringList &statements) const {
+    return statements.size() > 1;
 }
 
 // --- REINDEX
@@ -261,32 +256,26 @@ ZNTMaintenanceQuery::Texts ZNTReindexQuery::texts() const {
         QStringLiteral("Can't reindex %1."),
         QStringLiteral("Can't reindex views."),
         QStringLiteral("Can't reindex items from different databases."),
+        QStringLiteral("item"),
     };
 }
 
-bool ZNTReindexQuery::accepts(const ZNTObject &object) const {
-    return acceptsTableOrDatabase(object);
+QString ZNTReindexQuery::statementFor(const ZNTConnection &connection, const ZNTObject &object) const {
+    if (dynamic_cast<const ZNTDatabase *>(&object))
+        return QStringLiteral("REINDEX DATABASE %1;\n").arg(connection.quoteIdentifier(object.name()));
+    if (dynamic_cast<const ZNTTable *>(&object))
+        return QStringLiteral("REINDEX TABLE %1;\n").arg(quotedTable(object));
+    return QString();
 }
 
 // REINDEX DATABASE cannot run inside the implicit transaction of a text of
 // several statements: with a database item among others, each goes alone.
-bool ZNTReindexQuery::prepareSQLForConnection(const ZNTConnection &connection, ErrorPtr *error) {
-    QStringList statements;
-    bool database = false;
-    for (const auto &object : objects()) {
-        if (object && dynamic_cast<const ZNTDatabase *>(object.get())) {
-            statements << QStringLiteral("REINDEX DATABASE %1;\n").arg(connection.quoteIdentifier(object->name()));
-            database = true;
-        } else if (object && dynamic_cast<const ZNTTable *>(object.get())) {
-            statements << QStringLiteral("REINDEX TABLE %1;\n").arg(quotedTable(connection, *object));
-        } else {
-            fail(error, QStringLiteral("Can't reindex %1.").arg(object ? nameOr(*object, "item") : "item"));
-            return false;
-        }
-    }
-    setSql(statements.join(QString()));
-    setSeparateStatements(database && statements.size() > 1 ? statements : QStringList());
-    return true;
+bool ZNTReindexQuery::sendsSeparately(const QStringList &statements) const {
+    const auto all = objects();
+    const bool database = std::any_of(all.begin(), all.end(), [](const std::shared_ptr<ZNTObject> &object) {
+        return dynamic_cast<const ZNTDatabase *>(object.get()) != nullptr;
+    });
+    return database && statements.size() > 1;
 }
 
 // --- TRUNCATE
@@ -312,19 +301,12 @@ bool ZNTTruncateTableQuery::accepts(const ZNTObject &object) const {
 
 ZNTActionAccessory *ZNTTruncateTableQuery::makeAccessory() {
     auto *accessory = new ZNTActionAccessory;
-    m_cascadeBox = accessory->addCheckBox(QStringLiteral("Cascade"),
-                                          QStringLiteral("Also truncate tables with foreign key constraints "
-                                                         "depending on the truncated tables."));
-    m_restartBox = accessory->addCheckBox(QStringLiteral("Restart Identity"),
-                                          QStringLiteral("Also reset sequences owned by the truncated table(s)."));
+    addOption(accessory, QStringLiteral("Cascade"),
+              QStringLiteral("Also truncate tables with foreign key constraints depending on the truncated tables."),
+              &m_truncateCascade);
+    addOption(accessory, QStringLiteral("Restart Identity"),
+              QStringLiteral("Also reset sequences owned by the truncated table(s)."), &m_truncateRestartIdentity);
     return accessory;
-}
-
-void ZNTTruncateTableQuery::takeOptions() {
-    if (m_restartBox)
-        m_truncateRestartIdentity = m_restartBox->isChecked();
-    if (m_cascadeBox)
-        m_truncateCascade = m_cascadeBox->isChecked();
 }
 
 // Return must not empty tables: the Truncate button answers "t" instead.
@@ -333,17 +315,13 @@ void ZNTTruncateTableQuery::configureAlert(Alert *alert) {
 }
 
 bool ZNTTruncateTableQuery::prepareSQLForConnection(const ZNTConnection &connection, ErrorPtr *error) {
-    if (objects().isEmpty()) {
-        fail(error, QStringLiteral("No table provided."));
-        return false;
-    }
+    if (objects().isEmpty())
+        return failWith(error, KesError::errorWithFormat(QStringLiteral("No table provided.")));
     QStringList tables;
     for (const auto &object : objects()) {
-        if (!object || !accepts(*object)) {
-            fail(error, QStringLiteral("You can truncate tables only."));
-            return false;
-        }
-        tables << quotedTable(connection, *object);
+        if (!object || !accepts(*object))
+            return failWith(error, KesError::errorWithFormat(QStringLiteral("You can truncate tables only.")));
+        tables << quotedTable(*object);
     }
     QString text = QStringLiteral("TRUNCATE ");
     if (m_truncateOnly)
@@ -380,28 +358,16 @@ bool ZNTRefreshMaterializedViewQuery::accepts(const ZNTObject &object) const {
 
 ZNTActionAccessory *ZNTRefreshMaterializedViewQuery::makeAccessory() {
     auto *accessory = new ZNTActionAccessory;
-    m_concurrentlyBox = accessory->addCheckBox(QStringLiteral("Refresh Concurrently"),
-                                               QStringLiteral("Allows other queries to access the view while it is "
-                                                              "being refreshed, but requires a unique index on the "
-                                                              "materialized view."));
+    addOption(accessory, QStringLiteral("Refresh Concurrently"),
+              QStringLiteral("Allows other queries to access the view while it is being refreshed, but requires a "
+                             "unique index on the materialized view."),
+              &m_refreshConcurrently);
     return accessory;
 }
 
-void ZNTRefreshMaterializedViewQuery::takeOptions() {
-    if (m_concurrentlyBox)
-        m_refreshConcurrently = m_concurrentlyBox->isChecked();
-}
-
-bool ZNTRefreshMaterializedViewQuery::prepareSQLForConnection(const ZNTConnection &connection, ErrorPtr *error) {
+QString ZNTRefreshMaterializedViewQuery::statementFor(const ZNTConnection &, const ZNTObject &object) const {
+    if (!dynamic_cast<const ZNTTable *>(&object))
+        return QString();
     const QString options = m_refreshConcurrently ? QStringLiteral(" CONCURRENTLY") : QString();
-    QString text;
-    for (const auto &object : objects()) {
-        if (!object || !dynamic_cast<const ZNTTable *>(object.get())) {
-            fail(error, QStringLiteral("Can't refresh %1.").arg(object ? nameOr(*object, "object") : "object"));
-            return false;
-        }
-        text += QStringLiteral("REFRESH MATERIALIZED VIEW%1 %2;\n").arg(options, quotedTable(connection, *object));
-    }
-    setSql(text);
-    return true;
+    return QStringLiteral("REFRESH MATERIALIZED VIEW%1 %2;\n").arg(options, quotedTable(object));
 }

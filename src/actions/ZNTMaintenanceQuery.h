@@ -2,6 +2,8 @@
 
 #include "ZNTActionQuery.h"
 
+#include <QList>
+#include <QPair>
 #include <QPointer>
 
 class Alert;
@@ -36,11 +38,16 @@ public:
         QString refused;     // canPerform: an object of the wrong kind
         QString refusedView; // canPerform: a view, where that has its own text
         QString differentDatabases;
+        // What a preparation calls an object without a name.
+        QString unnamed = QStringLiteral("object");
     };
 
     bool canPerform() override;
     void engageWithWindow(QWidget *window, std::function<void(bool)> handler) override;
     QString statusMessage() const override;
+    // One statementFor() each object, in order; refused with the member's
+    // refusal for an object it gives none for.
+    bool prepareSQLForConnection(const ZNTConnection &connection, ErrorPtr *error) override;
 
     // The database the statements run in: the first object when it is a
     // database item, else the first object's database.
@@ -48,36 +55,41 @@ public:
 
 protected:
     virtual Texts texts() const = 0;
-    // Whether the member acts on object (a relation or a database item).
-    virtual bool accepts(const ZNTObject &object) const = 0;
+    // Whether the member acts on object; by default relations other than plain
+    // views, and database items.
+    virtual bool accepts(const ZNTObject &object) const;
+    // The statement for one object (a relation or a database item), or an
+    // empty string for an object the member cannot handle.
+    virtual QString statementFor(const ZNTConnection &connection, const ZNTObject &object) const { return QString(); }
+    // Whether the prepared statements must go to the server one at a time.
+    virtual bool sendsSeparately(const QStringList &statements) const { return false; }
     // The option controls of the confirmation, or none.
     virtual ZNTActionAccessory *makeAccessory() { return nullptr; }
-    // Copies the confirmed options from the controls into the properties.
+    // Copies confirmed options that are not check boxes into the properties.
     virtual void takeOptions() {}
     virtual void configureAlert(Alert *alert) {}
 
-    // For the members that write one statement per object: the table's or the
-    // database item's statement, or null for an object the member refuses.
-    QString quotedTable(const ZNTConnection &connection, const ZNTObject &object) const;
+    // For makeAccessory: a check box whose state goes into *option when the
+    // user confirms.
+    void addOption(ZNTActionAccessory *accessory, const QString &title, const QString &explanation, bool *option);
+    // The relation's schema-qualified name.
+    static QString quotedTable(const ZNTObject &object);
 
 private:
     void confirmed(QWidget *window, std::function<void(bool)> handler);
 
+    QList<QPair<QPointer<QCheckBox>, bool *>> m_optionBoxes;
     ObserverToken m_doneObserver;
 };
 
 class ZNTAnalyzeQuery : public ZNTMaintenanceQuery {
-public:
-    bool prepareSQLForConnection(const ZNTConnection &connection, ErrorPtr *error) override;
-
 protected:
     Texts texts() const override;
-    bool accepts(const ZNTObject &object) const override;
+    QString statementFor(const ZNTConnection &connection, const ZNTObject &object) const override;
 };
 
 class ZNTVacuumQuery : public ZNTMaintenanceQuery {
 public:
-    bool prepareSQLForConnection(const ZNTConnection &connection, ErrorPtr *error) override;
     bool vacuumFull() const { return m_vacuumFull; }
     void setVacuumFull(bool full) { m_vacuumFull = full; }
     bool vacuumFreeze() const { return m_vacuumFreeze; }
@@ -87,7 +99,8 @@ public:
 
 protected:
     Texts texts() const override;
-    bool accepts(const ZNTObject &object) const override;
+    QString statementFor(const ZNTConnection &connection, const ZNTObject &object) const override;
+    bool sendsSeparately(const QStringList &statements) const override;
     ZNTActionAccessory *makeAccessory() override;
     void takeOptions() override;
 
@@ -95,21 +108,19 @@ private:
     bool m_vacuumFull = false;
     bool m_vacuumFreeze = false;
     bool m_analyze = false;
-    QPointer<QCheckBox> m_analyzeBox;
     QPointer<QButtonGroup> m_kind;
 };
 
 class ZNTReindexQuery : public ZNTMaintenanceQuery {
-public:
-    bool prepareSQLForConnection(const ZNTConnection &connection, ErrorPtr *error) override;
-
 protected:
     Texts texts() const override;
-    bool accepts(const ZNTObject &object) const override;
+    QString statementFor(const ZNTConnection &connection, const ZNTObject &object) const override;
+    bool sendsSeparately(const QStringList &statements) const override;
 };
 
 class ZNTTruncateTableQuery : public ZNTMaintenanceQuery {
 public:
+    // All tables in one statement.
     bool prepareSQLForConnection(const ZNTConnection &connection, ErrorPtr *error) override;
     bool truncateCascade() const { return m_truncateCascade; }
     void setTruncateCascade(bool cascade) { m_truncateCascade = cascade; }
@@ -125,7 +136,6 @@ protected:
     Texts texts() const override;
     bool accepts(const ZNTObject &object) const override;
     ZNTActionAccessory *makeAccessory() override;
-    void takeOptions() override;
     void configureAlert(Alert *alert) override;
 
 private:
@@ -133,23 +143,19 @@ private:
     bool m_truncateRestartIdentity = false;
     bool m_truncateOnly = false;
     bool m_shouldCascade = false;
-    QPointer<QCheckBox> m_cascadeBox;
-    QPointer<QCheckBox> m_restartBox;
 };
 
 class ZNTRefreshMaterializedViewQuery : public ZNTMaintenanceQuery {
 public:
-    bool prepareSQLForConnection(const ZNTConnection &connection, ErrorPtr *error) override;
     bool refreshConcurrently() const { return m_refreshConcurrently; }
     void setRefreshConcurrently(bool concurrently) { m_refreshConcurrently = concurrently; }
 
 protected:
     Texts texts() const override;
     bool accepts(const ZNTObject &object) const override;
+    QString statementFor(const ZNTConnection &connection, const ZNTObject &object) const override;
     ZNTActionAccessory *makeAccessory() override;
-    void takeOptions() override;
 
 private:
     bool m_refreshConcurrently = false;
-    QPointer<QCheckBox> m_concurrentlyBox;
 };

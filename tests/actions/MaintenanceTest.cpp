@@ -181,6 +181,12 @@ TEST_F(Maintenance, StatementsFollowTheSelectionAndItsOptions) {
               "REFRESH MATERIALIZED VIEW CONCURRENTLY \"public\".\"loose\";\n"
               "REFRESH MATERIALIZED VIEW CONCURRENTLY \"public\".\"keyed\";\n");
     EXPECT_EQ(refresh->statusMessage(), "Refreshing 2 items…");
+    // A selection the menus would have refused names the first object it
+    // cannot write a statement for.
+    const auto schema = std::make_shared<ZNTSchema>("public", db->database);
+    EXPECT_EQ(prepared(std::make_shared<ZNTAnalyzeQuery>(), {table("counters"), schema}), "Can't analyze public.");
+    EXPECT_EQ(prepared(refresh, {db->database}), "Can't refresh " + db->name + ".");
+    EXPECT_EQ(prepared(std::make_shared<ZNTReindexQuery>(), {nullptr}), "Can't reindex item.");
 }
 
 TEST_F(Maintenance, TruncateWithRestartIdentityStartsTheSerialAgainAndReturnDoesNotConfirm) {
