@@ -60,7 +60,7 @@ struct ZNTAlterTableQuery::Text {
 };
 
 QString ZNTAlterTableQuery::statusMessage() const {
-    return QStringLiteral("Saving changes to %1 structure…").arg(m_table ? m_table->name() : QString());
+    return QStringLiteral("Saving changes to %1 structure…").arg(table() ? table()->name() : QString());
 }
 
 bool ZNTAlterTableQuery::isReplaced(qsizetype j) const {
@@ -84,8 +84,8 @@ bool ZNTAlterTableQuery::isKept(qsizetype j) const {
 }
 
 bool ZNTAlterTableQuery::prepareSQLForConnection(const ZNTConnection &connection, ErrorPtr *error) {
-    const QString qualified = Quoting::quoteQualifiedName(m_table->schemaName(), m_table->name());
-    Text t{connection, createSequenceLines(m_createSequences), qualified, {}, {}};
+    const QString qualified = Quoting::quoteQualifiedName(table()->schemaName(), table()->name());
+    Text t{connection, createSequenceLines(createSequences()), qualified, {}, {}};
     writeRenames(t);
     writeColumnChanges(t);
     writeKeptConstraintChanges(t);
@@ -110,17 +110,17 @@ bool ZNTAlterTableQuery::prepareSQLForConnection(const ZNTConnection &connection
 }
 
 void ZNTAlterTableQuery::writeRenames(Text &t) const {
-    if (!sameText(m_table->name(), m_nameAfter)) {
+    if (!sameText(table()->name(), m_nameAfter)) {
         t.out += QStringLiteral("ALTER TABLE %1 RENAME TO %2;\n").arg(t.qualified, t.quote(m_nameAfter));
-        t.qualified = t.quote(m_table->schemaName()) + QLatin1Char('.') + t.quote(m_nameAfter);
+        t.qualified = Quoting::quoteQualifiedName(table()->schemaName(), m_nameAfter);
     }
-    if (!sameText(m_table->schemaName(), m_schemaNameAfter)) {
+    if (!sameText(table()->schemaName(), m_schemaNameAfter)) {
         t.out += QStringLiteral("ALTER TABLE %1 SET SCHEMA %2;\n").arg(t.qualified, t.quote(m_schemaNameAfter));
-        t.qualified = t.quote(m_schemaNameAfter) + QLatin1Char('.') + t.quote(m_nameAfter);
+        t.qualified = Quoting::quoteQualifiedName(m_schemaNameAfter, m_nameAfter);
     }
     if (!sameText(m_commentBefore, m_commentAfter)) {
         t.out += QStringLiteral("COMMENT ON %1 %2 IS %3;\n")
-                     .arg(objectWord(m_table->type()), t.qualified, commentLiteral(t.connection, m_commentAfter));
+                     .arg(objectWord(table()->type()), t.qualified, commentLiteral(t.connection, m_commentAfter));
     }
 }
 
@@ -238,27 +238,12 @@ bool ZNTAlterTableQuery::collectNewConstraints(Text &t, ErrorPtr *error) const {
     return true;
 }
 
-void ZNTAlterTableQuery::didFinish() {
-    m_missingSequenceName.clear();
-    QString message;
-    if (!namesMissingRelation(error(), &message))
-        return;
-    auto isCandidate = [&](const ZNTColumnDefinition &column) {
-        const SQLExpression &expression = column.defaultExpression();
-        return expression.kind() == SQLExpression::SQLExpressionKindSequence && !expression.string().isEmpty() &&
-               message.contains(expression.string()) && !m_createSequences.contains(expression.string());
-    };
-    QString candidate;
-    for (qsizetype i = 0; i < m_columnsBefore.size() && i < m_columnsAfter.size() && candidate.isNull(); ++i) {
-        const ZNTColumnDefinition &d = *m_columnsAfter[i];
-        if (isCandidate(d) && !d.defaultExpression().isEqual(m_columnsBefore[i]->defaultExpression()))
-            candidate = d.defaultExpression().string();
+// New columns come first: their ADD COLUMN may well be what failed.
+ZNTColumnDefinitionList ZNTAlterTableQuery::columnsWithNewDefaults() const {
+    ZNTColumnDefinitionList columns = m_columnsAfter.mid(m_columnsBefore.size());
+    for (qsizetype i = 0; i < m_columnsBefore.size() && i < m_columnsAfter.size(); ++i) {
+        if (!m_columnsAfter[i]->defaultExpression().isEqual(m_columnsBefore[i]->defaultExpression()))
+            columns.append(m_columnsAfter[i]);
     }
-    for (qsizetype i = m_columnsBefore.size(); i < m_columnsAfter.size(); ++i) {
-        if (isCandidate(*m_columnsAfter[i])) {
-            candidate = m_columnsAfter[i]->defaultExpression().string();
-            break;
-        }
-    }
-    m_missingSequenceName = candidate;
+    return columns;
 }

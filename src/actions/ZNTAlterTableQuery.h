@@ -1,7 +1,6 @@
 #pragma once
 
-#include "ZNTActionQuery.h"
-#include "model/ZNTColumnDefinition.h"
+#include "ZNTStructureQuery.h"
 #include "model/ZNTTableSchemaModel.h"
 
 class ZNTTable;
@@ -10,24 +9,19 @@ class ZNTTable;
 // SQL: renames, schema move, comments, dropped and changed columns and
 // constraints, new columns and constraints, tablespace and view definition,
 // carried from the before values to the after values in a fixed order, as one
-// text run as one query.
+// text run as one query. A missing sequence names a changed or new column's
+// default.
 //
 // The first entries of columnsAfter (as many as columnsBefore has) pair with
 // columnsBefore; a dropped column stays in place, marked for deletion; new
 // columns follow. Constraints pair the same way. A constraint's columns are
 // entries of the column list of its side.
-//
-// After a failed run, missingSequenceName() names a sequence that a changed or
-// new column default uses but that does not exist; the caller may add it to
-// createSequences() and run the same action again.
-class ZNTAlterTableQuery : public ZNTActionQuery {
+class ZNTAlterTableQuery : public ZNTStructureQuery {
 public:
     bool prepareSQLForConnection(const ZNTConnection &connection, ErrorPtr *error) override;
     // "Saving changes to %@ structure…"
     QString statusMessage() const override;
 
-    std::shared_ptr<ZNTTable> table() const { return m_table; }
-    void setTable(const std::shared_ptr<ZNTTable> &table) { m_table = table; }
     QString nameAfter() const { return m_nameAfter; }
     void setNameAfter(const QString &name) { m_nameAfter = name; }
     QString schemaNameAfter() const { return m_schemaNameAfter; }
@@ -52,12 +46,9 @@ public:
     void setViewDefBefore(const QString &definition) { m_viewDefBefore = definition; }
     QString viewDefAfter() const { return m_viewDefAfter; }
     void setViewDefAfter(const QString &definition) { m_viewDefAfter = definition; }
-    QStringList createSequences() const { return m_createSequences; }
-    void setCreateSequences(const QStringList &names) { m_createSequences = names; }
-    QString missingSequenceName() const { return m_missingSequenceName; }
 
 protected:
-    void didFinish() override;
+    ZNTColumnDefinitionList columnsWithNewDefaults() const override;
 
 private:
     struct Text;
@@ -73,7 +64,6 @@ private:
     bool isReplaced(qsizetype j) const;
     bool isKept(qsizetype j) const;
 
-    std::shared_ptr<ZNTTable> m_table;
     QString m_nameAfter;
     QString m_schemaNameAfter;
     QString m_commentBefore;
@@ -86,6 +76,4 @@ private:
     ZNTConstraintList m_constraintsAfter;
     QString m_viewDefBefore;
     QString m_viewDefAfter;
-    QStringList m_createSequences;
-    QString m_missingSequenceName;
 };

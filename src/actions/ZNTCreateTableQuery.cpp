@@ -14,14 +14,14 @@ QString ZNTCreateTableQuery::statusMessage() const {
 }
 
 int ZNTCreateTableQuery::type() const {
-    return m_table ? int(m_table->type()) : int(ZNTTable::ZNTTableTypeTable);
+    return table() ? int(table()->type()) : int(ZNTTable::ZNTTableTypeTable);
 }
 
 // A materialized view takes its tablespace before AS, the only place the
 // server accepts it; a plain view has no storage and takes none.
 bool ZNTCreateTableQuery::prepareSQLForConnection(const ZNTConnection &connection, ErrorPtr *error) {
     const QString qualified = Quoting::quoteQualifiedName(m_schemaName, m_name);
-    QString text = createSequenceLines(m_createSequences);
+    QString text = createSequenceLines(createSequences());
     text += QStringLiteral("CREATE %1 %2 ").arg(objectWord(type()), qualified);
     if (type() != ZNTTable::ZNTTableTypeTable) {
         if (type() == ZNTTable::ZNTTableTypeMaterializedView && !m_tablespace.isEmpty())
@@ -97,19 +97,4 @@ bool ZNTCreateTableQuery::appendComments(const ZNTConnection &connection, const 
                          commentLiteral(connection, constraint->comment()));
     }
     return true;
-}
-
-void ZNTCreateTableQuery::didFinish() {
-    m_missingSequenceName.clear();
-    QString message;
-    if (!namesMissingRelation(error(), &message))
-        return;
-    for (const auto &column : m_columns) {
-        const SQLExpression &expression = column->defaultExpression();
-        if (expression.kind() == SQLExpression::SQLExpressionKindSequence && !expression.string().isEmpty() &&
-            message.contains(expression.string()) && !m_createSequences.contains(expression.string())) {
-            m_missingSequenceName = expression.string();
-            return;
-        }
-    }
 }

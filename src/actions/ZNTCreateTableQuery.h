@@ -1,7 +1,6 @@
 #pragma once
 
-#include "ZNTActionQuery.h"
-#include "model/ZNTColumnDefinition.h"
+#include "ZNTStructureQuery.h"
 #include "model/ZNTTableSchemaModel.h"
 
 class ZNTTable;
@@ -10,17 +9,14 @@ class ZNTTable;
 // structure editor's new-object page: the sequences the user agreed to create,
 // the CREATE statement with its columns and table constraints (or its defining
 // query), the tablespace, and the comments of the object, its columns and its
-// constraints. After a failed run, missingSequenceName() names a sequence a
-// column default uses that does not exist (see ZNTAlterTableQuery).
-class ZNTCreateTableQuery : public ZNTActionQuery {
+// constraints. A missing sequence names a column's default.
+class ZNTCreateTableQuery : public ZNTStructureQuery {
 public:
     bool prepareSQLForConnection(const ZNTConnection &connection, ErrorPtr *error) override;
     // "Saving changes to %@ structure…" with the new name.
     QString statusMessage() const override;
 
-    // Only its type is read: 0 table, 1 view, 2 materialized view.
-    std::shared_ptr<ZNTTable> table() const { return m_table; }
-    void setTable(const std::shared_ptr<ZNTTable> &table) { m_table = table; }
+    // Of table() only the type is read: 0 table, 1 view, 2 materialized view.
     QString name() const { return m_name; }
     void setName(const QString &name) { m_name = name; }
     QString schemaName() const { return m_schemaName; }
@@ -37,12 +33,9 @@ public:
     void setConstraints(const ZNTConstraintList &constraints) { m_constraints = constraints; }
     QString viewDef() const { return m_viewDef; }
     void setViewDef(const QString &definition) { m_viewDef = definition; }
-    QStringList createSequences() const { return m_createSequences; }
-    void setCreateSequences(const QStringList &names) { m_createSequences = names; }
-    QString missingSequenceName() const { return m_missingSequenceName; }
 
 protected:
-    void didFinish() override;
+    ZNTColumnDefinitionList columnsWithNewDefaults() const override { return m_columns; }
 
 private:
     bool appendColumnList(const ZNTConnection &connection, QString &text, ErrorPtr *error) const;
@@ -50,7 +43,6 @@ private:
                         ErrorPtr *error) const;
     int type() const;
 
-    std::shared_ptr<ZNTTable> m_table;
     QString m_name;
     QString m_schemaName;
     QString m_comment;
@@ -58,6 +50,4 @@ private:
     ZNTColumnDefinitionList m_columns;
     ZNTConstraintList m_constraints;
     QString m_viewDef;
-    QStringList m_createSequences;
-    QString m_missingSequenceName;
 };
