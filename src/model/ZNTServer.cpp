@@ -1,8 +1,8 @@
 #include "ZNTServer.h"
 
 #include "ZNTDatabase.h"
-#include "ZNTDatabaseQuery.h"
 #include "ZNTFavoriteHandle.h"
+#include "ZNTServerListingQuery.h"
 #include "engine/ZNTConnection.h"
 #include "platform/Log.h"
 #include "platform/Main.h"

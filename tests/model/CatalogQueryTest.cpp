@@ -1,11 +1,10 @@
 #include "CatalogTestSupport.h"
 #include "model/Tablespace.h"
 #include "model/ZNTDatabaseDescendantQuery.h"
-#include "model/ZNTDatabaseQuery.h"
 #include "model/ZNTQueryObject.h"
 #include "model/ZNTSchema.h"
 #include "model/ZNTSchemaDescendantQuery.h"
-#include "model/ZNTTablespaceQuery.h"
+#include "model/ZNTServerListingQuery.h"
 #include "model/ZNTVariousObjectsQuery.h"
 #include "platform/UserDefaults.h"
 
