@@ -1,12 +1,13 @@
 #include "ItemIcons.h"
 
+#include "DrawnIcon.h"
+
 #include <QApplication>
 #include <QFontDatabase>
-#include <QIconEngine>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPalette>
-#include <cmath>
+#include <algorithm>
 
 namespace ItemIcons {
 namespace {
@@ -261,51 +262,10 @@ QImage render(const Design &design, const QSize &pixels, QIcon::Mode mode) {
     p.save();
     design.draw(p);
     p.restore();
-    if (design.isTemplate) {
-        p.resetTransform();
-        p.setCompositionMode(QPainter::CompositionMode_SourceIn);
-        p.fillRect(image.rect(), templateColour(mode));
-    }
+    if (design.isTemplate)
+        DrawnIcon::tintCoverage(p, image, templateColour(mode));
     return image;
 }
-
-class DrawnIconEngine : public QIconEngine {
-public:
-    explicit DrawnIconEngine(const Design &design) : m_design(design) {}
-
-    void paint(QPainter *painter, const QRect &rect, QIcon::Mode mode, QIcon::State) override {
-        // Rendered at the device's own resolution, so nothing is scaled afterwards.
-        const QTransform t = painter->worldTransform();
-        qreal scale = std::hypot(t.m11(), t.m12());
-        if (painter->device())
-            scale *= painter->device()->devicePixelRatioF();
-        const QSize pixels(int(std::ceil(rect.width() * scale)), int(std::ceil(rect.height() * scale)));
-        QImage image = render(m_design, pixels, mode);
-        painter->drawImage(QRectF(rect), image);
-    }
-
-    QPixmap pixmap(const QSize &size, QIcon::Mode mode, QIcon::State) override {
-        return QPixmap::fromImage(render(m_design, size, mode));
-    }
-
-    // QIcon asks with the size already in device pixels.
-    QPixmap scaledPixmap(const QSize &size, QIcon::Mode mode, QIcon::State, qreal scale) override {
-        QPixmap pixmap = QPixmap::fromImage(render(m_design, size, mode));
-        pixmap.setDevicePixelRatio(scale);
-        return pixmap;
-    }
-
-    QSize actualSize(const QSize &size, QIcon::Mode, QIcon::State) override {
-        return m_design.size.scaled(QSizeF(size), Qt::KeepAspectRatio).toSize();
-    }
-
-    QList<QSize> availableSizes(QIcon::Mode, QIcon::State) override { return {m_design.size.toSize()}; }
-    QString key() const override { return QStringLiteral("TrellanItemIcon"); }
-    QIconEngine *clone() const override { return new DrawnIconEngine(m_design); }
-
-private:
-    Design m_design;
-};
 
 Design smallDesign(Shape shape) {
     switch (shape) {
@@ -346,7 +306,10 @@ Design bigDesign(Shape shape) {
 constexpr int kShapes = 6;
 
 QIcon makeIcon(const Design &design) {
-    return design.draw ? QIcon(new DrawnIconEngine(design)) : QIcon();
+    if (!design.draw)
+        return QIcon();
+    return DrawnIcon::icon([design](const QSize &pixels, QIcon::Mode mode) { return render(design, pixels, mode); },
+                           QStringLiteral("TrellanItemIcon"), design.size);
 }
 
 } // namespace

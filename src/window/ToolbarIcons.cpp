@@ -1,11 +1,11 @@
 #include "ToolbarIcons.h"
 
+#include "uikit/DrawnIcon.h"
+
 #include <QApplication>
-#include <QIconEngine>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPalette>
-#include <cmath>
 
 namespace {
 using ToolbarIcons::Shape;
@@ -68,40 +68,13 @@ QImage render(Shape shape, const QSize &pixels, QIcon::Mode mode) {
     p.scale(pixels.width() / 18.0, pixels.height() / 18.0);
     draw(shape, p);
     // Only the coverage was drawn: it takes the palette's colour now.
-    p.resetTransform();
-    p.setCompositionMode(QPainter::CompositionMode_SourceIn);
-    p.fillRect(image.rect(), colourFor(mode));
+    DrawnIcon::tintCoverage(p, image, colourFor(mode));
     return image;
 }
 
-class Engine : public QIconEngine {
-public:
-    explicit Engine(Shape shape) : m_shape(shape) {}
-    void paint(QPainter *painter, const QRect &rect, QIcon::Mode mode, QIcon::State) override {
-        const QTransform t = painter->worldTransform();
-        qreal scale = std::hypot(t.m11(), t.m12());
-        if (painter->device())
-            scale *= painter->device()->devicePixelRatioF();
-        const QSize pixels(int(std::ceil(rect.width() * scale)), int(std::ceil(rect.height() * scale)));
-        painter->drawImage(QRectF(rect), render(m_shape, pixels, mode));
-    }
-    QPixmap pixmap(const QSize &size, QIcon::Mode mode, QIcon::State) override {
-        return QPixmap::fromImage(render(m_shape, size, mode));
-    }
-    QPixmap scaledPixmap(const QSize &size, QIcon::Mode mode, QIcon::State, qreal scale) override {
-        QPixmap pixmap = QPixmap::fromImage(render(m_shape, size, mode));
-        pixmap.setDevicePixelRatio(scale);
-        return pixmap;
-    }
-    QSize actualSize(const QSize &size, QIcon::Mode, QIcon::State) override { return size; }
-    QString key() const override { return QStringLiteral("TrellanToolbarIcon"); }
-    QIconEngine *clone() const override { return new Engine(m_shape); }
-
-private:
-    Shape m_shape;
-};
 } // namespace
 
 QIcon ToolbarIcons::icon(Shape shape) {
-    return QIcon(new Engine(shape));
+    return DrawnIcon::icon([shape](const QSize &pixels, QIcon::Mode mode) { return render(shape, pixels, mode); },
+                           QStringLiteral("TrellanToolbarIcon"));
 }
