@@ -1,7 +1,8 @@
 # One library per folder of src/. Sources are picked up by glob so that adding a
 # file needs no CMake edit; the link list is the only way a layer reaches another.
+# PCH names the precompiled header set (core or widgets) of cmake/pch/.
 function(trellan_layer name)
-    cmake_parse_arguments(L "" "" "LIBS" ${ARGN})
+    cmake_parse_arguments(L "" "PCH" "LIBS" ${ARGN})
     file(GLOB sources CONFIGURE_DEPENDS
         ${PROJECT_SOURCE_DIR}/src/${name}/*.cpp
         ${PROJECT_SOURCE_DIR}/src/${name}/*.h)
@@ -12,6 +13,9 @@ function(trellan_layer name)
         add_library(${target} STATIC ${sources} ${headers})
         target_include_directories(${target} PUBLIC ${PROJECT_SOURCE_DIR}/src)
         target_link_libraries(${target} PUBLIC ${L_LIBS})
+        if(L_PCH)
+            target_precompile_headers(${target} PRIVATE ${PROJECT_SOURCE_DIR}/cmake/pch/${L_PCH}.h)
+        endif()
     else()
         add_library(${target} INTERFACE)
         target_include_directories(${target} INTERFACE ${PROJECT_SOURCE_DIR}/src)
@@ -28,6 +32,7 @@ function(trellan_layer_tests layer)
         set(exe test_${layer}_${base})
         add_executable(${exe} ${src})
         target_link_libraries(${exe} PRIVATE trellan_${layer} trellan_test_support)
+        target_precompile_headers(${exe} REUSE_FROM trellan_test_support)
         # Tunnels try local port 48756 first, machine-wide: tests that open one
         # must not run beside each other, or their port assertions race.
         set(locks "")
