@@ -76,9 +76,31 @@ QString ZNTUpdateInsertDeleteQuery::whereClauseOnConnection(const ZNTConnection 
     return conditions.join(QStringLiteral(" OR "));
 }
 
+// Every new value must have a literal: one that has none (a text holding a NUL
+// character) fails the save rather than being written cut short.
+bool ZNTUpdateInsertDeleteQuery::newValuesHaveLiterals(const ZNTConnection &connection, ErrorPtr *error) const {
+    for (const RowList *rows : {&m_updateRowsAfter, &m_insertRows}) {
+        for (const ZNTRowValues &row : *rows) {
+            for (qsizetype j = 0; j < row.size() && j < m_columns.size(); ++j) {
+                const Value &value = row[j];
+                if (value.isNull() || value.isDefault() || value.kind() == Value::Kind::Multiple ||
+                    !connection.quoteLiteral(value).isNull())
+                    continue;
+                return failWith(
+                    error, KesError::errorWithCode(
+                               1, QStringLiteral("The value of column “%1” cannot be saved.").arg(m_columns[j]->name()),
+                               QStringLiteral("It holds a NUL character, which PostgreSQL text cannot store.")));
+            }
+        }
+    }
+    return true;
+}
+
 bool ZNTUpdateInsertDeleteQuery::prepareSQLForConnection(const ZNTConnection &connection, ErrorPtr *error) {
     m_returningExpectations.clear();
     QString text;
+    if (!newValuesHaveLiterals(connection, error))
+        return false;
     if (!appendDelete(connection, text, error) || !appendUpdates(connection, text, error))
         return false;
     appendInserts(connection, text);

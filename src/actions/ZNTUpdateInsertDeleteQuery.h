@@ -65,6 +65,7 @@ private:
     };
     Key keyForConnection(const ZNTConnection &connection) const;
     QString qualifiedTable() const;
+    bool newValuesHaveLiterals(const ZNTConnection &connection, ErrorPtr *error) const;
     bool appendDelete(const ZNTConnection &connection, QString &text, ErrorPtr *error);
     bool appendUpdates(const ZNTConnection &connection, QString &text, ErrorPtr *error);
     void appendInserts(const ZNTConnection &connection, QString &text);

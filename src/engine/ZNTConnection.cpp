@@ -156,6 +156,12 @@ QString ZNTConnection::quoteLiteral(const Value &value) const {
         break;
     }
     const QString text = value.kind() == Value::Kind::String ? value.toString() : value.description();
+    // libpq's escaping ends the text at a NUL, which would store a value cut
+    // short; PostgreSQL text cannot hold one, so such a value has no literal.
+    if (text.contains(QChar(0))) {
+        Log(QStringLiteral("Failed to escape literal because: the text holds a NUL character."));
+        return QString();
+    }
     const std::optional<QByteArray> quoted = Quoting::escapeLiteral(text.toUtf8());
     if (!quoted) {
         Log(QStringLiteral("Failed to escape literal because: incomplete multibyte character."));

@@ -64,7 +64,8 @@ public:
 
     // Pure quoting, byte for byte what libpq gives for a UTF-8 connection with the
     // server's standard_conforming_strings; no libpq handle involved. Null string
-    // on failure (logged).
+    // on failure (logged): a text with a NUL character, which libpq would cut
+    // short, or broken UTF-8.
     QString quoteLiteral(const Value &value) const;
     QString quoteIdentifier(const QString &identifier) const;
     // A scanner that reads quoted literals as this server writes them (its

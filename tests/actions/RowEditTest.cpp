@@ -280,3 +280,24 @@ TEST_F(RowEdits, AwkwardValuesArriveUnchangedWithEitherStringSyntax) {
     }
     exec(db->oracle.get(), QStringLiteral("ALTER DATABASE %1 RESET standard_conforming_strings").arg(db->name));
 }
+
+TEST_F(RowEdits, AValueWithANulCharacterFailsTheSaveInsteadOfBeingCutShort) {
+    auto items = loadedRelation(*db, "items");
+    exec(db->oracle.get(), "INSERT INTO items VALUES (1, 'a')");
+    const Page p = page(db->connection, "SELECT id, name FROM items");
+    const Value withNul = Value::fromString(QStringLiteral("ab") + QChar(0) + QStringLiteral("cd"));
+    for (int insert = 0; insert < 2; ++insert) {
+        auto action = save(items, p.columns);
+        if (insert) {
+            action->setInsertRows({{integer(2), withNul}});
+        } else {
+            action->setUpdateRowsBefore({{integer(1), text("a")}});
+            action->setUpdateRowsAfter({{integer(1), withNul}});
+        }
+        ErrorPtr error;
+        EXPECT_FALSE(action->prepareSQLForConnection(*db->connection, &error));
+        ASSERT_NE(error, nullptr);
+        EXPECT_TRUE(error->localizedDescription().contains("“name”")) << errorText(error);
+    }
+    EXPECT_EQ(scalar(db->oracle.get(), "SELECT string_agg(id || name, ',') FROM items"), "1a");
+}
