@@ -315,6 +315,7 @@ TEST_F(SidebarTest, PreferredWidthFitsTheWidestRow) {
     auto server = connectedServer(db.name, role);
     sidebarOn(server->mainDatabase());
     const QString longest = "a_table_with_a_rather_long_name_for_a_sidebar";
+    ASSERT_TRUE(pumpUntil([&] { return rows().contains(longest); })) << rows().join(", ").toStdString();
     const double width = sidebar->preferredWidth();
     EXPECT_GT(width, sidebar->fontMetrics().horizontalAdvance(longest) + 16);
     EXPECT_LT(width, sidebar->fontMetrics().horizontalAdvance(longest) + 120);
