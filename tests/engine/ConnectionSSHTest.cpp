@@ -289,15 +289,9 @@ QString sslAnswerForAnotherUser(int port) {
 
 // The same for this process's user.
 QString sslAnswerForUs(int port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(quint16(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0) {
-        ::close(fd);
+    const int fd = connectLocal(port);
+    if (fd < 0)
         return "refused";
-    }
     const unsigned char request[8] = {0, 0, 0, 8, 4, 210, 22, 47};
     ::send(fd, request, sizeof request, MSG_NOSIGNAL);
     timeval timeout{20, 0};

@@ -37,15 +37,9 @@ class FakeLoginServer {
 public:
     enum Answer { WrongPassword, NoSuchDatabase };
     explicit FakeLoginServer(Answer answer) : m_answer(answer) {
-        m_fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        EXPECT_EQ(bind(m_fd, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
-        EXPECT_EQ(listen(m_fd, 4), 0);
-        socklen_t length = sizeof address;
-        getsockname(m_fd, reinterpret_cast<sockaddr *>(&address), &length);
-        m_port = ntohs(address.sin_port);
+        m_fd = listenOnLoopback();
+        EXPECT_GE(m_fd, 0);
+        m_port = boundPort(m_fd);
         m_thread = std::thread([this] { serve(); });
     }
     ~FakeLoginServer() {
@@ -61,23 +55,18 @@ public:
     }
 
 private:
-    static QByteArray message(char type, const QByteArray &body) {
-        QByteArray length(4, 0);
-        qToBigEndian<quint32>(quint32(body.size() + 4), length.data());
-        return type + length + body;
-    }
     static QByteArray error(const QByteArray &code, const QByteArray &text) {
         QByteArray fields;
         for (const auto &[field, value] :
              {std::pair{'S', QByteArray("FATAL")}, std::pair{'V', QByteArray("FATAL")}, std::pair{'C', code},
               std::pair{'M', text}, std::pair{'R', QByteArray("auth_failed")}})
             fields += field + value + '\0';
-        return message('E', fields + '\0');
+        return pgMessage('E', fields + '\0');
     }
     static QByteArray authentication(quint32 request) {
         QByteArray body(4, 0);
         qToBigEndian(request, body.data());
-        return message('R', body);
+        return pgMessage('R', body);
     }
     // A length-prefixed packet without a type byte (SSLRequest, startup).
     static bool readUntyped(int fd) {

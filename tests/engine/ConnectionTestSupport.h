@@ -3,6 +3,7 @@
 // for what a real one cannot do (never answer; show a bad certificate).
 #pragma once
 
+#include "LoopbackSockets.h"
 #include "TestSupport.h"
 #include "engine/ZNTConnection.h"
 #include "platform/Main.h"
@@ -108,22 +109,14 @@ template <class F> auto onQueue(const std::shared_ptr<ZNTConnection> &connection
 class SilentListener {
 public:
     explicit SilentListener(quint16 port = 0) {
-        m_fd = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        address.sin_port = htons(port);
-        const int on = 1; // connections of earlier tests waiting out TIME_WAIT must not keep us off the port
-        setsockopt(m_fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-        const bool bound = bind(m_fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0;
-        EXPECT_TRUE(bound || port != 0);
-        if (bound)
-            EXPECT_EQ(listen(m_fd, 8), 0);
-        socklen_t length = sizeof address;
-        getsockname(m_fd, reinterpret_cast<sockaddr *>(&address), &length);
-        m_port = ntohs(address.sin_port);
+        m_fd = listenOnLoopback(port);
+        EXPECT_TRUE(m_fd >= 0 || port != 0);
+        m_port = m_fd >= 0 ? boundPort(m_fd) : 0;
     }
-    ~SilentListener() { close(m_fd); }
+    ~SilentListener() {
+        if (m_fd >= 0)
+            close(m_fd);
+    }
     int port() const { return m_port; }
 
 private:
@@ -137,15 +130,9 @@ private:
 class TcpRelay {
 public:
     explicit TcpRelay(int targetPort) : m_target(targetPort) {
-        m_listen = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        EXPECT_EQ(bind(m_listen, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
-        EXPECT_EQ(listen(m_listen, 8), 0);
-        socklen_t length = sizeof address;
-        getsockname(m_listen, reinterpret_cast<sockaddr *>(&address), &length);
-        m_port = ntohs(address.sin_port);
+        m_listen = listenOnLoopback();
+        EXPECT_GE(m_listen, 0);
+        m_port = boundPort(m_listen);
         EXPECT_EQ(pipe(m_stop), 0);
         m_acceptor = std::thread([this] { acceptLoop(); });
     }
@@ -180,14 +167,9 @@ private:
             const int client = accept4(m_listen, nullptr, nullptr, SOCK_CLOEXEC);
             if (client < 0)
                 continue;
-            const int server = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-            sockaddr_in address{};
-            address.sin_family = AF_INET;
-            address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-            address.sin_port = htons(quint16(m_target));
-            if (::connect(server, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0) {
+            const int server = connectLocal(m_target);
+            if (server < 0) {
                 close(client);
-                close(server);
                 continue;
             }
             ++m_accepted;

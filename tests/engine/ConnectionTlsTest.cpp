@@ -38,15 +38,9 @@ struct FakeOutcome {
 class FakeTlsServer {
 public:
     FakeTlsServer(const QString &chainFile, const QString &keyFile) {
-        m_fd = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        EXPECT_EQ(bind(m_fd, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
-        EXPECT_EQ(listen(m_fd, 4), 0);
-        socklen_t length = sizeof address;
-        getsockname(m_fd, reinterpret_cast<sockaddr *>(&address), &length);
-        m_port = ntohs(address.sin_port);
+        m_fd = listenOnLoopback();
+        EXPECT_GE(m_fd, 0);
+        m_port = boundPort(m_fd);
         m_thread =
             std::thread([this, chain = chainFile.toLocal8Bit(), key = keyFile.toLocal8Bit()] { serve(chain, key); });
     }

@@ -1,6 +1,7 @@
 // Finding who owns the far end of a loopback connection, both ways the kernel
 // tells it, for IPv4 clients and for IPv6 clients reaching an IPv4 port.
 #include "engine/LocalPeer.h"
+#include "LoopbackSockets.h"
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
@@ -20,21 +21,17 @@ struct LoopbackPair {
 
 // A connection to 127.0.0.1 from a client socket of the given family.
 void connectPair(LoopbackPair &pair, int clientFamily) {
-    pair.listener = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(::bind(pair.listener, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
-    ASSERT_EQ(::listen(pair.listener, 1), 0);
-    socklen_t length = sizeof address;
-    ::getsockname(pair.listener, reinterpret_cast<sockaddr *>(&address), &length);
-    pair.client = ::socket(clientFamily, SOCK_STREAM, 0);
+    pair.listener = listenOnLoopback(0, 1);
+    ASSERT_GE(pair.listener, 0);
+    const int port = boundPort(pair.listener);
     if (clientFamily == AF_INET) {
-        ASSERT_EQ(::connect(pair.client, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+        pair.client = connectLocal(port);
+        ASSERT_GE(pair.client, 0);
     } else {
+        pair.client = ::socket(AF_INET6, SOCK_STREAM, 0);
         sockaddr_in6 mapped{};
         mapped.sin6_family = AF_INET6;
-        mapped.sin6_port = address.sin_port;
+        mapped.sin6_port = htons(quint16(port));
         ASSERT_EQ(::inet_pton(AF_INET6, "::ffff:127.0.0.1", &mapped.sin6_addr), 1);
         ASSERT_EQ(::connect(pair.client, reinterpret_cast<sockaddr *>(&mapped), sizeof mapped), 0);
     }

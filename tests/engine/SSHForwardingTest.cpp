@@ -157,15 +157,9 @@ TEST_F(SSHForwardingTest, SecondLocalConnectionIsServedWhileTheFirstIsBusy) {
 // When the database stops taking connections, a further local connection fails
 // alone: it is closed and the error kept, while the one already open goes on.
 TEST_F(SSHForwardingTest, ChannelThatCannotOpenFailsOnlyItsOwnConnection) {
-    int target = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(::bind(target, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
-    ASSERT_EQ(::listen(target, 4), 0);
-    socklen_t length = sizeof address;
-    ::getsockname(target, reinterpret_cast<sockaddr *>(&address), &length);
-    auto tunnel = connectedTunnel(ntohs(address.sin_port)); // sshd connects here for the first channel
+    const int target = listenOnLoopback();
+    ASSERT_GE(target, 0);
+    auto tunnel = connectedTunnel(boundPort(target)); // sshd connects here for the first channel
     int database = ::accept(target, nullptr, nullptr);
     ASSERT_GE(database, 0);
     ::close(target);
@@ -188,16 +182,8 @@ TEST_F(SSHForwardingTest, ChannelThatCannotOpenFailsOnlyItsOwnConnection) {
 
 TEST_F(SSHForwardingTest, TwoTunnelsRunAtOnceOnDifferentPorts) {
     // Whoever holds the usual port, ourselves included, the tunnels find others.
-    int holder = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    int on = 1;
-    ::setsockopt(holder, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(SSHTunnel::DefaultLocalPort);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::bind(holder, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0)
-        ASSERT_EQ(::listen(holder, 1), 0);
-    else
+    const int holder = listenOnLoopback(SSHTunnel::DefaultLocalPort, 1);
+    if (holder < 0)
         ASSERT_EQ(errno, EADDRINUSE); // someone else listens there: just as good
 
     auto first = connectedTunnel(far.port());
@@ -207,7 +193,8 @@ TEST_F(SSHForwardingTest, TwoTunnelsRunAtOnceOnDifferentPorts) {
     EXPECT_NE(first->localPort(), second->localPort());
     EXPECT_TRUE(echoes(first->localPort(), "first"));
     EXPECT_TRUE(echoes(second->localPort(), "second"));
-    ::close(holder);
+    if (holder >= 0)
+        ::close(holder);
 }
 
 TEST_F(SSHForwardingTest, StopListeningRefusesNewConnectionsButKeepsOpenOnes) {

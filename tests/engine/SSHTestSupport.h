@@ -2,6 +2,7 @@
 // and a small TCP server on the far side of the tunnel.
 #pragma once
 
+#include "LoopbackSockets.h"
 #include "engine/SSHTunnel.h"
 #include "support/TestSupport.h"
 
@@ -136,37 +137,15 @@ inline QByteArray readExactly(int fd, size_t count, std::chrono::milliseconds li
     return all;
 }
 
-// A blocking TCP client connection to 127.0.0.1:port; -1 when refused.
-inline int connectLocal(int port) {
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(quint16(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
-}
-
 // The far side of the tunnel. Each connection starts with one command byte:
 // 'E' echoes everything back until the client closes; 'S' followed by an 8-byte
 // big-endian count sends that many pattern bytes and closes.
 class FarServer {
 public:
     FarServer() {
-        m_listen = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        int on = 1;
-        ::setsockopt(m_listen, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-        EXPECT_EQ(::bind(m_listen, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
-        EXPECT_EQ(::listen(m_listen, 16), 0);
-        socklen_t length = sizeof address;
-        ::getsockname(m_listen, reinterpret_cast<sockaddr *>(&address), &length);
-        m_port = ntohs(address.sin_port);
+        m_listen = listenOnLoopback(0, 16);
+        EXPECT_GE(m_listen, 0);
+        m_port = boundPort(m_listen);
         m_acceptor = std::thread([this] { acceptLoop(); });
     }
     ~FarServer() {

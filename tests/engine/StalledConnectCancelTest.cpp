@@ -11,15 +11,6 @@
 
 namespace {
 
-QByteArray message(char type, const QByteArray &body) {
-    QByteArray out(1, type);
-    char length[4];
-    qToBigEndian<quint32>(quint32(body.size() + 4), length);
-    out.append(length, 4);
-    out.append(body);
-    return out;
-}
-
 QByteArray int16(int v) {
     char b[2];
     qToBigEndian<quint16>(quint16(v), b);
@@ -37,7 +28,8 @@ QByteArray oneRowResult(const QByteArray &text) {
     QByteArray description =
         int16(1) + QByteArray("version", 8) + int32(0) + int16(0) + int32(25) + int16(-1) + int32(-1) + int16(0);
     QByteArray row = int16(1) + int32(int(text.size())) + text;
-    return message('T', description) + message('D', row) + message('C', QByteArray("SELECT 1", 9)) + message('Z', "I");
+    return pgMessage('T', description) + pgMessage('D', row) + pgMessage('C', QByteArray("SELECT 1", 9)) +
+           pgMessage('Z', "I");
 }
 
 // Speaks just enough of the protocol: refuses TLS, accepts the login without a
@@ -46,15 +38,9 @@ QByteArray oneRowResult(const QByteArray &text) {
 class StallingServer {
 public:
     explicit StallingServer(int answeredQueries) : m_answered(answeredQueries) {
-        m_fd = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        EXPECT_EQ(bind(m_fd, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
-        EXPECT_EQ(listen(m_fd, 4), 0);
-        socklen_t length = sizeof address;
-        getsockname(m_fd, reinterpret_cast<sockaddr *>(&address), &length);
-        m_port = ntohs(address.sin_port);
+        m_fd = listenOnLoopback();
+        EXPECT_GE(m_fd, 0);
+        m_port = boundPort(m_fd);
         m_thread = std::thread([this] { serve(); });
     }
     ~StallingServer() {
@@ -100,7 +86,7 @@ private:
             if (!readExactly(client, rest.data(), size_t(rest.size())))
                 break;
             const QByteArray welcome =
-                message('R', int32(0)) + message('K', int32(4242) + int32(1)) + message('Z', "I");
+                pgMessage('R', int32(0)) + pgMessage('K', int32(4242) + int32(1)) + pgMessage('Z', "I");
             send(client, welcome.constData(), size_t(welcome.size()), MSG_NOSIGNAL);
             serveQueries(client);
             break;
