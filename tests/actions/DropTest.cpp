@@ -1,5 +1,6 @@
 #include "ActionTestSupport.h"
 #include "actions/ZNTObjectDeleteQuery.h"
+#include "support/Screenshots.h"
 #include "uikit/AlertSheet.h"
 
 #include <QCheckBox>
@@ -108,7 +109,7 @@ TEST_F(Drop, ADependentViewStopsTheDropUnlessCascadeIsChosen) {
     ASSERT_TRUE(alert);
     EXPECT_EQ(alert->messageText(), "Do you want to delete 2 items?");
     QDir().mkpath(QApplication::applicationDirPath() + "/actions-shots");
-    alert->grab().save(QApplication::applicationDirPath() + "/actions-shots/drop.png");
+    saveScreenshot(alert, "actions", "drop.png");
     alert->findChild<QCheckBox *>()->setChecked(true);
     alert->buttons().first()->click();
     ASSERT_TRUE(pumpUntil([&] { return !answers.empty(); }, 30s));

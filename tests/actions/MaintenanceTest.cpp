@@ -2,6 +2,7 @@
 #include "actions/ZNTMaintenanceQuery.h"
 #include "engine/KesError.h"
 #include "model/ZNTSchema.h"
+#include "support/Screenshots.h"
 #include "uikit/AlertSheet.h"
 #include "uikit/ProgressSheet.h"
 
@@ -305,20 +306,10 @@ TEST_F(Maintenance, ARefusedSelectionShowsWhyAndNeverCallsTheHandler) {
 // Screenshots for a reviewer: the confirmations with their options, in the
 // light and the dark palette, and a finished progress sheet.
 TEST_F(Maintenance, SheetsAreDrawnFromThePalette) {
-    const QString folder = QApplication::applicationDirPath() + "/actions-shots";
-    QDir().mkpath(folder);
     const QPalette original = QApplication::palette();
     for (bool dark : {false, true}) {
-        if (dark) {
-            QPalette p;
-            p.setColor(QPalette::Window, QColor(0x2b, 0x2b, 0x2b));
-            p.setColor(QPalette::WindowText, QColor(0xe8, 0xe8, 0xe8));
-            p.setColor(QPalette::Button, QColor(0x35, 0x35, 0x35));
-            p.setColor(QPalette::ButtonText, QColor(0xe8, 0xe8, 0xe8));
-            p.setColor(QPalette::Base, QColor(0x1e, 0x1e, 0x1e));
-            p.setColor(QPalette::Text, QColor(0xe8, 0xe8, 0xe8));
-            QApplication::setPalette(p);
-        }
+        if (dark)
+            QApplication::setPalette(darkPalette());
         const std::pair<const char *, std::shared_ptr<ZNTMaintenanceQuery>> actions[] = {
             {"vacuum", std::make_shared<ZNTVacuumQuery>()},
             {"truncate", std::make_shared<ZNTTruncateTableQuery>()},
@@ -333,7 +324,7 @@ TEST_F(Maintenance, SheetsAreDrawnFromThePalette) {
             pumpFor(50ms);
             const QImage shot = alert->grab().toImage();
             EXPECT_GT(shot.width(), 350) << name;
-            shot.save(QStringLiteral("%1/%2-%3.png").arg(folder, name, dark ? "dark" : "light"));
+            saveScreenshot(shot, "actions", QStringLiteral("%1-%2.png").arg(name, dark ? "dark" : "light"));
             buttonTitled(alert, "Cancel")->click();
             pumpFor(20ms);
         }
@@ -342,7 +333,7 @@ TEST_F(Maintenance, SheetsAreDrawnFromThePalette) {
     auto analyze = std::make_shared<ZNTAnalyzeQuery>();
     analyze->setObjects({table("counters")});
     ASSERT_TRUE(completes(analyze));
-    analyze->progressWindow()->grab().save(folder + "/analyze-done.png");
+    saveScreenshot(analyze->progressWindow(), "actions", "analyze-done.png");
     analyze->endProgressSheet();
 }
 

@@ -4,6 +4,7 @@
 #include "app/ZNTHelpWindowController.h"
 #include "app/ZNTPreferenceWindowController.h"
 #include "platform/UserDefaults.h"
+#include "support/Screenshots.h"
 
 #include <QCheckBox>
 #include <QCoreApplication>
@@ -30,12 +31,6 @@ public slots:
     void open(const QUrl &url) { urls.append(url); }
 };
 
-void saveScreenshot(QWidget *window, const QString &name) {
-    const QString folder = QCoreApplication::applicationDirPath() + "/screenshots";
-    QDir().mkpath(folder);
-    window->grab().save(folder + "/" + name + ".png");
-}
-
 // Clicks the link whose text is text, as the user would.
 void clickLink(QTextBrowser *browser, const QString &text) {
     QTextCursor cursor = browser->document()->find(text);
@@ -59,14 +54,14 @@ TEST_F(HelpWindow, FollowingAPageLinkEnablesBackAndGoingBackEnablesForward) {
     EXPECT_EQ(help.windowTitle(), "Trellan Help");
     EXPECT_FALSE(help.backButton()->isEnabled());
     EXPECT_FALSE(help.forwardButton()->isEnabled());
-    saveScreenshot(&help, "help-index");
+    saveScreenshot(&help, "app", "help-index.png");
 
     clickLink(help.webview(), "The favorites window");
     EXPECT_EQ(help.webview()->source(), ZNTHelpWindowController::urlForTopic("favorite-window"));
     EXPECT_EQ(help.windowTitle(), "The Favorites Window");
     EXPECT_TRUE(help.backButton()->isEnabled());
     EXPECT_FALSE(help.forwardButton()->isEnabled());
-    saveScreenshot(&help, "help-favorite-window");
+    saveScreenshot(&help, "app", "help-favorite-window.png");
 
     QTest::mouseClick(help.backButton(), Qt::LeftButton);
     EXPECT_EQ(help.windowTitle(), "Trellan Help");
@@ -126,7 +121,7 @@ TEST(PreferenceWindow, LastCheckLineShowsNeverThenWhyTheCheckFailed) {
     ASSERT_TRUE(pumpUntil([&] { return !checker->lastErrorMessage().isEmpty(); }));
     EXPECT_EQ(preferences.lastUpdateCheckTextField()->text(), checker->lastErrorMessage());
     EXPECT_TRUE(preferences.lastUpdateCheckTextField()->text().startsWith("Failed to check for updates. "));
-    saveScreenshot(&preferences, "preferences-failed-check");
+    saveScreenshot(&preferences, "app", "preferences-failed-check.png");
 
     const QDateTime when(QDate(2024, 2, 3), QTime(4, 5));
     EXPECT_EQ(lastUpdateCheckText("Failed.", when), "Failed.");
@@ -155,7 +150,7 @@ TEST(PreferenceWindow, ControlsShowAndWriteTheirSettings) {
     // A change made elsewhere shows at once.
     defaults.setObject(true, "ShowSystemCatalogsInSidebar");
     EXPECT_TRUE(preferences.showSystemCatalogsBox()->isChecked());
-    saveScreenshot(&preferences, "preferences");
+    saveScreenshot(&preferences, "app", "preferences.png");
 }
 
 #include "HelpAndPreferencesTest.moc"

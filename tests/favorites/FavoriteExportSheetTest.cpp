@@ -1,6 +1,7 @@
 #include "favorites/FavoriteExportSheet.h"
 #include "TestSupport.h"
 #include "platform/UserDefaults.h"
+#include "support/Screenshots.h"
 #include "uikit/AlertSheet.h"
 #include "uikit/Beep.h"
 
@@ -56,11 +57,6 @@ protected:
         pumpUntil([&] { return (alert = window.findChild<Alert *>()) && alert->isVisible(); });
         return alert;
     }
-    void saveScreenshot(QWidget *widget, const QString &name) {
-        const QString folder = QCoreApplication::applicationDirPath() + "/screenshots";
-        QDir().mkpath(folder);
-        widget->grab().save(folder + "/" + name + ".png");
-    }
 
     QTemporaryDir dir;
     UserDefaults defaults{dir.filePath("d.ini")};
@@ -84,7 +80,7 @@ TEST_F(ExportSheet, OneFavoriteIsProposedByNameAndWrittenWithTheChosenOptions) {
     options->includeHistoryCheckbox()->setChecked(true);
     options->encryptCheckbox()->setChecked(true);
     options->passwordField()->setText("export pw");
-    saveScreenshot(panel, "export-panel");
+    saveScreenshot(panel, "favorites", "export-panel.png");
     EXPECT_TRUE(defaults.boolForKey("FavoriteExportIncludeHistory"));
     EXPECT_TRUE(defaults.boolForKey("FavoriteExportUseEncryption"));
 
@@ -110,7 +106,7 @@ TEST_F(ExportSheet, EncryptingWithoutAPasswordWritesNothingAndSaysSo) {
     EXPECT_EQ(alert->messageText(), "No password provided");
     EXPECT_EQ(alert->informativeText(), "You must provide a password to encrypt favorite data.");
     EXPECT_FALSE(askedOptions) << "favorites were gathered";
-    saveScreenshot(alert, "export-no-password");
+    saveScreenshot(alert, "favorites", "export-no-password.png");
     alert->defaultButton()->click();
     ASSERT_TRUE(pumpUntil([&] { return finished; }));
     EXPECT_FALSE(QFile::exists(dir.filePath("x.tqbfav")));

@@ -1,6 +1,7 @@
 #include "TestSupport.h"
 #include "favorites/ZNTFavoriteFile.h"
 #include "favorites/ZNTFavoriteFileImporter.h"
+#include "support/Screenshots.h"
 #include "uikit/AlertSheet.h"
 
 #include <QCoreApplication>
@@ -147,8 +148,7 @@ TEST_F(FavoriteImport, PasswordSheetOnTheWindowNamesTheFileAndTakesTheTypedPassw
     ASSERT_TRUE(field);
     EXPECT_EQ(field->echoMode(), QLineEdit::Password);
     field->setText("s3cret");
-    QDir().mkpath(QCoreApplication::applicationDirPath() + "/screenshots");
-    sheet->grab().save(QCoreApplication::applicationDirPath() + "/screenshots/import-password-sheet.png");
+    saveScreenshot(sheet, "favorites", "import-password-sheet.png");
     sheet->defaultButton()->click();
     ASSERT_TRUE(pumpUntil([&] { return delegate->calls == 1; }));
     EXPECT_EQ(delegate->nicknames, QStringList{"Staging DB"});

@@ -3,25 +3,6 @@
 
 #include <QStyleFactory>
 
-namespace {
-
-QPalette darkPalette() {
-    QPalette p;
-    p.setColor(QPalette::Window, QColor(45, 45, 48));
-    p.setColor(QPalette::WindowText, QColor(230, 230, 230));
-    p.setColor(QPalette::Base, QColor(30, 30, 32));
-    p.setColor(QPalette::AlternateBase, QColor(40, 40, 44));
-    p.setColor(QPalette::Text, QColor(230, 230, 230));
-    p.setColor(QPalette::Button, QColor(55, 55, 60));
-    p.setColor(QPalette::ButtonText, QColor(230, 230, 230));
-    p.setColor(QPalette::Highlight, QColor(61, 142, 230));
-    p.setColor(QPalette::HighlightedText, Qt::white);
-    p.setColor(QPalette::PlaceholderText, QColor(150, 150, 150));
-    return p;
-}
-
-} // namespace
-
 class FavoritesWindowScreenshot : public FavoritesWindowFixture, public ::testing::WithParamInterface<bool> {};
 
 // Three favorites: one plain, one whose connect failed, one being edited with

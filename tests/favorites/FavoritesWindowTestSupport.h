@@ -8,6 +8,7 @@
 #include "favorites/ZNTFavoritesTable.h"
 #include "favorites/ZNTFavoritesWindowController.h"
 #include "platform/SecretStore.h"
+#include "support/Screenshots.h"
 #include "uikit/AlertSheet.h"
 
 #include <QApplication>
@@ -60,9 +61,7 @@ protected:
     }
 
     static void saveScreenshot(QWidget *window, const QString &name) {
-        const QString folder = QCoreApplication::applicationDirPath() + "/screenshots";
-        QDir().mkpath(folder);
-        EXPECT_TRUE(window->grab().save(folder + "/" + name + ".png"));
+        EXPECT_TRUE(::saveScreenshot(window, QStringLiteral("favorites"), name + ".png"));
     }
 };
 

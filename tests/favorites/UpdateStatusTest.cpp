@@ -2,6 +2,7 @@
 #include "platform/NotificationCenter.h"
 #include "platform/SystemInfo.h"
 #include "platform/UserDefaults.h"
+#include "support/Screenshots.h"
 
 #include <QCoreApplication>
 #include <QDesktopServices>
@@ -43,8 +44,7 @@ TEST(UpdateStatusView, ShowsTheVersionAndOffersOnlyANewerOne) {
     NotificationCenter::defaultCenter().post(UpdateStatus::StatusChangedNotification, nullptr);
     EXPECT_TRUE(view.updateInfoTextField()->isVisible());
     EXPECT_EQ(view.updateInfoTextField()->text(), QString::fromUtf8("Update available: Version\u00a09.10"));
-    QDir().mkpath(QCoreApplication::applicationDirPath() + "/screenshots");
-    view.grab().save(QCoreApplication::applicationDirPath() + "/screenshots/update-status.png");
+    saveScreenshot(&view, "favorites", "update-status.png");
 
     UrlCatcher catcher;
     QDesktopServices::setUrlHandler("https", &catcher, "open");

@@ -1,5 +1,6 @@
 #include "uikit/CertificateTrustPanel.h"
 #include "platform/Main.h"
+#include "support/Screenshots.h"
 #include "support/TestSupport.h"
 
 #include <QApplication>
@@ -45,8 +46,7 @@ TEST(CertificateTrustPanel, ReturnNeverConnectsAndCancelHasTheFocus) {
     EXPECT_FALSE(panel.answer().connect);
     EXPECT_FALSE(panel.connectButton()->isDefault());
 
-    const QImage shot = panel.grab().toImage();
-    EXPECT_TRUE(shot.save("/tmp/trellan-certificate-trust-panel.png"));
+    EXPECT_TRUE(saveScreenshot(&panel, "uikit", "certificate-trust-panel.png"));
 }
 
 TEST(CertificateTrustPanel, ConnectAndCancelAnswerWithTheAlwaysTrustChoice) {

@@ -196,7 +196,7 @@ TEST_F(Grid, StyleBackgroundsSelectionAndFaintPlaceholders) {
     uikittest::activate(&view);
     ASSERT_TRUE(pumpUntil([&] { return view.isActiveWindow(); }));
     const QImage image = shot();
-    image.save(uikittest::shotPath("gallery", "data-cell-styles.png"));
+    image.save(screenshotPath("uikit", "data-cell-styles.png"));
     const QPalette palette = view.palette();
     const QColor base = palette.color(QPalette::Base);
     const QColor yellow = QColor::fromHsvF(0.153f, 0.36f, 1.0f, 0.8f);
@@ -230,10 +230,10 @@ TEST_F(Grid, StyleBackgroundsSelectionAndFaintPlaceholders) {
 }
 
 TEST_F(Grid, ADarkPaletteKeepsEditedCellsDark) {
-    view.setPalette(uikittest::darkPalette());
+    view.setPalette(darkPalette());
     addRow(Value::fromString("text"), Value::fromInt(5), KRVTableDataCellStyleNewRow);
     const QImage image = shot();
-    image.save(uikittest::shotPath("gallery", "data-cell-dark.png"));
+    image.save(screenshotPath("uikit", "data-cell-dark.png"));
     EXPECT_LT(image.pixelColor(cell(0, 0).topLeft()).lightness(), 110);
 }
 

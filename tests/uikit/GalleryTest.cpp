@@ -227,13 +227,13 @@ TEST(Gallery, EveryControlRendersInBothPalettesWithoutGlareInTheDarkOne) {
         for (const bool dark : {false, true}) {
             std::unique_ptr<QWidget> widget(make());
             if (dark)
-                widget->setPalette(uikittest::darkPalette());
+                widget->setPalette(darkPalette());
             widget->show();
             for (const qreal scale : {1.0, 2.0}) {
                 const QImage image = render(widget.get(), scale);
                 const QString file = QStringLiteral("%1-%2%3.png")
                                          .arg(QLatin1String(name), dark ? "dark" : "light", scale > 1 ? "@2x" : "");
-                EXPECT_TRUE(image.save(uikittest::shotPath("gallery", file))) << file.toStdString();
+                EXPECT_TRUE(image.save(screenshotPath("uikit", file))) << file.toStdString();
                 EXPECT_EQ(image.width(), int(widget->width() * scale)) << file.toStdString();
                 if (dark) {
                     EXPECT_LT(glare(image), 0.01) << file.toStdString() << " paints light areas in a dark palette";

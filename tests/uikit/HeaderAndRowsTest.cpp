@@ -199,7 +199,7 @@ TEST(HeaderCell, TheTitleLeavesRoomForTheIndicatorAndTheBandFollowsTheWindow) {
     uikittest::activate(&view);
     ASSERT_TRUE(pumpUntil([&] { return view.isActiveWindow(); }));
     QImage active = header->grab().toImage();
-    active.save(uikittest::shotPath("gallery", "header-active.png"));
+    active.save(screenshotPath("uikit", "header-active.png"));
     const QPoint band(header->sectionPosition(2) + 30, 3);
     EXPECT_EQ(active.pixel(band), QColor::fromRgbF(0.83f, 0.86f, 0.92f).rgb());
     EXPECT_EQ(active.pixel(header->sectionPosition(2), 10), QColor(Qt::white).rgb()) << "the light left edge";

@@ -1,4 +1,5 @@
 #include "uikit/ItemIcons.h"
+#include "support/Screenshots.h"
 #include "support/TestSupport.h"
 
 #include <QApplication>
@@ -25,13 +26,9 @@ private:
     QPalette m_saved;
 };
 
-QPalette darkPalette() {
-    QPalette palette;
-    palette.setColor(QPalette::Window, QColor(30, 30, 30));
-    palette.setColor(QPalette::Base, QColor(20, 20, 20));
-    palette.setColor(QPalette::Text, QColor(230, 220, 200));
-    palette.setColor(QPalette::WindowText, QColor(230, 220, 200));
-    palette.setColor(QPalette::HighlightedText, QColor(255, 255, 255));
+// The dark palette with a disabled text colour of its own.
+QPalette darkWithDisabledText() {
+    QPalette palette = darkPalette();
     palette.setColor(QPalette::Disabled, QPalette::Text, QColor(110, 110, 110));
     return palette;
 }
@@ -59,15 +56,13 @@ int coveredPixels(const QImage &image) {
 } // namespace
 
 TEST(ItemIcons, EveryIconDrawsAtEverySizeAndIsHandedOutOnce) {
-    const QString dir = QDir::currentPath() + "/item-icons";
-    QDir().mkpath(dir);
     for (Shape shape : kShapes) {
         EXPECT_EQ(ItemIcons::smallIcon(shape).cacheKey(), ItemIcons::smallIcon(shape).cacheKey());
         for (int side : {16, 32, 48, 128}) {
             const QImage image = ItemIcons::smallIcon(shape).pixmap(QSize(side, side), 1.0).toImage();
             ASSERT_EQ(image.size(), QSize(side, side));
             EXPECT_GT(coveredPixels(image), side * side / 4) << int(shape) << " at " << side;
-            image.save(QStringLiteral("%1/small-%2-%3.png").arg(dir).arg(int(shape)).arg(side));
+            saveScreenshot(image, "uikit/item-icons", QStringLiteral("small-%1-%2.png").arg(int(shape)).arg(side));
         }
         const QIcon big = ItemIcons::bigIcon(shape);
         if (shape == Shape::Schema) {
@@ -77,7 +72,7 @@ TEST(ItemIcons, EveryIconDrawsAtEverySizeAndIsHandedOutOnce) {
         const QSize design = ItemIcons::designSize(shape, true);
         const QImage image = big.pixmap(design * 2, 1.0).toImage();
         EXPECT_GT(coveredPixels(image), image.width() * image.height() / 2) << int(shape);
-        image.save(QStringLiteral("%1/big-%2.png").arg(dir).arg(int(shape)));
+        saveScreenshot(image, "uikit/item-icons", QStringLiteral("big-%1.png").arg(int(shape)));
     }
 }
 
@@ -86,7 +81,7 @@ TEST(ItemIcons, ContactSheetOnLightAndDarkPalettes) {
     PaletteGuard guard;
     QImage sheet(6 * 140, 2 * 260, QImage::Format_ARGB32_Premultiplied);
     for (int row = 0; row < 2; ++row) {
-        const QPalette palette = row == 0 ? QPalette(Qt::white) : darkPalette();
+        const QPalette palette = row == 0 ? QPalette(Qt::white) : darkWithDisabledText();
         QApplication::setPalette(palette);
         QPainter p(&sheet);
         p.fillRect(QRect(0, row * 260, sheet.width(), 260), palette.color(QPalette::Base));
@@ -98,7 +93,7 @@ TEST(ItemIcons, ContactSheetOnLightAndDarkPalettes) {
             ItemIcons::bigIcon(kShapes[i]).paint(&p, QRect(x, y + 140, 128, 106));
         }
     }
-    EXPECT_TRUE(sheet.save(QDir::currentPath() + "/item-icons-sheet.png"));
+    EXPECT_TRUE(saveScreenshot(sheet, "uikit", "item-icons-sheet.png"));
 }
 
 TEST(ItemIcons, HighPixelRatioGivesDevicePixelsNotAnUpscaledImage) {
@@ -126,7 +121,7 @@ TEST(ItemIcons, HighPixelRatioGivesDevicePixelsNotAnUpscaledImage) {
 TEST(ItemIcons, TemplateIconsTakeThePaletteTextColourAtDrawingTime) {
     PaletteGuard guard;
     for (int pass = 0; pass < 2; ++pass) {
-        const QPalette palette = pass == 0 ? QPalette(Qt::white) : darkPalette();
+        const QPalette palette = pass == 0 ? QPalette(Qt::white) : darkWithDisabledText();
         QApplication::setPalette(palette);
         for (size_t i = 0; i < std::size(kShapes); ++i) {
             const QImage image = ItemIcons::smallIcon(kShapes[i]).pixmap(QSize(32, 32), 1.0).toImage();

@@ -80,7 +80,7 @@ TEST_F(SQLPreview, ThePopoverShowsTheSQLAndClosesOnEscape) {
     SQLPreviewPopoverViewController *popover = openPopover();
     EXPECT_EQ(popover->sqlField()->toPlainText(), page.sql);
     EXPECT_TRUE(popover->sqlField()->isReadOnly());
-    popover->grab().save(uikittest::shotPath("gallery", "sql-preview-popover.png"));
+    popover->grab().save(screenshotPath("uikit", "sql-preview-popover.png"));
     QTest::keyClick(popover, Qt::Key_Escape);
     ASSERT_TRUE(pumpUntil([&] { return openPopover() == nullptr; }));
     EXPECT_EQ(beeps, 0);
@@ -119,7 +119,7 @@ TEST_F(SQLPreview, DetachingMakesThePanelWhichFollowsChangesAndTheButtonClosesIt
     EXPECT_EQ(panel, SQLPreviewPanelController::sharedController());
     EXPECT_EQ(panel->sqlField()->toPlainText(), page.sql);
     EXPECT_EQ(panelWindow(), panel->window());
-    panel->window()->grab().save(uikittest::shotPath("gallery", "sql-preview-panel.png"));
+    panel->window()->grab().save(screenshotPath("uikit", "sql-preview-panel.png"));
 
     page.sql = QStringLiteral("DELETE FROM \"films\" WHERE \"id\" = 8;\n");
     page.refreshSQLPreviewPanel();

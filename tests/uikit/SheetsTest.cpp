@@ -199,7 +199,7 @@ TEST_F(Sheets, NoHandlerAndErrorAlerts) {
     EXPECT_EQ(alert->informativeText(), "PostgreSQL said: oops");
     alert->compatibleBeginSheetModalForWindow(&window, nullptr);
     ASSERT_TRUE(pumpUntil([&] { return QApplication::activeModalWidget() == alert; }, 5s));
-    alert->grab().save(uikittest::shotPath("gallery", "alert-error.png"));
+    alert->grab().save(screenshotPath("uikit", "alert-error.png"));
     QTest::mouseClick(modalButton("OK"), Qt::LeftButton);
     ASSERT_TRUE(deletedSoon(alert));
 
@@ -227,7 +227,7 @@ TEST_F(Sheets, ProgressSheetCancelsTheWorkThenCompletesWithOK) {
     sheet->completeWithStatus(QStringLiteral("Analyzed films."));
     EXPECT_FALSE(sheet->cancelButton()->isVisible());
     EXPECT_TRUE(sheet->okButton()->isVisible());
-    sheet->grab().save(uikittest::shotPath("gallery", "progress-sheet-done.png"));
+    sheet->grab().save(screenshotPath("uikit", "progress-sheet-done.png"));
     QTest::keyClick(sheet, Qt::Key_Return);
     ASSERT_TRUE(deletedSoon(sheet));
     EXPECT_EQ(cancels, 2);

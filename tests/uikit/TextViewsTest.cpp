@@ -163,7 +163,7 @@ TEST(TextView, TheBlankCornerShowsAnArrowAndKeepsTextOut) {
         EXPECT_EQ(line.width(), expected) << "line " << i << " at y " << line.y();
     }
     const QImage shot = view.viewport()->grab().toImage();
-    shot.save(uikittest::shotPath("gallery", "text-view-corner.png"));
+    shot.save(screenshotPath("uikit", "text-view-corner.png"));
     int inkInCorner = 0, inkBeside = 0;
     for (int y = 0; y < 12; ++y)
         for (int x = 0; x < shot.width(); ++x)

@@ -130,15 +130,14 @@ inline void flushDeferredDeletes() {
 // build/tests/screenshots/window/<file>
 inline void saveShot(QWidget *widget, const QString &file) {
     pumpFor(std::chrono::milliseconds(30)); // pending layouts and paints first
-    const QString path = uikittest::shotPath(QStringLiteral("screenshots/window"), file);
-    EXPECT_TRUE(widget->grab().save(path)) << path.toStdString();
+    EXPECT_TRUE(saveScreenshot(widget, QStringLiteral("window"), file)) << file.toStdString();
 }
 
 // The same in a dark palette, the program's (icons drawn in the palette's
 // colours read the program's palette).
 inline void saveDarkShot(QWidget *widget, const QString &file) {
     const QPalette before = QApplication::palette();
-    QApplication::setPalette(uikittest::darkPalette());
+    QApplication::setPalette(darkPalette());
     saveShot(widget, file);
     QApplication::setPalette(before);
 }

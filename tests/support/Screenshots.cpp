@@ -1,0 +1,43 @@
+#include "Screenshots.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QWidget>
+
+QString screenshotPath(const QString &folder, const QString &file) {
+    QDir dir(QCoreApplication::applicationDirPath());
+    const QString relative = QStringLiteral("screenshots/") + folder;
+    dir.mkpath(relative);
+    return dir.filePath(relative + QLatin1Char('/') + file);
+}
+
+bool saveScreenshot(const QImage &image, const QString &folder, const QString &file) {
+    return image.save(screenshotPath(folder, file));
+}
+
+bool saveScreenshot(QWidget *widget, const QString &folder, const QString &file) {
+    return widget->grab().save(screenshotPath(folder, file));
+}
+
+QPalette darkPalette() {
+    QPalette p;
+    const QColor window(0x2b, 0x2b, 0x2b), base(0x1e, 0x1e, 0x1e), text(0xe8, 0xe8, 0xe8);
+    p.setColor(QPalette::Window, window);
+    p.setColor(QPalette::WindowText, text);
+    p.setColor(QPalette::Base, base);
+    p.setColor(QPalette::AlternateBase, QColor(0x26, 0x26, 0x26));
+    p.setColor(QPalette::Text, text);
+    p.setColor(QPalette::Button, QColor(0x35, 0x35, 0x35));
+    p.setColor(QPalette::ButtonText, text);
+    p.setColor(QPalette::Highlight, QColor(0x2f, 0x65, 0xca));
+    p.setColor(QPalette::HighlightedText, Qt::white);
+    p.setColor(QPalette::Light, QColor(0x50, 0x50, 0x50));
+    p.setColor(QPalette::Midlight, QColor(0x42, 0x42, 0x42));
+    p.setColor(QPalette::Mid, QColor(0x5a, 0x5a, 0x5a));
+    p.setColor(QPalette::Dark, QColor(0x18, 0x18, 0x18));
+    p.setColor(QPalette::Shadow, Qt::black);
+    p.setColor(QPalette::PlaceholderText, QColor(0x90, 0x90, 0x90));
+    p.setColor(QPalette::ToolTipBase, window);
+    p.setColor(QPalette::ToolTipText, text);
+    return p;
+}
