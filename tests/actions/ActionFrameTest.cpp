@@ -39,13 +39,9 @@ protected:
     }
 };
 
-class ActionFrame : public ::testing::Test {
+class ActionFrame : public ScratchDatabaseSuite {
 protected:
-    static void SetUpTestSuite() { db = new ScratchDatabase(QStringLiteral("action_frame")); }
-    static void TearDownTestSuite() {
-        delete db;
-        db = nullptr;
-    }
+    static void SetUpTestSuite() { makeDatabase("action_frame"); }
 
     // Runs action to its end; the number of done notifications it posted.
     static int run(const std::shared_ptr<ZNTActionQuery> &action) {
@@ -55,8 +51,6 @@ protected:
         pumpFor(100ms); // a second notification would arrive meanwhile
         return done.count;
     }
-
-    static inline ScratchDatabase *db = nullptr;
 };
 
 std::shared_ptr<FixedAction> fixed(const QString &text, const QStringList &separately = {}) {

@@ -120,6 +120,24 @@ private:
     PGconnPtr m_admin;
 };
 
+// The base of the action suites: a scratch database of the suite's own, made
+// in SetUpTestSuite by makeDatabase, with the statements of schema run in it,
+// and dropped when the suite ends.
+class ScratchDatabaseSuite : public ::testing::Test {
+protected:
+    static void makeDatabase(const QString &prefix, const QString &schema = QString()) {
+        db = new ScratchDatabase(prefix);
+        if (!schema.isEmpty())
+            exec(db->oracle.get(), schema);
+    }
+    static void TearDownTestSuite() {
+        delete db;
+        db = nullptr;
+    }
+
+    static inline ScratchDatabase *db = nullptr;
+};
+
 // Counts the done notifications of one sender, and waits for them.
 class DoneWaiter {
 public:
@@ -145,6 +163,28 @@ template <class A> bool runToEnd(const std::shared_ptr<A> &action, const std::sh
 
 inline QString errorText(const ErrorPtr &error) {
     return error ? error->localizedDescription() + " / " + error->localizedRecoverySuggestion() : QString();
+}
+
+// Prepares action for connection and runs it there; the prepared text. Both
+// must succeed.
+template <class A>
+QString preparedAndRun(const std::shared_ptr<A> &action, const std::shared_ptr<ZNTConnection> &connection) {
+    ErrorPtr error;
+    EXPECT_TRUE(action->prepareSQLForConnection(*connection, &error)) << errorText(error);
+    const QString text = action->sql();
+    EXPECT_TRUE(runToEnd(action, connection));
+    EXPECT_TRUE(action->success() && !action->error()) << text << "\n" << errorText(action->error());
+    return text;
+}
+
+// Closes the sheets a failed assertion left up, so that they do not block the
+// next test.
+inline void closeModals() {
+    while (QWidget *modal = QApplication::activeModalWidget()) {
+        modal->hide();
+        modal->deleteLater();
+    }
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
 // The modal widget that is up now, once it has come up.

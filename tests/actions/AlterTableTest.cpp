@@ -92,13 +92,9 @@ std::shared_ptr<ZNTConstraint> newConstraint(ZNTConstraint::Type type, const ZNT
     return c;
 }
 
-class AlterTable : public ::testing::Test {
+class AlterTable : public ScratchDatabaseSuite {
 protected:
-    static void SetUpTestSuite() { db = new ScratchDatabase(QStringLiteral("alter_table")); }
-    static void TearDownTestSuite() {
-        delete db;
-        db = nullptr;
-    }
+    static void SetUpTestSuite() { makeDatabase("alter_table"); }
     void SetUp() override {
         exec(db->oracle.get(), R"(
             DROP SCHEMA IF EXISTS moved CASCADE;
@@ -122,12 +118,7 @@ protected:
 
     // Prepares and runs; the prepared text.
     static QString runs(const std::shared_ptr<ZNTAlterTableQuery> &alter) {
-        ErrorPtr error;
-        EXPECT_TRUE(alter->prepareSQLForConnection(*db->connection, &error)) << errorText(error);
-        const QString text = alter->sql();
-        EXPECT_TRUE(runToEnd(alter, db->connection));
-        EXPECT_TRUE(alter->success() && !alter->error()) << text << "\n" << errorText(alter->error());
-        return text;
+        return preparedAndRun(alter, db->connection);
     }
     static QString constraintDef(const QString &name) {
         return scalar(
@@ -136,7 +127,6 @@ protected:
     }
 
     std::shared_ptr<ZNTTable> orders;
-    static inline ScratchDatabase *db = nullptr;
 };
 
 } // namespace

@@ -6,15 +6,10 @@ using namespace actiontest;
 
 namespace {
 
-class CreateTable : public ::testing::Test {
+class CreateTable : public ScratchDatabaseSuite {
 protected:
     static void SetUpTestSuite() {
-        db = new ScratchDatabase(QStringLiteral("create_table"));
-        exec(db->oracle.get(), "CREATE TABLE customers (id int PRIMARY KEY, name text)");
-    }
-    static void TearDownTestSuite() {
-        delete db;
-        db = nullptr;
+        makeDatabase("create_table", "CREATE TABLE customers (id int PRIMARY KEY, name text)");
     }
 
     static std::shared_ptr<ZNTCreateTableQuery> create(ZNTTable::Type type, const QString &name) {
@@ -25,20 +20,13 @@ protected:
         return action;
     }
     static QString runs(const std::shared_ptr<ZNTCreateTableQuery> &action) {
-        ErrorPtr error;
-        EXPECT_TRUE(action->prepareSQLForConnection(*db->connection, &error)) << errorText(error);
-        const QString text = action->sql();
-        EXPECT_TRUE(runToEnd(action, db->connection));
-        EXPECT_TRUE(action->success() && !action->error()) << text << "\n" << errorText(action->error());
-        return text;
+        return preparedAndRun(action, db->connection);
     }
     static QString tablespaceOf(const QString &relation) {
         return scalar(db->oracle.get(), QStringLiteral("SELECT coalesce(spcname, '-') FROM pg_class LEFT JOIN "
                                                        "pg_tablespace t ON t.oid = reltablespace WHERE relname = '%1'")
                                             .arg(relation));
     }
-
-    static inline ScratchDatabase *db = nullptr;
 };
 
 std::shared_ptr<ZNTColumnDefinition> column(const QString &name, const QString &type, const QString &comment = {},

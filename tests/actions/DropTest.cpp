@@ -13,13 +13,9 @@ using namespace std::chrono_literals;
 
 namespace {
 
-class Drop : public ::testing::Test {
+class Drop : public ScratchDatabaseSuite {
 protected:
-    static void SetUpTestSuite() { db = new ScratchDatabase(QStringLiteral("drop")); }
-    static void TearDownTestSuite() {
-        delete db;
-        db = nullptr;
-    }
+    static void SetUpTestSuite() { makeDatabase("drop"); }
     void SetUp() override {
         exec(db->oracle.get(), R"(
             DROP SCHEMA IF EXISTS "we""ird" CASCADE;
@@ -32,13 +28,7 @@ protected:
         window.resize(600, 400);
         window.show();
     }
-    void TearDown() override {
-        while (QWidget *modal = QApplication::activeModalWidget()) {
-            modal->hide();
-            modal->deleteLater();
-        }
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    }
+    void TearDown() override { closeModals(); }
 
     static int relations(const QString &names) {
         return scalar(db->oracle.get(),
@@ -68,7 +58,6 @@ protected:
 
     QWidget window;
     std::vector<bool> answers;
-    static inline ScratchDatabase *db = nullptr;
 };
 
 } // namespace

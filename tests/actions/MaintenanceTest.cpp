@@ -16,11 +16,10 @@ using namespace std::chrono_literals;
 
 namespace {
 
-class Maintenance : public ::testing::Test {
+class Maintenance : public ScratchDatabaseSuite {
 protected:
     static void SetUpTestSuite() {
-        db = new ScratchDatabase(QStringLiteral("maintenance"));
-        exec(db->oracle.get(), R"(
+        makeDatabase("maintenance", R"(
             CREATE TABLE counters (id serial PRIMARY KEY, n int);
             CREATE TABLE parent (id int PRIMARY KEY);
             CREATE TABLE child (pid int REFERENCES parent);
@@ -30,22 +29,11 @@ protected:
             CREATE UNIQUE INDEX ON keyed (id);
         )");
     }
-    static void TearDownTestSuite() {
-        delete db;
-        db = nullptr;
-    }
     void SetUp() override {
         window.resize(600, 400);
         window.show();
     }
-    void TearDown() override {
-        // Sheets left up by a failed assertion must not block the next test.
-        while (QWidget *modal = QApplication::activeModalWidget()) {
-            modal->hide();
-            modal->deleteLater();
-        }
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    }
+    void TearDown() override { closeModals(); }
 
     static std::shared_ptr<ZNTTable> table(const QString &name) {
         return ZNTTable::create(name, "public", db->database);
@@ -114,7 +102,6 @@ protected:
 
     QWidget window;
     std::vector<bool> answers;
-    static inline ScratchDatabase *db = nullptr;
 };
 
 } // namespace

@@ -5,19 +5,14 @@ using namespace actiontest;
 
 namespace {
 
-class RowDelete : public ::testing::Test {
+class RowDelete : public ScratchDatabaseSuite {
 protected:
     static void SetUpTestSuite() {
-        db = new ScratchDatabase(QStringLiteral("row_delete"));
-        exec(db->oracle.get(), R"(
+        makeDatabase("row_delete", R"(
             CREATE TABLE keyed (id int PRIMARY KEY, name text);
             CREATE TABLE shapes (n int, b box);
             CREATE VIEW shape_view AS SELECT n, b FROM shapes;
         )");
-    }
-    static void TearDownTestSuite() {
-        delete db;
-        db = nullptr;
     }
     void SetUp() override { exec(db->oracle.get(), "TRUNCATE keyed, shapes"); }
 
@@ -25,8 +20,6 @@ protected:
                                                        const std::shared_ptr<ZNTTable> &table) {
         return std::make_shared<ZNTRowDeleteQuery>(rows, table);
     }
-
-    static inline ScratchDatabase *db = nullptr;
 };
 
 } // namespace

@@ -16,20 +16,14 @@ namespace {
 constexpr int kCasesPerTable = 300;
 const char *const kDefaultLabel = "dflt";
 
-class RowEditProperty : public ::testing::Test {
+class RowEditProperty : public ScratchDatabaseSuite {
 protected:
     static void SetUpTestSuite() {
-        db = new ScratchDatabase(QStringLiteral("row_edit_property"));
-        exec(db->oracle.get(), R"(
+        makeDatabase("row_edit_property", R"(
             CREATE TABLE keyed (id int PRIMARY KEY, a int, b text DEFAULT 'dflt');
             CREATE TABLE keyless (a int, b text DEFAULT 'dflt');
         )");
     }
-    static void TearDownTestSuite() {
-        delete db;
-        db = nullptr;
-    }
-    static inline ScratchDatabase *db = nullptr;
 };
 
 // One random edit set over a table's rows, and what the table holds after it.

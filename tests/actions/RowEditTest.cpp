@@ -15,19 +15,14 @@ Value integer(int64_t i) {
     return Value::fromInt(i);
 }
 
-class RowEdits : public ::testing::Test {
+class RowEdits : public ScratchDatabaseSuite {
 protected:
     static void SetUpTestSuite() {
-        db = new ScratchDatabase(QStringLiteral("row_edits"));
-        exec(db->oracle.get(), R"(
+        makeDatabase("row_edits", R"(
             CREATE TABLE items (id int PRIMARY KEY, name text);
             CREATE TABLE keyless (n int, b box, span interval, doc json);
             CREATE VIEW item_names AS SELECT id, name FROM items;
         )");
-    }
-    static void TearDownTestSuite() {
-        delete db;
-        db = nullptr;
     }
     void SetUp() override { exec(db->oracle.get(), "TRUNCATE items, keyless"); }
 
@@ -45,8 +40,6 @@ protected:
         EXPECT_TRUE(action->prepareSQLForConnection(*db->connection, &error)) << errorText(error);
         return action->sql();
     }
-
-    static inline ScratchDatabase *db = nullptr;
 };
 
 } // namespace
