@@ -111,16 +111,24 @@ TEST(ClickedRows, TreeItemsComeInTheOrderTheTreeShowsThem) {
     EXPECT_EQ(names(selectedItems(&tree)), (QStringList{"a", "b0"})) << "rows inside a collapsed item are not shown";
 }
 
-TEST(AnimatedScroll, RowAboveGetsAMarginRowBelowEndsFlushAVisibleRowMovesNothing) {
-    uikittest::useFixedLook();
+// A hundred rows of 20 pixels, scrolled by pixels, in an active window.
+class AnimatedScroll : public ::testing::Test {
+protected:
+    void SetUp() override {
+        uikittest::useFixedLook();
+        fill(model, 100);
+        view.setModel(&model);
+        view.setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
+        view.verticalHeader()->setDefaultSectionSize(20);
+        view.resize(300, 230);
+        uikittest::activate(&view);
+    }
+
     QStandardItemModel model;
-    fill(model, 100);
     CountingTable view;
-    view.setModel(&model);
-    view.setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
-    view.verticalHeader()->setDefaultSectionSize(20);
-    view.resize(300, 230);
-    uikittest::activate(&view);
+};
+
+TEST_F(AnimatedScroll, RowAboveGetsAMarginRowBelowEndsFlushAVisibleRowMovesNothing) {
     view.verticalScrollBar()->setValue(800); // row 40 at the top
     pumpFor(50ms);                           // the view's own first layout
     const int initial = view.relayouts;
@@ -142,16 +150,7 @@ TEST(AnimatedScroll, RowAboveGetsAMarginRowBelowEndsFlushAVisibleRowMovesNothing
     EXPECT_EQ(view.verticalScrollBar()->value(), value);
 }
 
-TEST(AnimatedScroll, AnOpenEditorIsCommittedAndOpenedAgainOnItsCell) {
-    uikittest::useFixedLook();
-    QStandardItemModel model;
-    fill(model, 100);
-    CountingTable view;
-    view.setModel(&model);
-    view.setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
-    view.verticalHeader()->setDefaultSectionSize(20);
-    view.resize(300, 230);
-    uikittest::activate(&view);
+TEST_F(AnimatedScroll, AnOpenEditorIsCommittedAndOpenedAgainOnItsCell) {
     ASSERT_TRUE(pumpUntil([&] { return view.isActiveWindow(); }));
     const QModelIndex cell = model.index(7, 1);
     view.setCurrentIndex(cell);
