@@ -3,12 +3,17 @@
 #include "platform/Error.h"
 #include "platform/ProgramError.h"
 
+#include <QAbstractSpinBox>
+#include <QComboBox>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QShortcut>
 #include <QStyle>
+#include <QTextEdit>
 #include <QVBoxLayout>
 
 namespace {
@@ -204,13 +209,29 @@ void Alert::reject() {
         done(returnCode(cancel));
 }
 
+namespace {
+// Fields that take typing. A check box in the accessory ("Cascade") is not
+// one: focused before anything was typed, its focus frame does not show, and a
+// Space meant for a button would tick it.
+bool takesTyping(const QWidget *w) {
+    if (!(w->focusPolicy() & Qt::TabFocus) || !w->isEnabled())
+        return false;
+    if (auto *line = qobject_cast<const QLineEdit *>(w))
+        return !line->isReadOnly();
+    if (auto *combo = qobject_cast<const QComboBox *>(w))
+        return combo->isEditable();
+    return qobject_cast<const QAbstractSpinBox *>(w) || qobject_cast<const QTextEdit *>(w) ||
+           qobject_cast<const QPlainTextEdit *>(w);
+}
+} // namespace
+
 void Alert::focusInitialButton() {
     // A field in the accessory (a password, a name) takes the typing first.
     if (m_accessory) {
         QList<QWidget *> candidates{m_accessory};
         candidates += m_accessory->findChildren<QWidget *>();
         for (QWidget *w : std::as_const(candidates)) {
-            if (w->focusPolicy() & Qt::TabFocus) {
+            if (takesTyping(w)) {
                 w->setFocus();
                 return;
             }
@@ -245,6 +266,25 @@ void Alert::compatibleBeginSheetModalForWindow(QWidget *window, std::function<vo
             handler(code);
         deleteLater();
     });
+    orderTabChain();
     focusInitialButton();
     open();
+}
+
+// Tab walks the accessory first, then the buttons as they stand, left to
+// right; the buttons were made right to left.
+void Alert::orderTabChain() {
+    QList<QWidget *> chain;
+    if (m_accessory) {
+        QList<QWidget *> inner{m_accessory};
+        inner += m_accessory->findChildren<QWidget *>();
+        for (QWidget *w : std::as_const(inner))
+            if (w->focusPolicy() & Qt::TabFocus)
+                chain.append(w);
+    }
+    for (int i = 0; i < m_buttonRow->count(); ++i)
+        if (QWidget *button = m_buttonRow->itemAt(i)->widget())
+            chain.append(button);
+    for (int i = 1; i < chain.size(); ++i)
+        setTabOrder(chain[i - 1], chain[i]);
 }

@@ -29,7 +29,9 @@ class QHBoxLayout;
 // button must be given another key equivalent (or setDefaultButton(nullptr)).
 // Escape and the window's close button answer the Cancel button's code: the
 // button set with setCancelButton(), else the one titled "Cancel", else the only
-// button; with none of these they do nothing.
+// button; with none of these they do nothing. The sheet opens with the focus in
+// the accessory's first text field, else on the default button, else on Cancel;
+// Tab goes through the accessory, then the buttons from left to right.
 //
 // The alert deletes itself after its handler has run. main thread
 class Alert : public QDialog {
@@ -88,6 +90,7 @@ private:
     void buildUi();
     void refreshIcon();
     void focusInitialButton();
+    void orderTabChain();
     QPushButton *addButton(const QString &title, int code);
 
     Style m_style = Style::Warning;

@@ -4,6 +4,7 @@
 #include "uikit/AlertSheet.h"
 #include "uikit/ProgressSheet.h"
 
+#include <QCheckBox>
 #include <QLineEdit>
 #include <QPointer>
 #include <QProgressBar>
@@ -235,4 +236,39 @@ TEST_F(Sheets, ProgressSheetCancelsTheWorkThenCompletesWithOK) {
     QPointer<ProgressSheet> ended = ProgressSheet::showStatus(QStringLiteral("Dropping…"), &window);
     ended->endProgressSheet();
     ASSERT_TRUE(deletedSoon(ended));
+}
+
+// A keyboard user meets the options first, then the buttons in the order they
+// stand; nothing is ticked before they choose to.
+TEST_F(Sheets, TabFollowsTheButtonsAsTheyStandAndNoOptionStartsFocused) {
+    QPointer<Alert> alert = Alert::alertWithMessageText("Do you want to delete t?", "Delete", "Cancel", {}, {});
+    alert->setKeyEquivalent(alert->buttons().first(), QKeySequence(Qt::CTRL | Qt::Key_Backspace));
+    auto *cascade = new QCheckBox("Cascade");
+    alert->setAccessoryView(cascade);
+    begin(alert);
+    QPushButton *cancel = modalButton("Cancel");
+    QPushButton *remove = modalButton("Delete");
+    ASSERT_LT(cancel->mapTo(alert, QPoint()).x(), remove->mapTo(alert, QPoint()).x()) << "Cancel stands left";
+    ASSERT_TRUE(pumpUntil([&] { return cancel->hasFocus(); }, 5s)) << "the check box took the focus";
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+    ASSERT_TRUE(deletedSoon(alert));
+    EXPECT_FALSE(cascade->isChecked());
+    EXPECT_EQ(codes, std::vector<int>{Alert::AlternateReturn});
+
+    codes.clear();
+    alert = Alert::alertWithMessageText("Do you want to delete t?", "Delete", "Cancel", {}, {});
+    alert->setKeyEquivalent(alert->buttons().first(), QKeySequence(Qt::CTRL | Qt::Key_Backspace));
+    cascade = new QCheckBox("Cascade");
+    alert->setAccessoryView(cascade);
+    begin(alert);
+    std::vector<QString> visited;
+    for (int i = 0; i < 3; ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QWidget *focus = QApplication::focusWidget();
+        auto *button = qobject_cast<QAbstractButton *>(focus);
+        visited.push_back(button ? button->text() : QString("?"));
+    }
+    EXPECT_EQ(visited, (std::vector<QString>{"Delete", "Cascade", "Cancel"}));
+    QTest::keyClick(alert, Qt::Key_Escape);
+    ASSERT_TRUE(deletedSoon(alert));
 }
