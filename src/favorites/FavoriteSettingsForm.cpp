@@ -14,6 +14,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QPushButton>
+#include <QStyle>
 #include <cmath>
 
 namespace {
@@ -50,6 +51,21 @@ std::optional<int> portValue(const QString &text) {
 QString portText(std::optional<int> port) {
     return port && *port > 0 ? QString::number(*port) : QString();
 }
+
+// A path that does not fit loses its middle, not its end.
+class ElidedLabel : public QLabel {
+public:
+    using QLabel::QLabel;
+    QSize minimumSizeHint() const override { return {0, QLabel::minimumSizeHint().height()}; }
+
+protected:
+    void paintEvent(QPaintEvent *) override {
+        QPainter painter(this);
+        const QRect area = contentsRect();
+        style()->drawItemText(&painter, area, Qt::AlignLeft | Qt::AlignVCenter, palette(), isEnabled(),
+                              fontMetrics().elidedText(text(), Qt::ElideMiddle, area.width()), foregroundRole());
+    }
+};
 
 QLabel *label(const QString &text, QWidget *buddy) {
     auto *l = new QLabel(text);
@@ -89,13 +105,15 @@ void FavoriteSettingsForm::buildUi() {
     m_showAll = new QCheckBox(QStringLiteral("Show &all databases"));
     m_sshEnabled = new QCheckBox(QStringLiteral("Connect through an &SSH tunnel"));
 
+    // One grid for the server and the tunnel, so that their labels and fields
+    // line up in the same columns.
     auto *grid = new QGridLayout;
     grid->setContentsMargins(0, 0, 0, 0);
     grid->setVerticalSpacing(4);
-    grid->addWidget(label(QStringLiteral("&Name:"), m_nickname), 0, 0);
+    grid->addWidget(label(QStringLiteral("Na&me:"), m_nickname), 0, 0);
     grid->addWidget(m_nickname, 0, 1);
     grid->addWidget(m_color, 0, 2, 1, 2);
-    grid->addWidget(label(QStringLiteral("&Host:"), m_host), 1, 0);
+    grid->addWidget(label(QStringLiteral("Hos&t:"), m_host), 1, 0);
     grid->addWidget(m_host, 1, 1);
     grid->addWidget(label(QStringLiteral("P&ort:"), m_port), 1, 2);
     grid->addWidget(m_port, 1, 3);
@@ -110,26 +128,26 @@ void FavoriteSettingsForm::buildUi() {
     grid->setColumnStretch(1, 1);
 
     m_done = new QPushButton(QStringLiteral("Done"));
+    m_done->setObjectName(QStringLiteral("endEditing"));
     m_connect = new QPushButton(QStringLiteral("&Connect"));
+    m_connect->setObjectName(QStringLiteral("connectFavorite"));
     auto *buttons = new QHBoxLayout;
+    buttons->setSpacing(6);
     buttons->addWidget(m_sshEnabled);
     buttons->addStretch();
     buttons->addWidget(m_done);
     buttons->addWidget(m_connect);
+    grid->addLayout(buttons, 5, 0, 1, 4);
+    addSshRows(grid, 6);
 
-    m_sshSection = buildSshSection();
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(12, 8, 12, 8);
-    layout->setSpacing(6);
     layout->addLayout(grid);
-    layout->addLayout(buttons);
-    layout->addWidget(m_sshSection);
     layout->addStretch();
     setFocusProxy(m_nickname);
 }
 
-QWidget *FavoriteSettingsForm::buildSshSection() {
-    auto *section = new QWidget;
+void FavoriteSettingsForm::addSshRows(QGridLayout *grid, int row) {
     m_sshHost = new QLineEdit;
     m_sshPort = new QLineEdit;
     m_sshPort->setValidator(new QIntValidator(1, 65535, m_sshPort));
@@ -138,32 +156,37 @@ QWidget *FavoriteSettingsForm::buildSshSection() {
     m_sshUser = new QLineEdit;
     m_sshPassword = new QLineEdit;
     m_sshPassword->setEchoMode(QLineEdit::Password);
-    m_saveSshPassword = new QCheckBox(QStringLiteral("Save SSH pass&word"));
-    m_keyPath = new QLabel;
-    m_keyPath->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_saveSshPassword = new QCheckBox(QStringLiteral("Sa&ve SSH password"));
+    m_keyPath = new ElidedLabel;
     m_chooseKey = new QPushButton(QStringLiteral("Choose &Key…"));
-    m_removeKey = new QPushButton(QStringLiteral("&Remove Key"));
+    m_removeKey = new QPushButton(QStringLiteral("Remove Ke&y"));
 
-    auto *grid = new QGridLayout(section);
-    grid->setContentsMargins(0, 0, 0, 0);
-    grid->setVerticalSpacing(4);
-    grid->addWidget(label(QStringLiteral("SSH hos&t:"), m_sshHost), 0, 0);
-    grid->addWidget(m_sshHost, 0, 1);
-    grid->addWidget(label(QStringLiteral("Port:"), m_sshPort), 0, 2);
-    grid->addWidget(m_sshPort, 0, 3);
-    grid->addWidget(label(QStringLiteral("SSH us&er:"), m_sshUser), 1, 0);
-    grid->addWidget(m_sshUser, 1, 1);
-    grid->addWidget(label(QStringLiteral("SSH password:"), m_sshPassword), 2, 0);
-    grid->addWidget(m_sshPassword, 2, 1);
-    grid->addWidget(m_saveSshPassword, 2, 2, 1, 2);
-    grid->addWidget(label(QStringLiteral("Private key:"), m_chooseKey), 3, 0);
-    auto *keyRow = new QHBoxLayout;
-    keyRow->addWidget(m_keyPath, 1);
-    keyRow->addWidget(m_chooseKey);
-    keyRow->addWidget(m_removeKey);
-    grid->addLayout(keyRow, 3, 1, 1, 3);
-    grid->setColumnStretch(1, 1);
-    return section;
+    auto add = [&](QWidget *widget, int r, int column, int columns = 1) {
+        grid->addWidget(widget, row + r, column, 1, columns);
+        m_sshWidgets.append(widget);
+    };
+    add(label(QStringLiteral("SSH host:"), m_sshHost), 0, 0);
+    add(m_sshHost, 0, 1);
+    add(label(QStringLiteral("Port:"), m_sshPort), 0, 2);
+    add(m_sshPort, 0, 3);
+    add(label(QStringLiteral("SSH use&r:"), m_sshUser), 1, 0);
+    add(m_sshUser, 1, 1);
+    add(label(QStringLiteral("SSH password:"), m_sshPassword), 2, 0);
+    add(m_sshPassword, 2, 1);
+    add(m_saveSshPassword, 2, 2, 2);
+    add(label(QStringLiteral("Private key:"), m_chooseKey), 3, 0);
+    auto *keyRow = new QWidget;
+    auto *keyLayout = new QHBoxLayout(keyRow);
+    keyLayout->setContentsMargins(0, 0, 0, 0);
+    keyLayout->addWidget(m_keyPath, 1);
+    keyLayout->addWidget(m_chooseKey);
+    keyLayout->addWidget(m_removeKey);
+    add(keyRow, 3, 1, 3);
+}
+
+void FavoriteSettingsForm::setSshRowsVisible(bool visible) {
+    for (QWidget *widget : std::as_const(m_sshWidgets))
+        widget->setVisible(visible);
 }
 
 void FavoriteSettingsForm::bindText(QLineEdit *field, std::function<void(const QString &)> store) {
@@ -188,7 +211,7 @@ void FavoriteSettingsForm::connectActions() {
     connect(m_color, &QComboBox::activated, this, [f](int index) { f->setColorIndex(index); });
     connect(m_sshEnabled, &QCheckBox::toggled, this, [this, f](bool on) {
         f->setSshEnabled(on);
-        m_sshSection->setVisible(on);
+        setSshRowsVisible(on);
         if (m_actions.sshEnabledChanged)
             m_actions.sshEnabledChanged();
     });
@@ -242,7 +265,7 @@ void FavoriteSettingsForm::showValues() {
     m_saveSshPassword->setChecked(f.saveSshPassword());
     m_showAll->setChecked(f.showAllDatabases());
     m_sshEnabled->setChecked(f.isSshEnabled());
-    m_sshSection->setVisible(f.isSshEnabled());
+    setSshRowsVisible(f.isSshEnabled());
     if (m_color->count() == 0) {
         for (int i = 0; i < 8; ++i)
             m_color->addItem(QString::fromLatin1(kColorNames[i]));
@@ -252,6 +275,7 @@ void FavoriteSettingsForm::showValues() {
     m_color->setCurrentIndex(std::clamp(f.colorIndex(), 0, 7));
     const QString keyPath = f.sshPrivateKeyPath();
     m_keyPath->setText(keyPath.isEmpty() ? QStringLiteral("None (password or agent)") : keyPath);
+    m_keyPath->setToolTip(keyPath);
     m_removeKey->setEnabled(!keyPath.isEmpty());
 }
 

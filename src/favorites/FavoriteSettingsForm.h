@@ -7,6 +7,7 @@
 
 class QCheckBox;
 class QComboBox;
+class QGridLayout;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -38,6 +39,7 @@ public:
     QLineEdit *databaseField() const { return m_database; }
     QCheckBox *sshEnabledBox() const { return m_sshEnabled; }
     QLineEdit *sshHostField() const { return m_sshHost; }
+    QLineEdit *sshPortField() const { return m_sshPort; }
     QComboBox *colorMenu() const { return m_color; }
 
     // Writes the field that has the focus to the favorite.
@@ -49,7 +51,8 @@ protected:
 
 private:
     void buildUi();
-    QWidget *buildSshSection();
+    void addSshRows(QGridLayout *grid, int row);
+    void setSshRowsVisible(bool visible);
     void connectActions();
     void showValues();
     void bindText(QLineEdit *field, std::function<void(const QString &)> store);
@@ -67,7 +70,7 @@ private:
     QLineEdit *m_database = nullptr;
     QCheckBox *m_showAll = nullptr;
     QCheckBox *m_sshEnabled = nullptr;
-    QWidget *m_sshSection = nullptr;
+    QList<QWidget *> m_sshWidgets; // the tunnel's rows, shown while it is on
     QLineEdit *m_sshHost = nullptr;
     QLineEdit *m_sshPort = nullptr;
     QLineEdit *m_sshUser = nullptr;

@@ -89,13 +89,18 @@ void ZNTFavoritesWindowController::buildUi() {
     auto *newButton = new QPushButton(QStringLiteral("&New Favorite"));
     newButton->setToolTip(QStringLiteral("New favorite (Ctrl+N); a connection URL on the clipboard fills it in"));
     connect(newButton, &QPushButton::clicked, this, [this] { newFavorite(); });
-    auto *connectButton = new QPushButton(QStringLiteral("Co&nnect"));
+    // No Alt key of its own: every letter of "Connect" belongs to a field of the
+    // settings form or to "New Favorite"; Return connects the selected favorite.
+    auto *connectButton = new QPushButton(QStringLiteral("Connect"));
+    connectButton->setToolTip(QStringLiteral("Connect to the selected favorite (Return)"));
     connectButton->setObjectName(QStringLiteral("connectButton"));
     connect(connectButton, &QPushButton::clicked, this, [this] { connectToFavorite(m_table->currentRow()); });
     auto *status = new ZNTUpdateStatusView(UserDefaults::standard());
 
     auto *bar = new QHBoxLayout;
     bar->setContentsMargins(10, 6, 10, 8);
+    // The window's layout has no spacing, which a nested layout would inherit.
+    bar->setSpacing(6);
     bar->addWidget(newButton);
     bar->addWidget(connectButton);
     bar->addStretch();

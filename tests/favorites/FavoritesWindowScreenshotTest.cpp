@@ -1,5 +1,6 @@
 #include "FavoritesWindowTestSupport.h"
 #include "favorites/FavoritePadDelegate.h"
+#include "favorites/FavoriteSettingsForm.h"
 
 #include <QStyleFactory>
 
@@ -60,3 +61,48 @@ TEST_P(FavoritesWindowScreenshot, ThreeFavoritesOneFailedOneEdited) {
 
 INSTANTIATE_TEST_SUITE_P(Palettes, FavoritesWindowScreenshot, ::testing::Values(false, true),
                          [](const auto &info) { return info.param ? "Dark" : "Light"; });
+
+// The server's and the tunnel's fields stand in the same columns, no button of
+// the form or the window is squeezed below what its title needs, and the
+// window's two buttons do not touch.
+TEST_F(FavoritesWindowFixture, TheSettingsFormLinesUpAndNoButtonIsSqueezed) {
+    auto edited = addFavorite("Staging", "10.0.4.12", "deploy", "shop");
+    edited->setSshEnabled(true);
+    edited->setSshHost("gw.example.org");
+    edited->setSshPrivateKeyBookmark("/home/deploy/.ssh/keys/id_ed25519_staging_gateway");
+    openWindow();
+    controller->window()->resize(460, 640);
+    controller->editObject(edited);
+    pumpFor(std::chrono::milliseconds(100));
+    auto *form = qobject_cast<FavoriteSettingsForm *>(controller->table()->indexWidget(model()->index(1)));
+    ASSERT_TRUE(form);
+    saveScreenshot(controller->window(), "favorites-window-ssh-form");
+
+    auto frameIn = [](QWidget *widget, QWidget *ancestor) {
+        return QRect(widget->mapTo(ancestor, QPoint()), widget->size());
+    };
+    const QRect host = frameIn(form->hostField(), form);
+    const QRect sshHost = frameIn(form->sshHostField(), form);
+    EXPECT_EQ(host.left(), sshHost.left());
+    EXPECT_EQ(host.right(), sshHost.right());
+    EXPECT_EQ(frameIn(form->portField(), form).left(), frameIn(form->sshPortField(), form).left());
+
+    for (QPushButton *button : controller->window()->findChildren<QPushButton *>()) {
+        if (!button->isVisible())
+            continue;
+        EXPECT_GE(button->width(), button->minimumSizeHint().width()) << button->text().toStdString();
+        EXPECT_TRUE(QRect(QPoint(), controller->window()->size()).contains(frameIn(button, controller->window())))
+            << button->text().toStdString();
+    }
+    EXPECT_GE(frameIn(form->findChild<QPushButton *>("connectFavorite"), form).left() -
+                  frameIn(form->findChild<QPushButton *>("endEditing"), form).right(),
+              4);
+    QPushButton *newButton = nullptr;
+    QPushButton *connectButton = controller->window()->findChild<QPushButton *>("connectButton");
+    for (QPushButton *button : controller->window()->findChildren<QPushButton *>())
+        if (button->text() == "&New Favorite")
+            newButton = button;
+    ASSERT_TRUE(newButton && connectButton);
+    EXPECT_GE(frameIn(connectButton, controller->window()).left() - frameIn(newButton, controller->window()).right(),
+              4);
+}
