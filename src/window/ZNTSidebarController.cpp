@@ -117,6 +117,7 @@ void ZNTSidebarController::buildMenu() {
 }
 
 void ZNTSidebarController::connectActions() {
+    connect(m_menu, &QMenu::aboutToHide, this, [this] { m_outlineView->setMarkedRows({}); });
     connect(m_outlineView->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             &ZNTSidebarController::selectionDidChange);
     connect(m_outlineView, &QTreeView::expanded, this, [this](const QModelIndex &index) {
@@ -226,6 +227,7 @@ void ZNTSidebarController::showContextMenu(const QModelIndex &clicked, const QPo
         if (!action->isSeparator())
             action->setEnabled(validateMenuItem(action->objectName()));
     }
+    m_outlineView->setMarkedRows(m_clicked);
     m_menu->popup(globalPos);
 }
 

@@ -6,6 +6,7 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QPainter>
 
 ZNTSidebarOutlineView::ZNTSidebarOutlineView(QWidget *parent) : QTreeView(parent) {
     setObjectName(QStringLiteral("sidebarOutline"));
@@ -59,4 +60,22 @@ void ZNTSidebarOutlineView::contextMenuEvent(QContextMenuEvent *event) {
     }
     emit contextMenuRequested(clicked, global);
     event->accept();
+}
+
+void ZNTSidebarOutlineView::setMarkedRows(const QList<QPersistentModelIndex> &rows) {
+    m_markedRows = rows;
+    viewport()->update();
+}
+
+void ZNTSidebarOutlineView::drawRow(QPainter *painter, const QStyleOptionViewItem &option,
+                                    const QModelIndex &index) const {
+    QTreeView::drawRow(painter, option, index);
+    if (!m_markedRows.contains(QPersistentModelIndex(index)))
+        return;
+    painter->save();
+    painter->setRenderHint(QPainter::Antialiasing);
+    painter->setPen(QPen(palette().color(QPalette::Highlight), 2));
+    painter->setBrush(Qt::NoBrush);
+    painter->drawRoundedRect(QRectF(option.rect).adjusted(1, 1, -1, -1), 3, 3);
+    painter->restore();
 }

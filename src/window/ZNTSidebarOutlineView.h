@@ -10,6 +10,10 @@ class ZNTSidebarOutlineView : public QTreeView {
 public:
     explicit ZNTSidebarOutlineView(QWidget *parent = nullptr);
 
+    // Rows drawn with a ring: those a context menu acts on while it is open,
+    // which need not be the selected ones.
+    void setMarkedRows(const QList<QPersistentModelIndex> &rows);
+
 signals:
     // clicked: the row under the pointer (the current row for the keyboard's
     // menu key); invalid for none.
@@ -19,4 +23,8 @@ protected:
     bool event(QEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
     void contextMenuEvent(QContextMenuEvent *event) override;
+    void drawRow(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const override;
+
+private:
+    QList<QPersistentModelIndex> m_markedRows;
 };

@@ -380,8 +380,12 @@ QVariant ZNTSidebarTreeModel::data(const QModelIndex &index, int role) const {
             return QApplication::palette().brush(QPalette::PlaceholderText);
         break;
     case RowKind::Error:
-        if (role == Qt::DisplayRole)
-            return node->error->localizedDescription();
+        if (role == Qt::DisplayRole) {
+            // A failed statement's description only says that it failed; the
+            // server's own words (first line) say why.
+            const QString why = node->error->localizedRecoverySuggestion().section(QLatin1Char('\n'), 0, 0);
+            return why.isEmpty() ? node->error->localizedDescription() : why;
+        }
         if (role == Qt::ToolTipRole) {
             const QString more = node->error->localizedRecoverySuggestion();
             return more.isEmpty() ? node->error->localizedDescription()

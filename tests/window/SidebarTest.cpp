@@ -8,6 +8,7 @@
 #include "window/ZNTSidebarTreeModel.h"
 
 #include <QClipboard>
+#include <QContextMenuEvent>
 #include <QGuiApplication>
 #include <QMenu>
 #include <QPushButton>
@@ -248,6 +249,53 @@ TEST_F(SidebarTest, SelectingNavigatesTheWindowButNotToASchemaAndAltOpensTheStru
     EXPECT_TRUE(window->mainView()->isAncestorOf(QApplication::focusWidget()));
     saveShot(window.get(), "window-with-sidebar.png");
     saveDarkShot(window.get(), "window-with-sidebar-dark.png");
+}
+
+// The menu of a right click acts on the clicked row, not on the highlighted
+// one: while it is open, that row wears a ring.
+TEST_F(SidebarTest, ARightClickedRowIsMarkedWhileItsMenuIsOpen) {
+    auto server = connectedServer(db.name, role);
+    sidebarOn(server->mainDatabase());
+    uikittest::activate(sidebar.get());
+    ZNTSidebarOutlineView *outline = sidebar->outlineView();
+    outline->selectionModel()->select(rowNamed("t1"), QItemSelectionModel::ClearAndSelect);
+    const QRect t0 = outline->visualRect(rowNamed("t0"));
+    const QColor highlight = outline->palette().color(QPalette::Highlight);
+    auto ringShows = [&] {
+        const QImage shot = outline->viewport()->grab().toImage();
+        const qreal ratio = shot.devicePixelRatio();
+        // The row's lower edge, under the text's start: plain ground unless a ring is drawn.
+        const QColor edge = shot.pixelColor(QPointF(t0.left() + t0.width() / 2, t0.bottom() - 1).toPoint() * ratio);
+        return std::abs(edge.hueF() - highlight.hueF()) < 0.05 && edge.saturationF() > 0.3;
+    };
+    EXPECT_FALSE(ringShows());
+    QContextMenuEvent rightClick(QContextMenuEvent::Mouse, t0.center(), outline->viewport()->mapToGlobal(t0.center()));
+    QApplication::sendEvent(outline->viewport(), &rightClick);
+    ASSERT_TRUE(pumpUntil([&] { return sidebar->contextMenu()->isVisible(); }));
+    EXPECT_TRUE(ringShows()) << "the clicked row is not marked";
+    saveShot(sidebar.get(), "sidebar-context-menu-row.png");
+    sidebar->contextMenu()->hide();
+    pumpFor(std::chrono::milliseconds(20));
+    EXPECT_FALSE(ringShows()) << "the ring stays after the menu closed";
+}
+
+// A level that fails says why in its row, not only in a tool tip that the
+// keyboard cannot reach.
+TEST_F(SidebarTest, AFailedLevelSaysWhatTheServerSaid) {
+    auto server = connectedServer(db.name, role);
+    sidebarOn(server->mainDatabase());
+    psql("postgres", QStringLiteral("SELECT pg_terminate_backend(pid) FROM pg_stat_activity "
+                                    "WHERE datname = '%1' AND usename = '%2'")
+                         .arg(db.name, role));
+    sidebar->performReload();
+    ASSERT_TRUE(settled());
+    const QModelIndex last = sidebar->model()->index(sidebar->model()->rowCount() - 1, 0);
+    ASSERT_EQ(sidebar->model()->rowKind(last), ZNTSidebarTreeModel::RowKind::Error) << rows().join(", ").toStdString();
+    const QString shown = last.data().toString();
+    // Over TLS libpq notices the closed socket; without it, the server's notice may come first.
+    EXPECT_TRUE(shown.contains("closed") || shown.contains("terminat")) << shown.toStdString();
+    EXPECT_FALSE(shown.contains('\n'));
+    saveShot(sidebar.get(), "sidebar-failed-level.png");
 }
 
 TEST_F(SidebarTest, ContextCommandsFollowTheClickedRows) {
