@@ -4,6 +4,7 @@
 #include "platform/Error.h"
 
 #include <QString>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -114,6 +115,12 @@ private:
                                                          const QString &schemaName, const QString &objectName);
     std::shared_ptr<ZNTPrefContainer> fetchPrefContainer(qint64 favoriteID, unsigned type, const QString &databaseName,
                                                          qint64 oid);
+    // The first container of rows (its id in column 0) that is not deleted and
+    // matches, else the pending match of lowest id; made from its row by make
+    // when it is not in memory yet.
+    std::shared_ptr<ZNTPrefContainer>
+    firstPrefContainer(SqliteStatement &rows, const std::function<bool(const ZNTPrefContainer &)> &matches,
+                       const std::function<ZNTPrefContainer *(SqliteStatement &rows)> &make);
     std::shared_ptr<ZNTPrefContainer> insertPrefContainer(const std::shared_ptr<ZNTFavorite> &favorite, unsigned type,
                                                           const QString &databaseName, const QString &schemaName,
                                                           const QString &objectName);

@@ -54,23 +54,10 @@ std::shared_ptr<ZNTPrefContainer> ZNTFavoritesStore::fetchPrefContainer(qint64 f
         WHERE favorite = ?1 AND type = ?2 AND databaseName IS ?3 AND schemaName IS ?4 AND objectName IS ?5
         ORDER BY id)sql");
     rows.bind(1, favoriteID).bind(2, qint64(type)).bind(3, databaseName).bind(4, schemaName).bind(5, objectName);
-    std::shared_ptr<ZNTPrefContainer> best;
-    while (!best && rows.step() == SQLITE_ROW) {
-        auto container = liveObject(m_containers, rows.int64(0));
-        if (!container) {
-            container.reset(new ZNTPrefContainer(weak_from_this(), rows.int64(0), ZNTStoredObject::State::Saved,
-                                                 favoriteID, type, databaseName, schemaName, objectName,
-                                                 rows.optionalInt64(1)));
-            m_containers[container->objectID()] = container;
-        }
-        if (!container->isDeleted() && matches(*container))
-            best = container;
-    }
-    for (const auto &candidate : pendingObjects<ZNTPrefContainer>(m_pending, matches)) {
-        if (!best || candidate->objectID() < best->objectID())
-            best = candidate;
-    }
-    return best;
+    return firstPrefContainer(rows, matches, [&](SqliteStatement &row) {
+        return new ZNTPrefContainer(weak_from_this(), row.int64(0), ZNTStoredObject::State::Saved, favoriteID, type,
+                                    databaseName, schemaName, objectName, row.optionalInt64(1));
+    });
 }
 
 std::shared_ptr<ZNTPrefContainer> ZNTFavoritesStore::fetchPrefContainer(qint64 favoriteID, unsigned type,
@@ -85,13 +72,21 @@ std::shared_ptr<ZNTPrefContainer> ZNTFavoritesStore::fetchPrefContainer(qint64 f
         WHERE favorite = ?1 AND type = ?2 AND databaseName IS ?3 AND oid = ?4
         ORDER BY id)sql");
     rows.bind(1, favoriteID).bind(2, qint64(type)).bind(3, databaseName).bind(4, oid);
+    return firstPrefContainer(rows, matches, [&](SqliteStatement &row) {
+        return new ZNTPrefContainer(weak_from_this(), row.int64(0), ZNTStoredObject::State::Saved, favoriteID, type,
+                                    databaseName, row.text(1), row.text(2), row.optionalInt64(3));
+    });
+}
+
+std::shared_ptr<ZNTPrefContainer>
+ZNTFavoritesStore::firstPrefContainer(SqliteStatement &rows,
+                                      const std::function<bool(const ZNTPrefContainer &)> &matches,
+                                      const std::function<ZNTPrefContainer *(SqliteStatement &rows)> &make) {
     std::shared_ptr<ZNTPrefContainer> best;
     while (!best && rows.step() == SQLITE_ROW) {
         auto container = liveObject(m_containers, rows.int64(0));
         if (!container) {
-            container.reset(new ZNTPrefContainer(weak_from_this(), rows.int64(0), ZNTStoredObject::State::Saved,
-                                                 favoriteID, type, databaseName, rows.text(1), rows.text(2),
-                                                 rows.optionalInt64(3)));
+            container.reset(make(rows));
             m_containers[container->objectID()] = container;
         }
         if (!container->isDeleted() && matches(*container))
