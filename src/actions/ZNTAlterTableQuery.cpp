@@ -10,9 +10,6 @@
 using namespace ZNTStructureStatements;
 
 namespace {
-bool sameTable(const std::shared_ptr<ZNTTable> &a, const std::shared_ptr<ZNTTable> &b) {
-    return a == b || (a && b && a->isEqual(*b));
-}
 
 // A constraint's columns by their place in the column list of its side (a
 // renamed column keeps its place), by name where a column is not in the list.
@@ -74,7 +71,7 @@ bool ZNTAlterTableQuery::isReplaced(qsizetype j) const {
     // The server cannot change these in place: the constraint is dropped and
     // added anew, as a changed CHECK is.
     return columnPlaces(p, m_columnsBefore) != columnPlaces(a, m_columnsAfter) ||
-           !sameTable(p.foreignTable(), a.foreignTable()) || p.foreignAttnums() != a.foreignAttnums() ||
+           !sameItem(p.foreignTable(), a.foreignTable()) || p.foreignAttnums() != a.foreignAttnums() ||
            p.deleteMode() != a.deleteMode() || p.updateMode() != a.updateMode() || p.validation() != a.validation();
 }
 

@@ -7,6 +7,7 @@
 #include "ZNTConnectionPrivate.h"
 #include "platform/NotificationCenter.h"
 #include "platform/Posix.h"
+#include "platform/SystemInfo.h"
 
 #include <QRegularExpression>
 #include <QStringDecoder>
@@ -15,7 +16,6 @@
 #include <list>
 #include <openssl/ssl.h>
 #include <poll.h>
-#include <pwd.h>
 #include <unistd.h>
 #include <vector>
 
@@ -37,12 +37,6 @@ const char *const kSSHKeys[] = {"sshEnabled",
                                 "sshPrivateKeyPassphraseSaveInKeychain"};
 
 void ignoreNotice(void *, const PGresult *) {}
-
-QString currentLoginName() {
-    if (const passwd *entry = getpwuid(getuid()))
-        return QString::fromLocal8Bit(entry->pw_name);
-    return qEnvironmentVariable("USER");
-}
 
 // "sshPrivateKeyURL" holds a file URL (or a plain path).
 QString privateKeyPath(const QVariant &value) {
@@ -347,7 +341,7 @@ std::shared_ptr<SSHTunnel> ZNTConnection::makeTunnel(const QVariantMap &params, 
     tunnel->setHost(address);
     tunnel->setHostName(sshHost);
     tunnel->setPort(sshPort >= 1 ? sshPort : 22);
-    tunnel->setUser(sshUser.isEmpty() ? currentLoginName() : sshUser);
+    tunnel->setUser(sshUser.isEmpty() ? SystemInfo::loginName() : sshUser);
     tunnel->setPassword(params.value(QStringLiteral("sshPassword")).toString());
     tunnel->setPrivateKeyPath(keyPath);
     tunnel->setPrivateKeyPassphrase(passphrase);

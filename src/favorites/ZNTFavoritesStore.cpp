@@ -4,6 +4,7 @@
 
 #include "FavoritesKeychain.h"
 #include "ZNTFavorite.h"
+#include "engine/KesError.h"
 #include "platform/Log.h"
 #include "platform/Posix.h"
 #include "platform/ProgramError.h"
@@ -91,10 +92,6 @@ const char *const kSchemaProbe[] = {
 
 const char *const kTables[] = {"favorite", "prefContainer", "prefContainerProperty", "queryHistoryElement"};
 
-ErrorPtr plainError(const QString &description) {
-    return Error::make(kBundleIdentifier, 1, {{Error::DescriptionKey, description}});
-}
-
 // mkdir -p that says why it failed.
 bool makeFolder(const QString &path, ErrorPtr *error) {
     QString built;
@@ -103,13 +100,13 @@ bool makeFolder(const QString &path, ErrorPtr *error) {
         const QByteArray bytes = QFile::encodeName(built);
         if (::mkdir(bytes.constData(), 0700) == 0 || errno == EEXIST)
             continue;
-        *error =
-            plainError(QStringLiteral("The folder “%1” could not be created: %2.").arg(built, Posix::errnoText(errno)));
+        *error = KesError::errorWithFormat(
+            QStringLiteral("The folder “%1” could not be created: %2.").arg(built, Posix::errnoText(errno)));
         return false;
     }
     if (QFileInfo(path).isDir())
         return true;
-    *error = plainError(QStringLiteral("“%1” exists and is not a folder.").arg(path));
+    *error = KesError::errorWithFormat(QStringLiteral("“%1” exists and is not a folder.").arg(path));
     return false;
 }
 
@@ -247,12 +244,13 @@ bool ZNTFavoritesStore::prepareSchema(ErrorPtr *error, bool *notOurs) {
     }
     const bool empty = applicationID == 0 && version == 0 && objects == 0;
     if (!empty && applicationID != kApplicationID)
-        return fail(plainError(QStringLiteral("The file is not a favorites store of Trellan.")), true);
+        return fail(KesError::errorWithFormat(QStringLiteral("The file is not a favorites store of Trellan.")), true);
     if (version > SchemaVersion)
-        return fail(plainError(QStringLiteral("The favorites store has version %1; this version of Trellan reads "
-                                              "version %2 and older.")
-                                   .arg(version)
-                                   .arg(SchemaVersion)),
+        return fail(KesError::errorWithFormat(
+                        QStringLiteral("The favorites store has version %1; this version of Trellan reads "
+                                       "version %2 and older.")
+                            .arg(version)
+                            .arg(SchemaVersion)),
                     true);
     for (const Migration &step : kMigrations) {
         if (step.version > version && !sqliteExec(db, step.sql, error))

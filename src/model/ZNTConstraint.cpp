@@ -23,10 +23,6 @@ bool sameColumns(const ZNTColumnList &a, const ZNTColumnList &b) {
     return true;
 }
 
-bool sameTable(const std::shared_ptr<ZNTTable> &a, const std::shared_ptr<ZNTTable> &b) {
-    return a == b || (a && b && a->isEqual(*b));
-}
-
 // Where the quoted text that starts at `at` ends (the index of its closing
 // quote), for '...', E'...' and "...". -1 when it never ends.
 qsizetype quotedEnd(const QString &text, qsizetype at, bool backslashEscapes) {
@@ -139,7 +135,7 @@ QString ZNTConstraint::checkWithoutEnclosingParentheses(const QString &text) {
 
 bool ZNTConstraint::isEqual(const ZNTConstraint &o) const {
     return m_oid == o.m_oid && sameText(m_name, o.m_name) && sameText(m_comment, o.m_comment) && m_type == o.m_type &&
-           sameColumns(m_columns, o.m_columns) && sameTable(m_foreignTable, o.m_foreignTable) &&
+           sameColumns(m_columns, o.m_columns) && sameItem(m_foreignTable, o.m_foreignTable) &&
            m_foreignAttnums == o.m_foreignAttnums && m_deleteMode == o.m_deleteMode && m_updateMode == o.m_updateMode &&
            m_validation == o.m_validation && m_noInherit == o.m_noInherit && sameText(m_check, o.m_check) &&
            sameText(m_SQL, o.m_SQL) && m_markedForDeletion == o.m_markedForDeletion;

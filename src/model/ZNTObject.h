@@ -48,3 +48,8 @@ public:
 };
 
 using ZNTObjectList = QList<std::shared_ptr<ZNTObject>>;
+
+// Whether two items, either of which may be missing, are the same item.
+template <class T> bool sameItem(const std::shared_ptr<T> &a, const std::shared_ptr<T> &b) {
+    return a == b || (a && b && a->isEqual(*b));
+}

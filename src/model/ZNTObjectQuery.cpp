@@ -98,11 +98,15 @@ void ZNTObjectQuery::queryDone() {
     NotificationCenter::defaultCenter().post(DoneNotification, self);
 }
 
-QString catalogText(const RowRange &rows, qsizetype row, int column) {
-    if (column >= rows.store->columnCount())
+QString catalogText(const RowStore &rows, qsizetype row, int column) {
+    if (column < 0 || column >= rows.columnCount())
         return QString();
     const Value value = rows.valueAt(row, column);
     return value.kind() == Value::Kind::String ? value.toString() : QString();
+}
+
+QString catalogText(const RowRange &rows, qsizetype row, int column) {
+    return catalogText(*rows.store, rows.firstRow + row, column);
 }
 
 qint64 catalogInteger(const RowRange &rows, qsizetype row, int column) {

@@ -78,6 +78,7 @@ private:
 };
 
 // Texts of row values as catalog listings read them: null unless text.
+QString catalogText(const RowStore &rows, qsizetype row, int column);
 QString catalogText(const RowRange &rows, qsizetype row, int column);
 // A number's integer value; 0 for NULL and anything not a number.
 qint64 catalogInteger(const RowRange &rows, qsizetype row, int column);

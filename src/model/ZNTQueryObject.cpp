@@ -30,8 +30,7 @@ bool ZNTQueryObject::isEqual(const ZNTObject &other) const {
     const auto *query = dynamic_cast<const ZNTQueryObject *>(&other);
     if (!query)
         return false;
-    return query->m_database == m_database ||
-           (m_database && query->m_database && m_database->isEqual(*query->m_database));
+    return sameItem(query->m_database, m_database);
 }
 
 // Mixed with a constant of its own, so that the item and its database land in

@@ -17,8 +17,7 @@ bool ZNTSchema::isEqual(const ZNTObject &other) const {
     const auto *schema = dynamic_cast<const ZNTSchema *>(&other);
     if (!schema || schema->m_name != m_name)
         return false;
-    return schema->m_database == m_database ||
-           (m_database && schema->m_database && m_database->isEqual(*schema->m_database));
+    return sameItem(schema->m_database, m_database);
 }
 
 size_t ZNTSchema::hash() const {

@@ -9,11 +9,6 @@
 
 namespace {
 // Relations are equal across the three classes; the class test is the base's.
-bool sameDatabase(const std::shared_ptr<ZNTDatabase> &a, const std::shared_ptr<ZNTDatabase> &b) {
-    if (a == b)
-        return true;
-    return a && b && a->isEqual(*b);
-}
 } // namespace
 
 ZNTTable::ZNTTable(QString name, QString schemaName, std::shared_ptr<ZNTDatabase> database)
@@ -65,7 +60,7 @@ bool ZNTTable::isEqual(const ZNTObject &other) const {
         return &other == this;
     const auto *table = dynamic_cast<const ZNTTable *>(&other);
     return table && table->m_name == m_name && table->m_schemaName == m_schemaName &&
-           sameDatabase(table->m_database, m_database);
+           sameItem(table->m_database, m_database);
 }
 
 size_t ZNTTable::hash() const {

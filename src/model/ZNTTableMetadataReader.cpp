@@ -4,6 +4,7 @@
 #include "ZNTConstraint.h"
 #include "ZNTDatabase.h"
 #include "ZNTIndex.h"
+#include "ZNTObjectQuery.h"
 #include "ZNTTable.h"
 #include "engine/KesError.h"
 #include "engine/PGScanner.h"
@@ -65,14 +66,6 @@ enum ConstraintColumn {
 
 bool isNull(const RowStore &rows, qsizetype row, int column) {
     return column < 0 || column >= rows.columnCount() || rows.valueAt(row, column).isNull();
-}
-
-// Null unless the value is text.
-QString text(const RowStore &rows, qsizetype row, int column) {
-    if (column < 0 || column >= rows.columnCount())
-        return QString();
-    const Value value = rows.valueAt(row, column);
-    return value.kind() == Value::Kind::String ? value.toString() : QString();
 }
 
 // oid values come as text, int2 and int4 as numbers.
@@ -172,9 +165,9 @@ ErrorPtr ZNTTableMetadataReader::readRelation(const ZNTResult &result) {
         return KesError::errorWithCode(1, QStringLiteral("Failed to load table schema."),
                                        QStringLiteral("The relation was not found."));
     oid = integer(*rows, 0, 0);
-    comment = text(*rows, 0, 1);
-    tablespace = Tablespace::create(text(*rows, 0, 2));
-    viewDef = text(*rows, 0, 3);
+    comment = catalogText(*rows, 0, 1);
+    tablespace = Tablespace::create(catalogText(*rows, 0, 2));
+    viewDef = catalogText(*rows, 0, 3);
     return nullptr;
 }
 
@@ -187,16 +180,16 @@ void ZNTTableMetadataReader::readColumns(const ZNTResult &result) {
     const auto connection = m.connection();
     const bool redshift = connection && connection->isRedshift();
     for (qsizetype r = 0; r < rows->rowCount(); ++r) {
-        auto column = std::make_shared<ZNTColumn>(text(*rows, r, attname));
+        auto column = std::make_shared<ZNTColumn>(catalogText(*rows, r, attname));
         column->setAttnum(integer(*rows, r, attnum));
         column->setTypeOid(integer(*rows, r, atttypid));
-        column->setTypeName(text(*rows, r, formatType));
-        const QString defaultText = text(*rows, r, adsrc);
+        column->setTypeName(catalogText(*rows, r, formatType));
+        const QString defaultText = catalogText(*rows, r, adsrc);
         if (!defaultText.isNull() && connection)
             column->setDefaultExpression(SQLExpression::withSrc(defaultText, column->typeName(), *connection));
-        column->setComment(text(*rows, r, description));
+        column->setComment(catalogText(*rows, r, description));
         column->setNotNull(boolean(*rows, r, attnotnull));
-        const QString category = text(*rows, r, typcategory);
+        const QString category = catalogText(*rows, r, typcategory);
         if (!category.isEmpty())
             column->setTypeCategory(category.toLatin1().at(0));
 
@@ -220,17 +213,17 @@ void ZNTTableMetadataReader::readIndexes(const ZNTResult &result) {
     for (qsizetype r = 0; r < rows->rowCount(); ++r) {
         auto index = std::make_shared<ZNTIndex>();
         index->setOid(integer(*rows, r, IOid));
-        index->setName(text(*rows, r, IName));
+        index->setName(catalogText(*rows, r, IName));
         index->setType(boolean(*rows, r, IPrimary)     ? ZNTIndex::ZNTIndexTypePrimary
                        : boolean(*rows, r, IUnique)    ? ZNTIndex::ZNTIndexTypeUnique
                        : boolean(*rows, r, IExclusion) ? ZNTIndex::ZNTIndexTypeExclusion
                                                        : ZNTIndex::ZNTIndexTypePlain);
-        index->setSQL(text(*rows, r, IDefinition));
+        index->setSQL(catalogText(*rows, r, IDefinition));
 
         // Only the key positions: columns after them are INCLUDEd, not keyed.
         const QStringList attnums =
-            text(*rows, r, IKey).split(QRegularExpression(QStringLiteral("\\s+")), Qt::SkipEmptyParts);
-        const QStringList expressions = arrayElements(text(*rows, r, IExpressions));
+            catalogText(*rows, r, IKey).split(QRegularExpression(QStringLiteral("\\s+")), Qt::SkipEmptyParts);
+        const QStringList expressions = arrayElements(catalogText(*rows, r, IExpressions));
         const qint64 keyCount = isNull(*rows, r, IKeyCount) ? attnums.size() : integer(*rows, r, IKeyCount);
         QList<ZNTIndex::Part> parts;
         for (qsizetype i = 0; i < attnums.size() && i < keyCount; ++i) {
@@ -260,28 +253,29 @@ void ZNTTableMetadataReader::readConstraints(const ZNTResult &result) {
 std::shared_ptr<ZNTConstraint> ZNTTableMetadataReader::constraintFromRow(const RowStore &rows, qsizetype r) const {
     auto constraint = std::make_shared<ZNTConstraint>();
     constraint->setOid(integer(rows, r, COid));
-    constraint->setName(text(rows, r, CName));
-    constraint->setType(ZNTConstraint::typeForCatalogLetter(firstCharacter(text(rows, r, CType))));
-    constraint->setUpdateMode(ZNTConstraint::actionForCatalogLetter(firstCharacter(text(rows, r, CUpdateType))));
-    constraint->setDeleteMode(ZNTConstraint::actionForCatalogLetter(firstCharacter(text(rows, r, CDeleteType))));
+    constraint->setName(catalogText(rows, r, CName));
+    constraint->setType(ZNTConstraint::typeForCatalogLetter(firstCharacter(catalogText(rows, r, CType))));
+    constraint->setUpdateMode(ZNTConstraint::actionForCatalogLetter(firstCharacter(catalogText(rows, r, CUpdateType))));
+    constraint->setDeleteMode(ZNTConstraint::actionForCatalogLetter(firstCharacter(catalogText(rows, r, CDeleteType))));
     const bool deferrable = boolean(rows, r, CDeferrable);
     constraint->setValidation(deferrable && boolean(rows, r, CDeferred) ? ZNTConstraint::ZNTConstraintValidationDeferred
                               : deferrable ? ZNTConstraint::ZNTConstraintValidationDeferrable
                                            : ZNTConstraint::ZNTConstraintValidationNotDeferrable);
     constraint->setNoInherit(boolean(rows, r, CNoInherit));
     if (!isNull(rows, r, CKey))
-        constraint->setColumns(columnsForAttnums(integers(arrayElements(text(rows, r, CKey)))));
+        constraint->setColumns(columnsForAttnums(integers(arrayElements(catalogText(rows, r, CKey)))));
     if (!isNull(rows, r, CForeignSchema)) {
         const auto table = m.table();
-        constraint->setForeignTable(ZNTTable::create(text(rows, r, CForeignTable), text(rows, r, CForeignSchema),
+        constraint->setForeignTable(ZNTTable::create(catalogText(rows, r, CForeignTable),
+                                                     catalogText(rows, r, CForeignSchema),
                                                      table ? table->database() : nullptr));
-        constraint->setForeignAttnums(integers(arrayElements(text(rows, r, CForeignKeys))));
+        constraint->setForeignAttnums(integers(arrayElements(catalogText(rows, r, CForeignKeys))));
     }
     if (!isNull(rows, r, CCheck))
-        constraint->setCheck(ZNTConstraint::checkWithoutEnclosingParentheses(text(rows, r, CCheck)));
+        constraint->setCheck(ZNTConstraint::checkWithoutEnclosingParentheses(catalogText(rows, r, CCheck)));
     if (!isNull(rows, r, CComment))
-        constraint->setComment(text(rows, r, CComment));
-    constraint->setSQL(text(rows, r, CDefinition));
+        constraint->setComment(catalogText(rows, r, CComment));
+    constraint->setSQL(catalogText(rows, r, CDefinition));
     return constraint;
 }
 

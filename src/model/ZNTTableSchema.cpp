@@ -14,7 +14,7 @@ bool ZNTTableSchema::isEqual(const ZNTObject &other) const {
     const auto *structure = dynamic_cast<const ZNTTableSchema *>(&other);
     if (!structure)
         return false;
-    return structure->m_table == m_table || (m_table && structure->m_table && m_table->isEqual(*structure->m_table));
+    return sameItem(structure->m_table, m_table);
 }
 
 size_t ZNTTableSchema::hash() const {
