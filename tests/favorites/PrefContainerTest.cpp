@@ -16,16 +16,7 @@ void setQueryOnly(const std::shared_ptr<ZNTFavoritesStore> &store, bool on) {
 }
 } // namespace
 
-class PrefContainers : public StoreFixture {
-protected:
-    void SetUp() override {
-        store = openStore();
-        favorite = store->insertFavorite();
-        saveOrFail(store);
-    }
-    std::shared_ptr<ZNTFavoritesStore> store;
-    std::shared_ptr<ZNTFavorite> favorite;
-};
+class PrefContainers : public SavedFavoriteFixture {};
 
 TEST_F(PrefContainers, ByNameAContainerIsMadeOnlyWhenAskedAndSavedAtOnce) {
     EXPECT_EQ(favorite->prefContainer(0, "db", "public", "t", false), nullptr);

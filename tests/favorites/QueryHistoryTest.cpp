@@ -5,21 +5,14 @@
 
 #include <sqlite3.h>
 
-class QueryHistory : public StoreFixture {
+class QueryHistory : public SavedFavoriteFixture {
 protected:
-    void SetUp() override {
-        store = openStore();
-        favorite = store->insertFavorite();
-        saveOrFail(store);
-    }
     QStringList texts() {
         QStringList all;
         for (auto e = favorite->firstQueryHistoryElement(); e; e = e->nextHistoryElement())
             all << e->text();
         return all;
     }
-    std::shared_ptr<ZNTFavoritesStore> store;
-    std::shared_ptr<ZNTFavorite> favorite;
 };
 
 TEST_F(QueryHistory, ShortTextsStayPlainAndRepetitiveOnesAreStoredAsZlibReadsThem) {

@@ -232,7 +232,7 @@ TEST_F(StoreFile, ASaveCutShortAtAnyMomentLeavesEitherTheOldOrTheNewState) {
     auto *random = QRandomGenerator::global();
     int advanced = 0;
     for (int attempt = 0; attempt < 50; ++attempt) {
-        auto child = startChild({{"TRELLAN_STORE_PATH", path()}});
+        auto child = startCurrentTestInChild({{"TRELLAN_STORE_PATH", path()}});
         // Killed anywhere from before the first save to deep into the rounds.
         QThread::usleep(random->bounded(50000, 400000));
         ::kill(pid_t(child->processId()), SIGKILL);
@@ -289,7 +289,7 @@ TEST_F(StoreFile, AReadOnlyStoreReportsTheSaveAndKeepsTheEditsInMemory) {
         ::chmod(QFile::encodeName(dir.filePath("Trellan")).constData(), 0555);
         ::chmod(QFile::encodeName(path()).constData(), 0444);
     }
-    auto child = startChild({{"TRELLAN_STORE_PATH", path()}, {"HOME", dir.path()}}, launcher);
+    auto child = startCurrentTestInChild({{"TRELLAN_STORE_PATH", path()}, {"HOME", dir.path()}}, launcher);
     ASSERT_TRUE(child->waitForFinished(60000));
     const QString output = QString::fromUtf8(child->readAllStandardOutput());
     EXPECT_EQ(child->exitCode(), 0) << output.toStdString();

@@ -62,23 +62,15 @@ protected:
     }
 };
 
-// Starts the current test again in a child process of this executable, where
-// isChildRun() is true, with the environment changed as given, optionally
-// through a launcher (setpriv ...). Output goes to the parent's stderr.
-inline std::unique_ptr<QProcess> startChild(const QMap<QString, QString> &environment,
-                                            const QStringList &launcher = {}) {
-    auto child = std::make_unique<QProcess>();
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    for (auto it = environment.cbegin(); it != environment.cend(); ++it)
-        env.insert(it.key(), it.value());
-    env.insert(QStringLiteral("TRELLAN_TEST_CHILD"), QStringLiteral("1"));
-    child->setProcessEnvironment(env);
-    child->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    const auto *info = ::testing::UnitTest::GetInstance()->current_test_info();
-    QStringList arguments{QCoreApplication::applicationFilePath(),
-                          QStringLiteral("--gtest_filter=%1.%2").arg(info->test_suite_name(), info->name())};
-    arguments = launcher + arguments;
-    child->start(arguments.takeFirst(), arguments);
-    EXPECT_TRUE(child->waitForStarted(10000));
-    return child;
-}
+// An open store with one saved favorite.
+class SavedFavoriteFixture : public StoreFixture {
+protected:
+    void SetUp() override {
+        store = openStore();
+        favorite = store->insertFavorite();
+        saveOrFail(store);
+    }
+
+    std::shared_ptr<ZNTFavoritesStore> store;
+    std::shared_ptr<ZNTFavorite> favorite;
+};

@@ -72,8 +72,9 @@ bool isChildRun() {
     return qEnvironmentVariableIsSet(kChildVariable);
 }
 
-void runCurrentTestInChild(const QMap<QString, QString> &environment, std::chrono::milliseconds limit) {
-    QProcess child;
+std::unique_ptr<QProcess> startCurrentTestInChild(const QMap<QString, QString> &environment,
+                                                  const QStringList &launcher) {
+    auto child = std::make_unique<QProcess>();
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     for (auto it = environment.cbegin(); it != environment.cend(); ++it) {
         if (it.value().isNull())
@@ -82,18 +83,26 @@ void runCurrentTestInChild(const QMap<QString, QString> &environment, std::chron
             env.insert(it.key(), it.value());
     }
     env.insert(kChildVariable, "1");
-    child.setProcessEnvironment(env);
-    child.setProcessChannelMode(QProcess::MergedChannels);
+    child->setProcessEnvironment(env);
+    child->setProcessChannelMode(QProcess::ForwardedErrorChannel);
     const auto *info = ::testing::UnitTest::GetInstance()->current_test_info();
-    child.start(QCoreApplication::applicationFilePath(),
-                {QStringLiteral("--gtest_filter=%1.%2").arg(info->test_suite_name(), info->name())});
-    if (!child.waitForFinished(int(limit.count()))) {
-        child.kill();
-        child.waitForFinished();
-        ADD_FAILURE() << "the child process hung: " << child.readAll().toStdString();
+    QStringList arguments = launcher;
+    arguments << QCoreApplication::applicationFilePath()
+              << QStringLiteral("--gtest_filter=%1.%2").arg(info->test_suite_name(), info->name());
+    child->start(arguments.takeFirst(), arguments);
+    EXPECT_TRUE(child->waitForStarted(10000));
+    return child;
+}
+
+void runCurrentTestInChild(const QMap<QString, QString> &environment, std::chrono::milliseconds limit) {
+    const auto child = startCurrentTestInChild(environment);
+    if (!child->waitForFinished(int(limit.count()))) {
+        child->kill();
+        child->waitForFinished();
+        ADD_FAILURE() << "the child process hung: " << child->readAllStandardOutput().toStdString();
         return;
     }
-    const QString output = QString::fromUtf8(child.readAll());
-    EXPECT_EQ(child.exitCode(), 0) << output.toStdString();
+    const QString output = QString::fromUtf8(child->readAllStandardOutput());
+    EXPECT_EQ(child->exitCode(), 0) << output.toStdString();
     EXPECT_TRUE(output.contains("[  PASSED  ] 1 test")) << output.toStdString();
 }

@@ -8,6 +8,9 @@
 #include <QStringList>
 #include <chrono>
 #include <functional>
+#include <memory>
+
+class QProcess;
 
 // Runs the GUI event loop until pred holds or the time runs out; answers pred().
 bool pumpUntil(const std::function<bool()> &pred, std::chrono::milliseconds timeout = std::chrono::seconds(10));
@@ -34,3 +37,7 @@ QByteArray derFromPemFile(const QString &path);
 bool isChildRun();
 void runCurrentTestInChild(const QMap<QString, QString> &environment,
                            std::chrono::milliseconds limit = std::chrono::seconds(120));
+// Only starts that child, through launcher when one is given (setpriv ...), for
+// a test that acts on it while it runs. Its standard error goes to ours.
+std::unique_ptr<QProcess> startCurrentTestInChild(const QMap<QString, QString> &environment,
+                                                  const QStringList &launcher = {});
