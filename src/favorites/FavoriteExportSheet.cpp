@@ -5,6 +5,7 @@
 #include "platform/UserDefaults.h"
 #include "uikit/AlertSheet.h"
 #include "uikit/Beep.h"
+#include "uikit/SheetFocus.h"
 
 #include <QCheckBox>
 #include <QDir>
@@ -108,6 +109,7 @@ QFileDialog *ZNTFavoriteExporter::exportFavorites(QWidget *window, const QString
             options->encryptCheckbox()->isChecked(), options->passwordField()->text());
         run(window, int(displayNames.size()), chosen.front(), request, gather, finished);
     });
+    uv_returnFocusAfterSheet(panel);
     panel->open();
     return panel;
 }

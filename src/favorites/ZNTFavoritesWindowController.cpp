@@ -15,6 +15,7 @@
 #include "platform/UserDefaults.h"
 #include "uikit/AlertSheet.h"
 #include "uikit/Beep.h"
+#include "uikit/SheetFocus.h"
 #include "uikit/WindowEditing.h"
 
 #include <QAction>
@@ -420,6 +421,7 @@ void ZNTFavoritesWindowController::chooseSshPrivateKey(int row) {
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     connect(dialog, &QFileDialog::fileSelected, this,
             [favorite](const QString &path) { favorite->setSshPrivateKeyBookmark(path.toUtf8()); });
+    uv_returnFocusAfterSheet(dialog);
     dialog->open();
 }
 

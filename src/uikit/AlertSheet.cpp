@@ -1,5 +1,7 @@
 #include "AlertSheet.h"
 
+#include "SheetFocus.h"
+
 #include "platform/Error.h"
 #include "platform/ProgramError.h"
 
@@ -268,6 +270,7 @@ void Alert::compatibleBeginSheetModalForWindow(QWidget *window, std::function<vo
     });
     orderTabChain();
     focusInitialButton();
+    uv_returnFocusAfterSheet(this);
     open();
 }
 

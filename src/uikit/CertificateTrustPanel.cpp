@@ -1,4 +1,5 @@
 #include "CertificateTrustPanel.h"
+#include "SheetFocus.h"
 
 #include "engine/CertificateDetails.h"
 #include "platform/ProgramError.h"
@@ -120,6 +121,7 @@ std::function<void()> CertificateTrustPanelPrompter::beginTrustPanel(const Trust
     };
     QObject::connect(panel, &QDialog::finished, panel, [panel, settle] { settle(panel->answer()); });
     QObject::connect(panel, &QObject::destroyed, [settle] { settle({}); });
+    uv_returnFocusAfterSheet(panel);
     panel->open();
     return [guarded = QPointer<CertificateTrustPanel>(panel)] {
         if (guarded)

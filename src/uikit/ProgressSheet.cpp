@@ -1,4 +1,5 @@
 #include "ProgressSheet.h"
+#include "SheetFocus.h"
 #include "platform/ProgramError.h"
 
 #include <QGuiApplication>
@@ -50,6 +51,7 @@ ProgressSheet *ProgressSheet::showStatus(const QString &text, QWidget *window, s
     sheet->setStatus(text);
     sheet->setWindowModality(window ? Qt::WindowModal : Qt::ApplicationModal);
     sheet->m_cancel->setFocus();
+    uv_returnFocusAfterSheet(sheet);
     sheet->open();
     return sheet;
 }

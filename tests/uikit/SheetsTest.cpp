@@ -272,3 +272,25 @@ TEST_F(Sheets, TabFollowsTheButtonsAsTheyStandAndNoOptionStartsFocused) {
     QTest::keyClick(alert, Qt::Key_Escape);
     ASSERT_TRUE(deletedSoon(alert));
 }
+
+// Closing a sheet gives the keys back to the widget of its window that had
+// them, also when a handler follows it with a progress sheet.
+TEST_F(Sheets, AClosedSheetGivesTheKeysBackToItsWindow) {
+    auto *field = new QLineEdit(&window);
+    field->show();
+    field->setFocus();
+    QPointer<ProgressSheet> progress;
+    Alert *alert = Alert::alertWithMessageText("Do you want to analyze t?", "Analyze", "Cancel", {}, {});
+    alert->compatibleBeginSheetModalForWindow(
+        &window, [&](int) { progress = ProgressSheet::showStatus("Analyzing t…", &window); });
+    ASSERT_TRUE(pumpUntil([&] { return QApplication::activeModalWidget() == alert; }, 5s));
+    uikittest::activate(alert);
+    ASSERT_TRUE(pumpUntil([&] { return QApplication::activeWindow() == alert; }, 5s));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    ASSERT_TRUE(pumpUntil([&] { return progress && QApplication::activeWindow() == progress; }, 5s))
+        << "the sheet that followed did not get the keys";
+    progress->completeWithStatus("Analyzed t.");
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    EXPECT_TRUE(pumpUntil([&] { return QApplication::activeWindow() == &window && field->hasFocus(); }, 5s))
+        << "the window did not get the keys back";
+}
