@@ -3,7 +3,6 @@
 // waiting for an action's end.
 #pragma once
 
-#include "TestSupport.h"
 #include "engine/LibpqHandles.h"
 #include "engine/ZNTConnection.h"
 #include "engine/ZNTQuery.h"
@@ -12,6 +11,7 @@
 #include "model/ZNTTable.h"
 #include "model/ZNTTableMetadata.h"
 #include "platform/NotificationCenter.h"
+#include "support/PostgresSupport.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -22,42 +22,12 @@
 #include <ostream>
 #include <unistd.h>
 
-// QStrings in assertion messages and in the values gtest prints.
+// QStrings in assertion messages.
 inline std::ostream &operator<<(std::ostream &os, const QString &text) {
     return os << text.toStdString();
 }
-inline void PrintTo(const QString &text, std::ostream *os) {
-    *os << '"' << text.toStdString() << '"';
-}
 
 namespace actiontest {
-
-inline QVariantMap params(const QString &database) {
-    return {{"host", requiredEnv("TRELLAN_PG_HOST")},
-            {"port", requiredEnv("TRELLAN_PG_PORT").toInt()},
-            {"dbname", database},
-            {"user", requiredEnv("TRELLAN_PG_ADMIN_USER")}};
-}
-
-inline PGconnPtr oracleConnection(const QString &database) {
-    const QByteArray info = QStringLiteral("host=%1 port=%2 user=%3 dbname=%4")
-                                .arg(requiredEnv("TRELLAN_PG_HOST"), requiredEnv("TRELLAN_PG_PORT"),
-                                     requiredEnv("TRELLAN_PG_ADMIN_USER"), database)
-                                .toUtf8();
-    PGconnPtr conn(PQconnectdb(info.constData()));
-    EXPECT_EQ(PQstatus(conn.get()), CONNECTION_OK) << PQerrorMessage(conn.get());
-    PQsetNoticeProcessor(
-        conn.get(), [](void *, const char *) {}, nullptr);
-    return conn;
-}
-
-// Runs sql through libpq; fails the test on a server error.
-inline void exec(PGconn *conn, const QString &sql) {
-    PGresultPtr result(PQexec(conn, sql.toUtf8().constData()));
-    const ExecStatusType status = PQresultStatus(result.get());
-    EXPECT_TRUE(status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK)
-        << sql.toStdString() << ": " << PQerrorMessage(conn);
-}
 
 // Every row of a query, each as its values' texts joined with "|" (NULL as
 // "<null>"), in the order the query gives them.
@@ -85,11 +55,11 @@ inline QString scalar(PGconn *conn, const QString &sql) {
 class ScratchDatabase {
 public:
     explicit ScratchDatabase(const QString &prefix)
-        : name(QStringLiteral("%1_%2").arg(prefix).arg(getpid())), m_admin(oracleConnection("postgres")) {
+        : name(QStringLiteral("%1_%2").arg(prefix).arg(getpid())), m_admin(adminConnection()) {
         exec(m_admin.get(), QStringLiteral("DROP DATABASE IF EXISTS %1").arg(name));
         exec(m_admin.get(), QStringLiteral("CREATE DATABASE %1").arg(name));
-        oracle = oracleConnection(name);
-        server = ZNTServer::create(params(name));
+        oracle = adminConnection(name);
+        server = ZNTServer::create(testServerParams(name));
         database = server->mainDatabase();
         connection = database->connection();
         // Connected before any statement is built: some depend on the server's version.

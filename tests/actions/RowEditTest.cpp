@@ -241,7 +241,7 @@ TEST_F(RowEdits, AwkwardValuesArriveUnchangedWithEitherStringSyntax) {
         exec(db->oracle.get(), "TRUNCATE awkward");
         exec(db->oracle.get(),
              QStringLiteral("ALTER DATABASE %1 SET standard_conforming_strings = %2").arg(db->name, mode));
-        auto server = ZNTServer::create(params(db->name));
+        auto server = ZNTServer::create(testServerParams(db->name));
         auto connection = server->mainDatabase()->connection();
         page(connection, "SELECT 1"); // connects and reads the server's settings
         ASSERT_EQ(connection->configurationParameterValues().value("standard_conforming_strings"), mode);

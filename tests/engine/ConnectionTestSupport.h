@@ -4,10 +4,10 @@
 #pragma once
 
 #include "LoopbackSockets.h"
-#include "TestSupport.h"
 #include "engine/ZNTConnection.h"
 #include "platform/Main.h"
 #include "platform/NotificationCenter.h"
+#include "support/PostgresSupport.h"
 
 #include <QVariantMap>
 #include <arpa/inet.h>
@@ -24,12 +24,11 @@
 
 inline QVariantMap serverParams(const char *userVariable = "TRELLAN_PG_ADMIN_USER",
                                 const char *portVariable = "TRELLAN_PG_PORT") {
-    return {{"host", requiredEnv("TRELLAN_PG_HOST")},
-            {"port", requiredEnv(portVariable).toInt()},
-            {"dbname", "postgres"},
-            {"user", requiredEnv(userVariable)},
-            {"client_encoding", "UNICODE"},
-            {"application_name", "Trellan tests"}};
+    QVariantMap params = testServerParams(QStringLiteral("postgres"), requiredEnv(userVariable));
+    params.insert("port", requiredEnv(portVariable).toInt());
+    params.insert("client_encoding", "UNICODE");
+    params.insert("application_name", "Trellan tests");
+    return params;
 }
 
 struct RecordedState {

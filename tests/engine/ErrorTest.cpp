@@ -1,20 +1,10 @@
 // Errors of failed statements, read from what a real server sends.
-#include "TestSupport.h"
-#include "engine/LibpqHandles.h"
 #include "engine/PGError.h"
+#include "support/PostgresSupport.h"
 
 #include <gtest/gtest.h>
 
 namespace {
-PGconnPtr adminConnection() {
-    const QString info =
-        QStringLiteral("host=%1 port=%2 user=%3 dbname=postgres")
-            .arg(requiredEnv("TRELLAN_PG_HOST"), requiredEnv("TRELLAN_PG_PORT"), requiredEnv("TRELLAN_PG_ADMIN_USER"));
-    PGconnPtr conn(PQconnectdb(info.toUtf8().constData()));
-    EXPECT_EQ(PQstatus(conn.get()), CONNECTION_OK) << PQerrorMessage(conn.get());
-    return conn;
-}
-
 ErrorPtr errorOf(PGconn *conn, const char *sql) {
     PGresultPtr result(PQexec(conn, sql));
     EXPECT_EQ(PQresultStatus(result.get()), PGRES_FATAL_ERROR) << sql;

@@ -235,7 +235,7 @@ TEST(CatalogQuery, ServerListsItsDatabasesAndTablespaces) {
 }
 
 TEST(CatalogQuery, ListingOfAServerThatCannotBeReachedEndsWithItsErrorAndWhatItHad) {
-    QVariantMap params = catalogServerParams("postgres");
+    QVariantMap params = testServerParams("postgres");
     params["port"] = 1; // nothing listens there: refused at once
     auto server = ZNTServer::create(params);
     auto databases = server->descendantQuery();

@@ -3,7 +3,6 @@
 // queries to end.
 #pragma once
 
-#include "TestSupport.h"
 #include "engine/LibpqHandles.h"
 #include "engine/ZNTConnection.h"
 #include "engine/ZNTQuery.h"
@@ -12,23 +11,14 @@
 #include "model/ZNTServer.h"
 #include "model/ZNTTable.h"
 #include "model/ZNTTableMetadata.h"
+#include "support/PostgresSupport.h"
 
 #include <QProcess>
 #include <QRegularExpression>
 #include <gtest/gtest.h>
 
-inline void PrintTo(const QString &text, std::ostream *os) {
-    *os << '"' << text.toStdString() << '"';
-}
 inline void PrintTo(const QStringList &texts, std::ostream *os) {
     *os << '[' << texts.join(QStringLiteral(", ")).toStdString() << ']';
-}
-
-inline QVariantMap catalogServerParams(const QString &database, const QString &user = QString()) {
-    return {{"host", requiredEnv("TRELLAN_PG_HOST")},
-            {"port", requiredEnv("TRELLAN_PG_PORT").toInt()},
-            {"dbname", database},
-            {"user", user.isEmpty() ? requiredEnv("TRELLAN_PG_ADMIN_USER") : user}};
 }
 
 // Runs sql with psql as the admin user on database; the unaligned, tuples-only
@@ -66,7 +56,7 @@ public:
 // A server object on the scratch database, its main connection connected and
 // its version read (the first "connected" comes before that).
 inline std::shared_ptr<ZNTServer> connectedServer(const QString &database, const QString &user = QString()) {
-    auto server = ZNTServer::create(catalogServerParams(database, user));
+    auto server = ZNTServer::create(testServerParams(database, user));
     auto connection = server->mainConnection();
     connection->connectInBackground();
     EXPECT_TRUE(pumpUntil(

@@ -6,15 +6,9 @@
 #include "model/ZNTServerController.h"
 #include "platform/ProgramError.h"
 #include "platform/SystemInfo.h"
+#include "support/PostgresSupport.h"
 
 namespace {
-QVariantMap testServerParams(const QString &database = QStringLiteral("postgres")) {
-    return {{"host", requiredEnv("TRELLAN_PG_HOST")},
-            {"port", requiredEnv("TRELLAN_PG_PORT").toInt()},
-            {"dbname", database},
-            {"user", requiredEnv("TRELLAN_PG_ADMIN_USER")}};
-}
-
 // The first value of the first row, as text; null when the query failed.
 QString firstValue(const std::shared_ptr<ZNTConnection> &connection, const QString &sql) {
     auto query = ZNTQuery::create(sql);
