@@ -2,22 +2,11 @@
 // favorite files beside our code, as an independent check of the format.
 #pragma once
 
+#include "TestSupport.h"
+
 #include <QByteArray>
-#include <QProcess>
 #include <QStringList>
 #include <gtest/gtest.h>
-
-// Runs a Python script with the arguments; its standard output. A failing
-// script fails the test with its standard error.
-inline QByteArray runPython(const QString &script, const QStringList &args = {}, const QByteArray &input = {}) {
-    QProcess python;
-    python.start("/usr/bin/python3", QStringList{"-c", script} + args);
-    python.write(input);
-    python.closeWriteChannel();
-    EXPECT_TRUE(python.waitForFinished(30000));
-    EXPECT_EQ(python.exitCode(), 0) << python.readAllStandardError().toStdString();
-    return python.readAllStandardOutput();
-}
 
 // Python helpers shared by the scripts: decrypting a container with hashlib,
 // hmac and openssl, and writing one with fixed salts.

@@ -14,12 +14,7 @@
 
 // Runs a Python 3 script with arguments; answers its standard output, trimmed.
 inline QString python(const QString &script, const QStringList &arguments = {}) {
-    QProcess process;
-    process.start(QStringLiteral("python3"), QStringList{"-c", script} + arguments);
-    EXPECT_TRUE(process.waitForFinished(30000)) << "python3 did not finish";
-    const QString errors = QString::fromUtf8(process.readAllStandardError());
-    EXPECT_EQ(process.exitCode(), 0) << errors.toStdString();
-    return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
+    return QString::fromUtf8(runPython(script, arguments)).trimmed();
 }
 
 // One SQL query on a store file through Python's sqlite3: rows as lines, values

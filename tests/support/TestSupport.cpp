@@ -106,3 +106,13 @@ void runCurrentTestInChild(const QMap<QString, QString> &environment, std::chron
     EXPECT_EQ(child->exitCode(), 0) << output.toStdString();
     EXPECT_TRUE(output.contains("[  PASSED  ] 1 test")) << output.toStdString();
 }
+
+QByteArray runPython(const QString &script, const QStringList &arguments, const QByteArray &input) {
+    QProcess python;
+    python.start(QStringLiteral("/usr/bin/python3"), QStringList{QStringLiteral("-c"), script} + arguments);
+    python.write(input);
+    python.closeWriteChannel();
+    EXPECT_TRUE(python.waitForFinished(30000)) << "python3 did not finish";
+    EXPECT_EQ(python.exitCode(), 0) << python.readAllStandardError().toStdString();
+    return python.readAllStandardOutput();
+}

@@ -24,6 +24,10 @@ QString requiredEnv(const char *name);
 // A file of the run's certificates (TRELLAN_TLS_DIR).
 QString tlsFile(const QString &name);
 
+// Runs a script of Debian's Python 3 with the arguments and input; its standard
+// output. A failing script fails the test with its standard error.
+QByteArray runPython(const QString &script, const QStringList &arguments = {}, const QByteArray &input = {});
+
 // secret-tool reads the Secret Service without our code in between.
 QString secretTool(const QStringList &args);
 QString secretToolLookup(const QString &service, const QString &account);
