@@ -42,6 +42,26 @@ QIcon swatch(const QColor &color, const QPalette &palette) {
     return QIcon(pixmap);
 }
 
+// A port, or nothing for the default one. An empty field must count as
+// finished input: a line edit neither reports the end of editing nor passes
+// Return on while its validator calls the text incomplete, so clearing a port
+// would leave the favorite on the old one. A port that cannot be (0) is
+// cleared when the field is left.
+class PortValidator : public QIntValidator {
+public:
+    explicit PortValidator(QObject *parent) : QIntValidator(1, 65535, parent) {}
+    State validate(QString &input, int &pos) const override {
+        if (input.trimmed().isEmpty())
+            return Acceptable;
+        return QIntValidator::validate(input, pos);
+    }
+    void fixup(QString &input) const override {
+        int pos = 0;
+        if (QIntValidator::validate(input, pos) != Acceptable)
+            input.clear();
+    }
+};
+
 std::optional<int> portValue(const QString &text) {
     bool ok = false;
     const int port = text.trimmed().toInt(&ok);
@@ -94,7 +114,7 @@ void FavoriteSettingsForm::buildUi() {
     m_host = new QLineEdit;
     m_host->setPlaceholderText(QStringLiteral("localhost"));
     m_port = new QLineEdit;
-    m_port->setValidator(new QIntValidator(1, 65535, m_port));
+    m_port->setValidator(new PortValidator(m_port));
     m_port->setPlaceholderText(QStringLiteral("5432"));
     m_port->setMaximumWidth(fontMetrics().horizontalAdvance(QStringLiteral("000000")) + 16);
     m_user = new QLineEdit;
@@ -150,7 +170,7 @@ void FavoriteSettingsForm::buildUi() {
 void FavoriteSettingsForm::addSshRows(QGridLayout *grid, int row) {
     m_sshHost = new QLineEdit;
     m_sshPort = new QLineEdit;
-    m_sshPort->setValidator(new QIntValidator(1, 65535, m_sshPort));
+    m_sshPort->setValidator(new PortValidator(m_sshPort));
     m_sshPort->setPlaceholderText(QStringLiteral("22"));
     m_sshPort->setMaximumWidth(fontMetrics().horizontalAdvance(QStringLiteral("000000")) + 16);
     m_sshUser = new QLineEdit;

@@ -45,3 +45,46 @@ TEST_F(FavoritesWindowFixture, TheListIsWorkedByKeys) {
     ASSERT_TRUE(pumpUntil([&] { return model()->favorites().size() == 2 && controller->currentlyEditableObject(); }));
     EXPECT_EQ(controller->currentlyEditableObject(), model()->favorites().back());
 }
+
+// An empty port field stands for the default port: clearing it (or typing a
+// port that cannot be) must reach the favorite, and Return there connects as
+// in every other field.
+TEST_F(ConnectFixture, AClearedPortIsTheDefaultPortAndReturnThereConnects) {
+    auto first = addFavorite("First", "127.0.0.1", "alice", "shop");
+    first->setPort(1);
+    first->setSshEnabled(true);
+    first->setSshHost("127.0.0.1");
+    first->setSshPort(2222);
+    openWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(controller->window()));
+    ZNTFavoritesTable *table = controller->table();
+    table->setFocus();
+    table->selectRow(1);
+    QTest::keyClick(table, Qt::Key_F2);
+    ASSERT_TRUE(pumpUntil([&] { return controller->currentlyEditableObject() == first; }));
+    auto *form = qobject_cast<FavoriteSettingsForm *>(table->indexWidget(model()->index(1)));
+    ASSERT_TRUE(form);
+    auto clearAndLeave = [](QLineEdit *field, const char *typed) {
+        field->setFocus();
+        field->selectAll();
+        QTest::keyClick(field, Qt::Key_Backspace);
+        QTest::keyClicks(field, typed);
+        QTest::keyClick(field, Qt::Key_Tab);
+    };
+    clearAndLeave(form->sshPortField(), "");
+    EXPECT_FALSE(first->sshPort().has_value());
+    clearAndLeave(form->portField(), "0");
+    EXPECT_FALSE(first->port().has_value()) << "port 0 was kept";
+    EXPECT_EQ(form->portField()->text(), "");
+
+    first->setPort(1);
+    QTest::mouseClick(form->sshEnabledBox(), Qt::LeftButton);
+    ASSERT_FALSE(first->isSshEnabled());
+    form->portField()->setFocus();
+    form->portField()->clear();
+    QTest::keyClick(form->portField(), Qt::Key_Return);
+    EXPECT_FALSE(first->port().has_value());
+    EXPECT_TRUE(pumpUntil([&] { return first->connectionStateBusy || first->connectionStateError; }))
+        << "Return in the empty port field did nothing";
+    EXPECT_FALSE(model()->index(1).data(FavoritesListModel::DetailRole).toString().contains(":1/"));
+}
