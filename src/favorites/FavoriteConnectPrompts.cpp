@@ -106,9 +106,15 @@ ConnectPrompt FavoriteConnectPrompts::promptFor(const ConnectFailure &f) {
 }
 
 std::optional<QPoint> FavoriteConnectPrompts::sheetOrigin(const QRect &rowInContent, const QRect &contentBounds,
-                                                          int sheetWidth) {
+                                                          const QSize &sheetSize) {
     const QRect visible = rowInContent.intersected(contentBounds);
     if (visible.width() == 0)
         return std::nullopt;
-    return QPoint(visible.left() + (visible.width() - sheetWidth) / 2, visible.top() + 6);
+    // Within the bounds where it fits; a sheet wider or taller than the window
+    // keeps its start at the window's edge.
+    auto inside = [](int start, int size, int low, int high) { return std::max(low, std::min(start, high - size)); };
+    return QPoint(inside(visible.left() + (visible.width() - sheetSize.width()) / 2, sheetSize.width(),
+                         contentBounds.left(), contentBounds.left() + contentBounds.width()),
+                  inside(visible.top() + 6, sheetSize.height(), contentBounds.top(),
+                         contentBounds.top() + contentBounds.height()));
 }

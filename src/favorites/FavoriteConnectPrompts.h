@@ -49,7 +49,9 @@ namespace FavoriteConnectPrompts {
 ConnectPrompt promptFor(const ConnectFailure &failure);
 
 // Where a prompt hangs when it belongs to a row: from 6 points below the row's
-// top, centred on the part of the row inside the window's content. Nothing when
-// no part of the row is inside: the window's usual place then.
-std::optional<QPoint> sheetOrigin(const QRect &rowInContent, const QRect &contentBounds, int sheetWidth);
+// top, centred on the part of the row inside the window's content, moved up or
+// aside as far as needed to stay inside the window (a low row would otherwise
+// hang it past the window's edge). Nothing when no part of the row is inside:
+// the window's usual place then.
+std::optional<QPoint> sheetOrigin(const QRect &rowInContent, const QRect &contentBounds, const QSize &sheetSize);
 } // namespace FavoriteConnectPrompts

@@ -256,7 +256,7 @@ void ZNTFavoritesWindowController::openSheetForRow(QWidget *sheet, int row) {
     sheet->adjustSize();
     const QRect rowRect = m_table->visualRect(m_model->index(row));
     const QRect inWindow(m_table->viewport()->mapTo(m_window, rowRect.topLeft()), rowRect.size());
-    if (auto origin = FavoriteConnectPrompts::sheetOrigin(inWindow, m_window->rect(), sheet->width()))
+    if (auto origin = FavoriteConnectPrompts::sheetOrigin(inWindow, m_window->rect(), sheet->size()))
         sheet->move(m_window->mapToGlobal(*origin));
 }
 

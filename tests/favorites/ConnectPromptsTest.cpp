@@ -79,11 +79,17 @@ TEST(ConnectPrompts, HostKeyTextsNameHostPortAndFingerprints) {
     EXPECT_TRUE(changed.informative.contains("aa:bb") && changed.informative.contains("cc:dd"));
 }
 
-TEST(ConnectPrompts, SheetsHangFromTheVisiblePartOfTheirRow) {
+TEST(ConnectPrompts, SheetsHangFromTheVisiblePartOfTheirRowInsideTheWindow) {
     const QRect content(0, 0, 400, 600);
-    EXPECT_EQ(FavoriteConnectPrompts::sheetOrigin(QRect(0, 100, 400, 60), content, 300), QPoint(50, 106));
+    const QSize sheet(300, 140);
+    EXPECT_EQ(FavoriteConnectPrompts::sheetOrigin(QRect(0, 100, 400, 60), content, sheet), QPoint(50, 106));
     // Half scrolled out at the top: the sheet hangs from the visible part.
-    EXPECT_EQ(FavoriteConnectPrompts::sheetOrigin(QRect(0, -30, 400, 60), content, 200), QPoint(100, 6));
-    EXPECT_EQ(FavoriteConnectPrompts::sheetOrigin(QRect(0, 700, 400, 60), content, 300), std::nullopt);
-    EXPECT_EQ(FavoriteConnectPrompts::sheetOrigin(QRect(0, -80, 400, 60), content, 300), std::nullopt);
+    EXPECT_EQ(FavoriteConnectPrompts::sheetOrigin(QRect(0, -30, 400, 60), content, QSize(200, 140)), QPoint(100, 6));
+    EXPECT_EQ(FavoriteConnectPrompts::sheetOrigin(QRect(0, 700, 400, 60), content, sheet), std::nullopt);
+    EXPECT_EQ(FavoriteConnectPrompts::sheetOrigin(QRect(0, -80, 400, 60), content, sheet), std::nullopt);
+    // The last row of a full window: the sheet rises until its foot is the window's.
+    EXPECT_EQ(FavoriteConnectPrompts::sheetOrigin(QRect(0, 560, 400, 60), content, sheet), QPoint(50, 460));
+    // A narrow window: the sheet starts at its left edge, never left of it.
+    EXPECT_EQ(FavoriteConnectPrompts::sheetOrigin(QRect(0, 100, 360, 60), QRect(0, 0, 360, 600), QSize(420, 140)),
+              QPoint(0, 106));
 }
