@@ -16,6 +16,7 @@
 #include <QPushButton>
 #include <QStyle>
 #include <cmath>
+#include <memory>
 
 namespace {
 
@@ -61,6 +62,12 @@ public:
             input.clear();
     }
 };
+
+// A cleared host field goes back to the default host, as its placeholder says.
+QString hostValue(const QString &text) {
+    const QString host = text.trimmed();
+    return host.isEmpty() ? QString() : host;
+}
 
 std::optional<int> portValue(const QString &text) {
     bool ok = false;
@@ -209,19 +216,28 @@ void FavoriteSettingsForm::setSshRowsVisible(bool visible) {
         widget->setVisible(visible);
 }
 
+// Only what the user typed goes to the favorite: passing through a field
+// leaves its value alone (an unset host reads "localhost"; written back as an
+// empty text it would name the favorite "").
 void FavoriteSettingsForm::bindText(QLineEdit *field, std::function<void(const QString &)> store) {
-    connect(field, &QLineEdit::editingFinished, this, [field, store] { store(field->text()); });
+    auto typed = std::make_shared<bool>(false);
+    connect(field, &QLineEdit::textEdited, this, [typed] { *typed = true; });
+    connect(field, &QLineEdit::editingFinished, this, [field, store, typed] {
+        if (!std::exchange(*typed, false))
+            return;
+        store(field->text());
+    });
 }
 
 void FavoriteSettingsForm::connectActions() {
     ZNTFavorite *f = m_favorite;
     bindText(m_nickname, [f](const QString &t) { f->setNickname(t); });
-    bindText(m_host, [f](const QString &t) { f->setHost(t.trimmed()); });
+    bindText(m_host, [f](const QString &t) { f->setHost(hostValue(t)); });
     bindText(m_port, [f](const QString &t) { f->setPort(portValue(t)); });
     bindText(m_user, [f](const QString &t) { f->setUser(t); });
     bindText(m_password, [f](const QString &t) { f->setPassword(t); });
     bindText(m_database, [f](const QString &t) { f->setDatabase(t); });
-    bindText(m_sshHost, [f](const QString &t) { f->setSshHost(t.trimmed()); });
+    bindText(m_sshHost, [f](const QString &t) { f->setSshHost(hostValue(t)); });
     bindText(m_sshPort, [f](const QString &t) { f->setSshPort(portValue(t)); });
     bindText(m_sshUser, [f](const QString &t) { f->setSshUser(t); });
     bindText(m_sshPassword, [f](const QString &t) { f->setSshPassword(t); });

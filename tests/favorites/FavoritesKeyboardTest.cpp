@@ -81,10 +81,46 @@ TEST_F(ConnectFixture, AClearedPortIsTheDefaultPortAndReturnThereConnects) {
     QTest::mouseClick(form->sshEnabledBox(), Qt::LeftButton);
     ASSERT_FALSE(first->isSshEnabled());
     form->portField()->setFocus();
-    form->portField()->clear();
+    form->portField()->selectAll();
+    QTest::keyClick(form->portField(), Qt::Key_Backspace);
     QTest::keyClick(form->portField(), Qt::Key_Return);
     EXPECT_FALSE(first->port().has_value());
     EXPECT_TRUE(pumpUntil([&] { return first->connectionStateBusy || first->connectionStateError; }))
         << "Return in the empty port field did nothing";
     EXPECT_FALSE(model()->index(1).data(FavoritesListModel::DetailRole).toString().contains(":1/"));
+}
+
+// Tabbing through a new favorite's settings changes nothing: its pad keeps
+// the name its empty fields imply, and a host typed and cleared again is the
+// default host once more.
+TEST_F(FavoritesWindowFixture, FieldsOnlyPassedThroughChangeNothing) {
+    addFavorite("First");
+    openWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(controller->window()));
+    QTest::keyClick(controller->window(), Qt::Key_N, Qt::ControlModifier);
+    ASSERT_TRUE(pumpUntil([&] { return controller->currentlyEditableObject() != nullptr; }));
+    const auto made = controller->currentlyEditableObject();
+    auto *form = qobject_cast<FavoriteSettingsForm *>(controller->table()->indexWidget(model()->index(2)));
+    ASSERT_TRUE(form);
+    ASSERT_TRUE(pumpUntil([&] { return form->nicknameField()->hasFocus(); }));
+    for (int i = 0; i < 8; ++i)
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+    ASSERT_TRUE(pumpUntil([&] { return !controller->currentlyEditableObject(); }));
+    EXPECT_EQ(made->displayName(), "localhost");
+    EXPECT_EQ(model()->index(2).data(Qt::DisplayRole).toString(), "localhost");
+    EXPECT_TRUE(made->host().isNull() && made->user().isNull() && made->database().isNull());
+
+    controller->editObject(made);
+    ASSERT_TRUE(pumpUntil([&] { return controller->table()->indexWidget(model()->index(2)) != nullptr; }));
+    form = qobject_cast<FavoriteSettingsForm *>(controller->table()->indexWidget(model()->index(2)));
+    form->hostField()->setFocus();
+    QTest::keyClicks(form->hostField(), "db");
+    QTest::keyClick(form->hostField(), Qt::Key_Tab);
+    EXPECT_EQ(made->displayName(), "db");
+    form->hostField()->setFocus();
+    form->hostField()->selectAll();
+    QTest::keyClick(form->hostField(), Qt::Key_Backspace);
+    QTest::keyClick(form->hostField(), Qt::Key_Tab);
+    EXPECT_EQ(made->displayName(), "localhost");
 }
