@@ -85,6 +85,19 @@ void ZNTFavoritesTable::keyPressEvent(QKeyEvent *event) {
     QListView::keyPressEvent(event);
 }
 
+// The spacer and new-favorite rows show nothing and cannot be selected: the
+// keys pass over them to the nearest favorite, so that a key always lands on a
+// pad that Return can connect.
+QModelIndex ZNTFavoritesTable::moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers) {
+    const QModelIndex next = QListView::moveCursor(action, modifiers);
+    if (!m_model || m_model->isFavoriteRow(next.row()))
+        return next;
+    const int count = int(m_model->favorites().size());
+    if (count == 0)
+        return {};
+    return m_model->index(next.row() <= 0 ? 1 : count);
+}
+
 void ZNTFavoritesTable::contextMenuEvent(QContextMenuEvent *event) {
     int row = -1;
     QPoint at = event->globalPos();

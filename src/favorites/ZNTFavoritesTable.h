@@ -7,7 +7,8 @@ class FavoritesListModel;
 class FavoritePadDelegate;
 
 // The favorites list. Keys: Return connects the current favorite, F2 edits it,
-// Delete removes it, the menu key opens its commands; a double click connects.
+// Delete removes it, the menu key opens its commands, the arrow keys move from
+// favorite to favorite; a double click connects.
 // A context menu belongs to the row under the pointer (none on the spacer or
 // new-favorite rows). Busy rows get a turning spinner.
 class ZNTFavoritesTable : public QListView {
@@ -39,6 +40,7 @@ signals:
 
 protected:
     void keyPressEvent(QKeyEvent *event) override;
+    QModelIndex moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers) override;
     void contextMenuEvent(QContextMenuEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
 

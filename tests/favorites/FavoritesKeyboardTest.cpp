@@ -124,3 +124,26 @@ TEST_F(FavoritesWindowFixture, FieldsOnlyPassedThroughChangeNothing) {
     QTest::keyClick(form->hostField(), Qt::Key_Tab);
     EXPECT_EQ(made->displayName(), "localhost");
 }
+
+// The arrow keys, Home and End land on favorites, never on the empty rows
+// above and below them, where Return would do nothing.
+TEST_F(FavoritesWindowFixture, KeysMoveFromFavoriteToFavorite) {
+    addFavorite("First");
+    addFavorite("Second");
+    openWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(controller->window()));
+    ZNTFavoritesTable *table = controller->table();
+    table->setFocus();
+    table->setCurrentIndex(QModelIndex());
+    QTest::keyClick(table, Qt::Key_Down);
+    EXPECT_EQ(table->currentRow(), 1) << "the first Down selected nothing";
+    QTest::keyClick(table, Qt::Key_Up);
+    EXPECT_EQ(table->currentRow(), 1);
+    QTest::keyClick(table, Qt::Key_End);
+    EXPECT_EQ(table->currentRow(), 2);
+    QTest::keyClick(table, Qt::Key_Down);
+    EXPECT_EQ(table->currentRow(), 2);
+    EXPECT_TRUE(table->selectionModel()->isSelected(model()->index(2)));
+    QTest::keyClick(table, Qt::Key_Home);
+    EXPECT_EQ(table->currentRow(), 1);
+}
