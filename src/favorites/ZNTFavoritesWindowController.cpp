@@ -27,6 +27,8 @@
 #include <QLabel>
 #include <QMenu>
 #include <QPushButton>
+#include <QScrollBar>
+#include <QStyle>
 #include <QVBoxLayout>
 
 // The window itself: tells its controller when it becomes active and when the
@@ -293,6 +295,7 @@ bool ZNTFavoritesWindowController::editObject(const std::shared_ptr<ZNTFavorite>
     const QModelIndex index = m_model->index(row);
     m_table->selectRow(row);
     m_table->openPersistentEditor(index);
+    fitWindowToSettingsForm(m_table->indexWidget(index));
     Main::post([self = weak_from_this(), favorite] {
         auto c = self.lock();
         if (!c || c->m_model->editedFavorite() != favorite)
@@ -303,6 +306,20 @@ bool ZNTFavoritesWindowController::editObject(const std::shared_ptr<ZNTFavorite>
             form->setFocus();
     });
     return true;
+}
+
+// The settings need their width, with room for the list's scroll bar: a
+// narrower window would cut their labels and buttons. The window keeps that
+// width as its least from then on.
+void ZNTFavoritesWindowController::fitWindowToSettingsForm(QWidget *form) {
+    if (!form)
+        return;
+    int chrome = m_window->width() - form->width();
+    if (!m_table->verticalScrollBar()->isVisible())
+        chrome += m_table->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, m_table);
+    const int needed = form->minimumSizeHint().width() + chrome;
+    if (needed > m_window->minimumWidth())
+        m_window->setMinimumWidth(needed);
 }
 
 void ZNTFavoritesWindowController::beginEditingFavorite(int row) {

@@ -115,6 +115,7 @@ private:
     void reloadFavorites();
     void windowDidBecomeKey();
     void remeasureErrorRows();
+    void fitWindowToSettingsForm(QWidget *form);
     void measureErrorText(ZNTFavorite &favorite);
     QWidget *makeSettingsForm(ZNTFavorite *favorite, QWidget *parent);
     int rowOf(const ZNTFavorite *favorite) const { return m_model->rowForFavorite(favorite); }

@@ -106,3 +106,18 @@ TEST_F(FavoritesWindowFixture, TheSettingsFormLinesUpAndNoButtonIsSqueezed) {
     EXPECT_GE(frameIn(connectButton, controller->window()).left() - frameIn(newButton, controller->window()).right(),
               4);
 }
+
+// At its narrowest the window still gives the settings of a favorite with a
+// tunnel the width they need.
+TEST_F(FavoritesWindowFixture, ANarrowWindowWidensForTheSettings) {
+    auto edited = addFavorite("Staging", "10.0.4.12", "deploy", "shop");
+    edited->setSshEnabled(true);
+    openWindow();
+    controller->window()->resize(controller->window()->minimumSize());
+    controller->editObject(edited);
+    pumpFor(std::chrono::milliseconds(100));
+    QWidget *form = controller->table()->indexWidget(model()->index(1));
+    ASSERT_TRUE(form);
+    EXPECT_GE(form->width(), form->minimumSizeHint().width()) << "the settings are cut";
+    saveScreenshot(controller->window(), "favorites-window-narrowest");
+}
