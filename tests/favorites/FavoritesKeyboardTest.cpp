@@ -9,15 +9,8 @@ TEST_F(FavoritesWindowFixture, TheListIsWorkedByKeys) {
     auto first = addFavorite("First", "127.0.0.1", "alice", "shop");
     first->setPort(1); // nothing listens: a connect fails at once
     addFavorite("Second");
-    openWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(controller->window()));
+    auto *form = qobject_cast<FavoriteSettingsForm *>(editByKeys(1, first));
     ZNTFavoritesTable *table = controller->table();
-    table->setFocus();
-    table->selectRow(1);
-
-    QTest::keyClick(table, Qt::Key_F2);
-    ASSERT_TRUE(pumpUntil([&] { return controller->currentlyEditableObject() == first; }));
-    auto *form = qobject_cast<FavoriteSettingsForm *>(table->indexWidget(model()->index(1)));
     ASSERT_TRUE(form);
     ASSERT_TRUE(pumpUntil([&] { return form->nicknameField()->hasFocus(); }));
     QTest::keyClick(form->nicknameField(), Qt::Key_End);
@@ -55,14 +48,7 @@ TEST_F(ConnectFixture, AClearedPortIsTheDefaultPortAndReturnThereConnects) {
     first->setSshEnabled(true);
     first->setSshHost("127.0.0.1");
     first->setSshPort(2222);
-    openWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(controller->window()));
-    ZNTFavoritesTable *table = controller->table();
-    table->setFocus();
-    table->selectRow(1);
-    QTest::keyClick(table, Qt::Key_F2);
-    ASSERT_TRUE(pumpUntil([&] { return controller->currentlyEditableObject() == first; }));
-    auto *form = qobject_cast<FavoriteSettingsForm *>(table->indexWidget(model()->index(1)));
+    auto *form = qobject_cast<FavoriteSettingsForm *>(editByKeys(1, first));
     ASSERT_TRUE(form);
     auto clearAndLeave = [](QLineEdit *field, const char *typed) {
         field->setFocus();

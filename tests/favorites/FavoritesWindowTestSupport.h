@@ -52,6 +52,18 @@ protected:
         QApplication::setActiveWindow(controller->window());
     }
     FavoritesListModel *model() const { return controller->model(); }
+    // Opens the window and edits the favorite of that row by keys (select, F2);
+    // answers the row's settings widget once that favorite is being edited.
+    QWidget *editByKeys(int row, const std::shared_ptr<ZNTFavorite> &favorite) {
+        openWindow();
+        EXPECT_TRUE(QTest::qWaitForWindowActive(controller->window()));
+        ZNTFavoritesTable *table = controller->table();
+        table->setFocus();
+        table->selectRow(row);
+        QTest::keyClick(table, Qt::Key_F2);
+        EXPECT_TRUE(pumpUntil([&] { return controller->currentlyEditableObject() == favorite; }));
+        return table->indexWidget(model()->index(row));
+    }
 
     static Alert *openAlert() {
         for (QWidget *widget : QApplication::topLevelWidgets())
