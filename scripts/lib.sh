@@ -77,7 +77,8 @@ ensure_test_locale() {
     as_root localedef -i de_DE -f UTF-8 de_DE.UTF-8 || note "could not generate de_DE.UTF-8; the value tests fall back to C.UTF-8"
 }
 
-jobs_count() { nproc 2>/dev/null || echo 2; }
+# TRELLAN_JOBS caps the build and test parallelism (several builds sharing one machine).
+jobs_count() { echo "${TRELLAN_JOBS:-$(nproc 2>/dev/null || echo 2)}"; }
 
 # Configures (once) and builds build/; extra arguments go to cmake --build.
 build_project() {
