@@ -4,6 +4,7 @@
 #include "DefaultSettings.h"
 #include "SingleInstance.h"
 #include "TqbUpdateChecker.h"
+#include "browser/BrowserPages.h"
 #include "ZNTHelpWindowController.h"
 #include "ZNTPreferenceWindowController.h"
 #include "favorites/ZNTFavoriteFile.h"
@@ -14,6 +15,8 @@
 #include "model/ZNTServerController.h"
 #include "platform/Log.h"
 #include "platform/Main.h"
+#include "query/QueryPages.h"
+#include "structure/StructurePages.h"
 #include "uikit/AlertSheet.h"
 #include "uikit/CertificateTrustPanel.h"
 #include "window/ZNTWindowController.h"
@@ -67,6 +70,9 @@ ZNTApplicationDelegate::~ZNTApplicationDelegate() = default;
 void ZNTApplicationDelegate::applicationWillFinishLaunching(std::shared_ptr<ZNTFavoritesStore> store) {
     RegisterDefaultSettings();
     installCertificateTrustPanel();
+    BrowserPages::install();
+    QueryPages::install();
+    StructurePages::install();
     ZNTWindowController::ApplicationCommands commands;
     commands.quit = [this] { terminate(); };
     commands.showFavorites = [this] { showFavoritesWindow(); };

@@ -1,0 +1,7 @@
+#include "browser/BrowserPages.h"
+
+namespace BrowserPages {
+
+void install() {}
+
+} // namespace BrowserPages

@@ -1,0 +1,7 @@
+#include "query/QueryPages.h"
+
+namespace QueryPages {
+
+void install() {}
+
+} // namespace QueryPages

@@ -1,0 +1,7 @@
+#include "structure/StructurePages.h"
+
+namespace StructurePages {
+
+void install() {}
+
+} // namespace StructurePages
