@@ -1,0 +1,5 @@
+#include "browser/ZNTCopyModes.h"
+
+QString ZNTCopyText(int, const QString &, const ZNTCopySource &) {
+    return QString();
+}
