@@ -64,7 +64,8 @@ QFileDialog *ZNTFilterController::makePanel(bool save) {
     panel->setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
     panel->setNameFilter(tr("Filter files (*.%1)").arg(ZNTFilterFile::FileExtension));
     panel->setDefaultSuffix(ZNTFilterFile::FileExtension);
-    panel->setDirectory(filterDirectory().isEmpty() ? QDir::homePath() : filterDirectory());
+    const bool remembered = !filterDirectory().isEmpty() && QFileInfo(filterDirectory()).isDir();
+    panel->setDirectory(remembered ? filterDirectory() : QDir::homePath());
     if (save)
         panel->selectFile(tr("Table Filter") + u'.' + ZNTFilterFile::FileExtension);
     uv_returnFocusAfterSheet(panel);

@@ -6,8 +6,36 @@
 
 #include <QComboBox>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QPainter>
+
+namespace {
+// The arrow keys open a popup of the bar instead of stepping through its items:
+// each choice rebuilds the row and moves the focus to its value field, so a
+// step would leave the popup after one item.
+class ArrowsOpenPopup : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override {
+        if (event->type() == QEvent::KeyPress) {
+            const auto *key = static_cast<QKeyEvent *>(event);
+            const bool arrow = key->key() == Qt::Key_Up || key->key() == Qt::Key_Down;
+            if (arrow && !(key->modifiers() & ~Qt::KeypadModifier)) {
+                static_cast<QComboBox *>(watched)->showPopup();
+                return true;
+            }
+        }
+        return false;
+    }
+};
+
+void openPopupOnArrows(QComboBox *popup) {
+    popup->installEventFilter(new ArrowsOpenPopup(popup));
+}
+} // namespace
 
 ZNTFilterSetView::ZNTFilterSetView(QWidget *parent) : QWidget(parent) {
     setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
@@ -46,9 +74,12 @@ void ZNTFilterView::buildUi() {
     // One width in every row, so that the rows line up; long names are elided.
     m_popupButton->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     m_popupButton->setMinimumContentsLength(16);
+    // In a narrow window the popups give up width before the value field does.
+    m_popupButton->setMinimumWidth(m_popupButton->fontMetrics().averageCharWidth() * 10);
     m_popupButton->addItem(tr("Any Column"), FilterBarModel::AnyColumnTag);
     m_popupButton->addItem(tr("SQL Expression"), FilterBarModel::ExpressionTag);
     m_popupButton->insertSeparator(2);
+    openPopupOnArrows(m_popupButton);
     layout->addWidget(m_popupButton);
 
     m_detailViewContainer = new QWidget;
@@ -99,10 +130,11 @@ void ZNTFilterView::loadDetailView(const QString &nibName, const QList<int> &ope
         m_detailOperatorPopupButton->setMinimumContentsLength(14);
         for (int op : operators)
             m_detailOperatorPopupButton->addItem(FilterBarModel::operatorTitle(op), op);
+        openPopupOnArrows(m_detailOperatorPopupButton);
         layout->addWidget(m_detailOperatorPopupButton);
     }
     m_detailTextField = new QLineEdit;
-    m_detailTextField->setClearButtonEnabled(true);
+    m_detailTextField->setMinimumWidth(m_detailTextField->fontMetrics().averageCharWidth() * 14);
     if (nibName == ZNTFilter::ExpressionDetailView) {
         m_detailTextField->setPlaceholderText(tr("SQL condition, for example price > 10"));
         m_detailTextField->setAccessibleName(tr("SQL condition"));
@@ -110,8 +142,10 @@ void ZNTFilterView::loadDetailView(const QString &nibName, const QList<int> &ope
         m_detailTextField->setPlaceholderText(tr("Value"));
         m_detailTextField->setAccessibleName(tr("Value"));
     }
+    // A hidden field keeps its room, so that the rows of the bar line up.
+    QSizePolicy policy = m_detailTextField->sizePolicy();
+    policy.setRetainSizeWhenHidden(true);
+    m_detailTextField->setSizePolicy(policy);
     layout->addWidget(m_detailTextField, 1);
-    // Takes the room the value field leaves when the operator takes no value.
-    layout->addStretch(0);
     m_detailViewContainer->layout()->addWidget(m_detailView);
 }
