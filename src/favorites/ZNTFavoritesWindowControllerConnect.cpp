@@ -16,6 +16,7 @@
 #include "platform/SystemInfo.h"
 #include "uikit/AlertSheet.h"
 #include "uikit/Beep.h"
+#include "uikit/BlankTextField.h"
 #include "uikit/WindowEditing.h"
 
 #include <QCheckBox>
@@ -61,6 +62,9 @@ QString listForLog(const std::vector<std::shared_ptr<ZNTFavorite>> &favorites) {
         names << favorite->displayName();
     return QLatin1Char('(') + names.join(QStringLiteral(", ")) + QLatin1Char(')');
 }
+
+constexpr qsizetype kLongestPrompt = 500;
+constexpr int kPromptWidth = 400;
 
 // A secure field and the check box that keeps what is typed in it.
 QWidget *secretAccessory(const ConnectPrompt &prompt, QLineEdit **secret, QCheckBox **keep) {
@@ -285,7 +289,14 @@ void ZNTFavoritesWindowController::handleKeyboardInteractiveAuthenticationReques
         auto *field = new QLineEdit;
         field->setMinimumWidth(250);
         field->setEchoMode(p.value(QStringLiteral("echo")).toBool() ? QLineEdit::Normal : QLineEdit::Password);
-        form->addRow(p.value(QStringLiteral("text")).toString(), field);
+        // The SSH server's words, shown as they are (never read as markup) and
+        // no longer than a prompt needs to be.
+        const QString text = p.value(QStringLiteral("text")).toString();
+        auto *label =
+            new BlankTextField(text.size() > kLongestPrompt ? text.left(kLongestPrompt) + QChar(0x2026) : text);
+        label->setMaximumWidth(kPromptWidth); // an unbroken run of letters would widen the sheet past the screen
+        label->setBuddy(field);
+        form->addRow(label, field);
         fields << field;
     }
     alert->setAccessoryView(accessory);
