@@ -185,8 +185,7 @@ bool ZNTApplicationDelegate::openFiles(const QStringList &paths) {
 
 void ZNTApplicationDelegate::getUrl(const QString &text) {
     showFavoritesWindow();
-    const QUrl url(text, QUrl::TolerantMode);
-    if (!url.isValid() || !CommandLine::hasConnectionScheme(text)) {
+    if (!FavoriteURL::hasConnectionScheme(text)) {
         Alert *alert = Alert::alertWithMessageText(QStringLiteral("Can't open URL"), QStringLiteral("OK"), {}, {},
                                                    QStringLiteral("The URL ‘%1’ is malformed.").arg(text));
         alert->setAlertStyle(Alert::Style::Critical);
@@ -194,7 +193,7 @@ void ZNTApplicationDelegate::getUrl(const QString &text) {
         return;
     }
     ErrorPtr error;
-    if (!m_favorites->openURL(url, &error))
+    if (!m_favorites->openURL(text, &error))
         m_favorites->presentError(error);
 }
 

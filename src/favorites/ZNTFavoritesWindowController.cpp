@@ -356,11 +356,9 @@ void ZNTFavoritesWindowController::newFavorite() {
     }
     const std::shared_ptr<ZNTFavorite> favorite = m_store->insertFavorite();
     const QString text = QGuiApplication::clipboard()->text().trimmed().section(QLatin1Char('\n'), 0, 0);
-    const QUrl url(text);
-    static const QStringList schemes = {"postgres", "postgresql", "postgresql+ssh", "ssh+postgres", "ssh+postgresql"};
-    // Only a URL libpq would read too fills the new favorite.
-    if (!text.isEmpty() && schemes.contains(url.scheme().toLower()) && !FavoriteURL::errorForURLText(text))
-        favorite->takeParamsFromDictionary(ZNTFavorite::paramsForURL(url));
+    // Only a connection URL that a favorite can hold as libpq reads it fills the new favorite.
+    if (const std::optional<QVariantMap> params = FavoriteURL::read(text))
+        favorite->takeParamsFromDictionary(*params);
     reloadFavorites();
     editObject(favorite);
 }
@@ -415,12 +413,12 @@ void ZNTFavoritesWindowController::copyFavoriteURL(int row) {
             c->presentError(error);
             return;
         }
-        const QUrl url = favorite->URL();
-        if (!url.isValid()) {
+        const QString url = favorite->URL();
+        if (url.isEmpty()) {
             beep();
             return;
         }
-        QGuiApplication::clipboard()->setText(FavoriteURL::textOfURL(url));
+        QGuiApplication::clipboard()->setText(url);
     });
 }
 

@@ -65,10 +65,12 @@ public:
     void disconnectFromFavorite(int row);
     void cancelConnection(int row);
     void clearError(int row);
-    // A connection URL: connects the first similar favorite, else adds one made
-    // from the URL and connects it. False with *error for a URL libpq refuses or
-    // a store that cannot save.
-    bool openURL(const QUrl &url, ErrorPtr *error);
+    // A connection URL handed over by another program: connects the first
+    // similar favorite, else adds one made from the URL and connects it; for a
+    // server beyond this computer only once the user has agreed in a sheet.
+    // False with *error for a URL that is refused (FavoriteURL::read) or a store
+    // that cannot save.
+    bool openURL(const QString &url, ErrorPtr *error);
     void handleKeyboardInteractiveAuthenticationRequest(const QVariantMap &request,
                                                         const std::shared_ptr<ZNTServer> &server,
                                                         std::shared_ptr<ConditionLock> lock,
@@ -129,6 +131,8 @@ private:
     void promptAfterFailure(const std::shared_ptr<ZNTFavorite> &favorite, const std::shared_ptr<ZNTServer> &server,
                             const ErrorPtr &error);
     void showPrompt(const std::shared_ptr<ZNTFavorite> &favorite, const ConnectPrompt &prompt, const ErrorPtr &error);
+    void confirmNewServer(const QVariantMap &params);
+    bool addFavoriteForURL(const QVariantMap &params, ErrorPtr *error);
     void openSheetForRow(QWidget *sheet, int row);
 
     struct ServerObservation {

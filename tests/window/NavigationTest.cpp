@@ -6,6 +6,7 @@
 #include "model/ZNTServer.h"
 #include "model/ZNTTable.h"
 #include "model/ZNTTableSchema.h"
+#include "support/PlainTextSupport.h"
 #include "uikit/ZNTControlledView.h"
 #include "window/ZNTPlaceholderPage.h"
 
@@ -217,6 +218,14 @@ TEST_F(NavigationTest, PlaceholderPagesNameTheirItemAndSchemasHaveNoPage) {
               "The materialized view page is not built yet.");
     EXPECT_EQ(w->viewControllerForItem(std::make_shared<ZNTSchema>("public", database)), nullptr);
     saveShot(w.get(), "placeholder-query-page.png");
+}
+
+TEST_F(NavigationTest, AnItemsNameIsShownAsTextNeverAsMarkup) {
+    auto w = window(database);
+    w->navigateToItem(table(kMarkup));
+    const QLabel *heading = w->mainViewController()->view()->findChild<QLabel *>("placeholderHeading");
+    ASSERT_TRUE(heading);
+    EXPECT_EQ(shownText(heading), kMarkup);
 }
 
 // A page may take an action itself before the window does: its view, a

@@ -2,6 +2,7 @@
 #include "model/ServerTestSupport.h"
 #include "model/ZNTSchema.h"
 #include "model/ZNTTableSchema.h"
+#include "support/PlainTextSupport.h"
 #include "uikit/AlertSheet.h"
 #include "window/ZNTSidebarController.h"
 #include "window/ZNTSidebarOutlineView.h"
@@ -473,6 +474,19 @@ ZNTObjectList named(const QStringList &names) {
     return items;
 }
 } // namespace
+
+// A tool tip reads what looks like HTML as HTML: an object's name must show as it is.
+TEST(SidebarModel, ToolTipsShowObjectNamesAsText) {
+    auto root = std::make_shared<Named>("root", true);
+    root->children = named({kMarkup, "a < b"});
+    ZNTSidebarTreeModel model;
+    model.setRootItem(root);
+    ASSERT_TRUE(pumpUntil([&] { return model.runningLoads() == 0; }));
+    ASSERT_EQ(model.rowCount(), 2);
+    EXPECT_EQ(shownText(model.index(0, 0).data(Qt::ToolTipRole).toString()), kMarkup);
+    EXPECT_EQ(model.index(0, 0).data().toString(), kMarkup);
+    EXPECT_EQ(shownText(model.index(1, 0).data(Qt::ToolTipRole).toString()), "a < b");
+}
 
 // New answers that reorder, add and drop rows move the rows that stay, with
 // their instances and what lies under them.
