@@ -9,6 +9,7 @@
 #include "uikit/ZNTControlledView.h"
 #include "window/ZNTPlaceholderPage.h"
 
+#include <QAbstractItemView>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QRegularExpressionValidator>
@@ -97,12 +98,20 @@ TEST_F(NavigationTest, EmptyHistoriesBeepAndGoUpRecordsAnEntry) {
 }
 
 TEST_F(NavigationTest, PathPopupListsTheShownItemFirstAndItsLastEntryGoesToTheRoot) {
+    uikittest::useFixedLook();
     auto w = window(server);
     w->navigateToItem(table("orders"));
     QComboBox *popup = w->pathButton();
     ASSERT_EQ(popup->count(), 3);
     EXPECT_EQ(popup->itemText(0), "orders");
     EXPECT_EQ(popup->itemText(2), "Prod");
+    // Every entry has its icon, the server's too, so that the names line up.
+    for (int i = 0; i < popup->count(); ++i)
+        EXPECT_FALSE(popup->itemIcon(i).isNull()) << popup->itemText(i).toStdString();
+    uikittest::activate(w.get());
+    popup->showPopup();
+    saveShot(popup->view()->window(), "path-popup.png");
+    popup->hidePopup();
 
     w->handlePathPopupButton(0); // the shown item
     EXPECT_EQ(w->currentItem()->name(), "orders");
