@@ -75,7 +75,7 @@ std::shared_ptr<ZNTConnection> ZNTWindowController::currentConnection() const {
 void ZNTWindowController::windowDidLoad() {
     placeViewForItem(currentItem());
     if (auto database = currentDatabase())
-        windowAction(QStringLiteral("goToTerminal"))->setIcon(imageForObject(*database->queryObject()));
+        windowAction(ZNTWindowCommand::GoToTerminal)->setIcon(imageForObject(*database->queryObject()));
     UserDefaults &defaults = UserDefaults::standard();
     m_leftSegment->setChecked(defaults.boolForKey(QStringLiteral("ShowSidebar")));
     m_rightSegment->setChecked(defaults.boolForKey(QStringLiteral("ShowRightSidebar")));

@@ -54,12 +54,12 @@ TEST_F(NavigationTest, BackThenANewNavigationKeepsTheBackHistoryAndDropsTheForwa
     EXPECT_EQ(w->currentItem()->name(), "b");
     EXPECT_EQ(names(w->navigation().backwardHistory()), QStringList({"shop", "a"}));
     EXPECT_EQ(names(w->navigation().forwardHistory()), QStringList({"c"}));
-    EXPECT_TRUE(w->windowAction("goForward")->isEnabled());
+    EXPECT_TRUE(w->windowAction(ZNTWindowCommand::GoForward)->isEnabled());
 
     w->navigateToItem(table("d"));
     EXPECT_EQ(names(w->navigation().backwardHistory()), QStringList({"shop", "a", "b"}));
     EXPECT_TRUE(w->navigation().forwardHistory().isEmpty());
-    EXPECT_FALSE(w->windowAction("goForward")->isEnabled());
+    EXPECT_FALSE(w->windowAction(ZNTWindowCommand::GoForward)->isEnabled());
     // The page shown is the item's, made once and found again on the way back.
     auto *page = qobject_cast<ZNTPlaceholderPage *>(w->mainViewController());
     ASSERT_TRUE(page);
@@ -88,7 +88,7 @@ TEST_F(NavigationTest, EmptyHistoriesBeepAndGoUpRecordsAnEntry) {
     EXPECT_EQ(beeps.count, 2);
     w->goUp(); // the server is the root: nowhere to go
     EXPECT_EQ(w->currentItem(), server);
-    EXPECT_FALSE(w->windowAction("goUp")->isEnabled());
+    EXPECT_FALSE(w->windowAction(ZNTWindowCommand::GoUp)->isEnabled());
 
     w->navigateToItem(table("orders"));
     EXPECT_EQ(names(w->pathItems()), QStringList({"Prod", "shop", "orders"}));
