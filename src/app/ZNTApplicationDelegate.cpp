@@ -96,17 +96,16 @@ void ZNTApplicationDelegate::applicationDidFinishLaunching(const QStringList &ar
 void ZNTApplicationDelegate::installMenus() {
     QWidget *window = m_favorites->window();
     auto *bar = new QMenuBar(window);
+    using Command = ZNTFavoritesWindowController::WindowCommand;
     QMenu *file = bar->addMenu(QStringLiteral("&File"));
-    for (QAction *action : window->actions())
-        if (action->text() == QLatin1String("New Favorite") || action->text() == QLatin1String("Close Window"))
-            file->addAction(action);
+    file->addAction(m_favorites->windowAction(Command::NewFavorite));
+    file->addAction(m_favorites->windowAction(Command::CloseWindow));
     file->addSeparator();
     QAction *quit = file->addAction(QStringLiteral("&Quit"), this, &ZNTApplicationDelegate::terminate);
     quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
     QMenu *edit = bar->addMenu(QStringLiteral("&Edit"));
-    for (QAction *action : window->actions())
-        if (action->text() == QLatin1String("Copy URL") || action->text() == QLatin1String("Duplicate"))
-            edit->addAction(action);
+    edit->addAction(m_favorites->windowAction(Command::Duplicate));
+    edit->addAction(m_favorites->windowAction(Command::CopyURL));
     edit->addSeparator();
     QAction *prefs = edit->addAction(QStringLiteral("&Preferences…"), this,
                                      [] { ZNTPreferenceWindowController::sharedController().showWindow(); });

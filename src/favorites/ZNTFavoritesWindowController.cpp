@@ -119,15 +119,19 @@ void ZNTFavoritesWindowController::buildUi() {
     m_table->setFocus();
 }
 
-QAction *ZNTFavoritesWindowController::addAction(const QString &title, const QKeySequence &key,
+QAction *ZNTFavoritesWindowController::addAction(WindowCommand command, const QString &title, const QKeySequence &key,
                                                  std::function<void()> slot) {
     auto *action = new QAction(title, m_window);
     if (!key.isEmpty())
         action->setShortcut(key);
     connect(action, &QAction::triggered, this, std::move(slot));
     m_window->addAction(action);
-    m_actions[title] = action;
+    m_actions[command] = action;
     return action;
+}
+
+QAction *ZNTFavoritesWindowController::windowAction(WindowCommand command) const {
+    return m_actions.at(command);
 }
 
 void ZNTFavoritesWindowController::connectActions() {
@@ -141,18 +145,19 @@ void ZNTFavoritesWindowController::connectActions() {
     });
     connect(m_table, &ZNTFavoritesTable::contextMenuRequestedForRow, this, &ZNTFavoritesWindowController::showRowMenu);
     connect(m_table, &ZNTFavoritesTable::widthChanged, this, &ZNTFavoritesWindowController::remeasureErrorRows);
-    addAction(QStringLiteral("New Favorite"), QKeySequence::New, [this] { newFavorite(); });
-    addAction(QStringLiteral("Duplicate"), QKeySequence(Qt::CTRL | Qt::Key_D),
+    using C = WindowCommand;
+    addAction(C::NewFavorite, QStringLiteral("&New Favorite"), QKeySequence::New, [this] { newFavorite(); });
+    addAction(C::Duplicate, QStringLiteral("&Duplicate"), QKeySequence(Qt::CTRL | Qt::Key_D),
               [this] { duplicateFavorite(m_table->currentRow()); });
-    QAction *copy =
-        addAction(QStringLiteral("Copy URL"), QKeySequence::Copy, [this] { copyFavoriteURL(m_table->currentRow()); });
+    QAction *copy = addAction(C::CopyURL, QStringLiteral("Copy &URL"), QKeySequence::Copy,
+                              [this] { copyFavoriteURL(m_table->currentRow()); });
     copy->setShortcutContext(Qt::WidgetShortcut);
     m_table->addAction(copy);
-    addAction(QStringLiteral("Export Favorite…"), QKeySequence(Qt::CTRL | Qt::Key_E),
+    addAction(C::ExportFavorite, QStringLiteral("&Export Favorite…"), QKeySequence(Qt::CTRL | Qt::Key_E),
               [this] { exportFavorite(m_table->currentRow()); });
-    addAction(QStringLiteral("Export All Favorites…"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_E),
-              [this] { exportAllFavorites(); });
-    addAction(QStringLiteral("Close Window"), QKeySequence::Close, [this] { m_window->close(); });
+    addAction(C::ExportAllFavorites, QStringLiteral("Export &All Favorites…"),
+              QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_E), [this] { exportAllFavorites(); });
+    addAction(C::CloseWindow, QStringLiteral("&Close Window"), QKeySequence::Close, [this] { m_window->close(); });
     setUpDragging();
 }
 

@@ -59,6 +59,10 @@ public:
     // The commands of a row's context menu; others may add theirs.
     void populateRowMenu(QMenu *menu, int row);
 
+    // The window's commands that the program's menus show, with their keys.
+    enum class WindowCommand { NewFavorite, Duplicate, CopyURL, ExportFavorite, ExportAllFavorites, CloseWindow };
+    QAction *windowAction(WindowCommand command) const;
+
     // Connecting.
     void connectToFavorite(int row);
     void connectToFavorite(const std::shared_ptr<ZNTFavorite> &favorite);
@@ -112,7 +116,8 @@ private:
 
     void buildUi();
     void connectActions();
-    QAction *addAction(const QString &title, const QKeySequence &key, std::function<void()> slot);
+    QAction *addAction(WindowCommand command, const QString &title, const QKeySequence &key,
+                       std::function<void()> slot);
     void setupDatasource();
     void reloadFavorites();
     void windowDidBecomeKey();
@@ -149,5 +154,5 @@ private:
     QPointer<QWidget> m_openSheet;
     QPointer<QFileDialog> m_favoriteExportPanel;
     FavoritesListDragging *m_dragging = nullptr;
-    std::map<QString, QAction *> m_actions;
+    std::map<WindowCommand, QAction *> m_actions;
 };

@@ -10,6 +10,7 @@
 #include "uikit/ZNTControlledView.h"
 #include "window/ZNTPlaceholderPage.h"
 
+#include <QAbstractItemView>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QRegularExpressionValidator>
@@ -54,12 +55,12 @@ TEST_F(NavigationTest, BackThenANewNavigationKeepsTheBackHistoryAndDropsTheForwa
     EXPECT_EQ(w->currentItem()->name(), "b");
     EXPECT_EQ(names(w->navigation().backwardHistory()), QStringList({"shop", "a"}));
     EXPECT_EQ(names(w->navigation().forwardHistory()), QStringList({"c"}));
-    EXPECT_TRUE(w->windowAction("goForward")->isEnabled());
+    EXPECT_TRUE(w->windowAction(ZNTWindowCommand::GoForward)->isEnabled());
 
     w->navigateToItem(table("d"));
     EXPECT_EQ(names(w->navigation().backwardHistory()), QStringList({"shop", "a", "b"}));
     EXPECT_TRUE(w->navigation().forwardHistory().isEmpty());
-    EXPECT_FALSE(w->windowAction("goForward")->isEnabled());
+    EXPECT_FALSE(w->windowAction(ZNTWindowCommand::GoForward)->isEnabled());
     // The page shown is the item's, made once and found again on the way back.
     auto *page = qobject_cast<ZNTPlaceholderPage *>(w->mainViewController());
     ASSERT_TRUE(page);
@@ -88,7 +89,7 @@ TEST_F(NavigationTest, EmptyHistoriesBeepAndGoUpRecordsAnEntry) {
     EXPECT_EQ(beeps.count, 2);
     w->goUp(); // the server is the root: nowhere to go
     EXPECT_EQ(w->currentItem(), server);
-    EXPECT_FALSE(w->windowAction("goUp")->isEnabled());
+    EXPECT_FALSE(w->windowAction(ZNTWindowCommand::GoUp)->isEnabled());
 
     w->navigateToItem(table("orders"));
     EXPECT_EQ(names(w->pathItems()), QStringList({"Prod", "shop", "orders"}));
@@ -98,12 +99,20 @@ TEST_F(NavigationTest, EmptyHistoriesBeepAndGoUpRecordsAnEntry) {
 }
 
 TEST_F(NavigationTest, PathPopupListsTheShownItemFirstAndItsLastEntryGoesToTheRoot) {
+    uikittest::useFixedLook();
     auto w = window(server);
     w->navigateToItem(table("orders"));
     QComboBox *popup = w->pathButton();
     ASSERT_EQ(popup->count(), 3);
     EXPECT_EQ(popup->itemText(0), "orders");
     EXPECT_EQ(popup->itemText(2), "Prod");
+    // Every entry has its icon, the server's too, so that the names line up.
+    for (int i = 0; i < popup->count(); ++i)
+        EXPECT_FALSE(popup->itemIcon(i).isNull()) << popup->itemText(i).toStdString();
+    uikittest::activate(w.get());
+    popup->showPopup();
+    saveShot(popup->view()->window(), "path-popup.png");
+    popup->hidePopup();
 
     w->handlePathPopupButton(0); // the shown item
     EXPECT_EQ(w->currentItem()->name(), "orders");
