@@ -3,6 +3,7 @@
 #include "ZNTFilterView.h"
 #include "model/ZNTTable.h"
 #include "model/ZNTTableMetadata.h"
+#include "platform/ProgramError.h"
 #include "uikit/BarButtons.h"
 #include "uikit/Beep.h"
 #include "uikit/WindowEditing.h"
@@ -11,10 +12,12 @@
 #include <QHBoxLayout>
 #include <QLineEdit>
 #include <QMenu>
+#include <QScrollArea>
 #include <QVBoxLayout>
 
 ZNTFilterController::ZNTFilterController(std::shared_ptr<ZNTTable> table, QObject *parent)
     : QObject(parent), m_model(std::move(table)) {
+    requireMainThread("ZNTFilterController");
     m_metadataObserver = NotificationCenter::defaultCenter().observe(
         ZNTTableMetadata::DidLoadNotification, nullptr,
         [this](const Notification &notification) { tableMetadataUpdated(notification); });
@@ -44,10 +47,19 @@ void ZNTFilterController::buildUi() {
     layout->setSpacing(8);
 
     m_filterContainerView = new QWidget;
+    m_filterContainerView->setAutoFillBackground(false);
     auto *rows = new QVBoxLayout(m_filterContainerView);
     rows->setContentsMargins(0, 0, 0, 0);
     rows->setSpacing(4);
-    layout->addWidget(m_filterContainerView, 1);
+    // A file may bring many rows: beyond a few the bar scrolls instead of
+    // pushing the grid out of the window.
+    m_rowsScrollArea = new QScrollArea;
+    m_rowsScrollArea->setFrameShape(QFrame::NoFrame);
+    m_rowsScrollArea->setWidgetResizable(true);
+    m_rowsScrollArea->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_rowsScrollArea->setWidget(m_filterContainerView);
+    m_rowsScrollArea->viewport()->setAutoFillBackground(false);
+    layout->addWidget(m_rowsScrollArea, 1);
 
     auto *buttons = new QHBoxLayout;
     buttons->setSpacing(4);
@@ -135,6 +147,16 @@ void ZNTFilterController::makeFilterViews() {
         updateFilterViewAtIndex(i);
     }
     orderTabChain();
+    fitRowsScrollArea();
+}
+
+void ZNTFilterController::fitRowsScrollArea() {
+    const int rowHeight = m_filterViews.isEmpty() ? 0 : m_filterViews.first()->sizeHint().height();
+    const int spacing = m_filterContainerView->layout()->spacing();
+    const int shown = int(std::min<qsizetype>(m_filterViews.size(), kMaxRowsShown));
+    const bool scrolls = m_filterViews.size() > kMaxRowsShown;
+    m_rowsScrollArea->setVerticalScrollBarPolicy(scrolls ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff);
+    m_rowsScrollArea->setFixedHeight(shown * rowHeight + std::max(0, shown - 1) * spacing);
 }
 
 ZNTFilterView *ZNTFilterController::makeFilterView(qsizetype index) {
@@ -199,6 +221,7 @@ void ZNTFilterController::focusValueField(qsizetype index) {
     ZNTFilterView *row = m_filterViews.value(index);
     if (!row)
         return;
+    m_rowsScrollArea->ensureWidgetVisible(row, 0, 0);
     QLineEdit *field = row->detailTextField();
     if (field && !field->isHidden()) {
         field->setFocus(Qt::OtherFocusReason);

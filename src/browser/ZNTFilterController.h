@@ -12,6 +12,7 @@
 #include <memory>
 
 class QLineEdit;
+class QScrollArea;
 class QToolButton;
 class QWidget;
 class ZNTColumn;
@@ -94,6 +95,8 @@ public:
     // The directory the save and load dialogs of every bar start in: the last
     // one a dialog was accepted in. Empty until then.
     static QString rememberedFilterDirectory();
+    // Rows beyond this many scroll.
+    static constexpr int kMaxRowsShown = 8;
 
 private:
     void buildUi();
@@ -102,6 +105,7 @@ private:
     ZNTFilterView *makeFilterView(qsizetype index);
     void updateFilterViewAtIndex(qsizetype index);
     void orderTabChain();
+    void fitRowsScrollArea();
     void focusValueField(qsizetype index);
     bool endEditingOrBeep();
     void tableMetadataUpdated(const Notification &notification);
@@ -115,6 +119,7 @@ private:
     ZNTFilterControllerDelegate *m_delegate = nullptr;
     QPointer<ZNTFilterSetView> m_view;
     QWidget *m_filterContainerView = nullptr;
+    QScrollArea *m_rowsScrollArea = nullptr;
     QToolButton *m_filterButton = nullptr;
     QToolButton *m_fileMenuButton = nullptr;
     QList<ZNTFilterView *> m_filterViews;

@@ -272,6 +272,31 @@ TEST_F(FilterBar, FilteringByAColumnReplacesEveryRow) {
     EXPECT_TRUE(controller->makeFirstResponder());
 }
 
+TEST_F(FilterBar, ManyRowsScrollInsteadOfPushingTheGridAway) {
+    show();
+    const int oneRowHeight = controller->view()->height();
+    QVariantList many;
+    for (int i = 0; i < 40; ++i)
+        many << QVariantMap{{"type", 1}, {"anyColumn", true}, {"stringValue", QString::number(i)}};
+    ASSERT_TRUE(controller->loadDictionaryRepresentations(many));
+    settle();
+    ASSERT_EQ(controller->filterViews().size(), 40);
+    QWidget *bar = controller->view();
+    EXPECT_TRUE(pumpUntil([&] { return bar->height() == bar->sizeHint().height(); }, 5s));
+    const int height = bar->height();
+    EXPECT_GT(height, oneRowHeight * 5);
+    EXPECT_LT(height, oneRowHeight * ZNTFilterController::kMaxRowsShown);
+    // Tab reaches the last row, and the row it reaches is in view.
+    controller->makeFirstResponder();
+    for (int i = 0; i < 40 * 5 && focus() != row(39)->detailTextField(); ++i)
+        QTest::keyClick(focus(), Qt::Key_Tab);
+    ASSERT_EQ(focus(), row(39)->detailTextField());
+    pumpFor(20ms);
+    EXPECT_FALSE(row(39)->detailTextField()->visibleRegion().isEmpty());
+    EXPECT_TRUE(row(0)->visibleRegion().isEmpty());
+    EXPECT_TRUE(saveScreenshot(&window, "browser", "filter-bar-many-rows.png"));
+}
+
 // One row of each kind, in a light and a dark window, for a reviewer's eyes.
 TEST_F(FilterBar, Screenshots) {
     show(760);
