@@ -14,6 +14,7 @@
 
 class QAction;
 class QComboBox;
+class QMenu;
 class QSplitter;
 class QUndoStack;
 class StatusDisplay;
@@ -169,6 +170,8 @@ private:
     void askPageToResign(const std::shared_ptr<ZNTObject> &item, std::function<void(bool)> answer);
     void windowWillClose();
     void setCommand(const QString &name, std::function<void()> run);
+    void installPageEditActions();
+    void validatePageActions();
 
     ZNTNavigationPath m_navigation;
     // The pages made so far, in the order they were made; keys compare by equality.
@@ -188,6 +191,10 @@ private:
     QPointer<QUndoStack> m_watchedUndoStack;
     std::vector<QMetaObject::Connection> m_undoConnections;
     std::vector<QAction *> m_actions;
+    QPointer<QMenu> m_editMenu;
+    QPointer<QAction> m_pageActionsSeparator;   // before the shown page's own Edit menu commands
+    QList<QPointer<QAction>> m_pageEditActions; // the shown page's, in the Edit menu now
+    QMetaObject::Connection m_pageValidation;
     std::optional<std::pair<int, int>> m_widthsOnShow; // the sidebars' widths, given at the first show
     bool m_resigning = false;
     bool m_closeWithoutAsking = false;

@@ -10,6 +10,7 @@
 
 #include <QAction>
 #include <QComboBox>
+#include <QMenu>
 #include <QMenuBar>
 #include <QToolBar>
 #include <QToolButton>
@@ -167,8 +168,11 @@ void ZNTWindowController::buildMenus() {
         add(file, "quit");
 
     QMenu *edit = menuBar()->addMenu(QStringLiteral("&Edit"));
+    m_editMenu = edit;
     add(edit, "undo");
     add(edit, "redo");
+    m_pageActionsSeparator = edit->addSeparator();
+    m_pageActionsSeparator->setVisible(false);
     if (app.showPreferences) {
         edit->addSeparator();
         add(edit, "showPreferences");
@@ -277,9 +281,62 @@ void ZNTWindowController::validateActions() {
         connection && connection->state() == ZNTConnection::ZNTConnectionStateBusy && query && !query->isCancelled());
     auto *validator = dynamic_cast<ZNTMenuValidator *>(page);
     set("export", validator && validator->validateMenuItem(windowAction(QStringLiteral("export"))));
+    validatePageActions();
     QUndoStack *stack = undoManager();
     set("undo", stack->canUndo(),
         stack->undoText().isEmpty() ? QStringLiteral("&Undo") : QStringLiteral("&Undo %1").arg(stack->undoText()));
     set("redo", stack->canRedo(),
         stack->redoText().isEmpty() ? QStringLiteral("&Redo") : QStringLiteral("&Redo %1").arg(stack->redoText()));
+}
+
+// The shown page's own commands take their place in the Edit menu, after Undo
+// and Redo; those of the page shown before leave it.
+void ZNTWindowController::installPageEditActions() {
+    if (!m_editMenu)
+        return;
+    for (const QPointer<QAction> &action : std::as_const(m_pageEditActions)) {
+        if (!action)
+            continue;
+        m_editMenu->removeAction(action);
+        if (action->isSeparator())
+            delete action.data(); // made here, below
+    }
+    m_pageEditActions.clear();
+    disconnect(m_pageValidation);
+    ZNTContentController *page = m_mainViewController;
+    if (page)
+        m_pageValidation =
+            connect(page, &ZNTContentController::validationRequested, this, [this] { validateActions(); });
+    auto *provider = dynamic_cast<ZNTEditMenuProvider *>(page);
+    const QList<QAction *> actions = provider ? provider->editMenuActions() : QList<QAction *>();
+    QAction *before = nullptr; // the end of the menu, or what follows the page's place
+    const QList<QAction *> all = m_editMenu->actions();
+    const qsizetype separatorAt = all.indexOf(m_pageActionsSeparator.data());
+    if (separatorAt >= 0 && separatorAt + 1 < all.size())
+        before = all[separatorAt + 1];
+    for (QAction *action : actions) {
+        QAction *added = action;
+        if (!added) {
+            added = new QAction(page); // goes with the page
+            added->setSeparator(true);
+        }
+        m_editMenu->insertAction(before, added);
+        m_pageEditActions << added;
+    }
+    m_pageActionsSeparator->setVisible(!actions.isEmpty());
+}
+
+void ZNTWindowController::validatePageActions() {
+    auto *validator = dynamic_cast<ZNTMenuValidator *>(m_mainViewController.data());
+    std::function<void(QAction *)> validate = [&](QAction *action) {
+        if (!action || action->isSeparator())
+            return;
+        action->setEnabled(!validator || validator->validateMenuItem(action));
+        if (QMenu *submenu = action->menu()) {
+            for (QAction *inner : submenu->actions())
+                validate(inner);
+        }
+    };
+    for (const QPointer<QAction> &action : std::as_const(m_pageEditActions))
+        validate(action);
 }
