@@ -90,20 +90,20 @@ int ZNTGridModel::columnCount(const QModelIndex &parent) const {
     return m_rows ? std::min<int>(int(m_columns.size()), m_rows->columnCount()) : int(m_columns.size());
 }
 
-QVariant ZNTGridModel::storeCellData(qsizetype row, int column, int role) const {
+QVariant ZNTGridModel::storeCellData(const RowStore &store, qsizetype row, int column, int role) {
     switch (role) {
     case KRVTableDataCell::DisplayValueRole:
-        return QVariant::fromValue(KRVTableDataCell::displayValue(*m_rows, row, column));
+        return QVariant::fromValue(KRVTableDataCell::displayValue(store, row, column));
     case Qt::DisplayRole:
-        return KRVTableDataCell::displayValue(*m_rows, row, column).text;
+        return KRVTableDataCell::displayValue(store, row, column).text;
     case KRVTableDataCell::ValueRole:
-        return QVariant::fromValue(m_rows->valueAt(row, column));
+        return QVariant::fromValue(store.valueAt(row, column));
     case Qt::EditRole: {
-        const KRVTableDataCell::DisplayValue shown = KRVTableDataCell::displayValue(*m_rows, row, column);
+        const KRVTableDataCell::DisplayValue shown = KRVTableDataCell::displayValue(store, row, column);
         if (shown.isPlaceholder)
             return QString();
-        const RowStore::Cell cell = m_rows->cellAt(row, column);
-        return cell.kind == RowStore::CellKind::Text ? m_rows->displayText(row, column) : shown.text;
+        const RowStore::Cell cell = store.cellAt(row, column);
+        return cell.kind == RowStore::CellKind::Text ? store.displayText(row, column) : shown.text;
     }
     default:
         return QVariant();
@@ -113,7 +113,7 @@ QVariant ZNTGridModel::storeCellData(qsizetype row, int column, int role) const 
 QVariant ZNTGridModel::data(const QModelIndex &index, int role) const {
     if (!m_rows || !index.isValid() || index.row() >= rowCount() || index.column() >= columnCount())
         return QVariant();
-    return storeCellData(storeRow(index.row()), index.column(), role);
+    return storeCellData(*m_rows, storeRow(index.row()), index.column(), role);
 }
 
 QVariant ZNTGridModel::headerData(int section, Qt::Orientation orientation, int role) const {

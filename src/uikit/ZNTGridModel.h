@@ -62,9 +62,9 @@ public:
     Qt::ItemFlags flags(const QModelIndex &index) const override;
 
 protected:
-    // What the base shows of a store cell, for the roles above; an invalid
+    // What the base shows of a cell of store, for the roles above; an invalid
     // QVariant for other roles.
-    QVariant storeCellData(qsizetype storeRow, int column, int role) const;
+    static QVariant storeCellData(const RowStore &store, qsizetype storeRow, int column, int role);
     // For a subclass that keeps its own rows: the rows taken are counted here.
     void setTakenRows(qsizetype taken) { m_taken = taken; }
 
