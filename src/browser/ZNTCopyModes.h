@@ -25,4 +25,5 @@ struct ZNTCopySource {
 
 // The text that copying source in mode puts on the clipboard; tableName names the
 // table of INSERT statements (unqualified). Any other mode number copies as text.
+// Empty without rows: there is nothing to copy, and the caller beeps.
 QString ZNTCopyText(int mode, const QString &tableName, const ZNTCopySource &source);

@@ -103,8 +103,9 @@ public:
     void toggleTableFilter() override;
     void toggleStructureAndContents(QObject *sender) override;
     void exportContents(QObject *sender) override;
-    bool validateMenuItem(QAction *item) override;
+    bool validateMenuItem(ZNTWindowCommand command, QAction *item) override;
     QList<QAction *> editMenuActions() override;
+    bool validateEditMenuAction(QAction *action) override;
 
     // The compact pager and status bar, for the row picker.
     QWidget *smallAccessoryView();

@@ -168,11 +168,15 @@ QList<int> ZNTTableViewController::clickedRows() const {
     return clickedRowIndexes(m_tableView, m_clickedRow);
 }
 
-bool ZNTTableViewController::validateMenuItem(QAction *item) {
+bool ZNTTableViewController::validateMenuItem(ZNTWindowCommand command, QAction *) {
+    if (command == ZNTWindowCommand::Export)
+        return static_cast<bool>(loadedMetadata()) && hasExporter();
+    return true;
+}
+
+bool ZNTTableViewController::validateEditMenuAction(QAction *item) {
     if (!item)
         return false;
-    if (item->objectName() == QLatin1String("export"))
-        return static_cast<bool>(loadedMetadata()) && hasExporter();
     const int selected = int(m_tableView->selectedRowIndexes().size());
     switch (CommandTag(item->data().toInt())) {
     case CommandTag::Copy:

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ZNTWindowCommand.h"
+
 #include <QObject>
 #include <QPointer>
 #include <QWidget>
@@ -117,26 +119,27 @@ public:
     virtual void exportContents(QObject *sender) = 0;
 };
 
-// Decides whether a window menu command that reaches the page is enabled; the
-// command is told by the action's objectName ("export"), a command of the
-// page's own (ZNTEditMenuProvider) by the object itself. It may also retitle
-// the action ("Delete Rows").
+// Decides whether a window menu command that reaches the page is enabled; item
+// is the command's action (the page may retitle it).
 class ZNTMenuValidator {
 public:
     virtual ~ZNTMenuValidator() = default;
-    virtual bool validateMenuItem(QAction *item) = 0;
+    virtual bool validateMenuItem(ZNTWindowCommand command, QAction *item) = 0;
 };
 
 // Commands of the page in the window's Edit menu (copying, adding and deleting
 // rows): listed there, after Undo and Redo, while the page is shown, and
-// enabled as the page's validateMenuItem answers for each of them (and for
-// each action of a submenu) whenever the window validates its commands. The
-// page owns them and does what they do; keys that should act only while the
-// focus is in the page are the page's to scope (Qt::WidgetWithChildrenShortcut
-// on an action also added to the page's view).
+// enabled as validateEditMenuAction answers for each of them (and for each
+// action of a submenu) whenever the window validates its commands. The page
+// owns them, does what they do and tells them apart by the objects
+// themselves; keys that should act only while the focus is in the page are the
+// page's to scope (Qt::WidgetWithChildrenShortcut on an action also added to
+// the page's view).
 class ZNTEditMenuProvider {
 public:
     virtual ~ZNTEditMenuProvider() = default;
     // In menu order, the same objects each time; a null entry is a separator.
     virtual QList<QAction *> editMenuActions() = 0;
+    // Whether action is enabled now; the page may retitle it ("Delete Rows").
+    virtual bool validateEditMenuAction(QAction *action) = 0;
 };

@@ -9,6 +9,7 @@
 #include <QMainWindow>
 #include <QPointer>
 #include <functional>
+#include <map>
 #include <memory>
 #include <vector>
 
@@ -122,10 +123,9 @@ public:
     int sidebarWidth() const;
     int rightSidebarWidth() const;
 
-    // Commands of the menus and the toolbar, by the name of their action
-    // ("goBack", "toggleSidebar", ...): enabled states and titles follow what
-    // the window shows.
-    QAction *windowAction(const QString &name) const;
+    // Commands of the menus and the toolbar: enabled states and titles follow
+    // what the window shows.
+    QAction *windowAction(ZNTWindowCommand command) const;
     void validateActions();
 
     // ZNTWindowControllerHandle
@@ -146,7 +146,10 @@ private:
     explicit ZNTWindowController(const std::shared_ptr<ZNTObject> &item);
     void buildUi();
     void buildActions();
+    void connectCommands();
     void buildMenus();
+    void buildEditMenu();
+    void buildViewMenu();
     void buildToolbar();
     void windowDidLoad();
 
@@ -169,7 +172,7 @@ private:
     void resign(ZNTObjectList pending, std::function<void(bool)> finished);
     void askPageToResign(const std::shared_ptr<ZNTObject> &item, std::function<void(bool)> answer);
     void windowWillClose();
-    void setCommand(const QString &name, std::function<void()> run);
+    void setCommand(ZNTWindowCommand command, std::function<void()> run);
     void installPageEditActions();
     void validatePageActions();
 
@@ -190,8 +193,8 @@ private:
     QUndoStack *m_defaultUndoManager = nullptr;
     QPointer<QUndoStack> m_watchedUndoStack;
     std::vector<QMetaObject::Connection> m_undoConnections;
-    std::vector<QAction *> m_actions;
-    QPointer<QMenu> m_editMenu;
+    std::map<ZNTWindowCommand, QAction *> m_actions;
+    QMenu *m_editMenu = nullptr;
     QPointer<QAction> m_pageActionsSeparator;   // before the shown page's own Edit menu commands
     QList<QPointer<QAction>> m_pageEditActions; // the shown page's, in the Edit menu now
     QMetaObject::Connection m_pageValidation;

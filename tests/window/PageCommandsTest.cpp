@@ -16,7 +16,7 @@ namespace {
 
 // A page with two commands, Copy and Delete, the second in a submenu; what is
 // enabled is the test's to say.
-class CommandPage : public FakePage, public ZNTEditMenuProvider, public ZNTMenuValidator {
+class CommandPage : public FakePage, public ZNTEditMenuProvider {
 public:
     explicit CommandPage(std::shared_ptr<ZNTObject> item) : FakePage(std::move(item)) {
         copy = new QAction(QStringLiteral("&Copy"), this);
@@ -29,7 +29,7 @@ public:
     ~CommandPage() override { delete special->menu(); }
 
     QList<QAction *> editMenuActions() override { return {copy, special, nullptr}; }
-    bool validateMenuItem(QAction *item) override {
+    bool validateEditMenuAction(QAction *item) override {
         ++validations;
         if (item == copy || item == special || item == asCsv)
             return canCopy;

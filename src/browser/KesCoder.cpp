@@ -1,0 +1,297 @@
+#include "browser/KesCoder.h"
+
+#include "platform/Log.h"
+
+#include <QLocale>
+#include <atomic>
+#include <cmath>
+
+namespace {
+const QString kTab = QStringLiteral("\t");
+const QString kCR = QStringLiteral("\r");
+const QString kLF = QStringLiteral("\n");
+const QString kCRLF = QStringLiteral("\r\n");
+const QString kNUL = QString(QChar(0));
+
+// The SQL dialects' escapes: the backslash pair comes first, so that the
+// backslashes later pairs write are not doubled again.
+const QStringList kMysqlReplacements = {"\\", "\\\\", "'", "\\'", kCRLF, "\\n", kCR, "\\n", kLF, "\\n", kNUL, "\\0"};
+// PostgreSQL keeps a CR a CR: copied rows read back exactly as they were.
+const QStringList kPostgresqlReplacements = {"\\", "\\\\", "'", "\\'", kCR, "\\r", kLF, "\\n", kNUL, "\\0"};
+
+// One line for the whole process, whichever coder and thread meets such a value first.
+std::atomic<bool> g_loggedUnsupported{false};
+
+bool isFloat(const Value &value) {
+    return value.kind() == Value::Kind::Float || value.kind() == Value::Kind::Double;
+}
+
+double asDouble(const Value &value) {
+    return value.kind() == Value::Kind::Float ? double(value.toFloat()) : value.toDouble();
+}
+
+// SQL's numbers are numeric first, which has no negative zero.
+bool isNegativeZero(double d) {
+    return d == 0 && std::signbit(d);
+}
+} // namespace
+
+KesCoder::KesCoder() {
+    m_true.set(QStringLiteral("TRUE"));
+    m_false.set(QStringLiteral("FALSE"));
+}
+
+void KesCoder::setStringReplacements(const QStringList &pairs) {
+    m_replacementTexts = pairs;
+    m_replacements.clear();
+    for (qsizetype i = 0; i + 1 < pairs.size(); i += 2) {
+        if (!pairs[i].isEmpty()) // an empty text to find has no occurrences
+            m_replacements.emplace_back(pairs[i].toUtf8(), pairs[i + 1].toUtf8());
+    }
+}
+
+QString KesCoder::description() const {
+    return QString::asprintf("<KesCoder: %p>", static_cast<const void *>(this));
+}
+
+KesCoder KesCoder::clipboardCoder() {
+    KesCoder coder;
+    coder.setSeparator(kTab);
+    coder.setNullValue(QString(""));
+    coder.setStringReplacements({kCRLF, " ", kCR, " ", kLF, " ", kTab, " "});
+    coder.setDecimalMark(QLocale().decimalPoint());
+    coder.setDisableBinary(true);
+    return coder;
+}
+
+KesCsvCoder KesCoder::csvCoder() {
+    return KesCsvCoder();
+}
+
+KesCoder KesCoder::postgresqlCoder() {
+    KesCoder coder;
+    coder.setSeparator(QStringLiteral(","));
+    coder.setQuoteCharacter(QStringLiteral("'"));
+    coder.setNullValue(QStringLiteral("NULL"));
+    coder.setDefaultValue(QStringLiteral("DEFAULT"));
+    coder.setStringReplacements(kPostgresqlReplacements);
+    coder.setStringPrefix(QStringLiteral("E"));
+    coder.setDataPrefix(QStringLiteral("DECODE("));
+    coder.setDataSuffix(QStringLiteral(",'hex')"));
+    coder.setQuoteSpecialFloats(true);
+    return coder;
+}
+
+KesCoder KesCoder::mysqlCoder() {
+    KesCoder coder;
+    coder.setSeparator(QStringLiteral(","));
+    coder.setQuoteCharacter(QStringLiteral("'"));
+    coder.setNullValue(QStringLiteral("NULL"));
+    coder.setStringReplacements(kMysqlReplacements);
+    coder.setDataPrefix(QStringLiteral("UNHEX("));
+    coder.setDataSuffix(QStringLiteral(")"));
+    coder.setDisableNANs(true);
+    return coder;
+}
+
+KesCoder KesCoder::sqliteCoder() {
+    KesCoder coder;
+    coder.setSeparator(QStringLiteral(","));
+    coder.setQuoteCharacter(QStringLiteral("'"));
+    coder.setNullValue(QStringLiteral("NULL"));
+    // A lone CR stays as it is: SQLite strings hold any character but NUL.
+    coder.setStringReplacements({"'", "''", kCRLF, kLF, kNUL, "'||X'00'||'"});
+    coder.setDataPrefix(QStringLiteral("X"));
+    coder.setDisableNANs(true);
+    coder.setTrueValue(QStringLiteral("1"));
+    coder.setFalseValue(QStringLiteral("0"));
+    return coder;
+}
+
+KesCoder KesCoder::ansiIdentifierCoder() {
+    KesCoder coder;
+    coder.setSeparator(QStringLiteral(","));
+    coder.setQuoteCharacter(QStringLiteral("\""));
+    coder.setNullValue(QStringLiteral("\"\""));
+    coder.setStringReplacements({"\"", "\"\""});
+    coder.setDisableBinary(true);
+    return coder;
+}
+
+KesCoder KesCoder::mysqlIdentifierCoder() {
+    KesCoder coder;
+    coder.setSeparator(QStringLiteral(","));
+    coder.setQuoteCharacter(QStringLiteral("`"));
+    coder.setNullValue(QStringLiteral("``"));
+    coder.setStringReplacements({"`", "``"});
+    coder.setDisableBinary(true);
+    return coder;
+}
+
+void KesCoder::appendObject(const Value &value, QString &out) const {
+    QByteArray utf8;
+    appendUtf8(value, utf8);
+    out += QString::fromUtf8(utf8);
+}
+
+void KesCoder::appendRow(const std::vector<Value> &row, QString &out) const {
+    QByteArray utf8;
+    for (size_t i = 0; i < row.size(); ++i) {
+        if (i > 0)
+            utf8 += m_separator.utf8;
+        appendUtf8(row[i], utf8);
+    }
+    out += QString::fromUtf8(utf8);
+}
+
+QString KesCoder::encodeObject(const Value &value) const {
+    QString text;
+    appendObject(value, text);
+    return text;
+}
+
+QString KesCoder::encodeRow(const std::vector<Value> &row) const {
+    QString text;
+    appendRow(row, text);
+    return text;
+}
+
+void KesCoder::appendUtf8(const Value &value, QByteArray &out) const {
+    switch (value.kind()) {
+    case Value::Kind::Null:
+        out += m_null.utf8;
+        return;
+    case Value::Kind::String: {
+        const QByteArray utf8 = value.toString().toUtf8();
+        appendString(utf8.constData(), utf8.size(), out);
+        return;
+    }
+    case Value::Kind::Bool:
+        out += value.toBool() ? m_true.utf8 : m_false.utf8;
+        return;
+    case Value::Kind::Int:
+    case Value::Kind::Float:
+    case Value::Kind::Double:
+        appendNumber(value, out);
+        return;
+    case Value::Kind::Bytes:
+        appendBytes(value.toBytes().constData(), value.toBytes().size(), out);
+        return;
+    case Value::Kind::Default:
+        if (!m_default.text.isNull()) {
+            out += m_default.utf8;
+            return;
+        }
+        break;
+    case Value::Kind::Multiple:
+        break;
+    }
+    appendUnsupported(value, out);
+}
+
+void KesCoder::appendStoredRowUtf8(const RowStore &store, qsizetype row, const std::vector<int> &columns,
+                                   QByteArray &out) const {
+    bool first = true;
+    for (int column : columns) {
+        if (!first)
+            out += m_separator.utf8;
+        first = false;
+        const RowStore::Cell cell = store.cellAt(row, column);
+        if (cell.kind == RowStore::CellKind::Text)
+            appendString(cell.data, cell.size, out);
+        else if (cell.kind == RowStore::CellKind::Bytes)
+            appendBytes(cell.data, cell.size, out);
+        else
+            appendUtf8(store.valueAt(row, column), out);
+    }
+}
+
+void KesCoder::appendString(const char *utf8, qsizetype size, QByteArray &out) const {
+    out += m_stringPrefix.utf8;
+    out += m_quote.utf8;
+    // UTF-8 never has one character's bytes inside another's, so finding the
+    // pairs' bytes finds exactly their characters.
+    const QByteArrayView text(utf8, size);
+    bool anyFound = false;
+    for (const auto &[find, replacement] : m_replacements) {
+        if (text.contains(find)) {
+            anyFound = true;
+            break;
+        }
+    }
+    if (!anyFound) {
+        out.append(utf8, size);
+    } else {
+        QByteArray replaced(utf8, size);
+        for (const auto &[find, replacement] : m_replacements)
+            replaced.replace(find, replacement);
+        out += replaced;
+    }
+    out += m_quote.utf8;
+}
+
+void KesCoder::appendNumber(const Value &value, QByteArray &out) const {
+    QByteArray text;
+    const double d = isFloat(value) ? asDouble(value) : 0;
+    if (m_disableNANs && std::isnan(d)) {
+        out += m_null.utf8;
+        return;
+    }
+    if (m_quoteSpecialFloats && (!std::isfinite(d) || isNegativeZero(d))) {
+        const QByteArray spelled = value.description().toLatin1(); // NaN, Infinity, -Infinity, -0
+        appendString(spelled.constData(), spelled.size(), out);
+        return;
+    }
+    if (value.kind() == Value::Kind::Int)
+        text = QByteArray::number(qint64(value.toInt()));
+    else if (!std::isfinite(d))
+        text = std::isnan(d) ? QByteArrayLiteral("nan") : d > 0 ? QByteArrayLiteral("inf") : QByteArrayLiteral("-inf");
+    else
+        text = value.description().toLatin1();
+    if (!m_decimalMark.text.isNull())
+        text.replace('.', m_decimalMark.utf8);
+    if (!m_separator.utf8.isEmpty() && text.contains(m_separator.utf8))
+        appendString(text.constData(), text.size(), out);
+    else
+        out += text;
+}
+
+void KesCoder::appendBytes(const char *bytes, qsizetype size, QByteArray &out) const {
+    if (m_disableBinary) {
+        out += m_null.utf8;
+        return;
+    }
+    out += m_dataPrefix.utf8;
+    out += m_quote.utf8;
+    out += QByteArray::fromRawData(bytes, size).toHex();
+    out += m_quote.utf8;
+    out += m_dataSuffix.utf8;
+}
+
+void KesCoder::appendUnsupported(const Value &value, QByteArray &out) const {
+    if (!g_loggedUnsupported.exchange(true))
+        Log(QStringLiteral("Coder %1 can't encode object: %2").arg(description(), value.description()));
+    out += m_null.utf8;
+}
+
+KesCsvCoder::KesCsvCoder() {
+    setQuoteCharacter(QStringLiteral("\""));
+    setNullValue(QString(""));
+    setDisableBinary(true);
+    setContinental(false);
+    setAllowNewlines(true);
+}
+
+void KesCsvCoder::setContinental(bool continental) {
+    m_continental = continental;
+    setSeparator(continental ? QStringLiteral(";") : QStringLiteral(","));
+    setDecimalMark(continental ? QStringLiteral(",") : QStringLiteral("."));
+}
+
+void KesCsvCoder::setAllowNewlines(bool allow) {
+    m_allowNewlines = allow;
+    if (allow)
+        setStringReplacements({"\"", "\"\"", kCRLF, kLF, kCR, kLF});
+    else
+        setStringReplacements({"\"", "\"\"", kCRLF, " ", kCR, " ", kLF, " "});
+}
