@@ -295,16 +295,16 @@ bool ZNTFavorite::writeChange(sqlite3 *db, ErrorPtr *error) {
         SqliteStatement remove(db, "DELETE FROM favorite WHERE id = ?1");
         return remove.bind(1, objectID()).run(error, QStringLiteral("Deleting a favorite"));
     }
-    SqliteStatement write(db, R"sql(
+    // A new row never replaces one that is there already.
+    SqliteStatement write(db, storeState() == State::Inserted ? R"sql(
         INSERT INTO favorite (id, nickname, host, port, "user", "database", savePassword, "order", sshEnabled,
             sshHost, sshPort, sshUser, saveSshPassword, sshPrivateKeyBookmark, showAllDatabases, colorIndex)
-        VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15, ?16)
-        ON CONFLICT (id) DO UPDATE SET nickname = excluded.nickname, host = excluded.host, port = excluded.port,
-            "user" = excluded."user", "database" = excluded."database", savePassword = excluded.savePassword,
-            "order" = excluded."order", sshEnabled = excluded.sshEnabled, sshHost = excluded.sshHost,
-            sshPort = excluded.sshPort, sshUser = excluded.sshUser, saveSshPassword = excluded.saveSshPassword,
-            sshPrivateKeyBookmark = excluded.sshPrivateKeyBookmark, showAllDatabases = excluded.showAllDatabases,
-            colorIndex = excluded.colorIndex)sql");
+        VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15, ?16))sql"
+                                                              : R"sql(
+        UPDATE favorite SET nickname = ?2, host = ?3, port = ?4, "user" = ?5, "database" = ?6, savePassword = ?7,
+            "order" = ?8, sshEnabled = ?9, sshHost = ?10, sshPort = ?11, sshUser = ?12, saveSshPassword = ?13,
+            sshPrivateKeyBookmark = ?14, showAllDatabases = ?15, colorIndex = ?16
+        WHERE id = ?1)sql");
     const ZNTFavoriteValues &v = m_values;
     write.bind(1, objectID()).bind(2, v.nickname).bind(3, v.host).bind(4, v.port).bind(5, v.user);
     write.bind(6, v.database).bind(7, qint64(v.savePassword)).bind(8, qint64(v.order)).bind(9, v.sshEnabled);
