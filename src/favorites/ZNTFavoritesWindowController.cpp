@@ -132,7 +132,14 @@ QAction *ZNTFavoritesWindowController::addAction(const QString &title, const QKe
 
 void ZNTFavoritesWindowController::connectActions() {
     connect(m_table, &ZNTFavoritesTable::connectRequested, this, [this](int row) { connectToFavorite(row); });
-    connect(m_table, &ZNTFavoritesTable::editRequested, this, [this](int row) { beginEditingFavorite(row); });
+    // As the menu's Edit: a favorite that is connecting or connected keeps its
+    // row, and its state.
+    connect(m_table, &ZNTFavoritesTable::editRequested, this, [this](int row) {
+        if (validate(FavoritesListModel::Command::BeginEditing, row))
+            beginEditingFavorite(row);
+        else
+            beep();
+    });
     connect(m_table, &ZNTFavoritesTable::deleteRequested, this, [this](int row) {
         if (validate(FavoritesListModel::Command::Delete, row))
             deleteFavorite(row);
