@@ -11,7 +11,17 @@
 #include "platform/SystemInfo.h"
 
 #include <QDir>
+#include <future>
 #include <sqlite3.h>
+
+namespace {
+ErrorPtr passwordReadError(const FavoritesKeychain::ReadResult &result) {
+    return Error::make(
+        kBundleIdentifier, 1,
+        {{Error::DescriptionKey, QStringLiteral("The password for %1 could not be read from the keyring (%2).")
+                                     .arg(result.item.service, result.status.message)}});
+}
+} // namespace
 
 ZNTFavorite::ZNTFavorite(std::weak_ptr<ZNTFavoritesStore> store, qint64 id, State state, ZNTFavoriteValues values)
     : ZNTStoredObject(std::move(store), id, state), m_values(std::move(values)) {
@@ -121,11 +131,7 @@ void ZNTFavorite::loadPasswords(std::function<void(ErrorPtr)> completion) {
     auto store = this->store();
     if (!store)
         throw ProgramError("IncorrectUsage", "passwords were asked of a favorite outside a store");
-    std::vector<FavoritesKeychain::Read> reads;
-    if (m_password.isNull() && !keychainItemName().isNull())
-        reads.push_back({false, keychainItemName(), keychainItemAccount()});
-    if (m_sshPassword.isNull() && !sshKeychainItemName().isNull())
-        reads.push_back({true, sshKeychainItemName(), sshKeychainItemAccount()});
+    const std::vector<FavoritesKeychain::Read> reads = passwordReads();
     auto self = std::static_pointer_cast<ZNTFavorite>(shared_from_this());
     if (reads.empty()) {
         Main::post([completion] { completion(nullptr); });
@@ -143,16 +149,91 @@ void ZNTFavorite::loadPasswords(std::function<void(ErrorPtr)> completion) {
             ErrorPtr error;
             for (const auto &result : results) {
                 if (result.status.isFailed() && !error)
-                    error = Error::make(kBundleIdentifier, 1,
-                                        {{Error::DescriptionKey,
-                                          QStringLiteral("The password for %1 could not be read from the keyring (%2).")
-                                              .arg(result.item.service, result.status.message)}});
+                    error = passwordReadError(result);
                 else if (result.status.isDone() && self)
                     self->didLoadPassword(result.ssh, result.item, generation);
             }
             completion(error);
         });
     });
+}
+
+// The passwords not in memory, from the items the favorite names now.
+std::vector<FavoritesKeychain::Read> ZNTFavorite::passwordReads() const {
+    std::vector<FavoritesKeychain::Read> reads;
+    if (m_password.isNull() && !keychainItemName().isNull())
+        reads.push_back({false, keychainItemName(), keychainItemAccount()});
+    if (m_sshPassword.isNull() && !sshKeychainItemName().isNull())
+        reads.push_back({true, sshKeychainItemName(), sshKeychainItemAccount()});
+    return reads;
+}
+
+ZNTFavorite::FilePasswords ZNTFavorite::filePasswords(const std::vector<FavoritesKeychain::ReadResult> &results,
+                                                      ErrorPtr *error) const {
+    FilePasswords passwords{m_password, m_sshPassword};
+    for (const auto &result : results) {
+        if (result.status.isFailed()) {
+            if (!*error)
+                *error = passwordReadError(result);
+        } else if (result.status.isDone()) {
+            (result.ssh ? passwords.sshPassword : passwords.password) = result.item.password;
+        }
+    }
+    return passwords;
+}
+
+void ZNTFavorite::readFilePasswords(std::function<void(FilePasswords, ErrorPtr)> completion) {
+    requireMainThread("ZNTFavorite::readFilePasswords");
+    auto store = this->store();
+    if (!store)
+        throw ProgramError("IncorrectUsage", "passwords were asked of a favorite outside a store");
+    auto self = std::static_pointer_cast<ZNTFavorite>(shared_from_this());
+    ++store->m_keychainJobs;
+    store->m_keychainQueue->async(
+        [keychain = store->m_keychain, reads = passwordReads(), self, weakStore = std::weak_ptr(store), completion] {
+            auto results = keychain->peek(reads);
+            Main::post([self, weakStore, results = std::move(results), completion] {
+                if (auto store = weakStore.lock())
+                    --store->m_keychainJobs;
+                ErrorPtr error;
+                const FilePasswords passwords = self->filePasswords(results, &error);
+                completion(passwords, error);
+            });
+        });
+}
+
+std::optional<ZNTFavorite::FilePasswords> ZNTFavorite::readFilePasswordsWaiting(std::chrono::milliseconds limit,
+                                                                                ErrorPtr *error) {
+    requireMainThread("ZNTFavorite::readFilePasswordsWaiting");
+    auto store = this->store();
+    if (!store)
+        throw ProgramError("IncorrectUsage", "passwords were asked of a favorite outside a store");
+    const std::vector<FavoritesKeychain::Read> reads = passwordReads();
+    std::vector<FavoritesKeychain::ReadResult> results;
+    if (!reads.empty()) {
+        // The keyring is asked on its queue, never here; if it does not answer
+        // in time, the read finishes there on its own and is dropped.
+        auto answer = std::make_shared<std::promise<std::vector<FavoritesKeychain::ReadResult>>>();
+        std::future<std::vector<FavoritesKeychain::ReadResult>> future = answer->get_future();
+        store->m_keychainQueue->async(
+            [keychain = store->m_keychain, reads, answer] { answer->set_value(keychain->peek(reads)); });
+        if (future.wait_for(limit) != std::future_status::ready) {
+            *error = Error::make(kBundleIdentifier, 1,
+                                 {{Error::DescriptionKey,
+                                   QStringLiteral("The keyring did not give the passwords of “%1” within %2 seconds.")
+                                       .arg(displayName())
+                                       .arg(std::chrono::duration_cast<std::chrono::seconds>(limit).count())}});
+            return std::nullopt;
+        }
+        results = future.get();
+    }
+    ErrorPtr failure;
+    const FilePasswords passwords = filePasswords(results, &failure);
+    if (failure) {
+        *error = failure;
+        return std::nullopt;
+    }
+    return passwords;
 }
 
 void ZNTFavorite::didLoadPassword(bool ssh, const KeychainItemMemory &item, quint64 generation) {
