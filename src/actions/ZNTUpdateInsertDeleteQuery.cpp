@@ -4,7 +4,6 @@
 #include "engine/Quoting.h"
 #include "engine/ZNTConnection.h"
 #include "engine/ZNTResult.h"
-#include "model/ZNTIndex.h"
 #include "model/ZNTTable.h"
 #include "model/ZNTTableMetadata.h"
 #include "platform/Main.h"
@@ -47,32 +46,24 @@ QString ZNTUpdateInsertDeleteQuery::qualifiedTable() const {
     return Quoting::quoteQualifiedName(m_table->schemaName(), m_table->name());
 }
 
-ZNTUpdateInsertDeleteQuery::Key ZNTUpdateInsertDeleteQuery::keyForConnection(const ZNTConnection &connection) const {
+// Keyless rows are matched by every column of the page, exactly as shown, and
+// picked through their places, as many as were picked.
+QString ZNTUpdateInsertDeleteQuery::whereClauseOnConnection(const ZNTConnection &connection, const RowList &rows,
+                                                            ErrorPtr *error) const {
     const auto metadata = m_table ? m_table->metadata() : nullptr;
     if (!metadata || metadata->metadataState() != ZNTTableMetadata::ZNTMetadataStateLoaded)
         throw ProgramError("MetadataMissing", "Tried to save rows without table metadata available.");
-    if (const auto primaryKey = metadata->primaryKeyIndex()) {
-        const ZNTColumnList columns = primaryKey->keyColumns();
-        if (!columns.isEmpty())
-            return {columns, false};
-    }
-    if (metadata->oidColumn() && !connection.isRedshift())
-        return {{metadata->oidColumn()}, false};
-    const bool isView = std::dynamic_pointer_cast<ZNTView>(m_table) != nullptr;
-    return {m_columns, !connection.isRedshift() && !isView && metadata->columnForAttnum(-1) != nullptr};
-}
-
-QString ZNTUpdateInsertDeleteQuery::whereClauseOnConnection(const ZNTConnection &connection, const RowList &rows,
-                                                            ErrorPtr *error) const {
-    const Key key = keyForConnection(connection);
+    ZNTRowMatching::RowKey key;
+    if (!ZNTRowMatching::keyOfRelation(*m_table, *metadata, connection, m_columns, &key, error))
+        return QString();
     QList<qsizetype> positions;
     if (!ZNTRowMatching::keyPositions(key.columns, m_columns, &positions, error))
         return QString();
     QStringList conditions;
     for (const ZNTRowValues &row : rows)
-        conditions << ZNTRowMatching::condition(connection, key.columns, positions, row);
-    if (key.matchByCtid)
-        return ZNTRowMatching::ctidConditions(qualifiedTable(), conditions, true);
+        conditions << ZNTRowMatching::condition(connection, key, positions, row);
+    if (key.byLocation)
+        return ZNTRowMatching::locationConditions(qualifiedTable(), conditions, true);
     return conditions.join(QStringLiteral(" OR "));
 }
 

@@ -59,11 +59,6 @@ public:
     const QList<PGResultExpectation> &returningExpectations() const { return m_returningExpectations; }
 
 private:
-    struct Key {
-        ZNTColumnList columns;
-        bool matchByCtid = false;
-    };
-    Key keyForConnection(const ZNTConnection &connection) const;
     QString qualifiedTable() const;
     bool newValuesHaveLiterals(const ZNTConnection &connection, ErrorPtr *error) const;
     bool appendDelete(const ZNTConnection &connection, QString &text, ErrorPtr *error);

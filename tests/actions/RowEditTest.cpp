@@ -74,15 +74,17 @@ TEST_F(RowEdits, KeysPickTheirRowsWhateverTheTable) {
     EXPECT_EQ(save(items, p.columns)->whereClauseOnConnection(*db->connection, {{integer(5), text("it's")}}, nullptr),
               "\"id\"='5'");
 
-    // Without a key every column is the key, and identical rows are picked
-    // through their ctid, as many as were picked.
+    // Without a key every column is the key, each value matched as it was
+    // shown, and identical rows are picked through their places, as many as
+    // were picked.
     auto keyless = loadedRelation(*db, "keyless");
     const Page k = page(db->connection, "SELECT n, b, span, doc FROM keyless");
     const QList<Value> row{Value::null(), text("(1,1),(0,0)"), text("1 mon"), text("{\"a\": 1}")};
     EXPECT_EQ(save(keyless, k.columns)->whereClauseOnConnection(*db->connection, {row, row}, nullptr),
-              "ctid IN (SELECT ctid FROM \"public\".\"keyless\" WHERE \"n\" IS NULL AND "
-              "\"b\"::TEXT='(1,1),(0,0)' AND \"span\"::TEXT='1 mon' AND \"doc\"::TEXT='{\"a\": 1}' "
-              "LIMIT 2 FOR UPDATE)");
+              "(tableoid, ctid) IN (SELECT tableoid, ctid FROM \"public\".\"keyless\" WHERE \"n\"::text IS NULL AND "
+              "\"b\"::text COLLATE \"C\" = ('(1,1),(0,0)'::box)::text AND "
+              "\"span\"::text COLLATE \"C\" = ('1 mon'::interval)::text AND "
+              "\"doc\"::text COLLATE \"C\" = ('{\"a\": 1}'::json)::text LIMIT 2 FOR UPDATE)");
 
     // A view has no ctid to pick rows by.
     auto view = loadedRelation<ZNTView>(*db, "item_names");
@@ -90,7 +92,8 @@ TEST_F(RowEdits, KeysPickTheirRowsWhateverTheTable) {
     EXPECT_EQ(
         save(view, v.columns)
             ->whereClauseOnConnection(*db->connection, {{integer(1), text("a")}, {integer(1), text("a")}}, nullptr),
-        "\"id\"='1' AND \"name\"='a' OR \"id\"='1' AND \"name\"='a'");
+        "\"id\"::text COLLATE \"C\" = ('1'::integer)::text AND \"name\"::text COLLATE \"C\" = ('a'::text)::text OR "
+        "\"id\"::text COLLATE \"C\" = ('1'::integer)::text AND \"name\"::text COLLATE \"C\" = ('a'::text)::text");
 
     // A page without the key column cannot pick rows.
     ErrorPtr error;
