@@ -297,3 +297,38 @@ TEST_F(RowEdits, AValueWithANulCharacterFailsTheSaveInsteadOfBeingCutShort) {
     }
     EXPECT_EQ(scalar(db->oracle.get(), "SELECT string_agg(id || name, ',') FROM items"), "1a");
 }
+
+// The SQL preview prepares the very action that is saving, over and over, with
+// other rows: the save goes on with the statements, expectations and rows it
+// started with, and the preview never meets the save's state on another thread.
+TEST_F(RowEdits, PreviewsDuringASaveLeaveTheSaveItsOwnStatementsAndRows) {
+    exec(db->oracle.get(), "CREATE TABLE previewed (id serial PRIMARY KEY, label text DEFAULT 'fresh')");
+    auto table = loadedRelation(*db, "previewed");
+    const ZNTColumnList columns = page(db->connection, "SELECT id, label FROM previewed").columns;
+    for (int round = 0; round < 20; ++round) {
+        SCOPED_TRACE(round);
+        exec(db->oracle.get(), "TRUNCATE previewed RESTART IDENTITY");
+        auto action = save(table, columns);
+        action->setInsertRows({{Value::defaultMarker(), text("saved")}});
+        // The save waits on the queue until the first previews have been made.
+        std::promise<void> release;
+        db->connection->connectionQueue().async([released = release.get_future().share()] { released.wait(); });
+        DoneWaiter done(action.get());
+        action->executeInBackgroundOnConnection(db->connection);
+        int previews = 0;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (done.count == 0 && std::chrono::steady_clock::now() < deadline) {
+            action->setInsertRows({{Value::defaultMarker(), text("preview")}, {integer(previews), Value::null()}});
+            action->setDeleteRows({{integer(previews), text("gone")}});
+            ErrorPtr error;
+            EXPECT_TRUE(action->prepareSQLForConnection(*db->connection, &error)) << errorText(error);
+            if (++previews == 3)
+                release.set_value();
+            QCoreApplication::processEvents();
+        }
+        ASSERT_EQ(done.count, 1);
+        EXPECT_TRUE(action->success()) << errorText(action->error());
+        EXPECT_EQ(action->completedInsertRows(), (RowList{{integer(1), text("saved")}}));
+        EXPECT_EQ(rows(db->oracle.get(), "SELECT id, label FROM previewed"), QStringList{"1|saved"});
+    }
+}
