@@ -86,8 +86,10 @@ QString exactTerm(const ZNTConnection &connection, const ZNTColumn &column, cons
     const QString name = connection.quoteIdentifier(column.name());
     if (value.isNull())
         return QStringLiteral("%1::text IS NULL").arg(name);
-    return QStringLiteral("%1::text COLLATE \"C\" = (%2::%3)::text")
-        .arg(name, connection.quoteLiteral(value), typeName);
+    // Servers before 9.1 know no collations: their text "=" compares bytes.
+    const quint64 version = connection.serverVersion();
+    const QString collate = version && version < 90100 ? QString() : QStringLiteral(" COLLATE \"C\"");
+    return QStringLiteral("%1::text%2 = (%3::%4)::text").arg(name, collate, connection.quoteLiteral(value), typeName);
 }
 
 QString condition(const ZNTConnection &connection, const ZNTColumnList &keyColumns, const QList<qsizetype> &positions,

@@ -36,10 +36,11 @@ struct RowKey {
 };
 
 // The key of a relation whose structure is loaded: its primary key; else its
-// oid column (not on Redshift); else all of candidates, compared exactly (not
-// on Redshift, which knows no COLLATE "C"), through their places when the
-// relation is a table that has them. False with *error "Can't find key column
-// %@" when a candidate is not a column of the relation.
+// oid column (not on Redshift); else all of candidates, compared exactly
+// (except on Redshift, whose old PostgreSQL has no collations and no casts of
+// every type to text), through their places when the relation is a table that
+// has them. False with *error "Can't find key column %@" when a candidate is
+// not a column of the relation.
 bool keyOfRelation(const ZNTTable &table, const ZNTTableMetadata &metadata, const ZNTConnection &connection,
                    const ZNTColumnList &candidates, RowKey *key, ErrorPtr *error);
 
