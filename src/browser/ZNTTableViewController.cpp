@@ -122,8 +122,10 @@ QWidget *ZNTTableViewController::makeView() {
     return m_view;
 }
 
+// The view, made on first need; also while it is being made (the base class
+// learns of it only when makeView returns).
 QWidget *ZNTTableViewController::pageView() {
-    return view();
+    return m_view ? m_view.data() : view();
 }
 
 void ZNTTableViewController::buildUi() {

@@ -128,6 +128,8 @@ public:
     QString statusText() const { return m_statusText; }
     bool isBusy() const { return m_isBusy; }
     bool filterState() const { return m_filterState; }
+    // The structure, the rows or the count are on their way.
+    bool isLoading() const;
     void showPageNumberPopover();
     void goToPageFromPopover();
 

@@ -54,6 +54,10 @@ QList<std::shared_ptr<ZNTFilterCondition>> ZNTTableViewController::currentFilter
     return {};
 }
 
+bool ZNTTableViewController::isLoading() const {
+    return m_tableDataQuery || m_tableCountQuery || m_structureObserver.isActive();
+}
+
 void ZNTTableViewController::stopQueries() {
     if (m_tableDataQuery)
         m_tableDataQuery->cancel();
@@ -227,6 +231,7 @@ void ZNTTableViewController::startPageQueries() {
         m_layout.setSortOrder(std::nullopt);
     setStatusText(QStringLiteral("Loading Rows…"));
     m_totalNumRows = -1;
+    updatePagerLabels();
     const auto filters = currentFilters();
     const auto connection = m_table->database()->connection();
     m_resultMetadata = loadedMetadata();
