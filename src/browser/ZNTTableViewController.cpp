@@ -116,9 +116,11 @@ void ZNTTableViewController::setRowEditorFactory(ZNTRowEditorFactory factory) {
 QWidget *ZNTTableViewController::makeView() {
     buildUi();
     connectActions();
-    // The first page: the columns the stored layout gives, then the rows.
+    // The first page: the columns the stored layout gives, then the rows. With
+    // the structure: a structure another page loaded already still brings the
+    // stored sort and filter bar.
     refreshColumns();
-    reloadWithStructure(false);
+    reloadWithStructure(true);
     return m_view;
 }
 

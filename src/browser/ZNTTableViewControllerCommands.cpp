@@ -120,12 +120,8 @@ void ZNTTableViewController::copyRowIndices(const QList<int> &rows, int mode) {
     source.valueAt = [this, rows, resultColumns](qsizetype row, int column) {
         return m_model->edits().effectiveValue(rows[row], resultColumns[column]);
     };
-    const QString text = ZNTCopyText(mode, m_table->name(), source);
-    if (text.isEmpty()) {
-        beep();
-        return;
-    }
-    QApplication::clipboard()->setText(text);
+    // One row of one NULL copies as nothing, which is still a copy.
+    QApplication::clipboard()->setText(ZNTCopyText(mode, m_table->name(), source));
 }
 
 void ZNTTableViewController::copy() {
