@@ -38,7 +38,8 @@ TEST_F(TableCopy, InsertStatementsRunIntoACopyOfTheTableGiveTheSameRows) {
     selectAll();
     page->copySpecial(ZNTCopyModeInsertStatements);
     const QString insert = clipboard();
-    EXPECT_TRUE(insert.startsWith("INSERT INTO \"t\"(\"id\",\"txt\",\"raw\",\"yes\",\"f8\",\"f4\",\"num\",\"stamp\") VALUES ("))
+    EXPECT_TRUE(
+        insert.startsWith("INSERT INTO \"t\"(\"id\",\"txt\",\"raw\",\"yes\",\"f8\",\"f4\",\"num\",\"stamp\") VALUES ("))
         << insert.toStdString();
     EXPECT_FALSE(insert.contains(u'\n')) << "one line";
     // The same name, found first in another schema.
@@ -106,7 +107,7 @@ TEST_F(TableCopy, ACellCopiesAsTextAsNothingForNullOrAsAnImage) {
     EXPECT_EQ(copied.size(), QSize(3, 2));
     const int before = beeps;
     page->copyClickedCell(1, model()->displayColumnNamed("pic")); // bytes that are no image
-    page->copyClickedCell(7, 0);                                   // no such row
-    page->copy();                                                  // nothing selected
+    page->copyClickedCell(7, 0);                                  // no such row
+    page->copy();                                                 // nothing selected
     EXPECT_EQ(beeps, before + 3);
 }
