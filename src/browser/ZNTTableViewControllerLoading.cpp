@@ -1,6 +1,7 @@
 // The table page's loading: the structure, the grid's columns, the page and
 // count queries and their replies, the status text, the pagers and the rows
 // per page.
+#include "ZNTFilter.h"
 #include "ZNTTableContentModel.h"
 #include "ZNTTableGridView.h"
 #include "ZNTTablePageLogic.h"
@@ -51,7 +52,8 @@ std::shared_ptr<ZNTTableMetadata> ZNTTableViewController::loadedMetadata() const
 }
 
 QList<std::shared_ptr<ZNTFilterCondition>> ZNTTableViewController::currentFilters() const {
-    return {};
+    return m_filterController ? filterConditions(m_filterController->filters())
+                              : QList<std::shared_ptr<ZNTFilterCondition>>();
 }
 
 bool ZNTTableViewController::isLoading() const {
@@ -218,13 +220,10 @@ void ZNTTableViewController::applyColumnLayout(const QStringList &order) {
 }
 
 void ZNTTableViewController::startPageQueries() {
-    if (m_filterState) {
-        // The bar's filters and that it shows, as they were applied.
-        m_layout.setFilterBar(true, {});
-    } else {
-        m_layout.setFilterBar(false, {});
-    }
-    m_resultIsFiltered = m_filterState;
+    // The bar's filters and that it shows, as they are applied.
+    m_layout.setFilterBar(m_filterController != nullptr,
+                          m_filterController ? m_filterController->dictionaryRepresentations() : QVariantList());
+    m_resultIsFiltered = m_filterController != nullptr;
     if (m_orderColumn)
         m_layout.setSortOrder(ZNTTableLayoutStore::SortOrder{m_orderColumn->name(), m_orderAscending});
     else
