@@ -315,3 +315,20 @@ TEST_F(TableEdits, ThePickersReadOnlyPageChangesNothingAndReportsADoubleClick) {
     EXPECT_FALSE(grid()->isEditing());
     page->setDoubleDelegate(nullptr);
 }
+
+TEST_F(TableEdits, AKeylessRowIsSavedByItsValuesAsShownAndTheSQLPreviewFollows) {
+    db.run("CREATE TABLE k (n numeric, note text); INSERT INTO k VALUES (1.0, 'one'), (1.00, 'two')");
+    open("k");
+    ASSERT_EQ(shownColumn("n"), QStringList({"1.0", "1.00"}));
+    typeInto(1, "note", "changed");
+    const QString sql = page->sqlPreviewString();
+    EXPECT_TRUE(sql.startsWith("UPDATE ")) << sql.toStdString();
+    EXPECT_TRUE(sql.contains("changed")) << sql.toStdString();
+    // The preview button shows it, and an open panel follows each change.
+    QTest::mouseClick(page->saveBar()->previewButton(), Qt::LeftButton);
+    ASSERT_TRUE(pumpUntil([] { return QApplication::activePopupWidget() != nullptr; }, 5s));
+    QApplication::activePopupWidget()->close();
+    saveAndWait();
+    EXPECT_EQ(db.run("SELECT string_agg(n || ':' || note, ',' ORDER BY note) FROM k"), "1.00:changed,1.0:one");
+    EXPECT_EQ(page->sqlPreviewString(), "");
+}
