@@ -217,6 +217,8 @@ private:
     void buildSidebar();
     void buildCommands();
     void buildMenus();
+    void buildRowMenu();
+    void buildHeaderMenu();
     void connectActions();
     void connectGrid();
     QWidget *pageView();

@@ -32,6 +32,11 @@ QAction *addItem(QMenu *menu, const QString &title, int command, int mode = 0) {
 } // namespace
 
 void ZNTTableViewController::buildMenus() {
+    buildRowMenu();
+    buildHeaderMenu();
+}
+
+void ZNTTableViewController::buildRowMenu() {
     m_rowMenu = new QMenu(m_view);
     m_rowMenu->setObjectName(QStringLiteral("rowMenu"));
     addItem(m_rowMenu, QStringLiteral("&Copy Row"), int(RowCommand::CopyRows));
@@ -65,7 +70,9 @@ void ZNTTableViewController::buildMenus() {
             break;
         }
     });
+}
 
+void ZNTTableViewController::buildHeaderMenu() {
     m_headerMenu = new QMenu(m_view);
     m_headerMenu->setObjectName(QStringLiteral("headerMenu"));
     addItem(m_headerMenu, QStringLiteral("Sort &Ascending"), int(HeaderCommand::SortAscending))->setCheckable(true);
