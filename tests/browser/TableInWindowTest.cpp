@@ -151,3 +151,25 @@ TEST_F(TableInWindow, TheDetailSidebarSaysNoRowWithoutARowEditor) {
     grid()->clearSelection();
     EXPECT_TRUE(page->rightSidebarPlaceholder()->isVisible());
 }
+
+TEST_F(TableInWindow, ClosingTheWindowAsksAboutEditsAndThePageTakesItsViewsAlong) {
+    show(table("t"));
+    QPointer<QWidget> accessory = page->accessoryView();
+    QPointer<QWidget> detail = page->rightSidebarView();
+    typeInto(1, "name", "B");
+    window->performClose();
+    Alert *alert = sheet();
+    ASSERT_NE(alert, nullptr);
+    EXPECT_EQ(alert->messageText(), "Save changes to the database?");
+    press(alert, "Cancel");
+    EXPECT_TRUE(window->isVisible());
+    window->performClose();
+    press(sheet(), "Save");
+    ASSERT_TRUE(pumpUntil([&] { return !window->isVisible(); }, 30s));
+    EXPECT_EQ(db.run("SELECT name FROM t WHERE id = 2"), "B");
+    window.reset();
+    pumpFor(20ms);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(accessory.isNull());
+    EXPECT_TRUE(detail.isNull());
+}
