@@ -285,7 +285,6 @@ void ZNTTableViewController::noteNewRows(const Notification &notification) {
     // change nothing about which result rows are still to take.
     if (const auto range = notification.value<RowRange>(ZNTQuery::RowsKey))
         m_model->takeRows(range->firstRow + range->count);
-    emit validationRequested();
 }
 
 void ZNTTableViewController::noteResultDone(const Notification &notification) {
