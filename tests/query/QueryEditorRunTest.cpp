@@ -181,3 +181,15 @@ TEST_F(QueryEditorRun, AGrowingResultIsNotSortedUntilItIsComplete) {
     EXPECT_EQ(gridRows().first(), QStringLiteral("60"));
     EXPECT_FALSE(openAlert());
 }
+
+TEST_F(QueryEditorRun, ClosingThePageCancelsItsRun) {
+    page->textView()->setPlainText(QStringLiteral("SELECT pg_sleep(30)"));
+    page->executeQuery();
+    const auto query = page->currentQuery();
+    ASSERT_TRUE(pumpUntil([&] { return query->elapsedTime() > 0.2; }));
+    delete window; // the page goes with it
+    window = nullptr;
+    EXPECT_TRUE(query->isCancelled());
+    EXPECT_TRUE(pumpUntil([&] { return query->done(); }, std::chrono::seconds(10)));
+    EXPECT_NE(server->mainDatabase()->connection()->state(), ZNTConnection::ZNTConnectionStateLost);
+}
