@@ -50,6 +50,7 @@ class ZNTTerminalSegmentedControl;
 class QueryViewController : public ZNTContentController,
                             public ZNTAccessoryViewProvider,
                             public ZNTFirstResponderPlacer,
+                            public ZNTReloadable,
                             public ZNTExporting,
                             public ZNTMenuValidator,
                             public ZNTEditMenuProvider,
@@ -66,6 +67,9 @@ public:
     // --- Capabilities of a page ---
     QWidget *accessoryView() override;
     bool makeFirstResponder() override;
+    // A run never reconnects; a reload of the window does, when the
+    // connection was lost. The text and the results stay.
+    void performReload() override;
     void exportContents(QObject *sender) override;
     bool validateMenuItem(ZNTWindowCommand command, QAction *item) override;
     QList<QAction *> editMenuActions() override;

@@ -82,6 +82,15 @@ void QueryViewController::executeQuery() {
     emit validationRequested();
 }
 
+void QueryViewController::performReload() {
+    const auto database = m_queryObject->database();
+    const auto connection = database ? database->connection() : nullptr;
+    if (!connection || connection->state() != ZNTConnection::ZNTConnectionStateLost)
+        return;
+    // The engine's own way back: a statement allowed to reconnect first.
+    ZNTQuery::create(QStringLiteral("SELECT 1"))->executeInBackgroundOnConnection(connection, true);
+}
+
 void QueryViewController::cancelQuery() {
     if (m_currentQuery)
         m_currentQuery->cancel();
