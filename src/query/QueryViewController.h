@@ -165,6 +165,7 @@ private:
     void stopObservingQuery();
     void postNotification(const ZNTQuery &query, const QString &timeText);
     void updateExecuteButton();
+    void updateProgressIndicator();
 
     // Results.
     void showResultInModel(const std::shared_ptr<QueryViewResult> &result);

@@ -267,6 +267,7 @@ void QueryViewController::tableViewDidClickTableColumn(int column) {
         return;
     }
     m_appliedSortGeneration = ++m_sortGeneration; // a sort still under way is dropped
+    updateProgressIndicator();
     m_model->setRowOrder({});
 }
 
@@ -282,6 +283,7 @@ void QueryViewController::startSort(const std::shared_ptr<QueryViewResult> &resu
     const int threads = int(std::clamp(std::thread::hardware_concurrency(), 1u, 4u));
     QPointer<QueryViewController> self = this;
     std::weak_ptr<QueryViewResult> sorted = result;
+    updateProgressIndicator();
     QThreadPool::globalInstance()->start([=] {
         auto order = std::make_shared<std::vector<qsizetype>>(
             ResultSorting::sortedRowOrder(*rows, count, column, typeOid, ascending, threads));
@@ -289,6 +291,7 @@ void QueryViewController::startSort(const std::shared_ptr<QueryViewResult> &resu
             if (!self || generation != self->m_sortGeneration)
                 return;
             self->m_appliedSortGeneration = generation;
+            self->updateProgressIndicator();
             if (const auto target = sorted.lock())
                 self->applySort(target, std::move(*order));
         });

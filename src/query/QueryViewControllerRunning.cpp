@@ -46,6 +46,7 @@ void QueryViewController::executeQuery() {
     m_currentQuery = query;
     m_currentResult.reset();
     m_copyOutRefused = false;
+    m_appliedSortGeneration = ++m_sortGeneration; // a sort of the run before is dropped
     // Until the first result the view shown before stays, emptied: the grid
     // keeps its columns without rows.
     if (m_resultInModel) {
@@ -57,7 +58,6 @@ void QueryViewController::executeQuery() {
     m_exportButton->setEnabled(false);
     updateQueryResultRowCount();
     setStatusString(QString());
-    m_progressIndicator->startAnimation();
     m_cancelButton->setEnabled(true);
     m_elapsedTimeLabel->clear();
     m_timerQuery = query;
@@ -71,6 +71,7 @@ void QueryViewController::executeQuery() {
         observe(query, ZNTQuery::ResultDoneNotification, [this](const Notification &n) { noteResultDone(n); }));
     m_queryObservers.push_back(observeNext(query, ZNTQuery::DoneNotification,
                                            [this](const Notification &n) { noteQueryDone(n.objectAs<ZNTQuery>()); }));
+    updateProgressIndicator();
     query->setIncludeNotices(true);
     query->setCpyDelegate(QueryCopyDelegate::shared());
     // Never reconnects: a session lost means its temporary tables and settings
@@ -89,6 +90,14 @@ void QueryViewController::performReload() {
         return;
     // The engine's own way back: a statement allowed to reconnect first.
     ZNTQuery::create(QStringLiteral("SELECT 1"))->executeInBackgroundOnConnection(connection, true);
+}
+
+// Spins while the server works or a sort is worked out.
+void QueryViewController::updateProgressIndicator() {
+    if (isRunning() || isSorting())
+        m_progressIndicator->startAnimation();
+    else
+        m_progressIndicator->stopAnimation();
 }
 
 void QueryViewController::cancelQuery() {
@@ -149,7 +158,7 @@ void QueryViewController::noteQueryDone(const std::shared_ptr<ZNTQuery> &query) 
         m_currentResult.reset();
     if (!m_currentResult)
         updateResultDisplay();
-    m_progressIndicator->stopAnimation();
+    updateProgressIndicator();
     m_elapsedTimer->stop();
     m_timerQuery.reset();
     m_cancelButton->setEnabled(false);

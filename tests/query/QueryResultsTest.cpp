@@ -5,6 +5,7 @@
 #include "QueryTestSupport.h"
 #include "browser/ZNTCopyModes.h"
 #include "browser/ZNTTableLayoutStore.h"
+#include "uikit/ZNTAnimatingIndicator.h"
 #include "uikit/ZNTTableHeaderCell.h"
 
 #include <QBuffer>
@@ -76,6 +77,7 @@ TEST_F(QueryResults, RowsCopyInTheOrderAndColumnOrderTheGridShows) {
     sortBy(0);
     EXPECT_EQ(gridRows(), QStringList({"-10|w", "-5|y", "1.25|z", "1.5|x"}));
     EXPECT_EQ(page->tableView()->header()->sortMode(0), ZNTSortModeAscending);
+    EXPECT_FALSE(page->queryProgressIndicator()->isAnimating());
     page->tableView()->header()->moveSection(1, 0);
     selectRows({0, 1});
     page->tableView()->setFocus(); // Copy in the editor copies its text
@@ -172,7 +174,7 @@ TEST_F(QueryResults, EachResultKeepsItsColumnOrderAndWidthsAndARerunKeepsTheGrid
 }
 
 TEST_F(QueryResults, HowTheGridLooks) {
-    database->run(R"sql(CREATE TABLE orders (id int, customer text, total numeric, paid boolean, picture bytea);
+    database->run(R"sql(CREATE TABLE orders (id int, customer_name text, total numeric, paid boolean, picture bytea);
         INSERT INTO orders SELECT g, 'Customer ' || g, g * 10.5, g % 2 = 0,
           CASE WHEN g % 3 = 0 THEN '\x0102'::bytea END FROM generate_series(1, 40) g)sql");
     run(QStringLiteral("SELECT * FROM orders ORDER BY id;\nSELECT count(*) FROM orders;"));
