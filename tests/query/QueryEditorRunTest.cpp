@@ -66,6 +66,11 @@ TEST_F(QueryEditorRun, AStatementWithoutRowsShowsItsTagAndNoResults) {
     ASSERT_TRUE(items);
     EXPECT_FALSE(items->item(2)->isEnabled());
     EXPECT_TRUE(page->queryResultSelectorPopUpButton()->isEnabled());
+    // A SELECT that finds nothing is a result all the same.
+    run(QStringLiteral("SELECT 1 AS a WHERE false"));
+    EXPECT_FALSE(page->isShowingStatus());
+    EXPECT_EQ(page->queryResultRowCountLabel()->text(), QStringLiteral("0 rows"));
+    EXPECT_TRUE(page->queryResultExportButton()->isEnabled());
     // An empty text runs too, and the engine says what it made of it.
     run(QString());
     EXPECT_EQ(statusText(), QStringLiteral("The query was empty.\n"));

@@ -58,6 +58,11 @@ TEST_F(QueryWindow, TheSqlQueryCommandShowsTheEditorWithItsCommandsAndKeys) {
     EXPECT_TRUE(editMenuTitles().contains(QStringLiteral("Copy &Special")));
     EXPECT_TRUE(shown->textView()->hasFocus());
     QTest::keyClicks(shown->textView(), QStringLiteral("SELECT 'typed' AS word"));
+    EXPECT_EQ(shown->executeButton()->text(), QStringLiteral("Execute Query"));
+    QTest::keyClick(shown->textView(), Qt::Key_Left, Qt::ShiftModifier);
+    EXPECT_EQ(shown->executeButton()->text(), QStringLiteral("Execute Selection"));
+    QTest::keyClick(shown->textView(), Qt::Key_End);
+    EXPECT_EQ(shown->executeButton()->text(), QStringLiteral("Execute Query"));
     QTest::keyClick(shown->textView(), Qt::Key_Return, Qt::ControlModifier);
     runInWindow();
     ASSERT_TRUE(shown->currentResult());
