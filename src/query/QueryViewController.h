@@ -6,6 +6,7 @@
 #include "platform/Error.h"
 #include "platform/NotificationCenter.h"
 #include "uikit/ZNTControlledView.h"
+#include "uikit/ZNTPopover.h"
 #include "window/ZNTContentController.h"
 
 #include <QFileDialog>
@@ -29,7 +30,6 @@ class ZNTBottomBarView;
 class ZNTColumn;
 class ZNTFavorite;
 class ZNTObject;
-class ZNTPopover;
 class ZNTQuery;
 class ZNTQueryObject;
 class ZNTTableGridView;
@@ -225,8 +225,8 @@ private:
     ZNTTerminalPopUpButton *m_selector = nullptr;
     QLabel *m_rowCountLabel = nullptr;
     QToolButton *m_exportButton = nullptr;
-    ZNTPopover *m_historyPopover = nullptr;
-    QueryHistoryViewController *m_historyViewController = nullptr;
+    QPointer<ZNTPopover> m_historyPopover;
+    QPointer<QueryHistoryViewController> m_historyViewController;
     QPointer<QFileDialog> m_filePanel;
     QMenu *m_rowMenu = nullptr;
     QMenu *m_copySpecialMenu = nullptr;

@@ -67,6 +67,11 @@ TEST_F(QueryWindow, TheSqlQueryCommandShowsTheEditorWithItsCommandsAndKeys) {
     runInWindow();
     ASSERT_TRUE(shown->currentResult());
     EXPECT_EQ(shown->textView()->text(), QStringLiteral("SELECT 'typed' AS word")); // the key ran, typed nothing
+    QTest::keyClicks(shown->textView(), QStringLiteral(" -- more"));
+    QTest::keyClick(shown->textView(), Qt::Key_Up, Qt::ControlModifier);
+    EXPECT_EQ(shown->textView()->text(), QStringLiteral("SELECT 'typed' AS word")); // the history's newest
+    QTest::keyClick(shown->textView(), Qt::Key_Down, Qt::ControlModifier);
+    EXPECT_EQ(shown->textView()->text(), QStringLiteral("SELECT 'typed' AS word -- more"));
 
     // Copy: the rows when the grid has the keys, the text when the editor has them.
     shown->tableView()->setFocus();
@@ -83,7 +88,7 @@ TEST_F(QueryWindow, TheSqlQueryCommandShowsTheEditorWithItsCommandsAndKeys) {
     ASSERT_TRUE(copy);
     EXPECT_TRUE(copy->isEnabled());
     copy->trigger();
-    EXPECT_EQ(QApplication::clipboard()->text(), QStringLiteral("SELECT 'typed' AS word"));
+    EXPECT_EQ(QApplication::clipboard()->text(), QStringLiteral("SELECT 'typed' AS word -- more"));
 }
 
 TEST_F(QueryWindow, UndoAndRedoInTheEditMenuActOnTheTextBeingTyped) {
