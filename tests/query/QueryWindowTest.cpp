@@ -91,6 +91,13 @@ TEST_F(QueryWindow, TheSqlQueryCommandShowsTheEditorWithItsCommandsAndKeys) {
     EXPECT_EQ(QApplication::clipboard()->text(), QStringLiteral("SELECT 'typed' AS word -- more"));
 }
 
+TEST_F(QueryWindow, ShiftTabWithoutASelectionLeavesTheEditor) {
+    QTest::keyClicks(shown->textView(), QStringLiteral("select"));
+    QTest::keyClick(shown->textView(), Qt::Key_Backtab, Qt::ShiftModifier);
+    EXPECT_EQ(shown->textView()->text(), QStringLiteral("select"));
+    EXPECT_FALSE(shown->textView()->hasFocus());
+}
+
 TEST_F(QueryWindow, UndoAndRedoInTheEditMenuActOnTheTextBeingTyped) {
     QAction *undo = command(ZNTWindowCommand::Undo);
     QAction *redo = command(ZNTWindowCommand::Redo);
