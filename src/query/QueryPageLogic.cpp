@@ -78,10 +78,6 @@ QString rowCountText(bool hasResult, qsizetype rows, qsizetype selectedRows) {
     return rows == 1 ? QStringLiteral("1 row") : QStringLiteral("%1 rows").arg(rows);
 }
 
-QString exportTitle(qsizetype selectedRows) {
-    return selectedRows > 0 ? QStringLiteral("Export Selection…") : QStringLiteral("Export…");
-}
-
 Sort sortAfterClick(const Sort &current, int clicked) {
     if (clicked != current.column)
         return {clicked, true};

@@ -47,8 +47,6 @@ QList<SelectorItem> selectorItems(const std::vector<bool> &resultHasRows);
 
 // "%1 of %2 selected", "1 row", "%1 rows"; "" without a result.
 QString rowCountText(bool hasResult, qsizetype rows, qsizetype selectedRows);
-// "Export Selection…" with rows selected, else "Export…".
-QString exportTitle(qsizetype selectedRows);
 
 // The sort after a click on the header of result column clicked: another
 // column sorts ascending, the sort column turns descending, then off (-1).

@@ -133,7 +133,8 @@ void QueryViewController::updateQueryResultRowCount() {
     const bool hasResult = m_currentResult != nullptr;
     const qsizetype selected = hasResult ? selectedRows().size() : 0;
     m_rowCountLabel->setText(QueryPageLogic::rowCountText(hasResult, hasResult ? m_model->rowCount() : 0, selected));
-    m_exportButton->setText(QueryPageLogic::exportTitle(selected));
+    // Always "Export…": the export writes every row of the result, so the
+    // button never promises the selection alone.
     m_exportButton->setEnabled(hasResult);
 }
 

@@ -51,13 +51,11 @@ TEST(QueryPageLogic, TheSelectorNumbersRowResultsAndTagsThemWithTheirIndex) {
                                                            {Kind::Item, "No Query Results", -1, false}}));
 }
 
-TEST(QueryPageLogic, RowCountAndExportTitle) {
+TEST(QueryPageLogic, RowCountTexts) {
     EXPECT_EQ(rowCountText(false, 0, 0), QString());
     EXPECT_EQ(rowCountText(true, 0, 0), QStringLiteral("0 rows"));
     EXPECT_EQ(rowCountText(true, 1, 0), QStringLiteral("1 row"));
     EXPECT_EQ(rowCountText(true, 1200, 3), QStringLiteral("3 of 1200 selected"));
-    EXPECT_EQ(exportTitle(0), QStringLiteral("Export…"));
-    EXPECT_EQ(exportTitle(2), QStringLiteral("Export Selection…"));
 }
 
 TEST(QueryPageLogic, ThreeClicksOnAHeaderSortUpDownAndOff) {
