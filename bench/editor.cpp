@@ -108,22 +108,50 @@ long residentBytes() {
     return resident * sysconf(_SC_PAGESIZE);
 }
 
+struct SortMeasure {
+    double ms = 0;
+    long extraBytes = 0;
+};
+
+// A click on the header of the text column t (index 2), waited for on the
+// main thread; what it took and what it left in resident memory.
+SortMeasure measureSort(QApplication &app, QueryViewController *page) {
+    malloc_trim(0);
+    const long before = residentBytes();
+    QElapsedTimer clock;
+    clock.start();
+    page->tableViewDidClickTableColumn(2);
+    while (page->isSorting())
+        app.processEvents(QEventLoop::WaitForMoreEvents, 5);
+    SortMeasure measure;
+    measure.ms = clock.nsecsElapsed() / 1e6;
+    malloc_trim(0);
+    measure.extraBytes = residentBytes() - before;
+    return measure;
+}
+
 // ---- the editor child: prints "key=value" lines for the parent ----
 
-int childEditor(int argc, char **argv, const Server &server) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    auto zntServer = ZNTServer::create(server.params());
-    auto database = zntServer->mainDatabase();
-    QWidget window;
+// The editor page of the server's main database in window, as the main
+// window places it, with the benchmark's text.
+QueryViewController *showPage(QWidget &window, const std::shared_ptr<ZNTServer> &server) {
     window.resize(1280, 800);
-    auto *page = QueryViewController::viewControllerForItem(database->queryObject());
+    auto *page = QueryViewController::viewControllerForItem(server->mainDatabase()->queryObject());
     page->setParent(&window);
     auto *layout = new QVBoxLayout(&window);
     layout->addWidget(page->view(), 1);
     layout->addWidget(page->accessoryView());
     window.show();
     page->textView()->setPlainText(QString::fromUtf8(kSql));
+    return page;
+}
+
+int childEditor(int argc, char **argv, const Server &server) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    auto zntServer = ZNTServer::create(server.params());
+    QWidget window;
+    QueryViewController *page = showPage(window, zntServer);
 
     // The main thread's lateness: a 1 ms timer, how late it fires.
     std::vector<double> lateness;
@@ -173,24 +201,13 @@ int childEditor(int argc, char **argv, const Server &server) {
     app.exec();
     tick.stop();
 
-    // The sort by the text column t (index 2), waited for on the main thread.
-    malloc_trim(0);
-    const long before = residentBytes();
     const qsizetype rows = page->resultModel()->rowCount();
-    QElapsedTimer sortClock;
-    sortClock.start();
-    page->tableViewDidClickTableColumn(2);
-    while (page->isSorting())
-        app.processEvents(QEventLoop::WaitForMoreEvents, 5);
-    const double sortMs = sortClock.nsecsElapsed() / 1e6;
-    malloc_trim(0);
-    const long after = residentBytes();
-
+    const SortMeasure sort = measureSort(app, page);
     std::sort(lateness.begin(), lateness.end());
     auto at = [&](double q) { return lateness.empty() ? 0.0 : lateness[size_t(q * double(lateness.size() - 1))]; };
     std::printf("first_row_ms=%.1f\nfetch_ms=%.1f\nrows=%lld\n", firstPaintMs, lastRowMs, (long long)rows);
     std::printf("lateness_p50_ms=%.3f\nlateness_p99_ms=%.3f\nlateness_max_ms=%.3f\n", at(0.5), at(0.99), at(1.0));
-    std::printf("sort_ms=%.1f\nsort_extra_bytes=%ld\n", sortMs, after - before);
+    std::printf("sort_ms=%.1f\nsort_extra_bytes=%ld\n", sort.ms, sort.extraBytes);
     const auto store = page->currentResult() ? page->currentResult()->rows() : nullptr;
     std::printf("stored_bytes=%lld\n", store ? (long long)store->storedBytes() : 0LL);
     return 0;
