@@ -1,5 +1,7 @@
 #include "QueryResultModel.h"
 
+#include "uikit/PlainToolTip.h"
+
 int QueryResultModel::columnCount(const QModelIndex &parent) const {
     if (parent.isValid())
         return 0;
@@ -17,7 +19,7 @@ QVariant QueryResultModel::headerData(int section, Qt::Orientation orientation, 
         return QString();
     if (orientation == Qt::Horizontal && role == Qt::ToolTipRole && section >= 0 && section < columns().size() &&
         columns()[section]->typeName().isEmpty())
-        return columns()[section]->name();
+        return plainToolTip(columns()[section]->name());
     return ZNTGridModel::headerData(section, orientation, role);
 }
 

@@ -5,6 +5,7 @@
 #include "QueryTestSupport.h"
 #include "browser/ZNTCopyModes.h"
 #include "browser/ZNTTableLayoutStore.h"
+#include "support/PlainTextSupport.h"
 #include "uikit/ZNTAnimatingIndicator.h"
 #include "uikit/ZNTTableHeaderCell.h"
 
@@ -182,4 +183,13 @@ TEST_F(QueryResults, HowTheGridLooks) {
     sortBy(1);
     shot(QStringLiteral("results.png"));
     shot(QStringLiteral("results-dark.png"), true);
+}
+
+TEST_F(QueryResults, ColumnNamesShowAsTextInToolTips) {
+    QString quoted = kMarkup;
+    run(QStringLiteral("SELECT 1 AS \"%1\"").arg(quoted.replace(u'"', QStringLiteral("\"\""))));
+    QueryResultModel *model = page->resultModel();
+    ASSERT_EQ(model->columns().size(), 1);
+    EXPECT_EQ(model->columns().first()->name(), kMarkup);
+    EXPECT_EQ(shownText(model->headerData(0, Qt::Horizontal, Qt::ToolTipRole).toString()), kMarkup);
 }
