@@ -5,10 +5,12 @@
 #include "uikit/DateFormatting.h"
 
 #include <QApplication>
+#include <QHelpEvent>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QStyledItemDelegate>
+#include <QToolTip>
 #include <QVBoxLayout>
 #include <algorithm>
 
@@ -73,6 +75,15 @@ public:
         if (event->type() == QEvent::MouseButtonRelease && mouse->button() == Qt::LeftButton)
             m_owner->deleteHistoryElement(index.row());
         return true;
+    }
+
+    bool helpEvent(QHelpEvent *event, QAbstractItemView *view, const QStyleOptionViewItem &option,
+                   const QModelIndex &index) override {
+        if (event->type() == QEvent::ToolTip && deleteRectIn(option.rect).contains(event->pos())) {
+            QToolTip::showText(event->globalPos(), QStringLiteral("Delete This Entry (Delete)"), view);
+            return true;
+        }
+        return QStyledItemDelegate::helpEvent(event, view, option, index);
     }
 
 private:

@@ -165,6 +165,11 @@ TEST_F(QueryFilesHistory, TheListShowsNewestFirstLoadsAChoiceAndDeletesForGood) 
         shown << list->model()->index(row).data().toString();
     EXPECT_EQ(shown, QStringList({"SELECT 'third'", "SELECT 'second'", "SELECT 'first'"}));
     EXPECT_TRUE(saveScreenshot(popover, QStringLiteral("query"), QStringLiteral("history.png")));
+    const QPalette light = QApplication::palette();
+    QApplication::setPalette(darkPalette());
+    pumpFor(30ms);
+    EXPECT_TRUE(saveScreenshot(popover, QStringLiteral("query"), QStringLiteral("history-dark.png")));
+    QApplication::setPalette(light);
 
     // Choosing loads the entry; the list stays open for the next choice.
     list->tableView()->setCurrentIndex(list->model()->index(1));
