@@ -9,9 +9,13 @@
 #include "engine/ZNTQuery.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QComboBox>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QTextEdit>
 #include <QToolBar>
 #include <QToolButton>
 #include <QUndoStack>
@@ -59,6 +63,26 @@ const QList<Command> &commands() {
 // A title that shows text as it stands: "&" is not taken for a mnemonic.
 QString literally(QString text) {
     return text.replace(u'&', QStringLiteral("&&"));
+}
+
+// What Undo (undo true) or Redo can do, and does, in a text editor.
+bool editorCan(QWidget *editor, bool undo) {
+    if (auto *plain = qobject_cast<QPlainTextEdit *>(editor))
+        return undo ? plain->document()->isUndoAvailable() : plain->document()->isRedoAvailable();
+    if (auto *rich = qobject_cast<QTextEdit *>(editor))
+        return undo ? rich->document()->isUndoAvailable() : rich->document()->isRedoAvailable();
+    if (auto *line = qobject_cast<QLineEdit *>(editor))
+        return undo ? line->isUndoAvailable() : line->isRedoAvailable();
+    return false;
+}
+
+void editorDo(QWidget *editor, bool undo) {
+    if (auto *plain = qobject_cast<QPlainTextEdit *>(editor))
+        undo ? plain->undo() : plain->redo();
+    else if (auto *rich = qobject_cast<QTextEdit *>(editor))
+        undo ? rich->undo() : rich->redo();
+    else if (auto *line = qobject_cast<QLineEdit *>(editor))
+        undo ? line->undo() : line->redo();
 }
 } // namespace
 
@@ -138,8 +162,24 @@ void ZNTWindowController::connectCommands() {
     setCommand(C::ShowFavorites, [show = app.showFavorites] { show ? show() : void(); });
     setCommand(C::ShowPreferences, [show = app.showPreferences] { show ? show() : void(); });
     setCommand(C::ShowHelp, [show = app.showHelp] { show ? show() : void(); });
-    setCommand(C::Undo, [this] { undoManager()->undo(); });
-    setCommand(C::Redo, [this] { undoManager()->redo(); });
+    setCommand(C::Undo, [this] {
+        if (QWidget *editor = focusedTextEditor())
+            editorDo(editor, true);
+        else
+            undoManager()->undo();
+    });
+    setCommand(C::Redo, [this] {
+        if (QWidget *editor = focusedTextEditor())
+            editorDo(editor, false);
+        else
+            undoManager()->redo();
+    });
+    connect(qApp, &QApplication::focusChanged, this, [this](QWidget *old, QWidget *now) {
+        if ((old && isAncestorOf(old)) || (now && isAncestorOf(now))) {
+            watchFocusedEditor();
+            validateActions();
+        }
+    });
     setCommand(C::ToggleSidebar, [this] { toggleSidebar(); });
     setCommand(C::ToggleRightSidebar, [this] { toggleRightSidebar(); });
     setCommand(C::ToggleTableFilter, [this] { toggleTableFilter(); });
@@ -262,6 +302,40 @@ void ZNTWindowController::watchUndoStack() {
     m_undoConnections.push_back(connect(stack, &QUndoStack::indexChanged, this, [this] { validateActions(); }));
 }
 
+QWidget *ZNTWindowController::focusedTextEditor() const {
+    QWidget *focused = QApplication::focusWidget();
+    if (!focused || focused->window() != this)
+        return nullptr;
+    if (auto *plain = qobject_cast<QPlainTextEdit *>(focused))
+        return plain->isReadOnly() ? nullptr : focused;
+    if (auto *rich = qobject_cast<QTextEdit *>(focused))
+        return rich->isReadOnly() ? nullptr : focused;
+    if (auto *line = qobject_cast<QLineEdit *>(focused))
+        return line->isReadOnly() ? nullptr : focused;
+    return nullptr;
+}
+
+// The focused editor's undo history changes as it is typed in: the menu follows.
+void ZNTWindowController::watchFocusedEditor() {
+    QWidget *editor = focusedTextEditor();
+    if (editor == m_watchedEditor)
+        return;
+    for (const auto &connection : m_editorConnections)
+        disconnect(connection);
+    m_editorConnections.clear();
+    m_watchedEditor = editor;
+    auto revalidate = [this] { validateActions(); };
+    if (auto *plain = qobject_cast<QPlainTextEdit *>(editor)) {
+        m_editorConnections.push_back(connect(plain, &QPlainTextEdit::undoAvailable, this, revalidate));
+        m_editorConnections.push_back(connect(plain, &QPlainTextEdit::redoAvailable, this, revalidate));
+    } else if (auto *rich = qobject_cast<QTextEdit *>(editor)) {
+        m_editorConnections.push_back(connect(rich, &QTextEdit::undoAvailable, this, revalidate));
+        m_editorConnections.push_back(connect(rich, &QTextEdit::redoAvailable, this, revalidate));
+    } else if (auto *line = qobject_cast<QLineEdit *>(editor)) {
+        m_editorConnections.push_back(connect(line, &QLineEdit::textChanged, this, revalidate));
+    }
+}
+
 void ZNTWindowController::validateActions() {
     using C = ZNTWindowCommand;
     auto set = [this](C command, bool enabled, const QString &title = QString()) {
@@ -292,6 +366,11 @@ void ZNTWindowController::validateActions() {
     auto *validator = dynamic_cast<ZNTMenuValidator *>(page);
     set(C::Export, validator && validator->validateMenuItem(C::Export, windowAction(C::Export)));
     validatePageActions();
+    if (QWidget *editor = focusedTextEditor()) {
+        set(C::Undo, editorCan(editor, true), QStringLiteral("&Undo"));
+        set(C::Redo, editorCan(editor, false), QStringLiteral("&Redo"));
+        return;
+    }
     // The page names its edits; an "&" in a name is shown, not taken for a mnemonic.
     QUndoStack *stack = undoManager();
     set(C::Undo, stack->canUndo(),
