@@ -24,6 +24,8 @@ std::optional<ItemIcons::Shape> shapeOf(const ZNTObject &object) {
         return ItemIcons::Shape::View;
     case ZNTObjectKind::MaterializedView:
         return ItemIcons::Shape::MaterializedView;
+    case ZNTObjectKind::Terminal:
+        return ItemIcons::Shape::Terminal;
     default:
         return std::nullopt;
     }

@@ -24,6 +24,7 @@ enum class ZNTObjectKind {
     TableSchema,
     Tablespace,
     Row,
+    Terminal,
 };
 
 // What every item of the object tree answers: the sidebar shows it, a window

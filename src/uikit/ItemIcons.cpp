@@ -301,6 +301,8 @@ Design smallDesign(Shape shape) {
         return {{16, 16}, true, false, smallGrid<MaterializedViewColours>};
     case Shape::Server:
         return {{16, 16}, false, true, smallServer};
+    case Shape::Terminal:
+        return {{16, 16}, false, true, smallSQL}; // the terminal's icon is drawn as the SQL item's
     }
     return {};
 }
@@ -320,12 +322,13 @@ Design bigDesign(Shape shape) {
     case Shape::MaterializedView:
         return {{64, 53}, true, false, bigGrid<MaterializedViewColours>};
     case Shape::Server:
+    case Shape::Terminal:
         return {};
     }
     return {};
 }
 
-constexpr int kShapes = 7;
+constexpr int kShapes = 8;
 
 QIcon makeIcon(const Design &design) {
     if (!design.draw)
@@ -342,7 +345,7 @@ QIcon smallIcon(Shape shape) {
         makeIcon(smallDesign(Shape::Database)), makeIcon(smallDesign(Shape::Schema)),
         makeIcon(smallDesign(Shape::SQLQuery)), makeIcon(smallDesign(Shape::Table)),
         makeIcon(smallDesign(Shape::View)),     makeIcon(smallDesign(Shape::MaterializedView)),
-        makeIcon(smallDesign(Shape::Server)),
+        makeIcon(smallDesign(Shape::Server)),   makeIcon(smallDesign(Shape::Terminal)),
     };
     return icons[int(shape)];
 }
@@ -352,7 +355,7 @@ QIcon bigIcon(Shape shape) {
         makeIcon(bigDesign(Shape::Database)), makeIcon(bigDesign(Shape::Schema)),
         makeIcon(bigDesign(Shape::SQLQuery)), makeIcon(bigDesign(Shape::Table)),
         makeIcon(bigDesign(Shape::View)),     makeIcon(bigDesign(Shape::MaterializedView)),
-        makeIcon(bigDesign(Shape::Server)),
+        makeIcon(bigDesign(Shape::Server)),   makeIcon(bigDesign(Shape::Terminal)),
     };
     return icons[int(shape)];
 }

@@ -80,6 +80,15 @@ public:
     virtual void performReload() = 0;
 };
 
+// A page the window keeps across a reload, as it keeps the shown page and the
+// pages with edits: what it shows cannot be loaded again (a transcript of the
+// statements run in it).
+class ZNTReloadKeeping {
+public:
+    virtual ~ZNTReloadKeeping() = default;
+    virtual bool keepsPageOnReload() const = 0;
+};
+
 // A page that can hold edits not yet saved. Asked to resign, it settles them
 // (as a rule in a sheet: save, discard or cancel) and then calls the delegate's
 // didResign exactly once, now or later, with the userInfo it was given; the

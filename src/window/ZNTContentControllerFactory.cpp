@@ -6,8 +6,8 @@
 #include <array>
 
 namespace {
-std::array<ZNTPageFactory, 6> &factories() {
-    static std::array<ZNTPageFactory, 6> all;
+std::array<ZNTPageFactory, 7> &factories() {
+    static std::array<ZNTPageFactory, 7> all;
     return all;
 }
 } // namespace
@@ -28,6 +28,8 @@ std::optional<ZNTPage> pageForItem(const ZNTObject &item) {
         return ZNTPage::Structure;
     case ZNTObjectKind::QueryObject:
         return ZNTPage::Query;
+    case ZNTObjectKind::Terminal:
+        return ZNTPage::Terminal;
     case ZNTObjectKind::Schema:
     case ZNTObjectKind::Tablespace:
         break;

@@ -10,7 +10,7 @@ class ZNTContentController;
 
 // The pages of the main window, one per kind of item it can show. Schemas and
 // tablespaces have none.
-enum class ZNTPage { Server, Database, Table, Row, Structure, Query };
+enum class ZNTPage { Server, Database, Table, Row, Structure, Query, Terminal };
 
 std::optional<ZNTPage> pageForItem(const ZNTObject &item);
 

@@ -25,6 +25,8 @@ QString pageWord(ZNTObjectKind kind) {
         return QStringLiteral("structure");
     case ZNTObjectKind::QueryObject:
         return QStringLiteral("SQL query");
+    case ZNTObjectKind::Terminal:
+        return QStringLiteral("SQL terminal");
     default:
         return QStringLiteral("item");
     }

@@ -201,7 +201,8 @@ void ZNTWindowController::performReload() {
         ZNTContentController *controller = it->second;
         const bool shown = controller && controller == m_mainViewController;
         auto *holder = capability<ZNTPendingChangesHolder>(controller);
-        if (shown || (holder && holder->hasPendingChanges())) {
+        auto *keeper = capability<ZNTReloadKeeping>(controller);
+        if (shown || (holder && holder->hasPendingChanges()) || (keeper && keeper->keepsPageOnReload())) {
             ++it;
             continue;
         }

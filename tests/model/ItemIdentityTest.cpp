@@ -7,6 +7,7 @@
 #include "model/ZNTSchema.h"
 #include "model/ZNTTable.h"
 #include "model/ZNTTableSchema.h"
+#include "model/ZNTTerminal.h"
 
 #include <QHash>
 #include <unordered_map>
@@ -50,6 +51,9 @@ ZNTObjectList everyKind(const Items &i) {
         Tablespace::create("pg_default"),
         Tablespace::create("pg_default"),
         i.server,
+        std::make_shared<ZNTTerminal>(i.d),
+        std::make_shared<ZNTTerminal>(i.d2),
+        std::make_shared<ZNTTerminal>(i.e),
     };
 }
 
@@ -95,6 +99,12 @@ TEST(ItemIdentity, EachKindIsEqualByNameAndOwnerOnly) {
     EXPECT_FALSE(equal(22, 23)); // tablespaces are values compared by identity
     EXPECT_FALSE(equal(0, 4));   // no kind equals another
     EXPECT_FALSE(equal(19, 0));
+    EXPECT_TRUE(equal(25, 26)); // terminals of equal databases
+    EXPECT_FALSE(equal(25, 27));
+    EXPECT_FALSE(equal(25, 19)); // a terminal is not the database's "SQL Query" item
+    EXPECT_EQ(all[25]->hash(), all[0]->hash() ^ 0x5445524D);
+    EXPECT_EQ(all[25]->name(), QStringLiteral("SQL Terminal"));
+    EXPECT_TRUE(sameItem(all[25]->parent(), all[1]));
 }
 
 TEST(ItemIdentity, ContainersFindAnItemThroughAnEqualItemOfAnotherClass) {

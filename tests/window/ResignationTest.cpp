@@ -3,6 +3,7 @@
 #include "model/ZNTServer.h"
 #include "model/ZNTTable.h"
 #include "model/ZNTTableSchema.h"
+#include "model/ZNTTerminal.h"
 
 using namespace windowtest;
 
@@ -157,6 +158,34 @@ TEST_F(ResignationTest, ReloadAsksOnlyTheShownPageAndKeepsHiddenPagesWithEdits) 
     EXPECT_EQ(window->cachedViewController(*std::make_shared<ZNTTableSchema>(table("orders"))), edited);
     EXPECT_TRUE(edited->pending);
     EXPECT_EQ(window->mainViewController(), shown);
+}
+
+// A page whose contents cannot be loaded again stays in the cache.
+TEST(ReloadKeeping, AHiddenPageThatKeepsItselfOutlivesAReload) {
+    class KeptPage : public FakePage, public ZNTReloadKeeping {
+    public:
+        using FakePage::FakePage;
+        bool keepsPageOnReload() const override { return true; }
+    };
+    resetWindowDefaults();
+    QPointer<FakePage> kept;
+    FakePages pages([&](const std::shared_ptr<ZNTObject> &item) -> ZNTContentController * {
+        if (item->objectKind() != ZNTObjectKind::Terminal)
+            return nullptr;
+        kept = new KeptPage(item);
+        return kept.data();
+    });
+    auto server = ZNTServer::create({{"host", "db.example"}, {"dbname", "shop"}});
+    auto window = ZNTWindowController::create(server->mainDatabase());
+    auto terminal = std::make_shared<ZNTTerminal>(server->mainDatabase());
+    window->navigateToItem(terminal);
+    ASSERT_TRUE(kept);
+    window->navigateToItem(ZNTTable::create("orders", "public", server->mainDatabase()));
+    window->reloadData();
+    flushDeferredDeletes();
+    ASSERT_FALSE(kept.isNull());
+    EXPECT_EQ(window->cachedViewController(*std::make_shared<ZNTTerminal>(server->mainDatabase())), kept.data());
+    window->close();
 }
 
 TEST_F(ResignationTest, ReloadWhoseShownPageRefusesDoesNothing) {

@@ -92,8 +92,8 @@ protected:
 class FakePages {
 public:
     explicit FakePages(std::function<ZNTContentController *(const std::shared_ptr<ZNTObject> &)> make = nullptr) {
-        for (ZNTPage page :
-             {ZNTPage::Server, ZNTPage::Database, ZNTPage::Table, ZNTPage::Row, ZNTPage::Structure, ZNTPage::Query}) {
+        for (ZNTPage page : {ZNTPage::Server, ZNTPage::Database, ZNTPage::Table, ZNTPage::Row, ZNTPage::Structure,
+                             ZNTPage::Query, ZNTPage::Terminal}) {
             ZNTContentControllers::setFactory(page, [this, make](const std::shared_ptr<ZNTObject> &item) {
                 ZNTContentController *controller = make ? make(item) : nullptr;
                 if (!controller) {
@@ -106,8 +106,8 @@ public:
         }
     }
     ~FakePages() {
-        for (ZNTPage page :
-             {ZNTPage::Server, ZNTPage::Database, ZNTPage::Table, ZNTPage::Row, ZNTPage::Structure, ZNTPage::Query})
+        for (ZNTPage page : {ZNTPage::Server, ZNTPage::Database, ZNTPage::Table, ZNTPage::Row, ZNTPage::Structure,
+                             ZNTPage::Query, ZNTPage::Terminal})
             ZNTContentControllers::setFactory(page, nullptr);
     }
     // The page made for an item named name (the latest one).
