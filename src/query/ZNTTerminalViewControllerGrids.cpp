@@ -69,8 +69,12 @@ void ZNTTerminalViewController::connectGrid(ZNTTerminalQueryTabularResult *grid)
         const int row = m_outline->rowForView(grid);
         if (row < 0)
             return;
+        // Clear of the header and the bottom strip, which float over the rows.
         const QPoint inGrid = table->mapTo(grid, rect.topLeft());
-        m_outline->scrollRectToVisible(QRect(0, m_outline->rectOfRow(row).top() + inGrid.y(), 1, rect.height()));
+        const int above = TerminalGrid::kHeaderHeight + 1;
+        const int below = TerminalGrid::kBottom + ZNTTerminalQueryTabularResult::scrollBarExtent(grid) + 1;
+        m_outline->scrollRectToVisible(
+            QRect(0, m_outline->rectOfRow(row).top() + inGrid.y() - above, 1, rect.height() + above + below));
     });
     connect(table->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             [this] { emit validationRequested(); });

@@ -47,3 +47,147 @@ TEST_F(TerminalRun, AQueryJoinsTheTranscriptWithItsResultsAndTheEditorKeepsItsTe
     shot("terminal-results.png");
     shot("terminal-results-dark.png", true);
 }
+
+TEST_F(TerminalRun, AQueryRunAgainLosesItsOldResultsFirstAndKeepsItsPlace) {
+    const auto first = run("SELECT 1 AS a; SELECT 'x' AS b");
+    const auto second = run("SELECT 2 AS c");
+    ZNTTerminalOutlineView *outline = page->terminalOutlineView();
+    const int firstRow = outline->rowForKey(first.get());
+    const auto oldResult = first->cachedResultAtIndex(0);
+    ASSERT_EQ(resultsShown(first), QStringList({"grid:1", "grid:1"}));
+
+    page->executeQuery(page->cellForQuery(first.get()));
+    EXPECT_TRUE(first->isBusy);
+    EXPECT_EQ(resultsShown(first), QStringList()); // gone before the new ones arrive
+    ASSERT_TRUE(waitIdle());
+    EXPECT_EQ(outline->rowForKey(first.get()), firstRow);
+    EXPECT_EQ(page->queries().size(), 3u); // no new query
+    EXPECT_EQ(resultsShown(first), QStringList({"grid:1", "grid:1"}));
+    EXPECT_NE(first->cachedResultAtIndex(0), oldResult);
+    EXPECT_EQ(resultsShown(second), QStringList({"grid:1"}));
+    EXPECT_EQ(gridRows(firstGrid(second)), QStringList({"2"}));
+}
+
+TEST_F(TerminalRun, ABusyQueryRunAgainBeepsAndClearingItCancelsItSoNothingLandsUnderAnotherRow) {
+    BeepCounter beeps;
+    // The server sends a statement's rows before the next one runs only when
+    // they fill its buffer: a result of many rows arrives during the sleep.
+    const auto sleeping =
+        start("SELECT g AS before FROM generate_series(1, 20000) g; SELECT pg_sleep(20); SELECT 3 AS after");
+    ASSERT_TRUE(sleeping);
+    ASSERT_TRUE(pumpUntil([&] { return resultsShown(sleeping).size() == 1; }));
+    auto *cell = page->cellForQuery(sleeping.get());
+    ASSERT_TRUE(cell);
+    page->executeQuery(cell);
+    EXPECT_EQ(beeps.count, 1);
+    EXPECT_EQ(page->numRunningQueries(), 1);
+
+    const std::shared_ptr<ZNTQuery> cancelled = sleeping->query;
+    page->clearQuery(cell->clearAction());
+    EXPECT_EQ(page->queries().size(), 1u);
+    EXPECT_EQ(page->numRunningQueries(), 0);
+    ASSERT_TRUE(pumpUntil([&] { return cancelled->done(); }, std::chrono::seconds(10)));
+    EXPECT_TRUE(cancelled->isCancelled());
+    // The connection is free at once for the next run, whose results are its own.
+    const auto next = run("SELECT 4 AS next");
+    pumpFor(std::chrono::milliseconds(200));
+    EXPECT_EQ(resultsShown(next), QStringList({"grid:1"}));
+    EXPECT_EQ(gridRows(firstGrid(next)), QStringList({"4"}));
+    EXPECT_EQ(page->terminalOutlineView()->rowCount(), 4); // next, its grid, the editable query, the placeholder
+}
+
+TEST_F(TerminalRun, ClearingTheDisplayCancelsEveryRunAndLeavesTheQueryBeingWritten) {
+    run("SELECT 1");
+    const auto busy = start("SELECT pg_sleep(20)");
+    ASSERT_TRUE(busy);
+    const std::shared_ptr<ZNTQuery> cancelled = busy->query;
+    type("SELECT 'kept'");
+    page->clearDisplay();
+    EXPECT_EQ(page->queries().size(), 1u);
+    EXPECT_EQ(page->terminalOutlineView()->rowCount(), 2);
+    EXPECT_EQ(page->numRunningQueries(), 0);
+    EXPECT_TRUE(editor()->hasFocus());
+    EXPECT_EQ(editor()->textCursor().selectedText(), "SELECT 'kept'");
+    ASSERT_TRUE(pumpUntil([&] { return cancelled->done(); }, std::chrono::seconds(10)));
+    EXPECT_EQ(page->terminalOutlineView()->rowCount(), 2);
+}
+
+TEST_F(TerminalRun, TheSelectionRunsAloneAndTheExecuteButtonSaysSo) {
+    type("SELECT 'all'; SELECT 'part' AS p");
+    EXPECT_EQ(page->queryView()->executeButton()->text(), "Execute Query");
+    QTextCursor cursor = editor()->textCursor();
+    cursor.setPosition(14);
+    cursor.setPosition(int(editor()->toPlainText().size()), QTextCursor::KeepAnchor);
+    editor()->setTextCursor(cursor);
+    EXPECT_EQ(page->queryView()->executeButton()->text(), "Execute Selection");
+    page->executeQuery(page->queryView()->executeButton());
+    ASSERT_TRUE(waitIdle());
+    const auto query = page->queries().front();
+    EXPECT_EQ(query->string, "SELECT 'part' AS p");
+    EXPECT_EQ(gridRows(firstGrid(query)), QStringList({"part"}));
+}
+
+TEST_F(TerminalRun, AfterTheSessionIsEndedTheNextRunFailsAndTheOneAfterAsksToReconnectAndRunsOnce) {
+    BeepCounter beeps;
+    run("CREATE TABLE once(n int)");
+    const auto pid = run("SELECT pg_backend_pid()");
+    const QString backend = gridRows(firstGrid(pid)).value(0);
+    ASSERT_FALSE(backend.isEmpty());
+    database->run(QStringLiteral("SELECT pg_terminate_backend(%1)").arg(backend));
+
+    const auto failed = run("SELECT 1");
+    const QStringList shown = resultsShown(failed);
+    ASSERT_FALSE(shown.isEmpty());
+    EXPECT_TRUE(shown.join(' ').contains("terminat") || shown.join(' ').contains("closed the connection"))
+        << shown.join(" | ").toStdString();
+    const auto connection = server->mainDatabase()->connection();
+    ASSERT_TRUE(pumpUntil([&] { return connection->state() == ZNTConnection::ZNTConnectionStateLost; }));
+
+    // Cancel leaves everything as it was.
+    const size_t queries = page->queries().size();
+    type("INSERT INTO once VALUES (1)");
+    page->executeQuery(page->queryView());
+    Alert *alert = nullptr;
+    ASSERT_TRUE(pumpUntil([&] { return (alert = openAlert()) != nullptr; }));
+    EXPECT_EQ(alert->messageText(), "The connection was lost. Do you want to reconnect?");
+    alert->reject();
+    pumpFor(std::chrono::milliseconds(50));
+    EXPECT_EQ(page->queries().size(), queries);
+
+    page->executeQuery(page->queryView());
+    ASSERT_TRUE(pumpUntil([&] { return (alert = openAlert()) != nullptr; }));
+    QPushButton *reconnect = nullptr;
+    for (QPushButton *button : alert->buttons())
+        if (button->text() == "Reconnect")
+            reconnect = button;
+    ASSERT_TRUE(reconnect);
+    reconnect->click();
+    ASSERT_TRUE(pumpUntil([&] { return page->queries().size() == queries + 1; }));
+    ASSERT_TRUE(waitIdle());
+    EXPECT_EQ(resultsShown(page->queries()[queries - 1]), QStringList({"INSERT 0 1"}));
+    EXPECT_EQ(database->run("SELECT count(*) FROM once"), "1");
+    EXPECT_EQ(beeps.count, 0);
+}
+
+TEST_F(TerminalRun, TheTranscriptScrollsAlongWithTheRunsUntilTheUserScrolls) {
+    window->resize(700, 420);
+    pumpFor(std::chrono::milliseconds(30));
+    ZNTTerminalOutlineView *outline = page->terminalOutlineView();
+    auto editableInSight = [&] {
+        const QRect row = outline->rectOfRow(outline->rowForKey(page->editableQuery().get()));
+        return row.intersects(outline->visibleRect());
+    };
+    for (int i = 0; i < 6; ++i) {
+        run(QStringLiteral("SELECT g FROM generate_series(1, %1) g").arg(3 + i));
+        pumpFor(std::chrono::milliseconds(250));
+        EXPECT_TRUE(editableInSight()) << i;
+    }
+    EXPECT_GT(outline->visibleTop(), 0);
+    // Scrolled to the top while a run goes on: the transcript stays there.
+    start("SELECT pg_sleep(0.6); SELECT g FROM generate_series(1, 30) g");
+    outline->scrollToTop(0);
+    ASSERT_TRUE(waitIdle());
+    pumpFor(std::chrono::milliseconds(300));
+    EXPECT_EQ(outline->visibleTop(), 0);
+    EXPECT_FALSE(page->isAutoscrolling());
+}
