@@ -14,7 +14,6 @@
 #include <QLabel>
 #include <QPainter>
 #include <QPainterPath>
-#include <QStyleOptionFrame>
 #include <QToolButton>
 
 // --- result type images -----------------------------------------------------------
@@ -191,23 +190,18 @@ void ZNTTerminalEditableQueryView::resizeEvent(QResizeEvent *event) {
 }
 
 // The text view shows no frame of its own: the box around it is drawn here,
-// a little larger, as a line edit of the style, with the focus frame while it
-// has the keys.
+// a little larger, like a text field in the palette's colours, with the
+// focus colour while it has the keys.
 void ZNTTerminalEditableQueryView::paintEvent(QPaintEvent *) {
     QPainter painter(this);
-    QStyleOptionFrame option;
-    option.initFrom(this);
-    option.rect = textFieldFrame().adjusted(-4, -5, 4, 5).toAlignedRect();
-    option.lineWidth = style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &option, this);
-    option.midLineWidth = 0;
-    option.state |= QStyle::State_Sunken;
-    if (textView()->hasFocus())
-        option.state |= QStyle::State_HasFocus;
-    else
-        option.state &= ~QStyle::State_HasFocus;
-    if (textView()->isReadOnly())
-        option.state |= QStyle::State_ReadOnly;
-    style()->drawPrimitive(QStyle::PE_PanelLineEdit, &option, &painter, this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const QRectF box = textFieldFrame().adjusted(-4, -5, 4, 5);
+    const bool focused = textView()->hasFocus();
+    QColor border = palette().color(QPalette::Text);
+    border.setAlphaF(textView()->isReadOnly() ? 0.15f : 0.3f);
+    painter.setBrush(palette().color(QPalette::Base));
+    painter.setPen(QPen(focused ? palette().color(QPalette::Highlight) : border, focused ? 2.0 : 1.0));
+    painter.drawRoundedRect(box.adjusted(0.5, 0.5, -0.5, -0.5), 3, 3);
 }
 
 bool ZNTTerminalEditableQueryView::eventFilter(QObject *watched, QEvent *event) {
@@ -329,7 +323,8 @@ ZNTIconAndTextViewCell::ZNTIconAndTextViewCell(QWidget *parent)
     textView()->setFocusPolicy(Qt::ClickFocus);
     m_imageView = new QLabel(this);
     m_imageView->setObjectName(QStringLiteral("resultTypeImage"));
-    m_imageView->setGeometry(14, 3, 16, 16);
+    // Level with the first line of the text (the text view keeps a margin of its own).
+    m_imageView->setGeometry(14, 7, 16, 16);
 }
 
 void ZNTIconAndTextViewCell::setResult(const std::shared_ptr<ZNTTerminalResult> &result) {

@@ -251,9 +251,10 @@ void ZNTTerminalQueryTabularResult::changeEvent(QEvent *event) {
 }
 
 bool ZNTTerminalQueryTabularResult::eventFilter(QObject *watched, QEvent *event) {
+    // The header's wheel is the grid's; what the grid leaves goes on up to the transcript.
     if (watched == m_header->viewport() && event->type() == QEvent::Wheel) {
         QApplication::sendEvent(m_tableView->viewport(), event);
-        return true;
+        return event->isAccepted();
     }
     return QWidget::eventFilter(watched, event);
 }

@@ -42,8 +42,6 @@ protected:
         pumpFor(20ms);
         return proposed;
     }
-
-    QTemporaryDir files;
 };
 } // namespace
 

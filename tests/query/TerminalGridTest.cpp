@@ -14,8 +14,10 @@
 #include <QMenu>
 #include <QProxyStyle>
 #include <QScrollBar>
+#include <QSpontaneKeyEvent>
 #include <QStyleFactory>
 #include <QTest>
+#include <QWheelEvent>
 
 using namespace terminaltest;
 
@@ -253,4 +255,75 @@ TEST_F(TerminalGrid, OpeningTheThirdRowOfAGridSortedDescendingOpensTheRowShownTh
     mainWindow->close();
     mainWindow.reset();
     pumpFor(std::chrono::milliseconds(30));
+}
+
+namespace {
+void wheel(QWidget *target, QPoint pixels, Qt::ScrollPhase phase) {
+    const QPointF at(target->width() / 2.0, target->height() / 2.0);
+    QWheelEvent event(at, target->mapToGlobal(at), pixels, pixels * 4, Qt::NoButton, Qt::NoModifier, phase, false);
+    // As from the window system, which an ignored wheel event travels up from
+    // (sendEvent would make it a synthesized one, which stays where it is sent).
+    QSpontaneKeyEvent::setSpontaneous(&event);
+    QCoreApplication::instance()->notify(target, &event);
+}
+} // namespace
+
+// A gesture that begins sideways scrolls the grid sideways to its end; one
+// that begins up or down scrolls the transcript, also over the grid.
+TEST_F(TerminalGrid, AWheelGestureThatBeginsSidewaysStaysWithTheGrid) {
+    QStringList columns;
+    for (int i = 0; i < 12; ++i)
+        columns << QStringLiteral("repeat('w', 40) AS wide%1").arg(i);
+    const auto query = run("SELECT " + columns.join(", ") + " FROM generate_series(1, 60)");
+    auto *grid = firstGrid(query);
+    ASSERT_TRUE(grid);
+    ZNTTerminalOutlineView *outline = page->terminalOutlineView();
+    outline->scrollToTop(100);
+    QScrollBar *sideways = grid->tableView()->horizontalScrollBar();
+    ASSERT_GT(sideways->maximum(), 0);
+    QWidget *viewport = grid->tableView()->viewport();
+
+    wheel(viewport, {-30, -4}, Qt::ScrollBegin);
+    wheel(viewport, {-5, -40}, Qt::ScrollUpdate); // turned vertical: still the grid's
+    wheel(viewport, {0, -40}, Qt::ScrollEnd);
+    EXPECT_EQ(sideways->value(), 35);
+    EXPECT_EQ(outline->visibleTop(), 100);
+
+    wheel(viewport, {0, -40}, Qt::ScrollBegin);
+    wheel(viewport, {-30, 0}, Qt::ScrollUpdate); // turned sideways: still the transcript's
+    wheel(viewport, {0, 0}, Qt::ScrollEnd);
+    EXPECT_EQ(sideways->value(), 35);
+    EXPECT_GT(outline->visibleTop(), 100);
+
+    // A wheel of clicks: each event by itself.
+    const int top = outline->visibleTop();
+    wheel(viewport, {-20, 0}, Qt::NoScrollPhase);
+    EXPECT_EQ(sideways->value(), 55);
+    wheel(viewport, {0, 20}, Qt::NoScrollPhase);
+    EXPECT_LT(outline->visibleTop(), top);
+    // The header follows the grid sideways.
+    EXPECT_EQ(grid->headerView()->offset(), sideways->value());
+    EXPECT_EQ(grid->horizontalScroller()->value(), sideways->value());
+    // Over the header the same.
+    const int before = outline->visibleTop();
+    wheel(grid->headerView()->viewport(), {0, -40}, Qt::NoScrollPhase);
+    EXPECT_GT(outline->visibleTop(), before);
+    wheel(grid->headerView()->viewport(), {-10, 0}, Qt::NoScrollPhase);
+    EXPECT_EQ(sideways->value(), 65);
+}
+
+TEST_F(TerminalGrid, TheHeaderStaysAtTheTopOfTheVisibleAreaUntilTheGridsEndComesUp) {
+    const auto query = run("SELECT g AS n FROM generate_series(1, 1000) g");
+    auto *grid = firstGrid(query);
+    ZNTTerminalOutlineView *outline = page->terminalOutlineView();
+    const int gridTop = outline->rectOfRow(outline->rowForView(grid)).top();
+    outline->scrollToTop(gridTop + 5000);
+    pumpFor(std::chrono::milliseconds(20));
+    EXPECT_EQ(grid->headerView()->geometry().top(), 5000 - 1);
+    EXPECT_EQ(grid->rowCountField()->parentWidget()->geometry().bottom() + 1, 5000 + outline->viewport()->height());
+    shot("terminal-floating-header.png");
+    outline->scrollToTop(gridTop + grid->height() - 40);
+    pumpFor(std::chrono::milliseconds(20));
+    EXPECT_EQ(grid->headerView()->geometry().top(),
+              ::TerminalGrid::kHeaderTop + grid->height() - ZNTTerminalQueryTabularResult::heightForRowCount(0, grid));
 }

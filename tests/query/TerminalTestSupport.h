@@ -20,6 +20,7 @@
 #include <QApplication>
 #include <QFileDialog>
 #include <QLabel>
+#include <QLineEdit>
 #include <QTemporaryDir>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -140,7 +141,11 @@ protected:
         }
         // Replacing a file is what the test means: no question about it.
         panel->setOption(QFileDialog::DontConfirmOverwrite);
-        panel->selectFile(path);
+        // Typed into the name field, as a user does (selectFile leaves a
+        // field that has the focus alone).
+        auto *name = panel->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
+        ASSERT_TRUE(name);
+        name->setText(path);
         QMetaObject::invokeMethod(panel, "accept");
     }
 
@@ -155,6 +160,7 @@ protected:
     }
 
     QTemporaryDir storeDir;
+    QTemporaryDir files;
     std::shared_ptr<ZNTFavoritesStore> store;
     std::shared_ptr<ZNTFavorite> favorite;
     std::unique_ptr<ScratchDatabase> database;

@@ -1,0 +1,241 @@
+// COPY TO STDOUT and COPY FROM STDIN in the terminal against the test server,
+// psql's \copy as the oracle: the files byte for byte in each format, a table
+// restored, cancelled dialogs, files that fail to be read or written, and
+// questions that can no longer be answered.
+#include "TerminalTestSupport.h"
+#include "engine/ZNTConnection.h"
+#include "engine/ZNTQuery.h"
+#include "model/ZNTDatabase.h"
+#include "query/TerminalCopyTransfer.h"
+#include "query/ZNTTerminalCopyDelegate.h"
+#include "uikit/AlertSheet.h"
+
+#include <QBuffer>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <csignal>
+#include <sys/resource.h>
+
+using namespace terminaltest;
+using namespace std::chrono_literals;
+
+namespace {
+
+class TerminalCopy : public TerminalPageFixture {
+protected:
+    void SetUp() override {
+        TerminalPageFixture::SetUp();
+        // Text with tabs, line breaks, backslashes and more than ASCII; NULLs; bytes.
+        database->run("CREATE TABLE big AS SELECT g AS id, 'text ' || g || E'\\t\\\\\\n' || repeat('ü', g % 5) AS t,"
+                      " (g / 7.0)::numeric(12, 3) AS n, CASE WHEN g % 10 = 0 THEN NULL ELSE g % 2 = 0 END AS b,"
+                      " decode(md5(g::text), 'hex') AS data, date '2024-01-01' + g % 400 AS day"
+                      " FROM generate_series(1, 100000) g");
+    }
+    void TearDown() override {
+        ZNTTerminalCopyDelegate::setInputOpener(nullptr);
+        TerminalPageFixture::TearDown();
+    }
+
+    // psql's \copy of sql (a table or a parenthesised query) to path.
+    void psqlCopyTo(const QString &what, const QString &format, const QString &path) {
+        QProcess process;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("PGCLIENTENCODING", "UTF8");
+        process.setProcessEnvironment(environment);
+        process.start("psql",
+                      {"-X", "-q", "-v", "ON_ERROR_STOP=1", "-h", requiredEnv("TRELLAN_PG_HOST"), "-p",
+                       requiredEnv("TRELLAN_PG_PORT"), "-U", requiredEnv("TRELLAN_PG_ADMIN_USER"), "-d", database->name,
+                       "-c", QStringLiteral("\\copy %1 TO '%2' WITH (FORMAT %3)").arg(what, path, format)});
+        ASSERT_TRUE(process.waitForFinished(60000));
+        ASSERT_EQ(process.exitCode(), 0) << process.readAllStandardError().toStdString();
+    }
+    static QByteArray contents(const QString &path) {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(missing)");
+    }
+    // Runs a COPY statement and answers its dialog with path (empty: Cancel).
+    std::shared_ptr<ZNTTerminalQuery> copyThrough(const QString &sql, const QString &path) {
+        auto query = start(sql);
+        EXPECT_TRUE(query);
+        answerCopyPanel(path);
+        EXPECT_TRUE(waitIdle());
+        return query;
+    }
+    Alert *openAlert() {
+        pumpUntil([] { return qobject_cast<Alert *>(QApplication::activeModalWidget()) != nullptr; }, 5s);
+        return qobject_cast<Alert *>(QApplication::activeModalWidget());
+    }
+    QString backendPid() {
+        const auto query = run("SELECT pg_backend_pid()");
+        return gridRows(firstGrid(query)).value(0);
+    }
+};
+
+// Reads like a file of COPY text rows and fails after failAfter bytes.
+class FailingReader : public QIODevice {
+public:
+    explicit FailingReader(qint64 failAfter) : m_failAfter(failAfter) { open(QIODevice::ReadOnly); }
+    qint64 served = 0;
+
+protected:
+    qint64 readData(char *data, qint64 maxSize) override {
+        if (served >= m_failAfter) {
+            setErrorString("Input/output error");
+            return -1;
+        }
+        const qint64 n = std::min(maxSize, m_failAfter - served);
+        for (qint64 i = 0; i < n; ++i)
+            data[i] = (served + i) % 8 == 7 ? '\n' : char('0' + (served + i) % 8);
+        served += n;
+        return n;
+    }
+    qint64 writeData(const char *, qint64) override { return -1; }
+
+private:
+    qint64 m_failAfter;
+};
+
+} // namespace
+
+TEST_F(TerminalCopy, CopyOutWritesWhatPsqlWritesInEachFormatAndCopyInRestoresTheTable) {
+    for (const QString format : {"text", "csv", "binary"}) {
+        const QString ours = files.filePath("ours." + format);
+        const QString theirs = files.filePath("psql." + format);
+        const auto query = copyThrough(QStringLiteral("COPY big TO STDOUT WITH (FORMAT %1)").arg(format), ours);
+        EXPECT_EQ(resultsShown(query), QStringList({"COPY 100000"})) << format.toStdString();
+        psqlCopyTo("big", format, theirs);
+        const QByteArray expected = contents(theirs);
+        EXPECT_GT(expected.size(), 1'000'000);
+        EXPECT_TRUE(contents(ours) == expected) << format.toStdString();
+    }
+    for (const QString format : {"text", "binary"}) {
+        const QString table = "restored_" + format;
+        run(QStringLiteral("CREATE TABLE %1 (LIKE big)").arg(table));
+        const auto query = copyThrough(QStringLiteral("COPY %1 FROM STDIN WITH (FORMAT %2)").arg(table, format),
+                                       files.filePath("ours." + format));
+        EXPECT_EQ(resultsShown(query), QStringList({"COPY 100000"})) << format.toStdString();
+        EXPECT_EQ(database->run(QStringLiteral("SELECT count(*) FROM (SELECT * FROM big EXCEPT ALL SELECT * FROM %1"
+                                               " UNION ALL (SELECT * FROM %1 EXCEPT ALL SELECT * FROM big)) d")
+                                    .arg(table)),
+                  "0");
+    }
+    shot("terminal-copy.png");
+}
+
+TEST_F(TerminalCopy, AnEmptyFileCopiesNoRowsAndCancelledDialogsEndTheStatementOnTheSameSession) {
+    const QString empty = files.filePath("empty.txt");
+    QFile(empty).open(QIODevice::WriteOnly);
+    run("CREATE TABLE target (LIKE big)");
+    EXPECT_EQ(resultsShown(copyThrough("COPY target FROM STDIN", empty)), QStringList({"COPY 0"}));
+    const QString session = backendPid();
+
+    const auto refused = copyThrough("COPY target FROM STDIN", QString());
+    const QString shown = resultsShown(refused).join(' ');
+    EXPECT_TRUE(shown.contains("User cancelled.")) << shown.toStdString();
+    // The save dialog cancelled: the data is read and dropped, the statement ends well.
+    const QString nothing = files.filePath("nothing.txt");
+    EXPECT_EQ(resultsShown(copyThrough("COPY big TO STDOUT", QString())), QStringList({"COPY 100000"}));
+    EXPECT_FALSE(QFile::exists(nothing));
+    EXPECT_EQ(server->mainDatabase()->connection()->state(), ZNTConnection::ZNTConnectionStateConnected);
+    EXPECT_EQ(backendPid(), session); // no reconnection
+    EXPECT_EQ(database->run("SELECT count(*) FROM target"), "0");
+}
+
+TEST_F(TerminalCopy, AFileThatFailsToBeReadHalfwayLeavesTheTableAsItWas) {
+    run("CREATE TABLE digits(n bigint); INSERT INTO digits VALUES (42)");
+    FailingReader *reader = nullptr;
+    ZNTTerminalCopyDelegate::setInputOpener([&](const QString &, QString *) {
+        auto device = std::make_unique<FailingReader>(2 * 1024 * 1024 + 100);
+        reader = device.get();
+        return device;
+    });
+    const QString path = files.filePath("rows.txt");
+    QFile(path).open(QIODevice::WriteOnly);
+    const auto query = copyThrough("COPY digits FROM STDIN", path);
+    const QString shown = resultsShown(query).join(' ');
+    EXPECT_TRUE(shown.contains("Failed to read file.")) << shown.toStdString();
+    Alert *alert = openAlert();
+    ASSERT_TRUE(alert);
+    EXPECT_EQ(alert->messageText(), "The file “rows.txt” couldn’t be read.");
+    EXPECT_EQ(alert->informativeText(), "Input/output error");
+    alert->reject();
+    EXPECT_EQ(database->run("SELECT count(*), min(n) FROM digits"), "1|42");
+}
+
+TEST_F(TerminalCopy, AFileThatCannotBeWrittenIsReportedTheStatementFailsAndTheFileThatWasThereStays) {
+    const QString path = files.filePath("kept.txt");
+    {
+        QFile old(path);
+        ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+        old.write("old contents\n");
+    }
+    // A file-size limit: writing stops with EFBIG past 1 MiB (its signal ignored).
+    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit before{};
+    getrlimit(RLIMIT_FSIZE, &before);
+    rlimit limited = before;
+    limited.rlim_cur = 1024 * 1024;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
+    const auto query = start("COPY big TO STDOUT");
+    answerCopyPanel(path);
+    const bool ended = waitIdle();
+    setrlimit(RLIMIT_FSIZE, &before);
+    std::signal(SIGXFSZ, previousHandler);
+    ASSERT_TRUE(ended);
+    const QString shown = resultsShown(query).join(' ');
+    EXPECT_FALSE(shown.contains("COPY 100000")) << shown.toStdString(); // no success for a file not written
+    EXPECT_TRUE(shown.contains("cancel")) << shown.toStdString();
+    Alert *alert = openAlert();
+    ASSERT_TRUE(alert);
+    EXPECT_EQ(alert->messageText(), "The file “kept.txt” couldn’t be saved.");
+    EXPECT_FALSE(alert->informativeText().isEmpty());
+    alert->reject();
+    EXPECT_EQ(contents(path), QByteArray("old contents\n"));
+    EXPECT_EQ(QDir(files.path()).entryList(QDir::Files), QStringList({"kept.txt"})); // nothing left beside it
+    EXPECT_EQ(resultsShown(run("SELECT 1")), QStringList({"grid:1"}));
+}
+
+TEST_F(TerminalCopy, AQuestionNobodyCanAnswerAnymoreFreesTheConnection) {
+    const auto connection = server->mainDatabase()->connection();
+    auto probe = [&] {
+        auto query = ZNTQuery::create("SELECT 1");
+        query->executeInBackgroundOnConnection(connection, false);
+        return pumpUntil([&] { return query->done(); }, 10s) && !query->error();
+    };
+    // The query cleared while its dialog is open.
+    const auto cleared = start("COPY big TO STDOUT");
+    ASSERT_TRUE(pumpUntil([&] { return page->copyPanel() != nullptr; }));
+    QPointer<QFileDialog> panel = page->copyPanel();
+    page->clearQuery(page->cellForQuery(cleared.get()));
+    EXPECT_TRUE(pumpUntil([&] { return panel.isNull() || !panel->isVisible(); }));
+    EXPECT_TRUE(probe());
+    // The page gone while its dialog is open.
+    start("COPY big FROM STDIN");
+    ASSERT_TRUE(pumpUntil([&] { return page->copyPanel() != nullptr; }));
+    delete window;
+    window = nullptr;
+    EXPECT_TRUE(probe());
+    EXPECT_EQ(database->run("SELECT count(*) FROM big"), "100000");
+}
+
+// Straight on a libpq connection: a file of 3 MiB goes in three chunks.
+TEST(TerminalCopyTransfer, AFileGoesInChunksOfOneMebibyteAndIsCountedByTheServer) {
+    ScratchDatabase database;
+    PGconnPtr conn = adminConnection(database.name);
+    exec(conn.get(), "CREATE TABLE lines(t text)");
+    QByteArray data;
+    const QByteArray line = QByteArray(1023, 'x') + '\n';
+    while (data.size() < 3 * 1024 * 1024)
+        data += line;
+    QBuffer buffer(&data);
+    buffer.open(QIODevice::ReadOnly);
+    PGresultPtr started(PQexec(conn.get(), "COPY lines FROM STDIN"));
+    ASSERT_EQ(PQresultStatus(started.get()), PGRES_COPY_IN);
+    const auto outcome = TerminalCopyTransfer::copyIn(conn.get(), &buffer);
+    EXPECT_EQ(outcome.chunks, 3);
+    EXPECT_EQ(outcome.bytesSent, data.size());
+    PGresultPtr done(PQgetResult(conn.get()));
+    EXPECT_EQ(PQresultStatus(done.get()), PGRES_COMMAND_OK);
+    EXPECT_STREQ(PQcmdTuples(done.get()), "3072");
+}
