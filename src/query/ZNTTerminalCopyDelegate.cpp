@@ -11,6 +11,8 @@
 #include <QFileInfo>
 #include <QSaveFile>
 #include <chrono>
+#include <csignal>
+#include <mutex>
 
 namespace {
 constexpr std::chrono::milliseconds kAnswerWaitSlice(100);
@@ -72,7 +74,12 @@ std::optional<QString> ZNTCopyFileRequest::waitForAnswer() {
 
 // --- the delegate -----------------------------------------------------------------
 
-ZNTTerminalCopyDelegate::ZNTTerminalCopyDelegate(ZNTTerminalViewController *page) : m_page(page) {}
+ZNTTerminalCopyDelegate::ZNTTerminalCopyDelegate(ZNTTerminalViewController *page) : m_page(page) {
+    // A file that grows past the user's file-size limit (ulimit -f) must fail
+    // its write, which is reported, rather than end the program.
+    static std::once_flag ignoreFileSizeSignal;
+    std::call_once(ignoreFileSizeSignal, [] { std::signal(SIGXFSZ, SIG_IGN); });
+}
 
 void ZNTTerminalCopyDelegate::setInputOpener(InputOpener opener) {
     inputOpener() = std::move(opener);

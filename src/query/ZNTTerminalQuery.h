@@ -58,6 +58,8 @@ public:
     std::shared_ptr<ZNTTerminalResult> resultAtIndex(qsizetype index);
     // The wrapper made last for index, without making one.
     std::shared_ptr<ZNTTerminalResult> cachedResultAtIndex(qsizetype index) const;
+    // Lets the wrappers of the last run go (with the rows they hold) before another run.
+    void forgetResults() { m_results.clear(); }
 
 private:
     std::map<qsizetype, std::shared_ptr<ZNTTerminalResult>> m_results;

@@ -88,6 +88,7 @@ void ZNTTerminalViewController::startRun(const std::shared_ptr<ZNTTerminalQuery>
     } else {
         // The results of the run before go first; the row stays where it is.
         removeResultRows(terminalQuery);
+        terminalQuery->forgetResults();
     }
     auto query = ZNTQuery::create(terminalQuery->string);
     terminalQuery->query = query;
