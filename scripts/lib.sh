@@ -93,16 +93,16 @@ build_project() {
 }
 
 # Configures (once) and builds build-sanitize/: a Debug build with
-# AddressSanitizer and UndefinedBehaviorSanitizer, of the engine and platform
-# tests only (the layers below the widgets, where the threads and the C
-# libraries are).
+# AddressSanitizer and UndefinedBehaviorSanitizer, of the platform, engine,
+# model and actions tests only (the layers where the threads, the C libraries
+# and the statements that change a user's data are).
 build_sanitized() {
     local dir="$TRELLAN_ROOT/build-sanitize" targets=() t
     if [ ! -f "$dir/build.ninja" ]; then
         note "configuring $dir"
         cmake -S "$TRELLAN_ROOT" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTRELLAN_SANITIZE=ON >&2
     fi
-    for t in "$TRELLAN_ROOT"/tests/engine/*.cpp "$TRELLAN_ROOT"/tests/platform/*.cpp; do
+    for t in "$TRELLAN_ROOT"/tests/{platform,engine,model,actions}/*.cpp; do
         t=${t#"$TRELLAN_ROOT"/tests/}
         targets+=("test_${t%%/*}_$(basename "$t" .cpp)")
     done

@@ -2,11 +2,15 @@
 
 #include "ZNTDatabaseViewController.h"
 #include "ZNTServerViewController.h"
+#include "ZNTTableViewController.h"
 #include "window/ZNTContentControllerFactory.h"
 
 namespace BrowserPages {
 
 void install() {
+    ZNTContentControllers::setFactory(ZNTPage::Table, [](const std::shared_ptr<ZNTObject> &item) {
+        return ZNTTableViewController::viewControllerForItem(item);
+    });
     ZNTContentControllers::setFactory(ZNTPage::Server, &ZNTServerViewController::viewControllerForItem);
     ZNTContentControllers::setFactory(ZNTPage::Database, &ZNTDatabaseViewController::viewControllerForItem);
 }
