@@ -169,6 +169,10 @@ void ZNTDatabaseViewController::connectActions() {
     connect(m_iconView, &IconView::doubleAction, this, &ZNTDatabaseViewController::openFromGrid);
     connect(m_outlineView, &QTreeView::activated, this, &ZNTDatabaseViewController::openFromList);
     connect(m_outlineView, &QWidget::customContextMenuRequested, this, &ZNTDatabaseViewController::showListMenu);
+    // What the window's Export acts on follows the selection.
+    connect(m_iconView, &IconView::selectionChanged, this, &ZNTContentController::validationRequested);
+    connect(m_outlineView->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            &ZNTContentController::validationRequested);
     connect(m_menu, &QMenu::aboutToShow, this, [this] {
         for (const auto &[command, action] : m_menuActions)
             action->setEnabled(validateCommand(command));
@@ -230,6 +234,7 @@ void ZNTDatabaseViewController::showPresentation(Presentation presentation) {
     m_stack->setCurrentWidget(list ? static_cast<QWidget *>(m_outlineView) : m_iconScroll);
     m_viewModeControl->setSelected(list ? 1 : 0, true);
     m_stack->parentWidget()->setFocusProxy(shown);
+    emit validationRequested();
 }
 
 QWidget *ZNTDatabaseViewController::shownPresentation() {

@@ -4,13 +4,14 @@
 #include "platform/NotificationCenter.h"
 #include "window/ZNTContentController.h"
 
+#include <QMenu>
 #include <QPersistentModelIndex>
 #include <QPointer>
 #include <map>
 #include <memory>
 
 class IconView;
-class QMenu;
+
 class QScrollArea;
 class QStackedWidget;
 class QTreeView;

@@ -4,11 +4,12 @@
 #include "platform/NotificationCenter.h"
 #include "window/ZNTContentController.h"
 
+#include <QMenu>
 #include <QPointer>
 #include <memory>
 
 class IconView;
-class QMenu;
+
 class QScrollArea;
 class ZNTAnimatingIndicator;
 class ZNTDatabaseQuery;

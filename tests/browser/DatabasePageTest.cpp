@@ -6,6 +6,7 @@
 #include "browser/ZNTDatabaseTreeModel.h"
 #include "browser/ZNTDatabaseViewController.h"
 #include "engine/SizeFormatting.h"
+#include "model/ServerTestSupport.h"
 #include "model/ZNTSchema.h"
 #include "model/ZNTTableSchema.h"
 #include "model/ZNTVariousObjectsQuery.h"
@@ -326,6 +327,13 @@ TEST_F(DatabasePageTest, MaintenanceAndNewRelationsFollowTheClickedItems) {
     EXPECT_TRUE(pumpUntil(
         [&] { return db.run("SELECT last_analyze IS NULL FROM pg_stat_user_tables WHERE relname = 'fresh'") == "f"; },
         10s));
+
+    // Open in New Window: a further window of the server, on the clicked item.
+    StandInWindows windows;
+    page->menuAction(Command::OpenInNewWindow)->trigger();
+    ASSERT_EQ(windows.made.size(), 1u);
+    EXPECT_TRUE(windows.at(0)->item->isEqual(*ZNTTable::create("fresh", "public", server->mainDatabase())));
+    EXPECT_EQ(windows.at(0)->shown, 1);
 
     // New relations: in the clicked relation's schema, or the clicked schema.
     page->setPresentation(Presentation::List);
