@@ -166,3 +166,20 @@ pg_owned_copy() {
         install -m 600 "$1" "$2"
     fi
 }
+
+# Inside a D-Bus session: starts a Secret Service (gnome-keyring) unlocked with
+# the given password, waits until it answers and prints its process id.
+start_session_keyring() {
+    local password=$1 log=$2 pid i
+    printf '%s' "$password" |
+        gnome-keyring-daemon --foreground --unlock --components=secrets >"$log" 2>&1 &
+    pid=$!
+    for i in $(seq 100); do
+        dbus-send --session --print-reply --dest=org.freedesktop.DBus /org/freedesktop/DBus \
+            org.freedesktop.DBus.NameHasOwner string:org.freedesktop.secrets 2>/dev/null |
+            grep -q 'boolean true' && break
+        [ "$i" = 100 ] && { cat "$log" >&2; die "the keyring did not start"; }
+        sleep 0.1
+    done
+    echo "$pid"
+}
