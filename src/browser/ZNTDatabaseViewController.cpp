@@ -69,6 +69,9 @@ ZNTDatabaseViewController::ZNTDatabaseViewController(std::shared_ptr<ZNTDatabase
 }
 
 ZNTDatabaseViewController::~ZNTDatabaseViewController() {
+    m_queryObservers.clear();
+    if (m_objectsQuery)
+        m_objectsQuery->cancel();  // nobody is left to show it
     delete m_accessoryView.data(); // the window only lends it a place
 }
 

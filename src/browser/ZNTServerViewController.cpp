@@ -20,7 +20,11 @@ ZNTServerViewController::ZNTServerViewController(std::shared_ptr<ZNTServer> serv
     performReload();
 }
 
-ZNTServerViewController::~ZNTServerViewController() = default;
+ZNTServerViewController::~ZNTServerViewController() {
+    m_queryObservers.clear();
+    if (m_databaseQuery)
+        m_databaseQuery->cancel(); // nobody is left to show it
+}
 
 ZNTContentController *ZNTServerViewController::viewControllerForItem(const std::shared_ptr<ZNTObject> &item) {
     auto server = std::dynamic_pointer_cast<ZNTServer>(item);

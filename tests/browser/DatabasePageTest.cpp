@@ -72,8 +72,9 @@ protected:
         uikittest::activate(window.get());
         auto *page = dynamic_cast<ZNTDatabaseViewController *>(window->mainViewController());
         EXPECT_TRUE(page);
-        if (page)
+        if (page) {
             EXPECT_TRUE(listed(page));
+        }
         return page;
     }
     static bool listed(ZNTDatabaseViewController *page) {
@@ -171,8 +172,9 @@ TEST_F(DatabasePageTest, ListsSchemasAndRelationsInOrderWithTheCatalogsEstimates
             << line.toStdString();
         EXPECT_EQ(text(ZNTDatabaseTreeModel::IndexSize), indexPages < 1 ? "--" : stringFromSize(indexPages * 8192))
             << line.toStdString();
-        if (f[1] == "t10")
+        if (f[1] == "t10") {
             EXPECT_GT(f[6].toInt(), 0) << "the TOAST table counts in the size";
+        }
     }
     // The cases the oracle must cover: a table never analysed, one without indexes, a view.
     EXPECT_EQ(row(&page, "public", "fresh").siblingAtColumn(ZNTDatabaseTreeModel::Rows).data(), "--");

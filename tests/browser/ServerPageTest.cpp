@@ -64,8 +64,9 @@ TEST_F(ServerPageTest, ListsTheDatabasesThatAcceptConnectionsInTheServersOrder) 
     // Tests beside this one make and drop databases: the page lists what was
     // there before and after it, and nothing that was there at neither time.
     for (const QString &name : before) {
-        if (after.contains(name))
+        if (after.contains(name)) {
             EXPECT_TRUE(shown.contains(name)) << name.toStdString();
+        }
     }
     for (const QString &name : shown)
         EXPECT_TRUE(before.contains(name) || after.contains(name)) << name.toStdString();
