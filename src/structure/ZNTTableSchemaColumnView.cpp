@@ -229,18 +229,19 @@ QRect ZNTTableSchemaColumnView::boxRect() const {
 
 void ZNTTableSchemaColumnView::layOutChildren() {
     const int h = fieldHeight();
-    auto centred = [&](QWidget *widget, int x, int width) {
-        const int height = widget->sizeHint().height();
+    auto centred = [&](QWidget *widget, int x, int width, int height) {
         widget->setGeometry(x, kTop + (h - height) / 2, width, height);
     };
     m_titleField->setGeometry(kNameLeft, kTop, m_widths.name, h);
     m_typeField->setGeometry(typeLeft(), kTop, m_widths.type, h);
-    centred(m_defaultPopup, defaultLeft(), m_widths.defaultPopup);
+    centred(m_defaultPopup, defaultLeft(), m_widths.defaultPopup, m_defaultPopup->sizeHint().height());
     m_defaultField->setGeometry(defaultLeft() + m_widths.defaultPopup + kPopupGap, kTop, m_widths.defaultField, h);
-    centred(m_constraintsView, stripLeft(), m_widths.strip);
+    // The pills and the add button are as tall as each other.
+    centred(m_constraintsView, stripLeft(), m_widths.strip, m_constraintButton->sizeHint().height());
     layOutStrip();
     if (m_deleteButton)
-        centred(m_deleteButton, stripLeft() + m_widths.strip + kRightMargin, m_deleteButton->sizeHint().width());
+        centred(m_deleteButton, stripLeft() + m_widths.strip + kRightMargin, m_deleteButton->sizeHint().width(),
+                m_deleteButton->sizeHint().height());
     const int commentWidth = std::max(1, width() - kCommentLeft - kRightMargin);
     m_commentField->setGeometry(kCommentLeft, kTop + h + 7, commentWidth, m_commentField->heightForWidth(commentWidth));
     update();

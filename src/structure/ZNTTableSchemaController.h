@@ -136,6 +136,7 @@ private:
     QWidget *pageView();
 
     // Building (ZNTTableSchemaControllerModel.cpp).
+    void reloadStructure();
     void startStructureLoad(const std::shared_ptr<ZNTTableMetadata> &metadata);
     void showLoadError(const ErrorPtr &error);
     ZNTStructureSource sourceFrom(const std::shared_ptr<ZNTTableMetadata> &metadata) const;

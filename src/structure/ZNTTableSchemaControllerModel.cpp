@@ -61,11 +61,18 @@ void ZNTTableSchemaController::awake() {
     m_tableSchemaPopup->setEnabled(!isSystemSchema(m_table->schemaName()));
     if (m_tableTablespacePopup)
         m_tableTablespacePopup->clear();
-    performReload();
+    reloadStructure();
 }
 
 void ZNTTableSchemaController::performReload() {
-    pageView();
+    if (!m_view) {
+        pageView(); // making the view loads
+        return;
+    }
+    reloadStructure();
+}
+
+void ZNTTableSchemaController::reloadStructure() {
     const auto metadata = m_table->metadata();
     if (!metadata || metadata->metadataState() == ZNTTableMetadata::ZNTMetadataStateLoaded)
         noteStructureLoaded(nullptr);
@@ -115,7 +122,8 @@ void ZNTTableSchemaController::showLoadError(const ErrorPtr &error) {
     m_loadFailed = true;
     QString text = QStringLiteral("The structure of “%1” could not be loaded.").arg(m_table->name());
     const ErrorPtr reason = error->underlyingError() ? error->underlyingError() : error;
-    for (const QString &part : {error->localizedDescription(), reason->localizedRecoverySuggestion()}) {
+    for (const QString &part :
+         {error->localizedDescription(), error->localizedFailureReason(), reason->localizedRecoverySuggestion()}) {
         if (!part.isEmpty() && !text.contains(part))
             text += u'\n' + part;
     }
