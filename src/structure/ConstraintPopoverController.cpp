@@ -124,7 +124,6 @@ void ConstraintPopoverController::buildCheckUi() {
     m_checkField = new QLineEdit(m_constraint->check());
     m_checkField->setObjectName(QStringLiteral("checkField"));
     m_checkField->setMinimumWidth(kDescriptionWidth);
-    m_checkField->setPlaceholderText(QStringLiteral("price > 0"));
     auto *label = new QLabel(QStringLiteral("&Check:"));
     label->setBuddy(m_checkField);
     auto *layout = new QVBoxLayout(this);
@@ -366,7 +365,8 @@ void ConstraintPopoverController::updateForeignKeyColumnPopup() {
         m_columnPopup->setItemData(m_columnPopup->count() - 1, entry.attnum, kAttnumRole);
         setItemEnabled(m_columnPopup, m_columnPopup->count() - 1, entry.enabled);
     }
-    m_columnPopup->setCurrentIndex(selected);
+    // With nothing chosen the first column shows, chosen or not.
+    m_columnPopup->setCurrentIndex(selected >= 0 ? selected : (m_columnPopup->count() > 0 ? 0 : -1));
     if (choose)
         m_constraint->setForeignAttnums({entries.first().attnum});
 }

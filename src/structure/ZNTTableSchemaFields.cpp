@@ -225,6 +225,8 @@ bool CommentTextField::eventFilter(QObject *watched, QEvent *event) {
     if (watched != m_editor)
         return QWidget::eventFilter(watched, event);
     if (event->type() == QEvent::FocusIn) {
+        if (!keepsEditing(static_cast<QFocusEvent *>(event)->reason()))
+            NotificationCenter::defaultCenter().post(NSTextFieldDidBecomeFirstResponder, unownedObject(this));
         m_editor->setPlaceholderText(m_placeholder);
         m_heightCache.first = -1;
         updateGeometry();

@@ -1,6 +1,10 @@
 // The structure page on the test server: what it shows of a relation, its
 // edits with undo and redo, and discarding them.
 #include "StructureTestSupport.h"
+#include "browser/BrowserPages.h"
+#include "uikit/BarButtons.h"
+
+#include <QAction>
 
 using namespace structuretest;
 
@@ -316,4 +320,27 @@ TEST_F(StructurePage, AStructureThatFailsToLoadShowsItsErrorAndOffersNothing) {
     EXPECT_EQ(loads, 1); // no load again from the failure
     EXPECT_EQ(ghost->metadata()->metadataState(), ZNTTableMetadata::ZNTMetadataStateNotLoaded);
     saveShots(shop->window.get(), "load-error");
+}
+
+TEST_F(StructurePage, TheSwitchAndCtrlAltSGoBetweenTheRowsAndTheStructure) {
+    BrowserPages::install();
+    auto products = shop->relation("products", "shop");
+    shop->window->navigateToItem(products);
+    QAction *toggle = shop->window->windowAction(ZNTWindowCommand::ToggleStructureAndContents);
+    ASSERT_TRUE(toggle->isEnabled());
+    toggle->trigger();
+    auto *page = shop->shownPage();
+    ASSERT_TRUE(page);
+    ASSERT_TRUE(StructureWindow::waitLoaded(page));
+    EXPECT_EQ(shop->window->currentItem()->objectKind(), ZNTObjectKind::TableSchema);
+    EXPECT_EQ(toggle->text(), "Go to &Table Contents");
+    EXPECT_TRUE(page->structureContentsSwitcher()->isSelected(1));
+    toggle->trigger();
+    EXPECT_EQ(shop->window->currentItem()->objectKind(), ZNTObjectKind::Table);
+    shop->window->goBack();
+    EXPECT_EQ(shop->shownPage(), page);
+    page->structureContentsSwitcher()->segmentButton(0)->click();
+    EXPECT_EQ(shop->window->currentItem()->objectKind(), ZNTObjectKind::Table);
+    EXPECT_TRUE(page->structureContentsSwitcher()->isSelected(1));
+    ZNTContentControllers::setFactory(ZNTPage::Table, nullptr);
 }
