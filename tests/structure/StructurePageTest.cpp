@@ -344,3 +344,17 @@ TEST_F(StructurePage, TheSwitchAndCtrlAltSGoBetweenTheRowsAndTheStructure) {
     EXPECT_TRUE(page->structureContentsSwitcher()->isSelected(1));
     ZNTContentControllers::setFactory(ZNTPage::Table, nullptr);
 }
+
+TEST_F(StructurePage, AReloadLeavesNoStepThatCouldReplayOnTheNewRows) {
+    auto *page = shop->open(shop->relation("always"));
+    ASSERT_TRUE(page);
+    page->addColumnButton()->click();
+    page->undoStack()->undo();
+    ASSERT_TRUE(page->undoStack()->canRedo());
+    EXPECT_FALSE(page->hasPendingChanges());
+    shop->window->reloadData();
+    ASSERT_TRUE(StructureWindow::waitLoaded(page));
+    EXPECT_FALSE(page->undoStack()->canRedo());
+    EXPECT_FALSE(page->undoStack()->canUndo());
+    EXPECT_EQ(page->columnViews().size(), 2);
+}
