@@ -85,18 +85,29 @@ ConstraintPopoverController *ConstraintPopoverController::create(const std::shar
     const auto type = constraint.type();
     if (type != ZNTConstraint::ZNTConstraintTypeCheck && type != ZNTConstraint::ZNTConstraintTypeForeignKey)
         return nullptr;
-    return new ConstraintPopoverController(table, constraint, isNew);
+    auto *controller = new ConstraintPopoverController(table, constraint, isNew);
+    if (type == ZNTConstraint::ZNTConstraintTypeForeignKey)
+        controller->awakeForeignKey();
+    return controller;
 }
 
 ConstraintPopoverController::ConstraintPopoverController(std::shared_ptr<ZNTTable> table,
                                                          const ZNTConstraint &constraint, bool isNew)
     : m_table(std::move(table)), m_constraint(constraint.copy()), m_isNew(isNew) {
+    buildUi();
+}
+
+void ConstraintPopoverController::buildUi() {
     setObjectName(QStringLiteral("constraintPopover"));
-    if (m_constraint->type() == ZNTConstraint::ZNTConstraintTypeCheck) {
+    if (m_constraint->type() == ZNTConstraint::ZNTConstraintTypeCheck)
         buildCheckUi();
-        return;
-    }
-    buildForeignKeyUi();
+    else
+        buildForeignKeyUi();
+}
+
+// A loaded foreign key keeps its table: the popup lists it alone. A new one
+// lists every table once the catalog listings end.
+void ConstraintPopoverController::awakeForeignKey() {
     if (m_constraint->foreignTable())
         showOnlyCurrentTable();
     else
@@ -368,5 +379,5 @@ void ConstraintPopoverController::updateForeignKeyColumnPopup() {
     // With nothing chosen the first column shows, chosen or not.
     m_columnPopup->setCurrentIndex(selected >= 0 ? selected : (m_columnPopup->count() > 0 ? 0 : -1));
     if (choose)
-        m_constraint->setForeignAttnums({entries.first().attnum});
+        m_constraint->setForeignAttnums({entries[selected].attnum});
 }

@@ -68,6 +68,8 @@ protected:
 
 private:
     ConstraintPopoverController(std::shared_ptr<ZNTTable> table, const ZNTConstraint &constraint, bool isNew);
+    void buildUi();
+    void awakeForeignKey();
     void buildCheckUi();
     void buildForeignKeyUi();
     QComboBox *actionPopup(int mode, QLabel **description, bool forDelete);

@@ -179,9 +179,12 @@ QList<MenuEntry> columnMenu(const ZNTColumnList &columns, const QList<std::share
             *selected = int(entries.size());
         entries.append(entry);
     }
-    if (foreignAttnums.isEmpty() && !entries.isEmpty() && entries.first().enabled) {
-        *selected = 0;
-        *choose = true;
+    for (qsizetype i = 0; foreignAttnums.isEmpty() && i < entries.size(); ++i) {
+        if (entries[i].enabled) {
+            *selected = int(i);
+            *choose = true;
+            break;
+        }
     }
     return entries;
 }

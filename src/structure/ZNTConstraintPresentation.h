@@ -69,9 +69,9 @@ QList<MenuEntry> tableMenu(const ZNTObjectList &schemas,
 // The column popup of a loaded foreign table (its columns and constraints):
 // every column, enabled when a primary key or unique constraint of that table
 // has exactly that column.
-// *selected is the entry of the first referenced column, else the first entry
-// when it is enabled and nothing is referenced yet (*choose then says to
-// reference it), else -1.
+// *selected is the entry of the first referenced column, else, when nothing is
+// referenced yet, the first enabled entry (*choose then says to reference it),
+// else -1.
 QList<MenuEntry> columnMenu(const ZNTColumnList &columns, const QList<std::shared_ptr<ZNTConstraint>> &constraints,
                             const QList<qint64> &foreignAttnums, int *selected, bool *choose);
 

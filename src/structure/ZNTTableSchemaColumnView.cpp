@@ -27,13 +27,11 @@ ZNTTableSchemaColumnView::ZNTTableSchemaColumnView(std::shared_ptr<ZNTTable> tab
                                                    QWidget *parent)
     : QWidget(parent), m_table(std::move(table)), m_originalColumn(std::move(originalColumn)),
       m_originalConstraints(originalConstraints.value_or(ZNTConstraintList())) {
-    buildUi(column);
-    setEditedConstraints(constraints);
+    buildUi(column, constraints);
     connectActions();
-    defaultFieldChanged();
 }
 
-void ZNTTableSchemaColumnView::buildUi(const ZNTColumnDefinition &column) {
+void ZNTTableSchemaColumnView::buildUi(const ZNTColumnDefinition &column, const ZNTConstraintList &constraints) {
     setObjectName(QStringLiteral("columnRow"));
     setFocusPolicy(Qt::NoFocus);
     m_titleField = new ZNTTableSchemaColumnViewTextFieldView(this);
@@ -50,6 +48,8 @@ void ZNTTableSchemaColumnView::buildUi(const ZNTColumnDefinition &column) {
         m_deleteButton = new ZNTColumnDeleteButton(this);
     m_commentField = new CommentTextField(this);
     setEditedColumn(column);
+    defaultFieldChanged();
+    setEditedConstraints(constraints);
     // What a view's columns are comes from its definition.
     const auto type = m_table->type();
     m_titleField->setReadOnly(type == ZNTTable::ZNTTableTypeView);

@@ -111,7 +111,7 @@ protected:
     void resizeEvent(QResizeEvent *event) override;
 
 private:
-    void buildUi(const ZNTColumnDefinition &column);
+    void buildUi(const ZNTColumnDefinition &column, const ZNTConstraintList &constraints);
     void connectActions();
     void watch(QWidget *field);
     void layOutChildren();

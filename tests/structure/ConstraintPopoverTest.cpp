@@ -88,7 +88,8 @@ TEST_F(ConstraintPopover, ANewForeignKeyListsTablesBySchemaTakesTheFirstOneColum
     choose(popover->foreignKeyTablePopup(), "pairs");
     ASSERT_TRUE(pumpUntil([&] { return popover->foreignKeyColumnPopup()->count() == 3; }));
     EXPECT_EQ(entries(popover->foreignKeyColumnPopup()), QStringList({"a (off)", "b (off)", "c"}));
-    EXPECT_TRUE(popover->constraint()->foreignAttnums().isEmpty());
+    EXPECT_EQ(popover->foreignKeyColumnPopup()->currentText(), "c");
+    EXPECT_EQ(popover->constraint()->foreignAttnums(), QList<qint64>({3}));
     choose(popover->foreignKeyTablePopup(), "products");
     ASSERT_TRUE(pumpUntil([&] { return popover->foreignKeyColumnPopup()->itemText(0) == "id"; }));
     EXPECT_EQ(entries(popover->foreignKeyColumnPopup()), QStringList({"id", "sku", "code", "name (off)"}));
