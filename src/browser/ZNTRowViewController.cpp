@@ -26,6 +26,12 @@ ZNTRowViewController *ZNTRowViewController::viewControllerForItem(const std::sha
     return controller;
 }
 
+std::unique_ptr<ZNTSidebarRowEditor> ZNTRowViewController::sidebarEditorForRow(const std::shared_ptr<ZNTRow> &row) {
+    auto editor = std::make_unique<ZNTRowViewController>();
+    editor->setRow(row);
+    return editor;
+}
+
 ZNTRowViewController::ZNTRowViewController(QObject *parent) : ZNTContentController(parent) {
     observeCells();
 }

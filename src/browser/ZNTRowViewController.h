@@ -39,6 +39,9 @@ public:
     // The read-only page of a row item; null for any other item.
     static ZNTRowViewController *viewControllerForItem(const std::shared_ptr<ZNTObject> &item);
 
+    // The editor of the table page's detail sidebar (its row editor factory).
+    static std::unique_ptr<ZNTSidebarRowEditor> sidebarEditorForRow(const std::shared_ptr<ZNTRow> &row);
+
     explicit ZNTRowViewController(QObject *parent = nullptr);
     ~ZNTRowViewController() override;
 
