@@ -134,9 +134,19 @@ void ZNTForeignKeyCell::showKeyValue() {
     m_showsPlaceholder = shown.isPlaceholder;
     m_keyField->setText(shown.text);
     m_keyField->setCursorPosition(0);
+    applyKeyColour();
+}
+
+void ZNTForeignKeyCell::applyKeyColour() {
     QPalette p = m_keyField->palette();
-    p.setColor(QPalette::Text, palette().color(shown.isPlaceholder ? QPalette::PlaceholderText : QPalette::Text));
+    p.setColor(QPalette::Text, palette().color(m_showsPlaceholder ? QPalette::PlaceholderText : QPalette::Text));
     m_keyField->setPalette(p);
+}
+
+void ZNTForeignKeyCell::changeEvent(QEvent *event) {
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange)
+        applyKeyColour();
 }
 
 void ZNTForeignKeyCell::setEditable(bool editable) {
@@ -305,9 +315,7 @@ void ZNTForeignKeyCell::textFieldDidBecomeFirstResponder() {
         return;
     m_showsPlaceholder = false;
     m_keyField->clear();
-    QPalette p = m_keyField->palette();
-    p.setColor(QPalette::Text, palette().color(QPalette::Text));
-    m_keyField->setPalette(p);
+    applyKeyColour();
 }
 
 // The referenced row no longer matches what is typed: its values go.

@@ -90,8 +90,10 @@ public:
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
+    void changeEvent(QEvent *event) override;
 
 private:
+    void applyKeyColour();
     void buildUi();
     void connectActions();
     void remakeTable();

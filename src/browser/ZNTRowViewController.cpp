@@ -42,7 +42,11 @@ ZNTRowViewController::~ZNTRowViewController() {
     m_cellObservers.clear();
     m_rowLoadingObserver.stopObserving();
     m_delegate = nullptr;
-    closePicker();
+    m_pickObserver.stopObserving();
+    if (m_foreignTablePopover) {
+        disconnect(m_foreignTablePopover, nullptr, this, nullptr);
+        delete m_foreignTablePopover.data();
+    }
     if (m_tableView)
         m_tableView->setDataSource(nullptr);
 }

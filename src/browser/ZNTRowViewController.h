@@ -11,6 +11,7 @@
 #include <QPointer>
 #include <vector>
 
+class ZNTForeignTablePopover;
 class ZNTObject;
 class ZNTRowValueTextCell;
 
@@ -70,6 +71,8 @@ public:
     // The cell of an entry, made when asked; null for an entry out of range.
     ZNTRowValueCell *cellAtRow(int index, bool makeIfNecessary = true);
     int foreignKeyColumnIndex() const { return m_foreignKeyColumnIndex; }
+    // The open picker, or null.
+    ZNTForeignTablePopover *foreignTablePopover() const;
 
     // --- actions of the cells ---
     void selectFromForeignTable(QWidget *sender) override;
@@ -81,7 +84,7 @@ public:
     bool setFirstResponderToFieldAtIndex(int index, bool forward = true);
     // The picker's double-clicked row, for the column whose picker is open.
     void pickedForeignRowFromPopover(const std::shared_ptr<ZNTRow> &picked);
-    void popoverWillClose();
+    void popoverWillClose(ZNTForeignTablePopover *popover);
 
 protected:
     QWidget *makeView() override;
@@ -110,6 +113,8 @@ private:
     ZNTRowViewControllerDelegate *m_delegate = nullptr;
     QPointer<ZNTControlledView> m_view;
     ZNTRowListView *m_tableView = nullptr;
+    QPointer<QWidget> m_foreignTablePopover;
+    ObserverToken m_pickObserver;
     int m_foreignKeyColumnIndex = -1;
     bool m_disabledByOwner = false;
     bool m_pickerOpen = false;

@@ -1,14 +1,40 @@
 // The row editor's picker of referenced rows: a list of the referenced table
-// in a popover under the select button, whose double-clicked row becomes the
+// in a popover over the select button, whose double-clicked row becomes the
 // key.
 #include "ZNTForeignKeyCell.h"
+#include "ZNTForeignTablePopover.h"
 #include "ZNTRowViewController.h"
+#include "model/ZNTConstraint.h"
 #include "uikit/Beep.h"
+#include "uikit/BlockObservers.h"
+
+ZNTForeignTablePopover *ZNTRowViewController::foreignTablePopover() const {
+    return qobject_cast<ZNTForeignTablePopover *>(m_foreignTablePopover.data());
+}
 
 void ZNTRowViewController::selectFromForeignTable(QWidget *sender) {
-    if (disableEditing())
+    if (disableEditing() || !isEditable())
         return;
-    beep();
+    const int index = m_tableView ? m_tableView->rowForView(sender) : -1;
+    const auto constraint = m_model.foreignKeyConstraint(index);
+    if (!constraint || !constraint->foreignTable()) {
+        beep();
+        return;
+    }
+    m_pickerOpen = true;
+    m_foreignKeyColumnIndex = index;
+    updateEditability();
+    auto *popover = new ZNTForeignTablePopover(constraint->foreignTable(), m_view);
+    m_foreignTablePopover = popover;
+    connect(popover, &ZNTPopover::didClose, this, [this, popover] { popoverWillClose(popover); });
+    m_pickObserver = observe(static_cast<QWidget *>(popover), ZNTForeignTablePopoverPickedRowNotification,
+                             [this, popover](const Notification &n) {
+                                 const auto picked =
+                                     n.value<std::shared_ptr<ZNTRow>>(ZNTForeignTablePopoverPickedRowKey);
+                                 if (popover == foreignTablePopover() && picked)
+                                     pickedForeignRowFromPopover(*picked);
+                             });
+    popover->showRelativeToRect(QRect(), sender, ZNTPopover::Edge::Above);
 }
 
 void ZNTRowViewController::pickedForeignRowFromPopover(const std::shared_ptr<ZNTRow> &picked) {
@@ -29,13 +55,19 @@ void ZNTRowViewController::pickedForeignRowFromPopover(const std::shared_ptr<ZNT
     closePicker();
 }
 
-void ZNTRowViewController::popoverWillClose() {
-    m_pickerOpen = false;
-    m_foreignKeyColumnIndex = -1;
-    updateEditability();
+void ZNTRowViewController::popoverWillClose(ZNTForeignTablePopover *popover) {
+    if (popover == foreignTablePopover()) {
+        m_pickerOpen = false;
+        m_foreignKeyColumnIndex = -1;
+        m_foreignTablePopover = nullptr;
+        m_pickObserver.stopObserving();
+        updateEditability();
+    }
+    // Its page and queries go with it, once the close is over.
+    popover->deleteLater();
 }
 
 void ZNTRowViewController::closePicker() {
-    if (m_pickerOpen)
-        popoverWillClose();
+    if (ZNTForeignTablePopover *popover = foreignTablePopover())
+        popover->performClose();
 }
