@@ -5,6 +5,7 @@
 
 namespace {
 const char *const kReuseIdentifier = "ZNTReuseIdentifier";
+const char *const kLastRow = "ZNTLastRow";
 // Widgets that change their height while they are made can ask for another
 // layout; this many rounds settle any list.
 constexpr int kLayoutRounds = 8;
@@ -32,21 +33,30 @@ QString ZNTRowListView::reuseIdentifier(const QWidget *view) {
     return view->property(kReuseIdentifier).toString();
 }
 
+// The widget that showed the same row last comes first: after a reload it is
+// already where the row is.
 QWidget *ZNTRowListView::dequeueReusableView(const QString &identifier) {
     QList<QPointer<QWidget>> &pool = m_pool[identifier];
-    while (!pool.isEmpty()) {
-        if (QWidget *view = pool.takeLast())
-            return view;
-    }
-    return nullptr;
+    pool.removeAll(nullptr);
+    for (qsizetype i = pool.size() - 1; i >= 0; --i)
+        if (pool[i]->property(kLastRow).toInt() == m_makingRow)
+            return pool.takeAt(i);
+    return pool.isEmpty() ? nullptr : pool.takeLast().data();
 }
 
+// The widgets shown go back to the pool but stay on screen: most are taken
+// again at once for the same rows, and hiding and showing them again would
+// cost more than the rest of the reload. Those not taken are hidden after.
 void ZNTRowListView::reloadData() {
     const QList<int> shown = m_shown.keys();
     for (int row : shown)
-        recycle(row);
+        recycle(row, false);
     computeTops();
     layOutRows();
+    for (QList<QPointer<QWidget>> &pool : m_pool)
+        for (const QPointer<QWidget> &view : pool)
+            if (view && !view->isHidden())
+                view->hide();
 }
 
 void ZNTRowListView::noteHeightOfRowsChanged() {
@@ -130,13 +140,15 @@ void ZNTRowListView::place(QWidget *view, int row) {
         view->show();
 }
 
-void ZNTRowListView::recycle(int row) {
+void ZNTRowListView::recycle(int row, bool hide) {
     QPointer<QWidget> view = m_shown.take(row);
     if (!view)
         return;
     if (m_dataSource)
         m_dataSource->didRemoveRowView(view, row);
-    view->hide();
+    if (hide)
+        view->hide();
+    view->setProperty(kLastRow, row);
     m_pool[reuseIdentifier(view)].append(view);
 }
 
@@ -145,7 +157,9 @@ QWidget *ZNTRowListView::viewAtRow(int row, bool makeIfNecessary) {
         return view;
     if (!makeIfNecessary || !m_dataSource || row < 0 || size_t(row) + 1 >= m_tops.size())
         return nullptr;
+    m_makingRow = row;
     QWidget *view = m_dataSource->viewForRow(row);
+    m_makingRow = -1;
     if (!view)
         return nullptr;
     if (view->parentWidget() != viewport())

@@ -70,7 +70,7 @@ private:
     void computeTops();
     void layOutRows();
     void place(QWidget *view, int row);
-    void recycle(int row);
+    void recycle(int row, bool hide = true);
     void updateScrollBar();
 
     ZNTRowListDataSource *m_dataSource = nullptr;
@@ -78,6 +78,7 @@ private:
     QHash<int, QPointer<QWidget>> m_shown;
     QHash<QString, QList<QPointer<QWidget>>> m_pool;
     QList<QPointer<QWidget>> m_all;
+    int m_makingRow = -1;
     bool m_layingOut = false;
     bool m_layoutAgain = false;
 };

@@ -104,10 +104,12 @@ void ZNTRowValueTextCell::display(const Value &value) {
 }
 
 void ZNTRowValueTextCell::applyTextColour() {
+    const QColor colour = palette().color(m_showsPlaceholder || m_isCut ? QPalette::PlaceholderText : QPalette::Text);
+    // A new palette goes down to the view's own widgets: only when the colour changes.
+    if (textView()->testAttribute(Qt::WA_SetPalette) && textView()->palette().color(QPalette::Text) == colour)
+        return;
     QPalette p = textView()->palette();
-    const QPalette own = palette();
-    p.setColor(QPalette::Text,
-               m_showsPlaceholder || m_isCut ? own.color(QPalette::PlaceholderText) : own.color(QPalette::Text));
+    p.setColor(QPalette::Text, colour);
     textView()->setPalette(p);
 }
 
