@@ -1,5 +1,7 @@
 #include "ZNTBooleanCell.h"
 
+#include "ZNTColumnNameLabel.h"
+
 #include "ZNTBooleanValue.h"
 #include "engine/ZNTColumn.h"
 #include "platform/NotificationCenter.h"
@@ -18,8 +20,7 @@ ZNTBooleanCell::ZNTBooleanCell(QWidget *parent) : QWidget(parent) {
 }
 
 void ZNTBooleanCell::buildUi() {
-    m_nameLabel = new QLabel(this);
-    m_nameLabel->setTextFormat(Qt::PlainText);
+    m_nameLabel = new ZNTColumnNameLabel(this);
     m_popupButton = new QComboBox(this);
     m_popupButton->setFocusPolicy(Qt::StrongFocus);
     m_popupButton->addItem(QStringLiteral("true"), int(TagTrue));

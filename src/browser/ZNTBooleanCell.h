@@ -6,6 +6,7 @@
 
 class QComboBox;
 class QLabel;
+class ZNTColumnNameLabel;
 
 // The row editor's cell for a boolean column: a pop-up of true, false, NULL
 // and DEFAULT. Where the selected rows differ it shows a MULTIPLE entry that
@@ -41,6 +42,6 @@ private:
 
     std::shared_ptr<ZNTColumn> m_column;
     Value m_value;
-    QLabel *m_nameLabel = nullptr;
+    ZNTColumnNameLabel *m_nameLabel = nullptr;
     QComboBox *m_popupButton = nullptr;
 };

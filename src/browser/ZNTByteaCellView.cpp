@@ -1,5 +1,9 @@
 #include "ZNTByteaCellView.h"
 
+#include "ZNTColumnNameLabel.h"
+
+#include "ZNTColumnNameLabel.h"
+
 #include "engine/ZNTColumn.h"
 #include "platform/Main.h"
 #include "platform/NotificationCenter.h"
@@ -48,18 +52,26 @@ ZNTByteaCellView::ZNTByteaCellView(QWidget *parent) : QWidget(parent) {
 ZNTByteaCellView::~ZNTByteaCellView() = default;
 
 void ZNTByteaCellView::buildUi() {
-    m_nameLabel = new QLabel(this);
+    m_nameLabel = new ZNTColumnNameLabel(this);
     m_titleLabel = new QLabel(this);
     m_sizeLabel = new QLabel(this);
-    for (QLabel *label : {m_nameLabel, m_titleLabel, m_sizeLabel})
+    for (QLabel *label : {m_titleLabel, m_sizeLabel})
         label->setTextFormat(Qt::PlainText);
     m_sizeLabel->setForegroundRole(QPalette::PlaceholderText);
+    // Icons keep the buttons narrow enough for a narrow sidebar; the words are
+    // in their tool tips and accessible names.
     m_loadButton = new QToolButton(this);
+    m_loadButton->setIcon(style()->standardIcon(QStyle::SP_DialogOpenButton));
     m_loadButton->setText(QStringLiteral("Load…"));
     m_loadButton->setToolTip(QStringLiteral("Load the value from a file"));
     m_saveButton = new QToolButton(this);
+    m_saveButton->setIcon(style()->standardIcon(QStyle::SP_DialogSaveButton));
     m_saveButton->setText(QStringLiteral("Save…"));
     m_saveButton->setToolTip(QStringLiteral("Save the value as a file"));
+    for (QToolButton *button : {m_loadButton, m_saveButton}) {
+        button->setToolButtonStyle(Qt::ToolButtonIconOnly);
+        button->setAccessibleName(button->text());
+    }
     m_nullButton = new QToolButton(this);
     m_nullButton->setText(QStringLiteral("NULL"));
     m_nullButton->setToolTip(QStringLiteral("Set the value to NULL"));
@@ -122,7 +134,7 @@ qreal ZNTByteaCellView::preferredHeight() const {
 // The column's name with the buttons beside it, the type and size under them,
 // the preview below, scaled down to the cell's width.
 void ZNTByteaCellView::placeViews() {
-    const QFontMetrics metrics(m_nameLabel->font());
+    const QFontMetrics metrics(font());
     int right = width() - kMargin;
     for (QToolButton *button : {m_nullButton, m_saveButton, m_loadButton}) {
         const QSize hint = button->sizeHint();

@@ -12,6 +12,8 @@
 
 class QFileDialog;
 class QLabel;
+class ZNTColumnNameLabel;
+class ZNTColumnNameLabel;
 class QToolButton;
 
 // The row editor's cell for a bytea column: what the value is (its file type
@@ -82,7 +84,7 @@ private:
     QIcon m_icon;
     QRect m_imageFrame;
     QVariant m_rowHeightIdentifier;
-    QLabel *m_nameLabel = nullptr;
+    ZNTColumnNameLabel *m_nameLabel = nullptr;
     QLabel *m_titleLabel = nullptr;
     QLabel *m_sizeLabel = nullptr;
     QToolButton *m_loadButton = nullptr;

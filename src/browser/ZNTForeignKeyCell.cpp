@@ -1,5 +1,7 @@
 #include "ZNTForeignKeyCell.h"
 
+#include "ZNTColumnNameLabel.h"
+
 #include "engine/ZNTColumn.h"
 #include "model/ZNTAsynchronousRow.h"
 #include "model/ZNTTable.h"
@@ -85,8 +87,7 @@ ZNTForeignKeyCell::ZNTForeignKeyCell(ZNTRowValueCellDelegate *delegate, QWidget 
 ZNTForeignKeyCell::~ZNTForeignKeyCell() = default;
 
 void ZNTForeignKeyCell::buildUi() {
-    m_nameLabel = new QLabel(this);
-    m_nameLabel->setTextFormat(Qt::PlainText);
+    m_nameLabel = new ZNTColumnNameLabel(this);
     m_progressIndicator = new ZNTAnimatingIndicator(this);
     m_progressIndicator->stopAnimation();
     m_selectButton = new QToolButton(this);

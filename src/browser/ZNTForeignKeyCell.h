@@ -10,6 +10,7 @@
 #include <QWidget>
 
 class QLabel;
+class ZNTColumnNameLabel;
 class QScrollArea;
 class QToolButton;
 class ZNTAnimatingIndicator;
@@ -120,7 +121,7 @@ private:
     bool m_actionsEnabled = true;
     bool m_showsPlaceholder = false;
 
-    QLabel *m_nameLabel = nullptr;
+    ZNTColumnNameLabel *m_nameLabel = nullptr;
     ZNTAnimatingIndicator *m_progressIndicator = nullptr;
     QToolButton *m_selectButton = nullptr;
     QToolButton *m_editButton = nullptr;

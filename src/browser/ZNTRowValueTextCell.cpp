@@ -1,5 +1,7 @@
 #include "ZNTRowValueTextCell.h"
 
+#include "ZNTColumnNameLabel.h"
+
 #include "ZNTJSONText.h"
 #include "ZNTRowValueText.h"
 #include "engine/ZNTColumn.h"
@@ -38,8 +40,7 @@ ZNTRowValueTextCell::ZNTRowValueTextCell(QWidget *parent)
 
 void ZNTRowValueTextCell::buildUi() {
     setFocusPolicy(Qt::ClickFocus); // a menu choice leaves the focus here, out of the field
-    m_nameLabel = new QLabel(this);
-    m_nameLabel->setTextFormat(Qt::PlainText);
+    m_nameLabel = new ZNTColumnNameLabel(this);
     ZNTTextView *view = textView();
     view->setFont(QApplication::font());
     view->setTabChangesFocus(true);

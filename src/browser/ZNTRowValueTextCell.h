@@ -4,6 +4,7 @@
 #include "uikit/ZNTTextViewCell.h"
 
 class QLabel;
+class ZNTColumnNameLabel;
 class QMenu;
 class QToolButton;
 class ZNTTextContainerWithCorner;
@@ -66,7 +67,7 @@ private:
 
     std::shared_ptr<ZNTColumn> m_column;
     Value m_value;
-    QLabel *m_nameLabel = nullptr;
+    ZNTColumnNameLabel *m_nameLabel = nullptr;
     QToolButton *m_actionButton = nullptr;
     QMenu *m_menu = nullptr;
     ZNTTextContainerWithCorner *m_container = nullptr;

@@ -114,6 +114,7 @@ private:
     QPointer<ZNTControlledView> m_view;
     ZNTRowListView *m_tableView = nullptr;
     QPointer<QWidget> m_foreignTablePopover;
+    QPointer<QWidget> m_pickerSender;
     ObserverToken m_pickObserver;
     int m_foreignKeyColumnIndex = -1;
     bool m_disabledByOwner = false;

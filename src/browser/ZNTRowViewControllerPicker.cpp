@@ -21,6 +21,13 @@ void ZNTRowViewController::selectFromForeignTable(QWidget *sender) {
         beep();
         return;
     }
+    // The button is disabled while the picker is open: the focus waits in
+    // the cell's key field instead of running on to the next entry, and comes
+    // back to the button when the picker closes.
+    auto *cell = qobject_cast<ZNTForeignKeyCell *>(m_tableView->viewAtRow(index, false));
+    if (cell && sender->hasFocus())
+        cell->textField()->setFocus(Qt::OtherFocusReason);
+    m_pickerSender = sender;
     m_pickerOpen = true;
     m_foreignKeyColumnIndex = index;
     updateEditability();
@@ -62,6 +69,8 @@ void ZNTRowViewController::popoverWillClose(ZNTForeignTablePopover *popover) {
         m_foreignTablePopover = nullptr;
         m_pickObserver.stopObserving();
         updateEditability();
+        if (QWidget *sender = m_pickerSender.data(); sender && sender->isVisible() && sender->isEnabled())
+            sender->setFocus(Qt::OtherFocusReason);
     }
     // Its page and queries go with it, once the close is over.
     popover->deleteLater();
