@@ -89,6 +89,11 @@ void ZNTQuery::enqueueNotificationLocked(const QString &name, std::shared_ptr<vo
         m_enqueuedNotifications->reserve(10);
         Main::after(kBatchDelayMs, [self = shared_from_this()] { self->drainNotifications(); });
     }
+    // The query's own notifications wait without a reference to it (the drain
+    // has one): a batch that never drains, because the program ends first, must
+    // not keep the query alive through itself.
+    if (object.get() == static_cast<void *>(this))
+        object.reset();
     m_enqueuedNotifications->push_back(Notification{name, std::move(object), std::move(userInfo)});
 }
 
@@ -101,8 +106,11 @@ void ZNTQuery::drainNotifications() {
         m_enqueuedNotifications.reset();
     }
     NotificationCenter &center = NotificationCenter::defaultCenter();
-    for (const Notification &notification : batch)
+    for (Notification &notification : batch) {
+        if (!notification.object)
+            notification.object = shared_from_this();
         center.post(notification);
+    }
 }
 
 void ZNTQuery::cancel() {
