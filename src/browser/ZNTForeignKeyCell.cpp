@@ -337,9 +337,10 @@ void ZNTForeignKeyCell::textFieldDidEndEditing() {
     if (!typed)
         return;
     const auto before = m_foreignRow;
+    QPointer<ZNTForeignKeyCell> guard(this); // the edit may take the editor away
     post(ZNTRowValueChanged);
     // The row editor found nothing new: the row shown before is still the one.
-    if (m_foreignRow == before)
+    if (guard && m_foreignRow == before)
         remakeTable();
 }
 

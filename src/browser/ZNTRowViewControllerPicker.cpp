@@ -56,8 +56,11 @@ void ZNTRowViewController::pickedForeignRowFromPopover(const std::shared_ptr<ZNT
             cell->setObjectValue(m_model.valueAt(j));
         if (auto *foreign = qobject_cast<ZNTForeignKeyCell *>(view))
             foreign->setForeignRow(m_model.foreignRow(index));
+        QPointer<ZNTRowViewController> guard(this); // the owner may drop its editor on an edit
         if (m_delegate)
             m_delegate->rowViewControllerDidEditColumn(this, j, m_model.valueAt(j));
+        if (!guard)
+            return;
     }
     closePicker();
 }
