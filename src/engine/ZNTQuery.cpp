@@ -94,7 +94,12 @@ void ZNTQuery::enqueueNotificationLocked(const QString &name, std::shared_ptr<vo
     // not keep the query alive through itself.
     if (object.get() == static_cast<void *>(this))
         object.reset();
+    const bool last = name == DoneNotification;
     m_enqueuedNotifications->push_back(Notification{name, std::move(object), std::move(userInfo)});
+    // Nothing follows the end of a run: its batch goes at once rather than
+    // when the delay is up, so a short query is shown as soon as it is done.
+    if (last)
+        Main::post([self = shared_from_this()] { self->drainNotifications(); });
 }
 
 void ZNTQuery::drainNotifications() {
