@@ -79,6 +79,7 @@ private:
     bool includeNotices = false;
     bool dontStoreRows = false;
     bool noticeReceiverInstalled = false;
+    std::shared_ptr<ZNTQueryFlowControl> flowControl;
     QString sql;
 
     // The row result being read, the store its rows go to, and the rows of that
@@ -116,6 +117,7 @@ void ZNTQueryExecution::run(bool autoReconnect) {
         sql = q.m_sql;
         includeNotices = q.m_includeNotices;
         dontStoreRows = q.m_dontStoreRows;
+        flowControl = q.m_flowControl;
     }
     if (!prepareConnection(autoReconnect))
         return;
@@ -409,6 +411,10 @@ void ZNTQueryExecution::flush() {
         store = std::make_shared<RowStore>(store->columnCount());
         pendingFirst = 0;
     }
+    // Waiting here keeps what the server sends in its socket, not in memory;
+    // the wait is not counted as time spent reading rows.
+    if (flowControl)
+        flowControl->batchQueued();
     flushClock = std::clock();
     flushTimeNs = processorCheckNs = coarseNowNs();
 }
