@@ -136,12 +136,16 @@ void KesCoder::appendObject(const Value &value, QString &out) const {
 
 void KesCoder::appendRow(const std::vector<Value> &row, QString &out) const {
     QByteArray utf8;
+    appendRowUtf8(row, utf8);
+    out += QString::fromUtf8(utf8);
+}
+
+void KesCoder::appendRowUtf8(const std::vector<Value> &row, QByteArray &out) const {
     for (size_t i = 0; i < row.size(); ++i) {
         if (i > 0)
-            utf8 += m_separator.utf8;
-        appendUtf8(row[i], utf8);
+            out += m_separator.utf8;
+        appendUtf8(row[i], out);
     }
-    out += QString::fromUtf8(utf8);
 }
 
 QString KesCoder::encodeObject(const Value &value) const {

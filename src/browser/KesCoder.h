@@ -63,6 +63,7 @@ public:
     // The same as UTF-8, straight from the bytes of a row store (text cells are
     // never decoded): the columns of one stored row, in the order given.
     void appendUtf8(const Value &value, QByteArray &out) const;
+    void appendRowUtf8(const std::vector<Value> &row, QByteArray &out) const;
     void appendStoredRowUtf8(const RowStore &store, qsizetype row, const std::vector<int> &columns,
                              QByteArray &out) const;
 

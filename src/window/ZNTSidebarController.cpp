@@ -3,6 +3,7 @@
 #include "ZNTActionRoute.h"
 #include "ZNTSidebarOutlineView.h"
 #include "ZNTSidebarTreeModel.h"
+#include "ZNTTablesExporter.h"
 #include "actions/ZNTMaintenanceQuery.h"
 #include "actions/ZNTObjectDeleteQuery.h"
 #include "model/ZNTDatabase.h"
@@ -298,12 +299,11 @@ bool ZNTSidebarController::validateMenuItem(const QString &name) const {
         action->setObjects(clickedRowsAreItems() ? clickedItems() : ZNTObjectList());
         return action->canPerform();
     }
-    if (name == u"deleteSidebarItem") {
+    if (name == u"deleteSidebarItem" || name == u"exportSidebarItem") {
         const ZNTObjectList items = clickedItems();
-        return clickedRowsAreItems() && std::all_of(items.begin(), items.end(), isRelation);
+        const bool relations = clickedRowsAreItems() && std::all_of(items.begin(), items.end(), isRelation);
+        return relations && (name == u"deleteSidebarItem" || ZNTTablesExporter::isInstalled());
     }
-    if (name == u"exportSidebarItem")
-        return false; // tables are exported once CSV export is part of the program
     if (name == u"newTable" || name == u"newView" || name == u"newMaterializedView")
         return clickedDatabase() != nullptr;
     return true;
@@ -318,6 +318,7 @@ void ZNTSidebarController::performMenuAction(const QString &name) {
     }
     const std::pair<const char *, std::function<void()>> commands[] = {
         {"deleteSidebarItem", [this] { deleteSidebarItem(); }},
+        {"exportSidebarItem", [this] { ZNTTablesExporter::exportRelations(window(), clickedItems()); }},
         {"openSidebarItem", [this] { openSidebarItem(false); }},
         {"openSidebarItemInNewWindow", [this] { openSidebarItem(true); }},
         {"openSidebarItemSchema", [this] { openSidebarItemSchema(false); }},

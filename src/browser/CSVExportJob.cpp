@@ -1,0 +1,64 @@
+#include "browser/CSVExportJob.h"
+
+#include "engine/KesError.h"
+#include "platform/FileReplacement.h"
+#include "platform/Posix.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <cerrno>
+#include <sys/stat.h>
+
+void CSVExportFlowControl::batchQueued() {
+    std::unique_lock lock(m_mutex);
+    ++m_unwritten;
+    m_peak = std::max(m_peak, m_unwritten);
+    m_changed.wait(lock, [this] { return m_released || m_unwritten < kMaxUnwrittenBatches; });
+}
+
+void CSVExportFlowControl::batchWritten() {
+    {
+        std::lock_guard lock(m_mutex);
+        --m_unwritten;
+    }
+    m_changed.notify_all();
+}
+
+void CSVExportFlowControl::release() {
+    {
+        std::lock_guard lock(m_mutex);
+        m_released = true;
+    }
+    m_changed.notify_all();
+}
+
+int CSVExportFlowControl::peakUnwritten() const {
+    std::lock_guard lock(m_mutex);
+    return m_peak;
+}
+
+bool CSVExportJob::prepare(ErrorPtr *error) {
+    if (::mkdir(QFile::encodeName(temporaryFolder).constData(), 0700) != 0) {
+        const int saved = errno;
+        return failWith(
+            error, KesError::errorWithCode(saved, QStringLiteral("A folder for the export could not be "
+                                                                 "created beside “%1”: %2")
+                                                      .arg(QFileInfo(location).fileName(), Posix::errnoText(saved))));
+    }
+    writer.setURL(exportFolder);
+    return writer.beginWithError(error);
+}
+
+bool CSVExportJob::placeResult(ErrorPtr *error) {
+    if (!writer.endWithError(error))
+        return false;
+    const QStringList files = writer.createdFileURLs();
+    return FileReplacement::moveIntoPlace(files.size() == 1 ? files.first() : exportFolder, location, error);
+}
+
+void CSVExportJob::removeTemporaryFolder() {
+    writer.abandon();
+    if (!temporaryFolder.isEmpty())
+        QDir(temporaryFolder).removeRecursively();
+}

@@ -1,0 +1,54 @@
+#pragma once
+
+#include "browser/CSVWriter.h"
+#include "engine/ZNTQuery.h"
+#include "platform/SerialQueue.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+
+// Holds a query on its connection's queue while the export has too many batches
+// it has not written yet, so that the rows wait in the server's socket instead
+// of in memory. Released for good by a cancel, a failure or the export's end.
+class CSVExportFlowControl : public ZNTQueryFlowControl {
+public:
+    static constexpr int kMaxUnwrittenBatches = 4;
+
+    // connection queue
+    void batchQueued() override;
+    // any thread
+    void queryCancelled() override { release(); }
+    void batchWritten();
+    void release();
+    int peakUnwritten() const;
+
+private:
+    mutable std::mutex m_mutex;
+    std::condition_variable m_changed;
+    int m_unwritten = 0; // may dip below 0: a batch can be written before its query reports it queued
+    int m_peak = 0;
+    bool m_released = false;
+};
+
+// The file side of one export: its queue, its writer, and where the files go.
+// The queue's jobs hold this, never the manager, so the manager is only ever
+// released on the main thread.
+struct CSVExportJob {
+    SerialQueue queue{"norvane.Trellan.exportQueue"};
+    std::shared_ptr<CSVExportFlowControl> flow = std::make_shared<CSVExportFlowControl>();
+    // Set once the export has failed or been cancelled: queued work is skipped.
+    std::atomic<bool> stopped{false};
+    // Set on the main thread before the first job is queued.
+    QString location;        // what the user chose
+    QString temporaryFolder; // beside it, on the same file system
+    QString exportFolder;    // inside it, named as the chosen place
+
+    // export queue
+    CSVWriter writer;
+    bool prepare(ErrorPtr *error);
+    // Closes the last file and puts the one file, or the folder of files, in
+    // the chosen place.
+    bool placeResult(ErrorPtr *error);
+    void removeTemporaryFolder();
+};
