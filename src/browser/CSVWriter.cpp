@@ -78,7 +78,7 @@ bool CSVWriter::writeRow(const std::vector<Value> &row, ErrorPtr *error) {
     requireOpenTable();
     m_coder.appendRowUtf8(row, m_buffer);
     m_buffer += '\n';
-    return m_buffer.size() < kBufferBytes || writeBuffer(error);
+    return qsizetype(m_buffer.size()) < kBufferBytes || writeBuffer(error);
 }
 
 bool CSVWriter::writeStoredRows(const RowStore &store, qsizetype first, qsizetype count,
@@ -87,7 +87,7 @@ bool CSVWriter::writeStoredRows(const RowStore &store, qsizetype first, qsizetyp
     for (qsizetype row = first; row < first + count; ++row) {
         m_coder.appendStoredRowUtf8(store, row, columns, m_buffer);
         m_buffer += '\n';
-        if (m_buffer.size() >= kBufferBytes && !writeBuffer(error))
+        if (qsizetype(m_buffer.size()) >= kBufferBytes && !writeBuffer(error))
             return false;
     }
     return true;
@@ -100,14 +100,14 @@ void CSVWriter::requireOpenTable() const {
 }
 
 bool CSVWriter::writeBuffer(ErrorPtr *error) {
-    if (!Posix::writeAll(m_fd, m_buffer))
+    if (!Posix::writeAll(m_fd, QByteArray::fromRawData(m_buffer.data(), qsizetype(m_buffer.size()))))
         return failWith(error, writeError(errno));
     m_buffer.clear(); // keeps its capacity for the next rows
     return true;
 }
 
 bool CSVWriter::closeFile(ErrorPtr *error) {
-    const bool written = m_buffer.isEmpty() || writeBuffer(error);
+    const bool written = m_buffer.empty() || writeBuffer(error);
     const int fd = std::exchange(m_fd, -1);
     m_buffer.clear();
     if (::close(fd) != 0 && written)

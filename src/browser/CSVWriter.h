@@ -68,5 +68,5 @@ private:
     QStringList m_created;
     QSet<QString> m_usedNames;
     int m_fd = -1;
-    QByteArray m_buffer;
+    std::string m_buffer;
 };
