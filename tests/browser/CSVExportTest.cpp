@@ -96,6 +96,37 @@ TEST_F(CSVExport, AFetchedResultIsWrittenAsTheServerWouldSendIt) {
     EXPECT_EQ(same.trimmed(), "True");
 }
 
+namespace {
+// A filter of the table page: a fixed condition.
+class Condition : public ZNTFilterCondition {
+public:
+    explicit Condition(QString sql) : m_sql(std::move(sql)) {}
+    QString sqlForConnection(const ZNTConnection &) const override { return m_sql; }
+
+private:
+    QString m_sql;
+};
+} // namespace
+
+// What the table page hands over: its query for every row, sorted and filtered
+// as the page shows them.
+TEST_F(CSVExport, ATablePagesQueryIsWrittenInItsOrderWithoutPaging) {
+    auto orders = relation(server, "shop", "orders");
+    ASSERT_EQ(loadAndWait(orders->metadata()), nullptr);
+    auto query = orders->queryWithOffset(0, 0, nullptr, false, {std::make_shared<Condition>("id <> 2")});
+    EXPECT_FALSE(query->sql().contains("LIMIT"));
+    auto exporter = CSVExportManager::withQuery(query);
+    exporter->setConnection(orders->database()->connection());
+    exporter->setSuggestedName("orders (filtered)");
+    EXPECT_EQ(exporter->suggestedFileName(), "orders (filtered).csv");
+    exporter->exportToLocation(&window, dir.filePath("orders (filtered).csv"));
+    ASSERT_TRUE(exportsEnded());
+    EXPECT_EQ(compareWithPsql(psqlFile(query->sql()), kShopOrdersKinds, dir.filePath("orders (filtered).csv")),
+              "bytes-equal\nrows-equal");
+    const QList<QByteArray> lines = fileBytes(dir.filePath("orders (filtered).csv")).split('\n');
+    EXPECT_TRUE(lines.value(1).startsWith("4,")) << "the page's order: by key, descending";
+}
+
 TEST_F(CSVExport, SlashesInNamesStayInsideTheExportFolder) {
     db.run(R"(CREATE SCHEMA odd; CREATE TABLE odd."a/b" (x int); CREATE TABLE odd."../../x" (y int);
               INSERT INTO odd."../../x" VALUES (7))");
