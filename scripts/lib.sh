@@ -25,8 +25,9 @@ TRELLAN_PACKAGES=(
     python3 procps passwd util-linux locales
     # fixed fonts for the widget tests
     fonts-dejavu-core
-    # a virtual display for trying the program by hand on a machine without one
-    xvfb xdotool
+    # a virtual display for trying the program by hand on a machine without one,
+    # with a window manager so that windows are activated and raised as on a desktop
+    xvfb xdotool openbox
 )
 
 die() { echo "$(basename "$0"): $*" >&2; exit 1; }

@@ -139,3 +139,15 @@ std::optional<QByteArray> RNDecryptor::decryptData(const QByteArray &data, const
     return synchronousResultForCryptor(make(encryptionKey, HMACKey, [](RNCryptor &, const QByteArray &) {}), data,
                                        error);
 }
+
+ErrorPtr RNDecryptor::passwordContainerShapeError(const QByteArray &data) {
+    const RNCryptorSettings &settings = RNCryptorSettings::AES256;
+    const qsizetype headerSize =
+        2 + settings.keySettings.saltSize + settings.HMACKeySettings.saltSize + settings.IVSize;
+    const qsizetype ciphertextSize = data.size() - headerSize - settings.HMACLength;
+    if (data.size() < 2 || quint8(data.at(0)) != kRNCryptorFileVersion ||
+        !(quint8(data.at(1)) & kRNCryptorOptionHasPassword) || ciphertextSize < settings.blockSize ||
+        ciphertextSize % settings.blockSize != 0)
+        return RNCryptorUnknownHeaderError();
+    return nullptr;
+}

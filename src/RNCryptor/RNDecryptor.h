@@ -27,6 +27,11 @@ public:
     static std::optional<QByteArray> decryptData(const QByteArray &data, const QString &password, ErrorPtr *error);
     static std::optional<QByteArray> decryptData(const QByteArray &data, const QByteArray &encryptionKey,
                                                  const QByteArray &HMACKey, ErrorPtr *error);
+    // Null when data has the shape of a container made with a password
+    // (version, password option, whole blocks, room for the HMAC); otherwise
+    // the error decrypting it ends with, whatever the password. Lets a caller
+    // tell a damaged container from one that needs a password.
+    static ErrorPtr passwordContainerShapeError(const QByteArray &data);
 
 private:
     explicit RNDecryptor(Handler handler);

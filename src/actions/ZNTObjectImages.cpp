@@ -34,8 +34,10 @@ std::optional<ItemIcons::Shape> shapeOf(const ZNTObject &object) {
 QIcon imageForObject(const ZNTObject &object) {
     if (const auto *structure = dynamic_cast<const ZNTTableSchema *>(&object))
         return structure->table() ? imageForObject(*structure->table()) : QIcon();
-    if (const auto *server = dynamic_cast<const ZNTServer *>(&object))
-        return server->isLocalHost() ? QIcon::fromTheme(QStringLiteral("computer")) : QIcon();
+    // Every server has its icon, so that in the path popup its name lines up
+    // with the names of the items below it.
+    if (dynamic_cast<const ZNTServer *>(&object))
+        return ItemIcons::smallIcon(ItemIcons::Shape::Server);
     const auto shape = shapeOf(object);
     return shape ? ItemIcons::smallIcon(*shape) : QIcon();
 }

@@ -9,7 +9,7 @@ class ZNTObject;
 
 // The icon of an item in the sidebar and the navigation path (16 points), and on
 // the overview pages (bigImage; null for items that have none there). The
-// structure item of a relation shows its relation's icon; a server on this
-// computer shows the desktop's computer icon, any other server none.
+// structure item of a relation shows its relation's icon; a server shows the
+// server icon, and has no large one.
 QIcon imageForObject(const ZNTObject &object);
 QIcon bigImageForObject(const ZNTObject &object);

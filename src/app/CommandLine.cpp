@@ -1,34 +1,17 @@
 #include "CommandLine.h"
 
+#include "favorites/ZNTFavoriteURL.h"
+
 #include <QDir>
 #include <QFileInfo>
-#include <QRegularExpression>
 #include <QUrl>
-
-namespace {
-
-// "scheme:" at the start, as RFC 3986 spells a scheme.
-QString schemeOf(const QString &text) {
-    static const QRegularExpression scheme(QStringLiteral("^([A-Za-z][A-Za-z0-9+.-]*):"));
-    const auto match = scheme.match(text);
-    return match.hasMatch() ? match.captured(1).toLower() : QString();
-}
-
-} // namespace
-
-bool CommandLine::hasConnectionScheme(const QString &text) {
-    static const QStringList schemes = {QStringLiteral("postgres"), QStringLiteral("postgresql"),
-                                        QStringLiteral("postgresql+ssh"), QStringLiteral("ssh+postgres"),
-                                        QStringLiteral("ssh+postgresql")};
-    return schemes.contains(schemeOf(text));
-}
 
 QStringList CommandLine::normalizedArguments(const QStringList &arguments, const QString &workingDirectory) {
     QStringList result;
     const QDir base(workingDirectory);
     for (const QString &argument : arguments) {
-        const QString scheme = schemeOf(argument);
-        if (hasConnectionScheme(argument)) {
+        const QString scheme = FavoriteURL::schemeOf(argument);
+        if (FavoriteURL::hasConnectionScheme(argument)) {
             result << argument;
         } else if (scheme == QLatin1String("file")) {
             const QUrl url(argument);
@@ -45,7 +28,7 @@ QStringList CommandLine::normalizedArguments(const QStringList &arguments, const
 OpenRequest CommandLine::classify(const QStringList &arguments) {
     OpenRequest request;
     for (const QString &argument : arguments) {
-        if (hasConnectionScheme(argument))
+        if (FavoriteURL::hasConnectionScheme(argument))
             request.urls << argument;
         else if (argument.startsWith(QLatin1Char('/')))
             request.files << argument;

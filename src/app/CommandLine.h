@@ -7,15 +7,11 @@
 struct OpenRequest {
     QStringList urls;      // connection URLs, as given
     QStringList files;     // absolute paths
-    QStringList malformed; // texts with a scheme that is not a connection URL's
+    QStringList malformed; // texts with a scheme that is not a connection URL's (FavoriteURL::hasConnectionScheme)
     bool isEmpty() const { return urls.isEmpty() && files.isEmpty() && malformed.isEmpty(); }
 };
 
 namespace CommandLine {
-// The connection URL schemes: "postgres", "postgresql", "postgresql+ssh",
-// "ssh+postgres", "ssh+postgresql" (any case).
-bool hasConnectionScheme(const QString &text);
-
 // The arguments as another process can read them: file: URLs and relative paths
 // become absolute paths (the running instance has another working directory);
 // everything else stays as given.

@@ -1,23 +1,28 @@
 #include "SingleInstance.h"
 
+#include "InstanceMessage.h"
 #include "platform/Log.h"
 
-#include <QDataStream>
 #include <QDir>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QLockFile>
 #include <QStandardPaths>
+#include <QTimer>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 
-constexpr quint32 kMagic = 0x54524c31; // "TRL1"
 constexpr char kAck = 'k';
 constexpr int kConnectMs = 2000;
 constexpr int kAnswerMs = 5000;
+// A later start sends its whole message at once; a peer that has not within
+// this time (silent, or dripping bytes) is dropped.
+constexpr int kMessageMs = 5000;
+const char *const kReceivedProperty = "trellanReceived";
+const char *const kAnsweredProperty = "trellanAnswered";
 
 bool ownedByUsAlone(const QString &path, QString *why) {
     struct stat st {};
@@ -75,6 +80,11 @@ SingleInstance::Role SingleInstance::start(const QStringList &arguments) {
             m_error = QStringLiteral("there is no runtime directory");
         return Role::Failed;
     }
+    if (InstanceMessage::encode(arguments).isEmpty()) {
+        m_error = QStringLiteral("the arguments are longer than the %1 bytes a start may hand over")
+                      .arg(InstanceMessage::kMaxSize);
+        return Role::Failed;
+    }
     // Two starts at the same moment must not both find no one listening and
     // both listen: the check and the listen happen under one lock.
     QLockFile lock(m_directory + QStringLiteral("/Trellan.lock"));
@@ -99,10 +109,7 @@ SingleInstance::Forward SingleInstance::forward(const QStringList &arguments) {
     socket.connectToServer(socketPath());
     if (!socket.waitForConnected(kConnectMs))
         return Forward::NobodyListens;
-    QByteArray message;
-    QDataStream out(&message, QIODevice::WriteOnly);
-    out << kMagic << arguments;
-    socket.write(message);
+    socket.write(InstanceMessage::encode(arguments));
     socket.flush();
     // The answer says the running instance has the arguments; only then may this
     // process end without losing them.
@@ -138,24 +145,37 @@ void SingleInstance::acceptConnections() {
             socket->abort();
             continue;
         }
+        QTimer::singleShot(kMessageMs, socket, [socket] {
+            if (socket->property(kAnsweredProperty).toBool())
+                return;
+            Log(QStringLiteral("Dropped a start request that did not arrive in time"));
+            socket->abort();
+        });
         connect(socket, &QLocalSocket::readyRead, this, [this, socket] { readMessage(socket); });
         readMessage(socket);
     }
 }
 
 void SingleInstance::readMessage(QLocalSocket *socket) {
-    QDataStream in(socket);
-    in.startTransaction();
-    quint32 magic = 0;
-    QStringList arguments;
-    in >> magic >> arguments;
-    if (!in.commitTransaction())
-        return; // not all there yet
-    if (magic != kMagic) {
+    // What arrived so far is kept on the socket; never more than one frame's
+    // worth is read, so a peer cannot make us hold or parse more.
+    QByteArray received = socket->property(kReceivedProperty).toByteArray();
+    received += socket->read(InstanceMessage::kMaxSize + 1 - received.size());
+    const InstanceMessage::Decoded message = InstanceMessage::decode(received);
+    if (message.status == InstanceMessage::Status::Incomplete) {
+        socket->setProperty(kReceivedProperty, received);
+        return;
+    }
+    if (message.status == InstanceMessage::Status::Refused) {
+        Log(QStringLiteral("Refused a start request that is not one"));
         socket->abort();
         return;
     }
+    socket->setProperty(kReceivedProperty, QVariant());
+    socket->setProperty(kAnsweredProperty, true);
+    socket->disconnect(this);
     socket->putChar(kAck);
     socket->flush();
-    emit argumentsReceived(arguments);
+    socket->disconnectFromServer();
+    emit argumentsReceived(message.arguments);
 }

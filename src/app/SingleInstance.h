@@ -11,7 +11,9 @@ class QLocalSocket;
 // One running program per user. The first start listens on a local socket in the
 // user's runtime directory (owner-only directory and socket: the arguments can
 // carry a connection URL with its password); a later start hands its arguments
-// to that one and ends.
+// to that one, in one frame of at most 64 KB (InstanceMessage), and ends. A peer
+// whose message is not such a frame, or has not arrived within 5 seconds, is
+// dropped.
 class SingleInstance : public QObject {
     Q_OBJECT
 public:

@@ -6,40 +6,18 @@
 #include "platform/UserDefaults.h"
 
 #include <QFile>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QJsonParseError>
 #include <QLocale>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QRandomGenerator>
 #include <QSysInfo>
+#include <QTimer>
 
 namespace {
 
 const char *const kUpdateServer = "https://updates.trellan.norvane.net";
 const char *const kKeyAlphabet = "ABCDEFGHJKLMNPQRSTUVWXYZ23456789"; // no I, O, 0 or 1
-
-// JSON null has no place in the user defaults; such entries are left out.
-QVariant withoutNulls(const QVariant &value) {
-    if (value.typeId() == QMetaType::QVariantMap) {
-        QVariantMap map;
-        const QVariantMap in = value.toMap();
-        for (auto it = in.begin(); it != in.end(); ++it)
-            if (!it.value().isNull())
-                map.insert(it.key(), withoutNulls(it.value()));
-        return map;
-    }
-    if (value.typeId() == QMetaType::QVariantList) {
-        QVariantList list;
-        for (const QVariant &item : value.toList())
-            if (!item.isNull())
-                list.append(withoutNulls(item));
-        return list;
-    }
-    return value;
-}
 
 } // namespace
 
@@ -158,13 +136,23 @@ void TqbUpdateChecker::checkForUpdates() {
     m_updateCheckConnection = m_network->post(request, formBody());
     connect(m_updateCheckConnection, &QNetworkReply::readyRead, this, [this, generation] { receive(generation); });
     connect(m_updateCheckConnection, &QNetworkReply::finished, this, [this, generation] { finished(generation); });
+    // A server that accepts and then says nothing (or drips) must not hold the check for ever.
+    QTimer::singleShot(m_timeout, m_updateCheckConnection, [this, generation] { timedOut(generation); });
+}
+
+void TqbUpdateChecker::timedOut(quint64 generation) {
+    if (generation != m_generation || !m_updateCheckConnection)
+        return;
+    m_urlResponseData.clear();
+    dropReply();
+    fail(QStringLiteral("Failed to check for updates. The update server did not answer in time."));
 }
 
 void TqbUpdateChecker::receive(quint64 generation) {
     if (generation != m_generation || !m_updateCheckConnection)
         return;
     m_urlResponseData.append(m_updateCheckConnection->readAll());
-    if (m_urlResponseData.size() > kMaxResponseSize) {
+    if (m_urlResponseData.size() > UpdateStatus::kMaxAnswerSize) {
         m_urlResponseData.clear();
         dropReply();
         fail("Failed to check for updates because the server response was too long.");
@@ -188,23 +176,17 @@ void TqbUpdateChecker::finished(quint64 generation) {
 }
 
 void TqbUpdateChecker::takeAnswer(const QByteArray &answer) {
-    QJsonParseError parseError;
-    const QJsonDocument document = QJsonDocument::fromJson(answer, &parseError);
-    if (parseError.error != QJsonParseError::NoError) {
-        fail(QStringLiteral("Failed to check for updates because the server response could not be decoded. %1")
-                 .arg(parseError.errorString()));
-        return;
-    }
-    if (!document.isObject()) {
-        fail("Failed to check for updates because the server responded with an invalid object.");
+    QString failure;
+    const std::optional<QVariantMap> information = UpdateStatus::answerFromBytes(answer, &failure);
+    if (!information) {
+        fail(failure);
         return;
     }
     m_lastErrorMessage.clear();
     m_defaults.setObject(QDateTime::currentDateTime(), LatestUpdateDate);
-    const QVariantMap information = withoutNulls(document.object().toVariantMap()).toMap();
     const QVariant stored = m_defaults.objectForKey(LatestUpdateInformation);
-    if (!stored.isValid() || stored.toMap() != information) {
-        m_defaults.setObject(information, LatestUpdateInformation);
+    if (!stored.isValid() || stored.toMap() != *information) {
+        m_defaults.setObject(*information, LatestUpdateInformation);
         NotificationCenter::defaultCenter().post(TqbUpdateAvailableNotification, shared_from_this());
     }
     postStatusChanged();

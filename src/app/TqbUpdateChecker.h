@@ -9,6 +9,7 @@
 #include <QStringList>
 #include <QUrl>
 #include <QVariantMap>
+#include <chrono>
 #include <memory>
 
 class QNetworkAccessManager;
@@ -32,7 +33,9 @@ public:
     static inline const QString LatestUpdateInformation = UpdateStatus::LatestUpdateInformation;
     static inline const QString LatestUpdateDate = QStringLiteral("latestUpdateDate");
     // Answers larger than this are refused.
-    static constexpr qsizetype kMaxResponseSize = 102400;
+    static constexpr qsizetype kMaxResponseSize = UpdateStatus::kMaxAnswerSize;
+    // A check that has not ended by then fails.
+    static constexpr std::chrono::milliseconds kTimeout = std::chrono::seconds(30);
 
     static std::shared_ptr<TqbUpdateChecker> sharedChecker();
     // A checker on other defaults, for tests.
@@ -59,14 +62,17 @@ public:
     QString lastErrorMessage() const { return m_lastErrorMessage; }
     void setLastErrorMessage(const QString &message) { m_lastErrorMessage = message; }
 
-    // Where checks go instead of the update server; for tests only.
+    // Where checks go instead of the update server, and how long they may
+    // take; for tests only.
     void setBaseURLForTesting(const QUrl &url) { m_baseURL = url; }
+    void setTimeoutForTesting(std::chrono::milliseconds timeout) { m_timeout = timeout; }
 
 private:
     explicit TqbUpdateChecker(UserDefaults &defaults);
     QByteArray formBody();
     void receive(quint64 generation);
     void finished(quint64 generation);
+    void timedOut(quint64 generation);
     void takeAnswer(const QByteArray &answer);
     void fail(const QString &message);
     void postStatusChanged();
@@ -79,4 +85,5 @@ private:
     QString m_lastErrorMessage;
     QUrl m_baseURL;
     quint64 m_generation = 0;
+    std::chrono::milliseconds m_timeout = kTimeout;
 };

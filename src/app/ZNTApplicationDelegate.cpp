@@ -96,17 +96,16 @@ void ZNTApplicationDelegate::applicationDidFinishLaunching(const QStringList &ar
 void ZNTApplicationDelegate::installMenus() {
     QWidget *window = m_favorites->window();
     auto *bar = new QMenuBar(window);
+    using Command = ZNTFavoritesWindowController::WindowCommand;
     QMenu *file = bar->addMenu(QStringLiteral("&File"));
-    for (QAction *action : window->actions())
-        if (action->text() == QLatin1String("New Favorite") || action->text() == QLatin1String("Close Window"))
-            file->addAction(action);
+    file->addAction(m_favorites->windowAction(Command::NewFavorite));
+    file->addAction(m_favorites->windowAction(Command::CloseWindow));
     file->addSeparator();
     QAction *quit = file->addAction(QStringLiteral("&Quit"), this, &ZNTApplicationDelegate::terminate);
     quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
     QMenu *edit = bar->addMenu(QStringLiteral("&Edit"));
-    for (QAction *action : window->actions())
-        if (action->text() == QLatin1String("Copy URL") || action->text() == QLatin1String("Duplicate"))
-            edit->addAction(action);
+    edit->addAction(m_favorites->windowAction(Command::Duplicate));
+    edit->addAction(m_favorites->windowAction(Command::CopyURL));
     edit->addSeparator();
     QAction *prefs = edit->addAction(QStringLiteral("&Preferences…"), this,
                                      [] { ZNTPreferenceWindowController::sharedController().showWindow(); });
@@ -185,8 +184,7 @@ bool ZNTApplicationDelegate::openFiles(const QStringList &paths) {
 
 void ZNTApplicationDelegate::getUrl(const QString &text) {
     showFavoritesWindow();
-    const QUrl url(text, QUrl::TolerantMode);
-    if (!url.isValid() || !CommandLine::hasConnectionScheme(text)) {
+    if (!FavoriteURL::hasConnectionScheme(text)) {
         Alert *alert = Alert::alertWithMessageText(QStringLiteral("Can't open URL"), QStringLiteral("OK"), {}, {},
                                                    QStringLiteral("The URL ‘%1’ is malformed.").arg(text));
         alert->setAlertStyle(Alert::Style::Critical);
@@ -194,7 +192,7 @@ void ZNTApplicationDelegate::getUrl(const QString &text) {
         return;
     }
     ErrorPtr error;
-    if (!m_favorites->openURL(url, &error))
+    if (!m_favorites->openURL(text, &error))
         m_favorites->presentError(error);
 }
 

@@ -48,6 +48,7 @@ void ZNTPreferenceWindowController::buildUi() {
     m_automaticUpdateCheck = new QCheckBox(tr("Check for updates automatically"), this);
     m_lastUpdateCheck = new QLabel(this);
     m_lastUpdateCheck->setWordWrap(true);
+    m_lastUpdateCheck->setTextFormat(Qt::PlainText); // a failure can quote the server
     m_lastUpdateCheck->setTextInteractionFlags(Qt::TextSelectableByMouse);
     m_lastUpdateCheck->setForegroundRole(QPalette::PlaceholderText);
     m_trustStandardAuthorities =

@@ -83,7 +83,53 @@ ConnectPrompt passphrasePrompt(const ConnectFailure &f) {
     return p;
 }
 
+// A value from a link, safe to show on one line: no line breaks, no control or
+// direction characters that could make it look like another line or value,
+// and no more than fits a sheet.
+QString shownValue(const QString &value) {
+    constexpr qsizetype kLongest = 120;
+    QString shown;
+    for (const QChar c : QStringView(value).left(kLongest)) {
+        const QChar::Category category = c.category();
+        const bool hidden = category == QChar::Other_Control || category == QChar::Other_Format ||
+                            category == QChar::Separator_Line || category == QChar::Separator_Paragraph;
+        shown += hidden ? QChar(QChar::ReplacementCharacter) : c;
+    }
+    return value.size() > kLongest ? shown + QChar(0x2026) : shown;
+}
+
+QString textParam(const QVariantMap &params, const char *key) {
+    return params.value(QLatin1String(key)).toString();
+}
+
 } // namespace
+
+ConnectPrompt FavoriteConnectPrompts::newServerPrompt(const QVariantMap &params, const QString &loginName) {
+    const QString host = textParam(params, "host"), user = textParam(params, "user");
+    const QString shownUser = user.isEmpty() ? loginName : user;
+    const QString database = textParam(params, "database");
+    const int port = params.value(QStringLiteral("port")).toInt();
+    QStringList lines{QStringLiteral("Host: %1").arg(shownValue(host.isEmpty() ? QStringLiteral("localhost") : host)),
+                      QStringLiteral("Port: %1").arg(port > 0 ? port : 5432),
+                      QStringLiteral("User: %1").arg(shownValue(shownUser)),
+                      QStringLiteral("Database: %1").arg(shownValue(database.isEmpty() ? shownUser : database))};
+    if (params.value(QStringLiteral("sshEnabled")).toBool()) {
+        const int sshPort = params.value(QStringLiteral("sshPort")).toInt();
+        lines << QStringLiteral("SSH host: %1%2")
+                     .arg(shownValue(textParam(params, "sshHost")),
+                          sshPort > 0 && sshPort != 22 ? QStringLiteral(":%1").arg(sshPort) : QString());
+    }
+    ConnectPrompt p;
+    p.kind = ConnectPrompt::Kind::NewServer;
+    p.message = QStringLiteral("Connect to a server that none of your favorites names?");
+    p.informative =
+        QStringLiteral("Another program asked Trellan to connect here:\n\n%1\n\nConnecting offers this server your "
+                       "client certificate, and an SSH server your SSH keys. Connect only if you expected this.")
+            .arg(lines.join(QLatin1Char('\n')));
+    p.acceptTitle = QStringLiteral("&Connect");
+    p.cancelTitle = QStringLiteral("Cancel");
+    return p;
+}
 
 ConnectPrompt FavoriteConnectPrompts::promptFor(const ConnectFailure &f) {
     if (f.needsPassword)

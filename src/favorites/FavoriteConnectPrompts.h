@@ -4,6 +4,7 @@
 
 #include <QRect>
 #include <QString>
+#include <QVariantMap>
 #include <optional>
 
 // What a failed connect of a favorite lacked, and how the favorites window asks
@@ -28,6 +29,7 @@ struct ConnectPrompt {
         TrustHostKey,   // an SSH host key seen for the first time
         ChangedHostKey, // an SSH host key other than the one accepted before
         Passphrase,     // the passphrase of an encrypted key file
+        NewServer,      // consent before a link from another program reaches a server no favorite names
     };
     Kind kind = Kind::None;
     bool critical = false;
@@ -47,6 +49,13 @@ namespace FavoriteConnectPrompts {
 // The first prompt that applies, in this order: password, plain text, new host
 // key, changed host key, key passphrase; Kind::None when none does.
 ConnectPrompt promptFor(const ConnectFailure &failure);
+
+// The question before a connection URL handed over by another program connects
+// to a server beyond this computer that no favorite names: what the URL's
+// parameter dictionary names, each value as plain text on a line of its own
+// (cut when long, characters that could break or reorder lines replaced).
+// Return declines.
+ConnectPrompt newServerPrompt(const QVariantMap &params, const QString &loginName);
 
 // Where a prompt hangs when it belongs to a row: from 6 points below the row's
 // top, centred on the part of the row inside the window's content, moved up or

@@ -17,7 +17,7 @@ plist_type typeOf(plist_t node) {
 } // namespace
 
 Owned parse(const QByteArray &data) {
-    if (data.isEmpty() || data.size() > std::numeric_limits<uint32_t>::max())
+    if (data.isEmpty() || data.size() > std::numeric_limits<uint32_t>::max() || !hasParsableShape(data))
         return nullptr;
     plist_t root = nullptr;
     plist_from_memory(data.constData(), uint32_t(data.size()), &root);

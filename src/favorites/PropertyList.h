@@ -16,8 +16,18 @@ struct Free {
 };
 using Owned = std::unique_ptr<void, Free>;
 
-// Binary or XML; null when the bytes are neither.
+// Nesting beyond this is refused: a favorite file needs four levels.
+constexpr int kMaxDepth = 32;
+
+// Binary or XML; null when the bytes are neither, or when hasParsableShape()
+// refuses them.
 Owned parse(const QByteArray &data);
+// Whether the bytes may go to libplist, which recurses into nested containers
+// and copies a binary list's object for each reference to it: no more than
+// kMaxDepth containers (XML: elements) deep, and for a binary list no more
+// nodes once references are copied than the file has bytes (no shared
+// containers). Counted without recursion and without libplist. Any thread.
+bool hasParsableShape(const QByteArray &data);
 // The binary form.
 QByteArray toBinary(plist_t node);
 

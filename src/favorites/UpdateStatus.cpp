@@ -1,13 +1,18 @@
 #include "UpdateStatus.h"
 
+#include "platform/Log.h"
 #include "platform/NotificationCenter.h"
 #include "platform/SystemInfo.h"
 #include "platform/UserDefaults.h"
 
 #include <QDesktopServices>
 #include <QHBoxLayout>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QJsonParseError>
 #include <QLabel>
 #include <QPushButton>
+#include <mutex>
 
 namespace UpdateStatus {
 
@@ -16,7 +21,46 @@ QString answerText(const UserDefaults &defaults, const char *key) {
     const QVariant v = defaults.dictionaryForKey(LatestUpdateInformation).value(key);
     return v.typeId() == QMetaType::QString ? v.toString() : QString();
 }
+
+// JSON null has no place in the user defaults; such entries are left out.
+QVariant withoutNulls(const QVariant &value) {
+    if (value.typeId() == QMetaType::QVariantMap) {
+        QVariantMap map;
+        const QVariantMap in = value.toMap();
+        for (auto it = in.begin(); it != in.end(); ++it)
+            if (!it.value().isNull())
+                map.insert(it.key(), withoutNulls(it.value()));
+        return map;
+    }
+    if (value.typeId() == QMetaType::QVariantList) {
+        QVariantList list;
+        for (const QVariant &item : value.toList())
+            if (!item.isNull())
+                list.append(withoutNulls(item));
+        return list;
+    }
+    return value;
+}
 } // namespace
+
+std::optional<QVariantMap> answerFromBytes(const QByteArray &bytes, QString *failure) {
+    if (bytes.size() > kMaxAnswerSize) {
+        *failure = QStringLiteral("Failed to check for updates because the server response was too long.");
+        return std::nullopt;
+    }
+    QJsonParseError parseError;
+    const QJsonDocument document = QJsonDocument::fromJson(bytes, &parseError);
+    if (parseError.error != QJsonParseError::NoError) {
+        *failure = QStringLiteral("Failed to check for updates because the server response could not be decoded. %1")
+                       .arg(parseError.errorString());
+        return std::nullopt;
+    }
+    if (!document.isObject()) {
+        *failure = QStringLiteral("Failed to check for updates because the server responded with an invalid object.");
+        return std::nullopt;
+    }
+    return withoutNulls(document.object().toVariantMap()).toMap();
+}
 
 QString latestVersion(const UserDefaults &defaults) {
     return answerText(defaults, "latestVersion");
@@ -24,7 +68,18 @@ QString latestVersion(const UserDefaults &defaults) {
 
 QUrl downloadURL(const UserDefaults &defaults) {
     const QString text = answerText(defaults, "downloadURL");
-    return text.isEmpty() ? QUrl() : QUrl(text);
+    if (text.isEmpty())
+        return {};
+    const QUrl url(text, QUrl::StrictMode);
+    if (url.isValid() && url.scheme() == QLatin1String("https") && !url.host().isEmpty())
+        return url;
+    // The answer comes from the network: whatever else it names is not opened.
+    static std::once_flag logged;
+    std::call_once(logged, [&text] {
+        Log(QStringLiteral("Ignored the update server's download address, which is not an https URL: %1")
+                .arg(text.left(200)));
+    });
+    return {};
 }
 
 bool isUpdateAvailable(const UserDefaults &defaults) {
@@ -90,6 +145,7 @@ void ZNTUpdateStatusView::buildUi() {
     m_version = new QLabel(QStringLiteral("v%1").arg(SystemInfo::shortVersionString()), this);
     m_version->setForegroundRole(QPalette::PlaceholderText);
     m_updateInfo = new QLabel(this);
+    m_updateInfo->setTextFormat(Qt::PlainText); // the version comes from the network
     m_download = new QPushButton(tr("Download"), this);
     connect(m_download, &QPushButton::clicked, this, &ZNTUpdateStatusView::openDownloadURL);
     auto *layout = new QHBoxLayout(this);
@@ -111,5 +167,5 @@ void ZNTUpdateStatusView::updateStatusChanged() {
 
 void ZNTUpdateStatusView::openDownloadURL() {
     const QUrl url = UpdateStatus::downloadURL(m_defaults);
-    QDesktopServices::openUrl(url.isValid() ? url : UpdateStatus::productPage());
+    QDesktopServices::openUrl(url.isEmpty() ? UpdateStatus::productPage() : url);
 }

@@ -1,8 +1,11 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <QUrl>
+#include <QVariantMap>
 #include <QWidget>
+#include <optional>
 
 class QLabel;
 class QPushButton;
@@ -16,8 +19,20 @@ inline const QString StatusChangedNotification = QStringLiteral("TqbUpdateStatus
 inline const QString AvailableNotification = QStringLiteral("TqbUpdateAvailableNotification");
 inline const QString LatestUpdateInformation = QStringLiteral("latestUpdateInformation");
 
-// "latestVersion" and "downloadURL" of the kept answer; empty when absent or not text.
+// Answers larger than this are refused.
+constexpr qsizetype kMaxAnswerSize = 102400;
+
+// The update server's answer as it is kept: its JSON dictionary without nulls
+// (the user defaults cannot hold them). Nothing, with *failure set to the
+// message the check ends with, for an answer that is too long, is no JSON or
+// is no dictionary. Any thread.
+std::optional<QVariantMap> answerFromBytes(const QByteArray &bytes, QString *failure);
+
+// "latestVersion" of the kept answer; empty when absent or not text.
 QString latestVersion(const UserDefaults &defaults);
+// "downloadURL" of the kept answer when it is an https address; anything else
+// (file:, a connection URL this program would itself open) is ignored, and
+// said so in the log once.
 QUrl downloadURL(const UserDefaults &defaults);
 // The kept version is above the running one.
 bool isUpdateAvailable(const UserDefaults &defaults);

@@ -112,12 +112,14 @@ public:
     QColor color() const;
 
     // Connection URLs (ZNTFavoriteURL.cpp). The favorite as a URL, with the
-    // password in memory; invalid when the text makes none.
-    QUrl URL() const;
-    // Whether this favorite connects where the URL points.
-    bool isSimilarToURL(const QUrl &url) const;
-    // The favorite parameter dictionary of a URL.
-    static QVariantMap paramsForURL(const QUrl &url);
+    // password in memory; empty when no URL reads back as this favorite.
+    QString URL() const;
+    // Whether this favorite connects where the URL (or its parameter
+    // dictionary) points.
+    bool isSimilarToURL(const QString &url) const;
+    bool isSimilarToParams(const QVariantMap &params) const;
+    // The favorite parameter dictionary of a URL; empty for one that is refused.
+    static QVariantMap paramsForURL(const QString &url);
     // Applies a favorite parameter dictionary (of a URL or a favorite file):
     // absent keys clear their setting; a password or SSH password given is kept
     // with its "save" flag on; "history" entries are added to the history.

@@ -1,6 +1,7 @@
 #include "ZNTFavoriteFile.h"
 
 #include "PropertyList.h"
+#include "RNCryptor/RNCryptor.h"
 #include "RNCryptor/RNDecryptor.h"
 #include "RNCryptor/RNEncryptor.h"
 #include "engine/KesError.h"
@@ -136,16 +137,42 @@ struct PasswordTexts {
     const char *encryptedKey;
     const char *decryptionFailed;
     const char *notUtf8;
+    const char *what;
 };
+
+ErrorPtr damagedError(const QString &what, const ErrorPtr &cause) {
+    return KesError::errorWithCode(1, QStringLiteral("The favorite file is damaged."),
+                                   QStringLiteral("Its encrypted %1 cannot be read.").arg(what), cause);
+}
+
+// Only a failed HMAC, which is what a wrong password gives, is a password
+// error (and so a new question for the password): a container that no
+// password could open is damaged, and asking again would never end.
+std::optional<QByteArray> decryptValue(const QByteArray &container, const std::optional<QString> &password,
+                                       const QString &what, const QString &wrongPassword, ErrorPtr *error) {
+    if (ErrorPtr shape = RNDecryptor::passwordContainerShapeError(container)) {
+        failWith(error, damagedError(what, shape));
+        return std::nullopt;
+    }
+    if (!password) {
+        failWith(error, passwordError("Password required."));
+        return std::nullopt;
+    }
+    ErrorPtr why;
+    std::optional<QByteArray> plain = RNDecryptor::decryptData(container, *password, &why);
+    if (!plain) {
+        const bool wrongKey = why && why->domain() == RNCryptorErrorDomain && why->code() == kRNCryptorHMACMismatch;
+        failWith(error, wrongKey ? passwordError(wrongPassword) : damagedError(what, why));
+    }
+    return plain;
+}
 
 bool readPassword(plist_t dict, const PasswordTexts &texts, const std::optional<QString> &password, QVariantMap &params,
                   ErrorPtr *error) {
     if (auto container = PropertyList::data(plist_dict_get_item(dict, texts.encryptedKey))) {
-        if (!password)
-            return failWith(error, passwordError("Password required."));
-        auto plain = RNDecryptor::decryptData(*container, *password, nullptr);
+        auto plain = decryptValue(*container, password, texts.what, texts.decryptionFailed, error);
         if (!plain)
-            return failWith(error, passwordError(texts.decryptionFailed));
+            return false;
         auto text = decodeUtf8(*plain);
         if (!text)
             return failWith(error, KesError::errorWithFormat(texts.notUtf8));
@@ -202,11 +229,10 @@ bool readHistory(plist_t dict, const std::optional<QString> &password, QVariantM
         auto container = PropertyList::data(plist_dict_get_item(encrypted, "data"));
         if (!container)
             return failWith(error, KesError::errorWithFormat("Failed to read query history."));
-        if (!password)
-            return failWith(error, passwordError("Password required."));
-        bytes = RNDecryptor::decryptData(*container, *password, nullptr);
+        bytes = decryptValue(*container, password, QStringLiteral("query history"),
+                             QStringLiteral("Decryption failed."), error);
         if (!bytes)
-            return failWith(error, passwordError("Decryption failed."));
+            return false;
         length = PropertyList::integer(plist_dict_get_item(encrypted, "length"));
     } else if (PropertyList::isDictionary(compressed)) {
         bytes = PropertyList::data(plist_dict_get_item(compressed, "data"));
@@ -221,9 +247,11 @@ void copySettings(plist_t dict, QVariantMap &params) {
     for (const char *key : {"nickname", "host", "user", "database", "sshHost", "sshUser"})
         if (auto value = PropertyList::string(plist_dict_get_item(dict, key)))
             params.insert(key, *value);
+    // A port outside 1 to 65535 is dropped like a port of the wrong type,
+    // never cut down to one that happens to fit.
     for (const char *key : {"port", "sshPort"})
-        if (auto value = PropertyList::integer(plist_dict_get_item(dict, key)))
-            params.insert(key, *value);
+        if (auto value = PropertyList::integer(plist_dict_get_item(dict, key)); value && *value >= 1 && *value <= 65535)
+            params.insert(key, int(*value));
     for (const char *key : {"sshEnabled", "showAllDatabases"})
         if (auto value = PropertyList::boolean(plist_dict_get_item(dict, key)))
             params.insert(key, *value);
@@ -247,13 +275,18 @@ std::optional<QVariantMap> paramsForData(const QByteArray &data, const std::opti
     }
     QVariantMap params;
     const PasswordTexts databasePassword{"password", "encryptedPassword", "Decryption of password failed.",
-                                         "Failed to read password."};
+                                         "Failed to read password.", "password"};
     const PasswordTexts sshPassword{"sshPassword", "encryptedSshPassword", "Decryption of SSH password failed.",
-                                    "Failed to read SSH password."};
+                                    "Failed to read SSH password.", "SSH password"};
     if (!readPassword(dict, databasePassword, password, params, error) ||
         !readPassword(dict, sshPassword, password, params, error) || !readHistory(dict, password, params, error))
         return std::nullopt;
     copySettings(dict, params);
+    // A file of which nothing is usable would import as an empty favorite.
+    if (params.isEmpty()) {
+        failWith(error, KesError::errorWithFormat("Not a valid Trellan favorite"));
+        return std::nullopt;
+    }
     return params;
 }
 

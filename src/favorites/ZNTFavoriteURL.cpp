@@ -1,66 +1,43 @@
 #include "ZNTFavoriteURL.h"
 
-#include "engine/KesError.h"
-#include "uikit/URLQuery.h"
-
 #include "ZNTFavorite.h"
 #include "platform/SystemInfo.h"
 
 #include <QDateTime>
-#include <libpq-fe.h>
+#include <QUrl>
 
 namespace {
 
-const QStringList kSSHSchemes = {QStringLiteral("postgresql+ssh"), QStringLiteral("ssh+postgres"),
-                                 QStringLiteral("ssh+postgresql")};
-const QStringList kDirectSchemes = {QStringLiteral("postgres"), QStringLiteral("postgresql")};
-
-bool isSSHScheme(const QUrl &url) {
-    return kSSHSchemes.contains(url.scheme().toLower());
+QString encoded(const QString &text, const QByteArray &keep = {}) {
+    return QString::fromLatin1(QUrl::toPercentEncoding(text, keep));
 }
 
-QString encoded(const QString &text) {
-    return QString::fromLatin1(QUrl::toPercentEncoding(text));
-}
-
-// IPv6 literals go in brackets, everything else as written.
+// IPv6 literals go in brackets; every other character that could end the host
+// is escaped (libpq decodes the host as it decodes the user).
 QString authorityHost(const QString &host) {
-    return host.contains(QLatin1Char(':')) && !host.startsWith(QLatin1Char('['))
-               ? QLatin1Char('[') + host + QLatin1Char(']')
-               : host;
+    return host.contains(u':') ? QLatin1Char('[') + encoded(host, ":") + QLatin1Char(']') : encoded(host);
 }
 
-// Host, port, user, password and database of a URL without SSH. The path is
-// split while still encoded, so an escaped "/" stays inside its part.
-void readDirect(const QUrl &url, QVariantMap &params) {
-    if (!url.host().isEmpty())
-        params.insert(QStringLiteral("host"), url.host());
-    if (url.port() > 0)
-        params.insert(QStringLiteral("port"), url.port());
-    if (const QString user = url.userName(QUrl::FullyDecoded); !user.isEmpty())
-        params.insert(QStringLiteral("user"), user);
-    if (const QString password = url.password(QUrl::FullyDecoded); !password.isEmpty())
-        params.insert(QStringLiteral("password"), password);
-    const QStringList parts = url.path(QUrl::FullyEncoded).split(QLatin1Char('/'));
-    if (parts.size() >= 2)
-        params.insert(QStringLiteral("database"), QUrl::fromPercentEncoding(parts[1].toUtf8()));
-}
-
-void applyQuery(const QUrl &url, QVariantMap &params) {
-    const std::optional<QMap<QString, QString>> query = queryDictionary(url);
-    if (!query)
-        return;
-    static const std::pair<const char *, const char *> keys[] = {
-        {"dbname", "database"}, {"host", "host"}, {"user", "user"}, {"password", "password"}};
-    for (const auto &[queryKey, paramKey] : keys) {
-        const QString value = query->value(QLatin1String(queryKey));
-        if (!value.isEmpty())
-            params.insert(QLatin1String(paramKey), value);
+// What reading the written URL must give: the writer leaves out the SSH user,
+// a password without a user and the standard ports, and writes "localhost"
+// for an empty host.
+QVariantMap expectedParams(const FavoriteURLFields &f) {
+    QVariantMap p;
+    auto put = [&p](const char *key, const QVariant &value, bool when) {
+        if (when)
+            p.insert(QLatin1String(key), value);
+    };
+    if (f.sshEnabled) {
+        p.insert(QStringLiteral("sshEnabled"), true);
+        put("sshHost", f.sshHost, !f.sshHost.isEmpty());
+        put("sshPort", f.sshPort, f.sshPort >= 1 && f.sshPort != 22);
     }
-    bool isNumber = false;
-    const int port = query->value(QStringLiteral("port")).toInt(&isNumber);
-    if (isNumber && port != 0)
-        params.insert(QStringLiteral("port"), port);
+    put("user", f.user, !f.user.isEmpty());
+    put("password", f.password, !f.user.isEmpty() && !f.password.isEmpty());
+    p.insert(QStringLiteral("host"), f.host.isEmpty() ? QStringLiteral("localhost") : f.host);
+    put("port", f.port, f.port >= 1 && f.port != 5432);
+    put("database", f.database, !f.database.isEmpty());
+    return p;
 }
 
 QString orLogin(const QString &user, const QString &login) {
@@ -72,29 +49,9 @@ bool isLocalHost(const QString &host) {
            host == QLatin1String("::1");
 }
 
-// The text libpq is to accept: the URL itself for a direct one, the database
-// part of an SSH one (with the query, whose keys set that side).
-QString libpqTextFor(const QUrl &url) {
-    QUrl direct;
-    if (isSSHScheme(url)) {
-        const QString path = url.path(QUrl::FullyEncoded);
-        direct = QUrl(QStringLiteral("postgresql:/") + (path.isEmpty() ? QStringLiteral("/") : path));
-        if (url.hasQuery())
-            direct.setQuery(url.query(QUrl::FullyEncoded), QUrl::StrictMode);
-    } else {
-        direct = url;
-        direct.setScheme(QStringLiteral("postgresql"));
-    }
-    return FavoriteURL::textOfURL(direct);
-}
-
 } // namespace
 
-QString FavoriteURL::textOfURL(const QUrl &url) {
-    return url.toString(QUrl::FullyEncoded);
-}
-
-QUrl FavoriteURL::urlForFields(const FavoriteURLFields &f) {
+QString FavoriteURL::urlForFields(const FavoriteURLFields &f) {
     QString text;
     if (f.sshEnabled) {
         text = QStringLiteral("postgresql+ssh://") + authorityHost(f.sshHost);
@@ -115,32 +72,16 @@ QUrl FavoriteURL::urlForFields(const FavoriteURLFields &f) {
         text += QStringLiteral(":%1").arg(f.port);
     if (!f.database.isEmpty())
         text += QLatin1Char('/') + encoded(f.database);
-    const QUrl url(text, QUrl::StrictMode);
-    return url.isValid() ? url : QUrl();
+    // A URL that would be read as another place is no URL of this favorite.
+    return read(text) == expectedParams(f) ? text : QString();
 }
 
-QVariantMap FavoriteURL::paramsForURL(const QUrl &url) {
-    QVariantMap params;
-    if (isSSHScheme(url)) {
-        params.insert(QStringLiteral("sshEnabled"), true);
-        if (!url.host().isEmpty())
-            params.insert(QStringLiteral("sshHost"), url.host());
-        if (url.port() > 0)
-            params.insert(QStringLiteral("sshPort"), url.port());
-        if (const QString user = url.userName(QUrl::FullyDecoded); !user.isEmpty())
-            params.insert(QStringLiteral("sshUser"), user);
-        if (const QString password = url.password(QUrl::FullyDecoded); !password.isEmpty())
-            params.insert(QStringLiteral("sshPassword"), password);
-        readDirect(QUrl(QStringLiteral("postgres:/") + url.path(QUrl::FullyEncoded)), params);
-    } else {
-        readDirect(url, params);
-    }
-    applyQuery(url, params);
-    return params;
+bool FavoriteURL::isSimilar(const FavoriteURLFields &f, const QString &text, const QString &login) {
+    const std::optional<QVariantMap> params = read(text);
+    return params && isSimilar(f, *params, login);
 }
 
-bool FavoriteURL::isSimilar(const FavoriteURLFields &f, const QUrl &url, const QString &login) {
-    const QVariantMap p = paramsForURL(url);
+bool FavoriteURL::isSimilar(const FavoriteURLFields &f, const QVariantMap &p, const QString &login) {
     if (f.sshEnabled != p.value(QStringLiteral("sshEnabled")).toBool())
         return false;
     if (f.sshEnabled) {
@@ -166,24 +107,6 @@ bool FavoriteURL::isSimilar(const FavoriteURLFields &f, const QUrl &url, const Q
     return (f.database.isEmpty() ? ourUser : f.database) == (theirDatabase.isEmpty() ? theirUser : theirDatabase);
 }
 
-ErrorPtr FavoriteURL::errorForURLText(const QString &text) {
-    const QUrl url(text, QUrl::TolerantMode);
-    const QString scheme = url.scheme().toLower();
-    if (!url.isValid() || !(kDirectSchemes.contains(scheme) || kSSHSchemes.contains(scheme)))
-        return KesError::errorWithCode(1, QStringLiteral("The URL ‘%1’ is malformed.").arg(text),
-                                       QStringLiteral("A connection URL begins with postgresql://, postgres:// or "
-                                                      "postgresql+ssh:// and names a host, a port and a database."));
-    char *message = nullptr;
-    PQconninfoOption *options = PQconninfoParse(libpqTextFor(url).toUtf8().constData(), &message);
-    if (options) {
-        PQconninfoFree(options);
-        return {};
-    }
-    const QString reason = message ? QString::fromUtf8(message).trimmed() : QStringLiteral("libpq refused it.");
-    PQfreemem(message);
-    return KesError::errorWithCode(1, QStringLiteral("The URL ‘%1’ is not a valid connection URL.").arg(text), reason);
-}
-
 // MARK: the favorite's own operations
 
 namespace {
@@ -207,10 +130,11 @@ QString stringParam(const QVariantMap &params, const char *key) {
     return value.typeId() == QMetaType::QString ? value.toString() : QString();
 }
 
-std::optional<int> intParam(const QVariantMap &params, const char *key) {
+// A port outside 1 to 65535 is no port: left out rather than cut to fit.
+std::optional<int> portParam(const QVariantMap &params, const char *key) {
     bool ok = false;
-    const int value = params.value(QLatin1String(key)).toInt(&ok);
-    return ok ? std::optional<int>(value) : std::nullopt;
+    const qlonglong value = params.value(QLatin1String(key)).toLongLong(&ok);
+    return ok && value >= 1 && value <= 65535 ? std::optional<int>(int(value)) : std::nullopt;
 }
 
 std::optional<bool> boolParam(const QVariantMap &params, const char *key) {
@@ -220,22 +144,26 @@ std::optional<bool> boolParam(const QVariantMap &params, const char *key) {
 
 } // namespace
 
-QUrl ZNTFavorite::URL() const {
+QString ZNTFavorite::URL() const {
     return FavoriteURL::urlForFields(fieldsOf(*this));
 }
 
-bool ZNTFavorite::isSimilarToURL(const QUrl &url) const {
+bool ZNTFavorite::isSimilarToURL(const QString &url) const {
     return FavoriteURL::isSimilar(fieldsOf(*this), url, SystemInfo::loginName());
 }
 
-QVariantMap ZNTFavorite::paramsForURL(const QUrl &url) {
+bool ZNTFavorite::isSimilarToParams(const QVariantMap &params) const {
+    return FavoriteURL::isSimilar(fieldsOf(*this), params, SystemInfo::loginName());
+}
+
+QVariantMap ZNTFavorite::paramsForURL(const QString &url) {
     return FavoriteURL::paramsForURL(url);
 }
 
 void ZNTFavorite::takeParamsFromDictionary(const QVariantMap &params) {
     setNickname(stringParam(params, "nickname"));
     setHost(stringParam(params, "host"));
-    setPort(intParam(params, "port"));
+    setPort(portParam(params, "port"));
     setUser(stringParam(params, "user"));
     setDatabase(stringParam(params, "database"));
     if (const QString password = stringParam(params, "password"); !password.isEmpty()) {
@@ -245,7 +173,7 @@ void ZNTFavorite::takeParamsFromDictionary(const QVariantMap &params) {
     setShowAllDatabases(boolParam(params, "showAllDatabases"));
     setSshEnabled(boolParam(params, "sshEnabled"));
     setSshHost(stringParam(params, "sshHost"));
-    setSshPort(intParam(params, "sshPort"));
+    setSshPort(portParam(params, "sshPort"));
     setSshUser(stringParam(params, "sshUser"));
     if (const QString password = stringParam(params, "sshPassword"); !password.isEmpty()) {
         setSshPassword(password);

@@ -119,15 +119,19 @@ void ZNTFavoritesWindowController::buildUi() {
     m_table->setFocus();
 }
 
-QAction *ZNTFavoritesWindowController::addAction(const QString &title, const QKeySequence &key,
+QAction *ZNTFavoritesWindowController::addAction(WindowCommand command, const QString &title, const QKeySequence &key,
                                                  std::function<void()> slot) {
     auto *action = new QAction(title, m_window);
     if (!key.isEmpty())
         action->setShortcut(key);
     connect(action, &QAction::triggered, this, std::move(slot));
     m_window->addAction(action);
-    m_actions[title] = action;
+    m_actions[command] = action;
     return action;
+}
+
+QAction *ZNTFavoritesWindowController::windowAction(WindowCommand command) const {
+    return m_actions.at(command);
 }
 
 void ZNTFavoritesWindowController::connectActions() {
@@ -141,18 +145,19 @@ void ZNTFavoritesWindowController::connectActions() {
     });
     connect(m_table, &ZNTFavoritesTable::contextMenuRequestedForRow, this, &ZNTFavoritesWindowController::showRowMenu);
     connect(m_table, &ZNTFavoritesTable::widthChanged, this, &ZNTFavoritesWindowController::remeasureErrorRows);
-    addAction(QStringLiteral("New Favorite"), QKeySequence::New, [this] { newFavorite(); });
-    addAction(QStringLiteral("Duplicate"), QKeySequence(Qt::CTRL | Qt::Key_D),
+    using C = WindowCommand;
+    addAction(C::NewFavorite, QStringLiteral("&New Favorite"), QKeySequence::New, [this] { newFavorite(); });
+    addAction(C::Duplicate, QStringLiteral("&Duplicate"), QKeySequence(Qt::CTRL | Qt::Key_D),
               [this] { duplicateFavorite(m_table->currentRow()); });
-    QAction *copy =
-        addAction(QStringLiteral("Copy URL"), QKeySequence::Copy, [this] { copyFavoriteURL(m_table->currentRow()); });
+    QAction *copy = addAction(C::CopyURL, QStringLiteral("Copy &URL"), QKeySequence::Copy,
+                              [this] { copyFavoriteURL(m_table->currentRow()); });
     copy->setShortcutContext(Qt::WidgetShortcut);
     m_table->addAction(copy);
-    addAction(QStringLiteral("Export Favorite…"), QKeySequence(Qt::CTRL | Qt::Key_E),
+    addAction(C::ExportFavorite, QStringLiteral("&Export Favorite…"), QKeySequence(Qt::CTRL | Qt::Key_E),
               [this] { exportFavorite(m_table->currentRow()); });
-    addAction(QStringLiteral("Export All Favorites…"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_E),
-              [this] { exportAllFavorites(); });
-    addAction(QStringLiteral("Close Window"), QKeySequence::Close, [this] { m_window->close(); });
+    addAction(C::ExportAllFavorites, QStringLiteral("Export &All Favorites…"),
+              QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_E), [this] { exportAllFavorites(); });
+    addAction(C::CloseWindow, QStringLiteral("&Close Window"), QKeySequence::Close, [this] { m_window->close(); });
     setUpDragging();
 }
 
@@ -356,11 +361,9 @@ void ZNTFavoritesWindowController::newFavorite() {
     }
     const std::shared_ptr<ZNTFavorite> favorite = m_store->insertFavorite();
     const QString text = QGuiApplication::clipboard()->text().trimmed().section(QLatin1Char('\n'), 0, 0);
-    const QUrl url(text);
-    static const QStringList schemes = {"postgres", "postgresql", "postgresql+ssh", "ssh+postgres", "ssh+postgresql"};
-    // Only a URL libpq would read too fills the new favorite.
-    if (!text.isEmpty() && schemes.contains(url.scheme().toLower()) && !FavoriteURL::errorForURLText(text))
-        favorite->takeParamsFromDictionary(ZNTFavorite::paramsForURL(url));
+    // Only a connection URL that a favorite can hold as libpq reads it fills the new favorite.
+    if (const std::optional<QVariantMap> params = FavoriteURL::read(text))
+        favorite->takeParamsFromDictionary(*params);
     reloadFavorites();
     editObject(favorite);
 }
@@ -415,12 +418,12 @@ void ZNTFavoritesWindowController::copyFavoriteURL(int row) {
             c->presentError(error);
             return;
         }
-        const QUrl url = favorite->URL();
-        if (!url.isValid()) {
+        const QString url = favorite->URL();
+        if (url.isEmpty()) {
             beep();
             return;
         }
-        QGuiApplication::clipboard()->setText(FavoriteURL::textOfURL(url));
+        QGuiApplication::clipboard()->setText(url);
     });
 }
 

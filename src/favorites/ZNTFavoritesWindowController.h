@@ -59,16 +59,22 @@ public:
     // The commands of a row's context menu; others may add theirs.
     void populateRowMenu(QMenu *menu, int row);
 
+    // The window's commands that the program's menus show, with their keys.
+    enum class WindowCommand { NewFavorite, Duplicate, CopyURL, ExportFavorite, ExportAllFavorites, CloseWindow };
+    QAction *windowAction(WindowCommand command) const;
+
     // Connecting.
     void connectToFavorite(int row);
     void connectToFavorite(const std::shared_ptr<ZNTFavorite> &favorite);
     void disconnectFromFavorite(int row);
     void cancelConnection(int row);
     void clearError(int row);
-    // A connection URL: connects the first similar favorite, else adds one made
-    // from the URL and connects it. False with *error for a URL libpq refuses or
-    // a store that cannot save.
-    bool openURL(const QUrl &url, ErrorPtr *error);
+    // A connection URL handed over by another program: connects the first
+    // similar favorite, else adds one made from the URL and connects it; for a
+    // server beyond this computer only once the user has agreed in a sheet.
+    // False with *error for a URL that is refused (FavoriteURL::read) or a store
+    // that cannot save.
+    bool openURL(const QString &url, ErrorPtr *error);
     void handleKeyboardInteractiveAuthenticationRequest(const QVariantMap &request,
                                                         const std::shared_ptr<ZNTServer> &server,
                                                         std::shared_ptr<ConditionLock> lock,
@@ -110,7 +116,8 @@ private:
 
     void buildUi();
     void connectActions();
-    QAction *addAction(const QString &title, const QKeySequence &key, std::function<void()> slot);
+    QAction *addAction(WindowCommand command, const QString &title, const QKeySequence &key,
+                       std::function<void()> slot);
     void setupDatasource();
     void reloadFavorites();
     void windowDidBecomeKey();
@@ -129,6 +136,8 @@ private:
     void promptAfterFailure(const std::shared_ptr<ZNTFavorite> &favorite, const std::shared_ptr<ZNTServer> &server,
                             const ErrorPtr &error);
     void showPrompt(const std::shared_ptr<ZNTFavorite> &favorite, const ConnectPrompt &prompt, const ErrorPtr &error);
+    void confirmNewServer(const QVariantMap &params);
+    bool addFavoriteForURL(const QVariantMap &params, ErrorPtr *error);
     void openSheetForRow(QWidget *sheet, int row);
 
     struct ServerObservation {
@@ -145,5 +154,5 @@ private:
     QPointer<QWidget> m_openSheet;
     QPointer<QFileDialog> m_favoriteExportPanel;
     FavoritesListDragging *m_dragging = nullptr;
-    std::map<QString, QAction *> m_actions;
+    std::map<WindowCommand, QAction *> m_actions;
 };

@@ -13,8 +13,10 @@
 #include "model/ZNTServerController.h"
 #include "platform/Log.h"
 #include "platform/Main.h"
+#include "platform/SystemInfo.h"
 #include "uikit/AlertSheet.h"
 #include "uikit/Beep.h"
+#include "uikit/BlankTextField.h"
 #include "uikit/WindowEditing.h"
 
 #include <QCheckBox>
@@ -60,6 +62,9 @@ QString listForLog(const std::vector<std::shared_ptr<ZNTFavorite>> &favorites) {
         names << favorite->displayName();
     return QLatin1Char('(') + names.join(QStringLiteral(", ")) + QLatin1Char(')');
 }
+
+constexpr qsizetype kLongestPrompt = 500;
+constexpr int kPromptWidth = 400;
 
 // A secure field and the check box that keeps what is typed in it.
 QWidget *secretAccessory(const ConnectPrompt &prompt, QLineEdit **secret, QCheckBox **keep) {
@@ -284,7 +289,14 @@ void ZNTFavoritesWindowController::handleKeyboardInteractiveAuthenticationReques
         auto *field = new QLineEdit;
         field->setMinimumWidth(250);
         field->setEchoMode(p.value(QStringLiteral("echo")).toBool() ? QLineEdit::Normal : QLineEdit::Password);
-        form->addRow(p.value(QStringLiteral("text")).toString(), field);
+        // The SSH server's words, shown as they are (never read as markup) and
+        // no longer than a prompt needs to be.
+        const QString text = p.value(QStringLiteral("text")).toString();
+        auto *label =
+            new BlankTextField(text.size() > kLongestPrompt ? text.left(kLongestPrompt) + QChar(0x2026) : text);
+        label->setMaximumWidth(kPromptWidth); // an unbroken run of letters would widen the sheet past the screen
+        label->setBuddy(field);
+        form->addRow(label, field);
         fields << field;
     }
     alert->setAccessoryView(accessory);
@@ -323,19 +335,50 @@ void ZNTFavoritesWindowController::clearError(int row) {
     m_model->noteFavoriteChanged(favorite.get());
 }
 
-bool ZNTFavoritesWindowController::openURL(const QUrl &url, ErrorPtr *error) {
+bool ZNTFavoritesWindowController::openURL(const QString &text, ErrorPtr *error) {
+    // A URL libpq reads otherwise than a favorite could hold would connect
+    // somewhere else: refused before it is compared or added.
+    const std::optional<QVariantMap> params = FavoriteURL::read(text, error);
+    if (!params)
+        return false;
     for (const auto &favorite : m_model->favorites()) {
-        if (favorite->isSimilarToURL(url)) {
+        if (favorite->isSimilarToParams(*params)) {
             connectToFavorite(favorite);
             return true;
         }
     }
-    // A URL libpq reads otherwise than we do would make a favorite that
-    // connects somewhere else: refused before anything is added.
-    if (ErrorPtr refused = FavoriteURL::errorForURLText(FavoriteURL::textOfURL(url))) {
-        *error = refused;
-        return false;
+    if (FavoriteURL::reachesBeyondThisComputer(*params)) {
+        confirmNewServer(*params);
+        return true;
     }
+    return addFavoriteForURL(*params, error);
+}
+
+// Connecting offers the client certificate and the SSH keys to whoever
+// answers: a link must not do that to a server the user never chose.
+void ZNTFavoritesWindowController::confirmNewServer(const QVariantMap &params) {
+    const ConnectPrompt prompt = FavoriteConnectPrompts::newServerPrompt(params, SystemInfo::loginName());
+    auto *alert = new Alert;
+    alert->setMessageText(prompt.message);
+    alert->setInformativeText(prompt.informative);
+    QPushButton *accept = alert->addButtonWithTitle(prompt.acceptTitle);
+    QPushButton *cancel = alert->addButtonWithTitle(prompt.cancelTitle);
+    alert->setCancelButton(cancel);
+    alert->setDefaultButton(cancel);
+    const int acceptCode = alert->returnCode(accept);
+    std::weak_ptr<ZNTFavoritesWindowController> weak = weak_from_this();
+    alert->compatibleBeginSheetModalForWindow(m_window, [weak, params, acceptCode](int code) {
+        auto c = weak.lock();
+        if (!c || code != acceptCode)
+            return;
+        ErrorPtr error;
+        if (!c->addFavoriteForURL(params, &error))
+            c->presentError(error);
+    });
+    m_openSheet = alert;
+}
+
+bool ZNTFavoritesWindowController::addFavoriteForURL(const QVariantMap &params, ErrorPtr *error) {
     if (m_store->hasChanges() && !m_store->save(error))
         return false;
     if (!m_store->isOpen()) {
@@ -343,7 +386,7 @@ bool ZNTFavoritesWindowController::openURL(const QUrl &url, ErrorPtr *error) {
         return false;
     }
     const std::shared_ptr<ZNTFavorite> favorite = m_store->insertFavorite();
-    favorite->takeParamsFromDictionary(ZNTFavorite::paramsForURL(url));
+    favorite->takeParamsFromDictionary(params);
     reloadFavorites();
     m_table->selectRow(rowOf(favorite.get()));
     connectToFavorite(favorite);

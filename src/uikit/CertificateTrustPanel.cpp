@@ -53,6 +53,7 @@ void CertificateTrustPanel::buildUi(const TrustPanelRequest &request) {
     auto *message = new QLabel(QStringLiteral("<b>%1</b>").arg(request.message.toHtmlEscaped()));
     message->setWordWrap(true);
     auto *informative = new QLabel(request.informativeText);
+    informative->setTextFormat(Qt::PlainText); // names the host and what the certificate says
     informative->setWordWrap(true);
     auto *texts = new QVBoxLayout;
     texts->addWidget(message);

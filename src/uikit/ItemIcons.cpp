@@ -183,6 +183,24 @@ void smallSchema(QPainter &p) {
     p.fillPath(inside, washBlue());
 }
 
+// --- server -----------------------------------------------------------------
+
+// Two units of a rack, each with a light front and a lamp.
+void smallServer(QPainter &p) {
+    QPainterPath units;
+    units.addRoundedRect(QRectF(0, 0.5, 16, 7), 1, 1);
+    units.addRoundedRect(QRectF(0, 8.5, 16, 7), 1, 1);
+    p.setCompositionMode(QPainter::CompositionMode_Source);
+    p.fillPath(units, shadowBlue());
+
+    QPainterPath fronts;
+    for (qreal bottom : {2.0, 10.0}) {
+        fronts.addRect(QRectF(1.5, bottom, 9, 4));
+        fronts.addEllipse(QPointF(13, bottom + 2), 1.2, 1.2);
+    }
+    p.fillPath(fronts, washBlue());
+}
+
 // --- SQL item ---------------------------------------------------------------
 
 QFont monospace(int pixelSize) {
@@ -281,6 +299,8 @@ Design smallDesign(Shape shape) {
         return {{16, 16}, true, false, smallGrid<ViewColours>};
     case Shape::MaterializedView:
         return {{16, 16}, true, false, smallGrid<MaterializedViewColours>};
+    case Shape::Server:
+        return {{16, 16}, false, true, smallServer};
     }
     return {};
 }
@@ -299,11 +319,13 @@ Design bigDesign(Shape shape) {
         return {{64, 53}, true, false, bigGrid<ViewColours>};
     case Shape::MaterializedView:
         return {{64, 53}, true, false, bigGrid<MaterializedViewColours>};
+    case Shape::Server:
+        return {};
     }
     return {};
 }
 
-constexpr int kShapes = 6;
+constexpr int kShapes = 7;
 
 QIcon makeIcon(const Design &design) {
     if (!design.draw)
@@ -320,6 +342,7 @@ QIcon smallIcon(Shape shape) {
         makeIcon(smallDesign(Shape::Database)), makeIcon(smallDesign(Shape::Schema)),
         makeIcon(smallDesign(Shape::SQLQuery)), makeIcon(smallDesign(Shape::Table)),
         makeIcon(smallDesign(Shape::View)),     makeIcon(smallDesign(Shape::MaterializedView)),
+        makeIcon(smallDesign(Shape::Server)),
     };
     return icons[int(shape)];
 }
@@ -329,6 +352,7 @@ QIcon bigIcon(Shape shape) {
         makeIcon(bigDesign(Shape::Database)), makeIcon(bigDesign(Shape::Schema)),
         makeIcon(bigDesign(Shape::SQLQuery)), makeIcon(bigDesign(Shape::Table)),
         makeIcon(bigDesign(Shape::View)),     makeIcon(bigDesign(Shape::MaterializedView)),
+        makeIcon(bigDesign(Shape::Server)),
     };
     return icons[int(shape)];
 }

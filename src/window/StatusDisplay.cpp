@@ -3,9 +3,11 @@
 #include "engine/ZNTConnection.h"
 #include "platform/ProgramError.h"
 
+#include <QApplication>
 #include <QEvent>
 #include <QPainter>
 #include <QPainterPath>
+#include <QWindow>
 
 StatusDisplay::StatusDisplay(QWidget *parent) : QWidget(parent) {
     setObjectName(QStringLiteral("statusDisplay"));
@@ -18,6 +20,9 @@ StatusDisplay::StatusDisplay(QWidget *parent) : QWidget(parent) {
         update();
         updateTicking();
     });
+    // A sheet of this window losing the focus to another program tells the
+    // window nothing: only the application hears of it.
+    connect(qApp, &QGuiApplication::focusWindowChanged, this, [this] { update(); });
 }
 
 void StatusDisplay::setConnection(std::shared_ptr<ZNTConnection> connection) {
@@ -72,16 +77,57 @@ QRectF StatusDisplay::titleRect() const {
 }
 
 void StatusDisplay::changeEvent(QEvent *event) {
-    // The colours depend on whether the window is the active one.
-    if (event->type() == QEvent::ActivationChange || event->type() == QEvent::PaletteChange)
+    if (event->type() == QEvent::PaletteChange)
         update();
     QWidget::changeEvent(event);
+}
+
+bool StatusDisplay::event(QEvent *event) {
+    // The window this display sits in is known once it has been placed.
+    if (event->type() == QEvent::ParentChange || event->type() == QEvent::Show)
+        watchWindow();
+    return QWidget::event(event);
+}
+
+// Only the window itself is told when it becomes active or inactive.
+void StatusDisplay::watchWindow() {
+    QWidget *top = window();
+    if (top == m_watchedWindow)
+        return;
+    if (m_watchedWindow)
+        m_watchedWindow->removeEventFilter(this);
+    m_watchedWindow = top;
+    top->installEventFilter(this);
+}
+
+bool StatusDisplay::eventFilter(QObject *watched, QEvent *event) {
+    if (watched == m_watchedWindow &&
+        (event->type() == QEvent::WindowActivate || event->type() == QEvent::WindowDeactivate))
+        update();
+    return QWidget::eventFilter(watched, event);
+}
+
+bool StatusDisplay::drawsActiveLook() const {
+    if (isActiveWindow())
+        return true;
+    // A sheet on a sheet of this window counts as well.
+    const QWidget *own = window();
+    for (const QWidget *active = QApplication::activeWindow(); active;) {
+        if (active == own)
+            return true;
+        if (active->windowModality() != Qt::WindowModal || !active->parentWidget())
+            return false;
+        active = active->parentWidget()->window();
+    }
+    return false;
 }
 
 void StatusDisplay::paintEvent(QPaintEvent *) {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
-    const bool active = isActiveWindow();
+    // The display's own colours, whatever colour group Qt would pick for an
+    // inactive window: its look is decided here.
+    const StatusLook look = StatusLook::forState(palette().color(QPalette::Active, QPalette::Text), drawsActiveLook());
     const StatusSnapshot snapshot = StatusSnapshot::ofConnection(m_connection);
     const StatusTexts texts = StatusTexts::forSnapshot(snapshot, QDateTime::currentDateTime());
 
@@ -89,10 +135,10 @@ void StatusDisplay::paintEvent(QPaintEvent *) {
     const QRectF bezel = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
     QPainterPath path;
     path.addRoundedRect(bezel, 4.0, 4.0);
-    painter.fillPath(path, palette().color(QPalette::Base));
+    painter.fillPath(path, palette().color(QPalette::Active, QPalette::Base));
     if (snapshot.color.isValid()) {
         QColor tint = snapshot.color;
-        tint.setAlphaF(active ? 0.3 : 0.15);
+        tint.setAlphaF(float(look.tintAlpha));
         QPainterPath inner;
         inner.addRoundedRect(bezel, 3.0, 3.0);
         painter.fillPath(inner, tint);
@@ -104,22 +150,16 @@ void StatusDisplay::paintEvent(QPaintEvent *) {
     const QFont font = textFont();
     const QFontMetricsF metrics(font);
     painter.setFont(font);
-    QColor leftColour = palette().color(QPalette::WindowText);
-    if (!active)
-        leftColour.setAlphaF(0.2);
-    QColor rightColour = palette().color(QPalette::WindowText);
-    rightColour.setAlphaF(active ? 0.4 : 0.2);
-
     QRectF left(title.x(), title.center().y() - metrics.height() / 2, title.width(), metrics.height());
     const double leftWidth = metrics.horizontalAdvance(texts.left);
     const double rightWidth = texts.right.isNull() ? 0 : metrics.horizontalAdvance(texts.right);
     if (texts.drawsRight(title.width(), leftWidth, rightWidth)) {
         const QRectF right(title.right() - rightWidth, left.y(), rightWidth, metrics.height());
-        painter.setPen(rightColour);
+        painter.setPen(look.right);
         painter.drawText(right, Qt::AlignRight | Qt::AlignVCenter, texts.right);
         left.setWidth(left.width() - rightWidth - 3.0);
     }
-    painter.setPen(leftColour);
+    painter.setPen(look.left);
     painter.drawText(left, Qt::AlignLeft | Qt::AlignVCenter,
                      metrics.elidedText(texts.left, Qt::ElideRight, std::max(0.0, left.width())));
 }

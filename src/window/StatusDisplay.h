@@ -3,6 +3,7 @@
 #include "StatusDisplayText.h"
 #include "platform/NotificationCenter.h"
 
+#include <QPointer>
 #include <QTimer>
 #include <QWidget>
 #include <memory>
@@ -26,6 +27,9 @@ public:
     // What it would draw now.
     StatusTexts currentTexts() const;
     bool isTicking() const { return m_tick->isActive(); }
+    // Whether it draws the active look: its window has the focus, or a sheet
+    // of that window has (the user is watching the statement it runs).
+    bool drawsActiveLook() const;
 
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
@@ -35,10 +39,13 @@ signals:
     void connectionStateChanged();
 
 protected:
+    bool event(QEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
     void changeEvent(QEvent *event) override;
 
 private:
+    void watchWindow();
     void connectionStatusChanged();
     void updateTicking();
     QRectF titleRect() const;
@@ -47,4 +54,5 @@ private:
     std::shared_ptr<ZNTConnection> m_connection;
     ObserverToken m_statusObserver;
     QTimer *m_tick = nullptr;
+    QPointer<QWidget> m_watchedWindow;
 };

@@ -97,3 +97,14 @@ bool StatusTexts::drawsRight(double titleWidth, double leftWidth, double rightWi
         return false;
     return titleWidth > leftWidth + rightWidth + 5.0 || leftIsSql;
 }
+
+StatusLook StatusLook::forState(const QColor &text, bool active) {
+    StatusLook look;
+    look.left = text;
+    look.right = text;
+    if (!active)
+        look.left.setAlphaF(0.2f);
+    look.right.setAlphaF(active ? 0.4f : 0.2f);
+    look.tintAlpha = active ? 0.3 : 0.15;
+    return look;
+}

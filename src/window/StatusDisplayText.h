@@ -41,3 +41,15 @@ struct StatusTexts {
     // points to spare, and always beside a statement's text.
     bool drawsRight(double titleWidth, double leftWidth, double rightWidth) const;
 };
+
+// How strongly the display draws its texts and the favorite's colour: the
+// palette's text colour at full strength (the version and time at 0.4) in the
+// active look, everything at 0.2 and the colour at half its strength in the
+// inactive one. Taken from the palette, they read on a dark one as well.
+struct StatusLook {
+    QColor left;
+    QColor right;
+    double tintAlpha = 0.0;
+
+    static StatusLook forState(const QColor &text, bool active);
+};

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ZNTWindowCommand.h"
+
 #include <QObject>
 #include <QPointer>
 #include <QWidget>
@@ -111,10 +113,10 @@ public:
     virtual void exportContents(QObject *sender) = 0;
 };
 
-// Decides whether a window menu command that reaches the page is enabled; the
-// command is told by the action's objectName ("export").
+// Decides whether a window menu command that reaches the page is enabled; item
+// is the command's action (the page may retitle it).
 class ZNTMenuValidator {
 public:
     virtual ~ZNTMenuValidator() = default;
-    virtual bool validateMenuItem(QAction *item) = 0;
+    virtual bool validateMenuItem(ZNTWindowCommand command, QAction *item) = 0;
 };

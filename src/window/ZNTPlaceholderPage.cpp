@@ -57,6 +57,7 @@ QWidget *ZNTPlaceholderPage::makeView() {
     const QString name = m_item->name();
     auto *heading = new QLabel(name.isEmpty() ? QStringLiteral("Untitled") : name);
     heading->setObjectName(QStringLiteral("placeholderHeading"));
+    heading->setTextFormat(Qt::PlainText); // the server's name for the item
     QFont font = heading->font();
     font.setPointSizeF(font.pointSizeF() * 1.4);
     font.setBold(true);

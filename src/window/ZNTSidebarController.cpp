@@ -22,53 +22,59 @@
 #include <QRandomGenerator>
 #include <QScrollBar>
 #include <QVBoxLayout>
+#include <optional>
 #include <set>
 
 namespace {
+using Command = ZNTSidebarController::Command;
+
 struct MenuEntry {
-    const char *name;
+    std::optional<Command> command; // none: a separator
     const char *title;
 };
 
-// The context menu, in order; an empty name is a separator.
+// The context menu, in order.
 const MenuEntry kMenu[] = {
-    {"openSidebarItem", "Open"},
-    {"openSidebarItemInNewWindow", "Open in New Window"},
-    {"openSidebarItemSchema", "Open Structure"},
-    {"openSidebarItemSchemaInNewWindow", "Open Structure in New Window"},
-    {"", ""},
-    {"copySidebarItemName", "Copy Name"},
-    {"", ""},
-    {"analyzeSidebarItem", "Analyze\u2026"},
-    {"vacuumSidebarItem", "Vacuum\u2026"},
-    {"reindexSidebarItem", "Reindex\u2026"},
-    {"clusterSidebarItem", "Cluster\u2026"},
-    {"refreshMaterializedViewSidebarItem", "Refresh Materialized View\u2026"},
-    {"truncateSidebarItem", "Truncate\u2026"},
-    {"", ""},
-    {"deleteSidebarItem", "Drop\u2026"},
-    {"exportSidebarItem", "Export\u2026"},
-    {"", ""},
-    {"newTable", "New Table"},
-    {"newView", "New View"},
-    {"newMaterializedView", "New Materialized View"},
+    {Command::OpenSidebarItem, "Open"},
+    {Command::OpenSidebarItemInNewWindow, "Open in New Window"},
+    {Command::OpenSidebarItemSchema, "Open Structure"},
+    {Command::OpenSidebarItemSchemaInNewWindow, "Open Structure in New Window"},
+    {std::nullopt, ""},
+    {Command::CopySidebarItemName, "Copy Name"},
+    {std::nullopt, ""},
+    {Command::AnalyzeSidebarItem, "Analyze\u2026"},
+    {Command::VacuumSidebarItem, "Vacuum\u2026"},
+    {Command::ReindexSidebarItem, "Reindex\u2026"},
+    {Command::ClusterSidebarItem, "Cluster\u2026"},
+    {Command::RefreshMaterializedViewSidebarItem, "Refresh Materialized View\u2026"},
+    {Command::TruncateSidebarItem, "Truncate\u2026"},
+    {std::nullopt, ""},
+    {Command::DeleteSidebarItem, "Drop\u2026"},
+    {Command::ExportSidebarItem, "Export\u2026"},
+    {std::nullopt, ""},
+    {Command::NewTable, "New Table"},
+    {Command::NewView, "New View"},
+    {Command::NewMaterializedView, "New Materialized View"},
 };
 
-// A new action of the maintenance command name, or null for another name.
-std::shared_ptr<ZNTActionQuery> maintenanceAction(const QString &name) {
-    if (name == u"analyzeSidebarItem")
+// A new action of a maintenance command; null for another command.
+std::shared_ptr<ZNTActionQuery> maintenanceAction(Command command) {
+    switch (command) {
+    case Command::AnalyzeSidebarItem:
         return std::make_shared<ZNTAnalyzeQuery>();
-    if (name == u"vacuumSidebarItem")
+    case Command::VacuumSidebarItem:
         return std::make_shared<ZNTVacuumQuery>();
-    if (name == u"reindexSidebarItem")
+    case Command::ReindexSidebarItem:
         return std::make_shared<ZNTReindexQuery>();
-    if (name == u"clusterSidebarItem")
+    case Command::ClusterSidebarItem:
         return std::make_shared<ZNTClusterQuery>();
-    if (name == u"refreshMaterializedViewSidebarItem")
+    case Command::RefreshMaterializedViewSidebarItem:
         return std::make_shared<ZNTRefreshMaterializedViewQuery>();
-    if (name == u"truncateSidebarItem")
+    case Command::TruncateSidebarItem:
         return std::make_shared<ZNTTruncateTableQuery>();
-    return nullptr;
+    default:
+        return nullptr;
+    }
 }
 
 bool isRelation(const std::shared_ptr<ZNTObject> &item) {
@@ -107,13 +113,13 @@ void ZNTSidebarController::buildUi() {
 void ZNTSidebarController::buildMenu() {
     m_menu = new QMenu(this);
     for (const MenuEntry &entry : kMenu) {
-        if (!*entry.name) {
+        if (!entry.command) {
             m_menu->addSeparator();
             continue;
         }
         QAction *action = m_menu->addAction(QString::fromUtf8(entry.title));
-        action->setObjectName(QString::fromUtf8(entry.name));
-        connect(action, &QAction::triggered, this, [this, name = action->objectName()] { performMenuAction(name); });
+        m_menuActions[*entry.command] = action;
+        connect(action, &QAction::triggered, this, [this, command = *entry.command] { performMenuAction(command); });
     }
 }
 
@@ -224,10 +230,8 @@ double ZNTSidebarController::preferredWidth() const {
 
 void ZNTSidebarController::showContextMenu(const QModelIndex &clicked, const QPoint &globalPos) {
     setClickedRow(clicked);
-    for (QAction *action : m_menu->actions()) {
-        if (!action->isSeparator())
-            action->setEnabled(validateMenuItem(action->objectName()));
-    }
+    for (const auto &[command, action] : m_menuActions)
+        action->setEnabled(validateMenuItem(command));
     m_outlineView->setMarkedRows(m_clicked);
     m_menu->popup(globalPos);
 }
@@ -247,8 +251,8 @@ ZNTObjectList ZNTSidebarController::clickedItems() const {
     return items;
 }
 
-QAction *ZNTSidebarController::menuAction(const QString &name) const {
-    return m_menu->findChild<QAction *>(name);
+QAction *ZNTSidebarController::menuAction(Command command) const {
+    return m_menuActions.at(command);
 }
 
 // Loading and error rows count: a menu opened on one is not for items.
@@ -286,53 +290,66 @@ QString ZNTSidebarController::clickedSchemaName() const {
     return QStringLiteral("public");
 }
 
-bool ZNTSidebarController::validateMenuItem(const QString &name) const {
-    const auto single = singleClickedItem();
-    if (name == u"openSidebarItem" || name == u"openSidebarItemInNewWindow")
-        return single && single->objectKind() != ZNTObjectKind::Schema;
-    if (name == u"openSidebarItemSchema" || name == u"openSidebarItemSchemaInNewWindow")
-        return isRelation(single);
-    if (name == u"copySidebarItemName")
-        return single && single->objectKind() != ZNTObjectKind::QueryObject;
-    if (auto action = maintenanceAction(name)) {
+bool ZNTSidebarController::validateMenuItem(Command command) const {
+    if (auto action = maintenanceAction(command)) {
         // The action itself decides what it can act upon.
         action->setObjects(clickedRowsAreItems() ? clickedItems() : ZNTObjectList());
         return action->canPerform();
     }
-    if (name == u"deleteSidebarItem" || name == u"exportSidebarItem") {
+    const auto single = singleClickedItem();
+    switch (command) {
+    case Command::OpenSidebarItem:
+    case Command::OpenSidebarItemInNewWindow:
+        return single && single->objectKind() != ZNTObjectKind::Schema;
+    case Command::OpenSidebarItemSchema:
+    case Command::OpenSidebarItemSchemaInNewWindow:
+        return isRelation(single);
+    case Command::CopySidebarItemName:
+        return single && single->objectKind() != ZNTObjectKind::QueryObject;
+    case Command::DeleteSidebarItem:
+    case Command::ExportSidebarItem: {
         const ZNTObjectList items = clickedItems();
         const bool relations = clickedRowsAreItems() && std::all_of(items.begin(), items.end(), isRelation);
-        return relations && (name == u"deleteSidebarItem" || ZNTTablesExporter::isInstalled());
+        return relations && (command == Command::DeleteSidebarItem || ZNTTablesExporter::isInstalled());
     }
-    if (name == u"newTable" || name == u"newView" || name == u"newMaterializedView")
+    case Command::NewTable:
+    case Command::NewView:
+    case Command::NewMaterializedView:
         return clickedDatabase() != nullptr;
-    return true;
+    default:
+        return true;
+    }
 }
 
-void ZNTSidebarController::performMenuAction(const QString &name) {
-    if (auto action = maintenanceAction(name)) {
+void ZNTSidebarController::performMenuAction(Command command) {
+    if (auto action = maintenanceAction(command)) {
         // It reports its own outcome in sheets, and lives until it has.
         action->setObjects(clickedItems());
         action->engageWithWindow(window(), nullptr);
         return;
     }
-    const std::pair<const char *, std::function<void()>> commands[] = {
-        {"deleteSidebarItem", [this] { deleteSidebarItem(); }},
-        {"exportSidebarItem", [this] { ZNTTablesExporter::exportRelations(window(), clickedItems()); }},
-        {"openSidebarItem", [this] { openSidebarItem(false); }},
-        {"openSidebarItemInNewWindow", [this] { openSidebarItem(true); }},
-        {"openSidebarItemSchema", [this] { openSidebarItemSchema(false); }},
-        {"openSidebarItemSchemaInNewWindow", [this] { openSidebarItemSchema(true); }},
-        {"copySidebarItemName", [this] { copySidebarItemName(); }},
-        {"newTable", [this] { newRelation(ZNTTable::ZNTTableTypeTable); }},
-        {"newView", [this] { newRelation(ZNTTable::ZNTTableTypeView); }},
-        {"newMaterializedView", [this] { newRelation(ZNTTable::ZNTTableTypeMaterializedView); }},
-    };
-    for (const auto &[command, run] : commands) {
-        if (name == QLatin1String(command)) {
-            run();
-            return;
-        }
+    switch (command) {
+    case Command::DeleteSidebarItem:
+        return deleteSidebarItem();
+    case Command::ExportSidebarItem:
+        ZNTTablesExporter::exportRelations(window(), clickedItems());
+        return;
+    case Command::OpenSidebarItem:
+    case Command::OpenSidebarItemInNewWindow:
+        return openSidebarItem(command == Command::OpenSidebarItemInNewWindow);
+    case Command::OpenSidebarItemSchema:
+    case Command::OpenSidebarItemSchemaInNewWindow:
+        return openSidebarItemSchema(command == Command::OpenSidebarItemSchemaInNewWindow);
+    case Command::CopySidebarItemName:
+        return copySidebarItemName();
+    case Command::NewTable:
+        return newRelation(ZNTTable::ZNTTableTypeTable);
+    case Command::NewView:
+        return newRelation(ZNTTable::ZNTTableTypeView);
+    case Command::NewMaterializedView:
+        return newRelation(ZNTTable::ZNTTableTypeMaterializedView);
+    default:
+        return; // the maintenance commands above
     }
 }
 

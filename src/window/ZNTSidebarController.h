@@ -4,6 +4,7 @@
 
 #include <QPersistentModelIndex>
 #include <QWidget>
+#include <map>
 #include <memory>
 
 class QAction;
@@ -40,14 +41,33 @@ public:
     // The width at which the rows' texts fit; 170 without rows.
     double preferredWidth() const;
 
-    // The context menu's commands, for the items the menu was opened on
-    // (setClickedRow); their names are the actions' objectNames.
+    // The context menu's commands, in the menu's order.
+    enum class Command {
+        OpenSidebarItem,
+        OpenSidebarItemInNewWindow,
+        OpenSidebarItemSchema,
+        OpenSidebarItemSchemaInNewWindow,
+        CopySidebarItemName,
+        AnalyzeSidebarItem,
+        VacuumSidebarItem,
+        ReindexSidebarItem,
+        ClusterSidebarItem,
+        RefreshMaterializedViewSidebarItem,
+        TruncateSidebarItem,
+        DeleteSidebarItem,
+        ExportSidebarItem,
+        NewTable,
+        NewView,
+        NewMaterializedView,
+    };
+
+    // The commands act on the items the menu was opened on (setClickedRow).
     void setClickedRow(const QModelIndex &clicked);
     ZNTObjectList clickedItems() const;
     QMenu *contextMenu() const { return m_menu; }
-    QAction *menuAction(const QString &name) const;
-    bool validateMenuItem(const QString &name) const;
-    void performMenuAction(const QString &name);
+    QAction *menuAction(Command command) const;
+    bool validateMenuItem(Command command) const;
+    void performMenuAction(Command command);
 
 private:
     void buildUi();
@@ -69,6 +89,7 @@ private:
     ZNTSidebarOutlineView *m_outlineView = nullptr;
     ZNTSidebarTreeModel *m_model = nullptr;
     QMenu *m_menu = nullptr;
+    std::map<Command, QAction *> m_menuActions;
     std::shared_ptr<ZNTObject> m_selectedItem;
     QList<QPersistentModelIndex> m_clicked;
 };

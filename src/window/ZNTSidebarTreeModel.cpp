@@ -3,6 +3,7 @@
 #include "actions/ZNTObjectImages.h"
 #include "model/ZNTObjectQuery.h"
 #include "platform/ProgramError.h"
+#include "uikit/PlainToolTip.h"
 
 #include <QApplication>
 #include <QSet>
@@ -388,15 +389,17 @@ QVariant ZNTSidebarTreeModel::data(const QModelIndex &index, int role) const {
         }
         if (role == Qt::ToolTipRole) {
             const QString more = node->error->localizedRecoverySuggestion();
-            return more.isEmpty() ? node->error->localizedDescription()
-                                  : node->error->localizedDescription() + QStringLiteral("\n") + more;
+            return plainToolTip(more.isEmpty() ? node->error->localizedDescription()
+                                               : node->error->localizedDescription() + QStringLiteral("\n") + more);
         }
         if (role == Qt::DecorationRole)
             return QApplication::style()->standardIcon(QStyle::SP_MessageBoxWarning);
         break;
     case RowKind::Item:
-        if (role == Qt::DisplayRole || role == Qt::ToolTipRole)
+        if (role == Qt::DisplayRole)
             return node->item->name();
+        if (role == Qt::ToolTipRole)
+            return plainToolTip(node->item->name());
         if (role == Qt::DecorationRole)
             return imageForObject(*node->item);
         break;

@@ -16,6 +16,7 @@
 #include "uikit/ConciseConstraints.h"
 #include "uikit/WindowEditing.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
@@ -74,7 +75,7 @@ std::shared_ptr<ZNTConnection> ZNTWindowController::currentConnection() const {
 void ZNTWindowController::windowDidLoad() {
     placeViewForItem(currentItem());
     if (auto database = currentDatabase())
-        windowAction(QStringLiteral("goToTerminal"))->setIcon(imageForObject(*database->queryObject()));
+        windowAction(ZNTWindowCommand::GoToTerminal)->setIcon(imageForObject(*database->queryObject()));
     UserDefaults &defaults = UserDefaults::standard();
     m_leftSegment->setChecked(defaults.boolForKey(QStringLiteral("ShowSidebar")));
     m_rightSegment->setChecked(defaults.boolForKey(QStringLiteral("ShowRightSidebar")));
@@ -313,6 +314,10 @@ void ZNTWindowController::updatePathPopup() {
     for (const auto &item : pathItems())
         m_pathButton->insertItem(0, imageForObject(*item), item->name());
     m_pathButton->setCurrentIndex(0);
+    // The list draws its entries with more room around the icon than the
+    // button measures with: it is made wide enough to show every name whole.
+    QAbstractItemView *list = m_pathButton->view();
+    list->setMinimumWidth(list->sizeHintForColumn(0) + 2 * list->frameWidth());
     const QSize hint = m_pathButton->sizeHint();
     m_pathButton->setMinimumWidth(std::min(120, hint.width()));
     m_pathButton->setMaximumWidth(hint.width());

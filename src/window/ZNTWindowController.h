@@ -9,11 +9,13 @@
 #include <QMainWindow>
 #include <QPointer>
 #include <functional>
+#include <map>
 #include <memory>
 #include <vector>
 
 class QAction;
 class QComboBox;
+class QMenu;
 class QSplitter;
 class QUndoStack;
 class StatusDisplay;
@@ -121,10 +123,9 @@ public:
     int sidebarWidth() const;
     int rightSidebarWidth() const;
 
-    // Commands of the menus and the toolbar, by the name of their action
-    // ("goBack", "toggleSidebar", ...): enabled states and titles follow what
-    // the window shows.
-    QAction *windowAction(const QString &name) const;
+    // Commands of the menus and the toolbar: enabled states and titles follow
+    // what the window shows.
+    QAction *windowAction(ZNTWindowCommand command) const;
     void validateActions();
 
     // ZNTWindowControllerHandle
@@ -145,7 +146,10 @@ private:
     explicit ZNTWindowController(const std::shared_ptr<ZNTObject> &item);
     void buildUi();
     void buildActions();
+    void connectCommands();
     void buildMenus();
+    void buildEditMenu();
+    void buildViewMenu();
     void buildToolbar();
     void windowDidLoad();
 
@@ -168,7 +172,7 @@ private:
     void resign(ZNTObjectList pending, std::function<void(bool)> finished);
     void askPageToResign(const std::shared_ptr<ZNTObject> &item, std::function<void(bool)> answer);
     void windowWillClose();
-    void setCommand(const QString &name, std::function<void()> run);
+    void setCommand(ZNTWindowCommand command, std::function<void()> run);
 
     ZNTNavigationPath m_navigation;
     // The pages made so far, in the order they were made; keys compare by equality.
@@ -187,7 +191,8 @@ private:
     QUndoStack *m_defaultUndoManager = nullptr;
     QPointer<QUndoStack> m_watchedUndoStack;
     std::vector<QMetaObject::Connection> m_undoConnections;
-    std::vector<QAction *> m_actions;
+    std::map<ZNTWindowCommand, QAction *> m_actions;
+    QMenu *m_editMenu = nullptr;
     std::optional<std::pair<int, int>> m_widthsOnShow; // the sidebars' widths, given at the first show
     bool m_resigning = false;
     bool m_closeWithoutAsking = false;

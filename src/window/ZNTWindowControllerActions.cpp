@@ -22,37 +22,42 @@ ZNTWindowController::ApplicationCommands &applicationCommands() {
 }
 
 struct Command {
-    const char *name;
+    ZNTWindowCommand command;
     const char *title;
     QList<QKeySequence> keys;
 };
 
-// Every command of the window, by the name of its action.
+// Every command of the window with its title; the letter after "&" opens it
+// from its menu and is used once in each menu.
 const QList<Command> &commands() {
+    using C = ZNTWindowCommand;
     static const QList<Command> all = {
-        {"newWindow", "&New Window", {QKeySequence::New}},
-        {"export", "&Export\u2026", {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_E)}},
-        {"performClose", "&Close Window", {QKeySequence(Qt::CTRL | Qt::Key_W)}},
-        {"quit", "&Quit", {QKeySequence(Qt::CTRL | Qt::Key_Q)}},
-        {"showFavorites", "&Favorites", {}},
-        {"undo", "&Undo", {QKeySequence::Undo}},
-        {"redo", "&Redo", {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z)}},
-        {"showPreferences", "Pre&ferences\u2026", {}},
-        {"toggleSidebar", "Show Navigation Sidebar", {QKeySequence(Qt::Key_F9)}},
-        {"toggleRightSidebar", "Show Detail Sidebar", {QKeySequence(Qt::CTRL | Qt::Key_F9)}},
-        {"toggleTableFilter", "&Filter", {QKeySequence::Find}},
-        {"toggleStructureAndContentsInMainView",
-         "Go to Table Structure",
-         {QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_S)}},
-        {"reloadData", "&Reload", {QKeySequence(Qt::Key_F5), QKeySequence(Qt::CTRL | Qt::Key_R)}},
-        {"cancelCurrentQuery", "&Cancel Query", {QKeySequence(Qt::CTRL | Qt::Key_Period)}},
-        {"goBack", "&Back", {QKeySequence(Qt::ALT | Qt::Key_Left)}},
-        {"goForward", "&Forward", {QKeySequence(Qt::ALT | Qt::Key_Right)}},
-        {"goUp", "&Up", {QKeySequence(Qt::ALT | Qt::Key_Up)}},
-        {"goToTerminal", "&SQL Query", {QKeySequence(Qt::CTRL | Qt::Key_T)}},
-        {"showHelp", "Trellan &Help", {QKeySequence::HelpContents}},
+        {C::NewWindow, "&New Window", {QKeySequence::New}},
+        {C::ShowFavorites, "&Favorites", {}},
+        {C::Export, "&Export\u2026", {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_E)}},
+        {C::PerformClose, "&Close Window", {QKeySequence(Qt::CTRL | Qt::Key_W)}},
+        {C::Quit, "&Quit", {QKeySequence(Qt::CTRL | Qt::Key_Q)}},
+        {C::Undo, "&Undo", {QKeySequence::Undo}},
+        {C::Redo, "&Redo", {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z)}},
+        {C::ShowPreferences, "&Preferences\u2026", {}},
+        {C::ToggleSidebar, "Show &Navigation Sidebar", {QKeySequence(Qt::Key_F9)}},
+        {C::ToggleRightSidebar, "Show &Detail Sidebar", {QKeySequence(Qt::CTRL | Qt::Key_F9)}},
+        {C::ToggleTableFilter, "&Filter", {QKeySequence::Find}},
+        {C::ToggleStructureAndContents, "Go to &Table Structure", {QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_S)}},
+        {C::ReloadData, "&Reload", {QKeySequence(Qt::Key_F5), QKeySequence(Qt::CTRL | Qt::Key_R)}},
+        {C::CancelCurrentQuery, "&Cancel Query", {QKeySequence(Qt::CTRL | Qt::Key_Period)}},
+        {C::GoBack, "&Back", {QKeySequence(Qt::ALT | Qt::Key_Left)}},
+        {C::GoForward, "&Forward", {QKeySequence(Qt::ALT | Qt::Key_Right)}},
+        {C::GoUp, "&Up", {QKeySequence(Qt::ALT | Qt::Key_Up)}},
+        {C::GoToTerminal, "&SQL Query", {QKeySequence(Qt::CTRL | Qt::Key_T)}},
+        {C::ShowHelp, "Trellan &Help", {QKeySequence::HelpContents}},
     };
     return all;
+}
+
+// A title that shows text as it stands: "&" is not taken for a mnemonic.
+QString literally(QString text) {
+    return text.replace(u'&', QStringLiteral("&&"));
 }
 } // namespace
 
@@ -89,46 +94,24 @@ void ZNTWindowController::buildUi() {
     connect(m_pathButton, &QComboBox::activated, this, [this](int index) { handlePathPopupButton(index); });
 }
 
-void ZNTWindowController::setCommand(const QString &name, std::function<void()> run) {
-    QAction *action = windowAction(name);
-    connect(action, &QAction::triggered, this, [run = std::move(run)] { run(); });
+void ZNTWindowController::setCommand(ZNTWindowCommand command, std::function<void()> run) {
+    connect(windowAction(command), &QAction::triggered, this, [run = std::move(run)] { run(); });
 }
 
 void ZNTWindowController::buildActions() {
     for (const Command &command : commands()) {
         auto *action = new QAction(QString::fromUtf8(command.title), this);
-        action->setObjectName(QString::fromUtf8(command.name));
         action->setShortcuts(command.keys);
         // Window-wide, but a focused editor keeps its own meaning of the key.
         action->setShortcutContext(Qt::WindowShortcut);
-        m_actions.push_back(action);
+        m_actions[command.command] = action;
     }
-    const ApplicationCommands &app = applicationCommands();
-    setCommand(QStringLiteral("newWindow"), [this] { newWindow(); });
-    setCommand(QStringLiteral("export"), [this] { exportContents(); });
-    setCommand(QStringLiteral("performClose"), [this] { performClose(); });
-    setCommand(QStringLiteral("quit"), [quit = app.quit] { quit ? quit() : void(); });
-    setCommand(QStringLiteral("showFavorites"), [show = app.showFavorites] { show ? show() : void(); });
-    setCommand(QStringLiteral("showPreferences"), [show = app.showPreferences] { show ? show() : void(); });
-    setCommand(QStringLiteral("showHelp"), [show = app.showHelp] { show ? show() : void(); });
-    setCommand(QStringLiteral("undo"), [this] { undoManager()->undo(); });
-    setCommand(QStringLiteral("redo"), [this] { undoManager()->redo(); });
-    setCommand(QStringLiteral("toggleSidebar"), [this] { toggleSidebar(); });
-    setCommand(QStringLiteral("toggleRightSidebar"), [this] { toggleRightSidebar(); });
-    setCommand(QStringLiteral("toggleTableFilter"), [this] { toggleTableFilter(); });
-    setCommand(QStringLiteral("toggleStructureAndContentsInMainView"),
-               [this] { toggleStructureAndContentsInMainView(); });
-    setCommand(QStringLiteral("reloadData"), [this] { reloadData(); });
-    setCommand(QStringLiteral("cancelCurrentQuery"), [this] { cancelCurrentQuery(); });
-    setCommand(QStringLiteral("goBack"), [this] { goBack(); });
-    setCommand(QStringLiteral("goForward"), [this] { goForward(); });
-    setCommand(QStringLiteral("goUp"), [this] { goUp(); });
-    setCommand(QStringLiteral("goToTerminal"), [this] { goToTerminal(); });
-
-    windowAction(QStringLiteral("goBack"))->setIcon(ToolbarIcons::icon(ToolbarIcons::Shape::Back));
-    windowAction(QStringLiteral("goForward"))->setIcon(ToolbarIcons::icon(ToolbarIcons::Shape::Forward));
-    windowAction(QStringLiteral("reloadData"))->setIcon(ToolbarIcons::icon(ToolbarIcons::Shape::Reload));
-    windowAction(QStringLiteral("toggleTableFilter"))->setIcon(ToolbarIcons::icon(ToolbarIcons::Shape::Filter));
+    connectCommands();
+    using C = ZNTWindowCommand;
+    windowAction(C::GoBack)->setIcon(ToolbarIcons::icon(ToolbarIcons::Shape::Back));
+    windowAction(C::GoForward)->setIcon(ToolbarIcons::icon(ToolbarIcons::Shape::Forward));
+    windowAction(C::ReloadData)->setIcon(ToolbarIcons::icon(ToolbarIcons::Shape::Reload));
+    windowAction(C::ToggleTableFilter)->setIcon(ToolbarIcons::icon(ToolbarIcons::Shape::Filter));
 
     // The two segments of the sidebar control: selected while their sidebar shows.
     m_leftSegment =
@@ -144,56 +127,83 @@ void ZNTWindowController::buildActions() {
     connect(m_rightSegment, &QAction::triggered, this, [this] { toggleLeftOrRightSidebar(1); });
 }
 
-QAction *ZNTWindowController::windowAction(const QString &name) const {
-    for (QAction *action : m_actions) {
-        if (action->objectName() == name)
-            return action;
-    }
-    return nullptr;
+void ZNTWindowController::connectCommands() {
+    using C = ZNTWindowCommand;
+    const ApplicationCommands &app = applicationCommands();
+    setCommand(C::NewWindow, [this] { newWindow(); });
+    setCommand(C::Export, [this] { exportContents(); });
+    setCommand(C::PerformClose, [this] { performClose(); });
+    setCommand(C::Quit, [quit = app.quit] { quit ? quit() : void(); });
+    setCommand(C::ShowFavorites, [show = app.showFavorites] { show ? show() : void(); });
+    setCommand(C::ShowPreferences, [show = app.showPreferences] { show ? show() : void(); });
+    setCommand(C::ShowHelp, [show = app.showHelp] { show ? show() : void(); });
+    setCommand(C::Undo, [this] { undoManager()->undo(); });
+    setCommand(C::Redo, [this] { undoManager()->redo(); });
+    setCommand(C::ToggleSidebar, [this] { toggleSidebar(); });
+    setCommand(C::ToggleRightSidebar, [this] { toggleRightSidebar(); });
+    setCommand(C::ToggleTableFilter, [this] { toggleTableFilter(); });
+    setCommand(C::ToggleStructureAndContents, [this] { toggleStructureAndContentsInMainView(); });
+    setCommand(C::ReloadData, [this] { reloadData(); });
+    setCommand(C::CancelCurrentQuery, [this] { cancelCurrentQuery(); });
+    setCommand(C::GoBack, [this] { goBack(); });
+    setCommand(C::GoForward, [this] { goForward(); });
+    setCommand(C::GoUp, [this] { goUp(); });
+    setCommand(C::GoToTerminal, [this] { goToTerminal(); });
+}
+
+QAction *ZNTWindowController::windowAction(ZNTWindowCommand command) const {
+    return m_actions.at(command);
 }
 
 void ZNTWindowController::buildMenus() {
+    using C = ZNTWindowCommand;
     const ApplicationCommands &app = applicationCommands();
-    auto add = [this](QMenu *menu, const char *name) { menu->addAction(windowAction(QString::fromUtf8(name))); };
     QMenu *file = menuBar()->addMenu(QStringLiteral("&File"));
-    add(file, "newWindow");
+    file->addAction(windowAction(C::NewWindow));
     if (app.showFavorites)
-        add(file, "showFavorites");
+        file->addAction(windowAction(C::ShowFavorites));
     file->addSeparator();
-    add(file, "export");
+    file->addAction(windowAction(C::Export));
     file->addSeparator();
-    add(file, "performClose");
+    file->addAction(windowAction(C::PerformClose));
     if (app.quit)
-        add(file, "quit");
-
-    QMenu *edit = menuBar()->addMenu(QStringLiteral("&Edit"));
-    add(edit, "undo");
-    add(edit, "redo");
-    if (app.showPreferences) {
-        edit->addSeparator();
-        add(edit, "showPreferences");
-    }
-
-    QMenu *view = menuBar()->addMenu(QStringLiteral("&View"));
-    for (const char *name : {"toggleSidebar", "toggleRightSidebar"})
-        add(view, name);
-    view->addSeparator();
-    for (const char *name : {"toggleTableFilter", "toggleStructureAndContentsInMainView"})
-        add(view, name);
-    view->addSeparator();
-    for (const char *name : {"reloadData", "cancelCurrentQuery"})
-        add(view, name);
-
+        file->addAction(windowAction(C::Quit));
+    buildEditMenu();
+    buildViewMenu();
     QMenu *go = menuBar()->addMenu(QStringLiteral("&Go"));
-    for (const char *name : {"goBack", "goForward", "goUp"})
-        add(go, name);
+    for (C command : {C::GoBack, C::GoForward, C::GoUp})
+        go->addAction(windowAction(command));
     go->addSeparator();
-    add(go, "goToTerminal");
-
+    go->addAction(windowAction(C::GoToTerminal));
     if (app.showHelp)
-        add(menuBar()->addMenu(QStringLiteral("&Help")), "showHelp");
+        menuBar()->addMenu(QStringLiteral("&Help"))->addAction(windowAction(C::ShowHelp));
     for (QMenu *menu : menuBar()->findChildren<QMenu *>())
         connect(menu, &QMenu::aboutToShow, this, [this] { validateActions(); });
+}
+
+// Undo and Redo first; a page's own editing commands go after them, above the
+// program's Preferences.
+void ZNTWindowController::buildEditMenu() {
+    m_editMenu = menuBar()->addMenu(QStringLiteral("&Edit"));
+    m_editMenu->addAction(windowAction(ZNTWindowCommand::Undo));
+    m_editMenu->addAction(windowAction(ZNTWindowCommand::Redo));
+    if (applicationCommands().showPreferences) {
+        m_editMenu->addSeparator();
+        m_editMenu->addAction(windowAction(ZNTWindowCommand::ShowPreferences));
+    }
+}
+
+void ZNTWindowController::buildViewMenu() {
+    using C = ZNTWindowCommand;
+    QMenu *view = menuBar()->addMenu(QStringLiteral("&View"));
+    for (C command : {C::ToggleSidebar, C::ToggleRightSidebar})
+        view->addAction(windowAction(command));
+    view->addSeparator();
+    for (C command : {C::ToggleTableFilter, C::ToggleStructureAndContents})
+        view->addAction(windowAction(command));
+    view->addSeparator();
+    for (C command : {C::ReloadData, C::CancelCurrentQuery})
+        view->addAction(windowAction(command));
 }
 
 void ZNTWindowController::buildToolbar() {
@@ -204,8 +214,8 @@ void ZNTWindowController::buildToolbar() {
     bar->toggleViewAction()->setEnabled(false);
     bar->setIconSize(QSize(18, 18));
     bar->setToolButtonStyle(Qt::ToolButtonIconOnly);
-    bar->addAction(windowAction(QStringLiteral("goBack")));
-    bar->addAction(windowAction(QStringLiteral("goForward")));
+    bar->addAction(windowAction(ZNTWindowCommand::GoBack));
+    bar->addAction(windowAction(ZNTWindowCommand::GoForward));
     bar->addSeparator();
     bar->addWidget(m_pathButton);
     bar->addSeparator();
@@ -214,9 +224,9 @@ void ZNTWindowController::buildToolbar() {
     bar->addSeparator();
     bar->addWidget(m_statusDisplay);
     bar->addSeparator();
-    bar->addAction(windowAction(QStringLiteral("reloadData")));
-    bar->addAction(windowAction(QStringLiteral("toggleTableFilter")));
-    QAction *terminal = windowAction(QStringLiteral("goToTerminal"));
+    bar->addAction(windowAction(ZNTWindowCommand::ReloadData));
+    bar->addAction(windowAction(ZNTWindowCommand::ToggleTableFilter));
+    QAction *terminal = windowAction(ZNTWindowCommand::GoToTerminal);
     bar->addAction(terminal);
     if (auto *button = qobject_cast<QToolButton *>(bar->widgetForAction(terminal)))
         button->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
@@ -250,36 +260,40 @@ void ZNTWindowController::watchUndoStack() {
 }
 
 void ZNTWindowController::validateActions() {
-    auto set = [this](const char *name, bool enabled, const QString &title = QString()) {
-        QAction *action = windowAction(QString::fromUtf8(name));
+    using C = ZNTWindowCommand;
+    auto set = [this](C command, bool enabled, const QString &title = QString()) {
+        QAction *action = windowAction(command);
         action->setEnabled(enabled);
         if (!title.isNull())
             action->setText(title);
     };
     const bool sidebarShown = m_sidebarController && !isCollapsed(m_sidebarController);
-    set("toggleSidebar", true,
-        sidebarShown ? QStringLiteral("Hide Navigation Sidebar") : QStringLiteral("Show Navigation Sidebar"));
+    set(C::ToggleSidebar, true,
+        sidebarShown ? QStringLiteral("Hide &Navigation Sidebar") : QStringLiteral("Show &Navigation Sidebar"));
     const bool detailShown = m_rightSidebarContainerView && !isCollapsed(m_rightSidebarContainerView);
-    set("toggleRightSidebar", m_rightSegment->isEnabled(),
-        detailShown ? QStringLiteral("Hide Detail Sidebar") : QStringLiteral("Show Detail Sidebar"));
+    set(C::ToggleRightSidebar, m_rightSegment->isEnabled(),
+        detailShown ? QStringLiteral("Hide &Detail Sidebar") : QStringLiteral("Show &Detail Sidebar"));
     ZNTContentController *page = m_mainViewController;
-    set("toggleTableFilter", dynamic_cast<ZNTTableFilterToggling *>(page) != nullptr);
+    set(C::ToggleTableFilter, dynamic_cast<ZNTTableFilterToggling *>(page) != nullptr);
     const auto current = currentItem();
     const bool structure = current && current->objectKind() == ZNTObjectKind::TableSchema;
-    set("toggleStructureAndContentsInMainView", dynamic_cast<ZNTStructureToggling *>(page) != nullptr,
-        structure ? QStringLiteral("Go to Table Contents") : QStringLiteral("Go to Table Structure"));
-    set("goBack", !m_navigation.backwardHistory().isEmpty());
-    set("goForward", !m_navigation.forwardHistory().isEmpty());
-    set("goUp", pathItems().size() > 1);
+    set(C::ToggleStructureAndContents, dynamic_cast<ZNTStructureToggling *>(page) != nullptr,
+        structure ? QStringLiteral("Go to &Table Contents") : QStringLiteral("Go to &Table Structure"));
+    set(C::GoBack, !m_navigation.backwardHistory().isEmpty());
+    set(C::GoForward, !m_navigation.forwardHistory().isEmpty());
+    set(C::GoUp, pathItems().size() > 1);
     const auto connection = currentConnection();
     const auto query = connection ? connection->currentQuery() : nullptr;
-    set("cancelCurrentQuery",
+    set(C::CancelCurrentQuery,
         connection && connection->state() == ZNTConnection::ZNTConnectionStateBusy && query && !query->isCancelled());
     auto *validator = dynamic_cast<ZNTMenuValidator *>(page);
-    set("export", validator && validator->validateMenuItem(windowAction(QStringLiteral("export"))));
+    set(C::Export, validator && validator->validateMenuItem(C::Export, windowAction(C::Export)));
+    // The page names its edits; an "&" in a name is shown, not taken for a mnemonic.
     QUndoStack *stack = undoManager();
-    set("undo", stack->canUndo(),
-        stack->undoText().isEmpty() ? QStringLiteral("&Undo") : QStringLiteral("&Undo %1").arg(stack->undoText()));
-    set("redo", stack->canRedo(),
-        stack->redoText().isEmpty() ? QStringLiteral("&Redo") : QStringLiteral("&Redo %1").arg(stack->redoText()));
+    set(C::Undo, stack->canUndo(),
+        stack->undoText().isEmpty() ? QStringLiteral("&Undo")
+                                    : QStringLiteral("&Undo %1").arg(literally(stack->undoText())));
+    set(C::Redo, stack->canRedo(),
+        stack->redoText().isEmpty() ? QStringLiteral("&Redo")
+                                    : QStringLiteral("&Redo %1").arg(literally(stack->redoText())));
 }

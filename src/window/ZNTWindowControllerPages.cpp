@@ -244,10 +244,10 @@ void ZNTWindowController::toggleTableFilter() {
 
 void ZNTWindowController::toggleStructureAndContentsInMainView() {
     if (auto *page = capability<ZNTStructureToggling>(m_mainViewController))
-        page->toggleStructureAndContents(windowAction(QStringLiteral("toggleStructureAndContentsInMainView")));
+        page->toggleStructureAndContents(windowAction(ZNTWindowCommand::ToggleStructureAndContents));
 }
 
 void ZNTWindowController::exportContents() {
     if (auto *page = capability<ZNTExporting>(m_mainViewController))
-        page->exportContents(windowAction(QStringLiteral("export")));
+        page->exportContents(windowAction(ZNTWindowCommand::Export));
 }

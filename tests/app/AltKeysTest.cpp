@@ -1,20 +1,27 @@
 // Alt and a letter reach exactly one control: two controls with the same
 // underlined letter make Qt move the focus between them instead of pressing
-// either.
+// either. In an open menu, each item's letter chooses it.
 #include "app/ZNTApplicationDelegate.h"
+#include "app/ZNTPreferenceWindowController.h"
 #include "favorites/FavoriteSettingsForm.h"
 #include "favorites/FavoritesListModel.h"
 #include "favorites/ZNTFavorite.h"
 #include "favorites/ZNTFavoritesStore.h"
 #include "favorites/ZNTFavoritesTable.h"
 #include "favorites/ZNTFavoritesWindowController.h"
+#include "model/ZNTDatabase.h"
+#include "model/ZNTServer.h"
 #include "model/ZNTServerController.h"
+#include "model/ZNTTable.h"
+#include "model/ZNTTableSchema.h"
 #include "platform/SecretStore.h"
 #include "support/TestSupport.h"
+#include "window/ZNTWindowController.h"
 
 #include <QAbstractButton>
 #include <QApplication>
 #include <QLabel>
+#include <QMenu>
 #include <QMenuBar>
 #include <QTemporaryDir>
 #include <QTest>
@@ -69,21 +76,62 @@ std::string sharedLetters(const std::multimap<QChar, QString> &keys) {
     return shared;
 }
 
+// The items of each menu of the bar, as the menu shows them when it opens,
+// that have no letter or share theirs with another item of the menu.
+std::string menuItemsWithoutTheirOwnLetter(QMenuBar *bar) {
+    std::string faults;
+    for (QAction *title : bar->actions()) {
+        QMenu *menu = title->menu();
+        if (!menu)
+            continue;
+        emit menu->aboutToShow(); // the titles of the moment
+        std::multimap<QChar, QString> letters;
+        for (QAction *item : menu->actions()) {
+            if (item->isSeparator() || !item->isVisible())
+                continue;
+            const QChar letter = mnemonicOf(item->text());
+            if (letter.isNull())
+                faults +=
+                    (title->text() + QStringLiteral(": ") + item->text() + QStringLiteral(" has none\n")).toStdString();
+            else
+                letters.emplace(letter, item->text());
+        }
+        if (const std::string shared = sharedLetters(letters); !shared.empty())
+            faults += title->text().toStdString() + ": " + shared;
+    }
+    return faults;
+}
+
+// A program with its favorites window, started on a store of its own.
+class AltKeysTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        SecretStore::setShared(std::make_shared<MemorySecretStore>());
+        store = ZNTFavoritesStore::create(dir.filePath("Trellan/ConnectionFavorites.db"));
+        ErrorPtr error;
+        ASSERT_TRUE(store->open(&error));
+        auto favorite = store->insertFavorite();
+        favorite->setNickname("Staging");
+        favorite->setSshEnabled(true);
+        ASSERT_TRUE(store->save(&error));
+        app = std::make_unique<ZNTApplicationDelegate>();
+        app->applicationWillFinishLaunching(store);
+        app->applicationDidFinishLaunching({});
+    }
+    void TearDown() override {
+        ZNTServerController::sharedController()->discardAllServers();
+        app.reset();
+        pumpFor(std::chrono::milliseconds(20));
+    }
+
+    QTemporaryDir dir;
+    std::shared_ptr<ZNTFavoritesStore> store;
+    std::unique_ptr<ZNTApplicationDelegate> app;
+};
+
 } // namespace
 
-TEST(AltKeys, EachLetterOfTheFavoritesWindowReachesOneControl) {
-    QTemporaryDir dir;
-    SecretStore::setShared(std::make_shared<MemorySecretStore>());
-    auto store = ZNTFavoritesStore::create(dir.filePath("Trellan/ConnectionFavorites.db"));
-    ErrorPtr error;
-    ASSERT_TRUE(store->open(&error));
-    auto favorite = store->insertFavorite();
-    favorite->setNickname("Staging");
-    favorite->setSshEnabled(true);
-    ASSERT_TRUE(store->save(&error));
-    auto app = std::make_unique<ZNTApplicationDelegate>();
-    app->applicationWillFinishLaunching(store);
-    app->applicationDidFinishLaunching({});
+TEST_F(AltKeysTest, EachLetterOfTheFavoritesWindowReachesOneControl) {
     ZNTFavoritesWindowController *favorites = app->favoritesWindowController();
     QWidget *window = favorites->window();
     QApplication::setActiveWindow(window);
@@ -94,14 +142,43 @@ TEST(AltKeys, EachLetterOfTheFavoritesWindowReachesOneControl) {
     pumpFor(std::chrono::milliseconds(50));
     ASSERT_TRUE(qobject_cast<FavoriteSettingsForm *>(favorites->table()->indexWidget(favorites->model()->index(1))));
     EXPECT_EQ(sharedLetters(altKeysOf(window)), "");
+    EXPECT_EQ(menuItemsWithoutTheirOwnLetter(window->findChild<QMenuBar *>()), "");
 
     // Alt+N makes a new favorite.
     favorites->endEditingFavorite();
     pumpFor(std::chrono::milliseconds(50));
     QTest::keyClick(window, Qt::Key_N, Qt::AltModifier);
     EXPECT_TRUE(pumpUntil([&] { return favorites->model()->favorites().size() == 2; }));
+}
 
-    ZNTServerController::sharedController()->discardAllServers();
-    app.reset();
-    pumpFor(std::chrono::milliseconds(20));
+TEST_F(AltKeysTest, EveryMenuOfTheMainWindowAndEachOfItsItemsHasALetterOfItsOwn) {
+    auto server = ZNTServer::create({{"host", "db.example"}, {"dbname", "shop"}});
+    auto window = ZNTWindowController::create(server->mainDatabase());
+    QApplication::setActiveWindow(window.get());
+    window->showWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    QMenuBar *bar = window->menuBar();
+    QStringList menus;
+    for (QAction *title : bar->actions())
+        menus << title->text();
+    EXPECT_EQ(menus, QStringList({"&File", "&Edit", "&View", "&Go", "&Help"}));
+    EXPECT_EQ(sharedLetters(altKeysOf(window.get())), "");
+    EXPECT_EQ(menuItemsWithoutTheirOwnLetter(bar), "");
+
+    // Titles that follow the window's state keep a letter of their own.
+    window->toggleSidebar();
+    window->navigateToItem(
+        std::make_shared<ZNTTableSchema>(ZNTTable::create("orders", "public", server->mainDatabase())));
+    EXPECT_EQ(menuItemsWithoutTheirOwnLetter(bar), "");
+
+    // Alt+E opens Edit; there, P opens Preferences.
+    QWidget *preferences = &ZNTPreferenceWindowController::sharedController();
+    preferences->hide();
+    QTest::keyClick(window.get(), Qt::Key_E, Qt::AltModifier);
+    QMenu *edit = bar->actions().at(1)->menu();
+    ASSERT_TRUE(pumpUntil([&] { return edit->isVisible(); }));
+    QTest::keyClick(edit, Qt::Key_P);
+    EXPECT_TRUE(pumpUntil([&] { return preferences->isVisible(); }));
+    preferences->hide();
+    window->close();
 }

@@ -3,7 +3,9 @@
 #include "app/TqbUpdateChecker.h"
 #include "app/ZNTHelpWindowController.h"
 #include "app/ZNTPreferenceWindowController.h"
+#include "platform/NotificationCenter.h"
 #include "platform/UserDefaults.h"
+#include "support/PlainTextSupport.h"
 #include "support/Screenshots.h"
 
 #include <QCheckBox>
@@ -126,6 +128,17 @@ TEST(PreferenceWindow, LastCheckLineShowsNeverThenWhyTheCheckFailed) {
     const QDateTime when(QDate(2024, 2, 3), QTime(4, 5));
     EXPECT_EQ(lastUpdateCheckText("Failed.", when), "Failed.");
     EXPECT_EQ(lastUpdateCheckText(QString(), when, QLocale(QLocale::German)), "Last Check: 03.02.24 04:05");
+}
+
+TEST(PreferenceWindow, AFailureQuotingTheServerIsShownAsText) {
+    QTemporaryDir dir;
+    UserDefaults defaults(dir.filePath("d.ini"));
+    auto checker = TqbUpdateChecker::make(defaults);
+    ZNTPreferenceWindowController preferences(checker, defaults);
+    preferences.showWindow();
+    checker->setLastErrorMessage("Failed to check for updates. " + kMarkup);
+    NotificationCenter::defaultCenter().post(TqbUpdateStatusChangedNotification, checker);
+    EXPECT_EQ(shownText(preferences.lastUpdateCheckTextField()), "Failed to check for updates. " + kMarkup);
 }
 
 TEST(PreferenceWindow, ControlsShowAndWriteTheirSettings) {

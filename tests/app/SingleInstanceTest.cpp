@@ -1,8 +1,10 @@
 #include "app/SingleInstance.h"
+#include "app/InstanceMessage.h"
 #include "support/TestSupport.h"
 
 #include <QFile>
 #include <QFileInfo>
+#include <QLocalSocket>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <future>
@@ -27,6 +29,11 @@ std::future<std::pair<SingleInstance::Role, QString>> startElsewhere(const QStri
         SingleInstance::Role role = later.start(args);
         return std::make_pair(role, later.error());
     });
+}
+
+// The first half of a start's message: the rest never comes.
+QByteArray encodeSlowly() {
+    return InstanceMessage::encode({"postgresql://h/db"}).left(10);
 }
 
 template <class T> T waitFor(std::future<T> &future) {
@@ -102,4 +109,67 @@ TEST(SingleInstance, ASocketLeftByACrashedStartIsTakenOver) {
     stale.close();
     SingleInstance next(dir->path());
     EXPECT_EQ(next.start({}), SingleInstance::Role::Primary) << next.error().toStdString();
+}
+
+// A peer may send only one frame of at most 64 KB, within 5 seconds: a flood is
+// refused as soon as its header says so, a silent peer is dropped, and the next
+// start still gets through.
+TEST(SingleInstance, PeersThatFloodOrStaySilentAreDroppedAndTheNextStartGetsThrough) {
+    auto dir = privateDir();
+    SingleInstance first(dir->path());
+    std::vector<QStringList> received;
+    QObject::connect(&first, &SingleInstance::argumentsReceived, [&](const QStringList &a) { received.push_back(a); });
+    ASSERT_EQ(first.start({}), SingleInstance::Role::Primary) << first.error().toStdString();
+
+    auto connectPeer = [&] {
+        auto peer = std::make_unique<QLocalSocket>();
+        peer->connectToServer(first.socketPath());
+        EXPECT_TRUE(peer->waitForConnected(2000));
+        return peer;
+    };
+    auto dropped = [](QLocalSocket &peer, std::chrono::milliseconds within) {
+        return pumpUntil([&] { return peer.state() == QLocalSocket::UnconnectedState; }, within);
+    };
+
+    auto flood = connectPeer();
+    QByteArray junk = QByteArray("TRL2") + QByteArray::fromHex("02000000");
+    junk += QByteArray(32 * 1024 * 1024, 'x');
+    flood->write(junk);
+    EXPECT_TRUE(dropped(*flood, std::chrono::seconds(3))) << "a 32 MB message was read";
+
+    auto silent = connectPeer();
+    auto dripping = connectPeer();
+    dripping->write(encodeSlowly());
+    EXPECT_TRUE(dropped(*silent, std::chrono::seconds(8)));
+    EXPECT_TRUE(dropped(*dripping, std::chrono::seconds(2))) << "a half message held its socket";
+
+    // A message in two pieces is one message; the answer comes after the last.
+    auto pieces = connectPeer();
+    const QByteArray frame = InstanceMessage::encode({"postgresql://h/db"});
+    pieces->write(frame.left(5));
+    pumpFor(std::chrono::milliseconds(300));
+    EXPECT_TRUE(received.empty());
+    pieces->write(frame.mid(5));
+    ASSERT_TRUE(pumpUntil([&] { return received.size() == 1; }));
+    EXPECT_EQ(received[0], QStringList{"postgresql://h/db"});
+
+    auto later = startElsewhere(dir->path(), {"/tmp/After.tqbfav"});
+    EXPECT_EQ(waitFor(later).first, SingleInstance::Role::Forwarded);
+    ASSERT_TRUE(pumpUntil([&] { return received.size() == 2; }));
+    EXPECT_EQ(received[1], QStringList{"/tmp/After.tqbfav"});
+    EXPECT_TRUE(received.size() == 2) << "a refused peer's bytes became arguments";
+}
+
+TEST(SingleInstance, ArgumentsTooLongToHandOverAreNotCutButSaidSo) {
+    auto dir = privateDir();
+    SingleInstance first(dir->path());
+    bool any = false;
+    QObject::connect(&first, &SingleInstance::argumentsReceived, [&](const QStringList &) { any = true; });
+    ASSERT_EQ(first.start({}), SingleInstance::Role::Primary);
+    auto later = startElsewhere(dir->path(), {QString(70000, 'a')});
+    const auto [role, error] = waitFor(later);
+    EXPECT_EQ(role, SingleInstance::Role::Failed);
+    EXPECT_TRUE(error.contains("longer than")) << error.toStdString();
+    pumpFor(std::chrono::milliseconds(100));
+    EXPECT_FALSE(any);
 }

@@ -188,6 +188,19 @@ TEST_F(UpdateCheck, BadAnswersLeaveTheKeptAnswerAndSayWhy) {
     EXPECT_GE(checker->lastUpdateDate(), kept);
 }
 
+TEST_F(UpdateCheck, AServerThatNeverAnswersEndsTheCheckWithAFailure) {
+    answer(kAnswer);
+    check();
+    QTcpServer silent; // accepts and never answers
+    ASSERT_TRUE(silent.listen(QHostAddress::LocalHost));
+    checker->setBaseURLForTesting(QUrl(QString("http://127.0.0.1:%1").arg(silent.serverPort())));
+    checker->setTimeoutForTesting(std::chrono::milliseconds(500));
+    EXPECT_EQ(TqbUpdateChecker::kTimeout, std::chrono::seconds(30));
+    EXPECT_EQ(check(), QStringList{TqbUpdateStatusChangedNotification});
+    EXPECT_EQ(checker->lastErrorMessage(), "Failed to check for updates. The update server did not answer in time.");
+    EXPECT_EQ(checker->latestVersion(), "2.10") << "the kept answer stays";
+}
+
 TEST_F(UpdateCheck, ANewCheckReplacesOneStillWaiting) {
     QTcpServer silent; // accepts and never answers
     ASSERT_TRUE(silent.listen(QHostAddress::LocalHost));

@@ -185,12 +185,12 @@ TEST_F(CSVExport, TheSidebarExportsItsClickedRelationsThroughTheSaveDialog) {
     selection->select(notes, QItemSelectionModel::Select);
     selection->select(shop, QItemSelectionModel::Select);
     sidebar.setClickedRow(notes);
-    EXPECT_FALSE(sidebar.validateMenuItem("exportSidebarItem"));
+    EXPECT_FALSE(sidebar.validateMenuItem(ZNTSidebarController::Command::ExportSidebarItem));
     selection->clearSelection();
     sidebar.setClickedRow(notes);
-    ASSERT_TRUE(sidebar.validateMenuItem("exportSidebarItem"));
+    ASSERT_TRUE(sidebar.validateMenuItem(ZNTSidebarController::Command::ExportSidebarItem));
 
-    sidebar.performMenuAction("exportSidebarItem");
+    sidebar.performMenuAction(ZNTSidebarController::Command::ExportSidebarItem);
     QFileDialog *panel = nullptr;
     ASSERT_TRUE(pumpUntil([&] { return (panel = window.findChild<QFileDialog *>()) && panel->isVisible(); }));
     EXPECT_EQ(panel->windowModality(), Qt::WindowModal);

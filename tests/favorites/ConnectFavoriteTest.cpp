@@ -1,4 +1,5 @@
 #include "FavoritesWindowTestSupport.h"
+#include "support/PlainTextSupport.h"
 
 #include "platform/Log.h"
 
@@ -125,6 +126,30 @@ TEST_F(ConnectFixture, KeyboardInteractiveAnswersGoBackInPromptOrderOrNotAtAll) 
         ASSERT_TRUE(pumpUntil([&] { return lock->condition() == 1; }, std::chrono::seconds(5)));
         EXPECT_EQ(*answers, accept ? QStringList({"123456", "secret"}) : QStringList());
     }
+}
+
+TEST_F(ConnectFixture, KeyboardInteractivePromptsShowTheSSHServersWordsAsTextAndNoLongerThanAPrompt) {
+    auto favorite = addFavorite("Tunnel");
+    openWindow();
+    auto server = ZNTServerController::sharedController()->serverForFavorite(favorite);
+    auto lock = std::make_shared<ConditionLock>(0);
+    auto answers = std::make_shared<QStringList>();
+    const QVariantMap request{{"name", kMarkup},
+                              {"instruction", kMarkup},
+                              {"prompts", QVariantList{QVariantMap{{"text", "Code " + kMarkup}, {"echo", true}},
+                                                       QVariantMap{{"text", QString(20000, 'p')}, {"echo", false}}}}};
+    controller->handleKeyboardInteractiveAuthenticationRequest(request, server, lock, answers);
+    Alert *sheet = waitForAlert("Keyboard Interactive Authentication", std::chrono::seconds(5));
+    ASSERT_TRUE(sheet);
+    EXPECT_TRUE(labelsRenderingMarkup(sheet).isEmpty()) << labelsRenderingMarkup(sheet).join('|').toStdString();
+    EXPECT_EQ(labelsShowingMarkup(sheet), 1);
+    for (const QLabel *label : sheet->accessoryView()->findChildren<QLabel *>())
+        EXPECT_LE(label->text().size(), 501);
+    EXPECT_LT(sheet->sizeHint().height(), 600) << "a long prompt made the sheet taller than a screen";
+    EXPECT_LT(sheet->sizeHint().width(), 800) << "a long prompt made the sheet wider than a screen";
+    saveScreenshot(sheet, "keyboard-interactive-markup");
+    sheet->reject();
+    ASSERT_TRUE(pumpUntil([&] { return lock->condition() == 1; }, std::chrono::seconds(5)));
 }
 
 TEST_F(ConnectFixture, AKeyboardInteractiveRequestForAVanishedFavoriteIsReleasedWithoutAnswers) {

@@ -1,3 +1,4 @@
+#include "FavoriteFileTestSupport.h"
 #include "TestSupport.h"
 #include "favorites/ZNTFavoriteFile.h"
 #include "favorites/ZNTFavoriteFileImporter.h"
@@ -114,6 +115,13 @@ TEST_F(FavoriteImport, AFileThatCannotBeReadIsShownAndNothingIsAdded) {
     const Case cases[] = {
         {"notAPropertyList", writeBytes("junk.tqbfav", "{ not a plist"), "The file is not a property list."},
         {"missing", dir.filePath("gone.tqbfav"), "The file “gone.tqbfav” could not be opened."},
+        // No password could open it: asking for one would go on for ever.
+        {"damagedEncryptedPassword", writeBytes("damaged.tqbfav", runPython(kPythonContainer + R"(
+import plistlib, sys
+fav = {'type': 'norvane.Trellan.favorite', 'nickname': 'd', 'encryptedPassword': encrypt(b'pw', 'x')[:40]}
+sys.stdout.buffer.write(plistlib.dumps(fav, fmt=plistlib.FMT_BINARY))
+)")),
+         "The favorite file is damaged."},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);

@@ -167,16 +167,16 @@ TEST_F(FavoritesWindowFixture, AURLConnectsASimilarFavoriteInsteadOfAddingOne) {
     existing->setPort(1); // nothing listens there: the attempt fails fast
     openWindow();
     ErrorPtr error;
-    EXPECT_TRUE(controller->openURL(QUrl("postgresql://alice@localhost:1/"), &error));
+    EXPECT_TRUE(controller->openURL("postgresql://alice@localhost:1/", &error));
     EXPECT_EQ(model()->favorites().size(), 1u);
     EXPECT_TRUE(existing->connectionStateBusy || existing->connectionStateError);
 
-    EXPECT_TRUE(controller->openURL(QUrl("postgresql://bob@127.0.0.1:1/other"), &error));
+    EXPECT_TRUE(controller->openURL("postgresql://bob@127.0.0.1:1/other", &error));
     ASSERT_EQ(model()->favorites().size(), 2u);
     EXPECT_EQ(model()->favorites()[1]->user(), "bob");
     EXPECT_EQ(model()->favorites()[1]->database(), "other");
 
-    EXPECT_FALSE(controller->openURL(QUrl("postgresql://h/db?nonsense=1"), &error));
+    EXPECT_FALSE(controller->openURL("postgresql://h/db?nonsense=1", &error));
     ASSERT_TRUE(error);
     EXPECT_TRUE(error->localizedFailureReason().contains("nonsense"));
     EXPECT_EQ(model()->favorites().size(), 2u) << "a refused URL became a favorite";

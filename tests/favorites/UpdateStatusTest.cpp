@@ -2,6 +2,7 @@
 #include "platform/NotificationCenter.h"
 #include "platform/SystemInfo.h"
 #include "platform/UserDefaults.h"
+#include "support/PlainTextSupport.h"
 #include "support/Screenshots.h"
 
 #include <QCoreApplication>
@@ -53,6 +54,49 @@ TEST(UpdateStatusView, ShowsTheVersionAndOffersOnlyANewerOne) {
     view.openDownloadURL();
     QDesktopServices::unsetUrlHandler("https");
     EXPECT_EQ(catcher.urls, (QList<QUrl>{QUrl("https://example.org/t-9.10.tar.gz"), UpdateStatus::productPage()}));
+}
+
+TEST(UpdateStatusView, TheAnnouncedVersionIsShownAsTextAndOnlyAnHttpsDownloadIsOpened) {
+    QTemporaryDir dir;
+    UserDefaults defaults(dir.filePath("d.ini"));
+    ZNTUpdateStatusView view(defaults);
+    defaults.setObject(QVariantMap{{"latestVersion", "99.0 " + kMarkup}}, UpdateStatus::LatestUpdateInformation);
+    view.updateStatusChanged();
+    EXPECT_EQ(shownText(view.updateInfoTextField()),
+              QString::fromUtf8("Update available: Version\u00a099.0 ") + kMarkup);
+
+    // Each of these would be opened by whatever handles it on the desktop,
+    // this program included for a connection URL.
+    UrlCatcher catcher;
+    const QStringList schemes{"https", "file", "postgresql", "javascript", "http"};
+    for (const QString &scheme : schemes)
+        QDesktopServices::setUrlHandler(scheme, &catcher, "open");
+    const QStringList refused{"file:///etc/passwd",  "postgresql://mallory@evil.example/db",
+                              "javascript:alert(1)", "http://example.org/t.tar.gz",
+                              "https:///no-host",    "not a url at all"};
+    for (const QString &address : refused) {
+        defaults.setObject(QVariantMap{{"latestVersion", "99.0"}, {"downloadURL", address}},
+                           UpdateStatus::LatestUpdateInformation);
+        EXPECT_EQ(UpdateStatus::downloadURL(defaults), QUrl()) << address.toStdString();
+        view.openDownloadURL();
+    }
+    for (const QString &scheme : schemes)
+        QDesktopServices::unsetUrlHandler(scheme);
+    EXPECT_EQ(catcher.urls, QList<QUrl>(refused.size(), UpdateStatus::productPage()));
+}
+
+TEST(UpdateStatus, AnswersAreDecodedWithoutTheNetworkAndTooLongOnesRefused) {
+    QString failure;
+    auto answer =
+        UpdateStatus::answerFromBytes(R"({"latestVersion": "2.10", "notes": null, "list": [1, null]})", &failure);
+    ASSERT_TRUE(answer);
+    EXPECT_EQ(*answer, (QVariantMap{{"latestVersion", "2.10"}, {"list", QVariantList{1}}}));
+    EXPECT_FALSE(UpdateStatus::answerFromBytes(QByteArray(UpdateStatus::kMaxAnswerSize + 1, ' '), &failure));
+    EXPECT_EQ(failure, "Failed to check for updates because the server response was too long.");
+    EXPECT_FALSE(UpdateStatus::answerFromBytes("[1]", &failure));
+    EXPECT_EQ(failure, "Failed to check for updates because the server responded with an invalid object.");
+    EXPECT_FALSE(UpdateStatus::answerFromBytes(QByteArray(5000, '['), &failure));
+    EXPECT_TRUE(failure.startsWith("Failed to check for updates because the server response could not be decoded. "));
 }
 
 TEST(UpdateStatus, DigitRunsCompareAsNumbers) {

@@ -1,5 +1,6 @@
 #include "uikit/CertificateTrustPanel.h"
 #include "platform/Main.h"
+#include "support/PlainTextSupport.h"
 #include "support/Screenshots.h"
 #include "support/TestSupport.h"
 
@@ -7,7 +8,9 @@
 #include <QCheckBox>
 #include <QCryptographicHash>
 #include <QFile>
+#include <QProcess>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTextBrowser>
 #include <QTimer>
@@ -86,6 +89,31 @@ TEST(CertificateTrustPanel, ShowsEveryCertificateOfTheChain) {
     EXPECT_TRUE(text.contains("CN=Trellan Test Root CA"));
     EXPECT_TRUE(text.contains("cannot be read"));
     EXPECT_TRUE(panel.alwaysTrustBox()->text().contains("db.example.com"));
+}
+
+TEST(CertificateTrustPanel, TheServersNamesAndCertificateFieldsShowAsText) {
+    // A certificate whose subject and names are markup, as a hostile server may send.
+    QTemporaryDir dir;
+    const QString key = dir.filePath("k.pem"), cert = dir.filePath("c.pem");
+    QProcess openssl;
+    openssl.start("openssl", {"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes",
+                              "-keyout", key, "-out", cert, "-days", "1", "-subj",
+                              "/CN=" + QString(kMarkup).replace('/', "\\/").replace('=', "\\="), "-addext",
+                              "subjectAltName=DNS:<b>x</b><img"});
+    ASSERT_TRUE(openssl.waitForFinished(30000));
+    ASSERT_EQ(openssl.exitCode(), 0) << openssl.readAllStandardError().toStdString();
+    TrustPanelRequest request{"Trellan can't verify the identity of the server " + kMarkup + ".",
+                              "The certificate names " + kMarkup + ", not the host you asked for.",
+                              kMarkup,
+                              {derFromPemFile(cert)}};
+    CertificateTrustPanel panel(request);
+    EXPECT_TRUE(labelsRenderingMarkup(&panel).isEmpty()) << labelsRenderingMarkup(&panel).join('|').toStdString();
+    EXPECT_EQ(labelsShowingMarkup(&panel), 2);
+    EXPECT_TRUE(panel.alwaysTrustBox()->text().contains(kMarkup));
+    const QString details = panel.detailsView()->toPlainText();
+    // The subject as the certificate spells it (RFC 2253 escapes included), never rendered.
+    EXPECT_TRUE(details.contains(R"(CN=\<b\>x\</b\>\<img src=)")) << details.toStdString();
+    EXPECT_TRUE(details.contains("DNS:<b>x</b><img"));
 }
 
 namespace {

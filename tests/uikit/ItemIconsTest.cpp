@@ -12,9 +12,9 @@ using ItemIcons::Shape;
 
 namespace {
 
-const Shape kShapes[] = {Shape::Database, Shape::Schema, Shape::SQLQuery,
-                         Shape::Table,    Shape::View,   Shape::MaterializedView};
-const bool kTemplate[] = {true, true, true, false, false, false};
+const Shape kShapes[] = {Shape::Database, Shape::Schema,           Shape::SQLQuery, Shape::Table,
+                         Shape::View,     Shape::MaterializedView, Shape::Server};
+const bool kTemplate[] = {true, true, true, false, false, false, true};
 
 // Restores the application palette when a test changed it.
 class PaletteGuard {
@@ -65,7 +65,7 @@ TEST(ItemIcons, EveryIconDrawsAtEverySizeAndIsHandedOutOnce) {
             saveScreenshot(image, "uikit/item-icons", QStringLiteral("small-%1-%2.png").arg(int(shape)).arg(side));
         }
         const QIcon big = ItemIcons::bigIcon(shape);
-        if (shape == Shape::Schema) {
+        if (shape == Shape::Schema || shape == Shape::Server) {
             EXPECT_TRUE(big.isNull());
             continue;
         }
@@ -79,13 +79,13 @@ TEST(ItemIcons, EveryIconDrawsAtEverySizeAndIsHandedOutOnce) {
 // A sheet of every icon on a light and on a dark palette, to be looked at.
 TEST(ItemIcons, ContactSheetOnLightAndDarkPalettes) {
     PaletteGuard guard;
-    QImage sheet(6 * 140, 2 * 260, QImage::Format_ARGB32_Premultiplied);
+    QImage sheet(int(std::size(kShapes)) * 140, 2 * 260, QImage::Format_ARGB32_Premultiplied);
     for (int row = 0; row < 2; ++row) {
         const QPalette palette = row == 0 ? QPalette(Qt::white) : darkWithDisabledText();
         QApplication::setPalette(palette);
         QPainter p(&sheet);
         p.fillRect(QRect(0, row * 260, sheet.width(), 260), palette.color(QPalette::Base));
-        for (int i = 0; i < 6; ++i) {
+        for (int i = 0; i < int(std::size(kShapes)); ++i) {
             const int x = i * 140 + 4, y = row * 260 + 4;
             ItemIcons::smallIcon(kShapes[i]).paint(&p, QRect(x, y, 16, 16));
             ItemIcons::smallIcon(kShapes[i]).paint(&p, QRect(x + 20, y, 32, 32));
@@ -147,7 +147,7 @@ TEST(ItemIcons, TemplateIconsTakeThePaletteTextColourAtDrawingTime) {
 TEST(ItemIcons, TemplateIconsShowTheirLightPartsAsTranslucency) {
     // The rings of the cylinder and the inside of the folder are washes: much
     // less opaque than the outline, not holes and not solid.
-    for (Shape shape : {Shape::Database, Shape::Schema}) {
+    for (Shape shape : {Shape::Database, Shape::Schema, Shape::Server}) {
         const QImage image = ItemIcons::smallIcon(shape).pixmap(QSize(64, 64), 1.0).toImage();
         const int middle = qAlpha(image.pixel(32, 40));
         EXPECT_GT(middle, 20) << int(shape);

@@ -6,9 +6,11 @@
 #include "model/ZNTServer.h"
 #include "model/ZNTTable.h"
 #include "model/ZNTTableSchema.h"
+#include "support/PlainTextSupport.h"
 #include "uikit/ZNTControlledView.h"
 #include "window/ZNTPlaceholderPage.h"
 
+#include <QAbstractItemView>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QRegularExpressionValidator>
@@ -53,12 +55,12 @@ TEST_F(NavigationTest, BackThenANewNavigationKeepsTheBackHistoryAndDropsTheForwa
     EXPECT_EQ(w->currentItem()->name(), "b");
     EXPECT_EQ(names(w->navigation().backwardHistory()), QStringList({"shop", "a"}));
     EXPECT_EQ(names(w->navigation().forwardHistory()), QStringList({"c"}));
-    EXPECT_TRUE(w->windowAction("goForward")->isEnabled());
+    EXPECT_TRUE(w->windowAction(ZNTWindowCommand::GoForward)->isEnabled());
 
     w->navigateToItem(table("d"));
     EXPECT_EQ(names(w->navigation().backwardHistory()), QStringList({"shop", "a", "b"}));
     EXPECT_TRUE(w->navigation().forwardHistory().isEmpty());
-    EXPECT_FALSE(w->windowAction("goForward")->isEnabled());
+    EXPECT_FALSE(w->windowAction(ZNTWindowCommand::GoForward)->isEnabled());
     // The page shown is the item's, made once and found again on the way back.
     auto *page = qobject_cast<ZNTPlaceholderPage *>(w->mainViewController());
     ASSERT_TRUE(page);
@@ -87,7 +89,7 @@ TEST_F(NavigationTest, EmptyHistoriesBeepAndGoUpRecordsAnEntry) {
     EXPECT_EQ(beeps.count, 2);
     w->goUp(); // the server is the root: nowhere to go
     EXPECT_EQ(w->currentItem(), server);
-    EXPECT_FALSE(w->windowAction("goUp")->isEnabled());
+    EXPECT_FALSE(w->windowAction(ZNTWindowCommand::GoUp)->isEnabled());
 
     w->navigateToItem(table("orders"));
     EXPECT_EQ(names(w->pathItems()), QStringList({"Prod", "shop", "orders"}));
@@ -97,12 +99,20 @@ TEST_F(NavigationTest, EmptyHistoriesBeepAndGoUpRecordsAnEntry) {
 }
 
 TEST_F(NavigationTest, PathPopupListsTheShownItemFirstAndItsLastEntryGoesToTheRoot) {
+    uikittest::useFixedLook();
     auto w = window(server);
     w->navigateToItem(table("orders"));
     QComboBox *popup = w->pathButton();
     ASSERT_EQ(popup->count(), 3);
     EXPECT_EQ(popup->itemText(0), "orders");
     EXPECT_EQ(popup->itemText(2), "Prod");
+    // Every entry has its icon, the server's too, so that the names line up.
+    for (int i = 0; i < popup->count(); ++i)
+        EXPECT_FALSE(popup->itemIcon(i).isNull()) << popup->itemText(i).toStdString();
+    uikittest::activate(w.get());
+    popup->showPopup();
+    saveShot(popup->view()->window(), "path-popup.png");
+    popup->hidePopup();
 
     w->handlePathPopupButton(0); // the shown item
     EXPECT_EQ(w->currentItem()->name(), "orders");
@@ -217,6 +227,14 @@ TEST_F(NavigationTest, PlaceholderPagesNameTheirItemAndSchemasHaveNoPage) {
               "The materialized view page is not built yet.");
     EXPECT_EQ(w->viewControllerForItem(std::make_shared<ZNTSchema>("public", database)), nullptr);
     saveShot(w.get(), "placeholder-query-page.png");
+}
+
+TEST_F(NavigationTest, AnItemsNameIsShownAsTextNeverAsMarkup) {
+    auto w = window(database);
+    w->navigateToItem(table(kMarkup));
+    const QLabel *heading = w->mainViewController()->view()->findChild<QLabel *>("placeholderHeading");
+    ASSERT_TRUE(heading);
+    EXPECT_EQ(shownText(heading), kMarkup);
 }
 
 // A page may take an action itself before the window does: its view, a

@@ -2,6 +2,7 @@
 #include "model/ServerTestSupport.h"
 #include "model/ZNTSchema.h"
 #include "model/ZNTTableSchema.h"
+#include "support/PlainTextSupport.h"
 #include "uikit/AlertSheet.h"
 #include "window/ZNTSidebarController.h"
 #include "window/ZNTSidebarOutlineView.h"
@@ -16,6 +17,7 @@
 #include <QTimer>
 
 using namespace windowtest;
+using Command = ZNTSidebarController::Command;
 
 namespace {
 // A scratch database seen by a role of its own whose search path is two of its
@@ -155,11 +157,12 @@ TEST_F(SidebarTest, ADatabaseWithoutConnectRightsEndsInAnErrorRowThatCannotBeUse
     EXPECT_TRUE(error.data().toString().contains("permission denied")) << error.data().toString().toStdString();
     EXPECT_FALSE(sidebar->model()->flags(error) & Qt::ItemIsSelectable);
     sidebar->setClickedRow(error);
-    for (const char *name : {"openSidebarItem", "openSidebarItemInNewWindow", "copySidebarItemName"})
-        EXPECT_FALSE(sidebar->validateMenuItem(name)) << name;
+    for (Command command :
+         {Command::OpenSidebarItem, Command::OpenSidebarItemInNewWindow, Command::CopySidebarItemName})
+        EXPECT_FALSE(sidebar->validateMenuItem(command)) << int(command);
     // The database's own row works as any other.
     sidebar->setClickedRow(lockedRow);
-    EXPECT_TRUE(sidebar->validateMenuItem("openSidebarItem"));
+    EXPECT_TRUE(sidebar->validateMenuItem(Command::OpenSidebarItem));
     saveShot(sidebar.get(), "sidebar-error-row.png");
     sidebar.reset();
     psql("postgres", QStringLiteral("DROP DATABASE IF EXISTS %1").arg(locked));
@@ -302,15 +305,15 @@ TEST_F(SidebarTest, ContextCommandsFollowTheClickedRows) {
     auto server = connectedServer(db.name, role);
     sidebarOn(server->mainDatabase());
     sidebar->setClickedRow(rowNamed("SQL Query"));
-    EXPECT_FALSE(sidebar->validateMenuItem("copySidebarItemName"));
-    EXPECT_TRUE(sidebar->validateMenuItem("openSidebarItem"));
-    EXPECT_FALSE(sidebar->validateMenuItem("openSidebarItemSchema"));
-    EXPECT_FALSE(sidebar->validateMenuItem("exportSidebarItem"));
+    EXPECT_FALSE(sidebar->validateMenuItem(Command::CopySidebarItemName));
+    EXPECT_TRUE(sidebar->validateMenuItem(Command::OpenSidebarItem));
+    EXPECT_FALSE(sidebar->validateMenuItem(Command::OpenSidebarItemSchema));
+    EXPECT_FALSE(sidebar->validateMenuItem(Command::ExportSidebarItem));
 
     sidebar->setClickedRow(rowNamed("gamma"));
-    EXPECT_FALSE(sidebar->validateMenuItem("openSidebarItem"));
-    EXPECT_TRUE(sidebar->validateMenuItem("copySidebarItemName"));
-    sidebar->performMenuAction("copySidebarItemName");
+    EXPECT_FALSE(sidebar->validateMenuItem(Command::OpenSidebarItem));
+    EXPECT_TRUE(sidebar->validateMenuItem(Command::CopySidebarItemName));
+    sidebar->menuAction(Command::CopySidebarItemName)->trigger(); // as the menu does
     EXPECT_EQ(QGuiApplication::clipboard()->text(), "gamma");
 
     // Several rows: the selection when the clicked row is part of it.
@@ -319,12 +322,12 @@ TEST_F(SidebarTest, ContextCommandsFollowTheClickedRows) {
     selection->select(rowNamed("v2"), QItemSelectionModel::Select);
     sidebar->setClickedRow(rowNamed("v2"));
     EXPECT_EQ(sidebar->clickedItems().size(), 2);
-    EXPECT_FALSE(sidebar->validateMenuItem("openSidebarItem"));
-    EXPECT_FALSE(sidebar->validateMenuItem("exportSidebarItem"));
+    EXPECT_FALSE(sidebar->validateMenuItem(Command::OpenSidebarItem));
+    EXPECT_FALSE(sidebar->validateMenuItem(Command::ExportSidebarItem));
     sidebar->setClickedRow(rowNamed("m3")); // not selected: alone
     EXPECT_EQ(sidebar->clickedItems().size(), 1);
-    EXPECT_TRUE(sidebar->validateMenuItem("openSidebarItemSchema"));
-    EXPECT_TRUE(sidebar->validateMenuItem("newTable"));
+    EXPECT_TRUE(sidebar->validateMenuItem(Command::OpenSidebarItemSchema));
+    EXPECT_TRUE(sidebar->validateMenuItem(Command::NewTable));
 }
 
 TEST_F(SidebarTest, NewRelationsGoIntoTheClickedSchemaOrTheClickedRelationsOwn) {
@@ -342,7 +345,7 @@ TEST_F(SidebarTest, NewRelationsGoIntoTheClickedSchemaOrTheClickedRelationsOwn) 
         return QModelIndex();
     };
     bar->setClickedRow(rowOf("t0")); // a relation of schema beta
-    bar->performMenuAction("newView");
+    bar->menuAction(Command::NewView)->trigger();
     auto made = std::dynamic_pointer_cast<ZNTTableSchema>(window->currentItem());
     ASSERT_TRUE(made);
     EXPECT_EQ(made->table()->schemaName(), "beta");
@@ -350,7 +353,7 @@ TEST_F(SidebarTest, NewRelationsGoIntoTheClickedSchemaOrTheClickedRelationsOwn) 
     EXPECT_FALSE(made->table()->hasName());
 
     bar->setClickedRow(rowOf("gamma"));
-    bar->performMenuAction("newMaterializedView");
+    bar->performMenuAction(Command::NewMaterializedView);
     made = std::dynamic_pointer_cast<ZNTTableSchema>(window->currentItem());
     EXPECT_EQ(made->table()->schemaName(), "gamma");
     EXPECT_EQ(made->table()->type(), ZNTTable::ZNTTableTypeMaterializedView);
@@ -390,27 +393,27 @@ TEST_F(SidebarTest, MaintenanceFollowsWhatEachActionCanDoAndASuccessfulDropReloa
     ASSERT_TRUE(pumpUntil([&] { return model->runningLoads() == 0; }));
 
     bar->setClickedRow(rowOf("v2", rowOf("alpha")));
-    for (const char *name :
-         {"analyzeSidebarItem", "vacuumSidebarItem", "truncateSidebarItem", "refreshMaterializedViewSidebarItem"})
-        EXPECT_FALSE(bar->validateMenuItem(name)) << name;
-    EXPECT_TRUE(bar->validateMenuItem("deleteSidebarItem"));
-    EXPECT_TRUE(bar->validateMenuItem("clusterSidebarItem"));
+    for (Command command : {Command::AnalyzeSidebarItem, Command::VacuumSidebarItem, Command::TruncateSidebarItem,
+                            Command::RefreshMaterializedViewSidebarItem})
+        EXPECT_FALSE(bar->validateMenuItem(command)) << int(command);
+    EXPECT_TRUE(bar->validateMenuItem(Command::DeleteSidebarItem));
+    EXPECT_TRUE(bar->validateMenuItem(Command::ClusterSidebarItem));
     bar->setClickedRow(rowOf("m3", rowOf("beta")));
-    EXPECT_TRUE(bar->validateMenuItem("refreshMaterializedViewSidebarItem"));
-    EXPECT_TRUE(bar->validateMenuItem("analyzeSidebarItem"));
+    EXPECT_TRUE(bar->validateMenuItem(Command::RefreshMaterializedViewSidebarItem));
+    EXPECT_TRUE(bar->validateMenuItem(Command::AnalyzeSidebarItem));
 
     // A schema and a table together: nothing to drop, nothing to analyze.
     auto *selection = bar->outlineView()->selectionModel();
     selection->select(rowOf("alpha"), QItemSelectionModel::Select);
     selection->select(rowOf("p"), QItemSelectionModel::Select);
     bar->setClickedRow(rowOf("p"));
-    EXPECT_FALSE(bar->validateMenuItem("deleteSidebarItem"));
-    EXPECT_FALSE(bar->validateMenuItem("analyzeSidebarItem"));
+    EXPECT_FALSE(bar->validateMenuItem(Command::DeleteSidebarItem));
+    EXPECT_FALSE(bar->validateMenuItem(Command::AnalyzeSidebarItem));
 
     selection->clearSelection();
     bar->setClickedRow(rowOf("p"));
-    ASSERT_TRUE(bar->validateMenuItem("deleteSidebarItem"));
-    bar->performMenuAction("deleteSidebarItem");
+    ASSERT_TRUE(bar->validateMenuItem(Command::DeleteSidebarItem));
+    bar->performMenuAction(Command::DeleteSidebarItem);
     Alert *confirm = nullptr;
     ASSERT_TRUE(pumpUntil([&] { return (confirm = qobject_cast<Alert *>(QApplication::activeModalWidget())); }));
     confirm->buttons().first()->click();
@@ -473,6 +476,19 @@ ZNTObjectList named(const QStringList &names) {
     return items;
 }
 } // namespace
+
+// A tool tip reads what looks like HTML as HTML: an object's name must show as it is.
+TEST(SidebarModel, ToolTipsShowObjectNamesAsText) {
+    auto root = std::make_shared<Named>("root", true);
+    root->children = named({kMarkup, "a < b"});
+    ZNTSidebarTreeModel model;
+    model.setRootItem(root);
+    ASSERT_TRUE(pumpUntil([&] { return model.runningLoads() == 0; }));
+    ASSERT_EQ(model.rowCount(), 2);
+    EXPECT_EQ(shownText(model.index(0, 0).data(Qt::ToolTipRole).toString()), kMarkup);
+    EXPECT_EQ(model.index(0, 0).data().toString(), kMarkup);
+    EXPECT_EQ(shownText(model.index(1, 0).data(Qt::ToolTipRole).toString()), "a < b");
+}
 
 // New answers that reorder, add and drop rows move the rows that stay, with
 // their instances and what lies under them.

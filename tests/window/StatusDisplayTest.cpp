@@ -3,9 +3,14 @@
 #include "engine/ZNTQuery.h"
 #include "favorites/ZNTFavorite.h"
 #include "favorites/ZNTFavoritesStore.h"
+#include "uikit/ProgressSheet.h"
 
+#include <QPointer>
 #include <QRegularExpression>
+#include <QScreen>
 #include <QTemporaryDir>
+#include <QTest>
+#include <cmath>
 
 using namespace windowtest;
 
@@ -21,6 +26,51 @@ StatusSnapshot snapshot(int state) {
 StatusTexts textsAt(const StatusSnapshot &s, double secondsLater = 0) {
     const QDateTime start = s.startDate.isValid() ? s.startDate : QDateTime::currentDateTime();
     return StatusTexts::forSnapshot(s, start.addMSecs(qint64(secondsLater * 1000)));
+}
+
+double luminance(QRgb c) {
+    auto linear = [](int v) {
+        const double s = v / 255.0;
+        return s <= 0.03928 ? s / 12.92 : std::pow((s + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * linear(qRed(c)) + 0.7152 * linear(qGreen(c)) + 0.0722 * linear(qBlue(c));
+}
+
+double contrast(QRgb a, QRgb b) {
+    const double la = luminance(a), lb = luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+// How the texts of a display read: the strongest contrast any pixel of the
+// left and of the right half makes with the display's background.
+struct Legibility {
+    double left = 1.0;
+    double right = 1.0;
+};
+
+Legibility legibilityOf(const QImage &shown) {
+    const QImage image = shown.convertToFormat(QImage::Format_RGB32);
+    const QRgb background = image.pixel(image.width() / 2, 3);
+    Legibility seen;
+    for (int y = 3; y < image.height() - 3; ++y) {
+        for (int x = 10; x < image.width() - 10; ++x) {
+            double &half = x < image.width() / 2 ? seen.left : seen.right;
+            half = std::max(half, contrast(image.pixel(x, y), background));
+        }
+    }
+    return seen;
+}
+
+// What the screen shows of the window's status display: the window's painted
+// pixels, not a fresh paint, so a display nobody repainted shows as it was.
+QImage shownStatus(ZNTWindowController *window) {
+    pumpFor(std::chrono::milliseconds(40));
+    const StatusDisplay *display = window->statusDisplay();
+    const QPoint at = display->mapTo(window, QPoint());
+    return window->screen()
+        ->grabWindow(window->winId(), at.x(), at.y(), display->width(), display->height())
+        .toImage()
+        .convertToFormat(QImage::Format_RGB32);
 }
 } // namespace
 
@@ -159,4 +209,73 @@ TEST(StatusDisplay, FollowsARunningStatementWithOneTimerAndStopsWhenItEnds) {
     saveDarkShot(display, "status-idle-dark.png");
     display->setConnection(nullptr);
     EXPECT_EQ(display->currentTexts().left, "No connection");
+}
+
+// The display's window is told of its activation, the display itself is not:
+// it must still draw the active look in the window the user works in, also
+// while a sheet of that window (the progress of the running statement) has the
+// focus, and it must do so in a dark palette as in a light one.
+TEST(StatusDisplay, DrawsTheActiveLookExactlyWhileItsWindowOrItsSheetHasTheFocus) {
+    QTemporaryDir dir;
+    auto store = ZNTFavoritesStore::create(dir.filePath("ConnectionFavorites.db"));
+    ErrorPtr error;
+    ASSERT_TRUE(store->open(&error));
+    auto favorite = store->insertFavorite();
+    favorite->setNickname(QStringLiteral("Reporting"));
+    auto server = connectedServer(QStringLiteral("postgres"));
+    server->setFavorite(favorite);
+    uikittest::useFixedLook();
+    const QPalette light = QApplication::palette();
+
+    for (const bool dark : {false, true}) {
+        const QString palette = dark ? QStringLiteral("dark") : QStringLiteral("light");
+        QApplication::setPalette(dark ? darkPalette() : light);
+        favorite->setColorIndex(6);
+        auto window = ZNTWindowController::create(server->mainDatabase());
+        window->resize(1000, 500);
+        uikittest::activate(window.get());
+        ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+        const QImage active = shownStatus(window.get());
+        EXPECT_TRUE(window->statusDisplay()->drawsActiveLook());
+        saveScreenshot(active, "window", QStringLiteral("status-active-%1.png").arg(palette));
+
+        QWidget other;
+        other.resize(300, 200);
+        uikittest::activate(&other);
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&other));
+        const QImage behind = shownStatus(window.get());
+        EXPECT_FALSE(window->statusDisplay()->drawsActiveLook());
+        saveScreenshot(behind, "window", QStringLiteral("status-behind-%1.png").arg(palette));
+        const Legibility strong = legibilityOf(active), faint = legibilityOf(behind);
+        EXPECT_GT(strong.left, faint.left + 1.0) << palette.toStdString();
+        EXPECT_GT(strong.right, faint.right + 0.3) << palette.toStdString();
+
+        // Back in front, then under its own sheet: the active look both times.
+        uikittest::activate(window.get());
+        ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+        EXPECT_TRUE(shownStatus(window.get()) == active) << palette.toStdString();
+        QPointer<ProgressSheet> sheet =
+            ProgressSheet::showStatus(QStringLiteral("Analyzing orders\u2026"), window.get());
+        uikittest::activate(sheet);
+        ASSERT_TRUE(QTest::qWaitForWindowActive(sheet));
+        EXPECT_TRUE(shownStatus(window.get()) == active) << "under its sheet, " << palette.toStdString();
+        // The sheet losing the focus to another window takes the look along.
+        uikittest::activate(&other);
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&other));
+        EXPECT_TRUE(shownStatus(window.get()) == behind) << palette.toStdString();
+
+        // Every favorite colour leaves the name readable in the active look.
+        uikittest::activate(sheet);
+        ASSERT_TRUE(QTest::qWaitForWindowActive(sheet));
+        for (int colour = 1; colour <= 7; ++colour) {
+            favorite->setColorIndex(colour);
+            window->statusDisplay()->update();
+            const Legibility seen = legibilityOf(shownStatus(window.get()));
+            EXPECT_GE(seen.left, 4.5) << "colour " << colour << ", " << palette.toStdString();
+            EXPECT_GE(seen.right, 2.0) << "colour " << colour << ", " << palette.toStdString();
+        }
+        sheet->endProgressSheet();
+        window->close();
+    }
+    QApplication::setPalette(light);
 }

@@ -40,7 +40,9 @@ public:
     void toggleTableFilter() override { ++filters; }
     void toggleStructureAndContents(QObject *) override { ++toggles; }
     void exportContents(QObject *) override { ++exports; }
-    bool validateMenuItem(QAction *item) override { return item->objectName() == u"export" && canExport; }
+    bool validateMenuItem(ZNTWindowCommand command, QAction *) override {
+        return command == ZNTWindowCommand::Export && canExport;
+    }
     QUndoStack *customUndoManager() override { return &undo; }
 
     int filters = 0, toggles = 0, exports = 0;
@@ -82,11 +84,11 @@ protected:
 TEST_F(WindowLayoutTest, TheNavigationSidebarOpensAt200AndKeepsItsWidthAcrossHidingAndWindows) {
     auto window = openWindow();
     EXPECT_EQ(window->sidebarWidth(), 0);
-    EXPECT_EQ(window->windowAction("toggleSidebar")->text(), "Show Navigation Sidebar");
+    EXPECT_EQ(window->windowAction(ZNTWindowCommand::ToggleSidebar)->text(), "Show &Navigation Sidebar");
     window->toggleSidebar();
     EXPECT_EQ(window->sidebarWidth(), 200);
     EXPECT_TRUE(setting("ShowSidebar"));
-    EXPECT_EQ(window->windowAction("toggleSidebar")->text(), "Hide Navigation Sidebar");
+    EXPECT_EQ(window->windowAction(ZNTWindowCommand::ToggleSidebar)->text(), "Hide &Navigation Sidebar");
 
     window->splitView()->setSizes({260, 740});
     window->toggleSidebar();
@@ -110,7 +112,7 @@ TEST_F(WindowLayoutTest, TheNavigationSidebarOpensAt200AndKeepsItsWidthAcrossHid
 
 TEST_F(WindowLayoutTest, ADetailSidebarComesAndGoesWithThePagesThatOfferOne) {
     auto window = openWindow();
-    QAction *detail = window->windowAction("toggleRightSidebar");
+    QAction *detail = window->windowAction(ZNTWindowCommand::ToggleRightSidebar);
     EXPECT_FALSE(detail->isEnabled()); // the database page has no detail view
     window->navigateToItem(table("orders"));
     EXPECT_TRUE(detail->isEnabled());
@@ -118,7 +120,7 @@ TEST_F(WindowLayoutTest, ADetailSidebarComesAndGoesWithThePagesThatOfferOne) {
     window->toggleRightSidebar();
     EXPECT_EQ(window->rightSidebarWidth(), 200);
     EXPECT_TRUE(setting("ShowRightSidebar"));
-    EXPECT_EQ(detail->text(), "Hide Detail Sidebar");
+    EXPECT_EQ(detail->text(), "Hide &Detail Sidebar");
 
     QList<int> sizes = window->splitView()->sizes();
     sizes.last() = 280;
@@ -178,14 +180,14 @@ TEST_F(WindowLayoutTest, DoubleClickingTheSidebarsDividerFitsItToItsRows) {
 
 TEST_F(WindowLayoutTest, CommandsFollowTheShownPage) {
     auto window = openWindow();
-    QAction *structure = window->windowAction("toggleStructureAndContentsInMainView");
-    QAction *filter = window->windowAction("toggleTableFilter");
-    QAction *exporting = window->windowAction("export");
+    QAction *structure = window->windowAction(ZNTWindowCommand::ToggleStructureAndContents);
+    QAction *filter = window->windowAction(ZNTWindowCommand::ToggleTableFilter);
+    QAction *exporting = window->windowAction(ZNTWindowCommand::Export);
     EXPECT_FALSE(structure->isEnabled());
     EXPECT_FALSE(filter->isEnabled());
     EXPECT_FALSE(exporting->isEnabled()); // the page does not say: off
-    EXPECT_EQ(structure->text(), "Go to Table Structure");
-    EXPECT_FALSE(window->windowAction("cancelCurrentQuery")->isEnabled());
+    EXPECT_EQ(structure->text(), "Go to &Table Structure");
+    EXPECT_FALSE(window->windowAction(ZNTWindowCommand::CancelCurrentQuery)->isEnabled());
 
     window->navigateToItem(table("orders"));
     auto *page = dynamic_cast<FullPage *>(window->mainViewController());
@@ -204,7 +206,7 @@ TEST_F(WindowLayoutTest, CommandsFollowTheShownPage) {
     EXPECT_FALSE(exporting->isEnabled());
 
     window->navigateToItem(std::make_shared<ZNTTableSchema>(table("orders")));
-    EXPECT_EQ(structure->text(), "Go to Table Contents");
+    EXPECT_EQ(structure->text(), "Go to &Table Contents");
     // The accessory bar sits under the page, under a 1-pixel line.
     QWidget *bar = window->mainView()->findChild<QWidget *>("accessoryBar");
     ASSERT_TRUE(bar);
@@ -216,11 +218,14 @@ TEST_F(WindowLayoutTest, CommandsFollowTheShownPage) {
 
 TEST_F(WindowLayoutTest, UndoActsOnTheShownPagesStackElseOnTheWindowsOwn) {
     auto window = openWindow();
-    QAction *undo = window->windowAction("undo");
+    QAction *undo = window->windowAction(ZNTWindowCommand::Undo);
     QUndoStack *own = window->undoManager();
     own->push(new QUndoCommand(QStringLiteral("Typing")));
     EXPECT_TRUE(undo->isEnabled());
     EXPECT_EQ(undo->text(), "&Undo Typing");
+    // A "&" in an edit's name is shown, not taken for the item's letter.
+    own->push(new QUndoCommand(QStringLiteral("Rename R&D")));
+    EXPECT_EQ(undo->text(), "&Undo Rename R&&D");
 
     window->navigateToItem(table("orders"));
     auto *page = dynamic_cast<FullPage *>(window->mainViewController());
