@@ -5,7 +5,6 @@
 
 #include <openssl/evp.h>
 #include <openssl/rand.h>
-#include <semaphore>
 
 const RNCryptorSettings RNCryptorSettings::AES256{};
 
@@ -15,8 +14,7 @@ QByteArray RNConsumeToIndex(QByteArray &data, qsizetype n) {
     return head;
 }
 
-RNCryptor::RNCryptor(Handler handler, const char *className)
-    : m_handler(std::move(handler)), m_queue(std::make_unique<SerialQueue>(std::string("quenby.") + className)) {
+RNCryptor::RNCryptor(Handler handler, const char *className) : m_handler(std::move(handler)), m_className(className) {
     if (!m_handler)
         throw ProgramError("IncorrectUsage", "Invalid parameter not satisfying: handler != nil");
 }
@@ -39,7 +37,21 @@ void RNCryptor::setResponseQueue(std::shared_ptr<SerialQueue> queue) {
 }
 
 void RNCryptor::enqueue(std::function<void()> job) {
-    m_queue->async([self = shared_from_this(), job = std::move(job)] {
+    SerialQueue *queue = nullptr;
+    {
+        std::lock_guard lock(m_mutex);
+        if (!m_inline) {
+            if (!m_queue)
+                m_queue = std::make_unique<SerialQueue>(std::string("quenby.") + m_className);
+            queue = m_queue.get();
+        }
+    }
+    if (!queue) {
+        if (!isFinished())
+            job();
+        return;
+    }
+    queue->async([self = shared_from_this(), job = std::move(job)] {
         if (!self->isFinished())
             job();
     });
@@ -98,26 +110,36 @@ QByteArray RNCryptor::randomDataOfLength(qsizetype length) {
     return data;
 }
 
+// The work of one value is a few microseconds after the key derivation, which
+// runs on the caller anyway: two threads per value would only cost (an import
+// trying many passwords would start hundreds).
 std::optional<QByteArray> RNCryptor::synchronousResultForCryptor(const std::shared_ptr<RNCryptor> &cryptor,
                                                                  const QByteArray &data, ErrorPtr *error) {
-    auto done = std::make_shared<std::binary_semaphore>(0);
-    auto result = std::make_shared<QByteArray>();
-    auto kept = std::make_shared<ErrorPtr>();
-    cryptor->setHandler([done, result, kept](RNCryptor &c, const QByteArray &chunk) {
-        result->append(chunk);
-        if (c.isFinished()) {
-            *kept = c.error();
-            done->release();
-        }
-    });
-    cryptor->setResponseQueue(std::make_shared<SerialQueue>("quenby.RNEncryptor.response"));
+    QByteArray result;
+    ErrorPtr kept;
+    bool finished = false;
+    {
+        std::lock_guard lock(cryptor->m_mutex);
+        if (cryptor->m_queue)
+            throw ProgramError("IncorrectUsage", "a cryptor already streaming was asked for a one-call result");
+        cryptor->m_inline = true;
+        cryptor->m_responseQueue = nullptr;
+        cryptor->m_handler = [&](RNCryptor &c, const QByteArray &chunk) {
+            result.append(chunk);
+            if (c.isFinished()) {
+                kept = c.error();
+                finished = true;
+            }
+        };
+    }
     cryptor->addData(data);
     cryptor->finish();
-    done->acquire();
-    if (*kept) {
+    if (!finished)
+        throw ProgramError("IncorrectUsage", "a cryptor did not finish in its one call");
+    if (kept) {
         if (error)
-            *error = *kept;
+            *error = kept;
         return std::nullopt;
     }
-    return *result;
+    return result;
 }

@@ -47,10 +47,11 @@ inline constexpr quint8 kRNCryptorOptionHasPassword = 0x01;
 QByteArray RNConsumeToIndex(QByteArray &data, qsizetype n);
 
 // One encryption or decryption stream. addData() and finish() queue their work on
-// the cryptor's own serial queue, in call order; the handler receives each piece
-// of output in order, synchronously on the response queue (the work queue unless
-// one is set), the last call with isFinished() true and error() set or null, and
-// is dropped after it.
+// the cryptor's own serial queue (made on first use), in call order; the handler
+// receives each piece of output in order, synchronously on the response queue
+// (the work queue unless one is set), the last call with isFinished() true and
+// error() set or null, and is dropped after it. The one-call wrappers start no
+// thread: they do the work on the caller's.
 class RNCryptor : public std::enable_shared_from_this<RNCryptor> {
 public:
     using Handler = std::function<void(RNCryptor &cryptor, const QByteArray &data)>;
@@ -75,8 +76,8 @@ public:
                                      const RNCryptorKeyDerivationSettings &settings);
     static QByteArray randomDataOfLength(qsizetype length);
 
-    // Feeds the whole input, finishes and waits for the last handler call; the
-    // output, or nothing with *error set.
+    // Feeds the whole input and finishes, on the calling thread; the output, or
+    // nothing with *error set.
     static std::optional<QByteArray> synchronousResultForCryptor(const std::shared_ptr<RNCryptor> &cryptor,
                                                                  const QByteArray &data, ErrorPtr *error);
 
@@ -98,10 +99,12 @@ protected:
 private:
     void callHandler(const QByteArray &data, bool last);
 
-    mutable std::mutex m_mutex; // handler, response queue, error
+    mutable std::mutex m_mutex; // handler, response queue, error, work queue
     Handler m_handler;
     std::shared_ptr<SerialQueue> m_responseQueue;
     std::unique_ptr<SerialQueue> m_queue;
+    const char *m_className;
+    bool m_inline = false; // the work runs where it is asked for
     ErrorPtr m_error;
     std::atomic<bool> m_finished{false};
 };

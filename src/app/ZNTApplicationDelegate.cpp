@@ -29,6 +29,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPainter>
+#include <QPointer>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <csignal>
@@ -226,8 +227,19 @@ void ZNTApplicationDelegate::terminate() {
 }
 
 void ZNTApplicationDelegate::finishQuitting() {
+    if (m_savingBeforeQuit)
+        return;
     // Servers and their windows let go of each other without announcing it, so
     // nothing reopens the favorites window on the way out.
     ZNTServerController::sharedController()->discardAllServers();
-    emit readyToQuit();
+    // The favorites save half a second after a change: what was typed just
+    // before quitting would be lost. The keyring is waited for without
+    // blocking, so that a locked one can still ask to be unlocked.
+    m_savingBeforeQuit = true;
+    m_favorites->prepareToQuit([self = QPointer<ZNTApplicationDelegate>(this)] {
+        if (!self)
+            return;
+        self->m_savingBeforeQuit = false;
+        emit self->readyToQuit();
+    });
 }

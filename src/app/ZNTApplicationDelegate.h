@@ -43,7 +43,9 @@ public:
     // for half a second.
     void flashFirstResponder();
 
-    // Quit: every main window with unsaved changes is asked first.
+    // Quit: every main window with unsaved changes is asked first; then what is
+    // typed in the favorites window is saved, with its passwords, and
+    // readyToQuit follows once the secret store has them.
     void terminate();
     Termination::Reply applicationShouldTerminate();
 
@@ -60,6 +62,7 @@ private:
 
     std::shared_ptr<ZNTFavoritesWindowController> m_favorites;
     Termination m_termination;
+    bool m_savingBeforeQuit = false;
     ObserverToken m_didRemoveServer;
 };
 

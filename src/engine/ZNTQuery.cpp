@@ -192,6 +192,16 @@ void ZNTQuery::setDontStoreRows(bool dontStore) {
     m_dontStoreRows = dontStore;
 }
 
+bool ZNTQuery::extendedProtocol() const {
+    std::lock_guard lock(m_mutex);
+    return m_extendedProtocol;
+}
+
+void ZNTQuery::setExtendedProtocol(bool extended) {
+    std::lock_guard lock(m_mutex);
+    m_extendedProtocol = extended;
+}
+
 std::shared_ptr<ZNTQueryFlowControl> ZNTQuery::flowControl() const {
     std::lock_guard lock(m_mutex);
     return m_flowControl;

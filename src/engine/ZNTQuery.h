@@ -107,6 +107,11 @@ public:
     void setIncludeNotices(bool include);
     bool dontStoreRows() const;
     void setDontStoreRows(bool dontStore);
+    // Sends a text without parameters through the extended protocol all the
+    // same, where the server takes exactly one statement: a statement built
+    // around text from outside (a row filter) cannot carry a second one.
+    bool extendedProtocol() const;
+    void setExtendedProtocol(bool extended);
     // Set before the execution starts; held until the query is gone.
     std::shared_ptr<ZNTQueryFlowControl> flowControl() const;
     void setFlowControl(std::shared_ptr<ZNTQueryFlowControl> flowControl);
@@ -137,6 +142,7 @@ private:
     bool m_done = false;
     bool m_includeNotices = false;
     bool m_dontStoreRows = false;
+    bool m_extendedProtocol = false;
     bool m_isCancelled = false;
     QString m_sql;
     const QStringList m_params;

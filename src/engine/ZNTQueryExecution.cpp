@@ -78,6 +78,7 @@ private:
     PGconn *pg = nullptr;
     bool includeNotices = false;
     bool dontStoreRows = false;
+    bool extendedProtocol = false;
     bool noticeReceiverInstalled = false;
     std::shared_ptr<ZNTQueryFlowControl> flowControl;
     QString sql;
@@ -117,6 +118,7 @@ void ZNTQueryExecution::run(bool autoReconnect) {
         sql = q.m_sql;
         includeNotices = q.m_includeNotices;
         dontStoreRows = q.m_dontStoreRows;
+        extendedProtocol = q.m_extendedProtocol;
         flowControl = q.m_flowControl;
     }
     if (!prepareConnection(autoReconnect))
@@ -214,11 +216,12 @@ bool ZNTQueryExecution::hasNulCharacter() const {
 }
 
 // Without parameters the text goes through the simple protocol, which takes
-// several statements; parameters need the extended protocol, one statement.
+// several statements; parameters, or a query that asks for it, go through the
+// extended protocol, one statement.
 bool ZNTQueryExecution::sendText() {
     const QByteArray text = sql.toUtf8();
     const QStringList params = q.params();
-    if (params.isEmpty())
+    if (params.isEmpty() && !extendedProtocol)
         return PQsendQuery(pg, text.constData());
     std::vector<QByteArray> values;
     std::vector<const char *> pointers;

@@ -79,11 +79,16 @@ QString portText(std::optional<int> port) {
     return port && *port > 0 ? QString::number(*port) : QString();
 }
 
-// A path that does not fit loses its middle, not its end.
+// A path that does not fit loses its middle, not its end; a text up to
+// leastText fits whole.
 class ElidedLabel : public QLabel {
 public:
-    using QLabel::QLabel;
-    QSize minimumSizeHint() const override { return {0, QLabel::minimumSizeHint().height()}; }
+    explicit ElidedLabel(QString leastText) : m_leastText(std::move(leastText)) {}
+    QSize minimumSizeHint() const override {
+        const QMargins margins = contentsMargins();
+        return {fontMetrics().horizontalAdvance(m_leastText) + margins.left() + margins.right(),
+                QLabel::minimumSizeHint().height()};
+    }
 
 protected:
     void paintEvent(QPaintEvent *) override {
@@ -92,7 +97,12 @@ protected:
         style()->drawItemText(&painter, area, Qt::AlignLeft | Qt::AlignVCenter, palette(), isEnabled(),
                               fontMetrics().elidedText(text(), Qt::ElideMiddle, area.width()), foregroundRole());
     }
+
+private:
+    QString m_leastText;
 };
+
+const char *const kNoKeyText = "None (password or agent)";
 
 QLabel *label(const QString &text, QWidget *buddy) {
     auto *l = new QLabel(text);
@@ -154,23 +164,25 @@ void FavoriteSettingsForm::buildUi() {
     grid->addWidget(m_showAll, 4, 2, 1, 2);
     grid->setColumnStretch(1, 1);
 
+    grid->addWidget(m_sshEnabled, 5, 1, 1, 3);
+    addSshRows(grid, 6);
+
+    // The buttons close the form, below the tunnel's fields when they show.
     m_done = new QPushButton(QStringLiteral("Done"));
     m_done->setObjectName(QStringLiteral("endEditing"));
     m_connect = new QPushButton(QStringLiteral("&Connect"));
     m_connect->setObjectName(QStringLiteral("connectFavorite"));
     auto *buttons = new QHBoxLayout;
     buttons->setSpacing(6);
-    buttons->addWidget(m_sshEnabled);
     buttons->addStretch();
     buttons->addWidget(m_done);
     buttons->addWidget(m_connect);
-    grid->addLayout(buttons, 5, 0, 1, 4);
-    addSshRows(grid, 6);
 
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(12, 8, 12, 8);
     layout->addLayout(grid);
     layout->addStretch();
+    layout->addLayout(buttons);
     setFocusProxy(m_nickname);
 }
 
@@ -184,7 +196,7 @@ void FavoriteSettingsForm::addSshRows(QGridLayout *grid, int row) {
     m_sshPassword = new QLineEdit;
     m_sshPassword->setEchoMode(QLineEdit::Password);
     m_saveSshPassword = new QCheckBox(QStringLiteral("Sa&ve SSH password"));
-    m_keyPath = new ElidedLabel;
+    m_keyPath = new ElidedLabel(QString::fromLatin1(kNoKeyText));
     m_chooseKey = new QPushButton(QStringLiteral("Choose &Key…"));
     m_removeKey = new QPushButton(QStringLiteral("Remove Ke&y"));
 
@@ -202,13 +214,14 @@ void FavoriteSettingsForm::addSshRows(QGridLayout *grid, int row) {
     add(m_sshPassword, 2, 1);
     add(m_saveSshPassword, 2, 2, 2);
     add(label(QStringLiteral("Private key:"), m_chooseKey), 3, 0);
-    auto *keyRow = new QWidget;
-    auto *keyLayout = new QHBoxLayout(keyRow);
+    add(m_keyPath, 3, 1, 3);
+    auto *keyButtons = new QWidget;
+    auto *keyLayout = new QHBoxLayout(keyButtons);
     keyLayout->setContentsMargins(0, 0, 0, 0);
-    keyLayout->addWidget(m_keyPath, 1);
     keyLayout->addWidget(m_chooseKey);
     keyLayout->addWidget(m_removeKey);
-    add(keyRow, 3, 1, 3);
+    keyLayout->addStretch();
+    add(keyButtons, 4, 1, 3);
 }
 
 void FavoriteSettingsForm::setSshRowsVisible(bool visible) {
@@ -310,7 +323,7 @@ void FavoriteSettingsForm::showValues() {
         m_color->setItemIcon(i, swatch(labelColor(i), palette()));
     m_color->setCurrentIndex(std::clamp(f.colorIndex(), 0, 7));
     const QString keyPath = f.sshPrivateKeyPath();
-    m_keyPath->setText(keyPath.isEmpty() ? QStringLiteral("None (password or agent)") : keyPath);
+    m_keyPath->setText(keyPath.isEmpty() ? QString::fromLatin1(kNoKeyText) : keyPath);
     m_keyPath->setToolTip(keyPath);
     m_removeKey->setEnabled(!keyPath.isEmpty());
 }

@@ -2,22 +2,32 @@
 
 #include "engine/Keychain.h"
 
-std::vector<FavoritesKeychain::Memory> FavoritesKeychain::runPass(const std::vector<Wish> &wishes) {
+std::vector<FavoritesKeychain::Memory> FavoritesKeychain::runPass(const std::vector<Wish> &wishes,
+                                                                  const ItemUsers &users) {
     std::vector<Memory> memories;
     memories.reserve(wishes.size());
     for (const Wish &wish : wishes) {
         Entry &entry = m_ledger[{wish.favoriteID, wish.ssh}];
         if (wish.keep)
-            keepItem(wish, entry);
-        else if (!wish.shared)
-            dropItem(wish, entry);
-        // Shared and no longer kept: the other favorites still use the item.
+            keepItem(wish, entry, users);
+        else
+            dropItem(wish, entry, users);
         memories.push_back({wish.favoriteID, wish.ssh, entry.item});
     }
     return memories;
 }
 
-void FavoritesKeychain::keepItem(const Wish &wish, Entry &entry) {
+// Saved and unsaved values both count: a favorite being typed into may name an
+// item before it is saved, and one being changed still names its old item in
+// the file until it is.
+bool FavoritesKeychain::namedByOthers(const ItemUsers &users, const ItemName &item, qint64 favoriteID) {
+    const auto found = users.find(item);
+    if (found == users.end())
+        return false;
+    return found->second.size() > 1 || !found->second.count(favoriteID);
+}
+
+void FavoritesKeychain::keepItem(const Wish &wish, Entry &entry, const ItemUsers &users) {
     if (wish.password.isEmpty() || wish.service.isNull() || wish.account.isNull())
         return;
     const KeychainItemMemory wanted{wish.service, wish.account, wish.password};
@@ -40,7 +50,7 @@ void FavoritesKeychain::keepItem(const Wish &wish, Entry &entry) {
         return;
     const bool moves = entry.item->service != wish.service || entry.item->account != wish.account;
     SecretStatus status;
-    if (wish.shared && moves) {
+    if (moves && namedByOthers(users, {entry.item->service, entry.item->account}, wish.favoriteID)) {
         // The old item stays for the favorites that still use it.
         status = KeychainAddPassword(wish.service, wish.account, wish.password);
     } else {
@@ -54,8 +64,12 @@ void FavoritesKeychain::keepItem(const Wish &wish, Entry &entry) {
         entry.item = wanted;
 }
 
-void FavoritesKeychain::dropItem(const Wish &wish, Entry &entry) {
+void FavoritesKeychain::dropItem(const Wish &wish, Entry &entry, const ItemUsers &users) {
     if (entry.item) {
+        // Another favorite still uses it: it stays, remembered, so that it goes
+        // once nobody names it any more.
+        if (namedByOthers(users, {entry.item->service, entry.item->account}, wish.favoriteID))
+            return;
         if (!KeychainDeletePassword(entry.item->service, entry.item->account).isFailed())
             entry.item.reset();
         return;
@@ -66,10 +80,22 @@ void FavoritesKeychain::dropItem(const Wish &wish, Entry &entry) {
     if (wish.service.isNull() || wish.account.isNull())
         return;
     const std::pair<QString, QString> pair{wish.service, wish.account};
-    if (entry.checkedAbsent == pair)
+    if (entry.checkedAbsent == pair || namedByOthers(users, pair, wish.favoriteID))
         return;
     if (!KeychainDeletePassword(wish.service, wish.account).isFailed())
         entry.checkedAbsent = pair;
+}
+
+std::vector<FavoritesKeychain::ReadResult> FavoritesKeychain::peek(const std::vector<Read> &reads) const {
+    std::vector<ReadResult> results;
+    if (m_readingStopped)
+        return results;
+    for (const Read &r : reads) {
+        ReadResult result{r.ssh, {}, {r.service, r.account, {}}};
+        result.item.password = KeychainGetPassword(r.service, r.account, &result.status);
+        results.push_back(result);
+    }
+    return results;
 }
 
 std::vector<FavoritesKeychain::ReadResult> FavoritesKeychain::read(qint64 favoriteID, const std::vector<Read> &reads) {

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <map>
 #include <optional>
+#include <set>
 #include <vector>
 
 // A secret-store item as the program last read or wrote it for a favorite.
@@ -30,8 +31,11 @@ public:
         bool keep = false;        // the favorite stays and its "save" flag is on
         QString password;         // in memory; null when never loaded or typed
         QString service, account; // where the item belongs now
-        bool shared = false;      // another favorite uses the same item
     };
+    using ItemName = std::pair<QString, QString>; // service, account
+    // Every item that a favorite staying in the store names, by its saved values
+    // or by the ones not saved yet, with the favorites that name it.
+    using ItemUsers = std::map<ItemName, std::set<qint64>>;
     struct Memory {
         qint64 favoriteID = 0;
         bool ssh = false;
@@ -49,10 +53,15 @@ public:
 
     // keychain queue. Items are added, moved, changed or deleted as the wishes
     // ask; a call that fails changes nothing that is remembered, so the next pass
-    // tries again. Answers what is remembered afterwards for every wish.
-    std::vector<Memory> runPass(const std::vector<Wish> &wishes);
+    // tries again. An item that another favorite names (users) is never deleted
+    // nor moved away from it. Answers what is remembered afterwards for every
+    // wish.
+    std::vector<Memory> runPass(const std::vector<Wish> &wishes, const ItemUsers &users);
     // keychain queue. Reads the items; those found are remembered.
     std::vector<ReadResult> read(qint64 favoriteID, const std::vector<Read> &reads);
+    // keychain queue. Reads the items and remembers nothing: for a copy of the
+    // passwords that must change nothing here.
+    std::vector<ReadResult> peek(const std::vector<Read> &reads) const;
 
     // any thread: reads queued from now on do nothing (the store is closing).
     void stopReading() { m_readingStopped = true; }
@@ -64,8 +73,9 @@ private:
         // asked again on every save.
         std::optional<std::pair<QString, QString>> checkedAbsent;
     };
-    void keepItem(const Wish &wish, Entry &entry);
-    void dropItem(const Wish &wish, Entry &entry);
+    void keepItem(const Wish &wish, Entry &entry, const ItemUsers &users);
+    void dropItem(const Wish &wish, Entry &entry, const ItemUsers &users);
+    static bool namedByOthers(const ItemUsers &users, const ItemName &item, qint64 favoriteID);
 
     std::map<std::pair<qint64, bool>, Entry> m_ledger;
     std::atomic<bool> m_readingStopped{false};

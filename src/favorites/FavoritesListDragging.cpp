@@ -34,9 +34,7 @@ FavoritesListDragging::FavoritesListDragging(ZNTFavoritesTable *table, Favorites
     table->viewport()->installEventFilter(this);
 }
 
-FavoritesListDragging::~FavoritesListDragging() {
-    *m_alive = false;
-}
+FavoritesListDragging::~FavoritesListDragging() = default;
 
 QStringList FavoritesListDragging::localPaths(const QMimeData *data) {
     QStringList paths;
@@ -47,13 +45,25 @@ QStringList FavoritesListDragging::localPaths(const QMimeData *data) {
     return paths;
 }
 
+// The row the dragged favorite has now, -1 when it is not in this list (any more).
+int FavoritesListDragging::draggedRow(const QMimeData *data) const {
+    const auto dragged = ZNTFavoritePasteboardWriter::draggedFavorite(data);
+    if (!dragged || dragged->tableView != reinterpret_cast<quintptr>(m_table.data()))
+        return -1;
+    const auto &favorites = m_model->favorites();
+    for (std::size_t i = 0; i < favorites.size(); ++i)
+        if (favorites[i]->objectID() == dragged->favoriteID)
+            return int(i) + 1;
+    return -1;
+}
+
 FavoritesDropLogic::Validation FavoritesListDragging::validateDrop(const QMimeData *data, int proposedRow) const {
     const int count = int(m_model->favorites().size());
     // A dragged favorite is preferred over the file it also offers.
-    if (auto dragged = ZNTFavoritePasteboardWriter::draggedRow(data)) {
-        const bool fromThisList = dragged->tableView == reinterpret_cast<quintptr>(m_table.data());
-        return FavoritesDropLogic::validateDrop(proposedRow, count,
-                                                FavoritesDropLogic::DraggedFavorite{fromThisList, dragged->row}, {});
+    if (ZNTFavoritePasteboardWriter::draggedFavorite(data)) {
+        const int row = draggedRow(data);
+        return FavoritesDropLogic::validateDrop(proposedRow, count, FavoritesDropLogic::DraggedFavorite{row > 0, row},
+                                                {});
     }
     return FavoritesDropLogic::validateDrop(proposedRow, count, std::nullopt, localPaths(data));
 }
@@ -61,8 +71,7 @@ FavoritesDropLogic::Validation FavoritesListDragging::validateDrop(const QMimeDa
 bool FavoritesListDragging::acceptDrop(const QMimeData *data, int proposedRow) {
     const FavoritesDropLogic::Validation v = validateDrop(data, proposedRow);
     if (v.operation == Operation::Move)
-        return m_actions.moveFavorite &&
-               m_actions.moveFavorite(ZNTFavoritePasteboardWriter::draggedRow(data)->row, v.row);
+        return m_actions.moveFavorite && m_actions.moveFavorite(draggedRow(data), v.row);
     if (v.operation == Operation::Copy) {
         if (m_actions.importFiles)
             m_actions.importFiles(localPaths(data), v.row);
@@ -109,20 +118,23 @@ bool FavoritesListDragging::handleDragOver(QDropEvent *event) {
     return true;
 }
 
+// A move within the list needs nothing of the keyring: the passwords are read
+// only when another program asks for the file, and nothing of the favorite
+// changes for it.
 void FavoritesListDragging::beginDrag(int row) {
     const std::shared_ptr<ZNTFavorite> favorite = m_model->favoriteAtRow(row);
     if (!favorite)
         return;
     const QPixmap image = m_table->viewport()->grab(m_table->visualRect(m_model->index(row)));
-    ZNTFavoriteFiles::gatherItems({favorite}, ZNTFavoriteFile::IncludePasswords,
-                                  [this, alive = m_alive, row, image](QList<FavoriteFileWriting::Item> items) {
-                                      // The button let go while the passwords were read: there is no drag.
-                                      if (!*alive || !m_table || !(QApplication::mouseButtons() & Qt::LeftButton))
-                                          return;
-                                      auto *data = new ZNTFavoritePasteboardWriter(m_table.data(), row, items,
-                                                                                   m_actions.presentError);
-                                      m_startDrag(data, image);
-                                  });
+    std::weak_ptr<ZNTFavorite> weak = favorite;
+    auto items = [weak]() -> QList<FavoriteFileWriting::Item> {
+        auto dragged = weak.lock();
+        if (!dragged || dragged->isDeleted())
+            return {};
+        return ZNTFavoriteFiles::itemsWaiting({dragged}, ZNTFavoriteFile::IncludePasswords, FilePasswordLimit);
+    };
+    m_startDrag(new ZNTFavoritePasteboardWriter(m_table.data(), favorite->objectID(), items, m_actions.presentError),
+                image);
 }
 
 bool FavoritesListDragging::eventFilter(QObject *watched, QEvent *event) {

@@ -7,6 +7,7 @@
 #include <QPixmap>
 #include <QPoint>
 #include <QPointer>
+#include <chrono>
 #include <functional>
 #include <memory>
 
@@ -44,15 +45,17 @@ public:
     // comes from another window of the program.
     FavoritesDropLogic::Validation validateDrop(const QMimeData *data, int proposedRow) const;
     bool acceptDrop(const QMimeData *data, int proposedRow);
-    // Starts dragging the favorite of row once its passwords are read (they go
-    // into a file if the drag ends in another program).
+    // Starts dragging the favorite of row. A program the drag ends in gets its
+    // file, with its passwords read then, waiting at most FilePasswordLimit.
     void beginDrag(int row);
+    static constexpr std::chrono::seconds FilePasswordLimit{15};
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     int proposedRowAt(const QPoint &viewportPos) const;
+    int draggedRow(const QMimeData *data) const;
     bool handleDragOver(QDropEvent *event);
     void showIndicator(int row);
     static QStringList localPaths(const QMimeData *data);
@@ -65,5 +68,4 @@ private:
     int m_dropRow = -1;
     int m_pressedRow = -1;
     QPoint m_pressPos;
-    std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
 };

@@ -11,7 +11,17 @@
 #include "platform/SystemInfo.h"
 
 #include <QDir>
+#include <future>
 #include <sqlite3.h>
+
+namespace {
+ErrorPtr passwordReadError(const FavoritesKeychain::ReadResult &result) {
+    return Error::make(
+        kBundleIdentifier, 1,
+        {{Error::DescriptionKey, QStringLiteral("The password for %1 could not be read from the keyring (%2).")
+                                     .arg(result.item.service, result.status.message)}});
+}
+} // namespace
 
 ZNTFavorite::ZNTFavorite(std::weak_ptr<ZNTFavoritesStore> store, qint64 id, State state, ZNTFavoriteValues values)
     : ZNTStoredObject(std::move(store), id, state), m_values(std::move(values)) {
@@ -121,11 +131,7 @@ void ZNTFavorite::loadPasswords(std::function<void(ErrorPtr)> completion) {
     auto store = this->store();
     if (!store)
         throw ProgramError("IncorrectUsage", "passwords were asked of a favorite outside a store");
-    std::vector<FavoritesKeychain::Read> reads;
-    if (m_password.isNull() && !keychainItemName().isNull())
-        reads.push_back({false, keychainItemName(), keychainItemAccount()});
-    if (m_sshPassword.isNull() && !sshKeychainItemName().isNull())
-        reads.push_back({true, sshKeychainItemName(), sshKeychainItemAccount()});
+    const std::vector<FavoritesKeychain::Read> reads = passwordReads();
     auto self = std::static_pointer_cast<ZNTFavorite>(shared_from_this());
     if (reads.empty()) {
         Main::post([completion] { completion(nullptr); });
@@ -143,16 +149,91 @@ void ZNTFavorite::loadPasswords(std::function<void(ErrorPtr)> completion) {
             ErrorPtr error;
             for (const auto &result : results) {
                 if (result.status.isFailed() && !error)
-                    error = Error::make(kBundleIdentifier, 1,
-                                        {{Error::DescriptionKey,
-                                          QStringLiteral("The password for %1 could not be read from the keyring (%2).")
-                                              .arg(result.item.service, result.status.message)}});
+                    error = passwordReadError(result);
                 else if (result.status.isDone() && self)
                     self->didLoadPassword(result.ssh, result.item, generation);
             }
             completion(error);
         });
     });
+}
+
+// The passwords not in memory, from the items the favorite names now.
+std::vector<FavoritesKeychain::Read> ZNTFavorite::passwordReads() const {
+    std::vector<FavoritesKeychain::Read> reads;
+    if (m_password.isNull() && !keychainItemName().isNull())
+        reads.push_back({false, keychainItemName(), keychainItemAccount()});
+    if (m_sshPassword.isNull() && !sshKeychainItemName().isNull())
+        reads.push_back({true, sshKeychainItemName(), sshKeychainItemAccount()});
+    return reads;
+}
+
+ZNTFavorite::FilePasswords ZNTFavorite::filePasswords(const std::vector<FavoritesKeychain::ReadResult> &results,
+                                                      ErrorPtr *error) const {
+    FilePasswords passwords{m_password, m_sshPassword};
+    for (const auto &result : results) {
+        if (result.status.isFailed()) {
+            if (!*error)
+                *error = passwordReadError(result);
+        } else if (result.status.isDone()) {
+            (result.ssh ? passwords.sshPassword : passwords.password) = result.item.password;
+        }
+    }
+    return passwords;
+}
+
+void ZNTFavorite::readFilePasswords(std::function<void(FilePasswords, ErrorPtr)> completion) {
+    requireMainThread("ZNTFavorite::readFilePasswords");
+    auto store = this->store();
+    if (!store)
+        throw ProgramError("IncorrectUsage", "passwords were asked of a favorite outside a store");
+    auto self = std::static_pointer_cast<ZNTFavorite>(shared_from_this());
+    ++store->m_keychainJobs;
+    store->m_keychainQueue->async(
+        [keychain = store->m_keychain, reads = passwordReads(), self, weakStore = std::weak_ptr(store), completion] {
+            auto results = keychain->peek(reads);
+            Main::post([self, weakStore, results = std::move(results), completion] {
+                if (auto store = weakStore.lock())
+                    --store->m_keychainJobs;
+                ErrorPtr error;
+                const FilePasswords passwords = self->filePasswords(results, &error);
+                completion(passwords, error);
+            });
+        });
+}
+
+std::optional<ZNTFavorite::FilePasswords> ZNTFavorite::readFilePasswordsWaiting(std::chrono::milliseconds limit,
+                                                                                ErrorPtr *error) {
+    requireMainThread("ZNTFavorite::readFilePasswordsWaiting");
+    auto store = this->store();
+    if (!store)
+        throw ProgramError("IncorrectUsage", "passwords were asked of a favorite outside a store");
+    const std::vector<FavoritesKeychain::Read> reads = passwordReads();
+    std::vector<FavoritesKeychain::ReadResult> results;
+    if (!reads.empty()) {
+        // The keyring is asked on its queue, never here; if it does not answer
+        // in time, the read finishes there on its own and is dropped.
+        auto answer = std::make_shared<std::promise<std::vector<FavoritesKeychain::ReadResult>>>();
+        std::future<std::vector<FavoritesKeychain::ReadResult>> future = answer->get_future();
+        store->m_keychainQueue->async(
+            [keychain = store->m_keychain, reads, answer] { answer->set_value(keychain->peek(reads)); });
+        if (future.wait_for(limit) != std::future_status::ready) {
+            *error = Error::make(kBundleIdentifier, 1,
+                                 {{Error::DescriptionKey,
+                                   QStringLiteral("The keyring did not give the passwords of “%1” within %2 seconds.")
+                                       .arg(displayName())
+                                       .arg(std::chrono::duration_cast<std::chrono::seconds>(limit).count())}});
+            return std::nullopt;
+        }
+        results = future.get();
+    }
+    ErrorPtr failure;
+    const FilePasswords passwords = filePasswords(results, &failure);
+    if (failure) {
+        *error = failure;
+        return std::nullopt;
+    }
+    return passwords;
 }
 
 void ZNTFavorite::didLoadPassword(bool ssh, const KeychainItemMemory &item, quint64 generation) {
@@ -295,16 +376,16 @@ bool ZNTFavorite::writeChange(sqlite3 *db, ErrorPtr *error) {
         SqliteStatement remove(db, "DELETE FROM favorite WHERE id = ?1");
         return remove.bind(1, objectID()).run(error, QStringLiteral("Deleting a favorite"));
     }
-    SqliteStatement write(db, R"sql(
+    // A new row never replaces one that is there already.
+    SqliteStatement write(db, storeState() == State::Inserted ? R"sql(
         INSERT INTO favorite (id, nickname, host, port, "user", "database", savePassword, "order", sshEnabled,
             sshHost, sshPort, sshUser, saveSshPassword, sshPrivateKeyBookmark, showAllDatabases, colorIndex)
-        VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15, ?16)
-        ON CONFLICT (id) DO UPDATE SET nickname = excluded.nickname, host = excluded.host, port = excluded.port,
-            "user" = excluded."user", "database" = excluded."database", savePassword = excluded.savePassword,
-            "order" = excluded."order", sshEnabled = excluded.sshEnabled, sshHost = excluded.sshHost,
-            sshPort = excluded.sshPort, sshUser = excluded.sshUser, saveSshPassword = excluded.saveSshPassword,
-            sshPrivateKeyBookmark = excluded.sshPrivateKeyBookmark, showAllDatabases = excluded.showAllDatabases,
-            colorIndex = excluded.colorIndex)sql");
+        VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15, ?16))sql"
+                                                              : R"sql(
+        UPDATE favorite SET nickname = ?2, host = ?3, port = ?4, "user" = ?5, "database" = ?6, savePassword = ?7,
+            "order" = ?8, sshEnabled = ?9, sshHost = ?10, sshPort = ?11, sshUser = ?12, saveSshPassword = ?13,
+            sshPrivateKeyBookmark = ?14, showAllDatabases = ?15, colorIndex = ?16
+        WHERE id = ?1)sql");
     const ZNTFavoriteValues &v = m_values;
     write.bind(1, objectID()).bind(2, v.nickname).bind(3, v.host).bind(4, v.port).bind(5, v.user);
     write.bind(6, v.database).bind(7, qint64(v.savePassword)).bind(8, qint64(v.order)).bind(9, v.sshEnabled);

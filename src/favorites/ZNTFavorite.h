@@ -10,6 +10,7 @@
 #include <QString>
 #include <QUrl>
 #include <QVariantMap>
+#include <chrono>
 #include <functional>
 #include <optional>
 #include <vector>
@@ -99,6 +100,19 @@ public:
     // completion with null. A failed read leaves the password unset and hands
     // completion the error: it never stands for "no password".
     void loadPasswords(std::function<void(ErrorPtr)> completion);
+    // The passwords that go into a favorite file: those in memory, else the ones
+    // stored for the favorite's items (absent ones as null). Nothing of the
+    // favorite changes: its "save" flags stay as the user set them. The first
+    // reads on the store's keychain queue and calls completion on the main
+    // thread; the second waits for that read, at most limit, for a drop target
+    // that asks for the file and cannot wait for an answer later. A failed read
+    // is an error, never a missing password.
+    struct FilePasswords {
+        QString password;
+        QString sshPassword;
+    };
+    void readFilePasswords(std::function<void(FilePasswords, ErrorPtr)> completion);
+    std::optional<FilePasswords> readFilePasswordsWaiting(std::chrono::milliseconds limit, ErrorPtr *error);
 
     // nickname when set (an empty one too), else host, else "localhost"; but the
     // SSH host for a favorite that would show "localhost" and has one.
@@ -206,6 +220,8 @@ private:
     // The values as last saved, or the current ones before the first save.
     const ZNTFavoriteValues &savedValues() const { return m_savedValues ? *m_savedValues : m_values; }
     void rememberKeychainItem(bool ssh, std::optional<KeychainItemMemory> item);
+    std::vector<FavoritesKeychain::Read> passwordReads() const;
+    FilePasswords filePasswords(const std::vector<FavoritesKeychain::ReadResult> &results, ErrorPtr *error) const;
     void didLoadPassword(bool ssh, const KeychainItemMemory &item, quint64 generation);
 
     ZNTFavoriteValues m_values;

@@ -68,6 +68,23 @@ std::optional<QString> present(const QString &value) {
 std::optional<qint64> present(const std::optional<int> &value) {
     return value ? std::optional<qint64>(*value) : std::nullopt;
 }
+
+// One favorite's file, with the passwords read for it (option 1), or the error
+// that kept them from being read.
+FavoriteFileWriting::Item item(ZNTFavorite &favorite, quint32 options, const ZNTFavorite::FilePasswords &passwords,
+                               const ErrorPtr &error) {
+    FavoriteFileWriting::Item item;
+    item.displayName = favorite.displayName();
+    item.error = error;
+    if (error)
+        return item;
+    item.contents = contents(favorite, options & ~quint32(ZNTFavoriteFile::IncludePasswords));
+    if (options & ZNTFavoriteFile::IncludePasswords) {
+        item.contents.password = present(passwords.password);
+        item.contents.sshPassword = present(passwords.sshPassword);
+    }
+    return item;
+}
 } // namespace
 
 ZNTFavoriteFile::Contents contents(ZNTFavorite &favorite, quint32 options) {
@@ -113,20 +130,30 @@ void gatherItems(const std::vector<std::shared_ptr<ZNTFavorite>> &favorites, qui
     };
     for (qsizetype i = 0; i < qsizetype(favorites.size()); ++i) {
         auto favorite = favorites[size_t(i)];
-        auto fill = [gathering, favorite, options, i, finishOne](ErrorPtr error) {
-            FavoriteFileWriting::Item &item = gathering->items[i];
-            item.displayName = favorite->displayName();
-            item.error = error;
-            if (!error)
-                item.contents = contents(*favorite, options);
+        auto fill = [gathering, favorite, options, i, finishOne](ZNTFavorite::FilePasswords passwords, ErrorPtr error) {
+            gathering->items[i] = item(*favorite, options, passwords, error);
             finishOne();
         };
         if (options & ZNTFavoriteFile::IncludePasswords)
-            favorite->loadPasswords(fill);
+            favorite->readFilePasswords(fill);
         else
-            fill(nullptr);
+            fill({}, nullptr);
     }
     finishOne();
+}
+
+QList<FavoriteFileWriting::Item> itemsWaiting(const std::vector<std::shared_ptr<ZNTFavorite>> &favorites,
+                                              quint32 options, std::chrono::milliseconds limit) {
+    requireMainThread("ZNTFavoriteFiles::itemsWaiting");
+    QList<FavoriteFileWriting::Item> items;
+    for (const auto &favorite : favorites) {
+        ErrorPtr error;
+        std::optional<ZNTFavorite::FilePasswords> passwords;
+        if (options & ZNTFavoriteFile::IncludePasswords)
+            passwords = favorite->readFilePasswordsWaiting(limit, &error);
+        items.append(item(*favorite, options, passwords.value_or(ZNTFavorite::FilePasswords{}), error));
+    }
+    return items;
 }
 
 } // namespace ZNTFavoriteFiles

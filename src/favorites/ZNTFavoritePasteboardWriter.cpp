@@ -30,11 +30,16 @@ QString ZNTFavoritePasteboardWriter::privateFolder() {
     return folder->isValid() ? folder->path() : QString();
 }
 
-ZNTFavoritePasteboardWriter::ZNTFavoritePasteboardWriter(const void *tableView, int row,
+ZNTFavoritePasteboardWriter::ZNTFavoritePasteboardWriter(const void *tableView, qint64 favoriteID, ItemSource items,
+                                                         ErrorPresenter presentError)
+    : m_tableView(reinterpret_cast<quintptr>(tableView)), m_favoriteID(favoriteID), m_items(std::move(items)),
+      m_presentError(std::move(presentError)) {}
+
+ZNTFavoritePasteboardWriter::ZNTFavoritePasteboardWriter(const void *tableView, qint64 favoriteID,
                                                          QList<FavoriteFileWriting::Item> items,
                                                          ErrorPresenter presentError)
-    : m_tableView(reinterpret_cast<quintptr>(tableView)), m_row(row), m_items(std::move(items)),
-      m_presentError(std::move(presentError)) {}
+    : ZNTFavoritePasteboardWriter(
+          tableView, favoriteID, [items = std::move(items)] { return items; }, std::move(presentError)) {}
 
 QStringList ZNTFavoritePasteboardWriter::formats() const {
     return {FavoriteType, UriListType};
@@ -48,7 +53,7 @@ QVariant ZNTFavoritePasteboardWriter::retrieveData(const QString &mimeType, QMet
     if (mimeType == FavoriteType) {
         PropertyList::Owned dict(plist_new_dict());
         plist_dict_set_item(dict.get(), "tableView", plist_new_uint(m_tableView));
-        plist_dict_set_item(dict.get(), "row", plist_new_uint(uint64_t(m_row)));
+        plist_dict_set_item(dict.get(), "favorite", plist_new_uint(uint64_t(m_favoriteID)));
         return PropertyList::toBinary(dict.get());
     }
     if (mimeType == UriListType) {
@@ -73,7 +78,8 @@ QList<QUrl> ZNTFavoritePasteboardWriter::writeFiles() const {
     if (folder.isEmpty())
         error = Error::make(kBundleIdentifier, 1,
                             {{Error::DescriptionKey, QStringLiteral("The favorite files could not be made.")}});
-    for (const FavoriteFileWriting::Item &item : m_items) {
+    const QList<FavoriteFileWriting::Item> items = error || !m_items ? QList<FavoriteFileWriting::Item>() : m_items();
+    for (const FavoriteFileWriting::Item &item : items) {
         if (error)
             break;
         error = item.error;
@@ -89,15 +95,16 @@ QList<QUrl> ZNTFavoritePasteboardWriter::writeFiles() const {
     return urls;
 }
 
-std::optional<ZNTFavoritePasteboardWriter::DraggedRow> ZNTFavoritePasteboardWriter::draggedRow(const QMimeData *data) {
+std::optional<ZNTFavoritePasteboardWriter::DraggedFavorite>
+ZNTFavoritePasteboardWriter::draggedFavorite(const QMimeData *data) {
     if (!data || !data->hasFormat(FavoriteType))
         return std::nullopt;
     PropertyList::Owned dict = PropertyList::parse(data->data(FavoriteType));
     if (!PropertyList::isDictionary(dict.get()))
         return std::nullopt;
     auto tableView = PropertyList::integer(plist_dict_get_item(dict.get(), "tableView"));
-    auto row = PropertyList::integer(plist_dict_get_item(dict.get(), "row"));
-    if (!tableView || !row)
+    auto favorite = PropertyList::integer(plist_dict_get_item(dict.get(), "favorite"));
+    if (!tableView || !favorite)
         return std::nullopt;
-    return DraggedRow{quintptr(*tableView), int(*row)};
+    return DraggedFavorite{quintptr(*tableView), qint64(*favorite)};
 }

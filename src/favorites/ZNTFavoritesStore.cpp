@@ -18,8 +18,11 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <fcntl.h>
 #include <sqlite3.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 // "Trln" in PRAGMA application_id: tells our stores from other SQLite files.
@@ -91,6 +94,18 @@ const char *const kSchemaProbe[] = {
 };
 
 const char *const kTables[] = {"favorite", "prefContainer", "prefContainerProperty", "queryHistoryElement"};
+
+// Takes group and other permissions away from a file or folder of ours (query
+// history can hold passwords: ALTER ROLE ... PASSWORD). A file of somebody
+// else's stays as it is.
+void narrowMode(const QString &path, mode_t mode) {
+    const QByteArray bytes = QFile::encodeName(path);
+    struct stat st {};
+    if (::lstat(bytes.constData(), &st) != 0 || S_ISLNK(st.st_mode) || (st.st_mode & 077) == 0)
+        return;
+    if (::chmod(bytes.constData(), mode) != 0)
+        Log(QStringLiteral("Could not make %1 private: %2").arg(path, Posix::errnoText(errno)));
+}
 
 // mkdir -p that says why it failed.
 bool makeFolder(const QString &path, ErrorPtr *error) {
@@ -164,10 +179,19 @@ ZNTFavoritesStore::ZNTFavoritesStore(QString path)
       m_keychain(std::make_shared<FavoritesKeychain>()) {}
 
 ZNTFavoritesStore::~ZNTFavoritesStore() {
+    // What the user changed in the last half second is not lost to quitting.
+    if (isOpen() && hasChanges()) {
+        ErrorPtr error;
+        if (!save(&error))
+            Log(QStringLiteral("Failed to save favorites: %1").arg(error->localizedDescription()));
+    }
     // Reads nobody waits for any more are dropped; passes that write items run to
     // their end before the queue goes (its destructor waits for them).
     m_keychain->stopReading();
     m_keychainQueue.reset();
+    m_db.reset();
+    if (m_lockFD >= 0)
+        ::close(m_lockFD);
 }
 
 bool ZNTFavoritesStore::open(ErrorPtr *error) {
@@ -177,6 +201,12 @@ bool ZNTFavoritesStore::open(ErrorPtr *error) {
     if (!makeFolder(QFileInfo(m_path).absolutePath(), &failure)) {
         Log(QStringLiteral("Failed to create application support directory because: %1")
                 .arg(failure->localizedDescription()));
+        if (error)
+            *error = failure;
+        return false;
+    }
+    if (!takeLock(&failure)) {
+        Log(QStringLiteral("Failed to open the favorites store: %1").arg(failure->localizedDescription()));
         if (error)
             *error = failure;
         return false;
@@ -199,8 +229,60 @@ bool ZNTFavoritesStore::open(ErrorPtr *error) {
     return false;
 }
 
+// An exclusive lock on a file beside the store, held while the store lives:
+// two programs saving into one file would number new rows alike and lose each
+// other's. Where the lock file cannot be made (a folder the user may only
+// read), nothing can be saved either, and the store opens without it.
+bool ZNTFavoritesStore::takeLock(ErrorPtr *error) {
+    if (m_lockFD >= 0)
+        return true;
+    const QString lockPath = m_path + QStringLiteral(".lock");
+    const QByteArray bytes = QFile::encodeName(lockPath);
+    int fd = ::open(bytes.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0 && (errno == EACCES || errno == EROFS || errno == EPERM))
+        fd = ::open(bytes.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0) {
+        Log(QStringLiteral("The favorites store is opened without its lock file %1: %2")
+                .arg(lockPath, Posix::errnoText(errno)));
+        return true;
+    }
+    narrowMode(lockPath, 0600);
+    int rc;
+    while ((rc = ::flock(fd, LOCK_EX | LOCK_NB)) != 0 && errno == EINTR) {
+    }
+    if (rc == 0) {
+        m_lockFD = fd;
+        return true;
+    }
+    const int reason = errno;
+    ::close(fd);
+    if (reason != EWOULDBLOCK) {
+        Log(QStringLiteral("The favorites store is opened without locking %1: %2")
+                .arg(lockPath, Posix::errnoText(reason)));
+        return true;
+    }
+    *error = Error::make(
+        kBundleIdentifier, InUseError,
+        {{Error::DescriptionKey, QStringLiteral("The favorites are open in another Trellan.")},
+         {Error::RecoverySuggestionKey,
+          QStringLiteral("Another Trellan of yours is running with the favorites in “%1”. This one shows none, so that "
+                         "neither overwrites what the other saves. Quit this one and use the other.")
+              .arg(m_path)}});
+    return false;
+}
+
 bool ZNTFavoritesStore::openFile(ErrorPtr *error, bool *fileExisted) {
     *fileExisted = QFileInfo::exists(m_path);
+    // SQLite gives its journal the mode of the store: both the user's alone.
+    narrowMode(QFileInfo(m_path).absolutePath(), 0700);
+    if (!*fileExisted) {
+        const int fd = ::open(QFile::encodeName(m_path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (fd >= 0)
+            ::close(fd);
+    }
+    narrowMode(m_path, 0600);
+    for (const char *side : kSideFiles)
+        narrowMode(m_path + QLatin1String(side), 0600);
     sqlite3 *db = nullptr;
     const int rc = sqlite3_open_v2(QFile::encodeName(m_path).constData(), &db,
                                    SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "FavoritesKeychain.h"
 #include "SqliteStatement.h"
 #include "platform/Error.h"
 
@@ -11,7 +12,6 @@
 #include <unordered_map>
 #include <vector>
 
-class FavoritesKeychain;
 class SerialQueue;
 class ZNTFavorite;
 class ZNTPrefContainer;
@@ -28,7 +28,14 @@ class ZNTStoredObject;
 // history entries are read when asked for, one row at a time, and kept in
 // memory only while someone holds them or while they have unsaved changes.
 // Changes stay in memory until a save writes all of them in one transaction; a
-// change to a favorite saves 0.5 s later, one to a view setting 2.0 s later.
+// change to a favorite saves 0.5 s later, one to a view setting 2.0 s later,
+// and what is still unsaved when the store goes is saved then.
+//
+// One program at a time has a store file open: it holds an exclusive lock on
+// a file beside it ("ConnectionFavorites.db.lock") while the store lives, and
+// a second program that cannot get the lock opens nothing. The file, its
+// journal and the lock file are the user's alone (0600), in a folder of the
+// user's alone (0700).
 //
 // main thread.
 class ZNTFavoritesStore : public std::enable_shared_from_this<ZNTFavoritesStore> {
@@ -41,6 +48,8 @@ public:
     static constexpr int CouldNotReadError = 1397001;
     static inline const QString StoreURLKey = QStringLiteral("ZNTFavoritesStoreURL");
     static inline const QString RecoveryOptionsKey = QStringLiteral("NSLocalizedRecoveryOptions");
+    // Another program holds the store file's lock.
+    static constexpr int InUseError = 1397002;
     static constexpr int FavoriteSaveDelayMs = 500;
     static constexpr int ViewSettingSaveDelayMs = 2000;
 
@@ -53,7 +62,8 @@ public:
     // Creates the folder and opens (or creates) the store. A folder that cannot be
     // made, or a file that cannot be opened, leaves the store closed and empty. An
     // existing file that is not a store of ours, or of a newer schema, gives
-    // CouldNotReadError with its recovery.
+    // CouldNotReadError with its recovery; a store another program has open,
+    // InUseError. Modes wider than the user's own are narrowed.
     bool open(ErrorPtr *error);
     bool isOpen() const { return m_db != nullptr; }
     // "Create new file" (option 0) of CouldNotReadError: moves the file, with its
@@ -76,10 +86,20 @@ public:
     qint32 maxOrderValue() const;
 
     bool hasChanges() const { return !m_pending.empty(); }
-    // Writes every pending change in one transaction. Before writing, brings the
-    // secret-store items of the favorites in line with them (in the background).
-    // A failure rolls everything back and keeps the changes in memory.
+    // Writes every pending change in one transaction; once it is written, brings
+    // the secret-store items of the favorites in line with it (in the
+    // background). A failure rolls everything back, keeps the changes in memory
+    // and leaves the secret store alone.
     bool save(ErrorPtr *error = nullptr);
+    // Saves, then calls completion on the main thread, with null or the save's
+    // error, once the secret-store work asked for so far has run: for quitting
+    // without losing a password that was just typed.
+    void saveAndSettle(std::function<void(ErrorPtr)> completion);
+    // Called after every save the store makes on its own (the delayed ones),
+    // with null or the error.
+    void setScheduledSaveHandler(std::function<void(const ErrorPtr &)> handler) {
+        m_scheduledSaveHandler = std::move(handler);
+    }
     // The error of the last save that failed, null after one that succeeded.
     ErrorPtr lastSaveError() const { return m_lastSaveError; }
     // Secret-store work queued or running (password reads, the passes before
@@ -95,6 +115,7 @@ private:
     friend class ZNTQueryHistoryElement;
 
     explicit ZNTFavoritesStore(QString path);
+    bool takeLock(ErrorPtr *error);
     bool openFile(ErrorPtr *error, bool *fileExisted);
     bool prepareSchema(ErrorPtr *error, bool *notOurs);
     bool loadFavorites(ErrorPtr *error);
@@ -107,7 +128,12 @@ private:
     void insertObject(const std::shared_ptr<ZNTStoredObject> &object, bool viewSetting);
     void deleteObject(ZNTStoredObject *object, bool viewSetting);
     bool writePending(ErrorPtr *error);
-    void startKeychainPass();
+    struct KeychainPass {
+        std::vector<FavoritesKeychain::Wish> wishes;
+        FavoritesKeychain::ItemUsers users;
+    };
+    KeychainPass keychainPass() const;
+    void startKeychainPass(KeychainPass pass);
     std::shared_ptr<ZNTFavorite> favoriteWithID(qint64 id) const;
 
     // Look-ups for the objects (ZNTFavoritesStoreFetch.cpp).
@@ -146,6 +172,8 @@ private:
     std::vector<std::shared_ptr<ZNTStoredObject>> m_pending;
     std::optional<qint64> m_saveDueAt; // ms since epoch of the earliest scheduled save
     ErrorPtr m_lastSaveError;
+    std::function<void(const ErrorPtr &)> m_scheduledSaveHandler;
+    int m_lockFD = -1; // the lock file, locked; -1 without
 
     std::unique_ptr<SerialQueue> m_keychainQueue;
     std::shared_ptr<FavoritesKeychain> m_keychain; // used on m_keychainQueue only

@@ -47,6 +47,8 @@ void ZNTFavoritesStore::scheduleSave(int delayMs) {
         ErrorPtr error;
         if (!self->save(&error))
             Log(QStringLiteral("Failed to save favorites: %1").arg(error->localizedDescription()));
+        if (self->m_scheduledSaveHandler)
+            self->m_scheduledSaveHandler(error);
     });
 }
 
@@ -156,9 +158,9 @@ bool ZNTFavoritesStore::save(ErrorPtr *error) {
             *error = m_lastSaveError;
         return false;
     }
-    // The items follow what is about to be saved; the groups of favorites that
-    // share an item come from the values saved so far.
-    startKeychainPass();
+    // The items follow what is being saved, and only once it is: a save that
+    // fails must not take a password whose favorite is still in the file.
+    KeychainPass pass = keychainPass();
     ErrorPtr failure;
     if (!writePending(&failure)) {
         m_lastSaveError = failure;
@@ -174,7 +176,24 @@ bool ZNTFavoritesStore::save(ErrorPtr *error) {
         object->m_state = object->isDeleted() ? ZNTStoredObject::State::Gone : ZNTStoredObject::State::Saved;
         object->didSave();
     }
+    startKeychainPass(std::move(pass));
     return true;
+}
+
+void ZNTFavoritesStore::saveAndSettle(std::function<void(ErrorPtr)> completion) {
+    requireMainThread("ZNTFavoritesStore::saveAndSettle");
+    ErrorPtr error;
+    save(&error);
+    // The queue runs its jobs in order: this one runs after every pass and read
+    // asked for so far.
+    ++m_keychainJobs;
+    m_keychainQueue->async([weakSelf = weak_from_this(), completion = std::move(completion), error] {
+        Main::post([weakSelf, completion, error] {
+            if (auto self = weakSelf.lock())
+                --self->m_keychainJobs;
+            completion(error);
+        });
+    });
 }
 
 // One transaction: everything or, on any failure, nothing.
@@ -196,7 +215,9 @@ bool ZNTFavoritesStore::writePending(ErrorPtr *error) {
     return false;
 }
 
-void ZNTFavoritesStore::startKeychainPass() {
+// What the pass before a save is to do: every favorite's items as they are to
+// be, and which favorites name each item.
+ZNTFavoritesStore::KeychainPass ZNTFavoritesStore::keychainPass() const {
     std::vector<std::shared_ptr<ZNTFavorite>> all = m_favorites;
     for (const auto &object : m_pending) {
         if (object->isDeleted()) {
@@ -204,22 +225,23 @@ void ZNTFavoritesStore::startKeychainPass() {
                 all.push_back(favorite);
         }
     }
-    // Favorites share an item when their saved values name the same one.
-    auto identity = [](const ZNTFavoriteValues &values, bool ssh) {
-        return ssh ? std::pair(ZNTFavorite::sshKeychainItemName(values), ZNTFavorite::sshKeychainItemAccount(values))
-                   : std::pair(ZNTFavorite::keychainItemName(values), ZNTFavorite::keychainItemAccount(values));
+    auto itemOf = [](const ZNTFavoriteValues &values, bool ssh) {
+        return ssh ? FavoritesKeychain::ItemName(ZNTFavorite::sshKeychainItemName(values),
+                                                 ZNTFavorite::sshKeychainItemAccount(values))
+                   : FavoritesKeychain::ItemName(ZNTFavorite::keychainItemName(values),
+                                                 ZNTFavorite::keychainItemAccount(values));
     };
-    std::map<std::pair<QString, QString>, int> users;
+    KeychainPass pass;
     for (const auto &favorite : all) {
         for (bool ssh : {false, true}) {
-            const auto item = identity(favorite->savedValues(), ssh);
-            if (!item.first.isNull())
-                ++users[item];
-        }
-    }
-    std::vector<FavoritesKeychain::Wish> wishes;
-    for (const auto &favorite : all) {
-        for (bool ssh : {false, true}) {
+            // A favorite being deleted keeps no item for anybody.
+            if (!favorite->isDeleted()) {
+                for (const ZNTFavoriteValues *values : {&favorite->savedValues(), &favorite->values()}) {
+                    const auto item = itemOf(*values, ssh);
+                    if (!item.first.isNull())
+                        pass.users[item].insert(favorite->objectID());
+                }
+            }
             FavoritesKeychain::Wish wish;
             wish.favoriteID = favorite->objectID();
             wish.ssh = ssh;
@@ -227,14 +249,16 @@ void ZNTFavoritesStore::startKeychainPass() {
             wish.password = ssh ? favorite->sshPassword() : favorite->password();
             wish.service = ssh ? favorite->sshKeychainItemName() : favorite->keychainItemName();
             wish.account = ssh ? favorite->sshKeychainItemAccount() : favorite->keychainItemAccount();
-            const auto item = identity(favorite->savedValues(), ssh);
-            wish.shared = !item.first.isNull() && users[item] > 1;
-            wishes.push_back(std::move(wish));
+            pass.wishes.push_back(std::move(wish));
         }
     }
+    return pass;
+}
+
+void ZNTFavoritesStore::startKeychainPass(KeychainPass pass) {
     ++m_keychainJobs;
-    m_keychainQueue->async([keychain = m_keychain, wishes = std::move(wishes), weakSelf = weak_from_this()] {
-        auto memories = keychain->runPass(wishes);
+    m_keychainQueue->async([keychain = m_keychain, pass = std::move(pass), weakSelf = weak_from_this()] {
+        auto memories = keychain->runPass(pass.wishes, pass.users);
         Main::post([weakSelf, memories = std::move(memories)] {
             auto self = weakSelf.lock();
             if (!self)

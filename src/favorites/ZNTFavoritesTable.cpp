@@ -118,6 +118,9 @@ void ZNTFavoritesTable::contextMenuEvent(QContextMenuEvent *event) {
 void ZNTFavoritesTable::resizeEvent(QResizeEvent *event) {
     const int oldWidth = viewport()->width();
     QListView::resizeEvent(event);
+    // A list that only got narrower or wider lays out no row again, so the
+    // settings form of the favorite being edited would keep its old width.
+    updateEditorGeometries();
     if (viewport()->width() != oldWidth)
         emit widthChanged();
 }

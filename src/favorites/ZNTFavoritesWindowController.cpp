@@ -136,7 +136,14 @@ QAction *ZNTFavoritesWindowController::windowAction(WindowCommand command) const
 
 void ZNTFavoritesWindowController::connectActions() {
     connect(m_table, &ZNTFavoritesTable::connectRequested, this, [this](int row) { connectToFavorite(row); });
-    connect(m_table, &ZNTFavoritesTable::editRequested, this, [this](int row) { beginEditingFavorite(row); });
+    // As the menu's Edit: a favorite that is connecting or connected keeps its
+    // row, and its state.
+    connect(m_table, &ZNTFavoritesTable::editRequested, this, [this](int row) {
+        if (validate(FavoritesListModel::Command::BeginEditing, row))
+            beginEditingFavorite(row);
+        else
+            beep();
+    });
     connect(m_table, &ZNTFavoritesTable::deleteRequested, this, [this](int row) {
         if (validate(FavoritesListModel::Command::Delete, row))
             deleteFavorite(row);
@@ -164,6 +171,10 @@ void ZNTFavoritesWindowController::connectActions() {
 // MARK: the store
 
 void ZNTFavoritesWindowController::setupDatasource() {
+    m_store->setScheduledSaveHandler([self = weak_from_this()](const ErrorPtr &error) {
+        if (auto c = self.lock())
+            c->scheduledSaveDidEnd(error);
+    });
     ErrorPtr error;
     if (!m_store->isOpen() && !m_store->open(&error)) {
         Log(QStringLiteral("Failed to create persistent store because: %1").arg(error->localizedDescription()));
@@ -188,6 +199,35 @@ void ZNTFavoritesWindowController::reloadFavorites() {
                 c->m_model->setFavorites(c->m_store->favorites());
         });
     m_model->setFavorites(m_store->favorites());
+}
+
+// Saves run every half second while the user types: a store that keeps failing
+// (a full disk, a file made read-only) says so once, not at every key.
+void ZNTFavoritesWindowController::scheduledSaveDidEnd(const ErrorPtr &error) {
+    if (!error) {
+        m_shownSaveError.clear();
+        return;
+    }
+    const QString key =
+        QStringLiteral("%1 %2 %3").arg(error->domain()).arg(error->code()).arg(error->localizedDescription());
+    if (key == m_shownSaveError)
+        return;
+    m_shownSaveError = key;
+    presentError(error);
+}
+
+void ZNTFavoritesWindowController::prepareToQuit(std::function<void()> done) {
+    uv_endEditing(m_window);
+    m_store->saveAndSettle([self = weak_from_this(), done = std::move(done)](ErrorPtr error) {
+        auto c = self.lock();
+        if (!error || !c || !c->m_window) {
+            done();
+            return;
+        }
+        c->showWindow();
+        Alert *alert = Alert::alertWithError(*error);
+        alert->compatibleBeginSheetModalForWindow(c->m_window, [done](int) { done(); });
+    });
 }
 
 void ZNTFavoritesWindowController::presentError(const ErrorPtr &error) {

@@ -101,6 +101,12 @@ public:
     // Shows an error as a sheet on the window (with its recovery options).
     void presentError(const ErrorPtr &error);
 
+    // Before the program ends: ends the editing in the window (what is typed
+    // goes to its favorite), saves, and calls done on the main thread once the
+    // secret store holds what was saved. A save that fails is shown first, and
+    // done follows when the user has closed the alert.
+    void prepareToQuit(std::function<void()> done);
+
     // The prompt sheet shown last, for tests; null when none is open.
     QWidget *openSheet() const { return m_openSheet; }
 
@@ -120,6 +126,7 @@ private:
                        std::function<void()> slot);
     void setupDatasource();
     void reloadFavorites();
+    void scheduledSaveDidEnd(const ErrorPtr &error);
     void windowDidBecomeKey();
     void remeasureErrorRows();
     void fitWindowToSettingsForm(QWidget *form);
@@ -155,4 +162,6 @@ private:
     QPointer<QFileDialog> m_favoriteExportPanel;
     FavoritesListDragging *m_dragging = nullptr;
     std::map<WindowCommand, QAction *> m_actions;
+    // The failed save shown last; the same failure again is not shown again.
+    QString m_shownSaveError;
 };

@@ -28,11 +28,16 @@ bool ZNTPrefContainerProperty::writeChange(sqlite3 *db, ErrorPtr *error) {
         SqliteStatement remove(db, "DELETE FROM prefContainerProperty WHERE id = ?1");
         return remove.bind(1, objectID()).run(error, QStringLiteral("Deleting a view setting"));
     }
-    SqliteStatement write(db, "INSERT INTO prefContainerProperty (id, prefContainer, type, json) "
-                              "VALUES (?1, ?2, ?3, ?4) "
-                              "ON CONFLICT (id) DO UPDATE SET json = excluded.json");
-    write.bind(1, objectID()).bind(2, m_containerID).bind(3, qint64(m_type)).bind(4, m_json);
-    return write.run(error, QStringLiteral("Saving a view setting"));
+    if (storeState() == State::Updated) {
+        SqliteStatement update(db, "UPDATE prefContainerProperty SET json = ?2 WHERE id = ?1");
+        update.bind(1, objectID()).bind(2, m_json);
+        return update.run(error, QStringLiteral("Saving a view setting"));
+    }
+    // A new row never replaces one that is there already.
+    SqliteStatement insert(db, "INSERT INTO prefContainerProperty (id, prefContainer, type, json) "
+                               "VALUES (?1, ?2, ?3, ?4)");
+    insert.bind(1, objectID()).bind(2, m_containerID).bind(3, qint64(m_type)).bind(4, m_json);
+    return insert.run(error, QStringLiteral("Saving a view setting"));
 }
 
 ZNTPrefContainer::ZNTPrefContainer(std::weak_ptr<ZNTFavoritesStore> store, qint64 id, State state, qint64 favoriteID,
@@ -55,13 +60,18 @@ bool ZNTPrefContainer::writeChange(sqlite3 *db, ErrorPtr *error) {
         SqliteStatement remove(db, "DELETE FROM prefContainer WHERE id = ?1");
         return remove.bind(1, objectID()).run(error, QStringLiteral("Deleting view settings"));
     }
-    SqliteStatement write(db, R"sql(
+    if (storeState() == State::Updated) {
+        SqliteStatement update(db, "UPDATE prefContainer SET oid = ?2 WHERE id = ?1");
+        update.bind(1, objectID()).bind(2, m_oid);
+        return update.run(error, QStringLiteral("Saving view settings"));
+    }
+    // A new row never replaces one that is there already.
+    SqliteStatement insert(db, R"sql(
         INSERT INTO prefContainer (id, favorite, type, databaseName, schemaName, objectName, oid)
-        VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7)
-        ON CONFLICT (id) DO UPDATE SET oid = excluded.oid)sql");
-    write.bind(1, objectID()).bind(2, m_favoriteID).bind(3, qint64(m_type)).bind(4, m_databaseName);
-    write.bind(5, m_schemaName).bind(6, m_objectName).bind(7, m_oid);
-    return write.run(error, QStringLiteral("Saving view settings"));
+        VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7))sql");
+    insert.bind(1, objectID()).bind(2, m_favoriteID).bind(3, qint64(m_type)).bind(4, m_databaseName);
+    insert.bind(5, m_schemaName).bind(6, m_objectName).bind(7, m_oid);
+    return insert.run(error, QStringLiteral("Saving view settings"));
 }
 
 std::shared_ptr<ZNTPrefContainerProperty> ZNTPrefContainer::cachedPropertyForType(unsigned type) {

@@ -109,11 +109,14 @@ bool ZNTQueryHistoryElement::writeChange(sqlite3 *db, ErrorPtr *error) {
         SqliteStatement remove(db, "DELETE FROM queryHistoryElement WHERE id = ?1");
         return remove.bind(1, objectID()).run(error, QStringLiteral("Deleting a history entry"));
     }
-    SqliteStatement write(db, R"sql(
+    // A new row never replaces one that is there already.
+    SqliteStatement write(db, storeState() == State::Inserted ? R"sql(
         INSERT INTO queryHistoryElement (id, favorite, date, text, compressedText, uncompressedLength)
-        VALUES (?1, ?2, ?3, ?4, ?5, ?6)
-        ON CONFLICT (id) DO UPDATE SET date = excluded.date, text = excluded.text,
-            compressedText = excluded.compressedText, uncompressedLength = excluded.uncompressedLength)sql");
+        VALUES (?1, ?2, ?3, ?4, ?5, ?6))sql"
+                                                              : R"sql(
+        UPDATE queryHistoryElement SET favorite = ?2, date = ?3, text = ?4, compressedText = ?5,
+            uncompressedLength = ?6
+        WHERE id = ?1)sql");
     write.bind(1, objectID()).bind(2, m_favoriteID).bind(3, m_date).bind(4, m_text);
     write.bind(5, m_compressedText).bind(6, m_uncompressedLength);
     return write.run(error, QStringLiteral("Saving a history entry"));

@@ -75,6 +75,8 @@ std::shared_ptr<ZNTQuery> ZNTTable::queryWithOffset(quint64 offset, quint64 limi
                             .arg(columns.join(QStringLiteral(", ")), Quoting::quoteQualifiedName(m_schemaName, m_name),
                                  whereClause(c, filters), order, limits);
     auto query = ZNTQuery::create(sql);
+    // A filter's SQL is the user's (or a filter file's): one statement only.
+    query->setExtendedProtocol(true);
     query->setStatusMessage(QStringLiteral("Loading %1…").arg(m_name));
     return query;
 }
@@ -85,6 +87,7 @@ ZNTTable::countQueryWithFilters(const QList<std::shared_ptr<ZNTFilterCondition>>
     const ZNTConnection *c = connection.get();
     auto query = ZNTQuery::create(QStringLiteral("SELECT COUNT(1) FROM %1 %2")
                                       .arg(Quoting::quoteQualifiedName(m_schemaName, m_name), whereClause(c, filters)));
+    query->setExtendedProtocol(true);
     query->setStatusMessage(QStringLiteral("Fetching row count %1…").arg(m_name));
     return query;
 }

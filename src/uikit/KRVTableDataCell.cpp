@@ -1,6 +1,7 @@
 #include "KRVTableDataCell.h"
 
 #include "DataCellLines.h"
+#include "engine/RowStore.h"
 #include "engine/SizeFormatting.h"
 
 #include <QAbstractItemView>
@@ -56,8 +57,12 @@ void drawBackground(QPainter *painter, const QRect &frame, int style, const QPal
 // The string value cut at kMaxDisplayLength, never between the two halves of
 // a character outside the basic plane.
 QString cut(QString text) {
-    if (text.size() <= KRVTableDataCell::kMaxDisplayLength)
+    if (text.size() <= KRVTableDataCell::kMaxDisplayLength) {
+        // A text cut at the limit before it came here may end in half a character.
+        if (text.size() == KRVTableDataCell::kMaxDisplayLength && text.back().isHighSurrogate())
+            text.chop(1);
         return text;
+    }
     qsizetype n = KRVTableDataCell::kMaxDisplayLength;
     if (text.at(n - 1).isHighSurrogate())
         --n;
@@ -89,6 +94,31 @@ KRVTableDataCell::DisplayValue KRVTableDataCell::displayValue(const Value &value
         return {value.description(), false, false};
     }
     return {value.description(), true, false};
+}
+
+KRVTableDataCell::DisplayValue KRVTableDataCell::displayValue(const RowStore &store, qsizetype row, int column) {
+    const RowStore::Cell cell = store.cellAt(row, column);
+    switch (cell.kind) {
+    case RowStore::CellKind::Null:
+        return {QStringLiteral("NULL"), true, true};
+    case RowStore::CellKind::Bytes:
+        return {QStringLiteral("BINARY (%1)").arg(stringFromSize(cell.size)), true, true};
+    case RowStore::CellKind::Default:
+        return {QStringLiteral("DEFAULT"), true, true};
+    case RowStore::CellKind::Multiple:
+        return {QStringLiteral("MULTIPLE"), true, true};
+    case RowStore::CellKind::True:
+        return {QStringLiteral("TRUE"), false, false};
+    case RowStore::CellKind::False:
+        return {QStringLiteral("FALSE"), false, false};
+    case RowStore::CellKind::Text:
+        return {cut(store.displayText(row, column, kMaxDisplayLength)), false, false};
+    case RowStore::CellKind::Int:
+    case RowStore::CellKind::Float:
+    case RowStore::CellKind::Double:
+        break;
+    }
+    return {store.displayText(row, column), false, false};
 }
 
 QRect KRVTableDataCell::titleRectForBounds(const QRect &bounds) {
@@ -125,6 +155,9 @@ void KRVTableDataCell::drawWithFrame(QPainter *painter, const QRect &frame, cons
 }
 
 KRVTableDataCell::DisplayValue KRVTableDataCell::displayValueAt(const QModelIndex &index) {
+    const QVariant shown = index.data(DisplayValueRole);
+    if (shown.metaType() == QMetaType::fromType<DisplayValue>())
+        return *static_cast<const DisplayValue *>(shown.constData());
     const QVariant v = index.data(ValueRole);
     if (v.metaType() == QMetaType::fromType<Value>())
         return displayValue(*static_cast<const Value *>(v.constData()));
@@ -157,9 +190,12 @@ QSize KRVTableDataCell::sizeHint(const QStyleOptionViewItem &option, const QMode
 }
 
 void KRVTableDataCell::setEditorData(QWidget *editor, const QModelIndex &index) const {
-    const QVariant v = index.data(ValueRole);
-    if (v.metaType() == QMetaType::fromType<Value>()) {
-        const DisplayValue shown = displayValue(*static_cast<const Value *>(v.constData()));
+    const QVariant v = index.data(DisplayValueRole);
+    const bool described = v.metaType() == QMetaType::fromType<DisplayValue>();
+    const QVariant value = described ? QVariant() : index.data(ValueRole);
+    if (described || value.metaType() == QMetaType::fromType<Value>()) {
+        const DisplayValue shown = described ? *static_cast<const DisplayValue *>(v.constData())
+                                             : displayValue(*static_cast<const Value *>(value.constData()));
         if (shown.isPlaceholder || !index.data(Qt::EditRole).isValid()) {
             // A placeholder is no text to edit: the editor starts empty.
             if (auto *line = qobject_cast<QLineEdit *>(editor)) {

@@ -2,7 +2,10 @@
 
 #include "engine/Value.h"
 
+#include <QMetaType>
 #include <QStyledItemDelegate>
+
+class RowStore;
 
 // Backgrounds that mark a cell's edit state.
 enum KRVTableDataCellStyle {
@@ -19,17 +22,22 @@ enum KRVTableDataCellStyle {
 // low for two). Lines are laid out once per text, font and width and kept in a
 // small process-wide cache, so that scrolling a large grid stays cheap.
 //
-// The model answers, per cell:
-//   KRVTableDataCell::ValueRole      QVariant::fromValue(Value): what to show
-//                                    (without it the display text is shown as it is)
-//   KRVTableDataCell::CellStyleRole  int, a KRVTableDataCellStyle (none: normal)
-//   Qt::EditRole                     the text an editor starts with
+// The model answers, per cell, the first of these it can:
+//   KRVTableDataCell::DisplayValueRole  QVariant::fromValue(DisplayValue): what to
+//                                       show, made without decoding more of the
+//                                       value than is shown (see displayValue)
+//   KRVTableDataCell::ValueRole         QVariant::fromValue(Value): what to show
+//   Qt::DisplayRole                     shown as it is
+// and also
+//   KRVTableDataCell::CellStyleRole     int, a KRVTableDataCellStyle (none: normal)
+//   Qt::EditRole                        the text an editor starts with
 // Editing a placeholder starts with an empty editor. main thread
 class KRVTableDataCell : public QStyledItemDelegate {
     Q_OBJECT
 public:
     static constexpr int ValueRole = Qt::UserRole + 0x4b00;
     static constexpr int CellStyleRole = ValueRole + 1;
+    static constexpr int DisplayValueRole = ValueRole + 2;
     // Longer texts are cut to this many UTF-16 units before any layout.
     static constexpr int kMaxDisplayLength = 5000;
 
@@ -42,6 +50,9 @@ public:
     explicit KRVTableDataCell(QObject *parent = nullptr);
 
     static DisplayValue displayValue(const Value &value);
+    // The same for a cell of a row store, read in place: text is decoded up
+    // to kMaxDisplayLength only, binary data is never copied.
+    static DisplayValue displayValue(const RowStore &store, qsizetype row, int column);
     // The text area of a cell: 4 px in from the left, to the right edge.
     static QRect titleRectForBounds(const QRect &bounds);
     // Draws one cell the grid's way; also for widgets that show a single value
@@ -68,3 +79,5 @@ public:
 private:
     static DisplayValue displayValueAt(const QModelIndex &index);
 };
+
+Q_DECLARE_METATYPE(KRVTableDataCell::DisplayValue)

@@ -39,6 +39,12 @@ public:
     // Made on first request; the window places it in its content area, full width.
     QWidget *view();
 
+signals:
+    // The page's state changed in a way its commands follow (a selection, a
+    // save starting or ending): the window enables and titles its commands
+    // anew, the page's Edit menu commands and its shortcuts with them.
+    void validationRequested();
+
 protected:
     virtual QWidget *makeView() = 0;
 
@@ -119,4 +125,21 @@ class ZNTMenuValidator {
 public:
     virtual ~ZNTMenuValidator() = default;
     virtual bool validateMenuItem(ZNTWindowCommand command, QAction *item) = 0;
+};
+
+// Commands of the page in the window's Edit menu (copying, adding and deleting
+// rows): listed there, after Undo and Redo, while the page is shown, and
+// enabled as validateEditMenuAction answers for each of them (and for each
+// action of a submenu) whenever the window validates its commands. The page
+// owns them, does what they do and tells them apart by the objects
+// themselves; keys that should act only while the focus is in the page are the
+// page's to scope (Qt::WidgetWithChildrenShortcut on an action also added to
+// the page's view).
+class ZNTEditMenuProvider {
+public:
+    virtual ~ZNTEditMenuProvider() = default;
+    // In menu order, the same objects each time; a null entry is a separator.
+    virtual QList<QAction *> editMenuActions() = 0;
+    // Whether action is enabled now; the page may retitle it ("Delete Rows").
+    virtual bool validateEditMenuAction(QAction *action) = 0;
 };

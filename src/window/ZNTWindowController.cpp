@@ -263,6 +263,7 @@ void ZNTWindowController::placeViewForItem(const std::shared_ptr<ZNTObject> &ite
     if (m_defaultUndoManager)
         m_defaultUndoManager->clear();
     watchUndoStack();
+    installPageEditActions();
 }
 
 // The page's own widgets leave the content area without being destroyed: the

@@ -173,6 +173,8 @@ private:
     void askPageToResign(const std::shared_ptr<ZNTObject> &item, std::function<void(bool)> answer);
     void windowWillClose();
     void setCommand(ZNTWindowCommand command, std::function<void()> run);
+    void installPageEditActions();
+    void validatePageActions();
 
     ZNTNavigationPath m_navigation;
     // The pages made so far, in the order they were made; keys compare by equality.
@@ -193,6 +195,9 @@ private:
     std::vector<QMetaObject::Connection> m_undoConnections;
     std::map<ZNTWindowCommand, QAction *> m_actions;
     QMenu *m_editMenu = nullptr;
+    QPointer<QAction> m_pageActionsSeparator;   // before the shown page's own Edit menu commands
+    QList<QPointer<QAction>> m_pageEditActions; // the shown page's, in the Edit menu now
+    QMetaObject::Connection m_pageValidation;
     std::optional<std::pair<int, int>> m_widthsOnShow; // the sidebars' widths, given at the first show
     bool m_resigning = false;
     bool m_closeWithoutAsking = false;

@@ -10,6 +10,7 @@
 
 #include <QAction>
 #include <QComboBox>
+#include <QMenu>
 #include <QMenuBar>
 #include <QToolBar>
 #include <QToolButton>
@@ -187,6 +188,8 @@ void ZNTWindowController::buildEditMenu() {
     m_editMenu = menuBar()->addMenu(QStringLiteral("&Edit"));
     m_editMenu->addAction(windowAction(ZNTWindowCommand::Undo));
     m_editMenu->addAction(windowAction(ZNTWindowCommand::Redo));
+    m_pageActionsSeparator = m_editMenu->addSeparator();
+    m_pageActionsSeparator->setVisible(false);
     if (applicationCommands().showPreferences) {
         m_editMenu->addSeparator();
         m_editMenu->addAction(windowAction(ZNTWindowCommand::ShowPreferences));
@@ -288,6 +291,7 @@ void ZNTWindowController::validateActions() {
         connection && connection->state() == ZNTConnection::ZNTConnectionStateBusy && query && !query->isCancelled());
     auto *validator = dynamic_cast<ZNTMenuValidator *>(page);
     set(C::Export, validator && validator->validateMenuItem(C::Export, windowAction(C::Export)));
+    validatePageActions();
     // The page names its edits; an "&" in a name is shown, not taken for a mnemonic.
     QUndoStack *stack = undoManager();
     set(C::Undo, stack->canUndo(),
@@ -296,4 +300,56 @@ void ZNTWindowController::validateActions() {
     set(C::Redo, stack->canRedo(),
         stack->redoText().isEmpty() ? QStringLiteral("&Redo")
                                     : QStringLiteral("&Redo %1").arg(literally(stack->redoText())));
+}
+
+// The shown page's own commands take their place in the Edit menu, after Undo
+// and Redo; those of the page shown before leave it.
+void ZNTWindowController::installPageEditActions() {
+    if (!m_editMenu)
+        return;
+    for (const QPointer<QAction> &action : std::as_const(m_pageEditActions)) {
+        if (!action)
+            continue;
+        m_editMenu->removeAction(action);
+        if (action->isSeparator())
+            delete action.data(); // made here, below
+    }
+    m_pageEditActions.clear();
+    disconnect(m_pageValidation);
+    ZNTContentController *page = m_mainViewController;
+    if (page)
+        m_pageValidation =
+            connect(page, &ZNTContentController::validationRequested, this, [this] { validateActions(); });
+    auto *provider = dynamic_cast<ZNTEditMenuProvider *>(page);
+    const QList<QAction *> actions = provider ? provider->editMenuActions() : QList<QAction *>();
+    QAction *before = nullptr; // the end of the menu, or what follows the page's place
+    const QList<QAction *> all = m_editMenu->actions();
+    const qsizetype separatorAt = all.indexOf(m_pageActionsSeparator.data());
+    if (separatorAt >= 0 && separatorAt + 1 < all.size())
+        before = all[separatorAt + 1];
+    for (QAction *action : actions) {
+        QAction *added = action;
+        if (!added) {
+            added = new QAction(page); // goes with the page
+            added->setSeparator(true);
+        }
+        m_editMenu->insertAction(before, added);
+        m_pageEditActions << added;
+    }
+    m_pageActionsSeparator->setVisible(!actions.isEmpty());
+}
+
+void ZNTWindowController::validatePageActions() {
+    auto *provider = dynamic_cast<ZNTEditMenuProvider *>(m_mainViewController.data());
+    std::function<void(QAction *)> validate = [&](QAction *action) {
+        if (!action || action->isSeparator())
+            return;
+        action->setEnabled(!provider || provider->validateEditMenuAction(action));
+        if (QMenu *submenu = action->menu()) {
+            for (QAction *inner : submenu->actions())
+                validate(inner);
+        }
+    };
+    for (const QPointer<QAction> &action : std::as_const(m_pageEditActions))
+        validate(action);
 }

@@ -127,7 +127,14 @@ TEST(PreferenceWindow, LastCheckLineShowsNeverThenWhyTheCheckFailed) {
 
     const QDateTime when(QDate(2024, 2, 3), QTime(4, 5));
     EXPECT_EQ(lastUpdateCheckText("Failed.", when), "Failed.");
-    EXPECT_EQ(lastUpdateCheckText(QString(), when, QLocale(QLocale::German)), "Last Check: 03.02.24 04:05");
+    // The date in the medium style: neither the ambiguous short one nor the long
+    // one with its weekday.
+    EXPECT_EQ(lastUpdateCheckText(QString(), when, QLocale(QLocale::German, QLocale::Germany)),
+              "Last Check: 3. Feb. 2024 04:05");
+    EXPECT_TRUE(lastUpdateCheckText(QString(), when, QLocale(QLocale::English, QLocale::UnitedStates))
+                    .startsWith("Last Check: Feb 3, 2024 4:05"));
+    EXPECT_TRUE(lastUpdateCheckText(QString(), when, QLocale(QLocale::English, QLocale::UnitedKingdom))
+                    .startsWith("Last Check: 3 Feb 2024 04:05"));
 }
 
 TEST(PreferenceWindow, AFailureQuotingTheServerIsShownAsText) {

@@ -152,6 +152,31 @@ TEST_F(Query, ParametersTravelSeparatelyAndEmptyParametersMeanNone) {
     EXPECT_EQ(connection->state(), ZNTConnection::ZNTConnectionStateConnected);
 }
 
+TEST_F(Query, ExtendedProtocolTakesOneStatementWithoutParameters) {
+    // A filter's text closing its parenthesis and appending a statement: the
+    // simple protocol would run the DROP.
+    runQuery(connection, "create temporary table victim (n int)", true, {});
+    const QString sql = QStringLiteral("select count(1) from victim where (true); drop table victim; select (1)");
+    auto query = ZNTQuery::create(sql);
+    query->setExtendedProtocol(true);
+    NotificationRecorder recorder(query);
+    query->executeInBackgroundOnConnection(connection, true);
+    ASSERT_TRUE(recorder.waitForDone());
+    EXPECT_EQ(sqlState(query->error()), "42601");
+    auto still = runQuery(connection, "select count(1) from victim", true, {});
+    EXPECT_EQ(still->error(), nullptr);
+
+    // One statement without parameters runs as before, rows and all.
+    auto one = ZNTQuery::create(QStringLiteral("select n from generate_series(1, 3) n"));
+    one->setExtendedProtocol(true);
+    NotificationRecorder oneRecorder(one);
+    one->executeInBackgroundOnConnection(connection, true);
+    ASSERT_TRUE(oneRecorder.waitForDone());
+    ASSERT_EQ(one->error(), nullptr);
+    EXPECT_EQ(one->results()[0]->rows()->rowCount(), 3);
+    EXPECT_EQ(one->results()[0]->rows()->valueAt(2, 0), Value::fromInt(3));
+}
+
 TEST_F(Query, NoticesBecomeResultsOnlyWhenAskedFor) {
     const QString sql = "do $$ begin raise notice 'hello %', 1; end $$; select 1";
     auto withNotices = ZNTQuery::create(sql);

@@ -30,17 +30,25 @@ QStringList foldersIn(const QString &path) {
 
 } // namespace
 
-TEST(FavoriteDrag, InsideTheProgramTheDragNamesListAndRow) {
+TEST(FavoriteDrag, InsideTheProgramTheDragNamesListAndFavorite) {
     int list = 0;
-    ZNTFavoritePasteboardWriter data(&list, 3, {item("Prod", "pw")}, nullptr);
+    int asked = 0;
+    ZNTFavoritePasteboardWriter data(
+        &list, 7,
+        [&] {
+            ++asked;
+            return QList<FavoriteFileWriting::Item>{item("Prod", "pw")};
+        },
+        nullptr);
     EXPECT_EQ(data.formats(), (QStringList{"norvane.ZNTFavorite", "text/uri-list"}));
-    auto row = ZNTFavoritePasteboardWriter::draggedRow(&data);
-    ASSERT_TRUE(row);
-    EXPECT_EQ(row->tableView, reinterpret_cast<quintptr>(&list));
-    EXPECT_EQ(row->row, 3);
+    auto dragged = ZNTFavoritePasteboardWriter::draggedFavorite(&data);
+    ASSERT_TRUE(dragged);
+    EXPECT_EQ(dragged->tableView, reinterpret_cast<quintptr>(&list));
+    EXPECT_EQ(dragged->favoriteID, 7);
+    EXPECT_EQ(asked, 0) << "moving within the list made the file";
     QMimeData files;
     files.setUrls({QUrl::fromLocalFile("/tmp/x.tqbfav")});
-    EXPECT_FALSE(ZNTFavoritePasteboardWriter::draggedRow(&files));
+    EXPECT_FALSE(ZNTFavoritePasteboardWriter::draggedFavorite(&files));
 }
 
 TEST(FavoriteDrag, FilesAreWrittenOnlyWhenAskedForOwnerOnlyAndOnce) {

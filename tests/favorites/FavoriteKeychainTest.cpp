@@ -10,6 +10,7 @@
 #include <QDir>
 #include <QUuid>
 #include <atomic>
+#include <sqlite3.h>
 
 namespace {
 QString uniqueHost() {
@@ -347,4 +348,75 @@ TEST_F(FavoriteKeychain, AChoiceMadeWhileAPasswordIsBeingReadIsNotOverturnedByTh
     ASSERT_TRUE(pumpUntil([&] { return done; }));
     EXPECT_EQ(favorite->password(), "stored");
     EXPECT_FALSE(favorite->savePassword());
+}
+
+// The keyring follows the file: a save that does not reach the file leaves the
+// passwords of the favorites still in it, and the next save that does catches up.
+TEST_F(FavoriteKeychain, ASaveThatFailsLeavesTheKeyringAsItWas) {
+    auto store = openStore();
+    const QString host = uniqueHost();
+    auto favorite = savedFavorite(store, host, "keep-me");
+    saveAndSettle(store);
+    ASSERT_EQ(secretToolLookup("postgresql://" + host, "kc"), "keep-me");
+
+    sqlite3_exec(store->handle(), "PRAGMA query_only = 1", nullptr, nullptr, nullptr);
+    store->deleteFavorite(favorite);
+    ErrorPtr error;
+    EXPECT_FALSE(store->save(&error));
+    settle(store);
+    EXPECT_EQ(pythonQuery(path(), "SELECT count(*) FROM favorite"), "1");
+    EXPECT_EQ(secretToolLookup("postgresql://" + host, "kc"), "keep-me")
+        << "the password went while its favorite stayed in the file";
+
+    sqlite3_exec(store->handle(), "PRAGMA query_only = 0", nullptr, nullptr, nullptr);
+    saveAndSettle(store);
+    EXPECT_EQ(pythonQuery(path(), "SELECT count(*) FROM favorite"), "0");
+    EXPECT_EQ(secretToolLookup("postgresql://" + host, "kc"), "");
+}
+
+// A favorite that keeps no password never takes the one another keeps, whether
+// it names that item by what it saved or by what is being typed into it: a
+// second favorite for another database of the same server, filled in field by
+// field, or a saved favorite moved onto the other's server.
+TEST_F(FavoriteKeychain, AFavoriteThatKeepsNoPasswordNeverDeletesOneAnotherKeeps) {
+    auto store = openStore();
+    const QString host = uniqueHost();
+    savedFavorite(store, host, "first-pw");
+    saveAndSettle(store);
+    ASSERT_EQ(secretToolLookup("postgresql://" + host, "kc"), "first-pw");
+
+    auto second = store->insertFavorite();
+    saveAndSettle(store); // an empty favorite: localhost, the login name
+    second->setHost(host);
+    saveAndSettle(store);
+    second->setUser("kc");
+    second->setDatabase("other");
+    saveAndSettle(store);
+    EXPECT_EQ(secretToolLookup("postgresql://" + host, "kc"), "first-pw") << "the new favorite took it";
+    second->setNickname("Other database");
+    saveAndSettle(store);
+    EXPECT_EQ(secretToolLookup("postgresql://" + host, "kc"), "first-pw");
+
+    auto moved = store->insertFavorite();
+    moved->setHost(uniqueHost());
+    moved->setUser("kc");
+    saveAndSettle(store);
+    moved->setHost(host);
+    saveAndSettle(store);
+    EXPECT_EQ(secretToolLookup("postgresql://" + host, "kc"), "first-pw") << "the moved favorite took it";
+    KeychainDeletePassword("postgresql://" + host, "kc");
+
+    // The other way round, both within one save: one that keeps its password
+    // moves onto the server that a new one, keeping none, is typed in for. The
+    // password moves with it, and stays.
+    const QString target = uniqueHost();
+    auto keeper = savedFavorite(store, uniqueHost(), "keeper-pw");
+    saveAndSettle(store);
+    keeper->setHost(target);
+    auto plain = store->insertFavorite();
+    plain->setHost(target);
+    plain->setUser("kc");
+    saveAndSettle(store);
+    EXPECT_EQ(secretToolLookup("postgresql://" + target, "kc"), "keeper-pw") << "the moved password was taken";
+    KeychainDeletePassword("postgresql://" + target, "kc");
 }

@@ -1,5 +1,6 @@
 #include "FavoritesWindowTestSupport.h"
 #include "favorites/FavoriteSettingsForm.h"
+#include "uikit/Beep.h"
 
 #include <QClipboard>
 #include <QGuiApplication>
@@ -132,4 +133,36 @@ TEST_F(FavoritesWindowFixture, KeysMoveFromFavoriteToFavorite) {
     EXPECT_TRUE(table->selectionModel()->isSelected(model()->index(2)));
     QTest::keyClick(table, Qt::Key_Home);
     EXPECT_EQ(table->currentRow(), 1);
+}
+
+// F2 follows the menu's Edit: a favorite that is connecting or connected, or
+// the one already open, is not opened (again), and keeps its state.
+TEST_F(FavoritesWindowFixture, F2OnlyOpensAFreeFavoriteNotYetOpen) {
+    auto busy = addFavorite("Busy");
+    auto connected = addFavorite("Connected");
+    auto free = addFavorite("Free");
+    openWindow();
+    busy->connectionStateBusy = true;
+    busy->connectionStateString = "Connecting to PostgreSQL server…";
+    connected->connectionStateConnected = true;
+    int beeps = 0;
+    setBeepHook([&] { ++beeps; });
+    ZNTFavoritesTable *table = controller->table();
+    table->setFocus();
+    for (int row : {1, 2}) {
+        table->selectRow(row);
+        QTest::keyClick(table, Qt::Key_F2);
+        pumpFor(std::chrono::milliseconds(50));
+        EXPECT_FALSE(controller->currentlyEditableObject()) << "row " << row;
+    }
+    EXPECT_EQ(beeps, 2);
+    EXPECT_TRUE(busy->connectionStateBusy) << "F2 cleared the connecting state";
+    EXPECT_EQ(busy->connectionStateString, "Connecting to PostgreSQL server…");
+    EXPECT_TRUE(connected->connectionStateConnected);
+
+    table->selectRow(3);
+    QTest::keyClick(table, Qt::Key_F2);
+    ASSERT_TRUE(pumpUntil([&] { return controller->currentlyEditableObject() == free; }));
+    EXPECT_EQ(beeps, 2);
+    setBeepHook({});
 }

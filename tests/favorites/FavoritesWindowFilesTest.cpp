@@ -1,6 +1,7 @@
 // The favorites window's favorite files: rows moved by dragging, files and
 // folders dropped in, the export command, and rows dragged out.
 #include "FavoritesWindowTestSupport.h"
+#include "StoreTestSupport.h"
 #include "favorites/FavoriteExportSheet.h"
 #include "favorites/FavoritesListDragging.h"
 #include "favorites/ZNTFavoriteFile.h"
@@ -14,6 +15,8 @@
 #include <QFileDialog>
 #include <QTest>
 #include <QUrl>
+#include <QUuid>
+#include <atomic>
 
 namespace {
 
@@ -48,6 +51,13 @@ protected:
     }
     QString screenshot; // the next drop's hover is saved under this name
 
+    // The drag of a favorite of this list (or of another: list).
+    std::unique_ptr<ZNTFavoritePasteboardWriter> dragOf(const std::shared_ptr<ZNTFavorite> &favorite,
+                                                        const void *list = nullptr) {
+        return std::make_unique<ZNTFavoritePasteboardWriter>(list ? list : controller->table(), favorite->objectID(),
+                                                             QList<FavoriteFileWriting::Item>{}, nullptr);
+    }
+
     QString writeFavoriteFile(const QString &path, const QString &nickname) {
         ZNTFavoriteFile::Contents contents;
         contents.nickname = nickname;
@@ -70,30 +80,48 @@ TEST_F(FavoritesWindowFiles, ARowDraggedAboveAnotherMovesThereButNeverOntoItsOwn
     for (const char *name : {"A", "B", "C", "D"})
         addFavorite(name);
     openWindow();
-    ZNTFavoritePasteboardWriter ownRow(controller->table(), 2, {}, nullptr);
-    EXPECT_FALSE(drop(&ownRow, above(2)));
-    EXPECT_FALSE(drop(&ownRow, above(3)));
-    ZNTFavoritePasteboardWriter otherWindow(this, 2, {}, nullptr);
-    EXPECT_FALSE(drop(&otherWindow, above(1)));
+    auto b = model()->favoriteAtRow(2);
+    auto ownRow = dragOf(b);
+    EXPECT_FALSE(drop(ownRow.get(), above(2)));
+    EXPECT_FALSE(drop(ownRow.get(), above(3)));
+    auto otherWindow = dragOf(b, this);
+    EXPECT_FALSE(drop(otherWindow.get(), above(1)));
     EXPECT_EQ(names(), (QStringList{"A", "B", "C", "D"}));
 
     screenshot = "favorites-drop-indicator";
-    EXPECT_TRUE(drop(&ownRow, above(1)));
+    EXPECT_TRUE(drop(ownRow.get(), above(1)));
     EXPECT_EQ(names(), (QStringList{"B", "A", "C", "D"}));
-    ZNTFavoritePasteboardWriter first(controller->table(), 1, {}, nullptr);
+    auto first = dragOf(model()->favoriteAtRow(1));
     const QRect padRow = controller->table()->visualRect(model()->index(5));
-    EXPECT_TRUE(drop(&first, padRow.bottomLeft() + QPoint(5, 20))) << "below the new-favorite pad: to the end";
+    EXPECT_TRUE(drop(first.get(), padRow.bottomLeft() + QPoint(5, 20))) << "below the new-favorite pad: to the end";
     EXPECT_EQ(names(), (QStringList{"A", "C", "D", "B"}));
     EXPECT_EQ(controller->table()->currentRow(), 4);
 
     ErrorPtr error;
     ASSERT_TRUE(store->save(&error));
-    auto reopened = ZNTFavoritesStore::create(store->path());
-    ASSERT_TRUE(reopened->open(&error));
-    QStringList stored;
-    for (const auto &favorite : reopened->favorites())
-        stored.append(favorite->displayName());
-    EXPECT_EQ(stored, (QStringList{"A", "C", "D", "B"}));
+    EXPECT_EQ(pythonQuery(store->path(), "SELECT group_concat(nickname, ',') FROM (SELECT nickname FROM favorite "
+                                         "ORDER BY \"order\")"),
+              "A,C,D,B");
+}
+
+// The drag names the favorite, not its row: the list may change under it (a
+// favorite added, deleted or moved by another way) before the drop.
+TEST_F(FavoritesWindowFiles, ADropMovesTheDraggedFavoriteEvenWhenTheListChangedMeanwhile) {
+    for (const char *name : {"A", "B", "C"})
+        addFavorite(name);
+    openWindow();
+    auto c = model()->favoriteAtRow(3);
+    auto dragged = dragOf(c);
+    controller->deleteFavorite(1); // while the drag runs
+    ASSERT_EQ(names(), (QStringList{"B", "C"}));
+    EXPECT_TRUE(drop(dragged.get(), above(1)));
+    EXPECT_EQ(names(), (QStringList{"C", "B"}));
+
+    auto gone = dragOf(c);
+    controller->deleteFavorite(1);
+    ASSERT_EQ(names(), (QStringList{"B"}));
+    EXPECT_FALSE(drop(gone.get(), above(1))) << "a favorite deleted during its drag was moved";
+    EXPECT_FALSE(drop(gone.get(), above(2)));
 }
 
 TEST_F(FavoritesWindowFiles, ADroppedFolderImportsEveryFavoriteFileWhereItIsDropped) {
@@ -169,25 +197,60 @@ TEST_F(FavoritesWindowFiles, ExportWritesTheChosenFavoriteWithItsKeyringPassword
     EXPECT_EQ(params->value("password").toString(), "from keyring");
 }
 
-TEST_F(FavoritesWindowFiles, ARowDraggedOutOffersItsFileOnceItsPasswordIsRead) {
-    auto prod = addFavorite("Prod");
+namespace {
+// The desktop's Secret Service, counting the passwords read from it.
+class CountingSecretStore : public SecretStore {
+public:
+    std::shared_ptr<SecretStore> real = std::make_shared<LibsecretStore>();
+    std::atomic<int> reads{0};
+    SecretStatus find(const QString &s, const QString &a) override {
+        ++reads;
+        return real->find(s, a);
+    }
+    SecretStatus read(const QString &s, const QString &a, QString *p, QString *l) override {
+        ++reads;
+        return real->read(s, a, p, l);
+    }
+    SecretStatus add(const QString &s, const QString &a, const QString &l, const QString &p) override {
+        return real->add(s, a, l, p);
+    }
+    SecretStatus modify(const QString &s, const QString &a, const QString &ns, const QString &na, const QString &nl,
+                        const QString &np) override {
+        return real->modify(s, a, ns, na, nl, np);
+    }
+    SecretStatus deleteItem(const QString &s, const QString &a) override { return real->deleteItem(s, a); }
+};
+} // namespace
+
+// A drag reads no password until another program asks for the file, and then
+// changes nothing of the favorite: a copy that does not keep the password it
+// shares with its original stays so, and a move within the list never waits
+// for the keyring.
+TEST_F(FavoritesWindowFiles, ADraggedRowReadsItsPasswordOnlyForItsFileAndChangesNothing) {
+    auto keyring = std::make_shared<CountingSecretStore>();
+    SecretStore::setShared(keyring);
+    auto prod = addFavorite("Prod", QUuid::createUuid().toString(QUuid::WithoutBraces).left(8) + ".example");
+    auto copy = addFavorite("Prod copy", prod->host());
+    ASSERT_TRUE(keyring->real->add(prod->keychainItemName(), "alice", "label", "from keyring").isDone());
     prod->setSavePassword(true);
     openWindow();
-    SecretStore::shared()->add(prod->keychainItemName(), prod->keychainItemAccount(), "label", "from keyring");
     QMimeData *dragged = nullptr;
     controller->dragging()->setDragStarter([&](QMimeData *data, const QPixmap &image) {
         EXPECT_FALSE(image.isNull());
         dragged = data;
     });
     QWidget *viewport = controller->table()->viewport();
-    const QPoint start = controller->table()->visualRect(model()->index(1)).center();
+    const QPoint start = controller->table()->visualRect(model()->index(2)).center();
     QTest::mousePress(viewport, Qt::LeftButton, {}, start);
     QTest::mouseMove(viewport, start + QPoint(0, 40));
-    ASSERT_TRUE(pumpUntil([&] { return dragged != nullptr; }));
+    ASSERT_NE(dragged, nullptr) << "the drag waited for something";
     QTest::mouseRelease(viewport, Qt::LeftButton, {}, start + QPoint(0, 40));
-    auto row = ZNTFavoritePasteboardWriter::draggedRow(dragged);
-    ASSERT_TRUE(row);
-    EXPECT_EQ(row->row, 1);
+    pumpFor(std::chrono::milliseconds(200));
+    EXPECT_EQ(keyring->reads.load(), 0);
+    auto favorite = ZNTFavoritePasteboardWriter::draggedFavorite(dragged);
+    ASSERT_TRUE(favorite);
+    EXPECT_EQ(favorite->favoriteID, copy->objectID());
+
     const QList<QUrl> urls = dragged->urls();
     ASSERT_EQ(urls.size(), 1);
     QFile file(urls.front().toLocalFile());
@@ -196,5 +259,10 @@ TEST_F(FavoritesWindowFiles, ARowDraggedOutOffersItsFileOnceItsPasswordIsRead) {
     auto params = ZNTFavorite::paramsForData(file.readAll(), std::nullopt, &error);
     ASSERT_TRUE(params);
     EXPECT_EQ(params->value("password").toString(), "from keyring");
+    pumpFor(std::chrono::milliseconds(100));
+    EXPECT_FALSE(copy->savePassword()) << "dragging turned \"save password\" on";
+    EXPECT_TRUE(copy->password().isNull());
+    EXPECT_FALSE(store->hasChanges());
     delete dragged;
+    keyring->real->deleteItem(prod->keychainItemName(), "alice");
 }

@@ -2,6 +2,9 @@
 #include "favorites/FavoritePadDelegate.h"
 #include "favorites/FavoriteSettingsForm.h"
 
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
 #include <QStyleFactory>
 
 class FavoritesWindowScreenshot : public FavoritesWindowFixture, public ::testing::WithParamInterface<bool> {};
@@ -121,3 +124,53 @@ TEST_F(FavoritesWindowFixture, ANarrowWindowWidensForTheSettings) {
     EXPECT_GE(form->width(), form->minimumSizeHint().width()) << "the settings are cut";
     saveScreenshot(controller->window(), "favorites-window-narrowest");
 }
+
+class FavoritesFormAtLeastWidth : public FavoritesWindowFixture, public ::testing::WithParamInterface<bool> {};
+
+// At the window's least width every label of the settings (the tunnel's too)
+// shows whole, and Done and Connect close the form below all of its fields.
+TEST_P(FavoritesFormAtLeastWidth, EveryLabelShowsWholeAndTheButtonsCloseTheForm) {
+    const bool dark = GetParam();
+    const QPalette saved = QApplication::palette();
+    QApplication::setStyle(QStyleFactory::create("Fusion"));
+    if (dark)
+        QApplication::setPalette(darkPalette());
+    auto edited = addFavorite("Staging", "10.0.4.12", "deploy", "shop");
+    edited->setSshEnabled(true);
+    openWindow();
+    controller->editObject(edited);
+    pumpFor(std::chrono::milliseconds(100));
+    controller->window()->resize(controller->window()->minimumWidth(), 560);
+    pumpFor(std::chrono::milliseconds(100));
+    auto *form = qobject_cast<FavoriteSettingsForm *>(controller->table()->indexWidget(model()->index(1)));
+    ASSERT_TRUE(form);
+    saveScreenshot(controller->window(), dark ? "favorites-form-least-width-dark" : "favorites-form-least-width");
+    QWidget *viewport = controller->table()->viewport();
+    EXPECT_TRUE(viewport->rect().contains(QRect(form->mapTo(viewport, QPoint()), form->size())))
+        << "the form is cut: " << form->width() << " wide in a list " << viewport->width() << " wide, least "
+        << form->minimumSizeHint().width();
+
+    int lowestField = 0;
+    for (QWidget *widget : form->findChildren<QWidget *>()) {
+        if (!widget->isVisible())
+            continue;
+        const QRect frame(widget->mapTo(form, QPoint()), widget->size());
+        EXPECT_TRUE(form->rect().contains(frame)) << widget->metaObject()->className();
+        if (auto *label = qobject_cast<QLabel *>(widget))
+            EXPECT_GE(label->contentsRect().width(), label->fontMetrics().horizontalAdvance(label->text().remove('&')))
+                << label->text().toStdString();
+        if (auto *box = qobject_cast<QAbstractButton *>(widget))
+            EXPECT_GE(box->width(), box->minimumSizeHint().width()) << box->text().toStdString();
+        if (qobject_cast<QLineEdit *>(widget) || qobject_cast<QCheckBox *>(widget))
+            lowestField = std::max(lowestField, frame.bottom());
+    }
+    for (const char *name : {"endEditing", "connectFavorite"}) {
+        QWidget *button = form->findChild<QPushButton *>(name);
+        ASSERT_TRUE(button);
+        EXPECT_GT(button->mapTo(form, QPoint()).y(), lowestField) << name << " is not below the fields";
+    }
+    QApplication::setPalette(saved);
+}
+
+INSTANTIATE_TEST_SUITE_P(Palettes, FavoritesFormAtLeastWidth, ::testing::Values(false, true),
+                         [](const auto &info) { return info.param ? "Dark" : "Light"; });

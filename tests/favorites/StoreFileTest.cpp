@@ -191,6 +191,7 @@ TEST_F(StoreFile, OrdersThatDoNotRiseFromOneAreRenumberedInListOrderAndSaved) {
     store = openStore();
     EXPECT_TRUE(store->reloadData());
     EXPECT_EQ(pythonQuery(path(), "SELECT \"order\" FROM favorite"), "1");
+    store.reset(); // one store at a time holds the file
 
     // Gaps are fine; a new favorite goes after the highest.
     pythonExec(path(), "UPDATE favorite SET \"order\" = 7");

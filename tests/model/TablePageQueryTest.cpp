@@ -136,3 +136,18 @@ TEST(TablePageQuery, ViewsWithoutKeyAndUnloadedStructures) {
         EXPECT_EQ(e.name(), "IncorrectUsage");
     }
 }
+
+TEST(TablePageQuery, AFilterCannotAppendAStatementToPageOrCount) {
+    ScratchDatabase db;
+    db.run("CREATE TABLE x (n int); INSERT INTO x VALUES (1), (2)");
+    auto loaded = loadedTable(db, "x");
+    const auto evil = filters({"true); DROP TABLE x; SELECT (1"});
+    for (const auto &query :
+         {loaded.table->queryWithOffset(0, 100, nullptr, true, evil), loaded.table->countQueryWithFilters(evil)}) {
+        EXPECT_TRUE(query->extendedProtocol());
+        runAndWait(query, loaded.server->mainConnection());
+        ASSERT_NE(query->error(), nullptr) << query->sql().toStdString();
+        EXPECT_EQ(query->error()->userInfo().value("PG_DIAG_SQLSTATE").toString(), "42601");
+    }
+    EXPECT_EQ(db.run("SELECT count(*) FROM x"), "2");
+}

@@ -1,0 +1,109 @@
+#include "ZNTTableGridView.h"
+
+#include "uikit/WindowEditing.h"
+#include "uikit/ZNTTableHeaderCell.h"
+
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPainter>
+
+void ZNTTableGridCell::paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const {
+    if (index.column() == m_highlightedColumn && !(option.state & QStyle::State_Selected)) {
+        QColor tint = option.palette.color(QPalette::Highlight);
+        tint.setAlphaF(0.08f);
+        painter->fillRect(option.rect, tint);
+    }
+    KRVTableDataCell::paint(painter, option, index);
+}
+
+bool ZNTTableGridCell::eventFilter(QObject *object, QEvent *event) {
+    if (event->type() == QEvent::KeyPress) {
+        auto *key = static_cast<QKeyEvent *>(event);
+        auto *editor = qobject_cast<QWidget *>(object);
+        if (editor && key->modifiers() == Qt::NoModifier && (key->key() == Qt::Key_Up || key->key() == Qt::Key_Down)) {
+            emit moveRequested(editor, key->key() == Qt::Key_Up ? -1 : 1);
+            return true;
+        }
+    }
+    return KRVTableDataCell::eventFilter(object, event);
+}
+
+ZNTTableGridView::ZNTTableGridView(QWidget *parent) : QTableView(parent) {
+    setObjectName(QStringLiteral("tableView"));
+    m_header = new ZNTTableHeaderCell(Qt::Horizontal, this);
+    m_header->setSectionsMovable(true);
+    m_header->setSectionsClickable(true);
+    m_header->setFixedHeight(26);
+    m_header->setContextMenuPolicy(Qt::CustomContextMenu);
+    m_header->setStretchLastSection(false);
+    setHorizontalHeader(m_header);
+    m_cell = new ZNTTableGridCell(this);
+    setItemDelegate(m_cell);
+    setSelectionBehavior(QAbstractItemView::SelectRows);
+    setSelectionMode(QAbstractItemView::ExtendedSelection);
+    setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed |
+                    QAbstractItemView::AnyKeyPressed);
+    setContextMenuPolicy(Qt::CustomContextMenu);
+    setWordWrap(false);
+    setCornerButtonEnabled(false);
+    setAlternatingRowColors(true);
+    setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
+    verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
+    verticalHeader()->hide();
+}
+
+void ZNTTableGridView::setDoubleClickEdits(bool edits) {
+    setEditTriggers(edits ? editTriggers() | QAbstractItemView::DoubleClicked
+                          : editTriggers() & ~QAbstractItemView::DoubleClicked);
+}
+
+QList<int> ZNTTableGridView::selectedRowIndexes() const {
+    QList<int> rows;
+    if (!selectionModel())
+        return rows;
+    for (const QModelIndex &index : selectionModel()->selectedRows())
+        rows << index.row();
+    if (rows.isEmpty()) {
+        // Rows count as selected when any of their cells is.
+        for (const QModelIndex &index : selectionModel()->selectedIndexes()) {
+            if (!rows.contains(index.row()))
+                rows << index.row();
+        }
+    }
+    std::sort(rows.begin(), rows.end());
+    return rows;
+}
+
+bool ZNTTableGridView::endEditing() {
+    if (!isEditing())
+        return true;
+    return uv_endEditing(window());
+}
+
+void ZNTTableGridView::abortEditing() {
+    if (!isEditing())
+        return;
+    if (QWidget *editor = indexWidget(currentIndex()))
+        closeEditor(editor, QAbstractItemDelegate::RevertModelCache);
+    else
+        closePersistentEditor(currentIndex());
+    setState(QAbstractItemView::NoState);
+}
+
+void ZNTTableGridView::editCell(int row, int column) {
+    const QModelIndex index = model() ? model()->index(row, column) : QModelIndex();
+    if (!index.isValid())
+        return;
+    setCurrentIndex(index);
+    scrollTo(index);
+    edit(index);
+}
+
+void ZNTTableGridView::mouseDoubleClickEvent(QMouseEvent *event) {
+    const int row = rowAt(event->position().toPoint().y());
+    QTableView::mouseDoubleClickEvent(event);
+    if (row >= 0)
+        emit rowDoubleClicked(row);
+}

@@ -1,0 +1,168 @@
+#include "ZNTTablePageLogic.h"
+
+#include "engine/ZNTColumn.h"
+
+#include <QRegularExpression>
+#include <QSet>
+#include <limits>
+
+namespace ZNTTablePageLogic {
+
+namespace {
+constexpr qint64 kMax = std::numeric_limits<qint64>::max();
+
+// ceil(total / perPage) without overflow.
+qint64 pageCount(qint64 total, qint64 perPage) {
+    return total / perPage + (total % perPage != 0 ? 1 : 0);
+}
+
+QString counted(qint64 n, const char *one, const char *many) {
+    return n == 1 ? QString::fromUtf8(one) : QString::fromUtf8(many).arg(n);
+}
+} // namespace
+
+qint64 rowsPerPageFromSetting(qint64 stored) {
+    return stored < 1 ? 1000 : stored;
+}
+
+qint64 maxPageIndex(qint64 rowsPerPage) {
+    const qint64 perPage = rowsPerPageFromSetting(rowsPerPage);
+    return kMax / perPage - 1;
+}
+
+qint64 clampPageIndex(qint64 pageIndex, qint64 rowsPerPage) {
+    return std::clamp<qint64>(pageIndex, 0, maxPageIndex(rowsPerPage));
+}
+
+qint64 pageIndexForRowsPerPage(qint64 oldRowsPerPage, qint64 pageIndex, qint64 newRowsPerPage) {
+    const __int128 firstRow = __int128(rowsPerPageFromSetting(oldRowsPerPage)) * std::max<qint64>(0, pageIndex);
+    const __int128 page = firstRow / rowsPerPageFromSetting(newRowsPerPage);
+    return clampPageIndex(page > kMax ? kMax : qint64(page), newRowsPerPage);
+}
+
+std::optional<qint64> pageIndexFromText(const QString &text) {
+    const QString trimmed = text.trimmed();
+    bool ok = false;
+    const qint64 page = trimmed.toLongLong(&ok);
+    if (ok)
+        return page > std::numeric_limits<qint64>::min() ? page - 1 : page;
+    // Digits too many for 64 bits: the last page there can be.
+    static const QRegularExpression digits(QStringLiteral("^[+-]?[0-9]+$"));
+    if (!digits.match(trimmed).hasMatch())
+        return std::nullopt;
+    return trimmed.startsWith(u'-') ? qint64(-1) : kMax - 1;
+}
+
+PagerState pagerState(qint64 pageIndex, qint64 rowsPerPage, qint64 totalRows) {
+    PagerState state;
+    state.previousEnabled = pageIndex > 0;
+    if (totalRows < 0) {
+        state.nextEnabled = pageIndex < maxPageIndex(rowsPerPage);
+        state.label = QStringLiteral("Page %1").arg(pageIndex + 1);
+        return state;
+    }
+    const qint64 pages = pageCount(totalRows, rowsPerPage);
+    state.nextEnabled = pages > pageIndex + 1;
+    state.label = QStringLiteral("Page %1 of %2").arg(pageIndex + 1).arg(std::max<qint64>(pages, 1));
+    return state;
+}
+
+QString statusText(bool hasResult, qint64 totalRows, qint64 resultRows, qint64 rowsPerPage, qint64 pageIndex) {
+    if (!hasResult)
+        return QString();
+    if (totalRows == 1)
+        return QStringLiteral("1 row");
+    if (totalRows >= 0 && totalRows <= rowsPerPage)
+        return QStringLiteral("%1 rows").arg(totalRows);
+    // The page index is clamped, so these stay within 64 bits.
+    const qint64 first = pageIndex * rowsPerPage + 1;
+    const qint64 last = pageIndex * rowsPerPage + resultRows;
+    if (resultRows > 0 && totalRows < 1)
+        return QStringLiteral("Rows %1-%2").arg(first).arg(last);
+    if (resultRows > 0)
+        return QStringLiteral("Rows %1-%2 of %3").arg(first).arg(last).arg(totalRows);
+    return QStringLiteral("No rows");
+}
+
+double defaultWidth(const ZNTColumn &column) {
+    if (column.isNumeric())
+        return 60;
+    if (column.typeCategory() == 'B')
+        return 45;
+    if (column.typeCategory() == 'D')
+        return 110;
+    if (column.typeOid() == 25)
+        return 250;
+    return 150;
+}
+
+double columnWidth(const ZNTColumn &column, double storedWidth) {
+    return storedWidth > 0 ? storedWidth : defaultWidth(column);
+}
+
+QStringList orderedColumnNames(const QStringList &displayNames, const QVariant &storedOrder) {
+    QStringList ordered;
+    QSet<QString> used;
+    if (storedOrder.typeId() == QMetaType::QVariantList || storedOrder.typeId() == QMetaType::QStringList) {
+        for (const QVariant &entry : storedOrder.toList()) {
+            if (entry.typeId() != QMetaType::QString)
+                continue;
+            const QString name = entry.toString();
+            if (displayNames.contains(name) && !used.contains(name)) {
+                ordered << name;
+                used.insert(name);
+            }
+        }
+    }
+    for (const QString &name : displayNames) {
+        if (!used.contains(name)) {
+            ordered << name;
+            used.insert(name);
+        }
+    }
+    return ordered;
+}
+
+Sort sortAfterHeaderClick(const Sort &current, const QString &clicked) {
+    if (!current.column.isEmpty() && current.column == clicked)
+        return current.ascending ? Sort{clicked, false} : Sort{QString(), true};
+    return Sort{clicked, true};
+}
+
+QString pendingChangesText(qint64 newRows, qint64 editedRows, qint64 deletedRows) {
+    QStringList parts;
+    if (newRows > 0)
+        parts << counted(newRows, "1 new row", "%1 new rows");
+    if (editedRows > 0)
+        parts << counted(editedRows, "1 edited row", "%1 edited rows");
+    if (deletedRows > 0)
+        parts << counted(deletedRows, "1 deleted row", "%1 deleted rows");
+    return parts.join(QStringLiteral(", "));
+}
+
+QString deleteActionName(qint64 rows) {
+    return counted(rows, "Delete Row", "Delete %1 rows");
+}
+
+QString editActionName(qint64 rows) {
+    return counted(rows, "Edit Row", "Edit %1 rows");
+}
+
+QString informativeTextForError(const ErrorPtr &error) {
+    if (!error)
+        return QString();
+    const QVariantMap &info = error->userInfo();
+    QString text;
+    if (info.contains(QStringLiteral("PG_DIAG_MESSAGE_PRIMARY")))
+        text =
+            QStringLiteral("The server said: %1").arg(info.value(QStringLiteral("PG_DIAG_MESSAGE_PRIMARY")).toString());
+    const QString detail = info.value(QStringLiteral("PG_DIAG_MESSAGE_DETAIL")).toString();
+    if (!detail.isEmpty())
+        text += QStringLiteral("\nDetail: %1").arg(detail);
+    const QString hint = info.value(QStringLiteral("PG_DIAG_MESSAGE_HINT")).toString();
+    if (!hint.isEmpty())
+        text += QStringLiteral("\nHint: %1").arg(hint);
+    return text.isEmpty() ? error->localizedDescription() : text;
+}
+
+} // namespace ZNTTablePageLogic
