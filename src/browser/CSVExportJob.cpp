@@ -10,17 +10,22 @@
 #include <cerrno>
 #include <sys/stat.h>
 
-void CSVExportFlowControl::batchQueued() {
+void CSVExportFlowControl::batchQueued(const RowRange &rows) {
     std::unique_lock lock(m_mutex);
     ++m_unwritten;
+    m_unwrittenBytes += rows.store ? rows.store->reservedBytes() : 0;
     m_peak = std::max(m_peak, m_unwritten);
-    m_changed.wait(lock, [this] { return m_released || m_unwritten < kMaxUnwrittenBatches; });
+    // A batch larger than the limit alone is let through once it is written.
+    m_changed.wait(lock, [this] {
+        return m_released || (m_unwritten < kMaxUnwrittenBatches && m_unwrittenBytes < kMaxUnwrittenBytes);
+    });
 }
 
-void CSVExportFlowControl::batchWritten() {
+void CSVExportFlowControl::batchWritten(const RowRange &rows) {
     {
         std::lock_guard lock(m_mutex);
         --m_unwritten;
+        m_unwrittenBytes -= rows.store ? rows.store->reservedBytes() : 0;
     }
     m_changed.notify_all();
 }

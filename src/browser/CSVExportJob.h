@@ -8,25 +8,30 @@
 #include <condition_variable>
 #include <mutex>
 
-// Holds a query on its connection's queue while the export has too many batches
-// it has not written yet, so that the rows wait in the server's socket instead
-// of in memory. Released for good by a cancel, a failure or the export's end.
+// Holds a query on its connection's queue while the export has four batches it
+// has not written yet, or a batch of 24 MB, so that the rows wait in the
+// server's socket instead of in memory. Released for good by a cancel, a
+// failure or the export's end. The export's queries keep no rows: each batch
+// has a store of its own, whose size is the batch's.
 class CSVExportFlowControl : public ZNTQueryFlowControl {
 public:
     static constexpr int kMaxUnwrittenBatches = 4;
+    static constexpr qsizetype kMaxUnwrittenBytes = 24 << 20;
 
     // connection queue
-    void batchQueued() override;
+    void batchQueued(const RowRange &rows) override;
     // any thread
     void queryCancelled() override { release(); }
-    void batchWritten();
+    void batchWritten(const RowRange &rows);
     void release();
     int peakUnwritten() const;
 
 private:
     mutable std::mutex m_mutex;
     std::condition_variable m_changed;
-    int m_unwritten = 0; // may dip below 0: a batch can be written before its query reports it queued
+    // Both may dip below 0: a batch can be written before its query reports it queued.
+    int m_unwritten = 0;
+    qsizetype m_unwrittenBytes = 0;
     int m_peak = 0;
     bool m_released = false;
 };

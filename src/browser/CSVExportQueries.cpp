@@ -160,7 +160,7 @@ void CSVExportManager::newRows(const Notification &n) {
                 report(weak, [error](CSVExportManager &self) { self.fail(error); });
             }
         }
-        job->flow->batchWritten();
+        job->flow->batchWritten(rows);
     });
 }
 

@@ -38,9 +38,9 @@ public:
 class ZNTQueryFlowControl {
 public:
     virtual ~ZNTQueryFlowControl() = default;
-    // connection queue: a batch of rows was just queued for the main thread;
+    // connection queue: rows, a batch, were just queued for the main thread;
     // may wait before the query reads on.
-    virtual void batchQueued() = 0;
+    virtual void batchQueued(const RowRange &rows) = 0;
     // any thread: the query was cancelled; a wait in batchQueued must end.
     virtual void queryCancelled() = 0;
 };

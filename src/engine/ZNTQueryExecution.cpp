@@ -417,7 +417,7 @@ void ZNTQueryExecution::flush() {
     // Waiting here keeps what the server sends in its socket, not in memory;
     // the wait is not counted as time spent reading rows.
     if (flowControl)
-        flowControl->batchQueued();
+        flowControl->batchQueued(range);
     flushClock = std::clock();
     flushTimeNs = processorCheckNs = coarseNowNs();
 }

@@ -9,7 +9,7 @@ namespace {
 // query is cancelled).
 class Gate : public ZNTQueryFlowControl {
 public:
-    void batchQueued() override {
+    void batchQueued(const RowRange &) override {
         std::unique_lock lock(m_mutex);
         ++m_batches;
         m_changed.wait(lock, [this] { return m_open; });
