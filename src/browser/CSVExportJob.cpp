@@ -2,6 +2,7 @@
 
 #include "engine/KesError.h"
 #include "platform/FileReplacement.h"
+#include "platform/Main.h"
 #include "platform/Posix.h"
 
 #include <QDir>
@@ -9,6 +10,13 @@
 #include <QFileInfo>
 #include <cerrno>
 #include <sys/stat.h>
+
+void reportToManager(const std::weak_ptr<CSVExportManager> &manager, std::function<void(CSVExportManager &)> fn) {
+    Main::post([manager, fn = std::move(fn)] {
+        if (auto self = manager.lock())
+            fn(*self);
+    });
+}
 
 void CSVExportFlowControl::batchQueued(const RowRange &rows) {
     std::unique_lock lock(m_mutex);

@@ -6,7 +6,14 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
+
+class CSVExportManager;
+
+// From the export's queue: runs fn on the main thread with the manager, when it
+// is still there.
+void reportToManager(const std::weak_ptr<CSVExportManager> &manager, std::function<void(CSVExportManager &)> fn);
 
 // Holds a query on its connection's queue while the export has four batches it
 // has not written yet, or a batch of 24 MB, so that the rows wait in the

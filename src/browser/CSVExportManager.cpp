@@ -238,10 +238,7 @@ void CSVExportManager::startFiles() {
         if (job->prepare(&error))
             return;
         job->stopped = true;
-        Main::post([weak, error] {
-            if (auto self = weak.lock())
-                self->fail(error);
-        });
+        reportToManager(weak, [error](CSVExportManager &self) { self.fail(error); });
     });
 }
 
@@ -250,19 +247,17 @@ void CSVExportManager::startFiles() {
 void CSVExportManager::startFetchedResult(const ZNTColumnList &columns, std::vector<int> order,
                                           std::shared_ptr<const RowStore> rows) {
     QStringList names;
-    for (int column : order)
-        names << (column >= 0 && column < columns.size() ? columns[column]->name() : QString());
+    for (int column : order) {
+        if (column < 0 || column >= columns.size() || column >= rows->columnCount())
+            throw ProgramError("IncorrectUsage", "A result's column order names a column it does not have.");
+        names << columns[column]->name();
+    }
     const qsizetype rowCount = rows->rowCount();
     m_progress.tablesInExport = 1;
     m_progress.estimatedAll = m_progress.currentEstimate = quint64(rowCount);
     updateProgress();
     m_job->queue.async([job = m_job, weak = weak_from_this(), names, order, rows, rowCount] {
-        auto report = [weak](std::function<void(CSVExportManager &)> fn) {
-            Main::post([weak, fn] {
-                if (auto self = weak.lock())
-                    fn(*self);
-            });
-        };
+        auto report = [weak](std::function<void(CSVExportManager &)> fn) { reportToManager(weak, std::move(fn)); };
         ErrorPtr error;
         if (job->stopped || !job->writer.beginTableName(QStringLiteral("Query Result"), names, &error))
             return report([error](CSVExportManager &self) { self.fail(error); });
@@ -333,14 +328,11 @@ void CSVExportManager::finish() {
             error = KesError::errorWithFormat(QStringLiteral("The export was cancelled by the user."));
         const bool placed = !error && job->placeResult(&error);
         job->removeTemporaryFolder();
-        Main::post([weak, placed, error] {
-            auto self = weak.lock();
-            if (!self)
-                return;
+        reportToManager(weak, [placed, error](CSVExportManager &self) {
             if (placed)
-                self->end();
+                self.end();
             else
-                self->fail(error);
+                self.fail(error);
         });
     });
 }
@@ -374,10 +366,7 @@ void CSVExportManager::fail(const ErrorPtr &error) {
     showError(error ? error : KesError::errorWithFormat(QStringLiteral("Invalid result returned.")));
     m_job->queue.async([job = m_job, weak = weak_from_this()] {
         job->removeTemporaryFolder();
-        Main::post([weak] {
-            if (auto self = weak.lock())
-                self->leaveRunningSet();
-        });
+        reportToManager(weak, [](CSVExportManager &self) { self.leaveRunningSet(); });
     });
 }
 

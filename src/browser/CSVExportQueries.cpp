@@ -24,13 +24,6 @@ double numberOf(const Value &value) {
     }
 }
 
-// Runs fn on the main thread with the manager, when it is still there.
-void report(const std::weak_ptr<CSVExportManager> &weak, std::function<void(CSVExportManager &)> fn) {
-    Main::post([weak, fn = std::move(fn)] {
-        if (auto self = weak.lock())
-            fn(*self);
-    });
-}
 } // namespace
 
 // One text of one SELECT per relation, and before it one catalog query for the
@@ -133,10 +126,10 @@ void CSVExportManager::newResult(const Notification &n) {
             return;
         ErrorPtr error;
         if (job->writer.beginTableName(name, names, &error)) {
-            report(weak, [estimate](CSVExportManager &self) { self.tableBegan(estimate); });
+            reportToManager(weak, [estimate](CSVExportManager &self) { self.tableBegan(estimate); });
         } else {
             job->stopped = true;
-            report(weak, [error](CSVExportManager &self) { self.fail(error); });
+            reportToManager(weak, [error](CSVExportManager &self) { self.fail(error); });
         }
     });
 }
@@ -154,10 +147,10 @@ void CSVExportManager::newRows(const Notification &n) {
                 order[size_t(c)] = c;
             ErrorPtr error;
             if (job->writer.writeStoredRows(*rows.store, rows.firstRow, rows.count, order, &error)) {
-                report(weak, [count = rows.count](CSVExportManager &self) { self.rowsWritten(count); });
+                reportToManager(weak, [count = rows.count](CSVExportManager &self) { self.rowsWritten(count); });
             } else {
                 job->stopped = true;
-                report(weak, [error](CSVExportManager &self) { self.fail(error); });
+                reportToManager(weak, [error](CSVExportManager &self) { self.fail(error); });
             }
         }
         job->flow->batchWritten(rows);
@@ -170,10 +163,10 @@ void CSVExportManager::resultDone() {
             return;
         ErrorPtr error;
         if (job->writer.endTableWithError(&error)) {
-            report(weak, [](CSVExportManager &self) { self.tableEnded(); });
+            reportToManager(weak, [](CSVExportManager &self) { self.tableEnded(); });
         } else {
             job->stopped = true;
-            report(weak, [error](CSVExportManager &self) { self.fail(error); });
+            reportToManager(weak, [error](CSVExportManager &self) { self.fail(error); });
         }
     });
 }
