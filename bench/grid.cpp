@@ -1,12 +1,17 @@
 // Paints a 100,000-row, 10-column grid through KRVTableDataCell and through a
 // stock QTableView with QStyledItemDelegate over the same model, offscreen at
 // 1920x1080, and prints the median time of a full viewport repaint of each.
+// Then the same rows as a result's row store under the table page's own model
+// (ZNTTableContentModel, the path the program takes), again with both
+// delegates.
 //
 //     build/bench/bench_grid [--frames N] [--step ROWS]
 //
 // Each frame scrolls both views by --step rows (3: a wheel notch) and repaints
 // the whole viewport; the two views take turns frame by frame, so that a busy
 // moment of the machine hits both alike.
+#include "browser/ZNTTableContentModel.h"
+#include "engine/RowStore.h"
 #include "engine/Value.h"
 #include "uikit/KRVTableDataCell.h"
 
@@ -75,7 +80,26 @@ public:
     }
 };
 
-QTableView *makeView(GridModel *model, QAbstractItemDelegate *delegate) {
+// The grid model's rows in a row store, under the table page's model.
+ZNTTableContentModel *pageModel(const GridModel &source, QObject *parent) {
+    auto store = std::make_shared<RowStore>(source.columnCount(QModelIndex()));
+    ZNTColumnList columns;
+    for (int c = 0; c < source.columnCount(QModelIndex()); ++c)
+        columns << std::make_shared<ZNTColumn>(QStringLiteral("c%1").arg(c));
+    std::vector<Value> row(size_t(columns.size()));
+    for (int r = 0; r < source.rowCount(QModelIndex()); ++r) {
+        for (int c = 0; c < columns.size(); ++c)
+            row[size_t(c)] = source.valueAt(r, c);
+        store->appendRow(row);
+    }
+    auto *model = new ZNTTableContentModel(parent);
+    model->setDisplayColumns(columns);
+    model->setResult(columns, store);
+    model->takeRows(store->rowCount());
+    return model;
+}
+
+QTableView *makeView(QAbstractItemModel *model, QAbstractItemDelegate *delegate) {
     auto *view = new QTableView;
     view->setModel(model);
     if (delegate)
@@ -113,25 +137,10 @@ Frame repaint(QTableView *view, int firstRow) {
     return {timer.nsecsElapsed() / 1e6, threadCpuMs() - cpu};
 }
 
-} // namespace
-
-int main(int argc, char **argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
-    QApplication::setFont(QFont(QStringLiteral("DejaVu Sans"), 9));
-    int frames = 400, step = 3;
-    const QStringList args = app.arguments();
-    for (int i = 1; i + 1 < args.size(); ++i) {
-        if (args[i] == QLatin1String("--frames"))
-            frames = args[i + 1].toInt();
-        else if (args[i] == QLatin1String("--step"))
-            step = args[i + 1].toInt();
-    }
-    GridModel model;
-    QTableView *stock = makeView(&model, nullptr);
-    QTableView *cell = makeView(&model, new KRVTableDataCell(&app));
+// Both views over model, taking turns frame by frame.
+void measurePair(const char *title, QAbstractItemModel *model, int frames, int step, QApplication &app) {
+    QTableView *stock = makeView(model, nullptr);
+    QTableView *cell = makeView(model, new KRVTableDataCell(&app));
     for (int warm = 0; warm < 20; ++warm) {
         repaint(stock, warm);
         repaint(cell, warm);
@@ -149,13 +158,38 @@ int main(int argc, char **argv) {
     const int rows = stock->viewport()->height() / stock->verticalHeader()->defaultSectionSize();
     const KRVTableDataCell::CacheStatistics stats = KRVTableDataCell::cacheStatistics();
     const double sw = median(stockWall), cw = median(cellWall), sc = median(stockCpu), cc = median(cellCpu);
+    std::printf("%s\n", title);
     std::printf("full viewport repaint, 1920x1080, about %d rows x 10 columns, %d frames, %d rows per frame\n", rows,
                 frames, step);
     std::printf("  median per repaint                 wall       processor\n");
     std::printf("  QTableView + QStyledItemDelegate  %7.2f ms  %7.2f ms\n", sw, sc);
     std::printf("  QTableView + KRVTableDataCell     %7.2f ms  %7.2f ms\n", cw, cc);
     std::printf("  ratio to stock                    %7.2f     %7.2f\n", cw / sw, cc / sc);
-    std::printf("  line cache: %llu layouts, %llu hits\n", static_cast<unsigned long long>(stats.layouts),
+    std::printf("  line cache: %llu layouts, %llu hits\n\n", static_cast<unsigned long long>(stats.layouts),
                 static_cast<unsigned long long>(stats.hits));
+    delete stock;
+    delete cell;
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+    QApplication::setFont(QFont(QStringLiteral("DejaVu Sans"), 9));
+    int frames = 400, step = 3;
+    const QStringList args = app.arguments();
+    for (int i = 1; i + 1 < args.size(); ++i) {
+        if (args[i] == QLatin1String("--frames"))
+            frames = args[i + 1].toInt();
+        else if (args[i] == QLatin1String("--step"))
+            step = args[i + 1].toInt();
+    }
+    GridModel model;
+    measurePair("an item model (values made per call)", &model, frames, step, app);
+    ZNTTableContentModel *page = pageModel(model, &app);
+    measurePair("the table page's model over a row store", page, frames, step, app);
     return 0;
 }

@@ -93,16 +93,16 @@ build_project() {
 }
 
 # Configures (once) and builds build-sanitize/: a Debug build with
-# AddressSanitizer and UndefinedBehaviorSanitizer, of the engine and platform
-# tests only (the layers below the widgets, where the threads and the C
-# libraries are).
+# AddressSanitizer and UndefinedBehaviorSanitizer, of the platform, engine,
+# model and actions tests only (the layers where the threads, the C libraries
+# and the statements that change a user's data are).
 build_sanitized() {
     local dir="$TRELLAN_ROOT/build-sanitize" targets=() t
     if [ ! -f "$dir/build.ninja" ]; then
         note "configuring $dir"
         cmake -S "$TRELLAN_ROOT" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTRELLAN_SANITIZE=ON >&2
     fi
-    for t in "$TRELLAN_ROOT"/tests/engine/*.cpp "$TRELLAN_ROOT"/tests/platform/*.cpp; do
+    for t in "$TRELLAN_ROOT"/tests/{platform,engine,model,actions}/*.cpp; do
         t=${t#"$TRELLAN_ROOT"/tests/}
         targets+=("test_${t%%/*}_$(basename "$t" .cpp)")
     done
@@ -165,4 +165,21 @@ pg_owned_copy() {
     else
         install -m 600 "$1" "$2"
     fi
+}
+
+# Inside a D-Bus session: starts a Secret Service (gnome-keyring) unlocked with
+# the given password, waits until it answers and prints its process id.
+start_session_keyring() {
+    local password=$1 log=$2 pid i
+    printf '%s' "$password" |
+        gnome-keyring-daemon --foreground --unlock --components=secrets >"$log" 2>&1 &
+    pid=$!
+    for i in $(seq 100); do
+        dbus-send --session --print-reply --dest=org.freedesktop.DBus /org/freedesktop/DBus \
+            org.freedesktop.DBus.NameHasOwner string:org.freedesktop.secrets 2>/dev/null |
+            grep -q 'boolean true' && break
+        [ "$i" = 100 ] && { cat "$log" >&2; die "the keyring did not start"; }
+        sleep 0.1
+    done
+    echo "$pid"
 }

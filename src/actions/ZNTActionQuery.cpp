@@ -12,6 +12,26 @@
 
 ZNTActionQuery::~ZNTActionQuery() = default;
 
+void ZNTActionQuery::setSuccess(bool success) {
+    requireMainThread("ZNTActionQuery::setSuccess");
+    m_success = success;
+}
+
+void ZNTActionQuery::setError(ErrorPtr error) {
+    requireMainThread("ZNTActionQuery::setError");
+    m_error = std::move(error);
+}
+
+void ZNTActionQuery::setSql(const QString &sql) {
+    requireMainThread("ZNTActionQuery::setSql");
+    m_sql = sql;
+}
+
+void ZNTActionQuery::setSqlQuery(std::shared_ptr<ZNTQuery> query) {
+    requireMainThread("ZNTActionQuery::setSqlQuery");
+    m_sqlQuery = std::move(query);
+}
+
 ProgressSheet *ZNTActionQuery::progressWindow() const {
     return m_progressWindow;
 }

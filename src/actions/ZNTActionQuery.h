@@ -70,12 +70,14 @@ public:
     // Prepares and runs; the end is DoneNotification.
     virtual void executeInBackgroundOnConnection(const std::shared_ptr<ZNTConnection> &connection);
 
+    // The outcome and the SQL are written on the main thread only: a queue's job
+    // hands its outcome over through Main::post.
     bool success() const { return m_success; }
-    void setSuccess(bool success) { m_success = success; }
+    void setSuccess(bool success);
     ErrorPtr error() const { return m_error; }
-    void setError(ErrorPtr error) { m_error = std::move(error); }
+    void setError(ErrorPtr error);
     QString sql() const { return m_sql; }
-    void setSql(const QString &sql) { m_sql = sql; }
+    void setSql(const QString &sql);
     QStringList params() const { return m_params; }
     void setParams(const QStringList &params) { m_params = params; }
     ZNTActionObjects objects() const { return m_objects; }
@@ -105,7 +107,7 @@ protected:
     // Keeps the action alive until its done notification has been posted.
     void retainUntilDone() { m_running = shared_from_this(); }
     void postDone();
-    void setSqlQuery(std::shared_ptr<ZNTQuery> query) { m_sqlQuery = std::move(query); }
+    void setSqlQuery(std::shared_ptr<ZNTQuery> query);
 
     // Shows error as a sheet on window (the error of the last run when null).
     static void presentError(const ErrorPtr &error, QWidget *window);

@@ -81,6 +81,15 @@ bool ZNTAlterTableQuery::isKept(qsizetype j) const {
 }
 
 bool ZNTAlterTableQuery::prepareSQLForConnection(const ZNTConnection &connection, ErrorPtr *error) {
+    // The server replaces the query of a view, never that of a materialized
+    // view ("is not a view"): refused before anything is sent.
+    if (table()->type() == ZNTTable::ZNTTableTypeMaterializedView && !sameText(m_viewDefBefore, m_viewDefAfter)) {
+        return failWith(error,
+                        KesError::errorWithCode(
+                            1, QStringLiteral("Can't change the query of materialized view “%1”.").arg(table()->name()),
+                            QStringLiteral("PostgreSQL can't replace the query of a materialized view; drop it "
+                                           "and create it anew with the new query.")));
+    }
     const QString qualified = Quoting::quoteQualifiedName(table()->schemaName(), table()->name());
     Text t{connection, createSequenceLines(createSequences()), qualified, {}, {}};
     writeRenames(t);

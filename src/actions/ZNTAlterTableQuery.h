@@ -10,7 +10,8 @@ class ZNTTable;
 // constraints, new columns and constraints, tablespace and view definition,
 // carried from the before values to the after values in a fixed order, as one
 // text run as one query. A missing sequence names a changed or new column's
-// default.
+// default. A materialized view's query cannot be replaced: a changed definition
+// of one fails the preparation.
 //
 // The first entries of columnsAfter (as many as columnsBefore has) pair with
 // columnsBefore; a dropped column stays in place, marked for deletion; new

@@ -3,7 +3,6 @@
 #include "engine/KesError.h"
 #include "engine/Quoting.h"
 #include "engine/ZNTConnection.h"
-#include "model/ZNTIndex.h"
 #include "model/ZNTTable.h"
 #include "model/ZNTTableMetadata.h"
 #include "platform/Main.h"
@@ -13,33 +12,24 @@ ZNTRowDeleteQuery::ZNTRowDeleteQuery(const RowList &rows, std::shared_ptr<ZNTTab
     : m_rows(rows), m_table(std::move(table)) {}
 
 // Keys are found among the display columns; without a primary key or oid the
-// whole row is the key, and identical rows are deleted through their ctid so
-// that n picked rows delete n rows. A view has no ctid to pick rows by.
+// whole row is the key, and look-alike rows are deleted through their places so
+// that n picked rows delete n rows. A view has no places to pick rows by.
 QString ZNTRowDeleteQuery::whereClauseOnConnection(const ZNTConnection &connection, ErrorPtr *error) const {
     const auto metadata = m_table ? m_table->metadata() : nullptr;
     if (!metadata || metadata->metadataState() != ZNTTableMetadata::ZNTMetadataStateLoaded)
         throw ProgramError("MetadataMissing", "Tried to delete rows without table metadata available.");
-    ZNTColumnList keyColumns;
-    if (const auto primaryKey = metadata->primaryKeyIndex())
-        keyColumns = primaryKey->keyColumns();
-    bool byCtid = false;
-    if (keyColumns.isEmpty()) {
-        if (metadata->oidColumn() && !connection.isRedshift()) {
-            keyColumns = {metadata->oidColumn()};
-        } else {
-            keyColumns = metadata->displayColumns();
-            byCtid = !connection.isRedshift() && !std::dynamic_pointer_cast<ZNTView>(m_table);
-        }
-    }
+    ZNTRowMatching::RowKey key;
+    if (!ZNTRowMatching::keyOfRelation(*m_table, *metadata, connection, metadata->displayColumns(), &key, error))
+        return QString();
     QList<qsizetype> positions;
-    if (!ZNTRowMatching::keyPositions(keyColumns, metadata->displayColumns(), &positions, error))
+    if (!ZNTRowMatching::keyPositions(key.columns, metadata->displayColumns(), &positions, error))
         return QString();
     QStringList conditions;
     for (const ZNTRowValues &row : m_rows)
-        conditions << ZNTRowMatching::condition(connection, keyColumns, positions, row);
-    if (byCtid) {
-        return ZNTRowMatching::ctidConditions(Quoting::quoteQualifiedName(m_table->schemaName(), m_table->name()),
-                                              conditions, false);
+        conditions << ZNTRowMatching::condition(connection, key, positions, row);
+    if (key.byLocation) {
+        return ZNTRowMatching::locationConditions(Quoting::quoteQualifiedName(m_table->schemaName(), m_table->name()),
+                                                  conditions, false);
     }
     QStringList distinct;
     for (const auto &entry : ZNTRowMatching::counted(conditions))

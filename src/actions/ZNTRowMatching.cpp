@@ -2,10 +2,55 @@
 
 #include "engine/KesError.h"
 #include "engine/ZNTConnection.h"
+#include "model/ZNTIndex.h"
+#include "model/ZNTTable.h"
+#include "model/ZNTTableMetadata.h"
 
 #include <QHash>
 
 namespace ZNTRowMatching {
+
+namespace {
+// The system columns that place a row: which table holds it and where.
+constexpr qint64 kCtidAttnum = -1;
+constexpr qint64 kTableoidAttnum = -6;
+
+ErrorPtr missingKeyColumn(const QString &name) {
+    return KesError::errorWithCode(1, QStringLiteral("Can't find key column %1").arg(name));
+}
+} // namespace
+
+bool keyOfRelation(const ZNTTable &table, const ZNTTableMetadata &metadata, const ZNTConnection &connection,
+                   const ZNTColumnList &candidates, RowKey *key, ErrorPtr *error) {
+    *key = RowKey();
+    if (const auto primaryKey = metadata.primaryKeyIndex()) {
+        key->columns = primaryKey->keyColumns();
+        if (!key->columns.isEmpty())
+            return true;
+    }
+    if (metadata.oidColumn() && !connection.isRedshift()) {
+        key->columns = {metadata.oidColumn()};
+        return true;
+    }
+    key->columns = candidates;
+    if (connection.isRedshift())
+        return true;
+    for (const auto &candidate : candidates) {
+        QString typeName;
+        for (const auto &column : metadata.columns()) {
+            if (candidate && column->isEqual(*candidate))
+                typeName = column->typeName();
+        }
+        if (typeName.isEmpty())
+            return failWith(error, missingKeyColumn(candidate ? candidate->name() : QString()));
+        key->exactTypes << typeName;
+    }
+    // A view has no places to pick its rows by; a materialized view's rows are
+    // never edited.
+    key->byLocation = !dynamic_cast<const ZNTView *>(&table) && metadata.columnForAttnum(kCtidAttnum) &&
+                      metadata.columnForAttnum(kTableoidAttnum);
+    return true;
+}
 
 bool comparesAsText(qint64 typeOid) {
     switch (typeOid) {
@@ -36,11 +81,32 @@ QString term(const ZNTConnection &connection, const ZNTColumn &column, const Val
     return QStringLiteral("%1=%2").arg(name, literal);
 }
 
+QString exactTerm(const ZNTConnection &connection, const ZNTColumn &column, const QString &typeName,
+                  const Value &value) {
+    const QString name = connection.quoteIdentifier(column.name());
+    if (value.isNull())
+        return QStringLiteral("%1::text IS NULL").arg(name);
+    // Servers before 9.1 know no collations: their text "=" compares bytes.
+    const quint64 version = connection.serverVersion();
+    const QString collate = version && version < 90100 ? QString() : QStringLiteral(" COLLATE \"C\"");
+    return QStringLiteral("%1::text%2 = (%3::%4)::text").arg(name, collate, connection.quoteLiteral(value), typeName);
+}
+
 QString condition(const ZNTConnection &connection, const ZNTColumnList &keyColumns, const QList<qsizetype> &positions,
                   const ZNTRowValues &row) {
     QStringList terms;
     for (qsizetype i = 0; i < keyColumns.size(); ++i)
         terms << term(connection, *keyColumns[i], row.value(positions[i]));
+    return terms.join(QStringLiteral(" AND "));
+}
+
+QString condition(const ZNTConnection &connection, const RowKey &key, const QList<qsizetype> &positions,
+                  const ZNTRowValues &row) {
+    if (key.exactTypes.size() != key.columns.size())
+        return condition(connection, key.columns, positions, row);
+    QStringList terms;
+    for (qsizetype i = 0; i < key.columns.size(); ++i)
+        terms << exactTerm(connection, *key.columns[i], key.exactTypes[i], row.value(positions[i]));
     return terms.join(QStringLiteral(" AND "));
 }
 
@@ -54,8 +120,7 @@ bool keyPositions(const ZNTColumnList &keyColumns, const ZNTColumnList &columns,
                 found = i;
         }
         if (found < 0) {
-            return failWith(error,
-                            KesError::errorWithCode(1, QStringLiteral("Can't find key column %1").arg(key->name())));
+            return failWith(error, missingKeyColumn(key->name()));
         }
         positions->append(found);
     }
@@ -77,10 +142,10 @@ QList<QPair<QString, qsizetype>> counted(const QStringList &conditions) {
     return list;
 }
 
-QString ctidConditions(const QString &qualifiedTable, const QStringList &conditions, bool forUpdate) {
+QString locationConditions(const QString &qualifiedTable, const QStringList &conditions, bool forUpdate) {
     QStringList parts;
     for (const auto &[text, count] : counted(conditions)) {
-        parts << QStringLiteral("ctid IN (SELECT ctid FROM %1 WHERE %2 LIMIT %3%4)")
+        parts << QStringLiteral("(tableoid, ctid) IN (SELECT tableoid, ctid FROM %1 WHERE %2 LIMIT %3%4)")
                      .arg(qualifiedTable, text, QString::number(count),
                           forUpdate ? QStringLiteral(" FOR UPDATE") : QString());
     }

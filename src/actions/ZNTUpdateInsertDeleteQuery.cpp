@@ -4,7 +4,6 @@
 #include "engine/Quoting.h"
 #include "engine/ZNTConnection.h"
 #include "engine/ZNTResult.h"
-#include "model/ZNTIndex.h"
 #include "model/ZNTTable.h"
 #include "model/ZNTTableMetadata.h"
 #include "platform/Main.h"
@@ -47,32 +46,54 @@ QString ZNTUpdateInsertDeleteQuery::qualifiedTable() const {
     return Quoting::quoteQualifiedName(m_table->schemaName(), m_table->name());
 }
 
-ZNTUpdateInsertDeleteQuery::Key ZNTUpdateInsertDeleteQuery::keyForConnection(const ZNTConnection &connection) const {
+void ZNTUpdateInsertDeleteQuery::setTable(const std::shared_ptr<ZNTTable> &table) {
+    requireMainThread("ZNTUpdateInsertDeleteQuery::setTable");
+    m_table = table;
+}
+
+void ZNTUpdateInsertDeleteQuery::setColumns(const ZNTColumnList &columns) {
+    requireMainThread("ZNTUpdateInsertDeleteQuery::setColumns");
+    m_columns = columns;
+}
+
+void ZNTUpdateInsertDeleteQuery::setInsertRows(const RowList &rows) {
+    requireMainThread("ZNTUpdateInsertDeleteQuery::setInsertRows");
+    m_insertRows = rows;
+}
+
+void ZNTUpdateInsertDeleteQuery::setDeleteRows(const RowList &rows) {
+    requireMainThread("ZNTUpdateInsertDeleteQuery::setDeleteRows");
+    m_deleteRows = rows;
+}
+
+void ZNTUpdateInsertDeleteQuery::setUpdateRowsBefore(const RowList &rows) {
+    requireMainThread("ZNTUpdateInsertDeleteQuery::setUpdateRowsBefore");
+    m_updateRowsBefore = rows;
+}
+
+void ZNTUpdateInsertDeleteQuery::setUpdateRowsAfter(const RowList &rows) {
+    requireMainThread("ZNTUpdateInsertDeleteQuery::setUpdateRowsAfter");
+    m_updateRowsAfter = rows;
+}
+
+// Keyless rows are matched by every column of the page, exactly as shown, and
+// picked through their places, as many as were picked.
+QString ZNTUpdateInsertDeleteQuery::whereClauseOnConnection(const ZNTConnection &connection, const RowList &rows,
+                                                            ErrorPtr *error) const {
     const auto metadata = m_table ? m_table->metadata() : nullptr;
     if (!metadata || metadata->metadataState() != ZNTTableMetadata::ZNTMetadataStateLoaded)
         throw ProgramError("MetadataMissing", "Tried to save rows without table metadata available.");
-    if (const auto primaryKey = metadata->primaryKeyIndex()) {
-        const ZNTColumnList columns = primaryKey->keyColumns();
-        if (!columns.isEmpty())
-            return {columns, false};
-    }
-    if (metadata->oidColumn() && !connection.isRedshift())
-        return {{metadata->oidColumn()}, false};
-    const bool isView = std::dynamic_pointer_cast<ZNTView>(m_table) != nullptr;
-    return {m_columns, !connection.isRedshift() && !isView && metadata->columnForAttnum(-1) != nullptr};
-}
-
-QString ZNTUpdateInsertDeleteQuery::whereClauseOnConnection(const ZNTConnection &connection, const RowList &rows,
-                                                            ErrorPtr *error) const {
-    const Key key = keyForConnection(connection);
+    ZNTRowMatching::RowKey key;
+    if (!ZNTRowMatching::keyOfRelation(*m_table, *metadata, connection, m_columns, &key, error))
+        return QString();
     QList<qsizetype> positions;
     if (!ZNTRowMatching::keyPositions(key.columns, m_columns, &positions, error))
         return QString();
     QStringList conditions;
     for (const ZNTRowValues &row : rows)
-        conditions << ZNTRowMatching::condition(connection, key.columns, positions, row);
-    if (key.matchByCtid)
-        return ZNTRowMatching::ctidConditions(qualifiedTable(), conditions, true);
+        conditions << ZNTRowMatching::condition(connection, key, positions, row);
+    if (key.byLocation)
+        return ZNTRowMatching::locationConditions(qualifiedTable(), conditions, true);
     return conditions.join(QStringLiteral(" OR "));
 }
 
@@ -97,6 +118,7 @@ bool ZNTUpdateInsertDeleteQuery::newValuesHaveLiterals(const ZNTConnection &conn
 }
 
 bool ZNTUpdateInsertDeleteQuery::prepareSQLForConnection(const ZNTConnection &connection, ErrorPtr *error) {
+    requireMainThread("ZNTUpdateInsertDeleteQuery::prepareSQLForConnection");
     m_returningExpectations.clear();
     QString text;
     if (!newValuesHaveLiterals(connection, error))
@@ -214,16 +236,26 @@ void ZNTUpdateInsertDeleteQuery::executeInBackgroundOnConnection(const std::shar
     query->setStatusMessage(statusMessage());
     setSqlQuery(query);
     auto execution = query->executionBlockForConnection(connection, true);
+    const Job job{m_returningExpectations, m_insertRows, m_updateRowsAfter, m_table->name()};
     std::shared_ptr<ZNTUpdateInsertDeleteQuery> self =
         std::static_pointer_cast<ZNTUpdateInsertDeleteQuery>(shared_from_this());
-    connection->connectionQueue().async([self, execution, connection] {
+    connection->connectionQueue().async([self, query, execution, connection, job] {
         execution();
-        self->runTransaction(connection);
-        Main::post([self] {
-            self->postDone();
-            self->setSqlQuery(nullptr);
-        });
+        const Outcome outcome = runTransaction(job, *query, connection);
+        Main::post([self, outcome] { self->finish(outcome); });
     });
+}
+
+void ZNTUpdateInsertDeleteQuery::finish(const Outcome &outcome) {
+    requireMainThread("ZNTUpdateInsertDeleteQuery::finish");
+    setSuccess(outcome.success);
+    setError(outcome.error);
+    if (outcome.completed) {
+        m_completedInsertRows = outcome.completedInsertRows;
+        m_completedUpdateRows = outcome.completedUpdateRows;
+    }
+    postDone();
+    setSqlQuery(nullptr);
 }
 
 std::shared_ptr<ZNTQuery> ZNTUpdateInsertDeleteQuery::runNow(const std::shared_ptr<ZNTConnection> &connection,
@@ -234,39 +266,41 @@ std::shared_ptr<ZNTQuery> ZNTUpdateInsertDeleteQuery::runNow(const std::shared_p
     return query;
 }
 
-void ZNTUpdateInsertDeleteQuery::runTransaction(const std::shared_ptr<ZNTConnection> &connection) {
-    const auto query = sqlQuery();
-    const auto results = query->results();
+ZNTUpdateInsertDeleteQuery::Outcome
+ZNTUpdateInsertDeleteQuery::runTransaction(const Job &job, const ZNTQuery &query,
+                                           const std::shared_ptr<ZNTConnection> &connection) {
+    Outcome outcome;
+    const auto results = query.results();
     if (results.isEmpty() || results.first()->resultType() != QLatin1String("success")) {
-        setSuccess(false);
         if (connection->state() == ZNTConnection::ZNTConnectionStateLost)
-            setError(KesError::errorWithFormat(QStringLiteral("The connection was lost.")));
+            outcome.error = KesError::errorWithFormat(QStringLiteral("The connection was lost."));
         else
-            setError(KesError::errorWithCode(1, QStringLiteral("Could not start the transaction."), query->error()));
-        return;
+            outcome.error =
+                KesError::errorWithCode(1, QStringLiteral("Could not start the transaction."), query.error());
+        return outcome;
     }
     QString message;
-    if (query->error()) {
-        setSuccess(false);
-        setError(query->error());
-    } else {
-        message = pairResults(results);
-    }
-    endTransaction(connection, message);
+    if (query.error())
+        outcome.error = query.error();
+    else
+        message = pairResults(job, results, outcome);
+    endTransaction(job, connection, message, outcome);
+    return outcome;
 }
 
 // Pairs the results after BEGIN with the expectations, fills the DEFAULT cells
 // from RETURNING rows, and answers what went wrong (empty when nothing did).
-QString ZNTUpdateInsertDeleteQuery::pairResults(const QList<std::shared_ptr<ZNTResult>> &results) {
-    setSuccess(true);
-    RowList inserts = m_insertRows;
-    RowList updates = m_updateRowsAfter;
+QString ZNTUpdateInsertDeleteQuery::pairResults(const Job &job, const QList<std::shared_ptr<ZNTResult>> &results,
+                                                Outcome &outcome) {
+    outcome.success = true;
+    RowList inserts = job.insertRows;
+    RowList updates = job.updateRowsAfter;
     QString message;
     qsizetype next = 0;
-    for (qsizetype r = 1; r < results.size() && next < m_returningExpectations.size(); ++r, ++next) {
-        const PGResultExpectation &expectation = m_returningExpectations[next];
+    for (qsizetype r = 1; r < results.size() && next < job.expectations.size(); ++r, ++next) {
+        const PGResultExpectation &expectation = job.expectations[next];
         if (results[r]->affectedRows() != expectation.affectedRows()) {
-            setSuccess(false);
+            outcome.success = false;
             message = QStringLiteral("The query did not affect the expected number of rows.");
             break;
         }
@@ -278,49 +312,52 @@ QString ZNTUpdateInsertDeleteQuery::pairResults(const QList<std::shared_ptr<ZNTR
         else if (expectation.type() == PGResultExpectation::PGResultExpectationTypeUpdate && index < updates.size())
             fillDefaults(updates[index], *results[r]);
     }
-    if (success() && next < m_returningExpectations.size()) {
-        setSuccess(false);
+    if (outcome.success && next < job.expectations.size()) {
+        outcome.success = false;
         message = QStringLiteral("The query returned fewer results than expected.");
     }
-    m_completedInsertRows = inserts;
-    m_completedUpdateRows = updates;
+    outcome.completed = true;
+    outcome.completedInsertRows = inserts;
+    outcome.completedUpdateRows = updates;
     return message;
 }
 
-void ZNTUpdateInsertDeleteQuery::endTransaction(const std::shared_ptr<ZNTConnection> &connection,
-                                                const QString &message) {
-    const QString name = m_table->name();
-    if (success()) {
-        const auto commit =
-            runNow(connection, QStringLiteral("COMMIT"), QStringLiteral("Committing changes to %1…").arg(name));
+void ZNTUpdateInsertDeleteQuery::endTransaction(const Job &job, const std::shared_ptr<ZNTConnection> &connection,
+                                                const QString &message, Outcome &outcome) {
+    if (outcome.success) {
+        const auto commit = runNow(connection, QStringLiteral("COMMIT"),
+                                   QStringLiteral("Committing changes to %1…").arg(job.tableName));
         const auto results = commit->results();
         if (commit->error()) {
-            setSuccess(false);
-            setError(commit->error());
+            outcome.success = false;
+            outcome.error = commit->error();
         } else if (!results.isEmpty() && results.first()->string() == QLatin1String("ROLLBACK")) {
             // The server answers COMMIT of a failed transaction with ROLLBACK,
             // and no error: nothing was saved.
-            setSuccess(false);
-            setError(KesError::errorWithFormat(QStringLiteral("The server did not commit the changes. The "
-                                                              "transaction was rolled back.")));
+            outcome.success = false;
+            outcome.error = KesError::errorWithFormat(QStringLiteral("The server did not commit the changes. The "
+                                                                     "transaction was rolled back."));
         }
         return;
     }
     // Nothing more can be sent; the server ends the transaction with the session.
     if (connection->state() == ZNTConnection::ZNTConnectionStateLost) {
-        if (!error())
-            setError(KesError::errorWithFormat(QStringLiteral("The connection was lost.")));
+        if (!outcome.error)
+            outcome.error = KesError::errorWithFormat(QStringLiteral("The connection was lost."));
         return;
     }
-    const auto rollback =
-        runNow(connection, QStringLiteral("ROLLBACK"), QStringLiteral("Rolling back changes to %1…").arg(name));
+    const auto rollback = runNow(connection, QStringLiteral("ROLLBACK"),
+                                 QStringLiteral("Rolling back changes to %1…").arg(job.tableName));
     if (!rollback->error()) {
         if (!message.isEmpty())
-            setError(KesError::errorWithFormat(QStringLiteral("%1 The transaction was rolled back.").arg(message)));
+            outcome.error =
+                KesError::errorWithFormat(QStringLiteral("%1 The transaction was rolled back.").arg(message));
         return;
     }
-    setSuccess(false);
-    const QString before = !message.isEmpty() ? message : error() ? error()->localizedRecoverySuggestion() : QString();
-    setError(KesError::errorWithFormat(
-        QStringLiteral("%1\n\nRollback failed: %2").arg(before, rollback->error()->localizedRecoverySuggestion())));
+    outcome.success = false;
+    const QString before = !message.isEmpty() ? message
+                           : outcome.error    ? outcome.error->localizedRecoverySuggestion()
+                                              : QString();
+    outcome.error = KesError::errorWithFormat(
+        QStringLiteral("%1\n\nRollback failed: %2").arg(before, rollback->error()->localizedRecoverySuggestion()));
 }

@@ -26,7 +26,10 @@ class ZNTTable;
 // insertRows(). The table's structure must be loaded.
 //
 // The transaction runs in one job on the connection's queue, so no other query
-// of the connection comes between BEGIN and COMMIT or ROLLBACK.
+// of the connection comes between BEGIN and COMMIT or ROLLBACK. That job works
+// on a copy of the statements, expectations and rows taken when the save
+// starts, and hands one outcome back to the main thread: the action itself is
+// main-thread only, so the SQL preview may prepare it again while it saves.
 class ZNTUpdateInsertDeleteQuery : public ZNTActionQuery {
 public:
     using RowList = QList<ZNTRowValues>;
@@ -42,40 +45,55 @@ public:
     void executeInBackgroundOnConnection(const std::shared_ptr<ZNTConnection> &connection) override;
 
     std::shared_ptr<ZNTTable> table() const { return m_table; }
-    void setTable(const std::shared_ptr<ZNTTable> &table) { m_table = table; }
+    void setTable(const std::shared_ptr<ZNTTable> &table);
     ZNTColumnList columns() const { return m_columns; }
-    void setColumns(const ZNTColumnList &columns) { m_columns = columns; }
+    void setColumns(const ZNTColumnList &columns);
     RowList insertRows() const { return m_insertRows; }
-    void setInsertRows(const RowList &rows) { m_insertRows = rows; }
+    void setInsertRows(const RowList &rows);
     RowList deleteRows() const { return m_deleteRows; }
-    void setDeleteRows(const RowList &rows) { m_deleteRows = rows; }
+    void setDeleteRows(const RowList &rows);
     RowList updateRowsBefore() const { return m_updateRowsBefore; }
-    void setUpdateRowsBefore(const RowList &rows) { m_updateRowsBefore = rows; }
+    void setUpdateRowsBefore(const RowList &rows);
     RowList updateRowsAfter() const { return m_updateRowsAfter; }
-    void setUpdateRowsAfter(const RowList &rows) { m_updateRowsAfter = rows; }
+    void setUpdateRowsAfter(const RowList &rows);
     // After a run that got past BEGIN without a statement error.
     RowList completedInsertRows() const { return m_completedInsertRows; }
     RowList completedUpdateRows() const { return m_completedUpdateRows; }
     const QList<PGResultExpectation> &returningExpectations() const { return m_returningExpectations; }
 
 private:
-    struct Key {
-        ZNTColumnList columns;
-        bool matchByCtid = false;
+    // What the connection queue's job works on, copied when the save starts.
+    struct Job {
+        QList<PGResultExpectation> expectations;
+        RowList insertRows;
+        RowList updateRowsAfter;
+        QString tableName;
     };
-    Key keyForConnection(const ZNTConnection &connection) const;
+    // What the job hands back to the main thread.
+    struct Outcome {
+        bool success = false;
+        ErrorPtr error;
+        bool completed = false; // the completed rows below are set
+        RowList completedInsertRows;
+        RowList completedUpdateRows;
+    };
+
     QString qualifiedTable() const;
     bool newValuesHaveLiterals(const ZNTConnection &connection, ErrorPtr *error) const;
     bool appendDelete(const ZNTConnection &connection, QString &text, ErrorPtr *error);
     bool appendUpdates(const ZNTConnection &connection, QString &text, ErrorPtr *error);
     void appendInserts(const ZNTConnection &connection, QString &text);
+    // main thread
+    void finish(const Outcome &outcome);
 
     // connection queue
-    void runTransaction(const std::shared_ptr<ZNTConnection> &connection);
-    QString pairResults(const QList<std::shared_ptr<ZNTResult>> &results);
-    void endTransaction(const std::shared_ptr<ZNTConnection> &connection, const QString &message);
-    std::shared_ptr<ZNTQuery> runNow(const std::shared_ptr<ZNTConnection> &connection, const QString &sql,
-                                     const QString &status);
+    static Outcome runTransaction(const Job &job, const ZNTQuery &query,
+                                  const std::shared_ptr<ZNTConnection> &connection);
+    static QString pairResults(const Job &job, const QList<std::shared_ptr<ZNTResult>> &results, Outcome &outcome);
+    static void endTransaction(const Job &job, const std::shared_ptr<ZNTConnection> &connection, const QString &message,
+                               Outcome &outcome);
+    static std::shared_ptr<ZNTQuery> runNow(const std::shared_ptr<ZNTConnection> &connection, const QString &sql,
+                                            const QString &status);
 
     QList<PGResultExpectation> m_returningExpectations;
     std::shared_ptr<ZNTTable> m_table;

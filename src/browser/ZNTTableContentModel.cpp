@@ -1,6 +1,7 @@
 #include "ZNTTableContentModel.h"
 
 #include "uikit/KRVTableDataCell.h"
+#include "uikit/PlainToolTip.h"
 
 #include <limits>
 
@@ -190,7 +191,7 @@ QVariant ZNTTableContentModel::headerData(int section, Qt::Orientation orientati
     if (role == Qt::DisplayRole)
         return column.name();
     if (role == Qt::ToolTipRole)
-        return QStringLiteral("%1\n%2").arg(column.name(), column.typeName());
+        return plainToolTip(QStringLiteral("%1\n%2").arg(column.name(), column.typeName()));
     return QVariant();
 }
 

@@ -37,6 +37,9 @@ ZNTTableGridView::ZNTTableGridView(QWidget *parent) : QTableView(parent) {
     m_header->setFixedHeight(26);
     m_header->setContextMenuPolicy(Qt::CustomContextMenu);
     m_header->setStretchLastSection(false);
+    // The sort indicator marks the column the rows follow; a selection of
+    // whole rows would light every section.
+    m_header->setHighlightSections(false);
     setHorizontalHeader(m_header);
     m_cell = new ZNTTableGridCell(this);
     setItemDelegate(m_cell);

@@ -116,12 +116,16 @@ void ZNTTableViewController::setRowEditorFactory(ZNTRowEditorFactory factory) {
 QWidget *ZNTTableViewController::makeView() {
     buildUi();
     connectActions();
-    // The first page: the columns the stored layout gives, then the rows.
+    // The first page: the columns the stored layout gives, then the rows. With
+    // the structure: a structure another page loaded already still brings the
+    // stored sort and filter bar.
     refreshColumns();
-    reloadWithStructure(false);
+    reloadWithStructure(true);
     return m_view;
 }
 
+// The view, made on first need; also while it is being made (the base class
+// learns of it only when makeView returns).
 QWidget *ZNTTableViewController::pageView() {
     return m_view ? m_view.data() : view();
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ZNTFilterController.h"
 #include "ZNTRowEditorHook.h"
 #include "ZNTTableEdits.h"
 #include "ZNTTableLayoutStore.h"
@@ -74,6 +75,7 @@ class ZNTTableViewController : public ZNTContentController,
                                public ZNTMenuValidator,
                                public ZNTEditMenuProvider,
                                public ZNTRowViewControllerDelegate,
+                               public ZNTFilterControllerDelegate,
                                public SQLPreviewOwner {
     Q_OBJECT
     Q_PROPERTY(QString statusText READ statusText NOTIFY statusTextChanged)
@@ -128,6 +130,8 @@ public:
     QString statusText() const { return m_statusText; }
     bool isBusy() const { return m_isBusy; }
     bool filterState() const { return m_filterState; }
+    // The structure, the rows or the count are on their way.
+    bool isLoading() const;
     void showPageNumberPopover();
     void goToPageFromPopover();
 
@@ -144,6 +148,11 @@ public:
     void sortDescendingByColumn();
     void restoreDefaultColumnOrder();
     void filterByColumn();
+
+    // --- Filter bar ---
+    ZNTFilterController *filterController() const { return m_filterController; }
+    void filterControllerDidClickFind(ZNTFilterController &controller) override;
+    void filterControllerDidRemoveLastFilter(ZNTFilterController &controller) override;
 
     // --- Edits ---
     // Values in the result's column order, pending edits included.
@@ -208,6 +217,8 @@ private:
     void buildSidebar();
     void buildCommands();
     void buildMenus();
+    void buildRowMenu();
+    void buildHeaderMenu();
     void connectActions();
     void connectGrid();
     QWidget *pageView();
@@ -279,6 +290,9 @@ private:
     void columnMoved();
     void setSortIndicator();
     std::shared_ptr<ZNTColumn> displayColumnForLogical(int logicalColumn) const;
+    void showFilterBar();
+    void hideFilterBar();
+    void setFilterState(bool shown);
     std::shared_ptr<ZNTColumn> systemOrDisplayColumnNamed(const ZNTTableMetadata &metadata, const QString &name) const;
 
     const std::shared_ptr<ZNTTable> m_table;
@@ -340,6 +354,7 @@ private:
     QMenu *m_rowMenu = nullptr;
     QMenu *m_copySpecialMenu = nullptr;
     QList<QAction *> m_editActions;
+    QPointer<ZNTFilterController> m_filterController;
     int m_clickedRow = -1;
     int m_clickedColumn = -1;
 };

@@ -32,6 +32,11 @@ QAction *addItem(QMenu *menu, const QString &title, int command, int mode = 0) {
 } // namespace
 
 void ZNTTableViewController::buildMenus() {
+    buildRowMenu();
+    buildHeaderMenu();
+}
+
+void ZNTTableViewController::buildRowMenu() {
     m_rowMenu = new QMenu(m_view);
     m_rowMenu->setObjectName(QStringLiteral("rowMenu"));
     addItem(m_rowMenu, QStringLiteral("&Copy Row"), int(RowCommand::CopyRows));
@@ -65,7 +70,9 @@ void ZNTTableViewController::buildMenus() {
             break;
         }
     });
+}
 
+void ZNTTableViewController::buildHeaderMenu() {
     m_headerMenu = new QMenu(m_view);
     m_headerMenu->setObjectName(QStringLiteral("headerMenu"));
     addItem(m_headerMenu, QStringLiteral("Sort &Ascending"), int(HeaderCommand::SortAscending))->setCheckable(true);
@@ -120,12 +127,8 @@ void ZNTTableViewController::copyRowIndices(const QList<int> &rows, int mode) {
     source.valueAt = [this, rows, resultColumns](qsizetype row, int column) {
         return m_model->edits().effectiveValue(rows[row], resultColumns[column]);
     };
-    const QString text = ZNTCopyText(mode, m_table->name(), source);
-    if (text.isEmpty()) {
-        beep();
-        return;
-    }
-    QApplication::clipboard()->setText(text);
+    // One row of one NULL copies as nothing, which is still a copy.
+    QApplication::clipboard()->setText(ZNTCopyText(mode, m_table->name(), source));
 }
 
 void ZNTTableViewController::copy() {

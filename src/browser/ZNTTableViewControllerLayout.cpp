@@ -15,6 +15,8 @@
 #include "window/ZNTActionRoute.h"
 
 #include <QItemSelectionModel>
+#include <QLineEdit>
+#include <QVBoxLayout>
 
 void ZNTTableViewController::connectGrid() {
     connect(m_model, &ZNTTableContentModel::cellEntered, this,
@@ -168,12 +170,94 @@ void ZNTTableViewController::restoreDefaultColumnOrder() {
 
 // --- filter bar -----------------------------------------------------------------
 
+void ZNTTableViewController::setFilterState(bool shown) {
+    if (shown == m_filterState)
+        return;
+    m_filterState = shown;
+    emit filterStateChanged(shown);
+    emit validationRequested();
+}
+
+// Shown above the rows, with the filters kept for the table; the rows are not
+// queried again until the user runs the filters.
+void ZNTTableViewController::showFilterBar() {
+    if (!m_filterController) {
+        m_filterController = new ZNTFilterController(m_table, this);
+        m_filterController->setDelegate(this);
+        const QVariant stored = m_layout.filters();
+        if (stored.isValid())
+            m_filterController->loadDictionaryRepresentations(stored);
+    }
+    QWidget *bar = m_filterController->view();
+    m_pageLayout->insertWidget(0, bar);
+    bar->show();
+    if (QLineEdit *first = m_filterController->firstTextField())
+        first->setFocus(Qt::OtherFocusReason);
+    m_filterController->makeFirstResponder();
+    setFilterState(true);
+}
+
+// The bar may be the one whose button asked for this: it goes after the event.
+void ZNTTableViewController::hideFilterBar() {
+    if (ZNTFilterController *controller = m_filterController) {
+        QWidget *bar = controller->view();
+        m_pageLayout->removeWidget(bar);
+        bar->hide();
+        controller->setDelegate(nullptr);
+        controller->deleteLater();
+    }
+    m_filterController = nullptr;
+    setFilterState(false);
+}
+
 void ZNTTableViewController::toggleTableFilter() {
-    beep();
+    if (m_isBusy) {
+        beep();
+        return;
+    }
+    pageView();
+    if (!m_filterController || !m_filterController->view()->isVisibleTo(m_view)) {
+        showFilterBar();
+        return;
+    }
+    if (!m_resultIsFiltered) {
+        hideFilterBar();
+        return;
+    }
+    resignWithInformativeText(QStringLiteral("Filters can't be removed when there are unsaved changes."),
+                              [this](bool ok) {
+                                  if (!ok)
+                                      return;
+                                  hideFilterBar();
+                                  m_tableView->setFocus(Qt::OtherFocusReason);
+                                  m_currentPageIndex = 0;
+                                  reloadWithStructure(false);
+                              });
+}
+
+void ZNTTableViewController::filterControllerDidClickFind(ZNTFilterController &) {
+    resignWithInformativeText(QStringLiteral("Filters can't be applied when there are unsaved changes."),
+                              [this](bool ok) {
+                                  if (!ok)
+                                      return;
+                                  m_currentPageIndex = 0;
+                                  reloadWithStructure(false);
+                              });
+}
+
+void ZNTTableViewController::filterControllerDidRemoveLastFilter(ZNTFilterController &) {
+    if (m_filterController)
+        toggleTableFilter();
 }
 
 void ZNTTableViewController::filterByColumn() {
-    beep();
+    const auto column = displayColumnForLogical(m_model->displayColumnNamed(m_headerMenuTableColumnIdentifier));
+    if (!m_filterController)
+        toggleTableFilter();
+    if (!m_filterController)
+        return;
+    m_filterController->filterColumn(column);
+    m_filterController->makeFirstResponder();
 }
 
 // --- structure ------------------------------------------------------------------

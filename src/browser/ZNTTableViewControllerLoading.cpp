@@ -1,6 +1,7 @@
 // The table page's loading: the structure, the grid's columns, the page and
 // count queries and their replies, the status text, the pagers and the rows
 // per page.
+#include "ZNTFilter.h"
 #include "ZNTTableContentModel.h"
 #include "ZNTTableGridView.h"
 #include "ZNTTablePageLogic.h"
@@ -51,7 +52,12 @@ std::shared_ptr<ZNTTableMetadata> ZNTTableViewController::loadedMetadata() const
 }
 
 QList<std::shared_ptr<ZNTFilterCondition>> ZNTTableViewController::currentFilters() const {
-    return {};
+    return m_filterController ? filterConditions(m_filterController->filters())
+                              : QList<std::shared_ptr<ZNTFilterCondition>>();
+}
+
+bool ZNTTableViewController::isLoading() const {
+    return m_tableDataQuery || m_tableCountQuery || m_structureObserver.isActive();
 }
 
 void ZNTTableViewController::stopQueries() {
@@ -214,19 +220,17 @@ void ZNTTableViewController::applyColumnLayout(const QStringList &order) {
 }
 
 void ZNTTableViewController::startPageQueries() {
-    if (m_filterState) {
-        // The bar's filters and that it shows, as they were applied.
-        m_layout.setFilterBar(true, {});
-    } else {
-        m_layout.setFilterBar(false, {});
-    }
-    m_resultIsFiltered = m_filterState;
+    // The bar's filters and that it shows, as they are applied.
+    m_layout.setFilterBar(m_filterController != nullptr,
+                          m_filterController ? m_filterController->dictionaryRepresentations() : QVariantList());
+    m_resultIsFiltered = m_filterController != nullptr;
     if (m_orderColumn)
         m_layout.setSortOrder(ZNTTableLayoutStore::SortOrder{m_orderColumn->name(), m_orderAscending});
     else
         m_layout.setSortOrder(std::nullopt);
     setStatusText(QStringLiteral("Loading Rows…"));
     m_totalNumRows = -1;
+    updatePagerLabels();
     const auto filters = currentFilters();
     const auto connection = m_table->database()->connection();
     m_resultMetadata = loadedMetadata();
@@ -281,7 +285,6 @@ void ZNTTableViewController::noteNewRows(const Notification &notification) {
     // change nothing about which result rows are still to take.
     if (const auto range = notification.value<RowRange>(ZNTQuery::RowsKey))
         m_model->takeRows(range->firstRow + range->count);
-    emit validationRequested();
 }
 
 void ZNTTableViewController::noteResultDone(const Notification &notification) {

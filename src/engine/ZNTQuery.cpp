@@ -89,7 +89,17 @@ void ZNTQuery::enqueueNotificationLocked(const QString &name, std::shared_ptr<vo
         m_enqueuedNotifications->reserve(10);
         Main::after(kBatchDelayMs, [self = shared_from_this()] { self->drainNotifications(); });
     }
+    // The query's own notifications wait without a reference to it (the drain
+    // has one): a batch that never drains, because the program ends first, must
+    // not keep the query alive through itself.
+    if (object.get() == static_cast<void *>(this))
+        object.reset();
+    const bool last = name == DoneNotification;
     m_enqueuedNotifications->push_back(Notification{name, std::move(object), std::move(userInfo)});
+    // Nothing follows the end of a run: its batch goes at once rather than
+    // when the delay is up, so a short query is shown as soon as it is done.
+    if (last)
+        Main::post([self = shared_from_this()] { self->drainNotifications(); });
 }
 
 void ZNTQuery::drainNotifications() {
@@ -101,8 +111,11 @@ void ZNTQuery::drainNotifications() {
         m_enqueuedNotifications.reset();
     }
     NotificationCenter &center = NotificationCenter::defaultCenter();
-    for (const Notification &notification : batch)
+    for (Notification &notification : batch) {
+        if (!notification.object)
+            notification.object = shared_from_this();
         center.post(notification);
+    }
 }
 
 void ZNTQuery::cancel() {

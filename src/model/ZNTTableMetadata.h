@@ -73,7 +73,9 @@ public:
     // The relation's tablespace, else the database's default one.
     std::shared_ptr<Tablespace> tablespace() const { return m_tablespace; }
     QString viewDef() const { return m_viewDef; }
-    // User columns (attribute number > 0) in attribute-number order.
+    // User columns (attribute number > 0) in attribute-number order. A column of
+    // a domain has the domain's base type (through domains over domains) as its
+    // typeOid, as query results have it, and the domain's name as its typeName.
     const ZNTColumnList &columns() const { return m_columns; }
     // Attribute number <= 0: ctid, xmin, ...
     const ZNTColumnList &systemColumns() const { return m_systemColumns; }

@@ -16,14 +16,21 @@
 
 namespace {
 
+// The base type of atttypid, through domains over domains (WITH RECURSIVE came
+// with 8.4; older servers get the column's own type).
+constexpr const char *kBaseTypeSQL =
+    R"((WITH RECURSIVE chain AS (SELECT oid, typtype, typbasetype FROM pg_type WHERE oid = atttypid UNION ALL SELECT t.oid, t.typtype, t.typbasetype FROM pg_type t JOIN chain ON t.oid = chain.typbasetype) SELECT oid FROM chain WHERE typtype <> 'd'))";
+
 // The statements of one load, in the order their results are read. The
 // expressions of an index are ordered by position, or an expression index could
 // name the wrong expression for a position.
 constexpr const char *kRelationSQL =
     R"(SELECT oid, obj_description(oid, 'pg_class') AS comment, case when reltablespace!=0 then (select spcname from pg_tablespace where pg_tablespace.oid=reltablespace) else (select spcname from pg_tablespace, pg_database where pg_tablespace.oid=dattablespace and datname=%1) end as tablespace, pg_get_viewdef(oid,true) AS viewdef FROM pg_class WHERE oid = %2::regclass::oid;)";
 
+// basetypid: the type below every domain, which is what the server sends the
+// column's values as and what decides how they compare.
 constexpr const char *kColumnsSQL =
-    R"(SELECT attnum, attname, atttypid, attnotnull, format_type(atttypid,atttypmod), pg_get_expr(adbin, adrelid) AS adsrc, col_description(attrelid, attnum), %1
+    R"(SELECT attnum, attname, atttypid, attnotnull, format_type(atttypid,atttypmod), pg_get_expr(adbin, adrelid) AS adsrc, col_description(attrelid, attnum), %1, %3 AS basetypid
 FROM pg_attribute
 LEFT JOIN pg_type ON atttypid=pg_type.oid
 LEFT JOIN pg_attrdef ON adrelid=attrelid AND adnum=attnum
@@ -117,7 +124,8 @@ QString ZNTTableMetadata::loadSQL(const ZNTConnection &connection, quint64 versi
     const QString statements[] = {
         QString::fromUtf8(kRelationSQL).arg(database, relation),
         QString::fromUtf8(kColumnsSQL)
-            .arg(version >= 80400 ? QStringLiteral("typcategory") : QStringLiteral("NULL as typcategory"), relation),
+            .arg(version >= 80400 ? QStringLiteral("typcategory") : QStringLiteral("NULL as typcategory"), relation,
+                 version >= 80400 ? QString::fromUtf8(kBaseTypeSQL) : QStringLiteral("atttypid")),
         QString::fromUtf8(kIndexesSQL)
             .arg(version >= 90100 ? QStringLiteral("indisexclusion") : QStringLiteral("false AS indisexclusion"),
                  version >= 110000 ? QStringLiteral("indnkeyatts") : QStringLiteral("indnatts"), relation),
@@ -176,13 +184,13 @@ void ZNTTableMetadataReader::readColumns(const ZNTResult &result) {
     const auto at = [&result](const char *name) { return int(result.columnNumberForName(QLatin1String(name))); };
     const int attnum = at("attnum"), attname = at("attname"), atttypid = at("atttypid"), attnotnull = at("attnotnull"),
               formatType = at("format_type"), adsrc = at("adsrc"), description = at("col_description"),
-              typcategory = at("typcategory");
+              typcategory = at("typcategory"), basetypid = at("basetypid");
     const auto connection = m.connection();
     const bool redshift = connection && connection->isRedshift();
     for (qsizetype r = 0; r < rows->rowCount(); ++r) {
         auto column = std::make_shared<ZNTColumn>(catalogText(*rows, r, attname));
         column->setAttnum(integer(*rows, r, attnum));
-        column->setTypeOid(integer(*rows, r, atttypid));
+        column->setTypeOid(integer(*rows, r, isNull(*rows, r, basetypid) ? atttypid : basetypid));
         column->setTypeName(catalogText(*rows, r, formatType));
         const QString defaultText = catalogText(*rows, r, adsrc);
         if (!defaultText.isNull() && connection)

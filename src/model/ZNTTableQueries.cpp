@@ -27,9 +27,10 @@ QString whereClause(const ZNTConnection *connection, const QList<std::shared_ptr
     return clause;
 }
 
-// The column a page is ordered by after the sort column: the primary key, else
-// the oid column, else the row's place (ctid); on Redshift, which has neither
-// oids nor ctid, nothing.
+// The columns a page is ordered by after the sort column: the primary key,
+// else the oid column, else the row's place, which is its table and its ctid
+// (the partitions and children of a table each number their rows from (0,1));
+// on Redshift, which has neither oids nor ctid, nothing.
 ZNTColumnList keyOrderColumns(const ZNTTableMetadata &metadata, bool redshift) {
     if (const auto primaryKey = metadata.primaryKeyIndex(); primaryKey && !primaryKey->keyColumns().isEmpty())
         return primaryKey->keyColumns();
@@ -37,9 +38,13 @@ ZNTColumnList keyOrderColumns(const ZNTTableMetadata &metadata, bool redshift) {
         return {};
     if (auto oid = metadata.oidColumn())
         return {oid};
-    if (auto ctid = metadata.columnForAttnum(-1))
-        return {ctid};
-    return {};
+    ZNTColumnList place;
+    if (auto ctid = metadata.columnForAttnum(-1)) {
+        if (auto tableoid = metadata.columnForAttnum(-6))
+            place << tableoid;
+        place << ctid;
+    }
+    return place;
 }
 
 } // namespace

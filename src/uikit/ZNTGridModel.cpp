@@ -1,6 +1,7 @@
 #include "ZNTGridModel.h"
 
 #include "KRVTableDataCell.h"
+#include "PlainToolTip.h"
 #include "platform/ProgramError.h"
 
 #include <limits>
@@ -123,7 +124,7 @@ QVariant ZNTGridModel::headerData(int section, Qt::Orientation orientation, int 
     if (role == Qt::DisplayRole)
         return column.name();
     if (role == Qt::ToolTipRole)
-        return QStringLiteral("%1\n%2").arg(column.name(), column.typeName());
+        return plainToolTip(QStringLiteral("%1\n%2").arg(column.name(), column.typeName()));
     return QVariant();
 }
 

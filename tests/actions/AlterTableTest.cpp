@@ -285,3 +285,77 @@ TEST_F(AlterTable, AViewGetsItsNewDefinitionWithoutTheEditorsTrailingSemicolon) 
                                        "AND attnum > 0"),
               "2");
 }
+
+// The server keeps a materialized view's query as it was made: a changed one
+// is refused before anything is sent, while renames and comments go through.
+TEST_F(AlterTable, AMaterializedViewIsRenamedAndCommentedButItsQueryIsNeverReplaced) {
+    exec(db->oracle.get(), "CREATE MATERIALIZED VIEW order_totals AS SELECT id, qty FROM orders");
+    auto view = loadedRelation<ZNTMaterializedView>(*db, "order_totals");
+    const QString definition = view->metadata()->viewDef();
+    Edit edit = editOf(view);
+    edit.column("qty")->setName("Quantity");
+    edit.column("Quantity")->setComment("how many");
+    auto alter = edit.action();
+    alter->setViewDefBefore(definition);
+    alter->setViewDefAfter(definition);
+    alter->setNameAfter("Order Totals");
+    alter->setCommentAfter("totals");
+    EXPECT_EQ(runs(alter), "ALTER TABLE \"public\".\"order_totals\" RENAME TO \"Order Totals\";\n"
+                           "COMMENT ON MATERIALIZED VIEW \"public\".\"Order Totals\" IS 'totals';\n"
+                           "ALTER TABLE \"public\".\"Order Totals\" RENAME COLUMN \"qty\" TO \"Quantity\";\n"
+                           "COMMENT ON COLUMN \"public\".\"Order Totals\".\"Quantity\" IS 'how many';\n");
+    EXPECT_EQ(rows(db->oracle.get(), R"(SELECT obj_description(c.oid, 'pg_class'), a.attname,
+                                               col_description(c.oid, a.attnum)
+                                        FROM pg_class c JOIN pg_attribute a ON a.attrelid = c.oid AND a.attnum = 2
+                                        WHERE relname = 'Order Totals' AND relkind = 'm')"),
+              QStringList{"totals|Quantity|how many"});
+
+    auto renamed = loadedRelation<ZNTMaterializedView>(*db, "Order Totals");
+    auto requery = editOf(renamed).action();
+    requery->setViewDefBefore(definition);
+    requery->setViewDefAfter("SELECT id FROM orders");
+    requery->setCommentAfter("changed too");
+    requery->setSql("unchanged");
+    ErrorPtr error;
+    EXPECT_FALSE(requery->prepareSQLForConnection(*db->connection, &error));
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->localizedDescription(), "Can't change the query of materialized view “Order Totals”.");
+    EXPECT_EQ(requery->sql(), "unchanged");
+    ASSERT_TRUE(runToEnd(requery, db->connection));
+    EXPECT_FALSE(requery->success());
+    EXPECT_EQ(errorText(requery->error()), errorText(error));
+    EXPECT_EQ(scalar(db->oracle.get(), "SELECT obj_description('\"Order Totals\"'::regclass, 'pg_class')"), "totals")
+        << "nothing of the refused change was sent";
+}
+
+// Names that need every kind of quoting, in schemas whose names hold quotes.
+TEST_F(AlterTable, QuotedNamesInASchemaWithAQuoteInEveryAlterStatement) {
+    exec(db->oracle.get(), R"(
+        DROP SCHEMA IF EXISTS "O'Brien", "Other's" CASCADE;
+        CREATE SCHEMA "O'Brien";
+        CREATE SCHEMA "Other's";
+        CREATE TABLE "O'Brien"."Mixed ""Case"" T" (
+            "Col A" int CONSTRAINT "it's ""c""" CHECK ("Col A" > 0),
+            "x y" text);
+    )");
+    auto table = loadedRelation(*db, "Mixed \"Case\" T", "O'Brien");
+    Edit edit = editOf(table);
+    edit.column("x y")->setName("it's \"z\"");
+    edit.column("it's \"z\"")->setTypeName("character varying(20)");
+    edit.column("it's \"z\"")->setComment("O'Brien's");
+    edit.constraint("it's \"c\"")->setName("Positive \"A\"");
+    edit.constraintsAfter << newConstraint(ZNTConstraint::ZNTConstraintTypeNotNull, {edit.column("Col A")});
+    auto alter = edit.action();
+    alter->setNameAfter("New \"Name\"");
+    alter->setSchemaNameAfter("Other's");
+    runs(alter);
+    const QString relation = R"('"Other''s"."New ""Name"""'::regclass)";
+    EXPECT_EQ(rows(db->oracle.get(), QStringLiteral("SELECT attname, format_type(atttypid, atttypmod), attnotnull, "
+                                                    "col_description(attrelid, attnum) FROM pg_attribute "
+                                                    "WHERE attrelid = %1 AND attnum > 0 ORDER BY attnum")
+                                         .arg(relation)),
+              (QStringList{"Col A|integer|t|<null>", "it's \"z\"|character varying(20)|f|O'Brien's"}));
+    EXPECT_EQ(
+        scalar(db->oracle.get(), QStringLiteral("SELECT conname FROM pg_constraint WHERE conrelid = %1").arg(relation)),
+        "Positive \"A\"");
+}

@@ -153,3 +153,38 @@ TEST_F(CreateTable, ConstraintsWithoutAClauseOrWithANamelessCommentSendNothing) 
     EXPECT_EQ(unnamed->error()->localizedDescription(), "Can't set a comment on unnamed constraint.");
     EXPECT_EQ(scalar(db->oracle.get(), "SELECT count(*) FROM pg_class WHERE relname LIKE 'never_%'"), "0");
 }
+
+// Names that need every kind of quoting, in a schema whose name holds a quote,
+// and a key naming a table there.
+TEST_F(CreateTable, QuotedNamesInASchemaWithAQuoteArriveAsTyped) {
+    exec(db->oracle.get(), R"(CREATE SCHEMA "O'Brien";
+                              CREATE TABLE "O'Brien"."Parent ""P""" ("Key Col" int PRIMARY KEY))");
+    auto parent = loadedRelation(*db, "Parent \"P\"", "O'Brien");
+    auto key = column("Key Col", "integer", "it's the key");
+    auto label = column("it's \"x\"", "text");
+    auto foreign = constraint(ZNTConstraint::ZNTConstraintTypeForeignKey, {key}, "to \"P\"");
+    foreign->setForeignTable(parent);
+    foreign->setForeignAttnums({1});
+    foreign->setComment("O'Brien's");
+    auto action = create(ZNTTable::ZNTTableTypeTable, "Mixed \"Case\" Child");
+    action->setSchemaName("O'Brien");
+    action->setComment("a 'quoted' table");
+    action->setColumns({key, label});
+    action->setConstraints({constraint(ZNTConstraint::ZNTConstraintTypePrimaryKey, {key, label}), foreign});
+    runs(action);
+    EXPECT_EQ(rows(db->oracle.get(), R"(SELECT attname, format_type(atttypid, atttypmod),
+                                               col_description(attrelid, attnum) FROM pg_attribute
+                                        WHERE attrelid = '"O''Brien"."Mixed ""Case"" Child"'::regclass AND attnum > 0
+                                        ORDER BY attnum)"),
+              (QStringList{"Key Col|integer|it's the key", "it's \"x\"|text|<null>"}));
+    EXPECT_EQ(rows(db->oracle.get(), R"(SELECT conname, pg_get_constraintdef(oid), obj_description(oid, 'pg_constraint')
+                                        FROM pg_constraint
+                                        WHERE conrelid = '"O''Brien"."Mixed ""Case"" Child"'::regclass
+                                        ORDER BY contype)"),
+              (QStringList{"to \"P\"|FOREIGN KEY (\"Key Col\") REFERENCES \"O'Brien\".\"Parent \"\"P\"\"\"(\"Key Col\")"
+                           "|O'Brien's",
+                           "Mixed \"Case\" Child_pkey|PRIMARY KEY (\"Key Col\", \"it's \"\"x\"\"\")|<null>"}));
+    EXPECT_EQ(scalar(db->oracle.get(),
+                     R"(SELECT obj_description('"O''Brien"."Mixed ""Case"" Child"'::regclass, 'pg_class'))"),
+              "a 'quoted' table");
+}

@@ -45,8 +45,11 @@ TEST_F(RowDelete, RowsWithoutAKeyDeleteAsManyAsWerePicked) {
     auto rowDelete = deleting({p.rows[0], p.rows[1], p.rows[4]}, shapes);
     EXPECT_EQ(
         rowDelete->whereClauseOnConnection(*db->connection, nullptr),
-        "ctid IN (SELECT ctid FROM \"public\".\"shapes\" WHERE \"n\"='1' AND \"b\"::TEXT='(2,2),(0,0)' LIMIT 2) OR "
-        "ctid IN (SELECT ctid FROM \"public\".\"shapes\" WHERE \"n\" IS NULL AND \"b\" IS NULL LIMIT 1)");
+        "(tableoid, ctid) IN (SELECT tableoid, ctid FROM \"public\".\"shapes\" WHERE "
+        "\"n\"::text COLLATE \"C\" = ('1'::integer)::text AND \"b\"::text COLLATE \"C\" = ('(2,2),(0,0)'::box)::text "
+        "LIMIT 2) OR "
+        "(tableoid, ctid) IN (SELECT tableoid, ctid FROM \"public\".\"shapes\" WHERE \"n\"::text IS NULL AND "
+        "\"b\"::text IS NULL LIMIT 1)");
     ASSERT_TRUE(runToEnd(rowDelete, db->connection));
     EXPECT_TRUE(rowDelete->success()) << errorText(rowDelete->error());
     EXPECT_EQ(rows(db->oracle.get(), "SELECT n, b FROM shapes ORDER BY b::text"),
@@ -58,7 +61,9 @@ TEST_F(RowDelete, AViewIsNeverAskedForCtids) {
     auto view = loadedRelation<ZNTView>(*db, "shape_view");
     const Page p = page(db->connection, "SELECT n, b FROM shape_view ORDER BY b::text");
     auto rowDelete = deleting({p.rows[1]}, view);
-    EXPECT_EQ(rowDelete->whereClauseOnConnection(*db->connection, nullptr), "\"n\"='1' AND \"b\"::TEXT='(3,3),(1,1)'");
+    EXPECT_EQ(rowDelete->whereClauseOnConnection(*db->connection, nullptr),
+              "\"n\"::text COLLATE \"C\" = ('1'::integer)::text AND "
+              "\"b\"::text COLLATE \"C\" = ('(3,3),(1,1)'::box)::text");
     ASSERT_TRUE(runToEnd(rowDelete, db->connection));
     EXPECT_TRUE(rowDelete->success()) << errorText(rowDelete->error());
     EXPECT_EQ(rows(db->oracle.get(), "SELECT b FROM shapes"), QStringList{"(2,2),(0,0)"});

@@ -74,15 +74,17 @@ TEST_F(RowEdits, KeysPickTheirRowsWhateverTheTable) {
     EXPECT_EQ(save(items, p.columns)->whereClauseOnConnection(*db->connection, {{integer(5), text("it's")}}, nullptr),
               "\"id\"='5'");
 
-    // Without a key every column is the key, and identical rows are picked
-    // through their ctid, as many as were picked.
+    // Without a key every column is the key, each value matched as it was
+    // shown, and identical rows are picked through their places, as many as
+    // were picked.
     auto keyless = loadedRelation(*db, "keyless");
     const Page k = page(db->connection, "SELECT n, b, span, doc FROM keyless");
     const QList<Value> row{Value::null(), text("(1,1),(0,0)"), text("1 mon"), text("{\"a\": 1}")};
     EXPECT_EQ(save(keyless, k.columns)->whereClauseOnConnection(*db->connection, {row, row}, nullptr),
-              "ctid IN (SELECT ctid FROM \"public\".\"keyless\" WHERE \"n\" IS NULL AND "
-              "\"b\"::TEXT='(1,1),(0,0)' AND \"span\"::TEXT='1 mon' AND \"doc\"::TEXT='{\"a\": 1}' "
-              "LIMIT 2 FOR UPDATE)");
+              "(tableoid, ctid) IN (SELECT tableoid, ctid FROM \"public\".\"keyless\" WHERE \"n\"::text IS NULL AND "
+              "\"b\"::text COLLATE \"C\" = ('(1,1),(0,0)'::box)::text AND "
+              "\"span\"::text COLLATE \"C\" = ('1 mon'::interval)::text AND "
+              "\"doc\"::text COLLATE \"C\" = ('{\"a\": 1}'::json)::text LIMIT 2 FOR UPDATE)");
 
     // A view has no ctid to pick rows by.
     auto view = loadedRelation<ZNTView>(*db, "item_names");
@@ -90,7 +92,8 @@ TEST_F(RowEdits, KeysPickTheirRowsWhateverTheTable) {
     EXPECT_EQ(
         save(view, v.columns)
             ->whereClauseOnConnection(*db->connection, {{integer(1), text("a")}, {integer(1), text("a")}}, nullptr),
-        "\"id\"='1' AND \"name\"='a' OR \"id\"='1' AND \"name\"='a'");
+        "\"id\"::text COLLATE \"C\" = ('1'::integer)::text AND \"name\"::text COLLATE \"C\" = ('a'::text)::text OR "
+        "\"id\"::text COLLATE \"C\" = ('1'::integer)::text AND \"name\"::text COLLATE \"C\" = ('a'::text)::text");
 
     // A page without the key column cannot pick rows.
     ErrorPtr error;
@@ -293,4 +296,39 @@ TEST_F(RowEdits, AValueWithANulCharacterFailsTheSaveInsteadOfBeingCutShort) {
         EXPECT_TRUE(error->localizedDescription().contains("“name”")) << errorText(error);
     }
     EXPECT_EQ(scalar(db->oracle.get(), "SELECT string_agg(id || name, ',') FROM items"), "1a");
+}
+
+// The SQL preview prepares the very action that is saving, over and over, with
+// other rows: the save goes on with the statements, expectations and rows it
+// started with, and the preview never meets the save's state on another thread.
+TEST_F(RowEdits, PreviewsDuringASaveLeaveTheSaveItsOwnStatementsAndRows) {
+    exec(db->oracle.get(), "CREATE TABLE previewed (id serial PRIMARY KEY, label text DEFAULT 'fresh')");
+    auto table = loadedRelation(*db, "previewed");
+    const ZNTColumnList columns = page(db->connection, "SELECT id, label FROM previewed").columns;
+    for (int round = 0; round < 20; ++round) {
+        SCOPED_TRACE(round);
+        exec(db->oracle.get(), "TRUNCATE previewed RESTART IDENTITY");
+        auto action = save(table, columns);
+        action->setInsertRows({{Value::defaultMarker(), text("saved")}});
+        // The save waits on the queue until the first previews have been made.
+        std::promise<void> release;
+        db->connection->connectionQueue().async([released = release.get_future().share()] { released.wait(); });
+        DoneWaiter done(action.get());
+        action->executeInBackgroundOnConnection(db->connection);
+        int previews = 0;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (done.count == 0 && std::chrono::steady_clock::now() < deadline) {
+            action->setInsertRows({{Value::defaultMarker(), text("preview")}, {integer(previews), Value::null()}});
+            action->setDeleteRows({{integer(previews), text("gone")}});
+            ErrorPtr error;
+            EXPECT_TRUE(action->prepareSQLForConnection(*db->connection, &error)) << errorText(error);
+            if (++previews == 3)
+                release.set_value();
+            QCoreApplication::processEvents();
+        }
+        ASSERT_EQ(done.count, 1);
+        EXPECT_TRUE(action->success()) << errorText(action->error());
+        EXPECT_EQ(action->completedInsertRows(), (RowList{{integer(1), text("saved")}}));
+        EXPECT_EQ(rows(db->oracle.get(), "SELECT id, label FROM previewed"), QStringList{"1|saved"});
+    }
 }

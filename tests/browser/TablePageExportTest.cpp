@@ -1,59 +1,90 @@
 // The table page's File › Export…, as the program installs it: the page's
-// rows in its order, every row rather than its page of them.
+// rows in its order and with its filters, every row rather than its page of
+// them.
 #include "ExportTestSupport.h"
+#include "TablePageTestSupport.h"
 #include "browser/BrowserPages.h"
-#include "browser/ZNTTableViewController.h"
-#include "platform/UserDefaults.h"
+#include "browser/ZNTFilterController.h"
 
 #include <QFileDialog>
-#include <QVBoxLayout>
+#include <QLineEdit>
 
-using namespace exporttest;
+using namespace pagetest;
 
 namespace {
-class TablePageExport : public ::testing::Test {
+class TablePageExport : public TablePageTest {
 protected:
     void SetUp() override {
-        db.run(kShop);
+        TablePageTest::SetUp();
         BrowserPages::install();
-        UserDefaults::standard().setObject(2, "TableViewRowsPerPage"); // a page holds fewer rows than the table
-        window.resize(900, 600);
-        new QVBoxLayout(&window);
-        window.show();
+        db.run("CREATE TABLE orders (id int PRIMARY KEY, customer text, total numeric(8,2));"
+               "INSERT INTO orders VALUES (1, 'ann', 10), (2, 'bob', 70), (3, 'dan', 30), (4, 'Hannah', 50),"
+               "(5, 'eve', 20), (6, 'anna \"x\"', 40)");
+        UserDefaults::standard().setObject(2, "TableViewRowsPerPage"); // a page shows fewer rows than there are
     }
-    void TearDown() override { UserDefaults::standard().removeObject("TableViewRowsPerPage"); }
+    void TearDown() override {
+        ZNTTableViewController::setExporter(nullptr);
+        TablePageTest::TearDown();
+    }
 
-    ScratchDatabase db;
-    std::shared_ptr<ZNTServer> server = connectedServer(db.name);
-    QTemporaryDir dir;
-    QWidget window;
+    void sortByTotalDescending() {
+        for (const auto &column : page->table()->metadata()->displayColumns())
+            if (column->name() == "total")
+                page->setOrderColumn(column, false);
+        ASSERT_TRUE(loaded());
+    }
+
+    // Exports through the save dialog, which proposes name, into the file of
+    // that name.
+    QString exportAs(const QString &name) {
+        page->exportContents(nullptr);
+        QFileDialog *panel = nullptr;
+        EXPECT_TRUE(pumpUntil([&] { return (panel = host->findChild<QFileDialog *>()) && panel->isVisible(); }));
+        if (!panel)
+            return {};
+        EXPECT_EQ(panel->windowModality(), Qt::WindowModal);
+        EXPECT_EQ(QFileInfo(panel->selectedFiles().value(0)).fileName(), name);
+        panel->selectFile(dir.filePath(name));
+        QMetaObject::invokeMethod(panel, "accept");
+        EXPECT_TRUE(exporttest::exportsEnded());
+        EXPECT_FALSE(host->findChild<Alert *>());
+        return dir.filePath(name);
+    }
+
+    QString psqlFile(const QString &sql) {
+        const QString path = dir.filePath("psql.csv");
+        exporttest::psqlCopy(db.name, sql, path);
+        return path;
+    }
 };
 } // namespace
 
-TEST_F(TablePageExport, ThePagesExportHoldsEveryRowInThePagesOrder) {
-    auto orders = relation(server, "shop", "orders");
-    ZNTTableViewController page(orders);
-    window.layout()->addWidget(page.view());
-    ASSERT_TRUE(pumpUntil([&] { return !page.isBusy() && page.totalNumRows() == 4; }, std::chrono::seconds(30)));
-    std::shared_ptr<ZNTColumn> total;
-    for (const auto &column : orders->metadata()->displayColumns())
-        if (column->name() == "total")
-            total = column;
-    ASSERT_TRUE(total);
-    page.setOrderColumn(total, false);
-    ASSERT_TRUE(pumpUntil([&] { return !page.isBusy(); }));
+TEST_F(TablePageExport, EveryRowInThePagesOrderNotOnlyThePageShown) {
+    open("orders");
+    sortByTotalDescending();
+    EXPECT_EQ(model()->rowCount(), 2);
+    const QString file = exportAs("orders.csv");
+    EXPECT_EQ(exporttest::compareWithPsql(psqlFile("SELECT * FROM orders ORDER BY total DESC, id DESC"), "nss", file),
+              "bytes-equal\nrows-equal");
+}
 
-    page.exportContents(nullptr);
-    QFileDialog *panel = nullptr;
-    ASSERT_TRUE(pumpUntil([&] { return (panel = window.findChild<QFileDialog *>()) && panel->isVisible(); }));
-    EXPECT_EQ(panel->windowModality(), Qt::WindowModal);
-    EXPECT_EQ(QFileInfo(panel->selectedFiles().value(0)).fileName(), "orders.csv");
-    panel->selectFile(dir.filePath("orders.csv"));
-    QMetaObject::invokeMethod(panel, "accept");
-    ASSERT_TRUE(exportsEnded());
-    EXPECT_FALSE(window.findChild<Alert *>());
+TEST_F(TablePageExport, AFilteredPageExportsItsFilteredRowsUnderTheFilteredName) {
+    open("orders");
+    sortByTotalDescending();
+    page->toggleTableFilter();
+    ASSERT_NE(page->filterController(), nullptr);
+    QLineEdit *field = page->filterController()->firstTextField();
+    ASSERT_NE(field, nullptr);
+    field->setFocus();
+    QTest::keyClicks(field, "an");
+    QTest::keyClick(field, Qt::Key_Return);
+    ASSERT_TRUE(loaded());
+    EXPECT_EQ(shownColumn("customer"), QStringList({"Hannah", "anna \"x\""})) << "the first page of the four";
 
-    const QString psqlFile = dir.filePath("psql.csv");
-    psqlCopy(db.name, "SELECT * FROM shop.orders ORDER BY total DESC, id DESC", psqlFile);
-    EXPECT_EQ(compareWithPsql(psqlFile, kShopOrdersKinds, dir.filePath("orders.csv")), "bytes-equal\nrows-equal");
+    const QString file = exportAs("orders (filtered).csv");
+    EXPECT_EQ(
+        exporttest::compareWithPsql(
+            psqlFile("SELECT * FROM orders WHERE customer ILIKE '%an%' ORDER BY total DESC, id DESC"), "nss", file),
+        "bytes-equal\nrows-equal");
+    EXPECT_EQ(exporttest::fileBytes(file).count('\n'), 5);
 }

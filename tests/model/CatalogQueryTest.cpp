@@ -131,7 +131,7 @@ TEST(CatalogQuery, DatabaseWithoutConnectPrivilegeIsListedAndItsListingEndsWithT
     ASSERT_EQ(databases->error(), nullptr);
     std::shared_ptr<ZNTDatabase> locked;
     QStringList names;
-    for (const auto &object : databases->objects().value()) {
+    for (const ZNTObjectList objects = databases->objects().value(); const auto &object : objects) {
         names << object->name();
         if (object->name() == db.name)
             locked = std::dynamic_pointer_cast<ZNTDatabase>(object);
@@ -167,7 +167,7 @@ TEST(CatalogQuery, DatabasePageListsEveryRelationWithItsEstimates) {
     ASSERT_EQ(listing->error(), nullptr);
 
     QStringList got;
-    for (const auto &object : listing->objects().value()) {
+    for (const ZNTObjectList objects = listing->objects().value(); const auto &object : objects) {
         auto table = std::static_pointer_cast<ZNTTable>(object);
         if (table->schemaName() != "public")
             continue;
@@ -218,7 +218,7 @@ TEST(CatalogQuery, ServerListsItsDatabasesAndTablespaces) {
     const QStringList before = serverDatabases();
     runListing(databases);
     QStringList names;
-    for (const auto &object : databases->objects().value()) {
+    for (const ZNTObjectList objects = databases->objects().value(); const auto &object : objects) {
         EXPECT_EQ(object->objectKind(), ZNTObjectKind::Database);
         names << object->name();
     }
@@ -228,7 +228,7 @@ TEST(CatalogQuery, ServerListsItsDatabasesAndTablespaces) {
     auto tablespaces = std::make_shared<ZNTTablespaceQuery>(server);
     runListing(tablespaces);
     QStringList spaces;
-    for (const auto &object : tablespaces->objects().value())
+    for (const ZNTObjectList objects = tablespaces->objects().value(); const auto &object : objects)
         spaces << object->name();
     EXPECT_EQ(spaces.join('\n'), psql("postgres", "SELECT spcname FROM pg_tablespace ORDER BY 1"));
     EXPECT_TRUE(spaces.contains(requiredEnv("TRELLAN_PG_TABLESPACE")));

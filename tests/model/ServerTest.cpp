@@ -230,7 +230,7 @@ TEST(ServerWindows, WithoutAWindowFactoryShowingAWindowIsMisuse) {
 namespace {
 class RecordingDelegate : public ZNTServerAuthenticationDelegate {
 public:
-    std::shared_ptr<ZNTServer> askedFor;
+    std::weak_ptr<ZNTServer> askedFor; // the server holds its delegate
     QVariantMap request;
     void handleKeyboardInteractiveAuthenticationRequest(const QVariantMap &r, const std::shared_ptr<ZNTServer> &server,
                                                         std::shared_ptr<ConditionLock> lock,
@@ -252,7 +252,7 @@ TEST(ServerAuthentication, KeyboardInteractiveRequestsGoToTheDelegateOrAreRefuse
     auto delegate = std::make_shared<RecordingDelegate>();
     server->setAuthDelegate(delegate);
     EXPECT_TRUE(server->forwardKeyboardInteractiveRequest({{"name", "otp"}}, lock, responses));
-    EXPECT_EQ(delegate->askedFor, server);
+    EXPECT_EQ(delegate->askedFor.lock(), server);
     EXPECT_EQ(delegate->request.value("name"), "otp");
     EXPECT_EQ(*responses, QStringList{"answer"});
     EXPECT_EQ(lock->condition(), 1);

@@ -270,6 +270,29 @@ TEST(TableMetadata, PartitionsLeaveTheirParentsConstraintsToTheParent) {
     EXPECT_EQ(names(partition->metadata()->primaryKeyIndex()->keyColumns()), QStringList{"id"});
 }
 
+// What a value is sent as, how it compares and how it is shown go by the type
+// below the domains; the name stays the domain's.
+TEST(TableMetadata, DomainColumnsCarryTheirBaseTypeAndTheDomainsName) {
+    ScratchDatabase db;
+    db.run(R"(CREATE SCHEMA "O'Brien";
+              CREATE DOMAIN span AS interval;
+              CREATE DOMAIN "O'Brien"."span of span" AS span CHECK (VALUE > '0'::interval);
+              CREATE DOMAIN amount AS numeric(10,2);
+              CREATE DOMAIN blob AS bytea;
+              CREATE TABLE kd (d span, dd "O'Brien"."span of span", n amount, b blob, spans span[], i int))");
+    auto server = connectedServer(db.name);
+    auto table = ZNTTable::create("kd", "public", server->mainDatabase());
+    ASSERT_EQ(loadAndWait(table->metadata()), nullptr);
+    QStringList seen;
+    for (const auto &column : table->metadata()->columns())
+        seen << QStringLiteral("%1 %2 %3").arg(column->name()).arg(column->typeOid()).arg(column->typeName());
+    // An array of a domain is a type of its own, not a domain.
+    EXPECT_EQ(seen, (QStringList{"d 1186 span", "dd 1186 \"O'Brien\".\"span of span\"", "n 1700 amount", "b 17 blob",
+                                 "spans " + db.run("SELECT 'span[]'::regtype::oid") + " span[]", "i 23 integer"}));
+    EXPECT_TRUE(named(table->metadata()->columns(), "b")->isBytea());
+    EXPECT_EQ(named(table->metadata()->columns(), "n")->typeCategory(), 'N');
+}
+
 TEST(TableMetadata, ViewSettingsContainerRecordsTheRelationsOidOnce) {
     ScratchDatabase db;
     db.run("CREATE TABLE t (x int)");

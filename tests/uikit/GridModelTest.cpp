@@ -60,6 +60,11 @@ TEST(GridModel, RowsJoinByInsertionAsTheStoreGrowsNeverByAReset) {
         EXPECT_EQ(model.index(i, 0).data().toString(), QString::number(i));
     EXPECT_EQ(model.headerData(1, Qt::Horizontal).toString(), "b");
     EXPECT_EQ(model.headerData(1, Qt::Horizontal, Qt::ToolTipRole).toString(), "b\ntext");
+    // A name from the server is shown as it is, never read as markup.
+    ZNTGridModel marked;
+    marked.setResult(columns({"<b>x</b>"}), nullptr);
+    const QString tip = marked.headerData(0, Qt::Horizontal, Qt::ToolTipRole).toString();
+    EXPECT_TRUE(tip.contains("&lt;b&gt;x&lt;/b&gt;")) << tip.toStdString();
     EXPECT_FALSE(model.flags(model.index(0, 0)) & Qt::ItemIsEditable);
 }
 

@@ -1,0 +1,334 @@
+// Editing on the table page against the test server, read back with psql:
+// typed text the server converts or refuses, new rows with the server's keys,
+// undo and discard, the prompt before a page change, the detail sidebar, and
+// the read-only page of the row picker.
+#include "TablePageTestSupport.h"
+#include "browser/ZNTRowEditorHook.h"
+#include "model/ZNTRow.h"
+
+#include <QLabel>
+#include <QLineEdit>
+
+using namespace pagetest;
+
+namespace {
+
+// A row editor that records what it is given and reports edits when told.
+class FakeRowEditor : public ZNTSidebarRowEditor {
+public:
+    explicit FakeRowEditor(std::shared_ptr<ZNTRow> row) : row(std::move(row)) { ++made; }
+    ~FakeRowEditor() override { --made; }
+    QWidget *editorView() override { return &view; }
+    void setRow(const std::shared_ptr<ZNTRow> &r) override { row = r; }
+    void setDisableEditing(bool disable) override { disabled = disable; }
+    void setDelegate(ZNTRowViewControllerDelegate *d) override { delegate = d; }
+    void edit(qsizetype column, const Value &value) { delegate->rowViewControllerDidEditColumn(this, column, value); }
+
+    static inline int made = 0;
+    static inline FakeRowEditor *last = nullptr;
+    QLabel view{"row editor"};
+    std::shared_ptr<ZNTRow> row;
+    bool disabled = false;
+    ZNTRowViewControllerDelegate *delegate = nullptr;
+};
+
+class Picker : public ZNTTableViewControllerDoubleDelegate {
+public:
+    void tableViewControllerDidDoubleClickRow(ZNTTableViewController *, const std::shared_ptr<ZNTRow> &row) override {
+        picked = row;
+    }
+    std::shared_ptr<ZNTRow> picked;
+};
+
+class TableEdits : public TablePageTest {
+protected:
+    void TearDown() override {
+        ZNTTableViewController::setRowEditorFactory(nullptr);
+        TablePageTest::TearDown();
+    }
+    void saveAndWait() {
+        page->save();
+        ASSERT_TRUE(saved());
+    }
+};
+
+} // namespace
+
+TEST_F(TableEdits, TextTheServerRefusesFailsTheSaveWithItsWordsAndKeepsEveryEdit) {
+    db.run("CREATE TABLE t (id int PRIMARY KEY, n int, name text); INSERT INTO t VALUES (1, 10, 'a'), (2, 20, 'b')");
+    open("t");
+    typeInto(0, "n", "abc");
+    typeInto(1, "name", "bee");
+    EXPECT_EQ(page->saveBar()->statusText(), "2 edited rows");
+    page->save();
+    ASSERT_TRUE(saved());
+    Alert *alert = sheet();
+    ASSERT_NE(alert, nullptr);
+    EXPECT_EQ(alert->messageText(), "Could not save changes");
+    EXPECT_EQ(alert->informativeText(), "The server said: invalid input syntax for type integer: \"abc\"");
+    press(alert, "OK");
+    // Nothing reached the table; every edit is still pending.
+    EXPECT_EQ(db.run("SELECT string_agg(id || ':' || n || ':' || name, ',' ORDER BY id) FROM t"), "1:10:a,2:20:b");
+    EXPECT_EQ(page->saveBar()->statusText(), "2 edited rows");
+    EXPECT_EQ(shownColumn("n"), QStringList({"abc", "20"}));
+    EXPECT_EQ(shownColumn("name"), QStringList({"a", "bee"}));
+
+    // Typing the loaded text back removes that edit; the other saves.
+    typeInto(0, "n", "10");
+    EXPECT_EQ(page->saveBar()->statusText(), "1 edited row");
+    saveAndWait();
+    EXPECT_FALSE(page->saveBar()->isVisible());
+    EXPECT_EQ(db.run("SELECT string_agg(id || ':' || n || ':' || name, ',' ORDER BY id) FROM t"), "1:10:a,2:20:bee");
+}
+
+TEST_F(TableEdits, NumbersAndBooleansTypedAsTextAreStoredExactly) {
+    db.run("CREATE TABLE t (id int PRIMARY KEY, big bigint, flag boolean, amount numeric); "
+           "INSERT INTO t VALUES (1, 0, false, 0)");
+    open("t");
+    typeInto(0, "big", "9007199254740993");
+    typeInto(0, "flag", "true");
+    typeInto(0, "amount", "12345678901234567890.123456789");
+    saveAndWait();
+    EXPECT_EQ(db.run("SELECT big || ' ' || flag || ' ' || amount FROM t"),
+              "9007199254740993 true 12345678901234567890.123456789");
+    EXPECT_FALSE(page->saveBar()->isVisible());
+    // What was sent stays shown; a reload shows the server's own text.
+    page->reloadWithStructure(false);
+    ASSERT_TRUE(loaded());
+    EXPECT_EQ(shownRow(0), QStringList({"1", "9007199254740993", "TRUE", "12345678901234567890.123456789"}));
+}
+
+TEST_F(TableEdits, NewRowsWithDefaultKeysGetTheServersKeysInPlace) {
+    db.run("CREATE TABLE t (id serial PRIMARY KEY, name text, made timestamptz DEFAULT '2001-02-03 04:05:06+00'); "
+           "INSERT INTO t (name) VALUES ('first')");
+    open("t");
+    page->newRow();
+    grid()->abortEditing();
+    page->newRow();
+    grid()->abortEditing();
+    typeInto(1, "name", "second");
+    typeInto(2, "name", "third");
+    EXPECT_EQ(page->saveBar()->statusText(), "2 new rows");
+    saveAndWait();
+    EXPECT_EQ(shownColumn("id"), QStringList({"1", "2", "3"}));
+    EXPECT_EQ(shownColumn("name"), QStringList({"first", "second", "third"}));
+    EXPECT_EQ(db.run("SELECT string_agg(id || ':' || name, ',' ORDER BY id) FROM t"), "1:first,2:second,3:third");
+    EXPECT_TRUE(shownColumn("made")[2].startsWith("2001-02-03"));
+    EXPECT_EQ(page->undoStack()->count(), 0);
+}
+
+TEST_F(TableEdits, DeleteDuplicateAndUndoEachStepByName) {
+    db.run("CREATE TABLE t (id serial PRIMARY KEY, name text); INSERT INTO t (name) VALUES ('a'), ('b'), ('c')");
+    open("t");
+    selectRows({1});
+    page->duplicate();
+    grid()->abortEditing();
+    EXPECT_EQ(page->undoStack()->undoText(), "Duplicate Row");
+    EXPECT_EQ(shownColumn("name"), QStringList({"a", "b", "b", "c"}));
+    EXPECT_EQ(shownColumn("id")[2], "DEFAULT");
+    selectRows({0, 2});
+    page->deleteRows(); // a loaded row is marked, a new row goes at once
+    EXPECT_EQ(page->undoStack()->undoText(), "Delete 2 rows");
+    EXPECT_EQ(model()->rowCount(), 3);
+    EXPECT_TRUE(edits().isDeleted(0));
+    EXPECT_EQ(page->saveBar()->statusText(), "1 deleted row");
+    page->undoStack()->undo();
+    EXPECT_EQ(shownColumn("name"), QStringList({"a", "b", "b", "c"}));
+    EXPECT_FALSE(edits().isDeleted(0));
+    EXPECT_TRUE(edits().isNew(2));
+    page->undoStack()->undo();
+    EXPECT_EQ(model()->rowCount(), 3);
+    EXPECT_FALSE(page->saveBar()->isVisible());
+    page->undoStack()->redo();
+    page->undoStack()->redo();
+    saveAndWait();
+    EXPECT_EQ(db.run("SELECT string_agg(name, ',' ORDER BY id) FROM t"), "b,c");
+}
+
+TEST_F(TableEdits, UndoingDiscardBringsEveryChangeBackAndNothingIsUndoneWhileSaving) {
+    db.run("CREATE TABLE t (id serial PRIMARY KEY, name text); INSERT INTO t (name) VALUES ('a'), ('b'), ('c')");
+    open("t");
+    typeInto(0, "name", "A");
+    selectRows({2});
+    page->deleteRows();
+    page->newRow();
+    grid()->abortEditing();
+    EXPECT_EQ(page->saveBar()->statusText(), "1 new row, 1 edited row, 1 deleted row");
+    ASSERT_TRUE(page->discardChanges());
+    EXPECT_FALSE(page->saveBar()->isVisible());
+    EXPECT_EQ(model()->rowCount(), 3);
+    EXPECT_EQ(page->undoStack()->undoText(), "Discard Changes");
+    page->undoStack()->undo();
+    EXPECT_EQ(page->saveBar()->statusText(), "1 new row, 1 edited row, 1 deleted row");
+    EXPECT_EQ(shownColumn("name")[0], "A");
+
+    // While the save runs there is no undo to reach, and editing beeps.
+    db.run("CREATE OR REPLACE FUNCTION slow() RETURNS trigger LANGUAGE plpgsql AS "
+           "$$ BEGIN PERFORM pg_sleep(0.5); RETURN NEW; END $$; "
+           "CREATE TRIGGER slow BEFORE UPDATE ON t FOR EACH ROW EXECUTE FUNCTION slow()");
+    page->save();
+    ASSERT_TRUE(page->isBusy());
+    EXPECT_EQ(page->customUndoManager(), nullptr);
+    const int before = beeps;
+    page->newRow();
+    page->reloadWithStructure(false);
+    EXPECT_EQ(beeps, before + 2);
+    EXPECT_FALSE(model()->flags(model()->index(1, 1)) & Qt::ItemIsEditable);
+    ASSERT_TRUE(saved());
+    EXPECT_EQ(page->customUndoManager(), page->undoStack());
+    EXPECT_EQ(page->undoStack()->count(), 0);
+    EXPECT_EQ(db.run("SELECT string_agg(id || coalesce(name, '-'), ',' ORDER BY id) FROM t"), "1A,2b,4-");
+}
+
+TEST_F(TableEdits, PendingChangesAreSettledBeforeThePageChanges) {
+    db.run("CREATE TABLE t (id int PRIMARY KEY, name text); "
+           "INSERT INTO t SELECT g, 'n' || g FROM generate_series(1, 30) g");
+    UserDefaults::standard().setObject(10, "TableViewRowsPerPage");
+    open("t");
+    typeInto(0, "name", "changed");
+    page->setCurrentPageIndex(1);
+    Alert *alert = sheet();
+    ASSERT_NE(alert, nullptr);
+    EXPECT_EQ(alert->messageText(), "Save changes to the database?");
+    EXPECT_EQ(alert->informativeText(), "The page can't be changed when there are unsaved changes.");
+    press(alert, "Cancel");
+    EXPECT_EQ(page->currentPageIndex(), 0);
+    EXPECT_EQ(shownColumn("name")[0], "changed");
+
+    // Discard Changes by its key, Ctrl+Backspace.
+    page->setCurrentPageIndex(1);
+    alert = sheet();
+    ASSERT_NE(alert, nullptr);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backspace, Qt::ControlModifier);
+    ASSERT_TRUE(loaded());
+    EXPECT_EQ(page->currentPageIndex(), 1);
+    EXPECT_EQ(db.run("SELECT name FROM t WHERE id = 1"), "n1");
+
+    // Save: saved, then the page changes.
+    typeInto(0, "name", "eleven");
+    page->setCurrentPageIndex(2);
+    press(sheet(), "Save");
+    ASSERT_TRUE(saved());
+    ASSERT_TRUE(loaded());
+    EXPECT_EQ(page->currentPageIndex(), 2);
+    EXPECT_EQ(db.run("SELECT name FROM t WHERE id = 11"), "eleven");
+}
+
+TEST_F(TableEdits, TheSidebarShowsTheMergedRowAndAnEditThereIsOneStep) {
+    ZNTTableViewController::setRowEditorFactory(
+        [](const std::shared_ptr<ZNTRow> &row) -> std::unique_ptr<ZNTSidebarRowEditor> {
+            auto editor = std::make_unique<FakeRowEditor>(row);
+            FakeRowEditor::last = editor.get();
+            return editor;
+        });
+    db.run("CREATE TABLE t (id int PRIMARY KEY, city text, zip text); "
+           "INSERT INTO t VALUES (1, 'Oslo', '0150'), (2, 'Oslo', '0151'), (3, 'Bergen', '5003')");
+    open("t");
+    EXPECT_TRUE(page->rightSidebarPlaceholder()->isVisibleTo(page->rightSidebarView()));
+    EXPECT_EQ(page->rightSidebarPlaceholder()->text(), "No row selected.");
+    selectRows({0, 1});
+    ASSERT_EQ(FakeRowEditor::made, 1);
+    FakeRowEditor *editor = FakeRowEditor::last;
+    ASSERT_EQ(editor->row->values().size(), 3u);
+    EXPECT_TRUE(editor->row->values()[0].isMultiple());
+    EXPECT_EQ(editor->row->values()[1], text("Oslo"));
+    EXPECT_TRUE(editor->row->values()[2].isMultiple());
+    EXPECT_FALSE(page->rightSidebarPlaceholder()->isVisibleTo(page->rightSidebarView()));
+
+    editor->edit(1, text("Trondheim"));
+    EXPECT_EQ(page->undoStack()->undoText(), "Edit 2 rows");
+    EXPECT_EQ(shownColumn("city"), QStringList({"Trondheim", "Trondheim", "Bergen"}));
+    const int steps = page->undoStack()->count();
+    editor->edit(1, text("Trondheim")); // the same again: no step
+    editor->edit(2, Value::multipleMarker());
+    EXPECT_EQ(page->undoStack()->count(), steps);
+    page->undoStack()->undo();
+    EXPECT_EQ(shownColumn("city"), QStringList({"Oslo", "Oslo", "Bergen"}));
+    EXPECT_EQ(editor->row->values()[1], text("Oslo")); // the sidebar follows the undo
+
+    // Disabled while saving; gone with the selection.
+    editor->edit(2, text("0000"));
+    page->save();
+    EXPECT_TRUE(editor->disabled);
+    ASSERT_TRUE(saved());
+    EXPECT_FALSE(editor->disabled);
+    grid()->clearSelection();
+    EXPECT_EQ(FakeRowEditor::made, 0);
+    EXPECT_EQ(db.run("SELECT string_agg(zip, ',' ORDER BY id) FROM t"), "0000,0000,5003");
+}
+
+TEST_F(TableEdits, EnterUpDownAndEscapeMoveThroughTheGrid) {
+    db.run("CREATE TABLE t (id int PRIMARY KEY, name text); INSERT INTO t VALUES (1, 'a'), (2, 'b'), (3, 'c')");
+    open("t");
+    const int name = model()->displayColumnNamed("name");
+    grid()->setFocus();
+    grid()->setCurrentIndex(model()->index(0, name));
+    grid()->edit(model()->index(0, name));
+    auto *line = qobject_cast<QLineEdit *>(grid()->indexWidget(model()->index(0, name)));
+    ASSERT_NE(line, nullptr);
+    line->selectAll();
+    QTest::keyClicks(line, "A");
+    QTest::keyClick(line, Qt::Key_Down); // keeps the text, edits the next row
+    pumpFor(20ms);
+    EXPECT_EQ(shownColumn("name")[0], "A");
+    ASSERT_TRUE(grid()->isEditing());
+    EXPECT_EQ(grid()->currentIndex().row(), 1);
+    EXPECT_EQ(grid()->selectedRowIndexes(), QList<int>({1}));
+    line = qobject_cast<QLineEdit *>(grid()->indexWidget(model()->index(1, name)));
+    ASSERT_NE(line, nullptr);
+    QTest::keyClicks(line, "zzz");
+    QTest::keyClick(line, Qt::Key_Escape); // drops the typing
+    pumpFor(20ms);
+    EXPECT_FALSE(grid()->isEditing());
+    EXPECT_EQ(shownColumn("name")[1], "b");
+    EXPECT_EQ(page->undoStack()->count(), 1);
+}
+
+TEST_F(TableEdits, ThePickersReadOnlyPageChangesNothingAndReportsADoubleClick) {
+    db.run("CREATE TABLE t (id int PRIMARY KEY, name text); INSERT INTO t VALUES (1, 'a'), (2, 'b')");
+    Picker picker;
+    auto relation = table("t");
+    page = new ZNTTableViewController(relation);
+    page->setReadOnly(true);
+    page->setDoubleDelegate(&picker);
+    host = new QWidget;
+    auto *layout = new QVBoxLayout(host);
+    layout->addWidget(page->view());
+    layout->addWidget(page->smallAccessoryView());
+    host->resize(500, 300);
+    uikittest::activate(host);
+    ASSERT_TRUE(loaded());
+    EXPECT_EQ(page->smallPager()->segmentButton(1)->text(), "Page 1 of 1");
+    selectRows({0});
+    page->newRow();
+    page->duplicate();
+    page->deleteRows();
+    EXPECT_EQ(beeps, 3);
+    EXPECT_EQ(model()->rowCount(), 2);
+    EXPECT_EQ(page->undoStack()->count(), 0);
+    EXPECT_FALSE(model()->flags(model()->index(0, 1)) & Qt::ItemIsEditable);
+
+    const QRect cell = grid()->visualRect(model()->index(1, 1));
+    QTest::mouseDClick(grid()->viewport(), Qt::LeftButton, {}, cell.center());
+    ASSERT_NE(picker.picked, nullptr);
+    EXPECT_EQ(picker.picked->values(), (std::vector<Value>{Value::fromInt(2), text("b")}));
+    EXPECT_FALSE(grid()->isEditing());
+    page->setDoubleDelegate(nullptr);
+}
+
+TEST_F(TableEdits, AKeylessRowIsSavedByItsValuesAsShownAndTheSQLPreviewFollows) {
+    db.run("CREATE TABLE k (n numeric, note text); INSERT INTO k VALUES (1.0, 'one'), (1.00, 'two')");
+    open("k");
+    ASSERT_EQ(shownColumn("n"), QStringList({"1.0", "1.00"}));
+    typeInto(1, "note", "changed");
+    const QString sql = page->sqlPreviewString();
+    EXPECT_TRUE(sql.startsWith("UPDATE ")) << sql.toStdString();
+    EXPECT_TRUE(sql.contains("changed")) << sql.toStdString();
+    // The preview button shows it, and an open panel follows each change.
+    QTest::mouseClick(page->saveBar()->previewButton(), Qt::LeftButton);
+    ASSERT_TRUE(pumpUntil([] { return QApplication::activePopupWidget() != nullptr; }, 5s));
+    QApplication::activePopupWidget()->close();
+    saveAndWait();
+    EXPECT_EQ(db.run("SELECT string_agg(n || ':' || note, ',' ORDER BY note) FROM k"), "1.00:changed,1.0:one");
+    EXPECT_EQ(page->sqlPreviewString(), "");
+}

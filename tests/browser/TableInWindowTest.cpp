@@ -1,0 +1,175 @@
+// The table page in a main window: installed at start-up, its commands in the
+// window's Edit menu, its keys, Export through the installed exporter, the
+// switch to the structure, and a window reload that asks first.
+#include "TablePageTestSupport.h"
+#include "browser/BrowserPages.h"
+#include "engine/ZNTQuery.h"
+#include "uikit/BarButtons.h"
+#include "window/ZNTWindowController.h"
+
+#include <QClipboard>
+#include <QMenu>
+#include <QMenuBar>
+
+using namespace pagetest;
+
+namespace {
+
+class TableInWindow : public TablePageTest {
+protected:
+    void SetUp() override {
+        TablePageTest::SetUp();
+        UserDefaults::standard().removeObject("ShowRightSidebar");
+        BrowserPages::install();
+        db.run("CREATE TABLE t (id int PRIMARY KEY, name text); INSERT INTO t VALUES (1, 'a'), (2, 'b')");
+    }
+    void TearDown() override {
+        ZNTTableViewController::setExporter(nullptr);
+        if (window)
+            window->close();
+        window.reset();
+        pumpFor(20ms);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        page = nullptr; // the window's
+        TablePageTest::TearDown();
+    }
+    void show(const std::shared_ptr<ZNTObject> &item) {
+        window = ZNTWindowController::create(item);
+        window->resize(900, 500);
+        uikittest::activate(window.get());
+        pumpUntil([&] { return window->isActiveWindow(); }, 5s);
+        page = qobject_cast<ZNTTableViewController *>(window->mainViewController());
+        ASSERT_NE(page, nullptr);
+        ASSERT_TRUE(loaded());
+    }
+    QMenu *editMenu() const {
+        for (QMenu *menu : window->menuBar()->findChildren<QMenu *>(Qt::FindDirectChildrenOnly)) {
+            if (menu->title() == QLatin1String("&Edit"))
+                return menu;
+        }
+        return nullptr;
+    }
+    QAction *editItem(const QString &title) const {
+        for (QAction *action : editMenu()->actions()) {
+            if (action->text() == title)
+                return action;
+        }
+        return nullptr;
+    }
+
+    std::shared_ptr<ZNTWindowController> window;
+};
+
+} // namespace
+
+TEST_F(TableInWindow, TheEditMenuCarriesThePagesCommandsAndTheirKeys) {
+    show(table("t"));
+    ASSERT_NE(editItem("&Copy"), nullptr);
+    ASSERT_NE(editItem("Copy &Special"), nullptr);
+    ASSERT_NE(editItem("&Add Row"), nullptr);
+    ASSERT_NE(editItem("Dup&licate Row"), nullptr);
+    emit editMenu()->aboutToShow();
+    EXPECT_FALSE(editItem("&Copy")->isEnabled()); // nothing selected
+    EXPECT_TRUE(editItem("&Add Row")->isEnabled());
+    ASSERT_NE(editItem("&Delete Row"), nullptr);
+    EXPECT_FALSE(editItem("&Delete Row")->isEnabled());
+
+    selectRows({0, 1}); // the page asks the window to look again
+    EXPECT_TRUE(editItem("&Copy")->isEnabled());
+    EXPECT_FALSE(editItem("Dup&licate Row")->isEnabled()); // two rows
+    EXPECT_TRUE(editItem("&Delete Rows")->isEnabled());
+
+    grid()->setFocus();
+    QApplication::clipboard()->clear();
+    QTest::keyClick(grid(), Qt::Key_C, Qt::ControlModifier);
+    EXPECT_EQ(QApplication::clipboard()->text(), "1\ta\n2\tb");
+    QTest::keyClick(grid(), Qt::Key_Delete);
+    EXPECT_EQ(page->saveBar()->statusText(), "2 deleted rows");
+    EXPECT_EQ(window->windowAction(ZNTWindowCommand::Undo)->text(), "&Undo Delete 2 rows");
+    window->windowAction(ZNTWindowCommand::Undo)->trigger();
+    EXPECT_FALSE(page->saveBar()->isVisible());
+    saveScreenshot(window.get(), "browser", "window-table.png");
+}
+
+TEST_F(TableInWindow, ExportHandsTheFilteredQueryAndNameToTheInstalledExporter) {
+    show(table("t"));
+    QAction *exporting = window->windowAction(ZNTWindowCommand::Export);
+    window->validateActions();
+    EXPECT_FALSE(exporting->isEnabled()); // no exporter yet
+    QString sql, name;
+    std::shared_ptr<ZNTConnection> connection;
+    ZNTTableViewController::setExporter(
+        [&](QWidget *w, std::shared_ptr<ZNTQuery> query, std::shared_ptr<ZNTConnection> c, QString suggested) {
+            EXPECT_EQ(w, window.get());
+            sql = query->sql();
+            connection = std::move(c);
+            name = suggested;
+        });
+    window->validateActions();
+    EXPECT_TRUE(exporting->isEnabled());
+    page->tableViewDidClickTableColumn(model()->displayColumnNamed("name"));
+    ASSERT_TRUE(loaded());
+    exporting->trigger();
+    EXPECT_EQ(name, "t");
+    EXPECT_EQ(connection, server->mainConnection());
+    EXPECT_TRUE(sql.contains("ORDER BY \"name\" ASC, \"id\" ASC")) << sql.toStdString();
+    EXPECT_FALSE(sql.contains("LIMIT"));
+    EXPECT_FALSE(sql.contains("OFFSET"));
+}
+
+TEST_F(TableInWindow, TheSwitchGoesToTheStructureAndAReloadAsksFirst) {
+    show(table("t"));
+    QTest::mouseClick(page->structureContentsSwitcher()->segmentButton(1), Qt::LeftButton);
+    ASSERT_EQ(window->currentItem()->objectKind(), ZNTObjectKind::TableSchema);
+    EXPECT_EQ(window->currentItem()->name(), "t");
+    window->goBack();
+    ASSERT_EQ(window->mainViewController(), page); // the same page, as it was
+    EXPECT_TRUE(page->structureContentsSwitcher()->isSelected(0));
+
+    typeInto(0, "name", "A");
+    window->reloadData();
+    Alert *alert = sheet();
+    ASSERT_NE(alert, nullptr);
+    EXPECT_EQ(alert->informativeText(), "");
+    press(alert, "Cancel");
+    EXPECT_EQ(shownColumn("name")[0], "A");
+    window->reloadData();
+    press(sheet(), "Discard Changes");
+    ASSERT_TRUE(loaded());
+    EXPECT_EQ(shownColumn("name")[0], "a");
+    EXPECT_EQ(db.run("SELECT name FROM t WHERE id = 1"), "a");
+}
+
+TEST_F(TableInWindow, TheDetailSidebarSaysNoRowWithoutARowEditor) {
+    show(table("t"));
+    window->toggleRightSidebar();
+    ASSERT_TRUE(page->rightSidebarView()->isVisible());
+    EXPECT_TRUE(page->rightSidebarPlaceholder()->isVisible());
+    selectRows({0});
+    EXPECT_FALSE(page->rightSidebarPlaceholder()->isVisible());
+    saveScreenshot(window.get(), "browser", "window-table-sidebar.png");
+    grid()->clearSelection();
+    EXPECT_TRUE(page->rightSidebarPlaceholder()->isVisible());
+}
+
+TEST_F(TableInWindow, ClosingTheWindowAsksAboutEditsAndThePageTakesItsViewsAlong) {
+    show(table("t"));
+    QPointer<QWidget> accessory = page->accessoryView();
+    QPointer<QWidget> detail = page->rightSidebarView();
+    typeInto(1, "name", "B");
+    window->performClose();
+    Alert *alert = sheet();
+    ASSERT_NE(alert, nullptr);
+    EXPECT_EQ(alert->messageText(), "Save changes to the database?");
+    press(alert, "Cancel");
+    EXPECT_TRUE(window->isVisible());
+    window->performClose();
+    press(sheet(), "Save");
+    ASSERT_TRUE(pumpUntil([&] { return !window->isVisible(); }, 30s));
+    EXPECT_EQ(db.run("SELECT name FROM t WHERE id = 2"), "B");
+    window.reset();
+    pumpFor(20ms);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(accessory.isNull());
+    EXPECT_TRUE(detail.isNull());
+}
