@@ -1,5 +1,6 @@
 #include "browser/BrowserPages.h"
 
+#include "ZNTRowViewController.h"
 #include "ZNTTableViewController.h"
 #include "browser/CSVExportManager.h"
 #include "window/ZNTContentControllerFactory.h"
@@ -11,6 +12,10 @@ void install() {
     ZNTContentControllers::setFactory(ZNTPage::Table, [](const std::shared_ptr<ZNTObject> &item) {
         return ZNTTableViewController::viewControllerForItem(item);
     });
+    ZNTContentControllers::setFactory(ZNTPage::Row, [](const std::shared_ptr<ZNTObject> &item) {
+        return ZNTRowViewController::viewControllerForItem(item);
+    });
+    ZNTTableViewController::setRowEditorFactory(ZNTRowViewController::sidebarEditorForRow);
     // The sidebar's "Export…": the clicked relations, one file or a folder of them.
     ZNTTablesExporter::install([](QWidget *window, const ZNTObjectList &relations) {
         CSVExportManager::withTables(relations)->beginModalForWindow(window);
