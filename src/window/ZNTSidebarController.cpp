@@ -4,6 +4,7 @@
 #include "ZNTObjectCommands.h"
 #include "ZNTSidebarOutlineView.h"
 #include "ZNTSidebarTreeModel.h"
+#include "ZNTTablesExporter.h"
 #include "model/ZNTDatabase.h"
 #include "model/ZNTRow.h"
 #include "model/ZNTSchema.h"
@@ -297,7 +298,8 @@ bool ZNTSidebarController::validateMenuItem(Command command) const {
     case Command::DeleteSidebarItem:
         return clickedRowsAreItems() && ZNTObjectCommands::areRelations(clickedItems());
     case Command::ExportSidebarItem:
-        return false; // tables are exported once CSV export is part of the program
+        return ZNTTablesExporter::isInstalled() && clickedRowsAreItems() &&
+               ZNTObjectCommands::areRelations(clickedItems());
     case Command::NewTable:
     case Command::NewView:
     case Command::NewMaterializedView:
@@ -315,6 +317,9 @@ void ZNTSidebarController::performMenuAction(Command command) {
     switch (command) {
     case Command::DeleteSidebarItem:
         return deleteSidebarItem();
+    case Command::ExportSidebarItem:
+        ZNTTablesExporter::exportRelations(window(), clickedItems());
+        return;
     case Command::OpenSidebarItem:
     case Command::OpenSidebarItemInNewWindow:
         return openSidebarItem(command == Command::OpenSidebarItemInNewWindow);
@@ -330,7 +335,7 @@ void ZNTSidebarController::performMenuAction(Command command) {
     case Command::NewMaterializedView:
         return newRelation(ZNTTable::ZNTTableTypeMaterializedView);
     default:
-        return; // the maintenance commands above; Export is never enabled
+        return; // the maintenance commands above
     }
 }
 
