@@ -154,7 +154,7 @@ std::optional<ZNTObjectCommands::Maintenance> maintenanceOf(Command command) {
     }
 }
 
-bool isEnabled(Command command, const ZNTObjectList &clicked, bool canExport) {
+bool isEnabled(Command command, const ZNTObjectList &clicked) {
     if (auto maintenance = maintenanceOf(command))
         return ZNTObjectCommands::canPerform(*maintenance, clicked);
     switch (command) {
@@ -163,9 +163,8 @@ bool isEnabled(Command command, const ZNTObjectList &clicked, bool canExport) {
         return clicked.size() == 1 && itemToOpen(clicked.first(), false);
     case Command::OpenStructure:
     case Command::Drop:
-        return ZNTObjectCommands::areRelations(clicked);
     case Command::Export:
-        return canExport && ZNTObjectCommands::areRelations(clicked);
+        return ZNTObjectCommands::areRelations(clicked);
     default:
         return true;
     }

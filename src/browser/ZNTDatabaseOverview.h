@@ -54,9 +54,8 @@ enum class Command {
 const char *title(Command command);
 // The maintenance action a command runs; none for the others.
 std::optional<ZNTObjectCommands::Maintenance> maintenanceOf(Command command);
-// Whether command applies to the clicked items; canExport: tables can be
-// exported at all.
-bool isEnabled(Command command, const ZNTObjectList &clicked, bool canExport);
+// Whether command applies to the clicked items.
+bool isEnabled(Command command, const ZNTObjectList &clicked);
 // The schema a new relation goes into: the first clicked item's own, a clicked
 // schema, else "public".
 QString schemaForNewRelation(const ZNTObjectList &clicked);

@@ -1,5 +1,6 @@
 #include "ZNTDatabaseViewController.h"
 
+#include "CSVExportManager.h"
 #include "ZNTDatabaseTreeModel.h"
 #include "model/ZNTDatabase.h"
 #include "model/ZNTSchema.h"
@@ -345,7 +346,7 @@ void ZNTDatabaseViewController::showListMenu(const QPoint &position) {
 }
 
 bool ZNTDatabaseViewController::validateCommand(Command command) {
-    return ZNTDatabaseOverview::isEnabled(command, clickedItems(), canExport());
+    return ZNTDatabaseOverview::isEnabled(command, clickedItems());
 }
 
 void ZNTDatabaseViewController::performCommand(Command command) {
@@ -419,13 +420,16 @@ void ZNTDatabaseViewController::openFromList(const QModelIndex &row) {
 
 // --- The window's commands ---------------------------------------------------------------
 
-bool ZNTDatabaseViewController::canExport() const {
-    return false; // tables are exported once CSV export is part of the program
-}
-
+// The clicked relations as CSV: one file, or a folder of them.
 void ZNTDatabaseViewController::exportContents(QObject *) {
-    if (!validateCommand(Command::Export))
+    const ZNTObjectList items = clickedItems();
+    if (!validateCommand(Command::Export)) {
         beep();
+        return;
+    }
+    auto exporter = CSVExportManager::withTables(items);
+    exporter->setConnection(m_database->connection());
+    exporter->beginModalForWindow(view()->window());
 }
 
 bool ZNTDatabaseViewController::validateMenuItem(ZNTWindowCommand command, QAction *) {

@@ -99,7 +99,6 @@ private:
     QWidget *shownPresentation();
     void open(const std::shared_ptr<ZNTObject> &item, QWidget *from);
     void openStructure(const ZNTObjectList &items);
-    bool canExport() const;
 
     const std::shared_ptr<ZNTDatabase> m_database;
     ZNTDatabaseTreeModel *m_model;

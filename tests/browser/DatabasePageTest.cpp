@@ -1,6 +1,7 @@
 // The database page on the test server, with psql as the oracle: what it
 // lists and in which order, the estimates it shows, what a batch leaves alone,
 // and its commands.
+#include "ExportTestSupport.h"
 #include "OverviewTestSupport.h"
 #include "browser/BrowserPages.h"
 #include "browser/ZNTDatabaseTreeModel.h"
@@ -16,6 +17,7 @@
 #include "uikit/ProgressSheet.h"
 #include "uikit/ZNTAnimatingIndicator.h"
 
+#include <QFileDialog>
 #include <QMenu>
 #include <QPushButton>
 #include <QTest>
@@ -311,7 +313,7 @@ TEST_F(DatabasePageTest, MaintenanceAndNewRelationsFollowTheClickedItems) {
     EXPECT_TRUE(page->menuAction(Command::Analyze)->isEnabled());
     EXPECT_TRUE(page->menuAction(Command::Truncate)->isEnabled());
     EXPECT_FALSE(page->menuAction(Command::RefreshMaterializedView)->isEnabled());
-    EXPECT_FALSE(page->menuAction(Command::Export)->isEnabled());
+    EXPECT_TRUE(page->menuAction(Command::Export)->isEnabled());
     page->contextMenu()->hide();
     EXPECT_EQ(grid->selectedIndexes(), QModelIndexList({row(page, "public", "fresh")}));
     EXPECT_EQ(db.run("SELECT last_analyze IS NULL FROM pg_stat_user_tables WHERE relname = 'fresh'"), "t");
@@ -362,6 +364,39 @@ TEST_F(DatabasePageTest, MaintenanceAndNewRelationsFollowTheClickedItems) {
     ASSERT_TRUE(materialized);
     EXPECT_EQ(materialized->schemaName(), "public");
     EXPECT_EQ(materialized->type(), ZNTTable::ZNTTableTypeMaterializedView);
+}
+
+// Export, from the menu and from File › Export: the clicked relations, one file each in a folder.
+TEST_F(DatabasePageTest, ExportWritesTheClickedRelationsAsCSV) {
+    ZNTDatabaseViewController *page = openWindow();
+    ASSERT_TRUE(page);
+    IconView *grid = page->iconView();
+    QAction *fileExport = window->windowAction(ZNTWindowCommand::Export);
+    grid->selectIndex(page->model()->index(0, 0), false); // the SQL Query item
+    window->validateActions();
+    EXPECT_FALSE(fileExport->isEnabled());
+    grid->selectIndex(row(page, "public", "T9"), false);
+    grid->selectIndex(row(page, "public", "noindex"), true);
+    window->validateActions();
+    ASSERT_TRUE(fileExport->isEnabled());
+    fileExport->trigger();
+    QFileDialog *panel = nullptr;
+    ASSERT_TRUE(pumpUntil([&] { return (panel = window->findChild<QFileDialog *>()) && panel->isVisible(); }));
+    EXPECT_EQ(panel->windowModality(), Qt::WindowModal);
+    EXPECT_EQ(QFileInfo(panel->selectedFiles().value(0)).fileName(), "Exported Tables");
+    QTemporaryDir dir;
+    const QString folder = dir.filePath("public tables");
+    panel->selectFile(folder);
+    QMetaObject::invokeMethod(panel, "accept");
+    ASSERT_TRUE(exporttest::exportsEnded());
+    QStringList files = exporttest::entries(folder);
+    files.sort();
+    EXPECT_EQ(files, QStringList({"T9.csv", "noindex.csv"}));
+    for (const QString &name : {QStringLiteral("T9"), QStringLiteral("noindex")}) {
+        const QByteArray bytes = exporttest::fileBytes(QDir(folder).filePath(name + ".csv"));
+        const QString count = db.run(QStringLiteral("SELECT count(*) FROM public.\"%1\"").arg(name));
+        EXPECT_EQ(bytes.count('\n'), count.toInt() + 1) << name.toStdString(); // and the header
+    }
 }
 
 TEST_F(DatabasePageTest, AFailedListingIsShownAndTheTreeKeepsWhatItHad) {
