@@ -52,6 +52,9 @@ QStringList nameLines(const QString &name, const QFont &font, int width) {
     QStringList lines;
     if (text.isEmpty())
         return lines;
+    // Most names fit on one line: no layout needed for them.
+    if (QFontMetrics(font).horizontalAdvance(text) <= width)
+        return {trimmedEnd(text)};
     QTextLayout layout(text, font);
     QTextOption option(Qt::AlignHCenter);
     option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
