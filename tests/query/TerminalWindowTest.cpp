@@ -4,6 +4,8 @@
 // running, sorting by a header, opening a row and coming back, a COPY to a
 // chosen file, a reload that keeps the transcript, and the Export command.
 #include "TerminalTestSupport.h"
+#include "browser/BrowserPages.h"
+#include "browser/ZNTRowViewController.h"
 #include "engine/ZNTQuery.h"
 #include "model/ZNTDatabase.h"
 #include "model/ZNTQueryObject.h"
@@ -40,6 +42,7 @@ protected:
         window = nullptr;
         windowtest::resetWindowDefaults();
         QueryPages::install();
+        BrowserPages::install(); // a row opens on the row page
         mainWindow = ZNTWindowController::create(server->mainDatabase());
         mainWindow->resize(1100, 760);
         uikittest::activate(mainWindow.get());
@@ -51,6 +54,7 @@ protected:
     void TearDown() override {
         ZNTContentControllers::setFactory(ZNTPage::Terminal, nullptr);
         ZNTContentControllers::setFactory(ZNTPage::Query, nullptr);
+        ZNTContentControllers::setFactory(ZNTPage::Row, nullptr);
         mainWindow->close();
         mainWindow.reset();
         pumpFor(30ms);
@@ -102,6 +106,9 @@ TEST_F(TerminalWindow, ANewUserRunsSortsOpensARowCopiesATableOutAndKeepsTheTrans
     ASSERT_TRUE(row);
     EXPECT_EQ(row->name(), "Row 2");
     EXPECT_EQ(row->values()[1].toString(), secondName);
+    auto *rowPage = qobject_cast<ZNTRowViewController *>(mainWindow->mainViewController());
+    ASSERT_TRUE(rowPage);
+    EXPECT_FALSE(rowPage->isEditable()); // a result's row has no table to store it in
     windowShot("terminal-opened-row.png");
     QTest::keyClick(mainWindow.get(), Qt::Key_Left, Qt::AltModifier);
     ASSERT_EQ(mainWindow->mainViewController(), page);
@@ -111,6 +118,7 @@ TEST_F(TerminalWindow, ANewUserRunsSortsOpensARowCopiesATableOutAndKeepsTheTrans
     typeAndRun("COPY shop.customers TO STDOUT WITH (FORMAT csv, HEADER)");
     ASSERT_TRUE(pumpUntil([&] { return page->copyPanel() && QApplication::activeModalWidget() == page->copyPanel(); }));
     windowShot("terminal-copy-dialog.png");
+    windowtest::saveShot(page->copyPanel(), "terminal-copy-panel.png");
     auto *name = page->copyPanel()->findChild<QLineEdit *>("fileNameEdit");
     ASSERT_TRUE(name);
     name->setFocus();
