@@ -15,6 +15,7 @@
 #include <QFile>
 #include <QProcess>
 #include <sys/resource.h>
+#include <sys/socket.h>
 
 using namespace terminaltest;
 using namespace std::chrono_literals;
@@ -236,4 +237,24 @@ TEST(TerminalCopyTransfer, AFileGoesInChunksOfOneMebibyteAndIsCountedByTheServer
     PGresultPtr done(PQgetResult(conn.get()));
     EXPECT_EQ(PQresultStatus(done.get()), PGRES_COMMAND_OK);
     EXPECT_STREQ(PQcmdTuples(done.get()), "3072");
+}
+
+// A connection that breaks while the server's data arrives: the transfer ends
+// with libpq's message instead of passing the truncated data off as complete.
+TEST(TerminalCopyTransfer, AConnectionLostDuringCopyOutIsAFailureWithItsReason) {
+    ScratchDatabase database;
+    PGconnPtr conn = adminConnection(database.name);
+    PGresultPtr started(
+        PQexec(conn.get(), "COPY (SELECT repeat('x', 1000) FROM generate_series(1, 100000)) TO STDOUT"));
+    ASSERT_EQ(PQresultStatus(started.get()), PGRES_COPY_OUT);
+    ASSERT_EQ(::shutdown(PQsocket(conn.get()), SHUT_RDWR), 0);
+    QByteArray data;
+    QBuffer out(&data);
+    out.open(QIODevice::WriteOnly);
+    const auto outcome = TerminalCopyTransfer::copyOut(conn.get(), &out);
+    EXPECT_TRUE(outcome.readFailed);
+    EXPECT_FALSE(outcome.readError.isEmpty());
+    EXPECT_FALSE(outcome.writeFailed);
+    EXPECT_LT(outcome.bytesWritten, 100000 * 1001);
+    EXPECT_EQ(outcome.bytesWritten, data.size());
 }
