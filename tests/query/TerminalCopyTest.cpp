@@ -14,6 +14,8 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 
@@ -71,6 +73,25 @@ protected:
         return gridRows(firstGrid(query)).value(0);
     }
 };
+
+// Breaks this process's TCP link that leaves from local port port, as a
+// network that goes away does.
+bool shutDownSocketOfLocalPort(int port) {
+    for (int fd = 0; fd < 4096; ++fd) {
+        sockaddr_storage address{};
+        socklen_t length = sizeof address;
+        if (::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length) != 0)
+            continue;
+        int local = -1;
+        if (address.ss_family == AF_INET)
+            local = ntohs(reinterpret_cast<sockaddr_in *>(&address)->sin_port);
+        else if (address.ss_family == AF_INET6)
+            local = ntohs(reinterpret_cast<sockaddr_in6 *>(&address)->sin6_port);
+        if (local == port)
+            return ::shutdown(fd, SHUT_RDWR) == 0;
+    }
+    return false;
+}
 
 // Reads like a file of COPY text rows and fails after failAfter bytes.
 class FailingReader : public QIODevice {
@@ -193,6 +214,31 @@ TEST_F(TerminalCopy, AFileThatCannotBeWrittenIsReportedTheStatementFailsAndTheFi
     EXPECT_EQ(contents(path), QByteArray("old contents\n"));
     EXPECT_EQ(QDir(files.path()).entryList(QDir::Files), QStringList({"kept.txt"})); // nothing left beside it
     EXPECT_EQ(resultsShown(run("SELECT 1")), QStringList({"grid:1"}));
+}
+
+TEST_F(TerminalCopy, AConnectionLostWhileTheDataArrivesIsToldAndTheFileThatWasThereStays) {
+    const QString path = files.filePath("kept.txt");
+    {
+        QFile old(path);
+        ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+        old.write("old contents\n");
+    }
+    const QString clientPort =
+        database->run(QStringLiteral("SELECT client_port FROM pg_stat_activity WHERE pid = %1").arg(backendPid()));
+    const auto query = start("COPY big TO STDOUT");
+    ASSERT_TRUE(pumpUntil([&] { return page->copyPanel() != nullptr && page->copyPanel()->isVisible(); }));
+    // The connection's queue waits for the answer: the link breaks meanwhile.
+    ASSERT_TRUE(shutDownSocketOfLocalPort(clientPort.toInt()));
+    answerCopyPanel(path);
+    ASSERT_TRUE(waitIdle());
+    EXPECT_FALSE(resultsShown(query).join(' ').contains("COPY 100000"));
+    Alert *alert = openAlert();
+    ASSERT_TRUE(alert);
+    EXPECT_EQ(alert->messageText(), "Failed to read data from server.");
+    EXPECT_TRUE(alert->informativeText().startsWith("The server said: ")) << alert->informativeText().toStdString();
+    alert->reject();
+    EXPECT_EQ(contents(path), QByteArray("old contents\n"));
+    EXPECT_EQ(QDir(files.path()).entryList(QDir::Files), QStringList({"kept.txt"}));
 }
 
 TEST_F(TerminalCopy, AQuestionNobodyCanAnswerAnymoreFreesTheConnection) {
