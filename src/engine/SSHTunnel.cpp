@@ -6,6 +6,7 @@
 #include "platform/NotificationCenter.h"
 #include "platform/Posix.h"
 #include "platform/ProgramError.h"
+#include "platform/Reaper.h"
 #include "platform/UserDefaults.h"
 
 #include <QCryptographicHash>
@@ -106,9 +107,10 @@ SSHTunnel::Impl::~Impl() {
         running->stop();
     if (forwardingThread.joinable()) {
         // The last reference may go away on the forwarding thread itself (while it
-        // reports a status); it then finishes alone and frees the session last.
+        // reports a status); it then finishes alone and frees the session last,
+        // and the reaper joins it, so that the program does not end under it.
         if (forwardingThread.get_id() == std::this_thread::get_id())
-            forwardingThread.detach();
+            Reaper::dispose([thread = std::make_shared<std::thread>(std::move(forwardingThread))] { thread->join(); });
         else
             forwardingThread.join();
     }
