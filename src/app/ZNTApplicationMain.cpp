@@ -5,6 +5,7 @@
 #include "SingleInstance.h"
 #include "favorites/ZNTFavoritesWindowController.h"
 #include "platform/Log.h"
+#include "platform/Reaper.h"
 #include "platform/SystemInfo.h"
 
 #include <QApplication>
@@ -85,5 +86,9 @@ int ZNTApplicationMain(int argc, char *argv[]) {
     if (qEnvironmentVariableIsSet("TRELLAN_STARTUP_PROBE"))
         new StartupProbe(delegate.favoritesWindowController()->window());
     delegate.applicationDidFinishLaunching(arguments);
-    return app.exec();
+    const int status = app.exec();
+    // A connect or a statement still under way, and the handles and tunnels still
+    // open, end now: not under the libraries' own teardown at exit.
+    Reaper::finish();
+    return status;
 }

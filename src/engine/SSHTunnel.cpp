@@ -6,6 +6,7 @@
 #include "platform/NotificationCenter.h"
 #include "platform/Posix.h"
 #include "platform/ProgramError.h"
+#include "platform/Reaper.h"
 #include "platform/UserDefaults.h"
 
 #include <QCryptographicHash>
@@ -82,6 +83,34 @@ QString fingerprintOf(const QByteArray &key) {
     return text;
 }
 
+// A listening socket on 127.0.0.1:port (0: any free port), or -1 with errno set
+// and step naming the call that failed.
+int listenOnLoopback(int port, QString *step) {
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_TCP);
+    if (fd < 0) {
+        *step = QStringLiteral("socket");
+        return -1;
+    }
+    int on = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(quint16(port));
+    const char *failed = nullptr;
+    if (::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0)
+        failed = "bind";
+    else if (::listen(fd, kListenBacklog) != 0)
+        failed = "listen";
+    if (!failed)
+        return fd;
+    const int saved = errno;
+    ::close(fd);
+    errno = saved;
+    *step = QString::fromLatin1(failed);
+    return -1;
+}
+
 void initialiseLibraryOnce() {
     static std::once_flag once;
     std::call_once(once, [] { libssh2_init(0); });
@@ -106,9 +135,10 @@ SSHTunnel::Impl::~Impl() {
         running->stop();
     if (forwardingThread.joinable()) {
         // The last reference may go away on the forwarding thread itself (while it
-        // reports a status); it then finishes alone and frees the session last.
+        // reports a status); it then finishes alone and frees the session last,
+        // and the reaper joins it, so that the program does not end under it.
         if (forwardingThread.get_id() == std::this_thread::get_id())
-            forwardingThread.detach();
+            Reaper::dispose([thread = std::make_shared<std::thread>(std::move(forwardingThread))] { thread->join(); });
         else
             forwardingThread.join();
     }
@@ -414,33 +444,24 @@ bool SSHTunnel::Impl::openChannel() {
 // --- the local side ------------------------------------------------------------------
 
 // The port asked for comes first (the one users see in their server's logs);
-// when another tunnel holds it, any free port will do.
+// when another tunnel holds it, any free port will do. Two sockets that allow
+// reuse may both be bound to the port while neither listens yet: the one that
+// listens second learns only then that the port is taken.
 bool SSHTunnel::Impl::listenForLocalConnections() {
-    const QString failed = QStringLiteral("Establishing local side of SSH tunnel failed.");
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_TCP);
+    const int wanted = q->localPort();
+    QString step;
+    int fd = listenOnLoopback(wanted, &step);
+    if (fd < 0 && errno == EADDRINUSE && wanted != 0)
+        fd = listenOnLoopback(0, &step);
     if (fd < 0)
-        return fail(failed + QStringLiteral(" %1 (socket)").arg(Posix::errnoText(errno)));
+        return fail(
+            QStringLiteral("Establishing local side of SSH tunnel failed. %1 (%2)").arg(Posix::errnoText(errno), step));
     listenSocket = fd;
     sockaddr_in address{};
-    address.sin_family = AF_INET;
-    if (::inet_pton(AF_INET, "127.0.0.1", &address.sin_addr) != 1)
-        return fail(failed + QStringLiteral(" (local address invalid)"));
-    int on = 1;
-    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    const int wanted = q->localPort();
-    address.sin_port = htons(quint16(wanted));
-    int rc = ::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address);
-    if (rc != 0 && errno == EADDRINUSE && wanted != 0) {
-        address.sin_port = 0;
-        rc = ::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address);
-    }
-    if (rc != 0)
-        return fail(failed + QStringLiteral(" %1 (bind)").arg(Posix::errnoText(errno)));
-    if (::listen(fd, kListenBacklog) != 0)
-        return fail(failed + QStringLiteral(" %1 (listen)").arg(Posix::errnoText(errno)));
     socklen_t length = sizeof address;
     if (::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length) != 0)
-        return fail(failed + QStringLiteral(" %1 (getsockname)").arg(Posix::errnoText(errno)));
+        return fail(QStringLiteral("Establishing local side of SSH tunnel failed. %1 (getsockname)")
+                        .arg(Posix::errnoText(errno)));
     std::lock_guard lock(mutex);
     localPort = ntohs(address.sin_port);
     return true;

@@ -52,7 +52,8 @@ public:
 
     static std::shared_ptr<SSHTunnel> create();
     // Stops the forwarding thread and waits for it (or, on that thread itself,
-    // lets it finish alone), then closes the session and every socket.
+    // lets it finish alone and the reaper join it), then closes the session and
+    // every socket.
     ~SSHTunnel();
 
     // The host key the user accepted for this SSH host and port ("KnownHostKeys",

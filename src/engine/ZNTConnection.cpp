@@ -3,6 +3,7 @@
 #include "KesError.h"
 #include "Quoting.h"
 #include "ZNTConnectionPrivate.h"
+#include "ZNTQuery.h"
 #include "platform/Log.h"
 #include "platform/Main.h"
 #include "platform/NotificationCenter.h"
@@ -66,20 +67,51 @@ qint64 scanNumber(const QString &text, qsizetype &at) {
 
 std::shared_ptr<ZNTConnection> ZNTConnection::create(const QVariantMap &params, std::weak_ptr<ZNTServerHandle> server) {
     initializeOpenSSLOnce();
-    return std::shared_ptr<ZNTConnection>(new ZNTConnection(params, std::move(server)));
+    std::shared_ptr<ZNTConnection> connection(new ZNTConnection(params, std::move(server)));
+    std::weak_ptr<ZNTConnection> weak = connection;
+    connection->d->exitRegistration = Reaper::closeAtExit([weak](std::function<void()> closed) {
+        if (auto self = weak.lock())
+            self->closeForExit(std::move(closed));
+        else
+            closed(); // already handed to the reaper
+    });
+    return connection;
 }
 
 ZNTConnection::ZNTConnection(const QVariantMap &params, std::weak_ptr<ZNTServerHandle> server)
     : d(std::make_unique<Impl>(params, std::move(server))) {}
 
-// The last reference often goes on the GUI thread (a window closes). Finishing
-// the libpq handle says goodbye over the network, the tunnel joins its thread,
-// and the queue joins its own: all of it goes to the reaper instead.
+// The last reference often goes on the GUI thread (a window closes), or on the
+// connection's own queue (the job that held it ends). Finishing the libpq handle
+// says goodbye over the network, the tunnel joins its thread, and the queue
+// joins its own, which it cannot do from that thread: all of it goes to the
+// reaper, which the program waits for before it ends.
 ZNTConnection::~ZNTConnection() {
-    if (!Main::isMainThread())
-        return;
-    d->metadata.reset(); // the main thread's objects end on the main thread
+    if (Main::isMainThread())
+        d->metadata.reset(); // the main thread's objects end on the main thread
     Reaper::dispose([impl = std::shared_ptr<Impl>(std::move(d))]() mutable { impl.reset(); });
+}
+
+// The running statement is cancelled first, while its cancel request can still
+// pass the tunnel; with none running, a connect under way is. Whatever runs on
+// the queue then ends soon, and the handle and the tunnel are finished after it.
+void ZNTConnection::closeForExit(std::function<void()> closed) {
+    if (const std::shared_ptr<ZNTQuery> query = currentQuery())
+        query->cancel();
+    else
+        cancel();
+    d->shouldCancel.store(true); // nothing connects again
+    d->queue.async([self = shared_from_this(), closed = std::move(closed)]() mutable {
+        self->d->conn.reset();
+        std::shared_ptr<SSHTunnel> tunnel;
+        {
+            std::lock_guard lock(self->d->mutex);
+            tunnel = std::move(self->d->tunnel);
+        }
+        tunnel.reset();
+        self.reset(); // a last owner hands the rest to the reaper before we report
+        closed();
+    });
 }
 
 void ZNTConnection::connectInBackground() {

@@ -10,6 +10,7 @@
 #include <QString>
 #include <QVariantMap>
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <mutex>
 
@@ -50,8 +51,9 @@ public:
     static inline const QString SSHPasswordKeychainAccountKey = QStringLiteral("sshPasswordKeychainAccount");
 
     static std::shared_ptr<ZNTConnection> create(const QVariantMap &params, std::weak_ptr<ZNTServerHandle> server = {});
-    // On the main thread the libpq handle, the tunnel and the queue's thread are
-    // handed to the reaper: none of them is finished or joined there.
+    // The libpq handle, the tunnel and the queue's thread are handed to the
+    // reaper: none of them is finished or joined on the thread that drops the
+    // last reference.
     ~ZNTConnection() override;
 
     // any thread: queues the connect sequence and returns.
@@ -126,6 +128,9 @@ public:
 private:
     ZNTConnection(const QVariantMap &params, std::weak_ptr<ZNTServerHandle> server);
 
+    // any thread, at the program's end (Reaper::finish): stops the connection's
+    // work and finishes its handle and tunnel, then calls closed.
+    void closeForExit(std::function<void()> closed);
     // connection queue: the connect sequence and its steps.
     void performConnect();
     bool readStoredPasswords(QVariantMap &params);

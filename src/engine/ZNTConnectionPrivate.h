@@ -7,6 +7,7 @@
 #include "DNSResolver.h"
 #include "LibpqHandles.h"
 #include "ZNTConnection.h"
+#include "platform/Reaper.h"
 
 #include <optional>
 #include <utility>
@@ -43,6 +44,9 @@ struct ZNTConnection::Impl {
     // connection queue. Declared after the tunnel so that it is finished first:
     // its goodbye still travels through the tunnel.
     PGconnPtr conn;
+
+    // Closes the connection when the program ends.
+    Reaper::Registration exitRegistration;
 
     // Declared last, so destroyed first: queued jobs finish while the rest stands.
     SerialQueue queue;

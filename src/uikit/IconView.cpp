@@ -1,6 +1,7 @@
 #include "IconView.h"
 
 #include "IconViewCell.h"
+#include "IconViewNode.h"
 #include "platform/ProgramError.h"
 
 #include <QAbstractItemModel>
@@ -13,27 +14,7 @@
 #include <QScrollArea>
 #include <algorithm>
 #include <functional>
-
-// One item of the model as the grid holds it between two readings of the model.
-struct IconView::Node {
-    Node *parent = nullptr;
-    int row = 0;
-    QVariant identity;
-    QString name;
-    QIcon image;    // the header's small icon
-    QIcon bigImage; // the icon of the grid
-    bool isSection = false;
-    bool open = false;
-    bool selected = false;
-    bool highlighted = false; // the header is being pressed
-    std::vector<std::unique_ptr<Node>> children;
-    // After layout: the cell of an icon, or the whole rectangle of a section.
-    QRect rect;
-    bool laidOut = false;
-    // The name broken into lines, made when the icon is first drawn.
-    QStringList lines;
-    bool linesValid = false;
-};
+#include <limits>
 
 namespace {
 
@@ -156,7 +137,7 @@ void IconView::loadSection(Node *section, const QModelIndex &parent) {
             if (node->bigImage.isNull())
                 node->bigImage = node->image;
             // With the focus, the grid always has a selection: the first icon it meets.
-            if (hasFocus() && m_selected.isEmpty()) {
+            if (hasFocus() && m_selected.isEmpty() && !m_keyHeader.isValid()) {
                 m_selected << node->identity;
                 m_lastSelect = node->identity;
             }
@@ -388,6 +369,7 @@ void IconView::updateAround(const Node *node) {
 
 void IconView::selectNode(Node *node, bool extend) {
     ensureLayout();
+    setKeyHeader(nullptr);
     if (!extend) {
         forEachNode([this](Node *each) {
             if (each->selected) {
@@ -408,6 +390,7 @@ void IconView::selectNode(Node *node, bool extend) {
 
 void IconView::deselectNode(Node *node) {
     ensureLayout();
+    setKeyHeader(nullptr);
     if (node->selected) {
         node->selected = false;
         m_selected.removeAll(node->identity);
@@ -456,6 +439,8 @@ bool IconView::isInForeground() const {
 
 void IconView::noteKeyStatusChanged() {
     ensureLayout();
+    if (const Node *header = keyHeader())
+        update(headerRect(header));
     for (const Node *node : m_laidOutItems) {
         if (node->selected)
             updateAround(node);
@@ -483,12 +468,15 @@ void IconView::drawHeader(QPainter &painter, Node *section) const {
     const QRect header = headerRect(section);
     const QPalette &colours = palette();
     const QColor base = colours.color(QPalette::Base), ink = colours.color(QPalette::Text);
+    const bool keyed = m_keyHeader.isValid() && section->identity == m_keyHeader;
+    const QPalette::ColorGroup group = isInForeground() ? QPalette::Active : QPalette::Inactive;
+    const QColor nameColour = keyed ? colours.color(group, QPalette::HighlightedText) : ink;
     painter.save();
     painter.setRenderHint(QPainter::Antialiasing);
-    if (section->highlighted) {
+    if (keyed || section->highlighted) {
         QPainterPath band;
         band.addRoundedRect(QRectF(header.x() + 2, header.y(), header.width() - 4, headerHeight), 3, 3);
-        painter.fillPath(band, mix(base, ink, 0.1));
+        painter.fillPath(band, keyed ? colours.color(group, QPalette::Highlight) : mix(base, ink, 0.1));
     }
     const QPointF box(10, header.y() + 6);
     QPolygonF triangle;
@@ -497,11 +485,11 @@ void IconView::drawHeader(QPainter &painter, Node *section) const {
     else
         triangle << box + QPointF(5, 3) << box + QPointF(5, 13) << box + QPointF(12, 8);
     painter.setPen(Qt::NoPen);
-    painter.setBrush(mix(base, ink, 0.5));
+    painter.setBrush(keyed ? nameColour : mix(base, ink, 0.5));
     painter.drawPolygon(triangle);
     if (!section->image.isNull())
         section->image.paint(&painter, QRect(28, header.y() + 6, 16, 16));
-    painter.setPen(ink);
+    painter.setPen(nameColour);
     painter.setFont(font());
     const QRect text(49, header.y(), std::max(0, header.width() - 49 - 8), headerHeight);
     painter.drawText(
@@ -647,90 +635,4 @@ void IconView::contextMenuEvent(QContextMenuEvent *event) {
     event->accept();
     if (m_menu)
         m_menu->popup(global);
-}
-
-// --- Keyboard and focus ----------------------------------------------------------------
-
-void IconView::keyPressEvent(QKeyEvent *event) {
-    switch (event->key()) {
-    case Qt::Key_Left:
-    case Qt::Key_Right:
-    case Qt::Key_Up:
-    case Qt::Key_Down:
-        moveSelection(event->key(), event->modifiers() & Qt::ShiftModifier);
-        event->accept();
-        return;
-    case Qt::Key_Return:
-    case Qt::Key_Enter:
-        if (!selectedIndexes().isEmpty()) {
-            emit doubleAction();
-            event->accept();
-            return;
-        }
-        break;
-    default:
-        break;
-    }
-    event->ignore(); // to the parent
-}
-
-// From the last selected icon to the nearest one in that direction that
-// shares a row band (left, right) or a column band (up, down) with it.
-void IconView::moveSelection(int key, bool extend) {
-    ensureLayout();
-    const Node *from = nodeForIdentity(m_lastSelect);
-    if (!from || !from->laidOut)
-        return;
-    const QRect r = from->rect;
-    Node *best = nullptr;
-    auto beats = [&](const QRect &c) {
-        const QRect b = best ? best->rect : QRect();
-        const bool vertical = c.bottom() + 1 > r.top() && r.bottom() + 1 > c.top();
-        const bool horizontal = c.right() + 1 > r.left() && r.right() + 1 > c.left();
-        switch (key) {
-        case Qt::Key_Left:
-            return c.left() < r.left() && vertical && (!best || c.right() > b.right());
-        case Qt::Key_Right:
-            return c.right() > r.right() && vertical && (!best || c.left() < b.left());
-        case Qt::Key_Up:
-            return c.top() < r.top() && horizontal && (!best || c.bottom() > b.bottom());
-        default:
-            return c.bottom() > r.bottom() && horizontal && (!best || c.top() < b.top());
-        }
-    };
-    for (Node *candidate : m_laidOutItems) {
-        if (beats(candidate->rect))
-            best = candidate;
-    }
-    if (!best)
-        return;
-    selectNode(best, extend);
-    scrollToVisible(best->rect);
-}
-
-void IconView::scrollToVisible(const QRect &rect) {
-    for (QWidget *up = parentWidget(); up; up = up->parentWidget()) {
-        if (auto *area = qobject_cast<QScrollArea *>(up)) {
-            area->ensureVisible(rect.center().x(), rect.center().y(), rect.width() / 2 + 4, rect.height() / 2 + 4);
-            return;
-        }
-    }
-}
-
-void IconView::focusInEvent(QFocusEvent *event) {
-    QWidget::focusInEvent(event);
-    // Focus that comes back from a menu or with the window was never given up.
-    const bool becameFirstResponder = !std::exchange(m_isFirstResponder, true);
-    if (becameFirstResponder && m_selected.isEmpty()) {
-        if (Node *first = firstItem())
-            selectNode(first, false);
-    }
-    noteKeyStatusChanged();
-}
-
-void IconView::focusOutEvent(QFocusEvent *event) {
-    QWidget::focusOutEvent(event);
-    if (event->reason() != Qt::PopupFocusReason && event->reason() != Qt::ActiveWindowFocusReason)
-        m_isFirstResponder = false;
-    noteKeyStatusChanged();
 }

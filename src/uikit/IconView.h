@@ -34,13 +34,14 @@ class QMenu;
 // Only the image and the name box are hits. A press on a header highlights it
 // while the pointer stays on it; releasing there opens or closes the section.
 // Arrow keys move to the nearest icon in that direction, across sections,
-// Shift extending; Return and Enter are a double action; other keys go to the
-// parent. A double click emits doubleAction() when the icon under the pointer
-// is selected at the second release. A right click (or the menu key) selects
-// the icon under the pointer alone unless it is selected already, then shows
-// menu(). The grid selects its first icon when it gets the focus with nothing
-// selected. Selections draw in the palette's active colours while the grid has
-// the focus in the active window, else in its inactive ones. main thread
+// Shift extending; Return and Enter are a double action. Ctrl+Up and Ctrl+Down
+// take the keyboard to the header above or below, open or closed; there Right
+// opens the section, Left closes it, Space, Return and Enter open or close it,
+// and Up and Down go back to the icons. Other keys go to the parent. A double click emits doubleAction() when the icon
+// under the pointer is selected at the second release. A right click (or the menu key) selects the icon under the
+// pointer alone unless it is selected already, then shows menu(). The grid selects its first icon when it gets the
+// focus with nothing selected. Selections draw in the palette's active colours while the grid has the focus in the
+// active window, else in its inactive ones. main thread
 class IconView : public QWidget {
     Q_OBJECT
 public:
@@ -139,6 +140,12 @@ private:
     void toggleNode(Node *node);
     void press(const QPoint &point, Qt::KeyboardModifiers modifiers);
     void moveSelection(int key, bool extend);
+    // The keyboard's place: the header it is on, or else the last selected icon.
+    Node *keyHeader() const;
+    Node *keyPlace() const;
+    void moveToHeader(int key);
+    void setKeyHeader(Node *section);
+    bool headerKeyPressed(Node *section, int key);
     void scrollToVisible(const QRect &rect);
     bool isInForeground() const;
     void noteKeyStatusChanged();
@@ -154,6 +161,8 @@ private:
     QVariantList m_selected;
     QVariantList m_expanded;
     QVariant m_lastSelect;
+    // The section whose header has the keyboard (Ctrl+Up, Ctrl+Down), by identity.
+    QVariant m_keyHeader;
     QPointer<QMenu> m_menu;
     int m_columns = 0;
     bool m_treeDirty = true;

@@ -1,5 +1,7 @@
 // Every test executable runs inside a QApplication on the offscreen platform, so
 // that Main::post and widgets work as in the program.
+#include "platform/Reaper.h"
+
 #include <QApplication>
 #include <QDir>
 #include <csignal>
@@ -33,5 +35,8 @@ int main(int argc, char **argv) {
     QApplication::setApplicationName("Trellan");
     QApplication::setOrganizationName("Trellan");
     ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
+    const int status = RUN_ALL_TESTS();
+    // As the program does: no connection works on while the libraries are torn down.
+    Reaper::finish();
+    return status;
 }

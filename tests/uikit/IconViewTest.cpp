@@ -306,6 +306,66 @@ TEST_F(IconViewTest, FocusSelectsTheFirstIconAndSelectionColoursFollowTheWindow)
     EXPECT_EQ(nameFill(), QColor(200, 30, 30));
 }
 
+TEST_F(IconViewTest, TheKeyboardReachesEveryHeaderAndOpensAndClosesItsSection) {
+    QPalette palette = QApplication::palette();
+    palette.setColor(QPalette::Active, QPalette::Highlight, QColor(200, 30, 30));
+    grid->setPalette(palette);
+    QSignalSpy opened(grid, &IconView::doubleAction);
+    grid->setFocus();
+    pumpFor(20ms);
+    ASSERT_EQ(selectedNames(), QStringList({"SQL Query"}));
+    auto headerShade = [&](const QString &name) {
+        QRect header;
+        for (int y = 0; y < grid->height(); ++y) {
+            if (grid->sectionAt(QPoint(300, y), &header) == named(name))
+                return grid->grab().toImage().pixelColor(header.center().x() + 150, header.center().y());
+        }
+        return QColor();
+    };
+
+    key(Qt::Key_Down, Qt::ControlModifier);
+    EXPECT_TRUE(selectedNames().isEmpty()); // the header has the keyboard, not an icon
+    EXPECT_EQ(headerShade("public"), QColor(200, 30, 30));
+    key(Qt::Key_Down, Qt::ControlModifier); // to a closed section's header
+    EXPECT_NE(headerShade("public"), QColor(200, 30, 30));
+    EXPECT_EQ(headerShade("sales"), QColor(200, 30, 30));
+    key(Qt::Key_Right);
+    EXPECT_TRUE(grid->isExpanded(id("sales")));
+    EXPECT_FALSE(grid->visualRect(named("orders")).isEmpty());
+    key(Qt::Key_Left);
+    EXPECT_FALSE(grid->isExpanded(id("sales")));
+    key(Qt::Key_Space);
+    EXPECT_TRUE(grid->isExpanded(id("sales")));
+    key(Qt::Key_Return);
+    EXPECT_FALSE(grid->isExpanded(id("sales")));
+    EXPECT_EQ(opened.count(), 0);           // Return on a header opens no item
+    key(Qt::Key_Down, Qt::ControlModifier); // nothing below: stays
+    EXPECT_EQ(headerShade("sales"), QColor(200, 30, 30));
+
+    // Down goes back to the icons, and an icon's own arrows move as before.
+    key(Qt::Key_Return);
+    key(Qt::Key_Down);
+    EXPECT_EQ(selectedNames(), QStringList({"orders"}));
+    EXPECT_NE(headerShade("sales"), QColor(200, 30, 30));
+    key(Qt::Key_Right);
+    EXPECT_EQ(selectedNames(), QStringList({"customers"}));
+    key(Qt::Key_Up, Qt::ControlModifier); // its own section's header
+    key(Qt::Key_Up, Qt::ControlModifier);
+    key(Qt::Key_Up, Qt::ControlModifier); // none above "public"
+    EXPECT_EQ(headerShade("public"), QColor(200, 30, 30));
+    key(Qt::Key_Left); // closes "public": its icons are gone from the arrows' way
+    key(Qt::Key_Down);
+    EXPECT_EQ(selectedNames(), QStringList({"orders"}));
+    key(Qt::Key_Up);
+    EXPECT_EQ(selectedNames(), QStringList({"SQL Query"}));
+
+    // A click on an icon takes the keyboard back from a header.
+    key(Qt::Key_Down, Qt::ControlModifier);
+    click(onIcon("orders"));
+    EXPECT_EQ(selectedNames(), QStringList({"orders"}));
+    EXPECT_NE(headerShade("public"), QColor(200, 30, 30));
+}
+
 TEST(IconViewCell, ALongUnderscoreNameWrapsBetweenWordsAndEndsInAnEllipsis) {
     uikittest::useFixedLook();
     const QFont font = QApplication::font();
@@ -351,4 +411,7 @@ TEST_F(IconViewTest, LooksRightInALightAndADarkPalette) {
     grid->setPalette(darkPalette());
     pumpFor(30ms);
     EXPECT_TRUE(saveScreenshot(&area, "uikit", "icon-view-dark.png"));
+    key(Qt::Key_Down, Qt::ControlModifier); // a header with the keyboard
+    pumpFor(30ms);
+    EXPECT_TRUE(saveScreenshot(&area, "uikit", "icon-view-header-dark.png"));
 }
