@@ -1,5 +1,6 @@
 #include "browser/BrowserPages.h"
 
+#include "ZNTRowViewController.h"
 #include "ZNTTableViewController.h"
 #include "window/ZNTContentControllerFactory.h"
 
@@ -9,6 +10,10 @@ void install() {
     ZNTContentControllers::setFactory(ZNTPage::Table, [](const std::shared_ptr<ZNTObject> &item) {
         return ZNTTableViewController::viewControllerForItem(item);
     });
+    ZNTContentControllers::setFactory(ZNTPage::Row, [](const std::shared_ptr<ZNTObject> &item) {
+        return ZNTRowViewController::viewControllerForItem(item);
+    });
+    ZNTTableViewController::setRowEditorFactory(ZNTRowViewController::sidebarEditorForRow);
 }
 
 } // namespace BrowserPages

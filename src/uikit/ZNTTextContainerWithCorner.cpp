@@ -1,50 +1,105 @@
 #include "ZNTTextContainerWithCorner.h"
 
 #include <QPainter>
-#include <QTextBlock>
 #include <QTextDocument>
 #include <QTextLayout>
+#include <cmath>
+#include <limits>
+
+namespace {
+constexpr qreal kEverything = 1e9;
+
+qreal heightOf(const QTextLayout *layout) {
+    if (!layout || layout->lineCount() == 0)
+        return 0;
+    const QTextLine last = layout->lineAt(layout->lineCount() - 1);
+    return last.y() + last.height();
+}
+} // namespace
 
 ZNTTextContainerWithCorner::ZNTTextContainerWithCorner(QTextDocument *document, QSizeF corner)
     : QAbstractTextDocumentLayout(document), m_corner(corner) {
-    layOut();
+    layOutAll();
 }
 
-void ZNTTextContainerWithCorner::documentChanged(int, int, int) {
-    layOut();
+void ZNTTextContainerWithCorner::setCorner(QSizeF corner) {
+    if (corner == m_corner)
+        return;
+    m_corner = corner;
+    layOutAll();
 }
 
-void ZNTTextContainerWithCorner::layOut() {
-    QTextDocument *doc = document();
-    const qreal margin = doc->documentMargin();
+qreal ZNTTextContainerWithCorner::containerWidth() const {
+    const QTextDocument *doc = document();
     const qreal textWidth = doc->textWidth() > 0 ? doc->textWidth() : doc->pageSize().width();
-    const qreal width = textWidth > 0 ? textWidth - 2 * margin : 1e6;
+    return textWidth > 0 ? textWidth - 2 * doc->documentMargin() : 1e6;
+}
+
+void ZNTTextContainerWithCorner::documentChanged(int from, int, int charsAdded) {
+    // A new width (the view was resized) wraps every line anew; so does a
+    // document never laid out at this width.
+    if (containerWidth() != m_width)
+        layOutAll();
+    else
+        layOutChange(from, charsAdded);
+}
+
+void ZNTTextContainerWithCorner::layOutAll() {
+    m_width = containerWidth();
     qreal top = 0;
-    for (QTextBlock block = doc->begin(); block.isValid(); block = block.next())
-        top = layOutBlock(block, top, width);
-    const QSizeF size(textWidth > 0 ? textWidth : width, top + 2 * margin);
-    if (size != m_size) {
-        m_size = size;
-        emit documentSizeChanged(size);
+    for (QTextBlock block = document()->begin(); block.isValid(); block = block.next())
+        top = layOutBlock(block, top);
+    finish(0, kEverything);
+}
+
+// The blocks the change touched are wrapped again. Those after them keep their
+// lines; when the height above them changed they only move, unless a line of
+// theirs starts (or started) beside the corner, where lines are shorter.
+void ZNTTextContainerWithCorner::layOutChange(int from, int charsAdded) {
+    QTextDocument *doc = document();
+    QTextBlock first = doc->findBlock(from);
+    if (!first.isValid())
+        first = doc->lastBlock();
+    QTextBlock last = doc->findBlock(from + charsAdded);
+    if (!last.isValid())
+        last = doc->lastBlock();
+    qreal top = first.previous().isValid() ? bottomOf(first.previous()) : 0;
+    const qreal dirtyTop = top;
+    QTextBlock block = first;
+    for (; block.isValid() && block.blockNumber() <= last.blockNumber(); block = block.next())
+        top = layOutBlock(block, top);
+    qreal dirtyBottom = top;
+    for (; block.isValid(); block = block.next()) {
+        const bool laidOut = block.layout()->lineCount() > 0;
+        const qreal oldTop = topOf(block);
+        if (laidOut && std::abs(oldTop - top) < 0.01)
+            break; // nothing below moves
+        dirtyBottom = kEverything;
+        if (!laidOut || top < m_corner.height() || oldTop < m_corner.height()) {
+            top = layOutBlock(block, top);
+        } else {
+            moveBlock(block, top);
+            top += heightOf(block.layout());
+        }
     }
-    emit update(QRectF(0, 0, 1e9, 1e9));
+    finish(dirtyTop, dirtyBottom);
 }
 
 // Lines are placed in container coordinates (the document less its margin):
 // those starting above the corner's height lose the corner's width.
-qreal ZNTTextContainerWithCorner::layOutBlock(const QTextBlock &block, qreal top, qreal width) {
+qreal ZNTTextContainerWithCorner::layOutBlock(const QTextBlock &block, qreal top) {
+    ++m_blocksLaidOut;
     QTextLayout *layout = block.layout();
     QTextOption option = document()->defaultTextOption();
     option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
     layout->setTextOption(option);
-    const qreal margin = document()->documentMargin();
-    layout->setPosition(QPointF(margin, margin + top));
+    moveBlock(block, top);
     qreal y = 0;
     layout->beginLayout();
     for (QTextLine line = layout->createLine(); line.isValid(); line = layout->createLine()) {
         line.setLeadingIncluded(true);
         const bool inCorner = top + y < m_corner.height();
-        line.setLineWidth(std::max<qreal>(1, inCorner ? width - m_corner.width() : width));
+        line.setLineWidth(std::max<qreal>(1, inCorner ? m_width - m_corner.width() : m_width));
         line.setPosition(QPointF(0, y));
         y += line.height();
     }
@@ -52,12 +107,52 @@ qreal ZNTTextContainerWithCorner::layOutBlock(const QTextBlock &block, qreal top
     return top + y;
 }
 
+void ZNTTextContainerWithCorner::moveBlock(const QTextBlock &block, qreal top) {
+    const qreal margin = document()->documentMargin();
+    block.layout()->setPosition(QPointF(margin, margin + top));
+}
+
+qreal ZNTTextContainerWithCorner::topOf(const QTextBlock &block) const {
+    return block.layout()->position().y() - document()->documentMargin();
+}
+
+qreal ZNTTextContainerWithCorner::bottomOf(const QTextBlock &block) const {
+    return topOf(block) + heightOf(block.layout());
+}
+
+QTextBlock ZNTTextContainerWithCorner::blockAt(qreal y) const {
+    const QTextDocument *doc = document();
+    int low = 0, high = doc->blockCount() - 1;
+    while (low < high) {
+        const int middle = low + (high - low) / 2;
+        if (bottomOf(doc->findBlockByNumber(middle)) <= y)
+            low = middle + 1;
+        else
+            high = middle;
+    }
+    return doc->findBlockByNumber(low);
+}
+
+void ZNTTextContainerWithCorner::finish(qreal dirtyTop, qreal dirtyBottom) {
+    const QTextDocument *doc = document();
+    const qreal margin = doc->documentMargin();
+    const QTextBlock last = doc->lastBlock();
+    const qreal height = last.isValid() ? bottomOf(last) : 0;
+    const qreal textWidth = doc->textWidth() > 0 ? doc->textWidth() : doc->pageSize().width();
+    const QSizeF size(textWidth > 0 ? textWidth : m_width, height + 2 * margin);
+    if (size != m_size) {
+        m_size = size;
+        emit documentSizeChanged(size);
+    }
+    const qreal bottom = dirtyBottom >= kEverything ? kEverything : margin + dirtyBottom + 1;
+    emit update(QRectF(0, margin + dirtyTop - 1, kEverything, bottom - (margin + dirtyTop - 1)));
+}
+
 QRectF ZNTTextContainerWithCorner::blockBoundingRect(const QTextBlock &block) const {
     const QTextLayout *layout = block.layout();
     if (!layout || layout->lineCount() == 0)
         return {};
-    const QTextLine last = layout->lineAt(layout->lineCount() - 1);
-    return QRectF(layout->position(), QSizeF(m_size.width(), last.y() + last.height()));
+    return QRectF(layout->position(), QSizeF(m_size.width(), heightOf(layout)));
 }
 
 QRectF ZNTTextContainerWithCorner::frameBoundingRect(QTextFrame *) const {
@@ -65,7 +160,8 @@ QRectF ZNTTextContainerWithCorner::frameBoundingRect(QTextFrame *) const {
 }
 
 int ZNTTextContainerWithCorner::hitTest(const QPointF &point, Qt::HitTestAccuracy accuracy) const {
-    for (QTextBlock block = document()->begin(); block.isValid(); block = block.next()) {
+    const QTextBlock block = blockAt(point.y() - document()->documentMargin());
+    if (block.isValid()) {
         const QTextLayout *layout = block.layout();
         const QPointF local = point - layout->position();
         for (int i = 0; i < layout->lineCount(); ++i) {
@@ -83,9 +179,13 @@ int ZNTTextContainerWithCorner::hitTest(const QPointF &point, Qt::HitTestAccurac
 }
 
 void ZNTTextContainerWithCorner::draw(QPainter *painter, const PaintContext &context) {
+    const qreal margin = document()->documentMargin();
+    const bool clipped = context.clip.isValid();
+    const qreal clipBottom = clipped ? context.clip.bottom() : std::numeric_limits<qreal>::max();
     painter->save();
     painter->setPen(context.palette.color(QPalette::Text));
-    for (QTextBlock block = document()->begin(); block.isValid(); block = block.next()) {
+    QTextBlock block = clipped ? blockAt(context.clip.top() - margin) : document()->begin();
+    for (; block.isValid() && topOf(block) + margin <= clipBottom; block = block.next()) {
         QTextLayout *layout = block.layout();
         const int start = block.position(), length = block.length();
         QList<QTextLayout::FormatRange> selections;

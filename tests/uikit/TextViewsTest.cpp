@@ -200,3 +200,76 @@ TEST(TextView, AScrollDelegateThatScrollsItselfStopsTheViewsOwnScrolling) {
     EXPECT_GT(view.verticalScrollBar()->value(), 0);
     view.setScrollDelegate(nullptr);
 }
+
+namespace {
+// Every line of every block: where it starts in the text, its position and width.
+QStringList linesOf(const QTextDocument &document) {
+    QStringList lines;
+    for (QTextBlock block = document.begin(); block.isValid(); block = block.next()) {
+        const QTextLayout *layout = block.layout();
+        for (int i = 0; i < layout->lineCount(); ++i) {
+            const QTextLine line = layout->lineAt(i);
+            lines << QStringLiteral("%1:%2 y%3 w%4")
+                         .arg(block.position() + line.textStart())
+                         .arg(line.textLength())
+                         .arg(layout->position().y() + line.y())
+                         .arg(line.width());
+        }
+    }
+    return lines;
+}
+
+// A view laid out by the corner container, wide enough for about 40 characters.
+struct CornerView {
+    CornerView() {
+        view.setFrameShape(QFrame::NoFrame);
+        view.resize(300, 400);
+        view.document()->setDocumentMargin(0);
+        container = new ZNTTextContainerWithCorner(view.document());
+        view.document()->setDocumentLayout(container);
+        view.setReadOnly(false);
+        view.show();
+    }
+    ZNTTextView view;
+    ZNTTextContainerWithCorner *container;
+};
+} // namespace
+
+TEST(TextView, TypingWrapsOnlyTheChangedBlockAndEndsAsAFullLayoutWould) {
+    uikittest::useFixedLook();
+    CornerView typed;
+    QStringList paragraphs;
+    for (int i = 0; i < 400; ++i)
+        paragraphs << longText(i % 3 == 0 ? 20 : 3);
+    typed.view.setPlainText(paragraphs.join(QLatin1Char('\n')));
+    ASSERT_TRUE(pumpUntil([&] { return typed.view.document()->size().height() > 400; }));
+
+    // A character in the middle that wraps nothing new: that block alone.
+    QTextCursor cursor(typed.view.document()->findBlockByNumber(200));
+    quint64 before = typed.container->blocksLaidOut();
+    cursor.insertText(QStringLiteral("x"));
+    EXPECT_LE(typed.container->blocksLaidOut() - before, 1u);
+
+    // A line break and a long insertion in the first block: the blocks below
+    // move without being wrapped again, except those beside the corner.
+    cursor = QTextCursor(typed.view.document());
+    before = typed.container->blocksLaidOut();
+    cursor.insertText(longText(30) + QStringLiteral("\n") + longText(5));
+    EXPECT_LE(typed.container->blocksLaidOut() - before, 3u);
+    // Deleting across blocks joins them; the rest moves up.
+    cursor.setPosition(10);
+    cursor.setPosition(typed.view.document()->findBlockByNumber(3).position() + 4, QTextCursor::KeepAnchor);
+    cursor.removeSelectedText();
+
+    CornerView fresh;
+    fresh.view.setPlainText(typed.view.toPlainText());
+    ASSERT_TRUE(pumpUntil([&] { return fresh.view.document()->size() == typed.view.document()->size(); }));
+    EXPECT_EQ(linesOf(*typed.view.document()), linesOf(*fresh.view.document()));
+    const QTextLine first = typed.view.document()->firstBlock().layout()->lineAt(0);
+    EXPECT_EQ(first.width(), typed.view.document()->textWidth() - 18) << "the corner is still kept free";
+
+    // Hit tests find the line under a point far down the document.
+    const QTextBlock deep = typed.view.document()->findBlockByNumber(300);
+    const QPointF inDeep = deep.layout()->position() + QPointF(1, 2);
+    EXPECT_EQ(typed.view.document()->documentLayout()->hitTest(inDeep, Qt::FuzzyHit), deep.position());
+}

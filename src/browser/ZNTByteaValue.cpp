@@ -1,0 +1,167 @@
+#include "ZNTByteaValue.h"
+
+#include "engine/KesError.h"
+#include "engine/SizeFormatting.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QMimeDatabase>
+#include <QSaveFile>
+#include <cmath>
+#include <magic.h>
+#include <mutex>
+
+namespace ZNTByteaValue {
+
+namespace {
+const QString kUnknownType = QStringLiteral("application/octet-stream");
+// libmagic's answers come from the beginning of the data.
+constexpr qsizetype kBytesExamined = 1024 * 1024;
+
+// One libmagic handle for the process; a handle is not for two threads at once.
+class Magic {
+public:
+    static Magic &shared() {
+        static Magic magic;
+        return magic;
+    }
+    QString mimeType(const QByteArray &data) {
+        std::lock_guard lock(m_mutex);
+        if (!m_cookie)
+            return kUnknownType;
+        const char *type = magic_buffer(m_cookie, data.constData(), size_t(std::min(data.size(), kBytesExamined)));
+        return type ? QString::fromUtf8(type) : kUnknownType;
+    }
+
+private:
+    Magic() : m_cookie(magic_open(MAGIC_MIME_TYPE)) {
+        if (m_cookie && magic_load(m_cookie, nullptr) != 0) {
+            magic_close(m_cookie);
+            m_cookie = nullptr;
+        }
+    }
+    ~Magic() {
+        if (m_cookie)
+            magic_close(m_cookie);
+    }
+    std::mutex m_mutex;
+    magic_t m_cookie;
+};
+} // namespace
+
+FileType fileTypeOfData(const QByteArray &data) {
+    FileType type;
+    type.mimeType = Magic::shared().mimeType(data);
+    type.extension = extensionForMimeType(type.mimeType);
+    return type;
+}
+
+QString extensionForMimeType(const QString &mimeType) {
+    const QMimeType type = QMimeDatabase().mimeTypeForName(mimeType);
+    QString extension = type.isValid() ? type.preferredSuffix() : QString();
+    if (extension.isEmpty() && mimeType.contains(QLatin1String("x-ms-bmp"), Qt::CaseInsensitive))
+        extension = QStringLiteral("bmp");
+    return extension;
+}
+
+QStringList iconNamesForMimeType(const QString &mimeType) {
+    const QMimeType type = QMimeDatabase().mimeTypeForName(mimeType);
+    if (!type.isValid())
+        return {QStringLiteral("application-octet-stream")};
+    return {type.iconName(), type.genericIconName()};
+}
+
+QString titleForFileType(const FileType &type) {
+    if (type.extension.isEmpty())
+        return QStringLiteral("unknown data type");
+    return QStringLiteral("%1 file").arg(type.extension.toUpper());
+}
+
+QString proposedFileName(const FileType &type) {
+    QString kind = type.mimeType.section(u'/', 0, 0);
+    if (kind.isEmpty() || kind == QLatin1String("application"))
+        kind = QStringLiteral("document");
+    return type.extension.isEmpty() ? kind : kind + u'.' + type.extension;
+}
+
+Display displayOf(const Value &value) {
+    Display display;
+    switch (value.kind()) {
+    case Value::Kind::Null:
+        display.title = QStringLiteral("NULL");
+        display.isNull = true;
+        break;
+    case Value::Kind::Default:
+        display.title = QStringLiteral("DEFAULT");
+        display.isNull = true;
+        break;
+    case Value::Kind::Multiple:
+        display.title = QStringLiteral("MULTIPLE");
+        display.isNull = true;
+        break;
+    case Value::Kind::Bytes:
+        display.isData = true;
+        display.type = fileTypeOfData(value.toBytes());
+        display.title = titleForFileType(display.type);
+        display.size = stringFromSize(value.toBytes().size());
+        break;
+    default:
+        display.title = value.description();
+        break;
+    }
+    return display;
+}
+
+qreal preferredHeight(const QSizeF &imageSize, qreal viewWidth) {
+    const qreal w = imageSize.width(), h = imageSize.height();
+    if (w <= 0 || h <= 0)
+        return kHeightWithoutPreview;
+    const qreal scale = std::min<qreal>(1, viewWidth / w);
+    const qreal shown = std::round(h * scale);
+    return shown > 0 ? kHeightWithoutPreview + shown : kHeightWithoutPreview;
+}
+
+ErrorPtr tooLargeError(const QString &path, qint64 size) {
+    if (size <= kMaxFileSize)
+        return nullptr;
+    return KesError::errorWithCode(1, QStringLiteral("The file “%1” is too large.").arg(QFileInfo(path).fileName()),
+                                   QStringLiteral("It holds %1; a value loaded from a file can hold at most %2.")
+                                       .arg(stringFromSize(size), stringFromSize(kMaxFileSize)));
+}
+
+bool readFile(const QString &path, QByteArray *data, ErrorPtr *error) {
+    const QString name = QFileInfo(path).fileName();
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return failWith(error, KesError::errorWithCode(1, QStringLiteral("The file “%1” could not be read.").arg(name),
+                                                       file.errorString()));
+    const qint64 size = file.size();
+    if (ErrorPtr tooLarge = tooLargeError(path, size))
+        return failWith(error, tooLarge);
+    // One byte more than the file holds tells that it grew while we read it.
+    QByteArray bytes = file.read(size + 1);
+    if (file.error() != QFileDevice::NoError)
+        return failWith(error, KesError::errorWithCode(1, QStringLiteral("The file “%1” could not be read.").arg(name),
+                                                       file.errorString()));
+    if (bytes.size() > kMaxFileSize)
+        return failWith(
+            error,
+            KesError::errorWithCode(
+                1, QStringLiteral("The file “%1” is too large.").arg(name),
+                QStringLiteral("A value loaded from a file can hold at most %1.").arg(stringFromSize(kMaxFileSize))));
+    *data = std::move(bytes);
+    return true;
+}
+
+bool writeFile(const QString &path, const QByteArray &data, ErrorPtr *error) {
+    QSaveFile file(path);
+    const bool written = file.open(QIODevice::WriteOnly) && file.write(data) == data.size() && file.commit();
+    if (!written)
+        return failWith(error,
+                        KesError::errorWithCode(
+                            1, QStringLiteral("The file “%1” could not be saved.").arg(QFileInfo(path).fileName()),
+                            file.errorString()));
+    return true;
+}
+
+} // namespace ZNTByteaValue
