@@ -1,0 +1,360 @@
+// The structure page on the test server: what it shows of a relation, its
+// edits with undo and redo, and discarding them.
+#include "StructureTestSupport.h"
+#include "browser/BrowserPages.h"
+#include "uikit/BarButtons.h"
+
+#include <QAction>
+
+using namespace structuretest;
+
+namespace {
+
+class StructurePage : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { uikittest::useFixedLook(); }
+    void SetUp() override {
+        db.run(QStringLiteral(R"(
+            CREATE SCHEMA shop;
+            CREATE TABLE shop.products (
+                id serial PRIMARY KEY,
+                sku text NOT NULL UNIQUE,
+                price numeric(10,2) DEFAULT 0,
+                weight real,
+                tags text,
+                CONSTRAINT sku_tags UNIQUE (sku, tags),
+                CONSTRAINT sane CHECK (price >= 0 AND weight > 0)
+            );
+            COMMENT ON TABLE shop.products IS 'Everything the shop sells';
+            COMMENT ON COLUMN shop.products.tags IS 'Words a customer searches for, comma separated';
+            CREATE TABLE always (id int, note text, CONSTRAINT always_true CHECK (true));
+        )"));
+        shop = std::make_unique<StructureWindow>(db.name);
+    }
+    void TearDown() override { shop.reset(); }
+
+    QString constraintDefinitions(const QString &table) const {
+        return db.run(QStringLiteral("SELECT string_agg(conname || ' ' || pg_get_constraintdef(oid), '; ' ORDER BY "
+                                     "conname) FROM pg_constraint WHERE conrelid = '%1'::regclass")
+                          .arg(table));
+    }
+
+    ScratchDatabase db;
+    std::unique_ptr<StructureWindow> shop;
+};
+
+} // namespace
+
+TEST_F(StructurePage, PillsStandUnderTheirColumnsAndComposedConstraintsUnderNoneOrTheFirst) {
+    auto *page = shop->open(shop->relation("products", "shop"));
+    ASSERT_TRUE(page);
+    ASSERT_EQ(page->columnViews().size(), 5);
+    EXPECT_EQ(pillTitles(rowNamed(page, "id")), QStringList({"PRIMARY KEY"}));
+    EXPECT_EQ(pillTitles(rowNamed(page, "sku")), QStringList({"UNIQUE", "NOT NULL"}));
+    // The two-column CHECK under its first column; the two-column UNIQUE nowhere.
+    ASSERT_EQ(rowNamed(page, "price")->constraintViews().size(), 1);
+    EXPECT_EQ(rowNamed(page, "price")->constraintViews().first()->editedConstraint()->name(), "sane");
+    EXPECT_TRUE(pillTitles(rowNamed(page, "weight")).isEmpty());
+    EXPECT_TRUE(pillTitles(rowNamed(page, "tags")).isEmpty());
+    EXPECT_EQ(page->tableNameField()->text(), "products");
+    EXPECT_EQ(page->tableSchemaPopup()->currentText(), "shop");
+    EXPECT_EQ(page->tableCommentField()->text(), "Everything the shop sells");
+    EXPECT_EQ(rowNamed(page, "tags")->comment(), "Words a customer searches for, comma separated");
+    EXPECT_EQ(rowNamed(page, "price")->defaultField()->text(), "0");
+    EXPECT_FALSE(page->saveBar() && page->saveBar()->isVisible());
+    ASSERT_TRUE(pumpUntil([&] { return page->tableTablespacePopup()->count() > 0; }));
+    EXPECT_EQ(page->tableTablespacePopup()->currentText(), "pg_default");
+    saveShots(shop->window.get(), "products");
+}
+
+TEST_F(StructurePage, ACheckNamingNoColumnIsNeitherShownNorTouchedWhenTheCommentIsSaved) {
+    auto *page = shop->open(shop->relation("always"));
+    ASSERT_TRUE(page);
+    for (ZNTTableSchemaColumnView *row : page->columnViews())
+        EXPECT_TRUE(row->constraintViews().isEmpty()) << row->name().toStdString();
+    typeInto(page->tableCommentField(), "kept");
+    EXPECT_EQ(page->sqlPreviewString(), "COMMENT ON TABLE \"public\".\"always\" IS 'kept';\n");
+    ASSERT_TRUE(StructureWindow::save(page));
+    EXPECT_EQ(db.run("SELECT obj_description('always'::regclass, 'pg_class')"), "kept");
+    EXPECT_EQ(constraintDefinitions("always"), "always_true CHECK (true)");
+}
+
+TEST_F(StructurePage, EveryEditIsAStepUndoneToTheLoadedStateRedoneAndSavedInOneStatement) {
+    BeepCounter beeps;
+    auto *page = shop->open(shop->relation("products", "shop"));
+    ASSERT_TRUE(page);
+    QUndoStack *undo = page->undoStack();
+    typeInto(rowNamed(page, "tags")->titleField(), "keywords");
+    EXPECT_EQ(undo->undoText(), "Edit Column");
+    typeInto(rowNamed(page, "weight")->typeField(), "double precision");
+    page->addColumnButton()->click();
+    EXPECT_EQ(undo->undoText(), "Add Column");
+    ZNTTableSchemaColumnView *added = page->columnViews().last();
+    EXPECT_EQ(added->name(), "column6");
+    EXPECT_TRUE(added->titleField()->hasFocus());
+    typeInto(added->titleField(), "origin");
+    typeInto(added->defaultField(), "unknown");
+    EXPECT_EQ(added->defaultPopup()->currentIndex(), int(SQLExpression::SQLExpressionKindConstant));
+    ZNTTableSchemaColumnView *price = rowNamed(page, "price");
+    price->addConstraint(ZNTConstraint::ZNTConstraintTypeCheck);
+    ConstraintPopoverController *popover = price->constraintViews().last()->popoverController();
+    ASSERT_TRUE(popover);
+    QTest::keyClicks(popover->checkField(), "price < 1000");
+    buttonTitled(popover, "OK")->click();
+    ASSERT_TRUE(pumpUntil([&] { return !price->constraintViews().last()->popoverController(); }));
+    EXPECT_EQ(price->constraintViews().last()->text(), "price < 1000");
+    typeInto(page->tableCommentField(), "What we sell");
+    EXPECT_EQ(undo->undoText(), "Edit Table Comment");
+    EXPECT_TRUE(page->saveBar()->isVisible());
+    EXPECT_EQ(beeps.count, 0);
+
+    // Back to the loaded state, step by step.
+    while (undo->canUndo())
+        undo->undo();
+    EXPECT_FALSE(page->hasChanges());
+    EXPECT_FALSE(page->saveBar()->isVisible());
+    EXPECT_TRUE(page->edits().editedModel().isEqual(page->edits().originalModel()));
+    ASSERT_EQ(page->columnViews().size(), 5);
+    EXPECT_TRUE(rowNamed(page, "tags"));
+    EXPECT_EQ(rowNamed(page, "weight")->typeName(), "real");
+    EXPECT_EQ(rowNamed(page, "price")->constraintViews().size(), 1);
+    EXPECT_EQ(page->tableCommentField()->text(), "Everything the shop sells");
+
+    while (undo->canRedo())
+        undo->redo();
+    ASSERT_EQ(page->columnViews().size(), 6);
+    EXPECT_EQ(page->columnViews().last()->name(), "origin");
+    EXPECT_EQ(page->columnViews().last()->defaultField()->text(), "unknown");
+    EXPECT_EQ(pillTitles(rowNamed(page, "price")).last(), "price < 1000");
+    EXPECT_TRUE(rowNamed(page, "keywords"));
+    EXPECT_EQ(page->tableCommentField()->text(), "What we sell");
+
+    ASSERT_TRUE(StructureWindow::save(page));
+    EXPECT_EQ(beeps.count, 0);
+    ASSERT_TRUE(StructureWindow::waitLoaded(page));
+    EXPECT_FALSE(undo->canUndo());
+    EXPECT_EQ(
+        db.run("SELECT string_agg(attname || ' ' || format_type(atttypid, atttypmod), ', ' ORDER BY attnum) "
+               "FROM pg_attribute WHERE attrelid = 'shop.products'::regclass AND attnum > 0 AND NOT attisdropped"),
+        "id integer, sku text, price numeric(10,2), weight double precision, keywords text, origin text");
+    EXPECT_EQ(db.run("SELECT column_default FROM information_schema.columns WHERE table_name = 'products' AND "
+                     "column_name = 'origin'"),
+              "'unknown'::text");
+    EXPECT_TRUE(constraintDefinitions("shop.products").contains("CHECK ((price < (1000)::numeric))"))
+        << constraintDefinitions("shop.products").toStdString();
+    EXPECT_EQ(db.run("SELECT obj_description('shop.products'::regclass, 'pg_class')"), "What we sell");
+    EXPECT_EQ(page->columnViews().size(), 6);
+
+    // Edited again and discarded: the page shows what was saved.
+    typeInto(rowNamed(page, "origin")->titleField(), "source");
+    page->saveBar()->discardButton()->click();
+    EXPECT_FALSE(page->hasChanges());
+    EXPECT_TRUE(rowNamed(page, "origin"));
+    EXPECT_FALSE(undo->canUndo());
+}
+
+TEST_F(StructurePage, TypingTheNameBackBeforeLeavingShowsTheSaveBarOnlyWhileTyping) {
+    auto *page = shop->open(shop->relation("products", "shop"));
+    ASSERT_TRUE(page);
+    page->tableNameField()->setFocus();
+    QTest::keyClick(page->tableNameField(), Qt::Key_X);
+    EXPECT_TRUE(page->saveBar() && page->saveBar()->isVisible());
+    QTest::keyClick(page->tableNameField(), Qt::Key_Backspace);
+    QTest::keyClick(page->tableNameField(), Qt::Key_Tab);
+    EXPECT_FALSE(page->saveBar()->isVisible());
+    EXPECT_FALSE(page->undoStack()->canUndo());
+}
+
+TEST_F(StructurePage, ANewColumnCountsMarkedOnesAndGoesWhenMarkedUntilUndone) {
+    auto *page = shop->open(shop->relation("always"));
+    ASSERT_TRUE(page);
+    ZNTTableSchemaColumnView *note = rowNamed(page, "note");
+    note->deleteButton()->click();
+    EXPECT_EQ(page->undoStack()->undoText(), "Mark Column for Deletion");
+    EXPECT_TRUE(page->edits().editedModel().columns()[1]->markedForDeletion());
+    page->addColumnButton()->click();
+    ZNTTableSchemaColumnView *added = page->columnViews().last();
+    EXPECT_EQ(added->name(), "column3");
+    added->addConstraint(ZNTConstraint::ZNTConstraintTypeNotNull);
+    EXPECT_EQ(page->undoStack()->undoText(), "Edit Constraints");
+    added->deleteButton()->click();
+    EXPECT_EQ(page->undoStack()->undoText(), "Delete Column");
+    EXPECT_EQ(page->columnViews().size(), 2);
+    page->undoStack()->undo();
+    ASSERT_EQ(page->columnViews().size(), 3);
+    EXPECT_EQ(pillTitles(page->columnViews()[2]), QStringList({"NOT NULL"}));
+    EXPECT_FALSE(page->columnViews()[2]->markedForDeletion());
+    // A second click on a marked loaded column takes the mark back.
+    note->deleteButton()->click();
+    EXPECT_EQ(page->undoStack()->undoText(), "Edit Column");
+    EXPECT_FALSE(page->edits().editedModel().columns()[1]->markedForDeletion());
+    EXPECT_EQ(page->sqlPreviewString(), "ALTER TABLE \"public\".\"always\" ADD COLUMN \"column3\" text NOT NULL;");
+}
+
+TEST_F(StructurePage, NewRelationsOpenUnnamedWithTheirLayouts) {
+    auto *table = shop->open(shop->relation(QString(), "shop"));
+    ASSERT_TRUE(table);
+    EXPECT_EQ(table->tableNameField()->text(), "untitled_table");
+    ASSERT_EQ(table->columnViews().size(), 1);
+    EXPECT_EQ(table->columnViews()[0]->name(), "id");
+    EXPECT_EQ(table->columnViews()[0]->typeName(), "serial");
+    EXPECT_EQ(pillTitles(table->columnViews()[0]), QStringList({"PRIMARY KEY"}));
+    EXPECT_TRUE(table->saveBar() && table->saveBar()->isVisible());
+    EXPECT_EQ(table->tableSchemaPopup()->currentText(), "shop");
+    ASSERT_TRUE(pumpUntil([&] { return table->tableTablespacePopup()->count() > 0; }));
+    EXPECT_EQ(table->tableTablespacePopup()->currentIndex(), -1); // none chosen, none written
+    EXPECT_FALSE(table->viewDefinitionField());
+    saveShots(shop->window.get(), "new-table");
+
+    auto *view = shop->open(shop->relation(QString(), "shop", ZNTTable::ZNTTableTypeView));
+    ASSERT_TRUE(view);
+    EXPECT_EQ(view->tableNameField()->text(), "untitled_view");
+    EXPECT_TRUE(view->columnViews().isEmpty());
+    for (QLabel *label : view->columnsView()->headerFields())
+        EXPECT_TRUE(label->isHidden());
+    EXPECT_FALSE(view->tableTablespacePopup());
+    EXPECT_FALSE(view->addColumnButton());
+    ASSERT_TRUE(view->viewDefinitionField());
+    EXPECT_FALSE(view->viewDefinitionField()->isReadOnly());
+    // Return in the definition breaks the line.
+    view->viewDefinitionField()->setFocus();
+    QTest::keyClicks(view->viewDefinitionField(), "SELECT 1");
+    QTest::keyClick(view->viewDefinitionField(), Qt::Key_Return);
+    QTest::keyClicks(view->viewDefinitionField(), "AS one");
+    EXPECT_EQ(view->viewDefinitionField()->toPlainText(), "SELECT 1\nAS one");
+    // Nothing to show the contents of yet.
+    BeepCounter beeps;
+    view->toggleStructureAndContents(nullptr);
+    EXPECT_EQ(beeps.count, 1);
+    saveShots(shop->window.get(), "new-view");
+}
+
+TEST_F(StructurePage, TheRowsOfViewsShowNameAndTypeReadOnlyAndOnlyTablesDeleteColumns) {
+    db.run("CREATE VIEW cheap AS SELECT id, sku FROM shop.products WHERE price < 10;"
+           "CREATE MATERIALIZED VIEW heavy AS SELECT id, weight FROM shop.products WHERE weight > 10;");
+    auto *view = shop->open(shop->relation("cheap", "public", ZNTTable::ZNTTableTypeView));
+    ASSERT_TRUE(view);
+    ASSERT_EQ(view->columnViews().size(), 2);
+    ZNTTableSchemaColumnView *row = view->columnViews()[0];
+    EXPECT_TRUE(row->titleField()->isReadOnly());
+    EXPECT_TRUE(row->typeField()->isReadOnly());
+    EXPECT_FALSE(row->defaultField()->isReadOnly());
+    EXPECT_FALSE(row->deleteButton());
+    EXPECT_TRUE(row->constraintButton()->isHidden());
+    EXPECT_TRUE(view->viewDefinitionField()->toPlainText().contains("price < 10"));
+
+    auto *materialized = shop->open(shop->relation("heavy", "public", ZNTTable::ZNTTableTypeMaterializedView));
+    ASSERT_TRUE(materialized);
+    row = materialized->columnViews()[0];
+    EXPECT_FALSE(row->titleField()->isReadOnly());
+    EXPECT_TRUE(row->typeField()->isReadOnly());
+    EXPECT_FALSE(row->deleteButton());
+    EXPECT_TRUE(materialized->viewDefinitionField()->isReadOnly());
+    ASSERT_TRUE(materialized->tableTablespacePopup());
+    saveShots(shop->window.get(), "materialized-view");
+}
+
+TEST_F(StructurePage, TheDefaultKindFollowsWhatIsTypedAndNoDefaultEmptiesTheField) {
+    auto *page = shop->open(shop->relation("products", "shop"));
+    ASSERT_TRUE(page);
+    ZNTTableSchemaColumnView *weight = rowNamed(page, "weight");
+    weight->defaultField()->setFocus();
+    QTest::keyClick(weight->defaultField(), Qt::Key_1);
+    EXPECT_EQ(weight->defaultPopup()->currentIndex(), int(SQLExpression::SQLExpressionKindConstant));
+    EXPECT_TRUE(page->saveBar()->isVisible());
+    QTest::keyClick(weight->defaultField(), Qt::Key_Return);
+    EXPECT_EQ(page->undoStack()->undoText(), "Edit Column");
+    // Choosing "no default" (Up from "constant") empties the value and puts the focus there.
+    weight->defaultPopup()->setFocus();
+    QTest::keyClick(weight->defaultPopup(), Qt::Key_Up);
+    EXPECT_EQ(weight->defaultPopup()->currentIndex(), int(SQLExpression::SQLExpressionKindNoDefault));
+    EXPECT_TRUE(weight->defaultField()->text().isEmpty());
+    EXPECT_TRUE(weight->defaultField()->hasFocus());
+    EXPECT_FALSE(page->hasChanges());
+    QTest::keyClick(weight->defaultPopup(), Qt::Key_Down);
+    QTest::keyClick(weight->defaultPopup(), Qt::Key_Down);
+    weight->defaultField()->setFocus();
+    QTest::keyClicks(weight->defaultField(), "random()");
+    QTest::keyClick(weight->defaultField(), Qt::Key_Return);
+    EXPECT_EQ(weight->defaultExpression().kind(), SQLExpression::SQLExpressionKindExpression);
+    EXPECT_TRUE(page->sqlPreviewString().contains("ALTER COLUMN \"weight\" SET DEFAULT random()"))
+        << page->sqlPreviewString().toStdString();
+}
+
+TEST_F(StructurePage, ACommentOfSeveralLinesMakesTheRowTallerAndAnEmptyOneTakesNoRoom) {
+    auto *page = shop->open(shop->relation("products", "shop"));
+    ASSERT_TRUE(page);
+    ZNTTableSchemaColumnView *sku = rowNamed(page, "sku");
+    const int bare = sku->height();
+    EXPECT_EQ(bare, rowNamed(page, "weight")->height());
+    EXPECT_GT(rowNamed(page, "tags")->height(), bare);
+    sku->commentField()->setFocus(Qt::TabFocusReason);
+    ASSERT_TRUE(sku->commentField()->editor());
+    QTest::keyClicks(sku->commentField()->editor(), "first line");
+    QTest::keyClick(sku->commentField()->editor(), Qt::Key_Return, Qt::ShiftModifier);
+    QTest::keyClicks(sku->commentField()->editor(), "second line");
+    pumpFor(50ms);
+    const int twoLines = sku->height();
+    EXPECT_GT(twoLines, rowNamed(page, "tags")->height());
+    QTest::keyClick(sku->commentField()->editor(), Qt::Key_Return);
+    EXPECT_EQ(page->undoStack()->undoText(), "Edit Column");
+    EXPECT_EQ(page->edits().editedModel().columns()[1]->comment(), "first line\nsecond line");
+    saveShots(shop->window.get(), "comment-lines");
+}
+
+TEST_F(StructurePage, AStructureThatFailsToLoadShowsItsErrorAndOffersNothing) {
+    auto ghost = shop->relation("ghost");
+    int loads = 0;
+    ObserverToken counting = NotificationCenter::defaultCenter().observe(ZNTTableMetadata::DidLoadNotification, nullptr,
+                                                                         [&](const Notification &) { ++loads; });
+    shop->window->navigateToItem(std::make_shared<ZNTTableSchema>(ghost));
+    auto *page = shop->shownPage();
+    ASSERT_TRUE(page);
+    ASSERT_TRUE(pumpUntil([&] { return page->loadErrorLabel()->isVisible(); }));
+    EXPECT_TRUE(page->loadErrorLabel()->text().contains("relation \"public.ghost\" does not exist"))
+        << page->loadErrorLabel()->text().toStdString();
+    EXPECT_TRUE(page->columnViews().isEmpty());
+    EXPECT_FALSE(page->hasPendingChanges());
+    EXPECT_FALSE(page->tableNameField()->isEnabled());
+    pumpFor(300ms);
+    EXPECT_EQ(loads, 1); // no load again from the failure
+    EXPECT_EQ(ghost->metadata()->metadataState(), ZNTTableMetadata::ZNTMetadataStateNotLoaded);
+    saveShots(shop->window.get(), "load-error");
+}
+
+TEST_F(StructurePage, TheSwitchAndCtrlAltSGoBetweenTheRowsAndTheStructure) {
+    BrowserPages::install();
+    auto products = shop->relation("products", "shop");
+    shop->window->navigateToItem(products);
+    QAction *toggle = shop->window->windowAction(ZNTWindowCommand::ToggleStructureAndContents);
+    ASSERT_TRUE(toggle->isEnabled());
+    toggle->trigger();
+    auto *page = shop->shownPage();
+    ASSERT_TRUE(page);
+    ASSERT_TRUE(StructureWindow::waitLoaded(page));
+    EXPECT_EQ(shop->window->currentItem()->objectKind(), ZNTObjectKind::TableSchema);
+    EXPECT_EQ(toggle->text(), "Go to &Table Contents");
+    EXPECT_TRUE(page->structureContentsSwitcher()->isSelected(1));
+    toggle->trigger();
+    EXPECT_EQ(shop->window->currentItem()->objectKind(), ZNTObjectKind::Table);
+    shop->window->goBack();
+    EXPECT_EQ(shop->shownPage(), page);
+    page->structureContentsSwitcher()->segmentButton(0)->click();
+    EXPECT_EQ(shop->window->currentItem()->objectKind(), ZNTObjectKind::Table);
+    EXPECT_TRUE(page->structureContentsSwitcher()->isSelected(1));
+    ZNTContentControllers::setFactory(ZNTPage::Table, nullptr);
+}
+
+TEST_F(StructurePage, AReloadLeavesNoStepThatCouldReplayOnTheNewRows) {
+    auto *page = shop->open(shop->relation("always"));
+    ASSERT_TRUE(page);
+    page->addColumnButton()->click();
+    page->undoStack()->undo();
+    ASSERT_TRUE(page->undoStack()->canRedo());
+    EXPECT_FALSE(page->hasPendingChanges());
+    shop->window->reloadData();
+    ASSERT_TRUE(StructureWindow::waitLoaded(page));
+    EXPECT_FALSE(page->undoStack()->canRedo());
+    EXPECT_FALSE(page->undoStack()->canUndo());
+    EXPECT_EQ(page->columnViews().size(), 2);
+}
