@@ -2,7 +2,9 @@
 
 #include "ZNTRowViewController.h"
 #include "ZNTTableViewController.h"
+#include "browser/CSVExportManager.h"
 #include "window/ZNTContentControllerFactory.h"
+#include "window/ZNTTablesExporter.h"
 
 namespace BrowserPages {
 
@@ -14,6 +16,18 @@ void install() {
         return ZNTRowViewController::viewControllerForItem(item);
     });
     ZNTTableViewController::setRowEditorFactory(ZNTRowViewController::sidebarEditorForRow);
+    // The sidebar's "Export…": the clicked relations, one file or a folder of them.
+    ZNTTablesExporter::install([](QWidget *window, const ZNTObjectList &relations) {
+        CSVExportManager::withTables(relations)->beginModalForWindow(window);
+    });
+    // The table page's File › Export…: its rows as it sorts and filters them.
+    ZNTTableViewController::setExporter([](QWidget *window, std::shared_ptr<ZNTQuery> query,
+                                           std::shared_ptr<ZNTConnection> connection, QString suggestedName) {
+        auto exporter = CSVExportManager::withQuery(std::move(query));
+        exporter->setConnection(std::move(connection));
+        exporter->setSuggestedName(suggestedName);
+        exporter->beginModalForWindow(window);
+    });
 }
 
 } // namespace BrowserPages

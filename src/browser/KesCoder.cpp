@@ -3,8 +3,11 @@
 #include "platform/Log.h"
 
 #include <QLocale>
+#include <algorithm>
 #include <atomic>
+#include <charconv>
 #include <cmath>
+#include <cstring>
 
 namespace {
 const QString kTab = QStringLiteral("\t");
@@ -44,9 +47,13 @@ KesCoder::KesCoder() {
 void KesCoder::setStringReplacements(const QStringList &pairs) {
     m_replacementTexts = pairs;
     m_replacements.clear();
+    m_firstBytes.clear();
     for (qsizetype i = 0; i + 1 < pairs.size(); i += 2) {
-        if (!pairs[i].isEmpty()) // an empty text to find has no occurrences
-            m_replacements.emplace_back(pairs[i].toUtf8(), pairs[i + 1].toUtf8());
+        if (pairs[i].isEmpty()) // an empty text to find has no occurrences
+            continue;
+        m_replacements.emplace_back(pairs[i].toStdString(), pairs[i + 1].toStdString());
+        if (m_firstBytes.find(m_replacements.back().first[0]) == std::string::npos)
+            m_firstBytes += m_replacements.back().first[0];
     }
 }
 
@@ -129,19 +136,23 @@ KesCoder KesCoder::mysqlIdentifierCoder() {
 }
 
 void KesCoder::appendObject(const Value &value, QString &out) const {
-    QByteArray utf8;
+    std::string utf8;
     appendUtf8(value, utf8);
-    out += QString::fromUtf8(utf8);
+    out += QString::fromUtf8(utf8.data(), qsizetype(utf8.size()));
 }
 
 void KesCoder::appendRow(const std::vector<Value> &row, QString &out) const {
-    QByteArray utf8;
+    std::string utf8;
+    appendRowUtf8(row, utf8);
+    out += QString::fromUtf8(utf8.data(), qsizetype(utf8.size()));
+}
+
+void KesCoder::appendRowUtf8(const std::vector<Value> &row, std::string &out) const {
     for (size_t i = 0; i < row.size(); ++i) {
         if (i > 0)
-            utf8 += m_separator.utf8;
-        appendUtf8(row[i], utf8);
+            out += m_separator.utf8;
+        appendUtf8(row[i], out);
     }
-    out += QString::fromUtf8(utf8);
 }
 
 QString KesCoder::encodeObject(const Value &value) const {
@@ -156,14 +167,14 @@ QString KesCoder::encodeRow(const std::vector<Value> &row) const {
     return text;
 }
 
-void KesCoder::appendUtf8(const Value &value, QByteArray &out) const {
+void KesCoder::appendUtf8(const Value &value, std::string &out) const {
     switch (value.kind()) {
     case Value::Kind::Null:
         out += m_null.utf8;
         return;
     case Value::Kind::String: {
         const QByteArray utf8 = value.toString().toUtf8();
-        appendString(utf8.constData(), utf8.size(), out);
+        appendString(std::string_view(utf8.constData(), size_t(utf8.size())), out);
         return;
     }
     case Value::Kind::Bool:
@@ -175,7 +186,7 @@ void KesCoder::appendUtf8(const Value &value, QByteArray &out) const {
         appendNumber(value, out);
         return;
     case Value::Kind::Bytes:
-        appendBytes(value.toBytes().constData(), value.toBytes().size(), out);
+        appendBytes(std::string_view(value.toBytes().constData(), size_t(value.toBytes().size())), out);
         return;
     case Value::Kind::Default:
         if (!m_default.text.isNull()) {
@@ -190,85 +201,111 @@ void KesCoder::appendUtf8(const Value &value, QByteArray &out) const {
 }
 
 void KesCoder::appendStoredRowUtf8(const RowStore &store, qsizetype row, const std::vector<int> &columns,
-                                   QByteArray &out) const {
+                                   std::string &out) const {
+    // One look-up for the row; numbers are written straight from their cells.
+    RowStore::Cell local[16];
+    std::vector<RowStore::Cell> many;
+    RowStore::Cell *cells = local;
+    if (store.columnCount() > 16) {
+        many.resize(size_t(store.columnCount()));
+        cells = many.data();
+    }
+    store.cellsOfRow(row, cells);
     bool first = true;
     for (int column : columns) {
         if (!first)
             out += m_separator.utf8;
         first = false;
-        const RowStore::Cell cell = store.cellAt(row, column);
+        const RowStore::Cell &cell = cells[column];
         if (cell.kind == RowStore::CellKind::Text)
-            appendString(cell.data, cell.size, out);
+            appendString(std::string_view(cell.data, size_t(cell.size)), out);
         else if (cell.kind == RowStore::CellKind::Bytes)
-            appendBytes(cell.data, cell.size, out);
+            appendBytes(std::string_view(cell.data, size_t(cell.size)), out);
         else
-            appendUtf8(store.valueAt(row, column), out);
+            appendUtf8(RowStore::valueOf(cell), out);
     }
 }
 
-void KesCoder::appendString(const char *utf8, qsizetype size, QByteArray &out) const {
+// UTF-8 never has one character's bytes inside another's, so finding the pairs'
+// bytes finds exactly their characters. Most texts hold none of the pairs'
+// first bytes and are copied as they are.
+void KesCoder::appendString(std::string_view text, std::string &out) const {
     out += m_stringPrefix.utf8;
     out += m_quote.utf8;
-    // UTF-8 never has one character's bytes inside another's, so finding the
-    // pairs' bytes finds exactly their characters.
-    const QByteArrayView text(utf8, size);
-    bool anyFound = false;
-    for (const auto &[find, replacement] : m_replacements) {
-        if (text.contains(find)) {
-            anyFound = true;
-            break;
-        }
-    }
-    if (!anyFound) {
-        out.append(utf8, size);
+    const bool mayMatch = std::any_of(m_firstBytes.begin(), m_firstBytes.end(),
+                                      [&](char c) { return std::memchr(text.data(), c, text.size()) != nullptr; });
+    if (!mayMatch) {
+        out += text;
     } else {
-        QByteArray replaced(utf8, size);
-        for (const auto &[find, replacement] : m_replacements)
-            replaced.replace(find, replacement);
-        out += replaced;
+        std::string current;
+        for (const auto &[find, replacement] : m_replacements) {
+            if (text.find(find) == std::string_view::npos)
+                continue;
+            std::string next;
+            next.reserve(text.size() + text.size() / 8 + 8);
+            for (size_t at = 0;;) {
+                const size_t hit = text.find(find, at);
+                next.append(text.substr(at, hit == std::string_view::npos ? std::string_view::npos : hit - at));
+                if (hit == std::string_view::npos)
+                    break;
+                next += replacement;
+                at = hit + find.size();
+            }
+            current = std::move(next);
+            text = current;
+        }
+        out += text;
     }
     out += m_quote.utf8;
 }
 
-void KesCoder::appendNumber(const Value &value, QByteArray &out) const {
-    QByteArray text;
+void KesCoder::appendNumber(const Value &value, std::string &out) const {
     const double d = isFloat(value) ? asDouble(value) : 0;
     if (m_disableNANs && std::isnan(d)) {
         out += m_null.utf8;
         return;
     }
     if (m_quoteSpecialFloats && (!std::isfinite(d) || isNegativeZero(d))) {
-        const QByteArray spelled = value.description().toLatin1(); // NaN, Infinity, -Infinity, -0
-        appendString(spelled.constData(), spelled.size(), out);
+        appendString(value.description().toStdString(), out); // NaN, Infinity, -Infinity, -0
         return;
     }
-    if (value.kind() == Value::Kind::Int)
-        text = QByteArray::number(qint64(value.toInt()));
-    else if (!std::isfinite(d))
-        text = std::isnan(d) ? QByteArrayLiteral("nan") : d > 0 ? QByteArrayLiteral("inf") : QByteArrayLiteral("-inf");
-    else
-        text = value.description().toLatin1();
-    if (!m_decimalMark.text.isNull())
-        text.replace('.', m_decimalMark.utf8);
-    if (!m_separator.utf8.isEmpty() && text.contains(m_separator.utf8))
-        appendString(text.constData(), text.size(), out);
+    std::string text;
+    if (value.kind() == Value::Kind::Int) {
+        char digits[24];
+        text.assign(digits, std::to_chars(digits, digits + sizeof digits, value.toInt()).ptr);
+    } else if (!std::isfinite(d)) {
+        text = std::isnan(d) ? "nan" : d > 0 ? "inf" : "-inf";
+    } else {
+        text = value.description().toStdString();
+        if (!m_decimalMark.text.isNull() && m_decimalMark.utf8 != ".") {
+            for (size_t dot; (dot = text.find('.')) != std::string::npos;)
+                text.replace(dot, 1, m_decimalMark.utf8);
+        }
+    }
+    if (!m_separator.utf8.empty() && text.find(m_separator.utf8) != std::string::npos)
+        appendString(text, out);
     else
         out += text;
 }
 
-void KesCoder::appendBytes(const char *bytes, qsizetype size, QByteArray &out) const {
+void KesCoder::appendBytes(std::string_view bytes, std::string &out) const {
     if (m_disableBinary) {
         out += m_null.utf8;
         return;
     }
+    static const char kDigits[] = "0123456789abcdef";
     out += m_dataPrefix.utf8;
     out += m_quote.utf8;
-    out += QByteArray::fromRawData(bytes, size).toHex();
+    out.reserve(out.size() + bytes.size() * 2);
+    for (const char byte : bytes) {
+        out += kDigits[uint8_t(byte) >> 4];
+        out += kDigits[uint8_t(byte) & 15];
+    }
     out += m_quote.utf8;
     out += m_dataSuffix.utf8;
 }
 
-void KesCoder::appendUnsupported(const Value &value, QByteArray &out) const {
+void KesCoder::appendUnsupported(const Value &value, std::string &out) const {
     if (!g_loggedUnsupported.exchange(true))
         Log(QStringLiteral("Coder %1 can't encode object: %2").arg(description(), value.description()));
     out += m_null.utf8;

@@ -3,9 +3,10 @@
 #include "engine/RowStore.h"
 #include "engine/Value.h"
 
-#include <QByteArray>
 #include <QString>
 #include <QStringList>
+#include <string>
+#include <string_view>
 #include <vector>
 
 class KesCsvCoder;
@@ -62,9 +63,10 @@ public:
 
     // The same as UTF-8, straight from the bytes of a row store (text cells are
     // never decoded): the columns of one stored row, in the order given.
-    void appendUtf8(const Value &value, QByteArray &out) const;
+    void appendUtf8(const Value &value, std::string &out) const;
+    void appendRowUtf8(const std::vector<Value> &row, std::string &out) const;
     void appendStoredRowUtf8(const RowStore &store, qsizetype row, const std::vector<int> &columns,
-                             QByteArray &out) const;
+                             std::string &out) const;
 
     QString quoteCharacter() const { return m_quote.text; }
     void setQuoteCharacter(const QString &text) { m_quote.set(text); }
@@ -103,17 +105,17 @@ private:
     // A text setting and its UTF-8 bytes, which the encoding works on.
     struct Setting {
         QString text;
-        QByteArray utf8;
+        std::string utf8;
         void set(const QString &t) {
             text = t;
-            utf8 = t.toUtf8();
+            utf8 = t.toStdString();
         }
     };
 
-    void appendString(const char *utf8, qsizetype size, QByteArray &out) const;
-    void appendNumber(const Value &value, QByteArray &out) const;
-    void appendBytes(const char *bytes, qsizetype size, QByteArray &out) const;
-    void appendUnsupported(const Value &value, QByteArray &out) const;
+    void appendString(std::string_view text, std::string &out) const;
+    void appendNumber(const Value &value, std::string &out) const;
+    void appendBytes(std::string_view bytes, std::string &out) const;
+    void appendUnsupported(const Value &value, std::string &out) const;
 
     Setting m_quote, m_separator, m_decimalMark, m_null, m_true, m_false, m_default;
     Setting m_dataPrefix, m_dataSuffix, m_stringPrefix;
@@ -121,7 +123,8 @@ private:
     bool m_disableNANs = false;
     bool m_quoteSpecialFloats = false;
     QStringList m_replacementTexts;
-    std::vector<std::pair<QByteArray, QByteArray>> m_replacements;
+    std::vector<std::pair<std::string, std::string>> m_replacements;
+    std::string m_firstBytes; // of the texts to find: a text without any needs no replacing
 };
 
 // The CSV dialect, with two switches that each set several settings; a later

@@ -292,8 +292,33 @@ RowStore::Cell RowStore::cellAt(qsizetype row, int column) const {
     return Cell{static_cast<CellKind>(base[column]), base + n + offsetBytes + begin, qsizetype(end - begin)};
 }
 
+void RowStore::cellsOfRow(qsizetype row, Cell *cells) const {
+    if (row < 0 || row >= rowCount())
+        throw ProgramError("IncorrectUsage", "Row outside the published rows.");
+    if (m_columnCount == 0)
+        return;
+    const Chunk *chunk = chunkForRow(row);
+    const qsizetype index = row - chunk->firstRow;
+    const uint32_t start = index ? chunk->ends[index - 1] : 0;
+    const uint32_t rowSize = chunk->ends[index] - start;
+    const char *base = chunk->data + start;
+    const uint32_t n = uint32_t(m_columnCount);
+    const int width = offsetWidthForRow(rowSize, n);
+    const uint32_t offsetBytes = (n - 1) * width;
+    const char *payload = base + n + offsetBytes;
+    uint32_t begin = 0;
+    for (uint32_t column = 0; column < n; ++column) {
+        const uint32_t end = column + 1 < n ? readOffset(base + n + column * width, width) : rowSize - n - offsetBytes;
+        cells[column] = Cell{static_cast<CellKind>(base[column]), payload + begin, qsizetype(end - begin)};
+        begin = end;
+    }
+}
+
 Value RowStore::valueAt(qsizetype row, int column) const {
-    const Cell cell = cellAt(row, column);
+    return valueOf(cellAt(row, column));
+}
+
+Value RowStore::valueOf(const Cell &cell) {
     switch (cell.kind) {
     case CellKind::Null:
         return Value::null();
@@ -326,10 +351,12 @@ Value RowStore::valueAt(qsizetype row, int column) const {
 }
 
 std::vector<Value> RowStore::rowAt(qsizetype row) const {
+    std::vector<Cell> cells(static_cast<size_t>(m_columnCount));
+    cellsOfRow(row, cells.data());
     std::vector<Value> values;
-    values.reserve(size_t(m_columnCount));
-    for (int c = 0; c < m_columnCount; ++c)
-        values.push_back(valueAt(row, c));
+    values.reserve(cells.size());
+    for (const Cell &cell : cells)
+        values.push_back(valueOf(cell));
     return values;
 }
 

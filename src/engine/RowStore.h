@@ -45,7 +45,11 @@ public:
 
     // any thread, for row < rowCount() and column < columnCount().
     Cell cellAt(qsizetype row, int column) const;
+    // Every cell of a row with one look-up: cells holds columnCount() of them.
+    void cellsOfRow(qsizetype row, Cell *cells) const;
     Value valueAt(qsizetype row, int column) const;
+    // The value a cell of this store holds.
+    static Value valueOf(const Cell &cell);
     std::vector<Value> rowAt(qsizetype row) const;
     // The text a value reads as (Value::description), made straight from the
     // stored bytes. With maxLength >= 0 at most that many UTF-16 units are

@@ -119,10 +119,18 @@ void ZNTQuery::drainNotifications() {
 }
 
 void ZNTQuery::cancel() {
-    std::lock_guard lock(m_mutex);
-    m_isCancelled = true;
-    if (m_cancelStruct)
-        startCancelRequestLocked(std::move(m_cancelStruct));
+    std::shared_ptr<ZNTQueryFlowControl> flowControl;
+    {
+        std::lock_guard lock(m_mutex);
+        m_isCancelled = true;
+        if (m_cancelStruct)
+            startCancelRequestLocked(std::move(m_cancelStruct));
+        flowControl = m_flowControl;
+    }
+    // Outside the lock: the execution may be waiting in it, and the server's
+    // answer to the cancel can only be read once that wait is over.
+    if (flowControl)
+        flowControl->queryCancelled();
 }
 
 // PQcancel opens a connection of its own to the server and waits for it, so it
@@ -205,6 +213,16 @@ bool ZNTQuery::extendedProtocol() const {
 void ZNTQuery::setExtendedProtocol(bool extended) {
     std::lock_guard lock(m_mutex);
     m_extendedProtocol = extended;
+}
+
+std::shared_ptr<ZNTQueryFlowControl> ZNTQuery::flowControl() const {
+    std::lock_guard lock(m_mutex);
+    return m_flowControl;
+}
+
+void ZNTQuery::setFlowControl(std::shared_ptr<ZNTQueryFlowControl> flowControl) {
+    std::lock_guard lock(m_mutex);
+    m_flowControl = std::move(flowControl);
 }
 
 QDateTime ZNTQuery::startDate() const {

@@ -32,6 +32,19 @@ public:
                             const std::shared_ptr<ZNTQuery> &query) = 0;
 };
 
+// Paces a query whose rows a consumer takes batch by batch (a CSV export that
+// writes them to disk), so that a slow consumer never has the whole result in
+// memory: the query waits in batchQueued until the consumer catches up.
+class ZNTQueryFlowControl {
+public:
+    virtual ~ZNTQueryFlowControl() = default;
+    // connection queue: rows, a batch, were just queued for the main thread;
+    // may wait before the query reads on.
+    virtual void batchQueued(const RowRange &rows) = 0;
+    // any thread: the query was cancelled; a wait in batchQueued must end.
+    virtual void queryCancelled() = 0;
+};
+
 // One SQL text (or one statement with parameters $1, $2, ...) run once on a
 // connection's queue. Every result arrives as a ZNTResult, rows as they come in
 // (single-row mode), converted by type OID into the row store of their result.
@@ -99,6 +112,9 @@ public:
     // around text from outside (a row filter) cannot carry a second one.
     bool extendedProtocol() const;
     void setExtendedProtocol(bool extended);
+    // Set before the execution starts; held until the query is gone.
+    std::shared_ptr<ZNTQueryFlowControl> flowControl() const;
+    void setFlowControl(std::shared_ptr<ZNTQueryFlowControl> flowControl);
     QDateTime startDate() const;
     QDateTime endDate() const;
     QString statusMessage() const;
@@ -132,6 +148,7 @@ private:
     const QStringList m_params;
     ErrorPtr m_error;
     std::weak_ptr<ZNTCopyDelegate> m_cpyDelegate;
+    std::shared_ptr<ZNTQueryFlowControl> m_flowControl;
     QDateTime m_startDate, m_endDate;
     std::optional<Clock::time_point> m_startTime, m_endTime;
     QString m_statusMessage;

@@ -80,6 +80,7 @@ private:
     bool dontStoreRows = false;
     bool extendedProtocol = false;
     bool noticeReceiverInstalled = false;
+    std::shared_ptr<ZNTQueryFlowControl> flowControl;
     QString sql;
 
     // The row result being read, the store its rows go to, and the rows of that
@@ -118,6 +119,7 @@ void ZNTQueryExecution::run(bool autoReconnect) {
         includeNotices = q.m_includeNotices;
         dontStoreRows = q.m_dontStoreRows;
         extendedProtocol = q.m_extendedProtocol;
+        flowControl = q.m_flowControl;
     }
     if (!prepareConnection(autoReconnect))
         return;
@@ -412,6 +414,10 @@ void ZNTQueryExecution::flush() {
         store = std::make_shared<RowStore>(store->columnCount());
         pendingFirst = 0;
     }
+    // Waiting here keeps what the server sends in its socket, not in memory;
+    // the wait is not counted as time spent reading rows.
+    if (flowControl)
+        flowControl->batchQueued(range);
     flushClock = std::clock();
     flushTimeNs = processorCheckNs = coarseNowNs();
 }

@@ -1,11 +1,11 @@
 #include "FavoriteFileWriting.h"
 
 #include "engine/KesError.h"
+#include "platform/FileReplacement.h"
 #include "platform/Posix.h"
 
 #include <QDir>
 #include <QFileInfo>
-#include <QUuid>
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -19,41 +19,8 @@ ErrorPtr fileError(const QString &description, int errorNumber) {
     return KesError::errorWithCode(errorNumber, description, Posix::errnoText(errorNumber));
 }
 
-// A name beside path that nothing uses, for building or setting aside.
-QString sidePath(const QString &path, const QString &purpose) {
-    const QFileInfo info(path);
-    return info.absoluteDir().filePath(
-        QStringLiteral(".%1.%2-%3").arg(info.fileName(), purpose, QUuid::createUuid().toString(QUuid::Id128)));
-}
-
-// Puts the finished item at newPath in the place of whatever is at location:
-// a file is renamed over in one step; anything else (a folder, or a file under
-// a folder) is moved aside first, then removed once the new one stands.
-bool moveIntoPlace(const QString &newPath, const QString &location, ErrorPtr *error) {
-    const QFileInfo existing(location);
-    const QByteArray target = QFile::encodeName(location);
-    const bool replaceInOneStep = !existing.exists() || (!existing.isDir() && !QFileInfo(newPath).isDir());
-    if (replaceInOneStep) {
-        if (::rename(QFile::encodeName(newPath).constData(), target.constData()) != 0)
-            return failWith(error,
-                            fileError(QStringLiteral("“%1” could not be saved.").arg(existing.fileName()), errno));
-        return true;
-    }
-    const QString aside = sidePath(location, "old");
-    if (::rename(target.constData(), QFile::encodeName(aside).constData()) != 0)
-        return failWith(error,
-                        fileError(QStringLiteral("“%1” could not be replaced.").arg(existing.fileName()), errno));
-    if (::rename(QFile::encodeName(newPath).constData(), target.constData()) != 0) {
-        const int saved = errno;
-        ::rename(QFile::encodeName(aside).constData(), target.constData()); // put the old one back
-        return failWith(error, fileError(QStringLiteral("“%1” could not be saved.").arg(existing.fileName()), saved));
-    }
-    if (QFileInfo(aside).isDir())
-        QDir(aside).removeRecursively();
-    else
-        QFile::remove(aside);
-    return true;
-}
+using FileReplacement::moveIntoPlace;
+using FileReplacement::sidePath;
 
 } // namespace
 

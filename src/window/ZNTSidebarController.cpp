@@ -3,6 +3,7 @@
 #include "ZNTActionRoute.h"
 #include "ZNTSidebarOutlineView.h"
 #include "ZNTSidebarTreeModel.h"
+#include "ZNTTablesExporter.h"
 #include "actions/ZNTMaintenanceQuery.h"
 #include "actions/ZNTObjectDeleteQuery.h"
 #include "model/ZNTDatabase.h"
@@ -305,12 +306,12 @@ bool ZNTSidebarController::validateMenuItem(Command command) const {
         return isRelation(single);
     case Command::CopySidebarItemName:
         return single && single->objectKind() != ZNTObjectKind::QueryObject;
-    case Command::DeleteSidebarItem: {
+    case Command::DeleteSidebarItem:
+    case Command::ExportSidebarItem: {
         const ZNTObjectList items = clickedItems();
-        return clickedRowsAreItems() && std::all_of(items.begin(), items.end(), isRelation);
+        const bool relations = clickedRowsAreItems() && std::all_of(items.begin(), items.end(), isRelation);
+        return relations && (command == Command::DeleteSidebarItem || ZNTTablesExporter::isInstalled());
     }
-    case Command::ExportSidebarItem:
-        return false; // tables are exported once CSV export is part of the program
     case Command::NewTable:
     case Command::NewView:
     case Command::NewMaterializedView:
@@ -330,6 +331,9 @@ void ZNTSidebarController::performMenuAction(Command command) {
     switch (command) {
     case Command::DeleteSidebarItem:
         return deleteSidebarItem();
+    case Command::ExportSidebarItem:
+        ZNTTablesExporter::exportRelations(window(), clickedItems());
+        return;
     case Command::OpenSidebarItem:
     case Command::OpenSidebarItemInNewWindow:
         return openSidebarItem(command == Command::OpenSidebarItemInNewWindow);
@@ -345,7 +349,7 @@ void ZNTSidebarController::performMenuAction(Command command) {
     case Command::NewMaterializedView:
         return newRelation(ZNTTable::ZNTTableTypeMaterializedView);
     default:
-        return; // the maintenance commands above; Export is never enabled
+        return; // the maintenance commands above
     }
 }
 

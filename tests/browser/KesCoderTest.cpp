@@ -118,11 +118,11 @@ TEST(KesCoder, StoredRowsEncodeAsTheirValuesDo) {
                                     Value::fromFloat(0.25f)};
     store.appendRow(row);
     for (const KesCoder &coder : {KesCoder(KesCoder::csvCoder()), KesCoder::postgresqlCoder()}) {
-        QByteArray stored;
+        std::string stored;
         coder.appendStoredRowUtf8(store, 0, {0, 1, 2, 3, 4, 5, 6}, stored);
-        EXPECT_EQ(QString::fromUtf8(stored), coder.encodeRow(row));
+        EXPECT_EQ(QString::fromStdString(stored), coder.encodeRow(row));
     }
-    QByteArray reordered;
+    std::string reordered;
     KesCoder::csvCoder().appendStoredRowUtf8(store, 0, {2, 0}, reordered);
     EXPECT_EQ(reordered, "-5,\"x\"\"y\n\"");
 }

@@ -21,6 +21,7 @@ protected:
         TablePageTest::SetUp();
         UserDefaults::standard().removeObject("ShowRightSidebar");
         BrowserPages::install();
+        ZNTTableViewController::setExporter(nullptr); // the export test installs its own
         db.run("CREATE TABLE t (id int PRIMARY KEY, name text); INSERT INTO t VALUES (1, 'a'), (2, 'b')");
     }
     void TearDown() override {
