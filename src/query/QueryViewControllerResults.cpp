@@ -431,10 +431,12 @@ void QueryViewController::showRowMenu(const QPoint &pos) {
 
 // --- export -------------------------------------------------------------------------
 
+// The current result as a CSV file: its columns in their on-screen order, the
+// rows that have arrived. Without a result shown there is nothing to export.
 void QueryViewController::exportContents(QObject *) {
-    if (!m_currentResult) {
+    if (!m_currentResult || !m_currentResult->rows()) {
         beep();
         return;
     }
-    beep(); // the CSV export of a result is not part of the program yet
+    CSVExportManager::withQueryViewResult(m_currentResult)->beginModalForWindow(window());
 }
