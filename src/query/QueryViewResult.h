@@ -36,6 +36,7 @@ public:
     // the result is in the grid, the grid's model holds the order instead.
     std::vector<qsizetype> takeRowOrder() { return std::exchange(m_rowOrder, {}); }
     void setRowOrder(std::vector<qsizetype> order) { m_rowOrder = std::move(order); }
+    std::vector<qsizetype> rowOrder() const override { return m_rowOrder; }
 
     // Grid widths by on-screen position; empty until recorded.
     const std::vector<double> &columnWidths() const { return m_columnWidths; }

@@ -62,6 +62,28 @@ TEST_F(QueryExport, AResultExportsInItsOnScreenColumnOrderAsPsqlWritesIt) {
               csvRows(psqlCsv(database->name, QStringLiteral("SELECT name, amount, day, id FROM t ORDER BY id"))));
 }
 
+TEST_F(QueryExport, ASortedResultExportsInTheOrderShown) {
+    database->run("CREATE TABLE s (n numeric, label text); "
+                  "INSERT INTO s VALUES (1.5, 'x'), (-5, 'y'), (1.25, 'z'), (-10, 'w'), (NULL, 'v')");
+    run(QStringLiteral("SELECT * FROM s"));
+    sortBy(0);
+    sortBy(0); // descending: NULL first
+    page->exportContents(nullptr);
+    QFileDialog *panel = nullptr;
+    ASSERT_TRUE(
+        pumpUntil([&] { return (panel = qobject_cast<QFileDialog *>(QApplication::activeModalWidget())); }, 5s));
+    const QString path = files.filePath("sorted.csv");
+    panel->selectFile(path);
+    QMetaObject::invokeMethod(panel, "accept");
+    ASSERT_TRUE(pumpUntil([&] { return QFile::exists(path) && CSVExportManager::runningCount() == 0; }, 30s));
+    QFile written(path);
+    ASSERT_TRUE(written.open(QIODevice::ReadOnly));
+    EXPECT_EQ(csvRows(written.readAll()),
+              csvRows(psqlCsv(database->name, QStringLiteral("SELECT * FROM s ORDER BY n DESC NULLS FIRST"))));
+    EXPECT_EQ(page->currentResult()->rowOrder(), std::vector<qsizetype>()); // the grid keeps the sort
+    EXPECT_EQ(gridRows().first(), QStringLiteral("NULL|v"));
+}
+
 TEST_F(QueryExport, WithoutAResultShownThereIsNothingToExport) {
     BeepCounter beeps;
     page->exportContents(nullptr);
