@@ -27,7 +27,7 @@
 
 namespace {
 // Rows first..first+count of a fetched result, in the store's order or in
-// rowOrder's. export queue
+// rowOrder's; on the export's queue.
 bool writeResultRows(CSVWriter &writer, const RowStore &rows, const std::vector<qsizetype> &rowOrder, qsizetype first,
                      qsizetype count, const std::vector<int> &columns, ErrorPtr *error) {
     if (rowOrder.empty())
