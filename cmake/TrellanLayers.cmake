@@ -39,6 +39,11 @@ function(trellan_layer_tests layer)
         if(base MATCHES "SSH")
             set(locks RESOURCE_LOCK tunnel_local_port)
         endif()
+        # Tests that stand in for the desktop's notification service own its
+        # one name on the session bus: one at a time.
+        if(base MATCHES "Notification")
+            set(locks RESOURCE_LOCK desktop_notification_service)
+        endif()
         gtest_discover_tests(${exe} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300 ${locks})
     endforeach()
 endfunction()

@@ -4,30 +4,19 @@
 #include "TqbUpdateChecker.h"
 #include "platform/ProgramError.h"
 #include "platform/UserDefaults.h"
+#include "uikit/DateFormatting.h"
 
 #include <QAction>
 #include <QCheckBox>
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QLabel>
-#include <QRegularExpression>
 #include <QSpinBox>
 #include <QVBoxLayout>
 
 namespace {
 const QString kDontCountRows = QStringLiteral("DontCountRows");
 const QString kShowSystemCatalogsInSidebar = QStringLiteral("ShowSystemCatalogsInSidebar");
-
-// Between the short date (3/2/24, which reads differently in every country) and
-// the long one: the long one without its weekday, with the month abbreviated
-// ("Feb 3, 2024", "3. Feb. 2024").
-QString mediumDateFormat(const QLocale &locale) {
-    static const QRegularExpression weekday(QStringLiteral("[,\\s]*dddd[,.\\s]*"));
-    QString format = locale.dateFormat(QLocale::LongFormat);
-    format.remove(weekday);
-    format.replace(QStringLiteral("MMMM"), QStringLiteral("MMM"));
-    return format.trimmed();
-}
 } // namespace
 
 QString lastUpdateCheckText(const QString &lastErrorMessage, const QDateTime &lastUpdateDate, const QLocale &locale) {

@@ -177,6 +177,10 @@ public:
     // Appends an executed text and saves: not one over 100000 characters, not
     // the newest entry again; the oldest entries go beyond 1000.
     void recordQueryTextInHistory(const QString &text);
+    // Deletes an entry of this favorite's history and saves at once (a failed
+    // save leaves the deletion to the next one). Another favorite's entry is
+    // left alone.
+    void deleteQueryHistoryElement(const std::shared_ptr<ZNTQueryHistoryElement> &element);
     // An entry with text and date (microseconds since 1970 UTC) as given, for
     // imported history; saved with the next save.
     std::shared_ptr<ZNTQueryHistoryElement> insertQueryHistoryElement(const QString &text, qint64 dateMicroseconds);

@@ -132,6 +132,16 @@ void ZNTFavorite::recordQueryTextInHistory(const QString &text) {
     store->save(); // a failure leaves the entry to the next save
 }
 
+void ZNTFavorite::deleteQueryHistoryElement(const std::shared_ptr<ZNTQueryHistoryElement> &element) {
+    requireMainThread("ZNTFavorite::deleteQueryHistoryElement");
+    auto store = this->store();
+    if (!element || !store || !store->isOpen() || element->store() != store || element->favoriteID() != objectID() ||
+        element->isDeleted())
+        return;
+    store->deleteObject(element.get(), false);
+    store->save(); // a failure leaves the deletion to the next save
+}
+
 std::shared_ptr<ZNTQueryHistoryElement> ZNTFavorite::insertQueryHistoryElement(const QString &text,
                                                                                qint64 dateMicroseconds) {
     requireMainThread("ZNTFavorite::insertQueryHistoryElement");

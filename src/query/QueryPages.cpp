@@ -1,7 +1,14 @@
 #include "query/QueryPages.h"
 
+#include "QueryViewController.h"
+#include "window/ZNTContentControllerFactory.h"
+
 namespace QueryPages {
 
-void install() {}
+void install() {
+    ZNTContentControllers::setFactory(ZNTPage::Query, [](const std::shared_ptr<ZNTObject> &item) {
+        return QueryViewController::viewControllerForItem(item);
+    });
+}
 
 } // namespace QueryPages

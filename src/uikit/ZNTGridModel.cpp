@@ -74,6 +74,13 @@ void ZNTGridModel::setRowOrder(std::vector<qsizetype> order) {
     emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
 }
 
+std::vector<qsizetype> ZNTGridModel::takeRowOrder() {
+    beginResetModel();
+    std::vector<qsizetype> order = std::exchange(m_order, {});
+    endResetModel();
+    return order;
+}
+
 Value ZNTGridModel::valueAt(int row, int column) const {
     if (!m_rows || row < 0 || row >= rowCount() || column < 0 || column >= columnCount())
         return Value();

@@ -49,6 +49,9 @@ public:
     // store order. Views keep their selection through the change.
     void setRowOrder(std::vector<qsizetype> order);
     const std::vector<qsizetype> &rowOrder() const { return m_order; }
+    // Hands the order back and shows store order (a reset), for an owner that
+    // keeps it while the grid shows another result: a sort is held once.
+    std::vector<qsizetype> takeRowOrder();
     // The store row shown at row.
     qsizetype storeRow(int row) const { return m_order.empty() ? row : m_order[size_t(row)]; }
 

@@ -92,7 +92,8 @@ void ZNTTableHeaderCell::paintSection(QPainter *painter, const QRect &rect, int 
         model() ? model()->headerData(logicalIndex, orientation(), Qt::DisplayRole).toString() : QString();
     painter->setFont(font());
     painter->setPen(pal.color(QPalette::ButtonText));
-    painter->drawText(title, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
+    // Not clipped to the line: at small sizes an underscore lies below the font's descent.
+    painter->drawText(title, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine | Qt::TextDontClip,
                       fontMetrics().elidedText(text, Qt::ElideRight, title.width()));
     drawIndicator(painter, rect, sortMode(logicalIndex));
     painter->restore();

@@ -16,6 +16,7 @@
 class QAction;
 class QComboBox;
 class QMenu;
+class QPlainTextEdit;
 class QSplitter;
 class QUndoStack;
 class StatusDisplay;
@@ -175,6 +176,9 @@ private:
     void setCommand(ZNTWindowCommand command, std::function<void()> run);
     void installPageEditActions();
     void validatePageActions();
+    // Undo and Redo act on the focused text editor first: its own typing.
+    QPlainTextEdit *focusedTextEditor() const;
+    void watchFocusedEditor();
 
     ZNTNavigationPath m_navigation;
     // The pages made so far, in the order they were made; keys compare by equality.
@@ -198,6 +202,8 @@ private:
     QPointer<QAction> m_pageActionsSeparator;   // before the shown page's own Edit menu commands
     QList<QPointer<QAction>> m_pageEditActions; // the shown page's, in the Edit menu now
     QMetaObject::Connection m_pageValidation;
+    QPointer<QPlainTextEdit> m_watchedEditor;
+    std::vector<QMetaObject::Connection> m_editorConnections;
     std::optional<std::pair<int, int>> m_widthsOnShow; // the sidebars' widths, given at the first show
     bool m_resigning = false;
     bool m_closeWithoutAsking = false;

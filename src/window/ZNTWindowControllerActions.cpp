@@ -9,9 +9,11 @@
 #include "engine/ZNTQuery.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QComboBox>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPlainTextEdit>
 #include <QToolBar>
 #include <QToolButton>
 #include <QUndoStack>
@@ -59,6 +61,15 @@ const QList<Command> &commands() {
 // A title that shows text as it stands: "&" is not taken for a mnemonic.
 QString literally(QString text) {
     return text.replace(u'&', QStringLiteral("&&"));
+}
+
+// What Undo (undo true) or Redo can do, and does, in a text editor.
+bool editorCan(QPlainTextEdit *editor, bool undo) {
+    return undo ? editor->document()->isUndoAvailable() : editor->document()->isRedoAvailable();
+}
+
+void editorDo(QPlainTextEdit *editor, bool undo) {
+    undo ? editor->undo() : editor->redo();
 }
 } // namespace
 
@@ -138,8 +149,24 @@ void ZNTWindowController::connectCommands() {
     setCommand(C::ShowFavorites, [show = app.showFavorites] { show ? show() : void(); });
     setCommand(C::ShowPreferences, [show = app.showPreferences] { show ? show() : void(); });
     setCommand(C::ShowHelp, [show = app.showHelp] { show ? show() : void(); });
-    setCommand(C::Undo, [this] { undoManager()->undo(); });
-    setCommand(C::Redo, [this] { undoManager()->redo(); });
+    setCommand(C::Undo, [this] {
+        if (QPlainTextEdit *editor = focusedTextEditor())
+            editorDo(editor, true);
+        else
+            undoManager()->undo();
+    });
+    setCommand(C::Redo, [this] {
+        if (QPlainTextEdit *editor = focusedTextEditor())
+            editorDo(editor, false);
+        else
+            undoManager()->redo();
+    });
+    connect(qApp, &QApplication::focusChanged, this, [this](QWidget *old, QWidget *now) {
+        if ((old && isAncestorOf(old)) || (now && isAncestorOf(now))) {
+            watchFocusedEditor();
+            validateActions();
+        }
+    });
     setCommand(C::ToggleSidebar, [this] { toggleSidebar(); });
     setCommand(C::ToggleRightSidebar, [this] { toggleRightSidebar(); });
     setCommand(C::ToggleTableFilter, [this] { toggleTableFilter(); });
@@ -262,6 +289,32 @@ void ZNTWindowController::watchUndoStack() {
     m_undoConnections.push_back(connect(stack, &QUndoStack::indexChanged, this, [this] { validateActions(); }));
 }
 
+// A text editor keeps the undo history of what is typed into it (the query
+// editor's SQL): while it has the focus, Undo and Redo are its own. Fields and
+// cells are left to their page, whose edits they become.
+QPlainTextEdit *ZNTWindowController::focusedTextEditor() const {
+    auto *editor = qobject_cast<QPlainTextEdit *>(QApplication::focusWidget());
+    if (!editor || editor->window() != this || editor->isReadOnly())
+        return nullptr;
+    return editor;
+}
+
+// The focused editor's undo history changes as it is typed in: the menu follows.
+void ZNTWindowController::watchFocusedEditor() {
+    QPlainTextEdit *editor = focusedTextEditor();
+    if (editor == m_watchedEditor)
+        return;
+    for (const auto &connection : m_editorConnections)
+        disconnect(connection);
+    m_editorConnections.clear();
+    m_watchedEditor = editor;
+    if (!editor)
+        return;
+    auto revalidate = [this] { validateActions(); };
+    m_editorConnections.push_back(connect(editor, &QPlainTextEdit::undoAvailable, this, revalidate));
+    m_editorConnections.push_back(connect(editor, &QPlainTextEdit::redoAvailable, this, revalidate));
+}
+
 void ZNTWindowController::validateActions() {
     using C = ZNTWindowCommand;
     auto set = [this](C command, bool enabled, const QString &title = QString()) {
@@ -292,6 +345,11 @@ void ZNTWindowController::validateActions() {
     auto *validator = dynamic_cast<ZNTMenuValidator *>(page);
     set(C::Export, validator && validator->validateMenuItem(C::Export, windowAction(C::Export)));
     validatePageActions();
+    if (QPlainTextEdit *editor = focusedTextEditor()) {
+        set(C::Undo, editorCan(editor, true), QStringLiteral("&Undo"));
+        set(C::Redo, editorCan(editor, false), QStringLiteral("&Redo"));
+        return;
+    }
     // The page names its edits; an "&" in a name is shown, not taken for a mnemonic.
     QUndoStack *stack = undoManager();
     set(C::Undo, stack->canUndo(),

@@ -111,3 +111,31 @@ TEST_F(QueryHistory, ThePreviewIsTheFirstThousandCharactersWithWhiteSpaceFolded)
     EXPECT_EQ(preview.size(), 1000 - 4); // "\t\t" and "\n\n  " became one blank each
     EXPECT_FALSE(preview.contains("TAIL"));
 }
+
+TEST_F(QueryHistory, ADeletedEntryIsSavedAtOnceAndGoneAfterReopening) {
+    for (const char *text : {"A", "B", "C"})
+        favorite->recordQueryTextInHistory(text);
+    auto other = store->insertFavorite();
+    other->recordQueryTextInHistory("theirs");
+    const auto middle = favorite->lastQueryHistoryElement()->previousHistoryElement();
+    ASSERT_EQ(middle->text(), "B");
+    favorite->deleteQueryHistoryElement(other->lastQueryHistoryElement()); // not this favorite's: left alone
+    favorite->deleteQueryHistoryElement(middle);
+    EXPECT_FALSE(store->hasChanges());
+    EXPECT_EQ(middle->previousHistoryElement(), nullptr); // a deleted entry has no neighbours
+    EXPECT_EQ(middle->nextHistoryElement(), nullptr);
+    EXPECT_EQ(texts(), (QStringList{"A", "C"}));
+
+    const qint64 id = favorite->objectID();
+    favorite.reset();
+    other.reset();
+    store.reset();
+    store = openStore();
+    for (const auto &reopened : store->favorites()) {
+        if (reopened->objectID() == id)
+            favorite = reopened;
+    }
+    ASSERT_TRUE(favorite);
+    EXPECT_EQ(texts(), (QStringList{"A", "C"}));
+    EXPECT_EQ(pythonQuery(path(), "SELECT text FROM queryHistoryElement ORDER BY date"), "A\nC\ntheirs");
+}

@@ -1,0 +1,139 @@
+// The query editor in a main window: reached by the "SQL Query" command, its
+// commands in the Edit menu, Undo and Redo acting on the text being typed,
+// its keys, the Export command, and how the window looks with it.
+#include "QueryTestSupport.h"
+#include "browser/BrowserPages.h"
+#include "query/QueryPages.h"
+#include "window/WindowTestSupport.h"
+
+#include <QMenuBar>
+#include <QTest>
+
+using namespace querytest;
+
+namespace {
+class QueryWindow : public QueryPageFixture {
+protected:
+    void SetUp() override {
+        QueryPageFixture::SetUp();
+        windowtest::resetWindowDefaults();
+        QueryPages::install();
+        mainWindow = ZNTWindowController::create(server->mainDatabase());
+        mainWindow->resize(1000, 680);
+        uikittest::activate(mainWindow.get());
+        ASSERT_TRUE(pumpUntil([&] { return mainWindow->isActiveWindow(); }));
+        mainWindow->windowAction(ZNTWindowCommand::GoToTerminal)->trigger();
+        shown = qobject_cast<QueryViewController *>(mainWindow->mainViewController());
+        ASSERT_TRUE(shown);
+    }
+    void TearDown() override {
+        ZNTContentControllers::setFactory(ZNTPage::Query, nullptr);
+        mainWindow->close();
+        mainWindow.reset();
+        pumpFor(std::chrono::milliseconds(30));
+        QueryPageFixture::TearDown();
+    }
+
+    QAction *command(ZNTWindowCommand which) const { return mainWindow->windowAction(which); }
+    QStringList editMenuTitles() const {
+        QStringList titles;
+        for (QMenu *menu : mainWindow->menuBar()->findChildren<QMenu *>(Qt::FindDirectChildrenOnly))
+            if (menu->title() == QLatin1String("&Edit"))
+                for (QAction *action : menu->actions())
+                    if (action->isVisible() && !action->isSeparator())
+                        titles << action->text();
+        return titles;
+    }
+    void runInWindow() {
+        ASSERT_TRUE(pumpUntil([&] { return !shown->isRunning(); }, std::chrono::seconds(60)));
+    }
+
+    std::shared_ptr<ZNTWindowController> mainWindow;
+    QueryViewController *shown = nullptr;
+};
+} // namespace
+
+TEST_F(QueryWindow, TheSqlQueryCommandShowsTheEditorWithItsCommandsAndKeys) {
+    EXPECT_TRUE(editMenuTitles().contains(QStringLiteral("&Copy")));
+    EXPECT_TRUE(editMenuTitles().contains(QStringLiteral("Copy &Special")));
+    EXPECT_TRUE(shown->textView()->hasFocus());
+    QTest::keyClicks(shown->textView(), QStringLiteral("SELECT 'typed' AS word"));
+    EXPECT_EQ(shown->executeButton()->text(), QStringLiteral("Execute Query"));
+    QTest::keyClick(shown->textView(), Qt::Key_Left, Qt::ShiftModifier);
+    EXPECT_EQ(shown->executeButton()->text(), QStringLiteral("Execute Selection"));
+    QTest::keyClick(shown->textView(), Qt::Key_End);
+    EXPECT_EQ(shown->executeButton()->text(), QStringLiteral("Execute Query"));
+    QTest::keyClick(shown->textView(), Qt::Key_Return, Qt::ControlModifier);
+    runInWindow();
+    ASSERT_TRUE(shown->currentResult());
+    EXPECT_EQ(shown->textView()->text(), QStringLiteral("SELECT 'typed' AS word")); // the key ran, typed nothing
+    QTest::keyClicks(shown->textView(), QStringLiteral(" -- more"));
+    QTest::keyClick(shown->textView(), Qt::Key_Up, Qt::ControlModifier);
+    EXPECT_EQ(shown->textView()->text(), QStringLiteral("SELECT 'typed' AS word")); // the history's newest
+    QTest::keyClick(shown->textView(), Qt::Key_Down, Qt::ControlModifier);
+    EXPECT_EQ(shown->textView()->text(), QStringLiteral("SELECT 'typed' AS word -- more"));
+
+    // Copy: the rows when the grid has the keys, the text when the editor has them.
+    shown->tableView()->setFocus();
+    shown->tableView()->selectRow(0);
+    QTest::keyClick(shown->tableView(), Qt::Key_C, Qt::ControlModifier);
+    EXPECT_EQ(QApplication::clipboard()->text(), QStringLiteral("typed"));
+    shown->textView()->setFocus();
+    shown->textView()->selectAll();
+    mainWindow->validateActions();
+    QAction *copy = nullptr;
+    for (QAction *action : shown->editMenuActions())
+        if (action && action->text() == QLatin1String("&Copy"))
+            copy = action;
+    ASSERT_TRUE(copy);
+    EXPECT_TRUE(copy->isEnabled());
+    copy->trigger();
+    EXPECT_EQ(QApplication::clipboard()->text(), QStringLiteral("SELECT 'typed' AS word -- more"));
+}
+
+TEST_F(QueryWindow, ShiftTabWithoutASelectionLeavesTheEditor) {
+    QTest::keyClicks(shown->textView(), QStringLiteral("select"));
+    QTest::keyClick(shown->textView(), Qt::Key_Backtab, Qt::ShiftModifier);
+    EXPECT_EQ(shown->textView()->text(), QStringLiteral("select"));
+    EXPECT_FALSE(shown->textView()->hasFocus());
+}
+
+TEST_F(QueryWindow, UndoAndRedoInTheEditMenuActOnTheTextBeingTyped) {
+    QAction *undo = command(ZNTWindowCommand::Undo);
+    QAction *redo = command(ZNTWindowCommand::Redo);
+    EXPECT_FALSE(undo->isEnabled());
+    QTest::keyClicks(shown->textView(), QStringLiteral("select 1"));
+    EXPECT_TRUE(undo->isEnabled());
+    EXPECT_EQ(undo->text(), QStringLiteral("&Undo"));
+    undo->trigger();
+    EXPECT_EQ(shown->textView()->text(), QString());
+    EXPECT_TRUE(redo->isEnabled());
+    redo->trigger();
+    EXPECT_EQ(shown->textView()->text(), QStringLiteral("select 1"));
+    // Focus elsewhere (the read-only status view): the window's own undo, which has nothing.
+    shown->resultStatusTextView()->setFocus();
+    ASSERT_TRUE(shown->resultStatusTextView()->hasFocus());
+    EXPECT_FALSE(undo->isEnabled());
+}
+
+TEST_F(QueryWindow, ExportStaysEnabledAndBeepsWithoutAResult) {
+    mainWindow->validateActions();
+    EXPECT_TRUE(command(ZNTWindowCommand::Export)->isEnabled());
+    BeepCounter beeps;
+    command(ZNTWindowCommand::Export)->trigger();
+    EXPECT_EQ(beeps.count, 1);
+}
+
+TEST_F(QueryWindow, HowTheWindowLooks) {
+    shown->textView()->setPlainText(
+        QStringLiteral("SELECT g AS id, 'Row ' || g AS label, g * 1.5 AS amount\nFROM generate_series(1, 30) g;"));
+    shown->executeQuery();
+    runInWindow();
+    pumpFor(std::chrono::milliseconds(50));
+    EXPECT_TRUE(saveScreenshot(mainWindow.get(), QStringLiteral("query"), QStringLiteral("window.png")));
+    const QPalette before = QApplication::palette();
+    QApplication::setPalette(darkPalette());
+    pumpFor(std::chrono::milliseconds(50));
+    EXPECT_TRUE(saveScreenshot(mainWindow.get(), QStringLiteral("query"), QStringLiteral("window-dark.png")));
+    QApplication::setPalette(before);
+}
