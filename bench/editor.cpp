@@ -194,6 +194,12 @@ int childEditor(int argc, char **argv, const Server &server) {
     zntServer->mainConnection()->connectInBackground();
     while (zntServer->mainConnection()->state() != 3)
         app.processEvents(QEventLoop::WaitForMoreEvents, 50);
+    // And painted, as the user's page is before a run: the window's first
+    // exposure is not part of the rows' streaming.
+    QElapsedTimer settle;
+    settle.start();
+    while (settle.elapsed() < 300)
+        app.processEvents(QEventLoop::AllEvents, 20);
     tick.start();
     clock.start();
     streaming = true;

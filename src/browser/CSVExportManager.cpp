@@ -20,11 +20,25 @@
 #include <QFileInfo>
 #include <QProgressBar>
 #include <QPushButton>
+#include <algorithm>
 #include <cxxabi.h>
 #include <set>
 #include <typeinfo>
 
 namespace {
+// Rows first..first+count of a fetched result, in the store's order or in
+// rowOrder's; on the export's queue.
+bool writeResultRows(CSVWriter &writer, const RowStore &rows, const std::vector<qsizetype> &rowOrder, qsizetype first,
+                     qsizetype count, const std::vector<int> &columns, ErrorPtr *error) {
+    if (rowOrder.empty())
+        return writer.writeStoredRows(rows, first, count, columns, error);
+    for (qsizetype i = first; i < first + count; ++i) {
+        if (!writer.writeStoredRows(rows, rowOrder[size_t(i)], 1, columns, error))
+            return false;
+    }
+    return true;
+}
+
 // A fetched result goes to the file in runs of this many rows, so that a cancel
 // is heard and the bar moves.
 constexpr qsizetype kResultRowsPerRun = 20000;
@@ -224,7 +238,7 @@ void CSVExportManager::exportToLocation(QWidget *window, const QString &location
     } else if (const auto *query = std::get_if<std::shared_ptr<ZNTQuery>>(&m_source)) {
         startQuery(*query);
     } else if (const auto *view = std::get_if<std::shared_ptr<CSVExportResultSource>>(&m_source)) {
-        startFetchedResult((*view)->columns(), (*view)->columnIndices(), (*view)->rows());
+        startFetchedResult((*view)->columns(), (*view)->columnIndices(), (*view)->rows(), (*view)->rowOrder());
     } else {
         const auto &result = std::get<std::shared_ptr<ZNTResult>>(m_source);
         const ZNTColumnList columns = result->columns();
@@ -245,36 +259,40 @@ void CSVExportManager::startFiles() {
 // Written from the rows the export holds, in the column order of this moment,
 // on the export's queue.
 void CSVExportManager::startFetchedResult(const ZNTColumnList &columns, std::vector<int> order,
-                                          std::shared_ptr<const RowStore> rows) {
+                                          std::shared_ptr<const RowStore> rows, std::vector<qsizetype> rowOrder) {
     QStringList names;
     for (int column : order) {
         if (column < 0 || column >= columns.size() || column >= rows->columnCount())
             throw ProgramError("IncorrectUsage", "A result's column order names a column it does not have.");
         names << columns[column]->name();
     }
-    const qsizetype rowCount = rows->rowCount();
+    const qsizetype stored = rows->rowCount();
+    if (std::any_of(rowOrder.begin(), rowOrder.end(), [stored](qsizetype row) { return row < 0 || row >= stored; }))
+        throw ProgramError("IncorrectUsage", "A result's row order names a row it does not have.");
+    const qsizetype rowCount = rowOrder.empty() ? stored : qsizetype(rowOrder.size());
     m_progress.tablesInExport = 1;
     m_progress.estimatedAll = m_progress.currentEstimate = quint64(rowCount);
     updateProgress();
-    m_job->queue.async([job = m_job, weak = weak_from_this(), names, order, rows, rowCount] {
-        auto report = [weak](std::function<void(CSVExportManager &)> fn) { reportToManager(weak, std::move(fn)); };
-        ErrorPtr error;
-        if (job->stopped || !job->writer.beginTableName(QStringLiteral("Query Result"), names, &error))
-            return report([error](CSVExportManager &self) { self.fail(error); });
-        for (qsizetype first = 0; first < rowCount; first += kResultRowsPerRun) {
-            if (job->stopped)
-                return report([](CSVExportManager &self) {
-                    self.fail(KesError::errorWithFormat(QStringLiteral("The export was cancelled by the user.")));
-                });
-            const qsizetype count = std::min(kResultRowsPerRun, rowCount - first);
-            if (!job->writer.writeStoredRows(*rows, first, count, order, &error))
+    m_job->queue.async(
+        [job = m_job, weak = weak_from_this(), names, order, rows, rowOrder = std::move(rowOrder), rowCount] {
+            auto report = [weak](std::function<void(CSVExportManager &)> fn) { reportToManager(weak, std::move(fn)); };
+            ErrorPtr error;
+            if (job->stopped || !job->writer.beginTableName(QStringLiteral("Query Result"), names, &error))
                 return report([error](CSVExportManager &self) { self.fail(error); });
-            report([count](CSVExportManager &self) { self.rowsWritten(count); });
-        }
-        if (!job->writer.endTableWithError(&error))
-            return report([error](CSVExportManager &self) { self.fail(error); });
-        report([](CSVExportManager &self) { self.finish(); });
-    });
+            for (qsizetype first = 0; first < rowCount; first += kResultRowsPerRun) {
+                if (job->stopped)
+                    return report([](CSVExportManager &self) {
+                        self.fail(KesError::errorWithFormat(QStringLiteral("The export was cancelled by the user.")));
+                    });
+                const qsizetype count = std::min(kResultRowsPerRun, rowCount - first);
+                if (!writeResultRows(job->writer, *rows, rowOrder, first, count, order, &error))
+                    return report([error](CSVExportManager &self) { self.fail(error); });
+                report([count](CSVExportManager &self) { self.rowsWritten(count); });
+            }
+            if (!job->writer.endTableWithError(&error))
+                return report([error](CSVExportManager &self) { self.fail(error); });
+            report([](CSVExportManager &self) { self.finish(); });
+        });
 }
 
 void CSVExportManager::showProgressSheet() {

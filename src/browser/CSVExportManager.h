@@ -34,6 +34,9 @@ public:
     virtual std::vector<int> columnIndices() const = 0;
     // The rows; null when there is no current result.
     virtual std::shared_ptr<const RowStore> rows() const = 0;
+    // The order the rows are written in (rows of rows(), each once), as the
+    // user sorted them; empty: the order of the store.
+    virtual std::vector<qsizetype> rowOrder() const { return {}; }
 };
 
 // One CSV export from start to end: the save dialog, CSV files written into a
@@ -103,7 +106,8 @@ private:
     void startFiles();
     void startTables();
     void startQuery(const std::shared_ptr<ZNTQuery> &query);
-    void startFetchedResult(const ZNTColumnList &columns, std::vector<int> order, std::shared_ptr<const RowStore> rows);
+    void startFetchedResult(const ZNTColumnList &columns, std::vector<int> order, std::shared_ptr<const RowStore> rows,
+                            std::vector<qsizetype> rowOrder = {});
     void showProgressSheet();
     void updateProgress();
     void observeExportQuery();

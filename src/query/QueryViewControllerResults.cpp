@@ -431,10 +431,18 @@ void QueryViewController::showRowMenu(const QPoint &pos) {
 
 // --- export -------------------------------------------------------------------------
 
+// The current result as a CSV file: its columns in their on-screen order, the
+// rows that have arrived in the order shown. Without a result shown there is
+// nothing to export.
 void QueryViewController::exportContents(QObject *) {
-    if (!m_currentResult) {
+    if (!m_currentResult || !m_currentResult->rows()) {
         beep();
         return;
     }
-    beep(); // the CSV export of a result is not part of the program yet
+    // While the result is shown the grid holds its sort: the export gets the
+    // result as it stands now.
+    auto shown = std::make_shared<QueryViewResult>(*m_currentResult);
+    if (m_resultInModel == m_currentResult)
+        shown->setRowOrder(m_model->rowOrder());
+    CSVExportManager::withQueryViewResult(shown)->beginModalForWindow(window());
 }

@@ -11,11 +11,9 @@
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
-#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPlainTextEdit>
-#include <QTextEdit>
 #include <QToolBar>
 #include <QToolButton>
 #include <QUndoStack>
@@ -66,23 +64,12 @@ QString literally(QString text) {
 }
 
 // What Undo (undo true) or Redo can do, and does, in a text editor.
-bool editorCan(QWidget *editor, bool undo) {
-    if (auto *plain = qobject_cast<QPlainTextEdit *>(editor))
-        return undo ? plain->document()->isUndoAvailable() : plain->document()->isRedoAvailable();
-    if (auto *rich = qobject_cast<QTextEdit *>(editor))
-        return undo ? rich->document()->isUndoAvailable() : rich->document()->isRedoAvailable();
-    if (auto *line = qobject_cast<QLineEdit *>(editor))
-        return undo ? line->isUndoAvailable() : line->isRedoAvailable();
-    return false;
+bool editorCan(QPlainTextEdit *editor, bool undo) {
+    return undo ? editor->document()->isUndoAvailable() : editor->document()->isRedoAvailable();
 }
 
-void editorDo(QWidget *editor, bool undo) {
-    if (auto *plain = qobject_cast<QPlainTextEdit *>(editor))
-        undo ? plain->undo() : plain->redo();
-    else if (auto *rich = qobject_cast<QTextEdit *>(editor))
-        undo ? rich->undo() : rich->redo();
-    else if (auto *line = qobject_cast<QLineEdit *>(editor))
-        undo ? line->undo() : line->redo();
+void editorDo(QPlainTextEdit *editor, bool undo) {
+    undo ? editor->undo() : editor->redo();
 }
 } // namespace
 
@@ -163,13 +150,13 @@ void ZNTWindowController::connectCommands() {
     setCommand(C::ShowPreferences, [show = app.showPreferences] { show ? show() : void(); });
     setCommand(C::ShowHelp, [show = app.showHelp] { show ? show() : void(); });
     setCommand(C::Undo, [this] {
-        if (QWidget *editor = focusedTextEditor())
+        if (QPlainTextEdit *editor = focusedTextEditor())
             editorDo(editor, true);
         else
             undoManager()->undo();
     });
     setCommand(C::Redo, [this] {
-        if (QWidget *editor = focusedTextEditor())
+        if (QPlainTextEdit *editor = focusedTextEditor())
             editorDo(editor, false);
         else
             undoManager()->redo();
@@ -302,38 +289,30 @@ void ZNTWindowController::watchUndoStack() {
     m_undoConnections.push_back(connect(stack, &QUndoStack::indexChanged, this, [this] { validateActions(); }));
 }
 
-QWidget *ZNTWindowController::focusedTextEditor() const {
-    QWidget *focused = QApplication::focusWidget();
-    if (!focused || focused->window() != this)
+// A text editor keeps the undo history of what is typed into it (the query
+// editor's SQL): while it has the focus, Undo and Redo are its own. Fields and
+// cells are left to their page, whose edits they become.
+QPlainTextEdit *ZNTWindowController::focusedTextEditor() const {
+    auto *editor = qobject_cast<QPlainTextEdit *>(QApplication::focusWidget());
+    if (!editor || editor->window() != this || editor->isReadOnly())
         return nullptr;
-    if (auto *plain = qobject_cast<QPlainTextEdit *>(focused))
-        return plain->isReadOnly() ? nullptr : focused;
-    if (auto *rich = qobject_cast<QTextEdit *>(focused))
-        return rich->isReadOnly() ? nullptr : focused;
-    if (auto *line = qobject_cast<QLineEdit *>(focused))
-        return line->isReadOnly() ? nullptr : focused;
-    return nullptr;
+    return editor;
 }
 
 // The focused editor's undo history changes as it is typed in: the menu follows.
 void ZNTWindowController::watchFocusedEditor() {
-    QWidget *editor = focusedTextEditor();
+    QPlainTextEdit *editor = focusedTextEditor();
     if (editor == m_watchedEditor)
         return;
     for (const auto &connection : m_editorConnections)
         disconnect(connection);
     m_editorConnections.clear();
     m_watchedEditor = editor;
+    if (!editor)
+        return;
     auto revalidate = [this] { validateActions(); };
-    if (auto *plain = qobject_cast<QPlainTextEdit *>(editor)) {
-        m_editorConnections.push_back(connect(plain, &QPlainTextEdit::undoAvailable, this, revalidate));
-        m_editorConnections.push_back(connect(plain, &QPlainTextEdit::redoAvailable, this, revalidate));
-    } else if (auto *rich = qobject_cast<QTextEdit *>(editor)) {
-        m_editorConnections.push_back(connect(rich, &QTextEdit::undoAvailable, this, revalidate));
-        m_editorConnections.push_back(connect(rich, &QTextEdit::redoAvailable, this, revalidate));
-    } else if (auto *line = qobject_cast<QLineEdit *>(editor)) {
-        m_editorConnections.push_back(connect(line, &QLineEdit::textChanged, this, revalidate));
-    }
+    m_editorConnections.push_back(connect(editor, &QPlainTextEdit::undoAvailable, this, revalidate));
+    m_editorConnections.push_back(connect(editor, &QPlainTextEdit::redoAvailable, this, revalidate));
 }
 
 void ZNTWindowController::validateActions() {
@@ -366,7 +345,7 @@ void ZNTWindowController::validateActions() {
     auto *validator = dynamic_cast<ZNTMenuValidator *>(page);
     set(C::Export, validator && validator->validateMenuItem(C::Export, windowAction(C::Export)));
     validatePageActions();
-    if (QWidget *editor = focusedTextEditor()) {
+    if (QPlainTextEdit *editor = focusedTextEditor()) {
         set(C::Undo, editorCan(editor, true), QStringLiteral("&Undo"));
         set(C::Redo, editorCan(editor, false), QStringLiteral("&Redo"));
         return;

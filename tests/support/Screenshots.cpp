@@ -39,5 +39,9 @@ QPalette darkPalette() {
     p.setColor(QPalette::PlaceholderText, QColor(0x90, 0x90, 0x90));
     p.setColor(QPalette::ToolTipBase, window);
     p.setColor(QPalette::ToolTipText, text);
+    // Disabled controls read dimmed, as in a desktop's dark palette.
+    const QColor dimmed(0x7a, 0x7a, 0x7a);
+    for (QPalette::ColorRole role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+        p.setColor(QPalette::Disabled, role, dimmed);
     return p;
 }
