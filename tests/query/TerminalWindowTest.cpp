@@ -188,3 +188,14 @@ TEST_F(TerminalWindow, KeysActOnTheRowThatHasTheFocus) {
     QTest::keyClick(firstGrid(first)->tableView(), Qt::Key_Tab);
     EXPECT_EQ(QApplication::focusWidget(), page->cellForQuery(second.get())->executeButton());
 }
+
+// Undo and Redo typed in the query being written act on its text, not on the
+// window's edits.
+TEST_F(TerminalWindow, UndoKeysActOnTheQueryBeingWritten) {
+    editor()->setFocus();
+    QTest::keyClicks(editor(), "SELECT 1");
+    QTest::keyClick(editor(), Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_NE(editor()->toPlainText(), "SELECT 1");
+    QTest::keyClick(editor(), Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_EQ(editor()->toPlainText(), "SELECT 1");
+}
