@@ -177,7 +177,7 @@ private:
     void installPageEditActions();
     void validatePageActions();
     // Undo and Redo act on the focused text editor first: its own typing.
-    QPlainTextEdit *focusedTextEditor() const;
+    QWidget *focusedTextEditor() const;
     void watchFocusedEditor();
 
     ZNTNavigationPath m_navigation;
@@ -202,7 +202,7 @@ private:
     QPointer<QAction> m_pageActionsSeparator;   // before the shown page's own Edit menu commands
     QList<QPointer<QAction>> m_pageEditActions; // the shown page's, in the Edit menu now
     QMetaObject::Connection m_pageValidation;
-    QPointer<QPlainTextEdit> m_watchedEditor;
+    QPointer<QWidget> m_watchedEditor;
     std::vector<QMetaObject::Connection> m_editorConnections;
     std::optional<std::pair<int, int>> m_widthsOnShow; // the sidebars' widths, given at the first show
     bool m_resigning = false;

@@ -14,6 +14,8 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPlainTextEdit>
+#include <QTextDocument>
+#include <QTextEdit>
 #include <QToolBar>
 #include <QToolButton>
 #include <QUndoStack>
@@ -63,13 +65,28 @@ QString literally(QString text) {
     return text.replace(u'&', QStringLiteral("&&"));
 }
 
-// What Undo (undo true) or Redo can do, and does, in a text editor.
-bool editorCan(QPlainTextEdit *editor, bool undo) {
-    return undo ? editor->document()->isUndoAvailable() : editor->document()->isRedoAvailable();
+// The document of a text editor, plain (the query editor) or rich (the
+// terminal's query being written); none for another widget.
+QTextDocument *editorDocument(QWidget *widget) {
+    if (auto *plain = qobject_cast<QPlainTextEdit *>(widget))
+        return plain->isReadOnly() ? nullptr : plain->document();
+    if (auto *rich = qobject_cast<QTextEdit *>(widget))
+        return rich->isReadOnly() ? nullptr : rich->document();
+    return nullptr;
 }
 
-void editorDo(QPlainTextEdit *editor, bool undo) {
-    undo ? editor->undo() : editor->redo();
+// What Undo (undo true) or Redo can do, and does, in a text editor.
+bool editorCan(QWidget *editor, bool undo) {
+    QTextDocument *document = editorDocument(editor);
+    return document && (undo ? document->isUndoAvailable() : document->isRedoAvailable());
+}
+
+void editorDo(QWidget *editor, bool undo) {
+    // Through the editor, which puts its cursor where the change was.
+    if (auto *plain = qobject_cast<QPlainTextEdit *>(editor))
+        undo ? plain->undo() : plain->redo();
+    else if (auto *rich = qobject_cast<QTextEdit *>(editor))
+        undo ? rich->undo() : rich->redo();
 }
 } // namespace
 
@@ -150,13 +167,13 @@ void ZNTWindowController::connectCommands() {
     setCommand(C::ShowPreferences, [show = app.showPreferences] { show ? show() : void(); });
     setCommand(C::ShowHelp, [show = app.showHelp] { show ? show() : void(); });
     setCommand(C::Undo, [this] {
-        if (QPlainTextEdit *editor = focusedTextEditor())
+        if (QWidget *editor = focusedTextEditor())
             editorDo(editor, true);
         else
             undoManager()->undo();
     });
     setCommand(C::Redo, [this] {
-        if (QPlainTextEdit *editor = focusedTextEditor())
+        if (QWidget *editor = focusedTextEditor())
             editorDo(editor, false);
         else
             undoManager()->redo();
@@ -290,18 +307,19 @@ void ZNTWindowController::watchUndoStack() {
 }
 
 // A text editor keeps the undo history of what is typed into it (the query
-// editor's SQL): while it has the focus, Undo and Redo are its own. Fields and
+// editor's SQL, the terminal's query being written): while it has the focus,
+// Undo and Redo are its own. Fields and
 // cells are left to their page, whose edits they become.
-QPlainTextEdit *ZNTWindowController::focusedTextEditor() const {
-    auto *editor = qobject_cast<QPlainTextEdit *>(QApplication::focusWidget());
-    if (!editor || editor->window() != this || editor->isReadOnly())
+QWidget *ZNTWindowController::focusedTextEditor() const {
+    QWidget *editor = QApplication::focusWidget();
+    if (!editor || editor->window() != this || !editorDocument(editor))
         return nullptr;
     return editor;
 }
 
 // The focused editor's undo history changes as it is typed in: the menu follows.
 void ZNTWindowController::watchFocusedEditor() {
-    QPlainTextEdit *editor = focusedTextEditor();
+    QWidget *editor = focusedTextEditor();
     if (editor == m_watchedEditor)
         return;
     for (const auto &connection : m_editorConnections)
@@ -311,8 +329,9 @@ void ZNTWindowController::watchFocusedEditor() {
     if (!editor)
         return;
     auto revalidate = [this] { validateActions(); };
-    m_editorConnections.push_back(connect(editor, &QPlainTextEdit::undoAvailable, this, revalidate));
-    m_editorConnections.push_back(connect(editor, &QPlainTextEdit::redoAvailable, this, revalidate));
+    QTextDocument *document = editorDocument(editor);
+    m_editorConnections.push_back(connect(document, &QTextDocument::undoAvailable, this, revalidate));
+    m_editorConnections.push_back(connect(document, &QTextDocument::redoAvailable, this, revalidate));
 }
 
 void ZNTWindowController::validateActions() {
@@ -345,7 +364,7 @@ void ZNTWindowController::validateActions() {
     auto *validator = dynamic_cast<ZNTMenuValidator *>(page);
     set(C::Export, validator && validator->validateMenuItem(C::Export, windowAction(C::Export)));
     validatePageActions();
-    if (QPlainTextEdit *editor = focusedTextEditor()) {
+    if (QWidget *editor = focusedTextEditor()) {
         set(C::Undo, editorCan(editor, true), QStringLiteral("&Undo"));
         set(C::Redo, editorCan(editor, false), QStringLiteral("&Redo"));
         return;

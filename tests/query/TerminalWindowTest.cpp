@@ -198,4 +198,15 @@ TEST_F(TerminalWindow, UndoKeysActOnTheQueryBeingWritten) {
     EXPECT_NE(editor()->toPlainText(), "SELECT 1");
     QTest::keyClick(editor(), Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
     EXPECT_EQ(editor()->toPlainText(), "SELECT 1");
+
+    // Edit › Undo and Redo act on it too, and follow what it can undo.
+    QAction *undo = mainWindow->windowAction(ZNTWindowCommand::Undo);
+    QAction *redo = mainWindow->windowAction(ZNTWindowCommand::Redo);
+    ASSERT_TRUE(undo->isEnabled());
+    EXPECT_FALSE(redo->isEnabled());
+    undo->trigger();
+    EXPECT_NE(editor()->toPlainText(), "SELECT 1");
+    ASSERT_TRUE(redo->isEnabled());
+    redo->trigger();
+    EXPECT_EQ(editor()->toPlainText(), "SELECT 1");
 }
