@@ -114,6 +114,12 @@ std::optional<QByteArray> RNCryptor::synchronousResultForCryptor(const std::shar
     cryptor->addData(data);
     cryptor->finish();
     done->acquire();
+    // The last job lets go of the cryptor once the next one starts: then the
+    // caller holds the last reference, and the cryptor's threads end with it
+    // instead of running on after the call.
+    auto drained = std::make_shared<std::binary_semaphore>(0);
+    cryptor->m_queue->async([drained] { drained->release(); });
+    drained->acquire();
     if (*kept) {
         if (error)
             *error = *kept;
