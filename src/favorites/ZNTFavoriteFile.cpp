@@ -5,6 +5,7 @@
 #include "RNCryptor/RNDecryptor.h"
 #include "RNCryptor/RNEncryptor.h"
 #include "engine/KesError.h"
+#include "platform/Compression.h"
 
 #include <QStringDecoder>
 #include <zlib.h>
@@ -14,10 +15,6 @@ namespace ZNTFavoriteFile {
 namespace {
 
 using PropertyList::Owned;
-
-// deflate never shrinks data by more than this factor: a larger declared
-// length is a damaged or hostile file, refused before anything is allocated.
-constexpr qint64 kMaxCompressionRatio = 1032;
 
 ErrorPtr passwordError(const QString &description) {
     return Error::make(PasswordErrorDomain, 0, {{Error::DescriptionKey, description}});
@@ -205,19 +202,18 @@ bool parseHistory(const QByteArray &bytes, QVariantMap &params, ErrorPtr *error)
     return true;
 }
 
+// The length a damaged or hostile file declares is refused before anything is
+// allocated, as for every history text.
 bool decompressHistory(const QByteArray &compressed, qint64 length, QVariantMap &params, ErrorPtr *error) {
-    if (length < 0 || length > qint64(compressed.size()) * kMaxCompressionRatio)
+    std::optional<int> status;
+    const auto plain = Compression::uncompressDeclared(compressed, length, &status);
+    if (!plain && !status)
         return failWith(error, KesError::errorWithFormat("Failed to decompress query history data."));
-    QByteArray plain(qsizetype(qMax<qint64>(length, 1)), '\0');
-    uLongf produced = uLongf(length);
-    int status = uncompress(reinterpret_cast<Bytef *>(plain.data()), &produced,
-                            reinterpret_cast<const Bytef *>(compressed.constData()), uLong(compressed.size()));
     // A size other than the declared one is reported with Z_OK's code, 0.
-    if (status != Z_OK || qint64(produced) != length)
-        return failWith(error,
-                        KesError::errorWithFormat(QString("Failed to decompress query history data: %1").arg(status)));
-    plain.truncate(qsizetype(length));
-    return parseHistory(plain, params, error);
+    if (!plain || plain->size() != length)
+        return failWith(error, KesError::errorWithFormat(
+                                   QString("Failed to decompress query history data: %1").arg(status.value_or(Z_OK))));
+    return parseHistory(*plain, params, error);
 }
 
 bool readHistory(plist_t dict, const std::optional<QString> &password, QVariantMap &params, ErrorPtr *error) {

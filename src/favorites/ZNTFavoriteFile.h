@@ -18,6 +18,11 @@ inline const QString FavoriteType = QStringLiteral("norvane.Trellan.favorite");
 inline const QString FileExtension = QStringLiteral("tqbfav");
 // Errors of a missing or wrong export password; the importer asks for one.
 inline const QString PasswordErrorDomain = QStringLiteral("norvane.password");
+// Above the largest file the program writes: a history of 1,000 texts of at most
+// 100,000 UTF-16 units takes about 200 MB as a property list (two bytes a unit
+// for text beyond ASCII), and compressing or encrypting it adds next to nothing.
+// Larger files are refused unread.
+inline constexpr qint64 MaxFileSize = qint64(256) << 20;
 
 enum Option : quint32 {
     IncludePasswords = 1,

@@ -2,6 +2,7 @@
 // what is recorded and trimmed, and stepping through it.
 #include "StoreTestSupport.h"
 #include "favorites/ZNTQueryHistoryElement.h"
+#include "platform/Log.h"
 
 #include <sqlite3.h>
 
@@ -110,4 +111,35 @@ TEST_F(QueryHistory, ThePreviewIsTheFirstThousandCharactersWithWhiteSpaceFolded)
     EXPECT_TRUE(preview.startsWith("select 1, 2zzz"));
     EXPECT_EQ(preview.size(), 1000 - 4); // "\t\t" and "\n\n  " became one blank each
     EXPECT_FALSE(preview.contains("TAIL"));
+}
+
+// A store copied from elsewhere may claim any length for a compressed text: it is
+// read within the one bound every history text has, and damage reads as "".
+TEST_F(QueryHistory, DamagedStoredLengthsReadAsEmptyTextWithZlibsCode) {
+    const QString repetitive = QString("SELECT * FROM t WHERE id = 1;\n").repeated(100);
+    favorite->recordQueryTextInHistory(repetitive);
+    const qint64 length = repetitive.toUtf8().size();
+    const struct {
+        const char *name;
+        qint64 declared;
+        QString text;
+        const char *logged;
+    } cases[] = {
+        {"exact", length, repetitive, nullptr},
+        {"longerGetsWhatIsStored", length + 1, repetitive, nullptr},
+        {"shorter", length - 1, "", "Uncompressing failed: -5"},
+        {"negative", -1, "", "Uncompressing failed: -3"},
+        {"beyondWhatTheStreamCanHold", qint64(1) << 40, "", "Uncompressing failed: -3"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        pythonExec(path(), QStringLiteral("UPDATE queryHistoryElement SET uncompressedLength = %1").arg(c.declared));
+        auto reopened = openStore();
+        LogCapture log;
+        EXPECT_EQ(reopened->favorites().front()->lastQueryHistoryElement()->text(), c.text);
+        if (c.logged)
+            EXPECT_TRUE(log.contains(c.logged));
+        else
+            EXPECT_TRUE(log.lines().isEmpty());
+    }
 }
