@@ -122,11 +122,21 @@ std::optional<QByteArray> dataWithOptions(const Contents &c, quint32 options,
 namespace {
 
 std::optional<QString> decodeUtf8(const QByteArray &bytes) {
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    // A password that begins with a byte-order mark keeps it.
+    QStringDecoder decoder(QStringDecoder::Utf8,
+                           QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
     QString text = decoder(bytes);
     if (decoder.hasError())
         return std::nullopt;
     return text;
+}
+
+// No text of a favorite holds a NUL: libpq and the secret store end a text
+// there, so a host shown in full would not be the host reached, and the writer
+// ends it there too. No file of ours holds one.
+ErrorPtr nulError(const QString &what) {
+    return KesError::errorWithCode(1, QStringLiteral("Not a valid Trellan favorite"),
+                                   QStringLiteral("Its %1 holds a NUL character.").arg(what));
 }
 
 struct PasswordTexts {
@@ -177,6 +187,8 @@ bool readPassword(plist_t dict, const PasswordTexts &texts, const std::optional<
     } else if (auto text = PropertyList::string(plist_dict_get_item(dict, texts.plainKey))) {
         params.insert(texts.plainKey, *text);
     }
+    if (params.value(texts.plainKey).toString().contains(QChar(0)))
+        return failWith(error, nulError(QLatin1String(texts.what)));
     return true;
 }
 
@@ -195,6 +207,8 @@ bool parseHistory(const QByteArray &bytes, QVariantMap &params, ErrorPtr *error)
         auto date = PropertyList::date(plist_array_get_item(dates, i));
         if (!text || !date)
             continue;
+        if (text->contains(QChar(0)))
+            return failWith(error, nulError(QStringLiteral("query history")));
         textList.append(*text);
         dateList.append(*date);
     }
@@ -239,10 +253,17 @@ bool readHistory(plist_t dict, const std::optional<QString> &password, QVariantM
     return decompressHistory(*bytes, *length, params, error);
 }
 
-void copySettings(plist_t dict, QVariantMap &params) {
-    for (const char *key : {"nickname", "host", "user", "database", "sshHost", "sshUser"})
-        if (auto value = PropertyList::string(plist_dict_get_item(dict, key)))
+bool copySettings(plist_t dict, QVariantMap &params, ErrorPtr *error) {
+    static const std::pair<const char *, const char *> texts[] = {
+        {"nickname", "name"},     {"host", "host"},        {"user", "user name"},
+        {"database", "database"}, {"sshHost", "SSH host"}, {"sshUser", "SSH user name"}};
+    for (const auto &[key, what] : texts) {
+        if (auto value = PropertyList::string(plist_dict_get_item(dict, key))) {
+            if (value->contains(QChar(0)))
+                return failWith(error, nulError(QLatin1String(what)));
             params.insert(key, *value);
+        }
+    }
     // A port outside 1 to 65535 is dropped like a port of the wrong type,
     // never cut down to one that happens to fit.
     for (const char *key : {"port", "sshPort"})
@@ -251,6 +272,7 @@ void copySettings(plist_t dict, QVariantMap &params) {
     for (const char *key : {"sshEnabled", "showAllDatabases"})
         if (auto value = PropertyList::boolean(plist_dict_get_item(dict, key)))
             params.insert(key, *value);
+    return true;
 }
 
 } // namespace
@@ -275,9 +297,9 @@ std::optional<QVariantMap> paramsForData(const QByteArray &data, const std::opti
     const PasswordTexts sshPassword{"sshPassword", "encryptedSshPassword", "Decryption of SSH password failed.",
                                     "Failed to read SSH password.", "SSH password"};
     if (!readPassword(dict, databasePassword, password, params, error) ||
-        !readPassword(dict, sshPassword, password, params, error) || !readHistory(dict, password, params, error))
+        !readPassword(dict, sshPassword, password, params, error) || !readHistory(dict, password, params, error) ||
+        !copySettings(dict, params, error))
         return std::nullopt;
-    copySettings(dict, params);
     // A file of which nothing is usable would import as an empty favorite.
     if (params.isEmpty()) {
         failWith(error, KesError::errorWithFormat("Not a valid Trellan favorite"));

@@ -67,7 +67,8 @@ QString ZNTQueryHistoryElement::text() const {
         Log(QStringLiteral("Uncompressing failed: %1").arg(status.value_or(Z_DATA_ERROR)));
         return QStringLiteral("");
     }
-    QStringDecoder decoder(QStringDecoder::Utf8);
+    // A text that begins with a byte-order mark keeps it.
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::ConvertInitialBom);
     const QString decoded = decoder(*bytes);
     return decoder.hasError() ? QStringLiteral("") : decoded;
 }

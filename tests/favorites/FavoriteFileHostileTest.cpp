@@ -173,6 +173,35 @@ TEST(FavoriteFileHostile, PortsOutOfRangeAreDroppedNotBent) {
     }
 }
 
+TEST(FavoriteFileHostile, ATextHoldingANulIsRefusedNotCutShort) {
+    // libpq would connect to "evil.example" while the list showed the whole host.
+    const std::pair<const char *, const char *> cases[] = {
+        {"'host': 'evil.example\\x00.trusted.example'", "Its host holds a NUL character."},
+        {"'nickname': 'Prod\\x00'", "Its name holds a NUL character."},
+        {"'sshUser': 'a\\x00b'", "Its SSH user name holds a NUL character."},
+        {"'password': 'pa\\x00ss'", "Its password holds a NUL character."},
+        {"'encryptedSshPassword': encrypt(b'ss\\x00h', 'export pw')", "Its SSH password holds a NUL character."},
+        {"'compressedHistoryElements': history(['select 1', 'select\\x002'])",
+         "Its query history holds a NUL character."},
+    };
+    for (const auto &[field, reason] : cases) {
+        SCOPED_TRACE(field);
+        const QByteArray file = pythonFavorite(
+            QStringLiteral("import datetime\n"
+                           "def history(texts):\n"
+                           "    raw = plistlib.dumps({'texts': texts, 'dates': [datetime.datetime(2020, 1, 1)] * "
+                           "len(texts)}, fmt=plistlib.FMT_BINARY)\n"
+                           "    return {'data': zlib.compress(raw), 'length': len(raw)}\n"
+                           "fav = {'type': 'norvane.Trellan.favorite', 'host': 'h', %1}")
+                .arg(field));
+        ErrorPtr error;
+        EXPECT_FALSE(paramsForData(file, QString("export pw"), &error));
+        ASSERT_TRUE(error);
+        EXPECT_EQ(error->localizedDescription(), "Not a valid Trellan favorite");
+        EXPECT_EQ(error->localizedFailureReason(), reason);
+    }
+}
+
 TEST(FavoriteFileHostile, AFileWithNothingUsableIsNotAFavoriteFile) {
     for (const char *body : {"fav = {'type': 'norvane.Trellan.favorite'}",
                              "fav = {'type': 'norvane.Trellan.favorite', 'host': 5, 'port': 'x', "

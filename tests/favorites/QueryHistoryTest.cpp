@@ -38,6 +38,13 @@ TEST_F(QueryHistory, ShortTextsStayPlainAndRepetitiveOnesAreStoredAsZlibReadsThe
     EXPECT_LT(newest->compressedText().size(), repetitive.toUtf8().size());
 }
 
+TEST_F(QueryHistory, ATextBeginningWithAByteOrderMarkKeepsIt) {
+    const QString marked = QChar(0xfeff) + QString("SELECT 1;\n").repeated(50);
+    favorite->recordQueryTextInHistory(marked);
+    ASSERT_FALSE(favorite->lastQueryHistoryElement()->compressedText().isEmpty());
+    EXPECT_EQ(texts(), QStringList{marked});
+}
+
 TEST_F(QueryHistory, OnlyARepeatOfTheNewestIsSkipped) {
     favorite->recordQueryTextInHistory("A");
     favorite->recordQueryTextInHistory("A");
