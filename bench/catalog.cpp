@@ -10,6 +10,7 @@
 // transaction per schema: one for all of them would run out of lock space) and
 // kept; drop it to start over. All 20 schemas are on its search path, so the
 // sidebar lists every table.
+#include "CatalogDatabase.h"
 #include "engine/LibpqHandles.h"
 #include "engine/ZNTConnection.h"
 #include "model/ZNTDatabase.h"
@@ -29,94 +30,7 @@
 #include <vector>
 
 namespace {
-
-constexpr int kSchemas = 20;
-constexpr int kTablesPerSchema = 500;
-const QString kDatabase = QStringLiteral("bench_catalog");
-
-struct Server {
-    QString host, port, user;
-    QString conninfo(const QString &database) const {
-        return QStringLiteral("host=%1 port=%2 user=%3 dbname=%4 sslmode=prefer").arg(host, port, user, database);
-    }
-};
-
-Server serverFrom(const QString &url) {
-    if (url.isEmpty())
-        return Server{qEnvironmentVariable("TRELLAN_PG_HOST", "127.0.0.1"),
-                      qEnvironmentVariable("TRELLAN_PG_PORT", "5432"),
-                      qEnvironmentVariable("TRELLAN_PG_ADMIN_USER", "postgres")};
-    const QUrl u(url);
-    return Server{u.host(), QString::number(u.port(5432)), u.userName()};
-}
-
-PGconnPtr connectTo(const Server &server, const QString &database) {
-    PGconnPtr conn(PQconnectdb(server.conninfo(database).toUtf8().constData()));
-    if (PQstatus(conn.get()) != CONNECTION_OK) {
-        std::fprintf(stderr, "cannot connect: %s", PQerrorMessage(conn.get()));
-        std::exit(2);
-    }
-    return conn;
-}
-
-QString scalar(PGconn *conn, const QString &sql) {
-    PGresultPtr result(PQexec(conn, sql.toUtf8().constData()));
-    if (PQresultStatus(result.get()) != PGRES_TUPLES_OK || PQntuples(result.get()) < 1)
-        return QString();
-    return QString::fromUtf8(PQgetvalue(result.get(), 0, 0));
-}
-
-void exec(PGconn *conn, const QString &sql) {
-    PGresultPtr result(PQexec(conn, sql.toUtf8().constData()));
-    const ExecStatusType status = PQresultStatus(result.get());
-    if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {
-        std::fprintf(stderr, "%s", PQerrorMessage(conn));
-        std::exit(2);
-    }
-}
-
-QString schemaName(int i) { return QStringLiteral("s%1").arg(i + 1, 2, 10, QLatin1Char('0')); }
-
-void ensureDatabase(const Server &server) {
-    auto admin = connectTo(server, QStringLiteral("postgres"));
-    if (scalar(admin.get(), QStringLiteral("SELECT 1 FROM pg_database WHERE datname = '%1'").arg(kDatabase)) == "1") {
-        auto conn = connectTo(server, kDatabase);
-        const QString tables = scalar(conn.get(), "SELECT count(*) FROM pg_tables WHERE schemaname LIKE 's__'");
-        if (tables.toInt() == kSchemas * kTablesPerSchema)
-            return;
-        exec(admin.get(), QStringLiteral("DROP DATABASE %1 WITH (FORCE)").arg(kDatabase));
-    }
-    std::fprintf(stderr, "creating %s with %d tables...\n", qPrintable(kDatabase), kSchemas * kTablesPerSchema);
-    exec(admin.get(), QStringLiteral("CREATE DATABASE %1").arg(kDatabase));
-    auto conn = connectTo(server, kDatabase);
-    QStringList path;
-    for (int s = 0; s < kSchemas; ++s) {
-        QString sql = QStringLiteral("BEGIN; CREATE SCHEMA %1;").arg(schemaName(s));
-        for (int t = 0; t < kTablesPerSchema; ++t)
-            sql += QStringLiteral(" CREATE TABLE %1.t%2 (id int PRIMARY KEY, name text, amount numeric);")
-                       .arg(schemaName(s))
-                       .arg(s * kTablesPerSchema + t, 5, 10, QLatin1Char('0'));
-        exec(conn.get(), sql + " COMMIT;");
-        path << schemaName(s);
-    }
-    exec(conn.get(), QStringLiteral("ALTER DATABASE %1 SET search_path = %2").arg(kDatabase, path.join(", ")));
-    exec(conn.get(), "ANALYZE");
-}
-
-// Runs one listing to its done notification; its objects.
-qsizetype runListing(const std::shared_ptr<ZNTObjectQuery> &listing) {
-    bool done = false;
-    ObserverToken token = NotificationCenter::defaultCenter().observe(
-        ZNTObjectQuery::DoneNotification, listing.get(), [&](const Notification &) { done = true; });
-    listing->executeInBackground();
-    while (!done)
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
-    if (listing->error()) {
-        std::fprintf(stderr, "listing failed: %s\n", qPrintable(listing->error()->localizedDescription()));
-        std::exit(2);
-    }
-    return listing->objects().value_or(ZNTObjectList()).size();
-}
+using namespace benchcatalog;
 
 double psqlListing(const Server &server) {
     QProcess psql;
@@ -132,12 +46,6 @@ double psqlListing(const Server &server) {
         std::exit(2);
     }
     return ms;
-}
-
-double median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    const size_t n = values.size();
-    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
 } // namespace
@@ -156,8 +64,8 @@ int main(int argc, char **argv) {
     const Server server = serverFrom(url);
     ensureDatabase(server);
 
-    auto zntServer = ZNTServer::create({{"host", server.host}, {"port", server.port}, {"user", server.user},
-                                        {"dbname", kDatabase}});
+    auto zntServer =
+        ZNTServer::create({{"host", server.host}, {"port", server.port}, {"user", server.user}, {"dbname", kDatabase}});
     auto connection = zntServer->mainConnection();
     connection->connectInBackground();
     while (connection->state() != ZNTConnection::ZNTConnectionStateConnected || !connection->serverVersion())

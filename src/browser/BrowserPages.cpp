@@ -1,6 +1,8 @@
 #include "browser/BrowserPages.h"
 
+#include "ZNTDatabaseViewController.h"
 #include "ZNTRowViewController.h"
+#include "ZNTServerViewController.h"
 #include "ZNTTableViewController.h"
 #include "browser/CSVExportManager.h"
 #include "window/ZNTContentControllerFactory.h"
@@ -16,6 +18,8 @@ void install() {
         return ZNTRowViewController::viewControllerForItem(item);
     });
     ZNTTableViewController::setRowEditorFactory(ZNTRowViewController::sidebarEditorForRow);
+    ZNTContentControllers::setFactory(ZNTPage::Server, &ZNTServerViewController::viewControllerForItem);
+    ZNTContentControllers::setFactory(ZNTPage::Database, &ZNTDatabaseViewController::viewControllerForItem);
     // The sidebar's "Export…": the clicked relations, one file or a folder of them.
     ZNTTablesExporter::install([](QWidget *window, const ZNTObjectList &relations) {
         CSVExportManager::withTables(relations)->beginModalForWindow(window);

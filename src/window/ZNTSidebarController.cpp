@@ -1,15 +1,13 @@
 #include "ZNTSidebarController.h"
 
 #include "ZNTActionRoute.h"
+#include "ZNTObjectCommands.h"
 #include "ZNTSidebarOutlineView.h"
 #include "ZNTSidebarTreeModel.h"
 #include "ZNTTablesExporter.h"
-#include "actions/ZNTMaintenanceQuery.h"
-#include "actions/ZNTObjectDeleteQuery.h"
 #include "model/ZNTDatabase.h"
 #include "model/ZNTRow.h"
 #include "model/ZNTSchema.h"
-#include "model/ZNTServer.h"
 #include "model/ZNTTable.h"
 #include "model/ZNTTableSchema.h"
 #include "platform/ProgramError.h"
@@ -57,35 +55,29 @@ const MenuEntry kMenu[] = {
     {Command::NewMaterializedView, "New Materialized View"},
 };
 
-// A new action of a maintenance command; null for another command.
-std::shared_ptr<ZNTActionQuery> maintenanceAction(Command command) {
+// The maintenance action a command runs; none for another command.
+std::optional<ZNTObjectCommands::Maintenance> maintenanceOf(Command command) {
+    using M = ZNTObjectCommands::Maintenance;
     switch (command) {
     case Command::AnalyzeSidebarItem:
-        return std::make_shared<ZNTAnalyzeQuery>();
+        return M::Analyze;
     case Command::VacuumSidebarItem:
-        return std::make_shared<ZNTVacuumQuery>();
+        return M::Vacuum;
     case Command::ReindexSidebarItem:
-        return std::make_shared<ZNTReindexQuery>();
+        return M::Reindex;
     case Command::ClusterSidebarItem:
-        return std::make_shared<ZNTClusterQuery>();
+        return M::Cluster;
     case Command::RefreshMaterializedViewSidebarItem:
-        return std::make_shared<ZNTRefreshMaterializedViewQuery>();
+        return M::RefreshMaterializedView;
     case Command::TruncateSidebarItem:
-        return std::make_shared<ZNTTruncateTableQuery>();
+        return M::Truncate;
     default:
-        return nullptr;
+        return std::nullopt;
     }
 }
 
 bool isRelation(const std::shared_ptr<ZNTObject> &item) {
     return std::dynamic_pointer_cast<ZNTTable>(item) != nullptr;
-}
-
-// The topmost ancestor of an item: its server.
-std::shared_ptr<ZNTServer> serverOf(std::shared_ptr<ZNTObject> item) {
-    while (item && item->parent())
-        item = item->parent();
-    return std::dynamic_pointer_cast<ZNTServer>(item);
 }
 } // namespace
 
@@ -291,11 +283,8 @@ QString ZNTSidebarController::clickedSchemaName() const {
 }
 
 bool ZNTSidebarController::validateMenuItem(Command command) const {
-    if (auto action = maintenanceAction(command)) {
-        // The action itself decides what it can act upon.
-        action->setObjects(clickedRowsAreItems() ? clickedItems() : ZNTObjectList());
-        return action->canPerform();
-    }
+    if (auto maintenance = maintenanceOf(command)) // the action itself decides what it can act upon
+        return ZNTObjectCommands::canPerform(*maintenance, clickedRowsAreItems() ? clickedItems() : ZNTObjectList());
     const auto single = singleClickedItem();
     switch (command) {
     case Command::OpenSidebarItem:
@@ -307,11 +296,10 @@ bool ZNTSidebarController::validateMenuItem(Command command) const {
     case Command::CopySidebarItemName:
         return single && single->objectKind() != ZNTObjectKind::QueryObject;
     case Command::DeleteSidebarItem:
-    case Command::ExportSidebarItem: {
-        const ZNTObjectList items = clickedItems();
-        const bool relations = clickedRowsAreItems() && std::all_of(items.begin(), items.end(), isRelation);
-        return relations && (command == Command::DeleteSidebarItem || ZNTTablesExporter::isInstalled());
-    }
+        return clickedRowsAreItems() && ZNTObjectCommands::areRelations(clickedItems());
+    case Command::ExportSidebarItem:
+        return ZNTTablesExporter::isInstalled() && clickedRowsAreItems() &&
+               ZNTObjectCommands::areRelations(clickedItems());
     case Command::NewTable:
     case Command::NewView:
     case Command::NewMaterializedView:
@@ -322,10 +310,8 @@ bool ZNTSidebarController::validateMenuItem(Command command) const {
 }
 
 void ZNTSidebarController::performMenuAction(Command command) {
-    if (auto action = maintenanceAction(command)) {
-        // It reports its own outcome in sheets, and lives until it has.
-        action->setObjects(clickedItems());
-        action->engageWithWindow(window(), nullptr);
+    if (auto maintenance = maintenanceOf(command)) {
+        ZNTObjectCommands::perform(*maintenance, clickedItems(), window());
         return;
     }
     switch (command) {
@@ -362,8 +348,8 @@ void ZNTSidebarController::openSidebarItem(bool inNewWindow) {
     }
     if (!inNewWindow) {
         sendAction(m_outlineView, ZNTActionName::navigateToItem, item);
-    } else if (auto server = serverOf(item)) {
-        server->openNewWindowForItem(item);
+    } else {
+        ZNTObjectCommands::openInNewWindow(item);
     }
 }
 
@@ -377,18 +363,13 @@ void ZNTSidebarController::openSidebarItemSchema(bool inNewWindow) {
     auto structure = std::make_shared<ZNTTableSchema>(table);
     if (!inNewWindow) {
         sendAction(m_outlineView, ZNTActionName::navigateToItem, std::shared_ptr<ZNTObject>(structure));
-    } else if (auto server = serverOf(table)) {
-        server->openNewWindowForItem(structure);
+    } else {
+        ZNTObjectCommands::openInNewWindow(structure);
     }
 }
 
 void ZNTSidebarController::deleteSidebarItem() {
-    auto drop = std::make_shared<ZNTObjectDeleteQuery>(clickedItems());
-    QPointer<ZNTSidebarController> self(this);
-    drop->engageWithWindow(window(), [self](bool dropped) {
-        if (dropped && self)
-            self->performReload();
-    });
+    ZNTObjectCommands::drop(clickedItems(), window(), this, [this] { performReload(); });
 }
 
 void ZNTSidebarController::copySidebarItemName() {
@@ -397,13 +378,6 @@ void ZNTSidebarController::copySidebarItemName() {
 }
 
 void ZNTSidebarController::newRelation(int type) {
-    const auto database = clickedDatabase();
-    if (!database) {
-        beep();
-        return;
-    }
-    auto table = ZNTTable::createOfType(ZNTTable::Type(type), QString(), clickedSchemaName(), database);
-    auto structure = std::shared_ptr<ZNTObject>(std::make_shared<ZNTTableSchema>(table));
-    if (!sendAction(m_outlineView, ZNTActionName::navigateToItem, structure))
+    if (!ZNTObjectCommands::newRelation(m_outlineView, ZNTTable::Type(type), clickedDatabase(), clickedSchemaName()))
         beep();
 }
