@@ -123,10 +123,11 @@ build_fuzz() {
             -DTRELLAN_FUZZ=ON >&2
     fi
     note "building the fuzz targets"
+    # Runs of scripts/fuzz may go on side by side: their builds take turns.
     if [ $# -gt 0 ]; then
-        cmake --build "$dir" -j "$(jobs_count)" --target "$@" >&2
+        flock "$dir/.build-lock" cmake --build "$dir" -j "$(jobs_count)" --target "$@" >&2
     else
-        cmake --build "$dir" -j "$(jobs_count)" >&2
+        flock "$dir/.build-lock" cmake --build "$dir" -j "$(jobs_count)" >&2
     fi
 }
 
