@@ -136,7 +136,8 @@ std::optional<QString> decodeUtf8(const QByteArray &bytes) {
 // ends it there too. No file of ours holds one.
 ErrorPtr nulError(const QString &what) {
     return KesError::errorWithCode(1, QStringLiteral("Not a valid Trellan favorite"),
-                                   QStringLiteral("Its %1 holds a NUL character.").arg(what));
+                                   what.isEmpty() ? QStringLiteral("A text in it holds a NUL character.")
+                                                  : QStringLiteral("Its %1 holds a NUL character.").arg(what));
 }
 
 struct PasswordTexts {
@@ -195,7 +196,10 @@ bool readPassword(plist_t dict, const PasswordTexts &texts, const std::optional<
 // The history property list: only entries whose text is a string and whose
 // date is a date are kept, so that applying the dictionary needs no checks.
 bool parseHistory(const QByteArray &bytes, QVariantMap &params, ErrorPtr *error) {
-    Owned root = PropertyList::parse(bytes);
+    PropertyList::Shape shape;
+    Owned root = PropertyList::parse(bytes, &shape);
+    if (shape == PropertyList::Shape::TextWithNul)
+        return failWith(error, nulError(QStringLiteral("query history")));
     plist_t texts = PropertyList::isDictionary(root.get()) ? plist_dict_get_item(root.get(), "texts") : nullptr;
     plist_t dates = PropertyList::isDictionary(root.get()) ? plist_dict_get_item(root.get(), "dates") : nullptr;
     if (!PropertyList::isArray(texts) || !PropertyList::isArray(dates) ||
@@ -279,7 +283,12 @@ bool copySettings(plist_t dict, QVariantMap &params, ErrorPtr *error) {
 
 std::optional<QVariantMap> paramsForData(const QByteArray &data, const std::optional<QString> &password,
                                          ErrorPtr *error) {
-    Owned root = PropertyList::parse(data);
+    PropertyList::Shape shape;
+    Owned root = PropertyList::parse(data, &shape);
+    if (shape == PropertyList::Shape::TextWithNul) {
+        failWith(error, nulError(QString()));
+        return std::nullopt;
+    }
     if (!root) {
         failWith(error, KesError::errorWithFormat("The file is not a property list."));
         return std::nullopt;
