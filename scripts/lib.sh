@@ -16,6 +16,8 @@ TRELLAN_PACKAGES=(
     qt6-base-dev libgl-dev libpq-dev libssl-dev libssh2-1-dev libsecret-1-dev
     libplist-dev zlib1g-dev libsqlite3-dev libmagic-dev
     googletest libgtest-dev libbenchmark-dev
+    # scripts/fuzz: clang, and the libFuzzer and sanitizer runtimes it only recommends
+    clang libclang-rt-14-dev
     # test and demo servers
     postgresql-15 postgresql-client-15 openssl openssh-server openssh-client
     dbus gnome-keyring libsecret-tools
@@ -108,6 +110,25 @@ build_sanitized() {
     done
     note "building ${#targets[@]} sanitized test programs"
     cmake --build "$dir" -j "$(jobs_count)" --target "${targets[@]}" >&2
+}
+
+# Configures (once) and builds build-fuzz/: clang, libFuzzer, AddressSanitizer
+# and UndefinedBehaviorSanitizer; only the fuzz targets of tests/fuzz and the
+# layers they link. Arguments are the targets to build (none: all of them).
+build_fuzz() {
+    local dir="$TRELLAN_ROOT/build-fuzz"
+    if [ ! -f "$dir/build.ninja" ]; then
+        note "configuring $dir"
+        CC=clang CXX=clang++ cmake -S "$TRELLAN_ROOT" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+            -DTRELLAN_FUZZ=ON >&2
+    fi
+    note "building the fuzz targets"
+    # Runs of scripts/fuzz may go on side by side: their builds take turns.
+    if [ $# -gt 0 ]; then
+        flock "$dir/.build-lock" cmake --build "$dir" -j "$(jobs_count)" --target "$@" >&2
+    else
+        flock "$dir/.build-lock" cmake --build "$dir" -j "$(jobs_count)" >&2
+    fi
 }
 
 # Prints N distinct loopback ports that were free a moment ago. The kernel

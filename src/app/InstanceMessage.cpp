@@ -33,7 +33,9 @@ std::optional<QStringList> decodeArguments(QByteArrayView payload) {
             return std::nullopt;
         const QByteArrayView utf8 = payload.sliced(at, length);
         at += length;
-        QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+        // An argument that begins with a byte-order mark keeps it.
+        QStringDecoder decoder(QStringDecoder::Utf8,
+                               QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
         const QString argument = decoder.decode(utf8);
         // No argument of a command line holds a NUL, and text after one would
         // be lost to every C string it passes through.

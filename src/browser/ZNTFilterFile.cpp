@@ -1,6 +1,7 @@
 #include "ZNTFilterFile.h"
 
 #include "engine/KesError.h"
+#include "platform/JsonNesting.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -13,39 +14,13 @@ namespace {
 const QString kNotReadable = QStringLiteral("The filter file isn’t in the correct format.");
 }
 
-int nestingDepth(const QByteArray &json, int limit) {
-    int depth = 0;
-    int deepest = 0;
-    bool inString = false;
-    for (qsizetype i = 0; i < json.size(); ++i) {
-        const char c = json[i];
-        if (inString) {
-            if (c == '\\')
-                ++i; // the escaped character cannot end the string
-            else if (c == '"')
-                inString = false;
-            continue;
-        }
-        if (c == '"') {
-            inString = true;
-        } else if (c == '[' || c == '{') {
-            deepest = std::max(deepest, ++depth);
-            if (deepest > limit)
-                return deepest;
-        } else if ((c == ']' || c == '}') && depth > 0) {
-            --depth;
-        }
-    }
-    return deepest;
-}
-
 std::optional<QVariant> valueOfData(const QByteArray &data, ErrorPtr *error) {
     if (data.size() > kMaxFileSize) {
         *error = KesError::errorWithCode(1, QStringLiteral("The filter file is too large."),
                                          QStringLiteral("A filter file holds at most %1 KB.").arg(kMaxFileSize / 1024));
         return std::nullopt;
     }
-    if (nestingDepth(data, kMaxNestingDepth) > kMaxNestingDepth) {
+    if (JsonNesting::depth(data, kMaxNestingDepth) > kMaxNestingDepth) {
         *error = KesError::errorWithCode(
             1, kNotReadable, QStringLiteral("Its values are nested more than %1 deep.").arg(kMaxNestingDepth));
         return std::nullopt;

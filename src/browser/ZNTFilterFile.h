@@ -26,7 +26,4 @@ constexpr int kMaxFilterCount = 256;
 std::optional<QVariant> valueOfData(const QByteArray &data, ErrorPtr *error);
 // The compact JSON text of the filter dictionaries.
 QByteArray dataOfDictionaries(const QVariantList &dictionaries);
-// The deepest nesting of arrays and objects in a JSON text, strings skipped;
-// stops counting once it passes limit.
-int nestingDepth(const QByteArray &json, int limit);
 } // namespace ZNTFilterFile

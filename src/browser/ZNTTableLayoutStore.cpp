@@ -11,7 +11,10 @@ double ZNTTableLayoutStore::widthForColumn(const QString &name) const {
     auto stored = container(false);
     if (!stored)
         return 0;
-    const QVariant widths = stored->propertyOfType(ZNTPrefPropertyColumnWidths);
+    return widthIn(stored->propertyOfType(ZNTPrefPropertyColumnWidths), name);
+}
+
+double ZNTTableLayoutStore::widthIn(const QVariant &widths, const QString &name) {
     if (widths.typeId() != QMetaType::QVariantMap)
         return 0;
     bool ok = false;
@@ -37,7 +40,10 @@ std::optional<ZNTTableLayoutStore::SortOrder> ZNTTableLayoutStore::sortOrder() c
     auto stored = container(false);
     if (!stored)
         return std::nullopt;
-    const QVariant value = stored->propertyOfType(ZNTPrefPropertySortOrder);
+    return sortOrderIn(stored->propertyOfType(ZNTPrefPropertySortOrder));
+}
+
+std::optional<ZNTTableLayoutStore::SortOrder> ZNTTableLayoutStore::sortOrderIn(const QVariant &value) {
     if (value.typeId() != QMetaType::QVariantMap)
         return std::nullopt;
     const QVariant columns = value.toMap().value(QStringLiteral("columns"));
@@ -82,13 +88,19 @@ void ZNTTableLayoutStore::unsetColumnOrder() {
 
 QVariant ZNTTableLayoutStore::filters() const {
     auto stored = container(false);
-    const QVariant value = stored ? stored->propertyOfType(ZNTPrefPropertyFilters) : QVariant();
+    return filtersIn(stored ? stored->propertyOfType(ZNTPrefPropertyFilters) : QVariant());
+}
+
+QVariant ZNTTableLayoutStore::filtersIn(const QVariant &value) {
     return value.typeId() == QMetaType::QVariantList ? value : QVariant();
 }
 
 bool ZNTTableLayoutStore::filterBarShown() const {
     auto stored = container(false);
-    const QVariant value = stored ? stored->propertyOfType(ZNTPrefPropertyFilterBarShown) : QVariant();
+    return filterBarShownIn(stored ? stored->propertyOfType(ZNTPrefPropertyFilterBarShown) : QVariant());
+}
+
+bool ZNTTableLayoutStore::filterBarShownIn(const QVariant &value) {
     return value.typeId() == QMetaType::Bool && value.toBool();
 }
 

@@ -44,6 +44,15 @@ public:
     // shown: stores the bar's filters and that it shows; else unsets that it shows.
     void setFilterBar(bool shown, const QVariantList &filters);
 
+    // How the stored values are read, whatever shape they have (the stored
+    // value of the property, an invalid QVariant for none): the width of a
+    // column, 0 for none or one outside 0 to 100,000; the sort; the filter
+    // dictionaries (a list, else invalid); whether the bar shows.
+    static double widthIn(const QVariant &widths, const QString &name);
+    static std::optional<SortOrder> sortOrderIn(const QVariant &value);
+    static QVariant filtersIn(const QVariant &value);
+    static bool filterBarShownIn(const QVariant &value);
+
 private:
     std::shared_ptr<ZNTPrefContainer> container(bool create) const;
 

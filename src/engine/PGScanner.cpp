@@ -219,11 +219,18 @@ bool scanNullElement(PGScanner &scanner, const QString &delimiter) {
 void skipWhitespace(PGScanner &scanner) {
     scanner.scanCharactersFromSet(PGScanner::whitespaceAndNewlines());
 }
-} // namespace
 
-QVariantList arrayFromScanner(PGScanner &scanner, const QString &delimiter) {
+// The server keeps arrays to this many dimensions; deeper text is not one of its
+// arrays, and each level here is a level of recursion.
+constexpr int kMaxArrayDimensions = 6;
+
+QVariantList arrayAtDepth(PGScanner &scanner, const QString &delimiter, int depth) {
     if (!scanner.scanString(QStringLiteral("{")))
         throw InvalidArrayException(QStringLiteral("Expected '{' at position %1.").arg(scanner.scanLocation()));
+    if (depth > kMaxArrayDimensions)
+        throw InvalidArrayException(QStringLiteral("More than %1 dimensions at position %2.")
+                                        .arg(kMaxArrayDimensions)
+                                        .arg(scanner.scanLocation() - 1));
     const PGScanner::CharacterSet elementEnd = charactersIn(delimiter + QLatin1Char('}'));
     QVariantList elements;
     while (true) {
@@ -232,7 +239,7 @@ QVariantList arrayFromScanner(PGScanner &scanner, const QString &delimiter) {
         skipWhitespace(scanner);
         const QChar c = scanner.string().at(scanner.scanLocation());
         if (c == u'{') {
-            elements.append(QVariant(arrayFromScanner(scanner, delimiter)));
+            elements.append(QVariant(arrayAtDepth(scanner, delimiter, depth + 1)));
         } else if (scanner.scanString(QStringLiteral("\""))) {
             elements.append(quotedArrayElement(scanner));
         } else if (scanNullElement(scanner, delimiter)) {
@@ -250,6 +257,11 @@ QVariantList arrayFromScanner(PGScanner &scanner, const QString &delimiter) {
         throw InvalidArrayException(
             QStringLiteral("Expected delimiter '%1' at position %2.").arg(delimiter).arg(scanner.scanLocation()));
     }
+}
+} // namespace
+
+QVariantList arrayFromScanner(PGScanner &scanner, const QString &delimiter) {
+    return arrayAtDepth(scanner, delimiter, 1);
 }
 
 std::optional<QVariantList> arrayFromPostgresWithDelimiter(const QString &text, const QString &delimiter,

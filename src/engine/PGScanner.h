@@ -70,7 +70,8 @@ public:
 
 // The text form of a PostgreSQL array ({a,b,{c,NULL}}) as nested lists: each
 // element is a QString (numbers stay text), an invalid QVariant for NULL, or a
-// QVariantList for a nested array. A null delimiter means ",".
+// QVariantList for a nested array. A null delimiter means ",". Text nested
+// deeper than the server's 6 dimensions is refused.
 std::optional<QVariantList> arrayFromPostgresWithDelimiter(const QString &text, const QString &delimiter,
                                                            ErrorPtr *error = nullptr);
 // The same on a scanner standing at the opening brace; throws

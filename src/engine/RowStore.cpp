@@ -377,7 +377,8 @@ QString RowStore::displayText(qsizetype row, int column, qsizetype maxLength) co
         const qsizetype bytes = std::min<qsizetype>(cell.size, maxLength / 2 + 1);
         return Value::fromBytes(QByteArray(cell.data, bytes)).description().left(maxLength);
     }
-    return valueAt(row, column).description();
+    const QString text = valueAt(row, column).description();
+    return maxLength >= 0 ? text.left(maxLength) : text;
 }
 
 QString RowStore::decodeText(const char *utf8, qsizetype size) {

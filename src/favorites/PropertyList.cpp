@@ -1,5 +1,7 @@
 #include "PropertyList.h"
 
+#include <QStringDecoder>
+
 #include <cmath>
 #include <limits>
 
@@ -16,8 +18,12 @@ plist_type typeOf(plist_t node) {
 }
 } // namespace
 
-Owned parse(const QByteArray &data) {
-    if (data.isEmpty() || data.size() > std::numeric_limits<uint32_t>::max() || !hasParsableShape(data))
+Owned parse(const QByteArray &data, Shape *shape) {
+    const Shape found =
+        data.isEmpty() || data.size() > std::numeric_limits<uint32_t>::max() ? Shape::Unparsable : shapeOf(data);
+    if (shape)
+        *shape = found;
+    if (found != Shape::Parsable)
         return nullptr;
     plist_t root = nullptr;
     plist_from_memory(data.constData(), uint32_t(data.size()), &root);
@@ -56,7 +62,10 @@ std::optional<QString> string(plist_t node) {
         return std::nullopt;
     uint64_t length = 0;
     const char *text = plist_get_string_ptr(node, &length);
-    return QString::fromUtf8(text, qsizetype(length));
+    // A text that begins with a byte-order mark keeps it.
+    QStringDecoder decoder(QStringDecoder::Utf8,
+                           QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
+    return decoder.decode(QByteArrayView(text, qsizetype(length)));
 }
 
 std::optional<QByteArray> data(plist_t node) {

@@ -19,15 +19,23 @@ using Owned = std::unique_ptr<void, Free>;
 // Nesting beyond this is refused: a favorite file needs four levels.
 constexpr int kMaxDepth = 32;
 
-// Binary or XML; null when the bytes are neither, or when hasParsableShape()
-// refuses them.
-Owned parse(const QByteArray &data);
+enum class Shape {
+    Parsable,
+    Unparsable,  // see hasParsableShape()
+    TextWithNul, // a text (or key) holds a NUL character, where libplist would end it
+};
+
+// Binary or XML; null when the bytes are neither, or when shapeOf() does not
+// find them Parsable (then *shape, when given, says why).
+Owned parse(const QByteArray &data, Shape *shape = nullptr);
 // Whether the bytes may go to libplist, which recurses into nested containers
 // and copies a binary list's object for each reference to it: no more than
 // kMaxDepth containers (XML: elements) deep, and for a binary list no more
 // nodes once references are copied than the file has bytes (no shared
 // containers). Counted without recursion and without libplist. Any thread.
+// Texts holding a NUL are refused too (TextWithNul).
 bool hasParsableShape(const QByteArray &data);
+Shape shapeOf(const QByteArray &data);
 // The binary form.
 QByteArray toBinary(plist_t node);
 

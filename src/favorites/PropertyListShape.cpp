@@ -2,7 +2,8 @@
 // containers recursively (a few hundred thousand levels overflow the stack) and
 // copies an object each time a binary list refers to it (shared containers
 // grow exponentially). Both are measured here, without recursion, before
-// libplist sees the bytes.
+// libplist sees the bytes. So are texts holding a NUL character, which libplist
+// would end there without a word.
 #include "PropertyList.h"
 
 #include <vector>
@@ -39,6 +40,8 @@ public:
         // Without shared containers, every node is one reference of the file.
         return m_nodes[m_top] <= m_size + 1 && m_payload[m_top] <= 4 * m_size + kExpandedPayloadAllowance;
     }
+    // After fits(): whether a text below the top holds a NUL character.
+    bool hasTextWithNul() const { return m_textWithNul; }
 
 private:
     enum class State : quint8 { New, Open, Done };
@@ -72,7 +75,7 @@ private:
                m_count <= (end - m_tableOffset) / m_offsetSize;
     }
 
-    std::optional<Object> object(quint64 index) const {
+    std::optional<Object> object(quint64 index) {
         const quint64 offset = bigEndian(m_bytes + m_tableOffset + index * m_offsetSize, m_offsetSize);
         if (offset < 8 || offset >= m_tableOffset)
             return std::nullopt;
@@ -99,8 +102,18 @@ private:
             o.refsStart = position;
         } else if (o.type >= 0x4 && o.type <= 0x7) {
             o.payload = o.type == 0x6 ? 2 * o.count : o.count;
+            if (o.type >= 0x5 && o.count <= m_tableOffset && o.payload <= m_tableOffset - position)
+                m_textWithNul = m_textWithNul || holdsNul(m_bytes + position, o.payload, o.type == 0x6 ? 2 : 1);
         }
         return o;
+    }
+
+    // ASCII and UTF-8 texts (unit 1) or UTF-16 ones (unit 2).
+    static bool holdsNul(const uchar *text, quint64 size, int unit) {
+        for (quint64 i = 0; i + quint64(unit) <= size; i += quint64(unit))
+            if (text[i] == 0 && (unit == 1 || text[i + 1] == 0))
+                return true;
+        return false;
     }
 
     // Post-order over the objects below index, each container measured once.
@@ -159,6 +172,7 @@ private:
     quint64 m_count = 0, m_top = 0, m_tableOffset = 0;
     std::vector<State> m_state;
     std::vector<quint64> m_nodes, m_payload;
+    bool m_textWithNul = false;
 };
 
 // An XML list: elements opened and not yet closed, outside comments, CDATA
@@ -205,12 +219,39 @@ bool xmlFits(QByteArrayView xml) {
     return true;
 }
 
+// A NUL byte, or a character reference to NUL ("&#0;", "&#x00;").
+bool xmlHasNul(QByteArrayView xml) {
+    if (xml.contains('\0'))
+        return true;
+    for (qsizetype i = xml.indexOf("&#"); i >= 0; i = xml.indexOf("&#", i + 2)) {
+        qsizetype j = i + 2;
+        if (j < xml.size() && (xml[j] == 'x' || xml[j] == 'X'))
+            ++j;
+        const qsizetype digits = j;
+        while (j < xml.size() && xml[j] == '0')
+            ++j;
+        if (j > digits && j < xml.size() && xml[j] == ';')
+            return true;
+    }
+    return false;
+}
+
 } // namespace
 
+Shape shapeOf(const QByteArray &data) {
+    if (data.startsWith("bplist00")) {
+        BinaryShape shape(data);
+        if (!shape.fits())
+            return Shape::Unparsable;
+        return shape.hasTextWithNul() ? Shape::TextWithNul : Shape::Parsable;
+    }
+    if (!xmlFits(data))
+        return Shape::Unparsable;
+    return xmlHasNul(data) ? Shape::TextWithNul : Shape::Parsable;
+}
+
 bool hasParsableShape(const QByteArray &data) {
-    if (data.startsWith("bplist00"))
-        return BinaryShape(data).fits();
-    return xmlFits(data);
+    return shapeOf(data) == Shape::Parsable;
 }
 
 } // namespace PropertyList

@@ -91,14 +91,22 @@ QUrl productPage() {
     return QUrl(QStringLiteral("https://trellan.norvane.net/"));
 }
 
+namespace {
+// Only ASCII digits: another script's digit compared as a number with one and
+// as a character with a letter would order "a" < "߀" < "10" < "a".
+bool isDigit(QChar c) {
+    return c >= u'0' && c <= u'9';
+}
+} // namespace
+
 int compareVersionsNumerically(const QString &a, const QString &b) {
     qsizetype i = 0, j = 0;
     while (i < a.size() && j < b.size()) {
-        if (a[i].isDigit() && b[j].isDigit()) {
+        if (isDigit(a[i]) && isDigit(b[j])) {
             qsizetype ei = i, ej = j;
-            while (ei < a.size() && a[ei].isDigit())
+            while (ei < a.size() && isDigit(a[ei]))
                 ++ei;
-            while (ej < b.size() && b[ej].isDigit())
+            while (ej < b.size() && isDigit(b[ej]))
                 ++ej;
             // Digit runs of any length: leading zeros off, then the longer run is
             // the larger number, then digit by digit.

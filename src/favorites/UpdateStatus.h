@@ -39,8 +39,9 @@ bool isUpdateAvailable(const UserDefaults &defaults);
 // The program's web page, for a download without an address of its own.
 QUrl productPage();
 
-// Compares version strings the way people read them: runs of digits as
-// numbers, so "2.10" is above "2.9". Negative, zero or positive.
+// Compares version strings the way people read them: runs of ASCII digits as
+// numbers, so "2.10" is above "2.9"; everything else character by character.
+// Negative, zero or positive; a consistent order whatever the texts hold.
 int compareVersionsNumerically(const QString &a, const QString &b);
 } // namespace UpdateStatus
 

@@ -5,6 +5,7 @@
 #include "RNCryptor/RNDecryptor.h"
 #include "RNCryptor/RNEncryptor.h"
 #include "engine/KesError.h"
+#include "platform/Compression.h"
 
 #include <QStringDecoder>
 #include <zlib.h>
@@ -14,10 +15,6 @@ namespace ZNTFavoriteFile {
 namespace {
 
 using PropertyList::Owned;
-
-// deflate never shrinks data by more than this factor: a larger declared
-// length is a damaged or hostile file, refused before anything is allocated.
-constexpr qint64 kMaxCompressionRatio = 1032;
 
 ErrorPtr passwordError(const QString &description) {
     return Error::make(PasswordErrorDomain, 0, {{Error::DescriptionKey, description}});
@@ -125,11 +122,22 @@ std::optional<QByteArray> dataWithOptions(const Contents &c, quint32 options,
 namespace {
 
 std::optional<QString> decodeUtf8(const QByteArray &bytes) {
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    // A password that begins with a byte-order mark keeps it.
+    QStringDecoder decoder(QStringDecoder::Utf8,
+                           QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
     QString text = decoder(bytes);
     if (decoder.hasError())
         return std::nullopt;
     return text;
+}
+
+// No text of a favorite holds a NUL: libpq and the secret store end a text
+// there, so a host shown in full would not be the host reached, and the writer
+// ends it there too. No file of ours holds one.
+ErrorPtr nulError(const QString &what) {
+    return KesError::errorWithCode(1, QStringLiteral("Not a valid Trellan favorite"),
+                                   what.isEmpty() ? QStringLiteral("A text in it holds a NUL character.")
+                                                  : QStringLiteral("Its %1 holds a NUL character.").arg(what));
 }
 
 struct PasswordTexts {
@@ -180,13 +188,18 @@ bool readPassword(plist_t dict, const PasswordTexts &texts, const std::optional<
     } else if (auto text = PropertyList::string(plist_dict_get_item(dict, texts.plainKey))) {
         params.insert(texts.plainKey, *text);
     }
+    if (params.value(texts.plainKey).toString().contains(QChar(0)))
+        return failWith(error, nulError(QLatin1String(texts.what)));
     return true;
 }
 
 // The history property list: only entries whose text is a string and whose
 // date is a date are kept, so that applying the dictionary needs no checks.
 bool parseHistory(const QByteArray &bytes, QVariantMap &params, ErrorPtr *error) {
-    Owned root = PropertyList::parse(bytes);
+    PropertyList::Shape shape;
+    Owned root = PropertyList::parse(bytes, &shape);
+    if (shape == PropertyList::Shape::TextWithNul)
+        return failWith(error, nulError(QStringLiteral("query history")));
     plist_t texts = PropertyList::isDictionary(root.get()) ? plist_dict_get_item(root.get(), "texts") : nullptr;
     plist_t dates = PropertyList::isDictionary(root.get()) ? plist_dict_get_item(root.get(), "dates") : nullptr;
     if (!PropertyList::isArray(texts) || !PropertyList::isArray(dates) ||
@@ -198,6 +211,8 @@ bool parseHistory(const QByteArray &bytes, QVariantMap &params, ErrorPtr *error)
         auto date = PropertyList::date(plist_array_get_item(dates, i));
         if (!text || !date)
             continue;
+        if (text->contains(QChar(0)))
+            return failWith(error, nulError(QStringLiteral("query history")));
         textList.append(*text);
         dateList.append(*date);
     }
@@ -205,19 +220,18 @@ bool parseHistory(const QByteArray &bytes, QVariantMap &params, ErrorPtr *error)
     return true;
 }
 
+// The length a damaged or hostile file declares is refused before anything is
+// allocated, as for every history text.
 bool decompressHistory(const QByteArray &compressed, qint64 length, QVariantMap &params, ErrorPtr *error) {
-    if (length < 0 || length > qint64(compressed.size()) * kMaxCompressionRatio)
+    std::optional<int> status;
+    const auto plain = Compression::uncompressDeclared(compressed, length, &status);
+    if (!plain && !status)
         return failWith(error, KesError::errorWithFormat("Failed to decompress query history data."));
-    QByteArray plain(qsizetype(qMax<qint64>(length, 1)), '\0');
-    uLongf produced = uLongf(length);
-    int status = uncompress(reinterpret_cast<Bytef *>(plain.data()), &produced,
-                            reinterpret_cast<const Bytef *>(compressed.constData()), uLong(compressed.size()));
     // A size other than the declared one is reported with Z_OK's code, 0.
-    if (status != Z_OK || qint64(produced) != length)
-        return failWith(error,
-                        KesError::errorWithFormat(QString("Failed to decompress query history data: %1").arg(status)));
-    plain.truncate(qsizetype(length));
-    return parseHistory(plain, params, error);
+    if (!plain || plain->size() != length)
+        return failWith(error, KesError::errorWithFormat(
+                                   QString("Failed to decompress query history data: %1").arg(status.value_or(Z_OK))));
+    return parseHistory(*plain, params, error);
 }
 
 bool readHistory(plist_t dict, const std::optional<QString> &password, QVariantMap &params, ErrorPtr *error) {
@@ -243,10 +257,17 @@ bool readHistory(plist_t dict, const std::optional<QString> &password, QVariantM
     return decompressHistory(*bytes, *length, params, error);
 }
 
-void copySettings(plist_t dict, QVariantMap &params) {
-    for (const char *key : {"nickname", "host", "user", "database", "sshHost", "sshUser"})
-        if (auto value = PropertyList::string(plist_dict_get_item(dict, key)))
+bool copySettings(plist_t dict, QVariantMap &params, ErrorPtr *error) {
+    static const std::pair<const char *, const char *> texts[] = {
+        {"nickname", "name"},     {"host", "host"},        {"user", "user name"},
+        {"database", "database"}, {"sshHost", "SSH host"}, {"sshUser", "SSH user name"}};
+    for (const auto &[key, what] : texts) {
+        if (auto value = PropertyList::string(plist_dict_get_item(dict, key))) {
+            if (value->contains(QChar(0)))
+                return failWith(error, nulError(QLatin1String(what)));
             params.insert(key, *value);
+        }
+    }
     // A port outside 1 to 65535 is dropped like a port of the wrong type,
     // never cut down to one that happens to fit.
     for (const char *key : {"port", "sshPort"})
@@ -255,13 +276,19 @@ void copySettings(plist_t dict, QVariantMap &params) {
     for (const char *key : {"sshEnabled", "showAllDatabases"})
         if (auto value = PropertyList::boolean(plist_dict_get_item(dict, key)))
             params.insert(key, *value);
+    return true;
 }
 
 } // namespace
 
 std::optional<QVariantMap> paramsForData(const QByteArray &data, const std::optional<QString> &password,
                                          ErrorPtr *error) {
-    Owned root = PropertyList::parse(data);
+    PropertyList::Shape shape;
+    Owned root = PropertyList::parse(data, &shape);
+    if (shape == PropertyList::Shape::TextWithNul) {
+        failWith(error, nulError(QString()));
+        return std::nullopt;
+    }
     if (!root) {
         failWith(error, KesError::errorWithFormat("The file is not a property list."));
         return std::nullopt;
@@ -279,9 +306,9 @@ std::optional<QVariantMap> paramsForData(const QByteArray &data, const std::opti
     const PasswordTexts sshPassword{"sshPassword", "encryptedSshPassword", "Decryption of SSH password failed.",
                                     "Failed to read SSH password.", "SSH password"};
     if (!readPassword(dict, databasePassword, password, params, error) ||
-        !readPassword(dict, sshPassword, password, params, error) || !readHistory(dict, password, params, error))
+        !readPassword(dict, sshPassword, password, params, error) || !readHistory(dict, password, params, error) ||
+        !copySettings(dict, params, error))
         return std::nullopt;
-    copySettings(dict, params);
     // A file of which nothing is usable would import as an empty favorite.
     if (params.isEmpty()) {
         failWith(error, KesError::errorWithFormat("Not a valid Trellan favorite"));

@@ -18,6 +18,11 @@ inline const QString FavoriteType = QStringLiteral("norvane.Trellan.favorite");
 inline const QString FileExtension = QStringLiteral("tqbfav");
 // Errors of a missing or wrong export password; the importer asks for one.
 inline const QString PasswordErrorDomain = QStringLiteral("norvane.password");
+// Above the largest file the program writes: a history of 1,000 texts of at most
+// 100,000 UTF-16 units takes about 200 MB as a property list (two bytes a unit
+// for text beyond ASCII), and compressing or encrypting it adds next to nothing.
+// Larger files are refused unread.
+inline constexpr qint64 MaxFileSize = qint64(256) << 20;
 
 enum Option : quint32 {
     IncludePasswords = 1,
@@ -51,10 +56,11 @@ std::optional<QByteArray> dataWithOptions(const Contents &contents, quint32 opti
 // "database", "password", "showAllDatabases", "sshEnabled", "sshHost",
 // "sshPort", "sshUser", "sshPassword" when present with the right type, and
 // "history" ({"texts": strings, "dates": date-times} of equal length); ports
-// only from 1 to 65535. Nothing with *error when the file cannot be read or
-// holds nothing usable; a missing or wrong export password is an error of
-// PasswordErrorDomain, an encrypted value that no password could open says
-// that the file is damaged.
+// only from 1 to 65535. Nothing with *error when the file cannot be read,
+// holds nothing usable or holds a text with a NUL character (which libpq and
+// the secret store would cut short); a missing or wrong export password is an
+// error of PasswordErrorDomain, an encrypted value that no password could open
+// says that the file is damaged.
 std::optional<QVariantMap> paramsForData(const QByteArray &data, const std::optional<QString> &password,
                                          ErrorPtr *error);
 

@@ -26,10 +26,20 @@ std::optional<QByteArray> readFile(const QString &path, ErrorPtr *error) {
             file.errorString());
         return std::nullopt;
     }
-    QByteArray data = file.readAll();
+    const QString cannotRead = QStringLiteral("The file “%1” could not be read.").arg(QFileInfo(path).fileName());
+    const QString tooLarge = QStringLiteral("It is larger than any favorite file.");
+    if (file.size() > ZNTFavoriteFile::MaxFileSize) {
+        *error = KesError::errorWithCode(1, cannotRead, tooLarge);
+        return std::nullopt;
+    }
+    // At most one byte more than allowed, should the file grow or never end.
+    QByteArray data = file.read(ZNTFavoriteFile::MaxFileSize + 1);
     if (file.error() != QFileDevice::NoError) {
-        *error = KesError::errorWithCode(
-            1, QStringLiteral("The file “%1” could not be read.").arg(QFileInfo(path).fileName()), file.errorString());
+        *error = KesError::errorWithCode(1, cannotRead, file.errorString());
+        return std::nullopt;
+    }
+    if (data.size() > ZNTFavoriteFile::MaxFileSize) {
+        *error = KesError::errorWithCode(1, cannotRead, tooLarge);
         return std::nullopt;
     }
     return data;

@@ -32,7 +32,9 @@ ErrorPtr refusedError(const QString &text, const QString &reason) {
 }
 
 std::optional<QString> utf8Text(const QByteArray &bytes) {
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    // A name that begins with a byte-order mark keeps it, as in libpq.
+    QStringDecoder decoder(QStringDecoder::Utf8,
+                           QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
     QString text = decoder.decode(bytes);
     if (decoder.hasError())
         return std::nullopt;

@@ -2,6 +2,7 @@
 
 #include "SqliteStatement.h"
 #include "ZNTFavoritesStore.h"
+#include "platform/JsonNesting.h"
 #include "platform/Log.h"
 #include "platform/ProgramError.h"
 
@@ -170,8 +171,14 @@ QString ZNTPrefContainer::jsonText(const QVariant &value) {
 }
 
 std::optional<QVariant> ZNTPrefContainer::valueOfJson(const QString &json, QString *problem) {
+    const QByteArray utf8 = json.toUtf8();
+    if (JsonNesting::depth(utf8, kMaxNestingDepth) > kMaxNestingDepth) {
+        if (problem)
+            *problem = QStringLiteral("nested more than %1 deep").arg(kMaxNestingDepth);
+        return std::nullopt;
+    }
     QJsonParseError parseError;
-    const QJsonDocument document = QJsonDocument::fromJson("[" + json.toUtf8() + "]", &parseError);
+    const QJsonDocument document = QJsonDocument::fromJson("[" + utf8 + "]", &parseError);
     if (parseError.error != QJsonParseError::NoError || !document.isArray() || document.array().size() != 1) {
         if (problem)
             *problem = parseError.error != QJsonParseError::NoError ? parseError.errorString()

@@ -73,7 +73,10 @@ public:
 
     // value as compact JSON text (fragments allowed); null when JSON cannot hold it.
     static QString jsonText(const QVariant &value);
-    // The value of a JSON text (fragments allowed); nothing when it is not JSON.
+    // The value of a JSON text (fragments allowed); nothing when it is not JSON
+    // or nests deeper than kMaxNestingDepth (what the table page stores nests
+    // two deep; a settings file edited or damaged elsewhere may hold anything).
+    static constexpr int kMaxNestingDepth = 16;
     static std::optional<QVariant> valueOfJson(const QString &json, QString *problem = nullptr);
 
 private:

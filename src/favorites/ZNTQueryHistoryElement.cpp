@@ -2,6 +2,7 @@
 
 #include "SqliteStatement.h"
 #include "ZNTFavoritesStore.h"
+#include "platform/Compression.h"
 #include "platform/Log.h"
 
 #include <QRegularExpression>
@@ -57,25 +58,18 @@ void ZNTQueryHistoryElement::setText(const QString &text) {
 QString ZNTQueryHistoryElement::text() const {
     if (!m_text.isNull())
         return m_text;
-    if (m_compressedText.isNull() || m_uncompressedLength.value_or(0) <= 0)
+    if (m_compressedText.isNull() || m_uncompressedLength.value_or(0) == 0)
         return QStringLiteral("");
-    // A length beyond what a text can be is damage, not a size to allocate.
-    if (*m_uncompressedLength > qint64(1) << 30) {
-        Log(QStringLiteral("Uncompressing failed: %1").arg(Z_DATA_ERROR));
-        return QStringLiteral("");
-    }
-    QByteArray bytes(qsizetype(*m_uncompressedLength), Qt::Uninitialized);
-    uLongf length = uLongf(bytes.size());
-    const int rc =
-        uncompress(reinterpret_cast<Bytef *>(bytes.data()), &length,
-                   reinterpret_cast<const Bytef *>(m_compressedText.constData()), uLong(m_compressedText.size()));
-    if (rc != Z_OK) {
-        Log(QStringLiteral("Uncompressing failed: %1").arg(rc));
+    std::optional<int> status;
+    const auto bytes = Compression::uncompressDeclared(m_compressedText, *m_uncompressedLength, &status);
+    if (!bytes) {
+        // A refused length is damage of the same kind as a damaged stream.
+        Log(QStringLiteral("Uncompressing failed: %1").arg(status.value_or(Z_DATA_ERROR)));
         return QStringLiteral("");
     }
-    bytes.truncate(qsizetype(length));
-    QStringDecoder decoder(QStringDecoder::Utf8);
-    const QString decoded = decoder(bytes);
+    // A text that begins with a byte-order mark keeps it.
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::ConvertInitialBom);
+    const QString decoded = decoder(*bytes);
     return decoder.hasError() ? QStringLiteral("") : decoded;
 }
 

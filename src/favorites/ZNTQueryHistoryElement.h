@@ -18,7 +18,8 @@ public:
     QDateTime date() const;
     void setDateMicroseconds(qint64 date);
 
-    // The text, plain or decompressed; "" when it cannot be had.
+    // The text, plain or decompressed (within Compression::uncompressDeclared's
+    // bound); "" when it cannot be had.
     QString text() const;
     void setText(const QString &text);
     // The first 1000 characters, every run of white space shown as one blank.

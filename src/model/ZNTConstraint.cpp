@@ -8,6 +8,7 @@
 #include "engine/ZNTConnection.h"
 
 #include <QStringList>
+#include <vector>
 
 namespace {
 
@@ -44,9 +45,11 @@ bool isIdentifierCharacter(QChar c) {
     return c.isLetterOrNumber() || c == u'_' || c == u'$';
 }
 
-// The index of the parenthesis that closes the one at 0, or -1.
-qsizetype closingParenthesis(const QString &text) {
-    int depth = 0;
+// Where each opening parenthesis closes (-1: never), found in one pass: quoted
+// text does not count, and nothing after a quote that never ends closes.
+std::vector<qsizetype> closingParentheses(const QString &text) {
+    std::vector<qsizetype> closing(size_t(text.size()), -1);
+    std::vector<qsizetype> open;
     for (qsizetype i = 0; i < text.size(); ++i) {
         const QChar c = text[i];
         if (c == u'\'' || c == u'"') {
@@ -54,14 +57,15 @@ qsizetype closingParenthesis(const QString &text) {
                                       (i < 2 || !isIdentifierCharacter(text[i - 2]));
             i = quotedEnd(text, i, escapeString);
             if (i < 0)
-                return -1;
+                break;
         } else if (c == u'(') {
-            ++depth;
-        } else if (c == u')' && --depth == 0) {
-            return i;
+            open.push_back(i);
+        } else if (c == u')' && !open.empty()) {
+            closing[size_t(open.back())] = i;
+            open.pop_back();
         }
     }
-    return -1;
+    return closing;
 }
 
 QString quotedNames(const ZNTColumnList &columns, const ZNTConnection &connection) {
@@ -126,11 +130,16 @@ ZNTConstraint::ForeignKeyAction ZNTConstraint::actionForCatalogLetter(QChar lett
     }
 }
 
+// Pairs come off from the outside in while the first parenthesis left closes at
+// the last character left; one pass over the text, however deep it nests.
 QString ZNTConstraint::checkWithoutEnclosingParentheses(const QString &text) {
-    QString check = text;
-    while (check.startsWith(u'(') && closingParenthesis(check) == check.size() - 1)
-        check = check.mid(1, check.size() - 2);
-    return check;
+    const std::vector<qsizetype> closing = closingParentheses(text);
+    qsizetype begin = 0, end = text.size();
+    while (begin < end && text[begin] == u'(' && closing[size_t(begin)] == end - 1) {
+        ++begin;
+        --end;
+    }
+    return text.mid(begin, end - begin);
 }
 
 bool ZNTConstraint::isEqual(const ZNTConstraint &o) const {

@@ -44,6 +44,11 @@ std::shared_ptr<ZNTTableMetadata> ZNTTableMetadata::metadataForObject(const std:
     return metadata;
 }
 
+std::shared_ptr<ZNTTableMetadata> ZNTTableMetadata::makeUnloadedForTesting(std::shared_ptr<ZNTTable> table,
+                                                                           std::weak_ptr<ZNTConnection> connection) {
+    return std::shared_ptr<ZNTTableMetadata>(new ZNTTableMetadata(std::move(table), std::move(connection)));
+}
+
 void ZNTTableMetadata::purgeMetadataForObject(const std::shared_ptr<ZNTConnection> &connection,
                                               const ZNTObject &object) {
     const auto *table = dynamic_cast<const ZNTTable *>(&object);

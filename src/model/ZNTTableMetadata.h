@@ -94,6 +94,11 @@ public:
     // The four statements of a load.
     static QString loadSQL(const ZNTConnection &connection, quint64 serverVersion, const ZNTTable &table);
 
+    // A metadata of the table that is not loaded and not in any connection's
+    // cache, for reading results made without a server. Tests only.
+    static std::shared_ptr<ZNTTableMetadata> makeUnloadedForTesting(std::shared_ptr<ZNTTable> table,
+                                                                    std::weak_ptr<ZNTConnection> connection);
+
 private:
     friend class ZNTTableMetadataReader;
     ZNTTableMetadata(std::shared_ptr<ZNTTable> table, std::weak_ptr<ZNTConnection> connection);

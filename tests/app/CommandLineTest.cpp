@@ -12,12 +12,15 @@ TEST(CommandLine, ArgumentsReachAnotherProcessAsAbsolutePathsAndUntouchedURLs) {
     odd.close();
     const QStringList normalized = CommandLine::normalizedArguments(
         {"Prod.tqbfav", "../x/./y.TQBFAV", "file:///home/u/My%20Server.tqbfav", "a:b.tqbfav",
-         "postgresql://u:p%40ss@h/db", "PostgreSQL+SSH://gw/alice@localhost/shop", "https://example.org/"},
+         "postgresql://u:p%40ss@h/db", "PostgreSQL+SSH://gw/alice@localhost/shop", "https://example.org/",
+         ":colon.tqbfav", "://x"},
         dir.path());
     const QString base = QDir(dir.path()).absolutePath();
+    // A name that begins with ":" is a file too, not one of Qt's resources.
     EXPECT_EQ(normalized, (QStringList{base + "/Prod.tqbfav", QDir::cleanPath(base + "/../x/y.TQBFAV"),
                                        "/home/u/My Server.tqbfav", base + "/a:b.tqbfav", "postgresql://u:p%40ss@h/db",
-                                       "PostgreSQL+SSH://gw/alice@localhost/shop", "https://example.org/"}));
+                                       "PostgreSQL+SSH://gw/alice@localhost/shop", "https://example.org/",
+                                       base + "/:colon.tqbfav", base + "/:/x"}));
 }
 
 TEST(CommandLine, SortsConnectionURLsFilesAndOtherTexts) {

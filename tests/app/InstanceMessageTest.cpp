@@ -28,6 +28,7 @@ TEST(InstanceMessage, ArgumentsSurviveTheFrameAndEveryBeginningOfItWaitsForMore)
         {""},
         {"postgresql://u:p%40ss@h/db", "/tmp/Prod.tqbfav"},
         {QString::fromUtf8("/home/ü/😀 Läger.tqbfav"), "", "x"},
+        {QChar(0xfeff) + QString("/tmp/begins with a byte-order mark.tqbfav")},
     };
     for (const QStringList &arguments : lists) {
         const QByteArray frame = encode(arguments);

@@ -156,6 +156,19 @@ TEST(RowStore, DisplayTextOfHugeValuesIsCut) {
     EXPECT_EQ(store.displayText(0, 1, 10), QStringLiteral("\\x01010101"));
     EXPECT_EQ(store.displayText(0, 2, 5000), QStringLiteral("short"));
     EXPECT_EQ(store.displayText(0, 0).size(), 100000);
+
+    // The cap holds for every kind of cell, numbers and markers too.
+    RowStore others(4);
+    others.addInt(std::numeric_limits<int64_t>::min());
+    others.addDouble(-1.7976931348623157e+308);
+    others.addBool(true);
+    others.addMultiple();
+    others.endRow();
+    EXPECT_EQ(others.displayText(0, 0, 4), QStringLiteral("-922"));
+    EXPECT_EQ(others.displayText(0, 1, 0), QString());
+    EXPECT_EQ(others.displayText(0, 2, 5), QStringLiteral("t"));
+    EXPECT_EQ(others.displayText(0, 3, 3), QStringLiteral("MUL"));
+    EXPECT_EQ(others.displayText(0, 0), QStringLiteral("-9223372036854775808"));
 }
 
 TEST(RowStore, StoredRowsCostAboutTheirTextSize) {

@@ -144,6 +144,19 @@ TEST(ArrayLiteral, MalformedTextNamesWhatAndWhere) {
     EXPECT_TRUE(parseError("{1,}").endsWith("No value at position 3.."));
 }
 
+// The server's arrays have at most 6 dimensions. Deeper text is refused with an
+// error, however deep: 100,000 levels once overflowed the stack.
+TEST(ArrayLiteral, MoreThanSixDimensionsAreRefusedNotRecursedInto) {
+    const auto nested = [](int depth) { return QString(depth, u'{') + "1" + QString(depth, u'}'); };
+    QVariant innermost = parse(nested(6)).value(0);
+    for (int level = 2; level < 6; ++level)
+        innermost = innermost.toList().value(0);
+    EXPECT_EQ(innermost.toList(), QVariantList{"1"});
+    EXPECT_TRUE(parseError(nested(7)).endsWith("More than 6 dimensions at position 6.."));
+    EXPECT_TRUE(parseError(nested(100000)).endsWith("More than 6 dimensions at position 6.."));
+    EXPECT_TRUE(parseError("{{{{{{1}}}}},{{{{{{2}}}}}}}").endsWith("More than 6 dimensions at position 18.."));
+}
+
 // The server writes arrays; whatever it writes must parse back to the elements.
 TEST(ArrayLiteral, ServerWrittenArraysParseBack) {
     PGconnPtr conn = adminConnection();

@@ -79,10 +79,21 @@ struct Part {
 
 // The parts of a direct URL, each with its hostile and awkward forms.
 const Part kUserInfo[] = {
-    {"", true},         {"u@", true},         {"u:p@", true},   {"al%40ice:p%40ss%3Aw%2Frd@", true},
-    {":p@", true},      {"u:@", true},        {"u:p:q@", true}, {"%C3%BCser:%E2%82%AC@", true},
-    {"%FF@", false},    {"u:%C3%28@", false}, {"u%2@", false},  {"u%00@", false},
-    {"u:p%zz@", false}, {"a+b:c+d@", true},
+    {"", true},
+    {"u@", true},
+    {"u:p@", true},
+    {"al%40ice:p%40ss%3Aw%2Frd@", true},
+    {":p@", true},
+    {"u:@", true},
+    {"u:p:q@", true},
+    {"%C3%BCser:%E2%82%AC@", true},
+    {"%FF@", false},
+    {"u:%C3%28@", false},
+    {"u%2@", false},
+    {"u%00@", false},
+    {"u:p%zz@", false},
+    {"a+b:c+d@", true},
+    {"%EF%BB%BFu:%EF%BB%BFp@", true},
 };
 const Part kHosts[] = {
     {"h", true},

@@ -173,6 +173,55 @@ TEST(FavoriteFileHostile, PortsOutOfRangeAreDroppedNotBent) {
     }
 }
 
+TEST(FavoriteFileHostile, ATextHoldingANulIsRefusedNotCutShort) {
+    // libplist would end the host at the NUL, and the favorite would reach
+    // "evil.example" while the file named another host: the file is refused.
+    const std::pair<const char *, const char *> cases[] = {
+        {"'host': 'evil.example\\x00.trusted.example'", "A text in it holds a NUL character."},
+        {"'nickname': 'Prod\\x00'", "A text in it holds a NUL character."},
+        {"'sshUser': 'ü\\x00b'", "A text in it holds a NUL character."}, // UTF-16 in the file
+        {"'password': 'pa\\x00ss'", "A text in it holds a NUL character."},
+        {"'pa\\x00ss': 'x'", "A text in it holds a NUL character."},
+        {"'encryptedSshPassword': encrypt(b'ss\\x00h', 'export pw')", "Its SSH password holds a NUL character."},
+        {"'compressedHistoryElements': history(['select 1', 'select\\x002'])",
+         "Its query history holds a NUL character."},
+    };
+    for (const auto &[field, reason] : cases) {
+        SCOPED_TRACE(field);
+        const QByteArray file = pythonFavorite(
+            QStringLiteral("import datetime\n"
+                           "def history(texts):\n"
+                           "    raw = plistlib.dumps({'texts': texts, 'dates': [datetime.datetime(2020, 1, 1)] * "
+                           "len(texts)}, fmt=plistlib.FMT_BINARY)\n"
+                           "    return {'data': zlib.compress(raw), 'length': len(raw)}\n"
+                           "fav = {'type': 'norvane.Trellan.favorite', 'host': 'h', %1}")
+                .arg(field));
+        ErrorPtr error;
+        EXPECT_FALSE(paramsForData(file, QString("export pw"), &error));
+        ASSERT_TRUE(error);
+        EXPECT_EQ(error->localizedDescription(), "Not a valid Trellan favorite");
+        EXPECT_EQ(error->localizedFailureReason(), reason);
+    }
+}
+
+TEST(FavoriteFileHostile, AnXMLTextHoldingANulIsRefusedAndAZeroDigitIsNot) {
+    const QByteArray head = "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>type</key>"
+                            "<string>norvane.Trellan.favorite</string><key>host</key><string>";
+    const QByteArray tail = "</string></dict></plist>";
+    for (const QByteArray &host :
+         {QByteArray("evil&#0;.example"), QByteArray("evil&#x000;.example"), QByteArray("evil\0.example", 13)}) {
+        SCOPED_TRACE(host.toStdString());
+        ErrorPtr error;
+        EXPECT_FALSE(paramsForData(head + host + tail, std::nullopt, &error));
+        ASSERT_TRUE(error);
+        EXPECT_EQ(error->localizedFailureReason(), "A text in it holds a NUL character.");
+    }
+    ErrorPtr error;
+    const auto params = paramsForData(head + "db&#48;&#x30;1" + tail, std::nullopt, &error);
+    ASSERT_TRUE(params);
+    EXPECT_EQ(params->value("host").toString(), "db001");
+}
+
 TEST(FavoriteFileHostile, AFileWithNothingUsableIsNotAFavoriteFile) {
     for (const char *body : {"fav = {'type': 'norvane.Trellan.favorite'}",
                              "fav = {'type': 'norvane.Trellan.favorite', 'host': 5, 'port': 'x', "

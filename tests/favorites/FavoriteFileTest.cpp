@@ -143,6 +143,20 @@ TEST(FavoriteFile, PythonDecryptsOurEncryptedPasswordsAndHistory) {
     EXPECT_EQ(params->value("history").toMap().value("texts").toStringList().size(), 2);
 }
 
+TEST(FavoriteFile, APasswordBeginningWithAByteOrderMarkKeepsIt) {
+    Contents c;
+    c.host = "h";
+    c.password = QChar(0xfeff) + QString("secret");
+    ErrorPtr error;
+    for (const std::optional<QString> &exportPassword : {std::optional<QString>(), std::optional<QString>("pw")}) {
+        auto file = dataWithOptions(c, IncludePasswords, exportPassword, &error);
+        ASSERT_TRUE(file);
+        auto params = read(*file, exportPassword, &error);
+        ASSERT_TRUE(params);
+        EXPECT_EQ(params->value("password").toString(), *c.password);
+    }
+}
+
 TEST(FavoriteFile, OptionsDecideWhatLeavesTheFavorite) {
     Contents c = sampleContents();
     ErrorPtr error;

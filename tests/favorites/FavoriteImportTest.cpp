@@ -49,6 +49,12 @@ protected:
         file.write(bytes);
         return file.fileName();
     }
+    // A file of that size that takes no room on disk (and would take much in memory).
+    QString sparseFile(const QString &fileName, qint64 size) {
+        QFile file(dir.filePath(fileName));
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly) && file.resize(size));
+        return file.fileName();
+    }
     // An importer whose prompt answers with the given answers in turn.
     std::shared_ptr<ZNTFavoriteFileImporter> importer(QList<std::optional<QString>> answers) {
         auto i = ZNTFavoriteFileImporter::make();
@@ -137,6 +143,17 @@ sys.stdout.buffer.write(plistlib.dumps(fav, fmt=plistlib.FMT_BINARY))
         EXPECT_EQ(delegate->calls, 0);
         EXPECT_TRUE(prompts.isEmpty());
     }
+}
+
+// One byte more than the largest file the program writes is refused for its size
+// alone, before anything is read.
+TEST_F(FavoriteImport, AFileLargerThanAnyFavoriteFileIsRefusedUnread) {
+    const auto outcome =
+        ZNTFavoriteFileImporter::readFiles({sparseFile("larger.tqbfav", ZNTFavoriteFile::MaxFileSize + 1)}, {});
+    ASSERT_NE(outcome.error, nullptr);
+    EXPECT_EQ(outcome.error->localizedDescription(), "The file “larger.tqbfav” could not be read.");
+    EXPECT_EQ(outcome.error->localizedFailureReason(), "It is larger than any favorite file.");
+    EXPECT_TRUE(outcome.dictionaries.isEmpty());
 }
 
 TEST_F(FavoriteImport, PasswordSheetOnTheWindowNamesTheFileAndTakesTheTypedPassword) {

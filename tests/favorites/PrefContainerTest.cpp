@@ -167,3 +167,16 @@ TEST_F(PrefContainers, AFavoriteGoesWithItsContainersPropertiesAndHistoryAndNoOt
     EXPECT_EQ(favorite->lastQueryHistoryElement(), nullptr);
     EXPECT_NE(other->prefContainer(0, "db", "public", "t", false), nullptr);
 }
+
+TEST(PrefContainerJson, NestingBeyondSixteenIsRefusedBeforeQtParsesItAndBracketsInTextsDoNotCount) {
+    const auto nested = [](int levels) { return QString(levels, u'[') + QString(levels, u']'); };
+    EXPECT_TRUE(ZNTPrefContainer::valueOfJson(nested(ZNTPrefContainer::kMaxNestingDepth)));
+    QString problem;
+    EXPECT_FALSE(ZNTPrefContainer::valueOfJson(nested(ZNTPrefContainer::kMaxNestingDepth + 1), &problem));
+    EXPECT_EQ(problem, "nested more than 16 deep");
+    // Qt itself would go a thousand levels down.
+    EXPECT_FALSE(ZNTPrefContainer::valueOfJson(nested(1000)));
+    const auto text = ZNTPrefContainer::valueOfJson(R"(["[[[[[[[[[[[[[[[[[[[[{\"{{{{{{{{{{{{{{{{{"])");
+    ASSERT_TRUE(text);
+    EXPECT_EQ(text->toList().value(0).toString(), "[[[[[[[[[[[[[[[[[[[[{\"{{{{{{{{{{{{{{{{{");
+}

@@ -2,6 +2,7 @@
 // what is recorded and trimmed, and stepping through it.
 #include "StoreTestSupport.h"
 #include "favorites/ZNTQueryHistoryElement.h"
+#include "platform/Log.h"
 
 #include <sqlite3.h>
 
@@ -35,6 +36,13 @@ TEST_F(QueryHistory, ShortTextsStayPlainAndRepetitiveOnesAreStoredAsZlibReadsThe
     auto newest = favorite->lastQueryHistoryElement();
     EXPECT_TRUE(newest->storedText().isNull());
     EXPECT_LT(newest->compressedText().size(), repetitive.toUtf8().size());
+}
+
+TEST_F(QueryHistory, ATextBeginningWithAByteOrderMarkKeepsIt) {
+    const QString marked = QChar(0xfeff) + QString("SELECT 1;\n").repeated(50);
+    favorite->recordQueryTextInHistory(marked);
+    ASSERT_FALSE(favorite->lastQueryHistoryElement()->compressedText().isEmpty());
+    EXPECT_EQ(texts(), QStringList{marked});
 }
 
 TEST_F(QueryHistory, OnlyARepeatOfTheNewestIsSkipped) {
@@ -138,4 +146,39 @@ TEST_F(QueryHistory, ADeletedEntryIsSavedAtOnceAndGoneAfterReopening) {
     ASSERT_TRUE(favorite);
     EXPECT_EQ(texts(), (QStringList{"A", "C"}));
     EXPECT_EQ(pythonQuery(path(), "SELECT text FROM queryHistoryElement ORDER BY date"), "A\nC\ntheirs");
+}
+
+// A store copied from elsewhere may claim any length for a compressed text: it is
+// read within the one bound every history text has, and damage reads as "".
+TEST_F(QueryHistory, DamagedStoredLengthsReadAsEmptyTextWithZlibsCode) {
+    const QString repetitive = QString("SELECT * FROM t WHERE id = 1;\n").repeated(100);
+    favorite->recordQueryTextInHistory(repetitive);
+    const qint64 length = repetitive.toUtf8().size();
+    const struct {
+        const char *name;
+        qint64 declared;
+        QString text;
+        const char *logged;
+    } cases[] = {
+        {"exact", length, repetitive, nullptr},
+        {"longerGetsWhatIsStored", length + 1, repetitive, nullptr},
+        {"shorter", length - 1, "", "Uncompressing failed: -5"},
+        {"negative", -1, "", "Uncompressing failed: -3"},
+        {"beyondWhatTheStreamCanHold", qint64(1) << 40, "", "Uncompressing failed: -3"},
+    };
+    // One program has the store open at a time.
+    favorite.reset();
+    store.reset();
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        pythonExec(path(), QStringLiteral("UPDATE queryHistoryElement SET uncompressedLength = %1").arg(c.declared));
+        auto reopened = openStore();
+        ASSERT_FALSE(reopened->favorites().empty());
+        LogCapture log;
+        EXPECT_EQ(reopened->favorites().front()->lastQueryHistoryElement()->text(), c.text);
+        if (c.logged)
+            EXPECT_TRUE(log.contains(c.logged));
+        else
+            EXPECT_TRUE(log.lines().isEmpty());
+    }
 }

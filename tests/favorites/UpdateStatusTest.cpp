@@ -109,4 +109,14 @@ TEST(UpdateStatus, DigitRunsCompareAsNumbers) {
     EXPECT_EQ(compareVersionsNumerically("0.1.0", "0.1.0"), 0);
 }
 
+TEST(UpdateStatus, OnlyASCIIDigitsAreNumbersSoTheOrderStaysConsistent) {
+    using UpdateStatus::compareVersionsNumerically;
+    // NKo digit zero is a digit to Unicode: compared as a number with "10" and as
+    // a character with "a", it ordered "a" < it < "10" < "a".
+    const QString nko(QChar(0x07C0));
+    EXPECT_GT(compareVersionsNumerically("a", "10"), 0);
+    EXPECT_LT(compareVersionsNumerically("a", nko), 0);
+    EXPECT_GT(compareVersionsNumerically(nko, "10"), 0);
+}
+
 #include "UpdateStatusTest.moc"
