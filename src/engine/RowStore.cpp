@@ -318,6 +318,10 @@ Value RowStore::valueAt(qsizetype row, int column) const {
     return valueOf(cellAt(row, column));
 }
 
+int64_t RowStore::intOf(const Cell &cell) {
+    return readInt(cell.data, cell.size);
+}
+
 Value RowStore::valueOf(const Cell &cell) {
     switch (cell.kind) {
     case CellKind::Null:

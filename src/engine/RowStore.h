@@ -50,6 +50,8 @@ public:
     Value valueAt(qsizetype row, int column) const;
     // The value a cell of this store holds.
     static Value valueOf(const Cell &cell);
+    // The number of an Int cell (stored in 1, 2, 4 or 8 bytes).
+    static int64_t intOf(const Cell &cell);
     std::vector<Value> rowAt(qsizetype row) const;
     // The text a value reads as (Value::description), made straight from the
     // stored bytes. With maxLength >= 0 at most that many UTF-16 units are

@@ -3,6 +3,7 @@
 // files beside this one.
 #include "QueryViewController.h"
 
+#include "QueryFavorite.h"
 #include "QueryResultModel.h"
 #include "QueryTextView.h"
 #include "browser/ZNTCopyModes.h"
@@ -35,14 +36,6 @@
 #include <QVBoxLayout>
 
 namespace {
-ZNTTerminalButton *barButton(const QString &name, const QString &title, const QString &toolTip) {
-    auto *button = new ZNTTerminalButton;
-    button->setObjectName(name);
-    button->setText(title);
-    button->setToolTip(toolTip);
-    button->setToolButtonStyle(Qt::ToolButtonTextOnly);
-    return button;
-}
 
 QString withKeys(const QString &text, const QKeySequence &key) {
     return QStringLiteral("%1 (%2)").arg(text, key.toString(QKeySequence::NativeText));
@@ -80,9 +73,7 @@ QueryViewController::~QueryViewController() {
 }
 
 std::shared_ptr<ZNTFavorite> QueryViewController::favorite() const {
-    const auto database = m_queryObject->database();
-    const auto server = database ? database->server() : nullptr;
-    return server ? std::dynamic_pointer_cast<ZNTFavorite>(server->favorite()) : nullptr;
+    return QueryFavorite::of(m_queryObject->database());
 }
 
 QWidget *QueryViewController::window() const {
@@ -155,10 +146,11 @@ void QueryViewController::buildUi() {
 QWidget *QueryViewController::buildEditorBar() {
     auto *bar = new ZNTBottomBarView;
     bar->setObjectName(QStringLiteral("queryEditorBar"));
-    m_executeButton = barButton(QStringLiteral("executeButton"), QStringLiteral("Execute Query"),
-                                withKeys(QStringLiteral("Run the query, or the selected part of it"), kExecuteKey));
-    m_cancelButton =
-        barButton(QStringLiteral("cancelButton"), QStringLiteral("Cancel"), QStringLiteral("Cancel the running query"));
+    m_executeButton =
+        ZNTTerminalButton::withText(QStringLiteral("executeButton"), QStringLiteral("Execute Query"),
+                                    withKeys(QStringLiteral("Run the query, or the selected part of it"), kExecuteKey));
+    m_cancelButton = ZNTTerminalButton::withText(QStringLiteral("cancelButton"), QStringLiteral("Cancel"),
+                                                 QStringLiteral("Cancel the running query"));
     m_cancelButton->setEnabled(false);
     m_progressIndicator = new ZNTAnimatingIndicator;
     m_progressIndicator->stopAnimation();
@@ -173,10 +165,12 @@ QWidget *QueryViewController::buildEditorBar() {
     m_historyControl->addSegment(QStringLiteral("History"), QIcon(), QStringLiteral("Query History"));
     m_historyControl->addSegment(QString(), ToolbarIcons::icon(ToolbarIcons::Shape::Forward),
                                  withKeys(QStringLiteral("Next Query in the History"), kNextKey));
-    m_saveButton = barButton(QStringLiteral("saveButton"), QStringLiteral("Save…"),
-                             withKeys(QStringLiteral("Save the query to a file"), QKeySequence::Save));
-    m_loadButton = barButton(QStringLiteral("loadButton"), QStringLiteral("Load…"),
-                             withKeys(QStringLiteral("Load a query from a file"), QKeySequence::Open));
+    m_saveButton =
+        ZNTTerminalButton::withText(QStringLiteral("saveButton"), QStringLiteral("Save…"),
+                                    withKeys(QStringLiteral("Save the query to a file"), QKeySequence::Save));
+    m_loadButton =
+        ZNTTerminalButton::withText(QStringLiteral("loadButton"), QStringLiteral("Load…"),
+                                    withKeys(QStringLiteral("Load a query from a file"), QKeySequence::Open));
     auto *row = new QHBoxLayout(bar);
     row->setContentsMargins(8, 4, 8, 3);
     row->setSpacing(8);
@@ -202,8 +196,8 @@ void QueryViewController::buildAccessoryView() {
     m_rowCountLabel->setObjectName(QStringLiteral("queryResultRowCountLabel"));
     m_rowCountLabel->setTextFormat(Qt::PlainText);
     m_rowCountLabel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-    m_exportButton = barButton(QStringLiteral("queryResultExportButton"), QStringLiteral("Export…"),
-                               QStringLiteral("Export the result as a CSV file"));
+    m_exportButton = ZNTTerminalButton::withText(QStringLiteral("queryResultExportButton"), QStringLiteral("Export…"),
+                                                 QStringLiteral("Export the result as a CSV file"));
     auto *row = new QHBoxLayout(m_accessoryView);
     row->setContentsMargins(8, 4, 8, 3);
     row->setSpacing(8);

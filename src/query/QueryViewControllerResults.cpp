@@ -2,6 +2,7 @@
 // selector, the grid's columns with their widths and order per result, the
 // local sort, the row count, copying and the export.
 #include "QueryCopyDelegate.h"
+#include "QueryFavorite.h"
 #include "QueryPageLogic.h"
 #include "QueryResultModel.h"
 #include "QueryViewController.h"
@@ -199,20 +200,7 @@ void QueryViewController::applyColumnLayout(const QueryViewResult &result) {
 }
 
 double QueryViewController::persistentWidthForColumn(const ZNTColumn &column) const {
-    // An expression or a constant has no table column to look up.
-    if (column.sourceTableOid() == 0 || column.sourceTableAttnum() == 0)
-        return 0;
-    const auto owner = favorite();
-    const auto database = m_queryObject->database();
-    if (!owner || !database)
-        return 0;
-    const auto container =
-        owner->prefContainerOfType(ZNTPrefContainerTypeObject, database->name(), column.sourceTableOid());
-    if (!container)
-        return 0;
-    return QueryPageLogic::storedWidth(container->propertyOfType(ZNTPrefPropertyColumnAttnums),
-                                       container->propertyOfType(ZNTPrefPropertyColumnWidths),
-                                       column.sourceTableAttnum());
+    return QueryFavorite::storedWidth(m_queryObject->database(), column);
 }
 
 void QueryViewController::recordColumnWidths() {

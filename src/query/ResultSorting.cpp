@@ -148,28 +148,6 @@ Rank rankOf(RowStore::CellKind kind) {
     }
 }
 
-int64_t readInt(const char *p, qsizetype width) {
-    switch (width) {
-    case 1:
-        return static_cast<int8_t>(*p);
-    case 2: {
-        int16_t v;
-        std::memcpy(&v, p, 2);
-        return v;
-    }
-    case 4: {
-        int32_t v;
-        std::memcpy(&v, p, 4);
-        return v;
-    }
-    default: {
-        int64_t v;
-        std::memcpy(&v, p, 8);
-        return v;
-    }
-    }
-}
-
 // A number cell: an integer exactly, or a double (NaN after every number).
 struct Number {
     bool isInteger;
@@ -184,7 +162,7 @@ Number numberOf(const RowStore::Cell &cell) {
     case RowStore::CellKind::True:
         return {true, 1, 0};
     case RowStore::CellKind::Int:
-        return {true, readInt(cell.data, cell.size), 0};
+        return {true, RowStore::intOf(cell), 0};
     case RowStore::CellKind::Float: {
         float f;
         std::memcpy(&f, cell.data, sizeof f);

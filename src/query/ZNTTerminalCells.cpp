@@ -93,15 +93,6 @@ QIcon icon(const QString &resultType) {
 
 namespace {
 
-ZNTTerminalButton *barButton(const QString &name, const QString &title, const QString &toolTip) {
-    auto *button = new ZNTTerminalButton;
-    button->setObjectName(name);
-    button->setText(title);
-    button->setToolTip(toolTip);
-    button->setToolButtonStyle(Qt::ToolButtonTextOnly);
-    return button;
-}
-
 QHBoxLayout *barLayout(QWidget *bar) {
     auto *row = new QHBoxLayout(bar);
     row->setContentsMargins(0, 0, 0, 0);
@@ -144,12 +135,13 @@ void ZNTTerminalEditableQueryView::buildUi() {
                                       QStringLiteral("Previous Query in the History (Ctrl+Up)"));
     m_historyPagerControl->addSegment(QString(), ToolbarIcons::icon(ToolbarIcons::Shape::Forward),
                                       QStringLiteral("Next Query in the History (Ctrl+Down)"));
-    m_loadButton = barButton(QStringLiteral("loadButton"), QStringLiteral("Load…"),
-                             QStringLiteral("Load a query from a file (Ctrl+O)"));
-    m_saveButton = barButton(QStringLiteral("saveButton"), QStringLiteral("Save…"),
-                             QStringLiteral("Save the query to a file (Ctrl+S)"));
-    m_clearDisplayButton = barButton(QStringLiteral("clearDisplayButton"), QStringLiteral("Clear Display"),
-                                     QStringLiteral("Remove every query that has run from the transcript"));
+    m_loadButton = ZNTTerminalButton::withText(QStringLiteral("loadButton"), QStringLiteral("Load…"),
+                                               QStringLiteral("Load a query from a file (Ctrl+O)"));
+    m_saveButton = ZNTTerminalButton::withText(QStringLiteral("saveButton"), QStringLiteral("Save…"),
+                                               QStringLiteral("Save the query to a file (Ctrl+S)"));
+    m_clearDisplayButton =
+        ZNTTerminalButton::withText(QStringLiteral("clearDisplayButton"), QStringLiteral("Clear Display"),
+                                    QStringLiteral("Remove every query that has run from the transcript"));
     QHBoxLayout *top = barLayout(m_topBar);
     top->addWidget(m_historyPagerControl);
     top->addStretch(1);
@@ -158,8 +150,9 @@ void ZNTTerminalEditableQueryView::buildUi() {
     top->addWidget(m_clearDisplayButton);
 
     m_bottomBar = new QWidget(this);
-    m_executeButton = barButton(QStringLiteral("executeButton"), QStringLiteral("Execute Query"),
-                                QStringLiteral("Run the query, or the selected part of it (Ctrl+Return)"));
+    m_executeButton =
+        ZNTTerminalButton::withText(QStringLiteral("executeButton"), QStringLiteral("Execute Query"),
+                                    QStringLiteral("Run the query, or the selected part of it (Ctrl+Return)"));
     QHBoxLayout *bottom = barLayout(m_bottomBar);
     bottom->addStretch(1);
     bottom->addWidget(m_executeButton);
@@ -249,12 +242,12 @@ void ZNTTerminalExecutedQueryCell::buildUi() {
     m_statusLabel->setObjectName(QStringLiteral("statusLabel"));
     m_statusLabel->setTextFormat(Qt::PlainText);
     m_statusLabel->setForegroundRole(QPalette::PlaceholderText);
-    m_executeButton = barButton(QStringLiteral("runAgainButton"), QStringLiteral("Run Again"),
-                                QStringLiteral("Run this query again in its place (Ctrl+Return)"));
-    m_cancelButton =
-        barButton(QStringLiteral("cancelButton"), QStringLiteral("Cancel"), QStringLiteral("Cancel the running query"));
-    m_actionButton = barButton(QStringLiteral("queryActionButton"), QStringLiteral("More"),
-                               QStringLiteral("Save or clear this query"));
+    m_executeButton = ZNTTerminalButton::withText(QStringLiteral("runAgainButton"), QStringLiteral("Run Again"),
+                                                  QStringLiteral("Run this query again in its place (Ctrl+Return)"));
+    m_cancelButton = ZNTTerminalButton::withText(QStringLiteral("cancelButton"), QStringLiteral("Cancel"),
+                                                 QStringLiteral("Cancel the running query"));
+    m_actionButton = ZNTTerminalButton::withText(QStringLiteral("queryActionButton"), QStringLiteral("More"),
+                                                 QStringLiteral("Save or clear this query"));
     m_actionButton->setPopupMode(QToolButton::InstantPopup);
     m_rowMenu = new ZNTMenuWithOwner(this);
     m_rowMenu->setObjectName(QStringLiteral("queryRowMenu"));

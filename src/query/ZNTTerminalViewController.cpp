@@ -3,6 +3,7 @@
 // editing live in the files beside this one.
 #include "ZNTTerminalViewController.h"
 
+#include "QueryFavorite.h"
 #include "TerminalTextEditing.h"
 #include "ZNTTerminalCells.h"
 #include "ZNTTerminalCopyDelegate.h"
@@ -85,9 +86,7 @@ void ZNTTerminalViewController::setTerminal(std::shared_ptr<ZNTTerminal> termina
 }
 
 std::shared_ptr<ZNTFavorite> ZNTTerminalViewController::favorite() const {
-    const auto database = m_terminal ? m_terminal->database() : nullptr;
-    const auto server = database ? database->server() : nullptr;
-    return server ? std::dynamic_pointer_cast<ZNTFavorite>(server->favorite()) : nullptr;
+    return QueryFavorite::of(m_terminal ? m_terminal->database() : nullptr);
 }
 
 QWidget *ZNTTerminalViewController::window() const {

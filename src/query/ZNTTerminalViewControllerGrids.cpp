@@ -1,5 +1,6 @@
 // The terminal page's result grids: their columns and widths, the local sort,
 // copying rows and cells, opening a row, and the grids' menu.
+#include "QueryFavorite.h"
 #include "QueryPageLogic.h"
 #include "ResultSorting.h"
 #include "ZNTTerminalOutlineView.h"
@@ -112,19 +113,7 @@ void ZNTTerminalViewController::setWidth(double width, const ZNTColumn &column,
 }
 
 double ZNTTerminalViewController::persistentWidthForColumn(const ZNTColumn &column) const {
-    if (column.sourceTableOid() == 0 || column.sourceTableAttnum() == 0)
-        return 0;
-    const auto owner = favorite();
-    const auto database = m_terminal ? m_terminal->database() : nullptr;
-    if (!owner || !database)
-        return 0;
-    const auto container =
-        owner->prefContainerOfType(ZNTPrefContainerTypeObject, database->name(), column.sourceTableOid());
-    if (!container)
-        return 0;
-    return QueryPageLogic::storedWidth(container->propertyOfType(ZNTPrefPropertyColumnAttnums),
-                                       container->propertyOfType(ZNTPrefPropertyColumnWidths),
-                                       column.sourceTableAttnum());
+    return QueryFavorite::storedWidth(m_terminal ? m_terminal->database() : nullptr, column);
 }
 
 void ZNTTerminalViewController::tableViewColumnDidResize(ZNTTerminalQueryTabularResult *grid, int column, int width) {

@@ -21,6 +21,15 @@ ZNTTerminalButton::ZNTTerminalButton(QWidget *parent) : QToolButton(parent) {
     setFocusPolicy(Qt::TabFocus);
 }
 
+ZNTTerminalButton *ZNTTerminalButton::withText(const QString &name, const QString &title, const QString &toolTip) {
+    auto *button = new ZNTTerminalButton;
+    button->setObjectName(name);
+    button->setText(title);
+    button->setToolTip(toolTip);
+    button->setToolButtonStyle(Qt::ToolButtonTextOnly);
+    return button;
+}
+
 void ZNTTerminalButton::paintEvent(QPaintEvent *event) {
     QToolButton::paintEvent(event);
     drawBarButtonBackground(this);

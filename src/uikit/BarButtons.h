@@ -13,6 +13,8 @@ class ZNTTerminalButton : public QToolButton {
     Q_OBJECT
 public:
     explicit ZNTTerminalButton(QWidget *parent = nullptr);
+    // A button of a bar that shows its title only (its object name for the tests).
+    static ZNTTerminalButton *withText(const QString &name, const QString &title, const QString &toolTip);
 
 protected:
     void paintEvent(QPaintEvent *event) override;
