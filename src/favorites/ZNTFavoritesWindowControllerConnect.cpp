@@ -244,6 +244,7 @@ void ZNTFavoritesWindowController::showPrompt(const std::shared_ptr<ZNTFavorite>
                 favorite->sshPrivateKeyPassphraseSaveInKeychain = keep->isChecked();
                 break;
             case Kind::None:
+            case Kind::NewServer: // asked by confirmNewServer, never by this sheet
                 return;
             }
             c->connectToFavorite(favorite);

@@ -101,8 +101,9 @@ TEST(ResultSorting, EqualValuesKeepTheirOrderAndThreadsDoNotChangeTheResult) {
         for (size_t i = 1; i < one.size(); ++i) {
             const int c = compareCells(store->cellAt(one[i - 1], 0), store->cellAt(one[i], 0), 25);
             ASSERT_TRUE(ascending ? c <= 0 : c >= 0);
-            if (c == 0)
+            if (c == 0) {
                 ASSERT_LT(one[i - 1], one[i]) << "equal values out of arrival order";
+            }
         }
     }
     // Only the rows asked for.

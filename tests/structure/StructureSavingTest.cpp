@@ -79,8 +79,9 @@ TEST_F(StructureSaving, AFailedSaveShowsTheServersErrorAndKeepsEveryEdit) {
     page->saveBar()->saveButton()->click();
     Alert *question = waitForSheet(30s);
     ASSERT_TRUE(question);
-    if (question->messageText() == "Create sequence?")
+    if (question->messageText() == "Create sequence?") {
         ASSERT_TRUE(answerSheet("Cancel"));
+    }
     Alert *error = waitForSheet(30s);
     ASSERT_TRUE(error);
     EXPECT_TRUE((error->messageText() + error->informativeText()).contains("does not exist"))

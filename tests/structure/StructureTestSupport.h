@@ -123,8 +123,9 @@ public:
         window->navigateToItem(std::make_shared<ZNTTableSchema>(table));
         auto *page = shownPage();
         EXPECT_TRUE(page);
-        if (page && table->hasName())
+        if (page && table->hasName()) {
             EXPECT_TRUE(waitLoaded(page));
+        }
         return page;
     }
     ZNTTableSchemaController *shownPage() const {
