@@ -117,6 +117,9 @@ void ZNTActionQuery::startQuery(const QString &text) {
     auto query = ZNTQuery::create(text, m_params);
     m_sqlQuery = query;
     query->setStatusMessage(statusMessage());
+    // Every action writes for the user (maintenance, a structure change, a new
+    // relation, a row save): none may run inside the user's own transaction.
+    query->setRefusesUserTransaction(true);
     // The action outlives its query's notifications (retainUntilDone), and the
     // token dies with the action, so the raw pointer is safe here.
     m_queryObserver = NotificationCenter::defaultCenter().observe(

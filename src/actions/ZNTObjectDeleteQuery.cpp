@@ -135,6 +135,7 @@ void ZNTObjectDeleteQuery::executeInBackgroundOnConnection(const std::shared_ptr
         return;
     }
     m_sqlQuery = ZNTQuery::create(sql);
+    m_sqlQuery->setRefusesUserTransaction(true);
     m_sqlQuery->setStatusMessage(m_objectsToDelete.size() == 1
                                      ? QStringLiteral("Deleting %1…").arg(m_objectsToDelete.first()->name())
                                      : QStringLiteral("Deleting %1 objects…").arg(m_objectsToDelete.size()));

@@ -51,6 +51,7 @@ void ZNTRowDeleteQuery::executeInBackgroundOnConnection(const std::shared_ptr<ZN
     const QString sql = QStringLiteral("DELETE FROM %1 WHERE %2")
                             .arg(Quoting::quoteQualifiedName(m_table->schemaName(), m_table->name()), where);
     m_sqlQuery = ZNTQuery::create(sql);
+    m_sqlQuery->setRefusesUserTransaction(true);
     m_queryObserver = NotificationCenter::defaultCenter().observe(ZNTQuery::DoneNotification, m_sqlQuery.get(),
                                                                   [this](const Notification &n) { didFinish(n); });
     m_sqlQuery->executeInBackgroundOnConnection(connection, true);

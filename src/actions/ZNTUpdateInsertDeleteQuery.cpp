@@ -234,6 +234,8 @@ void ZNTUpdateInsertDeleteQuery::executeInBackgroundOnConnection(const std::shar
     }
     auto query = ZNTQuery::create(QStringLiteral("BEGIN;\n") + sql(), params());
     query->setStatusMessage(statusMessage());
+    // Its COMMIT or ROLLBACK would end a transaction the user holds.
+    query->setRefusesUserTransaction(true);
     setSqlQuery(query);
     auto execution = query->executionBlockForConnection(connection, true);
     const Job job{m_returningExpectations, m_insertRows, m_updateRowsAfter, m_table->name()};
@@ -272,7 +274,9 @@ ZNTUpdateInsertDeleteQuery::runTransaction(const Job &job, const ZNTQuery &query
     Outcome outcome;
     const auto results = query.results();
     if (results.isEmpty() || results.first()->resultType() != QLatin1String("success")) {
-        if (connection->state() == ZNTConnection::ZNTConnectionStateLost)
+        if (ZNTQuery::isUserTransactionError(query.error()))
+            outcome.error = query.error();
+        else if (connection->state() == ZNTConnection::ZNTConnectionStateLost)
             outcome.error = KesError::errorWithFormat(QStringLiteral("The connection was lost."));
         else
             outcome.error =

@@ -1,5 +1,6 @@
 #include "ZNTTablePageLogic.h"
 
+#include "engine/PGError.h"
 #include "engine/ZNTColumn.h"
 
 #include <QRegularExpression>
@@ -162,6 +163,8 @@ QString informativeTextForError(const ErrorPtr &error) {
     const QString hint = info.value(QStringLiteral("PG_DIAG_MESSAGE_HINT")).toString();
     if (!hint.isEmpty())
         text += QStringLiteral("\nHint: %1").arg(hint);
+    if (info.value(QStringLiteral("PG_DIAG_SQLSTATE")).toString() == PGError::InFailedTransactionState)
+        text += QStringLiteral("\n\n") + PGError::userTransactionReason(true);
     return text.isEmpty() ? error->localizedDescription() : text;
 }
 

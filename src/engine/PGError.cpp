@@ -41,6 +41,10 @@ QString recoverySuggestion(const PGresult *result, const QVariantMap &info) {
     const QString hint = info.value(QStringLiteral("PG_DIAG_MESSAGE_HINT")).toString();
     if (!hint.isEmpty())
         text += QStringLiteral("\nHint: %1").arg(hint);
+    // Pages share the session with the SQL Query page and the terminal: a failed
+    // transaction there fails everything else until the user ends it.
+    if (info.value(QStringLiteral("PG_DIAG_SQLSTATE")).toString() == PGError::InFailedTransactionState)
+        text += QStringLiteral("\n\n") + PGError::userTransactionReason(true);
     return text;
 }
 } // namespace
@@ -57,6 +61,14 @@ ErrorPtr errorWithPGresult(const PGresult *result, const QString &query) {
     info.insert(QueryKey, query);
     info.insert(Error::RecoverySuggestionKey, recoverySuggestion(result, info));
     return Error::make(kBundleIdentifier, 1, info);
+}
+
+QString userTransactionReason(bool failed) {
+    if (failed)
+        return QStringLiteral("The connection has a failed transaction, begun in the SQL Query page or the terminal. "
+                              "Roll it back there first.");
+    return QStringLiteral("The connection has an open transaction, begun in the SQL Query page or the terminal. "
+                          "Commit or roll it back there first.");
 }
 
 } // namespace PGError

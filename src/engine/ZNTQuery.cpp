@@ -1,6 +1,7 @@
 #include "ZNTQuery.h"
 
 #include "KesError.h"
+#include "PGError.h"
 #include "ZNTConnection.h"
 #include "platform/Log.h"
 #include "platform/Main.h"
@@ -8,6 +9,8 @@
 namespace {
 // A batch is posted this long after its first notification.
 constexpr int kBatchDelayMs = 50;
+// Marks the refusal of userTransactionError, whose texts are for the user.
+const QString kUserTransactionKey = QStringLiteral("ZNTUserTransaction");
 } // namespace
 
 ZNTQuery::ZNTQuery(QString sql, QStringList params) : m_sql(std::move(sql)), m_params(std::move(params)) {}
@@ -29,6 +32,16 @@ std::shared_ptr<ZNTQuery> ZNTQuery::create(const QString &sql) {
 
 std::shared_ptr<ZNTQuery> ZNTQuery::create(const QString &sql, const QStringList &params) {
     return std::shared_ptr<ZNTQuery>(new ZNTQuery(sql, params));
+}
+
+ErrorPtr ZNTQuery::userTransactionError(bool failed) {
+    QVariantMap info{{Error::DescriptionKey, PGError::userTransactionReason(failed)},
+                     {kUserTransactionKey, failed ? QStringLiteral("failed") : QStringLiteral("open")}};
+    return Error::make(kBundleIdentifier, 1, info);
+}
+
+bool ZNTQuery::isUserTransactionError(const ErrorPtr &error) {
+    return error && error->userInfo().contains(kUserTransactionKey);
 }
 
 QString ZNTQuery::description() const {
@@ -213,6 +226,16 @@ bool ZNTQuery::extendedProtocol() const {
 void ZNTQuery::setExtendedProtocol(bool extended) {
     std::lock_guard lock(m_mutex);
     m_extendedProtocol = extended;
+}
+
+bool ZNTQuery::refusesUserTransaction() const {
+    std::lock_guard lock(m_mutex);
+    return m_refusesUserTransaction;
+}
+
+void ZNTQuery::setRefusesUserTransaction(bool refuses) {
+    std::lock_guard lock(m_mutex);
+    m_refusesUserTransaction = refuses;
 }
 
 std::shared_ptr<ZNTQueryFlowControl> ZNTQuery::flowControl() const {

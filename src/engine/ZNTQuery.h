@@ -78,6 +78,11 @@ public:
     static std::shared_ptr<ZNTQuery> create(const QString &sql, const QStringList &params);
     ~ZNTQuery();
 
+    // The refusal of a query that refuses the user's transaction: open, or failed
+    // (a statement of it failed and the server ignores everything until it ends).
+    static ErrorPtr userTransactionError(bool failed);
+    static bool isUserTransactionError(const ErrorPtr &error);
+
     // any thread: runs the execution on the connection's queue.
     void executeInBackgroundOnConnection(const std::shared_ptr<ZNTConnection> &connection, bool autoReconnect);
     // The execution as a callable that runs on the calling thread, for callers
@@ -112,6 +117,13 @@ public:
     // around text from outside (a row filter) cannot carry a second one.
     bool extendedProtocol() const;
     void setExtendedProtocol(bool extended);
+    // For a statement that writes on the user's behalf (a save, maintenance, a
+    // drop). The session is shared with the SQL Query page and the terminal, so a
+    // transaction open on it is the user's: such a statement then sends nothing
+    // and fails with userTransactionError, rather than being committed or rolled
+    // back with the user's work. The status is read in the job that would send.
+    bool refusesUserTransaction() const;
+    void setRefusesUserTransaction(bool refuses);
     // Set before the execution starts; held until the query is gone.
     std::shared_ptr<ZNTQueryFlowControl> flowControl() const;
     void setFlowControl(std::shared_ptr<ZNTQueryFlowControl> flowControl);
@@ -143,6 +155,7 @@ private:
     bool m_includeNotices = false;
     bool m_dontStoreRows = false;
     bool m_extendedProtocol = false;
+    bool m_refusesUserTransaction = false;
     bool m_isCancelled = false;
     QString m_sql;
     const QStringList m_params;

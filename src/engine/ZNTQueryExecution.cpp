@@ -53,6 +53,7 @@ private:
     using Clock = std::chrono::steady_clock;
 
     bool prepareConnection(bool autoReconnect);
+    bool refuseUserTransaction();
     bool send();
     bool sendText();
     bool hasNulCharacter() const;
@@ -79,6 +80,7 @@ private:
     bool includeNotices = false;
     bool dontStoreRows = false;
     bool extendedProtocol = false;
+    bool refusesUserTransaction = false;
     bool noticeReceiverInstalled = false;
     std::shared_ptr<ZNTQueryFlowControl> flowControl;
     QString sql;
@@ -119,9 +121,10 @@ void ZNTQueryExecution::run(bool autoReconnect) {
         includeNotices = q.m_includeNotices;
         dontStoreRows = q.m_dontStoreRows;
         extendedProtocol = q.m_extendedProtocol;
+        refusesUserTransaction = q.m_refusesUserTransaction;
         flowControl = q.m_flowControl;
     }
-    if (!prepareConnection(autoReconnect))
+    if (!prepareConnection(autoReconnect) || refuseUserTransaction())
         return;
     PQsetNoticeReceiver(pg, noticeReceiver, this);
     noticeReceiverInstalled = true;
@@ -166,6 +169,18 @@ bool ZNTQueryExecution::prepareConnection(bool autoReconnect) {
     connection->setState(ZNTConnection::ZNTConnectionStateLost, message);
     q.finishWithError(KesError::errorWithCode(1, message));
     return false;
+}
+
+// Read in the job that sends, so that nothing the user runs can come between
+// the look and the statement. A session that was just (re)connected is idle.
+bool ZNTQueryExecution::refuseUserTransaction() {
+    if (!refusesUserTransaction)
+        return false;
+    const PGTransactionStatusType status = PQtransactionStatus(pg);
+    if (status != PQTRANS_INTRANS && status != PQTRANS_INERROR)
+        return false;
+    q.finishWithError(ZNTQuery::userTransactionError(status == PQTRANS_INERROR));
+    return true;
 }
 
 // The lock is not held while sending: a long text may block on the network,
