@@ -21,6 +21,11 @@ QString returningClause(const ZNTConnection &connection, const QStringList &colu
     return QStringLiteral(" RETURNING ") + columns.join(QStringLiteral(", "));
 }
 
+QString &commitStatement() {
+    static QString statement = QStringLiteral("COMMIT");
+    return statement;
+}
+
 // The DEFAULT cells of row, in order, take the values of the first row of
 // result; cells the result has no value for keep the marker.
 void fillDefaults(ZNTRowValues &row, const ZNTResult &result) {
@@ -37,6 +42,10 @@ void fillDefaults(ZNTRowValues &row, const ZNTResult &result) {
     }
 }
 } // namespace
+
+void ZNTUpdateInsertDeleteQuery::setCommitStatementForTesting(const QString &statement) {
+    commitStatement() = statement.isEmpty() ? QStringLiteral("COMMIT") : statement;
+}
 
 QString ZNTUpdateInsertDeleteQuery::statusMessage() const {
     return QStringLiteral("Saving changes to %1…").arg(m_table ? m_table->name() : QString());
@@ -329,8 +338,8 @@ QString ZNTUpdateInsertDeleteQuery::pairResults(const Job &job, const QList<std:
 void ZNTUpdateInsertDeleteQuery::endTransaction(const Job &job, const std::shared_ptr<ZNTConnection> &connection,
                                                 const QString &message, Outcome &outcome) {
     if (outcome.success) {
-        const auto commit = runNow(connection, QStringLiteral("COMMIT"),
-                                   QStringLiteral("Committing changes to %1…").arg(job.tableName));
+        const auto commit =
+            runNow(connection, commitStatement(), QStringLiteral("Committing changes to %1…").arg(job.tableName));
         const auto results = commit->results();
         if (commit->error()) {
             outcome.success = false;

@@ -61,6 +61,11 @@ public:
     RowList completedUpdateRows() const { return m_completedUpdateRows; }
     const QList<PGResultExpectation> &returningExpectations() const { return m_returningExpectations; }
 
+    // The statement that ends a save whose statements all did what they should
+    // ("COMMIT"; an empty text restores it). Tests put in a statement the server
+    // answers as it answers a COMMIT that did not commit. Set before a save starts.
+    static void setCommitStatementForTesting(const QString &statement);
+
 private:
     // What the connection queue's job works on, copied when the save starts.
     struct Job {
