@@ -202,8 +202,6 @@ private:
     quint64 m_sortGeneration = 0;
     quint64 m_appliedSortGeneration = 0;
     bool m_layingOutColumns = false;
-    // The run's COPY TO STDOUT was refused: the status view says so.
-    bool m_copyOutRefused = false;
 
     // Files and history.
     QString m_loadPath;
