@@ -184,6 +184,7 @@ TEST_F(QueryEditorRun, ARefusedCopyIsTheFailedResultInItsOwnPlaceInBothDirection
     EXPECT_TRUE(page->isShowingStatus());
     EXPECT_EQ(statusText(), QStringLiteral("SELECT 1\n%1\nSELECT 1\n").arg(QueryCopyDelegate::CopyOutMessage));
     EXPECT_EQ(selectorTags(), QList<int>({-1, 0, 2}));
+    shot(QStringLiteral("refused-copy.png"));
     page->selectQueryResult(2);
     EXPECT_EQ(gridRows(), QStringList({"after"}));
 
