@@ -198,6 +198,11 @@ void ZNTQuery::setCpyDelegate(std::weak_ptr<ZNTCopyDelegate> delegate) {
     m_cpyDelegate = std::move(delegate);
 }
 
+void ZNTQuery::refuseCopy(const QString &message) {
+    std::lock_guard lock(m_mutex);
+    m_copyRefusal = message;
+}
+
 bool ZNTQuery::includeNotices() const {
     std::lock_guard lock(m_mutex);
     return m_includeNotices;

@@ -27,7 +27,8 @@ public:
     virtual ~ZNTCopyDelegate() = default;
     // status: libpq's 3 (COPY_OUT), 4 (COPY_IN) or 8 (COPY_BOTH). True when the
     // exchange is done and the query may read its next result; false makes the
-    // COPY result an invalid result.
+    // COPY result an invalid result. A delegate that ended the exchange without
+    // doing what the COPY asked calls the query's refuseCopy before it returns.
     virtual bool handleCopy(int status, const std::shared_ptr<ZNTConnection> &connection,
                             const std::shared_ptr<ZNTQuery> &query) = 0;
 };
@@ -108,6 +109,10 @@ public:
     bool isCancelled() const;
     std::shared_ptr<ZNTCopyDelegate> cpyDelegate() const;
     void setCpyDelegate(std::weak_ptr<ZNTCopyDelegate> delegate);
+    // connection queue, from the copy delegate: the COPY just ended was refused.
+    // Its own result takes the refusal's place once the server has ended it (a
+    // server error for it stays as it is), and the query fails.
+    void refuseCopy(const QString &message);
     bool includeNotices() const;
     void setIncludeNotices(bool include);
     bool dontStoreRows() const;
@@ -161,6 +166,7 @@ private:
     const QStringList m_params;
     ErrorPtr m_error;
     std::weak_ptr<ZNTCopyDelegate> m_cpyDelegate;
+    std::optional<QString> m_copyRefusal;
     std::shared_ptr<ZNTQueryFlowControl> m_flowControl;
     QDateTime m_startDate, m_endDate;
     std::optional<Clock::time_point> m_startTime, m_endTime;

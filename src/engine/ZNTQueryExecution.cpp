@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cstring>
 #include <ctime>
+#include <utility>
 
 namespace {
 // Rows are announced when this much processor time, or wall time, has passed
@@ -69,6 +70,7 @@ private:
     bool flushDue();
     void flush();
     void fatalError(const PGresult *result);
+    void refusedCopy(const QString &message);
     void invalid(ExecStatusType status);
     void publish(const std::shared_ptr<ZNTResult> &result, bool isRowResult);
     static void noticeReceiver(void *arg, const PGresult *notice);
@@ -84,6 +86,8 @@ private:
     bool noticeReceiverInstalled = false;
     std::shared_ptr<ZNTQueryFlowControl> flowControl;
     QString sql;
+    // The refusal of the COPY just handled, until the server's result for it.
+    std::optional<QString> copyRefusal;
 
     // The row result being read, the store its rows go to, and the rows of that
     // store not yet announced.
@@ -275,12 +279,16 @@ bool ZNTQueryExecution::readResults() {
     while (PGresultPtr owned{PQgetResult(pg)}) {
         const PGresult *result = owned.get();
         const ExecStatusType status = PQresultStatus(result);
+        const std::optional<QString> refusal = std::exchange(copyRefusal, std::nullopt);
         switch (status) {
         case PGRES_EMPTY_QUERY:
             emptyQuery();
             break;
         case PGRES_COMMAND_OK:
-            commandOk(result);
+            if (refusal)
+                refusedCopy(*refusal); // in place of the server's "COPY n"
+            else
+                commandOk(result);
             break;
         case PGRES_SINGLE_TUPLE:
         case PGRES_TUPLES_OK:
@@ -289,8 +297,11 @@ bool ZNTQueryExecution::readResults() {
         case PGRES_COPY_OUT:
         case PGRES_COPY_IN:
         case PGRES_COPY_BOTH:
-            if (auto delegate = q.cpyDelegate(); delegate && delegate->handleCopy(int(status), connection, self))
+            if (auto delegate = q.cpyDelegate(); delegate && delegate->handleCopy(int(status), connection, self)) {
+                std::lock_guard lock(q.m_mutex);
+                copyRefusal = std::exchange(q.m_copyRefusal, std::nullopt);
                 break;
+            }
             invalid(status);
             return true;
         case PGRES_FATAL_ERROR:
@@ -455,6 +466,13 @@ void ZNTQueryExecution::fatalError(const PGresult *result) {
     store.reset();
     appender.reset();
     pendingCount = 0;
+}
+
+void ZNTQueryExecution::refusedCopy(const QString &message) {
+    auto failed = ZNTResult::fatalErrorResult();
+    failed->setString(message);
+    q.setError(KesError::errorWithCode(1, message));
+    publish(failed, false);
 }
 
 void ZNTQueryExecution::invalid(ExecStatusType status) {

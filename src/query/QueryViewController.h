@@ -51,6 +51,7 @@ class QueryViewController : public ZNTContentController,
                             public ZNTAccessoryViewProvider,
                             public ZNTFirstResponderPlacer,
                             public ZNTReloadable,
+                            public ZNTReloadKeeping,
                             public ZNTExporting,
                             public ZNTMenuValidator,
                             public ZNTEditMenuProvider,
@@ -70,6 +71,9 @@ public:
     // A run never reconnects; a reload of the window does, when the
     // connection was lost. The text and the results stay.
     void performReload() override;
+    // Kept over a reload of the window, shown or not: typed text, results and
+    // undo cannot be loaded again. Closing the window drops them.
+    bool keepsPageOnReload() const override { return true; }
     void exportContents(QObject *sender) override;
     bool validateMenuItem(ZNTWindowCommand command, QAction *item) override;
     QList<QAction *> editMenuActions() override;
@@ -198,8 +202,6 @@ private:
     quint64 m_sortGeneration = 0;
     quint64 m_appliedSortGeneration = 0;
     bool m_layingOutColumns = false;
-    // The run's COPY TO STDOUT was refused: the status view says so.
-    bool m_copyOutRefused = false;
 
     // Files and history.
     QString m_loadPath;

@@ -1,7 +1,6 @@
 // The query page's results: the status view and the grid, the result
 // selector, the grid's columns with their widths and order per result, the
 // local sort, the row count, copying and the export.
-#include "QueryCopyDelegate.h"
 #include "QueryFavorite.h"
 #include "QueryPageLogic.h"
 #include "QueryResultModel.h"
@@ -69,10 +68,7 @@ QString QueryViewController::currentStatusText() const {
         messages << QueryPageLogic::ResultMessage{result->result()->string(),
                                                   result->result()->resultType() == QLatin1String("error")};
     const ErrorPtr error = m_currentQuery ? m_currentQuery->error() : nullptr;
-    QString text = QueryPageLogic::statusText(messages, error ? error->localizedDescription() : QString());
-    if (m_copyOutRefused && !text.contains(QueryCopyDelegate::CopyOutMessage))
-        text += QueryCopyDelegate::CopyOutMessage + u'\n';
-    return text;
+    return QueryPageLogic::statusText(messages, error ? error->localizedDescription() : QString());
 }
 
 void QueryViewController::setStatusString(const QString &text) {

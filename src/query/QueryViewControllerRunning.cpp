@@ -45,7 +45,6 @@ void QueryViewController::executeQuery() {
     auto query = ZNTQuery::create(m_textView->textToExecute());
     m_currentQuery = query;
     m_currentResult.reset();
-    m_copyOutRefused = false;
     m_appliedSortGeneration = ++m_sortGeneration; // a sort of the run before is dropped
     // Until the first result the view shown before stays, emptied: the grid
     // keeps its columns without rows.
@@ -153,7 +152,6 @@ void QueryViewController::noteQueryDone(const std::shared_ptr<ZNTQuery> &query) 
         result->setComplete(); // also a result cut short by an error
     if (m_resultInModel && m_resultInModel->rows())
         m_model->takeRows(m_resultInModel->rows()->rowCount());
-    m_copyOutRefused = QueryCopyDelegate::shared()->takeCopyOutRefusal(query);
     if (query->error())
         m_currentResult.reset();
     if (!m_currentResult)

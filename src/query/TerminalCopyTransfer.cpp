@@ -55,10 +55,17 @@ bool endCopyIn(PGconn *conn, const char *errorMessage) {
     return sent == 1;
 }
 
-CopyInOutcome copyIn(PGconn *conn, QIODevice *in) {
+CopyInOutcome copyIn(PGconn *conn, QIODevice *in, const std::function<bool()> &isCancelled) {
     CopyInOutcome outcome;
     QByteArray chunk(int(kChunkSize), Qt::Uninitialized);
     for (;;) {
+        // A cancelled upload stops here: the rest of a large file would hold
+        // the session for as long as it takes to send.
+        if (isCancelled && isCancelled()) {
+            outcome.cancelled = true;
+            endCopyIn(conn, kUserCancelled);
+            return outcome;
+        }
         const qint64 read = in->read(chunk.data(), kChunkSize);
         if (read < 0) {
             outcome.readFailed = true;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <functional>
 #include <libpq-fe.h>
 
 class QIODevice;
@@ -43,10 +44,14 @@ struct CopyInOutcome {
     // Sending failed: the copy was ended with libpq's message.
     bool sendFailed = false;
     QString sendError;
+    // The statement was cancelled: nothing more was read, and the copy was
+    // ended with kUserCancelled.
+    bool cancelled = false;
 };
 // Sends in's data to its end and ends the copy: successfully at the end of
-// the data, with an error message when reading or sending failed.
-CopyInOutcome copyIn(PGconn *conn, QIODevice *in);
+// the data, with an error message when reading or sending failed or when
+// isCancelled answers true before a chunk (asked once per chunk; may be null).
+CopyInOutcome copyIn(PGconn *conn, QIODevice *in, const std::function<bool()> &isCancelled = {});
 
 // Ends a COPY FROM STDIN: successfully for a null message, else failed with it.
 // False when libpq could not send the end.

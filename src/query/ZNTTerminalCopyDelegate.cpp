@@ -62,8 +62,7 @@ bool ZNTCopyFileRequest::isAnswered() const {
 
 std::optional<QString> ZNTCopyFileRequest::waitForAnswer() {
     while (!m_lock.waitForCondition(1, kAnswerWaitSlice)) {
-        // A query cleared from the transcript is cancelled: its COPY is not
-        // waited for.
+        // A cancelled query (Cancel, or its page closed) is not waited for.
         const auto running = query();
         if (!running || running->isCancelled())
             answer(std::nullopt);
@@ -171,7 +170,8 @@ bool ZNTTerminalCopyDelegate::copyIn(PGconn *conn, const std::shared_ptr<ZNTQuer
             TerminalCopyTransfer::endCopyIn(conn, TerminalCopyTransfer::kFailedToReadFile);
             return;
         }
-        const TerminalCopyTransfer::CopyInOutcome outcome = TerminalCopyTransfer::copyIn(conn, in.get());
+        const TerminalCopyTransfer::CopyInOutcome outcome =
+            TerminalCopyTransfer::copyIn(conn, in.get(), [&query] { return query->isCancelled(); });
         if (outcome.readFailed)
             fileError = outcome.readError;
     });

@@ -46,8 +46,9 @@ private:
 // of its own ("Copy Out Queue", "Copy In Queue") while the connection's
 // queue waits for it. Cancelling the save dialog reads and drops the data (the
 // statement completes); cancelling the open dialog fails the statement with
-// "User cancelled."; a file that cannot be written or read fails it with the
-// server's error and is reported. COPY BOTH is cancelled and refused.
+// "User cancelled.", and so does a Cancel of the query while the file is sent
+// (no further chunk is read); a file that cannot be written or read fails it
+// with the server's error and is reported. COPY BOTH is cancelled and refused.
 //
 // Queries hold their copy delegate weakly: the page keeps this one. It asks
 // and tells the page on the main thread; without the page every question is

@@ -185,6 +185,7 @@ private:
     void noteQueryDone(const std::shared_ptr<ZNTTerminalQuery> &terminalQuery);
     void updateQueryElapsedTime(const std::shared_ptr<ZNTTerminalQuery> &terminalQuery);
     void stopRun(const ZNTTerminalQuery *terminalQuery, bool cancel);
+    void forgetRun(const std::shared_ptr<ZNTTerminalQuery> &terminalQuery);
     void startAutoscrolling();
     void postNotification(const ZNTQuery &query, const QString &timeText);
 

@@ -137,6 +137,15 @@ void ZNTTerminalViewController::stopRun(const ZNTTerminalQuery *terminalQuery, b
     --m_numRunningQueries;
 }
 
+// A query cleared from the page: a statement still running finishes on the
+// server (what it writes stays, as the user meant it), but nothing of it is
+// taken any more. A question of its COPY is answered with none.
+void ZNTTerminalViewController::forgetRun(const std::shared_ptr<ZNTTerminalQuery> &terminalQuery) {
+    stopRun(terminalQuery.get(), false);
+    if (terminalQuery->query)
+        closeCopyPanelsOf(terminalQuery->query);
+}
+
 void ZNTTerminalViewController::removeResultRows(const std::shared_ptr<ZNTTerminalQuery> &query) {
     const QList<const void *> keys = keysOfQuery(query);
     for (qsizetype i = 1; i < keys.size(); ++i) {
@@ -247,8 +256,8 @@ void ZNTTerminalViewController::clearQuery(QObject *sender) {
     const auto terminalQuery = queryForSender(sender);
     if (!terminalQuery || terminalQuery == editableQuery())
         return;
-    // A cleared query runs no more: nothing of it may land under another row.
-    stopRun(terminalQuery.get(), true);
+    // Nothing of a cleared query may land under another row.
+    forgetRun(terminalQuery);
     const QList<const void *> keys = keysOfQuery(terminalQuery);
     const int row = m_outline->rowForKey(terminalQuery.get());
     const int next = row + int(keys.size());
@@ -272,7 +281,7 @@ void ZNTTerminalViewController::clearDisplay() {
     view();
     while (m_queries.size() > 1) {
         const auto query = m_queries.front();
-        stopRun(query.get(), true);
+        forgetRun(query);
         for (const void *key : keysOfQuery(query)) {
             m_rowHeights.erase(key);
             m_outline->removeRow(key);

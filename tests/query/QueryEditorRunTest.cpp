@@ -156,13 +156,49 @@ TEST_F(QueryEditorRun, CopyStatementsFailWithAReasonAndTheSessionSurvives) {
     EXPECT_TRUE(statusText().contains(QueryCopyDelegate::CopyOutMessage)) << statusText().toStdString();
     EXPECT_TRUE(page->currentQuery()->error());
 
-    // Large enough for the cancel to arrive while the data flows.
-    run(QStringLiteral("COPY (SELECT g, repeat('x', 200) FROM generate_series(1, 3000000) g) TO STDOUT"));
+    // Far more than the socket holds: read to its end and dropped.
+    run(QStringLiteral("COPY (SELECT g, repeat('x', 200) FROM generate_series(1, 300000) g) TO STDOUT"));
     EXPECT_TRUE(statusText().contains(QueryCopyDelegate::CopyOutMessage)) << statusText().toStdString();
 
     EXPECT_NE(server->mainDatabase()->connection()->state(), ZNTConnection::ZNTConnectionStateLost);
     run(QStringLiteral("SELECT count(*) FROM kept"));
     EXPECT_EQ(gridRows(), QStringList({"3"}));
+}
+
+TEST_F(QueryEditorRun, ARefusedCopyIsTheFailedResultInItsOwnPlaceInBothDirections) {
+    run(QStringLiteral("CREATE TEMP TABLE kept (a int)"));
+    const auto messages = [&] {
+        QStringList shown;
+        for (const auto &result : page->currentQueryResults())
+            shown << result->result()->string();
+        return shown;
+    };
+
+    // COPY TO STDOUT: its data read and dropped, its result the refusal. The
+    // server has run what follows, whose results come after it.
+    run(QStringLiteral("SELECT 'before' AS b; COPY (SELECT 1) TO STDOUT; SELECT 'after' AS a"));
+    EXPECT_EQ(messages(), QStringList({"SELECT 1", QueryCopyDelegate::CopyOutMessage, "SELECT 1"}));
+    ASSERT_EQ(page->currentQueryResults().size(), 3u);
+    EXPECT_EQ(page->currentQueryResults()[1]->result()->resultType(), QStringLiteral("error"));
+    EXPECT_TRUE(page->currentQuery()->error());
+    EXPECT_TRUE(page->isShowingStatus());
+    EXPECT_EQ(statusText(), QStringLiteral("SELECT 1\n%1\nSELECT 1\n").arg(QueryCopyDelegate::CopyOutMessage));
+    EXPECT_EQ(selectorTags(), QList<int>({-1, 0, 2}));
+    shot(QStringLiteral("refused-copy.png"));
+    page->selectQueryResult(2);
+    EXPECT_EQ(gridRows(), QStringList({"after"}));
+
+    // COPY FROM STDIN: ended with the refusal, the server fails it and skips what follows.
+    run(QStringLiteral("SELECT 'before' AS b; COPY kept FROM STDIN; SELECT 'after' AS a"));
+    const QStringList inMessages = messages();
+    ASSERT_EQ(inMessages.size(), 2) << inMessages.join(u'|').toStdString();
+    EXPECT_EQ(inMessages[0], QStringLiteral("SELECT 1"));
+    EXPECT_TRUE(inMessages[1].contains(QueryCopyDelegate::CopyInMessage)) << inMessages[1].toStdString();
+    EXPECT_TRUE(page->isShowingStatus());
+    EXPECT_EQ(selectorTags(), QList<int>({-1, 0}));
+
+    run(QStringLiteral("SELECT count(*) FROM kept"));
+    EXPECT_EQ(gridRows(), QStringList({"0"}));
 }
 
 TEST_F(QueryEditorRun, AGrowingResultIsNotSortedUntilItIsComplete) {

@@ -28,7 +28,8 @@ protected:
     }
     void TearDown() override {
         ZNTContentControllers::setFactory(ZNTPage::Query, nullptr);
-        mainWindow->close();
+        if (mainWindow)
+            mainWindow->close();
         mainWindow.reset();
         pumpFor(std::chrono::milliseconds(30));
         QueryPageFixture::TearDown();
@@ -114,6 +115,40 @@ TEST_F(QueryWindow, UndoAndRedoInTheEditMenuActOnTheTextBeingTyped) {
     shown->resultStatusTextView()->setFocus();
     ASSERT_TRUE(shown->resultStatusTextView()->hasFocus());
     EXPECT_FALSE(undo->isEnabled());
+}
+
+TEST_F(QueryWindow, TextResultsAndUndoOfAHiddenEditorOutliveAReloadButNotTheWindow) {
+    shown->textView()->setPlainText(QStringLiteral("SELECT 'ran' AS word"));
+    shown->executeQuery();
+    runInWindow();
+    QTest::keyClick(shown->textView(), Qt::Key_End, Qt::ControlModifier);
+    QTest::keyClicks(shown->textView(), QStringLiteral(" -- typed, never run"));
+    const QString typed = shown->textView()->text();
+    QPointer<QueryViewController> kept = shown;
+
+    // A reload while another page is shown, twice.
+    mainWindow->navigateToItem(server->mainDatabase());
+    ASSERT_NE(mainWindow->mainViewController(), shown);
+    for (int reload = 0; reload < 2; ++reload) {
+        QTest::keyClick(mainWindow.get(), Qt::Key_F5);
+        windowtest::flushDeferredDeletes();
+    }
+    ASSERT_FALSE(kept.isNull());
+    mainWindow->windowAction(ZNTWindowCommand::GoToTerminal)->trigger();
+    ASSERT_EQ(mainWindow->mainViewController(), kept);
+    EXPECT_EQ(shown->textView()->text(), typed);
+    ASSERT_EQ(shown->resultModel()->rowCount(), 1);
+    EXPECT_EQ(shown->resultModel()->index(0, 0).data().toString(), QStringLiteral("ran"));
+    mainWindow->validateActions();
+    ASSERT_TRUE(command(ZNTWindowCommand::Undo)->isEnabled());
+    command(ZNTWindowCommand::Undo)->trigger();
+    EXPECT_NE(shown->textView()->text(), typed);
+
+    // Closing the window drops the page with its text.
+    mainWindow->close();
+    mainWindow.reset();
+    windowtest::flushDeferredDeletes();
+    EXPECT_TRUE(kept.isNull());
 }
 
 TEST_F(QueryWindow, ExportStaysEnabledAndBeepsWithoutAResult) {

@@ -15,9 +15,11 @@
 #include <QFile>
 #include <QProcess>
 #include <arpa/inet.h>
+#include <atomic>
 #include <netinet/in.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <thread>
 
 using namespace terminaltest;
 using namespace std::chrono_literals;
@@ -117,6 +119,32 @@ private:
     qint64 m_failAfter;
 };
 
+// Serves COPY text rows slowly, as a file on a slow disk or share does,
+// counting the reads it was asked for; 200 MiB in all.
+class ThrottledReader : public QIODevice {
+public:
+    explicit ThrottledReader(std::shared_ptr<std::atomic<int>> reads) : m_reads(std::move(reads)) {
+        open(QIODevice::ReadOnly);
+    }
+
+protected:
+    qint64 readData(char *data, qint64 maxSize) override {
+        ++*m_reads;
+        std::this_thread::sleep_for(20ms);
+        const qint64 n = std::min(maxSize, kTotal - m_served);
+        for (qint64 i = 0; i < n; ++i)
+            data[i] = (m_served + i) % 8 == 7 ? '\n' : char('0' + (m_served + i) % 8);
+        m_served += n;
+        return n;
+    }
+    qint64 writeData(const char *, qint64) override { return -1; }
+
+private:
+    static constexpr qint64 kTotal = 200 * 1024 * 1024;
+    std::shared_ptr<std::atomic<int>> m_reads;
+    qint64 m_served = 0;
+};
+
 } // namespace
 
 TEST_F(TerminalCopy, CopyOutWritesWhatPsqlWritesInEachFormatAndCopyInRestoresTheTable) {
@@ -182,6 +210,42 @@ TEST_F(TerminalCopy, AFileThatFailsToBeReadHalfwayLeavesTheTableAsItWas) {
     EXPECT_EQ(alert->informativeText(), "Input/output error");
     alert->reject();
     EXPECT_EQ(database->run("SELECT count(*), min(n) FROM digits"), "1|42");
+}
+
+TEST_F(TerminalCopy, CancelOrClosingThePageStopsAnUploadAtTheNextChunkAndFreesTheSession) {
+    run("CREATE TABLE digits(n bigint)");
+    auto reads = std::make_shared<std::atomic<int>>(0);
+    ZNTTerminalCopyDelegate::setInputOpener(
+        [reads](const QString &, QString *) { return std::make_unique<ThrottledReader>(reads); });
+    const QString path = files.filePath("rows.txt");
+    QFile(path).open(QIODevice::WriteOnly);
+    const QString session = backendPid();
+
+    const auto upload = start("COPY digits FROM STDIN");
+    answerCopyPanel(path);
+    ASSERT_TRUE(pumpUntil([&] { return *reads >= 3; }));
+    const int readsAtCancel = *reads;
+    page->cancelQuery(page->cellForQuery(upload.get()));
+    ASSERT_TRUE(waitIdle());
+    EXPECT_LE(*reads - readsAtCancel, 2); // the read under way, at most one more
+    EXPECT_TRUE(resultsShown(upload).join(' ').startsWith("ERROR")) << resultsShown(upload).join(' ').toStdString();
+    EXPECT_EQ(backendPid(), session); // the session is free for the next statement
+    EXPECT_EQ(database->run("SELECT count(*) FROM digits"), "0");
+
+    // The page closed during an upload: the same.
+    *reads = 0;
+    start("COPY digits FROM STDIN");
+    answerCopyPanel(path);
+    ASSERT_TRUE(pumpUntil([&] { return *reads >= 3; }));
+    const int readsAtClose = *reads;
+    delete window;
+    window = nullptr;
+    auto next = ZNTQuery::create("SELECT 1");
+    next->executeInBackgroundOnConnection(server->mainDatabase()->connection(), false);
+    ASSERT_TRUE(pumpUntil([&] { return next->done(); }, 60s));
+    EXPECT_FALSE(next->error());
+    EXPECT_LE(*reads - readsAtClose, 2);
+    EXPECT_EQ(database->run("SELECT count(*) FROM digits"), "0");
 }
 
 TEST_F(TerminalCopy, AFileThatCannotBeWrittenIsReportedTheStatementFailsAndTheFileThatWasThereStays) {

@@ -71,39 +71,54 @@ TEST_F(TerminalRun, AQueryRunAgainLosesItsOldResultsFirstAndKeepsItsPlace) {
     EXPECT_EQ(gridRows(firstGrid(second)), QStringList({"2"}));
 }
 
-TEST_F(TerminalRun, ABusyQueryRunAgainBeepsAndClearingItCancelsItSoNothingLandsUnderAnotherRow) {
+TEST_F(TerminalRun, ABusyQueryRunAgainBeepsAndClearingItLetsItFinishWithNothingLandingUnderAnotherRow) {
     BeepCounter beeps;
+    // A lock held here keeps the statement waiting until the test lets it go.
+    PGconnPtr holder = adminConnection(database->name);
+    exec(holder.get(), "SELECT pg_advisory_lock(7)");
     // The server sends a statement's rows before the next one runs only when
-    // they fill its buffer: a result of many rows arrives during the sleep.
-    const auto sleeping =
-        start("SELECT g AS before FROM generate_series(1, 20000) g; SELECT pg_sleep(20); SELECT 3 AS after");
-    ASSERT_TRUE(sleeping);
-    ASSERT_TRUE(pumpUntil([&] { return resultsShown(sleeping).size() == 1; }));
-    auto *cell = page->cellForQuery(sleeping.get());
+    // they fill its buffer: a result of many rows arrives during the wait.
+    const auto waiting = start("SELECT g AS before FROM generate_series(1, 20000) g;"
+                               " SELECT pg_advisory_xact_lock(7); SELECT 3 AS after");
+    ASSERT_TRUE(waiting);
+    ASSERT_TRUE(pumpUntil([&] { return resultsShown(waiting).size() == 1; }));
+    auto *cell = page->cellForQuery(waiting.get());
     ASSERT_TRUE(cell);
     page->executeQuery(cell);
     EXPECT_EQ(beeps.count, 1);
     EXPECT_EQ(page->numRunningQueries(), 1);
 
-    const std::shared_ptr<ZNTQuery> cancelled = sleeping->query;
+    const std::shared_ptr<ZNTQuery> cleared = waiting->query;
     page->clearQuery(cell->clearAction());
     EXPECT_EQ(page->queries().size(), 1u);
     EXPECT_EQ(page->numRunningQueries(), 0);
-    ASSERT_TRUE(pumpUntil([&] { return cancelled->done(); }, std::chrono::seconds(10)));
-    EXPECT_TRUE(cancelled->isCancelled());
-    // The connection is free at once for the next run, whose results are its own.
-    const auto next = run("SELECT 4 AS next");
+    // Clearing cancels nothing: the statement goes on, and the next run waits for it.
+    const auto next = start("SELECT 4 AS next");
+    pumpFor(std::chrono::milliseconds(200));
+    EXPECT_FALSE(cleared->isCancelled());
+    EXPECT_FALSE(cleared->done());
+    exec(holder.get(), "SELECT pg_advisory_unlock(7)");
+    ASSERT_TRUE(waitIdle());
+    ASSERT_TRUE(cleared->done());
+    EXPECT_FALSE(cleared->error());
+    EXPECT_EQ(cleared->results().size(), 3); // its late results went nowhere on the page
     pumpFor(std::chrono::milliseconds(200));
     EXPECT_EQ(resultsShown(next), QStringList({"grid:1"}));
     EXPECT_EQ(gridRows(firstGrid(next)), QStringList({"4"}));
     EXPECT_EQ(page->terminalOutlineView()->rowCount(), 4); // next, its grid, the editable query, the placeholder
 }
 
-TEST_F(TerminalRun, ClearingTheDisplayCancelsEveryRunAndLeavesTheQueryBeingWritten) {
-    run("SELECT 1");
-    const auto busy = start("SELECT pg_sleep(20)");
+TEST_F(TerminalRun, ClearingTheDisplayLetsEveryRunFinishShowsNothingOfItAndLeavesTheQueryBeingWritten) {
+    run("CREATE TABLE written(n int)");
+    PGconnPtr holder = adminConnection(database->name);
+    exec(holder.get(), "SELECT pg_advisory_lock(8)");
+    // A write, then a wait: the write is what the user meant to run.
+    const auto busy = start("INSERT INTO written VALUES (1); SELECT pg_advisory_xact_lock(8) AS late");
     ASSERT_TRUE(busy);
-    const std::shared_ptr<ZNTQuery> cancelled = busy->query;
+    ASSERT_TRUE(pumpUntil([&] {
+        return database->run("SELECT count(*) FROM pg_locks WHERE locktype = 'advisory' AND NOT granted") == "1";
+    }));
+    const std::shared_ptr<ZNTQuery> cleared = busy->query;
     type("SELECT 'kept'");
     page->clearDisplay();
     EXPECT_EQ(page->queries().size(), 1u);
@@ -111,8 +126,15 @@ TEST_F(TerminalRun, ClearingTheDisplayCancelsEveryRunAndLeavesTheQueryBeingWritt
     EXPECT_EQ(page->numRunningQueries(), 0);
     EXPECT_TRUE(editor()->hasFocus());
     EXPECT_EQ(editor()->textCursor().selectedText(), "SELECT 'kept'");
-    ASSERT_TRUE(pumpUntil([&] { return cancelled->done(); }, std::chrono::seconds(10)));
+    pumpFor(std::chrono::milliseconds(300)); // a cancel, were one sent, lands meanwhile
+    EXPECT_FALSE(cleared->done());
+    exec(holder.get(), "SELECT pg_advisory_unlock(8)");
+    ASSERT_TRUE(pumpUntil([&] { return cleared->done(); }, std::chrono::seconds(10)));
+    pumpFor(std::chrono::milliseconds(200)); // its last notifications
+    EXPECT_FALSE(cleared->isCancelled());
+    EXPECT_FALSE(cleared->error());
     EXPECT_EQ(page->terminalOutlineView()->rowCount(), 2);
+    EXPECT_EQ(database->run("SELECT count(*) FROM written"), "1");
 }
 
 TEST_F(TerminalRun, TheSelectionRunsAloneAndTheExecuteButtonSaysSo) {
