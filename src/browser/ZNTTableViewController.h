@@ -261,7 +261,7 @@ private:
     Removed deleteRowIndices(QList<qsizetype> indices, bool selectMarkedIndices);
     void insertOriginalRows(const std::vector<ZNTTableEdits::Row> &rows, const QList<qsizetype> &indices,
                             const QList<qsizetype> &markUndeleted);
-    void setOriginalRows(std::vector<ZNTTableEdits::Row> rows);
+    void setOriginalRows(std::vector<ZNTTableEdits::Row> rows, qsizetype takenStoreRows);
     void pushInsert(std::vector<ZNTTableEdits::Row> rows, QList<qsizetype> indices, const QString &name);
     void pushDelete(QList<qsizetype> indices);
     void moveEditing(QWidget *editor, int direction);

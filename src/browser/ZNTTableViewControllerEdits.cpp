@@ -139,9 +139,9 @@ void ZNTTableViewController::insertOriginalRows(const std::vector<ZNTTableEdits:
     selectRows(select, true);
 }
 
-void ZNTTableViewController::setOriginalRows(std::vector<ZNTTableEdits::Row> rows) {
+void ZNTTableViewController::setOriginalRows(std::vector<ZNTTableEdits::Row> rows, qsizetype takenStoreRows) {
     endEditingForPrimitive();
-    m_model->setRows(std::move(rows));
+    m_model->setRows(std::move(rows), takenStoreRows);
     updateSaveView();
     updateSidebarView();
 }
@@ -234,11 +234,14 @@ void ZNTTableViewController::deleteClickedRows(const QList<int> &rows) {
 bool ZNTTableViewController::discardChanges() {
     if (m_isBusy || !endEditingForAction())
         return false;
+    // Both snapshots hold the rows taken so far; a page still loading takes
+    // more before an undo or redo puts one of them back.
     const std::vector<ZNTTableEdits::Row> before = m_model->edits().rows();
     const std::vector<ZNTTableEdits::Row> after = m_model->edits().rowsWithoutChanges();
+    const qsizetype taken = m_model->edits().takenStoreRows();
     m_undoStack->push(new ZNTTableEditCommand(
-        QStringLiteral("Discard Changes"), [this, after](bool) { setOriginalRows(after); },
-        [this, before] { setOriginalRows(before); }));
+        QStringLiteral("Discard Changes"), [this, after, taken](bool) { setOriginalRows(after, taken); },
+        [this, before, taken] { setOriginalRows(before, taken); }));
     return true;
 }
 
