@@ -244,6 +244,9 @@ private:
     void applyColumnLayout(const QStringList &order);
     QList<std::shared_ptr<ZNTFilterCondition>> currentFilters() const;
     std::shared_ptr<ZNTTableMetadata> loadedMetadata() const;
+    // The structure of the rows shown: the one the page's result was loaded
+    // with, else the cached one when it is loaded.
+    std::shared_ptr<ZNTTableMetadata> pageMetadata() const;
 
     // Edits (ZNTTableViewControllerEdits.cpp).
     bool endEditingForAction();

@@ -194,7 +194,7 @@ void ZNTTableViewController::duplicateClickedRow(int row) {
 }
 
 void ZNTTableViewController::duplicateRowAtIndex(qsizetype row) {
-    const auto metadata = loadedMetadata();
+    const auto metadata = pageMetadata();
     if (m_isBusy || m_readOnly || !m_model->edits().hasResult() || !metadata || row < 0 ||
         row >= m_model->edits().rowCount()) {
         beep();
@@ -202,7 +202,7 @@ void ZNTTableViewController::duplicateRowAtIndex(qsizetype row) {
     }
     // The row's values with its key left to the server, as a new row right
     // below it, every cell edited.
-    const auto copy = ZNTRow::createDuplicate(m_table, displayOrder(objectValuesAtRowIndex(row), *metadata));
+    const auto copy = ZNTRow::createDuplicate(m_table, displayOrder(objectValuesAtRowIndex(row), *metadata), metadata);
     ZNTTableEdits::EditSlots cells(m_model->edits().columnCount());
     const ZNTColumnList &display = metadata->displayColumns();
     for (int d = 0; d < display.size() && size_t(d) < copy->values().size(); ++d) {
@@ -367,9 +367,8 @@ std::vector<Value> ZNTTableViewController::displayOrder(const ZNTTableEdits::Val
 }
 
 std::shared_ptr<ZNTRow> ZNTTableViewController::rowForValues(const ZNTTableEdits::Values &resultValues) const {
-    // A window reload may have purged the structure this page was loaded with.
-    const auto metadata = loadedMetadata();
-    return metadata ? ZNTRow::createWithTable(m_table, displayOrder(resultValues, *metadata)) : nullptr;
+    const auto metadata = pageMetadata();
+    return metadata ? ZNTRow::createWithTable(m_table, displayOrder(resultValues, *metadata), metadata) : nullptr;
 }
 
 void ZNTTableViewController::updateSidebarView() {
@@ -409,7 +408,7 @@ void ZNTTableViewController::rowViewControllerDidEditColumn(ZNTSidebarRowEditor 
                                                             const Value &newValue) {
     if (newValue.isMultiple())
         return;
-    const auto metadata = loadedMetadata();
+    const auto metadata = pageMetadata();
     if (m_isBusy || !metadata || column < 0 || column >= metadata->displayColumns().size()) {
         beep();
         return;
