@@ -5,10 +5,15 @@
 // Duplicate Row. Read back with psql, an independent session.
 #include "TablePageTestSupport.h"
 #include "browser/BrowserPages.h"
+#include "browser/ZNTCopyModes.h"
+#include "browser/ZNTFilterController.h"
 #include "model/ZNTTableMetadata.h"
 #include "uikit/SQLPreview.h"
 #include "uikit/SQLPreviewTextField.h"
 #include "window/ZNTWindowController.h"
+
+#include <QClipboard>
+#include <QLineEdit>
 
 using namespace pagetest;
 
@@ -129,4 +134,34 @@ TEST_F(TableAfterReload, TheRowEditorAndDuplicateGoByThePagesStructureAfterAPurg
     EXPECT_TRUE(edits().isNew(3));
     EXPECT_EQ(shownColumn("name")[3], "c");
     EXPECT_EQ(shownColumn("id")[3], "DEFAULT");
+}
+
+TEST_F(TableAfterReload, ThePagesCommandsAndItsPromptsWorkAfterAPurge) {
+    showBoth();
+    typeInto(0, "name", "A");
+    reloadOther();
+
+    selectRows({0, 1});
+    page->copySpecial(ZNTCopyModeInsertStatements);
+    EXPECT_TRUE(QApplication::clipboard()->text().contains("'A'")) << QApplication::clipboard()->text().toStdString();
+
+    // Sorting asks about the edit first; Cancel keeps it.
+    page->tableViewDidClickTableColumn(model()->displayColumnNamed("name"));
+    press(sheet(), "Cancel");
+    EXPECT_EQ(shownColumn("name")[0], "A");
+
+    // Filtering by a column asks too; Save writes the edit, then the filtered rows show.
+    page->validateMenuForTableColumn(page->headerMenu(), model()->displayColumnNamed("name"));
+    page->filterByColumn();
+    ASSERT_NE(page->filterController(), nullptr);
+    QLineEdit *field = page->filterController()->firstTextField();
+    ASSERT_NE(field, nullptr);
+    field->setFocus();
+    QTest::keyClicks(field, "b");
+    QTest::keyClick(field, Qt::Key_Return);
+    press(sheet(), "Save");
+    ASSERT_TRUE(saved());
+    ASSERT_TRUE(loaded());
+    EXPECT_EQ(db.run("SELECT string_agg(id || name, ',' ORDER BY id) FROM t"), "1A,2b,3c");
+    EXPECT_EQ(shownColumn("name"), QStringList({"b"}));
 }
