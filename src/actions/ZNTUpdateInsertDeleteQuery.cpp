@@ -60,6 +60,17 @@ void ZNTUpdateInsertDeleteQuery::setTable(const std::shared_ptr<ZNTTable> &table
     m_table = table;
 }
 
+void ZNTUpdateInsertDeleteQuery::setMetadata(const std::shared_ptr<ZNTTableMetadata> &metadata) {
+    requireMainThread("ZNTUpdateInsertDeleteQuery::setMetadata");
+    m_metadata = metadata;
+}
+
+std::shared_ptr<ZNTTableMetadata> ZNTUpdateInsertDeleteQuery::metadata() const {
+    if (m_metadata)
+        return m_metadata;
+    return m_table ? m_table->metadata() : nullptr;
+}
+
 void ZNTUpdateInsertDeleteQuery::setColumns(const ZNTColumnList &columns) {
     requireMainThread("ZNTUpdateInsertDeleteQuery::setColumns");
     m_columns = columns;
@@ -89,8 +100,8 @@ void ZNTUpdateInsertDeleteQuery::setUpdateRowsAfter(const RowList &rows) {
 // picked through their places, as many as were picked.
 QString ZNTUpdateInsertDeleteQuery::whereClauseOnConnection(const ZNTConnection &connection, const RowList &rows,
                                                             ErrorPtr *error) const {
-    const auto metadata = m_table ? m_table->metadata() : nullptr;
-    if (!metadata || metadata->metadataState() != ZNTTableMetadata::ZNTMetadataStateLoaded)
+    const auto metadata = this->metadata();
+    if (!m_table || !metadata || metadata->metadataState() != ZNTTableMetadata::ZNTMetadataStateLoaded)
         throw ProgramError("MetadataMissing", "Tried to save rows without table metadata available.");
     ZNTRowMatching::RowKey key;
     if (!ZNTRowMatching::keyOfRelation(*m_table, *metadata, connection, m_columns, &key, error))

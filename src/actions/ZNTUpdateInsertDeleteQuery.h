@@ -8,6 +8,7 @@
 #include <memory>
 
 class ZNTTable;
+class ZNTTableMetadata;
 
 // Saves the pending edits of one table page as one server transaction: the
 // rows to delete, the changed rows and the new rows become DELETE, UPDATE and
@@ -23,7 +24,8 @@ class ZNTTable;
 //
 // In the observer: success() and error(), and on success completedUpdateRows()
 // and completedInsertRows(), index-parallel to updateRowsAfter() and
-// insertRows(). The table's structure must be loaded.
+// insertRows(). The rows are matched by the structure they were read with
+// (setMetadata), else by the table's cached structure, which must be loaded.
 //
 // The transaction runs in one job on the connection's queue, so no other query
 // of the connection comes between BEGIN and COMMIT or ROLLBACK. That job works
@@ -46,6 +48,12 @@ public:
 
     std::shared_ptr<ZNTTable> table() const { return m_table; }
     void setTable(const std::shared_ptr<ZNTTable> &table);
+    // The loaded structure the rows were read with: a window's reload purges
+    // the cached one while a page keeps its rows and edits.
+    void setMetadata(const std::shared_ptr<ZNTTableMetadata> &metadata);
+    // The structure set, else the table's cached one (null or not loaded when
+    // there is none).
+    std::shared_ptr<ZNTTableMetadata> metadata() const;
     ZNTColumnList columns() const { return m_columns; }
     void setColumns(const ZNTColumnList &columns);
     RowList insertRows() const { return m_insertRows; }
@@ -102,6 +110,7 @@ private:
 
     QList<PGResultExpectation> m_returningExpectations;
     std::shared_ptr<ZNTTable> m_table;
+    std::shared_ptr<ZNTTableMetadata> m_metadata;
     ZNTColumnList m_columns;
     RowList m_insertRows;
     RowList m_deleteRows;

@@ -114,9 +114,9 @@ void ZNTTableContentModel::setDeleted(qsizetype row, bool deleted) {
     rowChanged(row);
 }
 
-void ZNTTableContentModel::setRows(std::vector<ZNTTableEdits::Row> rows) {
+void ZNTTableContentModel::setRows(std::vector<ZNTTableEdits::Row> rows, qsizetype takenStoreRows) {
     beginResetModel();
-    m_edits.setRows(std::move(rows));
+    m_edits.setRows(std::move(rows), takenStoreRows);
     endResetModel();
 }
 

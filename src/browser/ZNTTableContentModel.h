@@ -48,7 +48,7 @@ public:
     void insertRow(qsizetype at, ZNTTableEdits::Row row);
     ZNTTableEdits::Row removeRow(qsizetype at);
     void setDeleted(qsizetype row, bool deleted);
-    void setRows(std::vector<ZNTTableEdits::Row> rows);
+    void setRows(std::vector<ZNTTableEdits::Row> rows, qsizetype takenStoreRows);
     void foldSaved(const QList<ZNTTableEdits::Values> &insertRows, const QList<ZNTTableEdits::Values> &updateRows);
 
     Value valueAt(int row, int column) const override; // the effective value

@@ -181,8 +181,10 @@ void ZNTTableEdits::setDeleted(qsizetype row, bool deleted) {
     r.pending().deleted = deleted;
 }
 
-void ZNTTableEdits::setRows(std::vector<Row> rows) {
+void ZNTTableEdits::setRows(std::vector<Row> rows, qsizetype takenStoreRows) {
     m_rows = std::move(rows);
+    for (qsizetype r = std::max<qsizetype>(takenStoreRows, 0); r < m_taken; ++r)
+        m_rows.push_back(Row::stored(r));
 }
 
 std::vector<ZNTTableEdits::Row> ZNTTableEdits::rowsWithoutChanges() const {

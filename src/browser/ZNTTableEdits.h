@@ -85,7 +85,10 @@ public:
     void insertRow(qsizetype at, Row row);
     Row removeRow(qsizetype at);
     void setDeleted(qsizetype row, bool deleted);
-    void setRows(std::vector<Row> rows);
+    // Puts back rows kept when takenStoreRows store rows had been taken (an
+    // undo's snapshot); the store rows taken since then follow them, so rows
+    // that arrived meanwhile stay on the page.
+    void setRows(std::vector<Row> rows, qsizetype takenStoreRows);
     // The rows as loaded: new rows gone, no edits, no marks.
     std::vector<Row> rowsWithoutChanges() const;
 

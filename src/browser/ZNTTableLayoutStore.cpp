@@ -30,6 +30,9 @@ void ZNTTableLayoutStore::setWidthForColumn(const QString &name, double width, c
     QVariantMap widths = before.typeId() == QMetaType::QVariantMap ? before.toMap() : QVariantMap();
     widths.insert(name, width);
     stored->setProperty(widths, ZNTPrefPropertyColumnWidths);
+    // The query editor's widths go by these numbers: an empty map would lose them all.
+    if (attnums.isEmpty())
+        return;
     QVariantMap numbers;
     for (auto it = attnums.begin(); it != attnums.end(); ++it)
         numbers.insert(it.key(), it.value());

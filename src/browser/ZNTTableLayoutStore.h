@@ -24,7 +24,7 @@ public:
     // 0 when none.
     double widthForColumn(const QString &name) const;
     // Stores the width and, anew, name -> attribute number of every column of
-    // the table (attnums).
+    // the table (attnums); none keeps the numbers stored.
     void setWidthForColumn(const QString &name, double width, const QHash<QString, qint64> &attnums);
 
     struct SortOrder {

@@ -244,6 +244,9 @@ private:
     void applyColumnLayout(const QStringList &order);
     QList<std::shared_ptr<ZNTFilterCondition>> currentFilters() const;
     std::shared_ptr<ZNTTableMetadata> loadedMetadata() const;
+    // The structure of the rows shown: the one the page's result was loaded
+    // with, else the cached one when it is loaded.
+    std::shared_ptr<ZNTTableMetadata> pageMetadata() const;
 
     // Edits (ZNTTableViewControllerEdits.cpp).
     bool endEditingForAction();
@@ -261,7 +264,7 @@ private:
     Removed deleteRowIndices(QList<qsizetype> indices, bool selectMarkedIndices);
     void insertOriginalRows(const std::vector<ZNTTableEdits::Row> &rows, const QList<qsizetype> &indices,
                             const QList<qsizetype> &markUndeleted);
-    void setOriginalRows(std::vector<ZNTTableEdits::Row> rows);
+    void setOriginalRows(std::vector<ZNTTableEdits::Row> rows, qsizetype takenStoreRows);
     void pushInsert(std::vector<ZNTTableEdits::Row> rows, QList<qsizetype> indices, const QString &name);
     void pushDelete(QList<qsizetype> indices);
     void moveEditing(QWidget *editor, int direction);

@@ -139,9 +139,9 @@ void ZNTTableViewController::insertOriginalRows(const std::vector<ZNTTableEdits:
     selectRows(select, true);
 }
 
-void ZNTTableViewController::setOriginalRows(std::vector<ZNTTableEdits::Row> rows) {
+void ZNTTableViewController::setOriginalRows(std::vector<ZNTTableEdits::Row> rows, qsizetype takenStoreRows) {
     endEditingForPrimitive();
-    m_model->setRows(std::move(rows));
+    m_model->setRows(std::move(rows), takenStoreRows);
     updateSaveView();
     updateSidebarView();
 }
@@ -194,7 +194,7 @@ void ZNTTableViewController::duplicateClickedRow(int row) {
 }
 
 void ZNTTableViewController::duplicateRowAtIndex(qsizetype row) {
-    const auto metadata = loadedMetadata();
+    const auto metadata = pageMetadata();
     if (m_isBusy || m_readOnly || !m_model->edits().hasResult() || !metadata || row < 0 ||
         row >= m_model->edits().rowCount()) {
         beep();
@@ -202,7 +202,7 @@ void ZNTTableViewController::duplicateRowAtIndex(qsizetype row) {
     }
     // The row's values with its key left to the server, as a new row right
     // below it, every cell edited.
-    const auto copy = ZNTRow::createDuplicate(m_table, displayOrder(objectValuesAtRowIndex(row), *metadata));
+    const auto copy = ZNTRow::createDuplicate(m_table, displayOrder(objectValuesAtRowIndex(row), *metadata), metadata);
     ZNTTableEdits::EditSlots cells(m_model->edits().columnCount());
     const ZNTColumnList &display = metadata->displayColumns();
     for (int d = 0; d < display.size() && size_t(d) < copy->values().size(); ++d) {
@@ -234,11 +234,14 @@ void ZNTTableViewController::deleteClickedRows(const QList<int> &rows) {
 bool ZNTTableViewController::discardChanges() {
     if (m_isBusy || !endEditingForAction())
         return false;
+    // Both snapshots hold the rows taken so far; a page still loading takes
+    // more before an undo or redo puts one of them back.
     const std::vector<ZNTTableEdits::Row> before = m_model->edits().rows();
     const std::vector<ZNTTableEdits::Row> after = m_model->edits().rowsWithoutChanges();
+    const qsizetype taken = m_model->edits().takenStoreRows();
     m_undoStack->push(new ZNTTableEditCommand(
-        QStringLiteral("Discard Changes"), [this, after](bool) { setOriginalRows(after); },
-        [this, before] { setOriginalRows(before); }));
+        QStringLiteral("Discard Changes"), [this, after, taken](bool) { setOriginalRows(after, taken); },
+        [this, before, taken] { setOriginalRows(before, taken); }));
     return true;
 }
 
@@ -364,9 +367,8 @@ std::vector<Value> ZNTTableViewController::displayOrder(const ZNTTableEdits::Val
 }
 
 std::shared_ptr<ZNTRow> ZNTTableViewController::rowForValues(const ZNTTableEdits::Values &resultValues) const {
-    // A window reload may have purged the structure this page was loaded with.
-    const auto metadata = loadedMetadata();
-    return metadata ? ZNTRow::createWithTable(m_table, displayOrder(resultValues, *metadata)) : nullptr;
+    const auto metadata = pageMetadata();
+    return metadata ? ZNTRow::createWithTable(m_table, displayOrder(resultValues, *metadata), metadata) : nullptr;
 }
 
 void ZNTTableViewController::updateSidebarView() {
@@ -406,7 +408,7 @@ void ZNTTableViewController::rowViewControllerDidEditColumn(ZNTSidebarRowEditor 
                                                             const Value &newValue) {
     if (newValue.isMultiple())
         return;
-    const auto metadata = loadedMetadata();
+    const auto metadata = pageMetadata();
     if (m_isBusy || !metadata || column < 0 || column >= metadata->displayColumns().size()) {
         beep();
         return;

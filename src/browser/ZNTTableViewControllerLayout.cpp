@@ -126,9 +126,11 @@ double ZNTTableViewController::persistentWidthForColumn(const ZNTColumn &column)
     return m_layout.widthForColumn(column.name());
 }
 
+// The attribute numbers come from the structure the columns were made from;
+// while none is at hand (a reload waiting for it) the stored ones stay.
 void ZNTTableViewController::setPersistentWidth(double width, const ZNTColumn &column) {
     QHash<QString, qint64> attnums;
-    if (const auto metadata = loadedMetadata()) {
+    if (const auto metadata = pageMetadata()) {
         for (const auto &c : metadata->columns())
             attnums.insert(c->name(), c->attnum());
     }

@@ -51,6 +51,12 @@ std::shared_ptr<ZNTTableMetadata> ZNTTableViewController::loadedMetadata() const
     return metadata && metadata->metadataState() == ZNTTableMetadata::ZNTMetadataStateLoaded ? metadata : nullptr;
 }
 
+// A reload in another window of the server purges the cached structure; the
+// rows shown and their pending edits still go by the one they were read with.
+std::shared_ptr<ZNTTableMetadata> ZNTTableViewController::pageMetadata() const {
+    return m_resultMetadata ? m_resultMetadata : loadedMetadata();
+}
+
 QList<std::shared_ptr<ZNTFilterCondition>> ZNTTableViewController::currentFilters() const {
     return m_filterController ? filterConditions(m_filterController->filters())
                               : QList<std::shared_ptr<ZNTFilterCondition>>();

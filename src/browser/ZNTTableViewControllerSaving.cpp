@@ -19,6 +19,7 @@ using namespace ZNTTablePageLogic;
 std::shared_ptr<ZNTUpdateInsertDeleteQuery> ZNTTableViewController::crudQuery() const {
     auto query = std::make_shared<ZNTUpdateInsertDeleteQuery>();
     query->setTable(m_table);
+    query->setMetadata(pageMetadata());
     query->setColumns(m_model->resultColumns().mid(0, m_model->edits().columnCount()));
     const ZNTTableEdits::Changes changes = m_model->edits().changes();
     query->setInsertRows(changes.insertRows);

@@ -26,9 +26,10 @@ std::shared_ptr<ZNTRow> ZNTRow::create(const std::shared_ptr<ZNTTable> &table, c
     return row;
 }
 
-std::shared_ptr<ZNTRow> ZNTRow::createWithTable(const std::shared_ptr<ZNTTable> &table, const ZNTRowValues &values) {
-    const auto metadata = table ? table->metadata() : nullptr;
-    if (!metadata || metadata->metadataState() != ZNTTableMetadata::ZNTMetadataStateLoaded)
+std::shared_ptr<ZNTRow> ZNTRow::createWithTable(const std::shared_ptr<ZNTTable> &table, const ZNTRowValues &values,
+                                                const std::shared_ptr<ZNTTableMetadata> &given) {
+    const auto metadata = given ? given : table ? table->metadata() : nullptr;
+    if (!table || !metadata || metadata->metadataState() != ZNTTableMetadata::ZNTMetadataStateLoaded)
         throw ProgramError("MetadataMissing", "Tried to init ZNTColumn without table metadata available.");
     const auto primaryKey = metadata->primaryKeyIndex();
     ZNTColumnList key = primaryKey ? primaryKey->keyColumns() : ZNTColumnList();
@@ -45,8 +46,9 @@ std::shared_ptr<ZNTRow> ZNTRow::createWithTable(const std::shared_ptr<ZNTTable> 
     return create(table, metadata->displayColumns(), metadata->constraints(), key, pseudoKey, values);
 }
 
-std::shared_ptr<ZNTRow> ZNTRow::createDuplicate(const std::shared_ptr<ZNTTable> &table, const ZNTRowValues &values) {
-    auto row = createWithTable(table, values);
+std::shared_ptr<ZNTRow> ZNTRow::createDuplicate(const std::shared_ptr<ZNTTable> &table, const ZNTRowValues &values,
+                                                const std::shared_ptr<ZNTTableMetadata> &metadata) {
+    auto row = createWithTable(table, values, metadata);
     if (!row->m_name.isEmpty())
         row->m_name = QStringLiteral("Duplicate of ") + row->m_name;
     if (!row->m_usePseudoKey) {

@@ -10,6 +10,7 @@
 
 class ZNTConstraint;
 class ZNTTable;
+class ZNTTableMetadata;
 
 using ZNTRowValues = std::vector<Value>;
 
@@ -28,11 +29,14 @@ public:
                                           const QList<std::shared_ptr<ZNTConstraint>> &constraints,
                                           const ZNTColumnList &keyColumns, bool pseudoKey, const ZNTRowValues &values);
     // A row of a relation whose structure is loaded (else "MetadataMissing"):
-    // values are in the order of its display columns.
-    static std::shared_ptr<ZNTRow> createWithTable(const std::shared_ptr<ZNTTable> &table, const ZNTRowValues &values);
+    // values are in the order of its display columns. metadata: the structure
+    // the values were read with; null for the table's cached one.
+    static std::shared_ptr<ZNTRow> createWithTable(const std::shared_ptr<ZNTTable> &table, const ZNTRowValues &values,
+                                                   const std::shared_ptr<ZNTTableMetadata> &metadata = nullptr);
     // A new row made from an existing row's values: titled "Duplicate of ...",
     // its key columns DEFAULT (unless the key is a pseudo key).
-    static std::shared_ptr<ZNTRow> createDuplicate(const std::shared_ptr<ZNTTable> &table, const ZNTRowValues &values);
+    static std::shared_ptr<ZNTRow> createDuplicate(const std::shared_ptr<ZNTTable> &table, const ZNTRowValues &values,
+                                                   const std::shared_ptr<ZNTTableMetadata> &metadata = nullptr);
     // A read-only row of a query result, hung under parent.
     static std::shared_ptr<ZNTRow> createWithColumns(const ZNTColumnList &columns, const ZNTRowValues &values,
                                                      const std::shared_ptr<ZNTObject> &parent);

@@ -127,11 +127,11 @@ TEST(TableEdits, DiscardKeepsTheLoadedRowsAndASnapshotRestoresEverything) {
     edits.setValue(1, 1, text("x"));
     edits.setDeleted(2, true);
     const auto before = edits.rows();
-    edits.setRows(edits.rowsWithoutChanges());
+    edits.setRows(edits.rowsWithoutChanges(), edits.takenStoreRows());
     EXPECT_EQ(edits.rowCount(), 3);
     EXPECT_FALSE(edits.counts().any());
     EXPECT_EQ(edits.effectiveValues(0), kThree[0]);
-    edits.setRows(before);
+    edits.setRows(before, edits.takenStoreRows());
     EXPECT_EQ(edits.counts().newRows, 1);
     EXPECT_EQ(edits.effectiveValue(1, 1), text("x"));
     EXPECT_TRUE(edits.isDeleted(2));
@@ -158,6 +158,30 @@ TEST(TableEdits, RowsAreTakenOnceEachWhateverTheUserAddedMeanwhile) {
             ids << edits.loadedValue(i, 0).toInt();
     }
     EXPECT_EQ(ids, (QList<qint64>{1, 2, 3, 4}));
+}
+
+TEST(TableEdits, ASnapshotPutBackWhileRowsArriveKeepsTheRowsTakenSinceIt) {
+    ZNTTableEdits edits;
+    edits.reset(store(kThree), 3);
+    edits.takeStoreRows(1);
+    edits.insertRow(1, ZNTTableEdits::Row::newRow());
+    edits.setValue(0, 1, text("x"));
+    const auto before = edits.rows();
+    const auto after = edits.rowsWithoutChanges();
+    const qsizetype taken = edits.takenStoreRows();
+    edits.setRows(after, taken); // discarded
+    EXPECT_EQ(edits.takeStoreRows(3), 2);
+    edits.setRows(before, taken); // undone: the edit and the new row back, rows 2 and 3 kept
+    ASSERT_EQ(edits.rowCount(), 4);
+    EXPECT_EQ(edits.effectiveValue(0, 1), text("x"));
+    EXPECT_TRUE(edits.isNew(1));
+    EXPECT_EQ(edits.loadedValues(2), kThree[1]);
+    EXPECT_EQ(edits.loadedValues(3), kThree[2]);
+    edits.setRows(after, taken); // redone
+    ASSERT_EQ(edits.rowCount(), 3);
+    EXPECT_FALSE(edits.counts().any());
+    EXPECT_EQ(edits.loadedValues(2), kThree[2]);
+    EXPECT_EQ(edits.takeStoreRows(3), 0);
 }
 
 TEST(TableContentModel, ShowsDisplayColumnsFromTheResultByNameAndReportsEntries) {

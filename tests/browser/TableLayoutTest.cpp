@@ -164,3 +164,22 @@ TEST_F(TableLayout, ATableWithoutColumnsShowsOnePlaceholderColumn) {
     EXPECT_FALSE(page->isLoading());
     EXPECT_EQ(page->orderColumn(), nullptr);
 }
+
+TEST_F(TableLayout, AColumnResizedWhileTheStructureIsPurgedKeepsEveryAttributeNumber) {
+    open("t");
+    const QVariant all(QVariantMap{{"id", 1}, {"name", 2}, {"score", 3}});
+    // Another window's reload purged the structure; the page has its own.
+    page->table()->purgeMetadata();
+    grid()->header()->resizeSection(model()->displayColumnNamed("name"), 300);
+    EXPECT_EQ(stored(ZNTPrefPropertyColumnWidths), QVariant(QVariantMap{{"name", 300}}));
+    EXPECT_EQ(stored(ZNTPrefPropertyColumnAttnums), all);
+
+    // The page's own reload waits for the structure; its columns still show.
+    page->table()->purgeMetadata();
+    page->performReload();
+    ASSERT_TRUE(page->isLoading());
+    grid()->header()->resizeSection(model()->displayColumnNamed("score"), 90);
+    EXPECT_EQ(stored(ZNTPrefPropertyColumnWidths), QVariant(QVariantMap{{"name", 300}, {"score", 90}}));
+    EXPECT_EQ(stored(ZNTPrefPropertyColumnAttnums), all);
+    ASSERT_TRUE(loaded());
+}
