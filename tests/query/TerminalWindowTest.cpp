@@ -15,7 +15,6 @@
 #include "window/WindowTestSupport.h"
 
 #include <QClipboard>
-#include <QFileInfo>
 #include <QLineEdit>
 #include <QProcess>
 #include <QTest>
@@ -25,7 +24,7 @@ using namespace std::chrono_literals;
 
 namespace {
 QString demoScript() {
-    return QFileInfo(QStringLiteral(__FILE__)).dir().filePath(QStringLiteral("../../resources/demo/demo.sql"));
+    return QStringLiteral(TRELLAN_DEMO_SCRIPT);
 }
 
 class TerminalWindow : public TerminalPageFixture {
