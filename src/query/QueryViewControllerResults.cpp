@@ -19,6 +19,7 @@
 #include "uikit/BarButtons.h"
 #include "uikit/Beep.h"
 #include "uikit/TableViewAdditions.h"
+#include "uikit/WindowEditing.h"
 #include "uikit/ZNTTableHeaderCell.h"
 
 #include <QApplication>
@@ -325,7 +326,7 @@ void QueryViewController::copyRowIndices(const QList<int> &rows, int mode) {
 
 void QueryViewController::copy() {
     // Copy in the editor or the status view copies their selected text.
-    if (auto *focused = qobject_cast<QPlainTextEdit *>(QApplication::focusWidget());
+    if (auto *focused = qobject_cast<QPlainTextEdit *>(workingFocusWidget());
         focused && m_view && m_view->isAncestorOf(focused)) {
         if (focused->textCursor().hasSelection())
             focused->copy();

@@ -7,6 +7,7 @@
 #include <QComboBox>
 #include <QFocusEvent>
 #include <QLineEdit>
+#include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QTextEdit>
@@ -85,6 +86,31 @@ QAbstractItemView *itemViewEditing(QWidget *widget, QWidget **editor) {
         }
     }
     return nullptr;
+}
+
+namespace {
+QPointer<QWidget> &focusBeforeMenuBar() {
+    static QPointer<QWidget> widget;
+    return widget;
+}
+} // namespace
+
+void followMenuBarFocus() {
+    static bool following = false;
+    if (std::exchange(following, true))
+        return;
+    QObject::connect(qApp, &QApplication::focusChanged, qApp, [](QWidget *old, QWidget *now) {
+        if (qobject_cast<QMenuBar *>(now) && old && !qobject_cast<QMenuBar *>(old))
+            focusBeforeMenuBar() = old;
+    });
+}
+
+QWidget *workingFocusWidget() {
+    QWidget *focus = QApplication::focusWidget();
+    if (!qobject_cast<QMenuBar *>(focus))
+        return focus;
+    QWidget *before = focusBeforeMenuBar();
+    return before && before->window() == focus->window() ? before : nullptr;
 }
 
 QWidget *effectiveFirstResponder(QWidget *window) {
