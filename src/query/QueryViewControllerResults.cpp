@@ -326,7 +326,7 @@ void QueryViewController::copyRowIndices(const QList<int> &rows, int mode) {
 
 void QueryViewController::copy() {
     // Copy in the editor or the status view copies their selected text.
-    if (auto *focused = qobject_cast<QPlainTextEdit *>(workingFocusWidget());
+    if (auto *focused = qobject_cast<QPlainTextEdit *>(m_view ? workingFocusWidget(m_view) : nullptr);
         focused && m_view && m_view->isAncestorOf(focused)) {
         if (focused->textCursor().hasSelection())
             focused->copy();

@@ -208,7 +208,7 @@ QList<int> ZNTTerminalViewController::selectedRowIndicesForTerminalResult(ZNTTer
         *grid = nullptr;
     if (!m_outline)
         return {};
-    const int row = m_outline->rowForView(workingFocusWidget());
+    const int row = m_outline->rowForView(workingFocusWidget(m_outline));
     auto *found = qobject_cast<ZNTTerminalQueryTabularResult *>(m_outline->viewAtRow(row));
     if (!found || !found->tableView()->selectionModel())
         return {};

@@ -7,6 +7,7 @@
 #include <QComboBox>
 #include <QFocusEvent>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QPointer>
@@ -89,9 +90,16 @@ QAbstractItemView *itemViewEditing(QWidget *widget, QWidget **editor) {
 }
 
 namespace {
-QPointer<QWidget> &focusBeforeMenuBar() {
+// The last widget that took the focus other than a menu bar or a menu: a menu
+// bar may take the window's focus while its menu is up, when the application
+// announces no change.
+QPointer<QWidget> &lastWorkingFocus() {
     static QPointer<QWidget> widget;
     return widget;
+}
+
+bool isMenu(const QWidget *widget) {
+    return qobject_cast<const QMenuBar *>(widget) || qobject_cast<const QMenu *>(widget);
 }
 } // namespace
 
@@ -99,18 +107,21 @@ void followMenuBarFocus() {
     static bool following = false;
     if (std::exchange(following, true))
         return;
-    QObject::connect(qApp, &QApplication::focusChanged, qApp, [](QWidget *old, QWidget *now) {
-        if (qobject_cast<QMenuBar *>(now) && old && !qobject_cast<QMenuBar *>(old))
-            focusBeforeMenuBar() = old;
+    lastWorkingFocus() = QApplication::focusWidget();
+    QObject::connect(qApp, &QApplication::focusChanged, qApp, [](QWidget *, QWidget *now) {
+        if (now && !isMenu(now))
+            lastWorkingFocus() = now;
     });
 }
 
-QWidget *workingFocusWidget() {
-    QWidget *focus = QApplication::focusWidget();
-    if (!qobject_cast<QMenuBar *>(focus))
+QWidget *workingFocusWidget(QWidget *window) {
+    if (!window)
+        return nullptr;
+    QWidget *focus = window->window()->focusWidget();
+    if (focus && !isMenu(focus))
         return focus;
-    QWidget *before = focusBeforeMenuBar();
-    return before && before->window() == focus->window() ? before : nullptr;
+    QWidget *last = lastWorkingFocus();
+    return last && last->window() == window->window() ? last : nullptr;
 }
 
 QWidget *effectiveFirstResponder(QWidget *window) {

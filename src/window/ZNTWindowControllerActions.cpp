@@ -314,7 +314,7 @@ void ZNTWindowController::watchUndoStack() {
 // cells are left to their page, whose edits they become.
 QWidget *ZNTWindowController::focusedTextEditor() const {
     // While the menu bar has the keyboard (Alt+E), the editor it came from.
-    QWidget *editor = workingFocusWidget();
+    QWidget *editor = workingFocusWidget(const_cast<ZNTWindowController *>(this));
     if (!editor || editor->window() != this || !editorDocument(editor))
         return nullptr;
     return editor;
