@@ -4,9 +4,9 @@
 #include "DefaultSettings.h"
 #include "SingleInstance.h"
 #include "TqbUpdateChecker.h"
-#include "browser/BrowserPages.h"
 #include "ZNTHelpWindowController.h"
 #include "ZNTPreferenceWindowController.h"
+#include "browser/BrowserPages.h"
 #include "favorites/ZNTFavoriteFile.h"
 #include "favorites/ZNTFavoriteFileImporter.h"
 #include "favorites/ZNTFavoriteURL.h"
@@ -77,8 +77,8 @@ void ZNTApplicationDelegate::applicationWillFinishLaunching(std::shared_ptr<ZNTF
     ZNTWindowController::ApplicationCommands commands;
     commands.quit = [this] { terminate(); };
     commands.showFavorites = [this] { showFavoritesWindow(); };
-    commands.showPreferences = [] { ZNTPreferenceWindowController::sharedController().showWindow(); };
-    commands.showHelp = [] { ZNTHelpWindowController::sharedController().showHelpTopic("index"); };
+    commands.showPreferences = [this] { showPreferences(); };
+    commands.showHelp = [this] { showHelp(QStringLiteral("index")); };
     ZNTServer::setWindowControllerFactory(ZNTWindowController::factory(std::move(commands)));
     m_favorites = ZNTFavoritesWindowController::create(std::move(store));
     connect(m_favorites.get(), &ZNTFavoritesWindowController::lastWindowClosedByUser, this,
@@ -108,17 +108,14 @@ void ZNTApplicationDelegate::installMenus() {
     edit->addAction(m_favorites->windowAction(Command::Duplicate));
     edit->addAction(m_favorites->windowAction(Command::CopyURL));
     edit->addSeparator();
-    QAction *prefs = edit->addAction(QStringLiteral("&Preferences…"), this,
-                                     [] { ZNTPreferenceWindowController::sharedController().showWindow(); });
+    QAction *prefs = edit->addAction(QStringLiteral("&Preferences…"), this, [this] { showPreferences(); });
     prefs->setShortcut(QKeySequence::Preferences);
     QMenu *help = bar->addMenu(QStringLiteral("&Help"));
-    QAction *index = help->addAction(QStringLiteral("Trellan &Help"), this,
-                                     [] { ZNTHelpWindowController::sharedController().showHelpTopic("index"); });
+    QAction *index =
+        help->addAction(QStringLiteral("Trellan &Help"), this, [this] { showHelp(QStringLiteral("index")); });
     index->setShortcut(QKeySequence::HelpContents);
-    help->addAction(QStringLiteral("&Favorites"), this,
-                    [] { ZNTHelpWindowController::sharedController().showHelpTopic("favorite-window"); });
-    help->addAction(QStringLiteral("What's &New"), this,
-                    [] { ZNTHelpWindowController::sharedController().showHelpTopic("changelist"); });
+    help->addAction(QStringLiteral("&Favorites"), this, [this] { showHelp(QStringLiteral("favorite-window")); });
+    help->addAction(QStringLiteral("What's &New"), this, [this] { showHelp(QStringLiteral("changelist")); });
     help->addSeparator();
     help->addAction(QStringLiteral("Check for &Updates…"), this,
                     [] { TqbUpdateChecker::sharedChecker()->checkForUpdates(); });
@@ -131,6 +128,34 @@ void ZNTApplicationDelegate::installMenus() {
 
 void ZNTApplicationDelegate::showFavoritesWindow() {
     m_favorites->showWindow();
+}
+
+void ZNTApplicationDelegate::showHelp(const QString &topic) {
+    auto &help = ZNTHelpWindowController::sharedController();
+    giveQuitKey(&help);
+    help.showHelpTopic(topic);
+}
+
+void ZNTApplicationDelegate::showPreferences() {
+    auto &preferences = ZNTPreferenceWindowController::sharedController();
+    giveQuitKey(&preferences);
+    preferences.showWindow();
+}
+
+// Ctrl+Q quits from every window of the program, not only from those with a
+// File menu. The shared windows outlive a delegate: the key goes with it.
+void ZNTApplicationDelegate::giveQuitKey(QWidget *window) {
+    const QString name = QStringLiteral("quitKey");
+    for (QAction *action : window->actions()) {
+        if (action->parent() == this && action->objectName() == name)
+            return;
+    }
+    auto *quit = new QAction(QStringLiteral("Quit"), this);
+    quit->setObjectName(name);
+    quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+    quit->setShortcutContext(Qt::WindowShortcut);
+    connect(quit, &QAction::triggered, this, &ZNTApplicationDelegate::terminate);
+    window->addAction(quit);
 }
 
 void ZNTApplicationDelegate::flashFirstResponder() {

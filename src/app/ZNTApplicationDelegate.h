@@ -8,6 +8,7 @@
 #include <QUrl>
 #include <memory>
 
+class QWidget;
 class SingleInstance;
 class ZNTFavoritesWindowController;
 class ZNTFavoritesStore;
@@ -33,6 +34,9 @@ public:
     // and, with nothing, the favorites window.
     void openArguments(const QStringList &arguments);
     void showFavoritesWindow();
+    // The shared Help (at topic) and Preferences windows, which quit with Ctrl+Q.
+    void showHelp(const QString &topic);
+    void showPreferences();
     // Favorite files: one import for all "tqbfav" files of the list; false when
     // the list holds none.
     bool openFiles(const QStringList &paths);
@@ -58,6 +62,7 @@ signals:
 private:
     void didRemoveServer();
     void installMenus();
+    void giveQuitKey(QWidget *window);
     void finishQuitting();
 
     std::shared_ptr<ZNTFavoritesWindowController> m_favorites;

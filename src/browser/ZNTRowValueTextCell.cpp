@@ -8,6 +8,7 @@
 #include "platform/NotificationCenter.h"
 #include "uikit/Beep.h"
 #include "uikit/BlockObservers.h"
+#include "uikit/Contrast.h"
 #include "uikit/ZNTTextContainerWithCorner.h"
 #include "uikit/ZNTTextView.h"
 
@@ -281,7 +282,7 @@ void ZNTRowValueTextCell::paintEvent(QPaintEvent *) {
     QColor fill = p.color(QPalette::Base);
     if (textView()->isReadOnly())
         fill = QColor::fromRgbF(fill.redF(), fill.greenF(), fill.blueF(), 0.55f);
-    painter.setPen(QPen(p.color(QPalette::Mid), 1));
+    painter.setPen(QPen(fieldOutlineColour(p), 1));
     painter.setBrush(fill);
     painter.drawRoundedRect(bezel, 2, 2);
     if (textView()->hasFocus()) {

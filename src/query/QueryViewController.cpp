@@ -16,6 +16,7 @@
 #include "platform/ProgramError.h"
 #include "uikit/BarButtons.h"
 #include "uikit/Beep.h"
+#include "uikit/WindowEditing.h"
 #include "uikit/ZNTAnimatingIndicator.h"
 #include "uikit/ZNTBottomBarView.h"
 #include "uikit/ZNTPopover.h"
@@ -304,7 +305,7 @@ QList<QAction *> QueryViewController::editMenuActions() {
 bool QueryViewController::validateEditMenuAction(QAction *action) {
     if (!action)
         return false;
-    auto *focused = qobject_cast<QPlainTextEdit *>(QApplication::focusWidget());
+    auto *focused = qobject_cast<QPlainTextEdit *>(m_view ? workingFocusWidget(m_view) : nullptr);
     const bool textFocused = focused && m_view && m_view->isAncestorOf(focused);
     const bool rowsSelected = m_currentResult && !selectedRows().isEmpty();
     if (CommandTag(action->data().toInt()) == CommandTag::Copy)

@@ -18,6 +18,7 @@
 #include "uikit/BarButtons.h"
 #include "uikit/Beep.h"
 #include "uikit/TableViewAdditions.h"
+#include "uikit/WindowEditing.h"
 #include "uikit/ZNTTableHeaderCell.h"
 
 #include <QApplication>
@@ -321,7 +322,7 @@ void QueryViewController::copyRowIndices(const QList<int> &rows, int mode) {
 
 void QueryViewController::copy() {
     // Copy in the editor or the status view copies their selected text.
-    if (auto *focused = qobject_cast<QPlainTextEdit *>(QApplication::focusWidget());
+    if (auto *focused = qobject_cast<QPlainTextEdit *>(m_view ? workingFocusWidget(m_view) : nullptr);
         focused && m_view && m_view->isAncestorOf(focused)) {
         if (focused->textCursor().hasSelection())
             focused->copy();

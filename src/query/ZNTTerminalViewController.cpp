@@ -19,6 +19,7 @@
 #include "uikit/BarButtons.h"
 #include "uikit/Beep.h"
 #include "uikit/BlockObservers.h"
+#include "uikit/WindowEditing.h"
 #include "uikit/ZNTGridModel.h"
 #include "uikit/ZNTMenuWithOwner.h"
 
@@ -133,7 +134,7 @@ void ZNTTerminalViewController::buildCommands() {
     m_view->addAction(copyAction);
     connect(copyAction, &QAction::triggered, this, [this] {
         // In a text of the transcript Copy copies its selected text.
-        if (auto *text = qobject_cast<QTextEdit *>(QApplication::focusWidget()); text && m_view->isAncestorOf(text)) {
+        if (auto *text = qobject_cast<QTextEdit *>(workingFocusWidget(m_view)); text && m_view->isAncestorOf(text)) {
             if (text->textCursor().hasSelection())
                 text->copy();
             else
@@ -362,7 +363,7 @@ QList<QAction *> ZNTTerminalViewController::editMenuActions() {
 bool ZNTTerminalViewController::validateEditMenuAction(QAction *action) {
     if (!action || !m_view)
         return false;
-    auto *text = qobject_cast<QTextEdit *>(QApplication::focusWidget());
+    auto *text = qobject_cast<QTextEdit *>(workingFocusWidget(m_view));
     const bool textFocused = text && m_view->isAncestorOf(text);
     const bool rowsSelected = !selectedRowIndicesForTerminalResult(nullptr).isEmpty();
     if (CommandTag(action->data().toInt()) == CommandTag::Copy)

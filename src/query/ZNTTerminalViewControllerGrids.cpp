@@ -17,6 +17,7 @@
 #include "platform/Main.h"
 #include "uikit/Beep.h"
 #include "uikit/TableViewAdditions.h"
+#include "uikit/WindowEditing.h"
 #include "uikit/ZNTGridModel.h"
 #include "uikit/ZNTTableHeaderCell.h"
 #include "window/ZNTActionRoute.h"
@@ -207,7 +208,7 @@ QList<int> ZNTTerminalViewController::selectedRowIndicesForTerminalResult(ZNTTer
         *grid = nullptr;
     if (!m_outline)
         return {};
-    const int row = m_outline->rowForView(QApplication::focusWidget());
+    const int row = m_outline->rowForView(workingFocusWidget(m_outline));
     auto *found = qobject_cast<ZNTTerminalQueryTabularResult *>(m_outline->viewAtRow(row));
     if (!found || !found->tableView()->selectionModel())
         return {};

@@ -1,5 +1,6 @@
 #include "KRVTableDataCell.h"
 
+#include "Contrast.h"
 #include "DataCellLines.h"
 #include "engine/RowStore.h"
 #include "engine/SizeFormatting.h"
@@ -134,9 +135,11 @@ void KRVTableDataCell::drawWithFrame(QPainter *painter, const QRect &frame, cons
     const qreal lineHeight = QFontMetricsF(font).height();
     const bool twoLines = title.height() >= 2 * lineHeight;
     const DataCellLines &lines = dataCellLines(cut(value.text), font, title.width(), twoLines);
+    // A selected row draws its placeholders as its text, in the selection's
+    // colour; elsewhere they are grey, yet grey that still reads.
     QColor color = palette.color(highlighted ? QPalette::HighlightedText : QPalette::Text);
-    if (value.isGrey)
-        color.setAlphaF(0.4f);
+    if (value.isGrey && !highlighted)
+        color = inkReadableOn(palette.color(QPalette::Base), color, 4.5, 0.4);
     painter->setPen(color);
     const qreal height = lines.lineHeight * (lines.twoLines ? 2 : 1);
     // Whole pixels, so that text stays sharp.

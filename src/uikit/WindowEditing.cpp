@@ -7,6 +7,8 @@
 #include <QComboBox>
 #include <QFocusEvent>
 #include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QTextEdit>
@@ -85,6 +87,41 @@ QAbstractItemView *itemViewEditing(QWidget *widget, QWidget **editor) {
         }
     }
     return nullptr;
+}
+
+namespace {
+// The last widget that took the focus other than a menu bar or a menu: a menu
+// bar may take the window's focus while its menu is up, when the application
+// announces no change.
+QPointer<QWidget> &lastWorkingFocus() {
+    static QPointer<QWidget> widget;
+    return widget;
+}
+
+bool isMenu(const QWidget *widget) {
+    return qobject_cast<const QMenuBar *>(widget) || qobject_cast<const QMenu *>(widget);
+}
+} // namespace
+
+void followMenuBarFocus() {
+    static bool following = false;
+    if (std::exchange(following, true))
+        return;
+    lastWorkingFocus() = QApplication::focusWidget();
+    QObject::connect(qApp, &QApplication::focusChanged, qApp, [](QWidget *, QWidget *now) {
+        if (now && !isMenu(now))
+            lastWorkingFocus() = now;
+    });
+}
+
+QWidget *workingFocusWidget(QWidget *window) {
+    if (!window)
+        return nullptr;
+    QWidget *focus = window->window()->focusWidget();
+    if (focus && !isMenu(focus))
+        return focus;
+    QWidget *last = lastWorkingFocus();
+    return last && last->window() == window->window() ? last : nullptr;
 }
 
 QWidget *effectiveFirstResponder(QWidget *window) {

@@ -19,5 +19,13 @@ QWidget *effectiveFirstResponder(QWidget *window);
 // the focus is not touched.
 bool uv_endEditing(QWidget *window);
 
+// The widget the keyboard works in in window: its focus widget, except while
+// its menu bar holds the keyboard (Alt, F10, a menu opened by its letter), when
+// it is the widget that had the focus before and gets it back. The menus ask
+// it what their commands would act on. nullptr when none.
+QWidget *workingFocusWidget(QWidget *window);
+// Starts following the focus for workingFocusWidget(); once is enough.
+void followMenuBarFocus();
+
 // The item view whose open cell editor is, or contains, widget; else nullptr.
 QAbstractItemView *itemViewEditing(QWidget *widget, QWidget **editor = nullptr);

@@ -1,6 +1,7 @@
 #include "ZNTBeveledTextField.h"
 
 #include "BlockObservers.h"
+#include "Contrast.h"
 
 #include <QApplication>
 #include <QFocusEvent>
@@ -84,11 +85,12 @@ void ZNTBeveledTextField::paintEvent(QPaintEvent *event) {
         QColor outline;
         if (m_style != ZNTBeveledTextFieldStyleLabel) {
             // The field's own base is clear, so that the line edit paints no box of its own.
-            QColor base = (parentWidget() ? parentWidget()->palette() : QApplication::palette()).color(QPalette::Base);
+            const QPalette around = parentWidget() ? parentWidget()->palette() : QApplication::palette();
+            QColor base = around.color(QPalette::Base);
             base.setAlphaF(drawsOutline() ? 1.0f : 0.55f);
             fill = base;
             if (drawsOutline())
-                outline = pal.color(QPalette::Mid);
+                outline = fieldOutlineColour(around);
         }
         const QRectF box = boxRect();
         const bool round = isReadOnly();

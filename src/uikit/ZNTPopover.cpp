@@ -41,6 +41,9 @@ void ZNTPopover::showRelativeToRect(const QRect &rect, QWidget *anchor, Edge pre
             y = below;
         else if (preferredEdge == Edge::Below && below + height() > screen.bottom() + 1 && above >= screen.top())
             y = above;
+        // An anchor out of sight (a window taller than the screen) still gets its
+        // popover in sight: one opened out of sight takes the keys unseen.
+        y = std::clamp(y, screen.top(), std::max(screen.top(), screen.bottom() + 1 - height()));
     }
     int x = at.center().x() - width() / 2;
     if (screen.isValid())

@@ -53,6 +53,7 @@ std::shared_ptr<ZNTWindowController> ZNTWindowController::create(const std::shar
 ZNTWindowController::ZNTWindowController(const std::shared_ptr<ZNTObject> &item) : m_navigation(item) {
     buildUi();
     buildActions();
+    buildFocusKeys();
     buildMenus();
     buildToolbar();
     windowDidLoad();

@@ -142,6 +142,8 @@ protected:
     void closeEvent(QCloseEvent *event) override;
     void changeEvent(QEvent *event) override;
     void showEvent(QShowEvent *event) override;
+    // Shift+Tab out of the page's first control goes to the navigation sidebar.
+    bool focusNextPrevChild(bool next) override;
 
 private:
     explicit ZNTWindowController(const std::shared_ptr<ZNTObject> &item);
@@ -168,6 +170,10 @@ private:
     int paneWidth(QWidget *pane) const;
     void setPaneWidths(int left, int right);
     bool isCollapsed(QWidget *pane) const;
+    // Ctrl+Tab and Ctrl+Shift+Tab: on to the next or previous control, also out
+    // of a grid or a text that takes Tab itself.
+    void buildFocusKeys();
+    bool isLeavingPageBackward() const;
     std::shared_ptr<ZNTObject> sidebarRoot() const;
     void watchUndoStack();
     void resign(ZNTObjectList pending, std::function<void(bool)> finished);

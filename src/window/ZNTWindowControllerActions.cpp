@@ -7,6 +7,7 @@
 #include "ZNTWindowSplitView.h"
 #include "engine/ZNTConnection.h"
 #include "engine/ZNTQuery.h"
+#include "uikit/WindowEditing.h"
 
 #include <QAction>
 #include <QApplication>
@@ -201,6 +202,7 @@ QAction *ZNTWindowController::windowAction(ZNTWindowCommand command) const {
 }
 
 void ZNTWindowController::buildMenus() {
+    followMenuBarFocus();
     using C = ZNTWindowCommand;
     const ApplicationCommands &app = applicationCommands();
     QMenu *file = menuBar()->addMenu(QStringLiteral("&File"));
@@ -311,7 +313,8 @@ void ZNTWindowController::watchUndoStack() {
 // Undo and Redo are its own. Fields and
 // cells are left to their page, whose edits they become.
 QWidget *ZNTWindowController::focusedTextEditor() const {
-    QWidget *editor = QApplication::focusWidget();
+    // While the menu bar has the keyboard (Alt+E), the editor it came from.
+    QWidget *editor = workingFocusWidget(const_cast<ZNTWindowController *>(this));
     if (!editor || editor->window() != this || !editorDocument(editor))
         return nullptr;
     return editor;

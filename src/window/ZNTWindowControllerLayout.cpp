@@ -2,6 +2,7 @@
 // page in the middle, the page's detail sidebar on the right; which pane keeps
 // its width, and the widths and visibility kept in the settings.
 #include "ZNTSidebarController.h"
+#include "ZNTSidebarOutlineView.h"
 #include "ZNTWindowController.h"
 #include "ZNTWindowSplitView.h"
 #include "model/ZNTDatabase.h"
@@ -23,6 +24,28 @@ const QString kRightWidth = QStringLiteral("RightSidebarWidth");
 int storedWidth(const QString &key) {
     const double width = UserDefaults::standard().doubleForKey(key);
     return int(width > 0 ? width : 200.0);
+}
+
+QWidget *deepestFocusProxy(QWidget *widget) {
+    QWidget *proxy = widget->focusProxy();
+    while (proxy && proxy->focusProxy())
+        proxy = proxy->focusProxy();
+    return proxy;
+}
+
+// The control Shift+Tab goes to from focus, found as Qt finds it: the nearest
+// one before it in the window's focus chain that takes the focus by Tab (a
+// widget that hands its focus to a child of its own is passed over).
+QWidget *previousTabStop(QWidget *window, QWidget *focus) {
+    for (QWidget *test = focus->previousInFocusChain(); test && test != focus; test = test->previousInFocusChain()) {
+        QWidget *proxy = deepestFocusProxy(test);
+        QWidget *taker = proxy ? proxy : test;
+        const bool takesTab = taker->isEnabled() && (taker->focusPolicy() & Qt::TabFocus);
+        const bool compound = proxy && test->isAncestorOf(proxy);
+        if (takesTab && !compound && test->isVisibleTo(window) && test->isEnabled() && proxy != focus)
+            return test;
+    }
+    return nullptr;
 }
 } // namespace
 
@@ -111,6 +134,37 @@ bool ZNTWindowController::isSidebarFirstResponder() const {
     const QWidget *focus = focusWidget();
     return m_sidebarController && focus &&
            (focus == m_sidebarController.data() || m_sidebarController->isAncestorOf(focus));
+}
+
+// The page's controls come after the sidebar, whatever order they were made in.
+bool ZNTWindowController::isLeavingPageBackward() const {
+    QWidget *focus = focusWidget();
+    if (!m_sidebarController || isCollapsed(m_sidebarController) || !focus || !m_mainView->isAncestorOf(focus))
+        return false;
+    QWidget *previous = previousTabStop(const_cast<ZNTWindowController *>(this), focus);
+    return !previous || !m_mainView->isAncestorOf(previous);
+}
+
+bool ZNTWindowController::focusNextPrevChild(bool next) {
+    if (!next && isLeavingPageBackward()) {
+        m_sidebarController->outlineView()->setFocus(Qt::BacktabFocusReason);
+        return true;
+    }
+    return QMainWindow::focusNextPrevChild(next);
+}
+
+void ZNTWindowController::buildFocusKeys() {
+    auto add = [this](bool next, const QList<QKeySequence> &keys) {
+        auto *action = new QAction(this);
+        action->setShortcuts(keys);
+        action->setShortcutContext(Qt::WindowShortcut);
+        // The window's own move, past the control's use of Tab.
+        connect(action, &QAction::triggered, this, [this, next] { focusNextPrevChild(next); });
+        addAction(action);
+    };
+    add(true, {QKeySequence(Qt::CTRL | Qt::Key_Tab)});
+    add(false,
+        {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Backtab), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Tab)});
 }
 
 // The server when its favorite shows every database, else the shown database.

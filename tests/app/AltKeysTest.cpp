@@ -1,7 +1,9 @@
 // Alt and a letter reach exactly one control: two controls with the same
 // underlined letter make Qt move the focus between them instead of pressing
-// either. In an open menu, each item's letter chooses it.
+// either. In an open menu, each item's letter chooses it. Ctrl+Q quits from
+// every window.
 #include "app/ZNTApplicationDelegate.h"
+#include "app/ZNTHelpWindowController.h"
 #include "app/ZNTPreferenceWindowController.h"
 #include "favorites/FavoriteSettingsForm.h"
 #include "favorites/FavoritesListModel.h"
@@ -24,8 +26,10 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QSpinBox>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextBrowser>
 #include <gtest/gtest.h>
 #include <map>
 
@@ -191,4 +195,40 @@ TEST_F(AltKeysTest, EveryMenuOfTheMainWindowAndEachOfItsItemsHasALetterOfItsOwn)
         std::make_shared<ZNTTableSchema>(ZNTTable::create("orders", "public", server->mainDatabase())));
     EXPECT_EQ(menuItemsWithoutTheirOwnLetter(bar), "");
     window->close();
+}
+
+// Ctrl+Q quits from the Help and Preferences windows as it does from the
+// favorites and main windows, whichever of their controls has the focus.
+TEST_F(AltKeysTest, CtrlQQuitsFromTheHelpAndThePreferencesWindow) {
+    int quits = 0;
+    QObject::connect(app.get(), &ZNTApplicationDelegate::readyToQuit, [&] { ++quits; });
+    QMenuBar *bar = app->favoritesWindowController()->window()->findChild<QMenuBar *>();
+    ASSERT_TRUE(bar);
+    auto trigger = [&](const QString &title) {
+        for (QMenu *menu : bar->findChildren<QMenu *>())
+            for (QAction *action : menu->actions())
+                if (action->text() == title) {
+                    action->trigger();
+                    return true;
+                }
+        return false;
+    };
+
+    ASSERT_TRUE(trigger("Trellan &Help"));
+    auto &help = ZNTHelpWindowController::sharedController();
+    QApplication::setActiveWindow(&help);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&help));
+    help.webview()->setFocus();
+    QTest::keyClick(help.webview(), Qt::Key_Q, Qt::ControlModifier);
+    EXPECT_TRUE(pumpUntil([&] { return quits == 1; }, std::chrono::seconds(10))) << "Ctrl+Q in the Help window";
+    help.close();
+
+    ASSERT_TRUE(trigger("&Preferences…"));
+    auto &preferences = ZNTPreferenceWindowController::sharedController();
+    QApplication::setActiveWindow(&preferences);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&preferences));
+    preferences.rowsPerPageBox()->setFocus();
+    QTest::keyClick(preferences.rowsPerPageBox(), Qt::Key_Q, Qt::ControlModifier);
+    EXPECT_TRUE(pumpUntil([&] { return quits == 2; }, std::chrono::seconds(10))) << "Ctrl+Q in Preferences";
+    preferences.close();
 }

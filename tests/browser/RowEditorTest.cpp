@@ -323,3 +323,26 @@ TEST(RowEditor, ScreenshotsOfATypicalRow) {
     saveShot(&host.window, QStringLiteral("row-editor.png"));
     saveDarkShot(&host.window, QStringLiteral("row-editor-dark.png"));
 }
+
+// The outline of a value's field reads at 3:1 against the field, light and dark.
+TEST(RowEditor, FieldOutlinesReadInBothPalettes) {
+    EditorHost host(QSize(340, 300));
+    host.editor->setRow(
+        looseRow({column("name", 25, 'S'), column("notes", 25, 'S')}, {Value::fromString("Ada"), Value::null()}));
+    host.settle();
+    const QPalette before = QApplication::palette();
+    for (const bool dark : {false, true}) {
+        QApplication::setPalette(dark ? darkPalette() : before);
+        pumpFor(30ms);
+        const QImage image = host.window.grab().toImage();
+        image.save(screenshotPath("browser", dark ? "row-editor-outline-dark.png" : "row-editor-outline.png"));
+        QTextEdit *text = host.cell<ZNTRowValueTextCell>(0)->textView();
+        const QRect field(text->mapTo(&host.window, QPoint(0, 0)), text->size());
+        const int y = field.center().y();
+        // The bezel runs 5.5 px outside the text; the field's fill lies between.
+        const QColor fill = commonColour(image, QRect(field.left() - 4, y - 3, 3, 7));
+        const double outline = strongestContrast(image, QRect(field.left() - 8, y - 3, 4, 7), fill);
+        EXPECT_GE(outline, 3.0) << (dark ? "dark" : "light");
+    }
+    QApplication::setPalette(before);
+}

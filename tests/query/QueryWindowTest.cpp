@@ -151,6 +151,56 @@ TEST_F(QueryWindow, TextResultsAndUndoOfAHiddenEditorOutliveAReloadButNotTheWind
     EXPECT_TRUE(kept.isNull());
 }
 
+// The Edit menu as it is open: opened with the mouse on the menu bar, or
+// with Alt+E, which gives the menu bar the keyboard while the menu is shown.
+TEST_F(QueryWindow, TheOpenEditMenuOffersUndoRedoAndCopyOfTheFocusedEditor) {
+    QMenuBar *bar = mainWindow->menuBar();
+    QAction *editTitle = nullptr;
+    for (QAction *action : bar->actions())
+        if (action->text() == QLatin1String("&Edit"))
+            editTitle = action;
+    ASSERT_TRUE(editTitle && editTitle->menu());
+    QMenu *edit = editTitle->menu();
+    QAction *copy = nullptr;
+    for (QAction *action : edit->actions())
+        if (action->text() == QLatin1String("&Copy"))
+            copy = action;
+    ASSERT_TRUE(copy);
+    QAction *undo = command(ZNTWindowCommand::Undo);
+    QAction *redo = command(ZNTWindowCommand::Redo);
+
+    // Opens the menu as given, answers which of Undo, Redo and Copy it
+    // offers, and closes it again.
+    auto offered = [&](bool withMouse) {
+        if (withMouse)
+            QTest::mouseClick(bar, Qt::LeftButton, {}, bar->actionGeometry(editTitle).center());
+        else
+            QTest::keyClick(shown->textView(), Qt::Key_E, Qt::AltModifier);
+        EXPECT_TRUE(pumpUntil([&] { return edit->isVisible(); }, std::chrono::seconds(5)));
+        pumpFor(std::chrono::milliseconds(30));
+        const QString answer = QStringLiteral("%1%2%3")
+                                   .arg(undo->isEnabled() ? "undo " : "", redo->isEnabled() ? "redo " : "",
+                                        copy->isEnabled() ? "copy" : "")
+                                   .trimmed();
+        edit->hide();
+        pumpFor(std::chrono::milliseconds(30));
+        if (QApplication::focusWidget() != shown->textView())
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape); // the menu bar lets go
+        EXPECT_TRUE(pumpUntil([&] { return shown->textView()->hasFocus(); }, std::chrono::seconds(5)));
+        return answer;
+    };
+
+    ASSERT_TRUE(shown->textView()->hasFocus());
+    QTest::keyClicks(shown->textView(), QStringLiteral("select 1"));
+    QTest::keyClick(shown->textView(), Qt::Key_Home, Qt::ShiftModifier);
+    ASSERT_TRUE(shown->textView()->textCursor().hasSelection());
+    EXPECT_EQ(offered(true), "undo copy") << "opened with the mouse";
+    EXPECT_EQ(offered(false), "undo copy") << "opened with Alt+E";
+    QTest::keyClick(shown->textView(), Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(offered(true), "redo");
+    EXPECT_EQ(offered(false), "redo");
+}
+
 TEST_F(QueryWindow, ExportStaysEnabledAndBeepsWithoutAResult) {
     mainWindow->validateActions();
     EXPECT_TRUE(command(ZNTWindowCommand::Export)->isEnabled());

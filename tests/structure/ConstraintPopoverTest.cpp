@@ -207,3 +207,31 @@ TEST_F(ConstraintPopover, AReferencedTableWhoseStructureFailsToLoadKeepsLoadingA
     ASSERT_TRUE(closePopover(popover, "Cancel"));
     EXPECT_TRUE(qty->constraintViews().isEmpty());
 }
+
+// Return on a focused CHECK pill opens its editor as Space does, through the
+// window's own dispatch of the key (shortcuts first), and what is typed right
+// after goes into the editor's field, in order.
+TEST_F(ConstraintPopover, ReturnOnAFocusedCheckPillOpensItsEditorAndTypingGoesToItsField) {
+    db.run("CREATE TABLE stock (id int PRIMARY KEY, qty int CONSTRAINT qty_positive CHECK (qty > 0))");
+    auto *stock = shop->open(shop->relation("stock"));
+    ASSERT_TRUE(stock);
+    ZNTTableSchemaColumnView *qty = rowNamed(stock, "qty");
+    ASSERT_TRUE(qty);
+    ZNTConstraintView *pill = qty->constraintViews().value(0);
+    ASSERT_TRUE(pill);
+    ASSERT_EQ(pill->text(), "qty > 0");
+    pill->setFocus(Qt::TabFocusReason);
+    ASSERT_TRUE(pill->hasFocus());
+
+    for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Enter}) {
+        QTest::keyClick(QApplication::focusWidget(), key);
+        ConstraintPopoverController *popover = pill->popoverController();
+        ASSERT_TRUE(popover) << (key == Qt::Key_Return ? "Return" : "Enter") << " opened nothing";
+        QTest::keyClicks(QApplication::focusWidget(), " AND qty < 10");
+        EXPECT_EQ(popover->checkField()->text(), "qty > 0 AND qty < 10");
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+        ASSERT_TRUE(pumpUntil([&] { return !pill->popoverController(); }));
+        EXPECT_EQ(pill->text(), "qty > 0") << "Escape keeps the expression";
+        EXPECT_TRUE(pill->hasFocus());
+    }
+}

@@ -2,7 +2,9 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QHash>
 #include <QWidget>
+#include <cmath>
 
 QString screenshotPath(const QString &folder, const QString &file) {
     QDir dir(QCoreApplication::applicationDirPath());
@@ -44,4 +46,43 @@ QPalette darkPalette() {
     for (QPalette::ColorRole role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
         p.setColor(QPalette::Disabled, role, dimmed);
     return p;
+}
+
+namespace {
+double relativeLuminance(const QColor &colour) {
+    auto channel = [](double v) { return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
+    const QColor c = colour.toRgb();
+    return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) + 0.0722 * channel(c.blueF());
+}
+} // namespace
+
+double wcagContrast(const QColor &a, const QColor &b) {
+    const double la = relativeLuminance(a), lb = relativeLuminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+QColor commonColour(const QImage &image, const QRect &rect) {
+    QHash<QRgb, int> counts;
+    const QRect r = rect & image.rect();
+    for (int y = r.top(); y <= r.bottom(); ++y)
+        for (int x = r.left(); x <= r.right(); ++x)
+            ++counts[image.pixel(x, y) | 0xff000000u];
+    QRgb best = 0;
+    int most = -1;
+    for (auto it = counts.cbegin(); it != counts.cend(); ++it) {
+        if (it.value() > most) {
+            most = it.value();
+            best = it.key();
+        }
+    }
+    return QColor::fromRgb(best);
+}
+
+double strongestContrast(const QImage &image, const QRect &rect, const QColor &background) {
+    double best = 1.0;
+    const QRect r = rect & image.rect();
+    for (int y = r.top(); y <= r.bottom(); ++y)
+        for (int x = r.left(); x <= r.right(); ++x)
+            best = std::max(best, wcagContrast(QColor::fromRgb(image.pixel(x, y)), background));
+    return best;
 }

@@ -2,8 +2,10 @@
 // palette they are also taken in.
 #pragma once
 
+#include <QColor>
 #include <QImage>
 #include <QPalette>
+#include <QRect>
 #include <QString>
 
 class QWidget;
@@ -17,3 +19,13 @@ bool saveScreenshot(QWidget *widget, const QString &folder, const QString &file)
 // A dark palette in every role a widget draws with: whatever is drawn in fixed
 // light colours stands out on it.
 QPalette darkPalette();
+
+// How well two colours read against each other, as the web's accessibility
+// guidelines reckon it: 1 (the same) to 21 (black on white); text wants 4.5,
+// a control's outline 3.
+double wcagContrast(const QColor &a, const QColor &b);
+// The colour most pixels of rect have: the background of what is drawn there.
+QColor commonColour(const QImage &image, const QRect &rect);
+// The best contrast any pixel of rect has against background: that of the
+// text or line drawn there (its antialiased edges contrast less).
+double strongestContrast(const QImage &image, const QRect &rect, const QColor &background);

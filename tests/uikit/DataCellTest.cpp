@@ -217,7 +217,8 @@ TEST_F(Grid, StyleBackgroundsSelectionAndFaintPlaceholders) {
     const QColor highlight = palette.color(QPalette::Active, QPalette::Highlight);
     EXPECT_TRUE(
         near(image.pixelColor(selected.left() + 2, selected.center().y()), blend(highlight, yellowOnSelection)));
-    // On a selected row a NULL placeholder must not look like the text "NULL".
+    // On a selected row a NULL placeholder reads as the row's text does, in
+    // the selection's text colour.
     auto brightest = [&](QRect r) {
         int best = 0;
         for (int y = r.top(); y <= r.bottom(); ++y)
@@ -226,7 +227,36 @@ TEST_F(Grid, StyleBackgroundsSelectionAndFaintPlaceholders) {
         return best;
     };
     EXPECT_GT(brightest(cell(3, 0)), 235);
-    EXPECT_LT(brightest(cell(3, 1)), 215);
+    EXPECT_GT(brightest(cell(3, 1)), 235);
+}
+
+// Placeholders read at 4.5:1 against what is behind them, grey on a plain row
+// and in the selection's text colour on a selected one, light and dark. (The
+// light palette's selection itself gives its text less: the placeholder
+// reads as well as the row's own text there.)
+TEST_F(Grid, PlaceholdersReadOnPlainAndSelectedRowsInBothPalettes) {
+    addRow(Value::fromString("text"), Value::null(), KRVTableDataCellStyleNormal);
+    addRow(Value::fromString("text"), Value::defaultMarker(), KRVTableDataCellStyleNormal);
+    view.setSelectionBehavior(QAbstractItemView::SelectRows);
+    view.selectRow(1);
+    uikittest::activate(&view);
+    ASSERT_TRUE(pumpUntil([&] { return view.isActiveWindow(); }));
+    for (const bool dark : {false, true}) {
+        view.setPalette(dark ? darkPalette() : QApplication::palette());
+        const QImage image = shot();
+        image.save(screenshotPath("uikit", dark ? "data-cell-placeholders-dark.png" : "data-cell-placeholders.png"));
+        const char *palette = dark ? "dark" : "light";
+        const QRect plain = cell(0, 1), selected = cell(1, 1), selectedText = cell(1, 0);
+        const QColor base = commonColour(image, plain), highlight = commonColour(image, selected);
+        EXPECT_GE(strongestContrast(image, plain, base), 4.5) << palette << ": NULL on a plain row";
+        const double placeholder = strongestContrast(image, selected, highlight);
+        EXPECT_GE(placeholder, std::min(4.5, strongestContrast(image, selectedText, highlight) - 0.1))
+            << palette << ": DEFAULT on the selection";
+        if (dark)
+            EXPECT_GE(placeholder, 4.5);
+        // Still grey where it is not selected: fainter than the text beside it.
+        EXPECT_LT(strongestContrast(image, plain, base), strongestContrast(image, cell(0, 0), base)) << palette;
+    }
 }
 
 TEST_F(Grid, ADarkPaletteKeepsEditedCellsDark) {

@@ -42,6 +42,22 @@ TEST(BeveledTextField, BoxesOutlinesAndCornersRoundOnlyWhileNotEditable) {
     EXPECT_LT(qGray(box.pixel(1, 11)), 220) << "the outline";
 }
 
+// An editable box's outline reads at 3:1 against its fill, light and dark.
+TEST(BeveledTextField, TheOutlineReadsInBothPalettes) {
+    uikittest::useFixedLook();
+    for (const bool dark : {false, true}) {
+        QWidget strip;
+        strip.setPalette(dark ? darkPalette() : QApplication::palette());
+        strip.resize(120, 30);
+        auto *field = new ZNTBeveledTextField(ZNTBeveledTextFieldStyleEditable, &strip);
+        field->setGeometry(0, 0, 100, 22);
+        strip.show();
+        const QImage image = field->grab().toImage();
+        const QColor fill = commonColour(image, QRect(20, 8, 20, 6));
+        EXPECT_GE(strongestContrast(image, QRect(0, 8, 3, 6), fill), 3.0) << (dark ? "dark" : "light");
+    }
+}
+
 TEST(BeveledTextField, TakingTheFocusIsAnnouncedOncePerFocus) {
     uikittest::useFixedLook();
     QWidget window;

@@ -79,6 +79,22 @@ TEST_F(Popover, NoRoomAboveOpensBelowAndNeverOffTheScreen) {
     EXPECT_LE(popover->geometry().right(), screen.right());
 }
 
+// An anchor beyond the screen's bottom (a window taller than the screen): the
+// popover still opens in sight, where what is typed into it can be seen.
+TEST_F(Popover, AnAnchorBelowTheScreenStillGetsItsPopoverInSight) {
+    const QRect screen = anchor->screen()->availableGeometry();
+    window.move(screen.left() + 20, screen.bottom() - 100); // the anchor lies below the bottom edge
+    pumpFor(50ms);
+    ASSERT_GT(anchor->mapToGlobal(QPoint(0, 0)).y(), screen.bottom());
+    for (const auto edge : {ZNTPopover::Edge::Below, ZNTPopover::Edge::Above}) {
+        popover->showRelativeToRect({}, anchor, edge);
+        ASSERT_TRUE(pumpUntil([&] { return popover->isShown(); }, 5s));
+        EXPECT_TRUE(screen.contains(popover->geometry())) << popover->geometry().y() << " " << screen.bottom();
+        popover->performClose();
+        ASSERT_TRUE(pumpUntil([&] { return !popover->isShown(); }, 5s));
+    }
+}
+
 TEST_F(Popover, EscapeItsButtonOrAClickOutsideCloseItEachOnce) {
     QSignalSpy closed(popover, &ZNTPopover::didClose);
     popover->showRelativeToRect({}, anchor);
