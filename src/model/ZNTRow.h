@@ -31,7 +31,8 @@ public:
     // values are in the order of its display columns.
     static std::shared_ptr<ZNTRow> createWithTable(const std::shared_ptr<ZNTTable> &table, const ZNTRowValues &values);
     // A new row made from an existing row's values: titled "Duplicate of ...",
-    // its key columns DEFAULT (unless the key is a pseudo key).
+    // its key columns DEFAULT (unless the key is a pseudo key), and so are its
+    // generated columns and GENERATED ALWAYS identity columns.
     static std::shared_ptr<ZNTRow> createDuplicate(const std::shared_ptr<ZNTTable> &table, const ZNTRowValues &values);
     // A read-only row of a query result, hung under parent.
     static std::shared_ptr<ZNTRow> createWithColumns(const ZNTColumnList &columns, const ZNTRowValues &values,
