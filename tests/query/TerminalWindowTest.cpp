@@ -24,8 +24,14 @@ using namespace terminaltest;
 using namespace std::chrono_literals;
 
 namespace {
+// A compiler run through ccache with a base directory is given this file's
+// path relative to the build directory, the parent of the test programs'.
 QString demoScript() {
-    return QFileInfo(QStringLiteral(__FILE__)).dir().filePath(QStringLiteral("../../resources/demo/demo.sql"));
+    const QFileInfo source(QStringLiteral(__FILE__));
+    const QString folder = source.isRelative()
+                               ? QCoreApplication::applicationDirPath() + QStringLiteral("/../") + source.path()
+                               : source.path();
+    return QDir(folder).filePath(QStringLiteral("../../resources/demo/demo.sql"));
 }
 
 class TerminalWindow : public TerminalPageFixture {
@@ -55,7 +61,8 @@ protected:
         ZNTContentControllers::setFactory(ZNTPage::Terminal, nullptr);
         ZNTContentControllers::setFactory(ZNTPage::Query, nullptr);
         ZNTContentControllers::setFactory(ZNTPage::Row, nullptr);
-        mainWindow->close();
+        if (mainWindow) // not when the set-up failed before making it
+            mainWindow->close();
         mainWindow.reset();
         pumpFor(30ms);
         TerminalPageFixture::TearDown();
