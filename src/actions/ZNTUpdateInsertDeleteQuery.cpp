@@ -26,19 +26,25 @@ QString &commitStatement() {
     return statement;
 }
 
-// The DEFAULT cells of row, in order, take the values of the first row of
-// result; cells the result has no value for keep the marker.
-void fillDefaults(ZNTRowValues &row, const ZNTResult &result) {
+// The cells whose values the server chooses: those left to their default, and
+// those of generated columns, which it computes again on every write.
+bool serverFills(const Value &cell, const QList<bool> &generated, qsizetype column) {
+    return cell.isDefault() || generated.value(column);
+}
+
+// The cells the server fills, in order, take the values of the first row of
+// result; cells the result has no value for keep what they held.
+void fillFromServer(ZNTRowValues &row, const QList<bool> &generated, const ZNTResult &result) {
     const auto rows = result.rows();
     if (!rows || rows->rowCount() < 1)
         return;
     int next = 0;
-    for (Value &cell : row) {
-        if (!cell.isDefault())
+    for (qsizetype j = 0; j < row.size(); ++j) {
+        if (!serverFills(row[j], generated, j))
             continue;
         if (next >= rows->columnCount())
             return;
-        cell = rows->valueAt(0, next++);
+        row[j] = rows->valueAt(0, next++);
     }
 }
 } // namespace
@@ -117,6 +123,22 @@ QString ZNTUpdateInsertDeleteQuery::whereClauseOnConnection(const ZNTConnection 
     return conditions.join(QStringLiteral(" OR "));
 }
 
+// Which of the page's columns are generated columns; none when the structure
+// is not at hand (a generated column then keeps what the page showed).
+QList<bool> ZNTUpdateInsertDeleteQuery::generatedColumns() const {
+    QList<bool> generated;
+    const auto metadata = this->metadata();
+    if (!metadata || metadata->metadataState() != ZNTTableMetadata::ZNTMetadataStateLoaded)
+        return generated;
+    for (const auto &column : m_columns) {
+        bool isGenerated = false;
+        for (const auto &tableColumn : metadata->columns())
+            isGenerated = isGenerated || (column && tableColumn->isEqual(*column) && tableColumn->isGenerated());
+        generated << isGenerated;
+    }
+    return generated;
+}
+
 // Every new value must have a literal: one that has none (a text holding a NUL
 // character) fails the save rather than being written cut short.
 bool ZNTUpdateInsertDeleteQuery::newValuesHaveLiterals(const ZNTConnection &connection, ErrorPtr *error) const {
@@ -163,23 +185,23 @@ bool ZNTUpdateInsertDeleteQuery::appendDelete(const ZNTConnection &connection, Q
     return true;
 }
 
-// A changed row that sets a cell to DEFAULT gets a statement of its own, so
-// that its RETURNING row can be told apart; the others are grouped by their SET
-// list.
+// A changed row whose values the server fills (a cell set to DEFAULT, a
+// generated column computed again) gets a statement of its own, so that its
+// RETURNING row can be told apart; the others are grouped by their SET list.
 bool ZNTUpdateInsertDeleteQuery::appendUpdates(const ZNTConnection &connection, QString &text, ErrorPtr *error) {
     QStringList groupOrder;
     QHash<QString, RowList> groups;
+    const QList<bool> generated = generatedColumns();
     for (qsizetype i = 0; i < m_updateRowsBefore.size(); ++i) {
         const ZNTRowValues &before = m_updateRowsBefore[i];
         const ZNTRowValues after = m_updateRowsAfter.value(i);
         QStringList set, returning;
         for (qsizetype j = 0; j < after.size() && j < m_columns.size(); ++j) {
-            if (after[j] == before.value(j))
-                continue;
             const QString name = connection.quoteIdentifier(m_columns[j]->name());
-            set << name + QLatin1Char('=') + connection.quoteLiteral(after[j]);
-            if (after[j].isDefault())
+            if (serverFills(after[j], generated, j))
                 returning << name;
+            if (after[j] != before.value(j))
+                set << name + QLatin1Char('=') + connection.quoteLiteral(after[j]);
         }
         // An unchanged row has nothing to set; "UPDATE ... SET WHERE" is no
         // statement.
@@ -215,14 +237,15 @@ bool ZNTUpdateInsertDeleteQuery::appendUpdates(const ZNTConnection &connection, 
 }
 
 void ZNTUpdateInsertDeleteQuery::appendInserts(const ZNTConnection &connection, QString &text) {
+    const QList<bool> generated = generatedColumns();
     for (qsizetype k = 0; k < m_insertRows.size(); ++k) {
         const ZNTRowValues &row = m_insertRows[k];
         QStringList names, values, returning;
         for (qsizetype j = 0; j < row.size() && j < m_columns.size(); ++j) {
             const QString name = connection.quoteIdentifier(m_columns[j]->name());
-            if (row[j].isDefault()) {
+            if (serverFills(row[j], generated, j))
                 returning << name;
-            } else {
+            if (!row[j].isDefault()) {
                 names << name;
                 values << connection.quoteLiteral(row[j]);
             }
@@ -258,7 +281,7 @@ void ZNTUpdateInsertDeleteQuery::executeInBackgroundOnConnection(const std::shar
     query->setRefusesUserTransaction(true);
     setSqlQuery(query);
     auto execution = query->executionBlockForConnection(connection, true);
-    const Job job{m_returningExpectations, m_insertRows, m_updateRowsAfter, m_table->name()};
+    const Job job{m_returningExpectations, m_insertRows, m_updateRowsAfter, m_table->name(), generatedColumns()};
     std::shared_ptr<ZNTUpdateInsertDeleteQuery> self =
         std::static_pointer_cast<ZNTUpdateInsertDeleteQuery>(shared_from_this());
     connection->connectionQueue().async([self, query, execution, connection, job] {
@@ -312,8 +335,8 @@ ZNTUpdateInsertDeleteQuery::runTransaction(const Job &job, const ZNTQuery &query
     return outcome;
 }
 
-// Pairs the results after BEGIN with the expectations, fills the DEFAULT cells
-// from RETURNING rows, and answers what went wrong (empty when nothing did).
+// Pairs the results after BEGIN with the expectations, fills the cells the
+// server chose from RETURNING rows, and answers what went wrong (empty when nothing did).
 QString ZNTUpdateInsertDeleteQuery::pairResults(const Job &job, const QList<std::shared_ptr<ZNTResult>> &results,
                                                 Outcome &outcome) {
     outcome.success = true;
@@ -332,9 +355,9 @@ QString ZNTUpdateInsertDeleteQuery::pairResults(const Job &job, const QList<std:
             continue;
         const auto index = qsizetype(expectation.affectedIndex());
         if (expectation.type() == PGResultExpectation::PGResultExpectationTypeInsert && index < inserts.size())
-            fillDefaults(inserts[index], *results[r]);
+            fillFromServer(inserts[index], job.generatedColumns, *results[r]);
         else if (expectation.type() == PGResultExpectation::PGResultExpectationTypeUpdate && index < updates.size())
-            fillDefaults(updates[index], *results[r]);
+            fillFromServer(updates[index], job.generatedColumns, *results[r]);
     }
     if (outcome.success && next < job.expectations.size()) {
         outcome.success = false;

@@ -15,7 +15,8 @@ class ZNTTableMetadata;
 // INSERT statements whose WHERE clauses pick exactly the edited rows. Every
 // statement must affect the number of rows it expects; then the transaction is
 // committed, otherwise rolled back. Cells left to their column default (the
-// DEFAULT marker) come back filled with what the server chose.
+// DEFAULT marker) and the generated columns of the rows written come back
+// filled with what the server chose.
 //
 //     auto save = std::make_shared<ZNTUpdateInsertDeleteQuery>();
 //     save->setTable(table); save->setColumns(pageColumns); ... the four row
@@ -81,6 +82,7 @@ private:
         RowList insertRows;
         RowList updateRowsAfter;
         QString tableName;
+        QList<bool> generatedColumns; // by position in columns()
     };
     // What the job hands back to the main thread.
     struct Outcome {
@@ -92,6 +94,7 @@ private:
     };
 
     QString qualifiedTable() const;
+    QList<bool> generatedColumns() const;
     bool newValuesHaveLiterals(const ZNTConnection &connection, ErrorPtr *error) const;
     bool appendDelete(const ZNTConnection &connection, QString &text, ErrorPtr *error);
     bool appendUpdates(const ZNTConnection &connection, QString &text, ErrorPtr *error);

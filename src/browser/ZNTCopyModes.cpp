@@ -11,6 +11,15 @@ std::vector<Value> rowOf(const ZNTCopySource &source, qsizetype row) {
     return values;
 }
 
+// The values an INSERT gives: DEFAULT where the server computes the value.
+std::vector<Value> insertedRowOf(const ZNTCopySource &source, qsizetype row) {
+    std::vector<Value> values = rowOf(source, row);
+    for (qsizetype column = 0; column < source.generatedColumns.size() && size_t(column) < values.size(); ++column)
+        if (source.generatedColumns[column])
+            values[size_t(column)] = Value::defaultMarker();
+    return values;
+}
+
 std::vector<Value> namesRow(const QStringList &names) {
     std::vector<Value> values;
     values.reserve(size_t(names.size()));
@@ -20,6 +29,7 @@ std::vector<Value> namesRow(const QStringList &names) {
 }
 
 // INSERT INTO "t"("a","b") VALUES (1,E'x'), (2,NULL);  on one line.
+// OVERRIDING SYSTEM VALUE came with identity columns, in PostgreSQL 10.
 QString insertStatement(const QString &tableName, const ZNTCopySource &source) {
     const KesCoder identifiers = KesCoder::ansiIdentifierCoder();
     const KesCoder literals = KesCoder::postgresqlCoder();
@@ -27,10 +37,11 @@ QString insertStatement(const QString &tableName, const ZNTCopySource &source) {
     identifiers.appendObject(Value::fromString(tableName), text);
     text += u'(';
     identifiers.appendRow(namesRow(source.columnNames), text);
-    text += QStringLiteral(") VALUES ");
+    text += source.overridingSystemValue ? QStringLiteral(") OVERRIDING SYSTEM VALUE VALUES ")
+                                         : QStringLiteral(") VALUES ");
     for (qsizetype row = 0; row < source.rowCount; ++row) {
         text += u'(';
-        literals.appendRow(rowOf(source, row), text);
+        literals.appendRow(insertedRowOf(source, row), text);
         text += QStringLiteral("), ");
     }
     text.chop(2);

@@ -2,6 +2,7 @@
 
 #include "engine/Value.h"
 
+#include <QList>
 #include <QString>
 #include <QStringList>
 #include <functional>
@@ -21,6 +22,13 @@ struct ZNTCopySource {
     QStringList columnNames;
     qsizetype rowCount = 0;
     std::function<Value(qsizetype row, int column)> valueAt;
+    // For INSERT statements that run back into the table: the columns (by
+    // position; none when empty) whose values the server computes, written as
+    // DEFAULT, and whether an identity column that refuses given values is
+    // among the columns, so that the statement keeps them with OVERRIDING
+    // SYSTEM VALUE.
+    QList<bool> generatedColumns;
+    bool overridingSystemValue = false;
 };
 
 // The text that copying source in mode puts on the clipboard; tableName names the

@@ -127,6 +127,21 @@ void ZNTTableViewController::copyRowIndices(const QList<int> &rows, int mode) {
     source.valueAt = [this, rows, resultColumns](qsizetype row, int column) {
         return m_model->edits().effectiveValue(rows[row], resultColumns[column]);
     };
+    // INSERT statements run back into this table, or a copy of it, as they
+    // stand: the server computes generated columns and keeps identity values
+    // only when told to.
+    if (const auto metadata = loadedMetadata()) {
+        for (const QString &name : std::as_const(source.columnNames)) {
+            bool generated = false;
+            for (const auto &column : metadata->columns()) {
+                if (column->name() != name)
+                    continue;
+                generated = column->isGenerated();
+                source.overridingSystemValue = source.overridingSystemValue || column->isIdentityAlways();
+            }
+            source.generatedColumns << generated;
+        }
+    }
     // One row of one NULL copies as nothing, which is still a copy.
     QApplication::clipboard()->setText(ZNTCopyText(mode, m_table->name(), source));
 }

@@ -6,7 +6,8 @@
 #include <memory>
 
 // A column of a query result (name, type OID, source table and column) or of a
-// table's metadata (name, attnum, type, category, NOT NULL, comment, default).
+// table's metadata (name, attnum, type, category, NOT NULL, comment, default,
+// identity and generation).
 // Columns are equal when their names are (a null name and "" alike). The model
 // derives a pseudo-column from it (the any-column of row filters), so it is
 // polymorphic.
@@ -34,6 +35,19 @@ public:
     void setComment(const QString &comment) { m_comment = comment; }
     const SQLExpression &defaultExpression() const { return m_defaultExpression; }
     void setDefaultExpression(const SQLExpression &expression) { m_defaultExpression = expression; }
+    // pg_attribute.attidentity (PostgreSQL 10 on): 'a' GENERATED ALWAYS AS
+    // IDENTITY, 'd' BY DEFAULT; 0 for none.
+    char identity() const { return m_identity; }
+    void setIdentity(char identity) { m_identity = identity; }
+    // pg_attribute.attgenerated (PostgreSQL 12 on): 's' stored, 'v' virtual; 0
+    // for none. A generated column's expression is no default: it stands here.
+    char generated() const { return m_generated; }
+    void setGenerated(char generated) { m_generated = generated; }
+    const QString &generationExpression() const { return m_generationExpression; }
+    void setGenerationExpression(const QString &expression) { m_generationExpression = expression; }
+    bool isGenerated() const { return m_generated != 0; }
+    // The server refuses a given value unless told OVERRIDING SYSTEM VALUE.
+    bool isIdentityAlways() const { return m_identity == 'a'; }
     qint64 sourceTableOid() const { return m_sourceTableOid; }
     void setSourceTableOid(qint64 oid) { m_sourceTableOid = oid; }
     qint64 sourceTableAttnum() const { return m_sourceTableAttnum; }
@@ -61,6 +75,9 @@ private:
     QString m_typeName;
     QString m_comment;
     SQLExpression m_defaultExpression;
+    char m_identity = 0;
+    char m_generated = 0;
+    QString m_generationExpression;
     qint64 m_sourceTableOid = 0;
     qint64 m_sourceTableAttnum = 0;
 };

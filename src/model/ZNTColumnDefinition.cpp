@@ -14,7 +14,11 @@ ZNTColumnDefinition::ZNTColumnDefinition(const QString &name, const QString &typ
 }
 
 ZNTColumnDefinition::ZNTColumnDefinition(const ZNTColumn &column)
-    : ZNTColumnDefinition(column.name(), column.typeName(), column.comment(), column.defaultExpression(), false) {}
+    : ZNTColumnDefinition(column.name(), column.typeName(), column.comment(), column.defaultExpression(), false) {
+    setIdentity(column.identity());
+    setGenerated(column.generated());
+    setGenerationExpression(column.generationExpression());
+}
 
 bool ZNTColumnDefinition::isEqual(const ZNTColumnDefinition &other) const {
     return sameText(name(), other.name()) && sameText(typeName(), other.typeName()) &&

@@ -17,7 +17,9 @@ public:
     ZNTColumnDefinition() = default;
     ZNTColumnDefinition(const QString &name, const QString &typeName, const QString &comment,
                         const SQLExpression &defaultExpression, bool markedForDeletion);
-    // The loaded column's name, type, comment and default; not marked.
+    // The loaded column's name, type, comment and default, and how the server
+    // fills it (identity, generation), which the editor shows and never changes;
+    // not marked.
     explicit ZNTColumnDefinition(const ZNTColumn &column);
 
     bool markedForDeletion() const { return m_markedForDeletion; }

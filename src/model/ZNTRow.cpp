@@ -58,6 +58,13 @@ std::shared_ptr<ZNTRow> ZNTRow::createDuplicate(const std::shared_ptr<ZNTTable> 
                 row->m_values[size_t(i)] = Value::defaultMarker();
         }
     }
+    // The server refuses a value of its own for a generated column, and for an
+    // identity column that is GENERATED ALWAYS.
+    for (qsizetype i = 0; i < row->m_columns.size() && size_t(i) < row->m_values.size(); ++i) {
+        const auto &column = row->m_columns[i];
+        if (column && (column->isGenerated() || column->isIdentityAlways()))
+            row->m_values[size_t(i)] = Value::defaultMarker();
+    }
     row->m_isNewRow = true;
     return row;
 }

@@ -34,7 +34,8 @@ public:
     static std::shared_ptr<ZNTRow> createWithTable(const std::shared_ptr<ZNTTable> &table, const ZNTRowValues &values,
                                                    const std::shared_ptr<ZNTTableMetadata> &metadata = nullptr);
     // A new row made from an existing row's values: titled "Duplicate of ...",
-    // its key columns DEFAULT (unless the key is a pseudo key).
+    // its key columns DEFAULT (unless the key is a pseudo key), and so are its
+    // generated columns and GENERATED ALWAYS identity columns.
     static std::shared_ptr<ZNTRow> createDuplicate(const std::shared_ptr<ZNTTable> &table, const ZNTRowValues &values,
                                                    const std::shared_ptr<ZNTTableMetadata> &metadata = nullptr);
     // A read-only row of a query result, hung under parent.

@@ -28,9 +28,11 @@ constexpr const char *kRelationSQL =
     R"(SELECT oid, obj_description(oid, 'pg_class') AS comment, case when reltablespace!=0 then (select spcname from pg_tablespace where pg_tablespace.oid=reltablespace) else (select spcname from pg_tablespace, pg_database where pg_tablespace.oid=dattablespace and datname=%1) end as tablespace, pg_get_viewdef(oid,true) AS viewdef FROM pg_class WHERE oid = %2::regclass::oid;)";
 
 // basetypid: the type below every domain, which is what the server sends the
-// column's values as and what decides how they compare.
+// column's values as and what decides how they compare. attidentity came with
+// PostgreSQL 10, attgenerated with 12; adbin of a generated column is its
+// expression, not a default.
 constexpr const char *kColumnsSQL =
-    R"(SELECT attnum, attname, atttypid, attnotnull, format_type(atttypid,atttypmod), pg_get_expr(adbin, adrelid) AS adsrc, col_description(attrelid, attnum), %1, %3 AS basetypid
+    R"(SELECT attnum, attname, atttypid, attnotnull, format_type(atttypid,atttypmod), pg_get_expr(adbin, adrelid) AS adsrc, col_description(attrelid, attnum), %1, %3 AS basetypid, %4, %5
 FROM pg_attribute
 LEFT JOIN pg_type ON atttypid=pg_type.oid
 LEFT JOIN pg_attrdef ON adrelid=attrelid AND adnum=attnum
@@ -125,7 +127,9 @@ QString ZNTTableMetadata::loadSQL(const ZNTConnection &connection, quint64 versi
         QString::fromUtf8(kRelationSQL).arg(database, relation),
         QString::fromUtf8(kColumnsSQL)
             .arg(version >= 80400 ? QStringLiteral("typcategory") : QStringLiteral("NULL as typcategory"), relation,
-                 version >= 80400 ? QString::fromUtf8(kBaseTypeSQL) : QStringLiteral("atttypid")),
+                 version >= 80400 ? QString::fromUtf8(kBaseTypeSQL) : QStringLiteral("atttypid"),
+                 version >= 100000 ? QStringLiteral("attidentity") : QStringLiteral("'' AS attidentity"),
+                 version >= 120000 ? QStringLiteral("attgenerated") : QStringLiteral("'' AS attgenerated")),
         QString::fromUtf8(kIndexesSQL)
             .arg(version >= 90100 ? QStringLiteral("indisexclusion") : QStringLiteral("false AS indisexclusion"),
                  version >= 110000 ? QStringLiteral("indnkeyatts") : QStringLiteral("indnatts"), relation),
@@ -184,7 +188,8 @@ void ZNTTableMetadataReader::readColumns(const ZNTResult &result) {
     const auto at = [&result](const char *name) { return int(result.columnNumberForName(QLatin1String(name))); };
     const int attnum = at("attnum"), attname = at("attname"), atttypid = at("atttypid"), attnotnull = at("attnotnull"),
               formatType = at("format_type"), adsrc = at("adsrc"), description = at("col_description"),
-              typcategory = at("typcategory"), basetypid = at("basetypid");
+              typcategory = at("typcategory"), basetypid = at("basetypid"), attidentity = at("attidentity"),
+              attgenerated = at("attgenerated");
     const auto connection = m.connection();
     const bool redshift = connection && connection->isRedshift();
     for (qsizetype r = 0; r < rows->rowCount(); ++r) {
@@ -192,8 +197,12 @@ void ZNTTableMetadataReader::readColumns(const ZNTResult &result) {
         column->setAttnum(integer(*rows, r, attnum));
         column->setTypeOid(integer(*rows, r, isNull(*rows, r, basetypid) ? atttypid : basetypid));
         column->setTypeName(catalogText(*rows, r, formatType));
+        column->setIdentity(firstCharacter(catalogText(*rows, r, attidentity)).toLatin1());
+        column->setGenerated(firstCharacter(catalogText(*rows, r, attgenerated)).toLatin1());
         const QString defaultText = catalogText(*rows, r, adsrc);
-        if (!defaultText.isNull() && connection)
+        if (column->isGenerated())
+            column->setGenerationExpression(defaultText);
+        else if (!defaultText.isNull() && connection)
             column->setDefaultExpression(SQLExpression::withSrc(defaultText, column->typeName(), *connection));
         column->setComment(catalogText(*rows, r, description));
         column->setNotNull(boolean(*rows, r, attnotnull));

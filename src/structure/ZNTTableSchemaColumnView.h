@@ -60,7 +60,11 @@ public:
     QString name() const;
     QString typeName() const;
     QString comment() const;
+    // A generated or identity column has none (its generation is no default).
     SQLExpression defaultExpression() const;
+    // The server fills the column itself: its default cannot be edited.
+    bool isFilledByServer() const;
+    static QString generationClause(const ZNTColumn &column);
     bool markedForDeletion() const { return m_markedForDeletion; }
     // A new definition from the fields.
     std::shared_ptr<ZNTColumnDefinition> editedColumn() const;
@@ -130,6 +134,7 @@ private:
     QList<ZNTConstraintView *> m_constraintViews;
     ZNTTableSchemaColumnViewDelegate *m_delegate = nullptr;
     bool m_markedForDeletion = false;
+    ZNTColumn m_filledByServer; // the shown column's identity and generation
     ZNTColumnRowWidths m_widths;
     mutable std::optional<ZNTColumnRowWidths> m_natural; // until a part changes its size
 

@@ -182,24 +182,31 @@ inline QPushButton *buttonTitled(QWidget *widget, const QString &title) {
     return nullptr;
 }
 
-// A relation of the scratch database with its structure loaded.
+// Loads the structure of relation and waits for it; a failed load is fatal.
+inline void assertStructureLoaded(const std::shared_ptr<ZNTTable> &relation, const QString &name) {
+    auto metadata = relation->metadata();
+    ASSERT_TRUE(metadata) << name;
+    bool done = metadata->metadataState() == ZNTTableMetadata::ZNTMetadataStateLoaded;
+    bool failed = false;
+    ObserverToken token = NotificationCenter::defaultCenter().observe(ZNTTableMetadata::DidLoadNotification,
+                                                                      metadata.get(), [&](const Notification &n) {
+                                                                          failed = n.has(ZNTTableMetadata::ErrorKey);
+                                                                          done = true;
+                                                                      });
+    if (!done)
+        metadata->load();
+    ASSERT_TRUE(pumpUntil([&] { return done; }, std::chrono::seconds(30))) << name;
+    ASSERT_FALSE(failed) << name;
+    ASSERT_EQ(metadata->metadataState(), ZNTTableMetadata::ZNTMetadataStateLoaded) << name;
+}
+
+// A relation of the scratch database with its structure loaded. A failed load
+// is fatal: call it inside ASSERT_NO_FATAL_FAILURE.
 template <class T = ZNTTable>
 std::shared_ptr<T> loadedRelation(const std::shared_ptr<ZNTDatabase> &database, const QString &name,
                                   const QString &schema = "public") {
     std::shared_ptr<T> relation = T::create(name, schema, database);
-    auto metadata = relation->metadata();
-    EXPECT_TRUE(metadata);
-    if (!metadata)
-        return relation;
-    bool done = metadata->metadataState() == ZNTTableMetadata::ZNTMetadataStateLoaded;
-    ObserverToken token = NotificationCenter::defaultCenter().observe(
-        ZNTTableMetadata::DidLoadNotification, metadata.get(), [&](const Notification &n) {
-            EXPECT_FALSE(n.has(ZNTTableMetadata::ErrorKey)) << name;
-            done = true;
-        });
-    if (!done)
-        metadata->load();
-    EXPECT_TRUE(pumpUntil([&] { return done; }, std::chrono::seconds(30))) << name;
+    assertStructureLoaded(relation, name);
     return relation;
 }
 
@@ -215,24 +222,31 @@ struct Page {
     QList<QList<Value>> rows;
 };
 
-inline Page page(const std::shared_ptr<ZNTConnection> &connection, const QString &sql) {
+// Runs sql and reads its rows; a query that fails is fatal.
+inline void readPage(const std::shared_ptr<ZNTConnection> &connection, const QString &sql, Page *page) {
     auto query = ZNTQuery::create(sql);
     bool done = false;
     ObserverToken token = NotificationCenter::defaultCenter().observe(ZNTQuery::DoneNotification, query.get(),
                                                                       [&](const Notification &) { done = true; });
     query->executeInBackgroundOnConnection(connection, true);
-    EXPECT_TRUE(pumpUntil([&] { return done; }, std::chrono::seconds(30))) << sql;
-    Page page;
+    ASSERT_TRUE(pumpUntil([&] { return done; }, std::chrono::seconds(30))) << sql;
     const auto results = query->results();
-    EXPECT_FALSE(query->error()) << sql << (query->error() ? query->error()->localizedRecoverySuggestion() : "");
+    ASSERT_FALSE(query->error()) << sql << (query->error() ? query->error()->localizedRecoverySuggestion() : "");
     if (results.isEmpty() || !results.first()->rows())
-        return page;
-    page.columns = results.first()->columns();
+        return;
+    page->columns = results.first()->columns();
     const auto store = results.first()->rows();
     for (qsizetype r = 0; r < store->rowCount(); ++r) {
         const std::vector<Value> values = store->rowAt(r);
-        page.rows.append(QList<Value>(values.begin(), values.end()));
+        page->rows.append(QList<Value>(values.begin(), values.end()));
     }
+}
+
+// The page of sql. A query that fails is fatal: call it inside
+// ASSERT_NO_FATAL_FAILURE when the test goes on to use the rows.
+inline Page page(const std::shared_ptr<ZNTConnection> &connection, const QString &sql) {
+    Page page;
+    readPage(connection, sql, &page);
     return page;
 }
 

@@ -112,8 +112,8 @@ protected:
             COMMENT ON TABLE orders IS 'all orders';
         )");
         db->connection->purgeMetadata();
-        loadedRelation(*db, "products");
-        orders = loadedRelation(*db, "orders");
+        ASSERT_NO_FATAL_FAILURE(loadedRelation(*db, "products"));
+        ASSERT_NO_FATAL_FAILURE(orders = loadedRelation(*db, "orders"));
     }
 
     // Prepares and runs; the prepared text.
@@ -272,7 +272,8 @@ TEST_F(AlterTable, ACommentOnAnUnnamedNewConstraintIsRefusedBeforeAnythingIsSent
 
 TEST_F(AlterTable, AViewGetsItsNewDefinitionWithoutTheEditorsTrailingSemicolon) {
     exec(db->oracle.get(), "DROP VIEW IF EXISTS big_orders; CREATE VIEW big_orders AS SELECT id FROM orders");
-    auto view = loadedRelation<ZNTView>(*db, "big_orders");
+    std::shared_ptr<ZNTView> view;
+    ASSERT_NO_FATAL_FAILURE(view = loadedRelation<ZNTView>(*db, "big_orders"));
     Edit edit = editOf(view);
     auto alter = edit.action();
     alter->setViewDefBefore(view->metadata()->viewDef());
@@ -290,7 +291,8 @@ TEST_F(AlterTable, AViewGetsItsNewDefinitionWithoutTheEditorsTrailingSemicolon) 
 // is refused before anything is sent, while renames and comments go through.
 TEST_F(AlterTable, AMaterializedViewIsRenamedAndCommentedButItsQueryIsNeverReplaced) {
     exec(db->oracle.get(), "CREATE MATERIALIZED VIEW order_totals AS SELECT id, qty FROM orders");
-    auto view = loadedRelation<ZNTMaterializedView>(*db, "order_totals");
+    std::shared_ptr<ZNTMaterializedView> view;
+    ASSERT_NO_FATAL_FAILURE(view = loadedRelation<ZNTMaterializedView>(*db, "order_totals"));
     const QString definition = view->metadata()->viewDef();
     Edit edit = editOf(view);
     edit.column("qty")->setName("Quantity");
@@ -310,7 +312,8 @@ TEST_F(AlterTable, AMaterializedViewIsRenamedAndCommentedButItsQueryIsNeverRepla
                                         WHERE relname = 'Order Totals' AND relkind = 'm')"),
               QStringList{"totals|Quantity|how many"});
 
-    auto renamed = loadedRelation<ZNTMaterializedView>(*db, "Order Totals");
+    std::shared_ptr<ZNTMaterializedView> renamed;
+    ASSERT_NO_FATAL_FAILURE(renamed = loadedRelation<ZNTMaterializedView>(*db, "Order Totals"));
     auto requery = editOf(renamed).action();
     requery->setViewDefBefore(definition);
     requery->setViewDefAfter("SELECT id FROM orders");
@@ -338,7 +341,8 @@ TEST_F(AlterTable, QuotedNamesInASchemaWithAQuoteInEveryAlterStatement) {
             "Col A" int CONSTRAINT "it's ""c""" CHECK ("Col A" > 0),
             "x y" text);
     )");
-    auto table = loadedRelation(*db, "Mixed \"Case\" T", "O'Brien");
+    std::shared_ptr<ZNTTable> table;
+    ASSERT_NO_FATAL_FAILURE(table = loadedRelation(*db, "Mixed \"Case\" T", "O'Brien"));
     Edit edit = editOf(table);
     edit.column("x y")->setName("it's \"z\"");
     edit.column("it's \"z\"")->setTypeName("character varying(20)");

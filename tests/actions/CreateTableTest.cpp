@@ -46,7 +46,8 @@ std::shared_ptr<ZNTConstraint> constraint(ZNTConstraint::Type type, const ZNTCol
 } // namespace
 
 TEST_F(CreateTable, ATableWithEveryKindOfConstraintCommentsAndTablespace) {
-    auto customers = loadedRelation(*db, "customers");
+    std::shared_ptr<ZNTTable> customers;
+    ASSERT_NO_FATAL_FAILURE(customers = loadedRelation(*db, "customers"));
     auto id = column("id", "integer", "the key");
     auto code = column("code", "character varying(12)", {},
                        SQLExpression::withString("new", SQLExpression::SQLExpressionKindConstant, *db->connection));
@@ -159,7 +160,8 @@ TEST_F(CreateTable, ConstraintsWithoutAClauseOrWithANamelessCommentSendNothing) 
 TEST_F(CreateTable, QuotedNamesInASchemaWithAQuoteArriveAsTyped) {
     exec(db->oracle.get(), R"(CREATE SCHEMA "O'Brien";
                               CREATE TABLE "O'Brien"."Parent ""P""" ("Key Col" int PRIMARY KEY))");
-    auto parent = loadedRelation(*db, "Parent \"P\"", "O'Brien");
+    std::shared_ptr<ZNTTable> parent;
+    ASSERT_NO_FATAL_FAILURE(parent = loadedRelation(*db, "Parent \"P\"", "O'Brien"));
     auto key = column("Key Col", "integer", "it's the key");
     auto label = column("it's \"x\"", "text");
     auto foreign = constraint(ZNTConstraint::ZNTConstraintTypeForeignKey, {key}, "to \"P\"");

@@ -26,8 +26,10 @@ protected:
 
 TEST_F(RowDelete, KeyedRowsAreNamedByTheirKeyOnce) {
     exec(db->oracle.get(), "INSERT INTO keyed VALUES (1, 'a'), (2, 'b'), (3, 'c')");
-    auto keyed = loadedRelation(*db, "keyed");
-    const Page p = page(db->connection, "SELECT id, name FROM keyed ORDER BY id");
+    std::shared_ptr<ZNTTable> keyed;
+    ASSERT_NO_FATAL_FAILURE(keyed = loadedRelation(*db, "keyed"));
+    Page p;
+    ASSERT_NO_FATAL_FAILURE(p = page(db->connection, "SELECT id, name FROM keyed ORDER BY id"));
     auto rowDelete = deleting({p.rows[0], p.rows[2], p.rows[0]}, keyed);
     EXPECT_EQ(rowDelete->whereClauseOnConnection(*db->connection, nullptr), "\"id\"='1' OR \"id\"='3'");
     ASSERT_TRUE(runToEnd(rowDelete, db->connection));
@@ -40,8 +42,10 @@ TEST_F(RowDelete, KeyedRowsAreNamedByTheirKeyOnce) {
 TEST_F(RowDelete, RowsWithoutAKeyDeleteAsManyAsWerePicked) {
     exec(db->oracle.get(), "INSERT INTO shapes VALUES (1, '(0,0),(2,2)'), (1, '(0,0),(2,2)'), (1, '(0,0),(2,2)'), "
                            "(1, '(1,1),(3,3)'), (NULL, NULL)");
-    auto shapes = loadedRelation(*db, "shapes");
-    const Page p = page(db->connection, "SELECT n, b FROM shapes ORDER BY ctid");
+    std::shared_ptr<ZNTTable> shapes;
+    ASSERT_NO_FATAL_FAILURE(shapes = loadedRelation(*db, "shapes"));
+    Page p;
+    ASSERT_NO_FATAL_FAILURE(p = page(db->connection, "SELECT n, b FROM shapes ORDER BY ctid"));
     auto rowDelete = deleting({p.rows[0], p.rows[1], p.rows[4]}, shapes);
     EXPECT_EQ(
         rowDelete->whereClauseOnConnection(*db->connection, nullptr),
@@ -58,8 +62,10 @@ TEST_F(RowDelete, RowsWithoutAKeyDeleteAsManyAsWerePicked) {
 
 TEST_F(RowDelete, AViewIsNeverAskedForCtids) {
     exec(db->oracle.get(), "INSERT INTO shapes VALUES (1, '(0,0),(2,2)'), (1, '(1,1),(3,3)')");
-    auto view = loadedRelation<ZNTView>(*db, "shape_view");
-    const Page p = page(db->connection, "SELECT n, b FROM shape_view ORDER BY b::text");
+    std::shared_ptr<ZNTView> view;
+    ASSERT_NO_FATAL_FAILURE(view = loadedRelation<ZNTView>(*db, "shape_view"));
+    Page p;
+    ASSERT_NO_FATAL_FAILURE(p = page(db->connection, "SELECT n, b FROM shape_view ORDER BY b::text"));
     auto rowDelete = deleting({p.rows[1]}, view);
     EXPECT_EQ(rowDelete->whereClauseOnConnection(*db->connection, nullptr),
               "\"n\"::text COLLATE \"C\" = ('1'::integer)::text AND "
@@ -70,7 +76,8 @@ TEST_F(RowDelete, AViewIsNeverAskedForCtids) {
 }
 
 TEST_F(RowDelete, FailuresAreReportedNotSwallowed) {
-    auto keyed = loadedRelation(*db, "keyed");
+    std::shared_ptr<ZNTTable> keyed;
+    ASSERT_NO_FATAL_FAILURE(keyed = loadedRelation(*db, "keyed"));
     exec(db->oracle.get(), "CREATE TABLE IF NOT EXISTS guarded (id int PRIMARY KEY REFERENCES keyed)");
     exec(db->oracle.get(), "INSERT INTO keyed VALUES (1, 'a'); INSERT INTO guarded VALUES (1)");
     auto rowDelete = deleting({{Value::fromInt(1), Value::fromString("a")}}, keyed);

@@ -190,7 +190,8 @@ TEST_F(RowEditProperty, EverySaveEndsInTheEditedStateOrLeavesTheTableAsItWas) {
     for (int t = 0; t < tables.size(); ++t) {
         const Shape &shape = tables[t];
         const QString select = QStringLiteral("SELECT * FROM %1").arg(shape.name);
-        auto table = loadedRelation(*db, shape.name);
+        std::shared_ptr<ZNTTable> table;
+        ASSERT_NO_FATAL_FAILURE(table = loadedRelation(*db, shape.name));
         const ZNTColumnList columns = page(db->connection, select).columns;
         for (int n = 0; n < kCasesPerTable; ++n) {
             const unsigned seed = unsigned(n * tables.size() + t);

@@ -45,8 +45,10 @@ protected:
 } // namespace
 
 TEST_F(RowEdits, StatementsComeInTheirOrderWithTheirExpectations) {
-    auto items = loadedRelation(*db, "items");
-    const Page p = page(db->connection, "SELECT id, name FROM items");
+    std::shared_ptr<ZNTTable> items;
+    ASSERT_NO_FATAL_FAILURE(items = loadedRelation(*db, "items"));
+    Page p;
+    ASSERT_NO_FATAL_FAILURE(p = page(db->connection, "SELECT id, name FROM items"));
     auto action = save(items, p.columns);
     action->setDeleteRows({{integer(1), text("a")}});
     action->setUpdateRowsBefore({{integer(2), text("b")}, {integer(3), text("c")}, {integer(4), text("d")}});
@@ -69,16 +71,20 @@ TEST_F(RowEdits, StatementsComeInTheirOrderWithTheirExpectations) {
 }
 
 TEST_F(RowEdits, KeysPickTheirRowsWhateverTheTable) {
-    auto items = loadedRelation(*db, "items");
-    const Page p = page(db->connection, "SELECT id, name FROM items");
+    std::shared_ptr<ZNTTable> items;
+    ASSERT_NO_FATAL_FAILURE(items = loadedRelation(*db, "items"));
+    Page p;
+    ASSERT_NO_FATAL_FAILURE(p = page(db->connection, "SELECT id, name FROM items"));
     EXPECT_EQ(save(items, p.columns)->whereClauseOnConnection(*db->connection, {{integer(5), text("it's")}}, nullptr),
               "\"id\"='5'");
 
     // Without a key every column is the key, each value matched as it was
     // shown, and identical rows are picked through their places, as many as
     // were picked.
-    auto keyless = loadedRelation(*db, "keyless");
-    const Page k = page(db->connection, "SELECT n, b, span, doc FROM keyless");
+    std::shared_ptr<ZNTTable> keyless;
+    ASSERT_NO_FATAL_FAILURE(keyless = loadedRelation(*db, "keyless"));
+    Page k;
+    ASSERT_NO_FATAL_FAILURE(k = page(db->connection, "SELECT n, b, span, doc FROM keyless"));
     const QList<Value> row{Value::null(), text("(1,1),(0,0)"), text("1 mon"), text("{\"a\": 1}")};
     EXPECT_EQ(save(keyless, k.columns)->whereClauseOnConnection(*db->connection, {row, row}, nullptr),
               "(tableoid, ctid) IN (SELECT tableoid, ctid FROM \"public\".\"keyless\" WHERE \"n\"::text IS NULL AND "
@@ -87,8 +93,10 @@ TEST_F(RowEdits, KeysPickTheirRowsWhateverTheTable) {
               "\"doc\"::text COLLATE \"C\" = ('{\"a\": 1}'::json)::text LIMIT 2 FOR UPDATE)");
 
     // A view has no ctid to pick rows by.
-    auto view = loadedRelation<ZNTView>(*db, "item_names");
-    const Page v = page(db->connection, "SELECT id, name FROM item_names");
+    std::shared_ptr<ZNTView> view;
+    ASSERT_NO_FATAL_FAILURE(view = loadedRelation<ZNTView>(*db, "item_names"));
+    Page v;
+    ASSERT_NO_FATAL_FAILURE(v = page(db->connection, "SELECT id, name FROM item_names"));
     EXPECT_EQ(
         save(view, v.columns)
             ->whereClauseOnConnection(*db->connection, {{integer(1), text("a")}, {integer(1), text("a")}}, nullptr),
@@ -97,7 +105,8 @@ TEST_F(RowEdits, KeysPickTheirRowsWhateverTheTable) {
 
     // A page without the key column cannot pick rows.
     ErrorPtr error;
-    const Page names = page(db->connection, "SELECT name FROM items");
+    Page names;
+    ASSERT_NO_FATAL_FAILURE(names = page(db->connection, "SELECT name FROM items"));
     auto blind = save(items, names.columns);
     blind->setDeleteRows({{text("a")}});
     blind->setSql("unchanged");
@@ -109,8 +118,10 @@ TEST_F(RowEdits, KeysPickTheirRowsWhateverTheTable) {
 
 TEST_F(RowEdits, ARowWithNothingChangedWritesNothingAndTheSaveStillSucceeds) {
     exec(db->oracle.get(), "INSERT INTO items VALUES (1, 'a')");
-    auto items = loadedRelation(*db, "items");
-    const Page p = page(db->connection, "SELECT id, name FROM items");
+    std::shared_ptr<ZNTTable> items;
+    ASSERT_NO_FATAL_FAILURE(items = loadedRelation(*db, "items"));
+    Page p;
+    ASSERT_NO_FATAL_FAILURE(p = page(db->connection, "SELECT id, name FROM items"));
     auto action = save(items, p.columns);
     action->setUpdateRowsBefore(p.rows);
     action->setUpdateRowsAfter(p.rows);
@@ -123,8 +134,10 @@ TEST_F(RowEdits, ARowWithNothingChangedWritesNothingAndTheSaveStillSucceeds) {
 
 TEST_F(RowEdits, OneOfTwoIdenticalRowsOfAKeylessTableIsDeletedAlone) {
     exec(db->oracle.get(), "INSERT INTO keyless VALUES (1, NULL, '1 day', NULL), (1, NULL, '1 day', NULL)");
-    auto keyless = loadedRelation(*db, "keyless");
-    const Page p = page(db->connection, "SELECT n, b, span, doc FROM keyless");
+    std::shared_ptr<ZNTTable> keyless;
+    ASSERT_NO_FATAL_FAILURE(keyless = loadedRelation(*db, "keyless"));
+    Page p;
+    ASSERT_NO_FATAL_FAILURE(p = page(db->connection, "SELECT n, b, span, doc FROM keyless"));
     ASSERT_EQ(p.rows.size(), 2);
     auto action = save(keyless, p.columns);
     action->setDeleteRows({p.rows.first()});
@@ -138,8 +151,10 @@ TEST_F(RowEdits, OneOfTwoIdenticalRowsOfAKeylessTableIsDeletedAlone) {
 TEST_F(RowEdits, BoxesOfOneAreaAndIntervalsOfOneLengthAreToldApart) {
     exec(db->oracle.get(), "INSERT INTO keyless VALUES (1, '(0,0),(2,2)', '30 days', NULL), "
                            "(1, '(1,1),(3,3)', '1 mon', NULL)");
-    auto keyless = loadedRelation(*db, "keyless");
-    const Page p = page(db->connection, "SELECT n, b, span, doc FROM keyless ORDER BY ctid");
+    std::shared_ptr<ZNTTable> keyless;
+    ASSERT_NO_FATAL_FAILURE(keyless = loadedRelation(*db, "keyless"));
+    Page p;
+    ASSERT_NO_FATAL_FAILURE(p = page(db->connection, "SELECT n, b, span, doc FROM keyless ORDER BY ctid"));
     ASSERT_EQ(p.rows.size(), 2);
     auto action = save(keyless, p.columns);
     QList<Value> after = p.rows[1];
@@ -154,8 +169,10 @@ TEST_F(RowEdits, BoxesOfOneAreaAndIntervalsOfOneLengthAreToldApart) {
 
 TEST_F(RowEdits, AStaleRowRollsBackTheWholeSaveAndLeavesNoTransactionOpen) {
     exec(db->oracle.get(), "INSERT INTO items VALUES (1, 'a'), (2, 'b')");
-    auto items = loadedRelation(*db, "items");
-    const Page p = page(db->connection, "SELECT id, name FROM items ORDER BY id");
+    std::shared_ptr<ZNTTable> items;
+    ASSERT_NO_FATAL_FAILURE(items = loadedRelation(*db, "items"));
+    Page p;
+    ASSERT_NO_FATAL_FAILURE(p = page(db->connection, "SELECT id, name FROM items ORDER BY id"));
     auto action = save(items, p.columns);
     action->setDeleteRows({p.rows[0]});
     action->setUpdateRowsBefore({p.rows[1]});
@@ -177,8 +194,10 @@ TEST_F(RowEdits, AStaleRowRollsBackTheWholeSaveAndLeavesNoTransactionOpen) {
 TEST_F(RowEdits, CellsLeftToTheirDefaultComeBackAsTheServerFilledThem) {
     exec(db->oracle.get(), "CREATE TABLE defaults (id serial PRIMARY KEY, label text DEFAULT 'fresh', n int)");
     exec(db->oracle.get(), "INSERT INTO defaults (label, n) VALUES ('old', 1)");
-    auto table = loadedRelation(*db, "defaults");
-    const Page p = page(db->connection, "SELECT id, label, n FROM defaults");
+    std::shared_ptr<ZNTTable> table;
+    ASSERT_NO_FATAL_FAILURE(table = loadedRelation(*db, "defaults"));
+    Page p;
+    ASSERT_NO_FATAL_FAILURE(p = page(db->connection, "SELECT id, label, n FROM defaults"));
     auto action = save(table, p.columns);
     const QList<Value> allDefault{Value::defaultMarker(), Value::defaultMarker(), Value::defaultMarker()};
     action->setInsertRows({allDefault, {Value::defaultMarker(), text("given"), integer(7)}});
@@ -195,8 +214,10 @@ TEST_F(RowEdits, CellsLeftToTheirDefaultComeBackAsTheServerFilledThem) {
 
 TEST_F(RowEdits, AServerRefusalKeepsItsOwnErrorThroughTheRollback) {
     exec(db->oracle.get(), "INSERT INTO items VALUES (1, 'a')");
-    auto items = loadedRelation(*db, "items");
-    const Page p = page(db->connection, "SELECT id, name FROM items");
+    std::shared_ptr<ZNTTable> items;
+    ASSERT_NO_FATAL_FAILURE(items = loadedRelation(*db, "items"));
+    Page p;
+    ASSERT_NO_FATAL_FAILURE(p = page(db->connection, "SELECT id, name FROM items"));
     auto action = save(items, p.columns);
     action->setInsertRows({{integer(5), text("five")}, {integer(1), text("again")}});
     ASSERT_TRUE(runToEnd(action, db->connection));
@@ -210,8 +231,10 @@ TEST_F(RowEdits, AServerRefusalKeepsItsOwnErrorThroughTheRollback) {
 // A save cancelled before its text went out never starts the transaction;
 // why it did not stays with the error.
 TEST_F(RowEdits, ATransactionThatCannotStartSaysWhy) {
-    auto items = loadedRelation(*db, "items");
-    const Page p = page(db->connection, "SELECT id, name FROM items");
+    std::shared_ptr<ZNTTable> items;
+    ASSERT_NO_FATAL_FAILURE(items = loadedRelation(*db, "items"));
+    Page p;
+    ASSERT_NO_FATAL_FAILURE(p = page(db->connection, "SELECT id, name FROM items"));
     auto action = save(items, p.columns);
     action->setInsertRows({{integer(1), text("one")}});
     std::promise<void> release;
@@ -248,7 +271,8 @@ TEST_F(RowEdits, AwkwardValuesArriveUnchangedWithEitherStringSyntax) {
         auto connection = server->mainDatabase()->connection();
         page(connection, "SELECT 1"); // connects and reads the server's settings
         ASSERT_EQ(connection->configurationParameterValues().value("standard_conforming_strings"), mode);
-        auto table = loadedRelation(server->mainDatabase(), "awkward");
+        std::shared_ptr<ZNTTable> table;
+        ASSERT_NO_FATAL_FAILURE(table = loadedRelation(server->mainDatabase(), "awkward"));
         const ZNTColumnList columns = page(connection, "SELECT t, b FROM awkward").columns;
 
         auto insert = std::make_shared<ZNTUpdateInsertDeleteQuery>();
@@ -257,7 +281,8 @@ TEST_F(RowEdits, AwkwardValuesArriveUnchangedWithEitherStringSyntax) {
         insert->setInsertRows({{first, bytes}, {first, bytes}});
         ASSERT_TRUE(runToEnd(insert, connection));
         ASSERT_TRUE(insert->success()) << errorText(insert->error());
-        const Page stored = page(connection, "SELECT t, b FROM awkward");
+        Page stored;
+        ASSERT_NO_FATAL_FAILURE(stored = page(connection, "SELECT t, b FROM awkward"));
         EXPECT_EQ(stored.rows, (RowList{{first, bytes}, {first, bytes}}));
 
         // Both rows are the key of themselves: the WHERE clause must match one.
@@ -278,9 +303,11 @@ TEST_F(RowEdits, AwkwardValuesArriveUnchangedWithEitherStringSyntax) {
 }
 
 TEST_F(RowEdits, AValueWithANulCharacterFailsTheSaveInsteadOfBeingCutShort) {
-    auto items = loadedRelation(*db, "items");
+    std::shared_ptr<ZNTTable> items;
+    ASSERT_NO_FATAL_FAILURE(items = loadedRelation(*db, "items"));
     exec(db->oracle.get(), "INSERT INTO items VALUES (1, 'a')");
-    const Page p = page(db->connection, "SELECT id, name FROM items");
+    Page p;
+    ASSERT_NO_FATAL_FAILURE(p = page(db->connection, "SELECT id, name FROM items"));
     const Value withNul = Value::fromString(QStringLiteral("ab") + QChar(0) + QStringLiteral("cd"));
     for (int insert = 0; insert < 2; ++insert) {
         auto action = save(items, p.columns);
@@ -303,7 +330,8 @@ TEST_F(RowEdits, AValueWithANulCharacterFailsTheSaveInsteadOfBeingCutShort) {
 // started with, and the preview never meets the save's state on another thread.
 TEST_F(RowEdits, PreviewsDuringASaveLeaveTheSaveItsOwnStatementsAndRows) {
     exec(db->oracle.get(), "CREATE TABLE previewed (id serial PRIMARY KEY, label text DEFAULT 'fresh')");
-    auto table = loadedRelation(*db, "previewed");
+    std::shared_ptr<ZNTTable> table;
+    ASSERT_NO_FATAL_FAILURE(table = loadedRelation(*db, "previewed"));
     const ZNTColumnList columns = page(db->connection, "SELECT id, label FROM previewed").columns;
     for (int round = 0; round < 20; ++round) {
         SCOPED_TRACE(round);

@@ -4,6 +4,7 @@
 #include "ActionTestSupport.h"
 #include "actions/ZNTRowDeleteQuery.h"
 #include "actions/ZNTUpdateInsertDeleteQuery.h"
+#include "model/ZNTIndex.h"
 
 using namespace actiontest;
 using RowList = ZNTUpdateInsertDeleteQuery::RowList;
@@ -83,8 +84,11 @@ TEST_F(RowMatching, LookAlikeValuesAreMatchedAsTheyWereShown) {
         reset();
         const QStringList shown = rows(db->oracle.get(), QStringLiteral("SELECT v, n FROM %1 ORDER BY ctid").arg(name));
         ASSERT_EQ(shown.size(), 2);
-        auto table = loadedRelation(*db, name);
-        const Page p = page(db->connection, QStringLiteral("SELECT v, n FROM %1 ORDER BY ctid").arg(name));
+        std::shared_ptr<ZNTTable> table;
+        ASSERT_NO_FATAL_FAILURE(table = loadedRelation(*db, name));
+        Page p;
+        ASSERT_NO_FATAL_FAILURE(
+            p = page(db->connection, QStringLiteral("SELECT v, n FROM %1 ORDER BY ctid").arg(name)));
         ASSERT_EQ(p.rows.size(), 2);
         const QString readBack = QStringLiteral("SELECT v, n FROM %1 ORDER BY n, ctid").arg(name);
 
@@ -109,7 +113,8 @@ TEST_F(RowMatching, LookAlikeValuesAreMatchedAsTheyWereShown) {
 // Where a key's own equality is used (a primary key, or a table without one on
 // a server that cannot compare exactly), a domain compares as its base type.
 TEST_F(RowMatching, ADomainOverIntervalComparesAsItsBaseType) {
-    auto table = loadedRelation(*db, "la_intervaldomainofdomain");
+    std::shared_ptr<ZNTTable> table;
+    ASSERT_NO_FATAL_FAILURE(table = loadedRelation(*db, "la_intervaldomainofdomain"));
     const auto column = table->metadata()->columns().first();
     EXPECT_EQ(ZNTRowMatching::term(*db->connection, *column, Value::fromString("1 mon")), "\"v\"::TEXT='1 mon'");
     EXPECT_EQ(ZNTRowMatching::term(*db->connection, *table->metadata()->columns().last(), Value::fromInt(1)),
@@ -123,8 +128,10 @@ TEST_F(RowMatching, ValuesWhoseCastToTextDiffersFromTheirOutputStillFindTheirRow
                            "INSERT INTO own_text VALUES ('10.0.0.1', true, 'ab', '{\"a\": [1, 2]}', "
                            "'2024-02-29 12:34:56.789+01', '\\x00ff');"
                            "INSERT INTO own_text SELECT * FROM own_text");
-    auto table = loadedRelation(*db, "own_text");
-    const Page p = page(db->connection, "SELECT i, b, c, j, t, x FROM own_text");
+    std::shared_ptr<ZNTTable> table;
+    ASSERT_NO_FATAL_FAILURE(table = loadedRelation(*db, "own_text"));
+    Page p;
+    ASSERT_NO_FATAL_FAILURE(p = page(db->connection, "SELECT i, b, c, j, t, x FROM own_text"));
     ASSERT_EQ(p.rows.size(), 2);
     auto edit = save(table, p.columns);
     QList<Value> after = p.rows[0];
@@ -168,8 +175,10 @@ TEST_F(RowMatching, RowsUnderPartitionedTablesAndInheritanceParentsAreFoundInThe
         const QStringList before = rows(db->oracle.get(), readBack);
         ASSERT_EQ(before.size(), 2);
         EXPECT_TRUE(before[1].startsWith(second + "|")) << before[1];
-        auto table = loadedRelation(*db, name);
-        const Page p = page(db->connection, QStringLiteral("SELECT a, b FROM %1 ORDER BY a").arg(name));
+        std::shared_ptr<ZNTTable> table;
+        ASSERT_NO_FATAL_FAILURE(table = loadedRelation(*db, name));
+        Page p;
+        ASSERT_NO_FATAL_FAILURE(p = page(db->connection, QStringLiteral("SELECT a, b FROM %1 ORDER BY a").arg(name)));
 
         auto edit = save(table, p.columns);
         edit->setUpdateRowsBefore({p.rows[1]});
@@ -201,8 +210,10 @@ TEST_F(RowMatching, QuotedNamesInEveryStatementOfASaveAndARowDelete) {
         const QString qualified = QStringLiteral("\"O'Brien\".\"%1\"").arg(QString(name).replace("\"", "\"\""));
         exec(db->oracle.get(),
              QStringLiteral("INSERT INTO %1 VALUES (1, 'one'), (2, 'two'), (3, 'three')").arg(qualified));
-        auto table = loadedRelation(*db, name, "O'Brien");
-        const Page p = page(db->connection, QStringLiteral("SELECT * FROM %1 ORDER BY 1").arg(qualified));
+        std::shared_ptr<ZNTTable> table;
+        ASSERT_NO_FATAL_FAILURE(table = loadedRelation(*db, name, "O'Brien"));
+        Page p;
+        ASSERT_NO_FATAL_FAILURE(p = page(db->connection, QStringLiteral("SELECT * FROM %1 ORDER BY 1").arg(qualified)));
         ASSERT_EQ(p.rows.size(), 3);
         auto action = save(table, p.columns);
         action->setDeleteRows({p.rows[0]});
@@ -228,7 +239,8 @@ TEST_F(RowMatching, GeneratedAndIdentityColumnsAreLeftToTheServer) {
     )");
     for (const QString &name : {QStringLiteral("made"), QStringLiteral("made_keyless")}) {
         SCOPED_TRACE(name.toStdString());
-        auto table = loadedRelation(*db, name);
+        std::shared_ptr<ZNTTable> table;
+        ASSERT_NO_FATAL_FAILURE(table = loadedRelation(*db, name));
         const ZNTColumnList columns = page(db->connection, QStringLiteral("SELECT * FROM %1").arg(name)).columns;
         auto insert = save(table, columns);
         const Value dflt = Value::defaultMarker();
@@ -237,14 +249,52 @@ TEST_F(RowMatching, GeneratedAndIdentityColumnsAreLeftToTheServer) {
         EXPECT_EQ(insert->completedInsertRows(), (RowList{{Value::fromInt(1), Value::fromInt(3), Value::fromInt(6)},
                                                           {Value::fromInt(2), Value::fromInt(5), Value::fromInt(10)}}));
 
-        const Page p = page(db->connection, QStringLiteral("SELECT * FROM %1 ORDER BY id").arg(name));
+        Page p;
+        ASSERT_NO_FATAL_FAILURE(p = page(db->connection, QStringLiteral("SELECT * FROM %1 ORDER BY id").arg(name)));
         auto edit = save(table, p.columns);
         edit->setUpdateRowsBefore({p.rows[1]});
         edit->setUpdateRowsAfter({{p.rows[1][0], Value::fromInt(7), p.rows[1][2]}});
         saves(edit);
+        // What the server computed again comes back with the save.
+        EXPECT_EQ(edit->completedUpdateRows(), (RowList{{Value::fromInt(2), Value::fromInt(7), Value::fromInt(14)}}));
         auto remove = save(table, p.columns);
         remove->setDeleteRows({p.rows[0]});
         saves(remove);
         EXPECT_EQ(rows(db->oracle.get(), QStringLiteral("SELECT * FROM %1").arg(name)), QStringList{"2|7|14"});
     }
+}
+
+// A UNIQUE index, even over a NOT NULL column, is no primary key: a table with
+// one and no primary key is keyless, matched by every column in its rows'
+// places, and a table with both keeps its real key. The structure is the
+// server's.
+TEST_F(RowMatching, AUniqueIndexIsNoPrimaryKey) {
+    exec(db->oracle.get(), R"(
+        CREATE TABLE unique_only (u int NOT NULL UNIQUE, n int);
+        CREATE UNIQUE INDEX unique_only_n ON unique_only (n);
+        CREATE TABLE unique_and_key (u int UNIQUE, k int PRIMARY KEY, n int);
+    )");
+    std::shared_ptr<ZNTTable> keyless;
+    ASSERT_NO_FATAL_FAILURE(keyless = loadedRelation(*db, "unique_only"));
+    const auto uniqueOnly = keyless->metadata();
+    EXPECT_EQ(uniqueOnly->primaryKeyIndex(), nullptr);
+    ASSERT_EQ(uniqueOnly->indexes().size(), 2);
+    for (const auto &index : uniqueOnly->indexes())
+        EXPECT_EQ(index->type(), ZNTIndex::ZNTIndexTypeUnique) << index->name().toStdString();
+    ZNTRowMatching::RowKey key;
+    ErrorPtr error;
+    ASSERT_TRUE(
+        ZNTRowMatching::keyOfRelation(*keyless, *uniqueOnly, *db->connection, uniqueOnly->columns(), &key, &error));
+    EXPECT_EQ(key.columns.size(), 2);
+    EXPECT_TRUE(key.byLocation);
+
+    std::shared_ptr<ZNTTable> keyed;
+    ASSERT_NO_FATAL_FAILURE(keyed = loadedRelation(*db, "unique_and_key"));
+    const auto both = keyed->metadata();
+    ASSERT_NE(both->primaryKeyIndex(), nullptr);
+    EXPECT_EQ(both->primaryKeyIndex()->name(), "unique_and_key_pkey");
+    ASSERT_TRUE(ZNTRowMatching::keyOfRelation(*keyed, *both, *db->connection, both->columns(), &key, &error));
+    ASSERT_EQ(key.columns.size(), 1);
+    EXPECT_EQ(key.columns.first()->name(), "k");
+    EXPECT_FALSE(key.byLocation);
 }

@@ -24,7 +24,7 @@ protected:
     void SetUp() override {
         uikittest::useFixedLook();
         db.run("CREATE TABLE t (n int PRIMARY KEY, name text, flag boolean)");
-        loaded = loadTable(db.name, "t");
+        ASSERT_NO_FATAL_FAILURE(loaded = loadTable(db.name, "t"));
         controller = std::make_unique<ZNTFilterController>(loaded.table);
         auto *layout = new QVBoxLayout(&window);
         layout->addWidget(controller->view());

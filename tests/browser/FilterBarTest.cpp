@@ -39,7 +39,7 @@ protected:
         uikittest::useFixedLook();
         FilterBarModel::setFindText(QString());
         db.run(kTable);
-        loaded = loadTable(db.name, "t");
+        ASSERT_NO_FATAL_FAILURE(loaded = loadTable(db.name, "t"));
     }
 
     void show(int width = 720) {

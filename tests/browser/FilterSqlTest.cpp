@@ -71,7 +71,8 @@ TEST_P(TypedText, CharactersMatchThemselvesExactly) {
     createAwkwardTable(db);
     if (!standardStrings)
         db.run(QStringLiteral("ALTER DATABASE %1 SET standard_conforming_strings = off").arg(db.name));
-    const LoadedTable loaded = loadTable(db.name, "fil'ters");
+    LoadedTable loaded;
+    ASSERT_NO_FATAL_FAILURE(loaded = loadTable(db.name, "fil'ters"));
     ASSERT_EQ(loaded.connection()->configurationParameterValues().value("standard_conforming_strings"),
               standardStrings ? "on" : "off");
     const auto column = loaded.column("we\"ird");
@@ -104,7 +105,8 @@ INSTANTIATE_TEST_SUITE_P(StandardStrings, TypedText, ::testing::Values(true, fal
 TEST(FilterSql, ConditionsAreWrittenInTheServersSyntax) {
     ScratchDatabase db;
     db.run(R"(CREATE TABLE t (id integer, name text, active boolean, photo bytea))");
-    const LoadedTable loaded = loadTable(db.name, "t");
+    LoadedTable loaded;
+    ASSERT_NO_FATAL_FAILURE(loaded = loadTable(db.name, "t"));
     const ZNTConnection &c = *loaded.connection();
     using F = ZNTFilter;
 
@@ -147,7 +149,8 @@ TEST(FilterSql, EachKindOfColumnIsTestedAsPsqlTestsIt) {
                                    (enum_range(NULL::mood))[g % 3 + 1],
                                    CASE WHEN g % 4 = 0 THEN NULL ELSE decode(lpad(g::text, 2, '0'), 'hex') END
                             FROM generate_series(1, 40) g;)");
-    const LoadedTable loaded = loadTable(db.name, "k");
+    LoadedTable loaded;
+    ASSERT_NO_FATAL_FAILURE(loaded = loadTable(db.name, "k"));
     using F = ZNTFilter;
     struct Case {
         QString column;
@@ -196,7 +199,8 @@ TEST(FilterSql, FiltersWithNothingToTestStillMakeAQueryThatRuns) {
     db.run("CREATE TABLE blobs (a bytea, b bytea); INSERT INTO blobs VALUES ('\\x01', NULL), (NULL, '\\x02');"
            "CREATE TABLE words (n int PRIMARY KEY, w text);"
            "INSERT INTO words SELECT g, 'w' || g FROM generate_series(1, 30) g;");
-    const LoadedTable blobs = loadTable(db.name, "blobs");
+    LoadedTable blobs;
+    ASSERT_NO_FATAL_FAILURE(blobs = loadTable(db.name, "blobs"));
     using F = ZNTFilter;
     auto any = makeFilter(F::ZNTFilterTypeText, blobs.anyColumn(), F::ZNTFilterOperatorContains, "x");
     EXPECT_EQ(any->sqlForConnection(*blobs.connection()), "FALSE");
@@ -204,7 +208,9 @@ TEST(FilterSql, FiltersWithNothingToTestStillMakeAQueryThatRuns) {
     EXPECT_EQ(outcome.pageError, "");
     EXPECT_EQ(outcome.count, 0);
 
-    const LoadedTable words = loadTable(db.name, "words");
+    LoadedTable words;
+
+    ASSERT_NO_FATAL_FAILURE(words = loadTable(db.name, "words"));
     for (const QString &text : {QString(), QString(""), QString("  \n\t ")}) {
         auto expression = std::make_shared<ZNTFilter>(F::ZNTFilterTypeExpression);
         expression->setStringValue(text);

@@ -26,10 +26,11 @@ struct LoadedTable {
     std::shared_ptr<ZNTColumn> anyColumn() const { return std::make_shared<ZNTAnyColumn>(table); }
 };
 
+// A failed load is fatal: call it inside ASSERT_NO_FATAL_FAILURE.
 inline LoadedTable loadTable(const QString &database, const QString &name, const QString &schema = "public") {
     LoadedTable loaded{connectedServer(database), nullptr};
     loaded.table = ZNTTable::create(name, schema, loaded.server->mainDatabase());
-    EXPECT_EQ(loadAndWait(loaded.table->metadata()), nullptr);
+    assertLoaded(loaded.table->metadata());
     return loaded;
 }
 

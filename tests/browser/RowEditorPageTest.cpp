@@ -134,7 +134,9 @@ public:
 TEST(RowEditorPage, AChangedKeyReachesThePageOnceAndTheReferencedRowFollows) {
     Database d;
     d.db.run(kShop);
-    PageHost host(d.loaded("orders"));
+    std::shared_ptr<ZNTTable> ordersTable;
+    ASSERT_NO_FATAL_FAILURE(ordersTable = d.loaded("orders"));
+    PageHost host(ordersTable);
     host.select({host.rowWithKey("10")});
     ASSERT_TRUE(host.editor());
     auto *customer = host.cell<ZNTForeignKeyCell>(1);
@@ -174,7 +176,9 @@ TEST(RowEditorPage, AChangedKeyReachesThePageOnceAndTheReferencedRowFollows) {
 TEST(RowEditorPage, ThePickerTakesADoubleClickedRowAndTheSameRowChangesNothing) {
     Database d;
     d.db.run(kShop);
-    PageHost host(d.loaded("orders"));
+    std::shared_ptr<ZNTTable> ordersTable;
+    ASSERT_NO_FATAL_FAILURE(ordersTable = d.loaded("orders"));
+    PageHost host(ordersTable);
     host.select({host.rowWithKey("11")});
     auto *customer = host.cell<ZNTForeignKeyCell>(1);
     ASSERT_TRUE(customer);
@@ -237,7 +241,9 @@ TEST(RowEditorPage, NullKeysKeysWithoutAMatchAndCompositeKeys) {
              " FOREIGN KEY (country, code) REFERENCES places);"
              "INSERT INTO visits VALUES (1, 'fr', 1)");
     EditorHost host;
-    host.editor->setRow(d.row("orders", "id = 12"));
+    std::shared_ptr<ZNTRow> shown;
+    ASSERT_NO_FATAL_FAILURE(shown = d.row("orders", "id = 12"));
+    host.editor->setRow(shown);
     auto *nobody = host.cell<ZNTForeignKeyCell>(1);
     ASSERT_TRUE(nobody);
     waitLoaded(nobody);
@@ -247,7 +253,8 @@ TEST(RowEditorPage, NullKeysKeysWithoutAMatchAndCompositeKeys) {
     EXPECT_FALSE(nobody->foreignRowEditable());
     EXPECT_FALSE(nobody->editButton()->isEnabled()) << "there is no row to open";
 
-    host.editor->setRow(d.row("orders", "id = 13"));
+    ASSERT_NO_FATAL_FAILURE(shown = d.row("orders", "id = 13"));
+    host.editor->setRow(shown);
     auto *orphan = host.cell<ZNTForeignKeyCell>(1);
     waitLoaded(orphan);
     EXPECT_EQ(stripTexts(orphan), (QStringList{"id=99", "name=", "city="}));
@@ -255,7 +262,8 @@ TEST(RowEditorPage, NullKeysKeysWithoutAMatchAndCompositeKeys) {
     host.settle();
     saveShot(&host.window, QStringLiteral("row-editor-orphan-key.png"));
 
-    host.editor->setRow(d.row("visits", "id = 1"));
+    ASSERT_NO_FATAL_FAILURE(shown = d.row("visits", "id = 1"));
+    host.editor->setRow(shown);
     host.settle();
     EXPECT_TRUE(host.cell<ZNTRowValueTextCell>(1)) << "a key over two columns: text cells";
     EXPECT_TRUE(host.cell<ZNTRowValueTextCell>(2));
@@ -271,7 +279,9 @@ TEST(RowEditorPage, TheEditButtonOpensTheReferencedRowAndBeepsWhenNobodyTakesIt)
     layout->addWidget(editor->editorView());
     window.resize(360, 500);
     uikittest::activate(&window);
-    editor->setRow(d.row("orders", "id = 10"));
+    std::shared_ptr<ZNTRow> shown;
+    ASSERT_NO_FATAL_FAILURE(shown = d.row("orders", "id = 10"));
+    editor->setRow(shown);
     auto *customer = dynamic_cast<ZNTForeignKeyCell *>(editor->cellAtRow(1));
     ASSERT_TRUE(customer);
     waitLoaded(customer);
@@ -305,7 +315,9 @@ TEST(RowEditorPage, TwoRowsThatDifferShowMultipleAndTrueSetsBothInOneStep) {
     Database d;
     d.db.run("CREATE TABLE flags (id int PRIMARY KEY, on_call boolean, note text);"
              "INSERT INTO flags VALUES (1, true, 'a'), (2, false, 'b'), (3, NULL, 'c')");
-    PageHost host(d.loaded("flags"));
+    std::shared_ptr<ZNTTable> flagsTable;
+    ASSERT_NO_FATAL_FAILURE(flagsTable = d.loaded("flags"));
+    PageHost host(flagsTable);
     host.select({host.rowWithKey("1"), host.rowWithKey("2")});
     auto *flag = host.cell<ZNTBooleanCell>(1);
     ASSERT_TRUE(flag);
@@ -337,7 +349,9 @@ TEST(RowEditorPage, SpecialValuesByColumnTypeAndJSONIndentedAsWritten) {
     d.db.run(R"sql(CREATE TABLE kinds (id int PRIMARY KEY, t text, f float8, n numeric, d date, b jsonb, j json);
                    INSERT INTO kinds VALUES (1, 'x', 1.5, 2.5, '2024-01-01', '{"k": 1}',
                                              '{"b":12345678901234567890,"a":[1,2],"a":3}'))sql");
-    PageHost host(d.loaded("kinds"));
+    std::shared_ptr<ZNTTable> kindsTable;
+    ASSERT_NO_FATAL_FAILURE(kindsTable = d.loaded("kinds"));
+    PageHost host(kindsTable);
     host.select({0});
     auto shownTitles = [&](int index) {
         auto *cell = host.cell<ZNTRowValueTextCell>(index);
@@ -378,7 +392,9 @@ TEST(RowEditorPage, ByteaSavedThenLoadedIsTheSameBytesAndAHugeFileIsRefused) {
     d.db.run("CREATE TABLE files (id int PRIMARY KEY, c bytea);"
              "INSERT INTO files VALUES (1, decode('89504e470d0a1a0a0000000d49484452', 'hex') || "
              "convert_to(repeat('payload ', 50), 'UTF8') || '\\x00ff00'::bytea)");
-    PageHost host(d.loaded("files"));
+    std::shared_ptr<ZNTTable> filesTable;
+    ASSERT_NO_FATAL_FAILURE(filesTable = d.loaded("files"));
+    PageHost host(filesTable);
     host.select({0});
     auto *cell = host.cell<ZNTByteaCellView>(1);
     ASSERT_TRUE(cell);

@@ -274,7 +274,9 @@ TEST(RowEditor, AViewsRowAndARowPageTakeNoTyping) {
              "INSERT INTO base VALUES (1, 'one', true, '\\x01');"
              "CREATE VIEW v AS SELECT * FROM base");
     EditorHost host;
-    host.editor->setRow(d.row("v", "id = 1", ZNTTable::ZNTTableTypeView));
+    std::shared_ptr<ZNTRow> viewRow;
+    ASSERT_NO_FATAL_FAILURE(viewRow = d.row("v", "id = 1", ZNTTable::ZNTTableTypeView));
+    host.editor->setRow(viewRow);
     host.settle();
     auto *name = host.cell<ZNTRowValueTextCell>(1);
     EXPECT_TRUE(name->textView()->isReadOnly());
@@ -288,7 +290,9 @@ TEST(RowEditor, AViewsRowAndARowPageTakeNoTyping) {
 
     // A table's row opened on a page of its own: no cell takes a change.
     BrowserPages::install();
-    std::unique_ptr<ZNTContentController> page(ZNTContentControllers::controllerForItem(d.row("base", "id = 1")));
+    std::shared_ptr<ZNTRow> tableRow;
+    ASSERT_NO_FATAL_FAILURE(tableRow = d.row("base", "id = 1"));
+    std::unique_ptr<ZNTContentController> page(ZNTContentControllers::controllerForItem(tableRow));
     auto *rowPage = qobject_cast<ZNTRowViewController *>(page.get());
     ASSERT_TRUE(rowPage);
     EXPECT_FALSE(rowPage->isEditable());

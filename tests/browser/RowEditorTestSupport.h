@@ -89,29 +89,41 @@ struct Database {
     ScratchDatabase db;
     std::shared_ptr<ZNTServer> server;
 
+    // The relation with its structure loaded. A failed load is fatal: call it
+    // inside ASSERT_NO_FATAL_FAILURE.
     std::shared_ptr<ZNTTable> loaded(const QString &name, ZNTTable::Type type = ZNTTable::ZNTTableTypeTable) {
         if (!server)
             server = connectedServer(db.name);
         auto table = ZNTTable::createOfType(type, name, QStringLiteral("public"), server->mainDatabase());
-        EXPECT_EQ(loadAndWait(table->metadata()), nullptr);
+        assertLoaded(table->metadata());
         return table;
     }
 
     // The row of table that where picks, its values in display-column order.
+    // Not finding it is fatal: call it inside ASSERT_NO_FATAL_FAILURE.
     std::shared_ptr<ZNTRow> row(const QString &name, const QString &where,
                                 ZNTTable::Type type = ZNTTable::ZNTTableTypeTable) {
-        auto table = loaded(name, type);
+        std::shared_ptr<ZNTRow> found;
+        readRow(name, where, type, &found);
+        return found;
+    }
+
+private:
+    void readRow(const QString &name, const QString &where, ZNTTable::Type type, std::shared_ptr<ZNTRow> *found) {
+        std::shared_ptr<ZNTTable> table;
+        ASSERT_NO_FATAL_FAILURE(table = loaded(name, type));
         QStringList columns;
         for (const auto &c : table->metadata()->displayColumns())
             columns << server->mainConnection()->quoteIdentifier(c->name());
         auto query =
             ZNTQuery::create(QStringLiteral("SELECT %1 FROM public.%2 WHERE %3").arg(columns.join(u','), name, where));
         runAndWait(query, server->mainConnection());
-        EXPECT_FALSE(query->error());
+        ASSERT_FALSE(query->error());
         const auto results = query->results();
-        EXPECT_FALSE(results.isEmpty());
-        EXPECT_GT(results[0]->rows()->rowCount(), 0);
-        return ZNTRow::createWithTable(table, results[0]->rows()->rowAt(0));
+        ASSERT_FALSE(results.isEmpty());
+        ASSERT_TRUE(results[0]->rows());
+        ASSERT_GT(results[0]->rows()->rowCount(), 0);
+        *found = ZNTRow::createWithTable(table, results[0]->rows()->rowAt(0));
     }
 };
 

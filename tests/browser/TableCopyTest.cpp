@@ -34,7 +34,7 @@ TEST_F(TableCopy, InsertStatementsRunIntoACopyOfTheTableGiveTheSameRows) {
            "(4, '', '\\x5c27', NULL, -0.0, 3.4028235e38, 12345678901234567890.5, NULL), "
            "(5, E'\\\\x\\\\', NULL, true, 1e-300, -1, 0, '-infinity')");
     db.run("CREATE SCHEMA first; CREATE TABLE first.t (LIKE public.t)");
-    open("t");
+    ASSERT_NO_FATAL_FAILURE(open("t"));
     selectAll();
     page->copySpecial(ZNTCopyModeInsertStatements);
     const QString insert = clipboard();
@@ -53,7 +53,7 @@ TEST_F(TableCopy, InsertStatementsRunIntoACopyOfTheTableGiveTheSameRows) {
 TEST_F(TableCopy, ColumnsAreCopiedInTheirOnScreenOrderWithPendingEdits) {
     db.run("CREATE TABLE t (id int PRIMARY KEY, name text, note text); "
            "INSERT INTO t VALUES (1, 'a', 'x'), (2, 'b', NULL)");
-    open("t");
+    ASSERT_NO_FATAL_FAILURE(open("t"));
     grid()->header()->moveSection(2, 0); // note, id, name
     typeInto(1, "name", "B");
     selectRows({0, 1});
@@ -76,7 +76,7 @@ TEST_F(TableCopy, ColumnsAreCopiedInTheirOnScreenOrderWithPendingEdits) {
 
 TEST_F(TableCopy, ANewRowCopiesItsDefaultsAsDefault) {
     db.run("CREATE TABLE t (id serial PRIMARY KEY, name text, made date DEFAULT '2000-01-01')");
-    open("t");
+    ASSERT_NO_FATAL_FAILURE(open("t"));
     page->newRow();
     grid()->abortEditing();
     typeInto(0, "name", "fresh");
@@ -97,7 +97,7 @@ TEST_F(TableCopy, ACellCopiesAsTextAsNothingForNullOrAsAnImage) {
     db.run(QStringLiteral("CREATE TABLE t (id int PRIMARY KEY, name text, pic bytea); "
                           "INSERT INTO t VALUES (1, 'tab\there', '\\x%1'), (2, NULL, '\\x0102')")
                .arg(QString::fromLatin1(png.toHex())));
-    open("t");
+    ASSERT_NO_FATAL_FAILURE(open("t"));
     page->copyClickedCell(0, model()->displayColumnNamed("name"));
     EXPECT_EQ(clipboard(), "tab\there");
     page->copyClickedCell(1, model()->displayColumnNamed("name"));

@@ -44,7 +44,7 @@ protected:
 } // namespace
 
 TEST_F(TableFilter, ShowingOrHidingAnUnusedBarLoadsNothing) {
-    open("t");
+    ASSERT_NO_FATAL_FAILURE(open("t"));
     page->toggleTableFilter();
     EXPECT_TRUE(page->filterState());
     ASSERT_NE(page->filterController(), nullptr);
@@ -57,7 +57,7 @@ TEST_F(TableFilter, ShowingOrHidingAnUnusedBarLoadsNothing) {
 }
 
 TEST_F(TableFilter, RunningTheFiltersFiltersPageCountAndExportAndKeepsThem) {
-    open("t");
+    ASSERT_NO_FATAL_FAILURE(open("t"));
     page->toggleTableFilter();
     find("ali");
     ASSERT_TRUE(loaded());
@@ -84,7 +84,7 @@ TEST_F(TableFilter, RunningTheFiltersFiltersPageCountAndExportAndKeepsThem) {
     host = nullptr;
     delete page;
     page = nullptr;
-    open("t");
+    ASSERT_NO_FATAL_FAILURE(open("t"));
     EXPECT_TRUE(page->filterState());
     EXPECT_EQ(page->filterController()->firstTextField()->text(), "ali");
     EXPECT_EQ(shownColumn("name"), QStringList({"alice", "alina"}));
@@ -97,7 +97,7 @@ TEST_F(TableFilter, RunningTheFiltersFiltersPageCountAndExportAndKeepsThem) {
 }
 
 TEST_F(TableFilter, RemovingTheLastFilterHidesTheBarAndShowsEveryRow) {
-    open("t");
+    ASSERT_NO_FATAL_FAILURE(open("t"));
     page->toggleTableFilter();
     find("bob");
     ASSERT_TRUE(loaded());
@@ -111,7 +111,7 @@ TEST_F(TableFilter, RemovingTheLastFilterHidesTheBarAndShowsEveryRow) {
 }
 
 TEST_F(TableFilter, FiltersAreAppliedOnlyAfterPendingChangesAreSettled) {
-    open("t");
+    ASSERT_NO_FATAL_FAILURE(open("t"));
     typeInto(0, "name", "ALICE");
     page->toggleTableFilter();
     find("ali");
@@ -125,7 +125,7 @@ TEST_F(TableFilter, FiltersAreAppliedOnlyAfterPendingChangesAreSettled) {
 
 TEST_F(TableFilter, AFilterFileCannotAddAStatementToThePageQuery) {
     db.run("CREATE TABLE x (n int); INSERT INTO x VALUES (1)");
-    open("t");
+    ASSERT_NO_FATAL_FAILURE(open("t"));
     page->toggleTableFilter();
     // What a .pfltr file holds: one expression filter.
     ASSERT_TRUE(page->filterController()->loadDictionaryRepresentations(
@@ -141,7 +141,7 @@ TEST_F(TableFilter, AFilterFileCannotAddAStatementToThePageQuery) {
 }
 
 TEST_F(TableFilter, FilterByColumnFromTheHeaderMenu) {
-    open("t");
+    ASSERT_NO_FATAL_FAILURE(open("t"));
     page->validateMenuForTableColumn(page->headerMenu(), model()->displayColumnNamed("name"));
     page->filterByColumn();
     ASSERT_TRUE(page->filterState());

@@ -44,7 +44,7 @@ protected:
 } // namespace
 
 TEST_F(TableLayout, AHeaderClickedThreeTimesSortsUpDownThenByTheKey) {
-    open("t");
+    ASSERT_NO_FATAL_FAILURE(open("t"));
     click("name");
     EXPECT_EQ(shownColumn("name"), QStringList({"alice", "bob", "carol"}));
     EXPECT_EQ(sortMode("name"), ZNTSortModeAscending);
@@ -70,14 +70,14 @@ TEST_F(TableLayout, AHeaderClickedThreeTimesSortsUpDownThenByTheKey) {
 }
 
 TEST_F(TableLayout, TheStoredSortIsRestoredOnceAndOneOnADroppedColumnGoes) {
-    open("t");
+    ASSERT_NO_FATAL_FAILURE(open("t"));
     click("name");
     click("name");
     delete host;
     host = nullptr;
     delete page;
     page = nullptr;
-    open("t"); // a page made afresh, the structure cached: the stored sort
+    ASSERT_NO_FATAL_FAILURE(open("t")); // a page made afresh, the structure cached: the stored sort
     ASSERT_NE(page->orderColumn(), nullptr);
     EXPECT_EQ(page->orderColumn()->name(), "name");
     EXPECT_FALSE(page->orderAscending());
@@ -94,7 +94,7 @@ TEST_F(TableLayout, TheStoredSortIsRestoredOnceAndOneOnADroppedColumnGoes) {
 }
 
 TEST_F(TableLayout, OnlyTheUsersDragsStoreWidthsAndOrder) {
-    open("t");
+    ASSERT_NO_FATAL_FAILURE(open("t"));
     EXPECT_FALSE(stored(ZNTPrefPropertyColumnWidths).isValid()); // building the columns stored nothing
     EXPECT_FALSE(stored(ZNTPrefPropertyColumnOrder).isValid());
     // Default widths: integer 60, text 250.
@@ -115,7 +115,7 @@ TEST_F(TableLayout, OnlyTheUsersDragsStoreWidthsAndOrder) {
     page = nullptr;
     auto relation = table("t");
     relation->purgeMetadata(); // the cached structure has no "extra"
-    open(relation);
+    ASSERT_NO_FATAL_FAILURE(open(relation));
     EXPECT_EQ(onScreen(), QStringList({"score", "id", "name", "extra"}));
     EXPECT_EQ(grid()->header()->sectionSize(model()->displayColumnNamed("name")), 321);
     EXPECT_EQ(stored(ZNTPrefPropertyColumnOrder), QVariant(QVariantList{"score", "id", "name"}));
@@ -132,7 +132,7 @@ TEST_F(TableLayout, OnlyTheUsersDragsStoreWidthsAndOrder) {
 }
 
 TEST_F(TableLayout, TheHeaderMenuSortsAndAnsweredOverNoColumnOffersNothing) {
-    open("t");
+    ASSERT_NO_FATAL_FAILURE(open("t"));
     page->validateMenuForTableColumn(page->headerMenu(), -1);
     EXPECT_FALSE(headerItem("Sort &Ascending")->isEnabled());
     EXPECT_FALSE(headerItem("Sort &Descending")->isEnabled());
@@ -155,7 +155,7 @@ TEST_F(TableLayout, TheHeaderMenuSortsAndAnsweredOverNoColumnOffersNothing) {
 TEST_F(TableLayout, ATableWithoutColumnsShowsOnePlaceholderColumn) {
     db.run("CREATE TABLE nothing ()");
     db.run("INSERT INTO nothing DEFAULT VALUES");
-    open("nothing");
+    ASSERT_NO_FATAL_FAILURE(open("nothing"));
     EXPECT_EQ(model()->columnCount(), 1);
     EXPECT_EQ(model()->headerData(0, Qt::Horizontal).toString(), "");
     EXPECT_EQ(model()->rowCount(), 1);

@@ -60,7 +60,7 @@ protected:
 } // namespace
 
 TEST_F(TablePageExport, EveryRowInThePagesOrderNotOnlyThePageShown) {
-    open("orders");
+    ASSERT_NO_FATAL_FAILURE(open("orders"));
     sortByTotalDescending();
     EXPECT_EQ(model()->rowCount(), 2);
     const QString file = exportAs("orders.csv");
@@ -69,7 +69,7 @@ TEST_F(TablePageExport, EveryRowInThePagesOrderNotOnlyThePageShown) {
 }
 
 TEST_F(TablePageExport, AFilteredPageExportsItsFilteredRowsUnderTheFilteredName) {
-    open("orders");
+    ASSERT_NO_FATAL_FAILURE(open("orders"));
     sortByTotalDescending();
     page->toggleTableFilter();
     ASSERT_NE(page->filterController(), nullptr);

@@ -20,7 +20,7 @@ TEST_F(TablePageTest, PagerAndStatusFor250RowsCountedAndNot) {
     db.run("CREATE TABLE t (id int PRIMARY KEY, name text); "
            "INSERT INTO t SELECT g, 'row ' || g FROM generate_series(1, 250) g");
     UserDefaults::standard().setObject(100, "TableViewRowsPerPage");
-    open("t");
+    ASSERT_NO_FATAL_FAILURE(open("t"));
     EXPECT_EQ(page->statusText(), "Rows 1-100 of 250");
     EXPECT_EQ(pagerLabel(page), "Page 1 of 3");
     EXPECT_FALSE(page->pager()->isSegmentEnabled(0));
@@ -51,7 +51,7 @@ TEST_F(TablePageTest, PagerAndStatusFor250RowsCountedAndNot) {
 
 TEST_F(TablePageTest, AnEmptyTableSaysSoCountedOrNot) {
     db.run("CREATE TABLE e (id int PRIMARY KEY)");
-    open("e");
+    ASSERT_NO_FATAL_FAILURE(open("e"));
     EXPECT_EQ(page->statusText(), "0 rows");
     EXPECT_EQ(pagerLabel(page), "Page 1 of 1");
     EXPECT_FALSE(page->pager()->isSegmentEnabled(2));
@@ -64,7 +64,7 @@ TEST_F(TablePageTest, AnEmptyTableSaysSoCountedOrNot) {
 TEST_F(TablePageTest, FewerRowsPerPageKeepTheFirstRowShownAndApplyAtOnce) {
     db.run("CREATE TABLE t (id int PRIMARY KEY); INSERT INTO t SELECT generate_series(1, 1000)");
     UserDefaults::standard().setObject(100, "TableViewRowsPerPage");
-    open("t");
+    ASSERT_NO_FATAL_FAILURE(open("t"));
     page->setCurrentPageIndex(4);
     ASSERT_TRUE(loaded());
     EXPECT_EQ(page->statusText(), "Rows 401-500 of 1000");
@@ -84,7 +84,7 @@ TEST_F(TablePageTest, FewerRowsPerPageKeepTheFirstRowShownAndApplyAtOnce) {
 TEST_F(TablePageTest, TheGoToPageFieldTakesAnyNumberWithoutOverflow) {
     db.run("CREATE TABLE t (id int PRIMARY KEY); INSERT INTO t SELECT generate_series(1, 30)");
     UserDefaults::standard().setObject(10, "TableViewRowsPerPage");
-    open("t");
+    ASSERT_NO_FATAL_FAILURE(open("t"));
     QTest::mouseClick(page->pager()->segmentButton(1), Qt::LeftButton);
     ASSERT_TRUE(pumpUntil([&] { return page->pageNumberPopover()->isShown(); }, 5s));
     auto *field = page->pageNumberPopover()->findChild<QLineEdit *>("pageNumberTextField");
@@ -120,7 +120,7 @@ TEST_F(TablePageTest, TheGoToPageFieldTakesAnyNumberWithoutOverflow) {
 TEST_F(TablePageTest, RowsAddedWhileASlowViewLoadsTakeEachResultRowOnce) {
     db.run("CREATE TABLE t (id int PRIMARY KEY, v text); INSERT INTO t SELECT g, 'v' || g FROM generate_series(1, 8) g;"
            "CREATE VIEW slow AS SELECT id, v, pg_sleep(0.15) IS NULL AS s FROM t");
-    open("slow", false);
+    ASSERT_NO_FATAL_FAILURE(open("slow", false));
     // Rows trickle in; the user adds two rows meanwhile.
     ASSERT_TRUE(pumpUntil([&] { return model()->rowCount() >= 2; }, 20s));
     page->newRow();
@@ -185,7 +185,7 @@ TEST_F(TablePageTest, DiscardAndUndoWhileRowsArriveKeepTheRowsThatCameBetween) {
 TEST_F(TablePageTest, AReloadWhileRowsArriveShowsNoRowOfTheOlderLoad) {
     db.run("CREATE TABLE t (id int PRIMARY KEY); INSERT INTO t SELECT generate_series(1, 6);"
            "CREATE VIEW slow AS SELECT id, pg_sleep(0.2) IS NULL AS s FROM t");
-    open("slow", false);
+    ASSERT_NO_FATAL_FAILURE(open("slow", false));
     ASSERT_TRUE(pumpUntil([&] { return model()->rowCount() >= 1; }, 20s));
     db.run("DELETE FROM t WHERE id > 2");
     page->reloadWithStructure(false);
@@ -197,7 +197,7 @@ TEST_F(TablePageTest, AReloadWhileRowsArriveShowsNoRowOfTheOlderLoad) {
 
 TEST_F(TablePageTest, AFailingPageQueryShowsTheServersWordsAndKeepsItsRows) {
     db.run("CREATE VIEW breaks AS SELECT n, 10 / (n - 3) AS q FROM generate_series(1, 5) n");
-    open("breaks");
+    ASSERT_NO_FATAL_FAILURE(open("breaks"));
     Alert *alert = sheet();
     ASSERT_NE(alert, nullptr);
     EXPECT_EQ(alert->messageText(), "Could not load table rows.");
@@ -210,7 +210,7 @@ TEST_F(TablePageTest, ATableDroppedAndCreatedAgainLoadsOnReload) {
     db.run("CREATE TABLE t (id int PRIMARY KEY); INSERT INTO t VALUES (1)");
     auto relation = table("t");
     db.run("DROP TABLE t");
-    open(relation, false);
+    ASSERT_NO_FATAL_FAILURE(open(relation, false));
     Alert *alert = sheet(30s);
     ASSERT_NE(alert, nullptr); // the structure could not be read
     press(alert, "OK");
@@ -230,7 +230,7 @@ TEST_F(TablePageTest, ThePageInBothPalettes) {
            "('Grace Hopper', 'grace@example.org', false, '2020-12-09', -12.00, NULL, 'a note that is long enough "
            "to be cut at the edge of its column'), "
            "('Edsger Dijkstra', NULL, NULL, NULL, 0, NULL, '')");
-    open("customers");
+    ASSERT_NO_FATAL_FAILURE(open("customers"));
     page->newRow();
     grid()->abortEditing();
     typeInto(1, "name", "Grace B. Hopper");

@@ -77,7 +77,8 @@ protected:
         return ZNTTable::create(name, schema, server->mainDatabase());
     }
 
-    // A page on relation name, shown in a window with its bar, loaded.
+    // A page on relation name, shown in a window with its bar, loaded. A page
+    // that never ends loading is fatal: call it inside ASSERT_NO_FATAL_FAILURE.
     ZNTTableViewController *open(const QString &name, bool waitForLoad = true) {
         return open(table(name), waitForLoad);
     }
@@ -93,7 +94,7 @@ protected:
         uikittest::activate(host);
         pumpUntil([&] { return host->isActiveWindow(); }, 5s);
         if (waitForLoad)
-            EXPECT_TRUE(loaded());
+            [&] { ASSERT_TRUE(loaded()); }();
         return page;
     }
 

@@ -135,6 +135,35 @@ TEST(ConnectionURL, TheSSHAuthorityEndsWhereLibpqWouldEndItAndTheQuerySetsTheDat
                   {"sshEnabled", true}, {"sshHost", "gw"}, {"sshUser", "u"}, {"sshPassword", "p?x"}, {"host", "h"}}));
 }
 
+// libpq ends the user name at the first ":" of the credentials; the rest,
+// colons and all, is the password. The SSH authority is split the same way.
+TEST(ConnectionURL, APasswordMayHoldColonsOnBothSidesOfAnSSHURL) {
+    EXPECT_EQ(params("postgresql+ssh://u:pa:ss@gw/dbu:db:p:w@h/db"), (QVariantMap{{"sshEnabled", true},
+                                                                                  {"sshHost", "gw"},
+                                                                                  {"sshUser", "u"},
+                                                                                  {"sshPassword", "pa:ss"},
+                                                                                  {"user", "dbu"},
+                                                                                  {"password", "db:p:w"},
+                                                                                  {"host", "h"},
+                                                                                  {"database", "db"}}));
+    EXPECT_EQ(params("postgresql+ssh://u::@gw/h").value("sshPassword"), ":");
+
+    // A favorite's URL leaves the SSH credentials out; its database side comes
+    // back whole.
+    FavoriteURLFields f = direct("dbu", "db:p:w", "h", 6000, "db");
+    f.sshEnabled = true;
+    f.sshHost = "gw";
+    const QString url = FavoriteURL::urlForFields(f);
+    ASSERT_FALSE(url.isEmpty());
+    EXPECT_EQ(params(url), (QVariantMap{{"sshEnabled", true},
+                                        {"sshHost", "gw"},
+                                        {"user", "dbu"},
+                                        {"password", "db:p:w"},
+                                        {"host", "h"},
+                                        {"port", 6000},
+                                        {"database", "db"}}));
+}
+
 TEST(ConnectionURL, AwkwardPasswordsAndIPv6HostsSurviveOurURLAndLibpqReadsTheSame) {
     const std::vector<FavoriteURLFields> cases = {
         direct("al@ice:x", "p@ss:w/rd with blank", "::1", 5433, "shop/east 1"),

@@ -111,6 +111,16 @@ inline ErrorPtr loadAndWait(const std::shared_ptr<ZNTTableMetadata> &metadata) {
     return error;
 }
 
+// Loads metadata and waits until it stands loaded; anything else is a fatal
+// failure. A helper that hands the loaded relation on calls this, and its
+// callers wrap the helper in ASSERT_NO_FATAL_FAILURE, so that a test whose
+// structure failed to load ends there instead of using it.
+inline void assertLoaded(const std::shared_ptr<ZNTTableMetadata> &metadata) {
+    ASSERT_NE(metadata, nullptr);
+    ASSERT_EQ(loadAndWait(metadata), nullptr);
+    ASSERT_EQ(metadata->metadataState(), ZNTTableMetadata::ZNTMetadataStateLoaded);
+}
+
 // Runs a query on connection and waits for its end.
 inline void runAndWait(const std::shared_ptr<ZNTQuery> &query, const std::shared_ptr<ZNTConnection> &connection) {
     bool done = false;

@@ -25,10 +25,11 @@ struct Loaded {
     std::shared_ptr<ZNTTable> table;
 };
 
+// A failed load is fatal: call it inside ASSERT_NO_FATAL_FAILURE.
 Loaded loadedTable(const ScratchDatabase &db, const QString &name, const QString &schema = "public") {
     Loaded loaded{connectedServer(db.name), nullptr};
     loaded.table = ZNTTable::create(name, schema, loaded.server->mainDatabase());
-    EXPECT_EQ(loadAndWait(loaded.table->metadata()), nullptr);
+    assertLoaded(loaded.table->metadata());
     return loaded;
 }
 
@@ -49,7 +50,8 @@ TEST(TablePageQuery, PagingWithoutPrimaryKeyShowsEveryRowOnce) {
                    .arg(part * 500 + 1)
                    .arg(part * 500 + 500));
     db.run("UPDATE loose SET t = t || ' moved' WHERE n = 3"); // rows whose place is no longer their order
-    auto loaded = loadedTable(db, "loose");
+    Loaded loaded;
+    ASSERT_NO_FATAL_FAILURE(loaded = loadedTable(db, "loose"));
     QStringList seen;
     for (quint64 offset = 0;; offset += 1000) {
         auto page = loaded.table->queryWithOffset(offset, 1000, nullptr, true, {});
@@ -85,7 +87,8 @@ TEST(TablePageQuery, PagesOfAPartitionedTableOrAnInheritanceParentShowEveryRowOn
               INSERT INTO child SELECT g % 2, 'row ' || g FROM generate_series(5, 8) g;)");
     for (const QString &name : {QStringLiteral("parted"), QStringLiteral("parent")}) {
         SCOPED_TRACE(name.toStdString());
-        auto loaded = loadedTable(db, name);
+        Loaded loaded;
+        ASSERT_NO_FATAL_FAILURE(loaded = loadedTable(db, name));
         QStringList seen;
         for (quint64 offset = 0; offset < 20; ++offset) {
             auto page = loaded.table->queryWithOffset(offset, 1, nullptr, false, {});
@@ -102,7 +105,8 @@ TEST(TablePageQuery, SortAndKeyTermsShareTheDirectionAndMatchTheServersOrder) {
     ScratchDatabase db;
     db.run(R"(CREATE TABLE "Ord""ers" (region text, n int, amount int, PRIMARY KEY (region, n));
               INSERT INTO "Ord""ers" SELECT chr(65 + g % 3), g, g % 5 FROM generate_series(1, 40) g;)");
-    auto loaded = loadedTable(db, "Ord\"ers");
+    Loaded loaded;
+    ASSERT_NO_FATAL_FAILURE(loaded = loadedTable(db, "Ord\"ers"));
     const auto amount = loaded.table->metadata()->columns().at(2);
     const auto region = loaded.table->metadata()->columns().at(0);
 
@@ -145,7 +149,8 @@ TEST(TablePageQuery, CountWithTwoFiltersMatchesTheServer) {
 TEST(TablePageQuery, ViewsWithoutKeyAndUnloadedStructures) {
     ScratchDatabase db;
     db.run("CREATE TABLE t (x int); INSERT INTO t VALUES (2), (1); CREATE VIEW v AS SELECT x FROM t");
-    auto loaded = loadedTable(db, "v");
+    Loaded loaded;
+    ASSERT_NO_FATAL_FAILURE(loaded = loadedTable(db, "v"));
     // A view has neither key nor ctid: no key term, and no ORDER BY at all.
     auto page = loaded.table->queryWithOffset(0, 10, nullptr, true, {});
     EXPECT_FALSE(page->sql().contains("ORDER BY"));
@@ -169,7 +174,8 @@ TEST(TablePageQuery, ViewsWithoutKeyAndUnloadedStructures) {
 TEST(TablePageQuery, AFilterCannotAppendAStatementToPageOrCount) {
     ScratchDatabase db;
     db.run("CREATE TABLE x (n int); INSERT INTO x VALUES (1), (2)");
-    auto loaded = loadedTable(db, "x");
+    Loaded loaded;
+    ASSERT_NO_FATAL_FAILURE(loaded = loadedTable(db, "x"));
     const auto evil = filters({"true); DROP TABLE x; SELECT (1"});
     for (const auto &query :
          {loaded.table->queryWithOffset(0, 100, nullptr, true, evil), loaded.table->countQueryWithFilters(evil)}) {

@@ -72,7 +72,7 @@ protected:
     }
     QString backendPid() {
         const auto query = run("SELECT pg_backend_pid()");
-        return gridRows(firstGrid(query)).value(0);
+        return query ? gridRows(firstGrid(query)).value(0) : QString();
     }
 };
 
@@ -160,7 +160,7 @@ TEST_F(TerminalCopy, CopyOutWritesWhatPsqlWritesInEachFormatAndCopyInRestoresThe
     }
     for (const QString format : {"text", "binary"}) {
         const QString table = "restored_" + format;
-        run(QStringLiteral("CREATE TABLE %1 (LIKE big)").arg(table));
+        ASSERT_NO_FATAL_FAILURE(run(QStringLiteral("CREATE TABLE %1 (LIKE big)").arg(table)));
         const auto query = copyThrough(QStringLiteral("COPY %1 FROM STDIN WITH (FORMAT %2)").arg(table, format),
                                        files.filePath("ours." + format));
         EXPECT_EQ(resultsShown(query), QStringList({"COPY 100000"})) << format.toStdString();
@@ -175,7 +175,7 @@ TEST_F(TerminalCopy, CopyOutWritesWhatPsqlWritesInEachFormatAndCopyInRestoresThe
 TEST_F(TerminalCopy, AnEmptyFileCopiesNoRowsAndCancelledDialogsEndTheStatementOnTheSameSession) {
     const QString empty = files.filePath("empty.txt");
     QFile(empty).open(QIODevice::WriteOnly);
-    run("CREATE TABLE target (LIKE big)");
+    ASSERT_NO_FATAL_FAILURE(run("CREATE TABLE target (LIKE big)"));
     EXPECT_EQ(resultsShown(copyThrough("COPY target FROM STDIN", empty)), QStringList({"COPY 0"}));
     const QString session = backendPid();
 
@@ -192,7 +192,7 @@ TEST_F(TerminalCopy, AnEmptyFileCopiesNoRowsAndCancelledDialogsEndTheStatementOn
 }
 
 TEST_F(TerminalCopy, AFileThatFailsToBeReadHalfwayLeavesTheTableAsItWas) {
-    run("CREATE TABLE digits(n bigint); INSERT INTO digits VALUES (42)");
+    ASSERT_NO_FATAL_FAILURE(run("CREATE TABLE digits(n bigint); INSERT INTO digits VALUES (42)"));
     FailingReader *reader = nullptr;
     ZNTTerminalCopyDelegate::setInputOpener([&](const QString &, QString *) {
         auto device = std::make_unique<FailingReader>(2 * 1024 * 1024 + 100);

@@ -77,8 +77,8 @@ TEST_F(TerminalEditing, StepsBackTwiceAndForwardTwiceBringBackTheTypedTextAndATh
     BeepCounter beeps;
     EXPECT_FALSE(segment(0));
     EXPECT_FALSE(segment(1));
-    run("SELECT 1");
-    run("SELECT 2");
+    ASSERT_NO_FATAL_FAILURE(run("SELECT 1"));
+    ASSERT_NO_FATAL_FAILURE(run("SELECT 2"));
     type("typed");
     EXPECT_TRUE(segment(0));
     EXPECT_FALSE(segment(1));
@@ -126,7 +126,8 @@ TEST_F(TerminalEditing, AnotherTextViewTakingTheUndoHistoryFindsItEmptyAndItIsLo
 }
 
 TEST_F(TerminalEditing, AnyQuerysTextIsSavedAndAFileLoadsIntoTheQueryBeingWritten) {
-    const auto query = run("SELECT 'ä' AS umlaut;");
+    std::shared_ptr<ZNTTerminalQuery> query;
+    ASSERT_NO_FATAL_FAILURE(query = run("SELECT 'ä' AS umlaut;"));
     const QString path = files.filePath("report.sql");
     auto *cell = page->cellForQuery(query.get());
     ASSERT_TRUE(cell);
@@ -148,7 +149,8 @@ TEST_F(TerminalEditing, AnyQuerysTextIsSavedAndAFileLoadsIntoTheQueryBeingWritte
     EXPECT_EQ(text(), "typed");
     // The query being written proposes the file it came from; a query run from it too.
     EXPECT_EQ(chooseInPanel(page->queryView(), files.filePath("again.sql")), other.fileName());
-    const auto fromFile = run("select 3;");
+    std::shared_ptr<ZNTTerminalQuery> fromFile;
+    ASSERT_NO_FATAL_FAILURE(fromFile = run("select 3;"));
     EXPECT_EQ(fromFile->loadPath, other.fileName());
 }
 

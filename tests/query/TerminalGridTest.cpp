@@ -61,14 +61,16 @@ public:
 } // namespace
 
 TEST_F(TerminalGrid, AWidthGivenInOneResultOpensTheNextColumnOfThatName) {
-    const auto first = run("SELECT 1 AS amount, 'x'::text AS label");
+    std::shared_ptr<ZNTTerminalQuery> first;
+    ASSERT_NO_FATAL_FAILURE(first = run("SELECT 1 AS amount, 'x'::text AS label"));
     auto *grid = firstGrid(first);
     ASSERT_TRUE(grid);
     EXPECT_EQ(grid->headerView()->sectionSize(0), 60);  // a number
     EXPECT_EQ(grid->headerView()->sectionSize(1), 250); // text
     grid->headerView()->resizeSection(0, 222);          // as the user drags it
     EXPECT_EQ(grid->tableView()->columnWidth(0), 222);  // the grid follows its header
-    const auto second = run("SELECT 5 AS amount, 6 AS other");
+    std::shared_ptr<ZNTTerminalQuery> second;
+    ASSERT_NO_FATAL_FAILURE(second = run("SELECT 5 AS amount, 6 AS other"));
     auto *next = firstGrid(second);
     EXPECT_EQ(next->headerView()->sectionSize(0), 222);
     EXPECT_EQ(next->headerView()->sectionSize(1), 60);
@@ -76,8 +78,10 @@ TEST_F(TerminalGrid, AWidthGivenInOneResultOpensTheNextColumnOfThatName) {
 }
 
 TEST_F(TerminalGrid, ThreeClicksSortUpDownAndBackNumbersByValueAndNullsAtTheEnd) {
-    const auto query = run("SELECT * FROM (VALUES (10.5::numeric, 'a10'), (9::numeric, 'a9'), (NULL, 'A2'),"
-                           " (100::numeric, NULL), (-1e20::numeric, 'b')) v(n, s)");
+    std::shared_ptr<ZNTTerminalQuery> query;
+    ASSERT_NO_FATAL_FAILURE(query =
+                                run("SELECT * FROM (VALUES (10.5::numeric, 'a10'), (9::numeric, 'a9'), (NULL, 'A2'),"
+                                    " (100::numeric, NULL), (-1e20::numeric, 'b')) v(n, s)"));
     auto *grid = firstGrid(query);
     ASSERT_TRUE(grid);
     const QStringList serverOrder = column(grid, 0);
@@ -114,7 +118,8 @@ TEST_F(TerminalGrid, TwoRowsCopiedAsInsertStatementsRunOnTheServer) {
                   "CREATE TABLE target (LIKE source);"
                   "INSERT INTO source VALUES (1, 'it''s', 12.50, '2024-05-01 10:00+00', true, '\\x00ff'),"
                   " (2, E'two\\nlines\\\\', NULL, NULL, false, NULL), (3, 'not copied', 3, now(), true, NULL)");
-    const auto query = run("SELECT * FROM source ORDER BY id");
+    std::shared_ptr<ZNTTerminalQuery> query;
+    ASSERT_NO_FATAL_FAILURE(query = run("SELECT * FROM source ORDER BY id"));
     auto *grid = firstGrid(query);
     ASSERT_TRUE(grid);
     select(grid, {0, 1});
@@ -137,7 +142,8 @@ TEST_F(TerminalGrid, TwoRowsCopiedAsInsertStatementsRunOnTheServer) {
 }
 
 TEST_F(TerminalGrid, TheMenuCopiesTheClickedCellAndFramesItWhileCopyCellIsChosen) {
-    const auto query = run("SELECT 1 AS a, E'tab\\there' AS b UNION ALL SELECT 2, NULL ORDER BY a");
+    std::shared_ptr<ZNTTerminalQuery> query;
+    ASSERT_NO_FATAL_FAILURE(query = run("SELECT 1 AS a, E'tab\\there' AS b UNION ALL SELECT 2, NULL ORDER BY a"));
     auto *grid = firstGrid(query);
     ASSERT_TRUE(grid);
     QMenu *menu = page->tableContextMenuForClick(grid, 0, 1);
@@ -168,9 +174,12 @@ TEST_F(TerminalGrid, TheMenuCopiesTheClickedCellAndFramesItWhileCopyCellIsChosen
 }
 
 TEST_F(TerminalGrid, GridsAreAsHighAsTheirRowsWithRoomForAScrollBarUnlessItIsTransient) {
-    const auto none = run("SELECT 1 AS n WHERE false");
-    const auto one = run("SELECT 1 AS n");
-    const auto ten = run("SELECT g AS n FROM generate_series(1, 10) g");
+    std::shared_ptr<ZNTTerminalQuery> none;
+    ASSERT_NO_FATAL_FAILURE(none = run("SELECT 1 AS n WHERE false"));
+    std::shared_ptr<ZNTTerminalQuery> one;
+    ASSERT_NO_FATAL_FAILURE(one = run("SELECT 1 AS n"));
+    std::shared_ptr<ZNTTerminalQuery> ten;
+    ASSERT_NO_FATAL_FAILURE(ten = run("SELECT g AS n FROM generate_series(1, 10) g"));
     auto *grid = firstGrid(one);
     const int extent = grid->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, grid);
     ASSERT_GT(extent, 0);
@@ -193,7 +202,8 @@ TEST_F(TerminalGrid, GridsAreAsHighAsTheirRowsWithRoomForAScrollBarUnlessItIsTra
 }
 
 TEST_F(TerminalGrid, AMillionRowGridStaysUnderTheSizeLimitAndItsLastRowCanBeReached) {
-    const auto query = run("SELECT g AS n, 'row ' || g AS label FROM generate_series(1, 1000000) g");
+    std::shared_ptr<ZNTTerminalQuery> query;
+    ASSERT_NO_FATAL_FAILURE(query = run("SELECT g AS n, 'row ' || g AS label FROM generate_series(1, 1000000) g"));
     auto *grid = firstGrid(query);
     ASSERT_TRUE(grid);
     EXPECT_EQ(grid->model()->rowCount(), 1000000);
@@ -235,7 +245,8 @@ TEST_F(TerminalGrid, OpeningTheThirdRowOfAGridSortedDescendingOpensTheRowShownTh
     auto *shown = qobject_cast<ZNTTerminalViewController *>(mainWindow->mainViewController());
     ASSERT_TRUE(shown);
     std::swap(page, shown);
-    const auto query = run("SELECT g AS n, g * 10 AS tens FROM generate_series(1, 5) g");
+    std::shared_ptr<ZNTTerminalQuery> query;
+    ASSERT_NO_FATAL_FAILURE(query = run("SELECT g AS n, g * 10 AS tens FROM generate_series(1, 5) g"));
     auto *grid = firstGrid(query);
     sortBy(grid, 0);
     sortBy(grid, 0);
@@ -274,7 +285,8 @@ TEST_F(TerminalGrid, AWheelGestureThatBeginsSidewaysStaysWithTheGrid) {
     QStringList columns;
     for (int i = 0; i < 12; ++i)
         columns << QStringLiteral("repeat('w', 40) AS wide%1").arg(i);
-    const auto query = run("SELECT " + columns.join(", ") + " FROM generate_series(1, 60)");
+    std::shared_ptr<ZNTTerminalQuery> query;
+    ASSERT_NO_FATAL_FAILURE(query = run("SELECT " + columns.join(", ") + " FROM generate_series(1, 60)"));
     auto *grid = firstGrid(query);
     ASSERT_TRUE(grid);
     ZNTTerminalOutlineView *outline = page->terminalOutlineView();
@@ -313,7 +325,8 @@ TEST_F(TerminalGrid, AWheelGestureThatBeginsSidewaysStaysWithTheGrid) {
 }
 
 TEST_F(TerminalGrid, TheHeaderStaysAtTheTopOfTheVisibleAreaUntilTheGridsEndComesUp) {
-    const auto query = run("SELECT g AS n FROM generate_series(1, 1000) g");
+    std::shared_ptr<ZNTTerminalQuery> query;
+    ASSERT_NO_FATAL_FAILURE(query = run("SELECT g AS n FROM generate_series(1, 1000) g"));
     auto *grid = firstGrid(query);
     ZNTTerminalOutlineView *outline = page->terminalOutlineView();
     const int gridTop = outline->rectOfRow(outline->rowForView(grid)).top();

@@ -56,7 +56,7 @@ TEST_F(TerminalNotification, ARunEndingBehindAnotherWindowIsToldOnlyThen) {
     QWidget other;
     uikittest::activate(&other);
     ASSERT_TRUE(pumpUntil([&] { return other.isActiveWindow(); }));
-    run(QStringLiteral("SELECT '%1'").arg(marker));
+    ASSERT_NO_FATAL_FAILURE(run(QStringLiteral("SELECT '%1'").arg(marker)));
     ASSERT_TRUE(pumpUntil([&] { return service.bodies.filter(marker).size() == 1; }));
     const int index = int(service.bodies.indexOf(service.bodies.filter(marker).first()));
     EXPECT_TRUE(service.summaries[index].startsWith("Query Completed in "));
@@ -64,7 +64,7 @@ TEST_F(TerminalNotification, ARunEndingBehindAnotherWindowIsToldOnlyThen) {
 
     uikittest::activate(window);
     ASSERT_TRUE(pumpUntil([&] { return window->isActiveWindow(); }));
-    run(QStringLiteral("SELECT '%1 again'").arg(marker));
+    ASSERT_NO_FATAL_FAILURE(run(QStringLiteral("SELECT '%1 again'").arg(marker)));
     pumpFor(std::chrono::milliseconds(300));
     EXPECT_EQ(service.bodies.filter(marker).size(), 1);
 }

@@ -27,8 +27,9 @@ Alert *openAlert() {
 } // namespace
 
 TEST_F(TerminalRun, AQueryJoinsTheTranscriptWithItsResultsAndTheEditorKeepsItsText) {
-    const auto query = run("CREATE TABLE t(id int, name text); INSERT INTO t VALUES (1, 'a'), (2, 'b');"
-                           "SELECT * FROM t ORDER BY id; SELECT 1 WHERE false");
+    std::shared_ptr<ZNTTerminalQuery> query;
+    ASSERT_NO_FATAL_FAILURE(query = run("CREATE TABLE t(id int, name text); INSERT INTO t VALUES (1, 'a'), (2, 'b');"
+                                        "SELECT * FROM t ORDER BY id; SELECT 1 WHERE false"));
     ASSERT_TRUE(query);
     EXPECT_EQ(page->queries().size(), 2u);
     EXPECT_TRUE(query->wasExecuted);
@@ -49,8 +50,10 @@ TEST_F(TerminalRun, AQueryJoinsTheTranscriptWithItsResultsAndTheEditorKeepsItsTe
 }
 
 TEST_F(TerminalRun, AQueryRunAgainLosesItsOldResultsFirstAndKeepsItsPlace) {
-    const auto first = run("SELECT 1 AS a; SELECT 'x' AS b");
-    const auto second = run("SELECT 2 AS c");
+    std::shared_ptr<ZNTTerminalQuery> first;
+    ASSERT_NO_FATAL_FAILURE(first = run("SELECT 1 AS a; SELECT 'x' AS b"));
+    std::shared_ptr<ZNTTerminalQuery> second;
+    ASSERT_NO_FATAL_FAILURE(second = run("SELECT 2 AS c"));
     ZNTTerminalOutlineView *outline = page->terminalOutlineView();
     const int firstRow = outline->rowForKey(first.get());
     std::weak_ptr<ZNTTerminalResult> oldResult = first->cachedResultAtIndex(0);
@@ -109,7 +112,7 @@ TEST_F(TerminalRun, ABusyQueryRunAgainBeepsAndClearingItLetsItFinishWithNothingL
 }
 
 TEST_F(TerminalRun, ClearingTheDisplayLetsEveryRunFinishShowsNothingOfItAndLeavesTheQueryBeingWritten) {
-    run("CREATE TABLE written(n int)");
+    ASSERT_NO_FATAL_FAILURE(run("CREATE TABLE written(n int)"));
     PGconnPtr holder = adminConnection(database->name);
     exec(holder.get(), "SELECT pg_advisory_lock(8)");
     // A write, then a wait: the write is what the user meant to run.
@@ -154,13 +157,15 @@ TEST_F(TerminalRun, TheSelectionRunsAloneAndTheExecuteButtonSaysSo) {
 
 TEST_F(TerminalRun, AfterTheSessionIsEndedTheNextRunFailsAndTheOneAfterAsksToReconnectAndRunsOnce) {
     BeepCounter beeps;
-    run("CREATE TABLE once(n int)");
-    const auto pid = run("SELECT pg_backend_pid()");
+    ASSERT_NO_FATAL_FAILURE(run("CREATE TABLE once(n int)"));
+    std::shared_ptr<ZNTTerminalQuery> pid;
+    ASSERT_NO_FATAL_FAILURE(pid = run("SELECT pg_backend_pid()"));
     const QString backend = gridRows(firstGrid(pid)).value(0);
     ASSERT_FALSE(backend.isEmpty());
     database->run(QStringLiteral("SELECT pg_terminate_backend(%1)").arg(backend));
 
-    const auto failed = run("SELECT 1");
+    std::shared_ptr<ZNTTerminalQuery> failed;
+    ASSERT_NO_FATAL_FAILURE(failed = run("SELECT 1"));
     const QStringList shown = resultsShown(failed);
     ASSERT_FALSE(shown.isEmpty());
     EXPECT_TRUE(shown.join(' ').contains("terminat") || shown.join(' ').contains("closed the connection"))
@@ -203,7 +208,7 @@ TEST_F(TerminalRun, TheTranscriptScrollsAlongWithTheRunsUntilTheUserScrolls) {
         return row.intersects(outline->visibleRect());
     };
     for (int i = 0; i < 6; ++i) {
-        run(QStringLiteral("SELECT g FROM generate_series(1, %1) g").arg(3 + i));
+        ASSERT_NO_FATAL_FAILURE(run(QStringLiteral("SELECT g FROM generate_series(1, %1) g").arg(3 + i)));
         pumpFor(std::chrono::milliseconds(250));
         EXPECT_TRUE(editableInSight()) << i;
     }

@@ -88,11 +88,14 @@ protected:
     bool waitIdle(std::chrono::milliseconds timeout = std::chrono::seconds(60)) {
         return pumpUntil([&] { return page->numRunningQueries() == 0; }, timeout);
     }
-    // Runs sql as a new query to its end.
+    // Runs sql as a new query to its end. A query that does not start or does
+    // not end is fatal: call it inside ASSERT_NO_FATAL_FAILURE.
     std::shared_ptr<ZNTTerminalQuery> run(const QString &sql) {
         auto query = start(sql);
-        EXPECT_TRUE(query);
-        EXPECT_TRUE(waitIdle());
+        [&] {
+            ASSERT_TRUE(query);
+            ASSERT_TRUE(waitIdle());
+        }();
         return query;
     }
 

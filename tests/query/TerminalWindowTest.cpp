@@ -54,7 +54,8 @@ protected:
         ZNTContentControllers::setFactory(ZNTPage::Terminal, nullptr);
         ZNTContentControllers::setFactory(ZNTPage::Query, nullptr);
         ZNTContentControllers::setFactory(ZNTPage::Row, nullptr);
-        mainWindow->close();
+        if (mainWindow) // not when the set-up failed before making it
+            mainWindow->close();
         mainWindow.reset();
         pumpFor(30ms);
         TerminalPageFixture::TearDown();

@@ -28,7 +28,7 @@ protected:
             );
         )"));
         shop = std::make_unique<StructureWindow>(db.name);
-        page = shop->open(shop->relation("orders"));
+        ASSERT_NO_FATAL_FAILURE(page = shop->open(shop->relation("orders")));
         ASSERT_TRUE(page);
     }
     void TearDown() override { shop.reset(); }

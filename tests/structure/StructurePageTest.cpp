@@ -46,7 +46,8 @@ protected:
 } // namespace
 
 TEST_F(StructurePage, PillsStandUnderTheirColumnsAndComposedConstraintsUnderNoneOrTheFirst) {
-    auto *page = shop->open(shop->relation("products", "shop"));
+    ZNTTableSchemaController *page = nullptr;
+    ASSERT_NO_FATAL_FAILURE(page = shop->open(shop->relation("products", "shop")));
     ASSERT_TRUE(page);
     ASSERT_EQ(page->columnViews().size(), 5);
     EXPECT_EQ(pillTitles(rowNamed(page, "id")), QStringList({"PRIMARY KEY"}));
@@ -68,7 +69,8 @@ TEST_F(StructurePage, PillsStandUnderTheirColumnsAndComposedConstraintsUnderNone
 }
 
 TEST_F(StructurePage, ACheckNamingNoColumnIsNeitherShownNorTouchedWhenTheCommentIsSaved) {
-    auto *page = shop->open(shop->relation("always"));
+    ZNTTableSchemaController *page = nullptr;
+    ASSERT_NO_FATAL_FAILURE(page = shop->open(shop->relation("always")));
     ASSERT_TRUE(page);
     for (ZNTTableSchemaColumnView *row : page->columnViews())
         EXPECT_TRUE(row->constraintViews().isEmpty()) << row->name().toStdString();
@@ -81,7 +83,8 @@ TEST_F(StructurePage, ACheckNamingNoColumnIsNeitherShownNorTouchedWhenTheComment
 
 TEST_F(StructurePage, EveryEditIsAStepUndoneToTheLoadedStateRedoneAndSavedInOneStatement) {
     BeepCounter beeps;
-    auto *page = shop->open(shop->relation("products", "shop"));
+    ZNTTableSchemaController *page = nullptr;
+    ASSERT_NO_FATAL_FAILURE(page = shop->open(shop->relation("products", "shop")));
     ASSERT_TRUE(page);
     QUndoStack *undo = page->undoStack();
     typeInto(rowNamed(page, "tags")->titleField(), "keywords");
@@ -154,7 +157,8 @@ TEST_F(StructurePage, EveryEditIsAStepUndoneToTheLoadedStateRedoneAndSavedInOneS
 }
 
 TEST_F(StructurePage, TypingTheNameBackBeforeLeavingShowsTheSaveBarOnlyWhileTyping) {
-    auto *page = shop->open(shop->relation("products", "shop"));
+    ZNTTableSchemaController *page = nullptr;
+    ASSERT_NO_FATAL_FAILURE(page = shop->open(shop->relation("products", "shop")));
     ASSERT_TRUE(page);
     page->tableNameField()->setFocus();
     QTest::keyClick(page->tableNameField(), Qt::Key_X);
@@ -166,7 +170,8 @@ TEST_F(StructurePage, TypingTheNameBackBeforeLeavingShowsTheSaveBarOnlyWhileTypi
 }
 
 TEST_F(StructurePage, ANewColumnCountsMarkedOnesAndGoesWhenMarkedUntilUndone) {
-    auto *page = shop->open(shop->relation("always"));
+    ZNTTableSchemaController *page = nullptr;
+    ASSERT_NO_FATAL_FAILURE(page = shop->open(shop->relation("always")));
     ASSERT_TRUE(page);
     ZNTTableSchemaColumnView *note = rowNamed(page, "note");
     note->deleteButton()->click();
@@ -192,7 +197,8 @@ TEST_F(StructurePage, ANewColumnCountsMarkedOnesAndGoesWhenMarkedUntilUndone) {
 }
 
 TEST_F(StructurePage, NewRelationsOpenUnnamedWithTheirLayouts) {
-    auto *table = shop->open(shop->relation(QString(), "shop"));
+    ZNTTableSchemaController *table = nullptr;
+    ASSERT_NO_FATAL_FAILURE(table = shop->open(shop->relation(QString(), "shop")));
     ASSERT_TRUE(table);
     EXPECT_EQ(table->tableNameField()->text(), "untitled_table");
     ASSERT_EQ(table->columnViews().size(), 1);
@@ -206,7 +212,8 @@ TEST_F(StructurePage, NewRelationsOpenUnnamedWithTheirLayouts) {
     EXPECT_FALSE(table->viewDefinitionField());
     saveShots(shop->window.get(), "new-table");
 
-    auto *view = shop->open(shop->relation(QString(), "shop", ZNTTable::ZNTTableTypeView));
+    ZNTTableSchemaController *view = nullptr;
+    ASSERT_NO_FATAL_FAILURE(view = shop->open(shop->relation(QString(), "shop", ZNTTable::ZNTTableTypeView)));
     ASSERT_TRUE(view);
     EXPECT_EQ(view->tableNameField()->text(), "untitled_view");
     EXPECT_TRUE(view->columnViews().isEmpty());
@@ -232,7 +239,8 @@ TEST_F(StructurePage, NewRelationsOpenUnnamedWithTheirLayouts) {
 TEST_F(StructurePage, TheRowsOfViewsShowNameAndTypeReadOnlyAndOnlyTablesDeleteColumns) {
     db.run("CREATE VIEW cheap AS SELECT id, sku FROM shop.products WHERE price < 10;"
            "CREATE MATERIALIZED VIEW heavy AS SELECT id, weight FROM shop.products WHERE weight > 10;");
-    auto *view = shop->open(shop->relation("cheap", "public", ZNTTable::ZNTTableTypeView));
+    ZNTTableSchemaController *view = nullptr;
+    ASSERT_NO_FATAL_FAILURE(view = shop->open(shop->relation("cheap", "public", ZNTTable::ZNTTableTypeView)));
     ASSERT_TRUE(view);
     ASSERT_EQ(view->columnViews().size(), 2);
     ZNTTableSchemaColumnView *row = view->columnViews()[0];
@@ -243,7 +251,9 @@ TEST_F(StructurePage, TheRowsOfViewsShowNameAndTypeReadOnlyAndOnlyTablesDeleteCo
     EXPECT_TRUE(row->constraintButton()->isHidden());
     EXPECT_TRUE(view->viewDefinitionField()->toPlainText().contains("price < 10"));
 
-    auto *materialized = shop->open(shop->relation("heavy", "public", ZNTTable::ZNTTableTypeMaterializedView));
+    ZNTTableSchemaController *materialized = nullptr;
+    ASSERT_NO_FATAL_FAILURE(materialized =
+                                shop->open(shop->relation("heavy", "public", ZNTTable::ZNTTableTypeMaterializedView)));
     ASSERT_TRUE(materialized);
     row = materialized->columnViews()[0];
     EXPECT_FALSE(row->titleField()->isReadOnly());
@@ -255,7 +265,8 @@ TEST_F(StructurePage, TheRowsOfViewsShowNameAndTypeReadOnlyAndOnlyTablesDeleteCo
 }
 
 TEST_F(StructurePage, TheDefaultKindFollowsWhatIsTypedAndNoDefaultEmptiesTheField) {
-    auto *page = shop->open(shop->relation("products", "shop"));
+    ZNTTableSchemaController *page = nullptr;
+    ASSERT_NO_FATAL_FAILURE(page = shop->open(shop->relation("products", "shop")));
     ASSERT_TRUE(page);
     ZNTTableSchemaColumnView *weight = rowNamed(page, "weight");
     weight->defaultField()->setFocus();
@@ -282,7 +293,8 @@ TEST_F(StructurePage, TheDefaultKindFollowsWhatIsTypedAndNoDefaultEmptiesTheFiel
 }
 
 TEST_F(StructurePage, ACommentOfSeveralLinesMakesTheRowTallerAndAnEmptyOneTakesNoRoom) {
-    auto *page = shop->open(shop->relation("products", "shop"));
+    ZNTTableSchemaController *page = nullptr;
+    ASSERT_NO_FATAL_FAILURE(page = shop->open(shop->relation("products", "shop")));
     ASSERT_TRUE(page);
     ZNTTableSchemaColumnView *sku = rowNamed(page, "sku");
     const int bare = sku->height();
@@ -346,7 +358,8 @@ TEST_F(StructurePage, TheSwitchAndCtrlAltSGoBetweenTheRowsAndTheStructure) {
 }
 
 TEST_F(StructurePage, AReloadLeavesNoStepThatCouldReplayOnTheNewRows) {
-    auto *page = shop->open(shop->relation("always"));
+    ZNTTableSchemaController *page = nullptr;
+    ASSERT_NO_FATAL_FAILURE(page = shop->open(shop->relation("always")));
     ASSERT_TRUE(page);
     page->addColumnButton()->click();
     page->undoStack()->undo();
@@ -357,4 +370,40 @@ TEST_F(StructurePage, AReloadLeavesNoStepThatCouldReplayOnTheNewRows) {
     EXPECT_FALSE(page->undoStack()->canRedo());
     EXPECT_FALSE(page->undoStack()->canUndo());
     EXPECT_EQ(page->columnViews().size(), 2);
+}
+
+// The server fills generated and identity columns itself: how it fills them
+// shows read-only where a default would, and a save of another change of such
+// a column (its name) gives it no default.
+TEST_F(StructurePage, GeneratedAndIdentityColumnsShowHowTheServerFillsThemAndASaveGivesThemNoDefault) {
+    db.run("CREATE TABLE g (id int GENERATED ALWAYS AS IDENTITY, seq int GENERATED BY DEFAULT AS IDENTITY, i int, "
+           "doubled int GENERATED ALWAYS AS (i * 2) STORED)");
+    ZNTTableSchemaController *page = nullptr;
+    ASSERT_NO_FATAL_FAILURE(page = shop->open(shop->relation("g")));
+    ASSERT_TRUE(page);
+    const struct {
+        const char *name, *shown, *kind;
+    } filled[] = {{"id", "GENERATED ALWAYS AS IDENTITY", "identity"},
+                  {"seq", "GENERATED BY DEFAULT AS IDENTITY", "identity"},
+                  {"doubled", "GENERATED ALWAYS AS ((i * 2)) STORED", "generated"}};
+    for (const auto &f : filled) {
+        SCOPED_TRACE(f.name);
+        ZNTTableSchemaColumnView *row = rowNamed(page, f.name);
+        ASSERT_TRUE(row);
+        EXPECT_EQ(row->defaultField()->text(), f.shown);
+        EXPECT_TRUE(row->defaultField()->isReadOnly());
+        EXPECT_FALSE(row->defaultPopup()->isEnabled());
+        EXPECT_EQ(row->defaultPopup()->text(), f.kind);
+        typeInto(row->titleField(), QStringLiteral("%1_r").arg(f.name));
+    }
+    EXPECT_FALSE(rowNamed(page, "i")->defaultField()->isReadOnly());
+    saveShots(shop->window.get(), "generated-columns");
+    const QString sql = page->sqlPreviewString();
+    EXPECT_FALSE(sql.contains("DEFAULT")) << sql.toStdString();
+    ASSERT_TRUE(StructureWindow::save(page));
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr) << "no error sheet";
+    EXPECT_EQ(db.run("SELECT string_agg(concat_ws(':', attname, attidentity, attgenerated, pg_get_expr(adbin, "
+                     "adrelid)), ',' ORDER BY attnum) FROM pg_attribute LEFT JOIN pg_attrdef ON adrelid = attrelid "
+                     "AND adnum = attnum WHERE attrelid = 'g'::regclass AND attnum > 0"),
+              "id_r:a:,seq_r:d:,i::,doubled_r::s:(i * 2)");
 }

@@ -45,7 +45,8 @@ protected:
 } // namespace
 
 TEST_F(StructureSaving, AMissingSequenceIsOfferedForCreationAndASecondOneGrowsTheList) {
-    auto *page = shop->open(shop->relation("items"));
+    ZNTTableSchemaController *page = nullptr;
+    ASSERT_NO_FATAL_FAILURE(page = shop->open(shop->relation("items")));
     ASSERT_TRUE(page);
     setSequence(rowNamed(page, "qty"), "qty_seq");
     setSequence(rowNamed(page, "id"), "id_seq");
@@ -71,7 +72,8 @@ TEST_F(StructureSaving, AMissingSequenceIsOfferedForCreationAndASecondOneGrowsTh
 }
 
 TEST_F(StructureSaving, AFailedSaveShowsTheServersErrorAndKeepsEveryEdit) {
-    auto *page = shop->open(shop->relation("items"));
+    ZNTTableSchemaController *page = nullptr;
+    ASSERT_NO_FATAL_FAILURE(page = shop->open(shop->relation("items")));
     ASSERT_TRUE(page);
     setSequence(rowNamed(page, "qty"), "qty_seq");
     typeInto(rowNamed(page, "name")->typeField(), "no_such_type");
@@ -98,7 +100,8 @@ TEST_F(StructureSaving, AFailedSaveShowsTheServersErrorAndKeepsEveryEdit) {
 
 TEST_F(StructureSaving, ARenameReplacesTheItemInTheHistoryAndACommentOnlySaveReloadsThePage) {
     shop->window->navigateToItem(shop->relation("items"));
-    auto *page = shop->open(shop->relation("items"));
+    ZNTTableSchemaController *page = nullptr;
+    ASSERT_NO_FATAL_FAILURE(page = shop->open(shop->relation("items")));
     ASSERT_TRUE(page);
     typeInto(page->tableCommentField(), "stock");
     ASSERT_TRUE(StructureWindow::save(page));
@@ -125,7 +128,8 @@ TEST_F(StructureSaving, ARenameReplacesTheItemInTheHistoryAndACommentOnlySaveRel
 }
 
 TEST_F(StructureSaving, ANewTableIsCreatedWithoutATablespaceNobodyChoseAndReplacesTheUnnamedItem) {
-    auto *page = shop->open(shop->relation(QString(), "shop"));
+    ZNTTableSchemaController *page = nullptr;
+    ASSERT_NO_FATAL_FAILURE(page = shop->open(shop->relation(QString(), "shop")));
     ASSERT_TRUE(page);
     ASSERT_TRUE(pumpUntil([&] { return page->tableTablespacePopup()->count() > 0; }));
     typeInto(page->tableNameField(), "fresh");
@@ -144,7 +148,8 @@ TEST_F(StructureSaving, ANewTableIsCreatedWithoutATablespaceNobodyChoseAndReplac
         EXPECT_FALSE(item->name().isEmpty());
     // A second new table, discarded, leaves the window without a trace.
     auto unnamed = shop->relation(QString(), "shop");
-    auto *second = shop->open(unnamed);
+    ZNTTableSchemaController *second = nullptr;
+    ASSERT_NO_FATAL_FAILURE(second = shop->open(unnamed));
     ASSERT_TRUE(second);
     second->saveBar()->discardButton()->click();
     ASSERT_TRUE(pumpUntil([&] { return shop->shownPage() != second; }));
@@ -152,7 +157,8 @@ TEST_F(StructureSaving, ANewTableIsCreatedWithoutATablespaceNobodyChoseAndReplac
 }
 
 TEST_F(StructureSaving, AViewDefinitionIsReplacedAndANewMaterializedViewGoesIntoTheChosenTablespace) {
-    auto *view = shop->open(shop->relation("named", "public", ZNTTable::ZNTTableTypeView));
+    ZNTTableSchemaController *view = nullptr;
+    ASSERT_NO_FATAL_FAILURE(view = shop->open(shop->relation("named", "public", ZNTTable::ZNTTableTypeView)));
     ASSERT_TRUE(view);
     typeInto(view->viewDefinitionField(), "SELECT id, upper(name) AS name FROM items");
     EXPECT_EQ(view->undoStack()->undoText(), "Edit View Definition");
@@ -161,7 +167,9 @@ TEST_F(StructureSaving, AViewDefinitionIsReplacedAndANewMaterializedViewGoesInto
         << db.run("SELECT pg_get_viewdef('named'::regclass)").toStdString();
 
     const QString space = requiredEnv("TRELLAN_PG_TABLESPACE");
-    auto *materialized = shop->open(shop->relation(QString(), "shop", ZNTTable::ZNTTableTypeMaterializedView));
+    ZNTTableSchemaController *materialized = nullptr;
+    ASSERT_NO_FATAL_FAILURE(materialized =
+                                shop->open(shop->relation(QString(), "shop", ZNTTable::ZNTTableTypeMaterializedView)));
     ASSERT_TRUE(materialized);
     QComboBox *popup = materialized->tableTablespacePopup();
     ASSERT_TRUE(pumpUntil([&] { return popup->findText(space) >= 0; }));
@@ -178,7 +186,8 @@ TEST_F(StructureSaving, AViewDefinitionIsReplacedAndANewMaterializedViewGoesInto
 }
 
 TEST_F(StructureSaving, LeavingAsksOnceAndCancelKeepsDiscardRebuildsSaveSavesAndASaveUnderWayRefuses) {
-    auto *page = shop->open(shop->relation("items"));
+    ZNTTableSchemaController *page = nullptr;
+    ASSERT_NO_FATAL_FAILURE(page = shop->open(shop->relation("items")));
     ASSERT_TRUE(page);
     Answers answers;
     typeInto(page->tableCommentField(), "first");
@@ -227,7 +236,8 @@ TEST_F(StructureSaving, LeavingAsksOnceAndCancelKeepsDiscardRebuildsSaveSavesAnd
 TEST_F(StructureSaving, ALoadedCheckEmptiedInItsPopoverBeepsAndSavingLeavesItAlone) {
     BeepCounter beeps;
     const QString oid = db.run("SELECT oid FROM pg_constraint WHERE conname = 'qty_positive'");
-    auto *page = shop->open(shop->relation("items"));
+    ZNTTableSchemaController *page = nullptr;
+    ASSERT_NO_FATAL_FAILURE(page = shop->open(shop->relation("items")));
     ASSERT_TRUE(page);
     ZNTConstraintView *pill = rowNamed(page, "qty")->constraintViews().first();
     EXPECT_EQ(pill->text(), "qty > 0");

@@ -118,14 +118,17 @@ public:
         return ZNTTable::createOfType(type, name, schema, server->mainDatabase());
     }
 
-    // Shows the structure page of table and waits until its rows stand.
+    // Shows the structure page of table and waits until its rows stand. A page
+    // that does not come or does not load is fatal: call it inside
+    // ASSERT_NO_FATAL_FAILURE.
     ZNTTableSchemaController *open(const std::shared_ptr<ZNTTable> &table) {
         window->navigateToItem(std::make_shared<ZNTTableSchema>(table));
         auto *page = shownPage();
-        EXPECT_TRUE(page);
-        if (page && table->hasName()) {
-            EXPECT_TRUE(waitLoaded(page));
-        }
+        [&] {
+            ASSERT_TRUE(page);
+            if (table->hasName())
+                ASSERT_TRUE(waitLoaded(page));
+        }();
         return page;
     }
     ZNTTableSchemaController *shownPage() const {
