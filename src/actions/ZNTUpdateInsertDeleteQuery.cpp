@@ -307,6 +307,7 @@ std::shared_ptr<ZNTQuery> ZNTUpdateInsertDeleteQuery::runNow(const std::shared_p
                                                              const QString &sql, const QString &status) {
     auto query = ZNTQuery::create(sql);
     query->setStatusMessage(status);
+    query->setGuardsUserTransaction(false); // within the save's own transaction
     query->executionBlockForConnection(connection, false)();
     return query;
 }

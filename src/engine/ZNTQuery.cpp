@@ -243,6 +243,16 @@ void ZNTQuery::setRefusesUserTransaction(bool refuses) {
     m_refusesUserTransaction = refuses;
 }
 
+bool ZNTQuery::guardsUserTransaction() const {
+    std::lock_guard lock(m_mutex);
+    return m_guardsUserTransaction;
+}
+
+void ZNTQuery::setGuardsUserTransaction(bool guards) {
+    std::lock_guard lock(m_mutex);
+    m_guardsUserTransaction = guards;
+}
+
 std::shared_ptr<ZNTQueryFlowControl> ZNTQuery::flowControl() const {
     std::lock_guard lock(m_mutex);
     return m_flowControl;

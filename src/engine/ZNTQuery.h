@@ -129,6 +129,14 @@ public:
     // back with the user's work. The status is read in the job that would send.
     bool refusesUserTransaction() const;
     void setRefusesUserTransaction(bool refuses);
+    // Any other statement of the program (a page's rows, their count, a catalog
+    // listing) that is sent while the user's transaction is open runs under a
+    // savepoint, released after it or rolled back to when it failed or was
+    // cancelled: it can never end the user's transaction nor leave it failed.
+    // The user's own statements (SQL Query page, terminal) and those of the
+    // program's own transaction are sent as they stand: they set this false.
+    bool guardsUserTransaction() const;
+    void setGuardsUserTransaction(bool guards);
     // Set before the execution starts; held until the query is gone.
     std::shared_ptr<ZNTQueryFlowControl> flowControl() const;
     void setFlowControl(std::shared_ptr<ZNTQueryFlowControl> flowControl);
@@ -161,6 +169,7 @@ private:
     bool m_dontStoreRows = false;
     bool m_extendedProtocol = false;
     bool m_refusesUserTransaction = false;
+    bool m_guardsUserTransaction = true;
     bool m_isCancelled = false;
     QString m_sql;
     const QStringList m_params;

@@ -55,6 +55,8 @@ private:
 
     bool prepareConnection(bool autoReconnect);
     bool refuseUserTransaction();
+    void setSavepoint();
+    void releaseSavepoint();
     bool send();
     bool sendText();
     bool hasNulCharacter() const;
@@ -83,6 +85,8 @@ private:
     bool dontStoreRows = false;
     bool extendedProtocol = false;
     bool refusesUserTransaction = false;
+    bool guardsUserTransaction = true;
+    bool savepointSet = false;
     bool noticeReceiverInstalled = false;
     std::shared_ptr<ZNTQueryFlowControl> flowControl;
     QString sql;
@@ -126,14 +130,18 @@ void ZNTQueryExecution::run(bool autoReconnect) {
         dontStoreRows = q.m_dontStoreRows;
         extendedProtocol = q.m_extendedProtocol;
         refusesUserTransaction = q.m_refusesUserTransaction;
+        guardsUserTransaction = q.m_guardsUserTransaction;
         flowControl = q.m_flowControl;
     }
     if (!prepareConnection(autoReconnect) || refuseUserTransaction())
         return;
+    setSavepoint();
     PQsetNoticeReceiver(pg, noticeReceiver, this);
     noticeReceiverInstalled = true;
-    if (!send() || !enterSingleRowMode())
+    if (!send() || !enterSingleRowMode()) {
+        releaseSavepoint();
         return;
+    }
     finish(readResults());
 }
 
@@ -185,6 +193,44 @@ bool ZNTQueryExecution::refuseUserTransaction() {
         return false;
     q.finishWithError(ZNTQuery::userTransactionError(status == PQTRANS_INERROR));
     return true;
+}
+
+namespace {
+const char *const kSavepoint = "SAVEPOINT trellan_guard";
+const char *const kRelease = "RELEASE SAVEPOINT trellan_guard";
+const char *const kRollBack = "ROLLBACK TO SAVEPOINT trellan_guard; RELEASE SAVEPOINT trellan_guard";
+} // namespace
+
+// A statement of the program that fails (a filter the server refuses) or is
+// cancelled (a page's count, left behind) would otherwise fail the transaction
+// the user holds in the SQL Query page or the terminal, and their COMMIT would
+// then roll it all back.
+void ZNTQueryExecution::setSavepoint() {
+    if (!guardsUserTransaction || PQtransactionStatus(pg) != PQTRANS_INTRANS)
+        return;
+    PGresultPtr result(PQexec(pg, kSavepoint));
+    savepointSet = PQresultStatus(result.get()) == PGRES_COMMAND_OK;
+    if (!savepointSet)
+        Log(QStringLiteral("Could not set a savepoint in the user's transaction: %1")
+                .arg(libpqText(PQerrorMessage(pg))));
+}
+
+// After the statement, with the cancel worker joined. A cancel request that
+// still lands here fails the release, and ROLLBACK TO is taken in a failed
+// transaction: so the user's transaction is open again when this returns.
+void ZNTQueryExecution::releaseSavepoint() {
+    if (!std::exchange(savepointSet, false))
+        return;
+    for (int attempt = 0; attempt < 3 && PQstatus(pg) == CONNECTION_OK; ++attempt) {
+        const PGTransactionStatusType status = PQtransactionStatus(pg);
+        if (status == PQTRANS_IDLE)
+            return; // the statement ended the transaction itself
+        PGresultPtr result(PQexec(pg, status == PQTRANS_INERROR ? kRollBack : kRelease));
+        if (PQresultStatus(result.get()) == PGRES_COMMAND_OK && PQtransactionStatus(pg) == PQTRANS_INTRANS)
+            return;
+    }
+    Log(QStringLiteral("Could not release the savepoint in the user's transaction: %1")
+            .arg(libpqText(PQerrorMessage(pg))));
 }
 
 // The lock is not held while sending: a long text may block on the network,
@@ -328,6 +374,8 @@ void ZNTQueryExecution::finish(bool stoppedOnInvalid) {
     // A cancel request still on its way would hit whatever runs next.
     if (cancelWorker.joinable())
         cancelWorker.join();
+    if (!stoppedOnInvalid)
+        releaseSavepoint();
     connection->setCurrentQuery(nullptr);
     if (connection->state() == ZNTConnection::ZNTConnectionStateBusy)
         connection->setState(ZNTConnection::ZNTConnectionStateConnected, QString());

@@ -43,6 +43,7 @@ void QueryViewController::executeQuery() {
         m_currentQuery->cancel();
     stopObservingQuery();
     auto query = ZNTQuery::create(m_textView->textToExecute());
+    query->setGuardsUserTransaction(false); // the user's own statements, as typed
     m_currentQuery = query;
     m_currentResult.reset();
     m_appliedSortGeneration = ++m_sortGeneration; // a sort of the run before is dropped

@@ -91,6 +91,7 @@ void ZNTTerminalViewController::startRun(const std::shared_ptr<ZNTTerminalQuery>
         terminalQuery->forgetResults();
     }
     auto query = ZNTQuery::create(terminalQuery->string);
+    query->setGuardsUserTransaction(false); // the user's own statements, as typed
     terminalQuery->query = query;
     query->setIncludeNotices(true);
     query->setCpyDelegate(m_copyDelegate);

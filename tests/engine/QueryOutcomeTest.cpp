@@ -130,3 +130,61 @@ TEST(QueryOutcome, NulInTextOrParameterIsRefusedBeforeAnythingRuns) {
     EXPECT_EQ(scalar(admin.get(), "select count(*) from " + table), "2");
     exec(admin.get(), "drop table " + table);
 }
+
+namespace {
+// Runs sql as the SQL Query page runs the user's own statements.
+std::shared_ptr<ZNTQuery> runAsUser(const std::shared_ptr<ZNTConnection> &connection, const QString &sql) {
+    auto query = ZNTQuery::create(sql);
+    query->setGuardsUserTransaction(false);
+    NotificationRecorder recorder(query);
+    query->executeInBackgroundOnConnection(connection, false);
+    EXPECT_TRUE(recorder.waitForDone()) << sql.toStdString();
+    return query;
+}
+
+QString lastStatus(const std::shared_ptr<ZNTQuery> &query) {
+    return query->results().isEmpty() ? QString() : query->results().last()->string();
+}
+} // namespace
+
+// The session is shared with the SQL Query page: a statement of the program that
+// fails or is cancelled there must leave the user's transaction as it was, so
+// that their COMMIT commits.
+TEST(QueryOutcome, AProgramStatementThatFailsOrIsCancelledLeavesTheUsersTransactionOpen) {
+    const QString table = QStringLiteral("guard_%1").arg(QCoreApplication::applicationPid());
+    PGconnPtr oracle = adminConnection();
+    exec(oracle.get(),
+         QStringLiteral("DROP TABLE IF EXISTS %1; CREATE TABLE %1(a int); INSERT INTO %1 VALUES (1)").arg(table));
+    auto connection = ZNTConnection::create(serverParams());
+    ASSERT_EQ(runAsUser(connection, QStringLiteral("BEGIN; UPDATE %1 SET a = a + 100").arg(table))->error(), nullptr);
+
+    EXPECT_NE(runQuery(connection, QStringLiteral("SELECT 1/0"))->error(), nullptr);
+    auto sleeping = ZNTQuery::create(QStringLiteral("SELECT pg_sleep(30) AS guard_sleeper"));
+    NotificationRecorder recorder(sleeping);
+    sleeping->executeInBackgroundOnConnection(connection, true);
+    ASSERT_TRUE(pumpUntil([&] {
+        return scalar(oracle.get(), "SELECT count(*) FROM pg_stat_activity WHERE query LIKE '%AS guard_sleeper' "
+                                    "AND state = 'active' AND pid <> pg_backend_pid()") == "1";
+    }));
+    sleeping->cancel();
+    ASSERT_TRUE(recorder.waitForDone());
+    EXPECT_TRUE(isCancelOutcome(sleeping->error()));
+    // A read that works sees the user's uncommitted update.
+    auto read = runQuery(connection, QStringLiteral("SELECT a FROM %1").arg(table));
+    ASSERT_EQ(read->error(), nullptr);
+    EXPECT_EQ(read->results().first()->rows()->displayText(0, 0), "101");
+    EXPECT_EQ(scalar(oracle.get(), QStringLiteral("SELECT a FROM %1").arg(table)), "1");
+
+    auto commit = runAsUser(connection, QStringLiteral("COMMIT"));
+    EXPECT_EQ(commit->error(), nullptr);
+    EXPECT_EQ(lastStatus(commit), "COMMIT");
+    EXPECT_EQ(scalar(oracle.get(), QStringLiteral("SELECT a FROM %1").arg(table)), "101");
+
+    // The user's own statements are theirs as typed: one that fails fails
+    // their transaction, as in any client.
+    ASSERT_EQ(runAsUser(connection, QStringLiteral("BEGIN; UPDATE %1 SET a = 0").arg(table))->error(), nullptr);
+    EXPECT_NE(runAsUser(connection, QStringLiteral("SELECT 1/0"))->error(), nullptr);
+    EXPECT_EQ(lastStatus(runAsUser(connection, QStringLiteral("COMMIT"))), "ROLLBACK");
+    EXPECT_EQ(scalar(oracle.get(), QStringLiteral("SELECT a FROM %1").arg(table)), "101");
+    exec(oracle.get(), QStringLiteral("DROP TABLE %1").arg(table));
+}
