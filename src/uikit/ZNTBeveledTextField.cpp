@@ -1,6 +1,7 @@
 #include "ZNTBeveledTextField.h"
 
 #include "BlockObservers.h"
+#include "LineEditLength.h"
 
 #include <QApplication>
 #include <QFocusEvent>
@@ -8,6 +9,7 @@
 #include <QPainterPath>
 
 ZNTBeveledTextField::ZNTBeveledTextField(int style, QWidget *parent) : QLineEdit(parent), m_style(style) {
+    uv_takeAnyLength(this);
     setFrame(false);
     setAttribute(Qt::WA_MacShowFocusRect, false);
     QPalette p = palette();
