@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QMimeDatabase>
 #include <QSaveFile>
+#include <algorithm>
 #include <cmath>
 #include <magic.h>
 #include <mutex>
@@ -121,34 +122,48 @@ qreal preferredHeight(const QSizeF &imageSize, qreal viewWidth) {
     return shown > 0 ? kHeightWithoutPreview + shown : kHeightWithoutPreview;
 }
 
-ErrorPtr tooLargeError(const QString &path, qint64 size) {
-    if (size <= kMaxFileSize)
+ErrorPtr tooLargeError(const QString &path, qint64 size, qint64 limit) {
+    if (size <= limit)
         return nullptr;
     return KesError::errorWithCode(1, QStringLiteral("The file “%1” is too large.").arg(QFileInfo(path).fileName()),
                                    QStringLiteral("It holds %1; a value loaded from a file can hold at most %2.")
-                                       .arg(stringFromSize(size), stringFromSize(kMaxFileSize)));
+                                       .arg(stringFromSize(size), stringFromSize(limit)));
 }
 
-bool readFile(const QString &path, QByteArray *data, ErrorPtr *error) {
+bool readFile(const QString &path, QByteArray *data, ErrorPtr *error, qint64 limit) {
     const QString name = QFileInfo(path).fileName();
+    const auto unreadable = [&](const QFile &file) {
+        return failWith(error, KesError::errorWithCode(1, QStringLiteral("The file “%1” could not be read.").arg(name),
+                                                       file.errorString()));
+    };
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return failWith(error, KesError::errorWithCode(1, QStringLiteral("The file “%1” could not be read.").arg(name),
-                                                       file.errorString()));
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+        return unreadable(file);
     const qint64 size = file.size();
-    if (ErrorPtr tooLarge = tooLargeError(path, size))
+    if (ErrorPtr tooLarge = tooLargeError(path, size, limit))
         return failWith(error, tooLarge);
-    // One byte more than the file holds tells that it grew while we read it.
-    QByteArray bytes = file.read(size + 1);
-    if (file.error() != QFileDevice::NoError)
-        return failWith(error, KesError::errorWithCode(1, QStringLiteral("The file “%1” could not be read.").arg(name),
-                                                       file.errorString()));
-    if (bytes.size() > kMaxFileSize)
-        return failWith(
-            error,
-            KesError::errorWithCode(
-                1, QStringLiteral("The file “%1” is too large.").arg(name),
-                QStringLiteral("A value loaded from a file can hold at most %1.").arg(stringFromSize(kMaxFileSize))));
+    // The size is only where to begin: read until the file ends, and at most
+    // one byte past the limit, which tells that the file holds more.
+    constexpr qint64 kChunk = 1024 * 1024;
+    QByteArray bytes;
+    bytes.reserve(qsizetype(std::min(size, limit) + 1));
+    while (bytes.size() <= limit) {
+        const qsizetype at = bytes.size();
+        const qint64 wanted = std::min<qint64>(kChunk, limit + 1 - at);
+        bytes.resize(at + qsizetype(wanted));
+        const qint64 got = file.read(bytes.data() + at, wanted);
+        bytes.resize(at + qsizetype(std::max<qint64>(got, 0)));
+        if (got < 0)
+            return unreadable(file);
+        if (got == 0)
+            break;
+    }
+    if (bytes.size() > limit)
+        return failWith(error,
+                        KesError::errorWithCode(
+                            1, QStringLiteral("The file “%1” is too large.").arg(name),
+                            QStringLiteral("It holds more than %1; a value loaded from a file can hold at most %1.")
+                                .arg(stringFromSize(limit))));
     *data = std::move(bytes);
     return true;
 }

@@ -58,10 +58,12 @@ Display displayOf(const Value &value);
 qreal preferredHeight(const QSizeF &imageSize, qreal viewWidth);
 
 // The refusal of a file of size bytes; null when it is not too large.
-ErrorPtr tooLargeError(const QString &path, qint64 size);
-// The bytes of a file: refused without reading when larger than
-// kMaxFileSize. Any thread.
-bool readFile(const QString &path, QByteArray *data, ErrorPtr *error);
+ErrorPtr tooLargeError(const QString &path, qint64 size, qint64 limit = kMaxFileSize);
+// The bytes of a file, read to its end whatever size it tells: files under
+// /proc tell 0, a pipe has none, a file may grow while it is read. What was
+// read is what is stored. Refused when it holds more than limit bytes (at
+// once when its size tells so). Any thread.
+bool readFile(const QString &path, QByteArray *data, ErrorPtr *error, qint64 limit = kMaxFileSize);
 // Writes data beside path and then puts it in the place of path, so that a
 // failure leaves any former file whole. Any thread.
 bool writeFile(const QString &path, const QByteArray &data, ErrorPtr *error);

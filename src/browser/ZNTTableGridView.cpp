@@ -1,5 +1,7 @@
 #include "ZNTTableGridView.h"
 
+#include "ZNTRowValueText.h"
+#include "uikit/Beep.h"
 #include "uikit/WindowEditing.h"
 #include "uikit/ZNTTableHeaderCell.h"
 
@@ -7,6 +9,7 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QToolTip>
 
 void ZNTTableGridCell::paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const {
     if (index.column() == m_highlightedColumn && !(option.state & QStyle::State_Selected)) {
@@ -15,6 +18,23 @@ void ZNTTableGridCell::paint(QPainter *painter, const QStyleOptionViewItem &opti
         painter->fillRect(option.rect, tint);
     }
     KRVTableDataCell::paint(painter, option, index);
+}
+
+QWidget *ZNTTableGridCell::createEditor(QWidget *parent, const QStyleOptionViewItem &option,
+                                        const QModelIndex &index) const {
+    // A line edit lays its whole text out as one line: far past what anyone
+    // types in a grid, the cell is refused rather than shown, or saved, in part.
+    if (index.data(Qt::EditRole).toString().size() > ZNTRowValueText::kMaxEditableLength) {
+        beep();
+        QToolTip::showText(parent->mapToGlobal(option.rect.bottomLeft()), tooLongToEditText(), parent, option.rect);
+        return nullptr;
+    }
+    return KRVTableDataCell::createEditor(parent, option, index);
+}
+
+QString ZNTTableGridCell::tooLongToEditText() {
+    return tr("This text is longer than four million characters and can't be edited in the grid. "
+              "The row editor still sets it to NULL or DEFAULT.");
 }
 
 bool ZNTTableGridCell::eventFilter(QObject *object, QEvent *event) {

@@ -18,6 +18,10 @@ public:
     int highlightedColumn() const { return m_highlightedColumn; }
 
     void paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const override;
+    // No editor for a text longer than the row editor takes: the cell says
+    // why in a tool tip, and beeps.
+    QWidget *createEditor(QWidget *parent, const QStyleOptionViewItem &option, const QModelIndex &index) const override;
+    static QString tooLongToEditText();
 
 signals:
     // The editor's Up (-1) or Down (+1).

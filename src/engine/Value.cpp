@@ -1,5 +1,6 @@
 #include "Value.h"
 
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <string>
@@ -41,7 +42,27 @@ template <class F> QString floatText(F f) {
     }
     return QString::fromLatin1((negative ? "-" : "") + plain);
 }
+
+template <class F> bool sameFloat(F a, F b) {
+    if (std::isnan(a) || std::isnan(b))
+        return std::isnan(a) && std::isnan(b);
+    using Bits = std::conditional_t<std::is_same_v<F, float>, uint32_t, uint64_t>;
+    return std::bit_cast<Bits>(a) == std::bit_cast<Bits>(b);
+}
 } // namespace
+
+bool Value::operator==(const Value &other) const {
+    if (kind() != other.kind())
+        return false;
+    switch (kind()) {
+    case Kind::Float:
+        return sameFloat(toFloat(), other.toFloat());
+    case Kind::Double:
+        return sameFloat(toDouble(), other.toDouble());
+    default:
+        return m_v == other.m_v;
+    }
+}
 
 QString Value::description() const {
     switch (kind()) {

@@ -46,7 +46,11 @@ public:
     // digits for floats, independent of the user's locale); empty for NULL.
     QString description() const;
 
-    bool operator==(const Value &other) const = default;
+    // The same value as stored and shown: floats compare by their bits, so
+    // -0 is not 0, except that every NaN is the same NaN (the server writes
+    // them all as "NaN"). IEEE comparison would make a NaN differ from itself,
+    // and an untouched NaN cell look edited.
+    bool operator==(const Value &other) const;
 
 private:
     using Storage =

@@ -2,6 +2,7 @@
 
 #include "ZNTFavorite.h"
 #include "platform/SystemInfo.h"
+#include "uikit/LineEditLength.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -117,6 +118,9 @@ FavoriteSettingsForm::FavoriteSettingsForm(ZNTFavorite *favorite, Actions action
     : QWidget(parent), m_favorite(favorite), m_actions(std::move(actions)) {
     setAutoFillBackground(false);
     buildUi();
+    // The favorite's values are shown whole, and written back whole.
+    for (QLineEdit *field : findChildren<QLineEdit *>())
+        uv_takeAnyLength(field);
     connectActions();
     showValues();
 }

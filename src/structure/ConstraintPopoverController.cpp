@@ -6,6 +6,7 @@
 #include "model/ZNTTable.h"
 #include "model/ZNTTableMetadata.h"
 #include "uikit/BlockObservers.h"
+#include "uikit/LineEditLength.h"
 
 #include <QComboBox>
 #include <QFormLayout>
@@ -132,7 +133,9 @@ ConstraintPopoverController::~ConstraintPopoverController() {
 }
 
 void ConstraintPopoverController::buildCheckUi() {
-    m_checkField = new QLineEdit(m_constraint->check());
+    m_checkField = new QLineEdit;
+    uv_takeAnyLength(m_checkField);
+    m_checkField->setText(m_constraint->check());
     m_checkField->setObjectName(QStringLiteral("checkField"));
     m_checkField->setMinimumWidth(kDescriptionWidth);
     auto *label = new QLabel(QStringLiteral("&Check:"));

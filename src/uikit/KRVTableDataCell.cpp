@@ -2,6 +2,7 @@
 
 #include "Contrast.h"
 #include "DataCellLines.h"
+#include "LineEditLength.h"
 #include "engine/RowStore.h"
 #include "engine/SizeFormatting.h"
 
@@ -192,6 +193,14 @@ QSize KRVTableDataCell::sizeHint(const QStyleOptionViewItem &option, const QMode
     return QSize(metrics.horizontalAdvance(text) + 4 + 6, metrics.height() + 4);
 }
 
+QWidget *KRVTableDataCell::createEditor(QWidget *parent, const QStyleOptionViewItem &option,
+                                        const QModelIndex &index) const {
+    QWidget *editor = QStyledItemDelegate::createEditor(parent, option, index);
+    if (auto *line = qobject_cast<QLineEdit *>(editor))
+        uv_takeAnyLength(line);
+    return editor;
+}
+
 void KRVTableDataCell::setEditorData(QWidget *editor, const QModelIndex &index) const {
     const QVariant v = index.data(DisplayValueRole);
     const bool described = v.metaType() == QMetaType::fromType<DisplayValue>();
@@ -214,6 +223,12 @@ void KRVTableDataCell::setEditorData(QWidget *editor, const QModelIndex &index) 
         }
     }
     QStyledItemDelegate::setEditorData(editor, index);
+}
+
+void KRVTableDataCell::setModelData(QWidget *editor, QAbstractItemModel *model, const QModelIndex &index) const {
+    if (auto *line = qobject_cast<QLineEdit *>(editor); line && !line->isModified())
+        return;
+    QStyledItemDelegate::setModelData(editor, model, index);
 }
 
 bool KRVTableDataCell::helpEvent(QHelpEvent *event, QAbstractItemView *view, const QStyleOptionViewItem &option,

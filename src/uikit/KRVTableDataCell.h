@@ -63,7 +63,12 @@ public:
 
     void paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const override;
     QSize sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const override;
+    // The editor takes the whole value, of any length.
+    QWidget *createEditor(QWidget *parent, const QStyleOptionViewItem &option, const QModelIndex &index) const override;
     void setEditorData(QWidget *editor, const QModelIndex &index) const override;
+    // An editor left without a change typed gives the model nothing: opening
+    // a cell and leaving it is no edit.
+    void setModelData(QWidget *editor, QAbstractItemModel *model, const QModelIndex &index) const override;
     // A cell that does not show all of its text shows it in its tool tip.
     bool helpEvent(QHelpEvent *event, QAbstractItemView *view, const QStyleOptionViewItem &option,
                    const QModelIndex &index) override;

@@ -1,9 +1,12 @@
 #include "ZNTAutosizingTextField.h"
 
+#include "LineEditLength.h"
+
 #include <QStyle>
 #include <QStyleOptionFrame>
 
 ZNTAutosizingTextField::ZNTAutosizingTextField(QWidget *parent) : QLineEdit(parent) {
+    uv_takeAnyLength(this);
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     connect(this, &QLineEdit::textEdited, this, [this] { m_editing = true; });
     connect(this, &QLineEdit::editingFinished, this, [this] { m_editing = false; });

@@ -2,6 +2,7 @@
 
 #include "BlockObservers.h"
 #include "Contrast.h"
+#include "LineEditLength.h"
 
 #include <QApplication>
 #include <QFocusEvent>
@@ -9,6 +10,7 @@
 #include <QPainterPath>
 
 ZNTBeveledTextField::ZNTBeveledTextField(int style, QWidget *parent) : QLineEdit(parent), m_style(style) {
+    uv_takeAnyLength(this);
     setFrame(false);
     setAttribute(Qt::WA_MacShowFocusRect, false);
     QPalette p = palette();

@@ -16,7 +16,13 @@
 #include <QImage>
 #include <QJsonDocument>
 #include <QTemporaryDir>
+#include <atomic>
+#include <csignal>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
 
 namespace {
 ZNTColumn columnOfType(qint64 oid, char category) {
@@ -187,6 +193,97 @@ TEST(ByteaValue, FilesAreWrittenWholeOrNotAtAll) {
     EXPECT_TRUE(error->localizedDescription().contains("x.bin"));
     EXPECT_FALSE(ZNTByteaValue::readFile(dir.filePath(QStringLiteral("nothing.bin")), &read, &error));
     EXPECT_EQ(read, bytes) << "a failed read leaves the bytes alone";
+}
+
+namespace {
+QByteArray noise(qsizetype size) {
+    QByteArray bytes(size, Qt::Uninitialized);
+    for (qsizetype i = 0; i < size; ++i)
+        bytes[i] = char((i * 131 + i / 977) & 0xff);
+    return bytes;
+}
+
+// Writes all of bytes to fd, as far as a reader takes them.
+void writeAll(int fd, const QByteArray &bytes) {
+    for (qsizetype at = 0; at < bytes.size();) {
+        const ssize_t n = ::write(fd, bytes.constData() + at, size_t(std::min<qsizetype>(bytes.size() - at, 65536)));
+        if (n <= 0)
+            return;
+        at += n;
+    }
+}
+} // namespace
+
+// What was read is what is stored, whatever size the file tells: files under
+// /proc tell 0, a pipe tells nothing, a file may grow while it is read; and a
+// file past the limit is refused with the reason, the bytes left alone.
+TEST(ByteaValue, AFileIsReadToItsEndWhateverItsSizeSaysAndRefusedPastTheLimit) {
+    std::signal(SIGPIPE, SIG_IGN);
+    QByteArray read;
+    ErrorPtr error;
+    ASSERT_TRUE(ZNTByteaValue::readFile(QStringLiteral("/proc/self/status"), &read, &error));
+    EXPECT_TRUE(read.startsWith("Name:\t")) << read.left(40).toStdString();
+    EXPECT_TRUE(read.contains("\nPid:\t"));
+    EXPECT_TRUE(read.endsWith('\n'));
+
+    QTemporaryDir dir;
+    const QString fifo = dir.filePath(QStringLiteral("pipe"));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    const QByteArray sent = noise(3 * 1024 * 1024 + 5);
+    std::thread writer([&] {
+        const int fd = ::open(QFile::encodeName(fifo).constData(), O_WRONLY);
+        writeAll(fd, sent);
+        ::close(fd);
+    });
+    const bool piped = ZNTByteaValue::readFile(fifo, &read, &error);
+    if (!piped) // let the writer's open return
+        ::close(::open(QFile::encodeName(fifo).constData(), O_RDONLY | O_NONBLOCK));
+    writer.join();
+    ASSERT_TRUE(piped);
+    EXPECT_EQ(read.size(), sent.size());
+    EXPECT_TRUE(read == sent);
+
+    // A file that grows while it is read is read as far as it reached.
+    const QString growing = dir.filePath(QStringLiteral("growing.bin"));
+    const QByteArray whole = noise(8 * 1024 * 1024);
+    const qsizetype first = 100 * 1000;
+    QFile out(growing);
+    ASSERT_TRUE(out.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
+    ASSERT_EQ(out.write(whole.left(first)), first);
+    std::atomic<bool> started = false;
+    std::thread grower([&] {
+        for (qsizetype at = first; at < whole.size(); at += 4096) {
+            out.write(whole.mid(at, 4096));
+            started = true;
+        }
+    });
+    while (!started)
+        std::this_thread::yield();
+    const bool grown = ZNTByteaValue::readFile(growing, &read, &error);
+    grower.join();
+    ASSERT_TRUE(grown);
+    EXPECT_GT(read.size(), first);
+    EXPECT_TRUE(read == whole.left(read.size())) << "not what the file holds";
+    ASSERT_TRUE(ZNTByteaValue::readFile(growing, &read, &error));
+    EXPECT_TRUE(read == whole);
+
+    // Limits: what the size tells is refused before reading, what it does not
+    // tell once one byte past the limit has been read.
+    const qint64 limit = 3 * 1000 * 1000;
+    QByteArray kept = "kept";
+    error.reset();
+    EXPECT_FALSE(ZNTByteaValue::readFile(QStringLiteral("/dev/zero"), &kept, &error, limit));
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->localizedDescription(), "The file “zero” is too large.");
+    EXPECT_EQ(error->localizedFailureReason(),
+              "It holds more than 3.0 MB; a value loaded from a file can hold at most 3.0 MB.");
+    EXPECT_EQ(kept, "kept");
+    const QString atLimit = dir.filePath(QStringLiteral("limit.bin"));
+    ASSERT_TRUE(ZNTByteaValue::writeFile(atLimit, whole.left(limit), &error));
+    ASSERT_TRUE(ZNTByteaValue::readFile(atLimit, &read, &error, limit));
+    EXPECT_EQ(read.size(), limit);
+    EXPECT_FALSE(ZNTByteaValue::readFile(atLimit, &kept, &error, limit - 1));
+    EXPECT_EQ(kept, "kept");
 }
 
 TEST(ForeignKeyStrip, TheKeyFieldReadsAndReadsBack) {

@@ -99,3 +99,49 @@ TEST_F(Values, KindsStayApart) {
     EXPECT_EQ(Value::defaultMarker(), Value::defaultMarker());
     EXPECT_NE(Value::defaultMarker(), Value::multipleMarker());
 }
+
+// A float is the value it shows: every NaN is the same NaN (the server writes
+// them all as "NaN"), -0 is not 0, and each text the server writes reads back
+// as a value equal to itself and to a second reading of the same text.
+TEST_F(Values, FloatsAreEqualExactlyWhenTheyShowTheSame) {
+    const struct {
+        unsigned oid;
+        const char *text;
+    } cases[] = {
+        {Float4, "NaN"},
+        {Float4, "Infinity"},
+        {Float4, "-Infinity"},
+        {Float4, "-0"},
+        {Float4, "0"},
+        {Float4, "0.1"},
+        {Float4, "1.1754944e-38"},
+        {Float4, "1e-45"},
+        {Float4, "3.4028235e+38"},
+        {Float8, "NaN"},
+        {Float8, "Infinity"},
+        {Float8, "-Infinity"},
+        {Float8, "-0"},
+        {Float8, "0.30000000000000004"},
+        {Float8, "5e-324"},
+        {Float8, "1e+15"},
+        {Float8, "-1.7976931348623157e+308"},
+    };
+    for (const auto &c : cases) {
+        const Value a = fromServer(c.oid, c.text);
+        const Value b = fromServer(c.oid, c.text);
+        ASSERT_EQ(a.kind(), c.oid == Float4 ? Value::Kind::Float : Value::Kind::Double) << c.text;
+        EXPECT_EQ(a, a) << c.text;
+        EXPECT_EQ(a, b) << c.text;
+        EXPECT_FALSE(a != b) << c.text;
+        EXPECT_EQ(a.description(), c.text);
+    }
+    // NaNs of other bits are the same NaN; signed zeros and the kinds stay apart.
+    EXPECT_EQ(Value::fromDouble(std::nan("1")), Value::fromDouble(-std::numeric_limits<double>::quiet_NaN()));
+    EXPECT_EQ(Value::fromFloat(std::nanf("7")), Value::fromFloat(std::numeric_limits<float>::signaling_NaN()));
+    EXPECT_NE(Value::fromDouble(-0.0), Value::fromDouble(0.0));
+    EXPECT_NE(Value::fromFloat(-0.0f), Value::fromFloat(0.0f));
+    EXPECT_NE(Value::fromFloat(std::nanf("")), Value::fromDouble(std::nan("")));
+    EXPECT_NE(Value::fromDouble(std::nan("")), Value::fromDouble(std::numeric_limits<double>::infinity()));
+    EXPECT_NE(Value::fromDouble(std::nan("")), Value::fromString("NaN"));
+    EXPECT_NE(Value::fromDouble(0.1), Value::fromDouble(std::nextafter(0.1, 1.0)));
+}

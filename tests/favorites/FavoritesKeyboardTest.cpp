@@ -166,3 +166,24 @@ TEST_F(FavoritesWindowFixture, F2OnlyOpensAFreeFavoriteNotYetOpen) {
     EXPECT_EQ(beeps, 2);
     setBeepHook({});
 }
+
+// Values longer than a line edit holds by default are shown whole, and what is
+// typed in one field is stored whole, the others untouched.
+TEST_F(FavoritesWindowFixture, LongValuesAreShownWholeAndTypingKeepsEveryCharacter) {
+    const QString text = QStringLiteral("0123456789abcdef").repeated(2500);
+    auto favorite = addFavorite(text, "h" + text, "u" + text, "d" + text);
+    auto *form = qobject_cast<FavoriteSettingsForm *>(editByKeys(1, favorite));
+    ASSERT_TRUE(form);
+    EXPECT_EQ(form->nicknameField()->text(), text);
+    EXPECT_EQ(form->hostField()->text(), "h" + text);
+    EXPECT_EQ(form->userField()->text(), "u" + text);
+    EXPECT_EQ(form->databaseField()->text(), "d" + text);
+    form->userField()->setFocus();
+    QTest::keyClick(form->userField(), Qt::Key_End);
+    QTest::keyClicks(form->userField(), "Z");
+    QTest::keyClick(form->userField(), Qt::Key_Tab);
+    EXPECT_EQ(favorite->user(), "u" + text + "Z");
+    EXPECT_EQ(favorite->nickname(), text);
+    EXPECT_EQ(favorite->host(), "h" + text);
+    EXPECT_EQ(favorite->database(), "d" + text);
+}

@@ -407,3 +407,43 @@ TEST_F(StructurePage, GeneratedAndIdentityColumnsShowHowTheServerFillsThemAndASa
                      "AND adnum = attnum WHERE attrelid = 'g'::regclass AND attnum > 0"),
               "id_r:a:,seq_r:d:,i::,doubled_r::s:(i * 2)");
 }
+
+// A comment, default or check longer than a line edit holds by default is
+// shown whole, and an edit elsewhere on the page writes none of them back.
+TEST_F(StructurePage, LongCommentsDefaultsAndChecksAreShownWholeAndLeftAloneByAnotherEdit) {
+    const QString text = QStringLiteral("0123456789abcdef").repeated(2500);
+    db.run(R"(DO $$DECLARE t text := repeat('0123456789abcdef', 2500); BEGIN
+                  EXECUTE format('CREATE TABLE long_texts (id int, note text DEFAULT %L,
+                                  CONSTRAINT long_check CHECK (note <> %L))', t, t);
+                  EXECUTE format('COMMENT ON TABLE long_texts IS %L', t);
+                  EXECUTE format('COMMENT ON COLUMN long_texts.note IS %L', t);
+              END$$)");
+    const QString loaded = QStringLiteral(
+        "SELECT md5(obj_description('long_texts'::regclass, 'pg_class') || col_description('long_texts'::regclass, 2) "
+        "|| pg_get_expr(adbin, adrelid) || (SELECT pg_get_constraintdef(oid) FROM pg_constraint WHERE conname = "
+        "'long_check')) FROM pg_attrdef WHERE adrelid = 'long_texts'::regclass");
+    const QString before = db.run(loaded);
+    ZNTTableSchemaController *page = nullptr;
+    ASSERT_NO_FATAL_FAILURE(page = shop->open(shop->relation("long_texts")));
+    ASSERT_TRUE(page);
+    EXPECT_EQ(page->tableCommentField()->text(), text);
+    ZNTTableSchemaColumnView *note = rowNamed(page, "note");
+    ASSERT_TRUE(note);
+    EXPECT_EQ(note->defaultField()->text(), text);
+    EXPECT_EQ(note->commentField()->text(), text);
+    ZNTConstraintView *pill = note->constraintViews().value(0);
+    ASSERT_TRUE(pill);
+    pill->setFocus();
+    QTest::keyClick(pill, Qt::Key_Return);
+    ASSERT_TRUE(pill->popoverController());
+    EXPECT_TRUE(pill->popoverController()->checkField()->text().contains(text));
+    buttonTitled(pill->popoverController(), "OK")->click();
+    ASSERT_TRUE(pumpUntil([&] { return !pill->popoverController(); }));
+    EXPECT_FALSE(page->hasChanges());
+
+    typeInto(rowNamed(page, "id")->titleField(), "key");
+    EXPECT_EQ(page->sqlPreviewString(), "ALTER TABLE \"public\".\"long_texts\" RENAME COLUMN \"id\" TO \"key\";\n");
+    ASSERT_TRUE(StructureWindow::save(page));
+    EXPECT_EQ(db.run("SELECT attname FROM pg_attribute WHERE attrelid = 'long_texts'::regclass AND attnum = 1"), "key");
+    EXPECT_EQ(db.run(loaded), before);
+}

@@ -290,6 +290,40 @@ TEST_F(Grid, EditingAPlaceholderStartsEmptyAndTextStartsWithItself) {
     EXPECT_EQ(editorText(2, 0), "42") << "without an edit text the shown text";
 }
 
+// A line edit keeps 32,767 characters unless told otherwise: the editor must
+// take a longer text whole, give nothing back when left untouched, and all of
+// it with what was typed.
+TEST_F(Grid, AnEditorTakesALongTextWholeAndGivesItBackOnlyWhenTypedInto) {
+    const QString text = QStringLiteral("0123456789abcdef").repeated(2500);
+    addRow(Value::fromString(text), Value::null(), 0, text);
+    int changes = 0;
+    QObject::connect(&model, &QAbstractItemModel::dataChanged, [&] { ++changes; });
+    uikittest::activate(&view);
+    auto open = [&] {
+        view.setCurrentIndex(model.index(0, 0));
+        view.edit(model.index(0, 0));
+        QLineEdit *editor = nullptr;
+        pumpUntil([&] { return (editor = qobject_cast<QLineEdit *>(QApplication::focusWidget())) != nullptr; }, 2s);
+        return editor;
+    };
+    QLineEdit *editor = open();
+    ASSERT_TRUE(editor);
+    EXPECT_EQ(editor->text(), text);
+    QTest::keyClick(editor, Qt::Key_Return);
+    pumpFor(10ms);
+    EXPECT_EQ(changes, 0) << "an editor left untouched gave its text back";
+    editor = open();
+    ASSERT_TRUE(editor);
+    QTest::keyClick(editor, Qt::Key_End);
+    QTest::keyClicks(editor, "Z");
+    EXPECT_EQ(editor->text().size(), text.size() + 1);
+    QTest::keyClick(editor, Qt::Key_Return);
+    pumpFor(10ms);
+    const QString stored = model.index(0, 0).data(Qt::EditRole).toString();
+    EXPECT_EQ(stored.size(), text.size() + 1);
+    EXPECT_TRUE(stored == text + "Z");
+}
+
 TEST_F(Grid, ACellThatCannotShowAllOfItsTextShowsItInItsToolTip) {
     const QString longText = QStringLiteral("a value much too long for its column, with more words than fit <b>");
     addRow(Value::fromString(longText), Value::fromString("short"), 0);

@@ -134,3 +134,18 @@ TEST(SQLPreviewTextField, WrapsAt450AndIsAsTallAsTheWrappedText) {
     field.setPlainText(statement.repeated(20));
     EXPECT_LE(field.sizeHint().height(), SQLPreviewTextField::kMaxHeight + 10) << "huge statements scroll";
 }
+
+// Both fields show stored values (a foreign key, a column's default) that may
+// be written back: neither cuts a text longer than a line edit's usual limit.
+TEST(TextFields, TakeTextsOfAnyLengthWhole) {
+    const QString text = QStringLiteral("0123456789abcdef").repeated(2500);
+    ZNTBeveledTextField beveled(ZNTBeveledTextFieldStyleEditable);
+    ZNTAutosizingTextField autosizing;
+    for (QLineEdit *field : {static_cast<QLineEdit *>(&beveled), static_cast<QLineEdit *>(&autosizing)}) {
+        field->setText(text);
+        EXPECT_EQ(field->text(), text);
+        field->setCursorPosition(int(text.size()));
+        QTest::keyClicks(field, "Z");
+        EXPECT_EQ(field->text(), text + "Z");
+    }
+}
