@@ -77,18 +77,44 @@ bool isDialog(const QWidget *window) {
     return window->windowType() == Qt::Dialog || window->windowType() == Qt::Sheet;
 }
 
+// Where a window's frame is, or is to be: its contents less the frame. (A
+// window not yet mapped knows no frame, and Qt places its contents where it
+// is moved; the contents' geometry means the same before and after.)
+QPoint frameTopLeftOf(const QWidget *window, const QMargins &frame) {
+    return window->geometry().topLeft() - QPoint(frame.left(), frame.top());
+}
+
+// Another shown window of the same kind has its frame there.
+bool isTaken(const QWidget *window, const QPoint &frameTopLeft) {
+    const QList<QWidget *> windows = QApplication::topLevelWidgets();
+    return std::any_of(windows.begin(), windows.end(), [&](const QWidget *other) {
+        return other != window && other->isVisible() &&
+               qstrcmp(other->metaObject()->className(), window->metaObject()->className()) == 0 &&
+               (frameTopLeftOf(other, frameOf(other, other->screen())) - frameTopLeft).manhattanLength() < 4;
+    });
+}
+
 void apply(QWidget *window, bool keepPosition) {
     QScreen *screen = screenOf(window);
     if (!screen || (window->windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen)))
         return;
     const QRect available = screen->availableGeometry();
     const QMargins frame = frameOf(window, screen);
-    const std::optional<QPoint> at = keepPosition ? std::optional<QPoint>(window->pos()) : std::nullopt;
-    const Placement placement = fit(window->size(), leastSize(window), frame, available, at);
-    if (placement.size != window->size())
-        window->resize(placement.size);
-    if (!keepPosition || placement.frameTopLeft != window->pos())
-        window->move(placement.frameTopLeft);
+    const std::optional<QPoint> at = keepPosition ? std::optional<QPoint>(frameTopLeftOf(window, frame)) : std::nullopt;
+    Placement placement = fit(window->size(), leastSize(window), frame, available, at);
+    if (!keepPosition) {
+        // A second window of a kind (New Window) steps down from the first
+        // instead of hiding it, as far as the screen lets it.
+        constexpr int kCascade = 28;
+        QPoint start = placement.frameTopLeft;
+        for (int step = 0; step < 8 && isTaken(window, start); ++step)
+            start += QPoint(kCascade, kCascade);
+        if (start != placement.frameTopLeft)
+            placement = fit(window->size(), leastSize(window), frame, available, start);
+    }
+    const QRect contents(placement.frameTopLeft + QPoint(frame.left(), frame.top()), placement.size);
+    if (!keepPosition || contents != window->geometry())
+        window->setGeometry(contents);
 }
 
 // The application-wide watcher behind keepWindowsOnScreen().
@@ -131,8 +157,8 @@ private:
             knownFrame() = handle->frameMargins();
         if (!widget || !widget->isVisible())
             return;
-        if (QScreen *screen = screenOf(widget);
-            screen && !screen->availableGeometry().contains(widget->frameGeometry()))
+        const QRect framed = widget->geometry().marginsAdded(handle->frameMargins());
+        if (QScreen *screen = screenOf(widget); screen && !screen->availableGeometry().contains(framed))
             apply(widget, true);
     }
 

@@ -95,6 +95,37 @@ void openEveryWindow() {
 
 } // namespace
 
+// New Window on a screen with room to spare: the second window steps down
+// from the first instead of hiding it, and both are inside.
+TEST(WindowsFitTheScreen, ASecondMainWindowStepsDownFromTheFirst) {
+    if (!isChildRun()) {
+        QTemporaryDir dir;
+        runCurrentTestInChild({{"QT_QPA_PLATFORM", screenPlatform(dir, 1920, 1200)}, {"QT_SCALE_FACTOR", "1"}});
+        return;
+    }
+    auto app = std::make_unique<ZNTApplicationDelegate>();
+    SecretStore::setShared(std::make_shared<MemorySecretStore>());
+    QTemporaryDir dir;
+    auto store = ZNTFavoritesStore::create(dir.filePath("Trellan/ConnectionFavorites.db"));
+    ErrorPtr error;
+    ASSERT_TRUE(store->open(&error));
+    app->applicationWillFinishLaunching(store);
+    auto server = ZNTServer::create({{"host", "127.0.0.1"}, {"port", "1"}, {"dbname", "shop"}});
+    auto first = ZNTWindowController::create(server->mainDatabase());
+    first->showWindow();
+    expectInside(first.get(), "first window");
+    auto second = ZNTWindowController::create(server->mainDatabase());
+    second->showWindow();
+    expectInside(second.get(), "second window");
+    EXPECT_EQ(second->frameGeometry().topLeft() - first->frameGeometry().topLeft(), QPoint(28, 28));
+    while (QWidget *modal = QApplication::activeModalWidget())
+        modal->close();
+    first->close();
+    second->close();
+    ZNTServerController::sharedController()->discardAllServers();
+    app.reset();
+}
+
 TEST(WindowsFitTheScreen, AtDoubleSizeOnA1600By1000Screen) {
     if (isChildRun()) {
         openEveryWindow();
