@@ -188,11 +188,17 @@ pg_owned_copy() {
     fi
 }
 
-# Inside a D-Bus session: starts a Secret Service (gnome-keyring) unlocked with
-# the given password, waits until it answers and prints its process id.
+# Inside a D-Bus session: starts a Secret Service (gnome-keyring) with the
+# login keyring unlocked with the given password (made with it when new; the
+# empty password too), as the keyring a desktop session opens, waits until it
+# answers, and prints its process id.
 start_session_keyring() {
     local password=$1 log=$2 pid i
-    printf '%s' "$password" |
+    # gnome-keyring reads the password up to the end of its input: no input at
+    # all means no password, and it makes no login keyring; a new keyring would
+    # then ask for a password of its own at the first save. The closing NUL ends
+    # the password, so that the empty one is one.
+    printf '%s\0' "$password" |
         gnome-keyring-daemon --foreground --unlock --components=secrets >"$log" 2>&1 &
     pid=$!
     for i in $(seq 100); do
@@ -202,5 +208,11 @@ start_session_keyring() {
         [ "$i" = 100 ] && { cat "$log" >&2; die "the keyring did not start"; }
         sleep 0.1
     done
+    # Items go to the login keyring, even where an earlier run left another
+    # keyring (one with a password of its own) as the default.
+    dbus-send --session --print-reply --dest=org.freedesktop.secrets /org/freedesktop/secrets \
+        org.freedesktop.Secret.Service.SetAlias string:default \
+        objpath:/org/freedesktop/secrets/collection/login >/dev/null 2>>"$log" ||
+        { cat "$log" >&2; die "the login keyring did not open"; }
     echo "$pid"
 }

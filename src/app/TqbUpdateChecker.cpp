@@ -87,8 +87,7 @@ QUrl TqbUpdateChecker::downloadURL() const {
 }
 
 QDateTime TqbUpdateChecker::lastUpdateDate() const {
-    const QVariant v = m_defaults.objectForKey(LatestUpdateDate);
-    return v.typeId() == QMetaType::QDateTime ? v.toDateTime() : QDateTime();
+    return UpdateStatus::lastUpdateDate(m_defaults);
 }
 
 bool TqbUpdateChecker::isUpdateAvailable() const {
@@ -198,5 +197,6 @@ void TqbUpdateChecker::fail(const QString &message) {
 }
 
 void TqbUpdateChecker::postStatusChanged() {
-    NotificationCenter::defaultCenter().post(TqbUpdateStatusChangedNotification, shared_from_this());
+    NotificationCenter::defaultCenter().post(TqbUpdateStatusChangedNotification, shared_from_this(),
+                                             {{UpdateStatus::LastErrorMessageKey, m_lastErrorMessage}});
 }

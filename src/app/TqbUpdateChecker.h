@@ -23,15 +23,16 @@ inline const QString TqbUpdateAvailableNotification = UpdateStatus::AvailableNot
 // the running version, the computer model, a random per-installation key, the
 // operating system and up to three preferred languages. The answer (a small JSON
 // dictionary) and the date of the last good check are kept in the user
-// defaults; every ended check posts TqbUpdateStatusChangedNotification, a new
-// answer first TqbUpdateAvailableNotification, both with the checker as object.
+// defaults; every ended check posts TqbUpdateStatusChangedNotification (its
+// failure, if any, under UpdateStatus::LastErrorMessageKey), a new answer first
+// TqbUpdateAvailableNotification, both with the checker as object.
 // main thread
 class TqbUpdateChecker : public QObject, public std::enable_shared_from_this<TqbUpdateChecker> {
     Q_OBJECT
 public:
     static inline const QString RandomUpdateKey = QStringLiteral("RandomUpdateKey");
     static inline const QString LatestUpdateInformation = UpdateStatus::LatestUpdateInformation;
-    static inline const QString LatestUpdateDate = QStringLiteral("latestUpdateDate");
+    static inline const QString LatestUpdateDate = UpdateStatus::LatestUpdateDate;
     // Answers larger than this are refused.
     static constexpr qsizetype kMaxResponseSize = UpdateStatus::kMaxAnswerSize;
     // A check that has not ended by then fails.

@@ -19,6 +19,7 @@
 #include "structure/StructurePages.h"
 #include "uikit/AlertSheet.h"
 #include "uikit/CertificateTrustPanel.h"
+#include "uikit/WindowPlacement.h"
 #include "window/ZNTWindowController.h"
 
 #include <QAction>
@@ -70,6 +71,7 @@ ZNTApplicationDelegate::~ZNTApplicationDelegate() = default;
 
 void ZNTApplicationDelegate::applicationWillFinishLaunching(std::shared_ptr<ZNTFavoritesStore> store) {
     RegisterDefaultSettings();
+    WindowPlacement::keepWindowsOnScreen();
     installCertificateTrustPanel();
     BrowserPages::install();
     QueryPages::install();

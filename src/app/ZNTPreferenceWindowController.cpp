@@ -4,7 +4,6 @@
 #include "TqbUpdateChecker.h"
 #include "platform/ProgramError.h"
 #include "platform/UserDefaults.h"
-#include "uikit/DateFormatting.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -18,16 +17,6 @@ namespace {
 const QString kDontCountRows = QStringLiteral("DontCountRows");
 const QString kShowSystemCatalogsInSidebar = QStringLiteral("ShowSystemCatalogsInSidebar");
 } // namespace
-
-QString lastUpdateCheckText(const QString &lastErrorMessage, const QDateTime &lastUpdateDate, const QLocale &locale) {
-    if (!lastErrorMessage.isEmpty())
-        return lastErrorMessage;
-    if (lastUpdateDate.isValid())
-        return QStringLiteral("Last Check: %1 %2")
-            .arg(locale.toString(lastUpdateDate.toLocalTime().date(), mediumDateFormat(locale)),
-                 locale.toString(lastUpdateDate.toLocalTime().time(), QLocale::ShortFormat));
-    return QStringLiteral("Last Check: Never");
-}
 
 ZNTPreferenceWindowController &ZNTPreferenceWindowController::sharedController() {
     requireMainThread("ZNTPreferenceWindowController::sharedController");

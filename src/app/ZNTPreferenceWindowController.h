@@ -1,5 +1,6 @@
 #pragma once
 
+#include "favorites/UpdateStatus.h"
 #include "platform/NotificationCenter.h"
 
 #include <QDateTime>
@@ -12,11 +13,6 @@ class QLabel;
 class QSpinBox;
 class TqbUpdateChecker;
 class UserDefaults;
-
-// The line under the update settings: why the last check failed, else when it
-// last succeeded, else that none ran.
-QString lastUpdateCheckText(const QString &lastErrorMessage, const QDateTime &lastUpdateDate,
-                            const QLocale &locale = QLocale());
 
 // The preferences window: the settings a user may change, each control showing
 // and writing its user default as it changes, and the last update check. One

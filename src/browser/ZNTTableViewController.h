@@ -271,6 +271,7 @@ private:
     void selectRows(const QList<qsizetype> &rows, bool scroll);
     void updateSaveView();
     void updateSidebarView();
+    void noteRowsSaved(qint64 change);
     void saveDone(const std::shared_ptr<ZNTUpdateInsertDeleteQuery> &query,
                   const std::function<void(bool, ErrorPtr)> &handler);
     // The installed hook's editor for row; null without one.
@@ -315,6 +316,9 @@ private:
     qint64 m_rowsPerPage = 1000;
     qint64 m_currentPageIndex = 0;
     qint64 m_totalNumRows = -1;
+    // Rows the saves since this page loaded inserted, less those they deleted:
+    // the count and the page's own rows follow them without a new query.
+    qint64 m_savedRowsChange = 0;
     QString m_statusText;
     ObserverToken m_structureObserver;
     // One token per notification name observed.

@@ -236,6 +236,7 @@ void ZNTTableViewController::startPageQueries() {
         m_layout.setSortOrder(std::nullopt);
     setStatusText(QStringLiteral("Loading Rows…"));
     m_totalNumRows = -1;
+    m_savedRowsChange = 0;
     updatePagerLabels();
     const auto filters = currentFilters();
     const auto connection = m_table->database()->connection();
@@ -328,7 +329,8 @@ void ZNTTableViewController::noteCountQueryUpdated(const Notification &notificat
         if (!range || range->isEmpty())
             return;
         const Value count = range->valueAt(0, 0);
-        m_totalNumRows = count.kind() == Value::Kind::Int ? count.toInt() : -1;
+        // The count ran before any save of this page (one session, in order).
+        m_totalNumRows = count.kind() == Value::Kind::Int ? std::max<qint64>(0, count.toInt() + m_savedRowsChange) : -1;
     } else if (notification.name == ZNTQuery::DoneNotification) {
         m_totalNumRows = -1;
     } else {
@@ -341,7 +343,7 @@ void ZNTTableViewController::noteCountQueryUpdated(const Notification &notificat
 }
 
 void ZNTTableViewController::updateRowCount() {
-    const qint64 rows = m_model->hasResult() ? m_model->edits().takenStoreRows() : 0;
+    const qint64 rows = m_model->hasResult() ? m_model->edits().takenStoreRows() + m_savedRowsChange : 0;
     setStatusText(ZNTTablePageLogic::statusText(m_tableResult != nullptr || m_model->hasResult(), m_totalNumRows, rows,
                                                 m_rowsPerPage, m_currentPageIndex));
 }

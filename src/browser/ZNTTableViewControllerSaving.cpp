@@ -62,11 +62,23 @@ void ZNTTableViewController::saveDone(const std::shared_ptr<ZNTUpdateInsertDelet
         handler(false, query->error());
         return;
     }
+    const ZNTTableEdits::Counts saved = m_model->edits().counts();
     m_model->foldSaved(query->completedInsertRows(), query->completedUpdateRows());
+    noteRowsSaved(saved.newRows - saved.deletedRows);
     m_undoStack->clear();
     updateSaveView();
     updateSidebarView();
     handler(true, nullptr);
+}
+
+// The saved rows stay where they are, and the count follows them: the total
+// the page showed, plus the rows inserted, less the rows deleted.
+void ZNTTableViewController::noteRowsSaved(qint64 change) {
+    m_savedRowsChange += change;
+    if (m_totalNumRows >= 0)
+        m_totalNumRows = std::max<qint64>(0, m_totalNumRows + change);
+    updatePagerLabels();
+    updateRowCount();
 }
 
 void ZNTTableViewController::presentSaveError(const ErrorPtr &error) {

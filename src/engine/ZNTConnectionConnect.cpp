@@ -60,12 +60,16 @@ QByteArray keywordValue(const QVariant &value) {
 // libpq builds a connect failure's text when the server's error arrives, in the
 // verbosity set then. The connect asks for the verbose form, which carries the
 // server's SQLSTATE ("FATAL:  28P01: password ..."), and gives the user the
-// default form: without the code and without the "LOCATION:" lines.
+// default form: without the code and without the "LOCATION:" lines. libpq
+// indents its own second lines with a tab ("\tIs the server running on that
+// host ..."), which a wrapped label draws as a stray blank: lines start flush.
 QString connectFailureText(const char *verbose, QString *sqlState) {
     static const QRegularExpression code(QStringLiteral("^((?:connection to server .*? failed: )?[^:\\s]+:  )"
                                                         "([0-9A-Z]{5}): "));
+    static const QRegularExpression indent(QStringLiteral("^[\t ]+"));
     QStringList lines;
-    for (const QString &line : QString::fromUtf8(verbose ? verbose : "").split(u'\n')) {
+    for (QString line : QString::fromUtf8(verbose ? verbose : "").split(u'\n')) {
+        line.remove(indent);
         if (line.startsWith(u"LOCATION:  "))
             continue;
         const QRegularExpressionMatch match = code.match(line);

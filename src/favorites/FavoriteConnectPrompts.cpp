@@ -113,19 +113,24 @@ ConnectPrompt FavoriteConnectPrompts::newServerPrompt(const QVariantMap &params,
                       QStringLiteral("Port: %1").arg(port > 0 ? port : 5432),
                       QStringLiteral("User: %1").arg(shownValue(shownUser)),
                       QStringLiteral("Database: %1").arg(shownValue(database.isEmpty() ? shownUser : database))};
-    if (params.value(QStringLiteral("sshEnabled")).toBool()) {
+    const bool ssh = params.value(QStringLiteral("sshEnabled")).toBool();
+    if (ssh) {
         const int sshPort = params.value(QStringLiteral("sshPort")).toInt();
         lines << QStringLiteral("SSH host: %1%2")
                      .arg(shownValue(textParam(params, "sshHost")),
                           sshPort > 0 && sshPort != 22 ? QStringLiteral(":%1").arg(sshPort) : QString());
     }
+    // What such a connection gives away: libpq offers the user's client
+    // certificate to the database server. A favorite made from a link has no
+    // key file, so the SSH server is offered no key.
+    const QString offered = QStringLiteral("Connecting offers %1 your client certificate, if you have one.")
+                                .arg(ssh ? QStringLiteral("the database server") : QStringLiteral("this server"));
     ConnectPrompt p;
     p.kind = ConnectPrompt::Kind::NewServer;
     p.message = QStringLiteral("Connect to a server that none of your favorites names?");
-    p.informative =
-        QStringLiteral("Another program asked Trellan to connect here:\n\n%1\n\nConnecting offers this server your "
-                       "client certificate, and an SSH server your SSH keys. Connect only if you expected this.")
-            .arg(lines.join(QLatin1Char('\n')));
+    p.informative = QStringLiteral("Another program asked Trellan to connect here:\n\n%1\n\n%2 Connect only if you "
+                                   "expected this.")
+                        .arg(lines.join(QLatin1Char('\n')), offered);
     p.acceptTitle = QStringLiteral("&Connect");
     p.cancelTitle = QStringLiteral("Cancel");
     return p;

@@ -17,12 +17,6 @@ QColor mixed(const QColor &a, const QColor &b, double t) {
                             float(a.blueF() * (1 - t) + b.blueF() * t));
 }
 
-// Red that stays readable on the palette's base, light or dark.
-QColor errorColor(const QPalette &palette) {
-    const bool dark = palette.color(QPalette::Base).lightnessF() < 0.5;
-    return dark ? QColor(255, 120, 110) : QColor(190, 20, 20);
-}
-
 QFont boldFont(QFont font) {
     font.setBold(true);
     return font;
@@ -36,6 +30,11 @@ QFont smallFont(QFont font) {
 } // namespace
 
 FavoritePadDelegate::FavoritePadDelegate(QObject *parent) : QStyledItemDelegate(parent) {}
+
+QColor FavoritePadDelegate::errorColor(const QPalette &palette) {
+    const bool dark = palette.color(QPalette::Base).lightnessF() < 0.5;
+    return dark ? QColor(255, 120, 110) : QColor(190, 20, 20);
+}
 
 QSize FavoritePadDelegate::sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const {
     return QSize(option.rect.width(), index.data(Qt::SizeHintRole).toSize().height());

@@ -33,6 +33,8 @@ public:
 
     // The pad inside a row: 10 points in from the sides, 6 from top and bottom.
     static QRect padRect(const QRect &row) { return row.adjusted(10, 6, -10, -6); }
+    // Red that stays readable on the palette's base, light or dark.
+    static QColor errorColor(const QPalette &palette);
     // The height the error text needs in a row of this width.
     static double errorTextHeight(const QString &text, const QFont &font, int rowWidth);
     // The busy spinner's phase, 0..11; the list advances it while a row is busy.

@@ -1,5 +1,6 @@
 #include "FavoriteSettingsForm.h"
 
+#include "FavoritePadDelegate.h"
 #include "ZNTFavorite.h"
 #include "platform/SystemInfo.h"
 #include "uikit/LineEditLength.h"
@@ -176,8 +177,19 @@ void FavoriteSettingsForm::buildUi() {
     m_done->setObjectName(QStringLiteral("endEditing"));
     m_connect = new QPushButton(QStringLiteral("&Connect"));
     m_connect->setObjectName(QStringLiteral("connectFavorite"));
+    // Why the keyring refused a password, beside the buttons that end editing.
+    m_keychainFailure = new QLabel;
+    m_keychainFailure->setObjectName(QStringLiteral("keychainFailure"));
+    m_keychainFailure->setTextFormat(Qt::PlainText); // it quotes the keyring
+    m_keychainFailure->setWordWrap(true);
+    m_keychainFailure->setVisible(false);
+    m_keychainFailure->setForegroundRole(QPalette::WindowText); // in the list, a label's text would follow Base
+    QFont small = m_keychainFailure->font();
+    small.setPointSizeF(small.pointSizeF() * 0.9);
+    m_keychainFailure->setFont(small);
     auto *buttons = new QHBoxLayout;
     buttons->setSpacing(6);
+    buttons->addWidget(m_keychainFailure, 1);
     buttons->addStretch();
     buttons->addWidget(m_done);
     buttons->addWidget(m_connect);
@@ -330,6 +342,12 @@ void FavoriteSettingsForm::showValues() {
     m_keyPath->setText(keyPath.isEmpty() ? QString::fromLatin1(kNoKeyText) : keyPath);
     m_keyPath->setToolTip(keyPath);
     m_removeKey->setEnabled(!keyPath.isEmpty());
+    m_keychainFailure->setText(f.keychainFailureString);
+    m_keychainFailure->setToolTip(f.keychainFailureString);
+    m_keychainFailure->setVisible(!f.keychainFailureString.isEmpty());
+    QPalette warning = m_keychainFailure->palette();
+    warning.setColor(QPalette::WindowText, FavoritePadDelegate::errorColor(palette()));
+    m_keychainFailure->setPalette(warning);
 }
 
 void FavoriteSettingsForm::commitEditing() {

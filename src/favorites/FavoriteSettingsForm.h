@@ -41,6 +41,8 @@ public:
     QLineEdit *sshHostField() const { return m_sshHost; }
     QLineEdit *sshPortField() const { return m_sshPort; }
     QComboBox *colorMenu() const { return m_color; }
+    QCheckBox *savePasswordBox() const { return m_savePassword; }
+    QLabel *keychainFailureLabel() const { return m_keychainFailure; }
 
     // Writes the field that has the focus to the favorite.
     void commitEditing();
@@ -81,4 +83,5 @@ private:
     QPushButton *m_removeKey = nullptr;
     QPushButton *m_done = nullptr;
     QPushButton *m_connect = nullptr;
+    QLabel *m_keychainFailure = nullptr;
 };

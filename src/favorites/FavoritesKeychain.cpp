@@ -8,11 +8,15 @@ std::vector<FavoritesKeychain::Memory> FavoritesKeychain::runPass(const std::vec
     memories.reserve(wishes.size());
     for (const Wish &wish : wishes) {
         Entry &entry = m_ledger[{wish.favoriteID, wish.ssh}];
+        SecretStatus kept;
         if (wish.keep)
-            keepItem(wish, entry, users);
+            kept = keepItem(wish, entry, users);
         else
             dropItem(wish, entry, users);
-        memories.push_back({wish.favoriteID, wish.ssh, entry.item});
+        QString refusal;
+        if (kept.isFailed())
+            refusal = kept.message.isEmpty() ? QStringLiteral("error %1").arg(kept.code) : kept.message;
+        memories.push_back({wish.favoriteID, wish.ssh, entry.item, refusal});
     }
     return memories;
 }
@@ -27,9 +31,9 @@ bool FavoritesKeychain::namedByOthers(const ItemUsers &users, const ItemName &it
     return found->second.size() > 1 || !found->second.count(favoriteID);
 }
 
-void FavoritesKeychain::keepItem(const Wish &wish, Entry &entry, const ItemUsers &users) {
+SecretStatus FavoritesKeychain::keepItem(const Wish &wish, Entry &entry, const ItemUsers &users) {
     if (wish.password.isEmpty() || wish.service.isNull() || wish.account.isNull())
-        return;
+        return SecretStatus::done();
     const KeychainItemMemory wanted{wish.service, wish.account, wish.password};
     if (!entry.item) {
         // Nothing known yet, but an item may be there from an earlier run (the
@@ -38,16 +42,17 @@ void FavoritesKeychain::keepItem(const Wish &wish, Entry &entry, const ItemUsers
         SecretStatus status;
         const QString stored = KeychainGetPassword(wish.service, wish.account, &status);
         if (status.isFailed())
-            return;
+            return status;
         if (status.isAbsent()) {
-            if (KeychainAddPassword(wish.service, wish.account, wish.password).isDone())
+            status = KeychainAddPassword(wish.service, wish.account, wish.password);
+            if (status.isDone())
                 entry.item = wanted;
-            return;
+            return status;
         }
         entry.item = KeychainItemMemory{wish.service, wish.account, stored};
     }
     if (*entry.item == wanted)
-        return;
+        return SecretStatus::done();
     const bool moves = entry.item->service != wish.service || entry.item->account != wish.account;
     SecretStatus status;
     if (moves && namedByOthers(users, {entry.item->service, entry.item->account}, wish.favoriteID)) {
@@ -62,6 +67,7 @@ void FavoritesKeychain::keepItem(const Wish &wish, Entry &entry, const ItemUsers
     }
     if (status.isDone())
         entry.item = wanted;
+    return status;
 }
 
 void FavoritesKeychain::dropItem(const Wish &wish, Entry &entry, const ItemUsers &users) {

@@ -40,6 +40,10 @@ public:
         qint64 favoriteID = 0;
         bool ssh = false;
         std::optional<KeychainItemMemory> item;
+        // Why the keyring did not keep a password the favorite asked it to
+        // keep (no keyring, a prompt dismissed, a locked keyring); empty when it
+        // did, or when nothing was to be kept.
+        QString refusal;
     };
     struct Read {
         bool ssh = false;
@@ -52,10 +56,10 @@ public:
     };
 
     // keychain queue. Items are added, moved, changed or deleted as the wishes
-    // ask; a call that fails changes nothing that is remembered, so the next pass
-    // tries again. An item that another favorite names (users) is never deleted
-    // nor moved away from it. Answers what is remembered afterwards for every
-    // wish.
+    // ask; a call that fails changes nothing that is remembered. An item that
+    // another favorite names (users) is never deleted nor moved away from it.
+    // Answers what is remembered afterwards for every wish, and why a password
+    // to keep was not kept.
     std::vector<Memory> runPass(const std::vector<Wish> &wishes, const ItemUsers &users);
     // keychain queue. Reads the items; those found are remembered.
     std::vector<ReadResult> read(qint64 favoriteID, const std::vector<Read> &reads);
@@ -73,7 +77,9 @@ private:
         // asked again on every save.
         std::optional<std::pair<QString, QString>> checkedAbsent;
     };
-    void keepItem(const Wish &wish, Entry &entry, const ItemUsers &users);
+    // The keyring's answer to the last change asked of it: Failed when the
+    // password is not kept.
+    SecretStatus keepItem(const Wish &wish, Entry &entry, const ItemUsers &users);
     void dropItem(const Wish &wish, Entry &entry, const ItemUsers &users);
     static bool namedByOthers(const ItemUsers &users, const ItemName &item, qint64 favoriteID);
 

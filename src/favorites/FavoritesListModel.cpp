@@ -86,7 +86,7 @@ int FavoritesListModel::heightOfRow(int row) const {
         return favorite->isSshEnabled() ? EditingWithSSHHeight : EditingHeight;
     if (favorite->connectionStateBusy)
         return BusyHeight;
-    if (favorite->connectionStateError)
+    if (favorite->rowShowsError())
         return ErrorBaseHeight + int(std::ceil(favorite->errorTextHeight));
     return PadHeight;
 }
@@ -111,7 +111,7 @@ bool FavoritesListModel::validate(Command command, int row) const {
     case Command::CancelConnection:
         return favorite && favorite->connectionStateBusy;
     case Command::ClearError:
-        return favorite && favorite->connectionStateError;
+        return favorite && favorite->rowShowsError();
     case Command::Other:
         return true;
     }
@@ -163,11 +163,11 @@ QVariant FavoritesListModel::data(const QModelIndex &index, int role) const {
     case StateRole:
         return f->connectionStateString;
     case ErrorRole:
-        return f->connectionErrorString;
+        return f->rowErrorText();
     case BusyRole:
         return f->connectionStateBusy;
     case FailedRole:
-        return f->connectionStateError;
+        return f->rowShowsError();
     case ConnectedRole:
         return f->connectionStateConnected;
     case EditingRole:

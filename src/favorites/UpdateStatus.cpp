@@ -4,6 +4,7 @@
 #include "platform/NotificationCenter.h"
 #include "platform/SystemInfo.h"
 #include "platform/UserDefaults.h"
+#include "uikit/DateFormatting.h"
 
 #include <QDesktopServices>
 #include <QHBoxLayout>
@@ -87,6 +88,11 @@ bool isUpdateAvailable(const UserDefaults &defaults) {
     return !latest.isEmpty() && compareVersionsNumerically(latest, SystemInfo::shortVersionString()) > 0;
 }
 
+QDateTime lastUpdateDate(const UserDefaults &defaults) {
+    const QVariant v = defaults.objectForKey(LatestUpdateDate);
+    return v.typeId() == QMetaType::QDateTime ? v.toDateTime() : QDateTime();
+}
+
 QUrl productPage() {
     return QUrl(QStringLiteral("https://trellan.norvane.net/"));
 }
@@ -134,6 +140,16 @@ int compareVersionsNumerically(const QString &a, const QString &b) {
 
 } // namespace UpdateStatus
 
+QString lastUpdateCheckText(const QString &lastErrorMessage, const QDateTime &lastUpdateDate, const QLocale &locale) {
+    if (!lastErrorMessage.isEmpty())
+        return lastErrorMessage;
+    if (lastUpdateDate.isValid())
+        return QStringLiteral("Last Check: %1 %2")
+            .arg(locale.toString(lastUpdateDate.toLocalTime().date(), mediumDateFormat(locale)),
+                 locale.toString(lastUpdateDate.toLocalTime().time(), QLocale::ShortFormat));
+    return QStringLiteral("Last Check: Never");
+}
+
 struct ZNTUpdateStatusView::Observation {
     ObserverToken token;
 };
@@ -143,7 +159,10 @@ ZNTUpdateStatusView::ZNTUpdateStatusView(UserDefaults &defaults, QWidget *parent
     buildUi();
     // Every ended check may have changed what is known.
     m_observation->token = NotificationCenter::defaultCenter().observe(
-        UpdateStatus::StatusChangedNotification, nullptr, [this](const Notification &) { updateStatusChanged(); });
+        UpdateStatus::StatusChangedNotification, nullptr, [this](const Notification &notification) {
+            m_endedCheckError = notification.value<QString>(UpdateStatus::LastErrorMessageKey).value_or(QString());
+            updateStatusChanged();
+        });
     updateStatusChanged();
 }
 
@@ -154,6 +173,9 @@ void ZNTUpdateStatusView::buildUi() {
     m_version->setForegroundRole(QPalette::PlaceholderText);
     m_updateInfo = new QLabel(this);
     m_updateInfo->setTextFormat(Qt::PlainText); // the version comes from the network
+    // A failure can be long: it wraps rather than widening the window.
+    m_updateInfo->setWordWrap(true);
+    m_updateInfo->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     m_download = new QPushButton(tr("Download"), this);
     connect(m_download, &QPushButton::clicked, this, &ZNTUpdateStatusView::openDownloadURL);
     auto *layout = new QHBoxLayout(this);
@@ -166,10 +188,14 @@ void ZNTUpdateStatusView::buildUi() {
 
 void ZNTUpdateStatusView::updateStatusChanged() {
     const bool available = UpdateStatus::isUpdateAvailable(m_defaults);
-    // A no-break space keeps "Version" with its number.
-    m_updateInfo->setText(
-        QStringLiteral("Update available: Version\u00a0%1").arg(UpdateStatus::latestVersion(m_defaults)));
-    m_updateInfo->setVisible(available);
+    if (available)
+        // A no-break space keeps "Version" with its number.
+        m_updateInfo->setText(
+            QStringLiteral("Update available: Version\u00a0%1").arg(UpdateStatus::latestVersion(m_defaults)));
+    else if (m_endedCheckError)
+        m_updateInfo->setText(lastUpdateCheckText(*m_endedCheckError, UpdateStatus::lastUpdateDate(m_defaults)));
+    m_updateInfo->setToolTip(available ? QString() : m_updateInfo->text());
+    m_updateInfo->setVisible(available || m_endedCheckError);
     m_download->setVisible(available);
 }
 

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QByteArray>
+#include <QDateTime>
+#include <QLocale>
 #include <QString>
 #include <QUrl>
 #include <QVariantMap>
@@ -18,6 +20,10 @@ namespace UpdateStatus {
 inline const QString StatusChangedNotification = QStringLiteral("TqbUpdateStatusChangedNotification");
 inline const QString AvailableNotification = QStringLiteral("TqbUpdateAvailableNotification");
 inline const QString LatestUpdateInformation = QStringLiteral("latestUpdateInformation");
+inline const QString LatestUpdateDate = QStringLiteral("latestUpdateDate");
+// In the user info of StatusChangedNotification: why the check that ended
+// failed, the empty text when it did not.
+inline const QString LastErrorMessageKey = QStringLiteral("lastErrorMessage");
 
 // Answers larger than this are refused.
 constexpr qsizetype kMaxAnswerSize = 102400;
@@ -36,6 +42,8 @@ QString latestVersion(const UserDefaults &defaults);
 QUrl downloadURL(const UserDefaults &defaults);
 // The kept version is above the running one.
 bool isUpdateAvailable(const UserDefaults &defaults);
+// When a check last succeeded; invalid when none did.
+QDateTime lastUpdateDate(const UserDefaults &defaults);
 // The program's web page, for a download without an address of its own.
 QUrl productPage();
 
@@ -45,9 +53,16 @@ QUrl productPage();
 int compareVersionsNumerically(const QString &a, const QString &b);
 } // namespace UpdateStatus
 
+// The line of the last update check: why it failed, else when it last
+// succeeded, else that none ran.
+QString lastUpdateCheckText(const QString &lastErrorMessage, const QDateTime &lastUpdateDate,
+                            const QLocale &locale = QLocale());
+
 // The favorites window's corner: "v0.1.0", and when a newer version is known
 // "Update available: Version 2.0" with a download button. Refreshes itself after
-// every update check. main thread
+// every update check; once a check has ended while the window lives and found
+// nothing newer, it says so as the preferences do (why it failed, or when it
+// ran), so that a check asked for here answers here. main thread
 class ZNTUpdateStatusView : public QWidget {
     Q_OBJECT
 public:
@@ -66,6 +81,7 @@ private:
     void buildUi();
 
     UserDefaults &m_defaults;
+    std::optional<QString> m_endedCheckError; // set once a check has ended: its failure, or empty
     struct Observation;
     std::unique_ptr<Observation> m_observation;
     QLabel *m_version = nullptr;

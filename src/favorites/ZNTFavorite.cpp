@@ -104,6 +104,28 @@ void ZNTFavorite::setSaveSshPassword(bool v) {
     setValue(&ZNTFavoriteValues::saveSshPassword, v, {"saveSshPassword"});
 }
 
+void ZNTFavorite::passwordNotSaved(bool ssh, const QString &reason) {
+    if (!(ssh ? saveSshPassword() : savePassword()))
+        return;
+    const QString line =
+        ssh ? QStringLiteral("The keyring did not save the SSH password (%1), so “Save SSH password” is off.")
+                  .arg(reason)
+            : QStringLiteral("The keyring did not save the password (%1), so “Save password” is off.").arg(reason);
+    if (!keychainFailureString.split(u'\n').contains(line))
+        keychainFailureString += (keychainFailureString.isEmpty() ? QString() : QStringLiteral("\n")) + line;
+    ssh ? setSaveSshPassword(false) : setSavePassword(false);
+    NotificationCenter::defaultCenter().post(PasswordNotSavedNotification, shared_from_this());
+}
+
+QString ZNTFavorite::rowErrorText() const {
+    QStringList lines;
+    if (connectionStateError && !connectionErrorString.isEmpty())
+        lines << connectionErrorString;
+    if (!keychainFailureString.isEmpty())
+        lines << keychainFailureString;
+    return lines.join(u'\n');
+}
+
 // Passwords are not stored in the file, but a changed one is a change: the pass
 // before the next save puts it into the secret store.
 void ZNTFavorite::setPassword(const QString &v) {

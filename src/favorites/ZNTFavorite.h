@@ -52,6 +52,10 @@ class ZNTFavorite : public ZNTStoredObject, public ZNTFavoriteHandle {
 public:
     static inline const QString DidChangeNotification = QStringLiteral("ZNTFavoriteDidChangeNotification");
     static inline const QString ChangedKeysKey = QStringLiteral("keys");
+    // The keyring refused a password this favorite asked it to keep (object:
+    // the favorite); keychainFailureString says why.
+    static inline const QString PasswordNotSavedNotification =
+        QStringLiteral("ZNTFavoritePasswordNotSavedNotification");
 
     qint64 favoriteID() const override { return objectID(); }
     const ZNTFavoriteValues &values() const { return m_values; }
@@ -94,6 +98,10 @@ public:
     QString sshPassword() const { return m_sshPassword; }
     void setPassword(const QString &v);
     void setSshPassword(const QString &v);
+    // The keyring did not keep the (SSH) password while its "save" flag was on:
+    // the flag goes off, so that nobody believes it kept, and
+    // keychainFailureString tells why. Nothing when the flag is off by now.
+    void passwordNotSaved(bool ssh, const QString &reason);
     // Reads the passwords not yet in memory from the secret store, on the store's
     // keychain queue, then on the main thread sets them (and turns the matching
     // "save" flag on, as a stored item means the user keeps it) and calls
@@ -205,7 +213,13 @@ public:
     bool allowPlainTextConnection = false;
     QString connectionStateString;
     QString connectionErrorString;
-    double errorTextHeight = 0;
+    // Why the keyring refused a password to keep; shown in the row with the
+    // connection's error until the user clears it, edits or connects again.
+    QString keychainFailureString;
+    double errorTextHeight = 0; // of rowErrorText()
+    // What the row shows in its error lines, and whether it shows any.
+    QString rowErrorText() const;
+    bool rowShowsError() const { return connectionStateError || !keychainFailureString.isEmpty(); }
     QString sshPrivateKeyPassphrase;
     bool sshPrivateKeyPassphraseSaveInKeychain = false;
 

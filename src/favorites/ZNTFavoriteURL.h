@@ -69,8 +69,8 @@ ErrorPtr errorForURLText(const QString &text);
 
 // Whether connecting to what a URL's dictionary names reaches beyond this
 // computer: through SSH, or to a host that is neither a loopback address,
-// "localhost", a socket directory nor left out. Such a place offers the user's
-// client certificate and SSH keys to whoever answers there.
+// "localhost", a socket directory nor left out. Connecting there offers the
+// user's client certificate to whoever answers.
 bool reachesBeyondThisComputer(const QVariantMap &params);
 
 } // namespace FavoriteURL

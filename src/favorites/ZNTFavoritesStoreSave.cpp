@@ -265,8 +265,13 @@ void ZNTFavoritesStore::startKeychainPass(KeychainPass pass) {
                 return;
             --self->m_keychainJobs;
             for (const auto &memory : memories) {
-                if (auto favorite = self->favoriteWithID(memory.favoriteID))
-                    favorite->rememberKeychainItem(memory.ssh, memory.item);
+                auto favorite = self->favoriteWithID(memory.favoriteID);
+                if (!favorite)
+                    continue;
+                favorite->rememberKeychainItem(memory.ssh, memory.item);
+                // A refusal is told, not retried at every save behind the user's back.
+                if (!memory.refusal.isEmpty())
+                    favorite->passwordNotSaved(memory.ssh, memory.refusal);
             }
         });
     });

@@ -152,6 +152,12 @@ void ZNTFavoritesWindowController::connectActions() {
     });
     connect(m_table, &ZNTFavoritesTable::contextMenuRequestedForRow, this, &ZNTFavoritesWindowController::showRowMenu);
     connect(m_table, &ZNTFavoritesTable::widthChanged, this, &ZNTFavoritesWindowController::remeasureErrorRows);
+    // A refused password is told in its favorite's row, where it was asked for.
+    m_passwordNotSavedObserver = NotificationCenter::defaultCenter().observe(
+        ZNTFavorite::PasswordNotSavedNotification, nullptr, [this](const Notification &n) {
+            if (const auto favorite = n.objectAs<ZNTFavorite>(); favorite && rowOf(favorite.get()) >= 0)
+                measureErrorText(*favorite);
+        });
     using C = WindowCommand;
     addAction(C::NewFavorite, QStringLiteral("&New Favorite"), QKeySequence::New, [this] { newFavorite(); });
     addAction(C::Duplicate, QStringLiteral("&Duplicate"), QKeySequence(Qt::CTRL | Qt::Key_D),
@@ -266,8 +272,8 @@ void ZNTFavoritesWindowController::windowDidBecomeKey() {
 }
 
 void ZNTFavoritesWindowController::measureErrorText(ZNTFavorite &favorite) {
-    const double height = FavoritePadDelegate::errorTextHeight(favorite.connectionErrorString, m_table->font(),
-                                                               m_table->viewport()->width());
+    const double height =
+        FavoritePadDelegate::errorTextHeight(favorite.rowErrorText(), m_table->font(), m_table->viewport()->width());
     if (height != favorite.errorTextHeight) {
         favorite.errorTextHeight = height;
         m_model->noteFavoriteChanged(&favorite);
@@ -277,7 +283,7 @@ void ZNTFavoritesWindowController::measureErrorText(ZNTFavorite &favorite) {
 // A narrower or wider list wraps error texts anew, so their rows change height.
 void ZNTFavoritesWindowController::remeasureErrorRows() {
     for (const auto &favorite : m_model->favorites())
-        if (favorite->connectionStateError)
+        if (favorite->rowShowsError())
             measureErrorText(*favorite);
 }
 
@@ -373,6 +379,7 @@ void ZNTFavoritesWindowController::beginEditingFavorite(int row) {
         return;
     favorite->connectionStateError = false;
     favorite->connectionErrorString.clear();
+    favorite->keychainFailureString.clear();
     favorite->errorTextHeight = 0;
     favorite->connectionStateBusy = false;
     m_model->noteFavoriteChanged(favorite.get());

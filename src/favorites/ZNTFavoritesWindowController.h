@@ -158,6 +158,7 @@ private:
     std::shared_ptr<ZNTFavoritesStore> m_store;
     std::shared_ptr<AuthDelegate> m_authDelegate;
     std::map<const ZNTServer *, ServerObservation> m_observedServers;
+    ObserverToken m_passwordNotSavedObserver;
     QPointer<QWidget> m_openSheet;
     QPointer<QFileDialog> m_favoriteExportPanel;
     FavoritesListDragging *m_dragging = nullptr;

@@ -114,6 +114,7 @@ void ZNTFavoritesWindowController::connectToFavorite(const std::shared_ptr<ZNTFa
     favorite->connectionStateBusy = true;
     favorite->connectionStateError = false;
     favorite->connectionErrorString.clear();
+    favorite->keychainFailureString.clear();
     favorite->errorTextHeight = 0;
     m_model->noteFavoriteChanged(favorite.get());
 
@@ -331,6 +332,7 @@ void ZNTFavoritesWindowController::clearError(int row) {
     if (!favorite)
         return;
     favorite->connectionErrorString.clear();
+    favorite->keychainFailureString.clear();
     favorite->errorTextHeight = 0;
     favorite->connectionStateError = false;
     m_model->noteFavoriteChanged(favorite.get());
@@ -355,8 +357,8 @@ bool ZNTFavoritesWindowController::openURL(const QString &text, ErrorPtr *error)
     return addFavoriteForURL(*params, error);
 }
 
-// Connecting offers the client certificate and the SSH keys to whoever
-// answers: a link must not do that to a server the user never chose.
+// Connecting offers the client certificate to whoever answers: a link must
+// not do that to a server the user never chose.
 void ZNTFavoritesWindowController::confirmNewServer(const QVariantMap &params) {
     const ConnectPrompt prompt = FavoriteConnectPrompts::newServerPrompt(params, SystemInfo::loginName());
     auto *alert = new Alert;

@@ -13,8 +13,9 @@ class QWidget;
 // and written at once after the dialog).
 namespace SQLFiles {
 
-// Larger files are refused: the editor is for scripts, not for dumps.
-constexpr qint64 kMaxFileSize = 32 * 1024 * 1024;
+// Larger files are refused: the editor is for scripts, not for dumps. 32 MB,
+// in the decimal unit every size is shown in.
+constexpr qint64 kMaxFileSize = 32'000'000;
 inline const QString kUntitledName = QStringLiteral("Untitled Query.sql");
 
 // The text of a file; nothing, and an error that says why, for a file that

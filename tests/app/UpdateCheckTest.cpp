@@ -1,15 +1,19 @@
 #include "TestSupport.h"
 #include "app/TqbUpdateChecker.h"
+#include "favorites/UpdateStatus.h"
 #include "platform/NotificationCenter.h"
 #include "platform/UserDefaults.h"
 
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLabel>
 #include <QProcess>
+#include <QPushButton>
 #include <QRegularExpression>
 #include <QTcpServer>
 #include <QTemporaryDir>
+#include <QTest>
 #include <gtest/gtest.h>
 
 namespace {
@@ -212,4 +216,33 @@ TEST_F(UpdateCheck, ANewCheckReplacesOneStillWaiting) {
     EXPECT_EQ(check(), (QStringList{TqbUpdateAvailableNotification, TqbUpdateStatusChangedNotification}));
     pumpFor(std::chrono::milliseconds(200));
     EXPECT_TRUE(checker->lastErrorMessage().isNull()) << "the abandoned request reported back";
+}
+
+// A check asked for in the favorites window answers there: its corner tells
+// what the check found, as the preferences window does, or the newer version.
+TEST_F(UpdateCheck, TheFavoritesWindowsUpdateLineTellsWhatEachCheckFound) {
+    ZNTUpdateStatusView view(*defaults);
+    view.resize(600, 40);
+    view.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
+    EXPECT_FALSE(view.updateInfoTextField()->isVisible()) << "nothing to tell before a check";
+
+    answer(QString(R"({"latestVersion": "%1"})").arg(TqbUpdateChecker::currentVersion()).toUtf8());
+    check();
+    EXPECT_TRUE(view.updateInfoTextField()->isVisible());
+    EXPECT_EQ(view.updateInfoTextField()->text().toStdString(),
+              lastUpdateCheckText(QString(), checker->lastUpdateDate()).toStdString());
+    EXPECT_TRUE(view.updateInfoTextField()->text().startsWith("Last Check: "));
+    EXPECT_FALSE(view.updateDownloadButton()->isVisible());
+
+    answer(R"(["2.10"])");
+    check();
+    EXPECT_EQ(view.updateInfoTextField()->text().toStdString(),
+              "Failed to check for updates because the server responded with an invalid object.");
+    EXPECT_FALSE(view.updateDownloadButton()->isVisible());
+
+    answer(kAnswer);
+    check();
+    EXPECT_EQ(view.updateInfoTextField()->text().toStdString(), "Update available: Version\u00a02.10");
+    EXPECT_TRUE(view.updateDownloadButton()->isVisible());
 }

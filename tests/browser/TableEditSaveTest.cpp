@@ -332,3 +332,56 @@ TEST_F(TableEdits, AKeylessRowIsSavedByItsValuesAsShownAndTheSQLPreviewFollows) 
     EXPECT_EQ(db.run("SELECT string_agg(n || ':' || note, ',' ORDER BY note) FROM k"), "1.00:changed,1.0:one");
     EXPECT_EQ(page->sqlPreviewString(), "");
 }
+
+// The count under the grid follows a save: the total shown before, plus the
+// rows inserted, less the rows deleted. The page does not count again, so a
+// row another session added meanwhile is not in it.
+TEST_F(TableEdits, TheRowCountFollowsTheRowsASaveInsertedAndDeleted) {
+    db.run("CREATE TABLE t (id serial PRIMARY KEY, name text); "
+           "INSERT INTO t (name) SELECT 'n' || g FROM generate_series(1, 26) g");
+    open("t");
+    EXPECT_EQ(page->statusText(), "26 rows");
+    selectRows({0});
+    page->deleteRows();
+    saveAndWait();
+    EXPECT_EQ(page->statusText(), "25 rows");
+    db.run("INSERT INTO t (name) VALUES ('elsewhere')");
+    page->newRow();
+    grid()->abortEditing();
+    page->newRow();
+    grid()->abortEditing();
+    saveAndWait();
+    EXPECT_EQ(page->statusText(), "27 rows");
+    EXPECT_EQ(db.run("SELECT count(*) FROM t"), "28");
+
+    // Across pages: the last page's range and the pager follow too.
+    UserDefaults::standard().setObject(10, "TableViewRowsPerPage");
+    page->reloadWithStructure(false);
+    ASSERT_TRUE(loaded());
+    page->setCurrentPageIndex(2);
+    ASSERT_TRUE(loaded());
+    EXPECT_EQ(page->statusText(), "Rows 21-28 of 28");
+    for (int i = 0; i < 3; ++i) {
+        page->newRow();
+        grid()->abortEditing();
+    }
+    selectRows({0});
+    page->deleteRows();
+    saveAndWait();
+    EXPECT_EQ(page->statusText(), "Rows 21-30 of 30");
+    EXPECT_EQ(page->smallPager()->segmentButton(1)->text(), "Page 3 of 3");
+    page->newRow();
+    grid()->abortEditing();
+    saveAndWait();
+    EXPECT_EQ(page->smallPager()->segmentButton(1)->text(), "Page 3 of 4");
+
+    // Not counted: the page's own rows are what the line tells.
+    UserDefaults::standard().setObject(true, "DontCountRows");
+    page->setCurrentPageIndex(0);
+    ASSERT_TRUE(loaded());
+    EXPECT_EQ(page->statusText(), "Rows 1-10");
+    page->newRow();
+    grid()->abortEditing();
+    saveAndWait();
+    EXPECT_EQ(page->statusText(), "Rows 1-11");
+}

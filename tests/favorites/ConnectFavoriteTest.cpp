@@ -1,9 +1,12 @@
 #include "FavoritesWindowTestSupport.h"
+#include "favorites/FavoriteSettingsForm.h"
 #include "support/PlainTextSupport.h"
 
 #include "platform/Log.h"
 
 #include <QCheckBox>
+#include <QLabel>
+#include <cmath>
 
 TEST_F(ConnectFixture, APasswordPromptRetriesAndAGoodConnectOpensTheMainWindow) {
     auto favorite =
@@ -78,7 +81,12 @@ TEST_F(ConnectFixture, AnErrorWithoutPromptStaysInTheRowUntilCleared) {
     ASSERT_TRUE(waitFailed(favorite));
     pumpFor(std::chrono::milliseconds(100));
     EXPECT_EQ(openAlert(), nullptr);
-    EXPECT_FALSE(favorite->connectionErrorString.isEmpty());
+    // libpq's own second line starts flush in the row, not with a blank.
+    const QStringList lines = favorite->connectionErrorString.split('\n');
+    ASSERT_GE(lines.size(), 2) << favorite->connectionErrorString.toStdString();
+    EXPECT_TRUE(lines[1].startsWith("Is the server running")) << favorite->connectionErrorString.toStdString();
+    for (const QString &line : lines)
+        EXPECT_FALSE(line.startsWith(' ') || line.startsWith('\t')) << line.toStdString();
     EXPECT_GT(favorite->errorTextHeight, 0);
     EXPECT_EQ(model()->heightOfRow(1), 66 + int(std::ceil(favorite->errorTextHeight)));
     EXPECT_TRUE(controller->validate(FavoritesListModel::Command::ClearError, 1));
@@ -165,4 +173,65 @@ TEST_F(ConnectFixture, AKeyboardInteractiveRequestForAVanishedFavoriteIsReleased
     EXPECT_TRUE(answers->isEmpty());
     EXPECT_EQ(openAlert(), nullptr);
     EXPECT_TRUE(log.contains("Missing favorite:"));
+}
+
+// The real libsecret path, in a child process whose session bus does not
+// exist: no keyring keeps the password the user asked to save. That is told
+// in the favorite's row (and in its settings while they are open), once, and
+// "save password" goes off instead of the row claiming a saved password.
+TEST_F(ConnectFixture, APasswordTheKeyringRefusesIsToldInItsRowAndSavingGoesOff) {
+    if (!isChildRun())
+        return runCurrentTestInChild(
+            {{"DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/trellan-no-bus"}, {"DISPLAY", QString()}});
+    SecretStore::setShared(std::make_shared<LibsecretStore>());
+    auto favorite =
+        addFavorite("Scram", requiredEnv("TRELLAN_PG_HOST"), requiredEnv("TRELLAN_PG_SCRAM_USER"), "postgres");
+    favorite->setPort(requiredEnv("TRELLAN_PG_PORT").toInt());
+    // A password in memory that the server turns down: with no keyring to read
+    // a stored one from, that is how the password sheet comes up here.
+    favorite->setPassword("not the password");
+    openWindow();
+    int told = 0;
+    ObserverToken telling = NotificationCenter::defaultCenter().observe(
+        ZNTFavorite::PasswordNotSavedNotification, favorite.get(), [&](const Notification &) { ++told; });
+
+    // Asked for in the password sheet.
+    controller->connectToFavorite(1);
+    Alert *prompt = waitForAlert("Password required");
+    ASSERT_TRUE(prompt);
+    secretField(prompt)->setText(requiredEnv("TRELLAN_PG_SCRAM_PASSWORD"));
+    prompt->accessoryView()->findChild<QCheckBox *>()->setChecked(true);
+    QTest::keyClick(secretField(prompt), Qt::Key_Return);
+    ASSERT_TRUE(waitConnected(favorite)) << favorite->connectionErrorString.toStdString();
+    ASSERT_TRUE(pumpUntil([&] { return told > 0; }));
+    EXPECT_FALSE(favorite->savePassword());
+    EXPECT_EQ(favorite->keychainFailureString,
+              "The keyring did not save the password (no secret service), so “Save password” is off.");
+    controller->disconnectFromFavorite(1);
+    ASSERT_TRUE(pumpUntil([&] { return !favorite->connectionStateConnected; }));
+    const QModelIndex row = model()->index(1);
+    EXPECT_TRUE(row.data(FavoritesListModel::FailedRole).toBool());
+    EXPECT_EQ(row.data(FavoritesListModel::ErrorRole).toString(), favorite->keychainFailureString);
+    EXPECT_GT(favorite->errorTextHeight, 0);
+    EXPECT_EQ(model()->heightOfRow(1), 66 + int(std::ceil(favorite->errorTextHeight)));
+    controller->showWindow();
+    saveScreenshot(controller->window(), "password-not-saved");
+    // Once: the saves that follow do not try, nor tell, again.
+    favorite->setNickname("Scram again");
+    ASSERT_TRUE(store->save(nullptr));
+    pumpUntil([&] { return !store->isKeychainWorkPending(); });
+    EXPECT_EQ(told, 1);
+    controller->clearError(1);
+    EXPECT_FALSE(row.data(FavoritesListModel::FailedRole).toBool());
+
+    // Asked for in the favorite's settings: told there while they are open.
+    controller->beginEditingFavorite(1);
+    auto *form = qobject_cast<FavoriteSettingsForm *>(controller->table()->indexWidget(row));
+    ASSERT_NE(form, nullptr);
+    form->savePasswordBox()->click();
+    ASSERT_TRUE(pumpUntil([&] { return told == 2; }));
+    EXPECT_FALSE(form->savePasswordBox()->isChecked());
+    EXPECT_TRUE(form->keychainFailureLabel()->isVisible());
+    EXPECT_EQ(form->keychainFailureLabel()->text(), favorite->keychainFailureString);
+    saveScreenshot(controller->window(), "password-not-saved-settings");
 }

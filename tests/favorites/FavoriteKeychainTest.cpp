@@ -4,6 +4,7 @@
 #include "StoreTestSupport.h"
 #include "engine/Keychain.h"
 #include "platform/Main.h"
+#include "platform/NotificationCenter.h"
 #include "platform/SecretStore.h"
 #include "platform/SystemInfo.h"
 
@@ -238,21 +239,44 @@ TEST_F(FavoriteKeychain, ANewPasswordReplacesTheOneStoredInAnEarlierRun) {
     KeychainDeletePassword("postgresql://" + host, "kc");
 }
 
-TEST_F(FavoriteKeychain, AWriteThatFailsIsTriedAgainAtTheNextSave) {
+// A write the keyring refuses is a failure told once, never a success: the
+// favorite's "save" flag goes off (so the next save does not try again behind
+// the user's back) and the favorite says why; saving it again is the user's
+// choice.
+TEST_F(FavoriteKeychain, AWriteThatFailsIsToldOnceAndSavingGoesOffUntilTheUserAsksAgain) {
     auto keyring = std::make_shared<FlakyStore>();
     SecretStoreScope scope(keyring);
     auto store = openStore();
     auto favorite = savedFavorite(store, "retry.example", "keep-me");
+    favorite->setSaveSshPassword(true);
+    favorite->setSshHost("gw.example");
+    favorite->setSshPassword("ssh-secret");
+    int told = 0;
+    ObserverToken telling = NotificationCenter::defaultCenter().observe(
+        ZNTFavorite::PasswordNotSavedNotification, favorite.get(), [&](const Notification &) { ++told; });
     keyring->failWrites = true;
     saveAndSettle(store);
     EXPECT_TRUE(keyring->items().empty());
     EXPECT_FALSE(favorite->rememberedKeychainItem(false));
+    EXPECT_FALSE(favorite->savePassword());
+    EXPECT_FALSE(favorite->saveSshPassword());
+    EXPECT_EQ(told, 2);
+    EXPECT_TRUE(favorite->keychainFailureString.contains("(locked)")) << favorite->keychainFailureString.toStdString();
+    EXPECT_TRUE(favorite->rowShowsError());
 
     keyring->failWrites = false;
     favorite->setNickname("any change saves");
     saveAndSettle(store);
+    saveAndSettle(store);
+    EXPECT_TRUE(keyring->items().empty());
+    EXPECT_EQ(told, 2);
+
+    favorite->setSavePassword(true);
+    saveAndSettle(store);
     ASSERT_EQ(keyring->items().size(), 1u);
     EXPECT_EQ(keyring->items().begin()->second.password, "keep-me");
+    EXPECT_TRUE(favorite->savePassword());
+    EXPECT_EQ(told, 2);
     EXPECT_FALSE(keyring->askedOnMain.load());
 }
 

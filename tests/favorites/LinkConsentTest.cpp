@@ -1,6 +1,6 @@
 // A connection URL from another program (a link in a browser, a later start)
 // reaches a server beyond this computer that no favorite names only after the
-// user has agreed: connecting offers the client certificate and the SSH keys.
+// user has agreed: connecting offers the client certificate.
 #include "FavoritesWindowTestSupport.h"
 #include "engine/SSHTunnel.h"
 #include "platform/UserDefaults.h"
@@ -34,6 +34,11 @@ TEST_F(LinkConsent, ALinkToAnUnknownServerAsksFirstNamesItPlainlyAndReturnDeclin
     EXPECT_TRUE(question->informativeText().contains("\n\nHost: db.evil.example\nPort: 5433\nUser: mallory\n"
                                                      "Database: loot\n\n"))
         << question->informativeText().toStdString();
+    // It names what this connection offers, and nothing it does not.
+    EXPECT_TRUE(
+        question->informativeText().contains("Connecting offers this server your client certificate, if you have one."))
+        << question->informativeText().toStdString();
+    EXPECT_FALSE(question->informativeText().contains("SSH")) << question->informativeText().toStdString();
     EXPECT_EQ(question->defaultButton(), button(question, "Cancel"));
     EXPECT_EQ(model()->favorites().size(), 1u) << "the favorite was made before the user agreed";
     saveScreenshot(question, "link-consent");
@@ -85,6 +90,10 @@ TEST_F(LinkConsent, ConsentAddsAndConnectsWhileLocalLinksAndKnownServersNeedNone
     ASSERT_TRUE(question);
     EXPECT_TRUE(question->informativeText().contains(
         QStringLiteral("SSH host: %1:%2").arg(requiredEnv("TRELLAN_SSH_HOST"), requiredEnv("TRELLAN_SSH_PORT"))));
+    // No key file comes with a link: the SSH server is offered none.
+    EXPECT_TRUE(question->informativeText().contains("offers the database server your client certificate"))
+        << question->informativeText().toStdString();
+    EXPECT_FALSE(question->informativeText().contains("SSH keys")) << question->informativeText().toStdString();
     EXPECT_EQ(model()->favorites().size(), 2u);
     QTest::mouseClick(button(question, "Connect"), Qt::LeftButton);
     Alert *trust = waitForAlert("Trust SSH server fingerprint?");
