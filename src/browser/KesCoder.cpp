@@ -201,7 +201,7 @@ void KesCoder::appendUtf8(const Value &value, std::string &out) const {
 }
 
 void KesCoder::appendStoredRowUtf8(const RowStore &store, qsizetype row, const std::vector<int> &columns,
-                                   std::string &out) const {
+                                   std::string &out, bool asDecoded) const {
     // One look-up for the row; numbers are written straight from their cells.
     RowStore::Cell local[16];
     std::vector<RowStore::Cell> many;
@@ -217,7 +217,7 @@ void KesCoder::appendStoredRowUtf8(const RowStore &store, qsizetype row, const s
             out += m_separator.utf8;
         first = false;
         const RowStore::Cell &cell = cells[column];
-        if (cell.kind == RowStore::CellKind::Text)
+        if (cell.kind == RowStore::CellKind::Text && (!asDecoded || QByteArrayView(cell.data, cell.size).isValidUtf8()))
             appendString(std::string_view(cell.data, size_t(cell.size)), out);
         else if (cell.kind == RowStore::CellKind::Bytes)
             appendBytes(std::string_view(cell.data, size_t(cell.size)), out);
