@@ -15,6 +15,8 @@
 #include "window/WindowTestSupport.h"
 
 #include <QClipboard>
+#include <QCoreApplication>
+#include <QDir>
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QProcess>
@@ -24,8 +26,18 @@ using namespace terminaltest;
 using namespace std::chrono_literals;
 
 namespace {
+// The demo's script beside this file; __FILE__ is relative to the build folder
+// when the compiler cache rewrites paths, so failing that, up from the program.
 QString demoScript() {
-    return QFileInfo(QStringLiteral(__FILE__)).dir().filePath(QStringLiteral("../../resources/demo/demo.sql"));
+    const QString beside =
+        QFileInfo(QStringLiteral(__FILE__)).dir().filePath(QStringLiteral("../../resources/demo/demo.sql"));
+    if (QFileInfo(beside).isAbsolute() && QFileInfo::exists(beside))
+        return beside;
+    for (QDir dir(QCoreApplication::applicationDirPath()); !dir.isRoot(); dir.cdUp()) {
+        if (dir.exists(QStringLiteral("resources/demo/demo.sql")))
+            return dir.filePath(QStringLiteral("resources/demo/demo.sql"));
+    }
+    return beside;
 }
 
 class TerminalWindow : public TerminalPageFixture {
@@ -55,7 +67,8 @@ protected:
         ZNTContentControllers::setFactory(ZNTPage::Terminal, nullptr);
         ZNTContentControllers::setFactory(ZNTPage::Query, nullptr);
         ZNTContentControllers::setFactory(ZNTPage::Row, nullptr);
-        mainWindow->close();
+        if (mainWindow) // not when SetUp stopped early
+            mainWindow->close();
         mainWindow.reset();
         pumpFor(30ms);
         TerminalPageFixture::TearDown();
