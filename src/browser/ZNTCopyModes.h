@@ -37,10 +37,13 @@ struct ZNTCopySource {
 
     // The rows of a grid shown at rows (view rows, in the order copied) and
     // its model columns: values as valueAt() shows them, read from its store.
+    // The source reads the model, which must outlive it.
     static ZNTCopySource ofGrid(const ZNTGridModel &model, const QList<int> &rows, const std::vector<int> &columns);
 };
 
 // The text that copying source in mode puts on the clipboard; tableName names the
 // table of INSERT statements (unqualified). Any other mode number copies as text.
-// Empty without rows: there is nothing to copy, and the caller beeps.
+// Empty without rows: there is nothing to copy, and the caller beeps. A large
+// copy is encoded in slices on a few threads while the caller waits; they read
+// the store alone (valueAt and storeRowAt run on the caller's thread). main thread
 QString ZNTCopyText(int mode, const QString &tableName, const ZNTCopySource &source);
