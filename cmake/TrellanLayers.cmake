@@ -28,6 +28,19 @@ function(trellan_layer name)
     endif()
 endfunction()
 
+# The test files that open an SSH tunnel through the run's sshd. A tunnel
+# listens on local port 48756 first, machine-wide, and some of these tests hold
+# that port themselves to see a tunnel take another: they run one at a time.
+# Named, not matched by a pattern, which missed ConnectionAtExitTest; a file
+# that reaches the sshd but is missing here stops the configuration.
+set(TRELLAN_TUNNEL_TESTS
+    ConnectionAtExitTest ConnectionSSHTest SSHForwardingTest SSHTunnelTest
+    ConnectFavoriteSSHTest LinkConsentTest)
+
+# The test files that stand in for the desktop's notification service own its
+# one name on the run's session bus: one at a time. Named as the tunnel tests are.
+set(TRELLAN_NOTIFICATION_SERVICE_TESTS QueryNotificationTest TerminalNotificationTest)
+
 # Every tests/<layer>/*.cpp is its own executable, so that ctest can run them in
 # parallel and a crash takes down one file only.
 function(trellan_layer_tests layer)
@@ -38,16 +51,18 @@ function(trellan_layer_tests layer)
         add_executable(${exe} ${src})
         target_link_libraries(${exe} PRIVATE trellan_${layer} trellan_test_support)
         target_precompile_headers(${exe} REUSE_FROM trellan_test_support)
-        # Tunnels try local port 48756 first, machine-wide: tests that open one
-        # must not run beside each other, or their port assertions race.
         set(locks "")
-        if(base MATCHES "SSH")
+        file(READ ${src} text)
+        if(base IN_LIST TRELLAN_TUNNEL_TESTS)
             set(locks RESOURCE_LOCK tunnel_local_port)
+        elseif(text MATCHES "TRELLAN_SSH_|SSHTestSupport\\.h")
+            message(FATAL_ERROR "${src} reaches the test sshd: add ${base} to TRELLAN_TUNNEL_TESTS")
         endif()
-        # Tests that stand in for the desktop's notification service own its
-        # one name on the session bus: one at a time.
-        if(base MATCHES "Notification")
+        if(base IN_LIST TRELLAN_NOTIFICATION_SERVICE_TESTS)
             set(locks RESOURCE_LOCK desktop_notification_service)
+        elseif(text MATCHES "registerService\\(DesktopNotifier::ServiceName")
+            message(FATAL_ERROR "${src} owns the notification service's name: add ${base} to "
+                                "TRELLAN_NOTIFICATION_SERVICE_TESTS")
         endif()
         gtest_discover_tests(${exe} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300 ${locks})
     endforeach()

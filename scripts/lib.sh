@@ -82,6 +82,9 @@ ensure_test_locale() {
 
 # TRELLAN_JOBS caps the build and test parallelism (several builds sharing one machine).
 jobs_count() { echo "${TRELLAN_JOBS:-$(nproc 2>/dev/null || echo 2)}"; }
+# TRELLAN_TEST_JOBS, when set, is ctest's alone: the tests mostly wait on their
+# servers, so more of them than processors can run at once.
+test_jobs_count() { echo "${TRELLAN_TEST_JOBS:-$(jobs_count)}"; }
 
 # Configures (once) and builds build/; extra arguments go to cmake --build.
 build_project() {

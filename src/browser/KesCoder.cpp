@@ -3,6 +3,7 @@
 #include "platform/Log.h"
 
 #include <QLocale>
+#include <QStringDecoder>
 #include <algorithm>
 #include <atomic>
 #include <charconv>
@@ -24,6 +25,14 @@ const QStringList kPostgresqlReplacements = {"\\", "\\\\", "'", "\\'", kCR, "\\r
 
 // One line for the whole process, whichever coder and thread meets such a value first.
 std::atomic<bool> g_loggedUnsupported{false};
+
+// QString::fromUtf8 drops a leading U+FEFF as a byte-order mark; here it is
+// the first character of a value and stays.
+QString textOf(const std::string &utf8) {
+    QStringDecoder decoder(QStringDecoder::Utf8,
+                           QStringDecoder::Flag::ConvertInitialBom | QStringDecoder::Flag::Stateless);
+    return decoder(QByteArrayView(utf8.data(), qsizetype(utf8.size())));
+}
 
 bool isFloat(const Value &value) {
     return value.kind() == Value::Kind::Float || value.kind() == Value::Kind::Double;
@@ -138,13 +147,13 @@ KesCoder KesCoder::mysqlIdentifierCoder() {
 void KesCoder::appendObject(const Value &value, QString &out) const {
     std::string utf8;
     appendUtf8(value, utf8);
-    out += QString::fromUtf8(utf8.data(), qsizetype(utf8.size()));
+    out += textOf(utf8);
 }
 
 void KesCoder::appendRow(const std::vector<Value> &row, QString &out) const {
     std::string utf8;
     appendRowUtf8(row, utf8);
-    out += QString::fromUtf8(utf8.data(), qsizetype(utf8.size()));
+    out += textOf(utf8);
 }
 
 void KesCoder::appendRowUtf8(const std::vector<Value> &row, std::string &out) const {
@@ -201,7 +210,7 @@ void KesCoder::appendUtf8(const Value &value, std::string &out) const {
 }
 
 void KesCoder::appendStoredRowUtf8(const RowStore &store, qsizetype row, const std::vector<int> &columns,
-                                   std::string &out) const {
+                                   std::string &out, bool asDecoded) const {
     // One look-up for the row; numbers are written straight from their cells.
     RowStore::Cell local[16];
     std::vector<RowStore::Cell> many;
@@ -217,7 +226,7 @@ void KesCoder::appendStoredRowUtf8(const RowStore &store, qsizetype row, const s
             out += m_separator.utf8;
         first = false;
         const RowStore::Cell &cell = cells[column];
-        if (cell.kind == RowStore::CellKind::Text)
+        if (cell.kind == RowStore::CellKind::Text && (!asDecoded || QByteArrayView(cell.data, cell.size).isValidUtf8()))
             appendString(std::string_view(cell.data, size_t(cell.size)), out);
         else if (cell.kind == RowStore::CellKind::Bytes)
             appendBytes(std::string_view(cell.data, size_t(cell.size)), out);

@@ -62,11 +62,14 @@ public:
     QString encodeRow(const std::vector<Value> &row) const;
 
     // The same as UTF-8, straight from the bytes of a row store (text cells are
-    // never decoded): the columns of one stored row, in the order given.
+    // never decoded): the columns of one stored row, in the order given. Text
+    // that is not UTF-8 (a SQL_ASCII database) goes out as received, or with
+    // asDecoded as its decoded value reads (replacement characters), the same
+    // bytes appendUtf8 writes for the cell's value.
     void appendUtf8(const Value &value, std::string &out) const;
     void appendRowUtf8(const std::vector<Value> &row, std::string &out) const;
-    void appendStoredRowUtf8(const RowStore &store, qsizetype row, const std::vector<int> &columns,
-                             std::string &out) const;
+    void appendStoredRowUtf8(const RowStore &store, qsizetype row, const std::vector<int> &columns, std::string &out,
+                             bool asDecoded = false) const;
 
     QString quoteCharacter() const { return m_quote.text; }
     void setQuoteCharacter(const QString &text) { m_quote.set(text); }

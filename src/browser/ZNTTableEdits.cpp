@@ -123,6 +123,13 @@ Value ZNTTableEdits::effectiveValue(qsizetype row, int column) const {
     return loadedValue(row, column);
 }
 
+qsizetype ZNTTableEdits::plainStoreRow(qsizetype row) const {
+    const Row &r = m_rows[size_t(row)];
+    if (r.m_pending && (r.isNew() || r.m_pending->hasOwnValues || hasEdits(r)))
+        return -1;
+    return m_store && m_store->columnCount() == m_columnCount ? r.m_storeRow : -1;
+}
+
 ZNTTableEdits::Values ZNTTableEdits::effectiveValues(qsizetype row) const {
     Values values;
     values.reserve(m_columnCount);

@@ -77,6 +77,9 @@ public:
     Values loadedValues(qsizetype row) const;
     Value effectiveValue(qsizetype row, int column) const;
     Values effectiveValues(qsizetype row) const;
+    // The store row whose cells are row's effective values (a row without edits
+    // and without values of its own), else -1.
+    qsizetype plainStoreRow(qsizetype row) const;
     // KRVTableDataCellStyle of a cell: deleted 3, new 2, edited 1, else 0.
     int cellStyle(qsizetype row, int column) const;
 

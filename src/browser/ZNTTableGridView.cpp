@@ -2,6 +2,7 @@
 
 #include "ZNTRowValueText.h"
 #include "uikit/Beep.h"
+#include "uikit/TableViewAdditions.h"
 #include "uikit/WindowEditing.h"
 #include "uikit/ZNTTableHeaderCell.h"
 
@@ -83,20 +84,9 @@ void ZNTTableGridView::setDoubleClickEdits(bool edits) {
 }
 
 QList<int> ZNTTableGridView::selectedRowIndexes() const {
-    QList<int> rows;
-    if (!selectionModel())
-        return rows;
-    for (const QModelIndex &index : selectionModel()->selectedRows())
-        rows << index.row();
-    if (rows.isEmpty()) {
-        // Rows count as selected when any of their cells is.
-        for (const QModelIndex &index : selectionModel()->selectedIndexes()) {
-            if (!rows.contains(index.row()))
-                rows << index.row();
-        }
-    }
-    std::sort(rows.begin(), rows.end());
-    return rows;
+    const QList<int> rows = selectedRowsOf(selectionModel(), true);
+    // Rows count as selected when any of their cells is.
+    return rows.isEmpty() ? selectedRowsOf(selectionModel(), false) : rows;
 }
 
 bool ZNTTableGridView::endEditing() {

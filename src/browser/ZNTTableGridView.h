@@ -49,7 +49,8 @@ public:
     void setDoubleClickEdits(bool edits);
     // The row and column under a point of the viewport (-1 for none).
     int rowAtPoint(const QPoint &pos) const { return rowAt(pos.y()); }
-    // Rows with a selected cell, ascending.
+    // The rows whose every cell is selected, else those with a selected cell;
+    // ascending.
     QList<int> selectedRowIndexes() const;
     bool isEditing() const { return state() == QAbstractItemView::EditingState; }
     // Commits the open editor, if any; false when it refused to let go.

@@ -121,11 +121,12 @@ void ZNTTableViewController::copyRowIndices(const QList<int> &rows, int mode) {
     QList<int> resultColumns;
     for (const QString &name : onScreenColumnNames())
         resultColumns << m_model->resultColumn(m_model->displayColumnNamed(name));
+    const ZNTTableEdits &edits = m_model->edits();
     ZNTCopySource source;
     source.columnNames = onScreenColumnNames();
     source.rowCount = rows.size();
-    source.valueAt = [this, rows, resultColumns](qsizetype row, int column) {
-        return m_model->edits().effectiveValue(rows[row], resultColumns[column]);
+    source.valueAt = [&edits, rows, resultColumns](qsizetype row, int column) {
+        return edits.effectiveValue(rows[row], resultColumns[column]);
     };
     // INSERT statements run back into this table, or a copy of it, as they
     // stand: the server computes generated columns and keeps identity values
@@ -142,6 +143,10 @@ void ZNTTableViewController::copyRowIndices(const QList<int> &rows, int mode) {
             source.generatedColumns << generated;
         }
     }
+    // Rows without edits straight from the result's store.
+    source.store = edits.store();
+    source.storeColumns.assign(resultColumns.begin(), resultColumns.end());
+    source.storeRowAt = [&edits, rows](qsizetype row) { return edits.plainStoreRow(rows[row]); };
     // One row of one NULL copies as nothing, which is still a copy.
     QApplication::clipboard()->setText(ZNTCopyText(mode, m_table->name(), source));
 }

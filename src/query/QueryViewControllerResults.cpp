@@ -303,14 +303,7 @@ void QueryViewController::copyRowIndices(const QList<int> &rows, int mode) {
         return;
     }
     // Columns in on-screen order, rows as they are shown (sorted or not).
-    const std::vector<int> logicals = logicalOrder(m_tableView->header());
-    ZNTCopySource source;
-    for (int logical : logicals)
-        source.columnNames << m_model->columns()[logical]->name();
-    source.rowCount = rows.size();
-    source.valueAt = [this, &rows, &logicals](qsizetype row, int column) {
-        return m_model->valueAt(rows[row], logicals[size_t(column)]);
-    };
+    const ZNTCopySource source = ZNTCopySource::ofGrid(*m_model, rows, logicalOrder(m_tableView->header()));
     // The editor knows no table: INSERT statements name one for the user to replace.
     const QString text = ZNTCopyText(mode, QStringLiteral("table_name"), source);
     if (text.isEmpty()) {

@@ -27,6 +27,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QThreadPool>
+#include <numeric>
 #include <thread>
 
 namespace {
@@ -212,10 +213,7 @@ QList<int> ZNTTerminalViewController::selectedRowIndicesForTerminalResult(ZNTTer
     auto *found = qobject_cast<ZNTTerminalQueryTabularResult *>(m_outline->viewAtRow(row));
     if (!found || !found->tableView()->selectionModel())
         return {};
-    QList<int> rows;
-    for (const QModelIndex &index : found->tableView()->selectionModel()->selectedRows())
-        rows << index.row();
-    std::sort(rows.begin(), rows.end());
+    const QList<int> rows = selectedRowsOf(found->tableView()->selectionModel(), true);
     if (grid && !rows.isEmpty())
         *grid = found;
     return rows;
@@ -234,12 +232,10 @@ void ZNTTerminalViewController::copyRowIndices(const QList<int> &rows, ZNTTermin
         beep();
         return;
     }
-    const ZNTColumnList columns = grid->result()->result()->columns();
-    ZNTCopySource source;
-    for (const auto &column : columns)
-        source.columnNames << column->name();
-    source.rowCount = rows.size();
-    source.valueAt = [grid, &rows](qsizetype row, int column) { return grid->model()->valueAt(rows[row], column); };
+    // Every column of the result in its own order, whatever the grid shows.
+    std::vector<int> columns(size_t(grid->result()->result()->columns().size()));
+    std::iota(columns.begin(), columns.end(), 0);
+    const ZNTCopySource source = ZNTCopySource::ofGrid(*grid->model(), rows, columns);
     const QString text = ZNTCopyText(mode, TerminalPageLogic::kInsertTableName, source);
     if (text.isEmpty()) {
         beep();

@@ -10,20 +10,9 @@
 #include <QScrollBar>
 #include <QTreeView>
 #include <algorithm>
-#include <set>
+#include <vector>
 
 namespace {
-
-std::set<int> selectedRows(const QAbstractItemView *view) {
-    std::set<int> rows;
-    if (!view->selectionModel())
-        return rows;
-    for (const QItemSelectionRange &range : view->selectionModel()->selection())
-        if (range.parent() == view->rootIndex())
-            for (int r = range.top(); r <= range.bottom(); ++r)
-                rows.insert(r);
-    return rows;
-}
 
 bool shownByTree(const QTreeView *view, const QModelIndex &index) {
     for (QModelIndex i = index; i.isValid(); i = i.parent()) {
@@ -62,13 +51,39 @@ void relayoutKeepingTheEditor(QAbstractItemView *view) {
 
 } // namespace
 
+QList<int> selectedRowsOf(const QItemSelectionModel *selection, bool wholeRows) {
+    QList<int> rows;
+    const QAbstractItemModel *model = selection ? selection->model() : nullptr;
+    const int rowCount = model ? model->rowCount() : 0;
+    const int columnCount = model ? model->columnCount() : 0;
+    if (rowCount <= 0 || columnCount <= 0 || !selection->hasSelection())
+        return rows;
+    // Per row: nothing selected, a range over the whole row, or ranges over
+    // parts of it only (whether those add up to the row, Qt answers).
+    enum : uint8_t { None, Whole, Part };
+    std::vector<uint8_t> seen(size_t(rowCount), None);
+    for (const QItemSelectionRange &range : selection->selection()) {
+        if (range.parent().isValid())
+            continue;
+        const bool whole = range.left() <= 0 && range.right() >= columnCount - 1;
+        for (int row = std::max(range.top(), 0); row <= std::min(range.bottom(), rowCount - 1); ++row)
+            seen[size_t(row)] = whole || seen[size_t(row)] == Whole ? Whole : Part;
+    }
+    for (int row = 0; row < rowCount; ++row) {
+        const uint8_t state = seen[size_t(row)];
+        if (state == Whole || (state == Part && (!wholeRows || selection->isRowSelected(row))))
+            rows << row;
+    }
+    return rows;
+}
+
 QList<int> clickedRowIndexes(const QAbstractItemView *view, int clickedRow) {
     if (clickedRow < 0)
         return {};
-    const std::set<int> selected = selectedRows(view);
-    if (!selected.count(clickedRow))
+    QList<int> selected = selectedRowsOf(view->selectionModel(), false);
+    if (!std::binary_search(selected.begin(), selected.end(), clickedRow))
         return {clickedRow};
-    return QList<int>(selected.begin(), selected.end());
+    return selected;
 }
 
 QModelIndexList selectedItems(const QTreeView *view) {

@@ -4,7 +4,14 @@
 #include <QModelIndexList>
 
 class QAbstractItemView;
+class QItemSelectionModel;
 class QTreeView;
+
+// The selected rows of a table's selection, ascending: with wholeRows those
+// whose every cell is selected (what QItemSelectionModel::selectedRows()
+// answers), else those with any selected cell. Read from the selection's
+// ranges: a million selected rows cost one pass and no index objects.
+QList<int> selectedRowsOf(const QItemSelectionModel *selection, bool wholeRows);
 
 // Which rows a context-menu action applies to, given the row the user clicked
 // (view->rowAt(pos.y()) in the menu handler; -1 for none): nothing for no row,

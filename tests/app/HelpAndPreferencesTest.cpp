@@ -3,6 +3,7 @@
 #include "app/TqbUpdateChecker.h"
 #include "app/ZNTHelpWindowController.h"
 #include "app/ZNTPreferenceWindowController.h"
+#include "engine/LoopbackSockets.h"
 #include "platform/NotificationCenter.h"
 #include "platform/UserDefaults.h"
 #include "support/PlainTextSupport.h"
@@ -16,7 +17,6 @@
 #include <QLabel>
 #include <QRegularExpression>
 #include <QSpinBox>
-#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextBrowser>
@@ -114,11 +114,9 @@ TEST(PreferenceWindow, LastCheckLineShowsNeverThenWhyTheCheckFailed) {
     preferences.showWindow();
     EXPECT_EQ(preferences.lastUpdateCheckTextField()->text(), "Last Check: Never");
 
-    QTcpServer closed; // a port that was free a moment ago, now refusing
-    ASSERT_TRUE(closed.listen(QHostAddress::LocalHost));
-    const quint16 port = closed.serverPort();
-    closed.close();
-    checker->setBaseURLForTesting(QUrl(QString("http://127.0.0.1:%1").arg(port)));
+    RefusingPort closed;
+    ASSERT_NE(closed.port(), 0);
+    checker->setBaseURLForTesting(QUrl(QString("http://127.0.0.1:%1").arg(closed.port())));
     checker->checkForUpdates();
     ASSERT_TRUE(pumpUntil([&] { return !checker->lastErrorMessage().isEmpty(); }));
     EXPECT_EQ(preferences.lastUpdateCheckTextField()->text(), checker->lastErrorMessage());

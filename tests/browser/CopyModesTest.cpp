@@ -1,3 +1,4 @@
+#include "browser/KesCoder.h"
 #include "browser/ZNTCopyModes.h"
 #include "model/CatalogTestSupport.h"
 
@@ -129,6 +130,14 @@ TEST(CopyText, TextRowsAreSeparatedEvenWhenARowReadsAsNothing) {
     source.valueAt = [&](qsizetype row, int) { return values[size_t(row)]; };
     EXPECT_EQ(ZNTCopyText(ZNTCopyModeText, "t", source), "\nx\ny z");
     EXPECT_EQ(ZNTCopyText(42, "t", source), "\nx\ny z") << "an unknown mode copies as text";
+
+    // A text that begins with U+FEFF keeps it: it is the value's own character,
+    // not a mark of the encoding.
+    const std::vector<Value> marked = {Value::fromString(QStringLiteral("\ufeffa")), Value::fromString("b")};
+    source.rowCount = 2;
+    source.valueAt = [&](qsizetype row, int) { return marked[size_t(row)]; };
+    EXPECT_EQ(ZNTCopyText(ZNTCopyModeText, "t", source), QStringLiteral("\ufeffa\nb"));
+    EXPECT_EQ(KesCoder::clipboardCoder().encodeObject(marked[0]), QStringLiteral("\ufeffa"));
 
     source.rowCount = 0;
     for (int mode : {0, 1, 2, 3})

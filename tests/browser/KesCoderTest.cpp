@@ -125,6 +125,19 @@ TEST(KesCoder, StoredRowsEncodeAsTheirValuesDo) {
     std::string reordered;
     KesCoder::csvCoder().appendStoredRowUtf8(store, 0, {2, 0}, reordered);
     EXPECT_EQ(reordered, "-5,\"x\"\"y\n\"");
+
+    // Text that is not UTF-8 (a SQL_ASCII database): the file gets the bytes
+    // as received, a copy the text as its value reads.
+    RowStore ascii(1);
+    ascii.addText("a\xff'b", 4);
+    ascii.endRow();
+    const KesCoder literals = KesCoder::postgresqlCoder();
+    std::string received, decoded;
+    literals.appendStoredRowUtf8(ascii, 0, {0}, received);
+    literals.appendStoredRowUtf8(ascii, 0, {0}, decoded, true);
+    EXPECT_EQ(received, "E'a\xff\\'b'");
+    EXPECT_EQ(QString::fromUtf8(decoded), literals.encodeRow(ascii.rowAt(0)));
+    EXPECT_EQ(QString::fromUtf8(decoded), QStringLiteral("E'a\ufffd\\'b'"));
 }
 
 // The mark is one flag for the whole process: a fresh process proves it.

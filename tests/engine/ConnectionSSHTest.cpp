@@ -68,6 +68,7 @@ TEST(ConnectionSSH, TunnelCarriesTheConnectionAndItsCancelRequest) {
     trustTestHostKey();
     // Someone else holds the usual local port: the tunnel must pick another.
     SilentListener other(SSHTunnel::DefaultLocalPort);
+    ASSERT_EQ(other.port(), SSHTunnel::DefaultLocalPort) << "someone outside this test holds the port";
     QVariantMap params = sshParams();
     auto connection = ZNTConnection::create(params);
     StateRecorder recorder(connection);
@@ -93,13 +94,24 @@ TEST(ConnectionSSH, TunnelCarriesTheConnectionAndItsCancelRequest) {
     EXPECT_EQ(hostaddr, "127.0.0.1");
     EXPECT_EQ(port.toInt(), localPort);
 
-    // A long statement is cancelled by a second connection through the same tunnel.
+    // A long statement is cancelled by a second connection through the same
+    // tunnel. Worded for this test alone: other test programs sleep on the
+    // same server.
     PGcancelPtr cancel(onQueue(connection, [&] {
-        PQsendQuery(connection->conn(), "select pg_sleep(30)");
+        PQsendQuery(connection->conn(), "select pg_sleep(30), 'cancelled through a connection tunnel'");
         return PQgetCancel(connection->conn());
     }));
     std::thread canceller([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        // A cancel that reached the server before the statement would be lost.
+        PGconnPtr admin = adminConnection();
+        for (auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+             std::chrono::steady_clock::now() < until; std::this_thread::sleep_for(std::chrono::milliseconds(10))) {
+            PGresultPtr active(PQexec(admin.get(), "select count(*) from pg_stat_activity where query = "
+                                                   "'select pg_sleep(30), ''cancelled through a connection tunnel''' "
+                                                   "and state = 'active'"));
+            if (PQntuples(active.get()) == 1 && std::strcmp(PQgetvalue(active.get(), 0, 0), "1") == 0)
+                break;
+        }
         char reason[256] = "";
         EXPECT_EQ(PQcancel(cancel.get(), reason, sizeof reason), 1) << reason;
     });

@@ -66,6 +66,10 @@ public:
         });
     }
     ~AnswerWatch() { DNSResolver::setAnsweredHookForTesting(nullptr); }
+    bool answered() {
+        std::lock_guard lock(m_mutex);
+        return m_answered;
+    }
     bool waitForAnswer(std::chrono::seconds limit) {
         std::unique_lock lock(m_mutex);
         return m_changed.wait_for(lock, limit, [&] { return m_answered; });
@@ -87,10 +91,9 @@ TEST(DNSResolver, CancelEndsASlowLookupLongBeforeItsAnswerAndTheLateAnswerIsHarm
             std::this_thread::yield();
         resolver->cancel();
     });
-    const auto begun = std::chrono::steady_clock::now();
     EXPECT_FALSE(resolver->lookup());
     canceller.join();
-    EXPECT_LT(std::chrono::steady_clock::now() - begun, std::chrono::seconds(3)) << "it waited for the answer";
+    EXPECT_FALSE(watch.answered()) << "it waited for the answer";
     EXPECT_EQ(resolver->error()->localizedDescription(), "Name look up was cancelled.");
     EXPECT_TRUE(resolver->addresses().isEmpty());
     // The worker answers after its resolver is gone.

@@ -42,6 +42,30 @@ inline int boundPort(int fd) {
     return ntohs(address.sin_port);
 }
 
+// A port of 127.0.0.1 that refuses every connection while this lives: bound,
+// never listening, and without SO_REUSEADDR, so that nobody else can listen
+// there meanwhile. (A port closed a moment ago may be the next one another
+// test of the suite is given.) port() is 0 when no port could be had.
+class RefusingPort {
+public:
+    RefusingPort() : m_fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+        const sockaddr_in address = loopbackAddress(0);
+        if (m_fd >= 0 && ::bind(m_fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0)
+            m_port = boundPort(m_fd);
+    }
+    ~RefusingPort() {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    RefusingPort(const RefusingPort &) = delete;
+    RefusingPort &operator=(const RefusingPort &) = delete;
+    int port() const { return m_port; }
+
+private:
+    int m_fd;
+    int m_port = 0;
+};
+
 // A blocking TCP connection to 127.0.0.1:port; -1 when refused.
 inline int connectLocal(int port) {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);

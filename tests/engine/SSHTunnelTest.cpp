@@ -439,27 +439,21 @@ TEST_F(SSHTunnelTest, UnreachableServersFailWithTheirReason) {
         QStringLiteral("Could not find SSH server ‘no-such-host.invalid’. ")))
         << describe(unknown->error());
 
-    // The far server's listening port is free of SSH; a closed one refuses.
-    int closedPort;
-    {
-        FarServer gone;
-        closedPort = gone.port();
-    }
+    // A port nobody listens on refuses.
+    RefusingPort closed;
+    ASSERT_NE(closed.port(), 0);
     auto refused = bareTunnel();
-    refused->setPort(closedPort);
+    refused->setPort(closed.port());
     EXPECT_FALSE(refused->connect());
     EXPECT_EQ(refused->error()->localizedDescription(),
               QStringLiteral("Connecting to SSH Server failed. Connection refused."));
 }
 
 TEST_F(SSHTunnelTest, UnreachableTargetFailsAfterLogin) {
-    int closedPort;
-    {
-        FarServer gone;
-        closedPort = gone.port();
-    }
+    RefusingPort closed;
+    ASSERT_NE(closed.port(), 0);
     auto tunnel = keyTunnel(QStringLiteral("id_ed25519"));
-    tunnel->setTargetPort(closedPort);
+    tunnel->setTargetPort(closed.port());
     EXPECT_FALSE(tunnel->connect());
     EXPECT_TRUE(tunnel->error()->localizedDescription().startsWith(QStringLiteral(
         "Connecting to the SSH server succeeded, but opening a tunnel to the PostgreSQL server failed.")))

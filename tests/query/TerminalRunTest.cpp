@@ -68,8 +68,9 @@ TEST_F(TerminalRun, AQueryRunAgainLosesItsOldResultsFirstAndKeepsItsPlace) {
     EXPECT_EQ(page->queries().size(), 3u); // no new query
     EXPECT_EQ(resultsShown(first), QStringList({"grid:1", "grid:1"}));
     EXPECT_NE(first->cachedResultAtIndex(0), oldResult.lock());
-    pumpFor(std::chrono::milliseconds(100)); // the engine's last batch timer holds the query a moment
-    EXPECT_TRUE(oldRows.expired());          // the rows of the run before are let go
+    // The rows of the run before are let go (the engine's last batch timer holds
+    // the query a moment).
+    EXPECT_TRUE(pumpUntil([&] { return oldRows.expired(); }));
     EXPECT_EQ(resultsShown(second), QStringList({"grid:1"}));
     EXPECT_EQ(gridRows(firstGrid(second)), QStringList({"2"}));
 }

@@ -75,6 +75,11 @@ TEST(ClickedRows, UnselectedRowAloneSelectedRowBringsTheSelectionEmptySpaceNothi
     view.selectionModel()->select(model.index(5, 1), QItemSelectionModel::Select);
     view.selectionModel()->select(model.index(8, 0), QItemSelectionModel::Select);
     EXPECT_EQ(clickedRowIndexes(&view, 8), (QList<int>{5, 8}));
+    // Whole rows are those with every cell selected, also one cell at a time.
+    view.selectionModel()->select(model.index(5, 0), QItemSelectionModel::Select);
+    view.selectionModel()->select(model.index(2, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    EXPECT_EQ(selectedRowsOf(view.selectionModel(), true), (QList<int>{2, 5}));
+    EXPECT_EQ(selectedRowsOf(view.selectionModel(), false), (QList<int>{2, 5, 8}));
 }
 
 TEST(ClickedRows, TreeItemsComeInTheOrderTheTreeShowsThem) {
