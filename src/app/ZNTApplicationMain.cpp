@@ -7,6 +7,7 @@
 #include "platform/Log.h"
 #include "platform/Reaper.h"
 #include "platform/SystemInfo.h"
+#include "uikit/ReadableScrollBarStyle.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -53,6 +54,7 @@ int ZNTApplicationMain(int argc, char *argv[]) {
     QApplication::setOrganizationName(QStringLiteral("Trellan"));
     QApplication::setApplicationVersion(SystemInfo::shortVersionString());
     QGuiApplication::setDesktopFileName(QStringLiteral("trellan"));
+    useReadableScrollBars();
     RegisterDefaultSettings();
 
     QCommandLineParser parser;

@@ -1,6 +1,7 @@
 #include "FavoritesWindowTestSupport.h"
 #include "favorites/FavoritePadDelegate.h"
 #include "favorites/FavoriteSettingsForm.h"
+#include "uikit/ReadableScrollBarStyle.h"
 
 #include <QCheckBox>
 #include <QLabel>
@@ -15,7 +16,7 @@ class FavoritesWindowScreenshot : public FavoritesWindowFixture, public ::testin
 TEST_P(FavoritesWindowScreenshot, ThreeFavoritesOneFailedOneEdited) {
     const bool dark = GetParam();
     const QPalette saved = QApplication::palette();
-    QApplication::setStyle(QStyleFactory::create("Fusion"));
+    QApplication::setStyle(new ReadableScrollBarStyle(QStyleFactory::create("Fusion")));
     if (dark)
         QApplication::setPalette(darkPalette());
     auto prod = addFavorite("Production", "db.example.org", "alice", "shop");
@@ -132,7 +133,7 @@ class FavoritesFormAtLeastWidth : public FavoritesWindowFixture, public ::testin
 TEST_P(FavoritesFormAtLeastWidth, EveryLabelShowsWholeAndTheButtonsCloseTheForm) {
     const bool dark = GetParam();
     const QPalette saved = QApplication::palette();
-    QApplication::setStyle(QStyleFactory::create("Fusion"));
+    QApplication::setStyle(new ReadableScrollBarStyle(QStyleFactory::create("Fusion")));
     if (dark)
         QApplication::setPalette(darkPalette());
     auto edited = addFavorite("Staging", "10.0.4.12", "deploy", "shop");

@@ -1,6 +1,7 @@
 // Every test executable runs inside a QApplication on the offscreen platform, so
 // that Main::post and widgets work as in the program.
 #include "platform/Reaper.h"
+#include "uikit/ReadableScrollBarStyle.h"
 
 #include <QApplication>
 #include <QDir>
@@ -34,6 +35,8 @@ int main(int argc, char **argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName("Trellan");
     QApplication::setOrganizationName("Trellan");
+    // What the program draws with, so that pictures of it match.
+    useReadableScrollBars();
     ::testing::InitGoogleTest(&argc, argv);
     const int status = RUN_ALL_TESTS();
     // As the program does: no connection works on while the libraries are torn down.

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "support/Screenshots.h"
+#include "uikit/ReadableScrollBarStyle.h"
 
 #include <QApplication>
 #include <QDir>
@@ -14,9 +15,10 @@
 
 namespace uikittest {
 
-// DejaVu Sans (fonts-dejavu-core) at 9 pt, the Fusion style and its light palette.
+// DejaVu Sans (fonts-dejavu-core) at 9 pt, the Fusion style (with the program's
+// scroll bars) and its light palette.
 inline void useFixedLook() {
-    QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+    QApplication::setStyle(new ReadableScrollBarStyle(QStyleFactory::create(QStringLiteral("Fusion"))));
     QFont font(QStringLiteral("DejaVu Sans"));
     font.setPointSize(9);
     font.setStyleHint(QFont::SansSerif, QFont::PreferAntialias);

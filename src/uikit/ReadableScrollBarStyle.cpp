@@ -1,0 +1,90 @@
+#include "ReadableScrollBarStyle.h"
+
+#include "Contrast.h"
+
+#include <QApplication>
+#include <QImage>
+#include <QPainter>
+#include <QPainterPath>
+#include <QStyleFactory>
+#include <QStyleOptionSlider>
+
+namespace {
+
+// The thumb's colour on a groove of colour groove, ink mixed in: a little above
+// 3:1 at rest, so that rounding to 8-bit channels and the groove's slightly
+// darker edges never take it below; clearly more under the pointer and more
+// again while dragged.
+QColor thumbColour(const QColor &groove, const QColor &ink, bool hovered, bool pressed) {
+    const double ratio = pressed ? 7.0 : hovered ? 4.5 : 3.2;
+    return inkReadableOn(groove, ink, ratio, 0.3);
+}
+
+} // namespace
+
+ReadableScrollBarStyle::ReadableScrollBarStyle(QStyle *base) : QProxyStyle(base) {}
+
+void ReadableScrollBarStyle::drawComplexControl(ComplexControl control, const QStyleOptionComplex *option,
+                                                QPainter *painter, const QWidget *widget) const {
+    const auto *bar = qstyleoption_cast<const QStyleOptionSlider *>(option);
+    if (control != CC_ScrollBar || !bar || !(bar->subControls & SC_ScrollBarSlider) ||
+        proxy()->styleHint(SH_ScrollBar_Transient, option, widget)) {
+        QProxyStyle::drawComplexControl(control, option, painter, widget);
+        return;
+    }
+    QStyleOptionSlider rest = *bar;
+    rest.subControls &= ~SC_ScrollBarSlider;
+    QProxyStyle::drawComplexControl(control, &rest, painter, widget);
+    drawThumb(*bar, painter, widget);
+}
+
+// What the style itself paints for the groove of such a bar: drawn once small
+// and read back, so that the thumb is measured against the real groove of any
+// style and palette rather than a guess at it.
+QColor ReadableScrollBarStyle::grooveColour(const QStyleOptionSlider &bar, const QWidget *widget) const {
+    QStyleOptionSlider sample = bar;
+    const bool horizontal = bar.orientation == Qt::Horizontal;
+    const int thickness = std::max(1, horizontal ? bar.rect.height() : bar.rect.width());
+    sample.rect = horizontal ? QRect(0, 0, 8 * thickness, thickness) : QRect(0, 0, thickness, 8 * thickness);
+    sample.subControls = SC_ScrollBarGroove;
+    sample.activeSubControls = SC_None;
+    sample.styleObject = nullptr;
+    QImage image(sample.rect.size(), QImage::Format_ARGB32_Premultiplied);
+    image.fill(bar.palette.color(QPalette::Window));
+    QPainter painter(&image);
+    QProxyStyle::drawComplexControl(CC_ScrollBar, &sample, &painter, widget);
+    painter.end();
+    const QRect groove = subControlRect(CC_ScrollBar, &sample, SC_ScrollBarGroove, widget);
+    return image.pixelColor(groove.isValid() ? groove.center() : image.rect().center());
+}
+
+void ReadableScrollBarStyle::drawThumb(const QStyleOptionSlider &bar, QPainter *painter, const QWidget *widget) const {
+    const bool active = bar.activeSubControls & SC_ScrollBarSlider;
+    const bool pressed = active && (bar.state & State_Sunken);
+    const bool hovered = active && (bar.state & State_MouseOver);
+    const QColor colour =
+        thumbColour(grooveColour(bar, widget), bar.palette.color(QPalette::WindowText), hovered, pressed);
+    // A sliver of groove on each side and end, so that the thumb reads as
+    // lying in it at either end of its travel.
+    const bool horizontal = bar.orientation == Qt::Horizontal;
+    const QRect slider = proxy()->subControlRect(CC_ScrollBar, &bar, SC_ScrollBarSlider, widget);
+    const QRectF thumb =
+        QRectF(slider).adjusted(horizontal ? 1 : 2, horizontal ? 2 : 1, horizontal ? -1 : -2, horizontal ? -2 : -1);
+    if (thumb.isEmpty())
+        return;
+    painter->save();
+    painter->setRenderHint(QPainter::Antialiasing);
+    QPainterPath path;
+    path.addRoundedRect(thumb, 3, 3);
+    painter->fillPath(path, colour);
+    painter->restore();
+}
+
+void useReadableScrollBars() {
+    if (dynamic_cast<ReadableScrollBarStyle *>(QApplication::style()))
+        return;
+    // The current style's own name, so that -style and QT_STYLE_OVERRIDE still
+    // choose what is drawn under the thumbs.
+    const QString name = QApplication::style() ? QApplication::style()->name() : QString();
+    QApplication::setStyle(new ReadableScrollBarStyle(name.isEmpty() ? nullptr : QStyleFactory::create(name)));
+}

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QProxyStyle>
+
+class QStyleOptionSlider;
+
+// The desktop's own style with one change: a scroll bar's thumb is drawn in the
+// palette's text colour mixed into the groove until it stands at least 3:1
+// against it, more under the pointer and more again while dragged. The stock
+// light styles draw a near-white thumb on a light-grey groove: a large thumb
+// then reads as groove, and the groove's ends as two small thumbs. Transient
+// (overlay) scroll bars keep the style's own drawing. main thread
+class ReadableScrollBarStyle : public QProxyStyle {
+public:
+    // base: the style drawn through (owned); nullptr for the desktop's default.
+    explicit ReadableScrollBarStyle(QStyle *base = nullptr);
+
+    void drawComplexControl(ComplexControl control, const QStyleOptionComplex *option, QPainter *painter,
+                            const QWidget *widget = nullptr) const override;
+
+private:
+    QColor grooveColour(const QStyleOptionSlider &bar, const QWidget *widget) const;
+    void drawThumb(const QStyleOptionSlider &bar, QPainter *painter, const QWidget *widget) const;
+};
+
+// Puts the style over the application's current one (the one the desktop or
+// -style chose), once. main thread
+void useReadableScrollBars();
