@@ -48,7 +48,7 @@ ZNTRowViewController::~ZNTRowViewController() {
         delete m_foreignTablePopover.data();
     }
     // The list is a child of the view, which whoever holds it may have
-    // deleted first (a window closed with the sidebar in it).
+    // deleted first.
     if (m_view && m_tableView)
         m_tableView->setDataSource(nullptr);
 }
