@@ -469,6 +469,7 @@ TEST_F(StructurePage, TextsWiderThanTheirFieldsShowTheirStart) {
     for (QLineEdit *field : {name, static_cast<QLineEdit *>(row->titleField()),
                              static_cast<QLineEdit *>(row->typeField()), static_cast<QLineEdit *>(row->defaultField())})
         EXPECT_EQ(field->cursorPosition(), 0) << field->text().toStdString();
+    saveShots(shop->window.get(), "wide-names");
 
     typeInto(name, table + "_old");
     row->titleField()->setFocus(Qt::TabFocusReason);
