@@ -1,6 +1,6 @@
 // Row editor benchmark, two parts, each beside a plain peer in the same run.
 //
-//   bench_rowedit [postgresql://user@host:port/db] [--runs N] [--typing-only | --selecting-only]
+//   bench_rowedit [postgresql://user@host:port/db] [--runs N] [--typing-only | --selecting-only | --long-only]
 //
 // Typing: a character typed into the middle of a 10 KB, 100 KB and 1 MB value
 // (lines of about 80 characters) in a text view laid out by the kit's corner
@@ -15,15 +15,24 @@
 // TRELLAN_PG_PORT and TRELLAN_PG_ADMIN_USER (database postgres); the table
 // bench_rowedit is made on first use and kept.
 //
-// Both run on the offscreen platform at DejaVu Sans 9 pt in the Fusion
+// Long values: the row editor showing a text of a million characters with and
+// without blanks, and of four million without, and its field taking and
+// losing the focus; the grid opening a cell of a million characters and a
+// character typed into it, beside a plain line edit.
+//
+// All run on the offscreen platform at DejaVu Sans 9 pt in the Fusion
 // style; the variants take turns, so that a busy moment hits both alike.
 #include "browser/BrowserPages.h"
+#include "browser/ZNTRowValueTextCell.h"
+#include "browser/ZNTRowViewController.h"
 #include "browser/ZNTTableContentModel.h"
 #include "browser/ZNTTableGridView.h"
 #include "browser/ZNTTableViewController.h"
 #include "engine/LibpqHandles.h"
+#include "engine/ZNTColumn.h"
 #include "engine/ZNTConnection.h"
 #include "model/ZNTDatabase.h"
+#include "model/ZNTRow.h"
 #include "model/ZNTServer.h"
 #include "model/ZNTTable.h"
 #include "uikit/ZNTTextContainerWithCorner.h"
@@ -40,9 +49,11 @@
 #include <QStyleFactory>
 #include <QTextBlock>
 #include <QUrl>
+#include <QVBoxLayout>
 #include <algorithm>
 #include <cstdio>
 #include <functional>
+#include <limits>
 #include <vector>
 
 namespace {
@@ -118,6 +129,89 @@ void benchTyping(int runs) {
                     : size >= 100'000 ? "100 KB"
                                       : "10 KB",
                     median(ours), median(theirs), median(ours) / median(theirs));
+    }
+}
+
+// --- long values ------------------------------------------------------------------
+
+// A text of n characters: one word without a blank, or words of 15 and a blank.
+QString longValue(qsizetype n, bool words) {
+    return QString(words ? QStringLiteral("0123456789abcde ") : QStringLiteral("0123456789abcdef"))
+        .repeated(n / 16 + 1)
+        .left(n);
+}
+
+// The row editor in a 320-point sidebar with one text entry holding the value:
+// the time to show it (the row set, the event loop run, painted), and the time
+// the field takes to get the focus and to lose it again.
+void benchLongInRowEditor(int runs) {
+    std::printf("row editor, one text value, median ms (%d rounds)\n", runs);
+    std::printf("  %-22s %10s %10s %10s\n", "value", "shown", "focus in", "focus out");
+    struct Case {
+        const char *name;
+        qsizetype size;
+        bool words;
+    };
+    for (const Case &c : {Case{"1,000,000 with blanks", 1'000'000, true}, Case{"1,000,000 no blank", 1'000'000, false},
+                          Case{"4,000,000 no blank", 4'000'000, false}}) {
+        auto column = std::make_shared<ZNTColumn>(QStringLiteral("body"));
+        column->setTypeOid(25);
+        column->setTypeCategory('S');
+        const auto row =
+            ZNTRow::create(nullptr, {column}, {}, {}, true, {Value::fromString(longValue(c.size, c.words))});
+        const auto empty = ZNTRow::create(nullptr, {column}, {}, {}, true, {Value::fromString(QStringLiteral("x"))});
+        QWidget window;
+        auto *layout = new QVBoxLayout(&window);
+        auto *editor = new ZNTRowViewController;
+        layout->addWidget(editor->editorView());
+        auto *other = new QLineEdit;
+        layout->addWidget(other);
+        window.resize(320, 700);
+        window.show();
+        std::vector<double> shown, in, out;
+        quint64 laidOut[3] = {0, 0, 0};
+        const auto blocksLaidOut = [&] {
+            auto *cell = dynamic_cast<ZNTRowValueTextCell *>(editor->cellAtRow(0, false));
+            auto *container =
+                cell ? qobject_cast<ZNTTextContainerWithCorner *>(cell->textView()->document()->documentLayout())
+                     : nullptr;
+            return container ? container->blocksLaidOut() : 0;
+        };
+        for (int r = 0; r < runs; ++r) {
+            editor->setRow(empty);
+            QApplication::processEvents();
+            quint64 before = blocksLaidOut();
+            shown.push_back(timed([&] {
+                editor->setRow(row);
+                QApplication::processEvents();
+                QApplication::processEvents();
+                window.repaint();
+            }));
+            laidOut[0] += blocksLaidOut() - before;
+            auto *cell = dynamic_cast<ZNTRowValueTextCell *>(editor->cellAtRow(0, true));
+            other->setFocus(Qt::TabFocusReason);
+            QApplication::processEvents();
+            before = blocksLaidOut();
+            in.push_back(timed([&] {
+                cell->textView()->setFocus(Qt::TabFocusReason);
+                QApplication::processEvents();
+                window.repaint();
+            }));
+            laidOut[1] += blocksLaidOut() - before;
+            before = blocksLaidOut();
+            out.push_back(timed([&] {
+                other->setFocus(Qt::TabFocusReason);
+                QApplication::processEvents();
+                window.repaint();
+            }));
+            laidOut[2] += blocksLaidOut() - before;
+            if (cell->textView()->toPlainText().size() != c.size)
+                std::printf("  (%s: the field shows %lld characters)\n", c.name,
+                            static_cast<long long>(cell->textView()->toPlainText().size()));
+        }
+        std::printf("  %-22s %10.1f %10.1f %10.1f   (blocks wrapped per round: %llu, %llu, %llu)\n", c.name,
+                    median(shown), median(in), median(out), laidOut[0] / runs, laidOut[1] / runs, laidOut[2] / runs);
+        delete editor;
     }
 }
 
@@ -253,9 +347,92 @@ void benchSelecting(const Server &server, int runs) {
     delete page;
 }
 
+// The table page's grid: opening a cell of a 1,000,000-character text (the
+// editor made, given the text and shown) and one character typed into it,
+// beside a plain line edit given the same text and shown, and a character
+// typed into that. The table bench_rowedit_long is made on first use and kept.
+void benchLongInGrid(const Server &server, int runs) {
+    const QString info =
+        QStringLiteral("host=%1 port=%2 user=%3 dbname=%4").arg(server.host, server.port, server.user, server.database);
+    PGconnPtr conn(PQconnectdb(info.toUtf8().constData()));
+    PGresultPtr made(PQexec(conn.get(), "CREATE TABLE IF NOT EXISTS bench_rowedit_long (id int PRIMARY KEY, body text);"
+                                        "INSERT INTO bench_rowedit_long SELECT 1, repeat('0123456789abcdef', 62500) "
+                                        "ON CONFLICT DO NOTHING"));
+    auto zntServer = ZNTServer::create(
+        {{"host", server.host}, {"port", server.port}, {"user", server.user}, {"dbname", server.database}});
+    auto connection = zntServer->mainConnection();
+    connection->connectInBackground();
+    while (connection->state() != ZNTConnection::ZNTConnectionStateConnected || !connection->serverVersion())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+    BrowserPages::install();
+    auto table =
+        ZNTTable::create(QStringLiteral("bench_rowedit_long"), QStringLiteral("public"), zntServer->mainDatabase());
+    auto *page = new ZNTTableViewController(table);
+    QWidget window;
+    auto *layout = new QHBoxLayout(&window);
+    layout->addWidget(page->view());
+    window.resize(1200, 720);
+    window.show();
+    while (page->contentModel()->rowCount() < 1 || page->isBusy())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+    const int body = page->contentModel()->displayColumnNamed(QStringLiteral("body"));
+    const QString text = page->contentModel()->valueAt(0, body).description();
+    const auto typeOneInto = [](QWidget *editor) {
+        // After the text, not over it (an opened editor has it all selected).
+        QKeyEvent end(QEvent::KeyPress, Qt::Key_End, Qt::NoModifier);
+        QApplication::sendEvent(editor, &end);
+        QApplication::processEvents();
+        return timed([editor] {
+            QKeyEvent press(QEvent::KeyPress, Qt::Key_X, Qt::NoModifier, QStringLiteral("x"));
+            QApplication::sendEvent(editor, &press);
+            QKeyEvent release(QEvent::KeyRelease, Qt::Key_X, Qt::NoModifier, QStringLiteral("x"));
+            QApplication::sendEvent(editor, &release);
+            QApplication::processEvents();
+            editor->repaint();
+        });
+    };
+    std::vector<double> open, typed, peerOpen, peerTyped;
+    for (int r = 0; r < runs; ++r) {
+        open.push_back(timed([&] {
+            page->tableView()->editCell(0, body);
+            QApplication::processEvents();
+            window.repaint();
+        }));
+        auto *editor = qobject_cast<QLineEdit *>(page->tableView()->indexWidget(page->contentModel()->index(0, body)));
+        if (!editor) {
+            std::printf("  the grid opened no editor\n");
+            break;
+        }
+        typed.push_back(typeOneInto(editor));
+        page->tableView()->abortEditing();
+        QApplication::processEvents();
+
+        QLineEdit peer;
+        peerOpen.push_back(timed([&] {
+            peer.setMaxLength(std::numeric_limits<int>::max());
+            peer.setText(text);
+            peer.resize(250, 24);
+            peer.show();
+            peer.setFocus();
+            peer.selectAll();
+            QApplication::processEvents();
+            peer.repaint();
+        }));
+        peerTyped.push_back(typeOneInto(&peer));
+    }
+    if (!open.empty()) {
+        std::printf("grid, a cell of 1,000,000 characters, median ms (%d rounds)\n", runs);
+        std::printf("  %-10s %10s %10s\n", "", "open", "type one");
+        std::printf("  %-10s %10.1f %10.1f\n", "grid", median(open), median(typed));
+        std::printf("  %-10s %10.1f %10.1f\n", "QLineEdit", median(peerOpen), median(peerTyped));
+    }
+    delete page;
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
+    std::setvbuf(stdout, nullptr, _IOLBF, 0); // each figure as soon as it stands
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
@@ -263,7 +440,7 @@ int main(int argc, char **argv) {
     QApplication::setFont(QFont(QStringLiteral("DejaVu Sans"), 9));
     QString url;
     int runs = 41;
-    bool typingOnly = false, selectingOnly = false;
+    bool typingOnly = false, selectingOnly = false, longOnly = false;
     const QStringList args = app.arguments().mid(1);
     for (int i = 0; i < args.size(); ++i) {
         if (args[i] == "--runs" && i + 1 < args.size())
@@ -272,8 +449,15 @@ int main(int argc, char **argv) {
             typingOnly = true;
         else if (args[i] == "--selecting-only")
             selectingOnly = true;
+        else if (args[i] == "--long-only")
+            longOnly = true;
         else
             url = args[i];
+    }
+    if (longOnly) {
+        benchLongInRowEditor(std::min(runs, 5));
+        benchLongInGrid(serverFrom(url), std::min(runs, 5));
+        return 0;
     }
     if (!selectingOnly)
         benchTyping(runs);

@@ -49,7 +49,10 @@ ZNTByteaCellView::ZNTByteaCellView(QWidget *parent) : QWidget(parent) {
     connectActions();
 }
 
-ZNTByteaCellView::~ZNTByteaCellView() = default;
+ZNTByteaCellView::~ZNTByteaCellView() {
+    if (m_load)
+        m_load->store(true);
+}
 
 void ZNTByteaCellView::buildUi() {
     m_nameLabel = new ZNTColumnNameLabel(this);
@@ -61,9 +64,6 @@ void ZNTByteaCellView::buildUi() {
     // Icons keep the buttons narrow enough for a narrow sidebar; the words are
     // in their tool tips and accessible names.
     m_loadButton = new QToolButton(this);
-    m_loadButton->setIcon(style()->standardIcon(QStyle::SP_DialogOpenButton));
-    m_loadButton->setText(QStringLiteral("Load…"));
-    m_loadButton->setToolTip(QStringLiteral("Load the value from a file"));
     m_saveButton = new QToolButton(this);
     m_saveButton->setIcon(style()->standardIcon(QStyle::SP_DialogSaveButton));
     m_saveButton->setText(QStringLiteral("Save…"));
@@ -81,7 +81,12 @@ void ZNTByteaCellView::buildUi() {
 }
 
 void ZNTByteaCellView::connectActions() {
-    connect(m_loadButton, &QToolButton::clicked, this, [this] { chooseFile(); });
+    connect(m_loadButton, &QToolButton::clicked, this, [this] {
+        if (isLoading())
+            cancelLoading();
+        else
+            chooseFile();
+    });
     connect(m_saveButton, &QToolButton::clicked, this, [this] { exportFile(); });
     connect(m_nullButton, &QToolButton::clicked, this, &ZNTByteaCellView::makeNull);
 }
@@ -93,6 +98,7 @@ void ZNTByteaCellView::setColumn(const std::shared_ptr<ZNTColumn> &column) {
 
 void ZNTByteaCellView::setObjectValue(const Value &value) {
     ++m_generation;
+    cancelLoading(); // a file read for the value before has no place here
     m_value = value;
     m_display = ZNTByteaValue::displayOf(value);
     m_image = m_display.isData ? QImage::fromData(value.toBytes()) : QImage();
@@ -110,8 +116,15 @@ void ZNTByteaCellView::setEditable(bool editable) {
 }
 
 void ZNTByteaCellView::updateButtons() {
-    m_loadButton->setEnabled(m_editable && !m_loading);
-    m_nullButton->setEnabled(m_editable && !m_loading && !m_value.isNull());
+    // While a file loads, the load button stops it.
+    const bool loading = isLoading();
+    m_loadButton->setIcon(style()->standardIcon(loading ? QStyle::SP_BrowserStop : QStyle::SP_DialogOpenButton));
+    m_loadButton->setText(loading ? QStringLiteral("Stop Loading") : QStringLiteral("Load…"));
+    m_loadButton->setAccessibleName(m_loadButton->text());
+    m_loadButton->setToolTip(loading ? QStringLiteral("Stop loading the file")
+                                     : QStringLiteral("Load the value from a file"));
+    m_loadButton->setEnabled(loading || m_editable);
+    m_nullButton->setEnabled(m_editable && !loading && !m_value.isNull());
     m_saveButton->setEnabled(m_display.isData);
 }
 
@@ -206,7 +219,7 @@ static QFileDialog *makePanel(QWidget *cell, const QString &title, QFileDialog::
 }
 
 QFileDialog *ZNTByteaCellView::chooseFile() {
-    if (!m_editable || m_loading || m_panel) {
+    if (!m_editable || isLoading() || m_panel) {
         beep();
         return nullptr;
     }
@@ -249,21 +262,20 @@ void ZNTByteaCellView::loadFile(const QString &path) {
         showError(tooLarge);
         return;
     }
-    m_loading = true;
+    auto load = std::make_shared<std::atomic<bool>>(false);
+    m_load = load;
     updateButtons();
-    const quint64 generation = m_generation;
     QPointer<ZNTByteaCellView> guard(this);
-    fileQueue().async([guard, generation, path] {
+    fileQueue().async([guard, load, path] {
         auto data = std::make_shared<QByteArray>();
         ErrorPtr error;
-        const bool read = ZNTByteaValue::readFile(path, data.get(), &error);
-        Main::post([guard, generation, read, data, error] {
-            if (!guard)
+        const bool read = ZNTByteaValue::readFile(path, data.get(), &error, ZNTByteaValue::kMaxFileSize, load.get());
+        Main::post([guard, load, read, data, error] {
+            // Cancelled, or another value arrived meanwhile (which cancels).
+            if (!guard || guard->m_load != load)
                 return;
-            guard->m_loading = false;
+            guard->m_load.reset();
             guard->updateButtons();
-            if (guard->m_generation != generation)
-                return; // another value arrived meanwhile
             if (!read) {
                 guard->showError(error);
                 return;
@@ -272,6 +284,16 @@ void ZNTByteaCellView::loadFile(const QString &path) {
             guard->post(ZNTRowValueChanged);
         });
     });
+}
+
+// A pipe may have no writer for ever: the read stops at once and the file
+// queue is free for the next transfer.
+void ZNTByteaCellView::cancelLoading() {
+    if (!m_load)
+        return;
+    m_load->store(true);
+    m_load.reset();
+    updateButtons();
 }
 
 void ZNTByteaCellView::saveFile(const QString &path, const QByteArray &data, std::function<void(bool written)> done) {

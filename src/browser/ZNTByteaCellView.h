@@ -8,7 +8,9 @@
 #include <QPointer>
 #include <QVariant>
 #include <QWidget>
+#include <atomic>
 #include <functional>
+#include <memory>
 
 class QFileDialog;
 class QLabel;
@@ -56,13 +58,16 @@ public:
     QFileDialog *chooseFile();
     QFileDialog *exportFile();
     void makeNull();
-    // Reads path into the value, as a confirmed open panel does.
+    // Reads path into the value, as a confirmed open panel does, off the GUI
+    // thread; while it reads, the load button stops it (cancelLoading), and
+    // so does another value.
     void loadFile(const QString &path);
+    void cancelLoading();
     // Writes data to path, as a confirmed save panel does with the value it
     // was opened for; done runs on the GUI thread when the file is written or
     // has failed.
     void saveFile(const QString &path, const QByteArray &data, std::function<void(bool written)> done = nullptr);
-    bool isLoading() const { return m_loading; }
+    bool isLoading() const { return m_load != nullptr; }
 
 protected:
     void paintEvent(QPaintEvent *event) override;
@@ -92,8 +97,9 @@ private:
     QToolButton *m_nullButton = nullptr;
     QPointer<QFileDialog> m_panel;
     bool m_editable = false;
-    bool m_loading = false;
-    // Each new value starts a new generation: a file read for an older one
-    // is dropped (the cell may show another row by then).
+    // The cancel flag of the file being read; null when none is.
+    std::shared_ptr<std::atomic<bool>> m_load;
+    // Each new value starts a new generation: a file chosen for an older one
+    // is not read (the cell may show another row by then).
     quint64 m_generation = 0;
 };

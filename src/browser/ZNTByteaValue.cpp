@@ -8,9 +8,14 @@
 #include <QMimeDatabase>
 #include <QSaveFile>
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <fcntl.h>
 #include <magic.h>
 #include <mutex>
+#include <poll.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace ZNTByteaValue {
 
@@ -130,16 +135,53 @@ ErrorPtr tooLargeError(const QString &path, qint64 size, qint64 limit) {
                                        .arg(stringFromSize(size), stringFromSize(limit)));
 }
 
-bool readFile(const QString &path, QByteArray *data, ErrorPtr *error, qint64 limit) {
+namespace {
+// Closes the file when the read ends, however it ends.
+struct FileDescriptor {
+    explicit FileDescriptor(int fd) : fd(fd) {}
+    ~FileDescriptor() {
+        if (fd >= 0)
+            ::close(fd);
+    }
+    FileDescriptor(const FileDescriptor &) = delete;
+    FileDescriptor &operator=(const FileDescriptor &) = delete;
+    int fd;
+};
+
+// How often a wait for data looks whether the load was cancelled.
+constexpr int kCancelCheckMs = 100;
+
+// Waits until fd has data, or its writer has gone; false when cancelled first.
+bool waitForData(int fd, const std::atomic<bool> *cancelled) {
+    for (;;) {
+        if (cancelled && cancelled->load())
+            return false;
+        pollfd entry{fd, POLLIN, 0};
+        const int ready = ::poll(&entry, 1, kCancelCheckMs);
+        if (ready > 0 || (ready < 0 && errno != EINTR))
+            return true; // the read that follows tells what there is
+    }
+}
+} // namespace
+
+bool readFile(const QString &path, QByteArray *data, ErrorPtr *error, qint64 limit,
+              const std::atomic<bool> *cancelled) {
     const QString name = QFileInfo(path).fileName();
-    const auto unreadable = [&](const QFile &file) {
+    const auto unreadable = [&](int code) {
         return failWith(error, KesError::errorWithCode(1, QStringLiteral("The file “%1” could not be read.").arg(name),
-                                                       file.errorString()));
+                                                       qt_error_string(code)));
     };
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
-        return unreadable(file);
-    const qint64 size = file.size();
+    // Opening a pipe blocks until a writer comes, which may be never: the
+    // file is opened without waiting, and a pipe or device is waited for
+    // below, where a cancel is seen.
+    const FileDescriptor file(::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    struct stat status = {};
+    if (file.fd < 0 || ::fstat(file.fd, &status) != 0)
+        return unreadable(errno);
+    const bool waits = S_ISFIFO(status.st_mode) || S_ISCHR(status.st_mode) || S_ISSOCK(status.st_mode);
+    if (!waits && ::fcntl(file.fd, F_SETFL, ::fcntl(file.fd, F_GETFL) & ~O_NONBLOCK) != 0)
+        return unreadable(errno);
+    const qint64 size = S_ISREG(status.st_mode) ? qint64(status.st_size) : 0;
     if (ErrorPtr tooLarge = tooLargeError(path, size, limit))
         return failWith(error, tooLarge);
     // The size is only where to begin: read until the file ends, and at most
@@ -148,13 +190,19 @@ bool readFile(const QString &path, QByteArray *data, ErrorPtr *error, qint64 lim
     QByteArray bytes;
     bytes.reserve(qsizetype(std::min(size, limit) + 1));
     while (bytes.size() <= limit) {
+        if ((waits && !waitForData(file.fd, cancelled)) || (cancelled && cancelled->load()))
+            return failWith(
+                error, KesError::errorWithCode(1, QStringLiteral("Loading the file “%1” was cancelled.").arg(name)));
         const qsizetype at = bytes.size();
         const qint64 wanted = std::min<qint64>(kChunk, limit + 1 - at);
         bytes.resize(at + qsizetype(wanted));
-        const qint64 got = file.read(bytes.data() + at, wanted);
-        bytes.resize(at + qsizetype(std::max<qint64>(got, 0)));
+        const ssize_t got = ::read(file.fd, bytes.data() + at, size_t(wanted));
+        const int code = errno;
+        bytes.resize(at + qsizetype(std::max<ssize_t>(got, 0)));
+        if (got < 0 && (code == EINTR || code == EAGAIN))
+            continue;
         if (got < 0)
-            return unreadable(file);
+            return unreadable(code);
         if (got == 0)
             break;
     }

@@ -6,6 +6,7 @@
 #include <QByteArray>
 #include <QSizeF>
 #include <QString>
+#include <atomic>
 
 // What the row editor's bytea cell tells of a binary value, without its
 // widgets: the kind of file it holds (libmagic reads the bytes, the desktop's
@@ -62,8 +63,11 @@ ErrorPtr tooLargeError(const QString &path, qint64 size, qint64 limit = kMaxFile
 // The bytes of a file, read to its end whatever size it tells: files under
 // /proc tell 0, a pipe has none, a file may grow while it is read. What was
 // read is what is stored. Refused when it holds more than limit bytes (at
-// once when its size tells so). Any thread.
-bool readFile(const QString &path, QByteArray *data, ErrorPtr *error, qint64 limit = kMaxFileSize);
+// once when its size tells so). A pipe or device is waited for as long as it
+// takes (a pipe's writer may come late), but a set cancelled ends the read
+// within a tenth of a second, as a failure. Any thread.
+bool readFile(const QString &path, QByteArray *data, ErrorPtr *error, qint64 limit = kMaxFileSize,
+              const std::atomic<bool> *cancelled = nullptr);
 // Writes data beside path and then puts it in the place of path, so that a
 // failure leaves any former file whole. Any thread.
 bool writeFile(const QString &path, const QByteArray &data, ErrorPtr *error);

@@ -135,7 +135,7 @@ void ZNTFilterView::loadDetailView(const QString &nibName, const QList<int> &ope
         layout->addWidget(m_detailOperatorPopupButton);
     }
     m_detailTextField = new QLineEdit;
-    uv_takeAnyLength(m_detailTextField);
+    uv_showStoredValue(m_detailTextField);
     m_detailTextField->setMinimumWidth(m_detailTextField->fontMetrics().averageCharWidth() * 14);
     if (nibName == ZNTFilter::ExpressionDetailView) {
         m_detailTextField->setPlaceholderText(tr("SQL condition, for example price > 10"));

@@ -47,7 +47,9 @@ ZNTRowViewController::~ZNTRowViewController() {
         disconnect(m_foreignTablePopover, nullptr, this, nullptr);
         delete m_foreignTablePopover.data();
     }
-    if (m_tableView)
+    // The list is a child of the view, which whoever holds it may have
+    // deleted first.
+    if (m_view && m_tableView)
         m_tableView->setDataSource(nullptr);
 }
 

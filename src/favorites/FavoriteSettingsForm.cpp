@@ -121,7 +121,7 @@ FavoriteSettingsForm::FavoriteSettingsForm(ZNTFavorite *favorite, Actions action
     buildUi();
     // The favorite's values are shown whole, and written back whole.
     for (QLineEdit *field : findChildren<QLineEdit *>())
-        uv_takeAnyLength(field);
+        uv_showStoredValue(field);
     connectActions();
     showValues();
 }

@@ -134,7 +134,7 @@ ConstraintPopoverController::~ConstraintPopoverController() {
 
 void ConstraintPopoverController::buildCheckUi() {
     m_checkField = new QLineEdit;
-    uv_takeAnyLength(m_checkField);
+    uv_showStoredValue(m_checkField);
     m_checkField->setText(m_constraint->check());
     m_checkField->setObjectName(QStringLiteral("checkField"));
     m_checkField->setMinimumWidth(kDescriptionWidth);

@@ -132,7 +132,7 @@ void ZNTTableSchemaController::buildForm() {
     m_formArea = new QWidget;
     m_formArea->setObjectName(QStringLiteral("structureForm"));
     m_tableNameField = new QLineEdit;
-    uv_takeAnyLength(m_tableNameField);
+    uv_showStoredValue(m_tableNameField);
     m_tableNameField->setObjectName(QStringLiteral("tableNameField"));
     m_tableSchemaPopup = new QComboBox;
     m_tableSchemaPopup->setObjectName(QStringLiteral("tableSchemaPopup"));
@@ -152,7 +152,7 @@ void ZNTTableSchemaController::buildForm() {
         grid->addWidget(m_tableTablespacePopup, 0, 5);
     }
     m_tableCommentField = new QLineEdit;
-    uv_takeAnyLength(m_tableCommentField);
+    uv_showStoredValue(m_tableCommentField);
     m_tableCommentField->setObjectName(QStringLiteral("tableCommentField"));
     grid->addWidget(formLabel(QStringLiteral("&Comment:"), m_tableCommentField), 1, 0);
     grid->addWidget(m_tableCommentField, 1, 1, 1, 5);

@@ -10,3 +10,12 @@
 inline void uv_takeAnyLength(QLineEdit *field) {
     field->setMaxLength(std::numeric_limits<int>::max());
 }
+
+// A field that shows a stored value: it takes a text of any length (above),
+// and shows the text's start while it does not have the focus. A line edit
+// puts the cursor after a text it is given and scrolls to the cursor, so a
+// name wider than its field showed only its end ("er_items"); here the
+// cursor goes back to the start when the field is left (not for a menu or
+// another window) and right after the program gave it a text while it was
+// not being edited. main thread
+void uv_showStoredValue(QLineEdit *field);

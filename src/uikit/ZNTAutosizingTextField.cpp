@@ -6,7 +6,7 @@
 #include <QStyleOptionFrame>
 
 ZNTAutosizingTextField::ZNTAutosizingTextField(QWidget *parent) : QLineEdit(parent) {
-    uv_takeAnyLength(this);
+    uv_showStoredValue(this);
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     connect(this, &QLineEdit::textEdited, this, [this] { m_editing = true; });
     connect(this, &QLineEdit::editingFinished, this, [this] { m_editing = false; });

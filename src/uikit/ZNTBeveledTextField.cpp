@@ -10,7 +10,7 @@
 #include <QPainterPath>
 
 ZNTBeveledTextField::ZNTBeveledTextField(int style, QWidget *parent) : QLineEdit(parent), m_style(style) {
-    uv_takeAnyLength(this);
+    uv_showStoredValue(this);
     setFrame(false);
     setAttribute(Qt::WA_MacShowFocusRect, false);
     QPalette p = palette();

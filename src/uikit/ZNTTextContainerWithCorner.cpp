@@ -1,13 +1,51 @@
 #include "ZNTTextContainerWithCorner.h"
 
 #include <QPainter>
+#include <QTextBoundaryFinder>
 #include <QTextDocument>
 #include <QTextLayout>
 #include <cmath>
 #include <limits>
+#include <memory>
 
 namespace {
 constexpr qreal kEverything = 1e9;
+
+// Tells whether a line starting at a position lies in a word longer than any
+// line holds. No glyph is taken to be narrower than half a pixel; a word that
+// long ends a line's worth of characters later at the least. The positions
+// asked about only grow, so the break opportunities are walked through once.
+class LongWords {
+public:
+    LongWords(const QString &text, qreal width)
+        : m_longest(qsizetype(std::min<qreal>(2 * std::max<qreal>(width, 1), 1e8)) + 64), m_length(text.size()) {
+        // Text whose blanks come often enough needs no search at all.
+        qsizetype run = 0;
+        for (const QChar c : text) {
+            run = c.isSpace() ? 0 : run + 1;
+            if (run > m_longest) {
+                m_breaks = std::make_unique<QTextBoundaryFinder>(QTextBoundaryFinder::Line, text);
+                break;
+            }
+        }
+    }
+    bool startsIn(qsizetype position) {
+        if (!m_breaks)
+            return false;
+        while (m_next >= 0 && m_next <= position) {
+            m_breaks->setPosition(std::max(m_next, position));
+            m_next = m_breaks->toNextBoundary();
+        }
+        const qsizetype next = m_next < 0 ? m_length : m_next;
+        return next - position > m_longest;
+    }
+
+private:
+    qsizetype m_longest;
+    qsizetype m_length;
+    std::unique_ptr<QTextBoundaryFinder> m_breaks;
+    qsizetype m_next = 0;
+};
 
 qreal heightOf(const QTextLayout *layout) {
     if (!layout || layout->lineCount() == 0)
@@ -87,21 +125,35 @@ void ZNTTextContainerWithCorner::layOutChange(int from, int charsAdded) {
 
 // Lines are placed in container coordinates (the document less its margin):
 // those starting above the corner's height lose the corner's width.
+//
+// Lines wrap at word boundaries, and break a word that no line can hold.
+// Qt's word wrapping looks for the end of the word before it breaks one: in
+// a word of a million characters it does so for each of its thousands of
+// lines, which takes minutes. A line that starts in such a word is broken
+// anywhere from the start, as word wrapping would break it in the end.
 qreal ZNTTextContainerWithCorner::layOutBlock(const QTextBlock &block, qreal top) {
     ++m_blocksLaidOut;
     QTextLayout *layout = block.layout();
     QTextOption option = document()->defaultTextOption();
     option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
     layout->setTextOption(option);
+    LongWords longWords(block.text(), m_width);
     moveBlock(block, top);
     qreal y = 0;
     layout->beginLayout();
-    for (QTextLine line = layout->createLine(); line.isValid(); line = layout->createLine()) {
+    for (int start = 0;;) {
+        option.setWrapMode(longWords.startsIn(start) ? QTextOption::WrapAnywhere
+                                                     : QTextOption::WrapAtWordBoundaryOrAnywhere);
+        layout->setTextOption(option);
+        QTextLine line = layout->createLine();
+        if (!line.isValid())
+            break;
         line.setLeadingIncluded(true);
         const bool inCorner = top + y < m_corner.height();
         line.setLineWidth(std::max<qreal>(1, inCorner ? m_width - m_corner.width() : m_width));
         line.setPosition(QPointF(0, y));
         y += line.height();
+        start = line.textStart() + line.textLength();
     }
     layout->endLayout();
     return top + y;

@@ -22,9 +22,13 @@
 #include <QFile>
 #include <QHBoxLayout>
 #include <QMenu>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QToolButton>
 #include <QUndoStack>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace roweditortest;
 using namespace std::chrono_literals;
@@ -441,4 +445,55 @@ TEST(RowEditorPage, ByteaSavedThenLoadedIsTheSameBytesAndAHugeFileIsRefused) {
     alert->reject();
     EXPECT_EQ(cell->objectValue(), before);
     EXPECT_FALSE(host.page->hasPendingChanges());
+}
+
+// A pipe that no writer ever opens would keep the file queue waiting for ever
+// (and every later load and save behind it): the load button stops the
+// load, so does another row, and the next file loads and is saved.
+TEST(RowEditorPage, LoadingFromAPipeWithoutAWriterStopsAndTheNextFileLoads) {
+    Database d;
+    d.db.run("CREATE TABLE files (id int PRIMARY KEY, c bytea); INSERT INTO files VALUES (1, '\\x01'), (2, NULL)");
+    std::shared_ptr<ZNTTable> filesTable;
+    ASSERT_NO_FATAL_FAILURE(filesTable = d.loaded("files"));
+    PageHost host(filesTable);
+    QTemporaryDir dir;
+    const QByteArray fifo = QFile::encodeName(dir.filePath("pipe"));
+    ASSERT_EQ(::mkfifo(fifo.constData(), 0600), 0);
+    // Whatever happens, no reader stays behind waiting for a writer.
+    const auto releaseReaders = qScopeGuard([&] { ::close(::open(fifo.constData(), O_WRONLY | O_NONBLOCK)); });
+    const QString other = dir.filePath("other.bin");
+    QFile out(other);
+    ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+    out.write(QByteArray::fromHex("00ff10"));
+    out.close();
+
+    host.select({0});
+    auto *cell = host.cell<ZNTByteaCellView>(1);
+    ASSERT_TRUE(cell);
+    cell->loadFile(QString::fromLocal8Bit(fifo));
+    pumpFor(300ms);
+    EXPECT_TRUE(cell->isLoading());
+    auto *stop = qobject_cast<QToolButton *>(cell->keyViews().value(0));
+    ASSERT_TRUE(stop);
+    EXPECT_TRUE(stop->isEnabled()) << "the load button stops the load";
+    stop->click();
+    EXPECT_FALSE(cell->isLoading());
+    EXPECT_EQ(cell->objectValue(), Value::fromBytes(QByteArray::fromHex("01")));
+    EXPECT_EQ(host.window.findChild<Alert *>(), nullptr) << "a stopped load is no failure";
+
+    // Another row stops the load too; the value of that row stays as it was.
+    cell->loadFile(QString::fromLocal8Bit(fifo));
+    pumpFor(100ms);
+    host.select({1});
+    cell = host.cell<ZNTByteaCellView>(1);
+    ASSERT_TRUE(cell);
+    EXPECT_FALSE(cell->isLoading());
+    EXPECT_TRUE(cell->objectValue().isNull());
+    EXPECT_FALSE(host.page->hasPendingChanges());
+
+    cell->loadFile(other);
+    ASSERT_TRUE(pumpUntil([&] { return host.page->hasPendingChanges(); }, 10s)) << "the file queue is still waiting";
+    ASSERT_TRUE(host.save());
+    EXPECT_EQ(d.db.run("SELECT string_agg(coalesce(encode(c, 'hex'), 'null'), ',' ORDER BY id) FROM files"),
+              "01,00ff10");
 }

@@ -7,11 +7,14 @@
 #include "browser/ZNTFilter.h"
 #include "browser/ZNTFilterView.h"
 #include "browser/ZNTForeignKeyCell.h"
+#include "browser/ZNTRowValueText.h"
 #include "browser/ZNTRowValueTextCell.h"
 #include "browser/ZNTRowViewController.h"
 #include "uikit/ZNTTextView.h"
 #include "window/ZNTContentControllerFactory.h"
 
+#include <QTextBlock>
+#include <QTextLayout>
 #include <QToolTip>
 
 using namespace pagetest;
@@ -19,8 +22,8 @@ using namespace pagetest;
 namespace {
 
 // The text the tables hold: n characters of a repeating pattern of 16, made
-// the same way by the server and here. Words: with a blank among them (a
-// text view wraps a word of a million characters only very slowly).
+// the same way by the server and here; without a blank (one long word), or
+// with words: a blank after every fifteen characters.
 QString pattern(int n) {
     return QStringLiteral("0123456789abcdef").repeated(n / 16 + 1).left(n);
 }
@@ -169,6 +172,55 @@ TEST_F(ExactValues, TheRowEditorShowsLongTextsAndKeysWholeAndSavesWhatIsTyped) {
               "32769:true:40000,1000001:true:0");
 }
 
+// A text without a blank is one word longer than any line: the row editor
+// shows it whole (its lines hold every character), takes the focus and gives
+// it back without an edit, and saves what is typed into it whole, up to four
+// million characters; past that it shows the first 100,000, read-only.
+TEST_F(ExactValues, ATextWithoutBlanksIsShownInTheRowEditorAndSavedWhole) {
+    const int over = int(ZNTRowValueText::kMaxEditableLength) + 1;
+    db.run(
+        QStringLiteral("CREATE TABLE t (id int PRIMARY KEY, body text); INSERT INTO t VALUES (1, %1), (2, %2), (3, %3)")
+            .arg(patternSql(1000000), patternSql(4000000), patternSql(over)));
+    openWithSidebar("t");
+    for (int row = 0; row < 3; ++row) {
+        selectRows({row});
+        pumpFor(30ms);
+        ASSERT_NE(rowEditor(), nullptr);
+        auto *body = dynamic_cast<ZNTRowValueTextCell *>(rowEditor()->cellAtRow(1, true));
+        ASSERT_NE(body, nullptr);
+        const QString shown = body->textView()->toPlainText();
+        const QTextLayout *layout = body->textView()->document()->firstBlock().layout();
+        ASSERT_GT(layout->lineCount(), 1);
+        const QTextLine last = layout->lineAt(layout->lineCount() - 1);
+        EXPECT_EQ(last.textStart() + last.textLength(), shown.size()) << "the lines hold the whole text";
+        if (row == 2) {
+            EXPECT_EQ(shown, pattern(int(ZNTRowValueText::kShownLengthOfLongText)) + QStringLiteral("…"));
+            EXPECT_TRUE(body->textView()->isReadOnly());
+            continue;
+        }
+        EXPECT_TRUE(shown == pattern(row == 0 ? 1000000 : 4000000)) << shown.size();
+        if (row == 0)
+            screenshot("row-editor-text-without-blanks.png");
+        body->textView()->setFocus(Qt::TabFocusReason);
+        pumpFor(10ms);
+        grid()->setFocus(Qt::TabFocusReason);
+        pumpFor(10ms);
+        EXPECT_FALSE(hasEdits()) << "the field focused and left";
+
+        body->textView()->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(body->textView(), Qt::Key_End, Qt::ControlModifier);
+        QTest::keyClicks(body->textView(), "Y");
+        grid()->setFocus(Qt::TabFocusReason);
+        pumpFor(10ms);
+        EXPECT_EQ(page->saveBar()->statusText(), "1 edited row");
+        saveAndWait();
+    }
+    EXPECT_EQ(db.run(QStringLiteral("SELECT string_agg(length(body) || ':' || (body IN (%1 || 'Y', %2 || 'Y', %3)), "
+                                    "',' ORDER BY id) FROM t")
+                         .arg(patternSql(1000000), patternSql(4000000), patternSql(over))),
+              QStringLiteral("1000001:true,4000001:true,%1:true").arg(over));
+}
+
 // Every float the server writes, opened and left, is no edit; an edit of
 // another column sets that column alone (a trigger on the float columns
 // refuses any UPDATE that names them); and a typed "0" over "-0" is an edit.
@@ -227,6 +279,8 @@ TEST(FilterValues, AValueLongerThanALineEditsUsualLimitIsShownAndTypedIntoWhole)
     ASSERT_TRUE(row.detailTextField());
     row.detailTextField()->setText(text);
     EXPECT_EQ(row.detailTextField()->text(), text);
+    pumpFor(10ms);
+    EXPECT_EQ(row.detailTextField()->cursorPosition(), 0) << "the value's start shows, not its end";
     row.detailTextField()->setCursorPosition(int(text.size()));
     QTest::keyClicks(row.detailTextField(), "Z");
     EXPECT_EQ(row.detailTextField()->text(), text + "Z");

@@ -178,10 +178,14 @@ TEST_F(FavoritesWindowFixture, LongValuesAreShownWholeAndTypingKeepsEveryCharact
     EXPECT_EQ(form->hostField()->text(), "h" + text);
     EXPECT_EQ(form->userField()->text(), "u" + text);
     EXPECT_EQ(form->databaseField()->text(), "d" + text);
+    pumpFor(std::chrono::milliseconds(10));
+    for (QLineEdit *field : {form->nicknameField(), form->hostField(), form->userField(), form->databaseField()})
+        EXPECT_EQ(field->cursorPosition(), 0) << "the value's start shows, not its end";
     form->userField()->setFocus();
     QTest::keyClick(form->userField(), Qt::Key_End);
     QTest::keyClicks(form->userField(), "Z");
     QTest::keyClick(form->userField(), Qt::Key_Tab);
+    EXPECT_EQ(form->userField()->cursorPosition(), 0) << "left, the field shows its start again";
     EXPECT_EQ(favorite->user(), "u" + text + "Z");
     EXPECT_EQ(favorite->nickname(), text);
     EXPECT_EQ(favorite->host(), "h" + text);

@@ -447,3 +447,35 @@ TEST_F(StructurePage, LongCommentsDefaultsAndChecksAreShownWholeAndLeftAloneByAn
     EXPECT_EQ(db.run("SELECT attname FROM pg_attribute WHERE attrelid = 'long_texts'::regclass AND attnum = 1"), "key");
     EXPECT_EQ(db.run(loaded), before);
 }
+
+// Names, types and defaults wider than their fields show their start, not
+// their end ("er_items"), when the page shows them, after the user has typed
+// and left, and after an undo.
+TEST_F(StructurePage, TextsWiderThanTheirFieldsShowTheirStart) {
+    const QString table = QStringLiteral("order_items_of_the_spring_sale_in_the_north_warehouse_2024");
+    db.run(QStringLiteral(R"(CREATE TABLE %1 (
+                                 quantity_ordered_by_the_customer_before_any_discount character varying(200)
+                                     DEFAULT 'a constant default that is longer than its field'))")
+               .arg(table));
+    shop->window->resize(760, 600); // a narrow window, as at twice the scale
+    ZNTTableSchemaController *page = nullptr;
+    ASSERT_NO_FATAL_FAILURE(page = shop->open(shop->relation(table)));
+    ASSERT_TRUE(page);
+    ASSERT_EQ(page->columnViews().size(), 1);
+    ZNTTableSchemaColumnView *row = page->columnViews().first();
+    pumpFor(30ms);
+    QLineEdit *name = page->tableNameField();
+    EXPECT_LT(name->width(), name->fontMetrics().horizontalAdvance(name->text()));
+    for (QLineEdit *field : {name, static_cast<QLineEdit *>(row->titleField()),
+                             static_cast<QLineEdit *>(row->typeField()), static_cast<QLineEdit *>(row->defaultField())})
+        EXPECT_EQ(field->cursorPosition(), 0) << field->text().toStdString();
+    saveShots(shop->window.get(), "wide-names");
+
+    typeInto(name, table + "_old");
+    row->titleField()->setFocus(Qt::TabFocusReason);
+    EXPECT_EQ(name->cursorPosition(), 0) << "left after typing";
+    page->undoStack()->undo();
+    pumpFor(30ms);
+    EXPECT_EQ(name->text(), table);
+    EXPECT_EQ(name->cursorPosition(), 0) << "given back by Undo";
+}

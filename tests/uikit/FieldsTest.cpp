@@ -149,3 +149,40 @@ TEST(TextFields, TakeTextsOfAnyLengthWhole) {
         EXPECT_EQ(field->text(), text + "Z");
     }
 }
+
+// A name wider than its field shows its start, not its end, while the field
+// does not have the focus: given by the program, and after the user leaves it;
+// a menu taking the focus for a moment leaves the cursor where it was.
+TEST(TextFields, ShowTheStartOfATextWiderThanTheFieldWhileNotFocused) {
+    uikittest::useFixedLook();
+    QWidget window;
+    auto *layout = new QHBoxLayout(&window);
+    auto *beveled = new ZNTBeveledTextField(ZNTBeveledTextFieldStyleEditable);
+    auto *autosizing = new ZNTAutosizingTextField;
+    autosizing->setPreferredMaxLayoutWidth(60);
+    auto *other = new QLineEdit;
+    layout->addWidget(beveled);
+    layout->addWidget(autosizing);
+    layout->addWidget(other);
+    beveled->setFixedWidth(60);
+    window.resize(400, 40);
+    uikittest::activate(&window);
+    ASSERT_TRUE(pumpUntil([&] { return window.isActiveWindow(); }));
+    const QString name = QStringLiteral("order_items_of_the_north_warehouse");
+    for (QLineEdit *field : {static_cast<QLineEdit *>(beveled), static_cast<QLineEdit *>(autosizing)}) {
+        field->setText(name);
+        pumpFor(10ms);
+        EXPECT_LT(field->width(), field->fontMetrics().horizontalAdvance(name));
+        EXPECT_EQ(field->cursorPosition(), 0) << "a text given by the program";
+
+        field->setFocus(Qt::MouseFocusReason);
+        QTest::keyClick(field, Qt::Key_End);
+        QTest::keyClicks(field, "_x");
+        other->setFocus(Qt::PopupFocusReason);
+        EXPECT_EQ(field->cursorPosition(), name.size() + 2) << "a menu came up";
+        field->setFocus(Qt::PopupFocusReason);
+        other->setFocus(Qt::TabFocusReason);
+        EXPECT_EQ(field->cursorPosition(), 0) << "the field was left";
+        EXPECT_EQ(field->text(), name + "_x");
+    }
+}

@@ -273,3 +273,38 @@ TEST(TextView, TypingWrapsOnlyTheChangedBlockAndEndsAsAFullLayoutWould) {
     const QPointF inDeep = deep.layout()->position() + QPointF(1, 2);
     EXPECT_EQ(typed.view.document()->documentLayout()->hitTest(inDeep, Qt::FuzzyHit), deep.position());
 }
+
+// A word longer than any line (a value with no blank) is broken anywhere, as
+// Qt's word wrapping breaks it in the end, without that wrapping's search for
+// the word's end on each of its lines: the lines are those Qt's own wrapping
+// gives, and the text stays whole.
+TEST(TextView, AWordLongerThanAnyLineWrapsAsQtsOwnWordWrappingDoes) {
+    uikittest::useFixedLook();
+    const QString word = QStringLiteral("0123456789abcdef").repeated(2000);
+    const QString text = longText(30) + u' ' + word + QStringLiteral("-tail ") + longText(40) + u' ' + word.left(900) +
+                         QStringLiteral(" end");
+    CornerView view;
+    view.view.setPlainText(text);
+    ASSERT_TRUE(pumpUntil([&] { return view.view.document()->size().height() > 400; }));
+
+    // Qt's own wrapping of the same text at the same widths.
+    QTextLayout stock(text, view.view.document()->defaultFont());
+    QTextOption option = view.view.document()->defaultTextOption();
+    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    stock.setTextOption(option);
+    const qreal width = view.view.document()->textWidth();
+    QStringList expected;
+    qreal y = 0;
+    stock.beginLayout();
+    for (QTextLine line = stock.createLine(); line.isValid(); line = stock.createLine()) {
+        line.setLeadingIncluded(true);
+        line.setLineWidth(y < 12 ? width - 18 : width);
+        expected
+            << QStringLiteral("%1:%2 y%3 w%4").arg(line.textStart()).arg(line.textLength()).arg(y).arg(line.width());
+        y += line.height();
+    }
+    stock.endLayout();
+    const QStringList lines = linesOf(*view.view.document());
+    EXPECT_GT(lines.size(), 500);
+    EXPECT_EQ(lines, expected);
+}

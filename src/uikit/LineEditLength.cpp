@@ -1,0 +1,67 @@
+#include "LineEditLength.h"
+
+#include <QFocusEvent>
+
+namespace {
+// A child of the field that brings its cursor back to the start: when the
+// field is left, and soon after the program gave it a text, or moved its
+// cursor, while the field was not the one its window edits (a text given
+// again moves the cursor to the end with no change of the text). Soon, not at
+// once: code that places the cursor and types on goes on doing so; and not
+// when the user has typed or clicked into the field meanwhile.
+class StartKeeper : public QObject {
+public:
+    explicit StartKeeper(QLineEdit *field) : QObject(field), m_field(field) {
+        field->installEventFilter(this);
+        connect(field, &QLineEdit::cursorPositionChanged, this, [this](int, int now) {
+            if (now != 0)
+                scheduleStart();
+        });
+        connect(field, &QLineEdit::textChanged, this, &StartKeeper::scheduleStart);
+        scheduleStart();
+    }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override {
+        if (watched != m_field)
+            return QObject::eventFilter(watched, event);
+        if (event->type() == QEvent::KeyPress || event->type() == QEvent::MouseButtonPress ||
+            event->type() == QEvent::InputMethod)
+            m_touched = true;
+        if (event->type() == QEvent::FocusOut) {
+            const Qt::FocusReason reason = static_cast<QFocusEvent *>(event)->reason();
+            if (reason != Qt::PopupFocusReason && reason != Qt::ActiveWindowFocusReason)
+                m_field->setCursorPosition(0);
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    // The field has the focus, or gets it back when its window comes back.
+    bool isEdited() const { return m_field->window()->focusWidget() == m_field; }
+
+    void scheduleStart() {
+        if (m_scheduled || isEdited())
+            return;
+        m_scheduled = true;
+        m_touched = false;
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                m_scheduled = false;
+                if (!m_touched)
+                    m_field->setCursorPosition(0);
+            },
+            Qt::QueuedConnection);
+    }
+
+    QLineEdit *m_field;
+    bool m_scheduled = false;
+    bool m_touched = false; // typed or clicked into since a start was scheduled
+};
+} // namespace
+
+void uv_showStoredValue(QLineEdit *field) {
+    uv_takeAnyLength(field);
+    new StartKeeper(field);
+}
