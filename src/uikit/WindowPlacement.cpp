@@ -117,6 +117,18 @@ void apply(QWidget *window, bool keepPosition) {
         window->setGeometry(contents);
 }
 
+// Shrinks a window larger than its screen's free area; resizing leaves its
+// position to whoever places it.
+void fitSize(QWidget *window) {
+    QScreen *screen = screenOf(window);
+    if (!screen || (window->windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen)))
+        return;
+    const Placement placement =
+        fit(window->size(), leastSize(window), frameOf(window, screen), screen->availableGeometry(), std::nullopt);
+    if (placement.size != window->size())
+        window->resize(placement.size);
+}
+
 // The application-wide watcher behind keepWindowsOnScreen().
 class Keeper : public QObject {
 public:
@@ -135,9 +147,14 @@ private:
     void shown(QWidget *widget) {
         if (!isPlacedWindow(widget))
             return;
-        // Qt has centred a dialog on its owner by now, and a window the
-        // program or the user placed keeps its place while it fits.
-        apply(widget, widget->testAttribute(Qt::WA_Moved) || isDialog(widget));
+        // A dialog is centred over its owner, within the screen, by its own
+        // show event, which comes after this one and only while it was never
+        // moved: here it gets its size alone. A window the program or the
+        // user placed keeps its place while it fits.
+        if (isDialog(widget) && !widget->testAttribute(Qt::WA_Moved))
+            fitSize(widget);
+        else
+            apply(widget, widget->testAttribute(Qt::WA_Moved));
         if (QWindow *handle = widget->windowHandle()) {
             std::erase_if(m_awaitingFrame, [handle](const Awaiting &a) { return !a.handle || a.handle == handle; });
             m_awaitingFrame.push_back({handle, widget});

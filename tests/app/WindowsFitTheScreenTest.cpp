@@ -53,6 +53,14 @@ void expectInside(QWidget *window, const char *what) {
     EXPECT_GE(window->height(), window->minimumHeight()) << what;
 }
 
+// A sheet or dialog opens over the middle of its window, as Qt centres it.
+void expectCentredOver(QWidget *dialog, QWidget *owner, const char *what) {
+    const QRect dialogFrame = dialog->frameGeometry(), ownerFrame = owner->frameGeometry();
+    EXPECT_LE(std::abs(dialogFrame.center().x() - ownerFrame.center().x()), 8)
+        << what << ": " << rectText(dialogFrame) << " over " << rectText(ownerFrame);
+    EXPECT_TRUE(ownerFrame.intersects(dialogFrame)) << what;
+}
+
 void openEveryWindow() {
     SecretStore::setShared(std::make_shared<MemorySecretStore>());
     QTemporaryDir dir;
@@ -80,12 +88,14 @@ void openEveryWindow() {
     Alert *failure = nullptr;
     ASSERT_TRUE(pumpUntil([&] { return (failure = qobject_cast<Alert *>(QApplication::activeModalWidget())); }));
     expectInside(failure, "sheet");
+    expectCentredOver(failure, window.get(), "sheet");
     failure->reject();
     auto *panel = new QFileDialog(window.get(), "Export");
     panel->setOption(QFileDialog::DontUseNativeDialog);
     panel->setAttribute(Qt::WA_DeleteOnClose);
     panel->open();
     expectInside(panel, "file dialog");
+    expectCentredOver(panel, window.get(), "file dialog");
     panel->close();
     window->close();
     ZNTServerController::sharedController()->discardAllServers();
