@@ -89,8 +89,9 @@ QColor expectReadableThumb(QScrollBar *bar, const QImage &shot, int ratio, const
 // At the top, in the middle and at the end, in both palettes and scales, and a
 // pressed thumb in the middle.
 void expectReadableThumbs(QScrollBar *bar, const QString &name) {
-    ASSERT_TRUE(bar->isVisible());
-    ASSERT_GT(bar->maximum(), 0);
+    // A view lays its scroll bars out a moment after its rows arrive.
+    ASSERT_TRUE(pumpUntil([&] { return bar->isVisible() && bar->maximum() > 0; }, 5s))
+        << "visible " << bar->isVisible() << ", maximum " << bar->maximum();
     const QPalette light = QApplication::palette();
     for (bool dark : {false, true}) {
         QApplication::setPalette(dark ? darkPalette() : light);
@@ -165,8 +166,9 @@ TEST_F(DatabasePageScrollBars, IconsThatJustOverflowShowOneThumbWhereTheScrollPo
     ASSERT_TRUE(pumpUntil([&] { return page->initialQueryDone(); }, 30s));
     auto *area = qobject_cast<QScrollArea *>(page->iconView()->parentWidget()->parentWidget());
     ASSERT_TRUE(area);
-    pumpFor(50ms);
     QScrollBar *bar = area->verticalScrollBar();
+    ASSERT_TRUE(pumpUntil([&] { return bar->isVisible() && bar->maximum() > 0; }, 5s));
+    pumpFor(50ms);
     ASSERT_LT(bar->maximum(), bar->pageStep()) << "the icons overflow by more than a page";
     expectReadableThumbs(bar, QStringLiteral("icons"));
 }
