@@ -297,14 +297,20 @@ struct Peer {
     std::vector<QLineEdit *> edits;
 };
 
-void benchSelecting(const Server &server, int runs) {
-    ensureTable(server);
+// The server with its main connection connected.
+std::shared_ptr<ZNTServer> connectedServer(const Server &server) {
     auto zntServer = ZNTServer::create(
         {{"host", server.host}, {"port", server.port}, {"user", server.user}, {"dbname", server.database}});
     auto connection = zntServer->mainConnection();
     connection->connectInBackground();
     while (connection->state() != ZNTConnection::ZNTConnectionStateConnected || !connection->serverVersion())
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+    return zntServer;
+}
+
+void benchSelecting(const Server &server, int runs) {
+    ensureTable(server);
+    auto zntServer = connectedServer(server);
     BrowserPages::install();
     auto table = ZNTTable::create(kTable, QStringLiteral("public"), zntServer->mainDatabase());
     auto *page = new ZNTTableViewController(table);
@@ -358,12 +364,7 @@ void benchLongInGrid(const Server &server, int runs) {
     PGresultPtr made(PQexec(conn.get(), "CREATE TABLE IF NOT EXISTS bench_rowedit_long (id int PRIMARY KEY, body text);"
                                         "INSERT INTO bench_rowedit_long SELECT 1, repeat('0123456789abcdef', 62500) "
                                         "ON CONFLICT DO NOTHING"));
-    auto zntServer = ZNTServer::create(
-        {{"host", server.host}, {"port", server.port}, {"user", server.user}, {"dbname", server.database}});
-    auto connection = zntServer->mainConnection();
-    connection->connectInBackground();
-    while (connection->state() != ZNTConnection::ZNTConnectionStateConnected || !connection->serverVersion())
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+    auto zntServer = connectedServer(server);
     BrowserPages::install();
     auto table =
         ZNTTable::create(QStringLiteral("bench_rowedit_long"), QStringLiteral("public"), zntServer->mainDatabase());

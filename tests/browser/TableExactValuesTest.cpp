@@ -86,6 +86,22 @@ protected:
         ASSERT_EQ(QApplication::activeModalWidget(), nullptr) << "the save failed";
         EXPECT_FALSE(hasEdits());
     }
+    // Focuses the row editor's text and leaves it (no edit), then types "Y" at
+    // its end and saves.
+    void leaveThenAppendAndSave(QWidget *text) {
+        text->setFocus(Qt::TabFocusReason);
+        pumpFor(10ms);
+        grid()->setFocus(Qt::TabFocusReason);
+        pumpFor(10ms);
+        EXPECT_FALSE(hasEdits()) << "the field focused and left";
+        text->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(text, Qt::Key_End, Qt::ControlModifier);
+        QTest::keyClicks(text, "Y");
+        grid()->setFocus(Qt::TabFocusReason);
+        pumpFor(10ms);
+        EXPECT_EQ(page->saveBar()->statusText(), "1 edited row");
+        saveAndWait();
+    }
 };
 
 } // namespace
@@ -153,18 +169,7 @@ TEST_F(ExactValues, TheRowEditorShowsLongTextsAndKeysWholeAndSavesWhatIsTyped) {
             foreign->textField()->setFocus(Qt::MouseFocusReason);
             QTest::keyClick(foreign->textField(), Qt::Key_Return);
         }
-        body->textView()->setFocus(Qt::TabFocusReason);
-        grid()->setFocus(Qt::TabFocusReason);
-        pumpFor(10ms);
-        EXPECT_FALSE(hasEdits()) << "fields focused and left";
-
-        body->textView()->setFocus(Qt::TabFocusReason);
-        QTest::keyClick(body->textView(), Qt::Key_End, Qt::ControlModifier);
-        QTest::keyClicks(body->textView(), "Y");
-        grid()->setFocus(Qt::TabFocusReason);
-        pumpFor(10ms);
-        EXPECT_EQ(page->saveBar()->statusText(), "1 edited row");
-        saveAndWait();
+        leaveThenAppendAndSave(body->textView());
     }
     EXPECT_EQ(db.run(QStringLiteral("SELECT string_agg(length(body) || ':' || (body IN (%1 || 'Y', %2 || 'Y')) || ':' "
                                     "|| coalesce(length(k), 0), ',' ORDER BY id) FROM t")
@@ -201,19 +206,7 @@ TEST_F(ExactValues, ATextWithoutBlanksIsShownInTheRowEditorAndSavedWhole) {
         EXPECT_TRUE(shown == pattern(row == 0 ? 1000000 : 4000000)) << shown.size();
         if (row == 0)
             screenshot("row-editor-text-without-blanks.png");
-        body->textView()->setFocus(Qt::TabFocusReason);
-        pumpFor(10ms);
-        grid()->setFocus(Qt::TabFocusReason);
-        pumpFor(10ms);
-        EXPECT_FALSE(hasEdits()) << "the field focused and left";
-
-        body->textView()->setFocus(Qt::TabFocusReason);
-        QTest::keyClick(body->textView(), Qt::Key_End, Qt::ControlModifier);
-        QTest::keyClicks(body->textView(), "Y");
-        grid()->setFocus(Qt::TabFocusReason);
-        pumpFor(10ms);
-        EXPECT_EQ(page->saveBar()->statusText(), "1 edited row");
-        saveAndWait();
+        leaveThenAppendAndSave(body->textView());
     }
     EXPECT_EQ(db.run(QStringLiteral("SELECT string_agg(length(body) || ':' || (body IN (%1 || 'Y', %2 || 'Y', %3)), "
                                     "',' ORDER BY id) FROM t")
