@@ -361,12 +361,15 @@ TEST_F(Query, ExecutionBlockRunsInlineOnTheQueue) {
     auto query = ZNTQuery::create("select 7");
     NotificationRecorder recorder(query);
     auto block = query->executionBlockForConnection(connection, true);
-    std::atomic<bool> ranInline{false};
+    std::atomic<bool> ranInline{false}, returned{false};
     connection->connectionQueue().async([&] {
         block();
         ranInline = query->done(); // done before the block returns
+        returned = true;
     });
     ASSERT_TRUE(recorder.waitForDone());
+    // Done is posted from within the block: the job may still be running.
+    ASSERT_TRUE(pumpUntil([&] { return returned.load(); }));
     EXPECT_TRUE(ranInline);
     EXPECT_EQ(query->results()[0]->rows()->valueAt(0, 0), Value::fromInt(7));
 }
