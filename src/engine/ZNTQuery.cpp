@@ -15,9 +15,25 @@ const QString kUserTransactionKey = QStringLiteral("ZNTUserTransaction");
 
 ZNTQuery::ZNTQuery(QString sql, QStringList params) : m_sql(std::move(sql)), m_params(std::move(params)) {}
 
+struct ZNTQuery::CancelStop {
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool stopped = false;
+
+    void stop() {
+        {
+            std::lock_guard lock(mutex);
+            stopped = true;
+        }
+        changed.notify_all();
+    }
+};
+
 // The execution waits for its cancel request before it ends, so a worker left
 // here has nothing to hit; it owns its handle and may finish on its own.
 ZNTQuery::~ZNTQuery() {
+    if (m_cancelStop)
+        m_cancelStop->stop();
     if (m_cancelWorker.joinable())
         m_cancelWorker.detach();
 }
@@ -147,16 +163,50 @@ void ZNTQuery::cancel() {
 }
 
 // PQcancel opens a connection of its own to the server and waits for it, so it
-// never runs on the main thread nor under the lock; the execution waits for the
-// request before it ends, so a late cancel cannot reach the next query.
+// never runs on the main thread nor under the lock; the execution stops and
+// waits for the requests before it ends, so a late cancel cannot reach the next
+// query.
+//
+// A request that reaches the server before its session has read the statement
+// (a busy server, a cancel right after the send) is dropped there, as a cancel
+// between statements cancels nothing; the statement would then run its whole
+// course. So the request goes again while the statement runs: after 250 ms,
+// then each time twice as late, every 2 s at most.
 void ZNTQuery::startCancelRequestLocked(PGcancelPtr handle) {
+    if (m_cancelStop)
+        m_cancelStop->stop();
     if (m_cancelWorker.joinable())
         m_cancelWorker.detach();
-    m_cancelWorker = std::thread([handle = std::move(handle)] {
-        char errorBuffer[1024] = {0};
-        if (PQcancel(handle.get(), errorBuffer, sizeof errorBuffer) != 1)
-            Log(QStringLiteral("Failed to cancel because: %1").arg(QString::fromUtf8(errorBuffer)));
+    m_cancelStop = std::make_shared<CancelStop>();
+    m_cancelWorker = std::thread([handle = std::move(handle), stop = m_cancelStop] {
+        std::chrono::milliseconds pause(250);
+        for (;;) {
+            char errorBuffer[1024] = {0};
+            if (PQcancel(handle.get(), errorBuffer, sizeof errorBuffer) != 1) {
+                Log(QStringLiteral("Failed to cancel because: %1").arg(QString::fromUtf8(errorBuffer)));
+                return;
+            }
+            std::unique_lock lock(stop->mutex);
+            if (stop->changed.wait_for(lock, pause, [&] { return stop->stopped; }))
+                return;
+            pause = std::min(pause * 2, std::chrono::milliseconds(2000));
+        }
     });
+}
+
+void ZNTQuery::stopCancelRequest() {
+    std::thread worker;
+    std::shared_ptr<CancelStop> stop;
+    {
+        std::lock_guard lock(m_mutex);
+        m_cancelStruct.reset();
+        worker = std::move(m_cancelWorker);
+        stop = std::move(m_cancelStop);
+    }
+    if (stop)
+        stop->stop();
+    if (worker.joinable())
+        worker.join();
 }
 
 QString ZNTQuery::sql() const {

@@ -11,6 +11,7 @@
 #include <QString>
 #include <QStringList>
 #include <chrono>
+#include <condition_variable>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -158,12 +159,15 @@ private:
     qsizetype appendResult(const std::shared_ptr<ZNTResult> &result);
     void finishWithError(ErrorPtr error); // connection queue, before anything was sent
     void startCancelRequestLocked(PGcancelPtr handle);
+    void stopCancelRequest(); // the execution's end, not under the lock
 
     mutable std::mutex m_mutex; // the query's lock
     QList<std::shared_ptr<ZNTResult>> m_results;
     std::optional<std::vector<Notification>> m_enqueuedNotifications;
     PGcancelPtr m_cancelStruct;
     std::thread m_cancelWorker; // the running PQcancel, joined before the execution ends
+    struct CancelStop;
+    std::shared_ptr<CancelStop> m_cancelStop; // ends m_cancelWorker's repeats
     bool m_done = false;
     bool m_includeNotices = false;
     bool m_dontStoreRows = false;

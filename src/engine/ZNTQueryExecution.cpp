@@ -302,8 +302,8 @@ void ZNTQueryExecution::failAfterSend(const QString &message) {
     {
         std::lock_guard lock(q.m_mutex);
         q.m_error = KesError::errorWithCode(1, message);
-        q.m_cancelStruct.reset();
     }
+    q.stopCancelRequest();
     connection->setCurrentQuery(nullptr);
     connection->setState(ZNTConnection::ZNTConnectionStateLost, message);
     std::lock_guard lock(q.m_mutex);
@@ -364,16 +364,13 @@ bool ZNTQueryExecution::readResults() {
 void ZNTQueryExecution::finish(bool stoppedOnInvalid) {
     if (!stoppedOnInvalid && PQstatus(pg) != CONNECTION_OK)
         connection->setState(ZNTConnection::ZNTConnectionStateLost, QStringLiteral(""));
-    std::thread cancelWorker;
     {
         std::lock_guard lock(q.m_mutex);
         q.m_done = true;
         q.m_cancelStruct.reset();
-        cancelWorker = std::move(q.m_cancelWorker);
     }
     // A cancel request still on its way would hit whatever runs next.
-    if (cancelWorker.joinable())
-        cancelWorker.join();
+    q.stopCancelRequest();
     if (!stoppedOnInvalid)
         releaseSavepoint();
     connection->setCurrentQuery(nullptr);

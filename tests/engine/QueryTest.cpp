@@ -3,9 +3,14 @@
 #include "engine/PGError.h"
 
 #include <QElapsedTimer>
+#include <QFile>
 #include <QEventLoop>
 #include <QTimer>
 #include <gtest/gtest.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
 
 namespace {
 const QString NewResult = ZNTQuery::NewResultNotification;
@@ -305,6 +310,45 @@ TEST_F(Query, CancelDuringExecutionStopsTheStatementPromptly) {
     EXPECT_EQ(connection->state(), ZNTConnection::ZNTConnectionStateConnected);
     // The cancel request is spent: the next statement runs to its end.
     auto next = runQuery(connection, "select pg_sleep(0.3), 'done'");
+    EXPECT_EQ(next->error(), nullptr);
+}
+
+// A cancel that reaches the session before it has read the statement is
+// dropped by the server. The session is held stopped until the first request's
+// signal waits for it, so it reads the statement only after that request.
+TEST_F(Query, ACancelTheServerDroppedBeforeTheStatementRanIsSentAgain) {
+    auto pid = runQuery(connection, "select pg_backend_pid()");
+    ASSERT_EQ(pid->error(), nullptr);
+    const pid_t backend = pid_t(pid->results()[0]->rows()->valueAt(0, 0).toInt());
+    ASSERT_EQ(::kill(backend, SIGSTOP), 0) << std::strerror(errno);
+    struct Resume {
+        pid_t backend;
+        ~Resume() { ::kill(backend, SIGCONT); }
+    } resume{backend};
+    const auto interruptWaits = [&] {
+        QFile status(QStringLiteral("/proc/%1/status").arg(backend));
+        if (!status.open(QIODevice::ReadOnly))
+            return false;
+        for (const QByteArray &line : status.readAll().split('\n'))
+            if (line.startsWith("SigPnd:") || line.startsWith("ShdPnd:"))
+                if (line.mid(7).trimmed().toULongLong(nullptr, 16) & (1ULL << (SIGINT - 1)))
+                    return true;
+        return false;
+    };
+    ASSERT_FALSE(interruptWaits());
+
+    auto query = start("select pg_sleep(60), 'cancelled before it ran'");
+    ASSERT_TRUE(pumpUntil([&] { return connection->currentQuery() == query; }));
+    QElapsedTimer timer;
+    timer.start();
+    query->cancel();
+    ASSERT_TRUE(pumpUntil(interruptWaits, std::chrono::seconds(10))) << "no cancel request reached the session";
+    ::kill(backend, SIGCONT);
+    ASSERT_TRUE(recorder->waitForDone(std::chrono::seconds(20))) << "the statement ran on after its cancel was dropped";
+    EXPECT_LT(timer.elapsed(), 10000);
+    EXPECT_EQ(sqlState(query->error()), "57014");
+    // No request is left over for the next statement.
+    auto next = runQuery(connection, "select pg_sleep(2.5), 'done'");
     EXPECT_EQ(next->error(), nullptr);
 }
 
