@@ -96,12 +96,17 @@ void prepare(QTextEdit *view, const QString &text) {
     QApplication::processEvents();
 }
 
+// An "x" typed into widget: its press and its release.
+void pressX(QWidget *widget) {
+    QKeyEvent press(QEvent::KeyPress, Qt::Key_X, Qt::NoModifier, QStringLiteral("x"));
+    QApplication::sendEvent(widget, &press);
+    QKeyEvent release(QEvent::KeyRelease, Qt::Key_X, Qt::NoModifier, QStringLiteral("x"));
+    QApplication::sendEvent(widget, &release);
+}
+
 double typeOne(QTextEdit *view) {
     return timed([view] {
-        QKeyEvent press(QEvent::KeyPress, Qt::Key_X, Qt::NoModifier, QStringLiteral("x"));
-        QApplication::sendEvent(view, &press);
-        QKeyEvent release(QEvent::KeyRelease, Qt::Key_X, Qt::NoModifier, QStringLiteral("x"));
-        QApplication::sendEvent(view, &release);
+        pressX(view);
         QApplication::processEvents();
         view->viewport()->repaint();
     });
@@ -384,10 +389,7 @@ void benchLongInGrid(const Server &server, int runs) {
         QApplication::sendEvent(editor, &end);
         QApplication::processEvents();
         return timed([editor] {
-            QKeyEvent press(QEvent::KeyPress, Qt::Key_X, Qt::NoModifier, QStringLiteral("x"));
-            QApplication::sendEvent(editor, &press);
-            QKeyEvent release(QEvent::KeyRelease, Qt::Key_X, Qt::NoModifier, QStringLiteral("x"));
-            QApplication::sendEvent(editor, &release);
+            pressX(editor);
             QApplication::processEvents();
             editor->repaint();
         });
