@@ -116,9 +116,10 @@ void SSHForwarder::run() {
             break;
         auto now = std::chrono::steady_clock::now();
         if (!m_acceptedAny && m_listenSocket >= 0 && now >= firstAcceptDeadline) {
+            // Closed before the report, so that whoever reads the error finds the port shut.
+            closeListeningSocket();
             report(KesError::errorWithFormat(
                 QStringLiteral("Establishing local side of SSH tunnel failed.\nselect() returned 0; errno 0")));
-            closeListeningSocket();
             continue;
         }
         quint64 received = SSHSession::bytesReceivedOnThisThread();
@@ -379,11 +380,12 @@ void SSHForwarder::acceptConnections() {
         if (fd < 0) {
             if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR || errno == ECONNABORTED)
                 return;
+            const int acceptError = errno;
+            closeListeningSocket();
             report(KesError::errorWithFormat(
                 QStringLiteral("Establishing local side of SSH tunnel failed.\naccept() returned %1; errno %2")
                     .arg(fd)
-                    .arg(errno)));
-            closeListeningSocket();
+                    .arg(acceptError)));
             return;
         }
         if (!isOwnUsersConnection(fd))
