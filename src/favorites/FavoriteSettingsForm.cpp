@@ -45,6 +45,18 @@ QIcon swatch(const QColor &color, const QPalette &palette) {
     return QIcon(pixmap);
 }
 
+// What the form's pad is tinted with: the favorite's label colour, faint, or
+// without one a trace of the text colour.
+QColor padTint(const QColor &label, const QPalette &palette) {
+    if (label.isValid()) {
+        QColor tint = label;
+        tint.setAlphaF(0.25f);
+        return tint;
+    }
+    const QColor text = palette.color(QPalette::Text);
+    return QColor::fromRgbF(text.redF(), text.greenF(), text.blueF(), 0.07f);
+}
+
 // A port, or nothing for the default one. An empty field must count as
 // finished input: a line edit neither reports the end of editing nor passes
 // Return on while its validator calls the text incomplete, so clearing a port
@@ -348,6 +360,28 @@ void FavoriteSettingsForm::showValues() {
     QPalette warning = m_keychainFailure->palette();
     warning.setColor(QPalette::WindowText, FavoritePadDelegate::errorColor(palette()));
     m_keychainFailure->setPalette(warning);
+    showPadColour();
+}
+
+// The pad, tinted over the list's base, is the form's window colour: the
+// style draws the outlines of its boxes and fields to read against it.
+void FavoriteSettingsForm::showPadColour() {
+    const QColor base = palette().color(QPalette::Base), tint = padTint(m_favorite->color(), palette());
+    const float a = tint.alphaF();
+    auto mix = [a](float under, float over) { return under + (over - under) * a; };
+    const QColor pad = QColor::fromRgbF(mix(base.redF(), tint.redF()), mix(base.greenF(), tint.greenF()),
+                                        mix(base.blueF(), tint.blueF()));
+    if (palette().color(QPalette::Window) == pad)
+        return;
+    QPalette p = palette();
+    p.setColor(QPalette::Window, pad);
+    setPalette(p);
+}
+
+void FavoriteSettingsForm::changeEvent(QEvent *event) {
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange)
+        showPadColour();
 }
 
 void FavoriteSettingsForm::commitEditing() {
@@ -375,13 +409,7 @@ void FavoriteSettingsForm::paintEvent(QPaintEvent *) {
     painter.setRenderHint(QPainter::Antialiasing);
     QPainterPath path;
     path.addRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 4, 4);
-    QColor tint = m_favorite->color();
-    const QColor text = palette().color(QPalette::Text);
-    if (tint.isValid())
-        tint.setAlphaF(0.25f);
-    else
-        tint = QColor::fromRgbF(text.redF(), text.greenF(), text.blueF(), 0.07f);
-    painter.fillPath(path, tint);
+    painter.fillPath(path, padTint(m_favorite->color(), palette()));
     painter.setPen(QPen(palette().color(QPalette::Highlight), 1.5));
     painter.drawPath(path);
 }

@@ -50,6 +50,7 @@ public:
 protected:
     void keyPressEvent(QKeyEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
+    void changeEvent(QEvent *event) override;
 
 private:
     void buildUi();
@@ -57,6 +58,7 @@ private:
     void setSshRowsVisible(bool visible);
     void connectActions();
     void showValues();
+    void showPadColour();
     void bindText(QLineEdit *field, std::function<void(const QString &)> store);
 
     ZNTFavorite *m_favorite;

@@ -38,8 +38,16 @@ QColor inkReadableOn(const QColor &background, const QColor &ink, double ratio, 
 }
 
 QColor fieldOutlineColour(const QPalette &palette) {
-    const QColor base = palette.color(QPalette::Base), mid = palette.color(QPalette::Mid);
-    if (contrastRatio(mid, base) >= 3.0)
-        return mid;
-    return inkReadableOn(base, palette.color(QPalette::Text), 3.0, 0.3);
+    const QColor base = palette.color(QPalette::Base), panel = palette.color(QPalette::Window);
+    const QColor mid = palette.color(QPalette::Mid), text = palette.color(QPalette::Text);
+    auto readsOn = [](const QColor &outline, const QColor &ground) {
+        return ground.alpha() < 255 || contrastRatio(outline, ground) >= 3.2;
+    };
+    for (double towards = 0; towards < 1.0; towards += 0.05) {
+        // Judged as painted, in 8-bit channels.
+        const QColor outline = QColor::fromRgb(over(mid, text, towards).rgb());
+        if (readsOn(outline, base) && readsOn(outline, panel))
+            return outline;
+    }
+    return text.toRgb();
 }

@@ -15,7 +15,10 @@ QColor inkReadableOn(const QColor &background, const QColor &ink, double ratio, 
 
 class QPalette;
 
-// The outline of an editable field on the palette's Base: its Mid where that
-// reads at 3:1, else its Text mixed into Base until it does (a dark palette's
-// Mid all but vanishes on its Base).
+// The outline of a control (a field, a check box, a radio button) filled with
+// the palette's Base on a panel of its Window: its Mid where that reads a
+// little over 3:1 against both (so that a round outline's antialiased edge
+// still reaches 3:1), else Mid moved towards its Text until it does (a dark
+// palette's Mid all but vanishes on its Base and Window). A colour that is not
+// opaque is not read against.
 QColor fieldOutlineColour(const QPalette &palette);

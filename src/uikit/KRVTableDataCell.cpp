@@ -175,6 +175,10 @@ void KRVTableDataCell::paint(QPainter *painter, const QStyleOptionViewItem &opti
                                                                                : QPalette::Inactive;
     QPalette palette = option.palette;
     palette.setCurrentColorGroup(group);
+    // An alternate row lies on the alternate base: its placeholders are
+    // made to read against that.
+    if (option.features & QStyleOptionViewItem::Alternate)
+        palette.setBrush(group, QPalette::Base, palette.brush(group, QPalette::AlternateBase));
     if (selected)
         painter->fillRect(option.rect, palette.brush(QPalette::Highlight));
     drawWithFrame(painter, option.rect, displayValueAt(index), index.data(CellStyleRole).toInt(), palette, option.font,

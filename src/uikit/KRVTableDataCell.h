@@ -56,8 +56,9 @@ public:
     // The text area of a cell: 4 px in from the left, to the right edge.
     static QRect titleRectForBounds(const QRect &bounds);
     // Draws one cell the grid's way; also for widgets that show a single value
-    // like a grid cell. highlighted: on a selected row (the selection itself is
-    // the caller's to paint).
+    // like a grid cell. palette's Base is what the cell lies on (an alternate
+    // row's is its AlternateBase). highlighted: on a selected row (the
+    // selection itself is the caller's to paint).
     static void drawWithFrame(QPainter *painter, const QRect &frame, const DisplayValue &value, int cellStyle,
                               const QPalette &palette, const QFont &font, bool highlighted);
 

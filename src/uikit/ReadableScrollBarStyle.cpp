@@ -7,6 +7,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QStyleFactory>
+#include <QStyleOptionButton>
 #include <QStyleOptionSlider>
 
 namespace {
@@ -18,6 +19,33 @@ namespace {
 QColor thumbColour(const QColor &groove, const QColor &ink, bool hovered, bool pressed) {
     const double ratio = pressed ? 7.0 : hovered ? 4.5 : 3.2;
     return inkReadableOn(groove, ink, ratio, 0.3);
+}
+
+// The outline of a check box, radio button or line edit frame in rect, where
+// and as the Fusion style strokes it (a box and a frame on pixel centres, a
+// circle on pixel edges), so that stroking it again covers the style's own.
+QPainterPath fusionOutline(QStyle::PrimitiveElement element, const QRect &rect) {
+    QPainterPath path;
+    if (element == QStyle::PE_IndicatorRadioButton) {
+        const qreal radius = (rect.width() + (rect.width() + 1) % 2) / 2.0 - 1;
+        path.addEllipse(QPointF(rect.center() + QPoint(1, 1)), radius, radius);
+        return path;
+    }
+    const QRectF box = QRectF(rect.adjusted(0, 0, -1, -1)).translated(0.5, 0.5);
+    if (element == QStyle::PE_IndicatorCheckBox)
+        path.addRect(box);
+    else
+        path.addRoundedRect(box, 2, 2);
+    return path;
+}
+
+// Whether Fusion draws this one in its focus colour (the highlight, which
+// reads on its own): a line edit whenever it has the focus, a box or a button
+// while focus moves by keyboard.
+bool showsFocus(QStyle::PrimitiveElement element, const QStyleOption &option) {
+    if (!(option.state & QStyle::State_HasFocus))
+        return false;
+    return element == QStyle::PE_FrameLineEdit || (option.state & QStyle::State_KeyboardFocusChange);
 }
 
 } // namespace
@@ -77,6 +105,25 @@ void ReadableScrollBarStyle::drawThumb(const QStyleOptionSlider &bar, QPainter *
     QPainterPath path;
     path.addRoundedRect(thumb, 3, 3);
     painter->fillPath(path, colour);
+    painter->restore();
+}
+
+bool ReadableScrollBarStyle::drawsFusionOutlines() const {
+    return baseStyle()->name().compare(QLatin1String("fusion"), Qt::CaseInsensitive) == 0;
+}
+
+void ReadableScrollBarStyle::drawPrimitive(PrimitiveElement element, const QStyleOption *option, QPainter *painter,
+                                           const QWidget *widget) const {
+    QProxyStyle::drawPrimitive(element, option, painter, widget);
+    const bool outlined = element == PE_FrameLineEdit || element == PE_IndicatorRadioButton ||
+                          (element == PE_IndicatorCheckBox && qstyleoption_cast<const QStyleOptionButton *>(option));
+    if (!outlined || showsFocus(element, *option) || !drawsFusionOutlines())
+        return;
+    painter->save();
+    painter->setRenderHint(QPainter::Antialiasing, true);
+    painter->setBrush(Qt::NoBrush);
+    painter->setPen(QPen(fieldOutlineColour(option->palette), 1));
+    painter->drawPath(fusionOutline(element, option->rect));
     painter->restore();
 }
 

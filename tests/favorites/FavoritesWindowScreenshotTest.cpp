@@ -11,8 +11,9 @@
 class FavoritesWindowScreenshot : public FavoritesWindowFixture, public ::testing::WithParamInterface<bool> {};
 
 // Three favorites: one plain, one whose connect failed, one being edited with
-// SSH on. The rows must take the heights the list gives them, and in a dark
-// palette nothing may be drawn on a light ground.
+// SSH on. The rows must take the heights the list gives them, in a dark
+// palette nothing may be drawn on a light ground, and the form's check boxes
+// and fields show their outlines in either palette.
 TEST_P(FavoritesWindowScreenshot, ThreeFavoritesOneFailedOneEdited) {
     const bool dark = GetParam();
     const QPalette saved = QApplication::palette();
@@ -50,6 +51,9 @@ TEST_P(FavoritesWindowScreenshot, ThreeFavoritesOneFailedOneEdited) {
 
     const QImage shot = controller->window()->grab().toImage();
     saveScreenshot(controller->window(), dark ? "favorites-window-dark" : "favorites-window");
+    QString which;
+    EXPECT_GE(weakestOutline(shot, int(shot.devicePixelRatio()), controller->window(), &which), 3.0)
+        << "the outline of " << which.toStdString();
     if (dark) {
         // Between two pads and inside the plain one, the ground is the dark base.
         const QRect plain = table->visualRect(model()->index(1));

@@ -1,8 +1,13 @@
 #include "Screenshots.h"
 
+#include <QCheckBox>
 #include <QCoreApplication>
 #include <QDir>
 #include <QHash>
+#include <QLineEdit>
+#include <QRadioButton>
+#include <QStyle>
+#include <QStyleOptionButton>
 #include <QWidget>
 #include <cmath>
 
@@ -85,4 +90,31 @@ double strongestContrast(const QImage &image, const QRect &rect, const QColor &b
         for (int x = r.left(); x <= r.right(); ++x)
             best = std::max(best, wcagContrast(QColor::fromRgb(image.pixel(x, y)), background));
     return best;
+}
+
+double weakestOutline(const QImage &shot, int ratio, QWidget *root, QString *which) {
+    double weakest = 21.0;
+    for (QWidget *control : root->findChildren<QWidget *>()) {
+        const auto *line = qobject_cast<QLineEdit *>(control);
+        const bool box = qobject_cast<QCheckBox *>(control), radio = qobject_cast<QRadioButton *>(control);
+        if (!(box || radio || (line && line->hasFrame())) || !control->isVisibleTo(root->window()))
+            continue;
+        QStyleOptionButton option;
+        option.initFrom(control);
+        const QRect outlined = box ? control->style()->subElementRect(QStyle::SE_CheckBoxIndicator, &option, control)
+                               : radio
+                                   ? control->style()->subElementRect(QStyle::SE_RadioButtonIndicator, &option, control)
+                                   : control->rect();
+        const QPoint edge = control->mapTo(control->window(), QPoint(outlined.left(), outlined.center().y()));
+        const QColor panel = shot.pixelColor((edge.x() - 2) * ratio, edge.y() * ratio);
+        // Two columns and rows about the middle of the left edge: a round
+        // outline's leftmost pixel lies in one of them.
+        const double contrast =
+            strongestContrast(shot, QRect(edge.x() * ratio, (edge.y() - 1) * ratio, 2 * ratio, 2 * ratio), panel);
+        if (contrast < weakest && which)
+            *which =
+                QString::fromUtf8(control->metaObject()->className()) + u' ' + control->property("text").toString();
+        weakest = std::min(weakest, contrast);
+    }
+    return weakest;
 }

@@ -230,15 +230,17 @@ TEST_F(Grid, StyleBackgroundsSelectionAndFaintPlaceholders) {
     EXPECT_GT(brightest(cell(3, 1)), 235);
 }
 
-// Placeholders read at 4.5:1 against what is behind them, grey on a plain row
-// and in the selection's text colour on a selected one, light and dark. (The
-// light palette's selection itself gives its text less: the placeholder
-// reads as well as the row's own text there.)
-TEST_F(Grid, PlaceholdersReadOnPlainAndSelectedRowsInBothPalettes) {
+// Placeholders read at 4.5:1 against what is behind them, grey on a plain or
+// an alternate row and in the selection's text colour on a selected one,
+// light and dark. (The light palette's selection itself gives its text less:
+// the placeholder reads as well as the row's own text there.)
+TEST_F(Grid, PlaceholdersReadOnPlainAlternateAndSelectedRowsInBothPalettes) {
+    addRow(Value::fromString("text"), Value::null(), KRVTableDataCellStyleNormal);
     addRow(Value::fromString("text"), Value::null(), KRVTableDataCellStyleNormal);
     addRow(Value::fromString("text"), Value::defaultMarker(), KRVTableDataCellStyleNormal);
+    view.setAlternatingRowColors(true);
     view.setSelectionBehavior(QAbstractItemView::SelectRows);
-    view.selectRow(1);
+    view.selectRow(2);
     uikittest::activate(&view);
     ASSERT_TRUE(pumpUntil([&] { return view.isActiveWindow(); }));
     for (const bool dark : {false, true}) {
@@ -246,9 +248,12 @@ TEST_F(Grid, PlaceholdersReadOnPlainAndSelectedRowsInBothPalettes) {
         const QImage image = shot();
         image.save(screenshotPath("uikit", dark ? "data-cell-placeholders-dark.png" : "data-cell-placeholders.png"));
         const char *palette = dark ? "dark" : "light";
-        const QRect plain = cell(0, 1), selected = cell(1, 1), selectedText = cell(1, 0);
+        const QRect plain = cell(0, 1), alternate = cell(1, 1), selected = cell(2, 1), selectedText = cell(2, 0);
         const QColor base = commonColour(image, plain), highlight = commonColour(image, selected);
+        const QColor alternateBase = commonColour(image, alternate);
+        ASSERT_NE(alternateBase, base) << palette;
         EXPECT_GE(strongestContrast(image, plain, base), 4.5) << palette << ": NULL on a plain row";
+        EXPECT_GE(strongestContrast(image, alternate, alternateBase), 4.5) << palette << ": NULL on an alternate row";
         const double placeholder = strongestContrast(image, selected, highlight);
         EXPECT_GE(placeholder, std::min(4.5, strongestContrast(image, selectedText, highlight) - 0.1))
             << palette << ": DEFAULT on the selection";

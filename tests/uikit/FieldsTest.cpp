@@ -5,7 +5,9 @@
 #include "uikit/ZNTAutosizingTextField.h"
 #include "uikit/ZNTBeveledTextField.h"
 
+#include <QCheckBox>
 #include <QHBoxLayout>
+#include <QRadioButton>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -55,6 +57,35 @@ TEST(BeveledTextField, TheOutlineReadsInBothPalettes) {
         const QImage image = field->grab().toImage();
         const QColor fill = commonColour(image, QRect(20, 8, 20, 6));
         EXPECT_GE(strongestContrast(image, QRect(0, 8, 3, 6), fill), 3.0) << (dark ? "dark" : "light");
+    }
+}
+
+// The style's check boxes, radio buttons and line edits, checked or not, have
+// outlines that read at 3:1 against the panel, light and dark, at 1x and 2x.
+TEST(StyleOutlines, CheckBoxesRadioButtonsAndLineEditsReadInBothPalettesAndScales) {
+    uikittest::useFixedLook();
+    for (const bool dark : {false, true}) {
+        QWidget panel;
+        panel.setPalette(dark ? darkPalette() : QApplication::palette());
+        auto *layout = new QVBoxLayout(&panel);
+        auto *checked = new QCheckBox("Show all databases");
+        auto *chosen = new QRadioButton("Compressed");
+        for (QWidget *control :
+             std::initializer_list<QWidget *>{checked, new QCheckBox("Save password"), new QRadioButton("Plain"),
+                                              chosen, new QLineEdit("db.example.org")})
+            layout->addWidget(control);
+        checked->setChecked(true);
+        chosen->setChecked(true);
+        panel.show();
+        for (const int ratio : {1, 2}) {
+            QImage shot(panel.size() * ratio, QImage::Format_ARGB32_Premultiplied);
+            shot.setDevicePixelRatio(ratio);
+            panel.render(&shot);
+            saveScreenshot(shot, "uikit",
+                           QStringLiteral("outlines-%1-%2x.png").arg(dark ? "dark" : "light").arg(ratio));
+            QString which;
+            EXPECT_GE(weakestOutline(shot, ratio, &panel, &which), 3.0) << which.toStdString() << ", " << dark << ratio;
+        }
     }
 }
 
