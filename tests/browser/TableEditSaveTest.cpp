@@ -284,6 +284,41 @@ TEST_F(TableEdits, EnterUpDownAndEscapeMoveThroughTheGrid) {
     EXPECT_EQ(page->undoStack()->count(), 1);
 }
 
+TEST_F(TableEdits, ASaveKeepsTheCurrentCellAndTheSelectedRowsOnTheirRows) {
+    db.run("CREATE TABLE t (id int PRIMARY KEY, name text); "
+           "INSERT INTO t VALUES (1, 'a'), (2, 'b'), (3, 'c'), (4, 'd'), (5, 'e')");
+    ASSERT_NO_FATAL_FAILURE(open("t"));
+    const int name = model()->displayColumnNamed("name");
+    // Typed, saved by Alt+S, then on down the column from the keyboard.
+    typeInto(1, "name", "B");
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_S, Qt::AltModifier);
+    ASSERT_TRUE(pumpUntil([&] { return !page->hasPendingChanges() && !page->isBusy(); }, 30s));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Down);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_F2);
+    pumpFor(10ms);
+    ASSERT_TRUE(grid()->isEditing());
+    EXPECT_EQ(grid()->currentIndex(), model()->index(2, name));
+    QWidget *editor = grid()->indexWidget(model()->index(2, name));
+    ASSERT_NE(editor, nullptr);
+    QTest::keyClicks(editor, "C");
+    QTest::keyClick(editor, Qt::Key_Return);
+    pumpFor(10ms);
+    EXPECT_EQ(shownColumn("name"), QStringList({"a", "B", "C", "d", "e"}));
+
+    // A deleted row goes from under the selection, a new row stays in it.
+    selectRows({0});
+    page->deleteRows();
+    page->newRow();
+    grid()->abortEditing();
+    typeInto(5, "id", "6");
+    selectRows({2, 5});
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_S, Qt::AltModifier);
+    ASSERT_TRUE(pumpUntil([&] { return !page->hasPendingChanges() && !page->isBusy(); }, 30s));
+    EXPECT_EQ(db.run("SELECT string_agg(id || coalesce(name, '-'), ',' ORDER BY id) FROM t"), "2B,3C,4d,5e,6-");
+    EXPECT_EQ(grid()->selectedRowIndexes(), QList<int>({1, 4}));
+    EXPECT_EQ(grid()->currentIndex(), model()->index(4, model()->displayColumnNamed("id")));
+}
+
 TEST_F(TableEdits, ThePickersReadOnlyPageChangesNothingAndReportsADoubleClick) {
     db.run("CREATE TABLE t (id int PRIMARY KEY, name text); INSERT INTO t VALUES (1, 'a'), (2, 'b')");
     Picker picker;
