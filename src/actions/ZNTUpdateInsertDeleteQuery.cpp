@@ -126,17 +126,13 @@ QString ZNTUpdateInsertDeleteQuery::whereClauseOnConnection(const ZNTConnection 
 // Which of the page's columns are generated columns; none when the structure
 // is not at hand (a generated column then keeps what the page showed).
 QList<bool> ZNTUpdateInsertDeleteQuery::generatedColumns() const {
-    QList<bool> generated;
     const auto metadata = this->metadata();
     if (!metadata || metadata->metadataState() != ZNTTableMetadata::ZNTMetadataStateLoaded)
-        return generated;
-    for (const auto &column : m_columns) {
-        bool isGenerated = false;
-        for (const auto &tableColumn : metadata->columns())
-            isGenerated = isGenerated || (column && tableColumn->isEqual(*column) && tableColumn->isGenerated());
-        generated << isGenerated;
-    }
-    return generated;
+        return {};
+    QStringList names;
+    for (const auto &column : m_columns)
+        names << (column ? column->name() : QString());
+    return metadata->serverFilledColumns(names).generated;
 }
 
 // Every new value must have a literal: one that has none (a text holding a NUL

@@ -137,13 +137,18 @@ TEST_F(TableAfterReload, TheRowEditorAndDuplicateGoByThePagesStructureAfterAPurg
 }
 
 TEST_F(TableAfterReload, ThePagesCommandsAndItsPromptsWorkAfterAPurge) {
+    db.run("ALTER TABLE t ALTER id ADD GENERATED ALWAYS AS IDENTITY, "
+           "ADD up text GENERATED ALWAYS AS (upper(name)) STORED");
     showBoth();
     typeInto(0, "name", "A");
     reloadOther();
 
+    // INSERT statements that run back: what the server fills is left to it.
     selectRows({0, 1});
     page->copySpecial(ZNTCopyModeInsertStatements);
-    EXPECT_TRUE(QApplication::clipboard()->text().contains("'A'")) << QApplication::clipboard()->text().toStdString();
+    EXPECT_EQ(
+        QApplication::clipboard()->text(),
+        R"(INSERT INTO "t"("id","name","up") OVERRIDING SYSTEM VALUE VALUES (1,E'A',DEFAULT), (2,E'b',DEFAULT);)");
 
     // Sorting asks about the edit first; Cancel keeps it.
     page->tableViewDidClickTableColumn(model()->displayColumnNamed("name"));
