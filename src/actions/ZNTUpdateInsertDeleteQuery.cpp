@@ -32,19 +32,41 @@ bool serverFills(const Value &cell, const QList<bool> &generated, qsizetype colu
     return cell.isDefault() || generated.value(column);
 }
 
-// The cells the server fills, in order, take the values of the first row of
-// result; cells the result has no value for keep what they held.
-void fillFromServer(ZNTRowValues &row, const QList<bool> &generated, const ZNTResult &result) {
+// What writing after over before sets, and what the statement returns: the
+// cells written and those the server fills.
+struct RowWrite {
+    QStringList set;
+    QStringList returning;
+    QList<qsizetype> cells;
+    bool serverFilled = false; // a cell set to DEFAULT, or a generated column
+};
+RowWrite rowWrite(const ZNTConnection &connection, const ZNTColumnList &columns, const ZNTRowValues &before,
+                  const ZNTRowValues &after, const QList<bool> &generated) {
+    RowWrite write;
+    for (qsizetype j = 0; j < after.size() && j < columns.size(); ++j) {
+        const QString name = connection.quoteIdentifier(columns[j]->name());
+        const bool changed = after[j] != before.value(j);
+        const bool filled = serverFills(after[j], generated, j);
+        write.serverFilled = write.serverFilled || filled;
+        if (changed)
+            write.set << name + QLatin1Char('=') + connection.quoteLiteral(after[j]);
+        if (changed || filled) {
+            write.returning << name;
+            write.cells << j;
+        }
+    }
+    return write;
+}
+
+// The cells, in order, take the values of the first row of result; cells the
+// result has no value for keep what they held.
+void fillFromServer(ZNTRowValues &row, const QList<qsizetype> &cells, const ZNTResult &result) {
     const auto rows = result.rows();
     if (!rows || rows->rowCount() < 1)
         return;
-    int next = 0;
-    for (qsizetype j = 0; j < row.size(); ++j) {
-        if (!serverFills(row[j], generated, j))
-            continue;
-        if (next >= rows->columnCount())
-            return;
-        row[j] = rows->valueAt(0, next++);
+    for (qsizetype k = 0; k < cells.size() && k < rows->columnCount(); ++k) {
+        if (cells[k] < row.size())
+            row[cells[k]] = rows->valueAt(0, int(k));
     }
 }
 } // namespace
@@ -126,17 +148,13 @@ QString ZNTUpdateInsertDeleteQuery::whereClauseOnConnection(const ZNTConnection 
 // Which of the page's columns are generated columns; none when the structure
 // is not at hand (a generated column then keeps what the page showed).
 QList<bool> ZNTUpdateInsertDeleteQuery::generatedColumns() const {
-    QList<bool> generated;
     const auto metadata = this->metadata();
     if (!metadata || metadata->metadataState() != ZNTTableMetadata::ZNTMetadataStateLoaded)
-        return generated;
-    for (const auto &column : m_columns) {
-        bool isGenerated = false;
-        for (const auto &tableColumn : metadata->columns())
-            isGenerated = isGenerated || (column && tableColumn->isEqual(*column) && tableColumn->isGenerated());
-        generated << isGenerated;
-    }
-    return generated;
+        return {};
+    QStringList names;
+    for (const auto &column : m_columns)
+        names << (column ? column->name() : QString());
+    return metadata->serverFilledColumns(names).generated;
 }
 
 // Every new value must have a literal: one that has none (a text holding a NUL
@@ -162,6 +180,7 @@ bool ZNTUpdateInsertDeleteQuery::newValuesHaveLiterals(const ZNTConnection &conn
 bool ZNTUpdateInsertDeleteQuery::prepareSQLForConnection(const ZNTConnection &connection, ErrorPtr *error) {
     requireMainThread("ZNTUpdateInsertDeleteQuery::prepareSQLForConnection");
     m_returningExpectations.clear();
+    m_returning.clear();
     QString text;
     if (!newValuesHaveLiterals(connection, error))
         return false;
@@ -182,69 +201,80 @@ bool ZNTUpdateInsertDeleteQuery::appendDelete(const ZNTConnection &connection, Q
     text += statement;
     m_returningExpectations.append(PGResultExpectation(PGResultExpectation::PGResultExpectationTypeDelete, statement,
                                                        m_deleteRows.size(), PGResultExpectation::NotFound));
+    m_returning.append(Returning());
     return true;
 }
 
 // A changed row whose values the server fills (a cell set to DEFAULT, a
 // generated column computed again) gets a statement of its own, so that its
 // RETURNING row can be told apart; the others are grouped by their SET list.
+// Every statement returns the cells it wrote too: what the server stored may
+// read otherwise than what was typed. The rows of a group were given the same
+// literals for the same columns, so one RETURNING row holds what each stored.
 bool ZNTUpdateInsertDeleteQuery::appendUpdates(const ZNTConnection &connection, QString &text, ErrorPtr *error) {
+    struct Group {
+        RowList rows;
+        QStringList names;
+        Returning returning;
+    };
     QStringList groupOrder;
-    QHash<QString, RowList> groups;
+    QHash<QString, Group> groups;
     const QList<bool> generated = generatedColumns();
     for (qsizetype i = 0; i < m_updateRowsBefore.size(); ++i) {
         const ZNTRowValues &before = m_updateRowsBefore[i];
-        const ZNTRowValues after = m_updateRowsAfter.value(i);
-        QStringList set, returning;
-        for (qsizetype j = 0; j < after.size() && j < m_columns.size(); ++j) {
-            const QString name = connection.quoteIdentifier(m_columns[j]->name());
-            if (serverFills(after[j], generated, j))
-                returning << name;
-            if (after[j] != before.value(j))
-                set << name + QLatin1Char('=') + connection.quoteLiteral(after[j]);
-        }
+        const RowWrite write = rowWrite(connection, m_columns, before, m_updateRowsAfter.value(i), generated);
         // An unchanged row has nothing to set; "UPDATE ... SET WHERE" is no
         // statement.
-        if (set.isEmpty())
+        if (write.set.isEmpty())
             continue;
-        const QString setText = set.join(QStringLiteral(", "));
-        if (returning.isEmpty()) {
-            if (!groups.contains(setText))
+        const QString setText = write.set.join(QStringLiteral(", "));
+        if (!write.serverFilled) {
+            if (!groups.contains(setText)) {
                 groupOrder << setText;
-            groups[setText].append(before);
+                groups[setText] = Group{{}, write.returning, {{}, write.cells}};
+            }
+            groups[setText].rows.append(before);
+            groups[setText].returning.rows << i;
             continue;
         }
         const QString where = whereClauseOnConnection(connection, {before}, error);
         if (where.isNull())
             return false;
-        const QString statement = QStringLiteral("UPDATE %1 SET %2 WHERE %3%4;\n")
-                                      .arg(qualifiedTable(), setText, where, returningClause(connection, returning));
-        text += statement;
-        m_returningExpectations.append(
-            PGResultExpectation(PGResultExpectation::PGResultExpectationTypeUpdate, statement, 1, uint64_t(i)));
+        appendUpdate(connection, text, setText, where, write.returning, 1, uint64_t(i), {{i}, write.cells});
     }
     for (const QString &setText : std::as_const(groupOrder)) {
-        const RowList &rows = groups[setText];
-        const QString where = whereClauseOnConnection(connection, rows, error);
+        const Group &group = groups[setText];
+        const QString where = whereClauseOnConnection(connection, group.rows, error);
         if (where.isNull())
             return false;
-        const QString statement = QStringLiteral("UPDATE %1 SET %2 WHERE %3;\n").arg(qualifiedTable(), setText, where);
-        text += statement;
-        m_returningExpectations.append(PGResultExpectation(PGResultExpectation::PGResultExpectationTypeUpdate,
-                                                           statement, rows.size(), PGResultExpectation::NotFound));
+        appendUpdate(connection, text, setText, where, group.names, group.rows.size(), PGResultExpectation::NotFound,
+                     group.returning);
     }
     return true;
 }
 
+void ZNTUpdateInsertDeleteQuery::appendUpdate(const ZNTConnection &connection, QString &text, const QString &setText,
+                                              const QString &where, const QStringList &returning, qsizetype rows,
+                                              uint64_t affectedIndex, const Returning &into) {
+    const QString statement = QStringLiteral("UPDATE %1 SET %2 WHERE %3%4;\n")
+                                  .arg(qualifiedTable(), setText, where, returningClause(connection, returning));
+    text += statement;
+    m_returningExpectations.append(
+        PGResultExpectation(PGResultExpectation::PGResultExpectationTypeUpdate, statement, rows, affectedIndex));
+    m_returning.append(into);
+}
+
+// A new row returns every cell: those the server filled, and those it was
+// given, as it stored them.
 void ZNTUpdateInsertDeleteQuery::appendInserts(const ZNTConnection &connection, QString &text) {
-    const QList<bool> generated = generatedColumns();
     for (qsizetype k = 0; k < m_insertRows.size(); ++k) {
         const ZNTRowValues &row = m_insertRows[k];
         QStringList names, values, returning;
+        Returning into{{k}, {}};
         for (qsizetype j = 0; j < row.size() && j < m_columns.size(); ++j) {
             const QString name = connection.quoteIdentifier(m_columns[j]->name());
-            if (serverFills(row[j], generated, j))
-                returning << name;
+            returning << name;
+            into.cells << j;
             if (!row[j].isDefault()) {
                 names << name;
                 values << connection.quoteLiteral(row[j]);
@@ -259,6 +289,7 @@ void ZNTUpdateInsertDeleteQuery::appendInserts(const ZNTConnection &connection, 
         text += statement;
         m_returningExpectations.append(
             PGResultExpectation(PGResultExpectation::PGResultExpectationTypeInsert, statement, 1, uint64_t(k)));
+        m_returning.append(into);
     }
 }
 
@@ -281,7 +312,7 @@ void ZNTUpdateInsertDeleteQuery::executeInBackgroundOnConnection(const std::shar
     query->setRefusesUserTransaction(true);
     setSqlQuery(query);
     auto execution = query->executionBlockForConnection(connection, true);
-    const Job job{m_returningExpectations, m_insertRows, m_updateRowsAfter, m_table->name(), generatedColumns()};
+    const Job job{m_returningExpectations, m_insertRows, m_updateRowsAfter, m_table->name(), m_returning};
     std::shared_ptr<ZNTUpdateInsertDeleteQuery> self =
         std::static_pointer_cast<ZNTUpdateInsertDeleteQuery>(shared_from_this());
     connection->connectionQueue().async([self, query, execution, connection, job] {
@@ -336,8 +367,8 @@ ZNTUpdateInsertDeleteQuery::runTransaction(const Job &job, const ZNTQuery &query
     return outcome;
 }
 
-// Pairs the results after BEGIN with the expectations, fills the cells the
-// server chose from RETURNING rows, and answers what went wrong (empty when nothing did).
+// Pairs the results after BEGIN with the expectations, fills the rows written
+// from RETURNING rows, and answers what went wrong (empty when nothing did).
 QString ZNTUpdateInsertDeleteQuery::pairResults(const Job &job, const QList<std::shared_ptr<ZNTResult>> &results,
                                                 Outcome &outcome) {
     outcome.success = true;
@@ -352,13 +383,13 @@ QString ZNTUpdateInsertDeleteQuery::pairResults(const Job &job, const QList<std:
             message = QStringLiteral("The query did not affect the expected number of rows.");
             break;
         }
-        if (expectation.affectedIndex() == PGResultExpectation::NotFound)
-            continue;
-        const auto index = qsizetype(expectation.affectedIndex());
-        if (expectation.type() == PGResultExpectation::PGResultExpectationTypeInsert && index < inserts.size())
-            fillFromServer(inserts[index], job.generatedColumns, *results[r]);
-        else if (expectation.type() == PGResultExpectation::PGResultExpectationTypeUpdate && index < updates.size())
-            fillFromServer(updates[index], job.generatedColumns, *results[r]);
+        const bool inserted = expectation.type() == PGResultExpectation::PGResultExpectationTypeInsert;
+        RowList &written = inserted ? inserts : updates;
+        const Returning returning = job.returning.value(next);
+        for (const qsizetype row : returning.rows) {
+            if (row < written.size())
+                fillFromServer(written[row], returning.cells, *results[r]);
+        }
     }
     if (outcome.success && next < job.expectations.size()) {
         outcome.success = false;

@@ -5,6 +5,7 @@
 #include "engine/PGResultExpectation.h"
 
 #include <QList>
+#include <QStringList>
 #include <memory>
 
 class ZNTTable;
@@ -14,9 +15,10 @@ class ZNTTableMetadata;
 // rows to delete, the changed rows and the new rows become DELETE, UPDATE and
 // INSERT statements whose WHERE clauses pick exactly the edited rows. Every
 // statement must affect the number of rows it expects; then the transaction is
-// committed, otherwise rolled back. Cells left to their column default (the
-// DEFAULT marker) and the generated columns of the rows written come back
-// filled with what the server chose.
+// committed, otherwise rolled back. The rows written come back as the server
+// stored them: every cell written (10.999 in a numeric(14,2) column is 11.00),
+// cells left to their column default (the DEFAULT marker) and generated
+// columns, each read through RETURNING as the page's own load reads it.
 //
 //     auto save = std::make_shared<ZNTUpdateInsertDeleteQuery>();
 //     save->setTable(table); save->setColumns(pageColumns); ... the four row
@@ -76,13 +78,20 @@ public:
     static void setCommitStatementForTesting(const QString &statement);
 
 private:
+    // Where the RETURNING row of a statement goes: into which rows (of
+    // insertRows or updateRowsAfter, by the statement's type) and at which
+    // cells (positions in columns(), in RETURNING order).
+    struct Returning {
+        QList<qsizetype> rows;
+        QList<qsizetype> cells;
+    };
     // What the connection queue's job works on, copied when the save starts.
     struct Job {
         QList<PGResultExpectation> expectations;
         RowList insertRows;
         RowList updateRowsAfter;
         QString tableName;
-        QList<bool> generatedColumns; // by position in columns()
+        QList<Returning> returning; // one per expectation
     };
     // What the job hands back to the main thread.
     struct Outcome {
@@ -98,6 +107,8 @@ private:
     bool newValuesHaveLiterals(const ZNTConnection &connection, ErrorPtr *error) const;
     bool appendDelete(const ZNTConnection &connection, QString &text, ErrorPtr *error);
     bool appendUpdates(const ZNTConnection &connection, QString &text, ErrorPtr *error);
+    void appendUpdate(const ZNTConnection &connection, QString &text, const QString &setText, const QString &where,
+                      const QStringList &returning, qsizetype rows, uint64_t affectedIndex, const Returning &into);
     void appendInserts(const ZNTConnection &connection, QString &text);
     // main thread
     void finish(const Outcome &outcome);
@@ -112,6 +123,7 @@ private:
                                             const QString &status);
 
     QList<PGResultExpectation> m_returningExpectations;
+    QList<Returning> m_returning; // one per expectation
     std::shared_ptr<ZNTTable> m_table;
     std::shared_ptr<ZNTTableMetadata> m_metadata;
     ZNTColumnList m_columns;

@@ -120,11 +120,26 @@ void ZNTTableContentModel::setRows(std::vector<ZNTTableEdits::Row> rows, qsizety
     endResetModel();
 }
 
+// No reset: the grid keeps its current cell and selection on the rows that
+// stay. The deleted rows go first, a run at a time from the bottom; pairing
+// the saved rows with the server's skips them anyway.
 void ZNTTableContentModel::foldSaved(const QList<ZNTTableEdits::Values> &insertRows,
                                      const QList<ZNTTableEdits::Values> &updateRows) {
-    beginResetModel();
+    for (qsizetype last = m_edits.rowCount() - 1; last >= 0; --last) {
+        if (!m_edits.isDeleted(last))
+            continue;
+        qsizetype first = last;
+        while (first > 0 && m_edits.isDeleted(first - 1))
+            --first;
+        beginRemoveRows(QModelIndex(), int(first), int(last));
+        for (qsizetype row = last; row >= first; --row)
+            m_edits.removeRow(row);
+        endRemoveRows();
+        last = first;
+    }
     m_edits.foldSaved(insertRows, updateRows);
-    endResetModel();
+    if (rowCount() > 0)
+        emit dataChanged(index(0, 0), index(rowCount() - 1, columnCount() - 1));
 }
 
 Value ZNTTableContentModel::valueAt(int row, int column) const {

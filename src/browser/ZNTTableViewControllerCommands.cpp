@@ -130,18 +130,12 @@ void ZNTTableViewController::copyRowIndices(const QList<int> &rows, int mode) {
     };
     // INSERT statements run back into this table, or a copy of it, as they
     // stand: the server computes generated columns and keeps identity values
-    // only when told to.
-    if (const auto metadata = loadedMetadata()) {
-        for (const QString &name : std::as_const(source.columnNames)) {
-            bool generated = false;
-            for (const auto &column : metadata->columns()) {
-                if (column->name() != name)
-                    continue;
-                generated = column->isGenerated();
-                source.overridingSystemValue = source.overridingSystemValue || column->isIdentityAlways();
-            }
-            source.generatedColumns << generated;
-        }
+    // only when told to. The rows go by the structure they were read with, as
+    // their save does, also after a reload elsewhere purged the cached one.
+    if (const auto metadata = pageMetadata()) {
+        const ZNTTableMetadata::ServerFilledColumns filled = metadata->serverFilledColumns(source.columnNames);
+        source.generatedColumns = filled.generated;
+        source.overridingSystemValue = filled.overridingSystemValue;
     }
     // Rows without edits straight from the result's store.
     source.store = edits.store();

@@ -31,6 +31,21 @@ bool ZNTTableMetadata::isOidColumn(const ZNTColumn &column) {
     return column.attnum() == -2 && column.name() == u"oid";
 }
 
+ZNTTableMetadata::ServerFilledColumns ZNTTableMetadata::serverFilledColumns(const QStringList &names) const {
+    ServerFilledColumns filled;
+    for (const QString &name : names) {
+        bool generated = false;
+        for (const auto &column : m_columns) {
+            if (column->name() != name)
+                continue;
+            generated = column->isGenerated();
+            filled.overridingSystemValue = filled.overridingSystemValue || column->isIdentityAlways();
+        }
+        filled.generated << generated;
+    }
+    return filled;
+}
+
 std::shared_ptr<ZNTTableMetadata> ZNTTableMetadata::metadataForObject(const std::shared_ptr<ZNTConnection> &connection,
                                                                       const std::shared_ptr<ZNTObject> &object) {
     auto table = std::dynamic_pointer_cast<ZNTTable>(object);

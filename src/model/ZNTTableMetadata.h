@@ -7,6 +7,7 @@
 #include <QHash>
 #include <QList>
 #include <QString>
+#include <QStringList>
 #include <memory>
 
 class Tablespace;
@@ -90,6 +91,18 @@ public:
     bool hasOids() const { return m_oidColumn != nullptr; }
     // The oid column, or null (see isOidColumn).
     std::shared_ptr<ZNTColumn> oidColumn() const { return m_oidColumn; }
+
+    // What the server fills itself when rows are written to the named columns:
+    // for each name, whether it is a generated column (computed on every write,
+    // refusing a given value); and whether one of them is an identity column
+    // that keeps a given value only with OVERRIDING SYSTEM VALUE. A name the
+    // table lacks is neither. The one answer for saving rows and for copying
+    // them as INSERT statements.
+    struct ServerFilledColumns {
+        QList<bool> generated;
+        bool overridingSystemValue = false;
+    };
+    ServerFilledColumns serverFilledColumns(const QStringList &names) const;
 
     // The four statements of a load.
     static QString loadSQL(const ZNTConnection &connection, quint64 serverVersion, const ZNTTable &table);

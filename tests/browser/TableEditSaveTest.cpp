@@ -3,9 +3,11 @@
 // undo and discard, the prompt before a page change, the detail sidebar, and
 // the read-only page of the row picker.
 #include "TablePageTestSupport.h"
+#include "browser/ZNTCopyModes.h"
 #include "browser/ZNTRowEditorHook.h"
 #include "model/ZNTRow.h"
 
+#include <QClipboard>
 #include <QLabel>
 #include <QLineEdit>
 
@@ -81,21 +83,42 @@ TEST_F(TableEdits, TextTheServerRefusesFailsTheSaveWithItsWordsAndKeepsEveryEdit
     EXPECT_EQ(db.run("SELECT string_agg(id || ':' || n || ':' || name, ',' ORDER BY id) FROM t"), "1:10:a,2:20:bee");
 }
 
-TEST_F(TableEdits, NumbersAndBooleansTypedAsTextAreStoredExactly) {
-    db.run("CREATE TABLE t (id int PRIMARY KEY, big bigint, flag boolean, amount numeric); "
-           "INSERT INTO t VALUES (1, 0, false, 0)");
+// After a save the page shows and copies what the server stored, as a reload
+// shows it: a changed row, rows changed alike (one statement) and a new row.
+TEST_F(TableEdits, ValuesTypedAsTextAreStoredExactlyAndShownAndCopiedAsStored) {
+    db.run("CREATE TABLE t (id int PRIMARY KEY, big bigint, flag boolean, amount numeric, price numeric(14,2), "
+           "at timestamptz); INSERT INTO t SELECT g, 0, true, 0, 0, NULL FROM generate_series(1, 3) g");
     ASSERT_NO_FATAL_FAILURE(open("t"));
     typeInto(0, "big", "9007199254740993");
-    typeInto(0, "flag", "true");
+    typeInto(0, "flag", "no");
     typeInto(0, "amount", "12345678901234567890.123456789");
+    typeInto(0, "at", "2024-05-06 10:00:00+02");
+    typeInto(1, "price", "10.999");
+    typeInto(2, "price", "10.999");
+    page->newRow();
+    grid()->abortEditing();
+    typeInto(3, "id", "4");
+    typeInto(3, "price", "1.005");
     saveAndWait();
-    EXPECT_EQ(db.run("SELECT big || ' ' || flag || ' ' || amount FROM t"),
-              "9007199254740993 true 12345678901234567890.123456789");
-    EXPECT_FALSE(page->saveBar()->isVisible());
-    // What was sent stays shown; a reload shows the server's own text.
+    EXPECT_EQ(db.run("SELECT big || ' ' || flag || ' ' || amount FROM t WHERE id = 1"),
+              "9007199254740993 false 12345678901234567890.123456789");
+    EXPECT_EQ(shownColumn("price"), QStringList({"0.00", "11.00", "11.00", "1.01"}));
+    screenshot("table-saved-as-stored.png");
+    const auto look = [&] {
+        QStringList seen;
+        for (int row = 0; row < model()->rowCount(); ++row)
+            seen << shownRow(row).join('|');
+        selectRows({0, 1, 2, 3});
+        for (int mode : {ZNTCopyModeCSV, ZNTCopyModeInsertStatements}) {
+            page->copySpecial(mode);
+            seen << QApplication::clipboard()->text();
+        }
+        return seen;
+    };
+    const QStringList saved = look();
     page->reloadWithStructure(false);
     ASSERT_TRUE(loaded());
-    EXPECT_EQ(shownRow(0), QStringList({"1", "9007199254740993", "TRUE", "12345678901234567890.123456789"}));
+    EXPECT_EQ(saved, look());
 }
 
 TEST_F(TableEdits, NewRowsWithDefaultKeysGetTheServersKeysInPlace) {
@@ -282,6 +305,41 @@ TEST_F(TableEdits, EnterUpDownAndEscapeMoveThroughTheGrid) {
     EXPECT_FALSE(grid()->isEditing());
     EXPECT_EQ(shownColumn("name")[1], "b");
     EXPECT_EQ(page->undoStack()->count(), 1);
+}
+
+TEST_F(TableEdits, ASaveKeepsTheCurrentCellAndTheSelectedRowsOnTheirRows) {
+    db.run("CREATE TABLE t (id int PRIMARY KEY, name text); "
+           "INSERT INTO t VALUES (1, 'a'), (2, 'b'), (3, 'c'), (4, 'd'), (5, 'e')");
+    ASSERT_NO_FATAL_FAILURE(open("t"));
+    const int name = model()->displayColumnNamed("name");
+    // Typed, saved by Alt+S, then on down the column from the keyboard.
+    typeInto(1, "name", "B");
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_S, Qt::AltModifier);
+    ASSERT_TRUE(pumpUntil([&] { return !page->hasPendingChanges() && !page->isBusy(); }, 30s));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Down);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_F2);
+    pumpFor(10ms);
+    ASSERT_TRUE(grid()->isEditing());
+    EXPECT_EQ(grid()->currentIndex(), model()->index(2, name));
+    QWidget *editor = grid()->indexWidget(model()->index(2, name));
+    ASSERT_NE(editor, nullptr);
+    QTest::keyClicks(editor, "C");
+    QTest::keyClick(editor, Qt::Key_Return);
+    pumpFor(10ms);
+    EXPECT_EQ(shownColumn("name"), QStringList({"a", "B", "C", "d", "e"}));
+
+    // A deleted row goes from under the selection, a new row stays in it.
+    selectRows({0});
+    page->deleteRows();
+    page->newRow();
+    grid()->abortEditing();
+    typeInto(5, "id", "6");
+    selectRows({2, 5});
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_S, Qt::AltModifier);
+    ASSERT_TRUE(pumpUntil([&] { return !page->hasPendingChanges() && !page->isBusy(); }, 30s));
+    EXPECT_EQ(db.run("SELECT string_agg(id || coalesce(name, '-'), ',' ORDER BY id) FROM t"), "2B,3C,4d,5e,6-");
+    EXPECT_EQ(grid()->selectedRowIndexes(), QList<int>({1, 4}));
+    EXPECT_EQ(grid()->currentIndex(), model()->index(4, model()->displayColumnNamed("id")));
 }
 
 TEST_F(TableEdits, ThePickersReadOnlyPageChangesNothingAndReportsADoubleClick) {
