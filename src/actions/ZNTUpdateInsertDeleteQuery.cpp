@@ -21,6 +21,12 @@ QString returningClause(const ZNTConnection &connection, const QStringList &colu
     return QStringLiteral(" RETURNING ") + columns.join(QStringLiteral(", "));
 }
 
+// txid_current() and txid_status() came with PostgreSQL 10.
+constexpr quint64 kTransactionStatusVersion = 100000;
+
+// Marks the error of a save whose COMMIT may have committed.
+const QString kMayHaveCommittedKey = QStringLiteral("ZNTSaveMayHaveCommitted");
+
 QString &commitStatement() {
     static QString statement = QStringLiteral("COMMIT");
     return statement;
@@ -70,6 +76,10 @@ void fillFromServer(ZNTRowValues &row, const QList<qsizetype> &cells, const ZNTR
     }
 }
 } // namespace
+
+bool ZNTUpdateInsertDeleteQuery::mayHaveCommitted(const ErrorPtr &error) {
+    return error && error->userInfo().contains(kMayHaveCommittedKey);
+}
 
 void ZNTUpdateInsertDeleteQuery::setCommitStatementForTesting(const QString &statement) {
     commitStatement() = statement.isEmpty() ? QStringLiteral("COMMIT") : statement;
@@ -312,7 +322,8 @@ void ZNTUpdateInsertDeleteQuery::executeInBackgroundOnConnection(const std::shar
     query->setRefusesUserTransaction(true);
     setSqlQuery(query);
     auto execution = query->executionBlockForConnection(connection, true);
-    const Job job{m_returningExpectations, m_insertRows, m_updateRowsAfter, m_table->name(), m_returning};
+    Job job{m_returningExpectations, m_insertRows, m_updateRowsAfter, m_table->name(), m_returning};
+    job.readsTransactionId = connection->serverVersion() >= kTransactionStatusVersion;
     std::shared_ptr<ZNTUpdateInsertDeleteQuery> self =
         std::static_pointer_cast<ZNTUpdateInsertDeleteQuery>(shared_from_this());
     connection->connectionQueue().async([self, query, execution, connection, job] {
@@ -404,19 +415,7 @@ QString ZNTUpdateInsertDeleteQuery::pairResults(const Job &job, const QList<std:
 void ZNTUpdateInsertDeleteQuery::endTransaction(const Job &job, const std::shared_ptr<ZNTConnection> &connection,
                                                 const QString &message, Outcome &outcome) {
     if (outcome.success) {
-        const auto commit =
-            runNow(connection, commitStatement(), QStringLiteral("Committing changes to %1…").arg(job.tableName));
-        const auto results = commit->results();
-        if (commit->error()) {
-            outcome.success = false;
-            outcome.error = commit->error();
-        } else if (!results.isEmpty() && results.first()->string() == QLatin1String("ROLLBACK")) {
-            // The server answers COMMIT of a failed transaction with ROLLBACK,
-            // and no error: nothing was saved.
-            outcome.success = false;
-            outcome.error = KesError::errorWithFormat(QStringLiteral("The server did not commit the changes. The "
-                                                                     "transaction was rolled back."));
-        }
+        commitTransaction(job, connection, outcome);
         return;
     }
     // Nothing more can be sent; the server ends the transaction with the session.
@@ -439,4 +438,71 @@ void ZNTUpdateInsertDeleteQuery::endTransaction(const Job &job, const std::share
                                               : QString();
     outcome.error = KesError::errorWithFormat(
         QStringLiteral("%1\n\nRollback failed: %2").arg(before, rollback->error()->localizedRecoverySuggestion()));
+}
+
+void ZNTUpdateInsertDeleteQuery::commitTransaction(const Job &job, const std::shared_ptr<ZNTConnection> &connection,
+                                                   Outcome &outcome) {
+    // Read inside the transaction, before COMMIT: it is what a new session asks
+    // about when the answer to COMMIT never comes.
+    std::optional<qint64> transactionId;
+    if (job.readsTransactionId) {
+        const auto read = runNow(connection, QStringLiteral("SELECT pg_catalog.txid_current()"),
+                                 QStringLiteral("Committing changes to %1…").arg(job.tableName));
+        const auto results = read->results();
+        const auto rows = results.isEmpty() ? nullptr : results.first()->rows();
+        if (!read->error() && rows && rows->rowCount() == 1 && rows->valueAt(0, 0).kind() == Value::Kind::Int)
+            transactionId = rows->valueAt(0, 0).toInt();
+    }
+    const auto commit =
+        runNow(connection, commitStatement(), QStringLiteral("Committing changes to %1…").arg(job.tableName));
+    const auto results = commit->results();
+    if (commit->error()) {
+        outcome.success = false;
+        outcome.error = commit->error();
+        // Sent, and the session gone before its answer: the server may have
+        // committed, or may still be committing.
+        if (commit->startDate().isValid() && connection->state() == ZNTConnection::ZNTConnectionStateLost)
+            settleLostCommit(transactionId, connection, outcome);
+    } else if (!results.isEmpty() && results.first()->string() == QLatin1String("ROLLBACK")) {
+        // The server answers COMMIT of a failed transaction with ROLLBACK,
+        // and no error: nothing was saved.
+        outcome.success = false;
+        outcome.error = KesError::errorWithFormat(QStringLiteral("The server did not commit the changes. The "
+                                                                 "transaction was rolled back."));
+    }
+}
+
+// A new session (the connection reconnects) asks the server what became of the
+// transaction. The rows the statements gave back came before COMMIT, so a
+// committed save is complete as it is.
+void ZNTUpdateInsertDeleteQuery::settleLostCommit(std::optional<qint64> transactionId,
+                                                  const std::shared_ptr<ZNTConnection> &connection, Outcome &outcome) {
+    QString status;
+    if (transactionId) {
+        auto ask = ZNTQuery::create(QStringLiteral("SELECT pg_catalog.txid_status(%1)").arg(*transactionId));
+        ask->setStatusMessage(QStringLiteral("Asking whether the changes were saved…"));
+        ask->executionBlockForConnection(connection, true)();
+        const auto results = ask->results();
+        const auto rows = results.isEmpty() ? nullptr : results.first()->rows();
+        // NULL: the transaction is too old for the server to remember.
+        if (!ask->error() && rows && rows->rowCount() == 1 && rows->valueAt(0, 0).kind() == Value::Kind::String)
+            status = rows->valueAt(0, 0).toString();
+    }
+    if (status == QLatin1String("committed")) {
+        outcome.success = true;
+        outcome.error = nullptr;
+        return;
+    }
+    if (status == QLatin1String("aborted")) {
+        outcome.error = KesError::errorWithFormat(QStringLiteral(
+            "The connection was lost while the changes were being committed. The server did not commit them."));
+        return;
+    }
+    // Still in progress (a deferred trigger may hold the old session's COMMIT),
+    // forgotten, or the server is out of reach.
+    outcome.error = Error::make(
+        kBundleIdentifier, 1,
+        {{Error::DescriptionKey, QStringLiteral("The connection was lost while the changes were being committed, and "
+                                                "the server could not tell whether it committed them.")},
+         {kMayHaveCommittedKey, true}});
 }

@@ -7,6 +7,7 @@
 #include <QList>
 #include <QStringList>
 #include <memory>
+#include <optional>
 
 class ZNTTable;
 class ZNTTableMetadata;
@@ -35,6 +36,12 @@ class ZNTTableMetadata;
 // on a copy of the statements, expectations and rows taken when the save
 // starts, and hands one outcome back to the main thread: the action itself is
 // main-thread only, so the SQL preview may prepare it again while it saves.
+//
+// A connection lost while COMMIT runs leaves the outcome open: the server may
+// have committed. The job then asks a new session what became of the
+// transaction, by the id it read before COMMIT (PostgreSQL 10 and later): a
+// committed save is a success, an aborted one a failure; when the server
+// cannot tell, the save fails with an error for which mayHaveCommitted holds.
 class ZNTUpdateInsertDeleteQuery : public ZNTActionQuery {
 public:
     using RowList = QList<ZNTRowValues>;
@@ -72,6 +79,11 @@ public:
     RowList completedUpdateRows() const { return m_completedUpdateRows; }
     const QList<PGResultExpectation> &returningExpectations() const { return m_returningExpectations; }
 
+    // A failed save that may have been committed all the same: the connection
+    // went while COMMIT ran, and the server could not tell what became of the
+    // transaction. Nothing of it may be sent again as it stands.
+    static bool mayHaveCommitted(const ErrorPtr &error);
+
     // The statement that ends a save whose statements all did what they should
     // ("COMMIT"; an empty text restores it). Tests put in a statement the server
     // answers as it answers a COMMIT that did not commit. Set before a save starts.
@@ -92,6 +104,7 @@ private:
         RowList updateRowsAfter;
         QString tableName;
         QList<Returning> returning; // one per expectation
+        bool readsTransactionId = false; // the server can tell a transaction's fate later
     };
     // What the job hands back to the main thread.
     struct Outcome {
@@ -119,6 +132,9 @@ private:
     static QString pairResults(const Job &job, const QList<std::shared_ptr<ZNTResult>> &results, Outcome &outcome);
     static void endTransaction(const Job &job, const std::shared_ptr<ZNTConnection> &connection, const QString &message,
                                Outcome &outcome);
+    static void commitTransaction(const Job &job, const std::shared_ptr<ZNTConnection> &connection, Outcome &outcome);
+    static void settleLostCommit(std::optional<qint64> transactionId, const std::shared_ptr<ZNTConnection> &connection,
+                                 Outcome &outcome);
     static std::shared_ptr<ZNTQuery> runNow(const std::shared_ptr<ZNTConnection> &connection, const QString &sql,
                                             const QString &status);
 

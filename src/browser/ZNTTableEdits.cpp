@@ -281,3 +281,45 @@ std::optional<Value> ZNTTableEdits::valueForTypedText(const QString &text, const
         return loaded;
     return Value::fromString(text);
 }
+
+ZNTTableEdits::Reapplied ZNTTableEdits::reapplied(const CarriedChanges &carried, const QStringList &columnNames) const {
+    QList<int> now; // where each carried column stands now, -1 when gone
+    for (const QString &name : carried.columns)
+        now << int(columnNames.indexOf(name));
+    QList<qsizetype> key; // positions among the carried columns
+    for (const QString &name : carried.keyColumns) {
+        key << carried.columns.indexOf(name);
+        if (key.last() < 0 || now[key.last()] < 0)
+            return {}; // without its key no row can be found again
+    }
+    if (key.isEmpty())
+        return {};
+    std::vector<bool> taken(m_rows.size());
+    const auto rowWithKeyOf = [&](const Values &before) -> qsizetype {
+        for (qsizetype r = 0; r < rowCount(); ++r) {
+            if (taken[size_t(r)] || isNew(r))
+                continue;
+            if (std::all_of(key.begin(), key.end(),
+                            [&](qsizetype k) { return loadedValue(r, now[k]) == before.value(k); })) {
+                taken[size_t(r)] = true;
+                return r;
+            }
+        }
+        return -1;
+    };
+    Reapplied reapplied;
+    for (qsizetype i = 0; i < carried.updateRowsBefore.size() && i < carried.updateRowsAfter.size(); ++i) {
+        const Values &before = carried.updateRowsBefore[i];
+        const Values &after = carried.updateRowsAfter[i];
+        const qsizetype row = rowWithKeyOf(before);
+        for (qsizetype c = 0; row >= 0 && c < after.size() && c < now.size(); ++c) {
+            if (now[c] >= 0 && after[c] != before.value(c))
+                reapplied.cells.append({row, now[c], after[c]});
+        }
+    }
+    for (const Values &deleted : carried.deleteRows) {
+        if (const qsizetype row = rowWithKeyOf(deleted); row >= 0)
+            reapplied.deletedRows << row;
+    }
+    return reapplied;
+}

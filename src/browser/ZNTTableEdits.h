@@ -5,6 +5,7 @@
 
 #include <QList>
 #include <QString>
+#include <QStringList>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -115,6 +116,31 @@ public:
     // After a save of changes(): new and edited rows take the rows the server
     // gave back (in the same order), deleted rows go, nothing stays pending.
     void foldSaved(const QList<Values> &completedInsertRows, const QList<Values> &completedUpdateRows);
+
+    // Changes of loaded rows kept over a reload of the page (those of a save
+    // that may or may not have been committed), each row to be found again by
+    // its key. Values go by the names in columns.
+    struct CarriedChanges {
+        QStringList columns;
+        QStringList keyColumns;
+        QList<Values> updateRowsBefore;
+        QList<Values> updateRowsAfter;
+        QList<Values> deleteRows;
+    };
+    // What of carried still applies to the rows loaded now (columnNames: their
+    // result columns): the new values of each changed row whose key is among
+    // them, and the rows to mark deleted. A changed cell whose column is gone,
+    // or whose row is gone or holds another key now, applies to nothing.
+    struct Reapplied {
+        struct Cell {
+            qsizetype row;
+            int column;
+            Value value;
+        };
+        QList<Cell> cells;
+        QList<qsizetype> deletedRows;
+    };
+    Reapplied reapplied(const CarriedChanges &carried, const QStringList &columnNames) const;
 
     // What text typed into a cell becomes, given the cell's edited and loaded
     // values; nothing when the entry changes nothing. Text is never made a

@@ -168,4 +168,10 @@ QString informativeTextForError(const ErrorPtr &error) {
     return text.isEmpty() ? error->localizedDescription() : text;
 }
 
+QString unsettledSaveText(const QString &reason) {
+    return reason + QStringLiteral("\n\nThe rows are shown as the table holds them now, with your changes to rows "
+                                   "that are still there. New rows are no longer pending, so that none is added "
+                                   "twice: add again any the table does not hold.");
+}
+
 } // namespace ZNTTablePageLogic

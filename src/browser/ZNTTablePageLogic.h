@@ -68,5 +68,7 @@ QString editActionName(qint64 rows);   // "Edit Row", "Edit %d rows"
 // The server's words of a failed statement: "The server said: %1", then
 // "\nDetail: %1" and "\nHint: %1" when given; else the error's description.
 QString informativeTextForError(const ErrorPtr &error);
+// The informative text after a save that may have been committed; reason says why.
+QString unsettledSaveText(const QString &reason);
 
 } // namespace ZNTTablePageLogic

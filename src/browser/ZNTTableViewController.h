@@ -14,6 +14,7 @@
 #include <QPointer>
 #include <functional>
 #include <memory>
+#include <optional>
 
 class QLabel;
 class QMenu;
@@ -274,6 +275,8 @@ private:
     void noteRowsSaved(qint64 change);
     void saveDone(const std::shared_ptr<ZNTUpdateInsertDeleteQuery> &query,
                   const std::function<void(bool, ErrorPtr)> &handler);
+    void reloadAfterUnsettledSave(const ZNTUpdateInsertDeleteQuery &query);
+    void putBackCarriedChanges();
     // The installed hook's editor for row; null without one.
     static std::unique_ptr<ZNTSidebarRowEditor> makeRowEditor(const std::shared_ptr<ZNTRow> &row);
     std::shared_ptr<ZNTRow> rowForValues(const ZNTTableEdits::Values &resultValues) const;
@@ -331,6 +334,9 @@ private:
     std::shared_ptr<ZNTTableMetadata> m_resultMetadata;
 
     // Edits.
+    // The changes of a save that may have been committed, put back over the
+    // rows once they are loaded again.
+    std::optional<ZNTTableEdits::CarriedChanges> m_carriedChanges;
     std::unique_ptr<ZNTSidebarRowEditor> m_sidebarRowViewController;
     QList<int> m_sidebarIndexes;
     QUndoStack *m_undoStack = nullptr;

@@ -319,6 +319,8 @@ void ZNTTableViewController::noteQueryDone(const Notification &notification) {
     if (error)
         showCriticalAlert(pageView()->window(), QStringLiteral("Could not load table rows."),
                           informativeTextForError(error));
+    else
+        putBackCarriedChanges();
 }
 
 void ZNTTableViewController::noteCountQueryUpdated(const Notification &notification) {

@@ -4,6 +4,7 @@
 #include "ZNTTableGridView.h"
 #include "ZNTTablePageLogic.h"
 #include "ZNTTableViewController.h"
+#include "actions/ZNTRowMatching.h"
 #include "actions/ZNTUpdateInsertDeleteQuery.h"
 #include "model/ZNTDatabase.h"
 #include "model/ZNTTable.h"
@@ -13,6 +14,7 @@
 #include "uikit/ZNTAnimatingIndicator.h"
 
 #include <QUndoStack>
+#include <utility>
 
 using namespace ZNTTablePageLogic;
 
@@ -59,6 +61,8 @@ void ZNTTableViewController::saveDone(const std::shared_ptr<ZNTUpdateInsertDelet
     if (!m_tableDataQuery)
         m_progressIndicator->stopAnimation();
     if (!query->success()) {
+        if (ZNTUpdateInsertDeleteQuery::mayHaveCommitted(query->error()))
+            reloadAfterUnsettledSave(*query);
         handler(false, query->error());
         return;
     }
@@ -69,6 +73,45 @@ void ZNTTableViewController::saveDone(const std::shared_ptr<ZNTUpdateInsertDelet
     updateSaveView();
     updateSidebarView();
     handler(true, nullptr);
+}
+
+// Sending these changes again could write them twice. The rows are loaded
+// again as the table holds them now, and the changes of rows still there go
+// back over them; new rows do not, as the table may hold them already.
+void ZNTTableViewController::reloadAfterUnsettledSave(const ZNTUpdateInsertDeleteQuery &query) {
+    ZNTTableEdits::CarriedChanges carried;
+    for (const auto &column : query.columns())
+        carried.columns << column->name();
+    const auto metadata = pageMetadata();
+    const auto connection = m_table->database()->connection();
+    ZNTRowMatching::RowKey key;
+    if (metadata && connection &&
+        ZNTRowMatching::keyOfRelation(*m_table, *metadata, *connection, query.columns(), &key, nullptr)) {
+        for (const auto &column : key.columns)
+            carried.keyColumns << column->name();
+    }
+    carried.updateRowsBefore = query.updateRowsBefore();
+    carried.updateRowsAfter = query.updateRowsAfter();
+    carried.deleteRows = query.deleteRows();
+    m_carriedChanges = carried;
+    reloadWithStructure(false);
+}
+
+// After the rows loaded; changes that apply to none of them are dropped.
+void ZNTTableViewController::putBackCarriedChanges() {
+    const auto carried = std::exchange(m_carriedChanges, std::nullopt);
+    if (!carried || !m_model->hasResult())
+        return;
+    QStringList names;
+    for (const auto &column : m_model->resultColumns().mid(0, m_model->edits().columnCount()))
+        names << column->name();
+    const ZNTTableEdits::Reapplied back = m_model->edits().reapplied(*carried, names);
+    for (const auto &cell : back.cells)
+        m_model->setValue(cell.row, cell.column, cell.value);
+    for (qsizetype row : back.deletedRows)
+        m_model->setDeleted(row, true);
+    updateSaveView();
+    updateSidebarView();
 }
 
 // The saved rows stay where they are, and the count follows them: the total
@@ -82,8 +125,11 @@ void ZNTTableViewController::noteRowsSaved(qint64 change) {
 }
 
 void ZNTTableViewController::presentSaveError(const ErrorPtr &error) {
-    Alert *alert = Alert::alertWithMessageText(QStringLiteral("Could not save changes"), QStringLiteral("OK"), {}, {},
-                                               informativeTextForError(error));
+    const bool unsettled = ZNTUpdateInsertDeleteQuery::mayHaveCommitted(error);
+    Alert *alert = Alert::alertWithMessageText(
+        unsettled ? QStringLiteral("The changes may have been saved") : QStringLiteral("Could not save changes"),
+        QStringLiteral("OK"), {}, {},
+        unsettled ? unsettledSaveText(error->localizedDescription()) : informativeTextForError(error));
     alert->setAlertStyle(Alert::Style::Critical);
     alert->compatibleBeginSheetModalForWindow(pageView()->window(), nullptr);
 }

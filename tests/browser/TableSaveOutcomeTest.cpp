@@ -1,12 +1,108 @@
 // What a save on the table page did, told as the server decided it: a
 // statement that reached more rows than it meant, and a COMMIT that did not
-// commit, both leave the table as it was and the edits pending. psql reads back.
+// commit, both leave the table as it was and the edits pending; a COMMIT whose
+// answer was lost is never sent twice. psql reads back.
 #include "TablePageTestSupport.h"
 #include "actions/ZNTUpdateInsertDeleteQuery.h"
+#include "engine/LoopbackSockets.h"
+#include "support/PostgresSupport.h"
+
+#include <atomic>
+#include <mutex>
+#include <poll.h>
+#include <thread>
 
 using namespace pagetest;
 
 namespace {
+
+// Relays the page's sessions to the test server from a loopback port of its
+// own, turning TLS down (the server allows that on loopback) so that it sees
+// what the client sends. Once armed, it cuts the session at the next COMMIT:
+// COMMIT reaches the server, its answer never reaches the client. With
+// serverFinishes the client is cut only once the server ended the session.
+class CommitCutter {
+public:
+    CommitCutter() : m_listen(listenOnLoopback()) {
+        m_acceptor = std::thread([this] { acceptLoop(); });
+    }
+    ~CommitCutter() {
+        {
+            std::lock_guard lock(m_mutex);
+            m_stopping = true;
+            for (int fd : m_sockets)
+                shutdown(fd, SHUT_RDWR);
+        }
+        shutdown(m_listen, SHUT_RDWR);
+        m_acceptor.join();
+        for (std::thread &session : m_sessions)
+            session.join();
+        for (int fd : m_sockets)
+            close(fd);
+        close(m_listen);
+    }
+    int port() const { return boundPort(m_listen); }
+    void arm(bool serverFinishes) {
+        m_serverFinishes = serverFinishes;
+        m_armed = true;
+    }
+    int cuts() const { return m_cuts; }
+
+private:
+    void acceptLoop() {
+        for (int client; (client = accept4(m_listen, nullptr, nullptr, SOCK_CLOEXEC)) >= 0;) {
+            const int server = connectLocal(requiredEnv("TRELLAN_PG_PORT").toInt());
+            std::lock_guard lock(m_mutex);
+            m_sockets << client << server;
+            if (m_stopping || server < 0)
+                shutdown(client, SHUT_RDWR);
+            else
+                m_sessions.emplace_back([this, client, server] { relay(client, server); });
+        }
+    }
+    void relay(int client, int server) {
+        char buffer[16384];
+        // Requests for TLS or GSS encryption are 8 bytes long, the startup packet is longer.
+        while (recv(client, buffer, 8, MSG_WAITALL) == 8 && qFromBigEndian<quint32>(buffer) == 8)
+            send(client, "N", 1, MSG_NOSIGNAL);
+        send(server, buffer, 8, MSG_NOSIGNAL);
+        const QByteArray commit("Q\0\0\0\013COMMIT", 12); // the simple protocol's message, its NUL included
+        QByteArray sent;
+        for (;;) {
+            pollfd fds[2] = {{client, POLLIN, 0}, {server, POLLIN, 0}};
+            if (::poll(fds, 2, -1) < 0)
+                break;
+            const int from = fds[1].revents ? 1 : 0;
+            const ssize_t got = recv(fds[from].fd, buffer, sizeof buffer, 0);
+            if (got <= 0 || send(fds[1 - from].fd, buffer, size_t(got), MSG_NOSIGNAL) != got)
+                break;
+            if (from == 1)
+                continue;
+            sent = sent.right(11) + QByteArray(buffer, got);
+            if (sent.contains(commit) && m_armed.exchange(false))
+                return cut(client, server);
+        }
+        shutdown(client, SHUT_RDWR);
+        shutdown(server, SHUT_RDWR);
+    }
+    void cut(int client, int server) {
+        shutdown(server, SHUT_WR);
+        char buffer[256];
+        while (m_serverFinishes && recv(server, buffer, sizeof buffer, 0) > 0) {
+        }
+        ++m_cuts;
+        shutdown(client, SHUT_RDWR);
+    }
+
+    const int m_listen;
+    std::atomic<bool> m_armed{false}, m_serverFinishes{false};
+    std::atomic<int> m_cuts{0};
+    std::mutex m_mutex;
+    bool m_stopping = false;
+    QList<int> m_sockets; // closed once every session ended
+    std::vector<std::thread> m_sessions;
+    std::thread m_acceptor;
+};
 
 const char *kPets = "CREATE TABLE owner (id int PRIMARY KEY); INSERT INTO owner VALUES (1); "
                     "CREATE TABLE pet (id int PRIMARY KEY, owner_id int REFERENCES owner DEFERRABLE INITIALLY "
@@ -85,4 +181,62 @@ TEST_F(TableSaveOutcome, ACommitAnsweredWithRollbackIsAFailureAndKeepsTheEdits) 
     ASSERT_TRUE(saved());
     EXPECT_EQ(db.run(kPetRows), "1:1:max");
     EXPECT_FALSE(page->saveBar()->isVisible());
+}
+
+// The answer to COMMIT is lost. Once the server has committed, a new session
+// learns so and the save is folded in; while a deferred trigger still holds
+// the COMMIT nothing can be learned: the page shows the table as it is and
+// keeps the edit of a row still there, but not the new row, which the server
+// then commits once.
+TEST_F(TableSaveOutcome, ACommitWhoseAnswerIsLostIsNeverSentTwice) {
+    db.run(QString(kPets) + "; CREATE FUNCTION hold() RETURNS trigger LANGUAGE plpgsql AS "
+                            "$$BEGIN PERFORM pg_advisory_xact_lock_shared(7); RETURN NULL; END$$; "
+                            "CREATE CONSTRAINT TRIGGER held AFTER INSERT ON pet DEFERRABLE INITIALLY DEFERRED "
+                            "FOR EACH ROW EXECUTE FUNCTION hold()");
+    CommitCutter cutter;
+    QVariantMap params = testServerParams(db.name);
+    params["port"] = cutter.port();
+    server = ZNTServer::create(params);
+    server->setFavorite(favorite);
+    ASSERT_NO_FATAL_FAILURE(open("pet"));
+    const auto addPet = [&](int row, const char *id, const char *name) {
+        page->newRow();
+        grid()->abortEditing();
+        typeInto(row, "id", id);
+        typeInto(row, "owner_id", "1");
+        typeInto(row, "name", name);
+    };
+
+    addPet(1, "2", "max");
+    cutter.arm(true);
+    page->save();
+    ASSERT_TRUE(saved());
+    EXPECT_EQ(cutter.cuts(), 1);
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+    EXPECT_FALSE(page->saveBar()->isVisible());
+    EXPECT_EQ(db.run(kPetRows), "1:1:rex,2:1:max");
+
+    PGconnPtr holder = adminConnection(db.name);
+    exec(holder.get(), "SELECT pg_advisory_lock(7)");
+    addPet(2, "3", "kit");
+    typeInto(0, "name", "rex2");
+    cutter.arm(false);
+    page->save();
+    ASSERT_TRUE(saved());
+    Alert *alert = sheet();
+    ASSERT_NE(alert, nullptr);
+    EXPECT_EQ(alert->messageText(), "The changes may have been saved");
+    saveScreenshot(alert, "browser", "save-may-have-been-saved.png");
+    press(alert, "OK");
+    ASSERT_TRUE(loaded());
+    EXPECT_EQ(cutter.cuts(), 2);
+    EXPECT_EQ(shownColumn("name"), QStringList({"rex2", "max"}));
+    EXPECT_EQ(page->saveBar()->statusText(), "1 edited row");
+
+    exec(holder.get(), "SELECT pg_advisory_unlock(7)");
+    EXPECT_TRUE(pumpUntil([&] { return db.run(kPetRows) == "1:1:rex2,2:1:max,3:1:kit"; }, 30s));
+    page->save();
+    ASSERT_TRUE(saved());
+    EXPECT_FALSE(page->saveBar()->isVisible());
+    EXPECT_EQ(db.run(kPetRows), "1:1:rex2,2:1:max,3:1:kit");
 }
