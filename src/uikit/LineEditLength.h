@@ -17,5 +17,7 @@ inline void uv_takeAnyLength(QLineEdit *field) {
 // name wider than its field showed only its end ("er_items"); here the
 // cursor goes back to the start when the field is left (not for a menu or
 // another window) and right after the program gave it a text while it was
-// not being edited. main thread
+// not being edited. Tabbed into, or opened in a popover, the field is a plain
+// line edit again: Tab selects the whole text, and a popover's field has its
+// cursor after the text. main thread
 void uv_showStoredValue(QLineEdit *field);

@@ -162,8 +162,16 @@ void ZNTWindowController::newWindow() {
 }
 
 void ZNTWindowController::goToTerminal() {
-    if (auto database = currentDatabase())
-        navigateToItem(database->queryObject());
+    const auto database = currentDatabase();
+    if (!database)
+        return;
+    const auto query = database->queryObject();
+    const auto shown = currentItem();
+    // Shown already: the command still takes the user to its text.
+    if (shown && shown->isEqual(*query))
+        makeMainViewFirstResponder();
+    else
+        navigateToItem(query);
 }
 
 void ZNTWindowController::replaceNavigationItems(const std::shared_ptr<ZNTObject> &old,
@@ -243,7 +251,7 @@ void ZNTWindowController::placeViewForItem(const std::shared_ptr<ZNTObject> &ite
     QWidget *accessory = accessoryProvider ? accessoryProvider->accessoryView() : nullptr;
     QWidget *rightView = rightProvider ? rightProvider->rightSidebarView() : nullptr;
     placeMainView(view, accessory);
-    if (!isSidebarFirstResponder())
+    if (m_commandShowsPage || !isSidebarFirstResponder())
         makeMainViewFirstResponder();
 
     m_rightSegment->setEnabled(rightView != nullptr);

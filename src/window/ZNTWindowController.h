@@ -101,6 +101,10 @@ public:
     // The shown page's undo stack, else the window's own (emptied at each page).
     QUndoStack *undoManager();
     void makeMainViewFirstResponder();
+    // Runs a command that may show a page: that page takes the focus, also from
+    // the sidebar, whose own choices leave the focus in it. What the user types
+    // next is meant for the page a command showed.
+    void showPageByCommand(const std::function<void()> &command);
     void toggleTableFilter();
     void toggleStructureAndContentsInMainView();
     void exportContents();
@@ -215,4 +219,5 @@ private:
     bool m_closeWithoutAsking = false;
     bool m_closed = false;
     bool m_destroying = false;
+    bool m_commandShowsPage = false; // while showPageByCommand runs
 };

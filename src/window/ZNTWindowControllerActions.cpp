@@ -121,7 +121,8 @@ void ZNTWindowController::buildUi() {
     m_pathButton->setSizeAdjustPolicy(QComboBox::AdjustToContents);
     m_pathButton->setToolTip(QStringLiteral("Path of the shown item"));
     m_pathButton->setAccessibleName(QStringLiteral("Path"));
-    connect(m_pathButton, &QComboBox::activated, this, [this](int index) { handlePathPopupButton(index); });
+    connect(m_pathButton, &QComboBox::activated, this,
+            [this](int index) { showPageByCommand([this, index] { handlePathPopupButton(index); }); });
 }
 
 void ZNTWindowController::setCommand(ZNTWindowCommand command, std::function<void()> run) {
@@ -188,13 +189,14 @@ void ZNTWindowController::connectCommands() {
     setCommand(C::ToggleSidebar, [this] { toggleSidebar(); });
     setCommand(C::ToggleRightSidebar, [this] { toggleRightSidebar(); });
     setCommand(C::ToggleTableFilter, [this] { toggleTableFilter(); });
-    setCommand(C::ToggleStructureAndContents, [this] { toggleStructureAndContentsInMainView(); });
+    setCommand(C::ToggleStructureAndContents,
+               [this] { showPageByCommand([this] { toggleStructureAndContentsInMainView(); }); });
     setCommand(C::ReloadData, [this] { reloadData(); });
     setCommand(C::CancelCurrentQuery, [this] { cancelCurrentQuery(); });
-    setCommand(C::GoBack, [this] { goBack(); });
-    setCommand(C::GoForward, [this] { goForward(); });
-    setCommand(C::GoUp, [this] { goUp(); });
-    setCommand(C::GoToTerminal, [this] { goToTerminal(); });
+    setCommand(C::GoBack, [this] { showPageByCommand([this] { goBack(); }); });
+    setCommand(C::GoForward, [this] { showPageByCommand([this] { goForward(); }); });
+    setCommand(C::GoUp, [this] { showPageByCommand([this] { goUp(); }); });
+    setCommand(C::GoToTerminal, [this] { showPageByCommand([this] { goToTerminal(); }); });
 }
 
 QAction *ZNTWindowController::windowAction(ZNTWindowCommand command) const {

@@ -10,6 +10,7 @@
 #include "uikit/Beep.h"
 
 #include <QAction>
+#include <QScopedValueRollback>
 #include <QUndoStack>
 
 namespace {
@@ -234,6 +235,11 @@ void ZNTWindowController::makeMainViewFirstResponder() {
         return;
     }
     focusTarget(m_mainViewController->view())->setFocus(Qt::OtherFocusReason);
+}
+
+void ZNTWindowController::showPageByCommand(const std::function<void()> &command) {
+    const QScopedValueRollback<bool> byCommand(m_commandShowsPage, true);
+    command();
 }
 
 void ZNTWindowController::toggleTableFilter() {

@@ -10,9 +10,14 @@
 #include "model/ZNTQueryObject.h"
 #include "model/ZNTTerminal.h"
 #include "query/QueryPages.h"
+#include "query/QueryTextView.h"
+#include "query/QueryViewController.h"
+#include "query/ZNTTerminalCells.h"
+#include "query/ZNTTerminalViewController.h"
 #include "structure/StructureTestSupport.h"
 #include "window/ZNTSidebarController.h"
 #include "window/ZNTSidebarOutlineView.h"
+#include "window/ZNTSidebarTreeModel.h"
 
 #include <QTreeView>
 
@@ -130,4 +135,33 @@ TEST_F(PageFocusKeys, ShiftTabOutOfEveryPagesFirstControlReachesTheSidebar) {
     window()->makeMainViewFirstResponder();
     backtab(true);
     EXPECT_TRUE(focus() && focus()->window() == window());
+}
+
+// What is typed goes where the user looks: a command that shows the query
+// editor, or the terminal, while the sidebar has the focus puts the keys in its
+// text; in the sidebar's type-ahead, "I" would choose the table items.
+TEST_F(PageFocusKeys, ACommandShowingTheQueryEditorOrTerminalFromTheSidebarTakesTheTyping) {
+    auto database = shop->server->mainDatabase();
+    ZNTSidebarController *sidebar = window()->sidebarController();
+    ASSERT_TRUE(pumpUntil([&] { return sidebar->model()->runningLoads() == 0 && sidebar->model()->rowCount() > 1; }));
+    window()->navigateToItem(std::make_shared<ZNTTerminal>(database));
+    outline()->setFocus(Qt::MouseFocusReason);
+    QTest::keyClick(outline(), Qt::Key_T, Qt::ControlModifier);
+    auto *query = dynamic_cast<QueryViewController *>(window()->mainViewController());
+    ASSERT_TRUE(query);
+    const QModelIndex sidebarRow = sidebar->outlineView()->currentIndex();
+    QTest::keyClicks(focus(), "INSERT INTO items DEFAULT VALUES;");
+    EXPECT_EQ(query->textView()->text(), "INSERT INTO items DEFAULT VALUES;");
+    EXPECT_EQ(sidebar->outlineView()->currentIndex(), sidebarRow);
+    outline()->setFocus(Qt::MouseFocusReason);
+    QTest::keyClick(outline(), Qt::Key_T, Qt::ControlModifier);
+    EXPECT_TRUE(query->textView()->hasFocus()) << "shown already";
+
+    outline()->setFocus(Qt::MouseFocusReason);
+    QTest::keyClick(outline(), Qt::Key_Left, Qt::AltModifier);
+    auto *terminal = dynamic_cast<ZNTTerminalViewController *>(window()->mainViewController());
+    ASSERT_TRUE(terminal);
+    QTest::keyClicks(focus(), "INSERT INTO items DEFAULT VALUES;");
+    EXPECT_EQ(terminal->queryView()->textView()->toPlainText(), "INSERT INTO items DEFAULT VALUES;");
+    EXPECT_EQ(sidebar->outlineView()->currentIndex(), sidebarRow);
 }

@@ -194,6 +194,7 @@ TEST_F(FilterBar, SwitchingToSQLStartsFromTheRowsConditionAndBackClearsIt) {
     choose(row(0)->popupButton(), "SQL Expression");
     EXPECT_EQ(describeRow(0), R"(SQL Expression | ExpressionFilterDetailView | - | "name" ILIKE '%x%')");
     EXPECT_EQ(focus(), row(0)->detailTextField());
+    EXPECT_EQ(row(0)->detailTextField()->selectedText(), R"("name" ILIKE '%x%')") << "selected, to be typed over";
     QTest::keyClick(focus(), Qt::Key_End);
     QTest::keyClicks(focus(), " AND n > 15");
     EXPECT_EQ(keys(runFiltered(loaded, controller->filters()).rows), QStringList({}));

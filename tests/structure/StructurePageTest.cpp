@@ -95,6 +95,8 @@ TEST_F(StructurePage, EveryEditIsAStepUndoneToTheLoadedStateRedoneAndSavedInOneS
     ZNTTableSchemaColumnView *added = page->columnViews().last();
     EXPECT_EQ(added->name(), "column6");
     EXPECT_TRUE(added->titleField()->hasFocus());
+    pumpFor(30ms);
+    EXPECT_EQ(added->titleField()->selectedText(), "column6") << "the new name is selected, to be typed over";
     typeInto(added->titleField(), "origin");
     typeInto(added->defaultField(), "unknown");
     EXPECT_EQ(added->defaultPopup()->currentIndex(), int(SQLExpression::SQLExpressionKindConstant));

@@ -183,7 +183,8 @@ TEST(TextFields, TakeTextsOfAnyLengthWhole) {
 
 // A name wider than its field shows its start, not its end, while the field
 // does not have the focus: given by the program, and after the user leaves it;
-// a menu taking the focus for a moment leaves the cursor where it was.
+// a menu taking the focus for a moment leaves the cursor where it was; Tab
+// selects the whole text, also of a field given its text just before.
 TEST(TextFields, ShowTheStartOfATextWiderThanTheFieldWhileNotFocused) {
     uikittest::useFixedLook();
     QWidget window;
@@ -215,5 +216,11 @@ TEST(TextFields, ShowTheStartOfATextWiderThanTheFieldWhileNotFocused) {
         other->setFocus(Qt::TabFocusReason);
         EXPECT_EQ(field->cursorPosition(), 0) << "the field was left";
         EXPECT_EQ(field->text(), name + "_x");
+
+        other->setFocus(Qt::TabFocusReason);
+        field->setText(name);
+        field->setFocus(Qt::TabFocusReason);
+        pumpFor(10ms);
+        EXPECT_EQ(field->selectedText(), name) << "given a text and tabbed into at once";
     }
 }
