@@ -55,7 +55,7 @@ private:
 
     bool prepareConnection(bool autoReconnect);
     bool refuseUserTransaction();
-    void setSavepoint();
+    bool setSavepoint();
     void releaseSavepoint();
     bool send();
     bool sendText();
@@ -133,9 +133,8 @@ void ZNTQueryExecution::run(bool autoReconnect) {
         guardsUserTransaction = q.m_guardsUserTransaction;
         flowControl = q.m_flowControl;
     }
-    if (!prepareConnection(autoReconnect) || refuseUserTransaction())
+    if (!prepareConnection(autoReconnect) || refuseUserTransaction() || !setSavepoint())
         return;
-    setSavepoint();
     PQsetNoticeReceiver(pg, noticeReceiver, this);
     noticeReceiverInstalled = true;
     if (!send() || !enterSingleRowMode()) {
@@ -204,15 +203,23 @@ const char *const kRollBack = "ROLLBACK TO SAVEPOINT trellan_guard; RELEASE SAVE
 // A statement of the program that fails (a filter the server refuses) or is
 // cancelled (a page's count, left behind) would otherwise fail the transaction
 // the user holds in the SQL Query page or the terminal, and their COMMIT would
-// then roll it all back.
-void ZNTQueryExecution::setSavepoint() {
-    if (!guardsUserTransaction || PQtransactionStatus(pg) != PQTRANS_INTRANS)
-        return;
+// then roll it all back. Redshift has no savepoints: there a SAVEPOINT would
+// itself fail that transaction, so the statement goes unguarded. A SAVEPOINT
+// that fails ends the statement unsent: sent into a failed transaction, it
+// could only fail too, and with a reason that is not the real one.
+bool ZNTQueryExecution::setSavepoint() {
+    if (!guardsUserTransaction || PQtransactionStatus(pg) != PQTRANS_INTRANS || connection->isRedshift())
+        return true;
     PGresultPtr result(PQexec(pg, kSavepoint));
     savepointSet = PQresultStatus(result.get()) == PGRES_COMMAND_OK;
-    if (!savepointSet)
-        Log(QStringLiteral("Could not set a savepoint in the user's transaction: %1")
-                .arg(libpqText(PQerrorMessage(pg))));
+    if (savepointSet)
+        return true;
+    const QString reason = libpqText(PQerrorMessage(pg)).trimmed();
+    if (PQstatus(pg) != CONNECTION_OK)
+        connection->setState(ZNTConnection::ZNTConnectionStateLost, reason);
+    q.finishWithError(KesError::errorWithCode(
+        1, QStringLiteral("Could not set a savepoint in the open transaction: %1").arg(reason)));
+    return false;
 }
 
 // After the statement, with the cancel worker joined. A cancel request that
