@@ -1,6 +1,7 @@
 #include "ZNTUpdateInsertDeleteQuery.h"
 
 #include "engine/KesError.h"
+#include "engine/PGError.h"
 #include "engine/Quoting.h"
 #include "engine/ZNTConnection.h"
 #include "engine/ZNTResult.h"
@@ -363,7 +364,10 @@ ZNTUpdateInsertDeleteQuery::runTransaction(const Job &job, const ZNTQuery &query
         if (ZNTQuery::isUserTransactionError(query.error()))
             outcome.error = query.error();
         else if (connection->state() == ZNTConnection::ZNTConnectionStateLost)
-            outcome.error = KesError::errorWithFormat(QStringLiteral("The connection was lost."));
+            // With why: libpq's text, or the reason the reconnect was refused.
+            outcome.error =
+                KesError::errorWithCode(1, QStringLiteral("The connection was lost."),
+                                        query.error() ? PGError::reasonText(*query.error()) : QString(), query.error());
         else
             outcome.error =
                 KesError::errorWithCode(1, QStringLiteral("Could not start the transaction."), query.error());

@@ -2,6 +2,7 @@
 
 #include "browser/CSVExportJob.h"
 #include "engine/KesError.h"
+#include "engine/PGError.h"
 #include "engine/ZNTConnection.h"
 #include "engine/ZNTQuery.h"
 #include "model/ZNTDatabase.h"
@@ -390,10 +391,8 @@ void CSVExportManager::fail(const ErrorPtr &error) {
 
 void CSVExportManager::showError(const ErrorPtr &error) {
     // A server error's description only says that a query failed: the
-    // server's own words say why.
-    QString reason = error->userInfo().value(QStringLiteral("PG_DIAG_MESSAGE_PRIMARY")).toString();
-    if (reason.isEmpty())
-        reason = error->localizedDescription();
+    // server's own words say why, or libpq's when the connection broke.
+    const QString reason = PGError::reasonText(*error);
     Alert *alert = Alert::alertWithMessageText(QObject::tr("Export failed."), QObject::tr("OK"), {}, {},
                                                QObject::tr("Reason: %1").arg(reason));
     alert->setAlertStyle(Alert::Style::Critical);

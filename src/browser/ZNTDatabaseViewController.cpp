@@ -2,6 +2,7 @@
 
 #include "CSVExportManager.h"
 #include "ZNTDatabaseTreeModel.h"
+#include "engine/PGError.h"
 #include "model/ZNTDatabase.h"
 #include "model/ZNTSchema.h"
 #include "model/ZNTTable.h"
@@ -302,7 +303,10 @@ void ZNTDatabaseViewController::queryDone(const Notification &notification) {
     syncIndicator();
     if (ErrorPtr error = m_objectsQuery->error()) {
         QWidget *window = view()->window() != view() ? view()->window() : nullptr;
-        Alert::alertWithError(*error)->compatibleBeginSheetModalForWindow(window, nullptr);
+        Alert *alert = Alert::alertWithError(*error);
+        if (PGError::reportsLostConnection(*error))
+            alert->setInformativeText(PGError::withReconnectAdvice(alert->informativeText()));
+        alert->compatibleBeginSheetModalForWindow(window, nullptr);
         return;
     }
     handleObjects();

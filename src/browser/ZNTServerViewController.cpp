@@ -1,6 +1,7 @@
 #include "ZNTServerViewController.h"
 
 #include "ZNTObjectListModel.h"
+#include "engine/PGError.h"
 #include "model/ZNTServer.h"
 #include "model/ZNTServerListingQuery.h"
 #include "platform/ProgramError.h"
@@ -125,7 +126,10 @@ void ZNTServerViewController::queryDone(const Notification &notification) {
     if (ErrorPtr error = query->error()) {
         // On the window that shows the page; a page not shown has none of its own.
         QWidget *window = view()->window() != view() ? view()->window() : nullptr;
-        Alert::alertWithError(*error)->compatibleBeginSheetModalForWindow(window, nullptr);
+        Alert *alert = Alert::alertWithError(*error);
+        if (PGError::reportsLostConnection(*error))
+            alert->setInformativeText(PGError::withReconnectAdvice(alert->informativeText()));
+        alert->compatibleBeginSheetModalForWindow(window, nullptr);
     }
 }
 

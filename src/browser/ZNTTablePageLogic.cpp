@@ -165,7 +165,9 @@ QString informativeTextForError(const ErrorPtr &error) {
         text += QStringLiteral("\nHint: %1").arg(hint);
     if (info.value(QStringLiteral("PG_DIAG_SQLSTATE")).toString() == PGError::InFailedTransactionState)
         text += QStringLiteral("\n\n") + PGError::userTransactionReason(true);
-    return text.isEmpty() ? error->localizedDescription() : text;
+    if (text.isEmpty())
+        text = PGError::reasonText(*error);
+    return PGError::reportsLostConnection(*error) ? PGError::withReconnectAdvice(text) : text;
 }
 
 QString unsettledSaveText(const QString &reason) {

@@ -66,7 +66,9 @@ QString deleteActionName(qint64 rows); // "Delete Row", "Delete %d rows"
 QString editActionName(qint64 rows);   // "Edit Row", "Edit %d rows"
 
 // The server's words of a failed statement: "The server said: %1", then
-// "\nDetail: %1" and "\nHint: %1" when given; else the error's description.
+// "\nDetail: %1" and "\nHint: %1" when given; without them libpq's own text (a
+// lost connection), else the error's description and failure reason. An error
+// that ended with its connection lost ends saying that Reload reconnects.
 QString informativeTextForError(const ErrorPtr &error);
 // The informative text after a save that may have been committed; reason says why.
 QString unsettledSaveText(const QString &reason);

@@ -58,6 +58,8 @@ ErrorPtr errorWithPGresult(const PGresult *result, const QString &query) {
         if (const char *value = PQresultErrorField(result, field.code))
             info.insert(QString::fromLatin1(field.name), QString::fromUtf8(value));
     }
+    if (!info.contains(QStringLiteral("PG_DIAG_MESSAGE_PRIMARY")))
+        info.insert(LibpqMessageKey, QString::fromUtf8(PQresultErrorMessage(result)).trimmed());
     info.insert(QueryKey, query);
     info.insert(Error::RecoverySuggestionKey, recoverySuggestion(result, info));
     return Error::make(kBundleIdentifier, 1, info);
@@ -69,6 +71,42 @@ QString userTransactionReason(bool failed) {
                               "Roll it back there first.");
     return QStringLiteral("The connection has an open transaction, begun in the SQL Query page or the terminal. "
                           "Commit or roll it back there first.");
+}
+
+QString reasonText(const Error &error) {
+    const QVariantMap &info = error.userInfo();
+    for (const QString &key : {QStringLiteral("PG_DIAG_MESSAGE_PRIMARY"), LibpqMessageKey}) {
+        const QString text = info.value(key).toString();
+        if (!text.isEmpty())
+            return text;
+    }
+    const QString description = error.localizedDescription();
+    const QString reason = error.localizedFailureReason().trimmed();
+    return reason.isEmpty() || description.contains(reason) ? description : description + u'\n' + reason;
+}
+
+ErrorPtr withConnectionLost(const ErrorPtr &error) {
+    if (!error || error->userInfo().contains(ConnectionLostKey))
+        return error;
+    QVariantMap info = error->userInfo();
+    info.insert(ConnectionLostKey, true);
+    return Error::make(error->domain(), error->code(), info, error->underlyingError());
+}
+
+bool reportsLostConnection(const Error &error) {
+    for (const Error *e = &error; e; e = e->underlyingError().get()) {
+        if (e->userInfo().value(ConnectionLostKey).toBool())
+            return true;
+    }
+    return false;
+}
+
+QString withReconnectAdvice(const QString &text) {
+    const QString lost = QStringLiteral("The connection was lost.");
+    const QString advice = QStringLiteral("Choose Reload to reconnect.");
+    if (text.isEmpty())
+        return lost + u' ' + advice;
+    return text + QStringLiteral("\n\n") + (text.contains(lost) ? advice : lost + u' ' + advice);
 }
 
 } // namespace PGError

@@ -54,8 +54,9 @@ private:
     using Clock = std::chrono::steady_clock;
 
     bool prepareConnection(bool autoReconnect);
+    void failConnection(ErrorPtr error);
     bool refuseUserTransaction();
-    void setSavepoint();
+    bool setSavepoint();
     void releaseSavepoint();
     bool send();
     bool sendText();
@@ -133,9 +134,8 @@ void ZNTQueryExecution::run(bool autoReconnect) {
         guardsUserTransaction = q.m_guardsUserTransaction;
         flowControl = q.m_flowControl;
     }
-    if (!prepareConnection(autoReconnect) || refuseUserTransaction())
+    if (!prepareConnection(autoReconnect) || refuseUserTransaction() || !setSavepoint())
         return;
-    setSavepoint();
     PQsetNoticeReceiver(pg, noticeReceiver, this);
     noticeReceiverInstalled = true;
     if (!send() || !enterSingleRowMode()) {
@@ -157,14 +157,17 @@ bool ZNTQueryExecution::prepareConnection(bool autoReconnect) {
             const QString message =
                 connectError ? connectError->localizedDescription() : QStringLiteral("The connection was lost.");
             connection->setState(ZNTConnection::ZNTConnectionStateLost, message);
-            q.finishWithError(connectError ? connectError : KesError::errorWithCode(1, message));
+            failConnection(connectError ? connectError : KesError::errorWithCode(1, message));
             return false;
         }
         connection->connect();
     }
     if (connection->state() == ZNTConnection::ZNTConnectionStateLost) {
         if (!autoReconnect) {
-            q.finishWithError(KesError::errorWithCode(1, QStringLiteral("The connection was lost.")));
+            // Why it was lost, or why the last reconnect failed, goes along.
+            const QString reason = connection->stateDescription().trimmed();
+            failConnection(KesError::errorWithCode(1, QStringLiteral("The connection was lost."),
+                                                   reason.isEmpty() ? QString() : reason));
             return false;
         }
         connection->connect();
@@ -179,8 +182,14 @@ bool ZNTQueryExecution::prepareConnection(bool autoReconnect) {
     if (connectFailed && connection->error())
         message = connection->error()->localizedDescription();
     connection->setState(ZNTConnection::ZNTConnectionStateLost, message);
-    q.finishWithError(KesError::errorWithCode(1, message));
+    failConnection(KesError::errorWithCode(1, message));
     return false;
+}
+
+// A connection that had a session (its version read) lost it; one that never
+// connected did not, and is not said to.
+void ZNTQueryExecution::failConnection(ErrorPtr error) {
+    q.finishWithError(connection->serverVersion() ? PGError::withConnectionLost(error) : std::move(error));
 }
 
 // Read in the job that sends, so that nothing the user runs can come between
@@ -204,15 +213,26 @@ const char *const kRollBack = "ROLLBACK TO SAVEPOINT trellan_guard; RELEASE SAVE
 // A statement of the program that fails (a filter the server refuses) or is
 // cancelled (a page's count, left behind) would otherwise fail the transaction
 // the user holds in the SQL Query page or the terminal, and their COMMIT would
-// then roll it all back.
-void ZNTQueryExecution::setSavepoint() {
-    if (!guardsUserTransaction || PQtransactionStatus(pg) != PQTRANS_INTRANS)
-        return;
+// then roll it all back. Redshift has no savepoints: there a SAVEPOINT would
+// itself fail that transaction, so the statement goes unguarded. A SAVEPOINT
+// that fails ends the statement unsent: sent into a failed transaction, it
+// could only fail too, and with a reason that is not the real one.
+bool ZNTQueryExecution::setSavepoint() {
+    if (!guardsUserTransaction || PQtransactionStatus(pg) != PQTRANS_INTRANS || connection->isRedshift())
+        return true;
     PGresultPtr result(PQexec(pg, kSavepoint));
     savepointSet = PQresultStatus(result.get()) == PGRES_COMMAND_OK;
-    if (!savepointSet)
-        Log(QStringLiteral("Could not set a savepoint in the user's transaction: %1")
-                .arg(libpqText(PQerrorMessage(pg))));
+    if (savepointSet)
+        return true;
+    const QString reason = libpqText(PQerrorMessage(pg)).trimmed();
+    ErrorPtr error =
+        KesError::errorWithCode(1, QStringLiteral("Could not set a savepoint in the open transaction: %1").arg(reason));
+    if (PQstatus(pg) != CONNECTION_OK) {
+        connection->setState(ZNTConnection::ZNTConnectionStateLost, reason);
+        error = PGError::withConnectionLost(error);
+    }
+    q.finishWithError(std::move(error));
+    return false;
 }
 
 // After the statement, with the cancel worker joined. A cancel request that
@@ -301,7 +321,7 @@ bool ZNTQueryExecution::sendText() {
 void ZNTQueryExecution::failAfterSend(const QString &message) {
     {
         std::lock_guard lock(q.m_mutex);
-        q.m_error = KesError::errorWithCode(1, message);
+        q.m_error = PGError::withConnectionLost(KesError::errorWithCode(1, message));
     }
     q.stopCancelRequest();
     connection->setCurrentQuery(nullptr);
@@ -362,8 +382,9 @@ bool ZNTQueryExecution::readResults() {
 }
 
 void ZNTQueryExecution::finish(bool stoppedOnInvalid) {
+    // libpq's text says why (with the server's own notice when one came first).
     if (!stoppedOnInvalid && PQstatus(pg) != CONNECTION_OK)
-        connection->setState(ZNTConnection::ZNTConnectionStateLost, QStringLiteral(""));
+        connection->setState(ZNTConnection::ZNTConnectionStateLost, libpqText(PQerrorMessage(pg)).trimmed());
     {
         std::lock_guard lock(q.m_mutex);
         q.m_done = true;
@@ -500,11 +521,14 @@ void ZNTQueryExecution::fatalError(const PGresult *result) {
     const char *severity = PQresultErrorField(result, PG_DIAG_SEVERITY_NONLOCALIZED);
     if (!severity)
         severity = PQresultErrorField(result, PG_DIAG_SEVERITY);
-    if (!severity || std::strcmp(severity, "ERROR") != 0)
+    ErrorPtr error = PGError::errorWithPGresult(result, sql);
+    if (!severity || std::strcmp(severity, "ERROR") != 0) {
         connection->setState(ZNTConnection::ZNTConnectionStateLost, message);
+        error = PGError::withConnectionLost(error);
+    }
     auto failed = ZNTResult::fatalErrorResult();
     failed->setString(message);
-    q.setError(PGError::errorWithPGresult(result, sql));
+    q.setError(std::move(error));
     publish(failed, false);
     // Rows of a result cut short are not announced any further.
     rowResult.reset();
@@ -524,7 +548,7 @@ void ZNTQueryExecution::invalid(ExecStatusType status) {
     const QString message = QStringLiteral("Unknown result status: %1").arg(libpqText(PQresStatus(status)));
     auto failed = ZNTResult::invalidResult();
     failed->setString(message);
-    q.setError(KesError::errorWithCode(1, message));
+    q.setError(PGError::withConnectionLost(KesError::errorWithCode(1, message)));
     publish(failed, false);
     connection->setState(ZNTConnection::ZNTConnectionStateLost, QString());
 }

@@ -1,6 +1,7 @@
 #include "QueryPageLogic.h"
 
 #include "browser/ZNTTablePageLogic.h"
+#include "engine/PGError.h"
 #include "engine/ZNTColumn.h"
 
 #include <QRegularExpression>
@@ -40,7 +41,7 @@ QString notificationBody(const QString &sql) {
     return body.replace(whiteSpace, QStringLiteral(" "));
 }
 
-QString statusText(const QList<ResultMessage> &results, const QString &errorDescription) {
+QString statusText(const QList<ResultMessage> &results, const QString &errorDescription, bool connectionLost) {
     QString text;
     bool errorTold = false;
     for (const ResultMessage &result : results) {
@@ -49,6 +50,8 @@ QString statusText(const QList<ResultMessage> &results, const QString &errorDesc
     }
     if (!errorTold && !errorDescription.isEmpty())
         text += errorDescription + u'\n';
+    if (connectionLost)
+        text = PGError::withReconnectAdvice(text.chopped(text.endsWith(u'\n') ? 1 : 0)) + u'\n';
     return text;
 }
 

@@ -26,12 +26,13 @@ QString notificationBody(const QString &sql);
 // What the status view lists of a run: the message of every result, one a
 // line; then the run's error when no result tells it (a lost connection, a
 // run cancelled before it started, a COPY refused). A result in progress adds
-// an empty line.
+// an empty line. A run that left the connection lost ends saying that Reload
+// reconnects: running again does not.
 struct ResultMessage {
     QString text;
     bool isError = false; // result type "error"
 };
-QString statusText(const QList<ResultMessage> &results, const QString &errorDescription);
+QString statusText(const QList<ResultMessage> &results, const QString &errorDescription, bool connectionLost = false);
 
 // The result selector: "Query Status" (tag -1), then, after a separator,
 // "Result 1", "Result 2", ... for the results that return rows, tagged with

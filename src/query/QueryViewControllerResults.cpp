@@ -8,6 +8,7 @@
 #include "ResultSorting.h"
 #include "browser/ZNTCopyModes.h"
 #include "browser/ZNTTableGridView.h"
+#include "engine/PGError.h"
 #include "engine/ZNTQuery.h"
 #include "favorites/ZNTFavorite.h"
 #include "favorites/ZNTPrefContainer.h"
@@ -69,7 +70,8 @@ QString QueryViewController::currentStatusText() const {
         messages << QueryPageLogic::ResultMessage{result->result()->string(),
                                                   result->result()->resultType() == QLatin1String("error")};
     const ErrorPtr error = m_currentQuery ? m_currentQuery->error() : nullptr;
-    return QueryPageLogic::statusText(messages, error ? error->localizedDescription() : QString());
+    return QueryPageLogic::statusText(messages, error ? PGError::reasonText(*error) : QString(),
+                                      error && PGError::reportsLostConnection(*error));
 }
 
 void QueryViewController::setStatusString(const QString &text) {

@@ -5,6 +5,7 @@
 #include "ZNTTableSchemaController.h"
 #include "ZNTTableSchemaFields.h"
 #include "browser/ZNTTableEditCommands.h"
+#include "engine/PGError.h"
 #include "model/Tablespace.h"
 #include "model/ZNTDatabase.h"
 #include "model/ZNTServerListingQuery.h"
@@ -122,11 +123,17 @@ void ZNTTableSchemaController::showLoadError(const ErrorPtr &error) {
     m_loadFailed = true;
     QString text = QStringLiteral("The structure of “%1” could not be loaded.").arg(m_table->name());
     const ErrorPtr reason = error->underlyingError() ? error->underlyingError() : error;
-    for (const QString &part :
-         {error->localizedDescription(), error->localizedFailureReason(), reason->localizedRecoverySuggestion()}) {
+    // The server's words with their detail and hint; else why the connection
+    // failed (libpq's text, a refused reconnect).
+    QString why = reason->localizedRecoverySuggestion();
+    if (why.isEmpty() && reason != error)
+        why = PGError::reasonText(*reason);
+    for (const QString &part : {error->localizedDescription(), error->localizedFailureReason(), why}) {
         if (!part.isEmpty() && !text.contains(part))
             text += u'\n' + part;
     }
+    if (PGError::reportsLostConnection(*error))
+        text = PGError::withReconnectAdvice(text);
     m_loadErrorLabel->setText(text);
     m_loadErrorLabel->show();
     m_undoStack->clear();

@@ -5,6 +5,7 @@
 
 #include <QFileDialog>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <csignal>
 #include <sys/resource.h>
 
@@ -154,7 +155,7 @@ TEST_F(CSVExportFailure, WhatCannotBeExportedIsRefusedBeforeAnyQueryOrFile) {
     expectDestinationsUntouched();
 }
 
-TEST_F(CSVExportFailure, AServerErrorIsShownInTheServersWords) {
+TEST_F(CSVExportFailure, AServerErrorIsShownInTheServersWordsAndALostConnectionInLibpqs) {
     const QString role = db.name.left(56) + "_r";
     db.run("CREATE TABLE secret (x int); REVOKE ALL ON secret FROM PUBLIC;"
            "DROP ROLE IF EXISTS " +
@@ -165,6 +166,16 @@ TEST_F(CSVExportFailure, AServerErrorIsShownInTheServersWords) {
     ASSERT_TRUE(exportsEnded());
     EXPECT_EQ(failureReason(), "Reason: permission denied for table secret");
     expectDestinationsUntouched();
+
+    // The session ended on the server: libpq says why; exporting again reconnects.
+    psql("postgres", "SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE datname = '" + db.name + "'");
+    for (const bool again : {false, true}) {
+        CSVExportManager::withTables({relation(server, "shop", "customers")})
+            ->exportToLocation(&window, dir.filePath("customers.csv"));
+        ASSERT_TRUE(exportsEnded());
+        EXPECT_TRUE(again || failureReason().contains(QRegularExpression("closed|terminat")));
+    }
+    EXPECT_TRUE(QFile::exists(dir.filePath("customers.csv")));
     limited.reset();
     psql("postgres", "DROP DATABASE IF EXISTS " + db.name + " WITH (FORCE)");
     psql("postgres", "DROP ROLE IF EXISTS " + role);

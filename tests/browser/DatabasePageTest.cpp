@@ -410,6 +410,8 @@ TEST_F(DatabasePageTest, AFailedListingIsShownAndTheTreeKeepsWhatItHad) {
     Alert *failure = waitForAlert();
     ASSERT_TRUE(failure);
     EXPECT_FALSE(failure->messageText().isEmpty());
+    EXPECT_TRUE(failure->informativeText().endsWith("\n\nThe connection was lost. Choose Reload to reconnect."))
+        << failure->informativeText().toStdString();
     EXPECT_EQ(failure->parentWidget(), window.get());
     failure->buttons().first()->click();
     EXPECT_FALSE(page->progressIndicator()->isAnimating());

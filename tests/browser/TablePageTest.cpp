@@ -2,10 +2,12 @@
 // rows per page, going to a page, stale and late replies, and reloads.
 #include "TablePageTestSupport.h"
 #include "model/ZNTDatabase.h"
+#include "model/ZNTServer.h"
 #include "uikit/BarButtons.h"
 #include "uikit/ZNTPopover.h"
 
 #include <QLineEdit>
+#include <QRegularExpression>
 #include <QToolButton>
 
 using namespace pagetest;
@@ -204,6 +206,36 @@ TEST_F(TablePageTest, AFailingPageQueryShowsTheServersWordsAndKeepsItsRows) {
     EXPECT_EQ(alert->informativeText(), "The server said: division by zero");
     press(alert, "OK");
     EXPECT_LE(model()->rowCount(), 2); // what came before the error stays
+}
+
+// The session ended on the server: the page says libpq's reason, not only that
+// a query failed, and that Reload reconnects; a refused reconnect says why.
+TEST_F(TablePageTest, ALostConnectionSaysWhyAndThatReloadReconnects) {
+    const QString user = requiredEnv("TRELLAN_PG_SCRAM_USER"), password = requiredEnv("TRELLAN_PG_SCRAM_PASSWORD");
+    db.run("CREATE TABLE t (id int); INSERT INTO t VALUES (7); GRANT SELECT ON t TO " + user);
+    // Each connect reads the password from the keyring.
+    SecretStore::shared()->add("lost", user, "", password);
+    QVariantMap params = testServerParams(db.name, user);
+    params[ZNTConnection::PasswordKeychainServiceKey] = "lost";
+    params[ZNTConnection::PasswordKeychainAccountKey] = user;
+    server = ZNTServer::create(params);
+    ASSERT_NO_FATAL_FAILURE(open("t"));
+    psql("postgres", "SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE datname = '" + db.name + "'");
+    for (const QString &why : {"closed|terminat", "password authentication failed"}) {
+        page->performReload();
+        Alert *alert = sheet(30s);
+        const QString told = alert ? alert->informativeText() : QString();
+        EXPECT_TRUE(told.contains(QRegularExpression(why)) &&
+                    told.endsWith("\n\nThe connection was lost. Choose Reload to reconnect."))
+            << told.toStdString();
+        press(alert, "OK");
+        ASSERT_TRUE(loaded());
+        SecretStore::shared()->modify("lost", user, "lost", user, "", "wrong");
+    }
+    SecretStore::shared()->modify("lost", user, "lost", user, "", password);
+    page->performReload();
+    ASSERT_TRUE(loaded());
+    EXPECT_EQ(shownRow(0), QStringList({"7"}));
 }
 
 TEST_F(TablePageTest, ATableDroppedAndCreatedAgainLoadsOnReload) {

@@ -188,3 +188,36 @@ TEST(QueryOutcome, AProgramStatementThatFailsOrIsCancelledLeavesTheUsersTransact
     EXPECT_EQ(scalar(oracle.get(), QStringLiteral("SELECT a FROM %1").arg(table)), "101");
     exec(oracle.get(), QStringLiteral("DROP TABLE %1").arg(table));
 }
+
+// Redshift has no savepoints: there a SAVEPOINT would itself fail the user's
+// transaction, so the program's read goes in unguarded. Elsewhere a SAVEPOINT
+// that fails (the session ended under the open transaction) fails the read,
+// unsent, with its reason.
+TEST(QueryOutcome, NoSavepointWhereTheServerHasNoneAndAFailedOneFailsTheReadUnsent) {
+    // The connect reads the version() that comes first in the search path.
+    const QString schema = QStringLiteral("redshift_%1").arg(QCoreApplication::applicationPid());
+    PGconnPtr oracle = adminConnection();
+    exec(oracle.get(), QStringLiteral("DROP SCHEMA IF EXISTS %1 CASCADE; CREATE SCHEMA %1; CREATE FUNCTION "
+                                      "%1.version() RETURNS text LANGUAGE sql AS $$SELECT 'PostgreSQL 8.0.2 on "
+                                      "i686-pc-linux-gnu, compiled by GCC gcc (GCC) 3.4.2, Redshift 1.0.12103'$$")
+                           .arg(schema));
+    QVariantMap params = serverParams();
+    params[QStringLiteral("options")] = QStringLiteral("-c search_path=%1,pg_catalog").arg(schema);
+    auto redshift = ZNTConnection::create(params);
+    ASSERT_EQ(runAsUser(redshift, QStringLiteral("BEGIN"))->error(), nullptr);
+    ASSERT_TRUE(redshift->isRedshift());
+    EXPECT_NE(runQuery(redshift, QStringLiteral("SELECT 1/0"))->error(), nullptr);
+    EXPECT_EQ(lastStatus(runAsUser(redshift, QStringLiteral("COMMIT"))), "ROLLBACK");
+    exec(oracle.get(), QStringLiteral("DROP SCHEMA %1 CASCADE").arg(schema));
+
+    auto connection = ZNTConnection::create(serverParams());
+    const auto begun = runAsUser(connection, QStringLiteral("BEGIN; SELECT pg_backend_pid()"));
+    ASSERT_EQ(begun->error(), nullptr);
+    exec(oracle.get(),
+         "SELECT pg_terminate_backend(" + begun->results().last()->rows()->displayText(0, 0) + ", 10000)");
+    auto read = runQuery(connection, QStringLiteral("SELECT 1"));
+    const QString said = read->error() ? read->error()->localizedDescription() : QString();
+    EXPECT_TRUE(said.startsWith("Could not set a savepoint") && (said.contains("terminat") || said.contains("closed")))
+        << said.toStdString();
+    EXPECT_TRUE(read->results().isEmpty());
+}

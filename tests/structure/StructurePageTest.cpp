@@ -5,6 +5,7 @@
 #include "uikit/BarButtons.h"
 
 #include <QAction>
+#include <QRegularExpression>
 
 using namespace structuretest;
 
@@ -334,6 +335,16 @@ TEST_F(StructurePage, AStructureThatFailsToLoadShowsItsErrorAndOffersNothing) {
     EXPECT_EQ(loads, 1); // no load again from the failure
     EXPECT_EQ(ghost->metadata()->metadataState(), ZNTTableMetadata::ZNTMetadataStateNotLoaded);
     saveShots(shop->window.get(), "load-error");
+
+    // The session ended: the page says why and that Reload reconnects, which it does.
+    psql("postgres", "SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE datname = '" + db.name + "'");
+    shop->window->reloadData();
+    const auto shown = [&] { return page->loadErrorLabel()->text(); };
+    ASSERT_TRUE(
+        pumpUntil([&] { return shown().endsWith("\n\nThe connection was lost. Choose Reload to reconnect."); }));
+    EXPECT_TRUE(shown().contains(QRegularExpression("closed|terminat"))) << shown().toStdString();
+    shop->window->reloadData();
+    ASSERT_TRUE(pumpUntil([&] { return shown().contains("does not exist") && !shown().contains("Reload"); }));
 }
 
 TEST_F(StructurePage, TheSwitchAndCtrlAltSGoBetweenTheRowsAndTheStructure) {
