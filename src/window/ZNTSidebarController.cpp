@@ -128,6 +128,19 @@ void ZNTSidebarController::connectActions() {
             selectRowOfSelectedItemWithScrolling(false);
     });
     connect(m_outlineView, &ZNTSidebarOutlineView::contextMenuRequested, this, &ZNTSidebarController::showContextMenu);
+    connect(m_outlineView, &QAbstractItemView::clicked, this, &ZNTSidebarController::enterTypingPage);
+    connect(m_outlineView, &QAbstractItemView::activated, this, &ZNTSidebarController::enterTypingPage);
+}
+
+// The SQL Query page and the terminal are there to be typed in: a click on
+// their row, or Return on it, takes the keys to their text, as Ctrl+T does.
+// Moving through the rows with the arrows leaves the focus here.
+void ZNTSidebarController::enterTypingPage(const QModelIndex &row) {
+    const std::shared_ptr<ZNTObject> item = m_model->itemForIndex(row);
+    if (!item || !m_selectedItem || !item->isEqual(*m_selectedItem))
+        return; // not shown (a page with changes may have kept the window)
+    if (item->objectKind() == ZNTObjectKind::QueryObject || item->objectKind() == ZNTObjectKind::Terminal)
+        sendAction(m_outlineView, ZNTActionName::makeMainViewFirstResponder);
 }
 
 std::shared_ptr<ZNTObject> ZNTSidebarController::rootItem() const {

@@ -74,6 +74,7 @@ private:
     void buildMenu();
     void connectActions();
     void selectionDidChange();
+    void enterTypingPage(const QModelIndex &row);
     void showContextMenu(const QModelIndex &clicked, const QPoint &globalPos);
     bool clickedRowsAreItems() const;
     std::shared_ptr<ZNTObject> singleClickedItem() const;

@@ -164,4 +164,14 @@ TEST_F(PageFocusKeys, ACommandShowingTheQueryEditorOrTerminalFromTheSidebarTakes
     QTest::keyClicks(focus(), "INSERT INTO items DEFAULT VALUES;");
     EXPECT_EQ(terminal->queryView()->textView()->toPlainText(), "INSERT INTO items DEFAULT VALUES;");
     EXPECT_EQ(sidebar->outlineView()->currentIndex(), sidebarRow);
+
+    // Choosing the SQL Query row with the mouse does the same.
+    window()->navigateToItem(database);
+    const QModelIndex queryRow = sidebar->model()->indexForItem(*database->queryObject());
+    ASSERT_TRUE(queryRow.isValid());
+    QTest::mouseClick(sidebar->outlineView()->viewport(), Qt::LeftButton, {},
+                      sidebar->outlineView()->visualRect(queryRow).center());
+    ASSERT_EQ(window()->mainViewController(), query);
+    QTest::keyClicks(focus(), " COMMIT;");
+    EXPECT_EQ(query->textView()->text(), "INSERT INTO items DEFAULT VALUES; COMMIT;");
 }
