@@ -276,14 +276,6 @@ QStringList namesUnder(const QAbstractItemModel *model, const QModelIndex &paren
         names << model->index(r, 0, parent).data().toString();
     return names;
 }
-
-QModelIndex rowTitled(const QAbstractItemModel *model, const QString &name, const QModelIndex &parent = {}) {
-    for (int r = 0; r < model->rowCount(parent); ++r) {
-        if (model->index(r, 0, parent).data().toString() == name)
-            return model->index(r, 0, parent);
-    }
-    return {};
-}
 } // namespace
 
 // A relation renamed, then moved into another schema, is listed and shown by
@@ -306,7 +298,8 @@ TEST_F(StructureSaving, ARenamedOrMovedRelationIsListedShownAndReloadedByItsNewN
     ASSERT_TRUE(window->sidebarController());
     const ZNTSidebarTreeModel *sidebar = window->sidebarController()->model();
     ASSERT_TRUE(pumpUntil([&] { return sidebar->runningLoads() == 0 && sidebar->rowCount() > 1; }));
-    window->sidebarController()->outlineView()->expand(rowTitled(sidebar, "shop"));
+    const QPersistentModelIndex shopRow = sidebar->index(int(namesUnder(sidebar).indexOf("shop")), 0);
+    window->sidebarController()->outlineView()->expand(shopRow);
     window->navigateToItem(shop->relation("items"));
 
     for (const QString schema : {"public", "shop"}) {
@@ -334,7 +327,7 @@ TEST_F(StructureSaving, ARenamedOrMovedRelationIsListedShownAndReloadedByItsNewN
             for (const QString name : {"items", "goods"}) {
                 if (namesUnder(sidebar).contains(name))
                     places << "sidebar " + name;
-                if (namesUnder(sidebar, rowTitled(sidebar, "shop")).contains(name))
+                if (namesUnder(sidebar, shopRow).contains(name))
                     places << "sidebar shop." + name;
                 for (const QString in : {"public", "shop"}) {
                     if (namesUnder(listing, listing->schemaIndex(in)).contains(name))
