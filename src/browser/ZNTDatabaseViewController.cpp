@@ -67,10 +67,17 @@ bool altHeld() {
 ZNTDatabaseViewController::ZNTDatabaseViewController(std::shared_ptr<ZNTDatabase> database, QObject *parent)
     : ZNTContentController(parent), m_database(std::move(database)),
       m_model(new ZNTDatabaseTreeModel(m_database, this)) {
+    m_renameObserver = NotificationCenter::defaultCenter().observe(
+        ZNTDatabase::RelationRenamedNotification, nullptr, [this](const Notification &n) {
+            // Else the old name stays listed, and opening it shows a relation that is gone.
+            if (const auto database = n.objectAs<ZNTDatabase>(); database && database->isEqual(*m_database))
+                performReload();
+        });
     performReload();
 }
 
 ZNTDatabaseViewController::~ZNTDatabaseViewController() {
+    m_renameObserver.stopObserving();
     m_queryObservers.clear();
     if (m_objectsQuery)
         m_objectsQuery->cancel();  // nobody is left to show it

@@ -33,7 +33,8 @@ class ZNTVariousObjectsQuery;
 // exports and starts relations, acting on the clicked items (the list's
 // clicked rows, else its selected rows; the grid's selected icons). A reload
 // keeps the old tree until the new listing's first relations; a failed
-// listing is shown in a sheet and the tree keeps what had arrived.
+// listing is shown in a sheet and the tree keeps what had arrived. A relation
+// of the database renamed or moved elsewhere reloads it.
 // main thread
 class ZNTDatabaseViewController : public ZNTContentController,
                                   public ZNTAccessoryViewProvider,
@@ -104,6 +105,7 @@ private:
     ZNTDatabaseTreeModel *m_model;
     std::shared_ptr<ZNTVariousObjectsQuery> m_objectsQuery;
     std::vector<ObserverToken> m_queryObservers;
+    ObserverToken m_renameObserver;
     qsizetype m_handled = 0; // of the current listing's objects, those in the tree
     bool m_initialQueryDone = false;
     QList<QPersistentModelIndex> m_clickedRows;

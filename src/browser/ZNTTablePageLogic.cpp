@@ -54,17 +54,19 @@ std::optional<qint64> pageIndexFromText(const QString &text) {
     return trimmed.startsWith(u'-') ? qint64(-1) : kMax - 1;
 }
 
-PagerState pagerState(qint64 pageIndex, qint64 rowsPerPage, qint64 totalRows) {
+PagerState pagerState(qint64 pageIndex, qint64 rowsPerPage, qint64 totalRows, bool loadFailed) {
     PagerState state;
     state.previousEnabled = pageIndex > 0;
     if (totalRows < 0) {
         state.nextEnabled = pageIndex < maxPageIndex(rowsPerPage);
         state.label = QStringLiteral("Page %1").arg(pageIndex + 1);
-        return state;
+    } else {
+        const qint64 pages = pageCount(totalRows, rowsPerPage);
+        state.nextEnabled = pages > pageIndex + 1;
+        state.label = QStringLiteral("Page %1 of %2").arg(pageIndex + 1).arg(std::max<qint64>(pages, 1));
     }
-    const qint64 pages = pageCount(totalRows, rowsPerPage);
-    state.nextEnabled = pages > pageIndex + 1;
-    state.label = QStringLiteral("Page %1 of %2").arg(pageIndex + 1).arg(std::max<qint64>(pages, 1));
+    if (loadFailed)
+        state.previousEnabled = state.nextEnabled = state.labelEnabled = false;
     return state;
 }
 

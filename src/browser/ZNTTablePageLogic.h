@@ -32,12 +32,15 @@ qint64 pageIndexForRowsPerPage(qint64 oldRowsPerPage, qint64 pageIndex, qint64 n
 std::optional<qint64> pageIndexFromText(const QString &text);
 
 // totalRows -1: not counted. resultRows: rows of the page query's result.
+// loadFailed: the page's rows could not be loaded; with none shown there is no
+// page to step from, and only a reload tries again.
 struct PagerState {
     bool previousEnabled = false;
     bool nextEnabled = false;
-    QString label; // "Page 3 of 9", "Page 3"
+    bool labelEnabled = true; // opens the go-to-page popover
+    QString label;            // "Page 3 of 9", "Page 3"
 };
-PagerState pagerState(qint64 pageIndex, qint64 rowsPerPage, qint64 totalRows);
+PagerState pagerState(qint64 pageIndex, qint64 rowsPerPage, qint64 totalRows, bool loadFailed = false);
 // The line under the grid; hasResult false: "".
 QString statusText(bool hasResult, qint64 totalRows, qint64 resultRows, qint64 rowsPerPage, qint64 pageIndex);
 

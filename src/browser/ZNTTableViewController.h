@@ -238,6 +238,7 @@ private:
     void stopQueries();
     void updateRowCount();
     void updatePagerLabels();
+    void notePageLoadFailed();
     void performPagerOperation(int segment, QWidget *pager);
     void userDefaultsChanged(const QString &key);
     void setStatusText(const QString &text);
@@ -319,6 +320,8 @@ private:
     qint64 m_rowsPerPage = 1000;
     qint64 m_currentPageIndex = 0;
     qint64 m_totalNumRows = -1;
+    // The last load ended without the page's rows: the pager waits for a reload.
+    bool m_pageLoadFailed = false;
     // Rows the saves since this page loaded inserted, less those they deleted:
     // the count and the page's own rows follow them without a new query.
     qint64 m_savedRowsChange = 0;

@@ -88,6 +88,7 @@ void ZNTTableViewController::reloadWithStructure(bool withStructure) {
     m_tableView->abortEditing();
     uv_endEditing(m_view->window());
     stopQueries();
+    m_pageLoadFailed = false;
     m_model->clearResult();
     m_resultMetadata.reset();
     m_undoStack->clear();
@@ -100,6 +101,7 @@ void ZNTTableViewController::reloadWithStructure(bool withStructure) {
     if (!metadata) {
         m_progressIndicator->stopAnimation();
         setStatusText(QString());
+        notePageLoadFailed();
         return;
     }
     if (metadata->metadataState() != ZNTTableMetadata::ZNTMetadataStateLoaded) {
@@ -127,6 +129,7 @@ void ZNTTableViewController::noteStructureLoaded(const Notification *notificatio
         if (const auto error = notification->value<ErrorPtr>(ZNTTableMetadata::ErrorKey); error && *error) {
             m_progressIndicator->stopAnimation();
             setStatusText(QString());
+            notePageLoadFailed();
             const ErrorPtr underlying = (*error)->underlyingError();
             showCriticalAlert(pageView()->window(), (*error)->localizedDescription(),
                               underlying ? informativeTextForError(underlying) : QString());
@@ -316,11 +319,13 @@ void ZNTTableViewController::noteQueryDone(const Notification &notification) {
     m_progressIndicator->stopAnimation();
     if (error && !m_tableResult)
         updateRowCount();
-    if (error)
+    if (error) {
+        notePageLoadFailed();
         showCriticalAlert(pageView()->window(), QStringLiteral("Could not load table rows."),
                           informativeTextForError(error));
-    else
+    } else {
         putBackCarriedChanges();
+    }
 }
 
 void ZNTTableViewController::noteCountQueryUpdated(const Notification &notification) {
@@ -351,15 +356,27 @@ void ZNTTableViewController::updateRowCount() {
 }
 
 void ZNTTableViewController::updatePagerLabels() {
-    const PagerState state = pagerState(m_currentPageIndex, m_rowsPerPage, m_totalNumRows);
+    const PagerState state = pagerState(m_currentPageIndex, m_rowsPerPage, m_totalNumRows, m_pageLoadFailed);
     for (ZNTTerminalSegmentedControl *pager : {m_pager, m_smallPager}) {
         pager->setSegmentEnabled(0, state.previousEnabled);
+        pager->setSegmentEnabled(1, state.labelEnabled);
         pager->setSegmentEnabled(2, state.nextEnabled);
         pager->segmentButton(1)->setText(state.label);
     }
+    if (!state.labelEnabled && m_pageNumberPopover->isShown())
+        m_pageNumberPopover->performClose();
+}
+
+void ZNTTableViewController::notePageLoadFailed() {
+    m_pageLoadFailed = true;
+    updatePagerLabels();
 }
 
 void ZNTTableViewController::performPagerOperation(int segment, QWidget *pager) {
+    if (m_pageLoadFailed) {
+        beep();
+        return;
+    }
     if (segment == 0)
         setCurrentPageIndex(m_currentPageIndex - 1);
     else if (segment == 2)
@@ -381,7 +398,7 @@ void ZNTTableViewController::showPageNumberPopover() {
 void ZNTTableViewController::goToPageFromPopover() {
     const auto page = pageIndexFromText(m_pageNumberTextField->text());
     m_pageNumberPopover->performClose();
-    if (!page) {
+    if (!page || m_pageLoadFailed) {
         beep();
         return;
     }

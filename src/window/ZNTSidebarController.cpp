@@ -8,6 +8,7 @@
 #include "model/ZNTDatabase.h"
 #include "model/ZNTRow.h"
 #include "model/ZNTSchema.h"
+#include "model/ZNTServer.h"
 #include "model/ZNTTable.h"
 #include "model/ZNTTableSchema.h"
 #include "platform/ProgramError.h"
@@ -130,6 +131,8 @@ void ZNTSidebarController::connectActions() {
     connect(m_outlineView, &ZNTSidebarOutlineView::contextMenuRequested, this, &ZNTSidebarController::showContextMenu);
     connect(m_outlineView, &QAbstractItemView::clicked, this, &ZNTSidebarController::enterTypingPage);
     connect(m_outlineView, &QAbstractItemView::activated, this, &ZNTSidebarController::enterTypingPage);
+    m_renameObserver = NotificationCenter::defaultCenter().observe(
+        ZNTDatabase::RelationRenamedNotification, nullptr, [this](const Notification &n) { relationRenamed(n); });
 }
 
 // The SQL Query page and the terminal are there to be typed in: a click on
@@ -153,6 +156,17 @@ void ZNTSidebarController::setRootItem(const std::shared_ptr<ZNTObject> &root) {
 
 void ZNTSidebarController::performReload() {
     m_model->performReload();
+}
+
+// The old name would stay listed, and choosing it show a relation that is gone.
+void ZNTSidebarController::relationRenamed(const Notification &notification) {
+    const auto database = notification.objectAs<ZNTDatabase>();
+    const auto root = rootItem();
+    if (!database || !root)
+        return;
+    const auto server = database->server();
+    if (root->isEqual(*database) || (server && root->isEqual(*server)))
+        performReload();
 }
 
 void ZNTSidebarController::selectItem(const std::shared_ptr<ZNTObject> &item) {

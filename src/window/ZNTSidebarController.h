@@ -1,6 +1,7 @@
 #pragma once
 
 #include "model/ZNTObject.h"
+#include "platform/NotificationCenter.h"
 
 #include <QPersistentModelIndex>
 #include <QWidget>
@@ -18,7 +19,8 @@ class ZNTSidebarTreeModel;
 // navigated to; with Alt held a relation opens its structure); the window's
 // navigation comes back as selectItem(), which highlights the shown item
 // without navigating again. Its context menu opens, copies, maintains, drops
-// and creates objects. main thread
+// and creates objects. A relation renamed or moved in a database under its
+// root is listed anew. main thread
 class ZNTSidebarController : public QWidget {
     Q_OBJECT
 public:
@@ -75,6 +77,7 @@ private:
     void connectActions();
     void selectionDidChange();
     void enterTypingPage(const QModelIndex &row);
+    void relationRenamed(const Notification &notification);
     void showContextMenu(const QModelIndex &clicked, const QPoint &globalPos);
     bool clickedRowsAreItems() const;
     std::shared_ptr<ZNTObject> singleClickedItem() const;
@@ -93,4 +96,5 @@ private:
     std::map<Command, QAction *> m_menuActions;
     std::shared_ptr<ZNTObject> m_selectedItem;
     QList<QPersistentModelIndex> m_clicked;
+    ObserverToken m_renameObserver;
 };

@@ -247,8 +247,35 @@ TEST_F(SharedSession, AFailedTransactionInTheEditorIsNamedWhereAPageFails) {
     EXPECT_TRUE(failure->informativeText().startsWith("The server said: current transaction is aborted"));
     EXPECT_TRUE(failure->informativeText().endsWith("\n\n" + kFailed)) << failure->informativeText().toStdString();
     failure->buttons().first()->click();
+    // Without rows there is no page to step from: previous, go-to-page and
+    // next wait for a load that succeeds, whether the structure or the rows failed.
+    auto *scrap = dynamic_cast<ZNTTableViewController *>(window->mainViewController());
+    ASSERT_TRUE(scrap);
+    auto pagers = [scrap] {
+        QString enabled;
+        for (ZNTTerminalSegmentedControl *pager : {scrap->pager(), scrap->smallPager()})
+            for (int segment : {0, 1, 2})
+                enabled += pager->isSegmentEnabled(segment) ? u'1' : u'0';
+        return enabled;
+    };
+    EXPECT_EQ(pagers(), "000000");
+    EXPECT_EQ(runAsTheEditor("ROLLBACK"), "");
+    scrap->performReload();
+    ASSERT_TRUE(pumpUntil([&] { return !scrap->isLoading(); }, 30s));
+    EXPECT_EQ(pagers(), "010010") << "page 1 of none";
+    EXPECT_TRUE(runAsTheEditor("BEGIN; SELECT 1/0").contains("division by zero"));
+    scrap->setCurrentPageIndex(1);
+    ASSERT_TRUE(failure = waitForSheet(30s));
+    EXPECT_EQ(failure->messageText(), "Could not load table rows.");
+    failure->buttons().first()->click();
+    EXPECT_EQ(pagers(), "000000");
+    scrap->showPageNumberPopover();
+    EXPECT_FALSE(scrap->pageNumberPopover()->isShown());
 
     EXPECT_EQ(runAsTheEditor("ROLLBACK"), "");
+    scrap->performReload();
+    ASSERT_TRUE(pumpUntil([&] { return !scrap->isLoading(); }, 30s));
+    EXPECT_EQ(pagers(), "110110") << "page 2 of none";
     ASSERT_EQ(tablePage(), rows);
     EXPECT_EQ(saveRows(rows), "");
     EXPECT_EQ(committed(), "1:11,2:20");

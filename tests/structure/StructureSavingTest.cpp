@@ -1,6 +1,13 @@
 // Saving, discarding and leaving the structure page, on the test server: what
 // the statements did is read back from the catalog.
 #include "StructureTestSupport.h"
+#include "browser/BrowserPages.h"
+#include "browser/ZNTDatabaseTreeModel.h"
+#include "browser/ZNTDatabaseViewController.h"
+#include "browser/ZNTTableViewController.h"
+#include "window/ZNTSidebarController.h"
+#include "window/ZNTSidebarOutlineView.h"
+#include "window/ZNTSidebarTreeModel.h"
 
 #include <QKeyEvent>
 
@@ -259,4 +266,92 @@ TEST_F(StructureSaving, ALoadedCheckEmptiedInItsPopoverBeepsAndSavingLeavesItAlo
     EXPECT_EQ(db.run("SELECT oid || ' ' || pg_get_constraintdef(oid) FROM pg_constraint WHERE conname = "
                      "'qty_positive'"),
               oid + " CHECK ((qty > 0))");
+}
+
+namespace {
+// The names a model lists under parent.
+QStringList namesUnder(const QAbstractItemModel *model, const QModelIndex &parent = {}) {
+    QStringList names;
+    for (int r = 0; r < model->rowCount(parent); ++r)
+        names << model->index(r, 0, parent).data().toString();
+    return names;
+}
+} // namespace
+
+// A relation renamed, then moved into another schema, is listed and shown by
+// its new name: the sidebar and the database page list it so, the shown page
+// is its structure, F5 reloads it and its rows open.
+TEST_F(StructureSaving, ARenamedOrMovedRelationIsListedShownAndReloadedByItsNewName) {
+    shop.reset(); // a window whose every page is the real one
+    BrowserPages::install();
+    shop = std::make_unique<StructureWindow>(db.name);
+    struct Uninstall {
+        ~Uninstall() {
+            for (ZNTPage kind : {ZNTPage::Table, ZNTPage::Row, ZNTPage::Server, ZNTPage::Database})
+                ZNTContentControllers::setFactory(kind, nullptr);
+            ZNTTableViewController::setRowEditorFactory(nullptr);
+        }
+    } uninstall;
+    db.run("INSERT INTO items VALUES (1, 'nail', 3)");
+    ZNTWindowController *window = shop->window.get();
+    window->toggleSidebar();
+    ASSERT_TRUE(window->sidebarController());
+    const ZNTSidebarTreeModel *sidebar = window->sidebarController()->model();
+    ASSERT_TRUE(pumpUntil([&] { return sidebar->runningLoads() == 0 && sidebar->rowCount() > 1; }));
+    const QPersistentModelIndex shopRow = sidebar->index(int(namesUnder(sidebar).indexOf("shop")), 0);
+    window->sidebarController()->outlineView()->expand(shopRow);
+    window->navigateToItem(shop->relation("items"));
+
+    for (const QString schema : {"public", "shop"}) {
+        SCOPED_TRACE(schema.toStdString());
+        // The database page has listed the relation as it was.
+        window->navigateToItem(shop->server->mainDatabase());
+        QPointer<ZNTDatabaseViewController> overview =
+            dynamic_cast<ZNTDatabaseViewController *>(window->mainViewController());
+        ASSERT_TRUE(overview && pumpUntil([&] { return overview->initialQueryDone(); }, 30s));
+        window->goBack();
+        window->toggleStructureAndContentsInMainView();
+        ZNTTableSchemaController *page = shop->shownPage();
+        ASSERT_TRUE(page && StructureWindow::waitLoaded(page));
+        typeInto(page->tableNameField(), "goods");
+        page->tableSchemaPopup()->setCurrentText(schema);
+        emit page->tableSchemaPopup()->activated(page->tableSchemaPopup()->currentIndex());
+        ASSERT_TRUE(StructureWindow::save(page));
+        ASSERT_EQ(db.run("SELECT relnamespace::regnamespace FROM pg_class WHERE relname = 'goods'"), schema);
+
+        // Where the sidebar (the search path's relations, then shop's) and the
+        // database page list the relation, by either name.
+        const ZNTDatabaseTreeModel *listing = overview->model();
+        auto listed = [&] {
+            QStringList places;
+            for (const QString name : {"items", "goods"}) {
+                if (namesUnder(sidebar).contains(name))
+                    places << "sidebar " + name;
+                if (namesUnder(sidebar, shopRow).contains(name))
+                    places << "sidebar shop." + name;
+                for (const QString in : {"public", "shop"}) {
+                    if (namesUnder(listing, listing->schemaIndex(in)).contains(name))
+                        places << "page " + in + "." + name;
+                }
+            }
+            return places.join(", ");
+        };
+        const QString expected =
+            schema == "shop" ? "sidebar shop.goods, page shop.goods" : "sidebar goods, page public.goods";
+        EXPECT_TRUE(pumpUntil([&] { return listed() == expected; }, 30s)) << listed().toStdString();
+
+        // What is shown, what F5 reloads and the rows the switch opens are the relation as it is now.
+        page = shop->shownPage();
+        ASSERT_TRUE(page && StructureWindow::waitLoaded(page));
+        EXPECT_EQ(page->table()->schemaName() + "." + page->table()->name(), schema + ".goods");
+        EXPECT_TRUE(window->windowTitle().endsWith(" \u2013 goods")) << window->windowTitle().toStdString();
+        window->reloadData();
+        ASSERT_TRUE(StructureWindow::waitLoaded(page));
+        EXPECT_FALSE(QApplication::activeModalWidget());
+        window->toggleStructureAndContentsInMainView();
+        auto *rows = dynamic_cast<ZNTTableViewController *>(window->mainViewController());
+        ASSERT_TRUE(rows && pumpUntil([&] { return !rows->isLoading(); }, 30s));
+        EXPECT_FALSE(QApplication::activeModalWidget());
+        EXPECT_EQ(rows->statusText(), "1 row");
+    }
 }

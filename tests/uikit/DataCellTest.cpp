@@ -329,6 +329,74 @@ TEST_F(Grid, AnEditorTakesALongTextWholeAndGivesItBackOnlyWhenTypedInto) {
     EXPECT_TRUE(stored == text + "Z");
 }
 
+namespace {
+// One column of values, as the table page's model gives them; every setData is recorded.
+class RecordingModel : public QAbstractTableModel {
+public:
+    explicit RecordingModel(QList<Value> values) : values(std::move(values)) {}
+    int rowCount(const QModelIndex &parent = {}) const override { return parent.isValid() ? 0 : int(values.size()); }
+    int columnCount(const QModelIndex &parent = {}) const override { return parent.isValid() ? 0 : 1; }
+    Qt::ItemFlags flags(const QModelIndex &) const override {
+        return Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsEditable;
+    }
+    QVariant data(const QModelIndex &index, int role) const override {
+        const Value &value = values[index.row()];
+        const KRVTableDataCell::DisplayValue shown = KRVTableDataCell::displayValue(value);
+        if (role == KRVTableDataCell::ValueRole)
+            return QVariant::fromValue(value);
+        if (role == Qt::EditRole)
+            return shown.isPlaceholder ? QString() : shown.text;
+        return role == Qt::DisplayRole ? QVariant(shown.text) : QVariant();
+    }
+    bool setData(const QModelIndex &index, const QVariant &value, int role) override {
+        writes << QStringLiteral("%1:%2").arg(index.row()).arg(value.toString());
+        return role == Qt::EditRole;
+    }
+    QList<Value> values;
+    QStringList writes;
+};
+} // namespace
+
+// Opening a cell and leaving it is no edit: NULL and DEFAULT must not become
+// empty texts, nor a number its text, however the editor closes.
+TEST(DataCellEditing, AnEditorClosedWithoutTypingWritesNothing) {
+    RecordingModel model({Value::null(), Value::defaultMarker(), Value::fromString("abc"), Value::fromInt(42)});
+    QTableView view;
+    view.setModel(&model);
+    view.setItemDelegate(new KRVTableDataCell(&view));
+    view.resize(300, 200);
+    uikittest::activate(&view);
+    auto open = [&](int row) {
+        view.setCurrentIndex(model.index(row, 0));
+        view.edit(model.index(row, 0));
+        auto *editor = qobject_cast<QLineEdit *>(view.indexWidget(model.index(row, 0)));
+        if (editor && !pumpUntil([&] { return editor->hasFocus(); }, 2s))
+            editor = nullptr;
+        return editor;
+    };
+    auto closed = [&](int row) { return pumpUntil([&] { return !view.indexWidget(model.index(row, 0)); }, 2s); };
+    for (int row = 0; row < model.rowCount(); ++row) {
+        for (bool byReturn : {true, false}) { // else the focus leaves it
+            QLineEdit *editor = open(row);
+            ASSERT_TRUE(editor) << row;
+            if (byReturn)
+                QTest::keyClick(editor, Qt::Key_Return);
+            else
+                editor->clearFocus();
+            ASSERT_TRUE(closed(row)) << row;
+        }
+    }
+    EXPECT_EQ(model.writes.join(", "), "");
+
+    QLineEdit *editor = open(2);
+    ASSERT_TRUE(editor);
+    QTest::keyClick(editor, Qt::Key_End);
+    QTest::keyClicks(editor, "d");
+    QTest::keyClick(editor, Qt::Key_Return);
+    ASSERT_TRUE(closed(2));
+    EXPECT_EQ(model.writes.join(", "), "2:abcd") << "what is typed is written";
+}
+
 TEST_F(Grid, ACellThatCannotShowAllOfItsTextShowsItInItsToolTip) {
     const QString longText = QStringLiteral("a value much too long for its column, with more words than fit <b>");
     addRow(Value::fromString(longText), Value::fromString("short"), 0);
