@@ -162,6 +162,7 @@ private:
     void askToCreateSequence(const QString &name, const std::function<void(bool, ErrorPtr)> &handler);
     void finishSave(const std::function<void(bool, ErrorPtr)> &handler, bool success, ErrorPtr error);
     void didSave();
+    ErrorPtr renameRefusal();
     void presentError(const ErrorPtr &error, std::function<void()> then = nullptr);
     QString relationNameForPrompt() const;
 

@@ -51,6 +51,10 @@ void ZNTTableSchemaController::saveWithCompletionHandler(std::function<void(bool
         handler(false, KesError::errorWithFormat(QStringLiteral("The server of this table is no longer connected.")));
         return;
     }
+    if (ErrorPtr refusal = renameRefusal()) {
+        handler(false, std::move(refusal));
+        return;
+    }
     m_saveChangesQuery = saveChangesQuery();
     m_saveObserver = observe(m_saveChangesQuery, ZNTActionQuery::DoneNotification,
                              [this, handler](const Notification &) { saveStepDone(handler); });
@@ -100,6 +104,23 @@ void ZNTTableSchemaController::finishSave(const std::function<void(bool, ErrorPt
     m_saveChangesQuery.reset();
     setSaving(false);
     handler(success, std::move(error));
+}
+
+// A rename or a move makes the relation another item for the window, which
+// drops its pages of the old one: its rows page must not hold edits then.
+ErrorPtr ZNTTableSchemaController::renameRefusal() {
+    const ZNTTableSchemaModel &edited = m_edits.editedModel();
+    if (!m_table->hasName() ||
+        (sameText(m_table->name(), edited.tableName()) && sameText(m_table->schemaName(), edited.tableSchemaName())))
+        return nullptr;
+    ZNTPendingChangesQuestion question{m_table};
+    sendAction(pageView(), ZNTActionName::askPendingChanges, &question);
+    if (!question.pending)
+        return nullptr;
+    return KesError::errorWithFormat(
+        QStringLiteral("The rows of “%1” have changes that are not saved. Save or discard them before you rename or "
+                       "move the relation.")
+            .arg(m_table->name()));
 }
 
 // The cached structure is stale now; a renamed or moved relation (and a new

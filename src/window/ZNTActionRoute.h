@@ -6,6 +6,9 @@
 
 #include <QString>
 #include <any>
+#include <memory>
+
+class ZNTObject;
 
 class QObject;
 class QWidget;
@@ -32,7 +35,15 @@ inline const QString navigateToItem = QStringLiteral("navigateToItem");         
 inline const QString replaceNavigationItems = QStringLiteral("replaceNavigationItems"); // ZNTObjectList {old, new}
 inline const QString removeNavigationItem = QStringLiteral("removeNavigationItem");     // std::shared_ptr<ZNTObject>
 inline const QString makeMainViewFirstResponder = QStringLiteral("makeMainViewFirstResponder"); // none
+inline const QString askPendingChanges = QStringLiteral("askPendingChanges"); // ZNTPendingChangesQuestion *
 } // namespace ZNTActionName
+
+// Whether the window holds a page of item with changes not saved yet; the
+// window that takes askPendingChanges answers in pending.
+struct ZNTPendingChangesQuestion {
+    std::shared_ptr<ZNTObject> item;
+    bool pending = false;
+};
 
 // Offers the action to from, then (for a ZNTControlledView) its controller, then
 // to each parent widget in turn up to and including the window; true as soon as

@@ -229,6 +229,11 @@ bool ZNTWindowController::performAction(const ZNTAction &action) {
             removeNavigationItem(*item);
         return true;
     }
+    if (action.name == ZNTActionName::askPendingChanges) {
+        if (auto *const *question = std::any_cast<ZNTPendingChangesQuestion *>(&action.argument))
+            (*question)->pending = (*question)->item && hasPendingChangesOfItem(*(*question)->item);
+        return true;
+    }
     if (action.name == ZNTActionName::makeMainViewFirstResponder) {
         makeMainViewFirstResponder();
         return true;

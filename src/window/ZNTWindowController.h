@@ -86,6 +86,8 @@ public:
     // The page cached for an item equal to item, without making one.
     ZNTContentController *cachedViewController(const ZNTObject &item) const;
     bool hasPendingChanges() const override;
+    // Whether the page the window holds for item has changes not saved yet.
+    bool hasPendingChangesOfItem(const ZNTObject &item) const;
     // Asks every page with edits to settle them, then answers delegate once.
     // While such a request (or a reload's) is under way, a further one is
     // answered no at once.

@@ -74,6 +74,16 @@ bool ZNTWindowController::hasPendingChanges() const {
     return pending;
 }
 
+bool ZNTWindowController::hasPendingChangesOfItem(const ZNTObject &item) const {
+    for (const auto &[key, controller] : m_viewControllers) {
+        if (!key.object()->isEqual(item))
+            continue;
+        auto *holder = capability<ZNTPendingChangesHolder>(controller);
+        return holder && holder->hasPendingChanges();
+    }
+    return false;
+}
+
 void ZNTWindowController::resignWithDelegate(ZNTResignationDelegate *delegate, std::any userInfo) {
     requireMainThread("ZNTWindowController::resignWithDelegate");
     if (m_resigning) {

@@ -310,12 +310,22 @@ TEST_F(StructureSaving, ARenamedOrMovedRelationIsListedShownAndReloadedByItsNewN
             dynamic_cast<ZNTDatabaseViewController *>(window->mainViewController());
         ASSERT_TRUE(overview && pumpUntil([&] { return overview->initialQueryDone(); }, 30s));
         window->goBack();
+        QPointer<ZNTTableViewController> edited = dynamic_cast<ZNTTableViewController *>(window->mainViewController());
+        ASSERT_TRUE(edited && pumpUntil([&] { return !edited->isLoading(); }, 30s));
+        edited->newRow(); // the rows page is kept with it, and must not be dropped by the rename
         window->toggleStructureAndContentsInMainView();
         ZNTTableSchemaController *page = shop->shownPage();
         ASSERT_TRUE(page && StructureWindow::waitLoaded(page));
         typeInto(page->tableNameField(), "goods");
         page->tableSchemaPopup()->setCurrentText(schema);
         emit page->tableSchemaPopup()->activated(page->tableSchemaPopup()->currentIndex());
+        ASSERT_TRUE(StructureWindow::save(page));
+        Alert *refusal = waitForSheet();
+        ASSERT_TRUE(refusal);
+        EXPECT_TRUE(refusal->messageText().contains("changes that are not saved")) << refusal->messageText().toStdString();
+        closeSheets();
+        ASSERT_TRUE(edited && edited->hasPendingChanges());
+        ASSERT_TRUE(edited->discardChanges());
         ASSERT_TRUE(StructureWindow::save(page));
         ASSERT_EQ(db.run("SELECT relnamespace::regnamespace FROM pg_class WHERE relname = 'goods'"), schema);
 
