@@ -67,8 +67,8 @@ bool altHeld() {
 ZNTDatabaseViewController::ZNTDatabaseViewController(std::shared_ptr<ZNTDatabase> database, QObject *parent)
     : ZNTContentController(parent), m_database(std::move(database)),
       m_model(new ZNTDatabaseTreeModel(m_database, this)) {
-    m_renameObserver = NotificationCenter::defaultCenter().observe(
-        ZNTDatabase::RelationRenamedNotification, nullptr, [this](const Notification &n) {
+    m_relationsObserver = NotificationCenter::defaultCenter().observe(
+        ZNTDatabase::RelationListChangedNotification, nullptr, [this](const Notification &n) {
             // Else the old name stays listed, and opening it shows a relation that is gone.
             if (const auto database = n.objectAs<ZNTDatabase>(); database && database->isEqual(*m_database))
                 performReload();
@@ -77,7 +77,7 @@ ZNTDatabaseViewController::ZNTDatabaseViewController(std::shared_ptr<ZNTDatabase
 }
 
 ZNTDatabaseViewController::~ZNTDatabaseViewController() {
-    m_renameObserver.stopObserving();
+    m_relationsObserver.stopObserving();
     m_queryObservers.clear();
     if (m_objectsQuery)
         m_objectsQuery->cancel();  // nobody is left to show it

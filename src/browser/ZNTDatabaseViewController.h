@@ -105,7 +105,7 @@ private:
     ZNTDatabaseTreeModel *m_model;
     std::shared_ptr<ZNTVariousObjectsQuery> m_objectsQuery;
     std::vector<ObserverToken> m_queryObservers;
-    ObserverToken m_renameObserver;
+    ObserverToken m_relationsObserver;
     qsizetype m_handled = 0; // of the current listing's objects, those in the tree
     bool m_initialQueryDone = false;
     QList<QPersistentModelIndex> m_clickedRows;

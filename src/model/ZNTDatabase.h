@@ -17,10 +17,12 @@ class ZNTServer;
 // Make it with std::make_shared: its listing holds the item.
 class ZNTDatabase : public ZNTObject, public std::enable_shared_from_this<ZNTDatabase> {
 public:
-    // Posted on the main thread, object the database, after a save gave one of
-    // its relations another name or schema: what lists its relations lists
-    // them anew, or it would offer a name the server no longer knows.
-    static inline const QString RelationRenamedNotification = QStringLiteral("norvane.ZNTDatabaseRelationRenamed");
+    // Posted on the main thread, object the database, after a structure save
+    // created one of its relations or gave one another name or schema: what
+    // lists its relations lists them anew, or it would miss the new one and
+    // offer a name the server no longer knows.
+    static inline const QString RelationListChangedNotification =
+        QStringLiteral("norvane.ZNTDatabaseRelationListChanged");
 
     ZNTDatabase(QString name, const std::shared_ptr<ZNTServer> &server);
 

@@ -138,8 +138,8 @@ void ZNTTableSchemaController::didSave() {
                ZNTObjectList{std::shared_ptr<ZNTObject>(m_table), std::shared_ptr<ZNTObject>(replacement)});
     sendAction(from, ZNTActionName::replaceNavigationItems,
                ZNTObjectList{std::make_shared<ZNTTableSchema>(m_table), std::make_shared<ZNTTableSchema>(replacement)});
-    if (m_table->hasName() && m_table->database())
-        NotificationCenter::defaultCenter().post(ZNTDatabase::RelationRenamedNotification, m_table->database());
+    if (m_table->database())
+        NotificationCenter::defaultCenter().post(ZNTDatabase::RelationListChangedNotification, m_table->database());
 }
 
 void ZNTTableSchemaController::presentError(const ErrorPtr &error, std::function<void()> then) {

@@ -131,8 +131,9 @@ void ZNTSidebarController::connectActions() {
     connect(m_outlineView, &ZNTSidebarOutlineView::contextMenuRequested, this, &ZNTSidebarController::showContextMenu);
     connect(m_outlineView, &QAbstractItemView::clicked, this, &ZNTSidebarController::enterTypingPage);
     connect(m_outlineView, &QAbstractItemView::activated, this, &ZNTSidebarController::enterTypingPage);
-    m_renameObserver = NotificationCenter::defaultCenter().observe(
-        ZNTDatabase::RelationRenamedNotification, nullptr, [this](const Notification &n) { relationRenamed(n); });
+    m_relationsObserver =
+        NotificationCenter::defaultCenter().observe(ZNTDatabase::RelationListChangedNotification, nullptr,
+                                                    [this](const Notification &n) { relationListChanged(n); });
 }
 
 // The SQL Query page and the terminal are there to be typed in: a click on
@@ -159,7 +160,7 @@ void ZNTSidebarController::performReload() {
 }
 
 // The old name would stay listed, and choosing it show a relation that is gone.
-void ZNTSidebarController::relationRenamed(const Notification &notification) {
+void ZNTSidebarController::relationListChanged(const Notification &notification) {
     const auto database = notification.objectAs<ZNTDatabase>();
     const auto root = rootItem();
     if (!database || !root)

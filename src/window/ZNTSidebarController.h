@@ -77,7 +77,7 @@ private:
     void connectActions();
     void selectionDidChange();
     void enterTypingPage(const QModelIndex &row);
-    void relationRenamed(const Notification &notification);
+    void relationListChanged(const Notification &notification);
     void showContextMenu(const QModelIndex &clicked, const QPoint &globalPos);
     bool clickedRowsAreItems() const;
     std::shared_ptr<ZNTObject> singleClickedItem() const;
@@ -96,5 +96,5 @@ private:
     std::map<Command, QAction *> m_menuActions;
     std::shared_ptr<ZNTObject> m_selectedItem;
     QList<QPersistentModelIndex> m_clicked;
-    ObserverToken m_renameObserver;
+    ObserverToken m_relationsObserver;
 };

@@ -364,4 +364,11 @@ TEST_F(StructureSaving, ARenamedOrMovedRelationIsListedShownAndReloadedByItsNewN
         EXPECT_FALSE(QApplication::activeModalWidget());
         EXPECT_EQ(rows->statusText(), "1 row");
     }
+
+    // A new relation is listed once it is saved.
+    ZNTTableSchemaController *fresh = nullptr;
+    ASSERT_NO_FATAL_FAILURE(fresh = shop->open(shop->relation(QString(), "shop")));
+    typeInto(fresh->tableNameField(), "fresh");
+    ASSERT_TRUE(StructureWindow::save(fresh));
+    EXPECT_TRUE(pumpUntil([&] { return namesUnder(sidebar, shopRow).contains("fresh"); }, 30s));
 }
