@@ -10,6 +10,7 @@
 #include "uikit/Beep.h"
 
 #include <QAction>
+#include <QLineEdit>
 #include <QScopedValueRollback>
 #include <QUndoStack>
 
@@ -244,7 +245,10 @@ void ZNTWindowController::makeMainViewFirstResponder() {
         placer->makeFirstResponder();
         return;
     }
-    focusTarget(m_mainViewController->view())->setFocus(Qt::OtherFocusReason);
+    // A field the page opens on is entered as by Tab, its text selected, so
+    // that typing replaces it (a new relation's "untitled_table").
+    QWidget *target = focusTarget(m_mainViewController->view());
+    target->setFocus(qobject_cast<QLineEdit *>(target) ? Qt::TabFocusReason : Qt::OtherFocusReason);
 }
 
 void ZNTWindowController::showPageByCommand(const std::function<void()> &command) {

@@ -368,7 +368,15 @@ TEST_F(StructureSaving, ARenamedOrMovedRelationIsListedShownAndReloadedByItsNewN
     // A new relation is listed once it is saved.
     ZNTTableSchemaController *fresh = nullptr;
     ASSERT_NO_FATAL_FAILURE(fresh = shop->open(shop->relation(QString(), "shop")));
-    typeInto(fresh->tableNameField(), "fresh");
+    // Tab from the sidebar enters its name, whose text typing replaces.
+    window->activateWindow(); // gone with the sheet above
+    ASSERT_TRUE(pumpUntil([&] { return QApplication::activeWindow() == window; }));
+    window->sidebarController()->outlineView()->setFocus(Qt::MouseFocusReason);
+    QTest::keyClick(window->sidebarController()->outlineView(), Qt::Key_Tab);
+    ASSERT_EQ(QApplication::focusWidget(), fresh->tableNameField());
+    QTest::keyClicks(fresh->tableNameField(), "fresh");
+    QTest::keyClick(fresh->tableNameField(), Qt::Key_Return);
+    EXPECT_EQ(fresh->tableNameField()->text(), "fresh");
     ASSERT_TRUE(StructureWindow::save(fresh));
     EXPECT_TRUE(pumpUntil([&] { return namesUnder(sidebar, shopRow).contains("fresh"); }, 30s));
 }
