@@ -280,6 +280,13 @@ TEST_F(SidebarTest, ARightClickedRowIsMarkedWhileItsMenuIsOpen) {
     sidebar->contextMenu()->hide();
     pumpFor(std::chrono::milliseconds(20));
     EXPECT_FALSE(ringShows()) << "the ring stays after the menu closed";
+
+    // Shift+F10 opens it too, on the current row, as the Menu key does.
+    outline->setCurrentIndex(rowNamed("t0"));
+    QTest::keyClick(outline, Qt::Key_F10, Qt::ShiftModifier);
+    ASSERT_TRUE(pumpUntil([&] { return sidebar->contextMenu()->isVisible(); }));
+    EXPECT_TRUE(ringShows());
+    sidebar->contextMenu()->hide();
 }
 
 // A level that fails says why in its row, not only in a tool tip that the
