@@ -73,15 +73,29 @@ QString userTransactionReason(bool failed) {
                           "Commit or roll it back there first.");
 }
 
+// libpq wraps a long message over lines indented by a tab ("server closed
+// the connection unexpectedly\n\tThis probably means ..."): a sentence a
+// line again, without the indents, so that a dialog wraps it to its width.
+QString unwrappedLibpqText(const QString &text) {
+    QString out;
+    for (const QString &raw : text.split(u'\n')) {
+        const QString line = raw.trimmed();
+        if (line.isEmpty())
+            continue;
+        const bool wrapped = raw.front().isSpace() && line.front().isLower();
+        out += out.isEmpty() ? line : (wrapped ? u' ' : u'\n') + line;
+    }
+    return out;
+}
+
 QString reasonText(const Error &error) {
     const QVariantMap &info = error.userInfo();
-    for (const QString &key : {QStringLiteral("PG_DIAG_MESSAGE_PRIMARY"), LibpqMessageKey}) {
-        const QString text = info.value(key).toString();
-        if (!text.isEmpty())
-            return text;
-    }
+    if (const QString primary = info.value(QStringLiteral("PG_DIAG_MESSAGE_PRIMARY")).toString(); !primary.isEmpty())
+        return primary;
+    if (const QString libpq = unwrappedLibpqText(info.value(LibpqMessageKey).toString()); !libpq.isEmpty())
+        return libpq;
     const QString description = error.localizedDescription();
-    const QString reason = error.localizedFailureReason().trimmed();
+    const QString reason = unwrappedLibpqText(error.localizedFailureReason());
     return reason.isEmpty() || description.contains(reason) ? description : description + u'\n' + reason;
 }
 

@@ -64,4 +64,12 @@ TEST(PGError, ClientSideFailureWithoutFieldsUsesTheWholeMessage) {
     const QString message = QString::fromUtf8(PQerrorMessage(refused.get()));
     ASSERT_FALSE(message.isEmpty());
     EXPECT_EQ(libraryError->localizedRecoverySuggestion(), "PostgreSQL said: " + message);
+
+    // Shown as the reason, libpq's lines wrapped under a tab read as one sentence again.
+    const ErrorPtr lost = Error::make(kBundleIdentifier, 1,
+                                      {{PGError::LibpqMessageKey,
+                                        "server closed the connection unexpectedly\n\tThis probably means the server "
+                                        "terminated abnormally\n\tbefore or while processing the request.\n"}});
+    EXPECT_EQ(PGError::reasonText(*lost), "server closed the connection unexpectedly\nThis probably means the server "
+                                          "terminated abnormally before or while processing the request.");
 }
