@@ -118,6 +118,9 @@ void ZNTTableSchemaController::buildUi() {
     m_scrollView->setObjectName(QStringLiteral("scrollView"));
     m_scrollView->setFrameShape(QFrame::NoFrame);
     m_scrollView->setWidgetResizable(true);
+    // The area shows no focus and Tab goes on to the rows in it; it still
+    // scrolls each row's control into sight as Tab reaches it.
+    m_scrollView->setFocusPolicy(Qt::NoFocus);
     m_scrollView->setWidget(m_columnsView);
     m_splitter->addWidget(m_scrollView);
     m_splitter->setStretchFactor(m_splitter->count() - 1, 2);

@@ -146,6 +146,9 @@ private:
                                       const ZNTConstraintList &constraints,
                                       const std::optional<ZNTConstraintList> &originalConstraints);
     void chainTabOrder(qsizetype rowIndex);
+    // Puts the row's controls in the Tab chain right after previous.
+    void chainTabOrder(ZNTTableSchemaColumnView *row, QWidget *previous);
+    QWidget *lastFieldBeforeRows() const;
     void noteSchemasLoaded();
     void noteTablespacesLoaded();
     ZNTTableSchemaEdits::Shown shown() const;

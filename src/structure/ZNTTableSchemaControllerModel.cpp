@@ -184,6 +184,13 @@ void ZNTTableSchemaController::showModel() {
     }
     m_columnsView->setRows(rows);
     m_columnsView->setHeaderHidden(rows.isEmpty());
+    // Placed rows join the end of the window's Tab chain, behind the bars the
+    // window added with the page: Tab comes to them right after the fields.
+    // The last row moves first: what each move leaves behind then lies after
+    // the rows still to move, so that a thousand rows take no longer to move
+    // than to make.
+    for (qsizetype i = rows.size() - 1; i >= 0; --i)
+        chainTabOrder(rows[i], lastFieldBeforeRows());
 }
 
 ZNTTableSchemaColumnView *ZNTTableSchemaController::makeRow(
@@ -194,14 +201,19 @@ ZNTTableSchemaColumnView *ZNTTableSchemaController::makeRow(
     return row;
 }
 
+QWidget *ZNTTableSchemaController::lastFieldBeforeRows() const {
+    return m_viewDefinitionField ? static_cast<QWidget *>(m_viewDefinitionField)
+                                 : static_cast<QWidget *>(m_tableCommentField);
+}
+
 // A row made after the others comes after its neighbours for Tab, not after
 // the last control of the window.
 void ZNTTableSchemaController::chainTabOrder(qsizetype rowIndex) {
     const auto rows = m_columnsView->rows();
-    QWidget *previous = rowIndex > 0 ? static_cast<QWidget *>(rows[rowIndex - 1]->commentField())
-                                     : (m_viewDefinitionField ? static_cast<QWidget *>(m_viewDefinitionField)
-                                                              : static_cast<QWidget *>(m_tableCommentField));
-    ZNTTableSchemaColumnView *row = rows[rowIndex];
+    chainTabOrder(rows[rowIndex], rowIndex > 0 ? rows[rowIndex - 1]->commentField() : lastFieldBeforeRows());
+}
+
+void ZNTTableSchemaController::chainTabOrder(ZNTTableSchemaColumnView *row, QWidget *previous) {
     QList<QWidget *> chain = {row->titleField(), row->typeField(), row->defaultPopup(), row->defaultField()};
     for (ZNTConstraintView *pill : row->constraintViews())
         chain.append(pill);

@@ -214,9 +214,12 @@ void CommentTextField::makeEditor() {
         m_isEditing = true;
         emit didBeginEditing();
     });
-    // The field itself leaves the Tab chain: the editor stands in its place.
-    setFocusProxy(m_editor);
+    // The editor stands in the field's place in the Tab chain. Made now, it
+    // sits at the end of the window's chain: it moves behind the field before
+    // it becomes the field's focus proxy, for after that Qt would take the
+    // field for the editor itself and leave the editor where it is.
     QWidget::setTabOrder(this, m_editor);
+    setFocusProxy(m_editor);
     m_editor->show();
     update();
 }

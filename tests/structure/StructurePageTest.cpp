@@ -6,6 +6,8 @@
 
 #include <QAction>
 #include <QRegularExpression>
+#include <QScrollArea>
+#include <QScrollBar>
 
 using namespace structuretest;
 
@@ -491,4 +493,67 @@ TEST_F(StructurePage, TextsWiderThanTheirFieldsShowTheirStart) {
     pumpFor(30ms);
     EXPECT_EQ(name->text(), table);
     EXPECT_EQ(name->cursorPosition(), 0) << "given back by Undo";
+}
+
+// The keyboard reaches every control of every row, row after row, the column
+// comments too, before it leaves for the page's bar; Shift+Tab goes back the
+// same way. Each stop shows where it is (scrolled into sight, not an empty
+// comment or the scroll area), also once F5 has made the rows anew.
+TEST_F(StructurePage, TabGoesThroughEveryRowInOrderAndShiftTabBackAlsoAfterAReload) {
+    QString columns = QStringLiteral("id serial PRIMARY KEY, qty int CHECK (qty > 0)");
+    for (int i = 3; i <= 10; ++i)
+        columns += QStringLiteral(", c%1 text").arg(i);
+    db.run(QStringLiteral("CREATE TABLE tall (%1); COMMENT ON COLUMN tall.qty IS 'How many'").arg(columns));
+    ZNTTableSchemaController *page = nullptr;
+    ASSERT_NO_FATAL_FAILURE(page = shop->open(shop->relation("tall")));
+    ASSERT_TRUE(page);
+    shop->window->resize(1100, 400);
+    ASSERT_TRUE(pumpUntil([&] { return page->scrollView()->verticalScrollBar()->maximum() > 0; }))
+        << "the last rows lie below the fold";
+    auto focus = [] { return QApplication::focusWidget(); };
+    auto rowOf = [&](QWidget *widget) {
+        while (widget && !qobject_cast<ZNTTableSchemaColumnView *>(widget))
+            widget = widget->parentWidget();
+        return int(page->columnViews().indexOf(widget));
+    };
+    auto press = [&](Qt::Key key) {
+        QTest::keyClick(focus(), key, key == Qt::Key_Backtab ? Qt::ShiftModifier : Qt::NoModifier);
+        // An empty comment takes its room once it has the focus.
+        return pumpUntil([&] { return focus() && !focus()->visibleRegion().isEmpty(); }, 2s);
+    };
+    for (const bool reloaded : {false, true}) {
+        SCOPED_TRACE(reloaded ? "after F5" : "as opened");
+        if (reloaded) {
+            const QPointer<ZNTTableSchemaColumnView> former = page->columnViews().first();
+            shop->window->reloadData();
+            ASSERT_TRUE(pumpUntil([&] { return !former && page->columnViews().size() == 10; }));
+        }
+        page->tableCommentField()->setFocus(Qt::TabFocusReason);
+        QList<QWidget *> stops;
+        while (stops.size() < 200 && press(Qt::Key_Tab) && page->columnsView()->isAncestorOf(focus()))
+            stops << focus();
+        EXPECT_TRUE(page->accessoryView()->isAncestorOf(focus())) << focus()->metaObject()->className();
+        ASSERT_FALSE(stops.isEmpty());
+        EXPECT_EQ(stops.first(), page->columnViews().first()->titleField());
+        QList<int> rowsVisited;
+        for (QWidget *stop : stops) {
+            if (rowsVisited.isEmpty() || rowsVisited.last() != rowOf(stop))
+                rowsVisited << rowOf(stop);
+        }
+        EXPECT_EQ(rowsVisited, QList<int>({0, 1, 2, 3, 4, 5, 6, 7, 8, 9}));
+        for (ZNTTableSchemaColumnView *row : page->columnViews()) {
+            const qsizetype name = stops.indexOf(row->titleField());
+            EXPECT_TRUE(name >= 0 && stops.indexOf(row->commentField()->editor()) > name) << row->name().toStdString();
+        }
+        for (qsizetype i = stops.size() - 1; i >= 0; --i) {
+            ASSERT_TRUE(press(Qt::Key_Backtab));
+            ASSERT_EQ(focus(), stops[i]) << "Shift+Tab " << stops.size() - i;
+        }
+        ASSERT_TRUE(press(Qt::Key_Backtab));
+        EXPECT_EQ(focus(), page->tableCommentField());
+    }
+    QWidget *lastName = page->columnViews().last()->titleField();
+    for (int i = 0; i < 200 && focus() != lastName; ++i)
+        press(Qt::Key_Tab);
+    saveShots(shop->window.get(), "tab-last-column-name");
 }
