@@ -62,6 +62,10 @@ ZNTWindowController::ZNTWindowController(const std::shared_ptr<ZNTObject> &item)
 ZNTWindowController::~ZNTWindowController() {
     // A page asked to resign and going now answers no one: the window goes too.
     m_destroying = true;
+    // Focus moves while the pages and then the window's own controls go (a
+    // shown window deactivates as it is destroyed): none may reach this
+    // window's commands, which are half gone by then.
+    disconnect(qApp, nullptr, this, nullptr);
     // Pages first: their views may still sit in this window.
     for (auto &[key, controller] : m_viewControllers)
         delete controller.data();

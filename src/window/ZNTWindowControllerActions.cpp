@@ -340,6 +340,8 @@ void ZNTWindowController::watchFocusedEditor() {
 }
 
 void ZNTWindowController::validateActions() {
+    if (m_destroying)
+        return;
     using C = ZNTWindowCommand;
     auto set = [this](C command, bool enabled, const QString &title = QString()) {
         QAction *action = windowAction(command);

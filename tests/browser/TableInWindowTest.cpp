@@ -174,3 +174,22 @@ TEST_F(TableInWindow, ClosingTheWindowAsksAboutEditsAndThePageTakesItsViewsAlong
     EXPECT_TRUE(accessory.isNull());
     EXPECT_TRUE(detail.isNull());
 }
+
+// Quitting lets go of a window still shown and active: the focus moves while
+// it goes (its pages first, then its own controls) must not reach its
+// half-gone parts.
+TEST_F(TableInWindow, AWindowLetGoWhileShownGoesQuietly) {
+    show(table("t"));
+    QWidget *path = nullptr;
+    for (QWidget *control : window->findChildren<QComboBox *>())
+        if (control->accessibleName() == "Path")
+            path = control;
+    ASSERT_TRUE(path);
+    path->setFocus(Qt::TabFocusReason);
+    ASSERT_TRUE(path->hasFocus());
+    QPointer<QWidget> gone = window.get();
+    window.reset();
+    page = nullptr;
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(gone.isNull());
+}
