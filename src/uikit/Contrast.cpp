@@ -37,17 +37,27 @@ QColor inkReadableOn(const QColor &background, const QColor &ink, double ratio, 
     return ink.toRgb();
 }
 
-QColor fieldOutlineColour(const QPalette &palette) {
+namespace {
+QColor outlineReadableFrom(const QPalette &palette, const QColor &start) {
     const QColor base = palette.color(QPalette::Base), panel = palette.color(QPalette::Window);
-    const QColor mid = palette.color(QPalette::Mid), text = palette.color(QPalette::Text);
+    const QColor text = palette.color(QPalette::Text);
     auto readsOn = [](const QColor &outline, const QColor &ground) {
         return ground.alpha() < 255 || contrastRatio(outline, ground) >= 3.2;
     };
     for (double towards = 0; towards < 1.0; towards += 0.05) {
         // Judged as painted, in 8-bit channels.
-        const QColor outline = QColor::fromRgb(over(mid, text, towards).rgb());
+        const QColor outline = QColor::fromRgb(over(start, text, towards).rgb());
         if (readsOn(outline, base) && readsOn(outline, panel))
             return outline;
     }
     return text.toRgb();
+}
+} // namespace
+
+QColor fieldOutlineColour(const QPalette &palette) {
+    return outlineReadableFrom(palette, palette.color(QPalette::Mid));
+}
+
+QColor focusOutlineColour(const QPalette &palette) {
+    return outlineReadableFrom(palette, palette.color(QPalette::Highlight));
 }

@@ -22,3 +22,6 @@ class QPalette;
 // palette's Mid all but vanishes on its Base and Window). A colour that is not
 // opaque is not read against.
 QColor fieldOutlineColour(const QPalette &palette);
+// The same for a control that has the keyboard's focus, from the palette's
+// Highlight (a dark palette's focus blue all but vanishes on its Window).
+QColor focusOutlineColour(const QPalette &palette);

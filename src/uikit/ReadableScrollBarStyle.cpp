@@ -39,8 +39,8 @@ QPainterPath fusionOutline(QStyle::PrimitiveElement element, const QRect &rect) 
     return path;
 }
 
-// Whether Fusion draws this one in its focus colour (the highlight, which
-// reads on its own): a line edit whenever it has the focus, a box or a button
+// Whether Fusion draws this one in its focus colour (the highlight, redrawn
+// here where it reads too faintly on its panel): a line edit whenever it has the focus, a box or a button
 // while focus moves by keyboard.
 bool showsFocus(QStyle::PrimitiveElement element, const QStyleOption &option) {
     if (!(option.state & QStyle::State_HasFocus))
@@ -117,12 +117,13 @@ void ReadableScrollBarStyle::drawPrimitive(PrimitiveElement element, const QStyl
     QProxyStyle::drawPrimitive(element, option, painter, widget);
     const bool outlined = element == PE_FrameLineEdit || element == PE_IndicatorRadioButton ||
                           (element == PE_IndicatorCheckBox && qstyleoption_cast<const QStyleOptionButton *>(option));
-    if (!outlined || showsFocus(element, *option) || !drawsFusionOutlines())
+    if (!outlined || !drawsFusionOutlines())
         return;
     painter->save();
     painter->setRenderHint(QPainter::Antialiasing, true);
     painter->setBrush(Qt::NoBrush);
-    painter->setPen(QPen(fieldOutlineColour(option->palette), 1));
+    const bool focused = showsFocus(element, *option);
+    painter->setPen(QPen(focused ? focusOutlineColour(option->palette) : fieldOutlineColour(option->palette), 1));
     painter->drawPath(fusionOutline(element, option->rect));
     painter->restore();
 }

@@ -12,7 +12,8 @@ class QStyleOptionSlider;
 // (overlay) scroll bars keep the style's own drawing. And over the Fusion style
 // (which derives its outlines from the window colour, at about 1.2:1 on a dark
 // palette and 2:1 on its own light one), every check box, radio button and
-// framed line edit has its outline redrawn in fieldOutlineColour (Contrast.h): a
+// framed line edit has its outline redrawn in fieldOutlineColour, or while it
+// shows the keyboard's focus in focusOutlineColour (Contrast.h): a
 // widget that paints a panel of another colour behind them gives that colour
 // as its palette's Window. main thread
 class ReadableScrollBarStyle : public QProxyStyle {

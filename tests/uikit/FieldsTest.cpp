@@ -66,17 +66,22 @@ TEST(StyleOutlines, CheckBoxesRadioButtonsAndLineEditsReadInBothPalettesAndScale
     uikittest::useFixedLook();
     for (const bool dark : {false, true}) {
         QWidget panel;
-        panel.setPalette(dark ? darkPalette() : QApplication::palette());
+        QPalette deep = darkPalette();
+        deep.setColor(QPalette::Highlight, QColor(0x15, 0x53, 0x9e)); // a desktop's deep focus blue
+        panel.setPalette(dark ? deep : QApplication::palette());
         auto *layout = new QVBoxLayout(&panel);
         auto *checked = new QCheckBox("Show all databases");
+        auto *focused = new QLineEdit("focused.example.org");
         auto *chosen = new QRadioButton("Compressed");
         for (QWidget *control :
              std::initializer_list<QWidget *>{checked, new QCheckBox("Save password"), new QRadioButton("Plain"),
-                                              chosen, new QLineEdit("db.example.org")})
+                                              chosen, new QLineEdit("db.example.org"), focused})
             layout->addWidget(control);
         checked->setChecked(true);
         chosen->setChecked(true);
-        panel.show();
+        uikittest::activate(&panel);
+        ASSERT_TRUE(pumpUntil([&] { return panel.isActiveWindow(); }));
+        focused->setFocus(Qt::TabFocusReason);
         for (const int ratio : {1, 2}) {
             QImage shot(panel.size() * ratio, QImage::Format_ARGB32_Premultiplied);
             shot.setDevicePixelRatio(ratio);
