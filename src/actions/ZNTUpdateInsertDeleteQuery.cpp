@@ -65,6 +65,15 @@ RowWrite rowWrite(const ZNTConnection &connection, const ZNTColumnList &columns,
     return write;
 }
 
+// The value of a statement's one-row, one-column answer; none after an error.
+std::optional<Value> singleValue(const ZNTQuery &query) {
+    const auto results = query.results();
+    const auto rows = results.isEmpty() ? nullptr : results.first()->rows();
+    if (query.error() || !rows || rows->rowCount() != 1)
+        return std::nullopt;
+    return rows->valueAt(0, 0);
+}
+
 // The cells, in order, take the values of the first row of result; cells the
 // result has no value for keep what they held.
 void fillFromServer(ZNTRowValues &row, const QList<qsizetype> &cells, const ZNTResult &result) {
@@ -452,10 +461,8 @@ void ZNTUpdateInsertDeleteQuery::commitTransaction(const Job &job, const std::sh
     if (job.readsTransactionId) {
         const auto read = runNow(connection, QStringLiteral("SELECT pg_catalog.txid_current()"),
                                  QStringLiteral("Committing changes to %1…").arg(job.tableName));
-        const auto results = read->results();
-        const auto rows = results.isEmpty() ? nullptr : results.first()->rows();
-        if (!read->error() && rows && rows->rowCount() == 1 && rows->valueAt(0, 0).kind() == Value::Kind::Int)
-            transactionId = rows->valueAt(0, 0).toInt();
+        if (const auto id = singleValue(*read); id && id->kind() == Value::Kind::Int)
+            transactionId = id->toInt();
     }
     const auto commit =
         runNow(connection, commitStatement(), QStringLiteral("Committing changes to %1…").arg(job.tableName));
@@ -486,11 +493,9 @@ void ZNTUpdateInsertDeleteQuery::settleLostCommit(std::optional<qint64> transact
         auto ask = ZNTQuery::create(QStringLiteral("SELECT pg_catalog.txid_status(%1)").arg(*transactionId));
         ask->setStatusMessage(QStringLiteral("Asking whether the changes were saved…"));
         ask->executionBlockForConnection(connection, true)();
-        const auto results = ask->results();
-        const auto rows = results.isEmpty() ? nullptr : results.first()->rows();
         // NULL: the transaction is too old for the server to remember.
-        if (!ask->error() && rows && rows->rowCount() == 1 && rows->valueAt(0, 0).kind() == Value::Kind::String)
-            status = rows->valueAt(0, 0).toString();
+        if (const auto answer = singleValue(*ask); answer && answer->kind() == Value::Kind::String)
+            status = answer->toString();
     }
     if (status == QLatin1String("committed")) {
         outcome.success = true;
