@@ -24,6 +24,9 @@ QString userTransactionReason(bool failed);
 // primary message; else libpq's own text; else the description, followed by
 // the failure reason when there is one.
 QString reasonText(const Error &error);
+// libpq's own text with the lines it wraps under a tab joined back into
+// sentences, one a line.
+QString unwrappedLibpqText(const QString &text);
 // Set by the engine on the error of a statement that ended with its connection
 // lost, so that what shows the error, later, can say that Reload reconnects.
 inline const QString ConnectionLostKey = QStringLiteral("connectionLost");

@@ -73,6 +73,7 @@ private:
     bool flushDue();
     void flush();
     void fatalError(const PGresult *result);
+    void setStatementError(ErrorPtr error);
     void refusedCopy(const QString &message);
     void invalid(ExecStatusType status);
     void publish(const std::shared_ptr<ZNTResult> &result, bool isRowResult);
@@ -528,13 +529,28 @@ void ZNTQueryExecution::fatalError(const PGresult *result) {
     }
     auto failed = ZNTResult::fatalErrorResult();
     failed->setString(message);
-    q.setError(std::move(error));
+    failed->setLibpqError(!PQresultErrorField(result, PG_DIAG_MESSAGE_PRIMARY));
+    setStatementError(std::move(error));
     publish(failed, false);
     // Rows of a result cut short are not announced any further.
     rowResult.reset();
     store.reset();
     appender.reset();
     pendingCount = 0;
+}
+
+// A server that ends the session sends its reason first ("terminating
+// connection due to administrator command"), and libpq then adds its own
+// field-less "server closed the connection unexpectedly": the server's words
+// stay the statement's error, told as a lost connection when one followed.
+void ZNTQueryExecution::setStatementError(ErrorPtr error) {
+    const auto fromServer = [](const ErrorPtr &e) {
+        return e && e->userInfo().contains(QStringLiteral("PG_DIAG_MESSAGE_PRIMARY"));
+    };
+    const ErrorPtr earlier = q.error();
+    if (fromServer(earlier) && !fromServer(error))
+        error = PGError::reportsLostConnection(*error) ? PGError::withConnectionLost(earlier) : earlier;
+    q.setError(std::move(error));
 }
 
 void ZNTQueryExecution::refusedCopy(const QString &message) {

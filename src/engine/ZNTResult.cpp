@@ -99,6 +99,16 @@ void ZNTResult::setAffectedRows(qint64 rows) {
     m_affectedRows = rows;
 }
 
+bool ZNTResult::isLibpqError() const {
+    std::lock_guard lock(m_mutex);
+    return m_libpqError;
+}
+
+void ZNTResult::setLibpqError(bool libpq) {
+    std::lock_guard lock(m_mutex);
+    m_libpqError = libpq;
+}
+
 QString ZNTResult::description() const {
     std::lock_guard lock(m_mutex);
     return QString::asprintf("<ZNTResult: 0x%8llx message=", static_cast<unsigned long long>(quintptr(this))) +

@@ -45,6 +45,10 @@ public:
     void setResultType(const QString &type);
     qint64 affectedRows() const;
     void setAffectedRows(qint64 rows);
+    // An error result whose message libpq wrote itself (a lost connection),
+    // not the server: its long lines are wrapped under a tab.
+    bool isLibpqError() const;
+    void setLibpqError(bool libpq);
 
     // "<ZNTResult: 0x... message=... numRows=...>"
     QString description() const;
@@ -61,4 +65,5 @@ private:
     std::shared_ptr<const RowStore> m_rows;
     QString m_resultType;
     qint64 m_affectedRows = 0;
+    bool m_libpqError = false;
 };

@@ -66,9 +66,14 @@ void QueryViewController::connectGrid() {
 
 QString QueryViewController::currentStatusText() const {
     QList<QueryPageLogic::ResultMessage> messages;
-    for (const auto &result : m_results)
-        messages << QueryPageLogic::ResultMessage{result->result()->string(),
-                                                  result->result()->resultType() == QLatin1String("error")};
+    for (const auto &result : m_results) {
+        const ZNTResult &shown = *result->result();
+        // libpq's own words read as sentences, as pages say them; the server's
+        // keep their lines (the caret under a statement's position).
+        messages << QueryPageLogic::ResultMessage{shown.isLibpqError() ? PGError::unwrappedLibpqText(shown.string())
+                                                                       : shown.string(),
+                                                  shown.resultType() == QLatin1String("error")};
+    }
     const ErrorPtr error = m_currentQuery ? m_currentQuery->error() : nullptr;
     return QueryPageLogic::statusText(messages, error ? PGError::reasonText(*error) : QString(),
                                       error && PGError::reportsLostConnection(*error));

@@ -221,7 +221,8 @@ TEST_F(TablePageTest, ALostConnectionSaysWhyAndThatReloadReconnects) {
     server = ZNTServer::create(params);
     ASSERT_NO_FATAL_FAILURE(open("t"));
     psql("postgres", "SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE datname = '" + db.name + "'");
-    for (const QString &why : {"closed|terminat", "password authentication failed"}) {
+    for (const char *why : {"^The server said: terminating connection due to administrator command\n",
+                            "password authentication failed"}) {
         page->performReload();
         Alert *alert = sheet(30s);
         const QString told = alert ? alert->informativeText() : QString();

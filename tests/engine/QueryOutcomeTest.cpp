@@ -3,6 +3,7 @@
 // success when the server reported an error; and never with a statement cut short.
 #include "QueryTestSupport.h"
 #include "engine/KesError.h"
+#include "engine/PGError.h"
 
 #include <QCoreApplication>
 #include <QRandomGenerator>
@@ -67,6 +68,7 @@ TEST(QueryOutcome, EveryEarlyFailureEndsWithExactlyOneDone) {
         expectOneDone(recorder, query);
         ASSERT_NE(query->error(), nullptr);
         EXPECT_EQ(query->error()->code(), 1);
+        EXPECT_FALSE(PGError::reportsLostConnection(*query->error())); // there never was a session to lose
         EXPECT_TRUE(query->results().isEmpty());
     }
     {

@@ -391,6 +391,8 @@ TEST_F(Query, ServerEndingTheSessionLosesTheConnection) {
     exec(admin.get(), QStringLiteral("select pg_terminate_backend(%1)").arg(backend));
     auto query = runQuery(connection, "select 1");
     ASSERT_NE(query->error(), nullptr);
+    // The server's reason (admin_shutdown), not libpq's "closed" after it.
+    EXPECT_EQ(sqlState(query->error()), "57P01");
     EXPECT_EQ(connection->state(), ZNTConnection::ZNTConnectionStateLost);
     EXPECT_EQ(runQuery(connection, "select 1", true)->error(), nullptr);
 }

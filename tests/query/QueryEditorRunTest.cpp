@@ -122,14 +122,19 @@ TEST_F(QueryEditorRun, ANewRunReplacesTheOldOneWhoseLateNotificationsAreIgnored)
 }
 
 TEST_F(QueryEditorRun, ALostConnectionFailsTheRunUntilSomethingElseReconnects) {
-    run(QStringLiteral("SELECT pg_backend_pid()"));
-    const QString pid = gridRows().value(0);
-    ASSERT_FALSE(pid.isEmpty());
-    database->run(QStringLiteral("SELECT pg_terminate_backend(%1)").arg(pid));
-    run(QStringLiteral("SELECT 1"));
+    // Without TLS, libpq wraps its own words over lines indented by a tab.
+    QVariantMap params = testServerParams();
+    params["port"] = requiredEnv("TRELLAN_PG_PLAIN_PORT").toInt();
+    server = ZNTServer::create(params);
+    server->setFavorite(favorite);
+    queryObject = server->mainDatabase()->queryObject();
+    makePage();
+    run(QStringLiteral("SELECT pg_terminate_backend(pg_backend_pid())"));
     EXPECT_TRUE(page->isShowingStatus());
     const QString found = statusText();
-    const auto saysWhy = [](const QString &text) { return text.contains("closed") || text.contains("terminat"); };
+    const auto saysWhy = [](const QString &text) {
+        return text.contains("terminating connection due to administrator command\n") && !text.contains(u'\t');
+    };
     EXPECT_TRUE(saysWhy(found) && found.endsWith("\n\nThe connection was lost. Choose Reload to reconnect.\n"))
         << found.toStdString();
     // The editor never reconnects on its own; it says why the connection went.
