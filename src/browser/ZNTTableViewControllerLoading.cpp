@@ -267,6 +267,10 @@ void ZNTTableViewController::startPageQueries() {
 void ZNTTableViewController::noteNewResult(const Notification &notification) {
     const auto index = notification.value<qsizetype>(ZNTQuery::ResultIndexKey);
     const auto result = notification.value<std::shared_ptr<ZNTResult>>(ZNTQuery::ResultKey);
+    // A failure (the server's error, a lost session) comes as a result without
+    // rows before the query ends; its end tells the page.
+    if (notification.object.get() == m_tableDataQuery.get() && !result)
+        return;
     if (notification.object.get() != m_tableDataQuery.get() || index != 0 || !result || !*result) {
         Log(QStringLiteral("Unexpected notification: %1").arg(notification.name));
         return;

@@ -37,6 +37,10 @@ QColor inkReadableOn(const QColor &background, const QColor &ink, double ratio, 
     return ink.toRgb();
 }
 
+QColor laidOver(const QColor &ground, const QColor &paint) {
+    return over(ground, paint, paint.alphaF());
+}
+
 namespace {
 QColor outlineReadableFrom(const QPalette &palette, const QColor &start) {
     const QColor base = palette.color(QPalette::Base), panel = palette.color(QPalette::Window);

@@ -13,6 +13,9 @@ double contrastRatio(const QColor &a, const QColor &b);
 // at ratio against background (opaque), or ink itself when no opacity does.
 QColor inkReadableOn(const QColor &background, const QColor &ink, double ratio, double faintest);
 
+// paint, at its own opacity, laid over ground (opaque): the colour that shows.
+QColor laidOver(const QColor &ground, const QColor &paint);
+
 class QPalette;
 
 // The outline of a control (a field, a check box, a radio button) filled with

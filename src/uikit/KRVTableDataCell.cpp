@@ -32,28 +32,55 @@ QColor deletedColor(const QPalette &palette) {
     return isDark(palette) ? QColor::fromHsvF(0.0f, 0.55f, 0.55f, 0.4f) : QColor::fromHsvF(0.0f, 0.36f, 1.0f, 0.4f);
 }
 
-void drawBackground(QPainter *painter, const QRect &frame, int style, const QPalette &palette, bool highlighted) {
-    const qreal alpha = highlighted ? 0.4 : 0.8;
+// The translucent colour a cell of this edit state lays over its row (fainter
+// over a selection); invalid for a cell without one.
+QColor markColour(int style, const QPalette &palette, bool highlighted) {
     switch (style) {
-    case KRVTableDataCellStyleEdited: {
-        // 2 px free above, 3 below, 1 at each side.
-        const QRectF box = QRectF(frame).adjusted(1, 2, -1, -3);
-        QPainterPath path;
-        path.addRoundedRect(box, 4, 4);
-        painter->setRenderHint(QPainter::Antialiasing, true);
-        painter->fillPath(path, editedColor(palette, alpha));
-        painter->setRenderHint(QPainter::Antialiasing, false);
-        break;
-    }
+    case KRVTableDataCellStyleEdited:
     case KRVTableDataCellStyleNewRow:
-        painter->fillRect(frame, editedColor(palette, alpha));
-        break;
+        return editedColor(palette, highlighted ? 0.4 : 0.8);
     case KRVTableDataCellStyleDeleted:
-        painter->fillRect(frame, deletedColor(palette));
-        break;
+        return deletedColor(palette);
     default:
-        break;
+        return {};
     }
+}
+
+void drawBackground(QPainter *painter, const QRect &frame, const QColor &mark, int style) {
+    if (!mark.isValid())
+        return;
+    if (style != KRVTableDataCellStyleEdited) {
+        painter->fillRect(frame, mark);
+        return;
+    }
+    // 2 px free above, 3 below, 1 at each side.
+    const QRectF box = QRectF(frame).adjusted(1, 2, -1, -3);
+    QPainterPath path;
+    path.addRoundedRect(box, 4, 4);
+    painter->setRenderHint(QPainter::Antialiasing, true);
+    painter->fillPath(path, mark);
+    painter->setRenderHint(QPainter::Antialiasing, false);
+}
+
+// The colour of a cell's text on ground, what lies behind it. A selected row
+// draws its placeholders as its text, in the selection's colour; elsewhere
+// they are grey, yet grey that still reads. Where an edit state's colour takes
+// the text below 4.5:1 (it lightens a light palette's selection), the row's
+// own text colour is used instead, or black or white, whichever reads.
+QColor textColour(const KRVTableDataCell::DisplayValue &value, const QPalette &palette, const QColor &ground,
+                  bool marked, bool highlighted) {
+    QColor colour = palette.color(highlighted ? QPalette::HighlightedText : QPalette::Text);
+    if (marked && contrastRatio(colour, ground) < 4.5) {
+        for (const QColor &other : {palette.color(QPalette::Text), QColor(Qt::black), QColor(Qt::white)}) {
+            if (contrastRatio(other, ground) >= 4.5) {
+                colour = other;
+                break;
+            }
+        }
+    }
+    if (value.isGrey && !highlighted)
+        colour = inkReadableOn(ground, colour, 4.5, 0.4);
+    return colour;
 }
 
 // The string value cut at kMaxDisplayLength, never between the two halves of
@@ -129,19 +156,17 @@ QRect KRVTableDataCell::titleRectForBounds(const QRect &bounds) {
 
 void KRVTableDataCell::drawWithFrame(QPainter *painter, const QRect &frame, const DisplayValue &value, int cellStyle,
                                      const QPalette &palette, const QFont &font, bool highlighted) {
-    drawBackground(painter, frame, cellStyle, palette, highlighted);
+    const QColor mark = markColour(cellStyle, palette, highlighted);
+    drawBackground(painter, frame, mark, cellStyle);
     const QRect title = titleRectForBounds(frame);
     if (title.width() <= 0 || value.text.isEmpty())
         return;
     const qreal lineHeight = QFontMetricsF(font).height();
     const bool twoLines = title.height() >= 2 * lineHeight;
     const DataCellLines &lines = dataCellLines(cut(value.text), font, title.width(), twoLines);
-    // A selected row draws its placeholders as its text, in the selection's
-    // colour; elsewhere they are grey, yet grey that still reads.
-    QColor color = palette.color(highlighted ? QPalette::HighlightedText : QPalette::Text);
-    if (value.isGrey && !highlighted)
-        color = inkReadableOn(palette.color(QPalette::Base), color, 4.5, 0.4);
-    painter->setPen(color);
+    const QColor row = palette.color(highlighted ? QPalette::Highlight : QPalette::Base);
+    const QColor ground = mark.isValid() ? laidOver(row, mark) : row;
+    painter->setPen(textColour(value, palette, ground, mark.isValid(), highlighted));
     const qreal height = lines.lineHeight * (lines.twoLines ? 2 : 1);
     // Whole pixels, so that text stays sharp.
     const qreal top = std::round(title.top() + (title.height() - height) / 2);

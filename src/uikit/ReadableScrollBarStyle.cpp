@@ -9,6 +9,7 @@
 #include <QStyleFactory>
 #include <QStyleOptionButton>
 #include <QStyleOptionSlider>
+#include <QStyleOptionSpinBox>
 
 namespace {
 
@@ -54,6 +55,15 @@ ReadableScrollBarStyle::ReadableScrollBarStyle(QStyle *base) : QProxyStyle(base)
 
 void ReadableScrollBarStyle::drawComplexControl(ComplexControl control, const QStyleOptionComplex *option,
                                                 QPainter *painter, const QWidget *widget) const {
+    const auto *spin = qstyleoption_cast<const QStyleOptionSpinBox *>(option);
+    if (control == CC_SpinBox && spin && spin->frame && drawsFusionOutlines()) {
+        QProxyStyle::drawComplexControl(control, option, painter, widget);
+        // Fusion strokes a spin box as a line edit's frame, a pixel in from
+        // the top and the bottom, in its focus colour whenever it has the focus.
+        strokeOutline(painter, fusionOutline(PE_FrameLineEdit, option->rect.adjusted(0, 1, 0, -1)),
+                      option->state & State_HasFocus, option->palette);
+        return;
+    }
     const auto *bar = qstyleoption_cast<const QStyleOptionSlider *>(option);
     if (control != CC_ScrollBar || !bar || !(bar->subControls & SC_ScrollBarSlider) ||
         proxy()->styleHint(SH_ScrollBar_Transient, option, widget)) {
@@ -119,12 +129,16 @@ void ReadableScrollBarStyle::drawPrimitive(PrimitiveElement element, const QStyl
                           (element == PE_IndicatorCheckBox && qstyleoption_cast<const QStyleOptionButton *>(option));
     if (!outlined || !drawsFusionOutlines())
         return;
+    strokeOutline(painter, fusionOutline(element, option->rect), showsFocus(element, *option), option->palette);
+}
+
+void ReadableScrollBarStyle::strokeOutline(QPainter *painter, const QPainterPath &outline, bool focused,
+                                           const QPalette &palette) {
     painter->save();
     painter->setRenderHint(QPainter::Antialiasing, true);
     painter->setBrush(Qt::NoBrush);
-    const bool focused = showsFocus(element, *option);
-    painter->setPen(QPen(focused ? focusOutlineColour(option->palette) : fieldOutlineColour(option->palette), 1));
-    painter->drawPath(fusionOutline(element, option->rect));
+    painter->setPen(QPen(focused ? focusOutlineColour(palette) : fieldOutlineColour(palette), 1));
+    painter->drawPath(outline);
     painter->restore();
 }
 

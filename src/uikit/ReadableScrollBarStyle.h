@@ -2,6 +2,7 @@
 
 #include <QProxyStyle>
 
+class QPainterPath;
 class QStyleOptionSlider;
 
 // The desktop's own style with two changes. A scroll bar's thumb is drawn in
@@ -11,9 +12,10 @@ class QStyleOptionSlider;
 // then reads as groove, and the groove's ends as two small thumbs. Transient
 // (overlay) scroll bars keep the style's own drawing. And over the Fusion style
 // (which derives its outlines from the window colour, at about 1.2:1 on a dark
-// palette and 2:1 on its own light one), every check box, radio button and
-// framed line edit has its outline redrawn in fieldOutlineColour, or while it
-// shows the keyboard's focus in focusOutlineColour (Contrast.h): a
+// palette and 2:1 on its own light one), every check box, radio button,
+// framed line edit and framed spin box has its outline redrawn in
+// fieldOutlineColour, or while it shows the keyboard's focus in
+// focusOutlineColour (Contrast.h): a
 // widget that paints a panel of another colour behind them gives that colour
 // as its palette's Window. main thread
 class ReadableScrollBarStyle : public QProxyStyle {
@@ -30,6 +32,7 @@ private:
     QColor grooveColour(const QStyleOptionSlider &bar, const QWidget *widget) const;
     void drawThumb(const QStyleOptionSlider &bar, QPainter *painter, const QWidget *widget) const;
     bool drawsFusionOutlines() const;
+    static void strokeOutline(QPainter *painter, const QPainterPath &outline, bool focused, const QPalette &palette);
 };
 
 // Puts the style over the application's current one (the one the desktop or

@@ -1,5 +1,6 @@
 #include "Screenshots.h"
 
+#include <QAbstractSpinBox>
 #include <QCheckBox>
 #include <QCoreApplication>
 #include <QDir>
@@ -96,8 +97,10 @@ double weakestOutline(const QImage &shot, int ratio, QWidget *root, QString *whi
     double weakest = 21.0;
     for (QWidget *control : root->findChildren<QWidget *>()) {
         const auto *line = qobject_cast<QLineEdit *>(control);
+        const auto *spin = qobject_cast<QAbstractSpinBox *>(control);
         const bool box = qobject_cast<QCheckBox *>(control), radio = qobject_cast<QRadioButton *>(control);
-        if (!(box || radio || (line && line->hasFrame())) || !control->isVisibleTo(root->window()))
+        const bool framed = (line && line->hasFrame()) || (spin && spin->hasFrame());
+        if (!(box || radio || framed) || !control->isVisibleTo(root->window()))
             continue;
         QStyleOptionButton option;
         option.initFrom(control);

@@ -29,8 +29,8 @@ QColor commonColour(const QImage &image, const QRect &rect);
 // The best contrast any pixel of rect has against background: that of the
 // text or line drawn there (its antialiased edges contrast less).
 double strongestContrast(const QImage &image, const QRect &rect, const QColor &background);
-// The weakest outline of the check boxes, radio buttons and framed line edits
-// shown in root: how the left edge of each (a box's indicator, a field's frame)
+// The weakest outline of the check boxes, radio buttons, framed line edits and
+// spin boxes shown in root: how the left edge of each (a box's indicator, a field's frame)
 // reads against the panel just left of it, in shot (root's window drawn at
 // ratio). which names the weakest control.
 double weakestOutline(const QImage &shot, int ratio, QWidget *root, QString *which = nullptr);

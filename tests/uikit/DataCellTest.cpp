@@ -218,29 +218,28 @@ TEST_F(Grid, StyleBackgroundsSelectionAndFaintPlaceholders) {
     EXPECT_TRUE(
         near(image.pixelColor(selected.left() + 2, selected.center().y()), blend(highlight, yellowOnSelection)));
     // On a selected row a NULL placeholder reads as the row's text does, in
-    // the selection's text colour.
-    auto brightest = [&](QRect r) {
-        int best = 0;
-        for (int y = r.top(); y <= r.bottom(); ++y)
-            for (int x = r.left() + 4; x <= r.right(); ++x)
-                best = std::max(best, qGray(image.pixel(x, y)));
-        return best;
-    };
-    EXPECT_GT(brightest(cell(3, 0)), 235);
-    EXPECT_GT(brightest(cell(3, 1)), 235);
+    // the same colour.
+    const QColor tinted = image.pixelColor(selected.left() + 2, selected.center().y());
+    EXPECT_NEAR(strongestContrast(image, cell(3, 1), tinted), strongestContrast(image, cell(3, 0), tinted), 0.1);
 }
 
 // Placeholders read at 4.5:1 against what is behind them, grey on a plain or
 // an alternate row and in the selection's text colour on a selected one,
 // light and dark. (The light palette's selection itself gives its text less:
-// the placeholder reads as well as the row's own text there.)
+// the placeholder reads as well as the row's own text there.) On new, changed
+// and deleted rows, selected or not, every text reads at 4.5:1 on the row's
+// colour.
 TEST_F(Grid, PlaceholdersReadOnPlainAlternateAndSelectedRowsInBothPalettes) {
     addRow(Value::fromString("text"), Value::null(), KRVTableDataCellStyleNormal);
     addRow(Value::fromString("text"), Value::null(), KRVTableDataCellStyleNormal);
     addRow(Value::fromString("text"), Value::defaultMarker(), KRVTableDataCellStyleNormal);
+    const int marked[] = {KRVTableDataCellStyleNewRow, KRVTableDataCellStyleEdited, KRVTableDataCellStyleDeleted};
+    for (int i = 0; i < 6; ++i)
+        addRow(Value::fromString("text"), i % 3 ? Value::null() : Value::defaultMarker(), marked[i % 3]);
     view.setAlternatingRowColors(true);
     view.setSelectionBehavior(QAbstractItemView::SelectRows);
-    view.selectRow(2);
+    for (const int row : {2, 6, 7, 8})
+        view.selectionModel()->select(model.index(row, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
     uikittest::activate(&view);
     ASSERT_TRUE(pumpUntil([&] { return view.isActiveWindow(); }));
     for (const bool dark : {false, true}) {
@@ -261,6 +260,14 @@ TEST_F(Grid, PlaceholdersReadOnPlainAlternateAndSelectedRowsInBothPalettes) {
             EXPECT_GE(placeholder, 4.5);
         // Still grey where it is not selected: fainter than the text beside it.
         EXPECT_LT(strongestContrast(image, plain, base), strongestContrast(image, cell(0, 0), base)) << palette;
+        for (int row = 3; row < 9; ++row) {
+            for (int column = 0; column < 2; ++column) {
+                // Inside the changed cell's rounded box, clear of the focus frame.
+                const QRect text = cell(row, column).adjusted(4, 3, -1, -4);
+                EXPECT_GE(strongestContrast(image, text, commonColour(image, text)), 4.5)
+                    << palette << ": row " << row << ", column " << column;
+            }
+        }
     }
 }
 

@@ -8,6 +8,7 @@
 #include <QCheckBox>
 #include <QHBoxLayout>
 #include <QRadioButton>
+#include <QSpinBox>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -60,8 +61,9 @@ TEST(BeveledTextField, TheOutlineReadsInBothPalettes) {
     }
 }
 
-// The style's check boxes, radio buttons and line edits, checked or not, have
-// outlines that read at 3:1 against the panel, light and dark, at 1x and 2x.
+// The style's check boxes, radio buttons, line edits and spin boxes, checked
+// or not, focused or not, have outlines that read at 3:1 against the panel,
+// light and dark, at 1x and 2x.
 TEST(StyleOutlines, CheckBoxesRadioButtonsAndLineEditsReadInBothPalettesAndScales) {
     uikittest::useFixedLook();
     for (const bool dark : {false, true}) {
@@ -73,23 +75,29 @@ TEST(StyleOutlines, CheckBoxesRadioButtonsAndLineEditsReadInBothPalettesAndScale
         auto *checked = new QCheckBox("Show all databases");
         auto *focused = new QLineEdit("focused.example.org");
         auto *chosen = new QRadioButton("Compressed");
+        auto *spin = new QSpinBox;
         for (QWidget *control :
              std::initializer_list<QWidget *>{checked, new QCheckBox("Save password"), new QRadioButton("Plain"),
-                                              chosen, new QLineEdit("db.example.org"), focused})
+                                              chosen, new QLineEdit("db.example.org"), focused, spin})
             layout->addWidget(control);
         checked->setChecked(true);
         chosen->setChecked(true);
         uikittest::activate(&panel);
         ASSERT_TRUE(pumpUntil([&] { return panel.isActiveWindow(); }));
-        focused->setFocus(Qt::TabFocusReason);
-        for (const int ratio : {1, 2}) {
-            QImage shot(panel.size() * ratio, QImage::Format_ARGB32_Premultiplied);
-            shot.setDevicePixelRatio(ratio);
-            panel.render(&shot);
-            saveScreenshot(shot, "uikit",
-                           QStringLiteral("outlines-%1-%2x.png").arg(dark ? "dark" : "light").arg(ratio));
-            QString which;
-            EXPECT_GE(weakestOutline(shot, ratio, &panel, &which), 3.0) << which.toStdString() << ", " << dark << ratio;
+        for (QWidget *focus : {static_cast<QWidget *>(focused), static_cast<QWidget *>(spin)}) {
+            focus->setFocus(Qt::TabFocusReason);
+            for (const int ratio : {1, 2}) {
+                QImage shot(panel.size() * ratio, QImage::Format_ARGB32_Premultiplied);
+                shot.setDevicePixelRatio(ratio);
+                panel.render(&shot);
+                saveScreenshot(shot, "uikit",
+                               QStringLiteral("outlines-%1-%2-%3x.png")
+                                   .arg(dark ? "dark" : "light", focus == spin ? "spin" : "field")
+                                   .arg(ratio));
+                QString which;
+                EXPECT_GE(weakestOutline(shot, ratio, &panel, &which), 3.0)
+                    << which.toStdString() << ", " << dark << ratio;
+            }
         }
     }
 }
