@@ -40,7 +40,7 @@ bool serverFills(const Value &cell, const QList<bool> &generated, qsizetype colu
 }
 
 // What writing after over before sets, and what the statement returns: the
-// cells written and those the server fills.
+// cells the server fills, and with returnsWritten the cells written too.
 struct RowWrite {
     QStringList set;
     QStringList returning;
@@ -48,7 +48,7 @@ struct RowWrite {
     bool serverFilled = false; // a cell set to DEFAULT, or a generated column
 };
 RowWrite rowWrite(const ZNTConnection &connection, const ZNTColumnList &columns, const ZNTRowValues &before,
-                  const ZNTRowValues &after, const QList<bool> &generated) {
+                  const ZNTRowValues &after, const QList<bool> &generated, bool returnsWritten) {
     RowWrite write;
     for (qsizetype j = 0; j < after.size() && j < columns.size(); ++j) {
         const QString name = connection.quoteIdentifier(columns[j]->name());
@@ -57,7 +57,7 @@ RowWrite rowWrite(const ZNTConnection &connection, const ZNTColumnList &columns,
         write.serverFilled = write.serverFilled || filled;
         if (changed)
             write.set << name + QLatin1Char('=') + connection.quoteLiteral(after[j]);
-        if (changed || filled) {
+        if ((changed && returnsWritten) || filled) {
             write.returning << name;
             write.cells << j;
         }
@@ -177,6 +177,21 @@ QList<bool> ZNTUpdateInsertDeleteQuery::generatedColumns() const {
     return metadata->serverFilledColumns(names).generated;
 }
 
+// Whether the statements may return the cells they write. The server refuses
+// a RETURNING clause the relation cannot serve, and with it the whole save: an
+// INSTEAD rule (a view made writable) has none of its own, a foreign table's
+// wrapper may have none, and row-level security returns no row its SELECT
+// policy hides. So only an ordinary or partitioned table without rules or
+// row-level security returns them; where the structure does not say, the
+// statements return only what the server fills.
+bool ZNTUpdateInsertDeleteQuery::returnsWrittenCells(const ZNTConnection &connection) const {
+    const auto metadata = this->metadata();
+    if (connection.isRedshift() || !metadata || metadata->metadataState() != ZNTTableMetadata::ZNTMetadataStateLoaded)
+        return false;
+    const char kind = metadata->relationKind();
+    return (kind == 'r' || kind == 'p') && !metadata->hasRules() && metadata->rowSecurity() == false;
+}
+
 // Every new value must have a literal: one that has none (a text holding a NUL
 // character) fails the save rather than being written cut short.
 bool ZNTUpdateInsertDeleteQuery::newValuesHaveLiterals(const ZNTConnection &connection, ErrorPtr *error) const {
@@ -228,9 +243,10 @@ bool ZNTUpdateInsertDeleteQuery::appendDelete(const ZNTConnection &connection, Q
 // A changed row whose values the server fills (a cell set to DEFAULT, a
 // generated column computed again) gets a statement of its own, so that its
 // RETURNING row can be told apart; the others are grouped by their SET list.
-// Every statement returns the cells it wrote too: what the server stored may
-// read otherwise than what was typed. The rows of a group were given the same
-// literals for the same columns, so one RETURNING row holds what each stored.
+// Where the statements may, they return the cells they wrote too: what the
+// server stored may read otherwise than what was typed. The rows of a group
+// were given the same literals for the same columns, so one RETURNING row holds
+// what each stored.
 bool ZNTUpdateInsertDeleteQuery::appendUpdates(const ZNTConnection &connection, QString &text, ErrorPtr *error) {
     struct Group {
         RowList rows;
@@ -240,9 +256,11 @@ bool ZNTUpdateInsertDeleteQuery::appendUpdates(const ZNTConnection &connection, 
     QStringList groupOrder;
     QHash<QString, Group> groups;
     const QList<bool> generated = generatedColumns();
+    const bool returnsWritten = returnsWrittenCells(connection);
     for (qsizetype i = 0; i < m_updateRowsBefore.size(); ++i) {
         const ZNTRowValues &before = m_updateRowsBefore[i];
-        const RowWrite write = rowWrite(connection, m_columns, before, m_updateRowsAfter.value(i), generated);
+        const RowWrite write =
+            rowWrite(connection, m_columns, before, m_updateRowsAfter.value(i), generated, returnsWritten);
         // An unchanged row has nothing to set; "UPDATE ... SET WHERE" is no
         // statement.
         if (write.set.isEmpty())
@@ -284,17 +302,21 @@ void ZNTUpdateInsertDeleteQuery::appendUpdate(const ZNTConnection &connection, Q
     m_returning.append(into);
 }
 
-// A new row returns every cell: those the server filled, and those it was
-// given, as it stored them.
+// A new row returns the cells the server filled and, where the statements may,
+// those it was given, as it stored them.
 void ZNTUpdateInsertDeleteQuery::appendInserts(const ZNTConnection &connection, QString &text) {
+    const QList<bool> generated = generatedColumns();
+    const bool returnsWritten = returnsWrittenCells(connection);
     for (qsizetype k = 0; k < m_insertRows.size(); ++k) {
         const ZNTRowValues &row = m_insertRows[k];
         QStringList names, values, returning;
         Returning into{{k}, {}};
         for (qsizetype j = 0; j < row.size() && j < m_columns.size(); ++j) {
             const QString name = connection.quoteIdentifier(m_columns[j]->name());
-            returning << name;
-            into.cells << j;
+            if (returnsWritten || serverFills(row[j], generated, j)) {
+                returning << name;
+                into.cells << j;
+            }
             if (!row[j].isDefault()) {
                 names << name;
                 values << connection.quoteLiteral(row[j]);

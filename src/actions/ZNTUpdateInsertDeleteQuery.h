@@ -16,10 +16,13 @@ class ZNTTableMetadata;
 // rows to delete, the changed rows and the new rows become DELETE, UPDATE and
 // INSERT statements whose WHERE clauses pick exactly the edited rows. Every
 // statement must affect the number of rows it expects; then the transaction is
-// committed, otherwise rolled back. The rows written come back as the server
-// stored them: every cell written (10.999 in a numeric(14,2) column is 11.00),
-// cells left to their column default (the DEFAULT marker) and generated
-// columns, each read through RETURNING as the page's own load reads it.
+// committed, otherwise rolled back. Cells left to their column default (the
+// DEFAULT marker) and generated columns come back as the server filled them,
+// read through RETURNING as the page's own load reads it. An ordinary or
+// partitioned table without row-level security or rules returns every cell
+// written too, as it stored it (10.999 in a numeric(14,2) column is 11.00);
+// elsewhere such a RETURNING clause may be refused, and a written cell keeps
+// the value it was given.
 //
 //     auto save = std::make_shared<ZNTUpdateInsertDeleteQuery>();
 //     save->setTable(table); save->setColumns(pageColumns); ... the four row
@@ -117,6 +120,7 @@ private:
 
     QString qualifiedTable() const;
     QList<bool> generatedColumns() const;
+    bool returnsWrittenCells(const ZNTConnection &connection) const;
     bool newValuesHaveLiterals(const ZNTConnection &connection, ErrorPtr *error) const;
     bool appendDelete(const ZNTConnection &connection, QString &text, ErrorPtr *error);
     bool appendUpdates(const ZNTConnection &connection, QString &text, ErrorPtr *error);
