@@ -74,16 +74,26 @@ std::optional<Value> singleValue(const ZNTQuery &query) {
     return rows->valueAt(0, 0);
 }
 
-// The cells, in order, take the values of the first row of result; cells the
-// result has no value for keep what they held.
-void fillFromServer(ZNTRowValues &row, const QList<qsizetype> &cells, const ZNTResult &result) {
-    const auto rows = result.rows();
-    if (!rows || rows->rowCount() < 1)
+// The cells, in order, take the values of the returned row; cells the result
+// has no value for keep what they held.
+void fillFromServer(ZNTRowValues &row, const QList<qsizetype> &cells, const RowStore &rows, qsizetype returned) {
+    if (returned >= rows.rowCount())
         return;
-    for (qsizetype k = 0; k < cells.size() && k < rows->columnCount(); ++k) {
+    for (qsizetype k = 0; k < cells.size() && k < rows.columnCount(); ++k) {
         if (cells[k] < row.size())
-            row[cells[k]] = rows->valueAt(0, int(k));
+            row[cells[k]] = rows.valueAt(returned, int(k));
     }
+}
+
+// Whether the returned row holds key in its columns from first on.
+bool returnsKey(const RowStore &rows, qsizetype returned, qsizetype first, const ZNTRowValues &key) {
+    if (first + key.size() > rows.columnCount())
+        return false;
+    for (qsizetype k = 0; k < key.size(); ++k) {
+        if (rows.valueAt(returned, int(first + k)) != key[k])
+            return false;
+    }
+    return true;
 }
 } // namespace
 
@@ -192,6 +202,32 @@ bool ZNTUpdateInsertDeleteQuery::returnsWrittenCells(const ZNTConnection &connec
     return (kind == 'r' || kind == 'p') && !metadata->hasRules() && metadata->rowSecurity() == false;
 }
 
+// The rows of one UPDATE are told apart by the key columns it does not write:
+// each returns the values its row was loaded with. Adds those columns to
+// returning and the rows' values to into; false without such a key (rows
+// matched by every column, or every key column written).
+bool ZNTUpdateInsertDeleteQuery::returnsKeys(const ZNTConnection &connection, const RowList &rows,
+                                             QStringList &returning, Returning &into) const {
+    ZNTRowMatching::RowKey key;
+    QList<qsizetype> positions;
+    if (!ZNTRowMatching::keyOfRelation(*m_table, *metadata(), connection, m_columns, &key, nullptr) ||
+        !key.exactTypes.isEmpty() || key.byLocation ||
+        !ZNTRowMatching::keyPositions(key.columns, m_columns, &positions, nullptr))
+        return false;
+    positions.removeIf([&into](qsizetype position) { return into.cells.contains(position); });
+    if (positions.isEmpty())
+        return false;
+    for (const qsizetype position : std::as_const(positions))
+        returning << connection.quoteIdentifier(m_columns[position]->name());
+    for (const ZNTRowValues &row : rows) {
+        ZNTRowValues values;
+        for (const qsizetype position : std::as_const(positions))
+            values << row.value(position);
+        into.keys << values;
+    }
+    return true;
+}
+
 // Every new value must have a literal: one that has none (a text holding a NUL
 // character) fails the save rather than being written cut short.
 bool ZNTUpdateInsertDeleteQuery::newValuesHaveLiterals(const ZNTConnection &connection, ErrorPtr *error) const {
@@ -244,9 +280,8 @@ bool ZNTUpdateInsertDeleteQuery::appendDelete(const ZNTConnection &connection, Q
 // generated column computed again) gets a statement of its own, so that its
 // RETURNING row can be told apart; the others are grouped by their SET list.
 // Where the statements may, they return the cells they wrote too: what the
-// server stored may read otherwise than what was typed. The rows of a group
-// were given the same literals for the same columns, so one RETURNING row holds
-// what each stored.
+// server stored may read otherwise than what was typed, and may differ from
+// row to row of a group (a trigger), so a group returns its rows' keys as well.
 bool ZNTUpdateInsertDeleteQuery::appendUpdates(const ZNTConnection &connection, QString &text, ErrorPtr *error) {
     struct Group {
         RowList rows;
@@ -269,7 +304,7 @@ bool ZNTUpdateInsertDeleteQuery::appendUpdates(const ZNTConnection &connection, 
         if (!write.serverFilled) {
             if (!groups.contains(setText)) {
                 groupOrder << setText;
-                groups[setText] = Group{{}, write.returning, {{}, write.cells}};
+                groups[setText] = Group{{}, write.returning, {{}, write.cells, {}}};
             }
             groups[setText].rows.append(before);
             groups[setText].returning.rows << i;
@@ -278,15 +313,19 @@ bool ZNTUpdateInsertDeleteQuery::appendUpdates(const ZNTConnection &connection, 
         const QString where = whereClauseOnConnection(connection, {before}, error);
         if (where.isNull())
             return false;
-        appendUpdate(connection, text, setText, where, write.returning, 1, uint64_t(i), {{i}, write.cells});
+        appendUpdate(connection, text, setText, where, write.returning, 1, uint64_t(i), {{i}, write.cells, {}});
     }
     for (const QString &setText : std::as_const(groupOrder)) {
-        const Group &group = groups[setText];
+        Group &group = groups[setText];
         const QString where = whereClauseOnConnection(connection, group.rows, error);
         if (where.isNull())
             return false;
+        // Rows that cannot be told apart keep what they were given.
+        if (group.rows.size() > 1 && !group.names.isEmpty() &&
+            !returnsKeys(connection, group.rows, group.names, group.returning))
+            group.names.clear();
         appendUpdate(connection, text, setText, where, group.names, group.rows.size(), PGResultExpectation::NotFound,
-                     group.returning);
+                     group.names.isEmpty() ? Returning() : group.returning);
     }
     return true;
 }
@@ -310,7 +349,7 @@ void ZNTUpdateInsertDeleteQuery::appendInserts(const ZNTConnection &connection, 
     for (qsizetype k = 0; k < m_insertRows.size(); ++k) {
         const ZNTRowValues &row = m_insertRows[k];
         QStringList names, values, returning;
-        Returning into{{k}, {}};
+        Returning into{{k}, {}, {}};
         for (qsizetype j = 0; j < row.size() && j < m_columns.size(); ++j) {
             const QString name = connection.quoteIdentifier(m_columns[j]->name());
             if (returnsWritten || serverFills(row[j], generated, j)) {
@@ -430,12 +469,7 @@ QString ZNTUpdateInsertDeleteQuery::pairResults(const Job &job, const QList<std:
             break;
         }
         const bool inserted = expectation.type() == PGResultExpectation::PGResultExpectationTypeInsert;
-        RowList &written = inserted ? inserts : updates;
-        const Returning returning = job.returning.value(next);
-        for (const qsizetype row : returning.rows) {
-            if (row < written.size())
-                fillFromServer(written[row], returning.cells, *results[r]);
-        }
+        fillRows(inserted ? inserts : updates, job.returning.value(next), *results[r]);
     }
     if (outcome.success && next < job.expectations.size()) {
         outcome.success = false;
@@ -445,6 +479,46 @@ QString ZNTUpdateInsertDeleteQuery::pairResults(const Job &job, const QList<std:
     outcome.completedInsertRows = inserts;
     outcome.completedUpdateRows = updates;
     return message;
+}
+
+// Each returned row goes into the row it belongs to: a statement's only row,
+// else the row whose key it returned. When rows and returned rows do not pair
+// one to one, every row of the statement keeps what it was given.
+void ZNTUpdateInsertDeleteQuery::fillRows(RowList &written, const Returning &returning, const ZNTResult &result) {
+    const auto rows = result.rows();
+    if (!rows || returning.cells.isEmpty())
+        return;
+    const QList<qsizetype> owners =
+        returning.rows.size() == 1 ? QList<qsizetype>{0} : ownersOfReturnedRows(returning, *rows);
+    for (qsizetype r = 0; r < owners.size(); ++r) {
+        const qsizetype row = returning.rows[owners[r]];
+        if (row < written.size())
+            fillFromServer(written[row], returning.cells, *rows, r);
+    }
+}
+
+// For each returned row, the index in returning.rows of the one row whose key
+// it holds; empty unless every row was returned exactly once.
+QList<qsizetype> ZNTUpdateInsertDeleteQuery::ownersOfReturnedRows(const Returning &returning, const RowStore &rows) {
+    if (returning.keys.size() != returning.rows.size() || rows.rowCount() != returning.rows.size())
+        return {};
+    QList<qsizetype> owners;
+    QList<bool> taken(returning.keys.size(), false);
+    for (qsizetype r = 0; r < rows.rowCount(); ++r) {
+        qsizetype owner = -1;
+        for (qsizetype k = 0; k < returning.keys.size(); ++k) {
+            if (!returnsKey(rows, r, returning.cells.size(), returning.keys[k]))
+                continue;
+            if (owner >= 0 || taken[k])
+                return {};
+            owner = k;
+        }
+        if (owner < 0)
+            return {};
+        taken[owner] = true;
+        owners << owner;
+    }
+    return owners;
 }
 
 void ZNTUpdateInsertDeleteQuery::endTransaction(const Job &job, const std::shared_ptr<ZNTConnection> &connection,

@@ -93,12 +93,15 @@ public:
     static void setCommitStatementForTesting(const QString &statement);
 
 private:
-    // Where the RETURNING row of a statement goes: into which rows (of
+    // Where the RETURNING rows of a statement go: into which rows (of
     // insertRows or updateRowsAfter, by the statement's type) and at which
-    // cells (positions in columns(), in RETURNING order).
+    // cells (positions in columns(), in RETURNING order). A statement of
+    // several rows also returns, after the cells, key values that tell its
+    // rows apart: keys holds them as each row was loaded, parallel to rows.
     struct Returning {
         QList<qsizetype> rows;
         QList<qsizetype> cells;
+        QList<ZNTRowValues> keys;
     };
     // What the connection queue's job works on, copied when the save starts.
     struct Job {
@@ -121,6 +124,8 @@ private:
     QString qualifiedTable() const;
     QList<bool> generatedColumns() const;
     bool returnsWrittenCells(const ZNTConnection &connection) const;
+    bool returnsKeys(const ZNTConnection &connection, const RowList &rows, QStringList &returning,
+                     Returning &into) const;
     bool newValuesHaveLiterals(const ZNTConnection &connection, ErrorPtr *error) const;
     bool appendDelete(const ZNTConnection &connection, QString &text, ErrorPtr *error);
     bool appendUpdates(const ZNTConnection &connection, QString &text, ErrorPtr *error);
@@ -134,6 +139,8 @@ private:
     static Outcome runTransaction(const Job &job, const ZNTQuery &query,
                                   const std::shared_ptr<ZNTConnection> &connection);
     static QString pairResults(const Job &job, const QList<std::shared_ptr<ZNTResult>> &results, Outcome &outcome);
+    static void fillRows(RowList &written, const Returning &returning, const ZNTResult &result);
+    static QList<qsizetype> ownersOfReturnedRows(const Returning &returning, const RowStore &rows);
     static void endTransaction(const Job &job, const std::shared_ptr<ZNTConnection> &connection, const QString &message,
                                Outcome &outcome);
     static void commitTransaction(const Job &job, const std::shared_ptr<ZNTConnection> &connection, Outcome &outcome);

@@ -84,17 +84,23 @@ TEST_F(TableEdits, TextTheServerRefusesFailsTheSaveWithItsWordsAndKeepsEveryEdit
 }
 
 // After a save the page shows and copies what the server stored, as a reload
-// shows it: a changed row, rows changed alike (one statement) and a new row.
+// shows it: a changed row, rows changed alike (one statement) that a trigger
+// stores apart, and a new row.
 TEST_F(TableEdits, ValuesTypedAsTextAreStoredExactlyAndShownAndCopiedAsStored) {
     db.run("CREATE TABLE t (id int PRIMARY KEY, big bigint, flag boolean, amount numeric, price numeric(14,2), "
-           "at timestamptz); INSERT INTO t SELECT g, 0, true, 0, 0, NULL FROM generate_series(1, 3) g");
+           "at timestamptz, tag text); INSERT INTO t SELECT g, 0, true, 0, 0, NULL FROM generate_series(3, 1, -1) g; "
+           "CREATE FUNCTION tagged() RETURNS trigger LANGUAGE plpgsql AS "
+           "$$ BEGIN NEW.tag := NEW.tag || '-' || NEW.id; RETURN NEW; END $$; "
+           "CREATE TRIGGER tagged BEFORE UPDATE ON t FOR EACH ROW EXECUTE FUNCTION tagged()");
     ASSERT_NO_FATAL_FAILURE(open("t"));
     typeInto(0, "big", "9007199254740993");
     typeInto(0, "flag", "no");
     typeInto(0, "amount", "12345678901234567890.123456789");
     typeInto(0, "at", "2024-05-06 10:00:00+02");
-    typeInto(1, "price", "10.999");
-    typeInto(2, "price", "10.999");
+    for (int row : {1, 2}) {
+        typeInto(row, "price", "10.999");
+        typeInto(row, "tag", "q");
+    }
     page->newRow();
     grid()->abortEditing();
     typeInto(3, "id", "4");
@@ -103,6 +109,7 @@ TEST_F(TableEdits, ValuesTypedAsTextAreStoredExactlyAndShownAndCopiedAsStored) {
     EXPECT_EQ(db.run("SELECT big || ' ' || flag || ' ' || amount FROM t WHERE id = 1"),
               "9007199254740993 false 12345678901234567890.123456789");
     EXPECT_EQ(shownColumn("price"), QStringList({"0.00", "11.00", "11.00", "1.01"}));
+    EXPECT_EQ(shownColumn("tag").mid(1, 2), QStringList({"q-2", "q-3"}));
     screenshot("table-saved-as-stored.png");
     const auto look = [&] {
         QStringList seen;
