@@ -40,7 +40,7 @@ bool serverFills(const Value &cell, const QList<bool> &generated, qsizetype colu
 }
 
 // What writing after over before sets, and what the statement returns: the
-// cells written and those the server fills.
+// cells the server fills, and with returnsWritten the cells written too.
 struct RowWrite {
     QStringList set;
     QStringList returning;
@@ -48,7 +48,7 @@ struct RowWrite {
     bool serverFilled = false; // a cell set to DEFAULT, or a generated column
 };
 RowWrite rowWrite(const ZNTConnection &connection, const ZNTColumnList &columns, const ZNTRowValues &before,
-                  const ZNTRowValues &after, const QList<bool> &generated) {
+                  const ZNTRowValues &after, const QList<bool> &generated, bool returnsWritten) {
     RowWrite write;
     for (qsizetype j = 0; j < after.size() && j < columns.size(); ++j) {
         const QString name = connection.quoteIdentifier(columns[j]->name());
@@ -57,7 +57,7 @@ RowWrite rowWrite(const ZNTConnection &connection, const ZNTColumnList &columns,
         write.serverFilled = write.serverFilled || filled;
         if (changed)
             write.set << name + QLatin1Char('=') + connection.quoteLiteral(after[j]);
-        if (changed || filled) {
+        if ((changed && returnsWritten) || filled) {
             write.returning << name;
             write.cells << j;
         }
@@ -74,16 +74,26 @@ std::optional<Value> singleValue(const ZNTQuery &query) {
     return rows->valueAt(0, 0);
 }
 
-// The cells, in order, take the values of the first row of result; cells the
-// result has no value for keep what they held.
-void fillFromServer(ZNTRowValues &row, const QList<qsizetype> &cells, const ZNTResult &result) {
-    const auto rows = result.rows();
-    if (!rows || rows->rowCount() < 1)
+// The cells, in order, take the values of the returned row; cells the result
+// has no value for keep what they held.
+void fillFromServer(ZNTRowValues &row, const QList<qsizetype> &cells, const RowStore &rows, qsizetype returned) {
+    if (returned >= rows.rowCount())
         return;
-    for (qsizetype k = 0; k < cells.size() && k < rows->columnCount(); ++k) {
+    for (qsizetype k = 0; k < cells.size() && k < rows.columnCount(); ++k) {
         if (cells[k] < row.size())
-            row[cells[k]] = rows->valueAt(0, int(k));
+            row[cells[k]] = rows.valueAt(returned, int(k));
     }
+}
+
+// Whether the returned row holds key in its columns from first on.
+bool returnsKey(const RowStore &rows, qsizetype returned, qsizetype first, const ZNTRowValues &key) {
+    if (first + key.size() > rows.columnCount())
+        return false;
+    for (qsizetype k = 0; k < key.size(); ++k) {
+        if (rows.valueAt(returned, int(first + k)) != key[k])
+            return false;
+    }
+    return true;
 }
 } // namespace
 
@@ -177,6 +187,47 @@ QList<bool> ZNTUpdateInsertDeleteQuery::generatedColumns() const {
     return metadata->serverFilledColumns(names).generated;
 }
 
+// Whether the statements may return the cells they write. The server refuses
+// a RETURNING clause the relation cannot serve, and with it the whole save: an
+// INSTEAD rule (a view made writable) has none of its own, a foreign table's
+// wrapper may have none, and row-level security returns no row its SELECT
+// policy hides. So only an ordinary or partitioned table without rules or
+// row-level security returns them; where the structure does not say, the
+// statements return only what the server fills.
+bool ZNTUpdateInsertDeleteQuery::returnsWrittenCells(const ZNTConnection &connection) const {
+    const auto metadata = this->metadata();
+    if (connection.isRedshift() || !metadata || metadata->metadataState() != ZNTTableMetadata::ZNTMetadataStateLoaded)
+        return false;
+    const char kind = metadata->relationKind();
+    return (kind == 'r' || kind == 'p') && !metadata->hasRules() && metadata->rowSecurity() == false;
+}
+
+// The rows of one UPDATE are told apart by the key columns it does not write:
+// each returns the values its row was loaded with. Adds those columns to
+// returning and the rows' values to into; false without such a key (rows
+// matched by every column, or every key column written).
+bool ZNTUpdateInsertDeleteQuery::returnsKeys(const ZNTConnection &connection, const RowList &rows,
+                                             QStringList &returning, Returning &into) const {
+    ZNTRowMatching::RowKey key;
+    QList<qsizetype> positions;
+    if (!ZNTRowMatching::keyOfRelation(*m_table, *metadata(), connection, m_columns, &key, nullptr) ||
+        !key.exactTypes.isEmpty() || key.byLocation ||
+        !ZNTRowMatching::keyPositions(key.columns, m_columns, &positions, nullptr))
+        return false;
+    positions.removeIf([&into](qsizetype position) { return into.cells.contains(position); });
+    if (positions.isEmpty())
+        return false;
+    for (const qsizetype position : std::as_const(positions))
+        returning << connection.quoteIdentifier(m_columns[position]->name());
+    for (const ZNTRowValues &row : rows) {
+        ZNTRowValues values;
+        for (const qsizetype position : std::as_const(positions))
+            values << row.value(position);
+        into.keys << values;
+    }
+    return true;
+}
+
 // Every new value must have a literal: one that has none (a text holding a NUL
 // character) fails the save rather than being written cut short.
 bool ZNTUpdateInsertDeleteQuery::newValuesHaveLiterals(const ZNTConnection &connection, ErrorPtr *error) const {
@@ -228,9 +279,9 @@ bool ZNTUpdateInsertDeleteQuery::appendDelete(const ZNTConnection &connection, Q
 // A changed row whose values the server fills (a cell set to DEFAULT, a
 // generated column computed again) gets a statement of its own, so that its
 // RETURNING row can be told apart; the others are grouped by their SET list.
-// Every statement returns the cells it wrote too: what the server stored may
-// read otherwise than what was typed. The rows of a group were given the same
-// literals for the same columns, so one RETURNING row holds what each stored.
+// Where the statements may, they return the cells they wrote too: what the
+// server stored may read otherwise than what was typed, and may differ from
+// row to row of a group (a trigger), so a group returns its rows' keys as well.
 bool ZNTUpdateInsertDeleteQuery::appendUpdates(const ZNTConnection &connection, QString &text, ErrorPtr *error) {
     struct Group {
         RowList rows;
@@ -240,9 +291,11 @@ bool ZNTUpdateInsertDeleteQuery::appendUpdates(const ZNTConnection &connection, 
     QStringList groupOrder;
     QHash<QString, Group> groups;
     const QList<bool> generated = generatedColumns();
+    const bool returnsWritten = returnsWrittenCells(connection);
     for (qsizetype i = 0; i < m_updateRowsBefore.size(); ++i) {
         const ZNTRowValues &before = m_updateRowsBefore[i];
-        const RowWrite write = rowWrite(connection, m_columns, before, m_updateRowsAfter.value(i), generated);
+        const RowWrite write =
+            rowWrite(connection, m_columns, before, m_updateRowsAfter.value(i), generated, returnsWritten);
         // An unchanged row has nothing to set; "UPDATE ... SET WHERE" is no
         // statement.
         if (write.set.isEmpty())
@@ -251,7 +304,7 @@ bool ZNTUpdateInsertDeleteQuery::appendUpdates(const ZNTConnection &connection, 
         if (!write.serverFilled) {
             if (!groups.contains(setText)) {
                 groupOrder << setText;
-                groups[setText] = Group{{}, write.returning, {{}, write.cells}};
+                groups[setText] = Group{{}, write.returning, {{}, write.cells, {}}};
             }
             groups[setText].rows.append(before);
             groups[setText].returning.rows << i;
@@ -260,15 +313,19 @@ bool ZNTUpdateInsertDeleteQuery::appendUpdates(const ZNTConnection &connection, 
         const QString where = whereClauseOnConnection(connection, {before}, error);
         if (where.isNull())
             return false;
-        appendUpdate(connection, text, setText, where, write.returning, 1, uint64_t(i), {{i}, write.cells});
+        appendUpdate(connection, text, setText, where, write.returning, 1, uint64_t(i), {{i}, write.cells, {}});
     }
     for (const QString &setText : std::as_const(groupOrder)) {
-        const Group &group = groups[setText];
+        Group &group = groups[setText];
         const QString where = whereClauseOnConnection(connection, group.rows, error);
         if (where.isNull())
             return false;
+        // Rows that cannot be told apart keep what they were given.
+        if (group.rows.size() > 1 && !group.names.isEmpty() &&
+            !returnsKeys(connection, group.rows, group.names, group.returning))
+            group.names.clear();
         appendUpdate(connection, text, setText, where, group.names, group.rows.size(), PGResultExpectation::NotFound,
-                     group.returning);
+                     group.names.isEmpty() ? Returning() : group.returning);
     }
     return true;
 }
@@ -284,17 +341,21 @@ void ZNTUpdateInsertDeleteQuery::appendUpdate(const ZNTConnection &connection, Q
     m_returning.append(into);
 }
 
-// A new row returns every cell: those the server filled, and those it was
-// given, as it stored them.
+// A new row returns the cells the server filled and, where the statements may,
+// those it was given, as it stored them.
 void ZNTUpdateInsertDeleteQuery::appendInserts(const ZNTConnection &connection, QString &text) {
+    const QList<bool> generated = generatedColumns();
+    const bool returnsWritten = returnsWrittenCells(connection);
     for (qsizetype k = 0; k < m_insertRows.size(); ++k) {
         const ZNTRowValues &row = m_insertRows[k];
         QStringList names, values, returning;
-        Returning into{{k}, {}};
+        Returning into{{k}, {}, {}};
         for (qsizetype j = 0; j < row.size() && j < m_columns.size(); ++j) {
             const QString name = connection.quoteIdentifier(m_columns[j]->name());
-            returning << name;
-            into.cells << j;
+            if (returnsWritten || serverFills(row[j], generated, j)) {
+                returning << name;
+                into.cells << j;
+            }
             if (!row[j].isDefault()) {
                 names << name;
                 values << connection.quoteLiteral(row[j]);
@@ -408,12 +469,7 @@ QString ZNTUpdateInsertDeleteQuery::pairResults(const Job &job, const QList<std:
             break;
         }
         const bool inserted = expectation.type() == PGResultExpectation::PGResultExpectationTypeInsert;
-        RowList &written = inserted ? inserts : updates;
-        const Returning returning = job.returning.value(next);
-        for (const qsizetype row : returning.rows) {
-            if (row < written.size())
-                fillFromServer(written[row], returning.cells, *results[r]);
-        }
+        fillRows(inserted ? inserts : updates, job.returning.value(next), *results[r]);
     }
     if (outcome.success && next < job.expectations.size()) {
         outcome.success = false;
@@ -423,6 +479,46 @@ QString ZNTUpdateInsertDeleteQuery::pairResults(const Job &job, const QList<std:
     outcome.completedInsertRows = inserts;
     outcome.completedUpdateRows = updates;
     return message;
+}
+
+// Each returned row goes into the row it belongs to: a statement's only row,
+// else the row whose key it returned. When rows and returned rows do not pair
+// one to one, every row of the statement keeps what it was given.
+void ZNTUpdateInsertDeleteQuery::fillRows(RowList &written, const Returning &returning, const ZNTResult &result) {
+    const auto rows = result.rows();
+    if (!rows || returning.cells.isEmpty())
+        return;
+    const QList<qsizetype> owners =
+        returning.rows.size() == 1 ? QList<qsizetype>{0} : ownersOfReturnedRows(returning, *rows);
+    for (qsizetype r = 0; r < owners.size(); ++r) {
+        const qsizetype row = returning.rows[owners[r]];
+        if (row < written.size())
+            fillFromServer(written[row], returning.cells, *rows, r);
+    }
+}
+
+// For each returned row, the index in returning.rows of the one row whose key
+// it holds; empty unless every row was returned exactly once.
+QList<qsizetype> ZNTUpdateInsertDeleteQuery::ownersOfReturnedRows(const Returning &returning, const RowStore &rows) {
+    if (returning.keys.size() != returning.rows.size() || rows.rowCount() != returning.rows.size())
+        return {};
+    QList<qsizetype> owners;
+    QList<bool> taken(returning.keys.size(), false);
+    for (qsizetype r = 0; r < rows.rowCount(); ++r) {
+        qsizetype owner = -1;
+        for (qsizetype k = 0; k < returning.keys.size(); ++k) {
+            if (!returnsKey(rows, r, returning.cells.size(), returning.keys[k]))
+                continue;
+            if (owner >= 0 || taken[k])
+                return {};
+            owner = k;
+        }
+        if (owner < 0)
+            return {};
+        taken[owner] = true;
+        owners << owner;
+    }
+    return owners;
 }
 
 void ZNTUpdateInsertDeleteQuery::endTransaction(const Job &job, const std::shared_ptr<ZNTConnection> &connection,

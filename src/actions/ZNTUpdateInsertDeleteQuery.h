@@ -16,10 +16,13 @@ class ZNTTableMetadata;
 // rows to delete, the changed rows and the new rows become DELETE, UPDATE and
 // INSERT statements whose WHERE clauses pick exactly the edited rows. Every
 // statement must affect the number of rows it expects; then the transaction is
-// committed, otherwise rolled back. The rows written come back as the server
-// stored them: every cell written (10.999 in a numeric(14,2) column is 11.00),
-// cells left to their column default (the DEFAULT marker) and generated
-// columns, each read through RETURNING as the page's own load reads it.
+// committed, otherwise rolled back. Cells left to their column default (the
+// DEFAULT marker) and generated columns come back as the server filled them,
+// read through RETURNING as the page's own load reads it. An ordinary or
+// partitioned table without row-level security or rules returns every cell
+// written too, as it stored it (10.999 in a numeric(14,2) column is 11.00);
+// elsewhere such a RETURNING clause may be refused, and a written cell keeps
+// the value it was given.
 //
 //     auto save = std::make_shared<ZNTUpdateInsertDeleteQuery>();
 //     save->setTable(table); save->setColumns(pageColumns); ... the four row
@@ -90,12 +93,15 @@ public:
     static void setCommitStatementForTesting(const QString &statement);
 
 private:
-    // Where the RETURNING row of a statement goes: into which rows (of
+    // Where the RETURNING rows of a statement go: into which rows (of
     // insertRows or updateRowsAfter, by the statement's type) and at which
-    // cells (positions in columns(), in RETURNING order).
+    // cells (positions in columns(), in RETURNING order). A statement of
+    // several rows also returns, after the cells, key values that tell its
+    // rows apart: keys holds them as each row was loaded, parallel to rows.
     struct Returning {
         QList<qsizetype> rows;
         QList<qsizetype> cells;
+        QList<ZNTRowValues> keys;
     };
     // What the connection queue's job works on, copied when the save starts.
     struct Job {
@@ -117,6 +123,9 @@ private:
 
     QString qualifiedTable() const;
     QList<bool> generatedColumns() const;
+    bool returnsWrittenCells(const ZNTConnection &connection) const;
+    bool returnsKeys(const ZNTConnection &connection, const RowList &rows, QStringList &returning,
+                     Returning &into) const;
     bool newValuesHaveLiterals(const ZNTConnection &connection, ErrorPtr *error) const;
     bool appendDelete(const ZNTConnection &connection, QString &text, ErrorPtr *error);
     bool appendUpdates(const ZNTConnection &connection, QString &text, ErrorPtr *error);
@@ -130,6 +139,8 @@ private:
     static Outcome runTransaction(const Job &job, const ZNTQuery &query,
                                   const std::shared_ptr<ZNTConnection> &connection);
     static QString pairResults(const Job &job, const QList<std::shared_ptr<ZNTResult>> &results, Outcome &outcome);
+    static void fillRows(RowList &written, const Returning &returning, const ZNTResult &result);
+    static QList<qsizetype> ownersOfReturnedRows(const Returning &returning, const RowStore &rows);
     static void endTransaction(const Job &job, const std::shared_ptr<ZNTConnection> &connection, const QString &message,
                                Outcome &outcome);
     static void commitTransaction(const Job &job, const std::shared_ptr<ZNTConnection> &connection, Outcome &outcome);

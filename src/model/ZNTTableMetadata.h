@@ -9,6 +9,7 @@
 #include <QString>
 #include <QStringList>
 #include <memory>
+#include <optional>
 
 class Tablespace;
 class ZNTConnection;
@@ -74,6 +75,14 @@ public:
     // The relation's tablespace, else the database's default one.
     std::shared_ptr<Tablespace> tablespace() const { return m_tablespace; }
     QString viewDef() const { return m_viewDef; }
+    // pg_class.relkind: 'r' table, 'p' partitioned table, 'v' view, 'm'
+    // materialized view, 'f' foreign table; 0 when not loaded.
+    char relationKind() const { return m_relationKind; }
+    // Whether rules rewrite statements on the relation.
+    bool hasRules() const { return m_hasRules; }
+    // Whether row-level security is on; none where the server does not say
+    // (before PostgreSQL 9.5, or not loaded).
+    std::optional<bool> rowSecurity() const { return m_rowSecurity; }
     // User columns (attribute number > 0) in attribute-number order. A column of
     // a domain has the domain's base type (through domains over domains) as its
     // typeOid, as query results have it, and the domain's name as its typeName.
@@ -130,6 +139,9 @@ private:
     QString m_comment;
     std::shared_ptr<Tablespace> m_tablespace;
     QString m_viewDef;
+    char m_relationKind = 0;
+    bool m_hasRules = false;
+    std::optional<bool> m_rowSecurity;
     ZNTColumnList m_columns;
     ZNTColumnList m_systemColumns;
     ZNTColumnList m_displayColumns;

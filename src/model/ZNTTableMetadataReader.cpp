@@ -23,9 +23,10 @@ constexpr const char *kBaseTypeSQL =
 
 // The statements of one load, in the order their results are read. The
 // expressions of an index are ordered by position, or an expression index could
-// name the wrong expression for a position.
+// name the wrong expression for a position. relrowsecurity came with
+// PostgreSQL 9.5.
 constexpr const char *kRelationSQL =
-    R"(SELECT oid, obj_description(oid, 'pg_class') AS comment, case when reltablespace!=0 then (select spcname from pg_tablespace where pg_tablespace.oid=reltablespace) else (select spcname from pg_tablespace, pg_database where pg_tablespace.oid=dattablespace and datname=%1) end as tablespace, pg_get_viewdef(oid,true) AS viewdef FROM pg_class WHERE oid = %2::regclass::oid;)";
+    R"(SELECT oid, obj_description(oid, 'pg_class') AS comment, case when reltablespace!=0 then (select spcname from pg_tablespace where pg_tablespace.oid=reltablespace) else (select spcname from pg_tablespace, pg_database where pg_tablespace.oid=dattablespace and datname=%1) end as tablespace, pg_get_viewdef(oid,true) AS viewdef, relkind, relhasrules, %3 FROM pg_class WHERE oid = %2::regclass::oid;)";
 
 // basetypid: the type below every domain, which is what the server sends the
 // column's values as and what decides how they compare. attidentity came with
@@ -124,7 +125,9 @@ QString ZNTTableMetadata::loadSQL(const ZNTConnection &connection, quint64 versi
     const QString databaseName = table.database() ? table.database()->name() : QString();
     const QString database = connection.quoteLiteral(Value::fromString(databaseName));
     const QString statements[] = {
-        QString::fromUtf8(kRelationSQL).arg(database, relation),
+        QString::fromUtf8(kRelationSQL)
+            .arg(database, relation,
+                 version >= 90500 ? QStringLiteral("relrowsecurity") : QStringLiteral("NULL AS relrowsecurity")),
         QString::fromUtf8(kColumnsSQL)
             .arg(version >= 80400 ? QStringLiteral("typcategory") : QStringLiteral("NULL as typcategory"), relation,
                  version >= 80400 ? QString::fromUtf8(kBaseTypeSQL) : QStringLiteral("atttypid"),
@@ -159,6 +162,9 @@ ErrorPtr ZNTTableMetadataReader::read(const QList<std::shared_ptr<ZNTResult>> &r
     m.m_comment = comment;
     m.m_tablespace = tablespace;
     m.m_viewDef = viewDef;
+    m.m_relationKind = relationKind;
+    m.m_hasRules = hasRules;
+    m.m_rowSecurity = rowSecurity;
     m.m_columns = columns;
     m.m_systemColumns = systemColumns;
     m.m_displayColumns = displayColumns;
@@ -180,6 +186,10 @@ ErrorPtr ZNTTableMetadataReader::readRelation(const ZNTResult &result) {
     comment = catalogText(*rows, 0, 1);
     tablespace = Tablespace::create(catalogText(*rows, 0, 2));
     viewDef = catalogText(*rows, 0, 3);
+    relationKind = firstCharacter(catalogText(*rows, 0, 4)).toLatin1();
+    hasRules = boolean(*rows, 0, 5);
+    if (!isNull(*rows, 0, 6))
+        rowSecurity = boolean(*rows, 0, 6);
     return nullptr;
 }
 

@@ -26,6 +26,9 @@ private:
     QString comment;
     std::shared_ptr<Tablespace> tablespace;
     QString viewDef;
+    char relationKind = 0;
+    bool hasRules = false;
+    std::optional<bool> rowSecurity;
     ZNTColumnList columns, systemColumns, displayColumns;
     QHash<qint64, std::shared_ptr<ZNTColumn>> columnsForAttnum;
     std::shared_ptr<ZNTColumn> oidColumn;

@@ -58,7 +58,8 @@ TEST_F(RowEdits, StatementsComeInTheirOrderWithTheirExpectations) {
     EXPECT_EQ(prepared(action),
               "DELETE FROM \"public\".\"items\" WHERE \"id\"='1';\n"
               "UPDATE \"public\".\"items\" SET \"name\"=DEFAULT WHERE \"id\"='4' RETURNING \"name\";\n"
-              "UPDATE \"public\".\"items\" SET \"name\"='x' WHERE \"id\"='2' OR \"id\"='3' RETURNING \"name\";\n"
+              "UPDATE \"public\".\"items\" SET \"name\"='x' WHERE \"id\"='2' OR \"id\"='3' "
+              "RETURNING \"name\", \"id\";\n"
               "INSERT INTO \"public\".\"items\" VALUES(DEFAULT) RETURNING \"id\", \"name\";\n"
               "INSERT INTO \"public\".\"items\"(\"id\", \"name\") VALUES('9', NULL) RETURNING \"id\", \"name\";\n");
     QList<std::tuple<int, int64_t, uint64_t>> expectations;

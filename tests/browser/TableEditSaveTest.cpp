@@ -84,17 +84,23 @@ TEST_F(TableEdits, TextTheServerRefusesFailsTheSaveWithItsWordsAndKeepsEveryEdit
 }
 
 // After a save the page shows and copies what the server stored, as a reload
-// shows it: a changed row, rows changed alike (one statement) and a new row.
+// shows it: a changed row, rows changed alike (one statement) that a trigger
+// stores apart, and a new row.
 TEST_F(TableEdits, ValuesTypedAsTextAreStoredExactlyAndShownAndCopiedAsStored) {
     db.run("CREATE TABLE t (id int PRIMARY KEY, big bigint, flag boolean, amount numeric, price numeric(14,2), "
-           "at timestamptz); INSERT INTO t SELECT g, 0, true, 0, 0, NULL FROM generate_series(1, 3) g");
+           "at timestamptz, tag text); INSERT INTO t SELECT g, 0, true, 0, 0, NULL FROM generate_series(3, 1, -1) g; "
+           "CREATE FUNCTION tagged() RETURNS trigger LANGUAGE plpgsql AS "
+           "$$ BEGIN NEW.tag := NEW.tag || '-' || NEW.id; RETURN NEW; END $$; "
+           "CREATE TRIGGER tagged BEFORE UPDATE ON t FOR EACH ROW EXECUTE FUNCTION tagged()");
     ASSERT_NO_FATAL_FAILURE(open("t"));
     typeInto(0, "big", "9007199254740993");
     typeInto(0, "flag", "no");
     typeInto(0, "amount", "12345678901234567890.123456789");
     typeInto(0, "at", "2024-05-06 10:00:00+02");
-    typeInto(1, "price", "10.999");
-    typeInto(2, "price", "10.999");
+    for (int row : {1, 2}) {
+        typeInto(row, "price", "10.999");
+        typeInto(row, "tag", "q");
+    }
     page->newRow();
     grid()->abortEditing();
     typeInto(3, "id", "4");
@@ -103,6 +109,7 @@ TEST_F(TableEdits, ValuesTypedAsTextAreStoredExactlyAndShownAndCopiedAsStored) {
     EXPECT_EQ(db.run("SELECT big || ' ' || flag || ' ' || amount FROM t WHERE id = 1"),
               "9007199254740993 false 12345678901234567890.123456789");
     EXPECT_EQ(shownColumn("price"), QStringList({"0.00", "11.00", "11.00", "1.01"}));
+    EXPECT_EQ(shownColumn("tag").mid(1, 2), QStringList({"q-2", "q-3"}));
     screenshot("table-saved-as-stored.png");
     const auto look = [&] {
         QStringList seen;
@@ -119,6 +126,47 @@ TEST_F(TableEdits, ValuesTypedAsTextAreStoredExactlyAndShownAndCopiedAsStored) {
     page->reloadWithStructure(false);
     ASSERT_TRUE(loaded());
     EXPECT_EQ(saved, look());
+}
+
+// A view written through DO INSTEAD rules cannot return the rows written, nor
+// can a table return a row its writer's SELECT policy hides: the server would
+// refuse the save. They save as typed, and the page shows what was typed.
+TEST_F(TableEdits, AViewWrittenThroughRulesSavesAnEditAndANewRowAsTyped) {
+    db.run(
+        "CREATE TABLE base (id int PRIMARY KEY, name text, price numeric(14,2)); INSERT INTO base VALUES (1, 'a', 1); "
+        "CREATE VIEW v AS SELECT * FROM base; CREATE RULE up AS ON UPDATE TO v DO INSTEAD "
+        "UPDATE base SET name = NEW.name, price = NEW.price WHERE id = OLD.id; "
+        "CREATE RULE ins AS ON INSERT TO v DO INSTEAD INSERT INTO base VALUES (NEW.id, NEW.name, NEW.price)");
+    connect();
+    ASSERT_NO_FATAL_FAILURE(open(ZNTView::create("v", "public", server->mainDatabase())));
+    typeInto(0, "price", "2.345");
+    page->newRow();
+    grid()->abortEditing();
+    for (const auto &[column, value] : {std::pair{"id", "2"}, {"name", "b"}, {"price", "1.005"}})
+        typeInto(1, column, value);
+    saveAndWait();
+    EXPECT_FALSE(page->saveBar()->isVisible());
+    EXPECT_EQ(db.run("SELECT string_agg(id || name || price, ',' ORDER BY id) FROM base"), "1a2.35,2b1.01");
+    EXPECT_EQ(shownColumn("price"), QStringList({"2.345", "1.005"}));
+}
+
+TEST_F(TableEdits, ARowTheWritersSelectPolicyHidesIsInsertedAndShownAsTyped) {
+    const QString user = requiredEnv("TRELLAN_PG_TRUST_USER"); // the owner and a superuser pass by the policies
+    db.run("CREATE TABLE t (id int PRIMARY KEY, owner text, price numeric(14,2)); INSERT INTO t VALUES (1, 'me', 1); "
+           "ALTER TABLE t ENABLE ROW LEVEL SECURITY; CREATE POLICY seen ON t FOR SELECT USING (owner = 'me'); "
+           "CREATE POLICY adds ON t FOR INSERT WITH CHECK (true); GRANT ALL ON t TO " +
+           user);
+    server = connectedServer(db.name, user);
+    server->setFavorite(favorite);
+    ASSERT_NO_FATAL_FAILURE(open("t"));
+    page->newRow();
+    grid()->abortEditing();
+    for (const auto &[column, value] : {std::pair{"id", "2"}, {"owner", "you"}, {"price", "1.005"}})
+        typeInto(1, column, value);
+    saveAndWait();
+    EXPECT_FALSE(page->saveBar()->isVisible());
+    EXPECT_EQ(db.run("SELECT string_agg(id || owner || price, ',' ORDER BY id) FROM t"), "1me1.00,2you1.01");
+    EXPECT_EQ(shownRow(1), QStringList({"2", "you", "1.005"}));
 }
 
 TEST_F(TableEdits, NewRowsWithDefaultKeysGetTheServersKeysInPlace) {

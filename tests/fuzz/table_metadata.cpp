@@ -26,7 +26,13 @@ constexpr unsigned Int2Array = 1005, TextArray = 1009;
 
 // The columns of the four statements, by the names and types the server gives them.
 const std::vector<Column> kStatements[] = {
-    {{"oid", OidType}, {"comment", Text}, {"tablespace", Name}, {"viewdef", Text}},
+    {{"oid", OidType},
+     {"comment", Text},
+     {"tablespace", Name},
+     {"viewdef", Text},
+     {"relkind", Char},
+     {"relhasrules", Bool},
+     {"relrowsecurity", Bool}},
     {{"attnum", Int2},
      {"attname", Name},
      {"atttypid", OidType},

@@ -368,13 +368,13 @@ TEST(TableMetadata, IdentityAndGeneratedColumnsAreReadByTheServersVersion) {
     for (const auto &column : columns)
         EXPECT_EQ(ZNTColumnDefinition(*column).generated(), column->generated()) << "the structure editor sees it";
 
-    // Older servers have neither catalog column: their statements still run
+    // Older servers lack catalog columns: their statements still run
     // (here on this server) and read nothing of either.
     const auto connection = server->mainConnection();
     const struct {
         quint64 version;
         bool identity, generated;
-    } versions[] = {{90600, false, false}, {110000, true, false}, {120000, true, true}};
+    } versions[] = {{90400, false, false}, {90600, false, false}, {110000, true, false}, {120000, true, true}};
     for (const auto &v : versions) {
         SCOPED_TRACE(v.version);
         const QString sql = ZNTTableMetadata::loadSQL(*connection, v.version, *table);
@@ -388,5 +388,8 @@ TEST(TableMetadata, IdentityAndGeneratedColumnsAreReadByTheServersVersion) {
         ASSERT_EQ(old->columns().size(), 4);
         EXPECT_EQ(old->columns()[0]->isIdentityAlways(), v.identity);
         EXPECT_EQ(old->columns()[3]->isGenerated(), v.generated);
+        // Before 9.5 the server cannot say whether row-level security is on.
+        EXPECT_EQ(old->rowSecurity(), v.version >= 90500 ? std::optional(false) : std::nullopt);
+        EXPECT_EQ(old->relationKind(), 'r');
     }
 }
