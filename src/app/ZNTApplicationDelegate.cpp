@@ -19,6 +19,7 @@
 #include "structure/StructurePages.h"
 #include "uikit/AlertSheet.h"
 #include "uikit/CertificateTrustPanel.h"
+#include "uikit/ContextMenuKey.h"
 #include "uikit/WindowPlacement.h"
 #include "window/ZNTWindowController.h"
 
@@ -72,6 +73,7 @@ ZNTApplicationDelegate::~ZNTApplicationDelegate() = default;
 void ZNTApplicationDelegate::applicationWillFinishLaunching(std::shared_ptr<ZNTFavoritesStore> store) {
     RegisterDefaultSettings();
     WindowPlacement::keepWindowsOnScreen();
+    uv_openContextMenusWithShiftF10();
     installCertificateTrustPanel();
     BrowserPages::install();
     QueryPages::install();

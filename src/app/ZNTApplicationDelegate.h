@@ -24,9 +24,11 @@ public:
     ZNTApplicationDelegate();
     ~ZNTApplicationDelegate() override;
 
-    // Start-up after the single-instance check: defaults, the favorites window,
-    // the server registry's removals; then shows the window and opens what the
-    // arguments (already normalized) name. store: null for the user's own.
+    // Start-up after the single-instance check: defaults, what every window
+    // takes (its place on screen, Shift+F10 for context menus), the favorites
+    // window, the server registry's removals; then shows the window and opens
+    // what the arguments (already normalized) name. store: null for the user's
+    // own.
     void applicationWillFinishLaunching(std::shared_ptr<ZNTFavoritesStore> store = {});
     void applicationDidFinishLaunching(const QStringList &arguments);
 

@@ -7,7 +7,6 @@
 #include "platform/Log.h"
 #include "platform/Reaper.h"
 #include "platform/SystemInfo.h"
-#include "uikit/ContextMenuKey.h"
 #include "uikit/ReadableScrollBarStyle.h"
 
 #include <QApplication>
@@ -56,7 +55,6 @@ int ZNTApplicationMain(int argc, char *argv[]) {
     QApplication::setApplicationVersion(SystemInfo::shortVersionString());
     QGuiApplication::setDesktopFileName(QStringLiteral("trellan"));
     useReadableScrollBars();
-    uv_openContextMenusWithShiftF10();
     RegisterDefaultSettings();
 
     QCommandLineParser parser;

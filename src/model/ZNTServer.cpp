@@ -79,6 +79,17 @@ QVariantMap ZNTServer::params() const {
     return m_params;
 }
 
+bool ZNTServer::reachesSameServerAs(const ZNTServer &other) const {
+    const auto same = [&](const char *key) {
+        return m_params.value(QLatin1String(key)) == other.m_params.value(QLatin1String(key));
+    };
+    const bool tunnelled = m_params.value(QStringLiteral("sshEnabled")).toBool();
+    if (tunnelled != other.m_params.value(QStringLiteral("sshEnabled")).toBool() ||
+        (tunnelled && !(same("sshHost") && same("sshPort"))))
+        return false;
+    return same("host") && same("port");
+}
+
 std::shared_ptr<ZNTDatabase> ZNTServer::mainDatabase() const {
     return m_mainDatabase;
 }

@@ -63,6 +63,11 @@ public:
     bool isLocalHost() const;
 
     QVariantMap params() const;
+    // Whether other's parameters reach the server this one's do: the same host
+    // and port, through the same SSH server when tunnelled. Two favorites may
+    // name one server; what only looks different (another spelling of the
+    // host, a port left to its default) counts as another server.
+    bool reachesSameServerAs(const ZNTServer &other) const;
     std::shared_ptr<ZNTDatabase> mainDatabase() const;
     // The connection for database, made on first request with this server's
     // parameters and the database's name as "dbname". Equal databases share one

@@ -67,6 +67,17 @@ size_t ZNTTable::hash() const {
     return hasName() ? qHash(m_name) : 0;
 }
 
+bool ZNTTable::isSameRelationAs(const ZNTTable &other) const {
+    if (isEqual(other))
+        return true;
+    if (!hasName() || m_name != other.m_name || m_schemaName != other.m_schemaName || !m_database ||
+        !other.m_database || m_database->name() != other.m_database->name())
+        return false;
+    const auto server = m_database->server();
+    const auto otherServer = other.m_database->server();
+    return server && otherServer && server->reachesSameServerAs(*otherServer);
+}
+
 std::shared_ptr<ZNTTable> ZNTTable::copy() {
     if (!hasName())
         return shared_from_this();

@@ -55,6 +55,10 @@ public:
 
     bool isEqual(const ZNTObject &other) const override;
     size_t hash() const override;
+    // Whether other is this relation also where another server object (another
+    // favorite) reaches it: equal, or of the same schema and name in a database
+    // of the same name on the same server (ZNTServer::reachesSameServerAs).
+    bool isSameRelationAs(const ZNTTable &other) const;
     // A nameless relation is its own copy; otherwise a new item of the same class
     // with the same name, schema and database, estimates 0 and no container.
     std::shared_ptr<ZNTTable> copy();

@@ -106,8 +106,9 @@ void ZNTTableSchemaController::finishSave(const std::function<void(bool, ErrorPt
     handler(success, std::move(error));
 }
 
-// A rename or a move makes the relation another item for the window, which
-// drops its pages of the old one: its rows page must not hold edits then.
+// A rename or a move makes the relation another item: this window drops its
+// pages of the old one, and a rows page in any other window would keep edits
+// bound to a name the server no longer knows (or that another relation takes).
 ErrorPtr ZNTTableSchemaController::renameRefusal() {
     const ZNTTableSchemaModel &edited = m_edits.editedModel();
     if (!m_table->hasName() ||

@@ -38,8 +38,9 @@ inline const QString makeMainViewFirstResponder = QStringLiteral("makeMainViewFi
 inline const QString askPendingChanges = QStringLiteral("askPendingChanges"); // ZNTPendingChangesQuestion *
 } // namespace ZNTActionName
 
-// Whether the window holds a page of item with changes not saved yet; the
-// window that takes askPendingChanges answers in pending.
+// Whether any main window of the program holds a page of item with changes
+// not saved yet (ZNTWindowController::hasPendingChangesOfItem); the window
+// that takes askPendingChanges answers in pending.
 struct ZNTPendingChangesQuestion {
     std::shared_ptr<ZNTObject> item;
     bool pending = false;

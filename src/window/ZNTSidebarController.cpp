@@ -390,7 +390,8 @@ void ZNTSidebarController::openSidebarItemSchema(bool inNewWindow) {
     }
     auto structure = std::make_shared<ZNTTableSchema>(table);
     if (!inNewWindow) {
-        sendAction(m_outlineView, ZNTActionName::navigateToItem, std::shared_ptr<ZNTObject>(structure));
+        if (sendAction(m_outlineView, ZNTActionName::navigateToItem, std::shared_ptr<ZNTObject>(structure)))
+            enterChosenPage();
     } else {
         ZNTObjectCommands::openInNewWindow(structure);
     }
@@ -408,4 +409,14 @@ void ZNTSidebarController::copySidebarItemName() {
 void ZNTSidebarController::newRelation(int type) {
     if (!ZNTObjectCommands::newRelation(m_outlineView, ZNTTable::Type(type), clickedDatabase(), clickedSchemaName()))
         beep();
+    else
+        enterChosenPage();
+}
+
+// A page a menu command opened is there to be worked in, as when the database
+// page gives the same command: the keys go to it (a new relation's name is
+// typed over), not to the rows' type-ahead. Navigation from here is never
+// refused, so the page shown is the one chosen.
+void ZNTSidebarController::enterChosenPage() {
+    sendAction(m_outlineView, ZNTActionName::makeMainViewFirstResponder);
 }

@@ -89,6 +89,7 @@ private:
     void deleteSidebarItem();
     void copySidebarItemName();
     void newRelation(int type);
+    void enterChosenPage();
 
     ZNTSidebarOutlineView *m_outlineView = nullptr;
     ZNTSidebarTreeModel *m_model = nullptr;

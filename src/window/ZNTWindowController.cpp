@@ -235,7 +235,7 @@ bool ZNTWindowController::performAction(const ZNTAction &action) {
     }
     if (action.name == ZNTActionName::askPendingChanges) {
         if (auto *const *question = std::any_cast<ZNTPendingChangesQuestion *>(&action.argument))
-            (*question)->pending = (*question)->item && hasPendingChangesOfItem(*(*question)->item);
+            (*question)->pending = (*question)->item && anyWindowHasPendingChangesOfItem(*(*question)->item);
         return true;
     }
     if (action.name == ZNTActionName::makeMainViewFirstResponder) {

@@ -5,11 +5,13 @@
 #include "ZNTSidebarController.h"
 #include "ZNTWindowController.h"
 #include "model/ZNTServer.h"
+#include "model/ZNTTable.h"
 #include "platform/Main.h"
 #include "platform/ProgramError.h"
 #include "uikit/Beep.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QLineEdit>
 #include <QScopedValueRollback>
 #include <QUndoStack>
@@ -76,11 +78,23 @@ bool ZNTWindowController::hasPendingChanges() const {
 }
 
 bool ZNTWindowController::hasPendingChangesOfItem(const ZNTObject &item) const {
+    const auto *relation = dynamic_cast<const ZNTTable *>(&item);
     for (const auto &[key, controller] : m_viewControllers) {
-        if (!key.object()->isEqual(item))
+        const auto shown = key.as<ZNTTable>();
+        if (relation && shown ? !shown->isSameRelationAs(*relation) : !key.object()->isEqual(item))
             continue;
         auto *holder = capability<ZNTPendingChangesHolder>(controller);
-        return holder && holder->hasPendingChanges();
+        if (holder && holder->hasPendingChanges())
+            return true;
+    }
+    return false;
+}
+
+bool ZNTWindowController::anyWindowHasPendingChangesOfItem(const ZNTObject &item) {
+    for (QWidget *widget : QApplication::topLevelWidgets()) {
+        const auto *window = qobject_cast<ZNTWindowController *>(widget);
+        if (window && !window->m_closed && !window->m_destroying && window->hasPendingChangesOfItem(item))
+            return true;
     }
     return false;
 }

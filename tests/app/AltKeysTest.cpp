@@ -1,7 +1,7 @@
 // Alt and a letter reach exactly one control: two controls with the same
 // underlined letter make Qt move the focus between them instead of pressing
 // either. In an open menu, each item's letter chooses it. Ctrl+Q quits from
-// every window.
+// every window. Shift+F10 opens a context menu.
 #include "app/ZNTApplicationDelegate.h"
 #include "app/ZNTHelpWindowController.h"
 #include "app/ZNTPreferenceWindowController.h"
@@ -154,6 +154,14 @@ TEST_F(AltKeysTest, EachLetterOfTheFavoritesWindowReachesOneControl) {
     pumpFor(std::chrono::milliseconds(50));
     QTest::keyClick(window, Qt::Key_N, Qt::AltModifier);
     EXPECT_TRUE(pumpUntil([&] { return favorites->model()->favorites().size() == 2; }));
+
+    // Shift+F10 opens the focused list's menu, as the Menu key does.
+    favorites->endEditingFavorite();
+    favorites->table()->setFocus();
+    QTest::keyClick(favorites->table(), Qt::Key_F10, Qt::ShiftModifier);
+    EXPECT_TRUE(pumpUntil([] { return qobject_cast<QMenu *>(QApplication::activePopupWidget()); }));
+    if (QWidget *menu = QApplication::activePopupWidget())
+        menu->close();
 }
 
 TEST_F(AltKeysTest, EveryMenuOfTheMainWindowAndEachOfItsItemsHasALetterOfItsOwn) {

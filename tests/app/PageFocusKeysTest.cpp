@@ -15,6 +15,7 @@
 #include "query/ZNTTerminalCells.h"
 #include "query/ZNTTerminalViewController.h"
 #include "structure/StructureTestSupport.h"
+#include "uikit/ContextMenuKey.h"
 #include "window/ZNTSidebarController.h"
 #include "window/ZNTSidebarOutlineView.h"
 #include "window/ZNTSidebarTreeModel.h"
@@ -174,4 +175,24 @@ TEST_F(PageFocusKeys, ACommandShowingTheQueryEditorOrTerminalFromTheSidebarTakes
     ASSERT_EQ(window()->mainViewController(), query);
     QTest::keyClicks(focus(), " COMMIT;");
     EXPECT_EQ(query->textView()->text(), "INSERT INTO items DEFAULT VALUES; COMMIT;");
+
+    // New Table and Open Structure, chosen in the sidebar's menu on the current
+    // row, take the keys as from the database page: the new name is typed over.
+    uv_openContextMenusWithShiftF10();
+    auto choose = [&](ZNTSidebarController::Command command) {
+        outline()->setFocus(Qt::MouseFocusReason);
+        QTest::keyClick(outline(), Qt::Key_F10, Qt::ShiftModifier);
+        ASSERT_TRUE(pumpUntil([&] { return sidebar->contextMenu()->isVisible(); }));
+        sidebar->contextMenu()->setActiveAction(sidebar->menuAction(command));
+        QTest::keyClick(sidebar->contextMenu(), Qt::Key_Return);
+    };
+    window()->navigateToItem(shop->relation("items"));
+    ASSERT_NO_FATAL_FAILURE(choose(ZNTSidebarController::Command::NewTable));
+    ZNTTableSchemaController *made = shop->shownPage();
+    ASSERT_TRUE(made && !made->table()->hasName());
+    QTest::keyClicks(focus(), "crates");
+    EXPECT_EQ(made->tableNameField()->text(), "crates");
+    ASSERT_NO_FATAL_FAILURE(choose(ZNTSidebarController::Command::OpenSidebarItemSchema));
+    ASSERT_TRUE(shop->shownPage() && shop->shownPage()->table()->name() == "items");
+    EXPECT_TRUE(focusInPage()) << describe(focus()).toStdString();
 }

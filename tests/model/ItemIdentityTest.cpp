@@ -107,6 +107,26 @@ TEST(ItemIdentity, EachKindIsEqualByNameAndOwnerOnly) {
     EXPECT_TRUE(sameItem(all[25]->parent(), all[1]));
 }
 
+// Two favorites may reach one server: their items of a relation are not equal,
+// but are the same relation there.
+TEST(ItemIdentity, ARelationIsTheSameOnlyOnTheSameHostPortAndTunnel) {
+    std::vector<std::shared_ptr<ZNTServer>> servers;
+    auto relation = [&](const QVariantMap &params) {
+        servers.push_back(ZNTServer::create(params));
+        return ZNTTable::create("t", "s", std::make_shared<ZNTDatabase>("d", servers.back()));
+    };
+    const QVariantMap ann{{"host", "db"}, {"port", 5433}, {"user", "ann"}}, bob{{"host", "db"}, {"port", 5433}},
+        port{{"host", "db"}, {"port", 5434}},
+        gate{{"host", "db"}, {"port", 5433}, {"sshEnabled", true}, {"sshHost", "g"}},
+        gate2{{"host", "db"}, {"port", 5433}, {"sshEnabled", true}, {"sshHost", "g2"}};
+    EXPECT_TRUE(relation(ann)->isSameRelationAs(*relation(bob)));
+    EXPECT_FALSE(relation(ann)->isEqual(*relation(bob)));
+    EXPECT_FALSE(relation(ann)->isSameRelationAs(*relation(port)));
+    EXPECT_FALSE(relation(ann)->isSameRelationAs(*relation(gate)));
+    EXPECT_TRUE(relation(gate)->isSameRelationAs(*relation(gate)));
+    EXPECT_FALSE(relation(gate)->isSameRelationAs(*relation(gate2)));
+}
+
 TEST(ItemIdentity, ContainersFindAnItemThroughAnEqualItemOfAnotherClass) {
     Items i;
     QHash<ZNTObjectKey, QString> controllers;

@@ -279,8 +279,9 @@ QStringList namesUnder(const QAbstractItemModel *model, const QModelIndex &paren
 } // namespace
 
 // A relation renamed, then moved into another schema, is listed and shown by
-// its new name: the sidebar and the database page list it so, the shown page
-// is its structure, F5 reloads it and its rows open.
+// its new name: the sidebar (also one rooted at the server) and the database
+// page list it so, the shown page is its structure, F5 reloads it and its rows
+// open. Unsaved rows of it in any window, also another favorite's, refuse it.
 TEST_F(StructureSaving, ARenamedOrMovedRelationIsListedShownAndReloadedByItsNewName) {
     shop.reset(); // a window whose every page is the real one
     BrowserPages::install();
@@ -301,6 +302,22 @@ TEST_F(StructureSaving, ARenamedOrMovedRelationIsListedShownAndReloadedByItsNewN
     const QPersistentModelIndex shopRow = sidebar->index(int(namesUnder(sidebar).indexOf("shop")), 0);
     window->sidebarController()->outlineView()->expand(shopRow);
     window->navigateToItem(shop->relation("items"));
+    // The sidebar of a favorite that shows every database, its database and shop open.
+    ZNTSidebarController serverBar;
+    serverBar.setRootItem(shop->server);
+    const ZNTSidebarTreeModel *everyDatabase = serverBar.model();
+    auto loaded = [&] { return pumpUntil([&] { return everyDatabase->runningLoads() == 0; }); };
+    ASSERT_TRUE(loaded());
+    const QPersistentModelIndex dbRow = everyDatabase->index(int(namesUnder(everyDatabase).indexOf(db.name)), 0);
+    serverBar.outlineView()->expand(dbRow);
+    ASSERT_TRUE(loaded());
+    const QPersistentModelIndex serverShopRow =
+        everyDatabase->index(int(namesUnder(everyDatabase, dbRow).indexOf("shop")), 0, dbRow);
+    serverBar.outlineView()->expand(serverShopRow);
+    ASSERT_TRUE(loaded());
+    // Another favorite of the same server, its window on the same database.
+    const auto twin = connectedServer(db.name);
+    const auto twinWindow = ZNTWindowController::create(twin->mainDatabase());
 
     for (const QString schema : {"public", "shop"}) {
         SCOPED_TRACE(schema.toStdString());
@@ -313,6 +330,12 @@ TEST_F(StructureSaving, ARenamedOrMovedRelationIsListedShownAndReloadedByItsNewN
         QPointer<ZNTTableViewController> edited = dynamic_cast<ZNTTableViewController *>(window->mainViewController());
         ASSERT_TRUE(edited && pumpUntil([&] { return !edited->isLoading(); }, 30s));
         edited->newRow(); // the rows page is kept with it, and must not be dropped by the rename
+        twinWindow->navigateToItem(
+            ZNTTable::create(edited->table()->name(), edited->table()->schemaName(), twin->mainDatabase()));
+        QPointer<ZNTTableViewController> elsewhere =
+            dynamic_cast<ZNTTableViewController *>(twinWindow->mainViewController());
+        ASSERT_TRUE(elsewhere && pumpUntil([&] { return !elsewhere->isLoading(); }, 30s));
+        elsewhere->newRow();
         window->toggleStructureAndContentsInMainView();
         ZNTTableSchemaController *page = shop->shownPage();
         ASSERT_TRUE(page && StructureWindow::waitLoaded(page));
@@ -324,8 +347,13 @@ TEST_F(StructureSaving, ARenamedOrMovedRelationIsListedShownAndReloadedByItsNewN
         ASSERT_TRUE(refusal);
         EXPECT_TRUE(refusal->messageText().contains("changes that are not saved")) << refusal->messageText().toStdString();
         closeSheets();
-        ASSERT_TRUE(edited && edited->hasPendingChanges());
+        ASSERT_TRUE(edited && edited->hasPendingChanges() && elsewhere && elsewhere->hasPendingChanges());
         ASSERT_TRUE(edited->discardChanges());
+        ASSERT_TRUE(StructureWindow::save(page));
+        ASSERT_TRUE(waitForSheet()) << "the other window's rows were not asked";
+        closeSheets();
+        ASSERT_TRUE(elsewhere && elsewhere->hasPendingChanges());
+        ASSERT_TRUE(elsewhere->discardChanges());
         ASSERT_TRUE(StructureWindow::save(page));
         ASSERT_EQ(db.run("SELECT relnamespace::regnamespace FROM pg_class WHERE relname = 'goods'"), schema);
 
@@ -339,6 +367,10 @@ TEST_F(StructureSaving, ARenamedOrMovedRelationIsListedShownAndReloadedByItsNewN
                     places << "sidebar " + name;
                 if (namesUnder(sidebar, shopRow).contains(name))
                     places << "sidebar shop." + name;
+                if (namesUnder(everyDatabase, dbRow).contains(name))
+                    places << "server " + name;
+                if (namesUnder(everyDatabase, serverShopRow).contains(name))
+                    places << "server shop." + name;
                 for (const QString in : {"public", "shop"}) {
                     if (namesUnder(listing, listing->schemaIndex(in)).contains(name))
                         places << "page " + in + "." + name;
@@ -346,8 +378,8 @@ TEST_F(StructureSaving, ARenamedOrMovedRelationIsListedShownAndReloadedByItsNewN
             }
             return places.join(", ");
         };
-        const QString expected =
-            schema == "shop" ? "sidebar shop.goods, page shop.goods" : "sidebar goods, page public.goods";
+        const QString expected = schema == "shop" ? "sidebar shop.goods, server shop.goods, page shop.goods"
+                                                  : "sidebar goods, server goods, page public.goods";
         EXPECT_TRUE(pumpUntil([&] { return listed() == expected; }, 30s)) << listed().toStdString();
 
         // What is shown, what F5 reloads and the rows the switch opens are the relation as it is now.

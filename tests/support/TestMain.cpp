@@ -1,7 +1,6 @@
 // Every test executable runs inside a QApplication on the offscreen platform, so
 // that Main::post and widgets work as in the program.
 #include "platform/Reaper.h"
-#include "uikit/ContextMenuKey.h"
 #include "uikit/ReadableScrollBarStyle.h"
 
 #include <QApplication>
@@ -38,7 +37,6 @@ int main(int argc, char **argv) {
     QApplication::setOrganizationName("Trellan");
     // What the program draws with, so that pictures of it match.
     useReadableScrollBars();
-    uv_openContextMenusWithShiftF10();
     ::testing::InitGoogleTest(&argc, argv);
     const int status = RUN_ALL_TESTS();
     // As the program does: no connection works on while the libraries are torn down.
