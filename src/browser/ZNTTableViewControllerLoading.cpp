@@ -325,6 +325,7 @@ void ZNTTableViewController::noteQueryDone(const Notification &notification) {
                           informativeTextForError(error));
     } else {
         putBackCarriedChanges();
+        saveAfterLoad(true);
     }
 }
 
@@ -370,6 +371,7 @@ void ZNTTableViewController::updatePagerLabels() {
 void ZNTTableViewController::notePageLoadFailed() {
     m_pageLoadFailed = true;
     updatePagerLabels();
+    saveAfterLoad(false);
 }
 
 void ZNTTableViewController::performPagerOperation(int segment, QWidget *pager) {
