@@ -11,6 +11,8 @@
 #include "platform/ProgramError.h"
 
 #include <QHash>
+#include <atomic>
+#include <chrono>
 
 namespace {
 // RETURNING came with PostgreSQL 8.2.
@@ -32,6 +34,12 @@ QString &commitStatement() {
     static QString statement = QStringLiteral("COMMIT");
     return statement;
 }
+
+// How long a COMMIT the server is still running after its answer was lost is
+// waited for, and the pause between two questions about it.
+constexpr std::chrono::milliseconds kCommitWait = std::chrono::minutes(1);
+constexpr std::chrono::milliseconds kCommitPoll(500);
+std::atomic<qint64> commitWaitMs{kCommitWait.count()};
 
 // The cells whose values the server chooses: those left to their default, and
 // those of generated columns, which it computes again on every write.
@@ -103,6 +111,10 @@ bool ZNTUpdateInsertDeleteQuery::mayHaveCommitted(const ErrorPtr &error) {
 
 void ZNTUpdateInsertDeleteQuery::setCommitStatementForTesting(const QString &statement) {
     commitStatement() = statement.isEmpty() ? QStringLiteral("COMMIT") : statement;
+}
+
+void ZNTUpdateInsertDeleteQuery::setCommitWaitForTesting(std::chrono::milliseconds bound) {
+    commitWaitMs = (bound.count() > 0 ? bound : kCommitWait).count();
 }
 
 QString ZNTUpdateInsertDeleteQuery::statusMessage() const {
@@ -563,14 +575,19 @@ void ZNTUpdateInsertDeleteQuery::commitTransaction(const Job &job, const std::sh
     const auto commit =
         runNow(connection, commitStatement(), QStringLiteral("Committing changes to %1…").arg(job.tableName));
     const auto results = commit->results();
+    const QString answer = results.isEmpty() ? QString() : results.first()->string();
+    // The server answered COMMIT on the transaction's own session (COMMIT never
+    // reconnects): committed, whatever became of the session after.
+    if (answer == QLatin1String("COMMIT"))
+        return;
     if (commit->error()) {
         outcome.success = false;
         outcome.error = commit->error();
         // Sent, and the session gone before its answer: the server may have
         // committed, or may still be committing.
         if (commit->startDate().isValid() && connection->state() == ZNTConnection::ZNTConnectionStateLost)
-            settleLostCommit(transactionId, connection, outcome);
-    } else if (!results.isEmpty() && results.first()->string() == QLatin1String("ROLLBACK")) {
+            settleLostCommit(job, transactionId, connection, outcome);
+    } else if (answer == QLatin1String("ROLLBACK")) {
         // The server answers COMMIT of a failed transaction with ROLLBACK,
         // and no error: nothing was saved.
         outcome.success = false;
@@ -579,19 +596,45 @@ void ZNTUpdateInsertDeleteQuery::commitTransaction(const Job &job, const std::sh
     }
 }
 
+// What the server says of the transaction: "committed", "aborted", "in
+// progress", or empty when it no longer knows; none when it could not be asked.
+// After a pause the pause is taken on the server, so the connection shows the
+// question and its message meanwhile, and quitting cancels it as any statement.
+std::optional<QString> ZNTUpdateInsertDeleteQuery::transactionStatus(const std::shared_ptr<ZNTConnection> &connection,
+                                                                     qint64 transactionId, bool afterPause,
+                                                                     const QString &message) {
+    QString sql = QStringLiteral("SELECT pg_catalog.txid_status(%1)").arg(transactionId);
+    if (afterPause)
+        sql += QStringLiteral(" FROM pg_catalog.pg_sleep(%1)").arg(double(kCommitPoll.count()) / 1000.0);
+    auto ask = ZNTQuery::create(sql);
+    ask->setStatusMessage(message);
+    ask->executionBlockForConnection(connection, true)();
+    if (ask->error())
+        return std::nullopt;
+    // NULL: the transaction is too old for the server to remember.
+    const auto answer = singleValue(*ask);
+    return answer && answer->kind() == Value::Kind::String ? answer->toString() : QString();
+}
+
 // A new session (the connection reconnects) asks the server what became of the
-// transaction. The rows the statements gave back came before COMMIT, so a
+// transaction, again while it is still committing (a deferred trigger, a
+// synchronous standby), up to a bound: the save holds the connection's queue
+// meanwhile. The rows the statements gave back came before COMMIT, so a
 // committed save is complete as it is.
-void ZNTUpdateInsertDeleteQuery::settleLostCommit(std::optional<qint64> transactionId,
+void ZNTUpdateInsertDeleteQuery::settleLostCommit(const Job &job, std::optional<qint64> transactionId,
                                                   const std::shared_ptr<ZNTConnection> &connection, Outcome &outcome) {
-    QString status;
+    const QString inProgress = QStringLiteral("in progress");
+    std::optional<QString> status = QString();
     if (transactionId) {
-        auto ask = ZNTQuery::create(QStringLiteral("SELECT pg_catalog.txid_status(%1)").arg(*transactionId));
-        ask->setStatusMessage(QStringLiteral("Asking whether the changes were saved…"));
-        ask->executionBlockForConnection(connection, true)();
-        // NULL: the transaction is too old for the server to remember.
-        if (const auto answer = singleValue(*ask); answer && answer->kind() == Value::Kind::String)
-            status = answer->toString();
+        status = transactionStatus(connection, *transactionId, false,
+                                   QStringLiteral("Asking whether the changes were saved…"));
+        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(commitWaitMs.load());
+        while (status == inProgress && std::chrono::steady_clock::now() + kCommitPoll <= end &&
+               !connection->shouldCancel()) {
+            status = transactionStatus(
+                connection, *transactionId, true,
+                QStringLiteral("Waiting for the server to finish committing the changes to %1…").arg(job.tableName));
+        }
     }
     if (status == QLatin1String("committed")) {
         outcome.success = true;
@@ -603,11 +646,14 @@ void ZNTUpdateInsertDeleteQuery::settleLostCommit(std::optional<qint64> transact
             "The connection was lost while the changes were being committed. The server did not commit them."));
         return;
     }
-    // Still in progress (a deferred trigger may hold the old session's COMMIT),
-    // forgotten, or the server is out of reach.
+    const QString why = !status ? QStringLiteral("the server could not be asked whether it committed them.")
+                        : *status == inProgress
+                            ? QStringLiteral("the server was still committing them when the "
+                                             "program stopped waiting.")
+                            : QStringLiteral("the server could not tell whether it committed them.");
     outcome.error = Error::make(
         kBundleIdentifier, 1,
-        {{Error::DescriptionKey, QStringLiteral("The connection was lost while the changes were being committed, and "
-                                                "the server could not tell whether it committed them.")},
+        {{Error::DescriptionKey,
+          QStringLiteral("The connection was lost while the changes were being committed, and %1").arg(why)},
          {kMayHaveCommittedKey, true}});
 }

@@ -6,6 +6,7 @@
 
 #include <QList>
 #include <QStringList>
+#include <chrono>
 #include <memory>
 #include <optional>
 
@@ -42,9 +43,10 @@ class ZNTTableMetadata;
 //
 // A connection lost while COMMIT runs leaves the outcome open: the server may
 // have committed. The job then asks a new session what became of the
-// transaction, by the id it read before COMMIT (PostgreSQL 10 and later): a
-// committed save is a success, an aborted one a failure; when the server
-// cannot tell, the save fails with an error for which mayHaveCommitted holds.
+// transaction, by the id it read before COMMIT (PostgreSQL 10 and later), and
+// asks again while the server is still committing, for up to a minute: a
+// committed save is a success, an aborted one a failure; when the outcome
+// stays unknown, the save fails with an error for which mayHaveCommitted holds.
 class ZNTUpdateInsertDeleteQuery : public ZNTActionQuery {
 public:
     using RowList = QList<ZNTRowValues>;
@@ -91,6 +93,9 @@ public:
     // ("COMMIT"; an empty text restores it). Tests put in a statement the server
     // answers as it answers a COMMIT that did not commit. Set before a save starts.
     static void setCommitStatementForTesting(const QString &statement);
+    // How long a COMMIT still in progress after its answer was lost is waited
+    // for (a minute; zero restores that). Set before a save starts.
+    static void setCommitWaitForTesting(std::chrono::milliseconds bound);
 
 private:
     // Where the RETURNING rows of a statement go: into which rows (of
@@ -144,8 +149,10 @@ private:
     static void endTransaction(const Job &job, const std::shared_ptr<ZNTConnection> &connection, const QString &message,
                                Outcome &outcome);
     static void commitTransaction(const Job &job, const std::shared_ptr<ZNTConnection> &connection, Outcome &outcome);
-    static void settleLostCommit(std::optional<qint64> transactionId, const std::shared_ptr<ZNTConnection> &connection,
-                                 Outcome &outcome);
+    static void settleLostCommit(const Job &job, std::optional<qint64> transactionId,
+                                 const std::shared_ptr<ZNTConnection> &connection, Outcome &outcome);
+    static std::optional<QString> transactionStatus(const std::shared_ptr<ZNTConnection> &connection,
+                                                    qint64 transactionId, bool afterPause, const QString &message);
     static std::shared_ptr<ZNTQuery> runNow(const std::shared_ptr<ZNTConnection> &connection, const QString &sql,
                                             const QString &status);
 

@@ -9,6 +9,17 @@ const ZNTTableEdits::EditSlots kNoEdits;
 bool isEmptyNullOrDefault(const Value &value) {
     return value.isNull() || value.isDefault() || (value.kind() == Value::Kind::String && value.toString().isEmpty());
 }
+
+// A row's key as the server shows it, so that typed text ("7") meets the
+// loaded number (7); NULL is no text.
+QStringList keyText(const ZNTTableEdits::Values &row, const QList<qsizetype> &key) {
+    QStringList text;
+    for (const qsizetype k : key) {
+        const Value value = row.value(k);
+        text << (value.isNull() ? QStringLiteral("N") : QLatin1Char('V') + value.description());
+    }
+    return text;
+}
 } // namespace
 
 // --- Row ----------------------------------------------------------------------
@@ -294,8 +305,17 @@ ZNTTableEdits::Reapplied ZNTTableEdits::reapplied(const CarriedChanges &carried,
     }
     if (key.isEmpty())
         return {};
+    QList<QStringList> written;
+    for (const Values &row : carried.insertedRows)
+        written << keyText(row, key);
+    for (qsizetype i = 0; i < carried.updatedRows.size() && i < carried.updateRowsBefore.size(); ++i) {
+        if (keyText(carried.updatedRows[i], key) != keyText(carried.updateRowsBefore[i], key))
+            written << keyText(carried.updatedRows[i], key);
+    }
     std::vector<bool> taken(m_rows.size());
     const auto rowWithKeyOf = [&](const Values &before) -> qsizetype {
+        if (written.contains(keyText(before, key)))
+            return -1;
         for (qsizetype r = 0; r < rowCount(); ++r) {
             if (taken[size_t(r)] || isNew(r))
                 continue;

@@ -126,11 +126,17 @@ public:
         QList<Values> updateRowsBefore;
         QList<Values> updateRowsAfter;
         QList<Values> deleteRows;
+        // What that save wrote, as the server gave it back where it did: the
+        // new rows, and the changed rows (index-parallel to updateRowsBefore).
+        QList<Values> insertedRows;
+        QList<Values> updatedRows;
     };
     // What of carried still applies to the rows loaded now (columnNames: their
     // result columns): the new values of each changed row whose key is among
     // them, and the rows to mark deleted. A changed cell whose column is gone,
-    // or whose row is gone or holds another key now, applies to nothing.
+    // or whose row is gone or holds another key now, applies to nothing; nor
+    // does a change of a row whose key the save itself wrote (a new row with the
+    // key of a deleted one, a row moved onto it), as that row may be the new one.
     struct Reapplied {
         struct Cell {
             qsizetype row;

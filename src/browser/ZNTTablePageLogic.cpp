@@ -173,9 +173,10 @@ QString informativeTextForError(const ErrorPtr &error) {
 }
 
 QString unsettledSaveText(const QString &reason) {
-    return reason + QStringLiteral("\n\nThe rows are shown as the table holds them now, with your changes to rows "
-                                   "that are still there. New rows are no longer pending, so that none is added "
-                                   "twice: add again any the table does not hold.");
+    return reason + QStringLiteral("\n\nThe rows are being loaded again as the table holds them now. Your changes "
+                                   "to rows that are still there are kept, and are put back over those rows once "
+                                   "they have loaded. New rows are no longer pending, so that none is added twice: "
+                                   "reload (F5) and look at the table before you add any again.");
 }
 
 } // namespace ZNTTablePageLogic

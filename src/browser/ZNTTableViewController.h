@@ -278,6 +278,7 @@ private:
                   const std::function<void(bool, ErrorPtr)> &handler);
     void reloadAfterUnsettledSave(const ZNTUpdateInsertDeleteQuery &query);
     void putBackCarriedChanges();
+    void saveAfterLoad(bool loaded);
     // The installed hook's editor for row; null without one.
     static std::unique_ptr<ZNTSidebarRowEditor> makeRowEditor(const std::shared_ptr<ZNTRow> &row);
     std::shared_ptr<ZNTRow> rowForValues(const ZNTTableEdits::Values &resultValues) const;
@@ -338,8 +339,10 @@ private:
 
     // Edits.
     // The changes of a save that may have been committed, put back over the
-    // rows once they are loaded again.
+    // rows once they are loaded again; until then they are unsaved changes.
     std::optional<ZNTTableEdits::CarriedChanges> m_carriedChanges;
+    // A save that waits for the rows to load and the held changes to go back.
+    std::function<void(bool, ErrorPtr)> m_saveAfterLoad;
     std::unique_ptr<ZNTSidebarRowEditor> m_sidebarRowViewController;
     QList<int> m_sidebarIndexes;
     QUndoStack *m_undoStack = nullptr;

@@ -234,6 +234,7 @@ void ZNTTableViewController::deleteClickedRows(const QList<int> &rows) {
 bool ZNTTableViewController::discardChanges() {
     if (m_isBusy || !endEditingForAction())
         return false;
+    m_carriedChanges.reset(); // the changes held over an unsettled save go too
     // Both snapshots hold the rows taken so far; a page still loading takes
     // more before an undo or redo puts one of them back.
     const std::vector<ZNTTableEdits::Row> before = m_model->edits().rows();
@@ -308,7 +309,7 @@ void ZNTTableViewController::updateSaveView() {
 bool ZNTTableViewController::hasPendingChanges() const {
     if (!m_model)
         return false;
-    return (m_tableView && m_tableView->isEditing()) || m_model->edits().counts().any();
+    return (m_tableView && m_tableView->isEditing()) || m_model->edits().counts().any() || m_carriedChanges;
 }
 
 void ZNTTableViewController::resignWithInformativeText(const QString &text, std::function<void(bool)> handler) {
@@ -330,10 +331,12 @@ void ZNTTableViewController::resignWithInformativeText(const QString &text, std:
     alert->compatibleBeginSheetModalForWindow(pageView()->window(), [this, handler](int code) {
         if (code == Alert::DefaultReturn) {
             saveEditsWithCompletionHandler([this, handler](bool success, ErrorPtr error) {
-                handler(success);
+                // Changes still held for rows not loaded yet are not settled.
+                const bool settled = success && !m_carriedChanges;
+                handler(settled);
                 if (!success && error)
                     presentSaveError(error);
-                else if (!success)
+                else if (!settled)
                     beep();
             });
         } else if (code == Alert::AlternateReturn) {

@@ -329,6 +329,7 @@ void ZNTTableViewController::noteQueryDone(const Notification &notification) {
                           informativeTextForError(error));
     } else {
         putBackCarriedChanges();
+        saveAfterLoad(true);
     }
 }
 
@@ -374,6 +375,7 @@ void ZNTTableViewController::updatePagerLabels() {
 void ZNTTableViewController::notePageLoadFailed() {
     m_pageLoadFailed = true;
     updatePagerLabels();
+    saveAfterLoad(false);
 }
 
 void ZNTTableViewController::performPagerOperation(int segment, QWidget *pager) {

@@ -43,8 +43,17 @@ void ZNTTableViewController::save() {
 }
 
 void ZNTTableViewController::saveEditsWithCompletionHandler(std::function<void(bool, ErrorPtr)> handler) {
-    if (m_isBusy || !endEditingForAction()) {
+    if (m_isBusy || m_saveAfterLoad || !endEditingForAction()) {
         handler(false, nullptr);
+        return;
+    }
+    // Changes held over an unsettled save are on no row until the rows have
+    // loaded again: they are saved once they are back. Edits made meanwhile
+    // (to rows of a load that failed halfway) are saved as they are.
+    if (m_carriedChanges && !m_model->edits().counts().any()) {
+        m_saveAfterLoad = std::move(handler);
+        if (!m_tableDataQuery && !m_structureObserver.isActive())
+            reloadWithStructure(false);
         return;
     }
     auto query = crudQuery();
@@ -77,7 +86,8 @@ void ZNTTableViewController::saveDone(const std::shared_ptr<ZNTUpdateInsertDelet
 
 // Sending these changes again could write them twice. The rows are loaded
 // again as the table holds them now, and the changes of rows still there go
-// back over them; new rows do not, as the table may hold them already.
+// back over them; new rows do not, as the table may hold them already. The
+// changes are held (they count as unsaved) until a load puts them back.
 void ZNTTableViewController::reloadAfterUnsettledSave(const ZNTUpdateInsertDeleteQuery &query) {
     ZNTTableEdits::CarriedChanges carried;
     for (const auto &column : query.columns())
@@ -93,8 +103,26 @@ void ZNTTableViewController::reloadAfterUnsettledSave(const ZNTUpdateInsertDelet
     carried.updateRowsBefore = query.updateRowsBefore();
     carried.updateRowsAfter = query.updateRowsAfter();
     carried.deleteRows = query.deleteRows();
+    const bool completed = query.completedInsertRows().size() == query.insertRows().size() &&
+                           query.completedUpdateRows().size() == query.updateRowsAfter().size();
+    carried.insertedRows = completed ? query.completedInsertRows() : query.insertRows();
+    carried.updatedRows = completed ? query.completedUpdateRows() : query.updateRowsAfter();
     m_carriedChanges = carried;
     reloadWithStructure(false);
+}
+
+// A save asked for while held changes waited for the rows goes on once they
+// are back, or fails with the load, whose own sheet says why.
+void ZNTTableViewController::saveAfterLoad(bool loaded) {
+    auto handler = std::exchange(m_saveAfterLoad, nullptr);
+    if (!handler)
+        return;
+    if (!loaded)
+        handler(false, nullptr);
+    else if (hasPendingChanges())
+        saveEditsWithCompletionHandler(std::move(handler));
+    else
+        handler(true, nullptr);
 }
 
 // After the rows loaded; changes that apply to none of them are dropped.

@@ -18,11 +18,18 @@ namespace {
 
 // Relays the page's sessions to the test server from a loopback port of its
 // own, turning TLS down (the server allows that on loopback) so that it sees
-// what the client sends. Once armed, it cuts the session at the next COMMIT:
-// COMMIT reaches the server, its answer never reaches the client. With
-// serverFinishes the client is cut only once the server ended the session.
+// what the client sends. Once armed, it cuts a session where each cut falls in
+// turn: once its pattern came from the client (the statement reaches the
+// server, its answer never reaches the client), or from the server (the client
+// gets the answer up to the pattern's end). With serverFinishes the client is
+// cut only once the server ended the session.
 class CommitCutter {
 public:
+    struct Cut {
+        QByteArray pattern;
+        bool fromServer = false;
+        bool serverFinishes = false;
+    };
     CommitCutter() : m_listen(listenOnLoopback()) {
         m_acceptor = std::thread([this] { acceptLoop(); });
     }
@@ -42,9 +49,9 @@ public:
         close(m_listen);
     }
     int port() const { return boundPort(m_listen); }
-    void arm(bool serverFinishes) {
-        m_serverFinishes = serverFinishes;
-        m_armed = true;
+    void arm(const QList<Cut> &cuts) {
+        std::lock_guard lock(m_mutex);
+        m_armed = cuts;
     }
     int cuts() const { return m_cuts; }
 
@@ -66,43 +73,61 @@ private:
         while (recv(client, buffer, 8, MSG_WAITALL) == 8 && qFromBigEndian<quint32>(buffer) == 8)
             send(client, "N", 1, MSG_NOSIGNAL);
         send(server, buffer, 8, MSG_NOSIGNAL);
-        const QByteArray commit("Q\0\0\0\013COMMIT", 12); // the simple protocol's message, its NUL included
-        QByteArray sent;
+        QByteArray seen[2]; // the ends of what came from the client, and from the server
         for (;;) {
             pollfd fds[2] = {{client, POLLIN, 0}, {server, POLLIN, 0}};
             if (::poll(fds, 2, -1) < 0)
                 break;
             const int from = fds[1].revents ? 1 : 0;
-            const ssize_t got = recv(fds[from].fd, buffer, sizeof buffer, 0);
-            if (got <= 0 || send(fds[1 - from].fd, buffer, size_t(got), MSG_NOSIGNAL) != got)
+            ssize_t got = recv(fds[from].fd, buffer, sizeof buffer, 0);
+            if (got <= 0)
                 break;
-            if (from == 1)
-                continue;
-            sent = sent.right(11) + QByteArray(buffer, got);
-            if (sent.contains(commit) && m_armed.exchange(false))
-                return cut(client, server);
+            seen[from] = seen[from].right(64) + QByteArray(buffer, got);
+            const std::optional<Cut> next = nextCut(seen[from], from == 1, got);
+            if (send(fds[1 - from].fd, buffer, size_t(got), MSG_NOSIGNAL) != got)
+                break;
+            if (next)
+                return cut(client, server, next->serverFinishes);
         }
         shutdown(client, SHUT_RDWR);
         shutdown(server, SHUT_RDWR);
     }
-    void cut(int client, int server) {
+    // The next cut when its pattern ends in the last got bytes of seen; got
+    // becomes the bytes up to that end.
+    std::optional<Cut> nextCut(const QByteArray &seen, bool fromServer, ssize_t &got) {
+        std::lock_guard lock(m_mutex);
+        if (m_armed.isEmpty() || m_armed.first().fromServer != fromServer)
+            return std::nullopt;
+        const QByteArray &pattern = m_armed.first().pattern;
+        const qsizetype at = seen.indexOf(pattern, std::max<qsizetype>(0, seen.size() - got - pattern.size() + 1));
+        if (at < 0)
+            return std::nullopt;
+        got -= seen.size() - at - pattern.size();
+        return m_armed.takeFirst();
+    }
+    void cut(int client, int server, bool serverFinishes) {
         shutdown(server, SHUT_WR);
         char buffer[256];
-        while (m_serverFinishes && recv(server, buffer, sizeof buffer, 0) > 0) {
+        while (serverFinishes && recv(server, buffer, sizeof buffer, 0) > 0) {
         }
         ++m_cuts;
         shutdown(client, SHUT_RDWR);
     }
 
     const int m_listen;
-    std::atomic<bool> m_armed{false}, m_serverFinishes{false};
     std::atomic<int> m_cuts{0};
     std::mutex m_mutex;
+    QList<Cut> m_armed;
     bool m_stopping = false;
     QList<int> m_sockets; // closed once every session ended
     std::vector<std::thread> m_sessions;
     std::thread m_acceptor;
 };
+
+// COMMIT in the simple protocol's message, its NUL included, and the server's
+// answer that it committed.
+const QByteArray kCommit("Q\0\0\0\013COMMIT", 12);
+const QByteArray kCommitted("C\0\0\0\013COMMIT", 12);
 
 const char *kPets = "CREATE TABLE owner (id int PRIMARY KEY); INSERT INTO owner VALUES (1); "
                     "CREATE TABLE pet (id int PRIMARY KEY, owner_id int REFERENCES owner DEFERRABLE INITIALLY "
@@ -113,6 +138,7 @@ class TableSaveOutcome : public TablePageTest {
 protected:
     void TearDown() override {
         ZNTUpdateInsertDeleteQuery::setCommitStatementForTesting(QString());
+        ZNTUpdateInsertDeleteQuery::setCommitWaitForTesting({});
         TablePageTest::TearDown();
     }
 
@@ -183,11 +209,11 @@ TEST_F(TableSaveOutcome, ACommitAnsweredWithRollbackIsAFailureAndKeepsTheEdits) 
     EXPECT_FALSE(page->saveBar()->isVisible());
 }
 
-// The answer to COMMIT is lost. Once the server has committed, a new session
-// learns so and the save is folded in; while a deferred trigger still holds
-// the COMMIT nothing can be learned: the page shows the table as it is and
-// keeps the edit of a row still there, but not the new row, which the server
-// then commits once.
+// The answer to COMMIT is lost. A save the server committed, or whose answer
+// came before the session went, is folded in, also once a deferred trigger
+// lets it commit; one refused, or lost before COMMIT, keeps every change. Still
+// committing after the wait, it holds the changes of rows still there until a
+// load puts them back, none on a row whose key it wrote, and no new row.
 TEST_F(TableSaveOutcome, ACommitWhoseAnswerIsLostIsNeverSentTwice) {
     db.run(QString(kPets) + "; CREATE FUNCTION hold() RETURNS trigger LANGUAGE plpgsql AS "
                             "$$BEGIN PERFORM pg_advisory_xact_lock_shared(7); RETURN NULL; END$$; "
@@ -199,44 +225,80 @@ TEST_F(TableSaveOutcome, ACommitWhoseAnswerIsLostIsNeverSentTwice) {
     server = ZNTServer::create(params);
     server->setFavorite(favorite);
     ASSERT_NO_FATAL_FAILURE(open("pet"));
-    const auto addPet = [&](int row, const char *id, const char *name) {
+    const auto addPet = [&](int row, const char *id, const char *owner, const char *name) {
         page->newRow();
         grid()->abortEditing();
         typeInto(row, "id", id);
-        typeInto(row, "owner_id", "1");
+        typeInto(row, "owner_id", owner);
         typeInto(row, "name", name);
     };
+    const auto savedAsShown = [&](const char *rows) {
+        ASSERT_TRUE(saved());
+        EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+        EXPECT_FALSE(page->saveBar()->isVisible());
+        EXPECT_EQ(db.run(kPetRows), rows);
+    };
 
-    addPet(1, "2", "max");
-    cutter.arm(true);
+    addPet(1, "2", "1", "max");
+    cutter.arm({{kCommit, false, true}});
     page->save();
-    ASSERT_TRUE(saved());
-    EXPECT_EQ(cutter.cuts(), 1);
-    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
-    EXPECT_FALSE(page->saveBar()->isVisible());
-    EXPECT_EQ(db.run(kPetRows), "1:1:rex,2:1:max");
+    savedAsShown("1:1:rex,2:1:max");
+    typeInto(1, "name", "max2");
+    cutter.arm({{kCommitted, true}, {"txid_status("}}); // no new session can be asked
+    page->save();
+    savedAsShown("1:1:rex,2:1:max2");
 
     PGconnPtr holder = adminConnection(db.name);
     exec(holder.get(), "SELECT pg_advisory_lock(7)");
-    addPet(2, "3", "kit");
+    addPet(2, "3", "1", "kit");
     typeInto(0, "name", "rex2");
-    cutter.arm(false);
+    cutter.arm({{kCommit}});
+    page->save();
+    EXPECT_TRUE(pumpUntil([&] {
+        const auto query = page->table()->database()->connection()->currentQuery();
+        return query && query->statusMessage() == "Waiting for the server to finish committing the changes to pet…";
+    }));
+    exec(holder.get(), "SELECT pg_advisory_unlock(7)");
+    savedAsShown("1:1:rex2,2:1:max2,3:1:kit");
+
+    addPet(3, "4", "9", "bob");
+    cutter.arm({{kCommit, false, true}});
+    EXPECT_EQ(failedSave(), "The connection was lost while the changes were being committed. The server did not "
+                            "commit them.");
+    cutter.arm({{"txid_current()"}});
+    EXPECT_TRUE(failedSave().startsWith("The connection was lost.\nserver closed the connection unexpectedly"));
+    EXPECT_EQ(page->saveBar()->statusText(), "1 new row");
+
+    page->discardChanges();
+    exec(holder.get(), "SELECT pg_advisory_lock(7)");
+    typeInto(0, "name", "rex3");
+    selectRows({1, 2});
+    page->deleteRows();
+    addPet(3, "3", "1", "new"); // the key of a row deleted
+    ZNTUpdateInsertDeleteQuery::setCommitWaitForTesting(300ms);
+    cutter.arm({{kCommit}, {" LIMIT "}}); // and the rows' load after it
     page->save();
     ASSERT_TRUE(saved());
+    ASSERT_TRUE(loaded());
+    press(sheet(), "OK"); // the rows could not be loaded
     Alert *alert = sheet();
     ASSERT_NE(alert, nullptr);
     EXPECT_EQ(alert->messageText(), "The changes may have been saved");
+    EXPECT_TRUE(alert->informativeText().startsWith("The connection was lost while the changes were being "
+                                                    "committed, and the server was still committing them "));
     saveScreenshot(alert, "browser", "save-may-have-been-saved.png");
     press(alert, "OK");
-    ASSERT_TRUE(loaded());
-    EXPECT_EQ(cutter.cuts(), 2);
-    EXPECT_EQ(shownColumn("name"), QStringList({"rex2", "max"}));
-    EXPECT_EQ(page->saveBar()->statusText(), "1 edited row");
+    EXPECT_TRUE(page->hasPendingChanges());
 
+    // Asked before the page goes, Save loads the rows and saves what goes back.
+    page->resignWithDelegate(nullptr, {});
+    press(sheet(), "Save");
+    ASSERT_TRUE(pumpUntil([&] { return page->isBusy(); }));
+    EXPECT_EQ(shownColumn("name"), QStringList({"rex3", "max2", "kit"}));
+    EXPECT_TRUE(edits().isDeleted(1));
+    EXPECT_FALSE(edits().isDeleted(2));
     exec(holder.get(), "SELECT pg_advisory_unlock(7)");
-    EXPECT_TRUE(pumpUntil([&] { return db.run(kPetRows) == "1:1:rex2,2:1:max,3:1:kit"; }, 30s));
-    page->save();
     ASSERT_TRUE(saved());
-    EXPECT_FALSE(page->saveBar()->isVisible());
-    EXPECT_EQ(db.run(kPetRows), "1:1:rex2,2:1:max,3:1:kit");
+    press(sheet(), "OK"); // max2 went with the first save
+    EXPECT_EQ(db.run(kPetRows), "1:1:rex3,3:1:new");
 }
