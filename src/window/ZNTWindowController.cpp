@@ -224,8 +224,10 @@ bool ZNTWindowController::performAction(const ZNTAction &action) {
     }
     if (action.name == ZNTActionName::replaceNavigationItems) {
         const auto *items = std::any_cast<ZNTObjectList>(&action.argument);
-        if (items && items->size() == 2)
+        if (items && items->size() == 2) {
             replaceNavigationItems(items->at(0), items->at(1));
+            followRenamedRelationInOtherWindows(items->at(0), items->at(1));
+        }
         return true;
     }
     if (action.name == ZNTActionName::removeNavigationItem) {

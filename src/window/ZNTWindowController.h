@@ -24,6 +24,7 @@ class ZNTConnection;
 class ZNTDatabase;
 class ZNTServer;
 class ZNTSidebarController;
+class ZNTTable;
 
 // One main window of a connected server. It shows one item of the object tree
 // at a time (the server, a database, a relation, its structure, the "SQL
@@ -173,6 +174,13 @@ private:
     void updatePathPopup();
     void removeRightSidebar();
     void dropViewController(const ZNTObject &item);
+    // After this window replaced a relation it renamed or moved: every other
+    // window holding it (through any favorite of the same server) follows.
+    void followRenamedRelationInOtherWindows(const std::shared_ptr<ZNTObject> &old,
+                                             const std::shared_ptr<ZNTObject> &replacement);
+    // This window's items of old (the relation and its structure item) become
+    // renamed's, and its pages of old go, unless one of them holds changes.
+    void followRenamedRelation(const ZNTTable &old, const ZNTTable &renamed);
     bool endEditing();
     void splitViewDidResizeSubviews();
     void dividerDoubleClicked(int index);

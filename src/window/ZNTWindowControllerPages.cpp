@@ -6,6 +6,7 @@
 #include "ZNTWindowController.h"
 #include "model/ZNTServer.h"
 #include "model/ZNTTable.h"
+#include "model/ZNTTableSchema.h"
 #include "platform/Main.h"
 #include "platform/ProgramError.h"
 #include "uikit/Beep.h"
@@ -15,6 +16,7 @@
 #include <QLineEdit>
 #include <QScopedValueRollback>
 #include <QUndoStack>
+#include <algorithm>
 
 namespace {
 template <class T> T *capability(ZNTContentController *controller) {
@@ -97,6 +99,58 @@ bool ZNTWindowController::anyWindowHasPendingChangesOfItem(const ZNTObject &item
             return true;
     }
     return false;
+}
+
+// A page left on the old name would save into whatever relation takes that
+// name next; the other windows follow as this one did.
+void ZNTWindowController::followRenamedRelationInOtherWindows(const std::shared_ptr<ZNTObject> &old,
+                                                              const std::shared_ptr<ZNTObject> &replacement) {
+    const auto oldRelation = std::dynamic_pointer_cast<ZNTTable>(old);
+    const auto renamed = std::dynamic_pointer_cast<ZNTTable>(replacement);
+    // A new relation had no name: no other window holds it.
+    if (!oldRelation || !renamed || !oldRelation->hasName())
+        return;
+    QList<QPointer<ZNTWindowController>> others;
+    for (QWidget *widget : QApplication::topLevelWidgets()) {
+        if (auto *window = qobject_cast<ZNTWindowController *>(widget); window && window != this)
+            others << window;
+    }
+    for (const QPointer<ZNTWindowController> &window : others) {
+        if (window && !window->m_closed && !window->m_destroying)
+            window->followRenamedRelation(*oldRelation, *renamed);
+    }
+}
+
+void ZNTWindowController::followRenamedRelation(const ZNTTable &old, const ZNTTable &renamed) {
+    ZNTObjectList items = m_navigation.backwardHistory() + m_navigation.forwardHistory();
+    items << currentItem();
+    for (const auto &[key, controller] : m_viewControllers)
+        items << key.object();
+    // Each item once: a second replacement of an equal item would drop the page
+    // just made for the first.
+    std::vector<std::pair<std::shared_ptr<ZNTObject>, std::shared_ptr<ZNTObject>>> replacements;
+    for (const auto &item : items) {
+        const auto structure = std::dynamic_pointer_cast<ZNTTableSchema>(item);
+        const auto relation = structure ? structure->table() : std::dynamic_pointer_cast<ZNTTable>(item);
+        if (!relation || !relation->isSameRelationAs(old) ||
+            std::any_of(replacements.begin(), replacements.end(),
+                        [&](const auto &done) { return done.first->isEqual(*item); }))
+            continue;
+        auto follower =
+            ZNTTable::createOfType(relation->type(), renamed.name(), renamed.schemaName(), relation->database());
+        replacements.emplace_back(item, structure ? std::make_shared<ZNTTableSchema>(follower)
+                                                  : std::shared_ptr<ZNTObject>(follower));
+    }
+    // Dropping a page with changes would lose them: such a window keeps its pages.
+    for (const auto &[item, replacement] : replacements) {
+        for (const auto *each : {item.get(), replacement.get()}) {
+            auto *holder = capability<ZNTPendingChangesHolder>(cachedViewController(*each));
+            if (holder && holder->hasPendingChanges())
+                return;
+        }
+    }
+    for (const auto &[item, replacement] : replacements)
+        replaceNavigationItems(item, replacement);
 }
 
 void ZNTWindowController::resignWithDelegate(ZNTResignationDelegate *delegate, std::any userInfo) {

@@ -356,6 +356,13 @@ TEST_F(StructureSaving, ARenamedOrMovedRelationIsListedShownAndReloadedByItsNewN
         ASSERT_TRUE(elsewhere->discardChanges());
         ASSERT_TRUE(StructureWindow::save(page));
         ASSERT_EQ(db.run("SELECT relnamespace::regnamespace FROM pg_class WHERE relname = 'goods'"), schema);
+        // The other window follows: no page of it saves into a relation that takes the old name.
+        const auto twinShown = std::dynamic_pointer_cast<ZNTTable>(twinWindow->currentItem());
+        auto *twinRows = dynamic_cast<ZNTTableViewController *>(twinWindow->mainViewController());
+        ASSERT_TRUE(twinShown && twinRows && twinRows->table());
+        EXPECT_EQ(twinShown->schemaName() + "." + twinShown->name(), schema + ".goods");
+        EXPECT_EQ(twinRows->table()->schemaName() + "." + twinRows->table()->name(), schema + ".goods");
+        EXPECT_TRUE(twinWindow->windowTitle().endsWith(" \u2013 goods")) << twinWindow->windowTitle().toStdString();
 
         // Where the sidebar (the search path's relations, then shop's) and the
         // database page list the relation, by either name.
