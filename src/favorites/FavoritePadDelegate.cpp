@@ -2,7 +2,9 @@
 
 #include "FavoritesListModel.h"
 #include "ZNTFavorite.h"
+#include "uikit/Contrast.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QPainter>
 #include <QPainterPath>
@@ -15,6 +17,22 @@ constexpr int kInset = 12; // text inside the pad
 QColor mixed(const QColor &a, const QColor &b, double t) {
     return QColor::fromRgbF(float(a.redF() * (1 - t) + b.redF() * t), float(a.greenF() * (1 - t) + b.greenF() * t),
                             float(a.blueF() * (1 - t) + b.blueF() * t));
+}
+
+// The outline of the chosen pad: the palette's Highlight where it reads at
+// 3:1 against the list's ground and against a plain pad, else Highlight moved
+// towards Text until it does (a dark palette's blue all but vanishes on a pad).
+QColor selectionOutline(const QPalette &palette, QPalette::ColorGroup group) {
+    const QColor base = palette.color(group, QPalette::Base), text = palette.color(group, QPalette::Text);
+    const QColor plainPad = laidOver(base, QColor::fromRgbF(text.redF(), text.greenF(), text.blueF(), 0.07f));
+    const QColor highlight = palette.color(group, QPalette::Highlight);
+    for (double towards = 0; towards < 1.0; towards += 0.05) {
+        // Judged as painted, in 8-bit channels.
+        const QColor outline = QColor::fromRgb(mixed(highlight, text, towards).rgb());
+        if (contrastRatio(outline, base) >= 3.0 && contrastRatio(outline, plainPad) >= 3.0)
+            return outline;
+    }
+    return text;
 }
 
 QFont boldFont(QFont font) {
@@ -71,9 +89,12 @@ void FavoritePadDelegate::paintPad(QPainter *painter, const QStyleOptionViewItem
     QPainterPath path;
     path.addRoundedRect(QRectF(pad).adjusted(0.5, 0.5, -0.5, -0.5), 4, 4);
     painter->fillPath(path, tint);
-    if (option.state & QStyle::State_Selected) {
-        const bool active = option.state & QStyle::State_Active;
-        painter->setPen(QPen(palette.color(active ? QPalette::Active : QPalette::Inactive, QPalette::Highlight), 2));
+    // Return and Connect act on the list's current favorite, which the list
+    // taking the focus makes current without selecting it: it is outlined too.
+    const auto *view = qobject_cast<const QAbstractItemView *>(option.widget);
+    if ((option.state & QStyle::State_Selected) || (view && view->currentIndex() == index)) {
+        const auto group = (option.state & QStyle::State_Active) ? QPalette::Active : QPalette::Inactive;
+        painter->setPen(QPen(selectionOutline(palette, group), 2));
         painter->drawPath(path);
     }
 

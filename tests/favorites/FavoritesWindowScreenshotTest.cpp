@@ -11,9 +11,10 @@
 class FavoritesWindowScreenshot : public FavoritesWindowFixture, public ::testing::WithParamInterface<bool> {};
 
 // Three favorites: one plain, one whose connect failed, one being edited with
-// SSH on. The rows must take the heights the list gives them, in a dark
-// palette nothing may be drawn on a light ground, and the form's check boxes
-// and fields show their outlines in either palette.
+// SSH on. The favorite Return connects stands out from the others, the rows
+// must take the heights the list gives them, in a dark palette nothing may be
+// drawn on a light ground, and the form's check boxes and fields show their
+// outlines in either palette.
 TEST_P(FavoritesWindowScreenshot, ThreeFavoritesOneFailedOneEdited) {
     const bool dark = GetParam();
     const QPalette saved = QApplication::palette();
@@ -29,6 +30,29 @@ TEST_P(FavoritesWindowScreenshot, ThreeFavoritesOneFailedOneEdited) {
     edited->setColorIndex(2);
     openWindow();
     controller->window()->resize(480, 720);
+    ZNTFavoritesTable *table = controller->table();
+    auto edgeOf = [&](int row, qreal ratio) {
+        const QRect pad = FavoritePadDelegate::padRect(table->visualRect(model()->index(row)));
+        const QPoint left = table->viewport()->mapTo(controller->window(), pad.topLeft() + QPoint(-1, 20));
+        return QRect(left * ratio, QSize(int(3 * ratio), 1));
+    };
+    // The window opens with the focus in the list and its first favorite the
+    // one Return and Connect act on: that pad's outline reads against the
+    // list's ground and against a plain pad, the focus in the list or not.
+    for (QWidget *focused :
+         {static_cast<QWidget *>(table), controller->window()->findChild<QWidget *>("connectButton")}) {
+        focused->setFocus();
+        pumpFor(std::chrono::milliseconds(50));
+        const QImage shot = controller->window()->grab().toImage();
+        const qreal ratio = shot.devicePixelRatio();
+        const QColor ground = shot.pixelColor(edgeOf(1, ratio).topLeft() - QPoint(int(3 * ratio), 0));
+        const QColor plainPad = shot.pixelColor(edgeOf(2, ratio).topLeft() + QPoint(int(6 * ratio), 0));
+        const std::string where = focused->metaObject()->className();
+        EXPECT_GE(strongestContrast(shot, edgeOf(1, ratio), ground), 3.0) << where;
+        EXPECT_GE(strongestContrast(shot, edgeOf(1, ratio), plainPad), 3.0) << where;
+        EXPECT_LT(strongestContrast(shot, edgeOf(2, ratio), ground), 2.0) << "an unselected favorite is outlined";
+    }
+    saveScreenshot(controller->window(), dark ? "favorites-window-opened-dark" : "favorites-window-opened");
     failed->connectionStateError = true;
     failed->connectionErrorString =
         "could not connect to server: Connection refused. Is the server running on host \"reports.example.org\" and "
@@ -39,7 +63,6 @@ TEST_P(FavoritesWindowScreenshot, ThreeFavoritesOneFailedOneEdited) {
     controller->editObject(edited);
     pumpFor(std::chrono::milliseconds(100));
 
-    ZNTFavoritesTable *table = controller->table();
     EXPECT_EQ(table->visualRect(model()->index(1)).height(), 60);
     EXPECT_EQ(table->visualRect(model()->index(2)).height(), 66 + int(std::ceil(failed->errorTextHeight)));
     EXPECT_GT(failed->errorTextHeight, table->fontMetrics().height()) << "a long error wraps";
