@@ -267,11 +267,12 @@ void ZNTTableViewController::startPageQueries() {
 void ZNTTableViewController::noteNewResult(const Notification &notification) {
     const auto index = notification.value<qsizetype>(ZNTQuery::ResultIndexKey);
     const auto result = notification.value<std::shared_ptr<ZNTResult>>(ZNTQuery::ResultKey);
+    const bool ownQuery = notification.object.get() == m_tableDataQuery.get();
     // A failure (the server's error, a lost session) comes as a result without
     // rows before the query ends; its end tells the page.
-    if (notification.object.get() == m_tableDataQuery.get() && !result)
+    if (ownQuery && !result)
         return;
-    if (notification.object.get() != m_tableDataQuery.get() || index != 0 || !result || !*result) {
+    if (!ownQuery || index != 0 || !*result) {
         Log(QStringLiteral("Unexpected notification: %1").arg(notification.name));
         return;
     }

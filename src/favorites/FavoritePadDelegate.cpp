@@ -25,14 +25,7 @@ QColor mixed(const QColor &a, const QColor &b, double t) {
 QColor selectionOutline(const QPalette &palette, QPalette::ColorGroup group) {
     const QColor base = palette.color(group, QPalette::Base), text = palette.color(group, QPalette::Text);
     const QColor plainPad = laidOver(base, QColor::fromRgbF(text.redF(), text.greenF(), text.blueF(), 0.07f));
-    const QColor highlight = palette.color(group, QPalette::Highlight);
-    for (double towards = 0; towards < 1.0; towards += 0.05) {
-        // Judged as painted, in 8-bit channels.
-        const QColor outline = QColor::fromRgb(mixed(highlight, text, towards).rgb());
-        if (contrastRatio(outline, base) >= 3.0 && contrastRatio(outline, plainPad) >= 3.0)
-            return outline;
-    }
-    return text;
+    return readableTowards(palette.color(group, QPalette::Highlight), text, {base, plainPad}, 3.0);
 }
 
 QFont boldFont(QFont font) {

@@ -1,6 +1,7 @@
 #include "Contrast.h"
 
 #include <QPalette>
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -41,20 +42,23 @@ QColor laidOver(const QColor &ground, const QColor &paint) {
     return over(ground, paint, paint.alphaF());
 }
 
-namespace {
-QColor outlineReadableFrom(const QPalette &palette, const QColor &start) {
-    const QColor base = palette.color(QPalette::Base), panel = palette.color(QPalette::Window);
-    const QColor text = palette.color(QPalette::Text);
-    auto readsOn = [](const QColor &outline, const QColor &ground) {
-        return ground.alpha() < 255 || contrastRatio(outline, ground) >= 3.2;
+QColor readableTowards(const QColor &start, const QColor &target, const QList<QColor> &grounds, double ratio) {
+    auto readsOn = [ratio](const QColor &colour, const QColor &ground) {
+        return ground.alpha() < 255 || contrastRatio(colour, ground) >= ratio;
     };
     for (double towards = 0; towards < 1.0; towards += 0.05) {
         // Judged as painted, in 8-bit channels.
-        const QColor outline = QColor::fromRgb(over(start, text, towards).rgb());
-        if (readsOn(outline, base) && readsOn(outline, panel))
-            return outline;
+        const QColor colour = QColor::fromRgb(over(start, target, towards).rgb());
+        if (std::all_of(grounds.begin(), grounds.end(), [&](const QColor &ground) { return readsOn(colour, ground); }))
+            return colour;
     }
-    return text.toRgb();
+    return target.toRgb();
+}
+
+namespace {
+QColor outlineReadableFrom(const QPalette &palette, const QColor &start) {
+    return readableTowards(start, palette.color(QPalette::Text),
+                           {palette.color(QPalette::Base), palette.color(QPalette::Window)}, 3.2);
 }
 } // namespace
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QColor>
+#include <QList>
 
 // Colours chosen for how well they read against what is behind them, by the
 // contrast ratio of the web's accessibility guidelines (1 to 21; 4.5 for text,
@@ -15,6 +16,11 @@ QColor inkReadableOn(const QColor &background, const QColor &ink, double ratio, 
 
 // paint, at its own opacity, laid over ground (opaque): the colour that shows.
 QColor laidOver(const QColor &ground, const QColor &paint);
+
+// start moved towards target, in steps of 1/20, until it reads at ratio
+// against every opaque ground (judged as painted, in 8-bit channels); target
+// itself when no step does.
+QColor readableTowards(const QColor &start, const QColor &target, const QList<QColor> &grounds, double ratio);
 
 class QPalette;
 

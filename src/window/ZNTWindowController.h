@@ -181,6 +181,9 @@ private:
     // This window's items of old (the relation and its structure item) become
     // renamed's, and its pages of old go, unless one of them holds changes.
     void followRenamedRelation(const ZNTTable &old, const ZNTTable &renamed);
+    // Every main window of the program that is neither closed nor going.
+    static QList<QPointer<ZNTWindowController>> openWindows();
+    bool isOpen() const { return !m_closed && !m_destroying; }
     bool endEditing();
     void splitViewDidResizeSubviews();
     void dividerDoubleClicked(int index);

@@ -92,13 +92,19 @@ bool ZNTWindowController::hasPendingChangesOfItem(const ZNTObject &item) const {
     return false;
 }
 
-bool ZNTWindowController::anyWindowHasPendingChangesOfItem(const ZNTObject &item) {
+QList<QPointer<ZNTWindowController>> ZNTWindowController::openWindows() {
+    QList<QPointer<ZNTWindowController>> windows;
     for (QWidget *widget : QApplication::topLevelWidgets()) {
-        const auto *window = qobject_cast<ZNTWindowController *>(widget);
-        if (window && !window->m_closed && !window->m_destroying && window->hasPendingChangesOfItem(item))
-            return true;
+        if (auto *window = qobject_cast<ZNTWindowController *>(widget); window && window->isOpen())
+            windows << window;
     }
-    return false;
+    return windows;
+}
+
+bool ZNTWindowController::anyWindowHasPendingChangesOfItem(const ZNTObject &item) {
+    const auto windows = openWindows();
+    return std::any_of(windows.begin(), windows.end(),
+                       [&item](const auto &window) { return window->hasPendingChangesOfItem(item); });
 }
 
 // A page left on the old name would save into whatever relation takes that
@@ -110,13 +116,10 @@ void ZNTWindowController::followRenamedRelationInOtherWindows(const std::shared_
     // A new relation had no name: no other window holds it.
     if (!oldRelation || !renamed || !oldRelation->hasName())
         return;
-    QList<QPointer<ZNTWindowController>> others;
-    for (QWidget *widget : QApplication::topLevelWidgets()) {
-        if (auto *window = qobject_cast<ZNTWindowController *>(widget); window && window != this)
-            others << window;
-    }
-    for (const QPointer<ZNTWindowController> &window : others) {
-        if (window && !window->m_closed && !window->m_destroying)
+    // A window may close while another follows (a page it drops): each is asked
+    // whether it is still open when its turn comes.
+    for (const QPointer<ZNTWindowController> &window : openWindows()) {
+        if (window && window != this && window->isOpen())
             window->followRenamedRelation(*oldRelation, *renamed);
     }
 }

@@ -140,10 +140,7 @@ TEST_F(TableEdits, AViewWrittenThroughRulesSavesAnEditAndANewRowAsTyped) {
     connect();
     ASSERT_NO_FATAL_FAILURE(open(ZNTView::create("v", "public", server->mainDatabase())));
     typeInto(0, "price", "2.345");
-    page->newRow();
-    grid()->abortEditing();
-    for (const auto &[column, value] : {std::pair{"id", "2"}, {"name", "b"}, {"price", "1.005"}})
-        typeInto(1, column, value);
+    addRow(1, {{"id", "2"}, {"name", "b"}, {"price", "1.005"}});
     saveAndWait();
     EXPECT_FALSE(page->saveBar()->isVisible());
     EXPECT_EQ(db.run("SELECT string_agg(id || name || price, ',' ORDER BY id) FROM base"), "1a2.35,2b1.01");
@@ -159,10 +156,7 @@ TEST_F(TableEdits, ARowTheWritersSelectPolicyHidesIsInsertedAndShownAsTyped) {
     server = connectedServer(db.name, user);
     server->setFavorite(favorite);
     ASSERT_NO_FATAL_FAILURE(open("t"));
-    page->newRow();
-    grid()->abortEditing();
-    for (const auto &[column, value] : {std::pair{"id", "2"}, {"owner", "you"}, {"price", "1.005"}})
-        typeInto(1, column, value);
+    addRow(1, {{"id", "2"}, {"owner", "you"}, {"price", "1.005"}});
     saveAndWait();
     EXPECT_FALSE(page->saveBar()->isVisible());
     EXPECT_EQ(db.run("SELECT string_agg(id || owner || price, ',' ORDER BY id) FROM t"), "1me1.00,2you1.01");

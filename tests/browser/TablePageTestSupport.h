@@ -137,6 +137,14 @@ protected:
         pumpFor(10ms);
     }
 
+    // Adds a row, which becomes row, and types its cells.
+    void addRow(int row, const QList<std::pair<QString, QString>> &cells) {
+        page->newRow();
+        grid()->abortEditing();
+        for (const auto &[column, value] : cells)
+            typeInto(row, column, value);
+    }
+
     void selectRows(const QList<int> &rows) {
         grid()->clearSelection();
         for (int row : rows)

@@ -226,11 +226,7 @@ TEST_F(TableSaveOutcome, ACommitWhoseAnswerIsLostIsNeverSentTwice) {
     server->setFavorite(favorite);
     ASSERT_NO_FATAL_FAILURE(open("pet"));
     const auto addPet = [&](int row, const char *id, const char *owner, const char *name) {
-        page->newRow();
-        grid()->abortEditing();
-        typeInto(row, "id", id);
-        typeInto(row, "owner_id", owner);
-        typeInto(row, "name", name);
+        addRow(row, {{"id", id}, {"owner_id", owner}, {"name", name}});
     };
     const auto savedAsShown = [&](const char *rows) {
         ASSERT_TRUE(saved());
