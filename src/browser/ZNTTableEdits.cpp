@@ -10,6 +10,12 @@ bool isEmptyNullOrDefault(const Value &value) {
     return value.isNull() || value.isDefault() || (value.kind() == Value::Kind::String && value.toString().isEmpty());
 }
 
+// Values as the server shows them, so that typed text ("7") meets the loaded
+// number (7).
+bool sameText(const Value &a, const Value &b) {
+    return a.isNull() == b.isNull() && a.description() == b.description();
+}
+
 // A row's key as the server shows it, so that typed text ("7") meets the
 // loaded number (7); NULL is no text.
 QStringList keyText(const ZNTTableEdits::Values &row, const QList<qsizetype> &key) {
@@ -293,18 +299,18 @@ std::optional<Value> ZNTTableEdits::valueForTypedText(const QString &text, const
     return Value::fromString(text);
 }
 
-ZNTTableEdits::Reapplied ZNTTableEdits::reapplied(const CarriedChanges &carried, const QStringList &columnNames) const {
-    QList<int> now; // where each carried column stands now, -1 when gone
-    for (const QString &name : carried.columns)
-        now << int(columnNames.indexOf(name));
+ZNTTableEdits::LeftOut ZNTTableEdits::leaveOutUnsafeChanges(CarriedChanges &carried) {
+    LeftOut leftOut;
     QList<qsizetype> key; // positions among the carried columns
-    for (const QString &name : carried.keyColumns) {
+    for (const QString &name : carried.keyColumns)
         key << carried.columns.indexOf(name);
-        if (key.last() < 0 || now[key.last()] < 0)
-            return {}; // without its key no row can be found again
+    if (key.isEmpty() || key.contains(-1)) {
+        leftOut.withoutKey = carried.updateRowsBefore.size() + carried.deleteRows.size();
+        carried.updateRowsBefore.clear();
+        carried.updateRowsAfter.clear();
+        carried.deleteRows.clear();
+        return leftOut;
     }
-    if (key.isEmpty())
-        return {};
     QList<QStringList> written;
     for (const Values &row : carried.insertedRows)
         written << keyText(row, key);
@@ -312,33 +318,81 @@ ZNTTableEdits::Reapplied ZNTTableEdits::reapplied(const CarriedChanges &carried,
         if (keyText(carried.updatedRows[i], key) != keyText(carried.updateRowsBefore[i], key))
             written << keyText(carried.updatedRows[i], key);
     }
+    const auto onWrittenKey = [&](const Values &before) { return written.contains(keyText(before, key)); };
+    for (qsizetype i = carried.updateRowsBefore.size() - 1; i >= 0; --i) {
+        if (!onWrittenKey(carried.updateRowsBefore[i]))
+            continue;
+        carried.updateRowsBefore.removeAt(i);
+        if (i < carried.updateRowsAfter.size())
+            carried.updateRowsAfter.removeAt(i);
+        if (i < carried.updatedRows.size())
+            carried.updatedRows.removeAt(i);
+        ++leftOut.onWrittenKeys;
+    }
+    leftOut.onWrittenKeys += carried.deleteRows.removeIf(onWrittenKey);
+    return leftOut;
+}
+
+ZNTTableEdits::Reapplied ZNTTableEdits::reapplied(const CarriedChanges &carried, const QStringList &columnNames) const {
+    Reapplied reapplied;
+    QList<int> now; // where each carried column stands now, -1 when gone
+    for (const QString &name : carried.columns)
+        now << int(columnNames.indexOf(name));
+    QList<qsizetype> key; // positions among the carried columns
+    for (const QString &name : carried.keyColumns) {
+        const qsizetype k = carried.columns.indexOf(name);
+        if (k < 0 || now[k] < 0) {
+            key.clear(); // without its key no row can be found again
+            break;
+        }
+        key << k;
+    }
     std::vector<bool> taken(m_rows.size());
     const auto rowWithKeyOf = [&](const Values &before) -> qsizetype {
-        if (written.contains(keyText(before, key)))
-            return -1;
-        for (qsizetype r = 0; r < rowCount(); ++r) {
+        for (qsizetype r = 0; !key.isEmpty() && r < rowCount(); ++r) {
             if (taken[size_t(r)] || isNew(r))
                 continue;
             if (std::all_of(key.begin(), key.end(),
-                            [&](qsizetype k) { return loadedValue(r, now[k]) == before.value(k); })) {
+                            [&](qsizetype k) { return sameText(loadedValue(r, now[k]), before.value(k)); })) {
                 taken[size_t(r)] = true;
                 return r;
             }
         }
+        ++reapplied.notPutBack;
         return -1;
     };
-    Reapplied reapplied;
     for (qsizetype i = 0; i < carried.updateRowsBefore.size() && i < carried.updateRowsAfter.size(); ++i) {
         const Values &before = carried.updateRowsBefore[i];
         const Values &after = carried.updateRowsAfter[i];
         const qsizetype row = rowWithKeyOf(before);
+        QList<Reapplied::Cell> cells;
+        bool changedSince = false;
         for (qsizetype c = 0; row >= 0 && c < after.size() && c < now.size(); ++c) {
-            if (now[c] >= 0 && after[c] != before.value(c))
-                reapplied.cells.append({row, now[c], after[c]});
+            // A cell the user changed meanwhile keeps the newer value.
+            if (now[c] < 0 || after[c] == before.value(c) || editedValue(row, now[c]))
+                continue;
+            const Value loaded = loadedValue(row, now[c]);
+            if (sameText(loaded, after[c]))
+                continue; // saved after all
+            if (sameText(loaded, before.value(c)))
+                cells.append({row, now[c], after[c]});
+            else
+                changedSince = true;
         }
+        // A row changed since the change was made (by another session, or by a
+        // later save of the user's) keeps what it holds now: the held change is
+        // older.
+        if (changedSince)
+            ++reapplied.notPutBack;
+        else
+            reapplied.cells << cells;
     }
     for (const Values &deleted : carried.deleteRows) {
-        if (const qsizetype row = rowWithKeyOf(deleted); row >= 0)
+        const qsizetype row = rowWithKeyOf(deleted);
+        // A row the user changed since it loaded keeps the newer change.
+        if (row >= 0 && isEdited(row))
+            ++reapplied.notPutBack;
+        else if (row >= 0 && !isDeleted(row))
             reapplied.deletedRows << row;
     }
     return reapplied;

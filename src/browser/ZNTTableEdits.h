@@ -131,12 +131,26 @@ public:
         QList<Values> insertedRows;
         QList<Values> updatedRows;
     };
-    // What of carried still applies to the rows loaded now (columnNames: their
+    // Leaves out of carried every change that could land on a row other than
+    // its own: all of them when no key tells its rows apart (a row that looks
+    // the same would take them), and those of a row whose key the save itself
+    // wrote (a new row with the key of a deleted one, a row moved onto it), as
+    // the row with that key may be the new one. Answers how many rows' changes
+    // it left out, by reason.
+    struct LeftOut {
+        qsizetype withoutKey = 0;
+        qsizetype onWrittenKeys = 0;
+    };
+    static LeftOut leaveOutUnsafeChanges(CarriedChanges &carried);
+    // What of carried applies to the rows loaded now (columnNames: their
     // result columns): the new values of each changed row whose key is among
-    // them, and the rows to mark deleted. A changed cell whose column is gone,
-    // or whose row is gone or holds another key now, applies to nothing; nor
-    // does a change of a row whose key the save itself wrote (a new row with the
-    // key of a deleted one, a row moved onto it), as that row may be the new one.
+    // them, and the rows to mark deleted. A change goes back over the values it
+    // was made over: a cell that holds the new value already needs nothing, a
+    // cell the user changed meanwhile keeps the newer value, and a row whose
+    // cells hold other values now (changed since, by another session or a later
+    // save) keeps them. notPutBack counts the rows' changes that did not go
+    // back: no row has their key (or the key column is gone), their row changed
+    // since, or the user changed the row that a deletion would mark.
     struct Reapplied {
         struct Cell {
             qsizetype row;
@@ -145,6 +159,7 @@ public:
         };
         QList<Cell> cells;
         QList<qsizetype> deletedRows;
+        qsizetype notPutBack = 0;
     };
     Reapplied reapplied(const CarriedChanges &carried, const QStringList &columnNames) const;
 

@@ -172,11 +172,36 @@ QString informativeTextForError(const ErrorPtr &error) {
     return PGError::reportsLostConnection(*error) ? PGError::withReconnectAdvice(text) : text;
 }
 
-QString unsettledSaveText(const QString &reason) {
-    return reason + QStringLiteral("\n\nThe rows are being loaded again as the table holds them now. Your changes "
-                                   "to rows that are still there are kept, and are put back over those rows once "
-                                   "they have loaded. New rows are no longer pending, so that none is added twice: "
-                                   "reload (F5) and look at the table before you add any again.");
+QString unsettledSaveText(const QString &reason, const HeldChanges &held) {
+    const auto rows = [](qint64 n) { return counted(n, "1 row", "%1 rows"); };
+    QString text = reason + QStringLiteral("\n\nThe rows are being loaded again as the table holds them now.");
+    if (held.kept > 0)
+        text += QStringLiteral(" Your changes to %1 are kept and put back over those rows once they have loaded (a "
+                               "change whose row is no longer there, or has changed since, is dropped).")
+                    .arg(rows(held.kept));
+    if (held.withoutKey > 0)
+        text += QStringLiteral(" The changes to %1 are not put back: the table has no primary key, so a row that "
+                               "looks the same could take them.")
+                    .arg(rows(held.withoutKey));
+    if (held.onWrittenKeys > 0)
+        text += QStringLiteral(" The changes to %1 are not put back: this save wrote a row with the same key, which "
+                               "may be the one there now.")
+                    .arg(rows(held.onWrittenKeys));
+    if (held.newRows > 0)
+        text += QStringLiteral(" New rows are no longer pending, so that none is added twice.");
+    return text + QStringLiteral(" Reload (F5) and look at the table before you make any of these changes again.");
+}
+
+QString notPutBackText(qint64 rows) {
+    const QString why =
+        rows == 1 ? QStringLiteral("The changes to 1 row could not be put back: that row is not among the rows loaded "
+                                   "now (another session changed or deleted it, or it is on another page), or you "
+                                   "changed it since.")
+                  : QStringLiteral("The changes to %1 rows could not be put back: those rows are not among the rows "
+                                   "loaded now (another session changed or deleted them, or they are on another "
+                                   "page), or you changed them since.")
+                        .arg(rows);
+    return why + QStringLiteral(" Nothing was saved. Look at the rows before you save again.");
 }
 
 } // namespace ZNTTablePageLogic

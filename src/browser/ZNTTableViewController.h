@@ -276,9 +276,9 @@ private:
     void noteRowsSaved(qint64 change);
     void saveDone(const std::shared_ptr<ZNTUpdateInsertDeleteQuery> &query,
                   const std::function<void(bool, ErrorPtr)> &handler);
-    void reloadAfterUnsettledSave(const ZNTUpdateInsertDeleteQuery &query);
-    void putBackCarriedChanges();
-    void saveAfterLoad(bool loaded);
+    ErrorPtr reloadAfterUnsettledSave(const ZNTUpdateInsertDeleteQuery &query);
+    qsizetype putBackCarriedChanges();
+    void saveAfterLoad(bool loaded, qsizetype notPutBack = 0);
     // The installed hook's editor for row; null without one.
     static std::unique_ptr<ZNTSidebarRowEditor> makeRowEditor(const std::shared_ptr<ZNTRow> &row);
     std::shared_ptr<ZNTRow> rowForValues(const ZNTTableEdits::Values &resultValues) const;

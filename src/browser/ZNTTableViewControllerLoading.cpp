@@ -329,8 +329,7 @@ void ZNTTableViewController::noteQueryDone(const Notification &notification) {
         showCriticalAlert(pageView()->window(), QStringLiteral("Could not load table rows."),
                           informativeTextForError(error));
     } else {
-        putBackCarriedChanges();
-        saveAfterLoad(true);
+        saveAfterLoad(true, putBackCarriedChanges());
     }
 }
 

@@ -4,10 +4,13 @@
 #include "ZNTTableGridView.h"
 #include "ZNTTablePageLogic.h"
 #include "ZNTTableViewController.h"
-#include "actions/ZNTRowMatching.h"
 #include "actions/ZNTUpdateInsertDeleteQuery.h"
+#include "engine/KesError.h"
+#include "engine/ZNTConnection.h"
 #include "model/ZNTDatabase.h"
+#include "model/ZNTIndex.h"
 #include "model/ZNTTable.h"
+#include "model/ZNTTableMetadata.h"
 #include "uikit/AlertSheet.h"
 #include "uikit/Beep.h"
 #include "uikit/BlockObservers.h"
@@ -70,9 +73,10 @@ void ZNTTableViewController::saveDone(const std::shared_ptr<ZNTUpdateInsertDelet
     if (!m_tableDataQuery)
         m_progressIndicator->stopAnimation();
     if (!query->success()) {
-        if (ZNTUpdateInsertDeleteQuery::mayHaveCommitted(query->error()))
-            reloadAfterUnsettledSave(*query);
-        handler(false, query->error());
+        const ErrorPtr error = ZNTUpdateInsertDeleteQuery::mayHaveCommitted(query->error())
+                                   ? reloadAfterUnsettledSave(*query)
+                                   : query->error();
+        handler(false, error);
         return;
     }
     const ZNTTableEdits::Counts saved = m_model->edits().counts();
@@ -84,22 +88,34 @@ void ZNTTableViewController::saveDone(const std::shared_ptr<ZNTUpdateInsertDelet
     handler(true, nullptr);
 }
 
+namespace {
+// Held changes find their rows again by a key that tells rows apart: the
+// primary key, else the oid column (not on Redshift, where rows are matched by
+// every column). Rows matched by every column are not told from look-alikes.
+QStringList keyOfHeldChanges(const ZNTTableMetadata *metadata, const ZNTConnection *connection) {
+    QStringList names;
+    if (!metadata || !connection)
+        return names;
+    if (const auto primaryKey = metadata->primaryKeyIndex()) {
+        for (const auto &column : primaryKey->keyColumns())
+            names << column->name();
+    }
+    if (names.isEmpty() && metadata->oidColumn() && !connection->isRedshift())
+        names << metadata->oidColumn()->name();
+    return names;
+}
+} // namespace
+
 // Sending these changes again could write them twice. The rows are loaded
 // again as the table holds them now, and the changes of rows still there go
-// back over them; new rows do not, as the table may hold them already. The
-// changes are held (they count as unsaved) until a load puts them back.
-void ZNTTableViewController::reloadAfterUnsettledSave(const ZNTUpdateInsertDeleteQuery &query) {
+// back over them where they can land on no other row; new rows do not, as the
+// table may hold them already. What is held counts as unsaved until a load
+// puts it back. Answers the save's error with what the sheet says of them.
+ErrorPtr ZNTTableViewController::reloadAfterUnsettledSave(const ZNTUpdateInsertDeleteQuery &query) {
     ZNTTableEdits::CarriedChanges carried;
     for (const auto &column : query.columns())
         carried.columns << column->name();
-    const auto metadata = pageMetadata();
-    const auto connection = m_table->database()->connection();
-    ZNTRowMatching::RowKey key;
-    if (metadata && connection &&
-        ZNTRowMatching::keyOfRelation(*m_table, *metadata, *connection, query.columns(), &key, nullptr)) {
-        for (const auto &column : key.columns)
-            carried.keyColumns << column->name();
-    }
+    carried.keyColumns = keyOfHeldChanges(pageMetadata().get(), m_table->database()->connection().get());
     carried.updateRowsBefore = query.updateRowsBefore();
     carried.updateRowsAfter = query.updateRowsAfter();
     carried.deleteRows = query.deleteRows();
@@ -107,29 +123,44 @@ void ZNTTableViewController::reloadAfterUnsettledSave(const ZNTUpdateInsertDelet
                            query.completedUpdateRows().size() == query.updateRowsAfter().size();
     carried.insertedRows = completed ? query.completedInsertRows() : query.insertRows();
     carried.updatedRows = completed ? query.completedUpdateRows() : query.updateRowsAfter();
-    m_carriedChanges = carried;
+    const ZNTTableEdits::LeftOut leftOut = ZNTTableEdits::leaveOutUnsafeChanges(carried);
+    HeldChanges held;
+    held.kept = carried.updateRowsBefore.size() + carried.deleteRows.size();
+    held.withoutKey = leftOut.withoutKey;
+    held.onWrittenKeys = leftOut.onWrittenKeys;
+    held.newRows = query.insertRows().size();
+    // With nothing to put back nothing is held: closing asks nothing.
+    m_carriedChanges = held.kept > 0 ? std::optional(carried) : std::nullopt;
     reloadWithStructure(false);
+    const ErrorPtr &error = query.error();
+    QVariantMap info = error->userInfo();
+    info.insert(Error::RecoverySuggestionKey, unsettledSaveText(error->localizedDescription(), held));
+    return Error::make(error->domain(), error->code(), info, error->underlyingError());
 }
 
 // A save asked for while held changes waited for the rows goes on once they
-// are back, or fails with the load, whose own sheet says why.
-void ZNTTableViewController::saveAfterLoad(bool loaded) {
+// are back, or fails with the load, whose own sheet says why. Changes that
+// found no row stop it: the user looks before anything is written.
+void ZNTTableViewController::saveAfterLoad(bool loaded, qsizetype notPutBack) {
     auto handler = std::exchange(m_saveAfterLoad, nullptr);
     if (!handler)
         return;
     if (!loaded)
         handler(false, nullptr);
+    else if (notPutBack > 0)
+        handler(false, KesError::errorWithFormat(notPutBackText(notPutBack)));
     else if (hasPendingChanges())
         saveEditsWithCompletionHandler(std::move(handler));
     else
         handler(true, nullptr);
 }
 
-// After the rows loaded; changes that apply to none of them are dropped.
-void ZNTTableViewController::putBackCarriedChanges() {
+// After the rows loaded; answers how many rows' changes found no row there,
+// which are dropped.
+qsizetype ZNTTableViewController::putBackCarriedChanges() {
     const auto carried = std::exchange(m_carriedChanges, std::nullopt);
     if (!carried || !m_model->hasResult())
-        return;
+        return 0;
     QStringList names;
     for (const auto &column : m_model->resultColumns().mid(0, m_model->edits().columnCount()))
         names << column->name();
@@ -140,6 +171,7 @@ void ZNTTableViewController::putBackCarriedChanges() {
         m_model->setDeleted(row, true);
     updateSaveView();
     updateSidebarView();
+    return back.notPutBack;
 }
 
 // The saved rows stay where they are, and the count follows them: the total
@@ -153,11 +185,15 @@ void ZNTTableViewController::noteRowsSaved(qint64 change) {
 }
 
 void ZNTTableViewController::presentSaveError(const ErrorPtr &error) {
+    // A save that may have been committed carries, as its recovery suggestion,
+    // why and what the page did with the changes.
     const bool unsettled = ZNTUpdateInsertDeleteQuery::mayHaveCommitted(error);
-    Alert *alert = Alert::alertWithMessageText(
-        unsettled ? QStringLiteral("The changes may have been saved") : QStringLiteral("Could not save changes"),
-        QStringLiteral("OK"), {}, {},
-        unsettled ? unsettledSaveText(error->localizedDescription()) : informativeTextForError(error));
+    QString text = unsettled ? error->localizedRecoverySuggestion() : informativeTextForError(error);
+    if (text.isEmpty())
+        text = error->localizedDescription();
+    Alert *alert = Alert::alertWithMessageText(unsettled ? QStringLiteral("The changes may have been saved")
+                                                         : QStringLiteral("Could not save changes"),
+                                               QStringLiteral("OK"), {}, {}, text);
     alert->setAlertStyle(Alert::Style::Critical);
     alert->compatibleBeginSheetModalForWindow(pageView()->window(), nullptr);
 }
