@@ -184,6 +184,28 @@ TEST(TableEdits, ASnapshotPutBackWhileRowsArriveKeepsTheRowsTakenSinceIt) {
     EXPECT_EQ(edits.takeStoreRows(3), 0);
 }
 
+// Changes held over a save that may have been saved go back only over the
+// values they were made over, found by the key's text: a cell the user changed
+// while the rows loaded keeps the newer value, a row changed since keeps what
+// it holds, and a row no longer there takes nothing; those are counted.
+TEST(TableEdits, HeldChangesGoBackOnlyOverTheValuesTheyWereMadeOver) {
+    ZNTTableEdits edits = loaded(kThree);
+    edits.setValue(0, 2, Value::fromBool(false)); // the user's, newer
+    ZNTTableEdits::CarriedChanges held;
+    held.columns = {"id", "name", "flag"};
+    held.keyColumns = {"id"};
+    held.updateRowsBefore = {{text("1"), text("ann"), Value::fromBool(true)}, {Value::fromInt(2), text("bob"), {}}};
+    held.updateRowsAfter = {{text("1"), text("anna"), Value::null()}, {Value::fromInt(2), text("bo"), {}}};
+    held.deleteRows = {{Value::fromInt(3), text(""), {}}, {Value::fromInt(4), text("x"), {}}};
+    const ZNTTableEdits::Reapplied back = edits.reapplied(held, {"id", "name", "flag"});
+    ASSERT_EQ(back.cells.size(), 1);
+    EXPECT_EQ(back.cells[0].row, 0);
+    EXPECT_EQ(back.cells[0].column, 1);
+    EXPECT_EQ(back.cells[0].value, text("anna"));
+    EXPECT_EQ(back.deletedRows, QList<qsizetype>({2}));
+    EXPECT_EQ(back.notPutBack, 2);
+}
+
 TEST(TableContentModel, ShowsDisplayColumnsFromTheResultByNameAndReportsEntries) {
     auto id = std::make_shared<ZNTColumn>("id");
     auto name = std::make_shared<ZNTColumn>("name");
