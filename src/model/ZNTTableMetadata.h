@@ -80,8 +80,8 @@ public:
     char relationKind() const { return m_relationKind; }
     // Whether rules rewrite statements on the relation.
     bool hasRules() const { return m_hasRules; }
-    // Whether row-level security is on; none where the server does not say
-    // (before PostgreSQL 9.5, or not loaded).
+    // Whether row-level security is on (never before PostgreSQL 9.5, which
+    // brought it); none where the server does not say, or not loaded.
     std::optional<bool> rowSecurity() const { return m_rowSecurity; }
     // User columns (attribute number > 0) in attribute-number order. A column of
     // a domain has the domain's base type (through domains over domains) as its

@@ -23,8 +23,8 @@ constexpr const char *kBaseTypeSQL =
 
 // The statements of one load, in the order their results are read. The
 // expressions of an index are ordered by position, or an expression index could
-// name the wrong expression for a position. relrowsecurity came with
-// PostgreSQL 9.5.
+// name the wrong expression for a position. Row-level security came with
+// PostgreSQL 9.5: before it, it is off on every table.
 constexpr const char *kRelationSQL =
     R"(SELECT oid, obj_description(oid, 'pg_class') AS comment, case when reltablespace!=0 then (select spcname from pg_tablespace where pg_tablespace.oid=reltablespace) else (select spcname from pg_tablespace, pg_database where pg_tablespace.oid=dattablespace and datname=%1) end as tablespace, pg_get_viewdef(oid,true) AS viewdef, relkind, relhasrules, %3 FROM pg_class WHERE oid = %2::regclass::oid;)";
 
@@ -127,7 +127,7 @@ QString ZNTTableMetadata::loadSQL(const ZNTConnection &connection, quint64 versi
     const QString statements[] = {
         QString::fromUtf8(kRelationSQL)
             .arg(database, relation,
-                 version >= 90500 ? QStringLiteral("relrowsecurity") : QStringLiteral("NULL AS relrowsecurity")),
+                 version >= 90500 ? QStringLiteral("relrowsecurity") : QStringLiteral("false AS relrowsecurity")),
         QString::fromUtf8(kColumnsSQL)
             .arg(version >= 80400 ? QStringLiteral("typcategory") : QStringLiteral("NULL as typcategory"), relation,
                  version >= 80400 ? QString::fromUtf8(kBaseTypeSQL) : QStringLiteral("atttypid"),

@@ -1,6 +1,7 @@
 #include "UikitTestSupport.h"
 #include "support/TestSupport.h"
 #include "uikit/BlockObservers.h"
+#include "uikit/Contrast.h"
 #include "uikit/SQLPreviewTextField.h"
 #include "uikit/ZNTAutosizingTextField.h"
 #include "uikit/ZNTBeveledTextField.h"
@@ -97,6 +98,10 @@ TEST(StyleOutlines, CheckBoxesRadioButtonsAndLineEditsReadInBothPalettesAndScale
                 QString which;
                 EXPECT_GE(weakestOutline(shot, ratio, &panel, &which), 3.0)
                     << which.toStdString() << ", " << dark << ratio;
+                const QPoint edge = spin->mapTo(&panel, QPoint(0, spin->height() / 2)) * ratio;
+                const auto outline = focus == spin ? focusOutlineColour : fieldOutlineColour;
+                EXPECT_EQ(shot.pixelColor(edge).name().toStdString(), outline(spin->palette()).name().toStdString())
+                    << "the spin box's outline";
             }
         }
     }
