@@ -107,20 +107,21 @@ void ZNTTableSchemaController::finishSave(const std::function<void(bool, ErrorPt
 }
 
 // A rename or a move makes the relation another item: this window drops its
-// pages of the old one, and a rows page in any other window would keep edits
-// bound to a name the server no longer knows (or that another relation takes).
+// pages of the old one, and a page of it (rows or structure) in any window
+// that keeps changes keeps them bound to a name the server no longer knows, or
+// that another relation takes next.
 ErrorPtr ZNTTableSchemaController::renameRefusal() {
     const ZNTTableSchemaModel &edited = m_edits.editedModel();
     if (!m_table->hasName() ||
         (sameText(m_table->name(), edited.tableName()) && sameText(m_table->schemaName(), edited.tableSchemaName())))
         return nullptr;
-    ZNTPendingChangesQuestion question{m_table};
+    ZNTPendingChangesQuestion question{m_table, this};
     sendAction(pageView(), ZNTActionName::askPendingChanges, &question);
     if (!question.pending)
         return nullptr;
     return KesError::errorWithFormat(
-        QStringLiteral("The rows of “%1” have changes that are not saved. Save or discard them before you rename or "
-                       "move the relation.")
+        QStringLiteral("“%1” has changes that are not saved in another page (its rows or its structure). Save or "
+                       "discard them before you rename or move the relation.")
             .arg(m_table->name()));
 }
 

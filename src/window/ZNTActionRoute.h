@@ -8,6 +8,7 @@
 #include <any>
 #include <memory>
 
+class ZNTContentController;
 class ZNTObject;
 
 class QObject;
@@ -39,10 +40,11 @@ inline const QString askPendingChanges = QStringLiteral("askPendingChanges"); //
 } // namespace ZNTActionName
 
 // Whether any main window of the program holds a page of item with changes
-// not saved yet (ZNTWindowController::hasPendingChangesOfItem); the window
-// that takes askPendingChanges answers in pending.
+// not saved yet (ZNTWindowController::hasPendingChangesOfItem), other than the
+// asking page; the window that takes askPendingChanges answers in pending.
 struct ZNTPendingChangesQuestion {
     std::shared_ptr<ZNTObject> item;
+    const ZNTContentController *asking = nullptr;
     bool pending = false;
 };
 

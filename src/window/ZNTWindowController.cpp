@@ -237,7 +237,8 @@ bool ZNTWindowController::performAction(const ZNTAction &action) {
     }
     if (action.name == ZNTActionName::askPendingChanges) {
         if (auto *const *question = std::any_cast<ZNTPendingChangesQuestion *>(&action.argument))
-            (*question)->pending = (*question)->item && anyWindowHasPendingChangesOfItem(*(*question)->item);
+            (*question)->pending =
+                (*question)->item && anyWindowHasPendingChangesOfItem(*(*question)->item, (*question)->asking);
         return true;
     }
     if (action.name == ZNTActionName::makeMainViewFirstResponder) {

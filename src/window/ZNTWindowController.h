@@ -87,11 +87,13 @@ public:
     // The page cached for an item equal to item, without making one.
     ZNTContentController *cachedViewController(const ZNTObject &item) const;
     bool hasPendingChanges() const override;
-    // Whether the page the window holds for item has changes not saved yet; for
-    // a relation, also a page of it reached through another favorite's server.
-    bool hasPendingChangesOfItem(const ZNTObject &item) const;
+    // Whether the page the window holds for item, other than except, has
+    // changes not saved yet; for a relation or its structure item, any page of
+    // the relation (its rows, its structure), also one reached through another
+    // favorite's server.
+    bool hasPendingChangesOfItem(const ZNTObject &item, const ZNTContentController *except = nullptr) const;
     // The same question put to every main window of the program still open.
-    static bool anyWindowHasPendingChangesOfItem(const ZNTObject &item);
+    static bool anyWindowHasPendingChangesOfItem(const ZNTObject &item, const ZNTContentController *except = nullptr);
     // Asks every page with edits to settle them, then answers delegate once.
     // While such a request (or a reload's) is under way, a further one is
     // answered no at once.

@@ -33,6 +33,13 @@ QWidget *focusTarget(QWidget *view) {
     }
     return view;
 }
+
+// The relation a rows or a structure page shows; nullptr for any other item.
+const ZNTTable *relationOf(const ZNTObject &item) {
+    if (const auto *structure = dynamic_cast<const ZNTTableSchema *>(&item))
+        return structure->table().get();
+    return dynamic_cast<const ZNTTable *>(&item);
+}
 } // namespace
 
 ZNTContentController *ZNTWindowController::cachedViewController(const ZNTObject &item) const {
@@ -79,11 +86,14 @@ bool ZNTWindowController::hasPendingChanges() const {
     return pending;
 }
 
-bool ZNTWindowController::hasPendingChangesOfItem(const ZNTObject &item) const {
-    const auto *relation = dynamic_cast<const ZNTTable *>(&item);
+// Another window's structure page of the relation has an item equal to the
+// asking page's: only the page itself tells them apart.
+bool ZNTWindowController::hasPendingChangesOfItem(const ZNTObject &item, const ZNTContentController *except) const {
+    const ZNTTable *relation = relationOf(item);
     for (const auto &[key, controller] : m_viewControllers) {
-        const auto shown = key.as<ZNTTable>();
-        if (relation && shown ? !shown->isSameRelationAs(*relation) : !key.object()->isEqual(item))
+        const ZNTTable *shown = relationOf(*key.object());
+        if (controller.data() == except ||
+            (relation && shown ? !shown->isSameRelationAs(*relation) : !key.object()->isEqual(item)))
             continue;
         auto *holder = capability<ZNTPendingChangesHolder>(controller);
         if (holder && holder->hasPendingChanges())
@@ -101,10 +111,12 @@ QList<QPointer<ZNTWindowController>> ZNTWindowController::openWindows() {
     return windows;
 }
 
-bool ZNTWindowController::anyWindowHasPendingChangesOfItem(const ZNTObject &item) {
+bool ZNTWindowController::anyWindowHasPendingChangesOfItem(const ZNTObject &item, const ZNTContentController *except) {
     const auto windows = openWindows();
-    return std::any_of(windows.begin(), windows.end(),
-                       [&item](const auto &window) { return window->hasPendingChangesOfItem(item); });
+    // Asking a structure page ends its open editor: each window is checked again.
+    return std::any_of(windows.begin(), windows.end(), [&item, except](const auto &window) {
+        return window && window->isOpen() && window->hasPendingChangesOfItem(item, except);
+    });
 }
 
 // A page left on the old name would save into whatever relation takes that

@@ -108,23 +108,27 @@ TEST(ItemIdentity, EachKindIsEqualByNameAndOwnerOnly) {
 }
 
 // Two favorites may reach one server: their items of a relation are not equal,
-// but are the same relation there.
+// but are the same relation there. One of the same name in another schema is
+// not, nor is one through the same SSH host on another SSH port.
 TEST(ItemIdentity, ARelationIsTheSameOnlyOnTheSameHostPortAndTunnel) {
     std::vector<std::shared_ptr<ZNTServer>> servers;
-    auto relation = [&](const QVariantMap &params) {
+    auto relation = [&](const QVariantMap &params, const QString &schema = "s") {
         servers.push_back(ZNTServer::create(params));
-        return ZNTTable::create("t", "s", std::make_shared<ZNTDatabase>("d", servers.back()));
+        return ZNTTable::create("t", schema, std::make_shared<ZNTDatabase>("d", servers.back()));
     };
     const QVariantMap ann{{"host", "db"}, {"port", 5433}, {"user", "ann"}}, bob{{"host", "db"}, {"port", 5433}},
         port{{"host", "db"}, {"port", 5434}},
-        gate{{"host", "db"}, {"port", 5433}, {"sshEnabled", true}, {"sshHost", "g"}},
-        gate2{{"host", "db"}, {"port", 5433}, {"sshEnabled", true}, {"sshHost", "g2"}};
+        gate{{"host", "db"}, {"port", 5433}, {"sshEnabled", true}, {"sshHost", "g"}, {"sshPort", 22}},
+        gate2{{"host", "db"}, {"port", 5433}, {"sshEnabled", true}, {"sshHost", "g2"}, {"sshPort", 22}},
+        gatePort{{"host", "db"}, {"port", 5433}, {"sshEnabled", true}, {"sshHost", "g"}, {"sshPort", 2222}};
     EXPECT_TRUE(relation(ann)->isSameRelationAs(*relation(bob)));
     EXPECT_FALSE(relation(ann)->isEqual(*relation(bob)));
+    EXPECT_FALSE(relation(ann)->isSameRelationAs(*relation(bob, "public")));
     EXPECT_FALSE(relation(ann)->isSameRelationAs(*relation(port)));
     EXPECT_FALSE(relation(ann)->isSameRelationAs(*relation(gate)));
     EXPECT_TRUE(relation(gate)->isSameRelationAs(*relation(gate)));
     EXPECT_FALSE(relation(gate)->isSameRelationAs(*relation(gate2)));
+    EXPECT_FALSE(relation(gate)->isSameRelationAs(*relation(gatePort)));
 }
 
 TEST(ItemIdentity, ContainersFindAnItemThroughAnEqualItemOfAnotherClass) {

@@ -281,7 +281,8 @@ QStringList namesUnder(const QAbstractItemModel *model, const QModelIndex &paren
 // A relation renamed, then moved into another schema, is listed and shown by
 // its new name: the sidebar (also one rooted at the server) and the database
 // page list it so, the shown page is its structure, F5 reloads it and its rows
-// open. Unsaved rows of it in any window, also another favorite's, refuse it.
+// open. Unsaved rows of it in any window, also another favorite's, refuse it,
+// and so does its structure edited in another window; nothing is sent then.
 TEST_F(StructureSaving, ARenamedOrMovedRelationIsListedShownAndReloadedByItsNewName) {
     shop.reset(); // a window whose every page is the real one
     BrowserPages::install();
@@ -318,6 +319,11 @@ TEST_F(StructureSaving, ARenamedOrMovedRelationIsListedShownAndReloadedByItsNewN
     // Another favorite of the same server, its window on the same database.
     const auto twin = connectedServer(db.name);
     const auto twinWindow = ZNTWindowController::create(twin->mainDatabase());
+    // A second window of this favorite: its structure page has the renaming page's item.
+    const auto second = ZNTWindowController::create(shop->server->mainDatabase());
+    second->show();
+    uikittest::activate(window);
+    ASSERT_TRUE(pumpUntil([&] { return QApplication::activeWindow() == window; }));
 
     for (const QString schema : {"public", "shop"}) {
         SCOPED_TRACE(schema.toStdString());
@@ -345,7 +351,8 @@ TEST_F(StructureSaving, ARenamedOrMovedRelationIsListedShownAndReloadedByItsNewN
         ASSERT_TRUE(StructureWindow::save(page));
         Alert *refusal = waitForSheet();
         ASSERT_TRUE(refusal);
-        EXPECT_TRUE(refusal->messageText().contains("changes that are not saved")) << refusal->messageText().toStdString();
+        EXPECT_TRUE(refusal->messageText().contains("changes that are not saved"))
+            << refusal->messageText().toStdString();
         closeSheets();
         ASSERT_TRUE(edited && edited->hasPendingChanges() && elsewhere && elsewhere->hasPendingChanges());
         ASSERT_TRUE(edited->discardChanges());
@@ -354,6 +361,26 @@ TEST_F(StructureSaving, ARenamedOrMovedRelationIsListedShownAndReloadedByItsNewN
         closeSheets();
         ASSERT_TRUE(elsewhere && elsewhere->hasPendingChanges());
         ASSERT_TRUE(elsewhere->discardChanges());
+        const QString before = page->table()->schemaName() + "." + page->table()->name();
+        second->navigateToItem(
+            std::make_shared<ZNTTableSchema>(shop->relation(page->table()->name(), page->table()->schemaName())));
+        QPointer<ZNTTableSchemaController> held =
+            dynamic_cast<ZNTTableSchemaController *>(second->mainViewController());
+        ASSERT_TRUE(held && StructureWindow::waitLoaded(held));
+        held->tableCommentField()->setFocus(Qt::TabFocusReason);
+        QTest::keyClicks(held->tableCommentField(), "stock"); // its editor still open
+        ASSERT_TRUE(StructureWindow::save(page));
+        refusal = waitForSheet();
+        ASSERT_TRUE(refusal) << "the other window's structure was not asked";
+        EXPECT_EQ(refusal->messageText(), "“" + page->table()->name() +
+                                              "” has changes that are not saved in another page (its rows or its "
+                                              "structure). Save or discard them before you rename or move the "
+                                              "relation.");
+        closeSheets();
+        EXPECT_EQ(db.run("SELECT to_regclass('" + before + "') IS NOT NULL"), "t"); // nothing was sent
+        ASSERT_TRUE(held && held->hasChanges());
+        EXPECT_EQ(held->edits().editedModel().tableComment(), "stock");
+        held->discardChanges();
         ASSERT_TRUE(StructureWindow::save(page));
         ASSERT_EQ(db.run("SELECT relnamespace::regnamespace FROM pg_class WHERE relname = 'goods'"), schema);
         // The other window follows: no page of it saves into a relation that takes the old name.
