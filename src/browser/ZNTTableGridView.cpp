@@ -1,6 +1,7 @@
 #include "ZNTTableGridView.h"
 
 #include "ZNTRowValueText.h"
+#include "uikit/AltTyping.h"
 #include "uikit/Beep.h"
 #include "uikit/TableViewAdditions.h"
 #include "uikit/WindowEditing.h"
@@ -39,6 +40,8 @@ QString ZNTTableGridCell::tooLongToEditText() {
 }
 
 bool ZNTTableGridCell::eventFilter(QObject *object, QEvent *event) {
+    if (uv_skipAltTyping(event))
+        return true;
     if (event->type() == QEvent::KeyPress) {
         auto *key = static_cast<QKeyEvent *>(event);
         auto *editor = qobject_cast<QWidget *>(object);

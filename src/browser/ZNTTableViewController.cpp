@@ -235,12 +235,18 @@ void ZNTTableViewController::buildCommands() {
     }
     special->setMenu(m_copySpecialMenu);
     QAction *add = make(QStringLiteral("&Add Row"), CommandTag::AddRow, QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_N));
+    // A new row needs no selection: the key works wherever the menu item
+    // does, also while the navigation sidebar or the detail sidebar has it.
+    add->setShortcutContext(Qt::WindowShortcut);
     connect(add, &QAction::triggered, this, [this] { newRow(); });
     QAction *dup = make(QStringLiteral("Dup&licate Row"), CommandTag::Duplicate, QKeySequence(Qt::CTRL | Qt::Key_D));
     connect(dup, &QAction::triggered, this, [this] { duplicate(); });
     QAction *del = make(QStringLiteral("&Delete Row"), CommandTag::Delete, QKeySequence::Delete);
     connect(del, &QAction::triggered, this, [this] { deleteRows(); });
     m_editActions = {copyAction, special, nullptr, add, dup, del};
+    // Keys its editors pass on: the save bar's letters before it shows.
+    m_view->installEventFilter(this);
+    m_rightSidebarView->installEventFilter(this);
 }
 
 void ZNTTableViewController::connectActions() {

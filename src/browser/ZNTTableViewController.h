@@ -209,6 +209,7 @@ signals:
 
 protected:
     QWidget *makeView() override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     enum class CommandTag { Copy, CopySpecial, AddRow, Duplicate, Delete };
@@ -293,6 +294,9 @@ private:
     int modeOf(QAction *action) const;
     bool validateRowMenuItem(QAction *item);
     QStringList onScreenColumnNames() const;
+    // Alt+S, Alt+D or Alt+P from an editor before the save bar shows; false
+    // for any other key or state.
+    bool performSaveBarKey(int key, bool fromSidebar);
 
     // Layout (ZNTTableViewControllerLayout.cpp).
     void columnResized(int logicalColumn, int newSize);

@@ -1,6 +1,6 @@
 // The table page's commands that read its rows: copying, the enabling and
-// titles of its commands, the row and header menus, and the double click of
-// the row picker.
+// titles of its commands, the row and header menus, the save bar's keys while
+// the first change is being typed, and the double click of the row picker.
 #include "ZNTCopyModes.h"
 #include "ZNTTableContentModel.h"
 #include "ZNTTableGridView.h"
@@ -10,13 +10,16 @@
 #include "model/ZNTTableMetadata.h"
 #include "uikit/Beep.h"
 #include "uikit/TableViewAdditions.h"
+#include "uikit/WindowEditing.h"
 #include "uikit/ZNTTableHeaderCell.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
 #include <QImage>
+#include <QKeyEvent>
 #include <QMenu>
+#include <QPushButton>
 
 namespace {
 // What a row or header menu item does.
@@ -300,4 +303,52 @@ void ZNTTableViewController::performDoubleAction(int row) {
         return;
     if (auto picked = rowForValues(m_model->edits().loadedValues(row)))
         m_doubleDelegate->tableViewControllerDidDoubleClickRow(this, picked);
+}
+
+// --- the save bar's keys ----------------------------------------------------------
+
+// Alt+S, Alt+D and Alt+P press the save bar's buttons while it shows. The bar
+// shows once a change is pending, so while the first one is still in its
+// editor (a grid cell, a field of the detail sidebar) the keys are not there
+// yet: the editors type nothing with Alt and pass the key on to the page's
+// view or its detail sidebar, and here it does what the button would.
+bool ZNTTableViewController::eventFilter(QObject *watched, QEvent *event) {
+    if (event->type() == QEvent::KeyPress && watched && (watched == m_view || watched == m_rightSidebarView)) {
+        const auto *key = static_cast<QKeyEvent *>(event);
+        if (key->modifiers() == Qt::AltModifier && performSaveBarKey(key->key(), watched == m_rightSidebarView)) {
+            event->accept();
+            return true;
+        }
+    }
+    return ZNTContentController::eventFilter(watched, event);
+}
+
+bool ZNTTableViewController::performSaveBarKey(int key, bool fromSidebar) {
+    if (key != Qt::Key_S && key != Qt::Key_D && key != Qt::Key_P)
+        return false;
+    // The bar's own buttons take the keys while it shows (and none while it saves).
+    if ((m_saveBar && m_saveBar->isVisible()) || m_isBusy || m_readOnly || !(fromSidebar || m_tableView->isEditing()))
+        return false;
+    if (key == Qt::Key_D) {
+        // What is being typed goes; the row stays as it was.
+        if (fromSidebar)
+            updateSidebarView();
+        else
+            m_tableView->abortEditing();
+        return true;
+    }
+    // The typing is kept first, as Return or leaving the field keeps it.
+    if (!uv_endEditing(m_tableView->window())) {
+        beep();
+        return true;
+    }
+    if (!m_model->edits().counts().any() || !m_saveBar)
+        return true;
+    if (key == Qt::Key_S) {
+        save();
+    } else {
+        m_pageLayout->activate(); // the popover goes by the button, which has only just shown
+        showSQLPreview(m_saveBar->previewButton());
+    }
+    return true;
 }

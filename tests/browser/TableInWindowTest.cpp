@@ -1,10 +1,18 @@
 // The table page in a main window: installed at start-up, its commands in the
-// window's Edit menu, its keys, Export through the installed exporter, the
-// switch to the structure, and a window reload that asks first.
+// window's Edit menu, its keys (also from its editors and the sidebars),
+// Export through the installed exporter, the switch to the structure, and a
+// window reload that asks first.
 #include "TablePageTestSupport.h"
 #include "browser/BrowserPages.h"
+#include "browser/ZNTRowValueTextCell.h"
+#include "browser/ZNTRowViewController.h"
 #include "engine/ZNTQuery.h"
 #include "uikit/BarButtons.h"
+#include "uikit/SQLPreview.h"
+#include "uikit/SQLPreviewTextField.h"
+#include "uikit/ZNTTextView.h"
+#include "window/ZNTSidebarController.h"
+#include "window/ZNTSidebarOutlineView.h"
 #include "window/ZNTWindowController.h"
 
 #include <QClipboard>
@@ -58,6 +66,28 @@ protected:
         return nullptr;
     }
 
+    static void key(int code, Qt::KeyboardModifiers modifiers = {}) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key(code), modifiers);
+    }
+    // Types into the name of row as the keyboard does: in its cell (the first
+    // letter opens the editor) or in the detail sidebar's field.
+    void typeName(int row, const QString &text, bool inSidebar = false) {
+        if (inSidebar) {
+            selectRows({row});
+            pumpFor(60ms); // the row editor lays out a new row on the next turn
+            auto *editor = dynamic_cast<ZNTRowViewController *>(page->sidebarRowViewController());
+            ASSERT_NE(editor, nullptr);
+            ZNTTextView *field = qobject_cast<ZNTRowValueTextCell *>(editor->cellAtRow(1)->cellWidget())->textView();
+            field->setFocus();
+            field->selectAll();
+        } else {
+            grid()->setFocus();
+            grid()->setCurrentIndex(model()->index(row, model()->displayColumnNamed("name")));
+        }
+        for (QChar letter : text)
+            QTest::keyClicks(QApplication::focusWidget(), letter);
+    }
+
     std::shared_ptr<ZNTWindowController> window;
 };
 
@@ -90,6 +120,62 @@ TEST_F(TableInWindow, TheEditMenuCarriesThePagesCommandsAndTheirKeys) {
     window->windowAction(ZNTWindowCommand::Undo)->trigger();
     EXPECT_FALSE(page->saveBar()->isVisible());
     saveScreenshot(window.get(), "browser", "window-table.png");
+}
+
+// Alt+S, Alt+D and Alt+P type nothing into a value: from the first change on,
+// still in its editor, they save, discard and preview as the save bar does.
+TEST_F(TableInWindow, AltLettersTypeNothingAndSaveDiscardOrPreviewTheFirstChange) {
+    show(table("t"));
+    window->toggleRightSidebar();
+    typeName(0, "bw");
+    key(Qt::Key_S, Qt::AltModifier);
+    ASSERT_TRUE(saved());
+    EXPECT_EQ(db.run("SELECT name FROM t WHERE id = 1"), "bw");
+    typeName(1, "x");
+    key(Qt::Key_D, Qt::AltModifier);
+    typeName(1, "z", true);
+    key(Qt::Key_D, Qt::AltModifier);
+    grid()->setFocus(); // the sidebar's field is left
+    EXPECT_EQ(shownColumn("name"), QStringList({"bw", "b"}));
+    EXPECT_FALSE(page->saveBar()->isVisible());
+
+    typeName(1, "y");
+    key(Qt::Key_P, Qt::AltModifier);
+    auto *preview = qobject_cast<SQLPreviewPopoverViewController *>(QApplication::activePopupWidget());
+    ASSERT_NE(preview, nullptr);
+    EXPECT_TRUE(preview->sqlField()->toPlainText().contains("'y'"));
+    preview->close();
+    ASSERT_TRUE(page->discardChanges());
+    uikittest::activate(window.get()); // the popup's going leaves no window active here
+    ASSERT_TRUE(pumpUntil([&] { return window->isActiveWindow(); }, 5s));
+
+    // AltGr, which is not Alt, still types.
+    typeName(0, "cd", true);
+    key('@', Qt::GroupSwitchModifier);
+    key(Qt::Key_S, Qt::AltModifier);
+    ASSERT_TRUE(saved());
+    EXPECT_EQ(db.run("SELECT name FROM t WHERE id = 1"), "cd@");
+    // With the bar shown, the sidebar's typing is saved along, as a click on Save saves it.
+    typeName(0, "e");
+    key(Qt::Key_Return);
+    typeName(1, "f", true);
+    key(Qt::Key_S, Qt::AltModifier);
+    ASSERT_TRUE(pumpUntil([&] { return !page->saveBar()->isVisible(); }, 30s)); // pressed, then saved
+    EXPECT_EQ(db.run("SELECT string_agg(name, ',' ORDER BY id) FROM t"), "e,f");
+}
+
+// Add Row's key works where its menu item does; Ctrl+D and Delete stay the sidebar's.
+TEST_F(TableInWindow, CtrlShiftNAddsARowFromTheNavigationSidebar) {
+    show(table("t"));
+    window->toggleSidebar();
+    window->sidebarController()->outlineView()->setFocus();
+    key(Qt::Key_N, Qt::ControlModifier | Qt::ShiftModifier);
+    selectRows({0});
+    window->sidebarController()->outlineView()->setFocus();
+    key(Qt::Key_D, Qt::ControlModifier);
+    key(Qt::Key_Delete);
+    EXPECT_EQ(edits().counts().newRows, 1);
+    EXPECT_EQ(edits().counts().deletedRows, 0);
 }
 
 TEST_F(TableInWindow, ExportHandsTheFilteredQueryAndNameToTheInstalledExporter) {
