@@ -35,8 +35,8 @@ QString &commitStatement() {
     return statement;
 }
 
-// How long a COMMIT the server is still running after its answer was lost is
-// waited for, and the pause between two questions about it.
+// How long the program asks what became of a COMMIT whose answer was lost
+// (reconnecting included), and the pause between two questions about it.
 constexpr std::chrono::milliseconds kCommitWait = std::chrono::minutes(1);
 constexpr std::chrono::milliseconds kCommitPoll(500);
 std::atomic<qint64> commitWaitMs{kCommitWait.count()};
@@ -600,15 +600,17 @@ void ZNTUpdateInsertDeleteQuery::commitTransaction(const Job &job, const std::sh
 // progress", or empty when it no longer knows; none when it could not be asked.
 // After a pause the pause is taken on the server, so the connection shows the
 // question and its message meanwhile, and quitting cancels it as any statement.
+// A connect it needs gives up at end.
 std::optional<QString> ZNTUpdateInsertDeleteQuery::transactionStatus(const std::shared_ptr<ZNTConnection> &connection,
-                                                                     qint64 transactionId, bool afterPause,
-                                                                     const QString &message) {
+                                                                     qint64 transactionId,
+                                                                     std::chrono::steady_clock::time_point end,
+                                                                     bool afterPause, const QString &message) {
     QString sql = QStringLiteral("SELECT pg_catalog.txid_status(%1)").arg(transactionId);
     if (afterPause)
         sql += QStringLiteral(" FROM pg_catalog.pg_sleep(%1)").arg(double(kCommitPoll.count()) / 1000.0);
     auto ask = ZNTQuery::create(sql);
     ask->setStatusMessage(message);
-    ask->executionBlockForConnection(connection, true)();
+    ask->executionBlockForConnection(connection, true, end)();
     if (ask->error())
         return std::nullopt;
     // NULL: the transaction is too old for the server to remember.
@@ -617,22 +619,24 @@ std::optional<QString> ZNTUpdateInsertDeleteQuery::transactionStatus(const std::
 }
 
 // A new session (the connection reconnects) asks the server what became of the
-// transaction, again while it is still committing (a deferred trigger, a
-// synchronous standby), up to a bound: the save holds the connection's queue
-// meanwhile. The rows the statements gave back came before COMMIT, so a
-// committed save is complete as it is.
+// transaction, again while it is "in progress": still committing (a deferred
+// trigger, a synchronous standby), or never ended, as when the COMMIT did not
+// reach the server and the old session sits idle in it. The bound holds from
+// before the first question, so a reconnect that gets no answer cannot outlast
+// it: the save holds the connection's queue meanwhile. The rows the statements
+// gave back came before COMMIT, so a committed save is complete as it is.
 void ZNTUpdateInsertDeleteQuery::settleLostCommit(const Job &job, std::optional<qint64> transactionId,
                                                   const std::shared_ptr<ZNTConnection> &connection, Outcome &outcome) {
     const QString inProgress = QStringLiteral("in progress");
     std::optional<QString> status = QString();
     if (transactionId) {
-        status = transactionStatus(connection, *transactionId, false,
-                                   QStringLiteral("Asking whether the changes were saved…"));
         const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(commitWaitMs.load());
+        status = transactionStatus(connection, *transactionId, end, false,
+                                   QStringLiteral("Asking whether the changes were saved…"));
         while (status == inProgress && std::chrono::steady_clock::now() + kCommitPoll <= end &&
                !connection->shouldCancel()) {
             status = transactionStatus(
-                connection, *transactionId, true,
+                connection, *transactionId, end, true,
                 QStringLiteral("Waiting for the server to finish committing the changes to %1…").arg(job.tableName));
         }
     }
@@ -648,7 +652,7 @@ void ZNTUpdateInsertDeleteQuery::settleLostCommit(const Job &job, std::optional<
     }
     const QString why = !status ? QStringLiteral("the server could not be asked whether it committed them.")
                         : *status == inProgress
-                            ? QStringLiteral("the server was still committing them when the "
+                            ? QStringLiteral("the server had not finished the transaction when the "
                                              "program stopped waiting.")
                             : QStringLiteral("the server could not tell whether it committed them.");
     outcome.error = Error::make(

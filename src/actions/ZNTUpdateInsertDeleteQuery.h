@@ -44,7 +44,8 @@ class ZNTTableMetadata;
 // A connection lost while COMMIT runs leaves the outcome open: the server may
 // have committed. The job then asks a new session what became of the
 // transaction, by the id it read before COMMIT (PostgreSQL 10 and later), and
-// asks again while the server is still committing, for up to a minute: a
+// asks again while the server has not ended it, for up to a minute in all, the
+// new session's connect included: a
 // committed save is a success, an aborted one a failure; when the outcome
 // stays unknown, the save fails with an error for which mayHaveCommitted holds.
 class ZNTUpdateInsertDeleteQuery : public ZNTActionQuery {
@@ -114,7 +115,7 @@ private:
         RowList insertRows;
         RowList updateRowsAfter;
         QString tableName;
-        QList<Returning> returning; // one per expectation
+        QList<Returning> returning;      // one per expectation
         bool readsTransactionId = false; // the server can tell a transaction's fate later
     };
     // What the job hands back to the main thread.
@@ -152,7 +153,8 @@ private:
     static void settleLostCommit(const Job &job, std::optional<qint64> transactionId,
                                  const std::shared_ptr<ZNTConnection> &connection, Outcome &outcome);
     static std::optional<QString> transactionStatus(const std::shared_ptr<ZNTConnection> &connection,
-                                                    qint64 transactionId, bool afterPause, const QString &message);
+                                                    qint64 transactionId, std::chrono::steady_clock::time_point end,
+                                                    bool afterPause, const QString &message);
     static std::shared_ptr<ZNTQuery> runNow(const std::shared_ptr<ZNTConnection> &connection, const QString &sql,
                                             const QString &status);
 

@@ -66,7 +66,7 @@ DNSResolver::DNSResolver(const QString &hostname) : m_hostname(hostname) {}
 
 DNSResolver::~DNSResolver() = default;
 
-bool DNSResolver::lookup() {
+bool DNSResolver::lookup(std::optional<std::chrono::steady_clock::time_point> deadline) {
     const QString name = hostname();
     if (name.isEmpty()) {
         std::lock_guard lock(m_mutex);
@@ -83,12 +83,14 @@ bool DNSResolver::lookup() {
     ++workersStarted;
     std::thread(resolve, pending, name.toUtf8()).detach();
 
+    const auto late = [&deadline] { return deadline && std::chrono::steady_clock::now() >= *deadline; };
     std::unique_lock wait(pending->mutex);
-    while (!pending->done && !m_shouldCancel.load())
+    while (!pending->done && !m_shouldCancel.load() && !late())
         pending->finished.wait_for(wait, std::chrono::milliseconds(50));
     // A cancel is final, also when the answer came at the same moment: the
     // caller has moved on and must not find the look-up succeeded.
-    const bool answered = pending->done && !m_shouldCancel.load();
+    const bool cancelled = m_shouldCancel.load();
+    const bool answered = pending->done && !cancelled;
     const int code = pending->code;
     const int errnoValue = pending->errnoValue;
     QList<QByteArray> addresses = pending->addresses;
@@ -96,7 +98,10 @@ bool DNSResolver::lookup() {
 
     std::lock_guard lock(m_mutex);
     if (!answered)
-        finishLocked(KesError::errorWithFormat(QStringLiteral("Name look up was cancelled.")), {});
+        finishLocked(KesError::errorWithFormat(cancelled ? QStringLiteral("Name look up was cancelled.")
+                                                         : QStringLiteral("Name look up took longer than the time "
+                                                                          "allowed.")),
+                     {});
     else if (code != 0)
         finishLocked(errorForGetAddrInfo(code, errnoValue), {});
     else if (addresses.isEmpty())

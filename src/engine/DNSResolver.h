@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 
 // Resolves one host name to its socket addresses with the system resolver
 // (getaddrinfo, so /etc/hosts, nsswitch and resolv.conf all apply), on a short
@@ -27,9 +28,10 @@ public:
     DNSResolver(const DNSResolver &) = delete;
     DNSResolver &operator=(const DNSResolver &) = delete;
 
-    // Blocks the caller (the connection queue) until the name resolved, failed or
-    // the lookup was cancelled; true when addresses() holds the answer.
-    bool lookup();
+    // Blocks the caller (the connection queue) until the name resolved, failed,
+    // the lookup was cancelled or the deadline passed; true when addresses()
+    // holds the answer.
+    bool lookup(std::optional<std::chrono::steady_clock::time_point> deadline = std::nullopt);
     // any thread
     void cancel();
 

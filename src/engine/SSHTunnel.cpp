@@ -165,13 +165,14 @@ QByteArray SSHTunnel::keyForHost(const QString &host, unsigned port) {
 
 // --- commands ------------------------------------------------------------------
 
-bool SSHTunnel::connect() {
+bool SSHTunnel::connect(std::optional<std::chrono::steady_clock::time_point> deadline) {
     {
         std::lock_guard lock(d->mutex);
         if (d->connectCalled)
             throw ProgramError("IncorrectUsage", "SSHTunnel::connect called twice; make a new tunnel per attempt.");
         d->connectCalled = true;
     }
+    d->deadline = deadline;
     initialiseLibraryOnce();
     if (!d->connectTCP() || !d->connectSSH() || !d->listenForLocalConnections())
         return false;
@@ -506,6 +507,8 @@ bool SSHTunnel::Impl::waitForDirection(int directions) {
     for (;;) {
         if (shouldCancel)
             return fail(QStringLiteral("Connection to SSH server cancelled."));
+        if (pastDeadline())
+            return fail(QStringLiteral("Connecting to SSH server took longer than the time allowed."));
         // With no direction to wait for, one slice (or the first byte that comes)
         // keeps the caller from spinning before it tries again.
         pollfd fd{session->socket(), events ? events : short(POLLIN), 0};

@@ -8,8 +8,10 @@
 #include <QStringList>
 #include <QVariantMap>
 #include <atomic>
+#include <chrono>
 #include <memory>
 #include <mutex>
+#include <optional>
 
 class SSHTunnel;
 
@@ -62,8 +64,9 @@ public:
     static QByteArray keyForHost(const QString &host, unsigned port);
 
     // Caller's thread (the connection queue); blocks until the tunnel listens or
-    // fails, with error() set. Called once per tunnel.
-    bool connect();
+    // fails, with error() set; a deadline, when given, ends every wait by then.
+    // Called once per tunnel.
+    bool connect(std::optional<std::chrono::steady_clock::time_point> deadline = std::nullopt);
     // any thread: final; every wait of connect() fails from now on, a pending
     // keyboard-interactive question is released, and nothing new is accepted.
     void cancel();

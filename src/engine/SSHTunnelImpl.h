@@ -40,6 +40,10 @@ struct SSHTunnel::Impl {
 
     std::atomic<bool> shouldCancel{false};
 
+    // The connecting thread's: the time by which connect() must be done.
+    std::optional<std::chrono::steady_clock::time_point> deadline;
+    bool pastDeadline() const { return deadline && std::chrono::steady_clock::now() >= *deadline; }
+
     // The connecting thread's until they are handed to the forwarder.
     std::unique_ptr<SSHSession> session;
     LIBSSH2_CHANNEL *channel = nullptr;

@@ -173,12 +173,14 @@ QStringList SSHTunnel::Impl::askDelegate(const QVariantMap &request) {
         else
             lock->unlockWithCondition(1);
     });
-    while (!lock->waitForCondition(1, kAnswerWaitSlice)) {
-        if (shouldCancel)
+    bool answered = false;
+    while (!(answered = lock->waitForCondition(1, kAnswerWaitSlice))) {
+        if (shouldCancel || pastDeadline())
             break;
     }
-    // After a cancel the answers are not read: the delegate may still be filling them.
-    if (shouldCancel)
+    // After a cancel, or unanswered by the deadline (the next wait fails), the
+    // answers are not read: the delegate may still be filling them.
+    if (shouldCancel || !answered)
         return {};
     return *responses;
 }

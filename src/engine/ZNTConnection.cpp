@@ -116,14 +116,14 @@ void ZNTConnection::closeForExit(std::function<void()> closed) {
 
 void ZNTConnection::connectInBackground() {
     auto self = shared_from_this();
-    d->queue.async([self] { self->performConnect(); });
+    d->queue.async([self] { self->performConnect(std::nullopt); });
 }
 
-bool ZNTConnection::connect() {
+bool ZNTConnection::connect(ConnectDeadline deadline) {
     auto self = shared_from_this();
     bool connected = false;
     d->queue.sync([&] {
-        performConnect();
+        performConnect(deadline);
         connected = d->conn && PQstatus(d->conn.get()) == CONNECTION_OK;
     });
     return connected;

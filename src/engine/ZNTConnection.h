@@ -10,9 +10,11 @@
 #include <QString>
 #include <QVariantMap>
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 
 typedef struct pg_conn PGconn;
 typedef struct pg_result PGresult;
@@ -56,11 +58,17 @@ public:
     // last reference.
     ~ZNTConnection() override;
 
+    // The time by which a connect must have succeeded; none: no limit.
+    using ConnectDeadline = std::optional<std::chrono::steady_clock::time_point>;
+
     // any thread: queues the connect sequence and returns.
     void connectInBackground();
     // connection queue (or any thread but the main one): runs the connect
     // sequence and waits; true when libpq reports CONNECTION_OK afterwards.
-    bool connect();
+    // With a deadline, every wait of this connect (the name look-up, an SSH
+    // tunnel's setup, the server's answers) ends by then, and the connect fails
+    // saying it took too long. The next connect has the deadline it is given.
+    bool connect(ConnectDeadline deadline = std::nullopt);
     // any thread: final for this object.
     void cancel();
 
@@ -132,7 +140,7 @@ private:
     // work and finishes its handle and tunnel, then calls closed.
     void closeForExit(std::function<void()> closed);
     // connection queue: the connect sequence and its steps.
-    void performConnect();
+    void performConnect(ConnectDeadline deadline);
     bool readStoredPasswords(QVariantMap &params);
     bool openTunnel(QVariantMap &params);
     std::shared_ptr<SSHTunnel> makeTunnel(const QVariantMap &params, const QString &sshHost, const QString &address);
@@ -142,6 +150,7 @@ private:
     enum class PollOutcome { Decided, Abandoned, ServerLeftDuringPanel };
     PollOutcome pollUntilDecided(bool verifyChain, const QString &host, struct TrustCheck *check);
     bool waitForSocket(int pollResult);
+    bool pastConnectDeadline() const;
     PGresult *execWithinConnect(const char *sql);
     void readServerVersion();
     void readConfigurationParameters();

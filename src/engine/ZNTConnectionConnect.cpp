@@ -236,7 +236,8 @@ void ZNTConnection::fail(ErrorPtr error) {
     setState(ZNTConnectionStateFailed, kConnectionFailed);
 }
 
-void ZNTConnection::performConnect() {
+void ZNTConnection::performConnect(ConnectDeadline deadline) {
+    d->connectDeadline = deadline;
     d->conn.reset();
     // The old tunnel served the connection just finished; a new connect makes its
     // own. It is finished outside the lock: its teardown waits for the network
@@ -320,7 +321,7 @@ std::shared_ptr<DNSResolver> ZNTConnection::makeResolver(const QString &host) {
 bool ZNTConnection::resolveHost(const QString &host) {
     auto resolver = makeResolver(host);
     setState(ZNTConnectionStateConnecting, QStringLiteral("Resolving %1 …").arg(host));
-    if (resolver->lookup())
+    if (resolver->lookup(d->connectDeadline))
         return true;
     fail(KesError::errorWithFormat(
         QStringLiteral("Resolving %1 failed. %2").arg(host, resolver->error()->localizedDescription())));
@@ -390,7 +391,7 @@ bool ZNTConnection::openTunnel(QVariantMap &params) {
             setState(ZNTConnectionStateConnecting,
                      QStringLiteral("Establishing SSH tunnel (%1)…").arg(raw->statusString()));
         });
-    const bool opened = tunnel->connect();
+    const bool opened = tunnel->connect(d->connectDeadline);
     progress.stopObserving();
     if (!opened) {
         ErrorPtr error = tunnel->error();
@@ -506,11 +507,23 @@ ZNTConnection::PollOutcome ZNTConnection::pollUntilDecided(bool verifyChain, con
     return PollOutcome::Decided;
 }
 
+// libpq's own connect_timeout does not bind PQconnectPoll: the connect's
+// deadline is kept here.
+bool ZNTConnection::pastConnectDeadline() const {
+    return d->connectDeadline && std::chrono::steady_clock::now() >= *d->connectDeadline;
+}
+
 bool ZNTConnection::waitForSocket(int pollResult) {
     for (;;) {
         if (d->shouldCancel.load()) {
             std::lock_guard lock(d->mutex);
             d->error = KesError::errorWithFormat(QStringLiteral("Connection to PostgreSQL server cancelled."));
+            return false;
+        }
+        if (pastConnectDeadline()) {
+            std::lock_guard lock(d->mutex);
+            d->error = KesError::errorWithFormat(
+                QStringLiteral("Connecting to PostgreSQL server took longer than the time allowed."));
             return false;
         }
         // poll(), not select(): a descriptor above FD_SETSIZE must not overrun an fd_set.

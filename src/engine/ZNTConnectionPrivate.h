@@ -41,6 +41,9 @@ struct ZNTConnection::Impl {
     // main thread. Absent until first used, and again after purgeMetadata.
     std::optional<QHash<QString, std::shared_ptr<void>>> metadata;
 
+    // connection queue: the deadline of the connect under way, set as it starts.
+    ConnectDeadline connectDeadline;
+
     // connection queue. Declared after the tunnel so that it is finished first:
     // its goodbye still travels through the tunnel.
     PGconnPtr conn;

@@ -83,9 +83,12 @@ void ZNTQuery::executeInBackgroundOnConnection(const std::shared_ptr<ZNTConnecti
     connection->connectionQueue().async(executionBlockForConnection(connection, autoReconnect));
 }
 
-std::function<void()> ZNTQuery::executionBlockForConnection(const std::shared_ptr<ZNTConnection> &connection,
-                                                            bool autoReconnect) {
-    return [self = shared_from_this(), connection, autoReconnect] { self->execute(connection, autoReconnect); };
+std::function<void()>
+ZNTQuery::executionBlockForConnection(const std::shared_ptr<ZNTConnection> &connection, bool autoReconnect,
+                                      std::optional<std::chrono::steady_clock::time_point> connectDeadline) {
+    return [self = shared_from_this(), connection, autoReconnect, connectDeadline] {
+        self->execute(connection, autoReconnect, connectDeadline);
+    };
 }
 
 QList<std::shared_ptr<ZNTResult>> ZNTQuery::results() const {

@@ -88,9 +88,11 @@ public:
     // any thread: runs the execution on the connection's queue.
     void executeInBackgroundOnConnection(const std::shared_ptr<ZNTConnection> &connection, bool autoReconnect);
     // The execution as a callable that runs on the calling thread, for callers
-    // that already are on the connection's queue.
-    std::function<void()> executionBlockForConnection(const std::shared_ptr<ZNTConnection> &connection,
-                                                      bool autoReconnect);
+    // that already are on the connection's queue. A connect it makes gives up
+    // at connectDeadline, when one is given.
+    std::function<void()>
+    executionBlockForConnection(const std::shared_ptr<ZNTConnection> &connection, bool autoReconnect,
+                                std::optional<std::chrono::steady_clock::time_point> connectDeadline = std::nullopt);
     QString sqlForConnection(const ZNTConnection &connection) const;
 
     // any thread. Before the execution starts nothing is sent; while it runs the
@@ -152,7 +154,8 @@ private:
     using Clock = std::chrono::steady_clock;
     ZNTQuery(QString sql, QStringList params);
 
-    void execute(const std::shared_ptr<ZNTConnection> &connection, bool autoReconnect);
+    void execute(const std::shared_ptr<ZNTConnection> &connection, bool autoReconnect,
+                 std::optional<std::chrono::steady_clock::time_point> connectDeadline);
     void enqueueNotificationLocked(const QString &name, std::shared_ptr<void> object, UserInfo userInfo);
     void enqueueNotification(const QString &name, std::shared_ptr<void> object, UserInfo userInfo = {});
     void drainNotifications(); // main thread

@@ -48,12 +48,12 @@ public:
         if (noticeReceiverInstalled)
             PQsetNoticeReceiver(pg, silentNoticeReceiver, nullptr);
     }
-    void run(bool autoReconnect);
+    void run(bool autoReconnect, ZNTConnection::ConnectDeadline connectDeadline);
 
 private:
     using Clock = std::chrono::steady_clock;
 
-    bool prepareConnection(bool autoReconnect);
+    bool prepareConnection(bool autoReconnect, ZNTConnection::ConnectDeadline connectDeadline);
     void failConnection(ErrorPtr error);
     bool refuseUserTransaction();
     bool setSavepoint();
@@ -106,10 +106,11 @@ private:
     int64_t flushTimeNs = 0, processorCheckNs = 0;
 };
 
-void ZNTQuery::execute(const std::shared_ptr<ZNTConnection> &connection, bool autoReconnect) {
+void ZNTQuery::execute(const std::shared_ptr<ZNTConnection> &connection, bool autoReconnect,
+                       std::optional<std::chrono::steady_clock::time_point> connectDeadline) {
     if (!connection->connectionQueue().isCurrent())
         throw ProgramError("WrongThread", "A query runs on its connection's queue.");
-    ZNTQueryExecution(*this, connection).run(autoReconnect);
+    ZNTQueryExecution(*this, connection).run(autoReconnect, connectDeadline);
 }
 
 void ZNTQuery::finishWithError(ErrorPtr error) {
@@ -119,7 +120,7 @@ void ZNTQuery::finishWithError(ErrorPtr error) {
     enqueueNotificationLocked(DoneNotification, shared_from_this(), {});
 }
 
-void ZNTQueryExecution::run(bool autoReconnect) {
+void ZNTQueryExecution::run(bool autoReconnect, ZNTConnection::ConnectDeadline connectDeadline) {
     if (q.sql().isEmpty()) {
         const QString text = q.sqlForConnection(*connection);
         std::lock_guard lock(q.m_mutex);
@@ -135,7 +136,7 @@ void ZNTQueryExecution::run(bool autoReconnect) {
         guardsUserTransaction = q.m_guardsUserTransaction;
         flowControl = q.m_flowControl;
     }
-    if (!prepareConnection(autoReconnect) || refuseUserTransaction() || !setSavepoint())
+    if (!prepareConnection(autoReconnect, connectDeadline) || refuseUserTransaction() || !setSavepoint())
         return;
     PQsetNoticeReceiver(pg, noticeReceiver, this);
     noticeReceiverInstalled = true;
@@ -146,7 +147,7 @@ void ZNTQueryExecution::run(bool autoReconnect) {
     finish(readResults());
 }
 
-bool ZNTQueryExecution::prepareConnection(bool autoReconnect) {
+bool ZNTQueryExecution::prepareConnection(bool autoReconnect, ZNTConnection::ConnectDeadline connectDeadline) {
     // A connection that never tried connects for its first query. One whose
     // connect failed before libpq had a handle (a refused certificate, a cancel)
     // connects again only when the caller allows it: otherwise the user would be
@@ -161,7 +162,7 @@ bool ZNTQueryExecution::prepareConnection(bool autoReconnect) {
             failConnection(connectError ? connectError : KesError::errorWithCode(1, message));
             return false;
         }
-        connection->connect();
+        connection->connect(connectDeadline);
     }
     if (connection->state() == ZNTConnection::ZNTConnectionStateLost) {
         if (!autoReconnect) {
@@ -171,7 +172,7 @@ bool ZNTQueryExecution::prepareConnection(bool autoReconnect) {
                                                    reason.isEmpty() ? QString() : reason));
             return false;
         }
-        connection->connect();
+        connection->connect(connectDeadline);
     }
     pg = connection->conn();
     if (pg && PQstatus(pg) == CONNECTION_OK)

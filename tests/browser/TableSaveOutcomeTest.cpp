@@ -23,13 +23,15 @@ namespace {
 // turn: once its pattern came from the client (the statement reaches the
 // server, its answer never reaches the client), or from the server (the client
 // gets the answer up to the pattern's end). With serverFinishes the client is
-// cut only once the server ended the session.
+// cut only once the server ended the session; with silenceNext the next session
+// is accepted and never answered. It counts the questions about a transaction.
 class CommitCutter {
 public:
     struct Cut {
         QByteArray pattern;
         bool fromServer = false;
         bool serverFinishes = false;
+        bool silenceNext = false;
     };
     CommitCutter() : m_listen(listenOnLoopback()) {
         m_acceptor = std::thread([this] { acceptLoop(); });
@@ -55,10 +57,16 @@ public:
         m_armed = cuts;
     }
     int cuts() const { return m_cuts; }
+    int statusQuestions() const { return m_statusQuestions; }
 
 private:
     void acceptLoop() {
         for (int client; (client = accept4(m_listen, nullptr, nullptr, SOCK_CLOEXEC)) >= 0;) {
+            if (m_silenceNext.exchange(false)) {
+                std::lock_guard lock(m_mutex);
+                m_sockets << client;
+                continue;
+            }
             const int server = connectLocal(requiredEnv("TRELLAN_PG_PORT").toInt());
             std::lock_guard lock(m_mutex);
             m_sockets << client << server;
@@ -84,11 +92,14 @@ private:
             if (got <= 0)
                 break;
             seen[from] = seen[from].right(64) + QByteArray(buffer, got);
+            if (from == 0)
+                m_statusQuestions +=
+                    int(seen[0].mid(std::max<qsizetype>(0, seen[0].size() - got - 11)).count("txid_status("));
             const std::optional<Cut> next = nextCut(seen[from], from == 1, got);
             if (send(fds[1 - from].fd, buffer, size_t(got), MSG_NOSIGNAL) != got)
                 break;
             if (next)
-                return cut(client, server, next->serverFinishes);
+                return cut(client, server, *next);
         }
         shutdown(client, SHUT_RDWR);
         shutdown(server, SHUT_RDWR);
@@ -106,17 +117,20 @@ private:
         got -= seen.size() - at - pattern.size();
         return m_armed.takeFirst();
     }
-    void cut(int client, int server, bool serverFinishes) {
+    void cut(int client, int server, const Cut &how) {
         shutdown(server, SHUT_WR);
         char buffer[256];
-        while (serverFinishes && recv(server, buffer, sizeof buffer, 0) > 0) {
+        while (how.serverFinishes && recv(server, buffer, sizeof buffer, 0) > 0) {
         }
         ++m_cuts;
+        m_silenceNext = how.silenceNext;
         shutdown(client, SHUT_RDWR);
     }
 
     const int m_listen;
     std::atomic<int> m_cuts{0};
+    std::atomic<int> m_statusQuestions{0};
+    std::atomic<bool> m_silenceNext{false};
     std::mutex m_mutex;
     QList<Cut> m_armed;
     bool m_stopping = false;
@@ -219,6 +233,31 @@ TEST_F(TableSaveOutcome, ACommitAnsweredWithRollbackIsAFailureAndKeepsTheEdits) 
     EXPECT_FALSE(page->saveBar()->isVisible());
 }
 
+// The answer to COMMIT is lost, and the new session that would ask about it is
+// accepted and never answered: the wait's bound holds its connect too. The load
+// after it connects as any other.
+TEST_F(TableSaveOutcome, AReconnectNoServerAnswersAfterALostCommitEndsWithinTheWait) {
+    db.run(kPets);
+    CommitCutter cutter;
+    QVariantMap params = testServerParams(db.name);
+    params["port"] = cutter.port();
+    server = ZNTServer::create(params);
+    server->setFavorite(favorite);
+    ASSERT_NO_FATAL_FAILURE(open("pet"));
+    typeInto(0, "name", "max");
+    ZNTUpdateInsertDeleteQuery::setCommitWaitForTesting(1s);
+    cutter.arm({{kCommit, false, false, true}});
+    page->save();
+    ASSERT_TRUE(saved());
+    Alert *alert = sheet();
+    ASSERT_NE(alert, nullptr);
+    EXPECT_EQ(alert->messageText(), "The changes may have been saved");
+    EXPECT_TRUE(alert->informativeText().contains("the server could not be asked whether it committed them."));
+    press(alert, "OK");
+    ASSERT_TRUE(loaded());
+    EXPECT_EQ(page->table()->database()->connection()->state(), ZNTConnection::ZNTConnectionStateConnected);
+}
+
 // The answer to COMMIT is lost. A save the server committed, or whose answer
 // came before the session went, is folded in, also once a deferred trigger
 // lets it commit; one refused, or lost before COMMIT, keeps every change. Still
@@ -256,10 +295,12 @@ TEST_F(TableSaveOutcome, ACommitWhoseAnswerIsLostIsNeverSentTwice) {
     addPet(2, "3", "1", "kit");
     typeInto(0, "name", "rex2");
     cutter.arm({{kCommit}});
+    const int asked = cutter.statusQuestions();
     page->save();
-    EXPECT_TRUE(pumpUntil([&] {
+    EXPECT_TRUE(pumpUntil([&] { // the lock held past the first questions
         const auto query = page->table()->database()->connection()->currentQuery();
-        return query && query->statusMessage() == "Waiting for the server to finish committing the changes to pet…";
+        return query && query->statusMessage() == "Waiting for the server to finish committing the changes to pet…" &&
+               cutter.statusQuestions() >= asked + 3;
     }));
     exec(holder.get(), "SELECT pg_advisory_unlock(7)");
     savedAsShown("1:1:rex2,2:1:max2,3:1:kit");
@@ -278,7 +319,7 @@ TEST_F(TableSaveOutcome, ACommitWhoseAnswerIsLostIsNeverSentTwice) {
     selectRows({0, 1});
     page->deleteRows();
     addPet(3, "1", "1", "new"); // the key of a row deleted, as loaded
-    ZNTUpdateInsertDeleteQuery::setCommitWaitForTesting(300ms);
+    ZNTUpdateInsertDeleteQuery::setCommitWaitForTesting(2s);
     cutter.arm({{kCommit}, {" LIMIT "}}); // and the rows' load after it
     page->save();
     ASSERT_TRUE(saved());
@@ -288,7 +329,8 @@ TEST_F(TableSaveOutcome, ACommitWhoseAnswerIsLostIsNeverSentTwice) {
     ASSERT_NE(alert, nullptr);
     EXPECT_EQ(alert->messageText(), "The changes may have been saved");
     EXPECT_TRUE(alert->informativeText().startsWith("The connection was lost while the changes were being "
-                                                    "committed, and the server was still committing them "));
+                                                    "committed, and the server had not finished the "
+                                                    "transaction when the program stopped waiting."));
     EXPECT_TRUE(alert->informativeText().contains("Your changes to 2 rows are kept") &&
                 alert->informativeText().contains("The changes to 1 row are not put back: this save wrote a row "
                                                   "with the same key"));
