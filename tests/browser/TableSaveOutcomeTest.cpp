@@ -239,11 +239,7 @@ TEST_F(TableSaveOutcome, ACommitAnsweredWithRollbackIsAFailureAndKeepsTheEdits) 
 TEST_F(TableSaveOutcome, AReconnectNoServerAnswersAfterALostCommitEndsWithinTheWait) {
     db.run(kPets);
     CommitCutter cutter;
-    QVariantMap params = testServerParams(db.name);
-    params["port"] = cutter.port();
-    server = ZNTServer::create(params);
-    server->setFavorite(favorite);
-    ASSERT_NO_FATAL_FAILURE(open("pet"));
+    ASSERT_NO_FATAL_FAILURE(openThrough(cutter, "pet"));
     typeInto(0, "name", "max");
     ZNTUpdateInsertDeleteQuery::setCommitWaitForTesting(1s);
     cutter.arm({{kCommit, false, false, true}});
@@ -318,9 +314,9 @@ TEST_F(TableSaveOutcome, ACommitWhoseAnswerIsLostIsNeverSentTwice) {
     typeInto(2, "name", "kit3"); // kit and max were added here: their keys are as typed
     selectRows({0, 1});
     page->deleteRows();
-    addPet(3, "1", "1", "new"); // the key of a row deleted, as loaded
-    ZNTUpdateInsertDeleteQuery::setCommitWaitForTesting(2s);
-    cutter.arm({{kCommit}, {" LIMIT "}}); // and the rows' load after it
+    addPet(3, "1", "1", "new");                              // the key of a row deleted, as loaded
+    ZNTUpdateInsertDeleteQuery::setCommitWaitForTesting(4s); // the reconnect and the first question fit in it
+    cutter.arm({{kCommit}, {" LIMIT "}});                    // and the rows' load after it
     page->save();
     ASSERT_TRUE(saved());
     ASSERT_TRUE(loaded());
