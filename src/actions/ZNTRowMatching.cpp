@@ -20,18 +20,20 @@ ErrorPtr missingKeyColumn(const QString &name) {
 }
 } // namespace
 
+ZNTColumnList identifyingKey(const ZNTTableMetadata &metadata, const ZNTConnection &connection) {
+    if (const auto primaryKey = metadata.primaryKeyIndex(); primaryKey && !primaryKey->keyColumns().isEmpty())
+        return primaryKey->keyColumns();
+    if (metadata.oidColumn() && !connection.isRedshift())
+        return {metadata.oidColumn()};
+    return {};
+}
+
 bool keyOfRelation(const ZNTTable &table, const ZNTTableMetadata &metadata, const ZNTConnection &connection,
                    const ZNTColumnList &candidates, RowKey *key, ErrorPtr *error) {
     *key = RowKey();
-    if (const auto primaryKey = metadata.primaryKeyIndex()) {
-        key->columns = primaryKey->keyColumns();
-        if (!key->columns.isEmpty())
-            return true;
-    }
-    if (metadata.oidColumn() && !connection.isRedshift()) {
-        key->columns = {metadata.oidColumn()};
+    key->columns = identifyingKey(metadata, connection);
+    if (!key->columns.isEmpty())
         return true;
-    }
     key->columns = candidates;
     if (connection.isRedshift())
         return true;

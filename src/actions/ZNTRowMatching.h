@@ -35,6 +35,10 @@ struct RowKey {
     bool byLocation = false;
 };
 
+// The columns that tell a relation's rows apart: its primary key, else its oid
+// column (not on Redshift); empty when it has neither.
+ZNTColumnList identifyingKey(const ZNTTableMetadata &metadata, const ZNTConnection &connection);
+
 // The key of a relation whose structure is loaded: its primary key; else its
 // oid column (not on Redshift); else all of candidates, compared exactly
 // (except on Redshift, whose old PostgreSQL has no collations and no casts of

@@ -4,11 +4,11 @@
 #include "ZNTTableGridView.h"
 #include "ZNTTablePageLogic.h"
 #include "ZNTTableViewController.h"
+#include "actions/ZNTRowMatching.h"
 #include "actions/ZNTUpdateInsertDeleteQuery.h"
 #include "engine/KesError.h"
 #include "engine/ZNTConnection.h"
 #include "model/ZNTDatabase.h"
-#include "model/ZNTIndex.h"
 #include "model/ZNTTable.h"
 #include "model/ZNTTableMetadata.h"
 #include "uikit/AlertSheet.h"
@@ -88,24 +88,6 @@ void ZNTTableViewController::saveDone(const std::shared_ptr<ZNTUpdateInsertDelet
     handler(true, nullptr);
 }
 
-namespace {
-// Held changes find their rows again by a key that tells rows apart: the
-// primary key, else the oid column (not on Redshift, where rows are matched by
-// every column). Rows matched by every column are not told from look-alikes.
-QStringList keyOfHeldChanges(const ZNTTableMetadata *metadata, const ZNTConnection *connection) {
-    QStringList names;
-    if (!metadata || !connection)
-        return names;
-    if (const auto primaryKey = metadata->primaryKeyIndex()) {
-        for (const auto &column : primaryKey->keyColumns())
-            names << column->name();
-    }
-    if (names.isEmpty() && metadata->oidColumn() && !connection->isRedshift())
-        names << metadata->oidColumn()->name();
-    return names;
-}
-} // namespace
-
 // Sending these changes again could write them twice. The rows are loaded
 // again as the table holds them now, and the changes of rows still there go
 // back over them where they can land on no other row; new rows do not, as the
@@ -115,7 +97,13 @@ ErrorPtr ZNTTableViewController::reloadAfterUnsettledSave(const ZNTUpdateInsertD
     ZNTTableEdits::CarriedChanges carried;
     for (const auto &column : query.columns())
         carried.columns << column->name();
-    carried.keyColumns = keyOfHeldChanges(pageMetadata().get(), m_table->database()->connection().get());
+    // Held changes find their rows again only by a key that tells rows apart:
+    // rows matched by every column are not told from look-alikes.
+    const auto metadata = pageMetadata();
+    const auto connection = m_table->database()->connection();
+    for (const auto &column :
+         metadata &&connection ? ZNTRowMatching::identifyingKey(*metadata, *connection) : ZNTColumnList())
+        carried.keyColumns << column->name();
     carried.updateRowsBefore = query.updateRowsBefore();
     carried.updateRowsAfter = query.updateRowsAfter();
     carried.deleteRows = query.deleteRows();
