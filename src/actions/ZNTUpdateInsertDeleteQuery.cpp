@@ -264,6 +264,7 @@ bool ZNTUpdateInsertDeleteQuery::prepareSQLForConnection(const ZNTConnection &co
     requireMainThread("ZNTUpdateInsertDeleteQuery::prepareSQLForConnection");
     m_returningExpectations.clear();
     m_returning.clear();
+    m_writtenCellsReturned = returnsWrittenCells(connection) && connection.serverVersion() >= kReturningVersion;
     QString text;
     if (!newValuesHaveLiterals(connection, error))
         return false;

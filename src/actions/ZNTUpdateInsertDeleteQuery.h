@@ -83,6 +83,10 @@ public:
     // After a run that got past BEGIN without a statement error.
     RowList completedInsertRows() const { return m_completedInsertRows; }
     RowList completedUpdateRows() const { return m_completedUpdateRows; }
+    // The statements return the cells they write as the server stored them, so
+    // the completed rows' keys are the server's ("03" typed comes back as 3);
+    // otherwise a written cell keeps what it was given. Set by prepareSQL….
+    bool writtenCellsReturned() const { return m_writtenCellsReturned; }
     const QList<PGResultExpectation> &returningExpectations() const { return m_returningExpectations; }
 
     // A failed save that may have been committed all the same: the connection
@@ -169,4 +173,5 @@ private:
     RowList m_updateRowsAfter;
     RowList m_completedInsertRows;
     RowList m_completedUpdateRows;
+    bool m_writtenCellsReturned = false;
 };

@@ -130,27 +130,57 @@ public:
         // new rows, and the changed rows (index-parallel to updateRowsBefore).
         QList<Values> insertedRows;
         QList<Values> updatedRows;
+        // The server gave back the cells the save wrote, so the keys above are
+        // as stored; otherwise they are as typed ("03" for 3).
+        bool writtenAsStored = true;
+        qsizetype size() const { return updateRowsBefore.size() + deleteRows.size(); }
+    };
+    // The changes held over the unsettled saves of a page, oldest save first,
+    // and how many were left out after they were held (by a later save that
+    // wrote their keys), which no load can put back.
+    struct HeldChanges {
+        QList<CarriedChanges> saves;
+        qsizetype leftOut = 0;
+        qsizetype size() const;
+        bool isEmpty() const { return size() == 0 && leftOut == 0; }
+    };
+    struct LeftOut {
+        qsizetype withoutKey = 0;
+        qsizetype onWrittenKeys = 0;
+        qsizetype changedAgain = 0; // held before, of rows the later save changed again
+        qsizetype alreadyThere = 0; // held before, that the later save's rows show saved: dropped untold
     };
     // Leaves out of carried every change that could land on a row other than
     // its own: all of them when no key tells its rows apart (a row that looks
     // the same would take them), and those of a row whose key the save itself
     // wrote (a new row with the key of a deleted one, a row moved onto it), as
-    // the row with that key may be the new one. Answers how many rows' changes
-    // it left out, by reason.
-    struct LeftOut {
-        qsizetype withoutKey = 0;
-        qsizetype onWrittenKeys = 0;
-    };
+    // the row with that key may be the new one; where the save's keys are as
+    // typed, all of them once it wrote a row or a key. Answers how many rows'
+    // changes it left out, by reason.
     static LeftOut leaveOutUnsafeChanges(CarriedChanges &carried);
-    // What of carried applies to the rows loaded now (columnNames: their
-    // result columns): the new values of each changed row whose key is among
-    // them, and the rows to mark deleted. A change goes back over the values it
-    // was made over: a cell that holds the new value already needs nothing, a
-    // cell the user changed meanwhile keeps the newer value, and a row whose
-    // cells hold other values now (changed since, by another session or a later
-    // save) keeps them. notPutBack counts the rows' changes that did not go
-    // back: no row has their key (or the key column is gone), their row changed
-    // since, or the user changed the row that a deletion would mark.
+    // Holds the changes of a save that may have been committed beside those
+    // held already: its unsafe changes are left out as above, and so are, of
+    // the changes held before it, those on the keys it wrote and those of rows
+    // it changed again (the user made the later change over the row as it
+    // loaded then). An older change that row held already, or of a row the
+    // save deletes, is dropped uncounted. Answers what it left out.
+    static LeftOut hold(HeldChanges &held, CarriedChanges save);
+    // The same for a save that committed while changes were held: what it
+    // leaves out of them is counted in held.leftOut. Answers what it left out.
+    static LeftOut noteSaved(HeldChanges &held, const CarriedChanges &save);
+
+    // What of held applies to the rows loaded now (columnNames: their result
+    // columns). Each held change finds its row by its key, the newest save's
+    // changes first, and one row takes at most one change; then:
+    // - where the row holds the change already (every cell it changed holds
+    //   the new value, or the row is marked deleted) nothing is to be done;
+    // - else where every column still there holds the value the change was
+    //   made over, it goes back: the new values of its cells (a cell the user
+    //   changed meanwhile keeps the newer value), or the deletion mark, unless
+    //   the user changed the row since;
+    // - else, and where no row has its key, a column it changed is gone or its
+    //   row was taken by a newer change, it does not go back: notPutBack.
+    // Counts are of rows' changes; held.leftOut counts as not put back.
     struct Reapplied {
         struct Cell {
             qsizetype row;
@@ -159,9 +189,11 @@ public:
         };
         QList<Cell> cells;
         QList<qsizetype> deletedRows;
+        qsizetype putBack = 0;
+        qsizetype alreadyThere = 0;
         qsizetype notPutBack = 0;
     };
-    Reapplied reapplied(const CarriedChanges &carried, const QStringList &columnNames) const;
+    Reapplied reapplied(const HeldChanges &held, const QStringList &columnNames) const;
 
     // What text typed into a cell becomes, given the cell's edited and loaded
     // values; nothing when the entry changes nothing. Text is never made a

@@ -184,23 +184,37 @@ QString unsettledSaveText(const QString &reason, const HeldChanges &held) {
                                "looks the same could take them.")
                     .arg(rows(held.withoutKey));
     if (held.onWrittenKeys > 0)
-        text += QStringLiteral(" The changes to %1 are not put back: this save wrote a row with the same key, which "
-                               "may be the one there now.")
+        text += QStringLiteral(" The changes to %1 are not put back: this save wrote a row that has, or may have, "
+                               "the same key, and may be the one there now.")
                     .arg(rows(held.onWrittenKeys));
+    if (held.changedAgain > 0)
+        text += counted(held.changedAgain,
+                        " The changes held for 1 row since an earlier save are not put back: this save changed "
+                        "that row again.",
+                        " The changes held for %1 rows since an earlier save are not put back: this save changed "
+                        "those rows again.");
     if (held.newRows > 0)
-        text += QStringLiteral(" New rows are no longer pending, so that none is added twice.");
+        text += counted(held.newRows, " The new row is no longer pending, so that it is not added twice.",
+                        " The %1 new rows are no longer pending, so that none is added twice.");
     return text + QStringLiteral(" Reload (F5) and look at the table before you make any of these changes again.");
 }
 
+// Why a change did not go back is not known: only that its row is not there as
+// it was. The save itself may have written it.
 QString notPutBackText(qint64 rows) {
     const QString why =
-        rows == 1 ? QStringLiteral("The changes to 1 row could not be put back: that row is not among the rows loaded "
-                                   "now (another session changed or deleted it, or it is on another page), or you "
-                                   "changed it since.")
-                  : QStringLiteral("The changes to %1 rows could not be put back: those rows are not among the rows "
-                                   "loaded now (another session changed or deleted them, or they are on another "
-                                   "page), or you changed them since.")
-                        .arg(rows);
+        rows == 1
+            ? QStringLiteral("The changes to 1 row could not be put back: that row is not among the rows loaded now, "
+                             "or it holds other values than when the change was made, or you changed it since. A save "
+                             "whose outcome was not known could have written it after all, another save of this "
+                             "page or another session could have changed or deleted it, or it is on another page or "
+                             "left out by the filter.")
+            : QStringLiteral("The changes to %1 rows could not be put back: those rows are not among the rows "
+                             "loaded now, or they hold other values than when the changes were made, or you changed "
+                             "them since. A save whose outcome was not known could have written them after all, "
+                             "another save of this page or another session could have changed or deleted them, or "
+                             "they are on another page or left out by the filter.")
+                  .arg(rows);
     return why + QStringLiteral(" Nothing was saved. Look at the rows before you save again.");
 }
 

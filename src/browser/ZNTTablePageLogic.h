@@ -74,18 +74,20 @@ QString editActionName(qint64 rows);   // "Edit Row", "Edit %d rows"
 // that ended with its connection lost ends saying that Reload reconnects.
 QString informativeTextForError(const ErrorPtr &error);
 // What happened to the changes of a save that may have been committed: the
-// rows whose changes are held until the rows load again, those left out (no
-// key to find their rows by, or a key the save itself wrote) and the new rows,
-// which are not kept.
+// rows whose changes are held until the rows load again (with those held over
+// an earlier such save), those left out (no key to find their rows by, a key
+// the save itself wrote, or rows held before that the save changed again) and
+// the new rows, which are not kept.
 struct HeldChanges {
     qint64 kept = 0;
     qint64 withoutKey = 0;
     qint64 onWrittenKeys = 0;
+    qint64 changedAgain = 0;
     qint64 newRows = 0;
 };
 // The informative text after a save that may have been committed; reason says why.
 QString unsettledSaveText(const QString &reason, const HeldChanges &held);
-// Why a save of held changes did not run: rows' changes that found no row.
+// Why a save of held changes did not run: rows' changes that did not go back.
 QString notPutBackText(qint64 rows);
 
 } // namespace ZNTTablePageLogic

@@ -277,6 +277,7 @@ private:
     void noteRowsSaved(qint64 change);
     void saveDone(const std::shared_ptr<ZNTUpdateInsertDeleteQuery> &query,
                   const std::function<void(bool, ErrorPtr)> &handler);
+    ZNTTableEdits::CarriedChanges carriedChangesOf(const ZNTUpdateInsertDeleteQuery &query) const;
     ErrorPtr reloadAfterUnsettledSave(const ZNTUpdateInsertDeleteQuery &query);
     qsizetype putBackCarriedChanges();
     void saveAfterLoad(bool loaded, qsizetype notPutBack = 0);
@@ -342,9 +343,9 @@ private:
     std::shared_ptr<ZNTTableMetadata> m_resultMetadata;
 
     // Edits.
-    // The changes of a save that may have been committed, put back over the
+    // The changes of saves that may have been committed, put back over the
     // rows once they are loaded again; until then they are unsaved changes.
-    std::optional<ZNTTableEdits::CarriedChanges> m_carriedChanges;
+    ZNTTableEdits::HeldChanges m_carriedChanges;
     // A save that waits for the rows to load and the held changes to go back.
     std::function<void(bool, ErrorPtr)> m_saveAfterLoad;
     std::unique_ptr<ZNTSidebarRowEditor> m_sidebarRowViewController;

@@ -234,7 +234,7 @@ void ZNTTableViewController::deleteClickedRows(const QList<int> &rows) {
 bool ZNTTableViewController::discardChanges() {
     if (m_isBusy || !endEditingForAction())
         return false;
-    m_carriedChanges.reset(); // the changes held over an unsettled save go too
+    m_carriedChanges = {}; // the changes held over an unsettled save go too
     // Both snapshots hold the rows taken so far; a page still loading takes
     // more before an undo or redo puts one of them back.
     const std::vector<ZNTTableEdits::Row> before = m_model->edits().rows();
@@ -309,7 +309,7 @@ void ZNTTableViewController::updateSaveView() {
 bool ZNTTableViewController::hasPendingChanges() const {
     if (!m_model)
         return false;
-    return (m_tableView && m_tableView->isEditing()) || m_model->edits().counts().any() || m_carriedChanges;
+    return (m_tableView && m_tableView->isEditing()) || m_model->edits().counts().any() || !m_carriedChanges.isEmpty();
 }
 
 void ZNTTableViewController::resignWithInformativeText(const QString &text, std::function<void(bool)> handler) {
@@ -332,7 +332,7 @@ void ZNTTableViewController::resignWithInformativeText(const QString &text, std:
         if (code == Alert::DefaultReturn) {
             saveEditsWithCompletionHandler([this, handler](bool success, ErrorPtr error) {
                 // Changes still held for rows not loaded yet are not settled.
-                const bool settled = success && !m_carriedChanges;
+                const bool settled = success && m_carriedChanges.isEmpty();
                 handler(settled);
                 if (!success && error)
                     presentSaveError(error);

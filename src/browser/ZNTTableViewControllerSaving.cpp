@@ -53,7 +53,7 @@ void ZNTTableViewController::saveEditsWithCompletionHandler(std::function<void(b
     // Changes held over an unsettled save are on no row until the rows have
     // loaded again: they are saved once they are back. Edits made meanwhile
     // (to rows of a load that failed halfway) are saved as they are.
-    if (m_carriedChanges && !m_model->edits().counts().any()) {
+    if (!m_carriedChanges.isEmpty() && !m_model->edits().counts().any()) {
         m_saveAfterLoad = std::move(handler);
         if (!m_tableDataQuery && !m_structureObserver.isActive())
             reloadWithStructure(false);
@@ -79,6 +79,9 @@ void ZNTTableViewController::saveDone(const std::shared_ptr<ZNTUpdateInsertDelet
         handler(false, error);
         return;
     }
+    // Held changes on the rows this save wrote, or changed again, stay out.
+    if (!m_carriedChanges.isEmpty())
+        ZNTTableEdits::noteSaved(m_carriedChanges, carriedChangesOf(*query));
     const ZNTTableEdits::Counts saved = m_model->edits().counts();
     m_model->foldSaved(query->completedInsertRows(), query->completedUpdateRows());
     noteRowsSaved(saved.newRows - saved.deletedRows);
@@ -88,17 +91,13 @@ void ZNTTableViewController::saveDone(const std::shared_ptr<ZNTUpdateInsertDelet
     handler(true, nullptr);
 }
 
-// Sending these changes again could write them twice. The rows are loaded
-// again as the table holds them now, and the changes of rows still there go
-// back over them where they can land on no other row; new rows do not, as the
-// table may hold them already. What is held counts as unsaved until a load
-// puts it back. Answers the save's error with what the sheet says of them.
-ErrorPtr ZNTTableViewController::reloadAfterUnsettledSave(const ZNTUpdateInsertDeleteQuery &query) {
+// A save's changes of loaded rows and what it wrote, to be found again by the
+// key that tells the relation's rows apart: rows matched by every column are
+// not told from look-alikes.
+ZNTTableEdits::CarriedChanges ZNTTableViewController::carriedChangesOf(const ZNTUpdateInsertDeleteQuery &query) const {
     ZNTTableEdits::CarriedChanges carried;
     for (const auto &column : query.columns())
         carried.columns << column->name();
-    // Held changes find their rows again only by a key that tells rows apart:
-    // rows matched by every column are not told from look-alikes.
     const auto metadata = pageMetadata();
     const auto connection = m_table->database()->connection();
     for (const auto &column :
@@ -111,14 +110,24 @@ ErrorPtr ZNTTableViewController::reloadAfterUnsettledSave(const ZNTUpdateInsertD
                            query.completedUpdateRows().size() == query.updateRowsAfter().size();
     carried.insertedRows = completed ? query.completedInsertRows() : query.insertRows();
     carried.updatedRows = completed ? query.completedUpdateRows() : query.updateRowsAfter();
-    const ZNTTableEdits::LeftOut leftOut = ZNTTableEdits::leaveOutUnsafeChanges(carried);
+    carried.writtenAsStored = completed && query.writtenCellsReturned();
+    return carried;
+}
+
+// Sending these changes again could write them twice. The rows are loaded
+// again as the table holds them now, and the changes of rows still there go
+// back over them where they can land on no other row; new rows do not, as the
+// table may hold them already. What is held, with what an earlier such save
+// held, counts as unsaved until a load puts it back. Answers the save's error
+// with what the sheet says of them.
+ErrorPtr ZNTTableViewController::reloadAfterUnsettledSave(const ZNTUpdateInsertDeleteQuery &query) {
+    const ZNTTableEdits::LeftOut leftOut = ZNTTableEdits::hold(m_carriedChanges, carriedChangesOf(query));
     HeldChanges held;
-    held.kept = carried.updateRowsBefore.size() + carried.deleteRows.size();
+    held.kept = m_carriedChanges.size();
     held.withoutKey = leftOut.withoutKey;
     held.onWrittenKeys = leftOut.onWrittenKeys;
+    held.changedAgain = leftOut.changedAgain;
     held.newRows = query.insertRows().size();
-    // With nothing to put back nothing is held: closing asks nothing.
-    m_carriedChanges = held.kept > 0 ? std::optional(carried) : std::nullopt;
     reloadWithStructure(false);
     const ErrorPtr &error = query.error();
     QVariantMap info = error->userInfo();
@@ -143,16 +152,16 @@ void ZNTTableViewController::saveAfterLoad(bool loaded, qsizetype notPutBack) {
         handler(true, nullptr);
 }
 
-// After the rows loaded; answers how many rows' changes found no row there,
+// After the rows loaded; answers how many rows' changes did not go back,
 // which are dropped.
 qsizetype ZNTTableViewController::putBackCarriedChanges() {
-    const auto carried = std::exchange(m_carriedChanges, std::nullopt);
-    if (!carried || !m_model->hasResult())
+    const auto carried = std::exchange(m_carriedChanges, {});
+    if (carried.isEmpty() || !m_model->hasResult())
         return 0;
     QStringList names;
     for (const auto &column : m_model->resultColumns().mid(0, m_model->edits().columnCount()))
         names << column->name();
-    const ZNTTableEdits::Reapplied back = m_model->edits().reapplied(*carried, names);
+    const ZNTTableEdits::Reapplied back = m_model->edits().reapplied(carried, names);
     for (const auto &cell : back.cells)
         m_model->setValue(cell.row, cell.column, cell.value);
     for (qsizetype row : back.deletedRows)

@@ -195,7 +195,7 @@ TEST(TableEdits, AHeldChangeLeavesACellTheUserChangedMeanwhile) {
     held.keyColumns = {"id"};
     held.updateRowsBefore = {kThree[0]};
     held.updateRowsAfter = {{Value::fromInt(1), text("anna"), Value::null()}};
-    const ZNTTableEdits::Reapplied back = edits.reapplied(held, held.columns);
+    const ZNTTableEdits::Reapplied back = edits.reapplied({{held}}, held.columns);
     ASSERT_EQ(back.cells.size(), 1);
     EXPECT_EQ(back.cells[0].column, 1);
     EXPECT_EQ(back.cells[0].value, text("anna"));

@@ -1,0 +1,305 @@
+// The changes a page holds over saves that may have been committed, and what
+// of them goes back once the rows have loaded again. A held change goes back
+// only onto its own row as it was when the change was made: any doubt leaves
+// it out, and the user is told how many.
+#include "ZNTTableEdits.h"
+
+#include <QHash>
+#include <QSet>
+
+namespace {
+using Values = ZNTTableEdits::Values;
+using Carried = ZNTTableEdits::CarriedChanges;
+
+// The same value as the server shows it, so that typed text ("7") meets the
+// loaded number (7). Values of one kind compare directly: a large bytea is not
+// written out as hex text for nothing.
+bool sameValue(const Value &a, const Value &b) {
+    if (a.kind() == b.kind())
+        return a == b;
+    if (a.isNull() || b.isNull() || a.isDefault() || b.isDefault() || a.isMultiple() || b.isMultiple())
+        return false;
+    return a.description() == b.description();
+}
+
+// Where each of names stands among columns; empty when names is empty or one
+// of them is missing.
+QList<qsizetype> positionsOf(const QStringList &names, const QStringList &columns) {
+    QList<qsizetype> positions;
+    for (const QString &name : names) {
+        const qsizetype at = columns.indexOf(name);
+        if (at < 0)
+            return {};
+        positions << at;
+    }
+    return positions;
+}
+
+// A row's key as the server shows it; NULL is no text.
+QStringList keyText(const Values &row, const QList<qsizetype> &key) {
+    QStringList text;
+    for (const qsizetype k : key) {
+        const Value value = row.value(k);
+        text << (value.isNull() ? QStringLiteral("N") : QLatin1Char('V') + value.description());
+    }
+    return text;
+}
+
+// The keys a save wrote, by key (positions among its columns): those of its
+// new rows, and the new keys of the rows it moved.
+QSet<QStringList> writtenKeys(const Carried &save, const QList<qsizetype> &key) {
+    QSet<QStringList> written;
+    for (const Values &row : save.insertedRows)
+        written.insert(keyText(row, key));
+    for (qsizetype i = 0; i < save.updatedRows.size() && i < save.updateRowsBefore.size(); ++i) {
+        const QStringList moved = keyText(save.updatedRows[i], key);
+        if (moved != keyText(save.updateRowsBefore[i], key))
+            written.insert(moved);
+    }
+    return written;
+}
+
+// Whether the save wrote a row or a key that another row's key may equal.
+bool wroteKeys(const Carried &save, const QList<qsizetype> &key) {
+    if (key.isEmpty())
+        return !save.insertedRows.isEmpty() || !save.updatedRows.isEmpty();
+    return !writtenKeys(save, key).isEmpty();
+}
+
+// Removes the changes for which leave(before, after) holds (after is null for
+// a deletion); answers how many it removed.
+template <class Leave> qsizetype removeChanges(Carried &carried, Leave leave) {
+    const qsizetype count = carried.size();
+    for (qsizetype i = carried.updateRowsBefore.size() - 1; i >= 0; --i) {
+        // An edit without its new values changes nothing.
+        const Values &before = carried.updateRowsBefore[i];
+        if (!leave(before, i < carried.updateRowsAfter.size() ? &carried.updateRowsAfter[i] : &before))
+            continue;
+        carried.updateRowsBefore.removeAt(i);
+        if (i < carried.updateRowsAfter.size())
+            carried.updateRowsAfter.removeAt(i);
+        if (i < carried.updatedRows.size())
+            carried.updatedRows.removeAt(i);
+    }
+    carried.deleteRows.removeIf([&](const Values &before) { return leave(before, nullptr); });
+    return count - carried.size();
+}
+
+qsizetype removeAll(Carried &carried) {
+    return removeChanges(carried, [](const Values &, const Values *) { return true; });
+}
+
+// Leaves out of older the changes on the keys that save wrote; all of them
+// where its keys cannot be compared with older's (no key, other key columns,
+// keys as typed). Answers how many.
+qsizetype leaveOutWrittenBy(Carried &older, const Carried &save) {
+    const QList<qsizetype> key = positionsOf(save.keyColumns, save.columns);
+    if (!wroteKeys(save, key))
+        return 0;
+    const QList<qsizetype> olderKey = positionsOf(save.keyColumns, older.columns);
+    if (key.isEmpty() || olderKey.isEmpty() || older.keyColumns != save.keyColumns || !save.writtenAsStored)
+        return removeAll(older);
+    const QSet<QStringList> written = writtenKeys(save, key);
+    return removeChanges(
+        older, [&](const Values &before, const Values *) { return written.contains(keyText(before, olderKey)); });
+}
+
+// Of older's changes, those on a row that save changed too are settled by it:
+// the user made the later change over the row as it loaded then. An edit the
+// row held already, and a change of a row the save deletes, are dropped as
+// already there; the others are left out, as the row changed again since.
+void leaveOutChangedAgain(Carried &older, const Carried &save, ZNTTableEdits::LeftOut &leftOut) {
+    const QList<qsizetype> key = positionsOf(save.keyColumns, save.columns);
+    const QList<qsizetype> olderKey = positionsOf(save.keyColumns, older.columns);
+    if (key.isEmpty() || olderKey.isEmpty() || older.keyColumns != save.keyColumns)
+        return;
+    QHash<QStringList, qsizetype> edited;
+    for (qsizetype i = 0; i < save.updateRowsBefore.size(); ++i)
+        edited.insert(keyText(save.updateRowsBefore[i], key), i);
+    QSet<QStringList> deleted;
+    for (const Values &row : save.deleteRows)
+        deleted.insert(keyText(row, key));
+    removeChanges(older, [&](const Values &before, const Values *after) {
+        const QStringList rowKey = keyText(before, olderKey);
+        if (deleted.contains(rowKey)) {
+            ++leftOut.alreadyThere;
+            return true;
+        }
+        const auto later = edited.constFind(rowKey);
+        if (later == edited.constEnd())
+            return false;
+        const Values &laterBefore = save.updateRowsBefore[*later];
+        bool saved = after != nullptr;
+        for (qsizetype c = 0; saved && c < older.columns.size(); ++c) {
+            if (after->value(c) == before.value(c))
+                continue;
+            const qsizetype at = save.columns.indexOf(older.columns[c]);
+            saved = at >= 0 && sameValue(laterBefore.value(at), after->value(c));
+        }
+        ++(saved ? leftOut.alreadyThere : leftOut.changedAgain);
+        return true;
+    });
+}
+} // namespace
+
+qsizetype ZNTTableEdits::HeldChanges::size() const {
+    qsizetype count = 0;
+    for (const CarriedChanges &save : saves)
+        count += save.size();
+    return count;
+}
+
+ZNTTableEdits::LeftOut ZNTTableEdits::leaveOutUnsafeChanges(CarriedChanges &carried) {
+    LeftOut leftOut;
+    const QList<qsizetype> key = positionsOf(carried.keyColumns, carried.columns);
+    if (key.isEmpty()) {
+        leftOut.withoutKey = removeAll(carried);
+        return leftOut;
+    }
+    // Keys as typed ("03") cannot be told from the keys loaded (3).
+    if (!carried.writtenAsStored && wroteKeys(carried, key)) {
+        leftOut.onWrittenKeys = removeAll(carried);
+        return leftOut;
+    }
+    const QSet<QStringList> written = writtenKeys(carried, key);
+    leftOut.onWrittenKeys = removeChanges(
+        carried, [&](const Values &before, const Values *) { return written.contains(keyText(before, key)); });
+    return leftOut;
+}
+
+ZNTTableEdits::LeftOut ZNTTableEdits::hold(HeldChanges &held, CarriedChanges save) {
+    LeftOut leftOut;
+    // The save as it was made: its own leaving out may drop rows that moved.
+    for (CarriedChanges &older : held.saves) {
+        leftOut.onWrittenKeys += leaveOutWrittenBy(older, save);
+        leaveOutChangedAgain(older, save, leftOut);
+    }
+    const LeftOut own = leaveOutUnsafeChanges(save);
+    leftOut.withoutKey += own.withoutKey;
+    leftOut.onWrittenKeys += own.onWrittenKeys;
+    held.saves.removeIf([](const CarriedChanges &older) { return older.size() == 0; });
+    if (save.size() > 0)
+        held.saves << std::move(save);
+    return leftOut;
+}
+
+ZNTTableEdits::LeftOut ZNTTableEdits::noteSaved(HeldChanges &held, const CarriedChanges &save) {
+    LeftOut leftOut;
+    for (CarriedChanges &older : held.saves) {
+        leftOut.onWrittenKeys += leaveOutWrittenBy(older, save);
+        leaveOutChangedAgain(older, save, leftOut);
+    }
+    held.leftOut += leftOut.onWrittenKeys + leftOut.changedAgain;
+    held.saves.removeIf([](const CarriedChanges &older) { return older.size() == 0; });
+    return leftOut;
+}
+
+namespace {
+// One save's held changes against the rows loaded now.
+class Reapplying {
+public:
+    Reapplying(const ZNTTableEdits &edits, const Carried &save, const QStringList &columnNames,
+               std::vector<bool> &taken, ZNTTableEdits::Reapplied &out)
+        : m_edits(edits), m_taken(taken), m_out(out) {
+        for (const QString &name : save.columns)
+            m_now << int(columnNames.indexOf(name));
+        for (const qsizetype k : positionsOf(save.keyColumns, save.columns)) {
+            if (m_now[k] < 0) {
+                m_key.clear(); // without its key no row can be found again
+                break;
+            }
+            m_key << k;
+        }
+    }
+
+    void edit(const Values &before, const Values &after) {
+        const qsizetype row = rowWithKeyOf(before);
+        QList<qsizetype> changed;
+        for (qsizetype c = 0; c < m_now.size(); ++c) {
+            if (after.value(c) != before.value(c))
+                changed << c;
+        }
+        const bool columnGone = std::any_of(changed.begin(), changed.end(), [&](qsizetype c) { return m_now[c] < 0; });
+        if (row < 0 || columnGone) {
+            ++m_out.notPutBack;
+            return;
+        }
+        if (std::all_of(changed.begin(), changed.end(),
+                        [&](qsizetype c) { return sameValue(loaded(row, c), after.value(c)); })) {
+            ++m_out.alreadyThere; // saved after all
+            return;
+        }
+        if (!holds(row, before)) {
+            ++m_out.notPutBack;
+            return;
+        }
+        // A cell the user changed meanwhile keeps the newer value.
+        for (const qsizetype c : changed) {
+            if (!m_edits.editedValue(row, m_now[c]))
+                m_out.cells.append({row, m_now[c], after.value(c)});
+        }
+        ++m_out.putBack;
+    }
+
+    void deletion(const Values &before) {
+        const qsizetype row = rowWithKeyOf(before);
+        if (row >= 0 && m_edits.isDeleted(row))
+            ++m_out.alreadyThere;
+        else if (row < 0 || m_edits.isEdited(row) || !holds(row, before))
+            ++m_out.notPutBack; // the user's newer change of the row stays
+        else {
+            m_out.deletedRows << row;
+            ++m_out.putBack;
+        }
+    }
+
+private:
+    Value loaded(qsizetype row, qsizetype column) const { return m_edits.loadedValue(row, m_now[column]); }
+
+    // The first loaded row with before's key not taken by another change; it
+    // is taken now, whatever becomes of the change.
+    qsizetype rowWithKeyOf(const Values &before) {
+        for (qsizetype r = 0; !m_key.isEmpty() && r < m_edits.rowCount(); ++r) {
+            if (m_taken[size_t(r)] || m_edits.isNew(r))
+                continue;
+            if (std::all_of(m_key.begin(), m_key.end(),
+                            [&](qsizetype k) { return sameValue(loaded(r, k), before.value(k)); })) {
+                m_taken[size_t(r)] = true;
+                return r;
+            }
+        }
+        return -1;
+    }
+
+    // Whether every column still there holds what it held when the change was made.
+    bool holds(qsizetype row, const Values &before) const {
+        for (qsizetype c = 0; c < m_now.size(); ++c) {
+            if (m_now[c] >= 0 && !sameValue(loaded(row, c), before.value(c)))
+                return false;
+        }
+        return true;
+    }
+
+    const ZNTTableEdits &m_edits;
+    std::vector<bool> &m_taken;
+    ZNTTableEdits::Reapplied &m_out;
+    QList<int> m_now; // where each carried column stands now, -1 when gone
+    QList<qsizetype> m_key;
+};
+} // namespace
+
+ZNTTableEdits::Reapplied ZNTTableEdits::reapplied(const HeldChanges &held, const QStringList &columnNames) const {
+    Reapplied out;
+    out.notPutBack = held.leftOut;
+    std::vector<bool> taken(m_rows.size());
+    // The newest changes first: an older change never goes over a row a newer
+    // one was made for.
+    for (auto save = held.saves.crbegin(); save != held.saves.crend(); ++save) {
+        Reapplying reapplying(*this, *save, columnNames, taken, out);
+        for (qsizetype i = 0; i < save->updateRowsBefore.size(); ++i)
+            reapplying.edit(save->updateRowsBefore[i], save->updateRowsAfter.value(i));
+        for (const Values &deleted : save->deleteRows)
+            reapplying.deletion(deleted);
+    }
+    return out;
+}
