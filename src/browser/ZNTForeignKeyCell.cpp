@@ -5,7 +5,6 @@
 #include "engine/ZNTColumn.h"
 #include "model/ZNTAsynchronousRow.h"
 #include "model/ZNTTable.h"
-#include "uikit/AltTyping.h"
 #include "uikit/BlockObservers.h"
 #include "uikit/KRVTableDataCell.h"
 #include "uikit/PlainToolTip.h"
@@ -301,8 +300,6 @@ void ZNTForeignKeyCell::post(const QString &name) {
 
 bool ZNTForeignKeyCell::eventFilter(QObject *watched, QEvent *event) {
     if (watched == m_keyField) {
-        if (uv_skipAltTyping(event))
-            return true;
         if (event->type() == QEvent::FocusOut && isNewFocus(static_cast<QFocusEvent *>(event)))
             textFieldDidEndEditing();
         if (event->type() == QEvent::KeyPress && static_cast<QKeyEvent *>(event)->key() == Qt::Key_Escape &&

@@ -6,7 +6,6 @@
 #include "ZNTRowValueText.h"
 #include "engine/ZNTColumn.h"
 #include "platform/NotificationCenter.h"
-#include "uikit/AltTyping.h"
 #include "uikit/Beep.h"
 #include "uikit/BlockObservers.h"
 #include "uikit/Contrast.h"
@@ -171,8 +170,6 @@ bool ZNTRowValueTextCell::eventFilter(QObject *watched, QEvent *event) {
             textviewDidEndEditing();
         break;
     case QEvent::KeyPress: {
-        if (uv_skipAltTyping(event))
-            return true;
         const auto *key = static_cast<QKeyEvent *>(event);
         if (key->key() == Qt::Key_Down && key->modifiers() == Qt::AltModifier && m_actionButton->isVisible() &&
             m_actionButton->isEnabled()) {

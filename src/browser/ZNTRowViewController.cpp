@@ -7,6 +7,7 @@
 #include "model/ZNTAsynchronousRow.h"
 #include "model/ZNTConstraint.h"
 #include "platform/Log.h"
+#include "uikit/AltTyping.h"
 #include "uikit/BlockObservers.h"
 #include "uikit/ZNTTextView.h"
 
@@ -188,6 +189,10 @@ QWidget *ZNTRowViewController::viewForRow(int row) {
     view->resize(m_tableView->viewport()->width(), heightOfRow(row));
     cell->setColumn(m_model.columnAt(row));
     cell->setEditable(isEditable());
+    // Whatever its kind, no field types a letter pressed with Alt: the page's
+    // Alt keys (save, discard, preview) reach it instead.
+    for (QWidget *field : cell->keyViews())
+        uv_skipAltTypingIn(field);
     const Value value = m_model.valueAt(row);
     if (auto *text = qobject_cast<ZNTRowValueTextCell *>(view)) {
         prepareTextCell(text, row);

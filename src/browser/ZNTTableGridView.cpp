@@ -31,7 +31,11 @@ QWidget *ZNTTableGridCell::createEditor(QWidget *parent, const QStyleOptionViewI
         QToolTip::showText(parent->mapToGlobal(option.rect.bottomLeft()), tooLongToEditText(), parent, option.rect);
         return nullptr;
     }
-    return KRVTableDataCell::createEditor(parent, option, index);
+    QWidget *editor = KRVTableDataCell::createEditor(parent, option, index);
+    // A letter pressed with Alt types nothing, in the editor of any kind of
+    // value and in its inner fields: the page's Alt keys reach it instead.
+    uv_skipAltTypingIn(editor);
+    return editor;
 }
 
 QString ZNTTableGridCell::tooLongToEditText() {
@@ -40,8 +44,6 @@ QString ZNTTableGridCell::tooLongToEditText() {
 }
 
 bool ZNTTableGridCell::eventFilter(QObject *object, QEvent *event) {
-    if (uv_skipAltTyping(event))
-        return true;
     if (event->type() == QEvent::KeyPress) {
         auto *key = static_cast<QKeyEvent *>(event);
         auto *editor = qobject_cast<QWidget *>(object);

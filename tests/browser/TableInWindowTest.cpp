@@ -6,6 +6,7 @@
 #include "browser/BrowserPages.h"
 #include "browser/ZNTRowValueTextCell.h"
 #include "browser/ZNTRowViewController.h"
+#include "engine/ZNTColumn.h"
 #include "engine/ZNTQuery.h"
 #include "uikit/BarButtons.h"
 #include "uikit/SQLPreview.h"
@@ -16,6 +17,7 @@
 #include "window/ZNTWindowController.h"
 
 #include <QClipboard>
+#include <QComboBox>
 #include <QMenu>
 #include <QMenuBar>
 
@@ -88,6 +90,53 @@ protected:
             QTest::keyClicks(QApplication::focusWidget(), letter);
     }
 
+    // Alt+N, then Alt+D, in the editor of each cell of the first row and in
+    // each field of the detail sidebar (a pop-up's list too), every field left
+    // at once, as leaving it keeps what it took: none may leave a change.
+    // Returns how many editors and entries took the keys.
+    int pressAltLettersInEveryField() {
+        int reached = 0;
+        for (int column = 0; column < model()->columnCount(); ++column) {
+            if (!(model()->flags(model()->index(0, column)) & Qt::ItemIsEditable))
+                continue; // bytea
+            grid()->setFocus();
+            grid()->editCell(0, column);
+            if (!grid()->isEditing())
+                continue;
+            key(Qt::Key_N, Qt::AltModifier);
+            key(Qt::Key_D, Qt::AltModifier);
+            grid()->endEditing();
+            EXPECT_FALSE(edits().counts().any())
+                << "the grid's " << model()->displayColumns()[column]->name().toStdString();
+            ++reached;
+        }
+        auto *editor = dynamic_cast<ZNTRowViewController *>(page->sidebarRowViewController());
+        for (int entry = 0; editor && editor->cellAtRow(entry); ++entry) {
+            bool took = false;
+            for (qsizetype k = 0; k < editor->cellAtRow(entry)->keyViews().size(); ++k) {
+                editor->setFirstResponderToFieldAtIndex(entry); // scrolled into sight
+                QWidget *field = editor->cellAtRow(entry)->keyViews()[k];
+                field->setFocus(Qt::TabFocusReason);
+                if (!field->hasFocus())
+                    continue;
+                key(Qt::Key_N, Qt::AltModifier);
+                key(Qt::Key_D, Qt::AltModifier);
+                if (auto *popup = qobject_cast<QComboBox *>(editor->cellAtRow(entry)->keyViews()[k])) {
+                    popup->showPopup(); // and its list
+                    key(Qt::Key_N, Qt::AltModifier);
+                    key(Qt::Key_D, Qt::AltModifier);
+                    key(Qt::Key_Escape);
+                }
+                grid()->setFocus();
+                EXPECT_FALSE(edits().counts().any())
+                    << "the sidebar's " << editor->cellAtRow(entry)->column()->name().toStdString() << " " << k;
+                took = true;
+            }
+            reached += took;
+        }
+        return reached;
+    }
+
     std::shared_ptr<ZNTWindowController> window;
 };
 
@@ -125,6 +174,10 @@ TEST_F(TableInWindow, TheEditMenuCarriesThePagesCommandsAndTheirKeys) {
 // Alt+S, Alt+D and Alt+P type nothing into a value: from the first change on,
 // still in its editor, they save, discard and preview as the save bar does.
 TEST_F(TableInWindow, AltLettersTypeNothingAndSaveDiscardOrPreviewTheFirstChange) {
+    db.run("CREATE TABLE r (id int PRIMARY KEY); INSERT INTO r VALUES (7);"
+           "ALTER TABLE t ADD flag boolean DEFAULT false, ADD n int DEFAULT 5, ADD d date DEFAULT '2024-01-02',"
+           " ADD j jsonb DEFAULT '{}', ADD ref int DEFAULT 7 REFERENCES r, ADD b bytea DEFAULT '\\x00ff';"
+           "UPDATE t SET flag = true");
     show(table("t"));
     window->toggleRightSidebar();
     typeName(0, "bw");
@@ -162,6 +215,20 @@ TEST_F(TableInWindow, AltLettersTypeNothingAndSaveDiscardOrPreviewTheFirstChange
     key(Qt::Key_S, Qt::AltModifier);
     ASSERT_TRUE(pumpUntil([&] { return !page->saveBar()->isVisible(); }, 30s)); // pressed, then saved
     EXPECT_EQ(db.run("SELECT string_agg(name, ',' ORDER BY id) FROM t"), "e,f");
+
+    // In every field of every kind, with nothing pending: nothing typed, nothing changed.
+    const QString asLoaded = db.run("SELECT t::text FROM t WHERE id = 1");
+    EXPECT_EQ(pressAltLettersInEveryField(), 15); // the grid's editors but bytea, the sidebar's entries
+    key(Qt::Key_S, Qt::AltModifier);              // saves whatever is pending
+    ASSERT_TRUE(pumpUntil([&] { return !page->saveBar()->isVisible() && !page->isBusy(); }, 30s));
+    EXPECT_EQ(db.run("SELECT t::text FROM t WHERE id = 1"), asLoaded);
+    // A choice in the pop-up is a change that Alt+S saves.
+    auto *editor = dynamic_cast<ZNTRowViewController *>(page->sidebarRowViewController());
+    ASSERT_TRUE(editor && editor->setFirstResponderToFieldAtIndex(2));
+    key(Qt::Key_Down);
+    key(Qt::Key_S, Qt::AltModifier);
+    ASSERT_TRUE(pumpUntil([&] { return !page->saveBar()->isVisible() && !page->isBusy(); }, 30s));
+    EXPECT_EQ(db.run("SELECT flag FROM t WHERE id = 1"), "f");
 }
 
 // Add Row's key works where its menu item does; Ctrl+D and Delete stay the sidebar's.

@@ -1,5 +1,6 @@
 #include "UikitTestSupport.h"
 #include "support/TestSupport.h"
+#include "uikit/AltTyping.h"
 #include "uikit/BlockObservers.h"
 #include "uikit/Contrast.h"
 #include "uikit/SQLPreviewTextField.h"
@@ -8,6 +9,8 @@
 
 #include <QCheckBox>
 #include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QMenu>
 #include <QRadioButton>
 #include <QSpinBox>
 #include <QTest>
@@ -241,4 +244,32 @@ TEST(TextFields, ShowTheStartOfATextWiderThanTheFieldWhileNotFocused) {
         pumpFor(10ms);
         EXPECT_EQ(field->selectedText(), name) << "given a text and tabbed into at once";
     }
+}
+
+// A field made of several widgets: none types a letter pressed with Alt, which
+// goes on to the field's parent; AltGr types; a menu opened from the field
+// keeps its letters.
+TEST(TextFields, AltLettersSkipEveryWidgetOfAFieldButNotItsMenus) {
+    struct Page : QWidget {
+        QStringList reached;
+        void keyPressEvent(QKeyEvent *event) override {
+            if (!event->text().isEmpty()) // not Alt itself
+                reached << event->text();
+        }
+    } page;
+    auto *field = new QWidget(&page);
+    auto *inner = new QLineEdit(field);
+    auto *menu = new QMenu(field);
+    QAction *null = menu->addAction(QStringLiteral("&NULL"));
+    uv_skipAltTypingIn(field);
+    QTest::keyClick(inner, Qt::Key_D, Qt::AltModifier);
+    QTest::keyClick(inner, '@', Qt::GroupSwitchModifier);
+    EXPECT_EQ(inner->text(), "@");
+    EXPECT_EQ(page.reached, QStringList({"d"}));
+
+    bool chosen = false;
+    QObject::connect(null, &QAction::triggered, [&] { chosen = true; });
+    menu->popup(QPoint(0, 0));
+    QTest::keyClick(menu, Qt::Key_N, Qt::AltModifier);
+    EXPECT_TRUE(chosen);
 }
