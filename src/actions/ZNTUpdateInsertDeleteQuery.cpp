@@ -41,6 +41,14 @@ constexpr std::chrono::milliseconds kCommitWait = std::chrono::minutes(1);
 constexpr std::chrono::milliseconds kCommitPoll(500);
 std::atomic<qint64> commitWaitMs{kCommitWait.count()};
 
+// What the save sent and the server has not acknowledged for this long ends the
+// session while the statements and COMMIT are awaited: over a link that died
+// the kernel would retry for about fifteen minutes, the connection's queue held.
+// A live server acknowledges what it receives however long it works, so a
+// COMMIT that runs for minutes is still waited for.
+constexpr std::chrono::milliseconds kUnacknowledgedTimeout = std::chrono::minutes(1);
+std::atomic<qint64> unacknowledgedTimeoutMs{kUnacknowledgedTimeout.count()};
+
 // The cells whose values the server chooses: those left to their default, and
 // those of generated columns, which it computes again on every write.
 bool serverFills(const Value &cell, const QList<bool> &generated, qsizetype column) {
@@ -115,6 +123,10 @@ void ZNTUpdateInsertDeleteQuery::setCommitStatementForTesting(const QString &sta
 
 void ZNTUpdateInsertDeleteQuery::setCommitWaitForTesting(std::chrono::milliseconds bound) {
     commitWaitMs = (bound.count() > 0 ? bound : kCommitWait).count();
+}
+
+void ZNTUpdateInsertDeleteQuery::setUnacknowledgedTimeoutForTesting(std::chrono::milliseconds timeout) {
+    unacknowledgedTimeoutMs = (timeout.count() > 0 ? timeout : kUnacknowledgedTimeout).count();
 }
 
 QString ZNTUpdateInsertDeleteQuery::statusMessage() const {
@@ -411,8 +423,12 @@ void ZNTUpdateInsertDeleteQuery::executeInBackgroundOnConnection(const std::shar
     std::shared_ptr<ZNTUpdateInsertDeleteQuery> self =
         std::static_pointer_cast<ZNTUpdateInsertDeleteQuery>(shared_from_this());
     connection->connectionQueue().async([self, query, execution, connection, job] {
+        connection->setUnacknowledgedTimeout(std::chrono::milliseconds(unacknowledgedTimeoutMs.load()));
         execution();
         const Outcome outcome = runTransaction(job, *query, connection);
+        // Left set, it would cut an upload the server holds back (a COPY into a
+        // table another session has locked).
+        connection->setUnacknowledgedTimeout({});
         Main::post([self, outcome] { self->finish(outcome); });
     });
 }
@@ -601,7 +617,7 @@ void ZNTUpdateInsertDeleteQuery::commitTransaction(const Job &job, const std::sh
 // progress", or empty when it no longer knows; none when it could not be asked.
 // After a pause the pause is taken on the server, so the connection shows the
 // question and its message meanwhile, and quitting cancels it as any statement.
-// A connect it needs gives up at end.
+// A connect it needs, and the wait for its answer, give up at end.
 std::optional<QString> ZNTUpdateInsertDeleteQuery::transactionStatus(const std::shared_ptr<ZNTConnection> &connection,
                                                                      qint64 transactionId,
                                                                      std::chrono::steady_clock::time_point end,
@@ -611,6 +627,7 @@ std::optional<QString> ZNTUpdateInsertDeleteQuery::transactionStatus(const std::
         sql += QStringLiteral(" FROM pg_catalog.pg_sleep(%1)").arg(double(kCommitPoll.count()) / 1000.0);
     auto ask = ZNTQuery::create(sql);
     ask->setStatusMessage(message);
+    ask->setAnswerDeadline(end);
     ask->executionBlockForConnection(connection, true, end)();
     if (ask->error())
         return std::nullopt;
@@ -630,15 +647,20 @@ void ZNTUpdateInsertDeleteQuery::settleLostCommit(const Job &job, std::optional<
                                                   const std::shared_ptr<ZNTConnection> &connection, Outcome &outcome) {
     const QString inProgress = QStringLiteral("in progress");
     std::optional<QString> status = QString();
+    connection->setUnacknowledgedTimeout({}); // the questions have their own bound
     if (transactionId) {
         const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(commitWaitMs.load());
         status = transactionStatus(connection, *transactionId, end, false,
                                    QStringLiteral("Asking whether the changes were saved…"));
         while (status == inProgress && std::chrono::steady_clock::now() + kCommitPoll <= end &&
                !connection->shouldCancel()) {
-            status = transactionStatus(
+            const auto next = transactionStatus(
                 connection, *transactionId, end, true,
                 QStringLiteral("Waiting for the server to finish committing the changes to %1…").arg(job.tableName));
+            // An answer still out when the wait ends leaves the last one standing.
+            if (!next && std::chrono::steady_clock::now() >= end)
+                break;
+            status = next;
         }
     }
     if (status == QLatin1String("committed")) {

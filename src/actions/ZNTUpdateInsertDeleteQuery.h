@@ -41,11 +41,14 @@ class ZNTTableMetadata;
 // starts, and hands one outcome back to the main thread: the action itself is
 // main-thread only, so the SQL preview may prepare it again while it saves.
 //
+// While the statements and COMMIT are awaited, what the save sent and the
+// server did not acknowledge for a minute ends the session, so that a link
+// that died is noticed; a server that works long acknowledges what it gets.
 // A connection lost while COMMIT runs leaves the outcome open: the server may
 // have committed. The job then asks a new session what became of the
 // transaction, by the id it read before COMMIT (PostgreSQL 10 and later), and
 // asks again while the server has not ended it, for up to a minute in all, the
-// new session's connect included: a
+// new session's connect and the waits for its answers included: a
 // committed save is a success, an aborted one a failure; when the outcome
 // stays unknown, the save fails with an error for which mayHaveCommitted holds.
 class ZNTUpdateInsertDeleteQuery : public ZNTActionQuery {
@@ -101,6 +104,10 @@ public:
     // How long a COMMIT still in progress after its answer was lost is waited
     // for (a minute; zero restores that). Set before a save starts.
     static void setCommitWaitForTesting(std::chrono::milliseconds bound);
+    // How long what the save sent may go unacknowledged by the server while
+    // its statements and COMMIT are awaited, before the session ends (a
+    // minute; zero restores that). Set before a save starts.
+    static void setUnacknowledgedTimeoutForTesting(std::chrono::milliseconds timeout);
 
 private:
     // Where the RETURNING rows of a statement go: into which rows (of

@@ -2,6 +2,7 @@
 
 #include "KesError.h"
 #include "SSHTunnelImpl.h"
+#include "TcpTimeouts.h"
 #include "TeardownObserver.h"
 #include "platform/NotificationCenter.h"
 #include "platform/Posix.h"
@@ -208,6 +209,16 @@ void SSHTunnel::stopListening() {
         running->stopListening();
 }
 
+bool SSHTunnel::setUnacknowledgedTimeout(std::chrono::milliseconds timeout) {
+    std::lock_guard lock(d->mutex);
+    return TcpTimeouts::setUnacknowledgedTimeout(d->sshSocket, timeout);
+}
+
+int SSHTunnel::sshSocketForTesting() const {
+    std::lock_guard lock(d->mutex);
+    return d->sshSocket;
+}
+
 // --- properties ----------------------------------------------------------------
 
 #define SSHTUNNEL_PROPERTY(Type, getter, setter)                                                                       \
@@ -312,6 +323,13 @@ bool SSHTunnel::Impl::connectTCP() {
     // SSH packets are written whole; Nagle would only hold back small queries.
     int on = 1;
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    // Every session of the connection travels on this socket: a dead link must
+    // end it, as libpq's probes would end a direct one.
+    TcpTimeouts::enableKeepalive(fd);
+    {
+        std::lock_guard lock(mutex);
+        sshSocket = fd;
+    }
 
     q->setStatusString(QStringLiteral("Connecting to server"));
     if (::connect(fd, found->ai_addr, found->ai_addrlen) == 0)

@@ -72,6 +72,13 @@ public:
     void cancel();
     // any thread: accept no further local connection; those already accepted go on.
     void stopListening();
+    // any thread, after connect(): how long data for the SSH server may stay
+    // unacknowledged before the kernel ends the connection (see
+    // TcpTimeouts::setUnacknowledgedTimeout). Through a tunnel this is the link
+    // that can die: libpq's own socket reaches only the local forwarder.
+    bool setUnacknowledgedTimeout(std::chrono::milliseconds timeout);
+    // The SSH server's socket, for tests that read its options; -1 before connect().
+    int sshSocketForTesting() const;
 
     // Properties, any thread; set them before connect().
     void setHost(const QString &v); // the SSH server, best as the numeric address already resolved

@@ -37,6 +37,9 @@ struct SSHTunnel::Impl {
     bool connectCalled = false;
     std::shared_ptr<SSHForwarder> forwarder;
     std::thread forwardingThread;
+    // The SSH server's socket: it stays open as long as this object, whoever
+    // holds the session.
+    int sshSocket = -1;
 
     std::atomic<bool> shouldCancel{false};
 

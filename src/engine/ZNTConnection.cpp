@@ -2,6 +2,7 @@
 
 #include "KesError.h"
 #include "Quoting.h"
+#include "TcpTimeouts.h"
 #include "ZNTConnectionPrivate.h"
 #include "ZNTQuery.h"
 #include "platform/Log.h"
@@ -12,6 +13,7 @@
 
 #include <cstdlib>
 #include <openssl/ssl.h>
+#include <sys/socket.h>
 
 namespace {
 // libpq translates its own messages, and an early bindtextdomain of ours would be
@@ -145,6 +147,29 @@ void ZNTConnection::cancel() {
     if (tunnel)
         tunnel->cancel();
     d->trust->cancel();
+}
+
+// The socket is shut, not closed: libpq still owns the descriptor, and its
+// next read finds the session ended. On a dead link nothing waits for the
+// server: what is unsent stays with the kernel.
+void ZNTConnection::abandonSession(const QString &reason) {
+    if (d->conn && PQsocket(d->conn.get()) >= 0)
+        ::shutdown(PQsocket(d->conn.get()), SHUT_RDWR);
+    setState(ZNTConnectionStateLost, reason);
+}
+
+void ZNTConnection::setUnacknowledgedTimeout(std::chrono::milliseconds timeout) {
+    d->unacknowledgedTimeout = timeout;
+    applyUnacknowledgedTimeout();
+}
+
+// Through a tunnel, libpq's socket only reaches the local forwarder: the link
+// that can die is the SSH server's.
+void ZNTConnection::applyUnacknowledgedTimeout() {
+    if (const std::shared_ptr<SSHTunnel> tunnel = sshTunnel())
+        tunnel->setUnacknowledgedTimeout(d->unacknowledgedTimeout);
+    else if (d->conn)
+        TcpTimeouts::setUnacknowledgedTimeout(PQsocket(d->conn.get()), d->unacknowledgedTimeout);
 }
 
 void ZNTConnection::setState(int state, const QString &description) {

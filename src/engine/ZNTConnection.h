@@ -72,6 +72,21 @@ public:
     // any thread: final for this object.
     void cancel();
 
+    // connection queue: how long what a session sends may stay unacknowledged
+    // by the server before the kernel ends the session (TcpTimeouts): on
+    // libpq's socket, or through a tunnel on the SSH server's. Zero leaves it
+    // to the kernel's retries. A session connected meanwhile gets it too.
+    void setUnacknowledgedTimeout(std::chrono::milliseconds timeout);
+    // connection queue: waits until the session has input to read (bytes TLS
+    // already took off the socket count), the connection is cancelled or
+    // deadline passes; true when there is input.
+    bool waitForInput(std::chrono::steady_clock::time_point deadline);
+    // connection queue: gives the session up without waiting for the server,
+    // and tells the connection as lost with reason. No cancel request is sent:
+    // over a link that died it would wait as long. The handle is finished by
+    // the next connect.
+    void abandonSession(const QString &reason);
+
     // Pure quoting, byte for byte what libpq gives for a UTF-8 connection with the
     // server's standard_conforming_strings; no libpq handle involved. Null string
     // on failure (logged): a text with a NUL character, which libpq would cut
@@ -146,11 +161,14 @@ private:
     std::shared_ptr<SSHTunnel> makeTunnel(const QVariantMap &params, const QString &sshHost, const QString &address);
     bool resolveHost(const QString &host);
     std::shared_ptr<DNSResolver> makeResolver(const QString &host);
-    void performConnectPostgres(QVariantMap params, bool verifyChain);
+    void pinResolvedAddresses(QVariantMap &params);
+    void performConnectPostgres(QVariantMap params, const QString &host, bool verifyChain);
     enum class PollOutcome { Decided, Abandoned, ServerLeftDuringPanel };
     PollOutcome pollUntilDecided(bool verifyChain, const QString &host, struct TrustCheck *check);
     bool waitForSocket(int pollResult);
-    bool pastConnectDeadline() const;
+    enum class SocketWait { Ready, Cancelled, Late, Failed };
+    SocketWait waitForSocketUntil(short events, ConnectDeadline deadline, int *pollErrno);
+    void applyUnacknowledgedTimeout();
     PGresult *execWithinConnect(const char *sql);
     void readServerVersion();
     void readConfigurationParameters();

@@ -4,6 +4,7 @@
 #include "CertificateTrust.h"
 #include "KesError.h"
 #include "Keychain.h"
+#include "TcpTimeouts.h"
 #include "ZNTConnectionPrivate.h"
 #include "platform/NotificationCenter.h"
 #include "platform/Posix.h"
@@ -81,6 +82,30 @@ QString connectFailureText(const char *verbose, QString *sqlState) {
         lines << match.captured(1) + line.mid(match.capturedEnd(0));
     }
     return lines.join(u'\n').trimmed();
+}
+
+// Given the addresses, libpq names a failed one by its number alone: the host
+// name goes back in, as libpq writes it when it looks the name up itself.
+QString namingHost(QString message, const QString &host, const QStringList &addresses) {
+    for (const QString &address : addresses) {
+        if (address != host)
+            message.replace(QStringLiteral("connection to server at \"%1\", port ").arg(address),
+                            QStringLiteral("connection to server at \"%1\" (%2), port ").arg(host, address));
+    }
+    return message;
+}
+
+// A dead link ends an idle session within two minutes (see TcpTimeouts); the
+// kernel's default would wait two hours. Settings given in the URL stay.
+void addKeepaliveProbes(QVariantMap &params) {
+    const std::pair<const char *, int> probes[] = {{"keepalives", 1},
+                                                   {"keepalives_idle", TcpTimeouts::kKeepaliveIdleSeconds},
+                                                   {"keepalives_interval", TcpTimeouts::kKeepaliveIntervalSeconds},
+                                                   {"keepalives_count", TcpTimeouts::kKeepaliveCount}};
+    for (const auto &[key, value] : probes) {
+        if (!params.contains(QString::fromLatin1(key)))
+            params.insert(QString::fromLatin1(key), value);
+    }
 }
 
 // The parameters as libpq's two null-terminated arrays of keywords and values.
@@ -238,6 +263,8 @@ void ZNTConnection::fail(ErrorPtr error) {
 
 void ZNTConnection::performConnect(ConnectDeadline deadline) {
     d->connectDeadline = deadline;
+    d->pinnedHost.clear();
+    d->pinnedAddresses.clear();
     d->conn.reset();
     // The old tunnel served the connection just finished; a new connect makes its
     // own. It is finished outside the lock: its teardown waits for the network
@@ -268,12 +295,13 @@ void ZNTConnection::performConnect(ConnectDeadline deadline) {
             params.insert(QStringLiteral("port"), 5432);
         if (!resolveHost(params.value(QStringLiteral("host")).toString()))
             return;
+        pinResolvedAddresses(params);
     }
     for (const char *key : kSSHKeys)
         params.remove(QString::fromLatin1(key));
     const bool allowPlainText = params.take(QStringLiteral("allowPlainTextConnection")).toBool();
-    const bool verifyChain = !allowPlainText && !isLoopbackHost(params.value(QStringLiteral("host")).toString());
-    performConnectPostgres(params, verifyChain);
+    const QString name = d->pinnedAddresses.isEmpty() ? params.value(QStringLiteral("host")).toString() : d->pinnedHost;
+    performConnectPostgres(params, name, !allowPlainText && !isLoopbackHost(name));
     // The tunnel keeps listening for the connection's lifetime: a cancel request
     // is a connection of its own and must reach the server the same way.
 }
@@ -326,6 +354,29 @@ bool ZNTConnection::resolveHost(const QString &host) {
     fail(KesError::errorWithFormat(
         QStringLiteral("Resolving %1 failed. %2").arg(host, resolver->error()->localizedDescription())));
     return false;
+}
+
+// libpq would look the name up again inside PQconnectPoll, where no deadline
+// reaches: it is given the addresses just found instead, one "hostaddr" each
+// with the name repeated beside it ("host" and "hostaddr" lists go in pairs;
+// one port serves them all), so that it still tries them in turn and TLS still
+// judges the certificate by the name.
+void ZNTConnection::pinResolvedAddresses(QVariantMap &params) {
+    const QString host = params.value(QStringLiteral("host")).toString();
+    if (host.contains(u',') || params.value(QStringLiteral("port")).toString().contains(u','))
+        return;
+    QStringList addresses;
+    for (const QByteArray &address : dnsResolver()->addresses()) {
+        const QString text = DNSResolver::stringForAddress(address);
+        if (!text.isEmpty() && !addresses.contains(text))
+            addresses << text;
+    }
+    if (addresses.isEmpty())
+        return;
+    params.insert(QStringLiteral("hostaddr"), addresses.join(u','));
+    params.insert(QStringLiteral("host"), QStringList(addresses.size(), host).join(u','));
+    d->pinnedHost = host;
+    d->pinnedAddresses = addresses;
 }
 
 // A tunnel to the SSH server at address (sshHost as the user typed it), set up
@@ -411,7 +462,7 @@ bool ZNTConnection::openTunnel(QVariantMap &params) {
     return true;
 }
 
-void ZNTConnection::performConnectPostgres(QVariantMap params, bool verifyChain) {
+void ZNTConnection::performConnectPostgres(QVariantMap params, const QString &host, bool verifyChain) {
     {
         std::lock_guard lock(d->mutex);
         d->needsPassword = false;
@@ -427,10 +478,10 @@ void ZNTConnection::performConnectPostgres(QVariantMap params, bool verifyChain)
     } else {
         params.insert(QStringLiteral("sslmode"), QStringLiteral("prefer"));
     }
+    addKeepaliveProbes(params);
     const LibpqKeywords keywords(params);
     TrustCheck check;
     check.cancellation = d->trust;
-    const QString host = params.value(QStringLiteral("host")).toString();
     // One more try when the server gave up while the user read the trust panel,
     // with the certificate the user just accepted.
     for (int attempt = 0;; ++attempt) {
@@ -458,6 +509,8 @@ void ZNTConnection::performConnectPostgres(QVariantMap params, bool verifyChain)
 
     // Queries show the server's errors in the usual form.
     PQsetErrorVerbosity(d->conn.get(), PQERRORS_DEFAULT);
+    if (PQstatus(d->conn.get()) == CONNECTION_OK)
+        applyUnacknowledgedTimeout();
     if (PQstatus(d->conn.get()) == CONNECTION_OK)
         readServerVersion();
     if (PQstatus(d->conn.get()) == CONNECTION_OK)
@@ -509,40 +562,54 @@ ZNTConnection::PollOutcome ZNTConnection::pollUntilDecided(bool verifyChain, con
 
 // libpq's own connect_timeout does not bind PQconnectPoll: the connect's
 // deadline is kept here.
-bool ZNTConnection::pastConnectDeadline() const {
-    return d->connectDeadline && std::chrono::steady_clock::now() >= *d->connectDeadline;
+bool ZNTConnection::waitForSocket(int pollResult) {
+    int pollErrno = 0;
+    QString text;
+    switch (
+        waitForSocketUntil(pollResult == PGRES_POLLING_READING ? POLLIN : POLLOUT, d->connectDeadline, &pollErrno)) {
+    case SocketWait::Ready:
+        return true;
+    case SocketWait::Cancelled:
+        text = QStringLiteral("Connection to PostgreSQL server cancelled.");
+        break;
+    case SocketWait::Late:
+        text = QStringLiteral("Connecting to PostgreSQL server took longer than the time allowed.");
+        break;
+    case SocketWait::Failed:
+        text = QStringLiteral("Error while waiting for network connection: %1").arg(Posix::errnoText(pollErrno));
+        break;
+    }
+    std::lock_guard lock(d->mutex);
+    d->error = KesError::errorWithFormat(text);
+    return false;
 }
 
-bool ZNTConnection::waitForSocket(int pollResult) {
+// In slices, so that a cancel ends the wait soon. Ready also when the session
+// has no socket: libpq's next call says why.
+ZNTConnection::SocketWait ZNTConnection::waitForSocketUntil(short events, ConnectDeadline deadline, int *pollErrno) {
     for (;;) {
-        if (d->shouldCancel.load()) {
-            std::lock_guard lock(d->mutex);
-            d->error = KesError::errorWithFormat(QStringLiteral("Connection to PostgreSQL server cancelled."));
-            return false;
-        }
-        if (pastConnectDeadline()) {
-            std::lock_guard lock(d->mutex);
-            d->error = KesError::errorWithFormat(
-                QStringLiteral("Connecting to PostgreSQL server took longer than the time allowed."));
-            return false;
-        }
+        if (d->shouldCancel.load())
+            return SocketWait::Cancelled;
+        if (deadline && std::chrono::steady_clock::now() >= *deadline)
+            return SocketWait::Late;
         // poll(), not select(): a descriptor above FD_SETSIZE must not overrun an fd_set.
-        pollfd entry{};
-        entry.fd = PQsocket(d->conn.get());
+        pollfd entry{PQsocket(d->conn.get()), events, 0};
         if (entry.fd < 0)
-            return true; // nothing to wait on; libpq's next poll reports why
-        entry.events = pollResult == PGRES_POLLING_READING ? POLLIN : POLLOUT;
+            return SocketWait::Ready;
         const int ready = ::poll(&entry, 1, 50);
         if (ready > 0)
-            return true;
+            return SocketWait::Ready;
         if (ready < 0 && errno != EINTR) {
-            const QString reason = Posix::errnoText(errno);
-            std::lock_guard lock(d->mutex);
-            d->error =
-                KesError::errorWithFormat(QStringLiteral("Error while waiting for network connection: %1").arg(reason));
-            return false;
+            *pollErrno = errno;
+            return SocketWait::Failed;
         }
     }
+}
+
+bool ZNTConnection::waitForInput(std::chrono::steady_clock::time_point deadline) {
+    int pollErrno = 0;
+    return d->conn &&
+           (hasBufferedInput(d->conn.get()) || waitForSocketUntil(POLLIN, deadline, &pollErrno) == SocketWait::Ready);
 }
 
 // The sequence's own statements wait for their answer in slices, like the
@@ -617,7 +684,8 @@ void ZNTConnection::changeStatus(int connStatus) {
     if (connStatus == CONNECTION_BAD && d->conn) {
         PGconn *conn = d->conn.get();
         QString sqlState;
-        const QString message = connectFailureText(PQerrorMessage(conn), &sqlState);
+        const QString message =
+            namingHost(connectFailureText(PQerrorMessage(conn), &sqlState), d->pinnedHost, d->pinnedAddresses);
         std::lock_guard lock(d->mutex);
         d->error =
             KesError::errorWithFormat(message.isEmpty() ? QStringLiteral("An unknown error occurred.") : message);

@@ -43,6 +43,12 @@ struct ZNTConnection::Impl {
 
     // connection queue: the deadline of the connect under way, set as it starts.
     ConnectDeadline connectDeadline;
+    // connection queue: what setUnacknowledgedTimeout asked for.
+    std::chrono::milliseconds unacknowledgedTimeout{0};
+    // connection queue: the host name and the addresses libpq was given for it
+    // by the connect under way (none when libpq was given no addresses).
+    QString pinnedHost;
+    QStringList pinnedAddresses;
 
     // connection queue. Declared after the tunnel so that it is finished first:
     // its goodbye still travels through the tunnel.

@@ -197,7 +197,7 @@ void ZNTQuery::startCancelRequestLocked(PGcancelPtr handle) {
     });
 }
 
-void ZNTQuery::stopCancelRequest() {
+void ZNTQuery::stopCancelRequest(bool wait) {
     std::thread worker;
     std::shared_ptr<CancelStop> stop;
     {
@@ -208,8 +208,10 @@ void ZNTQuery::stopCancelRequest() {
     }
     if (stop)
         stop->stop();
-    if (worker.joinable())
+    if (worker.joinable() && wait)
         worker.join();
+    else if (worker.joinable())
+        worker.detach(); // it owns its handle, and its stop ends its repeats
 }
 
 QString ZNTQuery::sql() const {
@@ -304,6 +306,16 @@ bool ZNTQuery::guardsUserTransaction() const {
 void ZNTQuery::setGuardsUserTransaction(bool guards) {
     std::lock_guard lock(m_mutex);
     m_guardsUserTransaction = guards;
+}
+
+std::optional<std::chrono::steady_clock::time_point> ZNTQuery::answerDeadline() const {
+    std::lock_guard lock(m_mutex);
+    return m_answerDeadline;
+}
+
+void ZNTQuery::setAnswerDeadline(std::optional<std::chrono::steady_clock::time_point> deadline) {
+    std::lock_guard lock(m_mutex);
+    m_answerDeadline = deadline;
 }
 
 std::shared_ptr<ZNTQueryFlowControl> ZNTQuery::flowControl() const {

@@ -140,6 +140,13 @@ public:
     // program's own transaction are sent as they stand: they set this false.
     bool guardsUserTransaction() const;
     void setGuardsUserTransaction(bool guards);
+    // For a question that must not hold the connection's queue past a bound
+    // (what became of a COMMIT whose answer was lost): its answer is awaited
+    // on the socket until then, and past it the session is given up and the
+    // query fails as a lost connection. None: the answer is awaited as long as
+    // it takes. Set before the execution starts.
+    std::optional<std::chrono::steady_clock::time_point> answerDeadline() const;
+    void setAnswerDeadline(std::optional<std::chrono::steady_clock::time_point> deadline);
     // Set before the execution starts; held until the query is gone.
     std::shared_ptr<ZNTQueryFlowControl> flowControl() const;
     void setFlowControl(std::shared_ptr<ZNTQueryFlowControl> flowControl);
@@ -162,7 +169,9 @@ private:
     qsizetype appendResult(const std::shared_ptr<ZNTResult> &result);
     void finishWithError(ErrorPtr error); // connection queue, before anything was sent
     void startCancelRequestLocked(PGcancelPtr handle);
-    void stopCancelRequest(); // the execution's end, not under the lock
+    // The execution's end, not under the lock. Without wait a request still
+    // under way is left to finish alone: its session was given up.
+    void stopCancelRequest(bool wait = true);
 
     mutable std::mutex m_mutex; // the query's lock
     QList<std::shared_ptr<ZNTResult>> m_results;
@@ -177,6 +186,7 @@ private:
     bool m_extendedProtocol = false;
     bool m_refusesUserTransaction = false;
     bool m_guardsUserTransaction = true;
+    std::optional<Clock::time_point> m_answerDeadline;
     bool m_isCancelled = false;
     QString m_sql;
     const QStringList m_params;

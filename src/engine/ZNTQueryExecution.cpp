@@ -63,6 +63,8 @@ private:
     bool hasNulCharacter() const;
     bool enterSingleRowMode();
     bool readResults();
+    bool answerArrived();
+    void abandon();
     void finish(bool stoppedOnInvalid);
     void failAfterSend(const QString &message);
 
@@ -90,6 +92,8 @@ private:
     bool guardsUserTransaction = true;
     bool savepointSet = false;
     bool noticeReceiverInstalled = false;
+    bool abandoned = false;
+    std::optional<Clock::time_point> answerDeadline;
     std::shared_ptr<ZNTQueryFlowControl> flowControl;
     QString sql;
     // The refusal of the COPY just handled, until the server's result for it.
@@ -134,6 +138,7 @@ void ZNTQueryExecution::run(bool autoReconnect, ZNTConnection::ConnectDeadline c
         extendedProtocol = q.m_extendedProtocol;
         refusesUserTransaction = q.m_refusesUserTransaction;
         guardsUserTransaction = q.m_guardsUserTransaction;
+        answerDeadline = q.m_answerDeadline;
         flowControl = q.m_flowControl;
     }
     if (!prepareConnection(autoReconnect, connectDeadline) || refuseUserTransaction() || !setSavepoint())
@@ -342,9 +347,17 @@ bool ZNTQueryExecution::enterSingleRowMode() {
     return false;
 }
 
-// True when reading stopped on a result that leaves the connection unusable.
+// True when reading stopped on a result that leaves the connection unusable,
+// or gave the session up.
 bool ZNTQueryExecution::readResults() {
-    while (PGresultPtr owned{PQgetResult(pg)}) {
+    for (;;) {
+        if (!answerArrived()) {
+            abandon();
+            return true;
+        }
+        const PGresultPtr owned{PQgetResult(pg)};
+        if (!owned)
+            return false;
         const PGresult *result = owned.get();
         const ExecStatusType status = PQresultStatus(result);
         const std::optional<QString> refusal = std::exchange(copyRefusal, std::nullopt);
@@ -380,7 +393,27 @@ bool ZNTQueryExecution::readResults() {
             return true;
         }
     }
-    return false;
+}
+
+// Without a deadline PQgetResult waits as long as the server takes. With one,
+// the wait is on the socket, so that a link that died cannot outlast it.
+bool ZNTQueryExecution::answerArrived() {
+    if (!answerDeadline)
+        return true;
+    while (PQisBusy(pg)) {
+        if (!connection->waitForInput(*answerDeadline))
+            return false;
+        if (!PQconsumeInput(pg))
+            return true; // the session broke: PQgetResult says how
+    }
+    return true;
+}
+
+void ZNTQueryExecution::abandon() {
+    const QString message = QStringLiteral("The server did not answer in the time allowed.");
+    abandoned = true;
+    setStatementError(PGError::withConnectionLost(KesError::errorWithCode(1, message)));
+    connection->abandonSession(message);
 }
 
 void ZNTQueryExecution::finish(bool stoppedOnInvalid) {
@@ -392,8 +425,9 @@ void ZNTQueryExecution::finish(bool stoppedOnInvalid) {
         q.m_done = true;
         q.m_cancelStruct.reset();
     }
-    // A cancel request still on its way would hit whatever runs next.
-    q.stopCancelRequest();
+    // A cancel request still on its way would hit whatever runs next. A session
+    // given up runs nothing more, and the request may itself wait on a dead link.
+    q.stopCancelRequest(!abandoned);
     if (!stoppedOnInvalid)
         releaseSavepoint();
     connection->setCurrentQuery(nullptr);

@@ -2,6 +2,9 @@
 #include "actions/ZNTUpdateInsertDeleteQuery.h"
 
 #include <future>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
 
 using namespace actiontest;
 using RowList = ZNTUpdateInsertDeleteQuery::RowList;
@@ -13,6 +16,40 @@ Value text(const char *s) {
 }
 Value integer(int64_t i) {
     return Value::fromInt(i);
+}
+
+// Sends megabytes rows of 1 KiB (keys 0, 1, 2, ...) to a COPY FROM STDIN, as
+// the terminal sends a file; whether libpq took it all.
+class Upload : public ZNTCopyDelegate {
+public:
+    explicit Upload(int megabytes) : m_rows(megabytes * 1024) {}
+    bool handleCopy(int, const std::shared_ptr<ZNTConnection> &connection, const std::shared_ptr<ZNTQuery> &) override {
+        PGconn *conn = connection->conn();
+        QByteArray chunk;
+        for (int row = 0; row < m_rows; ++row) {
+            const QByteArray key = QByteArray::number(row) + '\t';
+            chunk += key + QByteArray(1023 - key.size(), 'x') + '\n';
+            if (chunk.size() < 1024 * 1024 && row + 1 < m_rows)
+                continue;
+            if (PQputCopyData(conn, chunk.constData(), int(chunk.size())) != 1)
+                return PQputCopyEnd(conn, "not sent") >= 0;
+            chunk.clear();
+        }
+        sent = PQputCopyEnd(conn, nullptr) == 1;
+        return true;
+    }
+    std::atomic<bool> sent{false};
+
+private:
+    const int m_rows;
+};
+
+// TCP_USER_TIMEOUT of a socket, in milliseconds.
+unsigned unacknowledgedTimeout(int fd) {
+    unsigned ms = 99;
+    socklen_t length = sizeof ms;
+    ::getsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &ms, &length);
+    return ms;
 }
 
 class RowEdits : public ScratchDatabaseSuite {
@@ -360,4 +397,57 @@ TEST_F(RowEdits, PreviewsDuringASaveLeaveTheSaveItsOwnStatementsAndRows) {
         EXPECT_EQ(action->completedInsertRows(), (RowList{{integer(1), text("saved")}}));
         EXPECT_EQ(rows(db->oracle.get(), "SELECT id, label FROM previewed"), QStringList{"1|saved"});
     }
+}
+
+// What a save sent and the server never acknowledged ends the session within a
+// bound while the save awaits its statements and COMMIT (a link that died); a
+// server that takes long is still waited for. The bound goes with the save: on
+// recent kernels it would also end an upload that the server holds back longer
+// (its receive window shut), and such an upload must finish once it may.
+TEST_F(RowEdits, TheBoundOnUnacknowledgedDataHoldsOnlyWhileASaveAwaitsItsAnswers) {
+    struct Bound {
+        Bound() { ZNTUpdateInsertDeleteQuery::setUnacknowledgedTimeoutForTesting(std::chrono::seconds(1)); }
+        ~Bound() { ZNTUpdateInsertDeleteQuery::setUnacknowledgedTimeoutForTesting({}); }
+    } bound;
+    exec(db->oracle.get(), "INSERT INTO items VALUES (1, 'a'); CREATE TABLE uploads (n int PRIMARY KEY, pad text)");
+    std::shared_ptr<ZNTTable> items;
+    ASSERT_NO_FATAL_FAILURE(items = loadedRelation(*db, "items"));
+    Page p;
+    ASSERT_NO_FATAL_FAILURE(p = page(db->connection, "SELECT id, name FROM items"));
+    std::promise<int> socket;
+    db->connection->connectionQueue().async([&] { socket.set_value(PQsocket(db->connection->conn())); });
+    const int fd = socket.get_future().get();
+
+    PGconnPtr holder = adminConnection(db->name);
+    exec(holder.get(), "BEGIN; SELECT * FROM items FOR UPDATE");
+    auto action = save(items, p.columns);
+    action->setUpdateRowsBefore({p.rows[0]});
+    action->setUpdateRowsAfter({{integer(1), text("b")}});
+    DoneWaiter saved(action.get());
+    action->executeInBackgroundOnConnection(db->connection);
+    EXPECT_TRUE(pumpUntil([&] { return unacknowledgedTimeout(fd) == 1000; })); // while the row is held
+    std::this_thread::sleep_for(std::chrono::seconds(2));                      // past the bound: acknowledged
+    exec(holder.get(), "COMMIT");
+    ASSERT_TRUE(saved.wait());
+    EXPECT_TRUE(action->success()) << errorText(action->error());
+    EXPECT_EQ(unacknowledgedTimeout(fd), 0u);
+
+    // The upload's first row waits for another session's row of the same key,
+    // and what follows fills the buffers on both sides.
+    exec(holder.get(), "BEGIN; INSERT INTO uploads VALUES (0)");
+    auto copy = ZNTQuery::create("COPY uploads FROM STDIN");
+    auto upload = std::make_shared<Upload>(32);
+    copy->setCpyDelegate(upload);
+    DoneWaiter copied(copy.get());
+    copy->executeInBackgroundOnConnection(db->connection, false);
+    EXPECT_TRUE(pumpUntil([&] {
+        return scalar(db->oracle.get(), "SELECT count(*) FROM pg_stat_activity WHERE wait_event_type = 'Lock' "
+                                        "AND query = 'COPY uploads FROM STDIN'") == "1";
+    }));
+    std::this_thread::sleep_for(std::chrono::seconds(4)); // held well past the bound
+    exec(holder.get(), "ROLLBACK");
+    ASSERT_TRUE(copied.wait(1, std::chrono::seconds(60)));
+    EXPECT_TRUE(upload->sent);
+    EXPECT_EQ(copy->error(), nullptr) << errorText(copy->error());
+    EXPECT_EQ(scalar(db->oracle.get(), "SELECT count(*) FROM uploads"), "32768");
 }

@@ -24,7 +24,9 @@ namespace {
 // server, its answer never reaches the client), or from the server (the client
 // gets the answer up to the pattern's end). With serverFinishes the client is
 // cut only once the server ended the session; with silenceNext the next session
-// is accepted and never answered. It counts the questions about a transaction.
+// is accepted and never answered; with delayNext it is answered only after that
+// pause. A stall is no cut: the session stays open and relays nothing more, as
+// over a link that died. It counts the questions about a transaction.
 class CommitCutter {
 public:
     struct Cut {
@@ -32,6 +34,8 @@ public:
         bool fromServer = false;
         bool serverFinishes = false;
         bool silenceNext = false;
+        bool stall = false;
+        std::chrono::milliseconds delayNext{0};
     };
     CommitCutter() : m_listen(listenOnLoopback()) {
         m_acceptor = std::thread([this] { acceptLoop(); });
@@ -67,6 +71,7 @@ private:
                 m_sockets << client;
                 continue;
             }
+            std::this_thread::sleep_for(std::chrono::milliseconds(m_delayNextMs.exchange(0)));
             const int server = connectLocal(requiredEnv("TRELLAN_PG_PORT").toInt());
             std::lock_guard lock(m_mutex);
             m_sockets << client << server;
@@ -99,7 +104,7 @@ private:
             if (send(fds[1 - from].fd, buffer, size_t(got), MSG_NOSIGNAL) != got)
                 break;
             if (next)
-                return cut(client, server, *next);
+                return next->stall ? stall(client, server) : cut(client, server, *next);
         }
         shutdown(client, SHUT_RDWR);
         shutdown(server, SHUT_RDWR);
@@ -124,13 +129,23 @@ private:
         }
         ++m_cuts;
         m_silenceNext = how.silenceNext;
+        m_delayNextMs = int(how.delayNext.count());
         shutdown(client, SHUT_RDWR);
+    }
+    // Until the client gives the session up.
+    void stall(int client, int server) {
+        char buffer[256];
+        while (recv(client, buffer, sizeof buffer, 0) > 0) {
+        }
+        shutdown(client, SHUT_RDWR);
+        shutdown(server, SHUT_RDWR);
     }
 
     const int m_listen;
     std::atomic<int> m_cuts{0};
     std::atomic<int> m_statusQuestions{0};
     std::atomic<bool> m_silenceNext{false};
+    std::atomic<int> m_delayNextMs{0};
     std::mutex m_mutex;
     QList<Cut> m_armed;
     bool m_stopping = false;
@@ -267,24 +282,51 @@ TEST_F(TableSaveOutcome, ACommitAnsweredWithRollbackIsAFailureAndKeepsTheEdits) 
 }
 
 // The answer to COMMIT is lost, and the new session that would ask about it is
-// accepted and never answered: the wait's bound holds its connect too. The load
-// after it connects as any other.
+// accepted and never answered, or answers nothing once asked: the wait's bound
+// holds its connect and its answers too. The load after it connects as any
+// other. The bound holds from before the first question, also when that
+// question comes late.
 TEST_F(TableSaveOutcome, AReconnectNoServerAnswersAfterALostCommitEndsWithinTheWait) {
     db.run(kPets);
     CommitCutter cutter;
     ASSERT_NO_FATAL_FAILURE(openThrough(cutter, "pet"));
+    const auto mayHaveBeenSaved = [&](const char *why) {
+        ASSERT_TRUE(saved());
+        Alert *alert = sheet();
+        ASSERT_NE(alert, nullptr);
+        EXPECT_EQ(alert->messageText(), "The changes may have been saved");
+        EXPECT_TRUE(alert->informativeText().contains(why)) << alert->informativeText().toStdString();
+        press(alert, "OK");
+        ASSERT_TRUE(loaded());
+        EXPECT_EQ(page->table()->database()->connection()->state(), ZNTConnection::ZNTConnectionStateConnected);
+    };
     typeInto(0, "name", "max");
     ZNTUpdateInsertDeleteQuery::setCommitWaitForTesting(1s);
     cutter.arm({{kCommit, false, false, true}});
     page->save();
-    ASSERT_TRUE(saved());
-    Alert *alert = sheet();
-    ASSERT_NE(alert, nullptr);
-    EXPECT_EQ(alert->messageText(), "The changes may have been saved");
-    EXPECT_TRUE(alert->informativeText().contains("the server could not be asked whether it committed them."));
-    press(alert, "OK");
-    ASSERT_TRUE(loaded());
-    EXPECT_EQ(page->table()->database()->connection()->state(), ZNTConnection::ZNTConnectionStateConnected);
+    mayHaveBeenSaved("the server could not be asked whether it committed them.");
+
+    typeInto(0, "name", "kit");
+    ZNTUpdateInsertDeleteQuery::setCommitWaitForTesting(2s);
+    cutter.arm({{kCommit}, {"txid_status(", false, false, false, true}});
+    page->save();
+    mayHaveBeenSaved("the server could not be asked whether it committed them.");
+
+    // The server holds the COMMIT; the first question comes after 3 of the 5 s.
+    db.run("CREATE FUNCTION hold() RETURNS trigger LANGUAGE plpgsql AS "
+           "$$BEGIN PERFORM pg_advisory_xact_lock_shared(7); RETURN NULL; END$$; "
+           "CREATE CONSTRAINT TRIGGER held AFTER UPDATE ON pet DEFERRABLE INITIALLY DEFERRED "
+           "FOR EACH ROW EXECUTE FUNCTION hold()");
+    PGconnPtr holder = adminConnection(db.name);
+    exec(holder.get(), "SELECT pg_advisory_lock(7)");
+    typeInto(0, "name", "rex");
+    ZNTUpdateInsertDeleteQuery::setCommitWaitForTesting(5s);
+    cutter.arm({{kCommit, false, false, false, false, 3s}});
+    const int asked = cutter.statusQuestions();
+    page->save();
+    mayHaveBeenSaved("the server had not finished the transaction when the program stopped waiting.");
+    EXPECT_LE(cutter.statusQuestions() - asked, 5); // after 3 s, a question every 0.5 s at most
+    exec(holder.get(), "SELECT pg_advisory_unlock(7)");
 }
 
 // The answer to COMMIT is lost. A save the server committed, or whose answer

@@ -94,6 +94,24 @@ TEST(ConnectionSSH, TunnelCarriesTheConnectionAndItsCancelRequest) {
     EXPECT_EQ(hostaddr, "127.0.0.1");
     EXPECT_EQ(port.toInt(), localPort);
 
+    // libpq's socket reaches only the forwarder: the SSH server's link is the
+    // one that can die, probed as a direct session's is, and a bound on
+    // unacknowledged data goes to it.
+    const int sshSocket = connection->sshTunnel()->sshSocketForTesting();
+    const LinkWatch watch = linkWatchOf(sshSocket);
+    EXPECT_TRUE(watch.probes);
+    EXPECT_LE(watch.deadAfterSeconds, 120);
+    EXPECT_GE(watch.outageSurvivedSeconds, 60);
+    EXPECT_EQ(watch.unacknowledgedMs, 0u);
+    const auto bound = [&](std::chrono::milliseconds timeout) {
+        return onQueue(connection, [&] {
+            connection->setUnacknowledgedTimeout(timeout);
+            return linkWatchOf(sshSocket).unacknowledgedMs;
+        });
+    };
+    EXPECT_EQ(bound(std::chrono::seconds(7)), 7000u);
+    EXPECT_EQ(bound({}), 0u);
+
     // A long statement is cancelled by a second connection through the same
     // tunnel. Worded for this test alone: other test programs sleep on the
     // same server.

@@ -148,6 +148,19 @@ TEST(ConnectionSequence, EmptyHostMeansLocalhostWithoutCertificateCheck) {
     EXPECT_EQ(connection->params().value("host"), "");
 }
 
+// A link that dies must end an idle session within about two minutes (the
+// kernel's default takes two hours), while an outage under a minute costs none.
+// Outside a save nothing bounds data the server has not acknowledged.
+TEST(ConnectionSequence, EverySessionProbesItsLinkAndNoneBoundsUnacknowledgedData) {
+    auto connection = ZNTConnection::create(serverParams());
+    ASSERT_TRUE(connectAndSettle(connection));
+    const LinkWatch watch = linkWatchOf(onQueue(connection, [&] { return PQsocket(connection->conn()); }));
+    EXPECT_TRUE(watch.probes);
+    EXPECT_LE(watch.deadAfterSeconds, 120);
+    EXPECT_GE(watch.outageSurvivedSeconds, 60);
+    EXPECT_EQ(watch.unacknowledgedMs, 0u);
+}
+
 TEST(ConnectionFailures, RejectedOrMissingPasswordIsKnownAtTheFirstFailedState) {
     for (const QVariant &password : {QVariant("wrong password"), QVariant()}) {
         QVariantMap params = serverParams("TRELLAN_PG_SCRAM_USER");

@@ -16,6 +16,7 @@
 #include <gtest/gtest.h>
 #include <mutex>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <thread>
@@ -100,6 +101,29 @@ template <class F> auto onQueue(const std::shared_ptr<ZNTConnection> &connection
     auto answer = task.get_future();
     connection->connectionQueue().async([&task] { task(); });
     return answer.get();
+}
+
+// What a socket's options promise about a link that dies, read from the
+// socket: whether keepalive probes are on, after how many idle seconds they
+// end a session whose link died, the longest outage they let it survive (one
+// that spans every probe but the last), and TCP_USER_TIMEOUT in milliseconds.
+struct LinkWatch {
+    bool probes = false;
+    int deadAfterSeconds = 0;
+    int outageSurvivedSeconds = 0;
+    unsigned unacknowledgedMs = 0;
+};
+inline LinkWatch linkWatchOf(int fd) {
+    const auto option = [fd](int level, int name) {
+        int value = -1;
+        socklen_t length = sizeof value;
+        EXPECT_EQ(::getsockopt(fd, level, name, &value, &length), 0) << name;
+        return value;
+    };
+    const int idle = option(IPPROTO_TCP, TCP_KEEPIDLE), interval = option(IPPROTO_TCP, TCP_KEEPINTVL),
+              count = option(IPPROTO_TCP, TCP_KEEPCNT);
+    return {option(SOL_SOCKET, SO_KEEPALIVE) == 1, idle + count * interval, (count - 1) * interval,
+            unsigned(option(IPPROTO_TCP, TCP_USER_TIMEOUT))};
 }
 
 // A TCP socket on 127.0.0.1 that listens but never accepts: the kernel completes

@@ -4,6 +4,7 @@
 // servers stand in for servers with bad certificates, and read what the client
 // sends after the handshake.
 #include "ConnectionTestSupport.h"
+#include "engine/DNSResolver.h"
 
 #include <QDir>
 #include <QFile>
@@ -253,4 +254,32 @@ TEST(CertificateCheck, JudgedConnectionsAskForTlsWithoutGssAndWithoutARootFile) 
     auto loopback = ZNTConnection::create(params);
     ASSERT_TRUE(connectAndSettle(loopback));
     EXPECT_EQ(connectionOptions(loopback).value("sslmode"), "prefer");
+}
+
+// libpq gets the addresses the connection looked up, so it never looks the name
+// up again where no deadline reaches; the certificate is still judged by the
+// name (the tests above), and a failure still names the host.
+TEST(CertificateCheck, LibpqIsGivenTheAddressesFoundBesideTheName) {
+    DNSResolver resolver("LOCALHOST");
+    ASSERT_TRUE(resolver.lookup());
+    QStringList addresses;
+    for (const QByteArray &address : resolver.addresses())
+        addresses << DNSResolver::stringForAddress(address);
+    QVariantMap params = serverParams();
+    params.insert("host", "LOCALHOST");
+    auto connection = ZNTConnection::create(params);
+    ASSERT_TRUE(connectAndSettle(connection));
+    const QMap<QString, QString> options = connectionOptions(connection);
+    EXPECT_EQ(options.value("hostaddr").split(','), addresses);
+    EXPECT_EQ(options.value("host").split(','), QStringList(addresses.size(), "LOCALHOST"));
+
+    RefusingPort refusing;
+    params.insert("port", refusing.port());
+    auto refused = ZNTConnection::create(params);
+    ASSERT_TRUE(connectAndSettle(refused));
+    const QString text = refused->error() ? refused->error()->localizedDescription() : QString();
+    EXPECT_TRUE(text.startsWith(QStringLiteral("connection to server at \"LOCALHOST\" (%1), port %2 failed: ")
+                                    .arg(addresses.value(0))
+                                    .arg(refusing.port())))
+        << text.toStdString();
 }

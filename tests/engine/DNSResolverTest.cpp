@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <condition_variable>
+#include <future>
 #include <gtest/gtest.h>
 #include <mutex>
 #include <netdb.h>
@@ -99,6 +100,22 @@ TEST(DNSResolver, CancelEndsASlowLookupLongBeforeItsAnswerAndTheLateAnswerIsHarm
     // The worker answers after its resolver is gone.
     resolver.reset();
     EXPECT_TRUE(watch.waitForAnswer(std::chrono::seconds(20)));
+}
+
+// A reconnect that asks what became of a save's COMMIT has a deadline: a name
+// server that does not answer in time must not hold it longer.
+TEST(DNSResolver, ALookupEndsAtItsDeadlineWhateverTheWorkerDoes) {
+    SlowWorkers slow(60000);
+    auto resolver = std::make_shared<DNSResolver>("127.0.0.1");
+    auto finished = std::make_shared<std::promise<bool>>();
+    auto answer = finished->get_future();
+    std::thread([resolver, finished] {
+        finished->set_value(resolver->lookup(std::chrono::steady_clock::now() + std::chrono::milliseconds(200)));
+    }).detach();
+    ASSERT_EQ(answer.wait_for(std::chrono::seconds(20)), std::future_status::ready);
+    EXPECT_FALSE(answer.get());
+    EXPECT_EQ(resolver->error()->localizedDescription(), "Name look up took longer than the time allowed.");
+    EXPECT_TRUE(resolver->addresses().isEmpty());
 }
 
 // The caller has moved on once it cancelled: an answer that came at that very
