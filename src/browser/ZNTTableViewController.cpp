@@ -14,6 +14,7 @@
 #include "platform/UserDefaults.h"
 #include "uikit/BarButtons.h"
 #include "uikit/Beep.h"
+#include "uikit/ElidingLabel.h"
 #include "uikit/ZNTAnimatingIndicator.h"
 #include "uikit/ZNTBottomBarView.h"
 #include "uikit/ZNTControlledView.h"
@@ -46,10 +47,7 @@ ZNTRowEditorFactory &rowEditorFactory() {
 const QString kRowsPerPage = QStringLiteral("TableViewRowsPerPage");
 
 QLabel *statusLabel() {
-    auto *label = new QLabel;
-    label->setTextFormat(Qt::PlainText);
-    label->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-    return label;
+    return new ElidingLabel;
 }
 
 // Previous, the page label (opens the go-to-page popover), next.

@@ -170,7 +170,9 @@ void ZNTFavoritesWindowController::connectActions() {
               [this] { exportFavorite(m_table->currentRow()); });
     addAction(C::ExportAllFavorites, QStringLiteral("Export &All Favorites…"),
               QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_E), [this] { exportAllFavorites(); });
-    addAction(C::CloseWindow, QStringLiteral("&Close Window"), QKeySequence::Close, [this] { m_window->close(); });
+    // Ctrl+W as in the main windows: the platform's Close is Ctrl+F4 alone under some desktops' key schemes.
+    addAction(C::CloseWindow, QStringLiteral("&Close Window"), QKeySequence(Qt::CTRL | Qt::Key_W),
+              [this] { m_window->close(); });
     setUpDragging();
 }
 

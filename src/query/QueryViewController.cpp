@@ -16,6 +16,7 @@
 #include "platform/ProgramError.h"
 #include "uikit/BarButtons.h"
 #include "uikit/Beep.h"
+#include "uikit/ElidingLabel.h"
 #include "uikit/WindowEditing.h"
 #include "uikit/ZNTAnimatingIndicator.h"
 #include "uikit/ZNTBottomBarView.h"
@@ -193,10 +194,8 @@ void QueryViewController::buildAccessoryView() {
     m_selector->setObjectName(QStringLiteral("queryResultSelector"));
     m_selector->setAccessibleName(QStringLiteral("Result"));
     m_selector->setSizeAdjustPolicy(QComboBox::AdjustToContents);
-    m_rowCountLabel = new QLabel;
+    m_rowCountLabel = new ElidingLabel;
     m_rowCountLabel->setObjectName(QStringLiteral("queryResultRowCountLabel"));
-    m_rowCountLabel->setTextFormat(Qt::PlainText);
-    m_rowCountLabel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     m_exportButton = ZNTTerminalButton::withText(QStringLiteral("queryResultExportButton"), QStringLiteral("Export…"),
                                                  QStringLiteral("Export the result as a CSV file"));
     auto *row = new QHBoxLayout(m_accessoryView);

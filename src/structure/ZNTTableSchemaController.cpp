@@ -137,9 +137,11 @@ void ZNTTableSchemaController::buildForm() {
     m_tableNameField = new QLineEdit;
     uv_showStoredValue(m_tableNameField);
     m_tableNameField->setObjectName(QStringLiteral("tableNameField"));
+    // A narrow window squeezes the pop-ups beside it no further than the name.
+    m_tableNameField->setMinimumWidth(m_tableNameField->fontMetrics().horizontalAdvance(QString(10, QLatin1Char('x'))));
     m_tableSchemaPopup = new QComboBox;
     m_tableSchemaPopup->setObjectName(QStringLiteral("tableSchemaPopup"));
-    m_tableSchemaPopup->setMinimumContentsLength(12);
+    m_tableSchemaPopup->setMinimumContentsLength(8);
     auto *grid = new QGridLayout(m_formArea);
     grid->setContentsMargins(12, 10, 12, 8);
     grid->addWidget(formLabel(QStringLiteral("&Name:"), m_tableNameField), 0, 0);
@@ -150,7 +152,7 @@ void ZNTTableSchemaController::buildForm() {
     if (m_table->type() != ZNTTable::ZNTTableTypeView) {
         m_tableTablespacePopup = new QComboBox;
         m_tableTablespacePopup->setObjectName(QStringLiteral("tableTablespacePopup"));
-        m_tableTablespacePopup->setMinimumContentsLength(12);
+        m_tableTablespacePopup->setMinimumContentsLength(8);
         grid->addWidget(formLabel(QStringLiteral("Tab&lespace:"), m_tableTablespacePopup), 0, 4);
         grid->addWidget(m_tableTablespacePopup, 0, 5);
     }

@@ -1,5 +1,7 @@
 #include "ZNTSaveBarView.h"
 
+#include "ElidingLabel.h"
+
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
@@ -11,10 +13,8 @@ ZNTSaveBarView::ZNTSaveBarView(QWidget *parent) : ZNTBottomBarView(parent) {
 
 void ZNTSaveBarView::buildUi() {
     setObjectName(QStringLiteral("saveBar"));
-    m_status = new QLabel;
+    m_status = new ElidingLabel;
     m_status->setObjectName(QStringLiteral("saveStatusField"));
-    m_status->setTextFormat(Qt::PlainText);
-    m_status->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     m_discard = new QPushButton(QStringLiteral("&Discard"));
     m_discard->setObjectName(QStringLiteral("discardButton"));
     m_discard->setToolTip(QStringLiteral("Throw away the unsaved changes"));

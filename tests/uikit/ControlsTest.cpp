@@ -1,5 +1,6 @@
 #include "UikitTestSupport.h"
 #include "support/TestSupport.h"
+#include "uikit/ElidingLabel.h"
 #include "uikit/ImageAndTextCell.h"
 #include "uikit/SplitViewWithoutDivider.h"
 #include "uikit/ZNTAnimatingIndicator.h"
@@ -81,4 +82,37 @@ TEST(SmallControls, SplitterPanesMeetAndTheSpinnerStartsByItself) {
     QImage empty(stopped.size(), stopped.format());
     empty.fill(spinner.palette().color(QPalette::Window));
     EXPECT_EQ(stopped, empty);
+}
+
+// The rightmost column that holds ink darker than the label's background.
+static int lastInkColumn(const QImage &image) {
+    for (int x = image.width() - 1; x >= 0; --x)
+        for (int y = 0; y < image.height(); ++y)
+            if (qGray(image.pixel(x, y)) < 128)
+                return x;
+    return -1;
+}
+
+TEST(ElidingLabel, ASqueezedCountEndsInAnEllipsisAndNeverInACutDigit) {
+    uikittest::useFixedLook();
+    const QString count = QStringLiteral("Rows 1-1000 of 250000");
+    ElidingLabel label;
+    label.setText(count);
+    const int fullWidth = label.fontMetrics().horizontalAdvance(count);
+    label.resize(fullWidth + 20, 24);
+    label.show();
+    EXPECT_EQ(label.shownText(), count);
+    EXPECT_LT(lastInkColumn(label.grab().toImage()), fullWidth + 2);
+
+    // Squeezed by a bar through the middle of the last digit.
+    label.resize(fullWidth - label.fontMetrics().horizontalAdvance(QStringLiteral("0")) / 2, 24);
+    const QString shown = label.shownText();
+    EXPECT_TRUE(shown.endsWith(QChar(0x2026))) << shown.toStdString();
+    EXPECT_TRUE(count.startsWith(shown.chopped(1))) << shown.toStdString();
+    EXPECT_EQ(label.text(), count) << "the whole text stays the label's text";
+    const QImage squeezed = label.grab().toImage();
+    EXPECT_LE(lastInkColumn(squeezed), label.fontMetrics().horizontalAdvance(shown) + 1)
+        << "nothing is painted past the ellipsis, as a glyph cut at the edge would be";
+    EXPECT_GE(lastInkColumn(squeezed), label.fontMetrics().horizontalAdvance(shown.chopped(1)))
+        << "the ellipsis is painted";
 }
