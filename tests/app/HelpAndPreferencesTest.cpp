@@ -83,6 +83,19 @@ TEST_F(HelpWindow, AWebLinkGoesToTheDesktopAndThePageStays) {
     EXPECT_FALSE(help.backButton()->isEnabled());
 }
 
+TEST_F(HelpWindow, CtrlWAndEscapeCloseItWhateverTheDesktopsKeyScheme) {
+    help.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&help));
+    QTest::keyClick(&help, Qt::Key_W, Qt::ControlModifier);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !help.isVisible(); }));
+
+    help.showHelpTopic("index");
+    help.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&help));
+    QTest::keyClick(&help, Qt::Key_Escape);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !help.isVisible(); }));
+}
+
 TEST(HelpPages, EveryPageHasATitleAndEveryLinkBetweenPagesLeadsToAPage) {
     int pages = 0;
     for (QDirIterator it(":/help"); it.hasNext();) {
