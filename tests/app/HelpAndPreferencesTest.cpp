@@ -159,6 +159,19 @@ TEST(PreferenceWindow, AFailureQuotingTheServerIsShownAsText) {
     EXPECT_EQ(shownText(preferences.lastUpdateCheckTextField()), "Failed to check for updates. " + kMarkup);
 }
 
+TEST(PreferenceWindow, CtrlWAndEscapeCloseItWhateverTheDesktopsKeyScheme) {
+    QTemporaryDir dir;
+    UserDefaults defaults(dir.filePath("d.ini"));
+    ZNTPreferenceWindowController preferences(TqbUpdateChecker::make(defaults), defaults);
+    for (const QKeySequence keys : {QKeySequence(Qt::CTRL | Qt::Key_W), QKeySequence(Qt::Key_Escape)}) {
+        preferences.showWindow();
+        preferences.activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&preferences));
+        QTest::keySequence(&preferences, keys);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !preferences.isVisible(); })) << keys.toString().toStdString();
+    }
+}
+
 TEST(PreferenceWindow, ControlsShowAndWriteTheirSettings) {
     QTemporaryDir dir;
     UserDefaults defaults(dir.filePath("d.ini"));
