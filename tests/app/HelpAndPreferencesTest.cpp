@@ -83,19 +83,6 @@ TEST_F(HelpWindow, AWebLinkGoesToTheDesktopAndThePageStays) {
     EXPECT_FALSE(help.backButton()->isEnabled());
 }
 
-TEST_F(HelpWindow, CtrlWAndEscapeCloseItWhateverTheDesktopsKeyScheme) {
-    help.activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(&help));
-    QTest::keyClick(&help, Qt::Key_W, Qt::ControlModifier);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return !help.isVisible(); }));
-
-    help.showHelpTopic("index");
-    help.activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(&help));
-    QTest::keyClick(&help, Qt::Key_Escape);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return !help.isVisible(); }));
-}
-
 TEST(HelpPages, EveryPageHasATitleAndEveryLinkBetweenPagesLeadsToAPage) {
     int pages = 0;
     for (QDirIterator it(":/help"); it.hasNext();) {
@@ -157,19 +144,6 @@ TEST(PreferenceWindow, AFailureQuotingTheServerIsShownAsText) {
     checker->setLastErrorMessage("Failed to check for updates. " + kMarkup);
     NotificationCenter::defaultCenter().post(TqbUpdateStatusChangedNotification, checker);
     EXPECT_EQ(shownText(preferences.lastUpdateCheckTextField()), "Failed to check for updates. " + kMarkup);
-}
-
-TEST(PreferenceWindow, CtrlWAndEscapeCloseItWhateverTheDesktopsKeyScheme) {
-    QTemporaryDir dir;
-    UserDefaults defaults(dir.filePath("d.ini"));
-    ZNTPreferenceWindowController preferences(TqbUpdateChecker::make(defaults), defaults);
-    for (const QKeySequence keys : {QKeySequence(Qt::CTRL | Qt::Key_W), QKeySequence(Qt::Key_Escape)}) {
-        preferences.showWindow();
-        preferences.activateWindow();
-        ASSERT_TRUE(QTest::qWaitForWindowActive(&preferences));
-        QTest::keySequence(&preferences, keys);
-        EXPECT_TRUE(QTest::qWaitFor([&] { return !preferences.isVisible(); })) << keys.toString().toStdString();
-    }
 }
 
 TEST(PreferenceWindow, ControlsShowAndWriteTheirSettings) {
