@@ -72,7 +72,8 @@ void ZNTPreferenceWindowController::buildUi() {
     layout->setSizeConstraint(QLayout::SetMinimumSize);
 
     auto *close = new QAction(this);
-    close->setShortcuts({QKeySequence::Close, QKeySequence(Qt::Key_Escape)});
+    // Ctrl+W as in the main windows: the platform's Close is Ctrl+F4 alone under some desktops' key schemes.
+    close->setShortcuts({QKeySequence(Qt::CTRL | Qt::Key_W), QKeySequence::Close, QKeySequence(Qt::Key_Escape)});
     connect(close, &QAction::triggered, this, &QWidget::close);
     addAction(close);
 }

@@ -34,7 +34,12 @@ void SQLPreviewOwner::showSQLPreview(QWidget *sender) {
         beep();
         return;
     }
-    view->setFocus(Qt::OtherFocusReason);
+    // The focus comes back where it was once the popover closes, so the grid or
+    // field of the page that had it keeps taking keys; only focus from outside
+    // the page (a toolbar) moves onto it.
+    QWidget *focus = view->window()->focusWidget();
+    if (!focus || (focus != view && !view->isAncestorOf(focus)))
+        view->setFocus(Qt::OtherFocusReason);
     // Owned by the button, so that it goes with the page that made it.
     auto *popover = new SQLPreviewPopoverViewController(this, sender);
     popover->sqlField()->setPlainText(sqlPreviewString());

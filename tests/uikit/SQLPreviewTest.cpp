@@ -7,6 +7,7 @@
 #include <QIntValidator>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTableWidget>
 #include <QTest>
 #include <QVBoxLayout>
 #include <gtest/gtest.h>
@@ -22,8 +23,10 @@ public:
         field = new QLineEdit;
         field->setValidator(new QIntValidator(10, 99, field));
         button = new QPushButton("SQL");
+        grid = new QTableWidget(3, 2);
         auto *layout = new QVBoxLayout(this);
         layout->addWidget(field);
+        layout->addWidget(grid);
         layout->addWidget(button);
         QObject::connect(button, &QPushButton::clicked, this, [this] { showSQLPreview(button); });
         resize(400, 300);
@@ -36,6 +39,7 @@ public:
     bool canShow = true;
     QLineEdit *field;
     QPushButton *button;
+    QTableWidget *grid;
 };
 
 SQLPreviewPopoverViewController *openPopover() {
@@ -90,6 +94,30 @@ TEST_F(SQLPreview, ThePopoverShowsTheSQLAndClosesOnEscape) {
     ASSERT_TRUE(pumpUntil([&] { return openPopover() != nullptr; }));
     EXPECT_EQ(openPopover()->sqlField()->toPlainText(), "");
     openPopover()->close();
+}
+
+TEST_F(SQLPreview, TheGridKeepsTakingKeysOnceThePopoverCloses) {
+    auto previewAndEscape = [&] {
+        page.showSQLPreview(page.button);
+        ASSERT_TRUE(pumpUntil([&] { return openPopover() != nullptr; }));
+        QTest::keyClick(openPopover(), Qt::Key_Escape);
+        ASSERT_TRUE(pumpUntil([&] { return openPopover() == nullptr && page.grid->hasFocus(); }));
+    };
+    page.grid->setFocus();
+    page.grid->setCurrentCell(0, 0);
+    previewAndEscape();
+    QTest::keyClick(page.grid, Qt::Key_Down);
+    EXPECT_EQ(page.grid->currentRow(), 1);
+
+    // A cell being typed into is kept, and the keys go on to the grid.
+    page.grid->setItem(1, 0, new QTableWidgetItem);
+    page.grid->editItem(page.grid->item(1, 0));
+    ASSERT_TRUE(pumpUntil([&] { return page.grid->isAncestorOf(QApplication::focusWidget()); }));
+    QTest::keyClicks(QApplication::focusWidget(), "Alien");
+    previewAndEscape();
+    EXPECT_EQ(page.grid->item(1, 0)->text(), "Alien");
+    QTest::keyClick(page.grid, Qt::Key_Down);
+    EXPECT_EQ(page.grid->currentRow(), 2);
 }
 
 TEST_F(SQLPreview, ARefusingEditorOrNothingToShowBeepsAndShowsNothing) {
