@@ -167,30 +167,33 @@ ZNTTableEdits::LeftOut ZNTTableEdits::leaveOutUnsafeChanges(CarriedChanges &carr
     return leftOut;
 }
 
-ZNTTableEdits::LeftOut ZNTTableEdits::hold(HeldChanges &held, CarriedChanges save) {
-    LeftOut leftOut;
-    // The save as it was made: its own leaving out may drop rows that moved.
-    for (CarriedChanges &older : held.saves) {
+namespace {
+// What a later save settles of the changes held before it (see hold()).
+ZNTTableEdits::LeftOut leaveOutSettledBy(ZNTTableEdits::HeldChanges &held, const Carried &save) {
+    ZNTTableEdits::LeftOut leftOut;
+    for (Carried &older : held.saves) {
         leftOut.onWrittenKeys += leaveOutWrittenBy(older, save);
         leaveOutChangedAgain(older, save, leftOut);
     }
+    held.saves.removeIf([](const Carried &older) { return older.size() == 0; });
+    return leftOut;
+}
+} // namespace
+
+ZNTTableEdits::LeftOut ZNTTableEdits::hold(HeldChanges &held, CarriedChanges save) {
+    // The save as it was made: its own leaving out may drop rows that moved.
+    LeftOut leftOut = leaveOutSettledBy(held, save);
     const LeftOut own = leaveOutUnsafeChanges(save);
     leftOut.withoutKey += own.withoutKey;
     leftOut.onWrittenKeys += own.onWrittenKeys;
-    held.saves.removeIf([](const CarriedChanges &older) { return older.size() == 0; });
     if (save.size() > 0)
         held.saves << std::move(save);
     return leftOut;
 }
 
 ZNTTableEdits::LeftOut ZNTTableEdits::noteSaved(HeldChanges &held, const CarriedChanges &save) {
-    LeftOut leftOut;
-    for (CarriedChanges &older : held.saves) {
-        leftOut.onWrittenKeys += leaveOutWrittenBy(older, save);
-        leaveOutChangedAgain(older, save, leftOut);
-    }
+    const LeftOut leftOut = leaveOutSettledBy(held, save);
     held.leftOut += leftOut.onWrittenKeys + leftOut.changedAgain;
-    held.saves.removeIf([](const CarriedChanges &older) { return older.size() == 0; });
     return leftOut;
 }
 
