@@ -301,6 +301,7 @@ TEST_F(TableInWindow, TheDetailSidebarSaysNoRowWithoutARowEditor) {
     EXPECT_TRUE(page->rightSidebarPlaceholder()->isVisible());
     selectRows({0});
     EXPECT_FALSE(page->rightSidebarPlaceholder()->isVisible());
+    pumpFor(20ms); // the bars lay out their new texts
     saveScreenshot(window.get(), "browser", "window-table-sidebar.png");
     grid()->clearSelection();
     EXPECT_TRUE(page->rightSidebarPlaceholder()->isVisible());
