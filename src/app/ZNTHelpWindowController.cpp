@@ -1,6 +1,7 @@
 #include "ZNTHelpWindowController.h"
 
 #include "platform/ProgramError.h"
+#include "uikit/CloseKeys.h"
 
 #include <QAction>
 #include <QHBoxLayout>
@@ -58,8 +59,7 @@ void ZNTHelpWindowController::buildUi() {
     layout->addWidget(m_webview);
 
     auto *close = new QAction(this);
-    // Ctrl+W as in the main windows: the platform's Close is Ctrl+F4 alone under some desktops' key schemes.
-    close->setShortcuts({QKeySequence(Qt::CTRL | Qt::Key_W), QKeySequence::Close, QKeySequence(Qt::Key_Escape)});
+    close->setShortcuts(uv_closeKeys());
     connect(close, &QAction::triggered, this, &QWidget::close);
     addAction(close);
 }

@@ -4,6 +4,7 @@
 #include "TqbUpdateChecker.h"
 #include "platform/ProgramError.h"
 #include "platform/UserDefaults.h"
+#include "uikit/CloseKeys.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -72,8 +73,7 @@ void ZNTPreferenceWindowController::buildUi() {
     layout->setSizeConstraint(QLayout::SetMinimumSize);
 
     auto *close = new QAction(this);
-    // Ctrl+W as in the main windows: the platform's Close is Ctrl+F4 alone under some desktops' key schemes.
-    close->setShortcuts({QKeySequence(Qt::CTRL | Qt::Key_W), QKeySequence::Close, QKeySequence(Qt::Key_Escape)});
+    close->setShortcuts(uv_closeKeys());
     connect(close, &QAction::triggered, this, &QWidget::close);
     addAction(close);
 }

@@ -1,22 +1,31 @@
 // Alt and a letter reach exactly one control: two controls with the same
 // underlined letter make Qt move the focus between them instead of pressing
 // either. In an open menu, each item's letter chooses it. Ctrl+Q quits from
-// every window. Shift+F10 opens a context menu.
+// every window. Shift+F10 opens a context menu. No other key of a window is
+// held twice, nor by two commands at once.
 #include "app/ZNTApplicationDelegate.h"
 #include "app/ZNTHelpWindowController.h"
 #include "app/ZNTPreferenceWindowController.h"
+#include "browser/ZNTTableGridView.h"
+#include "browser/ZNTTableViewController.h"
 #include "favorites/FavoriteSettingsForm.h"
 #include "favorites/FavoritesListModel.h"
 #include "favorites/ZNTFavorite.h"
 #include "favorites/ZNTFavoritesStore.h"
 #include "favorites/ZNTFavoritesTable.h"
 #include "favorites/ZNTFavoritesWindowController.h"
+#include "model/ZNTAsynchronousRow.h"
 #include "model/ZNTDatabase.h"
+#include "model/ZNTQueryObject.h"
 #include "model/ZNTServer.h"
 #include "model/ZNTServerController.h"
 #include "model/ZNTTable.h"
 #include "model/ZNTTableSchema.h"
+#include "model/ZNTTerminal.h"
 #include "platform/SecretStore.h"
+#include "query/ZNTTerminalCells.h"
+#include "query/ZNTTerminalViewController.h"
+#include "structure/StructureTestSupport.h"
 #include "support/TestSupport.h"
 #include "uikit/AlertSheet.h"
 #include "window/ZNTWindowController.h"
@@ -26,10 +35,12 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QShortcut>
 #include <QSpinBox>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextBrowser>
+#include <algorithm>
 #include <gtest/gtest.h>
 #include <map>
 
@@ -105,6 +116,96 @@ std::string menuItemsWithoutTheirOwnLetter(QMenuBar *bar) {
             faults += title->text().toStdString() + ": " + shared;
     }
     return faults;
+}
+
+// Where a key reaches: the focus on widget, or also on its children. Whatever
+// holds a key for a window reaches every focus in it.
+struct KeyScope {
+    QWidget *widget;
+    bool withChildren;
+    bool overlaps(const KeyScope &other) const {
+        return widget == other.widget || (withChildren && widget->isAncestorOf(other.widget)) ||
+               (other.withChildren && other.widget->isAncestorOf(widget));
+    }
+};
+
+struct KeyHolder {
+    QString name;
+    QList<QKeySequence> keys;
+    QList<KeyScope> scopes;
+};
+
+// Where a key held in context reaches through object in window, as Qt's shortcut
+// map decides: a menu's keys reach wherever the menu is opened from.
+void addScopes(QList<KeyScope> &scopes, QWidget *window, Qt::ShortcutContext context, QObject *object) {
+    if (auto *menu = qobject_cast<QMenu *>(object)) {
+        for (QObject *openedFrom : menu->menuAction()->associatedObjects())
+            addScopes(scopes, window, context, openedFrom);
+        return;
+    }
+    auto *widget = qobject_cast<QWidget *>(object);
+    if (!widget || widget->window() != window)
+        return;
+    if (context == Qt::WindowShortcut || context == Qt::ApplicationShortcut)
+        scopes.append({window, true});
+    else
+        scopes.append({widget, context == Qt::WidgetWithChildrenShortcut});
+}
+
+// Every action, shortcut and button of window that holds a key, disabled and
+// hidden ones too: they come and go with the page's state.
+QList<KeyHolder> keyHoldersOf(QWidget *window) {
+    QList<KeyHolder> holders;
+    QSet<QAction *> seen;
+    QList<QWidget *> widgets = window->findChildren<QWidget *>();
+    widgets.prepend(window);
+    for (QWidget *widget : widgets) {
+        const QString where = QString::fromLatin1(widget->metaObject()->className());
+        for (QAction *action : widget->actions()) {
+            if (seen.contains(action) || action->shortcuts().isEmpty())
+                continue;
+            seen.insert(action);
+            KeyHolder holder{where + ": " + action->text(), action->shortcuts(), {}};
+            for (QObject *object : action->associatedObjects())
+                addScopes(holder.scopes, window, action->shortcutContext(), object);
+            holders.append(holder);
+        }
+        // A button's underlined letter is the business of the tests above.
+        auto *button = qobject_cast<QAbstractButton *>(widget);
+        if (button && button->shortcut() != QKeySequence::mnemonic(button->text()))
+            holders.append({where + " " + button->objectName(), {button->shortcut()}, {{window, true}}});
+    }
+    for (QShortcut *shortcut : window->findChildren<QShortcut *>()) {
+        KeyHolder holder{QStringLiteral("QShortcut"), shortcut->keys(), {}};
+        addScopes(holder.scopes, window, shortcut->context(), shortcut->parent());
+        holders.append(holder);
+    }
+    return holders;
+}
+
+// The keys of window that one holder holds twice, or that two holders share
+// where the focus can be in reach of both: Qt finds such a key ambiguous and
+// does neither. Keys on sibling widgets, such as each query's own, are apart.
+std::string keyClashes(QWidget *window) {
+    std::string clashes;
+    const QList<KeyHolder> holders = keyHoldersOf(window);
+    for (qsizetype i = 0; i < holders.size(); ++i) {
+        const KeyHolder &one = holders[i];
+        for (qsizetype k = 0; k < one.keys.size(); ++k) {
+            const QString key = one.keys[k].toString();
+            if (one.keys.indexOf(one.keys[k]) < k)
+                clashes += (one.name + " holds " + key + " twice\n").toStdString();
+            for (qsizetype j = i + 1; j < holders.size(); ++j) {
+                const KeyHolder &other = holders[j];
+                const bool meet = std::ranges::any_of(one.scopes, [&](const KeyScope &scope) {
+                    return std::ranges::any_of(other.scopes, [&](const KeyScope &o) { return scope.overlaps(o); });
+                });
+                if (meet && other.keys.contains(one.keys[k]))
+                    clashes += (one.name + " and " + other.name + " share " + key + "\n").toStdString();
+            }
+        }
+    }
+    return clashes;
 }
 
 // A program with its favorites window, started on a store of its own.
@@ -239,4 +340,62 @@ TEST_F(AltKeysTest, CtrlQQuitsFromTheHelpAndThePreferencesWindow) {
     QTest::keyClick(preferences.rowsPerPageBox(), Qt::Key_Q, Qt::ControlModifier);
     EXPECT_TRUE(pumpUntil([&] { return quits == 2; }, std::chrono::seconds(10))) << "Ctrl+Q in Preferences";
     preferences.close();
+}
+
+TEST_F(AltKeysTest, NoKeyOfTheFavoritesHelpOrPreferencesWindowIsHeldTwiceOrShared) {
+    ZNTFavoritesWindowController *favorites = app->favoritesWindowController();
+    favorites->editObject(favorites->model()->favorites().front());
+    pumpFor(std::chrono::milliseconds(50));
+    EXPECT_EQ(keyClashes(favorites->window()), "");
+    app->showHelp("index");
+    EXPECT_EQ(keyClashes(&ZNTHelpWindowController::sharedController()), "");
+    ZNTHelpWindowController::sharedController().close();
+    app->showPreferences();
+    EXPECT_EQ(keyClashes(&ZNTPreferenceWindowController::sharedController()), "");
+    ZNTPreferenceWindowController::sharedController().close();
+}
+
+TEST_F(AltKeysTest, NoKeyOfAMainWindowIsHeldTwiceOrSharedOnAnyPage) {
+    ScratchDatabase db;
+    db.run("CREATE TABLE items (id serial PRIMARY KEY, name text); INSERT INTO items (name) VALUES ('bolt'), ('nut')");
+    structuretest::StructureWindow shop(db.name);
+    ZNTWindowController *window = shop.window.get();
+    window->toggleSidebar();
+    auto database = shop.server->mainDatabase();
+    window->navigateToItem(database);
+    EXPECT_EQ(keyClashes(window), "") << "database";
+
+    auto items = shop.relation("items");
+    window->navigateToItem(items);
+    auto *table = dynamic_cast<ZNTTableViewController *>(window->mainViewController());
+    ASSERT_TRUE(table);
+    ASSERT_TRUE(pumpUntil([&] { return table->tableView()->model()->rowCount() == 2; }));
+    window->toggleTableFilter();
+    window->toggleRightSidebar();
+    table->tableView()->selectRow(0);
+    ASSERT_TRUE(pumpUntil([&] { return table->sidebarRowViewController(); }));
+    EXPECT_EQ(keyClashes(window), "") << "table, its filter bar and detail sidebar";
+
+    auto row = ZNTAsynchronousRow::create(items, {Value::fromInt(1)}, {1});
+    ASSERT_TRUE(pumpUntil([&] { return row->hasLoaded(); }));
+    window->navigateToItem(row);
+    EXPECT_EQ(keyClashes(window), "") << "row";
+
+    ASSERT_TRUE(shop.open(items));
+    EXPECT_EQ(keyClashes(window), "") << "structure";
+
+    window->navigateToItem(database->queryObject());
+    EXPECT_EQ(keyClashes(window), "") << "query editor";
+
+    // The SQL Query page with a query run: each query has keys of its own.
+    window->navigateToItem(std::make_shared<ZNTTerminal>(database));
+    auto *terminal = dynamic_cast<ZNTTerminalViewController *>(window->mainViewController());
+    ASSERT_TRUE(terminal);
+    terminal->queryView()->textView()->setPlainText("SELECT 1");
+    terminal->executeQuery(terminal->queryView());
+    ASSERT_TRUE(pumpUntil([&] { return terminal->queries().size() == 2 && terminal->numRunningQueries() == 0; }));
+    EXPECT_EQ(keyClashes(window), "") << "SQL Query";
+
+    window->navigateToItem(shop.server);
+    EXPECT_EQ(keyClashes(window), "") << "server";
 }

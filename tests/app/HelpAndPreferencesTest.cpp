@@ -8,6 +8,7 @@
 #include "platform/UserDefaults.h"
 #include "support/PlainTextSupport.h"
 #include "support/Screenshots.h"
+#include "uikit/CloseKeys.h"
 
 #include <QCheckBox>
 #include <QCoreApplication>
@@ -83,6 +84,19 @@ TEST_F(HelpWindow, AWebLinkGoesToTheDesktopAndThePageStays) {
     EXPECT_FALSE(help.backButton()->isEnabled());
 }
 
+TEST_F(HelpWindow, CtrlWAndEscapeCloseItWhateverTheDesktopsKeyScheme) {
+    help.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&help));
+    QTest::keyClick(&help, Qt::Key_W, Qt::ControlModifier);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !help.isVisible(); }));
+
+    help.showHelpTopic("index");
+    help.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&help));
+    QTest::keyClick(&help, Qt::Key_Escape);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !help.isVisible(); }));
+}
+
 TEST(HelpPages, EveryPageHasATitleAndEveryLinkBetweenPagesLeadsToAPage) {
     int pages = 0;
     for (QDirIterator it(":/help"); it.hasNext();) {
@@ -144,6 +158,30 @@ TEST(PreferenceWindow, AFailureQuotingTheServerIsShownAsText) {
     checker->setLastErrorMessage("Failed to check for updates. " + kMarkup);
     NotificationCenter::defaultCenter().post(TqbUpdateStatusChangedNotification, checker);
     EXPECT_EQ(shownText(preferences.lastUpdateCheckTextField()), "Failed to check for updates. " + kMarkup);
+}
+
+TEST(PreferenceWindow, CtrlWAndEscapeCloseItWhateverTheDesktopsKeyScheme) {
+    QTemporaryDir dir;
+    UserDefaults defaults(dir.filePath("d.ini"));
+    ZNTPreferenceWindowController preferences(TqbUpdateChecker::make(defaults), defaults);
+    for (const QKeySequence keys : {QKeySequence(Qt::CTRL | Qt::Key_W), QKeySequence(Qt::Key_Escape)}) {
+        preferences.showWindow();
+        preferences.activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&preferences));
+        QTest::keySequence(&preferences, keys);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !preferences.isVisible(); })) << keys.toString().toStdString();
+    }
+}
+
+// Where the platform's Close is Ctrl+W alone (Qt's own X11 key scheme), a close
+// action that held Ctrl+W beside it held it twice, and Qt closed nothing.
+TEST(CloseKeys, CtrlWAndEscapeComeOnceWhateverThePlatformsCloseKeys) {
+    const QKeySequence ctrlW(Qt::CTRL | Qt::Key_W), ctrlF4(Qt::CTRL | Qt::Key_F4);
+    auto keys = [](const QList<QKeySequence> &platformClose) {
+        return QKeySequence::listToString(uv_closeKeys(platformClose)).toStdString();
+    };
+    EXPECT_EQ(keys({ctrlW}), "Ctrl+W; Esc");
+    EXPECT_EQ(keys({ctrlF4, ctrlW}), "Ctrl+W; Ctrl+F4; Esc");
 }
 
 TEST(PreferenceWindow, ControlsShowAndWriteTheirSettings) {
