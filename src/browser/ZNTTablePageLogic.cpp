@@ -199,9 +199,10 @@ QString unsettledSaveText(const QString &reason, const HeldChanges &held) {
     return text + QStringLiteral(" Reload (F5) and look at the table before you make any of these changes again.");
 }
 
+namespace {
 // Why a change did not go back is not known: only that its row is not there as
 // it was. The save itself may have written it.
-QString notPutBackText(qint64 rows) {
+QString notPutBackReason(qint64 rows) {
     const QString why =
         rows == 1
             ? QStringLiteral("The changes to 1 row could not be put back: that row is not among the rows loaded now, "
@@ -215,7 +216,16 @@ QString notPutBackText(qint64 rows) {
                              "another save of this page or another session could have changed or deleted them, or "
                              "they are on another page or left out by the filter.")
                   .arg(rows);
-    return why + QStringLiteral(" Nothing was saved. Look at the rows before you save again.");
+    return why;
+}
+} // namespace
+
+QString notPutBackText(qint64 rows) {
+    return notPutBackReason(rows) + QStringLiteral(" Nothing was saved. Look at the rows before you save again.");
+}
+
+QString notPutBackNoticeText(qint64 rows) {
+    return notPutBackReason(rows) + QStringLiteral(" Look at the rows before you make these changes again.");
 }
 
 } // namespace ZNTTablePageLogic

@@ -89,5 +89,7 @@ struct HeldChanges {
 QString unsettledSaveText(const QString &reason, const HeldChanges &held);
 // Why a save of held changes did not run: rows' changes that did not go back.
 QString notPutBackText(qint64 rows);
+// The same told after a load that no save waited for: nothing was being saved.
+QString notPutBackNoticeText(qint64 rows);
 
 } // namespace ZNTTablePageLogic

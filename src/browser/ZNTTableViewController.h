@@ -281,6 +281,7 @@ private:
     ErrorPtr reloadAfterUnsettledSave(const ZNTUpdateInsertDeleteQuery &query);
     qsizetype putBackCarriedChanges();
     void saveAfterLoad(bool loaded, qsizetype notPutBack = 0);
+    void presentNotPutBackNotice();
     // The installed hook's editor for row; null without one.
     static std::unique_ptr<ZNTSidebarRowEditor> makeRowEditor(const std::shared_ptr<ZNTRow> &row);
     std::shared_ptr<ZNTRow> rowForValues(const ZNTTableEdits::Values &resultValues) const;
@@ -348,6 +349,9 @@ private:
     ZNTTableEdits::HeldChanges m_carriedChanges;
     // A save that waits for the rows to load and the held changes to go back.
     std::function<void(bool, ErrorPtr)> m_saveAfterLoad;
+    // Rows whose held changes a load no save waited for could not put back,
+    // until the page has told it.
+    qsizetype m_notPutBackNotice = 0;
     std::unique_ptr<ZNTSidebarRowEditor> m_sidebarRowViewController;
     QList<int> m_sidebarIndexes;
     QUndoStack *m_undoStack = nullptr;

@@ -235,6 +235,7 @@ bool ZNTTableViewController::discardChanges() {
     if (m_isBusy || !endEditingForAction())
         return false;
     m_carriedChanges = {}; // the changes held over an unsettled save go too
+    m_notPutBackNotice = 0;
     // Both snapshots hold the rows taken so far; a page still loading takes
     // more before an undo or redo puts one of them back.
     const std::vector<ZNTTableEdits::Row> before = m_model->edits().rows();

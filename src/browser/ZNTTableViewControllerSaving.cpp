@@ -137,11 +137,17 @@ ErrorPtr ZNTTableViewController::reloadAfterUnsettledSave(const ZNTUpdateInsertD
 
 // A save asked for while held changes waited for the rows goes on once they
 // are back, or fails with the load, whose own sheet says why. Changes that
-// found no row stop it: the user looks before anything is written.
+// found no row stop it: the user looks before anything is written. Without
+// such a save the page tells them itself.
 void ZNTTableViewController::saveAfterLoad(bool loaded, qsizetype notPutBack) {
     auto handler = std::exchange(m_saveAfterLoad, nullptr);
-    if (!handler)
+    if (!handler) {
+        if (loaded && notPutBack > 0) {
+            m_notPutBackNotice += notPutBack;
+            presentNotPutBackNotice();
+        }
         return;
+    }
     if (!loaded)
         handler(false, nullptr);
     else if (notPutBack > 0)
@@ -150,6 +156,37 @@ void ZNTTableViewController::saveAfterLoad(bool loaded, qsizetype notPutBack) {
         saveEditsWithCompletionHandler(std::move(handler));
     else
         handler(true, nullptr);
+}
+
+// The rows usually load while the sheet of the save that held the changes, or
+// the close prompt, is still open: the notice follows it, and a save it
+// started, in turn. What a window closed or a discard (in that prompt) took
+// with it is not told.
+void ZNTTableViewController::presentNotPutBackNotice() {
+    if (m_notPutBackNotice == 0 || !m_view)
+        return;
+    QWidget *window = m_view->window();
+    if (!window->isVisible()) {
+        m_notPutBackNotice = 0;
+        return;
+    }
+    // Queued: after the handlers of the sheet or save, which may close the window.
+    const auto again = Qt::ConnectionType(Qt::QueuedConnection | Qt::SingleShotConnection);
+    if (m_isBusy) {
+        connect(this, &ZNTTableViewController::busyChanged, this, &ZNTTableViewController::presentNotPutBackNotice,
+                again);
+        return;
+    }
+    for (QDialog *sheet : window->findChildren<QDialog *>(Qt::FindDirectChildrenOnly)) {
+        if (sheet->isVisible() && sheet->windowModality() != Qt::NonModal) {
+            connect(sheet, &QDialog::finished, this, &ZNTTableViewController::presentNotPutBackNotice, again);
+            return;
+        }
+    }
+    Alert *alert = Alert::alertWithMessageText(QStringLiteral("Changes could not be put back"), QStringLiteral("OK"),
+                                               {}, {}, notPutBackNoticeText(std::exchange(m_notPutBackNotice, 0)));
+    alert->setAlertStyle(Alert::Style::Critical);
+    alert->compatibleBeginSheetModalForWindow(window, nullptr);
 }
 
 // After the rows loaded; answers how many rows' changes did not go back,

@@ -175,6 +175,9 @@ const char *kItemRows = "SELECT string_agg(id || ':' || label, ',' ORDER BY id) 
 // Refused, or committed, and not to be asked; the rows' load after it ends
 // after the first row.
 const QList<CommitCutter::Cut> kUnsettledAndCutAfterAa1 = {{kCommit, false, true}, {"txid_status("}, {"aa1", true}};
+// The same, the rows' load after it 3 s late.
+const QList<CommitCutter::Cut> kUnsettledAndLoadLate = {{kCommit, false, true},
+                                                        {"txid_status(", false, false, false, false, 3s}};
 
 class TableSaveOutcome : public TablePageTest {
 protected:
@@ -501,6 +504,70 @@ TEST_F(TableSaveOutcome, AHeldChangeGoesBackOnlyOntoItsRowAsItWas) {
     EXPECT_EQ(db.run(kItemRows), rows);
     EXPECT_EQ(shownColumn("label"), QStringList({"aa1 kept", "bb2 elsewhere", "cc3", "dd4"}));
     EXPECT_TRUE(!edits().isDeleted(0) && !edits().isDeleted(1) && edits().isDeleted(3));
+}
+
+// What a load did not put back is told also when no save waits for it, once
+// the sheet open then has closed: here another session changed the row.
+TEST_F(TableSaveOutcome, AHeldChangeThatDoesNotGoBackIsToldAfterTheLoad) {
+    db.run(kItems);
+    CommitCutter cutter;
+    ASSERT_NO_FATAL_FAILURE(openThrough(cutter, "item"));
+    selectRows({1});
+    page->deleteRows();
+    cutter.arm(kUnsettledAndLoadLate);
+    page->save();
+    ASSERT_TRUE(saved());
+    db.run("DELETE FROM refuse; UPDATE item SET label = 'bb2 elsewhere' WHERE id = 2");
+    Alert *alert = sheet();
+    ASSERT_TRUE(alert && loaded());
+    EXPECT_EQ(QApplication::activeModalWidget(), alert); // the changes may have been saved
+    press(alert, "OK");
+    alert = sheet();
+    ASSERT_NE(alert, nullptr);
+    EXPECT_EQ(alert->messageText(), "Changes could not be put back");
+    EXPECT_TRUE(alert->informativeText().startsWith("The changes to 1 row could not be put back"));
+    EXPECT_FALSE(alert->informativeText().contains("Nothing was saved"));
+    saveScreenshot(alert, "browser", "held-changes-not-put-back.png");
+    press(alert, "OK");
+    EXPECT_FALSE(page->hasPendingChanges());
+    EXPECT_EQ(db.run(kItemRows), "1:aa1,2:bb2 elsewhere,3:cc3,4:dd4");
+}
+
+// A held deletion that a later committed save left out is told by the load
+// after the next unsettled save, once the close prompt open then is
+// cancelled; what it discards is not told.
+TEST_F(TableSaveOutcome, AHeldChangeALaterSaveLeftOutIsToldAfterTheNextLoad) {
+    db.run(kItems);
+    CommitCutter cutter;
+    ASSERT_NO_FATAL_FAILURE(openThrough(cutter, "item"));
+    selectRows({0});
+    page->deleteRows();
+    unsettledSave(cutter, kUnsettledAndCutAfterAa1);
+    db.run("DELETE FROM refuse");
+    typeInto(0, "label", "aa1 kept");
+    page->save();
+    ASSERT_TRUE(saved());
+    const auto loadInClosePrompt = [&](const char *label, const char *meanwhile, const char *answer) {
+        typeInto(0, "label", label);
+        cutter.arm(kUnsettledAndLoadLate);
+        page->save();
+        ASSERT_TRUE(saved());
+        db.run(meanwhile);
+        press(sheet(), "OK"); // the changes may have been saved
+        page->resignWithInformativeText(QString(), [](bool) {});
+        Alert *prompt = sheet();
+        ASSERT_TRUE(prompt && loaded());
+        EXPECT_EQ(QApplication::activeModalWidget(), prompt);
+        press(prompt, answer);
+    };
+    loadInClosePrompt("aa1 again", "SELECT", "Cancel");
+    Alert *alert = sheet();
+    ASSERT_NE(alert, nullptr);
+    EXPECT_TRUE(alert->informativeText().startsWith("The changes to 1 row could not be put back"));
+    press(alert, "OK");
+    loadInClosePrompt("aa1 third", "UPDATE item SET label = 'aa1 elsewhere' WHERE id = 1", "Discard Changes");
+    EXPECT_EQ(sheet(500ms), nullptr);
+    EXPECT_FALSE(page->hasPendingChanges());
 }
 
 // A second save that may have been committed keeps what the first one held:
