@@ -21,6 +21,8 @@ TRELLAN_PACKAGES=(
     # test and demo servers
     postgresql-15 postgresql-client-15 openssl openssh-server openssh-client
     dbus gnome-keyring libsecret-tools
+    # a link to the test server that the tests cut as a network would
+    iproute2
     # the desktop files the install target writes, checked by the tests
     desktop-file-utils shared-mime-info
     # the scripts themselves

@@ -106,7 +106,8 @@ public:
     static void setCommitWaitForTesting(std::chrono::milliseconds bound);
     // How long what the save sent may go unacknowledged by the server while
     // its statements and COMMIT are awaited, before the session ends (a
-    // minute; zero restores that). Set before a save starts.
+    // minute; zero restores that); the link's probes meanwhile go with it.
+    // Set before a save starts.
     static void setUnacknowledgedTimeoutForTesting(std::chrono::milliseconds timeout);
 
 private:

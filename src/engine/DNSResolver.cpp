@@ -14,7 +14,7 @@ namespace {
 std::atomic<int> workerDelayMs{0};
 std::atomic<int> workersStarted{0};
 std::mutex hookMutex;
-std::function<void()> answeredHook;
+std::function<void(QList<QByteArray> &)> answeredHook;
 
 // What the worker and the waiting caller share. The worker holds it too, so a
 // lookup that was given up on can still finish and drop its answer harmlessly.
@@ -44,7 +44,7 @@ void resolve(const std::shared_ptr<Lookup> &lookup, const QByteArray &name) {
             addresses.append(QByteArray(reinterpret_cast<const char *>(ai->ai_addr), int(ai->ai_addrlen)));
         freeaddrinfo(list);
     }
-    std::function<void()> hook;
+    std::function<void(QList<QByteArray> &)> hook;
     {
         std::lock_guard lock(hookMutex);
         hook = answeredHook;
@@ -52,7 +52,7 @@ void resolve(const std::shared_ptr<Lookup> &lookup, const QByteArray &name) {
     {
         std::lock_guard lock(lookup->mutex);
         if (hook)
-            hook(); // the waiting caller cannot look in between
+            hook(addresses); // the waiting caller cannot look in between
         lookup->done = true;
         lookup->code = code;
         lookup->errnoValue = errnoValue;
@@ -184,7 +184,7 @@ void DNSResolver::setWorkerDelayForTesting(std::chrono::milliseconds delay) {
     workerDelayMs.store(int(delay.count()));
 }
 
-void DNSResolver::setAnsweredHookForTesting(std::function<void()> hook) {
+void DNSResolver::setAnsweredHookForTesting(std::function<void(QList<QByteArray> &)> hook) {
     std::lock_guard lock(hookMutex);
     answeredHook = std::move(hook);
 }

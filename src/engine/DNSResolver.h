@@ -52,9 +52,9 @@ public:
     // any lookup into a slow one.
     static void setWorkerDelayForTesting(std::chrono::milliseconds delay);
     // Tests only: hook runs on each worker once it has its answer, just before
-    // the answer is handed over, while the waiting caller cannot look; and how
-    // many workers were ever started.
-    static void setAnsweredHookForTesting(std::function<void()> hook);
+    // the answer is handed over, while the waiting caller cannot look, and may
+    // change the addresses found; and how many workers were ever started.
+    static void setAnsweredHookForTesting(std::function<void(QList<QByteArray> &addresses)> hook);
     static int workersStartedForTesting();
 
 private:

@@ -211,7 +211,7 @@ void SSHTunnel::stopListening() {
 
 bool SSHTunnel::setUnacknowledgedTimeout(std::chrono::milliseconds timeout) {
     std::lock_guard lock(d->mutex);
-    return TcpTimeouts::setUnacknowledgedTimeout(d->sshSocket, timeout);
+    return TcpTimeouts::setUnacknowledgedTimeout(d->sshSocket, timeout, d->regularProbes);
 }
 
 int SSHTunnel::sshSocketForTesting() const {

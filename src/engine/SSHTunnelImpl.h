@@ -5,6 +5,7 @@
 #include "SSHForwarder.h"
 #include "SSHSession.h"
 #include "SSHTunnel.h"
+#include "TcpTimeouts.h"
 
 #include <libssh2.h>
 #include <optional>
@@ -40,6 +41,8 @@ struct SSHTunnel::Impl {
     // The SSH server's socket: it stays open as long as this object, whoever
     // holds the session.
     int sshSocket = -1;
+    // Its own probes while a bound on unacknowledged data holds.
+    std::optional<TcpTimeouts::Probes> regularProbes;
 
     std::atomic<bool> shouldCancel{false};
 

@@ -169,7 +169,7 @@ void ZNTConnection::applyUnacknowledgedTimeout() {
     if (const std::shared_ptr<SSHTunnel> tunnel = sshTunnel())
         tunnel->setUnacknowledgedTimeout(d->unacknowledgedTimeout);
     else if (d->conn)
-        TcpTimeouts::setUnacknowledgedTimeout(PQsocket(d->conn.get()), d->unacknowledgedTimeout);
+        TcpTimeouts::setUnacknowledgedTimeout(PQsocket(d->conn.get()), d->unacknowledgedTimeout, d->regularProbes);
 }
 
 void ZNTConnection::setState(int state, const QString &description) {

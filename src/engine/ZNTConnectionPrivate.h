@@ -6,6 +6,7 @@
 #include "CertificateTrust.h"
 #include "DNSResolver.h"
 #include "LibpqHandles.h"
+#include "TcpTimeouts.h"
 #include "ZNTConnection.h"
 #include "platform/Reaper.h"
 
@@ -45,6 +46,8 @@ struct ZNTConnection::Impl {
     ConnectDeadline connectDeadline;
     // connection queue: what setUnacknowledgedTimeout asked for.
     std::chrono::milliseconds unacknowledgedTimeout{0};
+    // connection queue: libpq's socket's own probes while that bound holds.
+    std::optional<TcpTimeouts::Probes> regularProbes;
     // connection queue: the host name and the addresses libpq was given for it
     // by the connect under way (none when libpq was given no addresses).
     QString pinnedHost;

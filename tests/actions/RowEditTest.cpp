@@ -1,5 +1,6 @@
 #include "ActionTestSupport.h"
 #include "actions/ZNTUpdateInsertDeleteQuery.h"
+#include "engine/SeverableLink.h"
 
 #include <future>
 #include <netinet/in.h>
@@ -401,9 +402,10 @@ TEST_F(RowEdits, PreviewsDuringASaveLeaveTheSaveItsOwnStatementsAndRows) {
 
 // What a save sent and the server never acknowledged ends the session within a
 // bound while the save awaits its statements and COMMIT (a link that died); a
-// server that takes long is still waited for. The bound goes with the save: on
-// recent kernels it would also end an upload that the server holds back longer
-// (its receive window shut), and such an upload must finish once it may.
+// server that takes long is still waited for, its link probed more often
+// meanwhile. The bound goes with the save: on recent kernels it would also end
+// an upload that the server holds back longer (its receive window shut), and
+// such an upload must finish once it may.
 TEST_F(RowEdits, TheBoundOnUnacknowledgedDataHoldsOnlyWhileASaveAwaitsItsAnswers) {
     struct Bound {
         Bound() { ZNTUpdateInsertDeleteQuery::setUnacknowledgedTimeoutForTesting(std::chrono::seconds(1)); }
@@ -425,12 +427,15 @@ TEST_F(RowEdits, TheBoundOnUnacknowledgedDataHoldsOnlyWhileASaveAwaitsItsAnswers
     action->setUpdateRowsAfter({{integer(1), text("b")}});
     DoneWaiter saved(action.get());
     action->executeInBackgroundOnConnection(db->connection);
-    EXPECT_TRUE(pumpUntil([&] { return unacknowledgedTimeout(fd) == 1000; })); // while the row is held
-    std::this_thread::sleep_for(std::chrono::seconds(2));                      // past the bound: acknowledged
+    EXPECT_TRUE(pumpUntil([&] { // while the row is held
+        return unacknowledgedTimeout(fd) == 1000 && linkWatchOf(fd).probeSeconds == std::pair(1, 1);
+    }));
+    std::this_thread::sleep_for(std::chrono::seconds(2)); // past the bound: acknowledged
     exec(holder.get(), "COMMIT");
     ASSERT_TRUE(saved.wait());
     EXPECT_TRUE(action->success()) << errorText(action->error());
     EXPECT_EQ(unacknowledgedTimeout(fd), 0u);
+    EXPECT_EQ(linkWatchOf(fd).probeSeconds, std::pair(45, 15));
 
     // The upload's first row waits for another session's row of the same key,
     // and what follows fills the buffers on both sides.
@@ -450,4 +455,68 @@ TEST_F(RowEdits, TheBoundOnUnacknowledgedDataHoldsOnlyWhileASaveAwaitsItsAnswers
     EXPECT_TRUE(upload->sent);
     EXPECT_EQ(copy->error(), nullptr) << errorText(copy->error());
     EXPECT_EQ(scalar(db->oracle.get(), "SELECT count(*) FROM uploads"), "32768");
+}
+
+// A save waiting on the server (here for a row another session holds) gets
+// nothing meanwhile, and the kernel ends its session once a probe is out and
+// nothing came for the bound: an outage shorter than the bound less two probe
+// times costs it nothing, and one longer than the bound ends it. With a 6 s
+// bound and 1 s probes, 2.5 s survives and 9 s ends, each with 2 s to spare
+// for a slow machine. The URL's probes stand to the bound as 45 s and 15 s to
+// a minute: kept, they lose the save on the short outage, which begins just
+// before the first of them.
+TEST_F(RowEdits, ASaveWaitingOnTheServerOutlivesAShortOutageAndEndsOnALongOne) {
+    struct Bound {
+        Bound() { ZNTUpdateInsertDeleteQuery::setUnacknowledgedTimeoutForTesting(std::chrono::seconds(6)); }
+        ~Bound() { ZNTUpdateInsertDeleteQuery::setUnacknowledgedTimeoutForTesting({}); }
+    } bound;
+    SeverableLink link(requiredEnv("TRELLAN_PG_PORT").toInt());
+    ASSERT_EQ(link.failure(), QString());
+    QVariantMap params = testServerParams(db->name);
+    params.insert({{"host", link.host()}, {"port", link.port()}, {"allowPlainTextConnection", true}});
+    params.insert({{"keepalives_idle", 5}, {"keepalives_interval", 1}});
+    auto connection = ZNTConnection::create(params);
+    ASSERT_TRUE(connectAndSettle(connection));
+    ASSERT_EQ(connection->state(), ZNTConnection::ZNTConnectionStateConnected);
+    exec(db->oracle.get(), "INSERT INTO items VALUES (1, 'a')");
+    std::shared_ptr<ZNTTable> items;
+    ASSERT_NO_FATAL_FAILURE(items = loadedRelation(*db, "items"));
+    Page p;
+    ASSERT_NO_FATAL_FAILURE(p = page(db->connection, "SELECT id, name FROM items"));
+    PGconnPtr holder = adminConnection(db->name);
+
+    // How long after the outage began the save ended, when it did before its end.
+    const auto saveThrough = [&](std::chrono::milliseconds outage, const char *name) {
+        exec(holder.get(), "BEGIN; SELECT * FROM items FOR UPDATE");
+        auto action = save(items, p.columns);
+        action->setUpdateRowsBefore({p.rows[0]});
+        action->setUpdateRowsAfter({{integer(1), text(name)}});
+        DoneWaiter saved(action.get());
+        action->executeInBackgroundOnConnection(connection);
+        EXPECT_TRUE(pumpUntil([&] {
+            return scalar(db->oracle.get(), "SELECT count(*) FROM pg_stat_activity WHERE wait_event_type = 'Lock' "
+                                            "AND datname = current_database()") == "1";
+        }));
+        std::this_thread::sleep_for(std::chrono::seconds(4));
+        EXPECT_TRUE(link.cut(true));
+        const auto cut = std::chrono::steady_clock::now();
+        std::optional<std::chrono::steady_clock::duration> ended;
+        if (saved.wait(1, outage))
+            ended = std::chrono::steady_clock::now() - cut;
+        EXPECT_TRUE(link.cut(false));
+        exec(holder.get(), "COMMIT");
+        EXPECT_TRUE(saved.wait());
+        return std::pair(action, ended);
+    };
+    const auto [survived, lost] = saveThrough(std::chrono::milliseconds(2500), "b");
+    EXPECT_FALSE(lost.has_value());
+    EXPECT_TRUE(survived->success()) << errorText(survived->error());
+    EXPECT_EQ(scalar(db->oracle.get(), "SELECT name FROM items"), "b");
+
+    const auto [ended, when] = saveThrough(std::chrono::seconds(9), "c");
+    ASSERT_TRUE(when.has_value());
+    EXPECT_GT(*when, std::chrono::seconds(4)) << "the bound, not the outage itself, ends the session";
+    EXPECT_FALSE(ended->success());
+    EXPECT_EQ(errorText(ended->error()).section(" / ", 0, 0), "The connection was lost.");
+    EXPECT_EQ(scalar(db->oracle.get(), "SELECT name FROM items"), "b");
 }

@@ -96,7 +96,7 @@ TEST(ConnectionSSH, TunnelCarriesTheConnectionAndItsCancelRequest) {
 
     // libpq's socket reaches only the forwarder: the SSH server's link is the
     // one that can die, probed as a direct session's is, and a bound on
-    // unacknowledged data goes to it.
+    // unacknowledged data goes to it, with probes as often as on a direct one.
     const int sshSocket = connection->sshTunnel()->sshSocketForTesting();
     const LinkWatch watch = linkWatchOf(sshSocket);
     EXPECT_TRUE(watch.probes);
@@ -106,11 +106,16 @@ TEST(ConnectionSSH, TunnelCarriesTheConnectionAndItsCancelRequest) {
     const auto bound = [&](std::chrono::milliseconds timeout) {
         return onQueue(connection, [&] {
             connection->setUnacknowledgedTimeout(timeout);
-            return linkWatchOf(sshSocket).unacknowledgedMs;
+            return linkWatchOf(sshSocket);
         });
     };
-    EXPECT_EQ(bound(std::chrono::seconds(7)), 7000u);
-    EXPECT_EQ(bound({}), 0u);
+    const LinkWatch bounded = bound(std::chrono::minutes(1));
+    EXPECT_EQ(bounded.unacknowledgedMs, 60000u);
+    EXPECT_EQ(bounded.probeSeconds, std::pair(5, 5));
+    const LinkWatch unbounded = bound({});
+    EXPECT_EQ(unbounded.unacknowledgedMs, 0u);
+    EXPECT_EQ(unbounded.probeSeconds, watch.probeSeconds);
+    EXPECT_TRUE(unbounded.probes);
 
     // A long statement is cancelled by a second connection through the same
     // tunnel. Worded for this test alone: other test programs sleep on the

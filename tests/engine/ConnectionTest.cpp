@@ -150,7 +150,10 @@ TEST(ConnectionSequence, EmptyHostMeansLocalhostWithoutCertificateCheck) {
 
 // A link that dies must end an idle session within about two minutes (the
 // kernel's default takes two hours), while an outage under a minute costs none.
-// Outside a save nothing bounds data the server has not acknowledged.
+// Outside a save nothing bounds data the server has not acknowledged. While a
+// bound holds, the kernel ends the session once a probe is out and nothing came
+// for that long, so probes go out sooner meanwhile: never later than the URL
+// asked, none where it turned them off, and as before once the bound is off.
 TEST(ConnectionSequence, EverySessionProbesItsLinkAndNoneBoundsUnacknowledgedData) {
     auto connection = ZNTConnection::create(serverParams());
     ASSERT_TRUE(connectAndSettle(connection));
@@ -159,6 +162,28 @@ TEST(ConnectionSequence, EverySessionProbesItsLinkAndNoneBoundsUnacknowledgedDat
     EXPECT_LE(watch.deadAfterSeconds, 120);
     EXPECT_GE(watch.outageSurvivedSeconds, 60);
     EXPECT_EQ(watch.unacknowledgedMs, 0u);
+
+    const std::pair<QVariantMap, std::pair<int, int>> cases[] = {
+        {{}, {5, 5}}, {{{"keepalives_idle", 2}, {"keepalives_interval", 9}}, {2, 5}}, {{{"keepalives", 0}}, {}}};
+    for (const auto &[url, during] : cases) {
+        QVariantMap params = serverParams();
+        params.insert(url);
+        auto session = ZNTConnection::create(params);
+        ASSERT_TRUE(connectAndSettle(session));
+        const auto [before, bounded, after] = onQueue(session, [&] {
+            const int fd = PQsocket(session->conn());
+            const LinkWatch before = linkWatchOf(fd);
+            session->setUnacknowledgedTimeout(std::chrono::minutes(1));
+            const LinkWatch bounded = linkWatchOf(fd);
+            session->setUnacknowledgedTimeout({});
+            return std::tuple(before, bounded, linkWatchOf(fd));
+        });
+        EXPECT_EQ(before.probes, !url.contains("keepalives")) << url.keys().join(' ').toStdString();
+        EXPECT_EQ(bounded.probes, before.probes);
+        EXPECT_EQ(bounded.probeSeconds, before.probes ? during : before.probeSeconds);
+        EXPECT_EQ(after.probes, before.probes);
+        EXPECT_EQ(after.probeSeconds, before.probeSeconds);
+    }
 }
 
 TEST(ConnectionFailures, RejectedOrMissingPasswordIsKnownAtTheFirstFailedState) {

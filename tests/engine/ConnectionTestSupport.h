@@ -106,12 +106,14 @@ template <class F> auto onQueue(const std::shared_ptr<ZNTConnection> &connection
 // What a socket's options promise about a link that dies, read from the
 // socket: whether keepalive probes are on, after how many idle seconds they
 // end a session whose link died, the longest outage they let it survive (one
-// that spans every probe but the last), and TCP_USER_TIMEOUT in milliseconds.
+// that spans every probe but the last), TCP_USER_TIMEOUT in milliseconds, and
+// when the probes go out: after so many idle seconds, then so many apart.
 struct LinkWatch {
     bool probes = false;
     int deadAfterSeconds = 0;
     int outageSurvivedSeconds = 0;
     unsigned unacknowledgedMs = 0;
+    std::pair<int, int> probeSeconds;
 };
 inline LinkWatch linkWatchOf(int fd) {
     const auto option = [fd](int level, int name) {
@@ -122,8 +124,11 @@ inline LinkWatch linkWatchOf(int fd) {
     };
     const int idle = option(IPPROTO_TCP, TCP_KEEPIDLE), interval = option(IPPROTO_TCP, TCP_KEEPINTVL),
               count = option(IPPROTO_TCP, TCP_KEEPCNT);
-    return {option(SOL_SOCKET, SO_KEEPALIVE) == 1, idle + count * interval, (count - 1) * interval,
-            unsigned(option(IPPROTO_TCP, TCP_USER_TIMEOUT))};
+    return {option(SOL_SOCKET, SO_KEEPALIVE) == 1,
+            idle + count * interval,
+            (count - 1) * interval,
+            unsigned(option(IPPROTO_TCP, TCP_USER_TIMEOUT)),
+            {idle, interval}};
 }
 
 // A TCP socket on 127.0.0.1 that listens but never accepts: the kernel completes
@@ -147,13 +152,14 @@ private:
     int m_port = 0;
 };
 
-// Relays TCP connections made to a port of its own to 127.0.0.1:targetPort, a
-// thread per connection, and can cut every connection it carries: a server that
-// goes away mid-handshake without being a fake one.
+// Relays TCP connections made to a port of its own (on 127.0.0.1, or where the
+// listening socket it is given listens) to 127.0.0.1:targetPort, a thread per
+// connection, and can cut every connection it carries: a server that goes away
+// mid-handshake without being a fake one.
 class TcpRelay {
 public:
-    explicit TcpRelay(int targetPort) : m_target(targetPort) {
-        m_listen = listenOnLoopback();
+    explicit TcpRelay(int targetPort, int listening = -1) : m_target(targetPort) {
+        m_listen = listening >= 0 ? listening : listenOnLoopback();
         EXPECT_GE(m_listen, 0);
         m_port = boundPort(m_listen);
         EXPECT_EQ(pipe(m_stop), 0);

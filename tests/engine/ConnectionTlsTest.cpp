@@ -258,13 +258,26 @@ TEST(CertificateCheck, JudgedConnectionsAskForTlsWithoutGssAndWithoutARootFile) 
 
 // libpq gets the addresses the connection looked up, so it never looks the name
 // up again where no deadline reaches; the certificate is still judged by the
-// name (the tests above), and a failure still names the host.
+// name (the tests above), and a failure still names the host. Every address,
+// also where the name has one: the resolver finds 127.0.0.2 beside it, where
+// nobody listens.
 TEST(CertificateCheck, LibpqIsGivenTheAddressesFoundBesideTheName) {
+    struct SecondAddress {
+        SecondAddress() {
+            DNSResolver::setAnsweredHookForTesting([](QList<QByteArray> &addresses) {
+                sockaddr_in second = loopbackAddress();
+                second.sin_addr.s_addr = htonl(INADDR_LOOPBACK + 1);
+                addresses.append(QByteArray(reinterpret_cast<const char *>(&second), sizeof second));
+            });
+        }
+        ~SecondAddress() { DNSResolver::setAnsweredHookForTesting(nullptr); }
+    } secondAddress;
     DNSResolver resolver("LOCALHOST");
     ASSERT_TRUE(resolver.lookup());
     QStringList addresses;
     for (const QByteArray &address : resolver.addresses())
         addresses << DNSResolver::stringForAddress(address);
+    ASSERT_EQ(addresses.filter("127.0.0.2").size(), 1);
     QVariantMap params = serverParams();
     params.insert("host", "LOCALHOST");
     auto connection = ZNTConnection::create(params);

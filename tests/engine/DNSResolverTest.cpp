@@ -58,7 +58,7 @@ TEST(DNSResolver, UnknownNameAndMissingNameFailWithTheirTexts) {
 class AnswerWatch {
 public:
     explicit AnswerWatch(std::function<void()> action = {}) {
-        DNSResolver::setAnsweredHookForTesting([this, action] {
+        DNSResolver::setAnsweredHookForTesting([this, action](QList<QByteArray> &) {
             if (action)
                 action();
             std::lock_guard lock(m_mutex);
