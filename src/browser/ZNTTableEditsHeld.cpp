@@ -91,10 +91,12 @@ qsizetype removeAll(Carried &carried) {
 
 // Leaves out of older the changes on the keys that save wrote; all of them
 // where its keys cannot be compared with older's (no key, other key columns,
-// keys as typed). Answers how many.
+// keys as typed). A save whose key changed since writes older's keys too
+// where it changes older's key columns and not its own. Answers how many.
 qsizetype leaveOutWrittenBy(Carried &older, const Carried &save) {
     const QList<qsizetype> key = positionsOf(save.keyColumns, save.columns);
-    if (!wroteKeys(save, key))
+    const QList<qsizetype> olderKeyInSave = positionsOf(older.keyColumns, save.columns);
+    if (!wroteKeys(save, key) && (olderKeyInSave.isEmpty() || !wroteKeys(save, olderKeyInSave)))
         return 0;
     const QList<qsizetype> olderKey = positionsOf(save.keyColumns, older.columns);
     if (key.isEmpty() || olderKey.isEmpty() || older.keyColumns != save.keyColumns || !save.writtenAsStored)
@@ -108,10 +110,13 @@ qsizetype leaveOutWrittenBy(Carried &older, const Carried &save) {
 // the user made the later change over the row as it loaded then. An edit the
 // row held already, and a change of a row the save deletes, are dropped as
 // already there; the others are left out, as the row changed again since.
+// Rows go by older's key, which the save's rows hold whatever key it had:
+// where the key changed between them, or the save had none, the row it
+// changed again must still not take the older change.
 void leaveOutChangedAgain(Carried &older, const Carried &save, ZNTTableEdits::LeftOut &leftOut) {
-    const QList<qsizetype> key = positionsOf(save.keyColumns, save.columns);
-    const QList<qsizetype> olderKey = positionsOf(save.keyColumns, older.columns);
-    if (key.isEmpty() || olderKey.isEmpty() || older.keyColumns != save.keyColumns)
+    const QList<qsizetype> key = positionsOf(older.keyColumns, save.columns);
+    const QList<qsizetype> olderKey = positionsOf(older.keyColumns, older.columns);
+    if (key.isEmpty() || olderKey.isEmpty())
         return;
     QHash<QStringList, qsizetype> edited;
     for (qsizetype i = 0; i < save.updateRowsBefore.size(); ++i)

@@ -1,38 +1,84 @@
 // Changes held over saves whose outcome is not known, against generated
-// tables, saves and reloads: tables with and without a key, look-alike rows,
-// values typed and as stored, and reloads where a row is unchanged, changed by
-// another session or a later save of the user's, gone, written by a save, or
-// being edited by the user. A change goes back only onto its own row holding
-// exactly the values it was made over, never onto a row a save wrote or a new
-// row, one change a row; every change is accounted for; and where the save's
-// outcome leaves nothing in doubt, a change whose row is there as it was goes
-// back and one the row holds already is not refused.
+// tables, saves and reloads. Tables have no key, a key of one column or of
+// two, look-alike rows, and NULLs beside the empty text. The first save is
+// held; later ones, made over the rows of a load that failed halfway, are held
+// or saved, perhaps after a column was renamed or added or the key changed.
+// Saves edit, delete and add rows, move rows onto keys other rows held or a
+// save freed, add back deleted rows and undo earlier changes, with values
+// typed or as stored; other sessions change, delete, add and move rows; on
+// the reloaded page the user adds, edits and deletes. A change goes back only
+// onto its own row holding exactly the values it was made over, never onto a
+// new row, a row a save wrote or one a later save changed again, one change a
+// row; every change is accounted for; and where a single save's outcome
+// leaves nothing in doubt, a change whose row is there as it was goes back and
+// one the row holds already is not refused. Some cases hold each save alone,
+// settling nothing held before it: put back still gives a row one change, the
+// newest that wants it.
 #include "browser/ZNTTableEdits.h"
 
 #include <QHash>
 #include <QSet>
 #include <array>
+#include <deque>
 #include <gtest/gtest.h>
+#include <numeric>
 #include <random>
+#include <set>
 
 namespace {
 
 using Values = ZNTTableEdits::Values;
 using Carried = ZNTTableEdits::CarriedChanges;
-constexpr int kColumns = 3; // id int (the key, where there is one), a int, b numeric(6,2)
-using Cells = std::array<int, kColumns>;
-const QStringList kNames = {"id", "a", "b"};
+using Key = QList<int>;
 
-// A value as the server stores and shows it.
-Value stored(int column, int v) {
-    return column == 2 ? Value::fromString(QStringLiteral("%1.00").arg(v)) : Value::fromInt(v);
+// id int, code text, label text, b numeric(6,2) (renamed amount), c int
+// (added later): a column keeps its place here whatever it is called.
+enum Column { Id, Code, Label, Amount, Extra, kColumns };
+using Cells = std::array<int, kColumns>;
+constexpr int kNull = -1; // in label and c
+// From here, labels of rows other sessions wrote, each its own: nothing could
+// tell such a row from one a change was made over if it looked the same.
+constexpr int kOwnLabel = 1000;
+
+int columnNamed(const QString &name) {
+    static const QStringList names = {"id", "code", "label", "b", "c"};
+    return name == QLatin1String("amount") ? Amount : int(names.indexOf(name));
 }
 
-// As typed: the stored text, or another text of the same value ("03", "2").
+// A value as the server stores and shows it; label 0 is the empty text.
+Value stored(int column, int v) {
+    if (v == kNull)
+        return Value::null();
+    if (column == Code || column == Label)
+        return Value::fromString(column == Label && v == 0 ? QStringLiteral("") : QStringLiteral("t%1").arg(v));
+    return column == Amount ? Value::fromString(QStringLiteral("%1.00").arg(v)) : Value::fromInt(v);
+}
+
+// As typed: the stored text, or another text of the same number ("03", "2").
 Value typed(int column, int v, bool asStored) {
-    if (asStored)
-        return Value::fromString(stored(column, v).description());
-    return Value::fromString(column == 2 ? QString::number(v) : QStringLiteral("0%1").arg(v));
+    const Value value = stored(column, v);
+    if (value.isNull() || asStored || column == Code || column == Label)
+        return value.isNull() ? value : Value::fromString(value.description());
+    return Value::fromString(column == Amount ? QString::number(v) : QStringLiteral("0%1").arg(v));
+}
+
+// The same text as the server shows, NULL being no text.
+bool sameText(const Value &a, const Value &b) {
+    return a.isNull() == b.isNull() && a.description() == b.description();
+}
+
+// None, (id), (id, code), (code), (code, id): of one column at odd places.
+const QList<QList<int>> kKeys = {{}, {Id}, {Id, Code}, {Code}, {Code, Id}};
+
+bool sameKey(const Cells &a, const Cells &b, const QList<int> &key) {
+    return std::all_of(key.begin(), key.end(), [&](int k) { return a[k] == b[k]; });
+}
+
+Key keyOf(const Cells &v, const QList<int> &key) {
+    Key values;
+    for (const int c : key)
+        values << v[c];
+    return values;
 }
 
 struct Row {
@@ -45,19 +91,20 @@ struct Change {
     bool deletion;
     Cells before;
     Cells after;
-    Values afterForms;
+    std::array<Value, kColumns> afterForms{}; // what the save sent, of its columns
 };
 
 // One save of the page: what it holds for the held changes, and what it does
 // to the table when it commits.
 struct Save {
     Carried carried;
+    QList<int> columns; // in the page's order, named as in carried.columns
+    QList<int> key;
     QList<Change> changes;
     QList<Row> inserted;
-    bool wroteKeys = false;
     QSet<int> moved;   // identities whose key it changed
     QSet<int> written; // the rows it inserted or moved, once committed
-    bool held = true;
+    bool held = true;  // else it was saved
 };
 
 class Case {
@@ -69,27 +116,54 @@ public:
 private:
     int pick(int n) { return std::uniform_int_distribution<int>(0, n - 1)(m_random); }
     bool chance(int percent) { return pick(100) < percent; }
-
-    Values forms(const Cells &v, int typedColumn = -1) {
-        Values values;
-        for (int c = 0; c < kColumns; ++c)
-            values << (c == typedColumn ? typed(c, v[c], chance(50)) : stored(c, v[c]));
-        return values;
+    int anyValue(int column) {
+        return column == Label ? pick(4) - 1 : column == Extra ? pick(3) - 1 : column == Id ? 1 + pick(2) : pick(3);
     }
-    void makeSave(Save &save, const QList<Row> &shown, bool canTypeBefore);
-    void commit(Save &save);
-    void otherSessions(const Save &save);
+    QString nameOf(int column) const {
+        return *std::find_if(m_schema.begin(), m_schema.end(),
+                             [&](const QString &n) { return columnNamed(n) == column; });
+    }
+    QString keyNames() const {
+        QStringList names;
+        for (const int k : m_key)
+            names << nameOf(k);
+        return names.join(QStringLiteral(", "));
+    }
+    Cells landing(Cells v, const QSet<int> &leaving);
+    void saveOnce(bool first);
+    void makeSave(Save &save, const QList<Row> &shown, bool first);
+    void edit(Save &save, const Row &row, const Values &before, QSet<int> &leaving);
+    void addRows(Save &save, const QSet<int> &leaving);
+    bool commit(Save &save);
+    void otherSessions();
+    void changeSchema();
     void reload();
+    int nowAt(const Save &save, int column) const;
+    bool holds(qsizetype row, const Save &save, const Cells &v, const QList<int> &columns) const;
+    qsizetype rowsWithKey(const Save &save, const Cells &v) const;
+    QHash<int, Value> cellsOf(qsizetype row, const Save &save, const Change &change) const;
     void check(const ZNTTableEdits::Reapplied &back);
+    void expectOwnChange(qsizetype row, const QHash<int, Value> *cells);
     void expectExactly(const ZNTTableEdits::Reapplied &back, const Save &save);
 
     std::mt19937 m_random;
-    bool m_keyed = true;
+    // How often, in percent, this case does each kind of thing. Each case
+    // leaves some kinds out, so that what needs others absent comes up too.
+    struct Mix {
+        int newRows, moves, commits, otherSessions, keyChanges, typedBack, userChanges;
+    } m_mix{};
+    QStringList m_schema = {"id", "code", "label", "b"};
+    QList<int> m_key;
     int m_nextIdentity = 0;
     int m_nextKey = 100;
+    int m_nextOwnLabel = kOwnLabel;
     QList<Row> m_table;
-    QList<Save *> m_saves;
+    std::set<Cells> m_seen; // every row the table has held
+    std::deque<Save> m_saves;
     bool m_asStored = true; // every value the first save was made over is in stored form
+    // Each save settles what was held before it, as the page holds changes;
+    // else put back alone must still give a row one change, the newest.
+    bool m_settling = true;
     // The page after the reload.
     QStringList m_columns;
     ZNTTableEdits m_page;
@@ -99,136 +173,265 @@ private:
     QString m_trace;
 };
 
-void Case::makeSave(Save &save, const QList<Row> &shown, bool canTypeBefore) {
-    m_saves << &save;
-    save.carried.columns = kNames;
-    if (m_keyed)
-        save.carried.keyColumns = {"id"};
-    // Keys no row holds now: a new row may take one again.
-    QList<int> freedKeys;
-    for (int key = 1; m_keyed && key < m_nextIdentity + 1; ++key) {
-        if (std::none_of(m_table.begin(), m_table.end(), [&](const Row &row) { return row.v[0] == key; }))
-            freedKeys << key;
+bool keysApart(const QList<Row> &table, const QList<int> &key) {
+    for (qsizetype r = 0; !key.isEmpty() && r < table.size(); ++r) {
+        for (qsizetype other = 0; other < r; ++other) {
+            if (sameKey(table[r].v, table[other].v, key))
+                return false;
+        }
     }
-    for (const Row &row : shown) {
-        // A row the page saved earlier may show what was typed, where the
-        // server gave nothing back.
-        const int typedColumn = canTypeBefore && chance(15) ? pick(kColumns) : -1;
-        const Values before = forms(row.v, typedColumn);
-        if (typedColumn >= 0 &&
-            before[typedColumn].description() != stored(typedColumn, row.v[typedColumn]).description())
-            m_asStored = false;
-        const int what = pick(10);
-        if (what < 2) {
-            save.carried.deleteRows << before;
-            save.changes << Change{row.identity, true, row.v, row.v, {}};
-            freedKeys << row.v[0];
-            continue;
-        }
-        if (what >= 5)
-            continue;
-        Change change{row.identity, false, row.v, row.v, before};
-        for (int c = 1; c < kColumns; ++c) {
-            if (chance(50))
-                change.after[c] = pick(3);
-        }
-        if (m_keyed && chance(10)) {
-            change.after[0] = m_nextKey++;
-            save.moved << row.identity;
-            freedKeys << row.v[0];
-        }
-        if (change.after == change.before)
-            continue;
-        Values written = before;
-        for (int c = 0; c < kColumns; ++c) {
-            if (change.after[c] != change.before[c]) {
-                change.afterForms[c] = typed(c, change.after[c], chance(70));
-                written[c] = stored(c, change.after[c]);
-            }
-        }
-        save.carried.updateRowsBefore << before;
-        save.carried.updateRowsAfter << change.afterForms;
-        save.carried.updatedRows << written;
-        save.changes << change;
-    }
-    save.carried.writtenAsStored = chance(50);
-    if (!save.carried.writtenAsStored)
-        save.carried.updatedRows = save.carried.updateRowsAfter;
-    for (int n = chance(35) ? 1 + pick(2) : 0; n > 0; --n) {
-        // A new row with a key the save freed may equal the row that held it.
-        Row row{m_nextIdentity++, {m_keyed ? m_nextKey++ : 1 + pick(2), pick(3), pick(3)}};
-        if (!freedKeys.isEmpty() && chance(60)) {
-            row.v[0] = freedKeys.takeAt(pick(int(freedKeys.size())));
-            for (const Save *save : m_saves) {
-                for (const Change &change : save->changes) {
-                    if (change.before[0] == row.v[0] && chance(60))
-                        row.v = change.before;
-                }
-            }
-        }
-        Values typedRow, storedRow;
-        for (int c = 0; c < kColumns; ++c) {
-            typedRow << typed(c, row.v[c], chance(50));
-            storedRow << stored(c, row.v[c]);
-        }
-        save.carried.insertedRows << (save.carried.writtenAsStored ? storedRow : typedRow);
-        save.inserted << row;
-    }
-    save.wroteKeys = !save.inserted.isEmpty() || !save.moved.isEmpty();
+    return true;
 }
 
-void Case::commit(Save &save) {
-    m_trace += QStringLiteral(" committed");
-    for (const Change &change : save.changes) {
-        for (qsizetype r = m_table.size() - 1; r >= 0; --r) {
-            if (m_table[r].identity != change.identity)
+// The cells of a row written onto a key: a key a row held and none holds now
+// (or a row leaving it, deleted or moved away first), most often one a change
+// was made over, perhaps with all the values that row had; else a fresh key.
+Cells Case::landing(Cells v, const QSet<int> &leaving) {
+    QList<Cells> free;
+    const auto addIfFree = [&](const Cells &cells) {
+        if (std::none_of(m_table.begin(), m_table.end(), [&](const Row &row) {
+                return !leaving.contains(row.identity) && sameKey(row.v, cells, m_key);
+            }))
+            free << cells;
+    };
+    // Most often a key an earlier save's change was made over.
+    for (size_t s = 0; s + 1 < m_saves.size(); ++s) {
+        for (const Change &change : m_saves[s].changes)
+            addIfFree(change.before);
+    }
+    if (free.isEmpty() || chance(40)) {
+        for (const Change &change : m_saves.back().changes)
+            addIfFree(change.before);
+        std::for_each(m_seen.begin(), m_seen.end(), addIfFree);
+    }
+    if (free.isEmpty() || chance(25)) {
+        v[m_key[pick(int(m_key.size()))]] = m_nextKey++;
+        return v;
+    }
+    const Cells &other = free[pick(int(free.size()))];
+    if (chance(80))
+        return other;
+    for (const int k : m_key)
+        v[k] = other[k];
+    return v;
+}
+
+void Case::makeSave(Save &save, const QList<Row> &shown, bool first) {
+    QStringList names = m_schema;
+    if (chance(15))
+        std::rotate(names.begin(), names.begin() + 1, names.end());
+    for (const QString &name : names)
+        save.columns << columnNamed(name);
+    save.carried.columns = names;
+    save.key = m_key;
+    for (const int k : m_key)
+        save.carried.keyColumns << nameOf(k);
+    QSet<int> leaving; // rows the save deletes or moves away
+    for (const Row &row : shown) {
+        // The user is likely to change again a row changed before.
+        const bool again = std::any_of(m_saves.begin(), m_saves.end(), [&](const Save &earlier) {
+            return std::any_of(earlier.changes.begin(), earlier.changes.end(),
+                               [&](const Change &change) { return change.identity == row.identity; });
+        });
+        const int what = pick(again ? 6 : 10);
+        if (what >= 5)
+            continue;
+        Values before;
+        for (const int c : save.columns)
+            before << stored(c, row.v[c]);
+        if (first && chance(15)) {
+            // A row the page saved earlier may show what was typed, where the
+            // server gave nothing back.
+            const int at = pick(int(save.columns.size()));
+            before[at] = typed(save.columns[at], row.v[save.columns[at]], chance(50));
+            m_asStored = m_asStored && sameText(before[at], stored(save.columns[at], row.v[save.columns[at]]));
+        }
+        if (what >= 2) {
+            edit(save, row, before, leaving);
+            continue;
+        }
+        save.carried.deleteRows << before;
+        save.changes << Change{row.identity, true, row.v, row.v, {}};
+        leaving << row.identity;
+    }
+    save.carried.writtenAsStored = !chance(m_mix.typedBack);
+    if (!save.carried.writtenAsStored)
+        save.carried.updatedRows = save.carried.updateRowsAfter;
+    addRows(save, leaving);
+}
+
+void Case::edit(Save &save, const Row &row, const Values &before, QSet<int> &leaving) {
+    Change change{row.identity, false, row.v, row.v, {}};
+    for (const int c : save.columns) {
+        if (!m_key.contains(c) && chance(50))
+            change.after[c] = anyValue(c);
+    }
+    // Or the user puts back what an earlier change of the row replaced.
+    for (const Save &earlier : m_saves) {
+        for (const Change &undone : earlier.changes) {
+            if (undone.identity != row.identity || !chance(40))
                 continue;
-            if (change.deletion)
-                m_table.removeAt(r);
-            else
-                m_table[r].v = change.after;
+            for (const int c : save.columns)
+                change.after[c] = m_key.contains(c) ? change.after[c] : undone.before[c];
         }
     }
-    m_table << save.inserted;
+    if (!m_key.isEmpty() && chance(m_mix.moves)) {
+        change.after = landing(change.after, leaving);
+        save.moved << row.identity;
+        leaving << row.identity;
+    }
+    if (change.after == change.before)
+        return;
+    Values after = before, written = before;
+    for (int at = 0; at < save.columns.size(); ++at) {
+        const int c = save.columns[at];
+        if (change.after[c] != change.before[c]) {
+            after[at] = typed(c, change.after[c], chance(70));
+            written[at] = stored(c, change.after[c]);
+        }
+        change.afterForms[c] = after[at];
+    }
+    save.carried.updateRowsBefore << before;
+    save.carried.updateRowsAfter << after;
+    save.carried.updatedRows << written;
+    save.changes << change;
+}
+
+// New rows: on a key a row held or a fresh one, look-alikes without a key,
+// and rows an earlier save deleted, added back as they were.
+void Case::addRows(Save &save, const QSet<int> &leaving) {
+    QList<Cells> rows;
+    for (int n = chance(m_mix.newRows) ? 1 + pick(2) : 0; n > 0; --n) {
+        Cells v = {kNull, kNull, kNull, kNull, kNull};
+        for (const int c : save.columns)
+            v[c] = anyValue(c);
+        if (!m_key.isEmpty())
+            v = landing(v, leaving);
+        else if (chance(60))
+            v = *std::next(m_seen.begin(), pick(int(m_seen.size())));
+        rows << v;
+    }
+    for (size_t s = 0; s + 1 < m_saves.size(); ++s) {
+        for (const Change &change : m_saves[s].changes) {
+            if (change.deletion && chance(m_mix.newRows / 2))
+                rows << change.before;
+        }
+    }
+    for (const Cells &v : rows) {
+        Values typedRow, storedRow;
+        for (const int c : save.columns) {
+            typedRow << typed(c, v[c], chance(50));
+            storedRow << stored(c, v[c]);
+        }
+        save.carried.insertedRows << (save.carried.writtenAsStored ? storedRow : typedRow);
+        save.inserted << Row{m_nextIdentity++, v};
+    }
+}
+
+// As the server runs the save: deletions, updates in order, then inserts; a
+// key taken twice refuses it whole.
+bool Case::commit(Save &save) {
+    QList<Row> table = m_table;
+    for (const Change &change : save.changes) {
+        if (change.deletion)
+            table.removeIf([&](const Row &row) { return row.identity == change.identity; });
+    }
+    for (const Change &change : save.changes) {
+        for (Row &row : table) {
+            if (row.identity == change.identity && !change.deletion)
+                row.v = change.after;
+        }
+        if (!keysApart(table, m_key))
+            return false;
+    }
+    table << save.inserted;
+    if (!keysApart(table, m_key))
+        return false;
+    m_table = table;
     for (const Row &row : save.inserted)
         save.written << row.identity;
     save.written.unite(save.moved);
+    return true;
 }
 
-// Other sessions delete rows, change them, or write the values a held edit
-// would write.
-void Case::otherSessions(const Save &save) {
+// Other sessions delete rows, set a NULL label to the empty text and back,
+// change other cells, write what a held edit would write, move rows to keys
+// other rows held and add rows; then perhaps rename or add a column or change
+// the key. What they write on a key is like no row of the page's.
+void Case::otherSessions() {
     for (qsizetype r = m_table.size() - 1; r >= 0; --r) {
-        const int what = pick(12);
+        Row &row = m_table[r];
+        const int what = chance(m_mix.otherSessions) ? pick(6) : -1;
         if (what == 0) {
             m_table.removeAt(r);
-        } else if (what == 1) {
-            m_table[r].v[1 + pick(2)] = pick(3);
+        } else if ((what == 1 || what == 5) && row.v[Label] < kOwnLabel) {
+            row.v[Label] = row.v[Label] == kNull ? 0 : row.v[Label] == 0 ? kNull : anyValue(Label);
         } else if (what == 2) {
-            for (const Change &change : save.changes) {
-                if (change.identity == m_table[r].identity && !change.deletion) {
-                    m_table[r].v[1] = change.after[1];
-                    m_table[r].v[2] = change.after[2];
+            row.v[Amount] = pick(3);
+        } else if (what == 3) {
+            for (const Save &save : m_saves) {
+                for (const Change &change : save.changes) {
+                    for (int c = Code; change.identity == row.identity && !change.deletion && c < kColumns; ++c)
+                        row.v[c] = m_key.contains(c) ? row.v[c] : change.after[c];
                 }
             }
+        } else if (what == 4 && !m_key.isEmpty()) {
+            row.v = landing(row.v, {row.identity});
+            row.v[Label] = m_nextOwnLabel++;
         }
     }
+    if (chance(m_mix.otherSessions)) {
+        Row row{m_nextIdentity++, {1 + pick(2), pick(3), 0, pick(3), m_schema.contains("c") ? pick(2) : kNull}};
+        if (!m_key.isEmpty())
+            row.v = landing(row.v, {});
+        row.v[Label] = m_nextOwnLabel++;
+        m_table << row;
+    }
+    changeSchema();
+    for (const Row &row : m_table)
+        m_seen.insert(row.v);
 }
 
-// The rows as loaded again, in any order, perhaps without a column or with
-// the columns in another order; then the user adds, edits and deletes.
+void Case::changeSchema() {
+    if (m_schema.contains("b") && chance(10)) {
+        m_schema.replace(m_schema.indexOf("b"), QStringLiteral("amount"));
+        m_trace += QStringLiteral("; b renamed");
+    }
+    if (!m_schema.contains("c") && chance(10)) {
+        m_schema << QStringLiteral("c");
+        m_trace += QStringLiteral("; c added");
+    }
+    if (!chance(m_mix.keyChanges))
+        return;
+    // Another key that tells the rows apart, rarely none.
+    QList<QList<int>> keys;
+    for (const QList<int> &key : kKeys.mid(1)) {
+        if (key != m_key && keysApart(m_table, key))
+            keys << key;
+    }
+    if (keys.isEmpty() || chance(10))
+        keys = {{}};
+    m_key = keys[pick(int(keys.size()))];
+    m_trace += QStringLiteral("; key (%1)").arg(keyNames());
+}
+
+// The rows as loaded again, in any order, perhaps without b or with the
+// columns in another order; then the user adds, edits and deletes.
 void Case::reload() {
-    m_columns = kNames;
+    m_columns = m_schema;
     if (chance(15))
-        m_columns.removeAt(2);
+        m_columns.removeIf([](const QString &name) { return columnNamed(name) == Amount; });
     else if (chance(15))
-        m_columns = QStringList{"b", "id", "a"};
+        std::rotate(m_columns.begin(), m_columns.begin() + 1, m_columns.end());
     std::shuffle(m_table.begin(), m_table.end(), m_random);
     auto store = std::make_shared<RowStore>(int(m_columns.size()));
+    QList<int> columns;
+    for (const QString &name : m_columns)
+        columns << columnNamed(name);
     for (const Row &row : m_table) {
         std::vector<Value> values;
-        for (const QString &name : m_columns)
-            values.push_back(stored(int(kNames.indexOf(name)), row.v[kNames.indexOf(name)]));
+        for (const int c : columns)
+            values.push_back(stored(c, row.v[c]));
         store->appendRow(values);
         m_pageIdentity << row.identity;
     }
@@ -238,8 +441,8 @@ void Case::reload() {
         // A new row typed with the values of a loaded one.
         const Row &like = m_table[pick(int(m_table.size()))];
         ZNTTableEdits::EditSlots typedSlots;
-        for (const QString &name : m_columns)
-            typedSlots << stored(int(kNames.indexOf(name)), like.v[kNames.indexOf(name)]);
+        for (const int c : columns)
+            typedSlots << stored(c, like.v[c]);
         const int at = pick(int(m_table.size()) + 1);
         m_page.insertRow(at, ZNTTableEdits::Row::newRow(typedSlots));
         m_pageIdentity.insert(at, -1);
@@ -247,198 +450,247 @@ void Case::reload() {
     for (qsizetype r = 0; r < m_page.rowCount(); ++r) {
         if (m_page.isNew(r))
             continue;
-        if (chance(15))
+        if (!chance(m_mix.userChanges))
+            continue;
+        if (chance(65))
             m_page.setValue(r, pick(int(m_columns.size())), Value::fromString(QStringLiteral("typed meanwhile")));
-        else if (chance(8))
+        else
             m_page.setDeleted(r, true);
     }
 }
 
-void Case::run() {
-    m_keyed = chance(80);
-    for (int n = 3 + pick(4); n > 0; --n, ++m_nextIdentity)
-        m_table << Row{m_nextIdentity, {m_keyed ? m_nextIdentity + 1 : 1 + pick(2), pick(3), pick(3)}};
-    Save first;
-    makeSave(first, m_table, true);
-    const auto countLeftOut = [&](const ZNTTableEdits::LeftOut &l) {
-        m_leftOut += l.withoutKey + l.onWrittenKeys + l.changedAgain + l.alreadyThere;
-    };
-    countLeftOut(ZNTTableEdits::hold(m_held, first.carried));
-    m_trace = QStringLiteral("keyed %1, first save of %2 changes, %3 new rows, cells %4back")
-                  .arg(m_keyed)
-                  .arg(first.changes.size())
-                  .arg(first.inserted.size())
-                  .arg(first.carried.writtenAsStored ? "" : "not ");
-    if (chance(50))
-        commit(first);
-    otherSessions(first);
-    Save later;
-    const bool laterSave = m_keyed && chance(30);
-    if (laterSave) {
-        // The user saves rows of a load that failed halfway.
-        makeSave(later, m_table.mid(0, pick(int(m_table.size()) + 1)), false);
-        const bool settled = chance(40);
-        m_trace += settled ? QStringLiteral(", a later save") : QStringLiteral(", a later unsettled save");
-        later.held = !settled;
-        if (settled) {
-            const ZNTTableEdits::LeftOut l = ZNTTableEdits::noteSaved(m_held, later.carried);
-            m_leftOut += l.alreadyThere; // the others count as not put back
-        } else {
-            countLeftOut(ZNTTableEdits::hold(m_held, later.carried));
+// The first save is made over the page as loaded and held; a later one over
+// the rows of a load that failed halfway, held or saved (a refused one
+// changes nothing).
+void Case::saveOnce(bool first) {
+    Save &save = m_saves.emplace_back();
+    makeSave(save, first ? m_table : m_table.mid(0, 1 + pick(int(m_table.size()) + 1)), first);
+    m_trace += QStringLiteral("; save of %1 changes, %2 new rows, cells %3back")
+                   .arg(save.changes.size())
+                   .arg(save.inserted.size())
+                   .arg(save.carried.writtenAsStored ? "" : "not ");
+    if (!first && chance(40)) {
+        save.held = false;
+        if (!commit(save)) {
+            m_saves.pop_back();
+            m_trace += QStringLiteral(", refused");
+        } else if (m_settling) {
+            m_trace += QStringLiteral(", saved");
+            m_leftOut +=
+                ZNTTableEdits::noteSaved(m_held, save.carried).alreadyThere; // the others count as not put back
         }
-        if (settled || chance(50))
-            commit(later);
+    } else {
+        // Held on its own, a save settles nothing held before it.
+        ZNTTableEdits::HeldChanges alone;
+        const ZNTTableEdits::LeftOut l = ZNTTableEdits::hold(m_settling ? m_held : alone, save.carried);
+        m_held.saves << alone.saves;
+        m_leftOut += l.withoutKey + l.onWrittenKeys + l.changedAgain + l.alreadyThere;
+        m_trace += chance(m_mix.commits) && commit(save) ? QStringLiteral(", unsettled, committed")
+                                                         : QStringLiteral(", unsettled");
     }
+    otherSessions();
+}
+
+void Case::run() {
+    m_settling = chance(80);
+    m_mix = {70 * pick(2), 50 * pick(2), 30 + 30 * pick(3), chance(50) ? 0 : 10 + 15 * pick(2),
+             90 * pick(2), 30 * pick(2), 40 * pick(2)};
+    // Alone, two saves' changes want one row when neither committed; and no
+    // key is written, as what would settle it is not there to tell rows apart.
+    if (!m_settling)
+        m_mix = {0, 0, 10 + 40 * pick(2), m_mix.otherSessions, m_mix.keyChanges, m_mix.typedBack, m_mix.userChanges};
+    m_key = kKeys[chance(15) ? 0 : chance(25) ? 1 + 2 * pick(2) : 2 + 2 * pick(2)];
+    for (int n = 2 + pick(4); n > 0; --n, ++m_nextIdentity) {
+        // Ids repeat where they are not the key alone: (1,'t3') beside (1,'t4').
+        const int id = m_key == QList<int>{Id} ? m_nextIdentity + 1 : 1 + pick(2);
+        const int code = m_key.contains(Code) ? m_nextIdentity : pick(3);
+        m_table << Row{m_nextIdentity, {id, code, anyValue(Label), pick(3), kNull}};
+        m_seen.insert(m_table.last().v);
+    }
+    m_trace = QStringLiteral("key (%1)").arg(keyNames());
+    for (int n = chance(75) ? 2 + pick(2) : 1, s = 0; s < n; ++s)
+        saveOnce(s == 0);
     reload();
     const ZNTTableEdits::Reapplied back = m_page.reapplied(m_held, m_columns);
     check(back);
-    if (!laterSave && m_asStored)
+    const Save &first = m_saves.front();
+    if (m_saves.size() == 1 && m_asStored &&
+        (first.key.isEmpty() || std::all_of(first.changes.begin(), first.changes.end(), [&](const Change &change) {
+             return rowsWithKey(first, change.before) <= 1;
+         })))
         expectExactly(back, first);
+}
+
+// Where the save's column stands among the columns loaded now, by the name
+// the save knew it by; -1 when gone or not the save's.
+int Case::nowAt(const Save &save, int column) const {
+    const qsizetype at = save.columns.indexOf(column);
+    return at < 0 ? -1 : int(m_columns.indexOf(save.carried.columns[at]));
+}
+
+// Whether the loaded row holds v in each of columns still there (id and code,
+// the key columns, always are).
+bool Case::holds(qsizetype row, const Save &save, const Cells &v, const QList<int> &columns) const {
+    return std::all_of(columns.begin(), columns.end(), [&](int c) {
+        return nowAt(save, c) < 0 || m_page.loadedValue(row, nowAt(save, c)) == stored(c, v[c]);
+    });
+}
+
+qsizetype Case::rowsWithKey(const Save &save, const Cells &v) const {
+    qsizetype count = 0;
+    for (qsizetype r = 0; r < m_page.rowCount(); ++r)
+        count += !m_page.isNew(r) && holds(r, save, v, save.key);
+    return count;
+}
+
+// The cells the change sets on its row: those it changed, still there and
+// not changed by the user meanwhile, by column.
+QHash<int, Value> Case::cellsOf(qsizetype row, const Save &save, const Change &change) const {
+    QHash<int, Value> cells;
+    for (const int c : save.columns) {
+        if (change.after[c] != change.before[c] && nowAt(save, c) >= 0 && !m_page.editedValue(row, nowAt(save, c)))
+            cells.insert(c, change.afterForms[c]);
+    }
+    return cells;
 }
 
 // What holds whatever the outcome.
 void Case::check(const ZNTTableEdits::Reapplied &back) {
-    const QList<Save *> &saves = m_saves;
     SCOPED_TRACE(m_trace.toStdString());
     qsizetype changes = 0;
-    for (const Save *save : saves)
-        changes += save->held ? save->changes.size() : 0;
+    for (const Save &save : m_saves)
+        changes += save.held ? save.changes.size() : 0;
     EXPECT_EQ(changes, m_leftOut + back.putBack + back.alreadyThere + back.notPutBack);
     EXPECT_EQ(m_held.size(), back.putBack + back.alreadyThere + back.notPutBack - m_held.leftOut);
 
-    // Each row that takes a change is the change's own, holds exactly what the
-    // change was made over, was written neither by the change's save nor by a
-    // later one, and is not new.
-    QHash<qsizetype, QList<ZNTTableEdits::Reapplied::Cell>> cellsOfRow;
+    QHash<qsizetype, QHash<int, Value>> cellsOfRow;
     for (const auto &cell : back.cells) {
         EXPECT_FALSE(m_page.editedValue(cell.row, cell.column)) << "over a cell the user changed meanwhile";
-        cellsOfRow[cell.row] << cell;
+        QHash<int, Value> &cells = cellsOfRow[cell.row];
+        const int column = columnNamed(m_columns[cell.column]);
+        EXPECT_FALSE(cells.contains(column)) << "two changes onto one row";
+        cells.insert(column, cell.value);
     }
-    const auto holdsBefore = [&](qsizetype row, const Change &change) {
-        for (int c = 0; c < m_columns.size(); ++c) {
-            if (m_page.loadedValue(row, c) !=
-                stored(int(kNames.indexOf(m_columns[c])), change.before[kNames.indexOf(m_columns[c])]))
-                return false;
-        }
-        return true;
-    };
-    const auto ownChange = [&](qsizetype row, bool deletion) -> const Change * {
-        const int identity = m_pageIdentity.value(row, -1);
-        EXPECT_NE(identity, -1) << "onto a new row";
-        for (qsizetype s = 0; s < saves.size(); ++s) {
-            for (const Change &change : saves[s]->changes) {
-                if (!saves[s]->held || change.identity != identity || change.deletion != deletion ||
-                    !holdsBefore(row, change))
-                    continue;
-                for (qsizetype later = s; later < saves.size(); ++later)
-                    EXPECT_FALSE(saves[later]->written.contains(identity)) << "onto a row a save wrote";
-                return &change;
-            }
-        }
-        return nullptr;
-    };
     QSet<qsizetype> deleted;
     for (const qsizetype row : back.deletedRows) {
         EXPECT_FALSE(deleted.contains(row) || cellsOfRow.contains(row)) << "two changes onto one row";
         deleted << row;
         EXPECT_FALSE(m_page.isEdited(row) || m_page.isDeleted(row)) << "over the user's own change of the row";
-        EXPECT_NE(ownChange(row, true), nullptr) << "a deletion onto another row, or one changed since";
+        expectOwnChange(row, nullptr);
     }
-    for (auto it = cellsOfRow.cbegin(); it != cellsOfRow.cend(); ++it) {
-        const Change *change = ownChange(it.key(), false);
-        ASSERT_NE(change, nullptr) << "an edit onto another row, or one changed since";
-        QSet<int> columns;
-        for (const auto &cell : *it) {
-            const int c = int(kNames.indexOf(m_columns[cell.column]));
-            EXPECT_FALSE(columns.contains(c)) << "two changes onto one row";
-            columns << c;
-            EXPECT_EQ(cell.value, change->afterForms[c]);
-            EXPECT_NE(change->after[c], change->before[c]);
-        }
-    }
+    for (auto it = cellsOfRow.cbegin(); it != cellsOfRow.cend(); ++it)
+        expectOwnChange(it.key(), &it.value());
     EXPECT_LE(deleted.size() + cellsOfRow.size(), back.putBack);
 }
 
-// Where the save's outcome leaves nothing in doubt (its rows were as stored,
-// no later save came) every change's fate is known.
+// A row that takes a change (cells, or a deletion where cells is null) takes
+// a held change made over exactly what it holds, and no newer change made
+// over the row as it is (the one row with its key) was held: of two saves'
+// changes that want one row, the newest takes it. Where each save settled
+// what was held before it, the change is the row's own, no save from that one
+// on wrote the row, and no later save changed it again.
+void Case::expectOwnChange(qsizetype row, const QHash<int, Value> *cells) {
+    const int identity = m_pageIdentity.value(row, -1);
+    ASSERT_NE(identity, -1) << "onto a new row";
+    for (size_t s = m_saves.size(); s-- > 0;) {
+        const Save &save = m_saves[s];
+        for (const Change &change : save.changes) {
+            if (!save.held || (m_settling && change.identity != identity) ||
+                !holds(row, save, change.before, save.columns))
+                continue;
+            if (change.deletion == !cells && (!cells || *cells == cellsOf(row, save, change))) {
+                for (size_t later = s; m_settling && later < m_saves.size(); ++later) {
+                    const QList<Change> &again = m_saves[later].changes;
+                    EXPECT_FALSE(m_saves[later].written.contains(identity)) << "onto a row a save wrote";
+                    EXPECT_FALSE(later > s && std::any_of(again.begin(), again.end(),
+                                                          [&](const Change &c) { return c.identity == identity; }))
+                        << "an older change onto a row a later save changed again";
+                }
+                return;
+            }
+            if (!save.key.isEmpty() && rowsWithKey(save, change.before) == 1) {
+                ADD_FAILURE() << "an older change onto a row a newer one was made over";
+                return;
+            }
+        }
+    }
+    ADD_FAILURE() << (cells ? "an edit" : "a deletion") << " onto another row, one changed since, or two onto one row";
+}
+
+// Where a single save's outcome leaves nothing in doubt (its rows were as
+// stored, its key tells the rows loaded now apart) every change's fate is known.
 void Case::expectExactly(const ZNTTableEdits::Reapplied &back, const Save &save) {
     SCOPED_TRACE(m_trace.toStdString());
-    QSet<int> writtenKeys;
+    QSet<Key> writtenKeys;
     for (const Row &row : save.inserted)
-        writtenKeys << row.v[0];
+        writtenKeys << keyOf(row.v, save.key);
     for (const Change &change : save.changes) {
         if (save.moved.contains(change.identity))
-            writtenKeys << change.after[0];
+            writtenKeys << keyOf(change.after, save.key);
     }
     qsizetype putBack = 0, alreadyThere = 0, notPutBack = 0, leftOut = 0;
-    QList<ZNTTableEdits::Reapplied::Cell> cells;
+    QSet<QString> cells, gotCells;
     QList<qsizetype> deletedRows;
     for (const Change &change : save.changes) {
-        if (!m_keyed || (save.wroteKeys && !save.carried.writtenAsStored) || writtenKeys.contains(change.before[0])) {
+        if (save.key.isEmpty() || (!writtenKeys.isEmpty() && !save.carried.writtenAsStored) ||
+            writtenKeys.contains(keyOf(change.before, save.key))) {
             ++leftOut;
             continue;
         }
-        qsizetype row = -1; // the change's own row, found by its key
+        qsizetype row = -1; // the one row with the change's key, whichever it is
         for (qsizetype r = 0; r < m_page.rowCount(); ++r) {
-            if (m_pageIdentity[r] == change.identity &&
-                m_page.loadedValue(r, int(m_columns.indexOf("id"))) == stored(0, change.before[0]))
+            if (!m_page.isNew(r) && holds(r, save, change.before, save.key))
                 row = r;
         }
-        const auto holds = [&](const Cells &v, const QList<int> &only) {
-            for (int c = 0; c < m_columns.size(); ++c) {
-                const int column = int(kNames.indexOf(m_columns[c]));
-                if ((only.isEmpty() || only.contains(column)) &&
-                    m_page.loadedValue(row, c).description() !=
-                        (only.isEmpty() ? stored(column, v[column]) : change.afterForms[column]).description())
-                    return false;
-            }
-            return true;
-        };
         QList<int> changed;
-        for (int c = 0; c < kColumns; ++c) {
+        for (const int c : save.columns) {
             if (change.after[c] != change.before[c])
                 changed << c;
         }
-        const bool columnGone =
-            std::any_of(changed.begin(), changed.end(), [&](int c) { return !m_columns.contains(kNames[c]); });
-        if (row < 0 || (!change.deletion && columnGone)) {
+        const auto gone = [&](int c) { return nowAt(save, c) < 0; };
+        const auto there = [&](int c) {
+            const Value value = stored(c, change.after[c]);
+            return m_page.loadedValue(row, nowAt(save, c)) == value && sameText(change.afterForms[c], value);
+        };
+        if (row < 0 || (!change.deletion && std::any_of(changed.begin(), changed.end(), gone))) {
             ++notPutBack;
-        } else if (change.deletion ? m_page.isDeleted(row) : holds({}, changed)) {
+        } else if (change.deletion ? m_page.isDeleted(row) : std::all_of(changed.begin(), changed.end(), there)) {
             ++alreadyThere;
-        } else if (!holds(change.before, {}) || (change.deletion && m_page.isEdited(row))) {
+        } else if (!holds(row, save, change.before, save.columns) || (change.deletion && m_page.isEdited(row))) {
             ++notPutBack;
         } else {
             ++putBack;
             if (change.deletion)
                 deletedRows << row;
-            for (const int c : change.deletion ? QList<int>() : changed) {
-                const int at = int(m_columns.indexOf(kNames[c]));
-                if (!m_page.editedValue(row, at))
-                    cells.append({row, at, change.afterForms[c]});
-            }
+            const QHash<int, Value> set = cellsOf(row, save, change);
+            for (auto it = set.cbegin(); it != set.cend(); ++it)
+                cells << QStringLiteral("%1:%2=%3").arg(row).arg(nowAt(save, it.key())).arg(it->description());
         }
     }
     EXPECT_EQ(m_leftOut, leftOut);
     EXPECT_EQ(back.putBack, putBack);
     EXPECT_EQ(back.alreadyThere, alreadyThere);
     EXPECT_EQ(back.notPutBack, notPutBack);
-    const auto sorted = [](QList<qsizetype> rows) {
-        std::sort(rows.begin(), rows.end());
-        return rows;
-    };
-    EXPECT_EQ(sorted(back.deletedRows), sorted(deletedRows));
-    QSet<QString> expectedCells, gotCells;
-    for (const auto &cell : cells)
-        expectedCells << QStringLiteral("%1:%2=%3").arg(cell.row).arg(cell.column).arg(cell.value.description());
+    QList<qsizetype> gotDeletedRows = back.deletedRows;
+    std::sort(gotDeletedRows.begin(), gotDeletedRows.end());
+    std::sort(deletedRows.begin(), deletedRows.end());
+    EXPECT_EQ(gotDeletedRows, deletedRows);
     for (const auto &cell : back.cells)
         gotCells << QStringLiteral("%1:%2=%3").arg(cell.row).arg(cell.column).arg(cell.value.description());
-    EXPECT_EQ(gotCells, expectedCells);
+    EXPECT_EQ(gotCells, cells);
 }
 
 } // namespace
 
 TEST(HeldChanges, GoBackOnlyOntoTheirOwnRowAsItWasAndEveryOneIsAccountedFor) {
-    for (unsigned seed = 1; seed <= 600; ++seed) {
+    std::vector<unsigned> seeds(1000);
+    std::iota(seeds.begin(), seeds.end(), 1u);
+    // Beyond those, rare cases that found a later save with another key, or
+    // none, changing again a row an older change was held for (the same key
+    // in another column order, a deletion without a key), or writing the
+    // older key's columns onto a row like a held one.
+    seeds.insert(seeds.end(), {1138u, 1531u, 13887u, 20948u});
+    for (const unsigned seed : seeds) {
         SCOPED_TRACE(seed);
         Case(seed).run();
         if (::testing::Test::HasFailure())
