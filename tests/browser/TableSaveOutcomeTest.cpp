@@ -7,6 +7,7 @@
 #include "engine/LoopbackSockets.h"
 #include "support/PostgresSupport.h"
 
+#include <algorithm>
 #include <atomic>
 #include <mutex>
 #include <optional>
@@ -535,7 +536,8 @@ TEST_F(TableSaveOutcome, AHeldChangeThatDoesNotGoBackIsToldAfterTheLoad) {
 
 // A held deletion that a later committed save left out is told by the load
 // after the next unsettled save, once the close prompt open then is
-// cancelled; what it discards is not told.
+// cancelled, or once the save it started has ended; what it discards is not
+// told.
 TEST_F(TableSaveOutcome, AHeldChangeALaterSaveLeftOutIsToldAfterTheNextLoad) {
     db.run(kItems);
     CommitCutter cutter;
@@ -568,6 +570,27 @@ TEST_F(TableSaveOutcome, AHeldChangeALaterSaveLeftOutIsToldAfterTheNextLoad) {
     loadInClosePrompt("aa1 third", "UPDATE item SET label = 'aa1 elsewhere' WHERE id = 1", "Discard Changes");
     EXPECT_EQ(sheet(500ms), nullptr);
     EXPECT_FALSE(page->hasPendingChanges());
+
+    // The prompt's Save of the change that went back runs first, and its
+    // failure is told before the notice.
+    db.run("INSERT INTO refuse DEFAULT VALUES");
+    typeInto(2, "label", "cc3 again");
+    loadInClosePrompt("aa1 fourth",
+                      "BEGIN; DELETE FROM refuse; UPDATE item SET label = 'aa1 moved' WHERE id = 1; COMMIT; "
+                      "INSERT INTO refuse DEFAULT VALUES",
+                      "Save");
+    alert = sheet();
+    ASSERT_NE(alert, nullptr);
+    EXPECT_EQ(alert->messageText(), "Could not save changes");
+    const auto shownAlert = [](QWidget *w) { return qobject_cast<Alert *>(w) && w->isVisible(); };
+    EXPECT_EQ(std::ranges::count_if(QApplication::allWidgets(), shownAlert), 1); // the notice waits
+    press(alert, "OK");
+    alert = sheet();
+    ASSERT_NE(alert, nullptr);
+    EXPECT_EQ(alert->messageText(), "Changes could not be put back");
+    press(alert, "OK");
+    EXPECT_EQ(shownColumn("label"), QStringList({"aa1 moved", "bb2", "cc3 again", "dd4"}));
+    EXPECT_EQ(db.run(kItemRows), "1:aa1 moved,2:bb2,3:cc3,4:dd4");
 }
 
 // A second save that may have been committed keeps what the first one held:
