@@ -228,9 +228,10 @@ bool ZNTUpdateInsertDeleteQuery::returnsWrittenCells(const ZNTConnection &connec
 }
 
 // The rows of one UPDATE are told apart by the key columns it does not write:
-// each returns the values its row was loaded with. Adds those columns to
-// returning and the rows' values to into; false without such a key (rows
-// matched by every column, or every key column written).
+// each returns the values its row was loaded with, unless the server stored
+// others. Adds those columns to returning and the rows' values to into; false
+// without such a key (rows matched by every column, or every key column
+// written).
 bool ZNTUpdateInsertDeleteQuery::returnsKeys(const ZNTConnection &connection, const RowList &rows,
                                              QStringList &returning, Returning &into) const {
     ZNTRowMatching::RowKey key;
@@ -307,7 +308,9 @@ bool ZNTUpdateInsertDeleteQuery::appendDelete(const ZNTConnection &connection, Q
 // RETURNING row can be told apart; the others are grouped by their SET list.
 // Where the statements may, they return the cells they wrote too: what the
 // server stored may read otherwise than what was typed, and may differ from
-// row to row of a group (a trigger), so a group returns its rows' keys as well.
+// row to row of a group (a trigger), so each returns the key columns it does
+// not write as well, which pair its returned rows with its rows and show
+// where a trigger rewrote one of them.
 bool ZNTUpdateInsertDeleteQuery::appendUpdates(const ZNTConnection &connection, QString &text, ErrorPtr *error) {
     struct Group {
         RowList rows;
@@ -330,7 +333,7 @@ bool ZNTUpdateInsertDeleteQuery::appendUpdates(const ZNTConnection &connection, 
         if (!write.serverFilled) {
             if (!groups.contains(setText)) {
                 groupOrder << setText;
-                groups[setText] = Group{{}, write.returning, {{}, write.cells, {}}};
+                groups[setText] = Group{{}, write.returning, {{}, write.cells, {}, true}};
             }
             groups[setText].rows.append(before);
             groups[setText].returning.rows << i;
@@ -339,7 +342,11 @@ bool ZNTUpdateInsertDeleteQuery::appendUpdates(const ZNTConnection &connection, 
         const QString where = whereClauseOnConnection(connection, {before}, error);
         if (where.isNull())
             return false;
-        appendUpdate(connection, text, setText, where, write.returning, 1, uint64_t(i), {{i}, write.cells, {}});
+        QStringList returning = write.returning;
+        Returning into{{i}, write.cells, {}, true};
+        if (returnsWritten)
+            returnsKeys(connection, {before}, returning, into);
+        appendUpdate(connection, text, setText, where, returning, 1, uint64_t(i), into);
     }
     for (const QString &setText : std::as_const(groupOrder)) {
         Group &group = groups[setText];
@@ -347,11 +354,13 @@ bool ZNTUpdateInsertDeleteQuery::appendUpdates(const ZNTConnection &connection, 
         if (where.isNull())
             return false;
         // Rows that cannot be told apart keep what they were given.
-        if (group.rows.size() > 1 && !group.names.isEmpty() &&
-            !returnsKeys(connection, group.rows, group.names, group.returning))
+        if (returnsWritten && !group.names.isEmpty() &&
+            !returnsKeys(connection, group.rows, group.names, group.returning) && group.rows.size() > 1) {
             group.names.clear();
+            group.returning.cells.clear();
+        }
         appendUpdate(connection, text, setText, where, group.names, group.rows.size(), PGResultExpectation::NotFound,
-                     group.names.isEmpty() ? Returning() : group.returning);
+                     group.returning);
     }
     return true;
 }
@@ -375,7 +384,7 @@ void ZNTUpdateInsertDeleteQuery::appendInserts(const ZNTConnection &connection, 
     for (qsizetype k = 0; k < m_insertRows.size(); ++k) {
         const ZNTRowValues &row = m_insertRows[k];
         QStringList names, values, returning;
-        Returning into{{k}, {}, {}};
+        Returning into{{k}, {}, {}, true};
         for (qsizetype j = 0; j < row.size() && j < m_columns.size(); ++j) {
             const QString name = connection.quoteIdentifier(m_columns[j]->name());
             if (returnsWritten || serverFills(row[j], generated, j)) {
@@ -421,6 +430,7 @@ void ZNTUpdateInsertDeleteQuery::executeInBackgroundOnConnection(const std::shar
     auto execution = query->executionBlockForConnection(connection, true);
     Job job{m_returningExpectations, m_insertRows, m_updateRowsAfter, m_table->name(), m_returning};
     job.readsTransactionId = connection->serverVersion() >= kTransactionStatusVersion;
+    job.returnsWritten = m_writtenCellsReturned;
     std::shared_ptr<ZNTUpdateInsertDeleteQuery> self =
         std::static_pointer_cast<ZNTUpdateInsertDeleteQuery>(shared_from_this());
     connection->connectionQueue().async([self, query, execution, connection, job] {
@@ -442,6 +452,8 @@ void ZNTUpdateInsertDeleteQuery::finish(const Outcome &outcome) {
         m_completedInsertRows = outcome.completedInsertRows;
         m_completedUpdateRows = outcome.completedUpdateRows;
     }
+    m_writtenRowsFilled = outcome.completed && outcome.filled;
+    m_writtenRowsUnpaired = outcome.completed && outcome.unpaired;
     postDone();
     setSqlQuery(nullptr);
 }
@@ -484,9 +496,12 @@ ZNTUpdateInsertDeleteQuery::runTransaction(const Job &job, const ZNTQuery &query
 
 // Pairs the results after BEGIN with the expectations, fills the rows written
 // from RETURNING rows, and answers what went wrong (empty when nothing did).
+// The rows count as filled only where every statement that wrote cells
+// returned them and its returned rows paired with its rows.
 QString ZNTUpdateInsertDeleteQuery::pairResults(const Job &job, const QList<std::shared_ptr<ZNTResult>> &results,
                                                 Outcome &outcome) {
     outcome.success = true;
+    outcome.filled = true;
     RowList inserts = job.insertRows;
     RowList updates = job.updateRowsAfter;
     QString message;
@@ -499,7 +514,15 @@ QString ZNTUpdateInsertDeleteQuery::pairResults(const Job &job, const QList<std:
             break;
         }
         const bool inserted = expectation.type() == PGResultExpectation::PGResultExpectationTypeInsert;
-        fillRows(inserted ? inserts : updates, job.returning.value(next), *results[r]);
+        const Returning returning = job.returning.value(next);
+        const bool filled = fillRows(inserted ? inserts : updates, returning, *results[r]);
+        if (!returning.writes || !job.returnsWritten) {
+            outcome.filled = outcome.filled && !returning.writes;
+            continue;
+        }
+        outcome.filled = outcome.filled && filled;
+        // Rows their keys, or their being one, could pair, and did not.
+        outcome.unpaired = outcome.unpaired || (!filled && (returning.rows.size() == 1 || !returning.keys.isEmpty()));
     }
     if (outcome.success && next < job.expectations.size()) {
         outcome.success = false;
@@ -511,20 +534,25 @@ QString ZNTUpdateInsertDeleteQuery::pairResults(const Job &job, const QList<std:
     return message;
 }
 
-// Each returned row goes into the row it belongs to: a statement's only row,
-// else the row whose key it returned. When rows and returned rows do not pair
-// one to one, every row of the statement keeps what it was given.
-void ZNTUpdateInsertDeleteQuery::fillRows(RowList &written, const Returning &returning, const ZNTResult &result) {
+// Each returned row goes into the row it belongs to: the row whose unwritten
+// key it returned, else a statement's only row. When rows and returned rows do
+// not pair one to one, every row of the statement keeps what it was given.
+// Answers whether they paired.
+bool ZNTUpdateInsertDeleteQuery::fillRows(RowList &written, const Returning &returning, const ZNTResult &result) {
     const auto rows = result.rows();
-    if (!rows || returning.cells.isEmpty())
-        return;
-    const QList<qsizetype> owners =
-        returning.rows.size() == 1 ? QList<qsizetype>{0} : ownersOfReturnedRows(returning, *rows);
+    if (!rows || returning.cells.isEmpty() || returning.rows.isEmpty())
+        return false;
+    QList<qsizetype> owners;
+    if (!returning.keys.isEmpty())
+        owners = ownersOfReturnedRows(returning, *rows);
+    else if (returning.rows.size() == 1 && rows->rowCount() == 1)
+        owners = {0};
     for (qsizetype r = 0; r < owners.size(); ++r) {
         const qsizetype row = returning.rows[owners[r]];
         if (row < written.size())
             fillFromServer(written[row], returning.cells, *rows, r);
     }
+    return !owners.isEmpty();
 }
 
 // For each returned row, the index in returning.rows of the one row whose key

@@ -21,9 +21,10 @@ class ZNTTableMetadata;
 // DEFAULT marker) and generated columns come back as the server filled them,
 // read through RETURNING as the page's own load reads it. An ordinary or
 // partitioned table without row-level security or rules returns every cell
-// written too, as it stored it (10.999 in a numeric(14,2) column is 11.00);
-// elsewhere such a RETURNING clause may be refused, and a written cell keeps
-// the value it was given.
+// written too, as it stored it (10.999 in a numeric(14,2) column is 11.00),
+// and each UPDATE the key columns it does not write, so that a row whose key
+// a trigger rewrote is told (writtenRowsUnpaired); elsewhere such a RETURNING
+// clause may be refused, and a written cell keeps the value it was given.
 //
 //     auto save = std::make_shared<ZNTUpdateInsertDeleteQuery>();
 //     save->setTable(table); save->setColumns(pageColumns); ... the four row
@@ -90,6 +91,14 @@ public:
     // the completed rows' keys are the server's ("03" typed comes back as 3);
     // otherwise a written cell keeps what it was given. Set by prepareSQL….
     bool writtenCellsReturned() const { return m_writtenCellsReturned; }
+    // After a run that got past BEGIN without a statement error: every row
+    // the save wrote came back, as stored, paired with its own row, so the
+    // completed rows are what the server holds.
+    bool writtenRowsFilled() const { return m_writtenRowsFilled; }
+    // The same run: a statement's returned rows did not pair with its rows (a
+    // trigger rewrote a key column the save did not write), so the completed
+    // rows are not what the server holds and only a load shows them.
+    bool writtenRowsUnpaired() const { return m_writtenRowsUnpaired; }
     const QList<PGResultExpectation> &returningExpectations() const { return m_returningExpectations; }
 
     // A failed save that may have been committed all the same: the connection
@@ -113,13 +122,15 @@ public:
 private:
     // Where the RETURNING rows of a statement go: into which rows (of
     // insertRows or updateRowsAfter, by the statement's type) and at which
-    // cells (positions in columns(), in RETURNING order). A statement of
-    // several rows also returns, after the cells, key values that tell its
-    // rows apart: keys holds them as each row was loaded, parallel to rows.
+    // cells (positions in columns(), in RETURNING order). Where the written
+    // cells are returned, an UPDATE also returns, after the cells, the key
+    // columns it does not write, which pair its returned rows with its rows:
+    // keys holds them as each row was loaded, parallel to rows.
     struct Returning {
         QList<qsizetype> rows;
         QList<qsizetype> cells;
         QList<ZNTRowValues> keys;
+        bool writes = false; // an UPDATE or INSERT: it writes the cells of rows
     };
     // What the connection queue's job works on, copied when the save starts.
     struct Job {
@@ -129,6 +140,7 @@ private:
         QString tableName;
         QList<Returning> returning;      // one per expectation
         bool readsTransactionId = false; // the server can tell a transaction's fate later
+        bool returnsWritten = false;     // the statements return the cells they write
     };
     // What the job hands back to the main thread.
     struct Outcome {
@@ -137,6 +149,8 @@ private:
         bool completed = false; // the completed rows below are set
         RowList completedInsertRows;
         RowList completedUpdateRows;
+        bool filled = false;   // see writtenRowsFilled()
+        bool unpaired = false; // see writtenRowsUnpaired()
     };
 
     QString qualifiedTable() const;
@@ -157,7 +171,7 @@ private:
     static Outcome runTransaction(const Job &job, const ZNTQuery &query,
                                   const std::shared_ptr<ZNTConnection> &connection);
     static QString pairResults(const Job &job, const QList<std::shared_ptr<ZNTResult>> &results, Outcome &outcome);
-    static void fillRows(RowList &written, const Returning &returning, const ZNTResult &result);
+    static bool fillRows(RowList &written, const Returning &returning, const ZNTResult &result);
     static QList<qsizetype> ownersOfReturnedRows(const Returning &returning, const RowStore &rows);
     static void endTransaction(const Job &job, const std::shared_ptr<ZNTConnection> &connection, const QString &message,
                                Outcome &outcome);
@@ -182,4 +196,6 @@ private:
     RowList m_completedInsertRows;
     RowList m_completedUpdateRows;
     bool m_writtenCellsReturned = false;
+    bool m_writtenRowsFilled = false;
+    bool m_writtenRowsUnpaired = false;
 };

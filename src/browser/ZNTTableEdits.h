@@ -126,18 +126,17 @@ public:
         QList<Values> updateRowsBefore;
         QList<Values> updateRowsAfter;
         QList<Values> deleteRows;
-        // What that save wrote, as the server gave it back where it did: the
-        // new rows, and the changed rows (index-parallel to updateRowsBefore).
-        QList<Values> insertedRows;
-        QList<Values> updatedRows;
-        // The server gave back the cells the save wrote, so the keys above are
-        // as stored; otherwise they are as typed ("03" for 3).
+        // The save added rows.
+        bool addedRows = false;
+        // Every row the save wrote came back as the server stored it, paired
+        // with its own row: no trigger moved one onto another key unseen.
         bool writtenAsStored = true;
         qsizetype size() const { return updateRowsBefore.size() + deleteRows.size(); }
     };
     // The changes held over the unsettled saves of a page, oldest save first,
     // and how many were left out after they were held (by a later save that
-    // wrote their keys), which no load can put back.
+    // left their rows in doubt, or changed them again), which no load can put
+    // back.
     struct HeldChanges {
         QList<CarriedChanges> saves;
         qsizetype leftOut = 0;
@@ -146,24 +145,25 @@ public:
     };
     struct LeftOut {
         qsizetype withoutKey = 0;
-        qsizetype onWrittenKeys = 0;
+        qsizetype uncertain = 0;    // a save left their rows in doubt (see hold)
         qsizetype changedAgain = 0; // held before, of rows the later save changed again
         qsizetype alreadyThere = 0; // held before, that the later save's rows show saved: dropped untold
     };
-    // Leaves out of carried every change that could land on a row other than
-    // its own: all of them when no key tells its rows apart (a row that looks
-    // the same would take them), and those of a row whose key the save itself
-    // wrote (a new row with the key of a deleted one, a row moved onto it), as
-    // the row with that key may be the new one; where the save's keys are as
-    // typed, all of them once it wrote a row or a key. Answers how many rows'
-    // changes it left out, by reason.
+    // A held change goes back only where nothing can be mistaken: all or
+    // nothing. A save that added a row, wrote a key column, or whose written
+    // rows did not all come back as stored may have put a row where a held
+    // change would find its own, so it leaves out every change held before it
+    // and its own; so does a save of a table without a key, where a row that
+    // looks the same could take them. Answers how many rows' changes it left
+    // out of carried, by reason.
     static LeftOut leaveOutUnsafeChanges(CarriedChanges &carried);
     // Holds the changes of a save that may have been committed beside those
-    // held already: its unsafe changes are left out as above, and so are, of
-    // the changes held before it, those on the keys it wrote and those of rows
-    // it changed again (the user made the later change over the row as it
-    // loaded then). An older change that row held already, or of a row the
-    // save deletes, is dropped uncounted. Answers what it left out.
+    // held already: its unsafe changes are left out as above, and so are all
+    // the changes held before it where it leaves them in doubt, or where the
+    // table's key columns changed since they were held; else those of rows it
+    // changed again (the user made the later change over the row as it loaded
+    // then). An older change that row held already, or of a row the save
+    // deletes, is dropped uncounted. Answers what it left out.
     static LeftOut hold(HeldChanges &held, CarriedChanges save);
     // The same for a save that committed while changes were held: what it
     // leaves out of them is counted in held.leftOut. Answers what it left out.

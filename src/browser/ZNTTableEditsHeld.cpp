@@ -45,25 +45,26 @@ QStringList keyText(const Values &row, const QList<qsizetype> &key) {
     return text;
 }
 
-// The keys a save wrote, by key (positions among its columns): those of its
-// new rows, and the new keys of the rows it moved.
-QSet<QStringList> writtenKeys(const Carried &save, const QList<qsizetype> &key) {
-    QSet<QStringList> written;
-    for (const Values &row : save.insertedRows)
-        written.insert(keyText(row, key));
-    for (qsizetype i = 0; i < save.updatedRows.size() && i < save.updateRowsBefore.size(); ++i) {
-        const QStringList moved = keyText(save.updatedRows[i], key);
-        if (moved != keyText(save.updateRowsBefore[i], key))
-            written.insert(moved);
+// Whether a save leaves no row in doubt: it added none, wrote no cell of a key
+// column and got back every row it wrote as stored, paired with its own, so
+// each key still names the row it named before. A save without a key (or
+// whose key is not among its columns) tells nothing of the kind.
+bool leavesNoDoubt(const Carried &save) {
+    const QList<qsizetype> key = positionsOf(save.keyColumns, save.columns);
+    if (save.addedRows || !save.writtenAsStored || key.isEmpty())
+        return false;
+    for (qsizetype i = 0; i < save.updateRowsBefore.size(); ++i) {
+        const Values &before = save.updateRowsBefore[i];
+        const Values after = save.updateRowsAfter.value(i, before);
+        if (std::any_of(key.begin(), key.end(), [&](qsizetype k) { return after.value(k) != before.value(k); }))
+            return false;
     }
-    return written;
+    return true;
 }
 
-// Whether the save wrote a row or a key that another row's key may equal.
-bool wroteKeys(const Carried &save, const QList<qsizetype> &key) {
-    if (key.isEmpty())
-        return !save.insertedRows.isEmpty() || !save.updatedRows.isEmpty();
-    return !writtenKeys(save, key).isEmpty();
+bool sameKeyColumns(const Carried &a, const Carried &b) {
+    return QSet<QString>(a.keyColumns.begin(), a.keyColumns.end()) ==
+           QSet<QString>(b.keyColumns.begin(), b.keyColumns.end());
 }
 
 // Removes the changes for which leave(before, after) holds (after is null for
@@ -78,8 +79,6 @@ template <class Leave> qsizetype removeChanges(Carried &carried, Leave leave) {
         carried.updateRowsBefore.removeAt(i);
         if (i < carried.updateRowsAfter.size())
             carried.updateRowsAfter.removeAt(i);
-        if (i < carried.updatedRows.size())
-            carried.updatedRows.removeAt(i);
     }
     carried.deleteRows.removeIf([&](const Values &before) { return leave(before, nullptr); });
     return count - carried.size();
@@ -89,58 +88,52 @@ qsizetype removeAll(Carried &carried) {
     return removeChanges(carried, [](const Values &, const Values *) { return true; });
 }
 
-// Leaves out of older the changes on the keys that save wrote; all of them
-// where its keys cannot be compared with older's (no key, other key columns,
-// keys as typed). A save whose key changed since writes older's keys too
-// where it changes older's key columns and not its own. Answers how many.
-qsizetype leaveOutWrittenBy(Carried &older, const Carried &save) {
-    const QList<qsizetype> key = positionsOf(save.keyColumns, save.columns);
-    const QList<qsizetype> olderKeyInSave = positionsOf(older.keyColumns, save.columns);
-    if (!wroteKeys(save, key) && (olderKeyInSave.isEmpty() || !wroteKeys(save, olderKeyInSave)))
-        return 0;
-    const QList<qsizetype> olderKey = positionsOf(save.keyColumns, older.columns);
-    if (key.isEmpty() || olderKey.isEmpty() || older.keyColumns != save.keyColumns || !save.writtenAsStored)
-        return removeAll(older);
-    const QSet<QStringList> written = writtenKeys(save, key);
-    return removeChanges(
-        older, [&](const Values &before, const Values *) { return written.contains(keyText(before, olderKey)); });
+// Whether the row the later save was made over (laterBefore, in its columns)
+// holds row (in older's columns): the values an older change was made over
+// (row is before), or those it left (row is its after). Each column both
+// know must hold them, and a column the change wrote must be one of those.
+bool holdsRow(const Values &laterBefore, const Carried &save, const Values &row, const Values &before,
+              const Carried &older) {
+    for (qsizetype c = 0; c < older.columns.size(); ++c) {
+        const qsizetype at = save.columns.indexOf(older.columns[c]);
+        if (at < 0 ? row.value(c) != before.value(c) : !sameValue(laterBefore.value(at), row.value(c)))
+            return false;
+    }
+    return true;
 }
 
 // Of older's changes, those on a row that save changed too are settled by it:
-// the user made the later change over the row as it loaded then. An edit the
-// row held already, and a change of a row the save deletes, are dropped as
-// already there; the others are left out, as the row changed again since.
-// Rows go by older's key, which the save's rows hold whatever key it had:
-// where the key changed between them, or the save had none, the row it
-// changed again must still not take the older change.
+// the user made the later change over the row as it loaded then. A change of
+// a row the save deletes, or whose edit the row held already, is dropped as
+// already there where that row is still the one the change was made for; the
+// others are left out, as the row changed again since. Both saves have the
+// same key columns, so one key names one row for both.
 void leaveOutChangedAgain(Carried &older, const Carried &save, ZNTTableEdits::LeftOut &leftOut) {
     const QList<qsizetype> key = positionsOf(older.keyColumns, save.columns);
     const QList<qsizetype> olderKey = positionsOf(older.keyColumns, older.columns);
-    if (key.isEmpty() || olderKey.isEmpty())
+    if (key.isEmpty() || olderKey.isEmpty()) {
+        leftOut.uncertain += removeAll(older);
         return;
+    }
     QHash<QStringList, qsizetype> edited;
     for (qsizetype i = 0; i < save.updateRowsBefore.size(); ++i)
         edited.insert(keyText(save.updateRowsBefore[i], key), i);
-    QSet<QStringList> deleted;
-    for (const Values &row : save.deleteRows)
-        deleted.insert(keyText(row, key));
+    QHash<QStringList, qsizetype> deleted;
+    for (qsizetype i = 0; i < save.deleteRows.size(); ++i)
+        deleted.insert(keyText(save.deleteRows[i], key), i);
     removeChanges(older, [&](const Values &before, const Values *after) {
         const QStringList rowKey = keyText(before, olderKey);
-        if (deleted.contains(rowKey)) {
-            ++leftOut.alreadyThere;
+        if (const auto gone = deleted.constFind(rowKey); gone != deleted.constEnd()) {
+            const Values &laterBefore = save.deleteRows[*gone];
+            const bool same = holdsRow(laterBefore, save, before, before, older) ||
+                              (after && holdsRow(laterBefore, save, *after, before, older));
+            ++(same ? leftOut.alreadyThere : leftOut.changedAgain);
             return true;
         }
         const auto later = edited.constFind(rowKey);
         if (later == edited.constEnd())
             return false;
-        const Values &laterBefore = save.updateRowsBefore[*later];
-        bool saved = after != nullptr;
-        for (qsizetype c = 0; saved && c < older.columns.size(); ++c) {
-            if (after->value(c) == before.value(c))
-                continue;
-            const qsizetype at = save.columns.indexOf(older.columns[c]);
-            saved = at >= 0 && sameValue(laterBefore.value(at), after->value(c));
-        }
+        const bool saved = after && holdsRow(save.updateRowsBefore[*later], save, *after, before, older);
         ++(saved ? leftOut.alreadyThere : leftOut.changedAgain);
         return true;
     });
@@ -156,19 +149,10 @@ qsizetype ZNTTableEdits::HeldChanges::size() const {
 
 ZNTTableEdits::LeftOut ZNTTableEdits::leaveOutUnsafeChanges(CarriedChanges &carried) {
     LeftOut leftOut;
-    const QList<qsizetype> key = positionsOf(carried.keyColumns, carried.columns);
-    if (key.isEmpty()) {
+    if (positionsOf(carried.keyColumns, carried.columns).isEmpty())
         leftOut.withoutKey = removeAll(carried);
-        return leftOut;
-    }
-    // Keys as typed ("03") cannot be told from the keys loaded (3).
-    if (!carried.writtenAsStored && wroteKeys(carried, key)) {
-        leftOut.onWrittenKeys = removeAll(carried);
-        return leftOut;
-    }
-    const QSet<QStringList> written = writtenKeys(carried, key);
-    leftOut.onWrittenKeys = removeChanges(
-        carried, [&](const Values &before, const Values *) { return written.contains(keyText(before, key)); });
+    else if (!leavesNoDoubt(carried))
+        leftOut.uncertain = removeAll(carried);
     return leftOut;
 }
 
@@ -176,9 +160,12 @@ namespace {
 // What a later save settles of the changes held before it (see hold()).
 ZNTTableEdits::LeftOut leaveOutSettledBy(ZNTTableEdits::HeldChanges &held, const Carried &save) {
     ZNTTableEdits::LeftOut leftOut;
+    const bool doubt = !leavesNoDoubt(save);
     for (Carried &older : held.saves) {
-        leftOut.onWrittenKeys += leaveOutWrittenBy(older, save);
-        leaveOutChangedAgain(older, save, leftOut);
+        if (doubt || !sameKeyColumns(older, save))
+            leftOut.uncertain += removeAll(older);
+        else
+            leaveOutChangedAgain(older, save, leftOut);
     }
     held.saves.removeIf([](const Carried &older) { return older.size() == 0; });
     return leftOut;
@@ -190,7 +177,7 @@ ZNTTableEdits::LeftOut ZNTTableEdits::hold(HeldChanges &held, CarriedChanges sav
     LeftOut leftOut = leaveOutSettledBy(held, save);
     const LeftOut own = leaveOutUnsafeChanges(save);
     leftOut.withoutKey += own.withoutKey;
-    leftOut.onWrittenKeys += own.onWrittenKeys;
+    leftOut.uncertain += own.uncertain;
     if (save.size() > 0)
         held.saves << std::move(save);
     return leftOut;
@@ -198,7 +185,7 @@ ZNTTableEdits::LeftOut ZNTTableEdits::hold(HeldChanges &held, CarriedChanges sav
 
 ZNTTableEdits::LeftOut ZNTTableEdits::noteSaved(HeldChanges &held, const CarriedChanges &save) {
     const LeftOut leftOut = leaveOutSettledBy(held, save);
-    held.leftOut += leftOut.onWrittenKeys + leftOut.changedAgain;
+    held.leftOut += leftOut.uncertain + leftOut.changedAgain;
     return leftOut;
 }
 

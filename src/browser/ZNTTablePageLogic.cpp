@@ -183,10 +183,11 @@ QString unsettledSaveText(const QString &reason, const HeldChanges &held) {
         text += QStringLiteral(" The changes to %1 are not put back: the table has no primary key, so a row that "
                                "looks the same could take them.")
                     .arg(rows(held.withoutKey));
-    if (held.onWrittenKeys > 0)
-        text += QStringLiteral(" The changes to %1 are not put back: this save wrote a row that has, or may have, "
-                               "the same key, and may be the one there now.")
-                    .arg(rows(held.onWrittenKeys));
+    if (held.uncertain > 0)
+        text += QStringLiteral(" The changes to %1 are not put back: a save added a row or wrote a key, or its rows "
+                               "did not come back as the server stored them, or the table's key changed, so they "
+                               "could not be put back with certainty.")
+                    .arg(rows(held.uncertain));
     if (held.changedAgain > 0)
         text += counted(held.changedAgain,
                         " The changes held for 1 row since an earlier save are not put back: this save changed "
@@ -201,20 +202,23 @@ QString unsettledSaveText(const QString &reason, const HeldChanges &held) {
 
 namespace {
 // Why a change did not go back is not known: only that its row is not there as
-// it was. The save itself may have written it.
+// it was, or that a later save left in doubt which row it is. The save itself
+// may have written it.
 QString notPutBackReason(qint64 rows) {
     const QString why =
         rows == 1
-            ? QStringLiteral("The changes to 1 row could not be put back: that row is not among the rows loaded now, "
-                             "or it holds other values than when the change was made, or you changed it since. A save "
-                             "whose outcome was not known could have written it after all, another save of this "
-                             "page or another session could have changed or deleted it, or it is on another page or "
-                             "left out by the filter.")
-            : QStringLiteral("The changes to %1 rows could not be put back: those rows are not among the rows "
-                             "loaded now, or they hold other values than when the changes were made, or you changed "
-                             "them since. A save whose outcome was not known could have written them after all, "
-                             "another save of this page or another session could have changed or deleted them, or "
-                             "they are on another page or left out by the filter.")
+            ? QStringLiteral("The changes to 1 row could not be put back with certainty: that row is not among the "
+                             "rows loaded now, holds other values than when the change was made, or you changed it "
+                             "since; or a later save added a row, wrote a key, or did not get its rows back as the "
+                             "server stored them. A save whose outcome was not known could have written it after "
+                             "all, another save of this page or another session could have changed or deleted it, "
+                             "or it is on another page or left out by the filter.")
+            : QStringLiteral("The changes to %1 rows could not be put back with certainty: those rows are not among "
+                             "the rows loaded now, hold other values than when the changes were made, or you changed "
+                             "them since; or a later save added a row, wrote a key, or did not get its rows back as "
+                             "the server stored them. A save whose outcome was not known could have written them "
+                             "after all, another save of this page or another session could have changed or deleted "
+                             "them, or they are on another page or left out by the filter.")
                   .arg(rows);
     return why;
 }

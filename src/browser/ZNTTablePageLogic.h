@@ -75,13 +75,13 @@ QString editActionName(qint64 rows);   // "Edit Row", "Edit %d rows"
 QString informativeTextForError(const ErrorPtr &error);
 // What happened to the changes of a save that may have been committed: the
 // rows whose changes are held until the rows load again (with those held over
-// an earlier such save), those left out (no key to find their rows by, a key
-// the save itself wrote, or rows held before that the save changed again) and
-// the new rows, which are not kept.
+// an earlier such save), those left out (no key to find their rows by, a save
+// that left their rows in doubt, or rows held before that the save changed
+// again) and the new rows, which are not kept.
 struct HeldChanges {
     qint64 kept = 0;
     qint64 withoutKey = 0;
-    qint64 onWrittenKeys = 0;
+    qint64 uncertain = 0;
     qint64 changedAgain = 0;
     qint64 newRows = 0;
 };

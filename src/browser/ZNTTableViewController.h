@@ -279,6 +279,7 @@ private:
                   const std::function<void(bool, ErrorPtr)> &handler);
     ZNTTableEdits::CarriedChanges carriedChangesOf(const ZNTUpdateInsertDeleteQuery &query) const;
     ErrorPtr reloadAfterUnsettledSave(const ZNTUpdateInsertDeleteQuery &query);
+    void reloadAfterUnpairedSave();
     qsizetype putBackCarriedChanges();
     void saveAfterLoad(bool loaded, qsizetype notPutBack = 0);
     void presentNotPutBackNotice();

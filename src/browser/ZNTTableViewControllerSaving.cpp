@@ -88,7 +88,20 @@ void ZNTTableViewController::saveDone(const std::shared_ptr<ZNTUpdateInsertDelet
     m_undoStack->clear();
     updateSaveView();
     updateSidebarView();
+    const QPointer<ZNTTableViewController> self(this);
     handler(true, nullptr);
+    // A trigger rewrote a key the save did not write: the rows shown are not
+    // what the server holds, and a later change would reach another row.
+    if (self && query->writtenRowsUnpaired())
+        reloadAfterUnpairedSave();
+}
+
+// As after an unsettled save: the same page, sort and filter. Not while the
+// handler's own load runs, nor once the window is gone.
+void ZNTTableViewController::reloadAfterUnpairedSave() {
+    if (m_isBusy || isLoading() || !m_view || !m_view->window()->isVisible())
+        return;
+    reloadWithStructure(false);
 }
 
 // A save's changes of loaded rows and what it wrote, to be found again by the
@@ -106,11 +119,8 @@ ZNTTableEdits::CarriedChanges ZNTTableViewController::carriedChangesOf(const ZNT
     carried.updateRowsBefore = query.updateRowsBefore();
     carried.updateRowsAfter = query.updateRowsAfter();
     carried.deleteRows = query.deleteRows();
-    const bool completed = query.completedInsertRows().size() == query.insertRows().size() &&
-                           query.completedUpdateRows().size() == query.updateRowsAfter().size();
-    carried.insertedRows = completed ? query.completedInsertRows() : query.insertRows();
-    carried.updatedRows = completed ? query.completedUpdateRows() : query.updateRowsAfter();
-    carried.writtenAsStored = completed && query.writtenCellsReturned();
+    carried.addedRows = !query.insertRows().isEmpty();
+    carried.writtenAsStored = query.writtenRowsFilled();
     return carried;
 }
 
@@ -125,7 +135,7 @@ ErrorPtr ZNTTableViewController::reloadAfterUnsettledSave(const ZNTUpdateInsertD
     HeldChanges held;
     held.kept = m_carriedChanges.size();
     held.withoutKey = leftOut.withoutKey;
-    held.onWrittenKeys = leftOut.onWrittenKeys;
+    held.uncertain = leftOut.uncertain;
     held.changedAgain = leftOut.changedAgain;
     held.newRows = query.insertRows().size();
     reloadWithStructure(false);

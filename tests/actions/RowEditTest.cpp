@@ -95,7 +95,7 @@ TEST_F(RowEdits, StatementsComeInTheirOrderWithTheirExpectations) {
     action->setInsertRows({{Value::defaultMarker(), Value::defaultMarker()}, {integer(9), Value::null()}});
     EXPECT_EQ(prepared(action),
               "DELETE FROM \"public\".\"items\" WHERE \"id\"='1';\n"
-              "UPDATE \"public\".\"items\" SET \"name\"=DEFAULT WHERE \"id\"='4' RETURNING \"name\";\n"
+              "UPDATE \"public\".\"items\" SET \"name\"=DEFAULT WHERE \"id\"='4' RETURNING \"name\", \"id\";\n"
               "UPDATE \"public\".\"items\" SET \"name\"='x' WHERE \"id\"='2' OR \"id\"='3' "
               "RETURNING \"name\", \"id\";\n"
               "INSERT INTO \"public\".\"items\" VALUES(DEFAULT) RETURNING \"id\", \"name\";\n"
