@@ -283,6 +283,8 @@ private:
     qsizetype putBackCarriedChanges();
     void saveAfterLoad(bool loaded, qsizetype notPutBack = 0);
     void presentNotPutBackNotice();
+    // Edits, the one being typed, or changes held for rows not loaded yet.
+    bool hasUnsavedChanges() const;
     // The installed hook's editor for row; null without one.
     static std::unique_ptr<ZNTSidebarRowEditor> makeRowEditor(const std::shared_ptr<ZNTRow> &row);
     std::shared_ptr<ZNTRow> rowForValues(const ZNTTableEdits::Values &resultValues) const;

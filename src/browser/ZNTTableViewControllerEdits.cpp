@@ -307,10 +307,16 @@ void ZNTTableViewController::updateSaveView() {
 
 // --- settling pending changes ---------------------------------------------------
 
-bool ZNTTableViewController::hasPendingChanges() const {
+bool ZNTTableViewController::hasUnsavedChanges() const {
     if (!m_model)
         return false;
     return (m_tableView && m_tableView->isEditing()) || m_model->edits().counts().any() || !m_carriedChanges.isEmpty();
+}
+
+// A notice of changes that could not be put back waits too: the page is not
+// let go before it has been shown.
+bool ZNTTableViewController::hasPendingChanges() const {
+    return hasUnsavedChanges() || m_notPutBackNotice > 0;
 }
 
 void ZNTTableViewController::resignWithInformativeText(const QString &text, std::function<void(bool)> handler) {
@@ -319,8 +325,12 @@ void ZNTTableViewController::resignWithInformativeText(const QString &text, std:
         handler(false);
         return;
     }
-    if (!hasPendingChanges()) {
-        handler(true);
+    if (!hasUnsavedChanges()) {
+        // The notice shows first; the page is let go only once it has.
+        const bool noticeWaits = m_notPutBackNotice > 0;
+        handler(!noticeWaits);
+        if (noticeWaits)
+            presentNotPutBackNotice();
         return;
     }
     Alert *alert = Alert::alertWithMessageText(QStringLiteral("Save changes to the database?"), QStringLiteral("Save"),
@@ -332,12 +342,15 @@ void ZNTTableViewController::resignWithInformativeText(const QString &text, std:
     alert->compatibleBeginSheetModalForWindow(pageView()->window(), [this, handler](int code) {
         if (code == Alert::DefaultReturn) {
             saveEditsWithCompletionHandler([this, handler](bool success, ErrorPtr error) {
-                // Changes still held for rows not loaded yet are not settled.
-                const bool settled = success && m_carriedChanges.isEmpty();
+                // Changes still held for rows not loaded yet are not settled,
+                // nor is a page whose notice of changes not put back waits: it
+                // shows once the save has ended.
+                const bool noticeWaits = m_notPutBackNotice > 0;
+                const bool settled = success && m_carriedChanges.isEmpty() && !noticeWaits;
                 handler(settled);
                 if (!success && error)
                     presentSaveError(error);
-                else if (!settled)
+                else if (!settled && !noticeWaits)
                     beep();
             });
         } else if (code == Alert::AlternateReturn) {

@@ -162,7 +162,7 @@ void ZNTTableViewController::saveAfterLoad(bool loaded, qsizetype notPutBack) {
         handler(false, nullptr);
     else if (notPutBack > 0)
         handler(false, KesError::errorWithFormat(notPutBackText(notPutBack)));
-    else if (hasPendingChanges())
+    else if (hasUnsavedChanges())
         saveEditsWithCompletionHandler(std::move(handler));
     else
         handler(true, nullptr);
