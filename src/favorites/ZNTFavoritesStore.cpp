@@ -96,14 +96,16 @@ const char *const kSchemaProbe[] = {
 const char *const kTables[] = {"favorite", "prefContainer", "prefContainerProperty", "queryHistoryElement"};
 
 // Takes group and other permissions away from a file or folder of ours (query
-// history can hold passwords: ALTER ROLE ... PASSWORD). A file of somebody
-// else's stays as it is.
-void narrowMode(const QString &path, mode_t mode) {
+// history can hold passwords: ALTER ROLE ... PASSWORD). The owner's own bits
+// stay, so a store the user made read-only stays read-only. A file of somebody
+// else's stays as it is, also when we are root.
+void narrowMode(const QString &path) {
     const QByteArray bytes = QFile::encodeName(path);
     struct stat st {};
-    if (::lstat(bytes.constData(), &st) != 0 || S_ISLNK(st.st_mode) || (st.st_mode & 077) == 0)
+    if (::lstat(bytes.constData(), &st) != 0 || S_ISLNK(st.st_mode) || st.st_uid != ::geteuid() ||
+        (st.st_mode & 077) == 0)
         return;
-    if (::chmod(bytes.constData(), mode) != 0)
+    if (::chmod(bytes.constData(), st.st_mode & 07700) != 0)
         Log(QStringLiteral("Could not make %1 private: %2").arg(path, Posix::errnoText(errno)));
 }
 
@@ -246,7 +248,7 @@ bool ZNTFavoritesStore::takeLock(ErrorPtr *error) {
                 .arg(lockPath, Posix::errnoText(errno)));
         return true;
     }
-    narrowMode(lockPath, 0600);
+    narrowMode(lockPath);
     int rc;
     while ((rc = ::flock(fd, LOCK_EX | LOCK_NB)) != 0 && errno == EINTR) {
     }
@@ -274,15 +276,15 @@ bool ZNTFavoritesStore::takeLock(ErrorPtr *error) {
 bool ZNTFavoritesStore::openFile(ErrorPtr *error, bool *fileExisted) {
     *fileExisted = QFileInfo::exists(m_path);
     // SQLite gives its journal the mode of the store: both the user's alone.
-    narrowMode(QFileInfo(m_path).absolutePath(), 0700);
+    narrowMode(QFileInfo(m_path).absolutePath());
     if (!*fileExisted) {
         const int fd = ::open(QFile::encodeName(m_path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
         if (fd >= 0)
             ::close(fd);
     }
-    narrowMode(m_path, 0600);
+    narrowMode(m_path);
     for (const char *side : kSideFiles)
-        narrowMode(m_path + QLatin1String(side), 0600);
+        narrowMode(m_path + QLatin1String(side));
     sqlite3 *db = nullptr;
     const int rc = sqlite3_open_v2(QFile::encodeName(m_path).constData(), &db,
                                    SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);

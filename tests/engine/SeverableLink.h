@@ -4,7 +4,11 @@
 
 #include "ConnectionTestSupport.h"
 
+#include <QDir>
 #include <QProcess>
+#include <QRegularExpression>
+#include <cerrno>
+#include <csignal>
 #include <fcntl.h>
 #include <memory>
 #include <sched.h>
@@ -15,7 +19,8 @@
 // blackhole route there): what a client sends is taken and never answered, and
 // its kernel sees no error of its own, as over a cable pulled. The addresses
 // are a block of 198.18.0.0/16, which no real network uses, one per process.
-// Needs root and iproute2; the namespace goes with this object.
+// Needs root and iproute2; the namespace goes with this object, and one left by
+// a process that is gone goes with the next.
 class SeverableLink {
 public:
     explicit SeverableLink(int targetPort)
@@ -25,9 +30,7 @@ public:
         const QString net = QStringLiteral("198.18.%1.").arg(block / 64);
         m_outside = net + QString::number(block % 64 * 4 + 1);
         m_host = net + QString::number(block % 64 * 4 + 2);
-        // What a run killed on its way left under this process id.
-        ip({"netns", "del", m_namespace}, false);
-        ip({"link", "del", m_device + "o"}, false);
+        removeLeftovers();
         const bool made =
             ip({"netns", "add", m_namespace}) &&
             ip({"link", "add", m_device + "o", "type", "veth", "peer", "name", m_device + "i", "netns", m_namespace}) &&
@@ -53,6 +56,23 @@ public:
     bool cut(bool off) { return ip({"-n", m_namespace, "route", off ? "add" : "del", "blackhole", m_outside + "/32"}); }
 
 private:
+    // Namespaces that killed runs left behind, where their process is gone or
+    // its id is ours now: one whose id is 16384 from ours holds our addresses.
+    // The links of tests still running stay.
+    void removeLeftovers() {
+        static const QRegularExpression name(QStringLiteral("^trellan-link-(\\d+)$"));
+        const auto leftOver = [](pid_t pid) { return pid == getpid() || (::kill(pid, 0) != 0 && errno == ESRCH); };
+        const QDir spaces(QStringLiteral("/run/netns"));
+        for (const QString &entry : spaces.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)) {
+            const QRegularExpressionMatch match = name.match(entry);
+            const pid_t pid = match.hasMatch() ? match.captured(1).toInt() : 0;
+            if (pid <= 0 || !leftOver(pid))
+                continue;
+            ip({"netns", "del", entry}, false);
+            ip({"link", "del", QStringLiteral("trl%1o").arg(pid)}, false);
+        }
+        ip({"link", "del", m_device + "o"}, false);
+    }
     bool ip(const QStringList &arguments, bool failureCounts = true) {
         QProcess process;
         process.start(QStringLiteral("ip"), arguments);

@@ -123,12 +123,21 @@ TEST_F(StoreOwnership, TheStoreItsJournalAndItsFolderAreTheUsersAlone) {
     ::chmod(QFile::encodeName(dir.filePath("Trellan")).constData(), 0755);
     ::chmod(QFile::encodeName(path()).constData(), 0644);
     ::chmod(QFile::encodeName(path() + ".lock").constData(), 0644);
-    auto store = openStore();
-    EXPECT_EQ(mode(path()), 0600u);
-    EXPECT_EQ(mode(path() + ".lock"), 0600u);
-    EXPECT_EQ(mode(dir.filePath("Trellan")), 0700u);
-    ASSERT_EQ(store->favorites().size(), 1u);
-    EXPECT_EQ(store->favorites().front()->nickname(), "private");
+    {
+        auto store = openStore();
+        EXPECT_EQ(mode(path()), 0600u);
+        EXPECT_EQ(mode(path() + ".lock"), 0600u);
+        EXPECT_EQ(mode(dir.filePath("Trellan")), 0700u);
+        ASSERT_EQ(store->favorites().size(), 1u);
+        EXPECT_EQ(store->favorites().front()->nickname(), "private");
+    }
+    // A store the user made read-only loses only what others had: it stays read-only.
+    ::chmod(QFile::encodeName(dir.filePath("Trellan")).constData(), 0555);
+    ::chmod(QFile::encodeName(path()).constData(), 0444);
+    openStore();
+    EXPECT_EQ(mode(path()), 0400u);
+    EXPECT_EQ(mode(dir.filePath("Trellan")), 0500u);
+    ::chmod(QFile::encodeName(dir.filePath("Trellan")).constData(), 0700); // so that the folder can be removed
 }
 
 TEST_F(StoreOwnership, WhatIsUnsavedWhenTheStoreGoesIsSaved) {
