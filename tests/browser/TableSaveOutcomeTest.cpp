@@ -758,18 +758,20 @@ TEST_F(TableSaveOutcome, NoHeldChangeGoesBackAfterASaveThatWroteAKeyOrWhoseKeysA
         EXPECT_EQ(db.run(kCodedRows), stored);
     };
 
-    db.run("INSERT INTO coded VALUES (1, 'a', 'same'), (5, 'a', 'same'), (6, 'b', 'y')");
-    page->reloadWithStructure(false);
-    ASSERT_TRUE(loaded());
+    const auto loadRows = [&](const char *rows) {
+        db.run(QStringLiteral("TRUNCATE coded; INSERT INTO coded VALUES %1").arg(rows));
+        page->reloadWithStructure(false);
+        ASSERT_TRUE(loaded());
+    };
+
+    ASSERT_NO_FATAL_FAILURE(loadRows("(1, 'a', 'same'), (5, 'a', 'same'), (6, 'b', 'y')"));
     selectRows({rowOf("1", "a")});
     page->deleteRows();
     typeInto(rowOf("5", "a"), "id", "01");
     typeInto(rowOf("6", "b"), "id", "01");
     unsettledSave("The changes to 3 rows are not put back: a save added a row or wrote a key", "1:B:y,1:a:same");
 
-    db.run("TRUNCATE coded; INSERT INTO coded VALUES (1, 'B', 'same'), (1, 'b', 'x')");
-    page->reloadWithStructure(false);
-    ASSERT_TRUE(loaded());
+    ASSERT_NO_FATAL_FAILURE(loadRows("(1, 'B', 'same'), (1, 'b', 'x')"));
     selectRows({rowOf("1", "B")});
     page->deleteRows();
     typeInto(rowOf("1", "b"), "name", "same");
