@@ -5,15 +5,20 @@
 // or saved, perhaps after a column was renamed or added or the key changed.
 // Saves edit, delete and add rows, move rows onto keys other rows held or a
 // save freed, add back deleted rows and undo earlier changes, with values
-// typed or as stored; other sessions change, delete, add and move rows; on
-// the reloaded page the user adds, edits and deletes. A change goes back only
-// onto its own row holding exactly the values it was made over, never onto a
-// new row, a row a save wrote or one a later save changed again, one change a
-// row; every change is accounted for; and where a single save's outcome
-// leaves nothing in doubt, a change whose row is there as it was goes back and
-// one the row holds already is not refused. Some cases hold each save alone,
-// settling nothing held before it: put back still gives a row one change, the
-// newest that wants it.
+// typed or as stored; some get their rows back unfilled, and a trigger may
+// move their rows to other keys. Other sessions change, delete, add and move
+// rows, and give a row the key of one a change was made for; on the reloaded
+// page the user adds, edits and deletes. A change is held only while no save
+// from its own on left a row in doubt (a new row, a key written, rows not
+// filled, the key changed), a save's own changes all or none; one dropped as
+// already there belongs to a row the later save deleted or edited over what
+// the change left. A change goes back only onto its own row holding exactly
+// the values it was made over, never onto a new row, a row a save wrote or one
+// a later save changed again, one change a row; every change is accounted
+// for; and where a single save's outcome leaves nothing in doubt, a change
+// whose row is there as it was goes back and one the row holds already is not
+// refused. Some cases hold each save alone, settling nothing held before it:
+// put back still gives a row one change, the newest that wants it.
 #include "browser/ZNTTableEdits.h"
 
 #include <QHash>
