@@ -333,7 +333,7 @@ bool ZNTUpdateInsertDeleteQuery::appendUpdates(const ZNTConnection &connection, 
         if (!write.serverFilled) {
             if (!groups.contains(setText)) {
                 groupOrder << setText;
-                groups[setText] = Group{{}, write.returning, {{}, write.cells, {}, true}};
+                groups[setText] = Group{{}, write.returning, {{}, write.cells, {}}};
             }
             groups[setText].rows.append(before);
             groups[setText].returning.rows << i;
@@ -343,7 +343,7 @@ bool ZNTUpdateInsertDeleteQuery::appendUpdates(const ZNTConnection &connection, 
         if (where.isNull())
             return false;
         QStringList returning = write.returning;
-        Returning into{{i}, write.cells, {}, true};
+        Returning into{{i}, write.cells, {}};
         if (returnsWritten)
             returnsKeys(connection, {before}, returning, into);
         appendUpdate(connection, text, setText, where, returning, 1, uint64_t(i), into);
@@ -384,7 +384,7 @@ void ZNTUpdateInsertDeleteQuery::appendInserts(const ZNTConnection &connection, 
     for (qsizetype k = 0; k < m_insertRows.size(); ++k) {
         const ZNTRowValues &row = m_insertRows[k];
         QStringList names, values, returning;
-        Returning into{{k}, {}, {}, true};
+        Returning into{{k}, {}, {}};
         for (qsizetype j = 0; j < row.size() && j < m_columns.size(); ++j) {
             const QString name = connection.quoteIdentifier(m_columns[j]->name());
             if (returnsWritten || serverFills(row[j], generated, j)) {
@@ -516,8 +516,9 @@ QString ZNTUpdateInsertDeleteQuery::pairResults(const Job &job, const QList<std:
         const bool inserted = expectation.type() == PGResultExpectation::PGResultExpectationTypeInsert;
         const Returning returning = job.returning.value(next);
         const bool filled = fillRows(inserted ? inserts : updates, returning, *results[r]);
-        if (!returning.writes || !job.returnsWritten) {
-            outcome.filled = outcome.filled && !returning.writes;
+        const bool writes = expectation.type() != PGResultExpectation::PGResultExpectationTypeDelete;
+        if (!writes || !job.returnsWritten) {
+            outcome.filled = outcome.filled && !writes;
             continue;
         }
         outcome.filled = outcome.filled && filled;

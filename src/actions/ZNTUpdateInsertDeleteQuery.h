@@ -130,7 +130,6 @@ private:
         QList<qsizetype> rows;
         QList<qsizetype> cells;
         QList<ZNTRowValues> keys;
-        bool writes = false; // an UPDATE or INSERT: it writes the cells of rows
     };
     // What the connection queue's job works on, copied when the save starts.
     struct Job {

@@ -285,6 +285,8 @@ private:
     void presentNotPutBackNotice();
     // Edits, the one being typed, or changes held for rows not loaded yet.
     bool hasUnsavedChanges() const;
+    // A notice of changes a load could not put back is still to be shown.
+    bool noticeWaits() const { return m_notPutBackNotice > 0; }
     // The installed hook's editor for row; null without one.
     static std::unique_ptr<ZNTSidebarRowEditor> makeRowEditor(const std::shared_ptr<ZNTRow> &row);
     std::shared_ptr<ZNTRow> rowForValues(const ZNTTableEdits::Values &resultValues) const;

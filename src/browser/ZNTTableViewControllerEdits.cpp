@@ -316,7 +316,7 @@ bool ZNTTableViewController::hasUnsavedChanges() const {
 // A notice of changes that could not be put back waits too: the page is not
 // let go before it has been shown.
 bool ZNTTableViewController::hasPendingChanges() const {
-    return hasUnsavedChanges() || m_notPutBackNotice > 0;
+    return hasUnsavedChanges() || noticeWaits();
 }
 
 void ZNTTableViewController::resignWithInformativeText(const QString &text, std::function<void(bool)> handler) {
@@ -327,9 +327,9 @@ void ZNTTableViewController::resignWithInformativeText(const QString &text, std:
     }
     if (!hasUnsavedChanges()) {
         // The notice shows first; the page is let go only once it has.
-        const bool noticeWaits = m_notPutBackNotice > 0;
-        handler(!noticeWaits);
-        if (noticeWaits)
+        const bool waits = noticeWaits();
+        handler(!waits);
+        if (waits)
             presentNotPutBackNotice();
         return;
     }
@@ -345,12 +345,12 @@ void ZNTTableViewController::resignWithInformativeText(const QString &text, std:
                 // Changes still held for rows not loaded yet are not settled,
                 // nor is a page whose notice of changes not put back waits: it
                 // shows once the save has ended.
-                const bool noticeWaits = m_notPutBackNotice > 0;
-                const bool settled = success && m_carriedChanges.isEmpty() && !noticeWaits;
+                const bool waits = noticeWaits();
+                const bool settled = success && m_carriedChanges.isEmpty() && !waits;
                 handler(settled);
                 if (!success && error)
                     presentSaveError(error);
-                else if (!settled && !noticeWaits)
+                else if (!settled && !waits)
                     beep();
             });
         } else if (code == Alert::AlternateReturn) {
