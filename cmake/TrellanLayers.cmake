@@ -18,8 +18,17 @@ function(trellan_layer name)
         endif()
         target_include_directories(${target} PUBLIC ${PROJECT_SOURCE_DIR}/src)
         target_link_libraries(${target} PUBLIC ${L_LIBS})
+        # The first layer of a header set precompiles it; the later layers of the
+        # set reuse that one, compiled with the same definitions as theirs. A
+        # precompiled header takes some two hundred megabytes of disk.
         if(L_PCH)
-            target_precompile_headers(${target} PRIVATE ${PROJECT_SOURCE_DIR}/cmake/pch/${L_PCH}.h)
+            get_property(owner GLOBAL PROPERTY TRELLAN_PCH_OWNER_${L_PCH})
+            if(owner)
+                target_precompile_headers(${target} REUSE_FROM ${owner})
+            else()
+                target_precompile_headers(${target} PRIVATE ${PROJECT_SOURCE_DIR}/cmake/pch/${L_PCH}.h)
+                set_property(GLOBAL PROPERTY TRELLAN_PCH_OWNER_${L_PCH} ${target})
+            endif()
         endif()
     else()
         add_library(${target} INTERFACE)
