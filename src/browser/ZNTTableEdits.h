@@ -148,6 +148,9 @@ public:
         qsizetype uncertain = 0;    // a save left their rows in doubt (see hold)
         qsizetype changedAgain = 0; // held before, of rows the later save changed again
         qsizetype alreadyThere = 0; // held before, that the later save's rows show saved: dropped untold
+        // Held before and left out with the save's own change of the same row
+        // (the same key columns, the same key as loaded): told as that row's.
+        qsizetype withOwnRow = 0;
     };
     // A held change goes back only where nothing can be mistaken: all or
     // nothing. A save that added a row, wrote a key column, or whose written
@@ -163,7 +166,9 @@ public:
     // table's key columns changed since they were held; else those of rows it
     // changed again (the user made the later change over the row as it loaded
     // then). An older change that row held already, or of a row the save
-    // deletes, is dropped uncounted. Answers what it left out.
+    // deletes, is dropped uncounted. Answers what it left out; an older change
+    // of a row whose own change it left out too counts as withOwnRow, so that
+    // uncertain and withoutKey count rows, not changes.
     static LeftOut hold(HeldChanges &held, CarriedChanges save);
     // The same for a save that committed while changes were held: what it
     // leaves out of them is counted in held.leftOut. Answers what it left out.
