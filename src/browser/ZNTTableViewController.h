@@ -101,6 +101,8 @@ public:
     bool makeFirstResponder() override;
     void performReload() override;
     bool hasPendingChanges() const override;
+    // Edits, the one being typed, or changes held for rows not loaded yet.
+    bool hasUnsavedChanges() const override;
     void resignWithDelegate(ZNTResignationDelegate *delegate, std::any userInfo) override;
     QUndoStack *customUndoManager() override; // null while saving
     void toggleTableFilter() override;
@@ -280,11 +282,14 @@ private:
     ZNTTableEdits::CarriedChanges carriedChangesOf(const ZNTUpdateInsertDeleteQuery &query) const;
     ErrorPtr reloadAfterUnsettledSave(const ZNTUpdateInsertDeleteQuery &query);
     void reloadAfterUnpairedSave();
+    // The window placed the page again (or shows again): what waited for the
+    // page to be on screen runs.
+    void pageShown();
     qsizetype putBackCarriedChanges();
     void saveAfterLoad(bool loaded, qsizetype notPutBack = 0);
     void presentNotPutBackNotice();
-    // Edits, the one being typed, or changes held for rows not loaded yet.
-    bool hasUnsavedChanges() const;
+    // Tells rows' changes not put back on window, after the sheet open there.
+    static void presentNotPutBackNoticeOn(const QPointer<QWidget> &window, qsizetype rows);
     // A notice of changes a load could not put back is still to be shown.
     bool noticeWaits() const { return m_notPutBackNotice > 0; }
     // The installed hook's editor for row; null without one.
@@ -355,8 +360,13 @@ private:
     // A save that waits for the rows to load and the held changes to go back.
     std::function<void(bool, ErrorPtr)> m_saveAfterLoad;
     // Rows whose held changes a load no save waited for could not put back,
-    // until the page has told it.
+    // until the page has told it (once it is on screen).
     qsizetype m_notPutBackNotice = 0;
+    // A committed save's rows did not come back as the server stored them: the
+    // rows load again once the page is on screen, unless a load starts first.
+    bool m_reloadAfterSave = false;
+    // The window the page was last shown in.
+    QPointer<QWidget> m_shownIn;
     std::unique_ptr<ZNTSidebarRowEditor> m_sidebarRowViewController;
     QList<int> m_sidebarIndexes;
     QUndoStack *m_undoStack = nullptr;

@@ -313,6 +313,11 @@ void ZNTTableViewController::performDoubleAction(int row) {
 // yet: the editors type nothing with Alt and pass the key on to the page's
 // view or its detail sidebar, and here it does what the button would.
 bool ZNTTableViewController::eventFilter(QObject *watched, QEvent *event) {
+    // Queued: after the window has placed the page (its bars, its sidebar, the focus).
+    if (event->type() == QEvent::Show && watched && watched == m_view) {
+        m_shownIn = m_view->window();
+        QMetaObject::invokeMethod(this, &ZNTTableViewController::pageShown, Qt::QueuedConnection);
+    }
     if (event->type() == QEvent::KeyPress && watched && (watched == m_view || watched == m_rightSidebarView)) {
         const auto *key = static_cast<QKeyEvent *>(event);
         if (key->modifiers() == Qt::AltModifier && performSaveBarKey(key->key(), watched == m_rightSidebarView)) {

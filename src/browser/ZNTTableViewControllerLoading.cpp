@@ -88,6 +88,7 @@ void ZNTTableViewController::reloadWithStructure(bool withStructure) {
     m_tableView->abortEditing();
     uv_endEditing(m_view->window());
     stopQueries();
+    m_reloadAfterSave = false; // this load shows what the server holds
     m_pageLoadFailed = false;
     m_model->clearResult();
     m_resultMetadata.reset();

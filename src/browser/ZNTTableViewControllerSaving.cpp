@@ -14,6 +14,7 @@
 #include "uikit/AlertSheet.h"
 #include "uikit/Beep.h"
 #include "uikit/BlockObservers.h"
+#include "uikit/SheetFocus.h"
 #include "uikit/ZNTAnimatingIndicator.h"
 
 #include <QUndoStack>
@@ -88,20 +89,32 @@ void ZNTTableViewController::saveDone(const std::shared_ptr<ZNTUpdateInsertDelet
     m_undoStack->clear();
     updateSaveView();
     updateSidebarView();
-    const QPointer<ZNTTableViewController> self(this);
-    handler(true, nullptr);
     // A trigger rewrote a key the save did not write: the rows shown are not
     // what the server holds, and a later change would reach another row.
-    if (self && query->writtenRowsUnpaired())
+    m_reloadAfterSave = m_reloadAfterSave || query->writtenRowsUnpaired();
+    const QPointer<ZNTTableViewController> self(this);
+    handler(true, nullptr);
+    if (self)
         reloadAfterUnpairedSave();
 }
 
-// As after an unsettled save: the same page, sort and filter. Not while the
-// handler's own load runs, nor once the window is gone.
+// As after an unsettled save: the same page, sort and filter. A load the
+// handler started (a page change, a reload) shows the server's rows itself. A
+// page that is not on screen (another page shown, its window closed) loads
+// them when it is shown again; one that holds changes by then (typed after a
+// save the handler started) keeps them, and loads after its next save.
 void ZNTTableViewController::reloadAfterUnpairedSave() {
-    if (m_isBusy || isLoading() || !m_view || !m_view->window()->isVisible())
+    if (!m_reloadAfterSave || m_isBusy || !m_view || !m_view->isVisible() || m_tableView->isEditing() ||
+        m_model->edits().counts().any())
         return;
     reloadWithStructure(false);
+}
+
+void ZNTTableViewController::pageShown() {
+    if (!m_view || !m_view->isVisible())
+        return;
+    reloadAfterUnpairedSave();
+    presentNotPutBackNotice();
 }
 
 // A save's changes of loaded rows and what it wrote, to be found again by the
@@ -170,16 +183,13 @@ void ZNTTableViewController::saveAfterLoad(bool loaded, qsizetype notPutBack) {
 
 // The rows usually load while the sheet of the save that held the changes, or
 // the close prompt, is still open: the notice follows it, and a save it
-// started, in turn. What a window closed or a discard (in that prompt) took
-// with it is not told.
+// started, in turn. A page that is not on screen keeps it until it is shown
+// again, and follows the sheets it opened meanwhile. What a discard (in that
+// prompt) took with it is not told.
 void ZNTTableViewController::presentNotPutBackNotice() {
-    if (m_notPutBackNotice == 0 || !m_view)
+    if (m_notPutBackNotice == 0 || !m_view || !m_view->isVisible())
         return;
     QWidget *window = m_view->window();
-    if (!window->isVisible()) {
-        m_notPutBackNotice = 0;
-        return;
-    }
     // Queued: after the handlers of the sheet or save, which may close the window.
     const auto again = Qt::ConnectionType(Qt::QueuedConnection | Qt::SingleShotConnection);
     if (m_isBusy) {
@@ -187,14 +197,24 @@ void ZNTTableViewController::presentNotPutBackNotice() {
                 again);
         return;
     }
-    for (QDialog *sheet : window->findChildren<QDialog *>(Qt::FindDirectChildrenOnly)) {
-        if (sheet->isVisible() && sheet->windowModality() != Qt::NonModal) {
-            connect(sheet, &QDialog::finished, this, &ZNTTableViewController::presentNotPutBackNotice, again);
-            return;
-        }
+    if (QDialog *sheet = uv_openSheet(window)) {
+        connect(sheet, &QDialog::finished, this, &ZNTTableViewController::presentNotPutBackNotice, again);
+        return;
+    }
+    presentNotPutBackNoticeOn(window, std::exchange(m_notPutBackNotice, 0));
+}
+
+void ZNTTableViewController::presentNotPutBackNoticeOn(const QPointer<QWidget> &window, qsizetype rows) {
+    if (!window || !window->isVisible())
+        return;
+    if (QDialog *sheet = uv_openSheet(window)) {
+        connect(
+            sheet, &QDialog::finished, window, [window, rows] { presentNotPutBackNoticeOn(window, rows); },
+            Qt::ConnectionType(Qt::QueuedConnection | Qt::SingleShotConnection));
+        return;
     }
     Alert *alert = Alert::alertWithMessageText(QStringLiteral("Changes could not be put back"), QStringLiteral("OK"),
-                                               {}, {}, notPutBackNoticeText(std::exchange(m_notPutBackNotice, 0)));
+                                               {}, {}, notPutBackNoticeText(rows));
     alert->setAlertStyle(Alert::Style::Critical);
     alert->compatibleBeginSheetModalForWindow(window, nullptr);
 }

@@ -35,3 +35,23 @@ void uv_returnFocusAfterSheet(QDialog *sheet) {
         });
     });
 }
+
+QDialog *uv_openSheet(QWidget *window) {
+    if (!window)
+        return nullptr;
+    for (QDialog *sheet : window->findChildren<QDialog *>()) {
+        if (sheet->isVisible() && sheet->windowModality() != Qt::NonModal)
+            return sheet;
+    }
+    return nullptr;
+}
+
+void uv_bringForward(QWidget *window) {
+    window->show();
+    window->raise();
+    window->activateWindow();
+    if (QDialog *sheet = uv_openSheet(window)) {
+        sheet->raise();
+        sheet->activateWindow();
+    }
+}

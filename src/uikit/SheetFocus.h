@@ -12,3 +12,12 @@ class QWidget;
 // window has become active meanwhile; a sheet that follows it on the same
 // window is activated instead.
 void uv_returnFocusAfterSheet(QDialog *sheet);
+
+// The sheet open over window now: a window-modal dialog shown on it or on a
+// widget inside it (a page opens its sheets on its own view while it is not in
+// a window); null when there is none.
+QDialog *uv_openSheet(QWidget *window);
+
+// Brings window forward, raised and active, and the sheet open over it in
+// front of it with the keys.
+void uv_bringForward(QWidget *window);

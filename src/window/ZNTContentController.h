@@ -98,6 +98,9 @@ public:
     virtual ~ZNTPendingChangesHolder() = default;
     virtual bool hasPendingChanges() const = 0;
     virtual void resignWithDelegate(ZNTResignationDelegate *delegate, std::any userInfo) = 0;
+    // The edits of its own that are not saved, without what it only has left
+    // to tell the user (pending changes may include such a notice).
+    virtual bool hasUnsavedChanges() const { return hasPendingChanges(); }
 };
 
 // The page's own undo stack; null lets the window's stack serve.

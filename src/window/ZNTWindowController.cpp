@@ -14,6 +14,7 @@
 #include "uikit/Beep.h"
 #include "uikit/BlockObservers.h"
 #include "uikit/ConciseConstraints.h"
+#include "uikit/SheetFocus.h"
 #include "uikit/WindowEditing.h"
 
 #include <QAbstractItemView>
@@ -348,9 +349,7 @@ void ZNTWindowController::updatePathPopup() {
 // --- Window -------------------------------------------------------------------
 
 void ZNTWindowController::showWindow() {
-    show();
-    raise();
-    activateWindow();
+    uv_bringForward(this);
 }
 
 void ZNTWindowController::performClose() {

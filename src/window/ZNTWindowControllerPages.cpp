@@ -87,7 +87,8 @@ bool ZNTWindowController::hasPendingChanges() const {
 }
 
 // Another window's structure page of the relation has an item equal to the
-// asking page's: only the page itself tells them apart.
+// asking page's: only the page itself tells them apart. A page that only has
+// a notice to give holds nothing that a rename would bind to the old name.
 bool ZNTWindowController::hasPendingChangesOfItem(const ZNTObject &item, const ZNTContentController *except) const {
     const ZNTTable *relation = relationOf(item);
     for (const auto &[key, controller] : m_viewControllers) {
@@ -96,7 +97,7 @@ bool ZNTWindowController::hasPendingChangesOfItem(const ZNTObject &item, const Z
             (relation && shown ? !shown->isSameRelationAs(*relation) : !key.object()->isEqual(item)))
             continue;
         auto *holder = capability<ZNTPendingChangesHolder>(controller);
-        if (holder && holder->hasPendingChanges())
+        if (holder && holder->hasUnsavedChanges())
             return true;
     }
     return false;
@@ -190,7 +191,11 @@ void ZNTWindowController::resignWithDelegate(ZNTResignationDelegate *delegate, s
     });
 }
 
+// Quitting asks from whatever window is in front: a window that has something
+// to ask or tell comes forward with it, also a sheet it has open already.
 void ZNTWindowController::resignWithDelegate(std::function<void(bool)> answer) {
+    if (hasPendingChanges())
+        showWindow();
     resignWithDelegate(this, std::move(answer));
 }
 

@@ -4,8 +4,10 @@
 // answer was lost is never sent twice. psql reads back.
 #include "TablePageTestSupport.h"
 #include "actions/ZNTUpdateInsertDeleteQuery.h"
+#include "browser/BrowserPages.h"
 #include "engine/LoopbackSockets.h"
 #include "support/PostgresSupport.h"
+#include "window/ZNTWindowController.h"
 
 #include <algorithm>
 #include <atomic>
@@ -185,16 +187,46 @@ protected:
     void TearDown() override {
         ZNTUpdateInsertDeleteQuery::setCommitStatementForTesting(QString());
         ZNTUpdateInsertDeleteQuery::setCommitWaitForTesting({});
+        if (window) {
+            window->close();
+            window.reset();
+            pumpFor(20ms);
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+            page = nullptr; // the window's
+        }
         TablePageTest::TearDown();
     }
 
-    // The page of relation name, its sessions relayed by cutter.
-    void openThrough(const CommitCutter &cutter, const QString &name) {
+    // The page of relation name, its sessions relayed by cutter; in a main
+    // window, which owns the page and takes it off screen to show another.
+    void openThrough(const CommitCutter &cutter, const QString &name, bool inWindow = false) {
         QVariantMap params = testServerParams(db.name);
         params["port"] = cutter.port();
         server = ZNTServer::create(params);
         server->setFavorite(favorite);
-        ASSERT_NO_FATAL_FAILURE(open(name));
+        ASSERT_NO_FATAL_FAILURE(inWindow ? openInWindow(name) : (void)open(name));
+    }
+    void openInWindow(const QString &name) {
+        BrowserPages::install();
+        window = ZNTWindowController::create(table(name));
+        window->resize(900, 500);
+        uikittest::activate(window.get());
+        pumpUntil([&] { return window->isActiveWindow(); }, 5s);
+        page = qobject_cast<ZNTTableViewController *>(window->mainViewController());
+        ASSERT_NE(page, nullptr);
+        ASSERT_TRUE(loaded());
+    }
+    // Another table's page takes the window; the first page goes off screen.
+    void showOther(const QString &name) {
+        window->navigateToItem(table(name));
+        ASSERT_NE(window->mainViewController(), page);
+        ASSERT_FALSE(page->view()->isVisible());
+    }
+    // Back to the page; what waited for it runs on the next turn.
+    void showPageAgain() {
+        window->goBack();
+        ASSERT_EQ(window->mainViewController(), page);
+        pumpFor(50ms);
     }
 
     // Saves through cuts that leave the save unsettled and its load failed;
@@ -231,6 +263,8 @@ protected:
         press(alert, "OK");
         return text;
     }
+
+    std::shared_ptr<ZNTWindowController> window;
 };
 
 } // namespace
@@ -439,6 +473,28 @@ TEST_F(TableSaveOutcome, ACommitWhoseAnswerIsLostIsNeverSentTwice) {
     EXPECT_EQ(db.run(kPetRows), QString());
 }
 
+// A later save that added a row may have put it where a held change would
+// find its own: the deletion held for row 2 (committed, its answer lost) does
+// not go back onto the row the user added again as it was.
+TEST_F(TableSaveOutcome, AHeldDeletionDoesNotGoBackOntoARowALaterSaveAdded) {
+    db.run(QString(kItems) + "; DELETE FROM refuse");
+    CommitCutter cutter;
+    ASSERT_NO_FATAL_FAILURE(openThrough(cutter, "item"));
+    selectRows({1});
+    page->deleteRows();
+    unsettledSave(cutter, kUnsettledAndCutAfterAa1);
+    ASSERT_EQ(db.run(kItemRows), "1:aa1,3:cc3,4:dd4");
+    addRow(1, {{"id", "2"}, {"label", "bb2"}});
+    page->save();
+    ASSERT_TRUE(saved());
+    EXPECT_EQ(saveInClosePrompt(), false);
+    Alert *alert = sheet();
+    ASSERT_NE(alert, nullptr);
+    EXPECT_TRUE(alert->informativeText().startsWith("The changes to 1 row could not be put back"));
+    press(alert, "OK");
+    EXPECT_EQ(db.run(kItemRows), "1:aa1,2:bb2,3:cc3,4:dd4");
+}
+
 // Rows without a key are told apart by nothing but their values: after a save
 // that may have been committed, a deletion held for one of two look-alike rows
 // would go back onto the other. None goes back, and nothing is held.
@@ -585,6 +641,103 @@ TEST_F(TableSaveOutcome, AHeldChangeThatDoesNotGoBackIsToldAfterTheLoad) {
     EXPECT_EQ(db.run(kItemRows), "1:aa1 edited,2:bb2 elsewhere,3:cc3 elsewhere,4:dd4");
 }
 
+// A load that ends while its page is not on screen keeps the notice until
+// the page is back, and then after the sheet the page opened off screen when
+// its save ended there; a rename of the table is not held up by it. Quitting
+// brings the window forward with the sheet the notice waits behind; closing
+// the window shows the page and its notice first.
+TEST_F(TableSaveOutcome, ANoticeWaitsForItsPageToBeOnScreen) {
+    db.run(QString(kItems) + "; CREATE TABLE other (id int PRIMARY KEY)");
+    CommitCutter cutter;
+    ASSERT_NO_FATAL_FAILURE(openThrough(cutter, "item", true));
+    const auto shownAlerts = [] {
+        return std::ranges::count_if(QApplication::allWidgets(),
+                                     [](QWidget *w) { return qobject_cast<Alert *>(w) && w->isVisible(); });
+    };
+    const auto toldOneRow = [&] {
+        Alert *alert = sheet();
+        ASSERT_NE(alert, nullptr);
+        EXPECT_EQ(alert->messageText(), "Changes could not be put back");
+        EXPECT_TRUE(alert->informativeText().startsWith("The changes to 1 row could not be put back"));
+        press(alert, "OK");
+        EXPECT_FALSE(page->hasPendingChanges());
+    };
+    // The deletion of row id waits for another session's lock, or not; its
+    // COMMIT is refused, its outcome not known, and the rows load 3 s late,
+    // after another session changed that row.
+    const auto unsettledDeletion = [&](int id, bool locked) {
+        db.run("INSERT INTO refuse DEFAULT VALUES");
+        PGconnPtr holder = adminConnection(db.name);
+        exec(holder.get(), "BEGIN");
+        exec(holder.get(), QStringLiteral("SELECT FROM item WHERE id = %1 FOR UPDATE").arg(id));
+        if (!locked)
+            exec(holder.get(), "COMMIT");
+        selectRows({int(shownColumn("id").indexOf(QString::number(id)))});
+        page->deleteRows();
+        cutter.arm(kUnsettledAndLoadLate);
+        page->save();
+        if (locked) {
+            ASSERT_NO_FATAL_FAILURE(showOther("other"));
+            exec(holder.get(), "COMMIT");
+        }
+        ASSERT_TRUE(saved());
+        db.run(QStringLiteral("DELETE FROM refuse; UPDATE item SET label = 'elsewhere' WHERE id = %1").arg(id));
+    };
+
+    ASSERT_NO_FATAL_FAILURE(unsettledDeletion(2, true));
+    ASSERT_TRUE(loaded());
+    pumpFor(100ms);
+    EXPECT_TRUE(page->hasPendingChanges());
+    EXPECT_FALSE(ZNTWindowController::anyWindowHasPendingChangesOfItem(*page->table()));
+    ASSERT_NO_FATAL_FAILURE(showPageAgain());
+    EXPECT_EQ(shownAlerts(), 1);
+    Alert *alert = sheet();
+    ASSERT_NE(alert, nullptr);
+    EXPECT_EQ(alert->messageText(), "The changes may have been saved");
+    press(alert, "OK");
+    ASSERT_NO_FATAL_FAILURE(toldOneRow());
+
+    ASSERT_NO_FATAL_FAILURE(unsettledDeletion(3, false));
+    alert = sheet();
+    ASSERT_TRUE(alert && loaded());
+    QWidget elsewhere;
+    uikittest::activate(&elsewhere);
+    pumpUntil([&] { return elsewhere.isActiveWindow(); }, 5s);
+    std::optional<bool> quits;
+    window->resignWithDelegate([&](bool done) { quits = done; });
+    EXPECT_EQ(quits, false);
+    EXPECT_TRUE(pumpUntil([&] { return alert->isActiveWindow(); }, 5s));
+    press(alert, "OK");
+    ASSERT_NO_FATAL_FAILURE(toldOneRow());
+
+    ASSERT_NO_FATAL_FAILURE(unsettledDeletion(4, false));
+    press(sheet(), "OK"); // the changes may have been saved
+    ASSERT_NO_FATAL_FAILURE(showOther("other"));
+    ASSERT_TRUE(loaded());
+    pumpFor(100ms);
+    window->performClose();
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_EQ(window->mainViewController(), page);
+    ASSERT_NO_FATAL_FAILURE(toldOneRow());
+
+    // A rename takes the page out of the window: the window tells its notice.
+    ASSERT_NO_FATAL_FAILURE(unsettledDeletion(1, false));
+    press(sheet(), "OK"); // the changes may have been saved
+    ASSERT_NO_FATAL_FAILURE(showOther("other"));
+    ASSERT_TRUE(loaded());
+    pumpFor(100ms);
+    db.run("ALTER TABLE item RENAME TO renamed");
+    window->replaceNavigationItems(page->table(), table("renamed"));
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    page = nullptr;
+    alert = sheet();
+    ASSERT_NE(alert, nullptr);
+    EXPECT_EQ(alert->messageText(), "Changes could not be put back");
+    press(alert, "OK");
+    EXPECT_EQ(db.run("SELECT string_agg(id || ':' || label, ',' ORDER BY id) FROM renamed"),
+              "1:elsewhere,2:elsewhere,3:elsewhere,4:elsewhere");
+}
+
 // A held deletion that a later committed save left out is told by the load
 // after the next unsettled save, once the close prompt open then is
 // cancelled, or once the save it started has ended; what it discards is not
@@ -600,15 +753,16 @@ TEST_F(TableSaveOutcome, AHeldChangeALaterSaveLeftOutIsToldAfterTheNextLoad) {
     typeInto(0, "label", "aa1 kept");
     page->save();
     ASSERT_TRUE(saved());
-    const auto loadInClosePrompt = [&](const char *label, const char *meanwhile, const char *answer) {
+    const auto loadInClosePrompt = [&](const char *label, const char *meanwhile, const char *answer,
+                                       bool closes = true) {
         typeInto(0, "label", label);
         cutter.arm(kUnsettledAndLoadLate);
         page->save();
         ASSERT_TRUE(saved());
         db.run(meanwhile);
         press(sheet(), "OK"); // the changes may have been saved
-        page->resignWithInformativeText(QString(), [this](bool done) {
-            if (done)
+        page->resignWithInformativeText(QString(), [this, closes](bool done) {
+            if (done && closes)
                 host->close();
         });
         Alert *prompt = sheet();
@@ -649,6 +803,16 @@ TEST_F(TableSaveOutcome, AHeldChangeALaterSaveLeftOutIsToldAfterTheNextLoad) {
     press(alert, "OK");
     EXPECT_EQ(shownColumn("label"), QStringList({"aa1 moved", "bb2", "cc3 again", "dd4"}));
     EXPECT_EQ(db.run(kItemRows), "1:aa1 moved,2:bb2,3:cc3,4:dd4");
+
+    // A prompt that keeps the window (a sort, a reload): its Discard drops the
+    // notice too.
+    loadInClosePrompt("aa1 fifth",
+                      "BEGIN; DELETE FROM refuse; UPDATE item SET label = 'aa1 sixth' WHERE id = 1; COMMIT; "
+                      "INSERT INTO refuse DEFAULT VALUES",
+                      "Discard Changes", false);
+    EXPECT_TRUE(host->isVisible());
+    EXPECT_EQ(sheet(500ms), nullptr);
+    EXPECT_FALSE(page->hasPendingChanges());
 }
 
 // A second save that may have been committed keeps what the first one held:
@@ -666,6 +830,17 @@ TEST_F(TableSaveOutcome, ASecondUnsettledSaveKeepsWhatTheFirstHeld) {
     db.run("DELETE FROM refuse");
     EXPECT_EQ(saveInClosePrompt(), true);
     EXPECT_EQ(db.run(kItemRows), "1:aa1 again,3:cc3,4:dd4");
+
+    // An edit held for row 1, and a save that moves row 1's key: the changes
+    // of one row are left out.
+    db.run("INSERT INTO refuse DEFAULT VALUES");
+    const QList<CommitCutter::Cut> cutAfterRow1 = {{kCommit, false, true}, {"txid_status("}, {"aa1 again", true}};
+    typeInto(0, "label", "aa1 held");
+    unsettledSave(cutter, cutAfterRow1);
+    ASSERT_EQ(shownColumn("id"), QStringList({"1"}));
+    typeInto(0, "id", "7");
+    const QString text = unsettledSave(cutter, cutAfterRow1);
+    EXPECT_TRUE(text.contains("The changes to 1 row are not put back")) << text.toStdString();
 }
 
 // Where the server gives back no written cell (row-level security), a key the
@@ -723,6 +898,34 @@ TEST_F(TableSaveOutcome, AKeyATriggerRewroteIsShownAsStoredAndALaterChangeReache
     page->save();
     ASSERT_TRUE(saved());
     EXPECT_EQ(sheet(300ms), nullptr);
+    EXPECT_EQ(db.run(kCodedRows), "1:b:other,6:a:w");
+}
+
+// The same save, ended while another page was shown (the user went on while
+// another session held the row): the rows load again when the page is back.
+TEST_F(TableSaveOutcome, AKeyATriggerRewroteWhileThePageWasNotOnScreenIsShownAsStoredWhenItIsBack) {
+    db.run(QString(kCoded) + "; INSERT INTO coded VALUES (5, 'b', 'same'), (6, 'a', 'w'), (1, 'b', 'other'); "
+                             "CREATE TABLE other (id int PRIMARY KEY)");
+    ASSERT_NO_FATAL_FAILURE(openInWindow("coded"));
+    const auto rowNamed = [&](const char *name) { return int(shownColumn("name").indexOf(name)); };
+    PGconnPtr holder = adminConnection(db.name);
+    exec(holder.get(), "BEGIN");
+    exec(holder.get(), "SELECT FROM coded WHERE id = 5 FOR UPDATE");
+    typeInto(rowNamed("same"), "id", "1");
+    page->save();
+    ASSERT_NO_FATAL_FAILURE(showOther("other"));
+    exec(holder.get(), "COMMIT");
+    ASSERT_TRUE(saved());
+    pumpFor(100ms);
+    ASSERT_NO_FATAL_FAILURE(showPageAgain());
+    ASSERT_TRUE(loaded());
+    const int row = rowNamed("same");
+    ASSERT_GE(row, 0);
+    EXPECT_EQ(shownColumn("id")[row] + shownColumn("code")[row], "1B");
+    selectRows({row});
+    page->deleteRows();
+    page->save();
+    ASSERT_TRUE(saved());
     EXPECT_EQ(db.run(kCodedRows), "1:b:other,6:a:w");
 }
 
