@@ -374,6 +374,7 @@ private:
     QString m_headerMenuTableColumnIdentifier;
     bool m_layingOutColumns = false;
     bool m_committingEntry = false;
+    bool m_committingSidebarEdit = false;
 
     // Views; the page owns every one of them, also those the window shows.
     QPointer<ZNTControlledView> m_view;

@@ -38,12 +38,14 @@ bool ZNTTableViewController::endEditingForAction() {
 
 // A primitive (also run by undo and redo) drops what is being typed: its rows
 // may be about to change under the editor. Not while the entry that runs it
-// is being committed.
+// is being committed. An edit made in the detail sidebar leaves the focus
+// where the user moved it there (Tab to the next field, a pop-up's choice),
+// or the next key typed would go into the grid.
 void ZNTTableViewController::endEditingForPrimitive() {
     if (m_committingEntry)
         return;
     m_tableView->abortEditing();
-    if (m_tableView->isVisible())
+    if (m_tableView->isVisible() && !m_committingSidebarEdit)
         m_tableView->setFocus(Qt::OtherFocusReason);
 }
 
@@ -441,5 +443,7 @@ void ZNTTableViewController::rowViewControllerDidEditColumn(ZNTSidebarRowEditor 
     }
     if (!differs)
         return;
+    m_committingSidebarEdit = true;
     pushSetValues(rows, r, QList<Value>(rows.size(), newValue), false, editActionName(rows.size()));
+    m_committingSidebarEdit = false;
 }

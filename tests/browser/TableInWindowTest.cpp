@@ -20,6 +20,7 @@
 #include <QComboBox>
 #include <QMenu>
 #include <QMenuBar>
+#include <QTimer>
 
 using namespace pagetest;
 
@@ -305,6 +306,60 @@ TEST_F(TableInWindow, TheDetailSidebarSaysNoRowWithoutARowEditor) {
     saveScreenshot(window.get(), "browser", "window-table-sidebar.png");
     grid()->clearSelection();
     EXPECT_TRUE(page->rightSidebarPlaceholder()->isVisible());
+}
+
+// An edit made in the detail sidebar leaves the focus there: the next key
+// goes to the sidebar's next field, never into the grid's current cell.
+TEST_F(TableInWindow, AnEditInTheDetailSidebarKeepsTheFocusInTheSidebar) {
+    db.run("ALTER TABLE t ADD note text, ADD flag boolean DEFAULT false");
+    show(table("t"));
+    window->toggleRightSidebar();
+    const QStringList first = shownRow(0);
+    typeName(1, "x", true);
+    auto *editor = dynamic_cast<ZNTRowViewController *>(page->sidebarRowViewController());
+    auto field = [&](int entry) { return editor->cellAtRow(entry)->keyViews().front(); };
+    auto typed = [&](int entry) { return qobject_cast<ZNTTextView *>(field(entry))->toPlainText(); };
+
+    key(Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), field(2)) << "on to the note";
+    QTest::keyClicks(QApplication::focusWidget(), "9");
+    key(Qt::Key_Backtab, Qt::ShiftModifier);
+    EXPECT_EQ(QApplication::focusWidget(), field(1)) << "back to the name";
+    QTest::keyClicks(QApplication::focusWidget(), "z");
+    EXPECT_EQ(typed(2), "9");
+    EXPECT_EQ(typed(1), "z");
+    EXPECT_EQ(shownColumn("name"), QStringList({"a", "x"}));
+    EXPECT_EQ(shownColumn("note")[1], "9");
+    EXPECT_EQ(beeps, 0);
+    EXPECT_FALSE(grid()->isEditing());
+    EXPECT_EQ(shownRow(0), first);
+
+    // A special value chosen from the menu (Alt+Down) stays on its entry.
+    ASSERT_TRUE(editor->setFirstResponderToFieldAtIndex(1));
+    QTimer::singleShot(0, [] {
+        QWidget *menu = QApplication::activePopupWidget();
+        ASSERT_NE(menu, nullptr);
+        QTest::keyClick(menu, Qt::Key_Down);
+        QTest::keyClick(menu, Qt::Key_Return);
+    });
+    key(Qt::Key_Down, Qt::AltModifier);
+    ASSERT_TRUE(pumpUntil([] { return !QApplication::activePopupWidget(); }, 5s));
+    uikittest::activate(window.get()); // the menu's going leaves no window active here
+    ASSERT_TRUE(pumpUntil([&] { return window->isActiveWindow(); }, 5s));
+    EXPECT_EQ(QApplication::focusWidget(), editor->cellAtRow(1)->cellWidget()) << "out of the field, not its text";
+    EXPECT_EQ(shownColumn("name"), QStringList({"a", "NULL"}));
+    key(Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), field(2)) << "on from there";
+
+    // So does a choice in a boolean's pop-up.
+    ASSERT_TRUE(editor->setFirstResponderToFieldAtIndex(3));
+    key(Qt::Key_Up);
+    EXPECT_EQ(QApplication::focusWidget(), field(3));
+    key(Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), field(0)) << "from the last entry to the first";
+    EXPECT_EQ(shownColumn("flag")[1], "TRUE");
+    EXPECT_EQ(beeps, 0);
+    EXPECT_EQ(shownRow(0), first);
 }
 
 TEST_F(TableInWindow, ClosingTheWindowAsksAboutEditsAndThePageTakesItsViewsAlong) {
