@@ -11,6 +11,7 @@
 #include "platform/ProgramError.h"
 
 #include <QHash>
+#include <QSet>
 #include <atomic>
 #include <chrono>
 
@@ -56,32 +57,6 @@ bool serverFills(const Value &cell, const QList<bool> &generated, qsizetype colu
     return cell.isDefault() || generated.value(column);
 }
 
-// What writing after over before sets, and what the statement returns: the
-// cells the server fills, and with returnsWritten the cells written too.
-struct RowWrite {
-    QStringList set;
-    QStringList returning;
-    QList<qsizetype> cells;
-    bool serverFilled = false; // a cell set to DEFAULT, or a generated column
-};
-RowWrite rowWrite(const ZNTConnection &connection, const ZNTColumnList &columns, const ZNTRowValues &before,
-                  const ZNTRowValues &after, const QList<bool> &generated, bool returnsWritten) {
-    RowWrite write;
-    for (qsizetype j = 0; j < after.size() && j < columns.size(); ++j) {
-        const QString name = connection.quoteIdentifier(columns[j]->name());
-        const bool changed = after[j] != before.value(j);
-        const bool filled = serverFills(after[j], generated, j);
-        write.serverFilled = write.serverFilled || filled;
-        if (changed)
-            write.set << name + QLatin1Char('=') + connection.quoteLiteral(after[j]);
-        if ((changed && returnsWritten) || filled) {
-            write.returning << name;
-            write.cells << j;
-        }
-    }
-    return write;
-}
-
 // The value of a statement's one-row, one-column answer; none after an error.
 std::optional<Value> singleValue(const ZNTQuery &query) {
     const auto results = query.results();
@@ -102,12 +77,10 @@ void fillFromServer(ZNTRowValues &row, const QList<qsizetype> &cells, const RowS
     }
 }
 
-// Whether the returned row holds key in its columns from first on.
-bool returnsKey(const RowStore &rows, qsizetype returned, qsizetype first, const ZNTRowValues &key) {
-    if (first + key.size() > rows.columnCount())
-        return false;
-    for (qsizetype k = 0; k < key.size(); ++k) {
-        if (rows.valueAt(returned, int(first + k)) != key[k])
+// Whether the returned row holds key in its columns at.
+bool returnsKey(const RowStore &rows, qsizetype returned, const QList<qsizetype> &at, const ZNTRowValues &key) {
+    for (qsizetype k = 0; k < key.size() && k < at.size(); ++k) {
+        if (at[k] >= rows.columnCount() || rows.valueAt(returned, int(at[k])) != key[k])
             return false;
     }
     return true;
@@ -227,29 +200,61 @@ bool ZNTUpdateInsertDeleteQuery::returnsWrittenCells(const ZNTConnection &connec
     return (kind == 'r' || kind == 'p') && !metadata->hasRules() && metadata->rowSecurity() == false;
 }
 
-// The rows of one UPDATE are told apart by the key columns it does not write:
-// each returns the values its row was loaded with, unless the server stored
-// others. Adds those columns to returning and the rows' values to into; false
-// without such a key (rows matched by every column, or every key column
-// written).
-bool ZNTUpdateInsertDeleteQuery::returnsKeys(const ZNTConnection &connection, const RowList &rows,
-                                             QStringList &returning, Returning &into) const {
-    ZNTRowMatching::RowKey key;
+// Where the columns that tell the table's rows apart (its primary key, else
+// its oid column) stand among the page's; empty without them.
+QList<qsizetype> ZNTUpdateInsertDeleteQuery::identifyingKeyPositions(const ZNTConnection &connection) const {
     QList<qsizetype> positions;
-    if (!ZNTRowMatching::keyOfRelation(*m_table, *metadata(), connection, m_columns, &key, nullptr) ||
-        !key.exactTypes.isEmpty() || key.byLocation ||
-        !ZNTRowMatching::keyPositions(key.columns, m_columns, &positions, nullptr))
+    const ZNTColumnList key = ZNTRowMatching::identifyingKey(*metadata(), connection);
+    if (key.isEmpty() || !ZNTRowMatching::keyPositions(key, m_columns, &positions, nullptr))
+        return {};
+    return positions;
+}
+
+// What writing the changed row's after over its before sets.
+ZNTUpdateInsertDeleteQuery::RowWrite ZNTUpdateInsertDeleteQuery::rowWrite(const ZNTConnection &connection,
+                                                                          qsizetype row,
+                                                                          const QList<bool> &generated) const {
+    const ZNTRowValues &before = m_updateRowsBefore[row];
+    const ZNTRowValues after = m_updateRowsAfter.value(row);
+    RowWrite write;
+    QStringList set;
+    for (qsizetype j = 0; j < after.size() && j < m_columns.size(); ++j) {
+        if (after[j] != before.value(j)) {
+            set << connection.quoteIdentifier(m_columns[j]->name()) + QLatin1Char('=') +
+                       connection.quoteLiteral(after[j]);
+            write.written << j;
+        }
+        if (serverFills(after[j], generated, j))
+            write.filled << j;
+    }
+    write.setText = set.join(QStringLiteral(", "));
+    return write;
+}
+
+// The key columns by which a statement's returned rows pair with its rows:
+// those it neither writes nor leaves to the server, which give back the
+// values its rows were loaded with, unless the server stored others.
+QList<qsizetype> ZNTUpdateInsertDeleteQuery::pairingKey(const ZNTConnection &connection, const RowWrite &write) const {
+    QList<qsizetype> key = identifyingKeyPositions(connection);
+    key.removeIf([&write](qsizetype at) { return write.written.contains(at) || write.filled.contains(at); });
+    return key;
+}
+
+// Whether the rows' values at key, as loaded, differ from row to row.
+bool ZNTUpdateInsertDeleteQuery::keysTellApart(const ZNTConnection &connection, const QList<qsizetype> &key,
+                                               const QList<qsizetype> &rows) const {
+    if (key.isEmpty())
         return false;
-    positions.removeIf([&into](qsizetype position) { return into.cells.contains(position); });
-    if (positions.isEmpty())
-        return false;
-    for (const qsizetype position : std::as_const(positions))
-        returning << connection.quoteIdentifier(m_columns[position]->name());
-    for (const ZNTRowValues &row : rows) {
-        ZNTRowValues values;
-        for (const qsizetype position : std::as_const(positions))
-            values << row.value(position);
-        into.keys << values;
+    QSet<QStringList> seen;
+    for (const qsizetype row : rows) {
+        QStringList values;
+        for (const qsizetype at : key) {
+            const Value value = m_updateRowsBefore[row].value(at);
+            values << (value.isNull() ? QStringLiteral("N") : QLatin1Char('V') + connection.quoteLiteral(value));
+        }
+        if (seen.contains(values))
+            return false;
+        seen.insert(values);
     }
     return true;
 }
@@ -306,85 +311,116 @@ bool ZNTUpdateInsertDeleteQuery::appendDelete(const ZNTConnection &connection, Q
 // A changed row whose values the server fills (a cell set to DEFAULT, a
 // generated column computed again) gets a statement of its own, so that its
 // RETURNING row can be told apart; the others are grouped by their SET list.
-// Where the statements may, they return the cells they wrote too: what the
-// server stored may read otherwise than what was typed, and may differ from
-// row to row of a group (a trigger), so each returns the key columns it does
-// not write as well, which pair its returned rows with its rows and show
-// where a trigger rewrote one of them.
 bool ZNTUpdateInsertDeleteQuery::appendUpdates(const ZNTConnection &connection, QString &text, ErrorPtr *error) {
     struct Group {
-        RowList rows;
-        QStringList names;
-        Returning returning;
+        RowWrite write;
+        QList<qsizetype> rows;
     };
     QStringList groupOrder;
     QHash<QString, Group> groups;
     const QList<bool> generated = generatedColumns();
-    const bool returnsWritten = returnsWrittenCells(connection);
     for (qsizetype i = 0; i < m_updateRowsBefore.size(); ++i) {
-        const ZNTRowValues &before = m_updateRowsBefore[i];
-        const RowWrite write =
-            rowWrite(connection, m_columns, before, m_updateRowsAfter.value(i), generated, returnsWritten);
+        const RowWrite write = rowWrite(connection, i, generated);
         // An unchanged row has nothing to set; "UPDATE ... SET WHERE" is no
         // statement.
-        if (write.set.isEmpty())
+        if (write.written.isEmpty())
             continue;
-        const QString setText = write.set.join(QStringLiteral(", "));
-        if (!write.serverFilled) {
-            if (!groups.contains(setText)) {
-                groupOrder << setText;
-                groups[setText] = Group{{}, write.returning, {{}, write.cells, {}}};
-            }
-            groups[setText].rows.append(before);
-            groups[setText].returning.rows << i;
+        if (!write.filled.isEmpty()) {
+            if (!appendUpdate(connection, text, write, {i}, error))
+                return false;
             continue;
         }
-        const QString where = whereClauseOnConnection(connection, {before}, error);
-        if (where.isNull())
-            return false;
-        QStringList returning = write.returning;
-        Returning into{{i}, write.cells, {}};
-        if (returnsWritten)
-            returnsKeys(connection, {before}, returning, into);
-        appendUpdate(connection, text, setText, where, returning, 1, uint64_t(i), into);
+        if (!groups.contains(write.setText)) {
+            groupOrder << write.setText;
+            groups[write.setText].write = write;
+        }
+        groups[write.setText].rows << i;
     }
     for (const QString &setText : std::as_const(groupOrder)) {
-        Group &group = groups[setText];
-        const QString where = whereClauseOnConnection(connection, group.rows, error);
-        if (where.isNull())
+        if (!appendAlike(connection, text, groups[setText].write, groups[setText].rows, error))
             return false;
-        // Rows that cannot be told apart keep what they were given.
-        if (returnsWritten && !group.names.isEmpty() &&
-            !returnsKeys(connection, group.rows, group.names, group.returning) && group.rows.size() > 1) {
-            group.names.clear();
-            group.returning.cells.clear();
-        }
-        appendUpdate(connection, text, setText, where, group.names, group.rows.size(), PGResultExpectation::NotFound,
-                     group.returning);
     }
     return true;
 }
 
-void ZNTUpdateInsertDeleteQuery::appendUpdate(const ZNTConnection &connection, QString &text, const QString &setText,
-                                              const QString &where, const QStringList &returning, qsizetype rows,
-                                              uint64_t affectedIndex, const Returning &into) {
+// Rows written alike go in one statement where what pairs its returned rows
+// with them, the key columns it neither writes nor leaves to the server, tells
+// them apart, or where it returns nothing to pair. Otherwise each row gets a
+// statement of its own (no key, every key column written, or a part of the key
+// they share), except rows identical in every shown cell: one condition picks
+// them together, and the page cannot tell them apart either.
+bool ZNTUpdateInsertDeleteQuery::appendAlike(const ZNTConnection &connection, QString &text, const RowWrite &write,
+                                             const QList<qsizetype> &rows, ErrorPtr *error) {
+    if (!m_writtenCellsReturned || rows.size() == 1 || keysTellApart(connection, pairingKey(connection, write), rows))
+        return appendUpdate(connection, text, write, rows, error);
+    QStringList order;
+    QHash<QString, QList<qsizetype>> picked;
+    for (const qsizetype row : rows) {
+        const QString where = whereClauseOnConnection(connection, {m_updateRowsBefore[row]}, error);
+        if (where.isNull())
+            return false;
+        if (!picked.contains(where))
+            order << where;
+        picked[where] << row;
+    }
+    for (const QString &where : std::as_const(order)) {
+        if (!appendUpdate(connection, text, write, picked[where], error))
+            return false;
+    }
+    return true;
+}
+
+// One UPDATE of rows, all written alike. Where the statements may, it returns
+// every column as the page's load reads it (by its plain name, whole), since a
+// trigger may have stored other values than those written, in any column; else
+// only the cells the server fills.
+bool ZNTUpdateInsertDeleteQuery::appendUpdate(const ZNTConnection &connection, QString &text, const RowWrite &write,
+                                              const QList<qsizetype> &rows, ErrorPtr *error) {
+    RowList before;
+    for (const qsizetype row : rows)
+        before << m_updateRowsBefore[row];
+    const QString where = whereClauseOnConnection(connection, before, error);
+    if (where.isNull())
+        return false;
+    Returning into{rows, {}, {}, {}, false};
+    QStringList returning;
+    for (qsizetype j = 0; j < m_columns.size(); ++j) {
+        if (m_writtenCellsReturned || write.filled.contains(j)) {
+            returning << connection.quoteIdentifier(m_columns[j]->name());
+            into.cells << j;
+        }
+    }
+    if (m_writtenCellsReturned) {
+        // Every column is returned in the page's order: a key column stands in
+        // the returned row where it stands on the page.
+        into.keyAt = pairingKey(connection, write);
+        for (const ZNTRowValues &row : std::as_const(before)) {
+            ZNTRowValues key;
+            for (const qsizetype at : std::as_const(into.keyAt))
+                key << row.value(at);
+            into.keys << key;
+        }
+        into.alike = into.keyAt.isEmpty() && rows.size() > 1;
+    }
     const QString statement = QStringLiteral("UPDATE %1 SET %2 WHERE %3%4;\n")
-                                  .arg(qualifiedTable(), setText, where, returningClause(connection, returning));
+                                  .arg(qualifiedTable(), write.setText, where, returningClause(connection, returning));
     text += statement;
     m_returningExpectations.append(
-        PGResultExpectation(PGResultExpectation::PGResultExpectationTypeUpdate, statement, rows, affectedIndex));
+        PGResultExpectation(PGResultExpectation::PGResultExpectationTypeUpdate, statement, rows.size(),
+                            rows.size() == 1 ? uint64_t(rows[0]) : PGResultExpectation::NotFound));
     m_returning.append(into);
+    return true;
 }
 
 // A new row returns the cells the server filled and, where the statements may,
-// those it was given, as it stored them.
+// every column, as it stored them.
 void ZNTUpdateInsertDeleteQuery::appendInserts(const ZNTConnection &connection, QString &text) {
     const QList<bool> generated = generatedColumns();
     const bool returnsWritten = returnsWrittenCells(connection);
     for (qsizetype k = 0; k < m_insertRows.size(); ++k) {
         const ZNTRowValues &row = m_insertRows[k];
         QStringList names, values, returning;
-        Returning into{{k}, {}, {}};
+        Returning into{{k}, {}, {}, {}, false};
         for (qsizetype j = 0; j < row.size() && j < m_columns.size(); ++j) {
             const QString name = connection.quoteIdentifier(m_columns[j]->name());
             if (returnsWritten || serverFills(row[j], generated, j)) {
@@ -514,16 +550,16 @@ QString ZNTUpdateInsertDeleteQuery::pairResults(const Job &job, const QList<std:
             break;
         }
         const bool inserted = expectation.type() == PGResultExpectation::PGResultExpectationTypeInsert;
-        const Returning returning = job.returning.value(next);
-        const bool filled = fillRows(inserted ? inserts : updates, returning, *results[r]);
+        const bool filled = fillRows(inserted ? inserts : updates, job.returning.value(next), *results[r]);
         const bool writes = expectation.type() != PGResultExpectation::PGResultExpectationTypeDelete;
         if (!writes || !job.returnsWritten) {
             outcome.filled = outcome.filled && !writes;
             continue;
         }
+        // Every such statement has its rows paired by a key or by being one
+        // or alike: rows that did not pair are not shown as stored.
         outcome.filled = outcome.filled && filled;
-        // Rows their keys, or their being one, could pair, and did not.
-        outcome.unpaired = outcome.unpaired || (!filled && (returning.rows.size() == 1 || !returning.keys.isEmpty()));
+        outcome.unpaired = outcome.unpaired || !filled;
     }
     if (outcome.success && next < job.expectations.size()) {
         outcome.success = false;
@@ -535,19 +571,20 @@ QString ZNTUpdateInsertDeleteQuery::pairResults(const Job &job, const QList<std:
     return message;
 }
 
-// Each returned row goes into the row it belongs to: the row whose unwritten
-// key it returned, else a statement's only row. When rows and returned rows do
-// not pair one to one, every row of the statement keeps what it was given.
-// Answers whether they paired.
+// Each returned row goes into the row it belongs to: the row whose key it
+// returned, else a statement's only row, or its rows alike in the order they
+// came. When rows and returned rows do not pair one to one, every row of the
+// statement keeps what it was given. Answers whether they paired.
 bool ZNTUpdateInsertDeleteQuery::fillRows(RowList &written, const Returning &returning, const ZNTResult &result) {
     const auto rows = result.rows();
-    if (!rows || returning.cells.isEmpty() || returning.rows.isEmpty())
+    if (!rows || returning.cells.isEmpty() || returning.rows.isEmpty() || rows->rowCount() != returning.rows.size())
         return false;
     QList<qsizetype> owners;
-    if (!returning.keys.isEmpty())
+    if (!returning.keyAt.isEmpty())
         owners = ownersOfReturnedRows(returning, *rows);
-    else if (returning.rows.size() == 1 && rows->rowCount() == 1)
-        owners = {0};
+    else if (returning.rows.size() == 1 || returning.alike)
+        for (qsizetype r = 0; r < returning.rows.size(); ++r)
+            owners << r;
     for (qsizetype r = 0; r < owners.size(); ++r) {
         const qsizetype row = returning.rows[owners[r]];
         if (row < written.size())
@@ -566,7 +603,7 @@ QList<qsizetype> ZNTUpdateInsertDeleteQuery::ownersOfReturnedRows(const Returnin
     for (qsizetype r = 0; r < rows.rowCount(); ++r) {
         qsizetype owner = -1;
         for (qsizetype k = 0; k < returning.keys.size(); ++k) {
-            if (!returnsKey(rows, r, returning.cells.size(), returning.keys[k]))
+            if (!returnsKey(rows, r, returning.keyAt, returning.keys[k]))
                 continue;
             if (owner >= 0 || taken[k])
                 return {};

@@ -20,10 +20,12 @@ class ZNTTableMetadata;
 // committed, otherwise rolled back. Cells left to their column default (the
 // DEFAULT marker) and generated columns come back as the server filled them,
 // read through RETURNING as the page's own load reads it. An ordinary or
-// partitioned table without row-level security or rules returns every cell
-// written too, as it stored it (10.999 in a numeric(14,2) column is 11.00),
-// and each UPDATE the key columns it does not write, so that a row whose key
-// a trigger rewrote is told (writtenRowsUnpaired); elsewhere such a RETURNING
+// partitioned table without row-level security or rules returns every column
+// of the rows written, as it stored them (10.999 in a numeric(14,2) column is
+// 11.00, and what a BEFORE trigger set), and each row is paired with the
+// returned row that holds the key it was loaded with, in the key columns the
+// statement neither wrote nor left to the server; a row whose key a trigger
+// rewrote pairs with none (writtenRowsUnpaired). Elsewhere such a RETURNING
 // clause may be refused, and a written cell keeps the value it was given.
 //
 //     auto save = std::make_shared<ZNTUpdateInsertDeleteQuery>();
@@ -92,12 +94,13 @@ public:
     // otherwise a written cell keeps what it was given. Set by prepareSQL….
     bool writtenCellsReturned() const { return m_writtenCellsReturned; }
     // After a run that got past BEGIN without a statement error: every row
-    // the save wrote came back, as stored, paired with its own row, so the
-    // completed rows are what the server holds.
+    // the save wrote came back whole, as stored, paired with its own row, so
+    // the completed rows are what the server holds.
     bool writtenRowsFilled() const { return m_writtenRowsFilled; }
-    // The same run: a statement's returned rows did not pair with its rows (a
-    // trigger rewrote a key column the save did not write), so the completed
-    // rows are not what the server holds and only a load shows them.
+    // The same run, where the statements return the cells they write: a
+    // statement's returned rows did not pair with its rows (a trigger rewrote
+    // a key column the statement did not write), so the completed rows are
+    // not what the server holds and only a load shows them.
     bool writtenRowsUnpaired() const { return m_writtenRowsUnpaired; }
     const QList<PGResultExpectation> &returningExpectations() const { return m_returningExpectations; }
 
@@ -123,13 +126,27 @@ private:
     // Where the RETURNING rows of a statement go: into which rows (of
     // insertRows or updateRowsAfter, by the statement's type) and at which
     // cells (positions in columns(), in RETURNING order). Where the written
-    // cells are returned, an UPDATE also returns, after the cells, the key
-    // columns it does not write, which pair its returned rows with its rows:
-    // keys holds them as each row was loaded, parallel to rows.
+    // cells are returned, every column is, in the page's order; an UPDATE's
+    // returned rows then pair with its rows by the key columns at keyAt (in
+    // the returned row), which it neither wrote nor left to the server: keys
+    // holds their values as each row was loaded, parallel to rows. Without
+    // such columns a statement of one row pairs by itself, and one of rows
+    // alike (identical in every shown cell) takes its returned rows in the
+    // order they came.
     struct Returning {
         QList<qsizetype> rows;
         QList<qsizetype> cells;
+        QList<qsizetype> keyAt;
         QList<ZNTRowValues> keys;
+        bool alike = false;
+    };
+    // The cells one changed row sets (written) and those the server fills (a
+    // cell set to DEFAULT, a generated column); rows written alike share the
+    // SET text.
+    struct RowWrite {
+        QString setText;
+        QList<qsizetype> written;
+        QList<qsizetype> filled;
     };
     // What the connection queue's job works on, copied when the save starts.
     struct Job {
@@ -155,13 +172,18 @@ private:
     QString qualifiedTable() const;
     QList<bool> generatedColumns() const;
     bool returnsWrittenCells(const ZNTConnection &connection) const;
-    bool returnsKeys(const ZNTConnection &connection, const RowList &rows, QStringList &returning,
-                     Returning &into) const;
+    QList<qsizetype> identifyingKeyPositions(const ZNTConnection &connection) const;
+    RowWrite rowWrite(const ZNTConnection &connection, qsizetype row, const QList<bool> &generated) const;
+    QList<qsizetype> pairingKey(const ZNTConnection &connection, const RowWrite &write) const;
+    bool keysTellApart(const ZNTConnection &connection, const QList<qsizetype> &key,
+                       const QList<qsizetype> &rows) const;
     bool newValuesHaveLiterals(const ZNTConnection &connection, ErrorPtr *error) const;
     bool appendDelete(const ZNTConnection &connection, QString &text, ErrorPtr *error);
     bool appendUpdates(const ZNTConnection &connection, QString &text, ErrorPtr *error);
-    void appendUpdate(const ZNTConnection &connection, QString &text, const QString &setText, const QString &where,
-                      const QStringList &returning, qsizetype rows, uint64_t affectedIndex, const Returning &into);
+    bool appendAlike(const ZNTConnection &connection, QString &text, const RowWrite &write,
+                     const QList<qsizetype> &rows, ErrorPtr *error);
+    bool appendUpdate(const ZNTConnection &connection, QString &text, const RowWrite &write,
+                      const QList<qsizetype> &rows, ErrorPtr *error);
     void appendInserts(const ZNTConnection &connection, QString &text);
     // main thread
     void finish(const Outcome &outcome);

@@ -95,9 +95,9 @@ TEST_F(RowEdits, StatementsComeInTheirOrderWithTheirExpectations) {
     action->setInsertRows({{Value::defaultMarker(), Value::defaultMarker()}, {integer(9), Value::null()}});
     EXPECT_EQ(prepared(action),
               "DELETE FROM \"public\".\"items\" WHERE \"id\"='1';\n"
-              "UPDATE \"public\".\"items\" SET \"name\"=DEFAULT WHERE \"id\"='4' RETURNING \"name\", \"id\";\n"
+              "UPDATE \"public\".\"items\" SET \"name\"=DEFAULT WHERE \"id\"='4' RETURNING \"id\", \"name\";\n"
               "UPDATE \"public\".\"items\" SET \"name\"='x' WHERE \"id\"='2' OR \"id\"='3' "
-              "RETURNING \"name\", \"id\";\n"
+              "RETURNING \"id\", \"name\";\n"
               "INSERT INTO \"public\".\"items\" VALUES(DEFAULT) RETURNING \"id\", \"name\";\n"
               "INSERT INTO \"public\".\"items\"(\"id\", \"name\") VALUES('9', NULL) RETURNING \"id\", \"name\";\n");
     QList<std::tuple<int, int64_t, uint64_t>> expectations;
@@ -107,6 +107,16 @@ TEST_F(RowEdits, StatementsComeInTheirOrderWithTheirExpectations) {
     EXPECT_EQ(expectations,
               (QList<std::tuple<int, int64_t, uint64_t>>{{2, 1, none}, {1, 1, 2}, {1, 2, none}, {0, 1, 0}, {0, 1, 1}}));
     EXPECT_FALSE(action->sql().contains("BEGIN")) << "the preview shows the statements only";
+
+    // Rows given one key could not be told apart by what they return: each
+    // has a statement of its own.
+    action->setDeleteRows({});
+    action->setInsertRows({});
+    action->setUpdateRowsAfter({{integer(7), text("b")}, {integer(7), text("c")}});
+    action->setUpdateRowsBefore({{integer(2), text("b")}, {integer(3), text("c")}});
+    EXPECT_EQ(prepared(action),
+              "UPDATE \"public\".\"items\" SET \"id\"='7' WHERE \"id\"='2' RETURNING \"id\", \"name\";\n"
+              "UPDATE \"public\".\"items\" SET \"id\"='7' WHERE \"id\"='3' RETURNING \"id\", \"name\";\n");
 }
 
 TEST_F(RowEdits, KeysPickTheirRowsWhateverTheTable) {

@@ -85,7 +85,7 @@ TEST_F(TableAfterReload, PreviewAndSaveAfterAnotherWindowsReloadWriteTheUpdateAn
 
     const QString sql = page->sqlPreviewString();
     EXPECT_TRUE(sql.contains("DELETE FROM \"public\".\"t\" WHERE \"id\"='2';")) << sql.toStdString();
-    EXPECT_TRUE(sql.contains("UPDATE \"public\".\"t\" SET \"name\"='A' WHERE \"id\"='1' RETURNING \"name\", \"id\";"))
+    EXPECT_TRUE(sql.contains("UPDATE \"public\".\"t\" SET \"name\"='A' WHERE \"id\"='1' RETURNING \"id\", \"name\";"))
         << sql.toStdString();
 
     // The preview panel follows a further edit.

@@ -1,7 +1,7 @@
 // Editing on the table page against the test server, read back with psql:
-// typed text the server converts or refuses, new rows with the server's keys,
-// undo and discard, the prompt before a page change, the detail sidebar, and
-// the read-only page of the row picker.
+// typed text the server converts or refuses, rows shown as stored after a
+// save, new rows with the server's keys, undo and discard, the prompt before a
+// page change, the detail sidebar, and the read-only page of the row picker.
 #include "TablePageTestSupport.h"
 #include "browser/ZNTCopyModes.h"
 #include "browser/ZNTRowEditorHook.h"
@@ -509,4 +509,74 @@ TEST_F(TableEdits, TheRowCountFollowsTheRowsASaveInsertedAndDeleted) {
     grid()->abortEditing();
     saveAndWait();
     EXPECT_EQ(page->statusText(), "Rows 1-11");
+}
+
+// Rows given one key, which a trigger stores apart, each have a statement of
+// their own, as do rows given one code that share the rest of their key: each
+// row is shown whole as stored (with the count of its saves, which the trigger
+// keeps), in place, and a later edit reaches only its row, not the one another
+// session added under the key typed.
+TEST_F(TableEdits, RowsWrittenAlikeThatTheirKeysDoNotTellApartAreShownAsStored) {
+    db.run("CREATE TABLE moved (id int, code text, name text, saves int DEFAULT 0, PRIMARY KEY (id, code)); "
+           "CREATE FUNCTION moved() RETURNS trigger LANGUAGE plpgsql AS $$BEGIN "
+           "IF NEW.id <> OLD.id THEN NEW.id := NEW.id * 100 + OLD.id; END IF; "
+           "IF NEW.code <> OLD.code THEN NEW.code := NEW.code || OLD.code; END IF; "
+           "NEW.saves := OLD.saves + 1; RETURN NEW; END$$; "
+           "CREATE TRIGGER moved BEFORE UPDATE ON moved FOR EACH ROW EXECUTE FUNCTION moved(); "
+           "INSERT INTO moved VALUES (1, 'a', 'x'), (1, 'b', 'y'), (2, 'a', 'w'), (3, 'a', 'v')");
+    const char *stored = "SELECT string_agg(concat_ws('|', id, code, name, saves), ',' ORDER BY id, code) FROM moved";
+    open("moved");
+    const auto savedInPlace = [&](QList<int> rows, const char *shown, const char *held) {
+        ASSERT_NO_FATAL_FAILURE(saveAndWait());
+        EXPECT_FALSE(page->isLoading()); // not loaded again
+        QStringList seen;
+        for (int row : rows)
+            seen << shownRow(row).join('|');
+        EXPECT_EQ(seen.join(','), shown);
+        EXPECT_EQ(db.run(stored), held);
+    };
+    for (int row : {2, 3}) {
+        typeInto(row, "id", "10");
+        typeInto(row, "code", "c");
+    }
+    savedInPlace({2, 3}, "1002|ca|w|1,1003|ca|v|1", "1|a|x|0,1|b|y|0,1002|ca|w|1,1003|ca|v|1");
+    db.run("INSERT INTO moved VALUES (10, 'c', 'victim')");
+    typeInto(2, "name", "w2");
+    savedInPlace({2}, "1002|ca|w2|2", "1|a|x|0,1|b|y|0,10|c|victim|0,1002|ca|w2|2,1003|ca|v|1");
+    typeInto(0, "code", "z");
+    typeInto(1, "code", "z");
+    savedInPlace({0, 1}, "1|za|x|1,1|zb|y|1", "1|za|x|1,1|zb|y|1,10|c|victim|0,1002|ca|w2|2,1003|ca|v|1");
+}
+
+// Without a key, a row is picked by its values: each row a save wrote is shown
+// whole as the trigger stored it (c2 'B'), one alone, two different ones, and
+// two identical ones, so that a later edit or deletion of the first does not
+// reach the untouched row that now looks as the page would have shown it.
+TEST_F(TableEdits, KeylessRowsAreShownAsStoredAndALaterChangeReachesOnlyItsRow) {
+    db.run("CREATE TABLE k (c1 text, c2 text, c3 text); CREATE FUNCTION upper_b() RETURNS trigger LANGUAGE plpgsql "
+           "AS $$BEGIN IF NEW.c2 = 'b' THEN NEW.c2 := 'B'; END IF; RETURN NEW; END$$; "
+           "CREATE TRIGGER upper_b BEFORE UPDATE ON k FOR EACH ROW EXECUTE FUNCTION upper_b(); "
+           "INSERT INTO k VALUES ('5', 'b', 'same'), ('1', 'b', 'same'), ('6', 'b', 'x'), ('7', 'b', 'y'), "
+           "('8', 'b', 't'), ('8', 'b', 't')");
+    const char *stored = "SELECT string_agg(c1 || c2 || c3, ',' ORDER BY c1 || c2 || c3 COLLATE \"C\") FROM k";
+    open("k");
+    const auto savedInPlace = [&](const char *shown, const char *held) {
+        ASSERT_NO_FATAL_FAILURE(saveAndWait());
+        EXPECT_FALSE(page->isLoading()); // not loaded again
+        QStringList seen;
+        for (int row = 0; row < model()->rowCount(); ++row)
+            seen << shownRow(row).join("");
+        EXPECT_EQ(seen.join(','), shown);
+        EXPECT_EQ(db.run(stored), held);
+    };
+    typeInto(0, "c1", "1");
+    savedInPlace("1Bsame,1bsame,6bx,7by,8bt,8bt", "1Bsame,1bsame,6bx,7by,8bt,8bt");
+    for (int row : {2, 3, 4, 5})
+        typeInto(row, "c1", "1");
+    savedInPlace("1Bsame,1bsame,1Bx,1By,1Bt,1Bt", "1Bsame,1Bt,1Bt,1Bx,1By,1bsame");
+    typeInto(0, "c3", "e");
+    savedInPlace("1Be,1bsame,1Bx,1By,1Bt,1Bt", "1Be,1Bt,1Bt,1Bx,1By,1bsame");
+    selectRows({0});
+    page->deleteRows();
+    savedInPlace("1bsame,1Bx,1By,1Bt,1Bt", "1Bt,1Bt,1Bx,1By,1bsame");
 }
