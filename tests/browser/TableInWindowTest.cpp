@@ -137,8 +137,6 @@ protected:
         }
         return reached;
     }
-
-    std::shared_ptr<ZNTWindowController> window;
 };
 
 } // namespace

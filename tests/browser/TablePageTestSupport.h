@@ -5,6 +5,7 @@
 #pragma once
 
 #include "TestSupport.h"
+#include "browser/BrowserPages.h"
 #include "browser/ZNTTableContentModel.h"
 #include "browser/ZNTTableGridView.h"
 #include "browser/ZNTTableViewController.h"
@@ -19,6 +20,7 @@
 #include "uikit/Beep.h"
 #include "uikit/UikitTestSupport.h"
 #include "uikit/ZNTTableHeaderCell.h"
+#include "window/ZNTWindowController.h"
 
 #include <QApplication>
 #include <QPushButton>
@@ -54,6 +56,13 @@ protected:
         setBeepHook(nullptr);
         while (QWidget *modal = QApplication::activeModalWidget())
             modal->close();
+        if (window) {
+            window->close();
+            window.reset();
+            pumpFor(20ms);
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+            page = nullptr; // the window's
+        }
         delete host;
         delete page;
         pumpFor(20ms);
@@ -96,6 +105,31 @@ protected:
         if (waitForLoad)
             [&] { ASSERT_TRUE(loaded()); }();
         return page;
+    }
+
+    // The same in a main window, as the user has it: the window owns the page,
+    // and takes it off screen to show another.
+    void openInWindow(const QString &name) {
+        BrowserPages::install();
+        window = ZNTWindowController::create(table(name));
+        window->resize(900, 500);
+        uikittest::activate(window.get());
+        pumpUntil([&] { return window->isActiveWindow(); }, 5s);
+        page = qobject_cast<ZNTTableViewController *>(window->mainViewController());
+        ASSERT_NE(page, nullptr);
+        ASSERT_TRUE(loaded());
+    }
+    // Another table's page takes the window; the first page goes off screen.
+    void showOther(const QString &name) {
+        window->navigateToItem(table(name));
+        ASSERT_NE(window->mainViewController(), page);
+        ASSERT_FALSE(page->view()->isVisible());
+    }
+    // Back to the page; what waited for it runs on the next turn.
+    void showPageAgain() {
+        window->goBack();
+        ASSERT_EQ(window->mainViewController(), page);
+        pumpFor(50ms);
     }
 
     bool loaded(std::chrono::milliseconds timeout = 30s) {
@@ -200,6 +234,7 @@ protected:
     std::shared_ptr<ZNTServer> server;
     ZNTTableViewController *page = nullptr;
     QWidget *host = nullptr;
+    std::shared_ptr<ZNTWindowController> window; // openInWindow's
     int beeps = 0;
 };
 
