@@ -22,10 +22,14 @@ QString ZNTFavoritePasteboardWriter::privateFolder() {
     if (!folder) {
         // QTemporaryDir makes the folder 0700: the files in it hold passwords.
         folder = new QTemporaryDir(QDir::tempPath() + "/trellan-drag-XXXXXX");
-        QObject::connect(qApp, &QCoreApplication::aboutToQuit, [] {
+        const auto remove = [] {
             delete dragFolder();
             dragFolder() = nullptr;
-        });
+        };
+        QObject::connect(qApp, &QCoreApplication::aboutToQuit, remove);
+        // An application that ends without running its event loop never says
+        // it quits; its end still takes the folder.
+        QObject::connect(qApp, &QObject::destroyed, remove);
     }
     return folder->isValid() ? folder->path() : QString();
 }

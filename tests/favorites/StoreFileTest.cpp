@@ -280,17 +280,22 @@ TEST_F(StoreFile, AReadOnlyStoreReportsTheSaveAndKeepsTheEditsInMemory) {
         saveOrFail(store);
     }
     QStringList launcher;
+    QMap<QString, QString> environment{{"TRELLAN_STORE_PATH", path()}, {"HOME", dir.path()}};
     if (geteuid() == 0) {
-        // Root writes whatever the modes say: the child becomes nobody.
+        // Root writes whatever the modes say: the child becomes nobody, with a
+        // temporary folder in ours that it may write as it may /tmp.
         launcher = {"setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups", "--"};
         ::chmod(QFile::encodeName(dir.path()).constData(), 0755);
         ::chmod(QFile::encodeName(dir.filePath("Trellan")).constData(), 0755);
         ::chmod(QFile::encodeName(path()).constData(), 0644);
+        ASSERT_TRUE(QDir(dir.path()).mkdir("tmp"));
+        ::chmod(QFile::encodeName(dir.filePath("tmp")).constData(), 01777);
+        environment.insert("TMPDIR", dir.filePath("tmp"));
     } else {
         ::chmod(QFile::encodeName(dir.filePath("Trellan")).constData(), 0555);
         ::chmod(QFile::encodeName(path()).constData(), 0444);
     }
-    auto child = startCurrentTestInChild({{"TRELLAN_STORE_PATH", path()}, {"HOME", dir.path()}}, launcher);
+    auto child = startCurrentTestInChild(environment, launcher);
     ASSERT_TRUE(child->waitForFinished(60000));
     const QString output = QString::fromUtf8(child->readAllStandardOutput());
     EXPECT_EQ(child->exitCode(), 0) << output.toStdString();

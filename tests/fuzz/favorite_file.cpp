@@ -20,14 +20,13 @@ namespace {
 const QString kPassword = QString::fromUtf8("export pw€");
 
 struct Fixture {
-    Fixture() {
+    explicit Fixture(const QString &folder)
+        : store(ZNTFavoritesStore::create(folder + QStringLiteral("/Trellan/ConnectionFavorites.db"))) {
         SecretStore::setShared(std::make_shared<MemorySecretStore>());
         ErrorPtr error;
         FUZZ_CHECK(store->open(&error));
     }
-    QTemporaryDir dir;
-    std::shared_ptr<ZNTFavoritesStore> store =
-        ZNTFavoritesStore::create(dir.filePath(QStringLiteral("Trellan/ConnectionFavorites.db")));
+    std::shared_ptr<ZNTFavoritesStore> store;
 };
 
 // What importing keeps of a file's dictionary: empty passwords and an empty
@@ -87,7 +86,10 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    static Fixture &fixture = *new Fixture; // never destroyed: the store's queues outlive the run
+    // The store is never destroyed, as its queues outlive the run; its folder
+    // still goes at exit.
+    static QTemporaryDir folder;
+    static Fixture &fixture = *new Fixture(folder.path());
     const QByteArray file = Fuzz::bytes(data, size);
     ErrorPtr error;
     std::optional<QVariantMap> params = ZNTFavoriteFile::paramsForData(file, std::nullopt, &error);

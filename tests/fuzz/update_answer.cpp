@@ -13,8 +13,8 @@
 namespace {
 
 struct Fixture {
-    QTemporaryDir dir;
-    UserDefaults defaults{dir.filePath(QStringLiteral("defaults.ini"))};
+    explicit Fixture(const QString &folder) : defaults(folder + QStringLiteral("/defaults.ini")) {}
+    UserDefaults defaults;
 };
 
 bool hasNull(const QVariant &value) {
@@ -62,7 +62,9 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    static Fixture &fixture = *new Fixture;
+    // The defaults are never destroyed; their folder still goes at exit.
+    static QTemporaryDir folder;
+    static Fixture &fixture = *new Fixture(folder.path());
     UserDefaults &defaults = fixture.defaults;
     QString failure;
     const std::optional<QVariantMap> answer = UpdateStatus::answerFromBytes(Fuzz::bytes(data, size), &failure);

@@ -5,6 +5,7 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QProcess>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <gtest/gtest.h>
 #include <openssl/pem.h>
@@ -107,6 +108,15 @@ std::unique_ptr<QProcess> startCurrentTestInChild(const QMap<QString, QString> &
             env.insert(it.key(), it.value());
     }
     env.insert(kChildVariable, "1");
+    // The child's temporary files go into a folder that goes with the child's
+    // process object, so that a child killed midway leaves none behind. Not
+    // through a launcher: it may run the child as a user who cannot write there.
+    if (launcher.isEmpty() && !environment.contains(QStringLiteral("TMPDIR"))) {
+        auto *temporary = new QTemporaryDir;
+        if (temporary->isValid())
+            env.insert(QStringLiteral("TMPDIR"), temporary->path());
+        QObject::connect(child.get(), &QObject::destroyed, [temporary] { delete temporary; });
+    }
     child->setProcessEnvironment(env);
     child->setProcessChannelMode(QProcess::ForwardedErrorChannel);
     const auto *info = ::testing::UnitTest::GetInstance()->current_test_info();

@@ -37,7 +37,8 @@ QByteArray derFromPemFile(const QString &path);
 
 // Runs the current test again in a fresh process of this executable, with the
 // environment changed as given (a null value removes the variable). In the
-// child isChildRun() is true; the parent fails when the child fails or hangs.
+// child isChildRun() is true, and its TMPDIR (unless given) is a folder that
+// goes with the child; the parent fails when the child fails or hangs.
 bool isChildRun();
 void runCurrentTestInChild(const QMap<QString, QString> &environment,
                            std::chrono::milliseconds limit = std::chrono::seconds(120));
