@@ -37,22 +37,7 @@ protected:
     }
     void TearDown() override {
         ZNTTableViewController::setExporter(nullptr);
-        if (window)
-            window->close();
-        window.reset();
-        pumpFor(20ms);
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        page = nullptr; // the window's
         TablePageTest::TearDown();
-    }
-    void show(const std::shared_ptr<ZNTObject> &item) {
-        window = ZNTWindowController::create(item);
-        window->resize(900, 500);
-        uikittest::activate(window.get());
-        pumpUntil([&] { return window->isActiveWindow(); }, 5s);
-        page = qobject_cast<ZNTTableViewController *>(window->mainViewController());
-        ASSERT_NE(page, nullptr);
-        ASSERT_TRUE(loaded());
     }
     QMenu *editMenu() const {
         for (QMenu *menu : window->menuBar()->findChildren<QMenu *>(Qt::FindDirectChildrenOnly)) {
@@ -142,7 +127,7 @@ protected:
 } // namespace
 
 TEST_F(TableInWindow, TheEditMenuCarriesThePagesCommandsAndTheirKeys) {
-    show(table("t"));
+    ASSERT_NO_FATAL_FAILURE(openInWindow("t"));
     ASSERT_NE(editItem("&Copy"), nullptr);
     ASSERT_NE(editItem("Copy &Special"), nullptr);
     ASSERT_NE(editItem("&Add Row"), nullptr);
@@ -177,7 +162,7 @@ TEST_F(TableInWindow, AltLettersTypeNothingAndSaveDiscardOrPreviewTheFirstChange
            "ALTER TABLE t ADD flag boolean DEFAULT false, ADD n int DEFAULT 5, ADD d date DEFAULT '2024-01-02',"
            " ADD j jsonb DEFAULT '{}', ADD ref int DEFAULT 7 REFERENCES r, ADD b bytea DEFAULT '\\x00ff';"
            "UPDATE t SET flag = true");
-    show(table("t"));
+    ASSERT_NO_FATAL_FAILURE(openInWindow("t"));
     window->toggleRightSidebar();
     typeName(0, "bw");
     key(Qt::Key_S, Qt::AltModifier);
@@ -232,7 +217,7 @@ TEST_F(TableInWindow, AltLettersTypeNothingAndSaveDiscardOrPreviewTheFirstChange
 
 // Add Row's key works where its menu item does; Ctrl+D and Delete stay the sidebar's.
 TEST_F(TableInWindow, CtrlShiftNAddsARowFromTheNavigationSidebar) {
-    show(table("t"));
+    ASSERT_NO_FATAL_FAILURE(openInWindow("t"));
     window->toggleSidebar();
     window->sidebarController()->outlineView()->setFocus();
     key(Qt::Key_N, Qt::ControlModifier | Qt::ShiftModifier);
@@ -245,7 +230,7 @@ TEST_F(TableInWindow, CtrlShiftNAddsARowFromTheNavigationSidebar) {
 }
 
 TEST_F(TableInWindow, ExportHandsTheFilteredQueryAndNameToTheInstalledExporter) {
-    show(table("t"));
+    ASSERT_NO_FATAL_FAILURE(openInWindow("t"));
     QAction *exporting = window->windowAction(ZNTWindowCommand::Export);
     window->validateActions();
     EXPECT_FALSE(exporting->isEnabled()); // no exporter yet
@@ -271,7 +256,7 @@ TEST_F(TableInWindow, ExportHandsTheFilteredQueryAndNameToTheInstalledExporter) 
 }
 
 TEST_F(TableInWindow, TheSwitchGoesToTheStructureAndAReloadAsksFirst) {
-    show(table("t"));
+    ASSERT_NO_FATAL_FAILURE(openInWindow("t"));
     QTest::mouseClick(page->structureContentsSwitcher()->segmentButton(1), Qt::LeftButton);
     ASSERT_EQ(window->currentItem()->objectKind(), ZNTObjectKind::TableSchema);
     EXPECT_EQ(window->currentItem()->name(), "t");
@@ -294,7 +279,7 @@ TEST_F(TableInWindow, TheSwitchGoesToTheStructureAndAReloadAsksFirst) {
 }
 
 TEST_F(TableInWindow, TheDetailSidebarSaysNoRowWithoutARowEditor) {
-    show(table("t"));
+    ASSERT_NO_FATAL_FAILURE(openInWindow("t"));
     window->toggleRightSidebar();
     ASSERT_TRUE(page->rightSidebarView()->isVisible());
     EXPECT_TRUE(page->rightSidebarPlaceholder()->isVisible());
@@ -310,7 +295,7 @@ TEST_F(TableInWindow, TheDetailSidebarSaysNoRowWithoutARowEditor) {
 // goes to the sidebar's next field, never into the grid's current cell.
 TEST_F(TableInWindow, AnEditInTheDetailSidebarKeepsTheFocusInTheSidebar) {
     db.run("ALTER TABLE t ADD note text, ADD flag boolean DEFAULT false");
-    show(table("t"));
+    ASSERT_NO_FATAL_FAILURE(openInWindow("t"));
     window->toggleRightSidebar();
     const QStringList first = shownRow(0);
     typeName(1, "x", true);
@@ -361,7 +346,7 @@ TEST_F(TableInWindow, AnEditInTheDetailSidebarKeepsTheFocusInTheSidebar) {
 }
 
 TEST_F(TableInWindow, ClosingTheWindowAsksAboutEditsAndThePageTakesItsViewsAlong) {
-    show(table("t"));
+    ASSERT_NO_FATAL_FAILURE(openInWindow("t"));
     QPointer<QWidget> accessory = page->accessoryView();
     QPointer<QWidget> detail = page->rightSidebarView();
     typeInto(1, "name", "B");
@@ -386,7 +371,7 @@ TEST_F(TableInWindow, ClosingTheWindowAsksAboutEditsAndThePageTakesItsViewsAlong
 // it goes (its pages first, then its own controls) must not reach its
 // half-gone parts.
 TEST_F(TableInWindow, AWindowLetGoWhileShownGoesQuietly) {
-    show(table("t"));
+    ASSERT_NO_FATAL_FAILURE(openInWindow("t"));
     QWidget *path = nullptr;
     for (QWidget *control : window->findChildren<QComboBox *>())
         if (control->accessibleName() == "Path")

@@ -5,7 +5,6 @@
 #pragma once
 
 #include "TestSupport.h"
-#include "browser/BrowserPages.h"
 #include "browser/ZNTTableContentModel.h"
 #include "browser/ZNTTableGridView.h"
 #include "browser/ZNTTableViewController.h"
@@ -61,8 +60,9 @@ protected:
             window.reset();
             pumpFor(20ms);
             QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-            page = nullptr; // the window's
         }
+        if (pageInWindow)
+            page = nullptr; // the window's, gone with it
         delete host;
         delete page;
         pumpFor(20ms);
@@ -108,14 +108,15 @@ protected:
     }
 
     // The same in a main window, as the user has it: the window owns the page,
-    // and takes it off screen to show another.
+    // and takes it off screen to show another. The pages must be installed
+    // (BrowserPages::install).
     void openInWindow(const QString &name) {
-        BrowserPages::install();
         window = ZNTWindowController::create(table(name));
         window->resize(900, 500);
         uikittest::activate(window.get());
         pumpUntil([&] { return window->isActiveWindow(); }, 5s);
         page = qobject_cast<ZNTTableViewController *>(window->mainViewController());
+        pageInWindow = true;
         ASSERT_NE(page, nullptr);
         ASSERT_TRUE(loaded());
     }
@@ -235,6 +236,7 @@ protected:
     ZNTTableViewController *page = nullptr;
     QWidget *host = nullptr;
     std::shared_ptr<ZNTWindowController> window; // openInWindow's
+    bool pageInWindow = false;
     int beeps = 0;
 };
 

@@ -5,6 +5,7 @@
 #include "CommitCutter.h"
 #include "TablePageTestSupport.h"
 #include "actions/ZNTUpdateInsertDeleteQuery.h"
+#include "browser/BrowserPages.h"
 #include "support/PostgresSupport.h"
 
 #include <algorithm>
@@ -36,6 +37,10 @@ const QList<CommitCutter::Cut> kUnsettledAndLoadLate = {{kCommit, false, true},
 
 class TableSaveOutcome : public TablePageTest {
 protected:
+    void SetUp() override {
+        TablePageTest::SetUp();
+        BrowserPages::install(); // for openInWindow
+    }
     void TearDown() override {
         ZNTUpdateInsertDeleteQuery::setCommitStatementForTesting(QString());
         ZNTUpdateInsertDeleteQuery::setCommitWaitForTesting({});
@@ -63,6 +68,10 @@ protected:
         const QString text = alert ? alert->informativeText() : QString();
         press(alert, "OK");
         return text;
+    }
+    static qsizetype shownAlerts() {
+        return std::ranges::count_if(QApplication::allWidgets(),
+                                     [](QWidget *w) { return qobject_cast<Alert *>(w) && w->isVisible(); });
     }
     // Save in the close prompt: whether it settled.
     std::optional<bool> saveInClosePrompt() {
@@ -471,10 +480,6 @@ TEST_F(TableSaveOutcome, ANoticeWaitsForItsPageToBeOnScreen) {
     db.run(QString(kItems) + "; CREATE TABLE other (id int PRIMARY KEY)");
     CommitCutter cutter;
     ASSERT_NO_FATAL_FAILURE(openThrough(cutter, "item", true));
-    const auto shownAlerts = [] {
-        return std::ranges::count_if(QApplication::allWidgets(),
-                                     [](QWidget *w) { return qobject_cast<Alert *>(w) && w->isVisible(); });
-    };
     const auto toldOneRow = [&] {
         Alert *alert = sheet();
         ASSERT_NE(alert, nullptr);
@@ -509,12 +514,10 @@ TEST_F(TableSaveOutcome, ANoticeWaitsForItsPageToBeOnScreen) {
         press(sheet(), "OK"); // the changes may have been saved
         ASSERT_NO_FATAL_FAILURE(showOther("other"));
         ASSERT_TRUE(loaded());
-        pumpFor(100ms);
     };
 
     ASSERT_NO_FATAL_FAILURE(unsettledDeletion(2, true));
     ASSERT_TRUE(loaded());
-    pumpFor(100ms);
     EXPECT_TRUE(page->hasPendingChanges());
     EXPECT_FALSE(ZNTWindowController::anyWindowHasPendingChangesOfItem(*page->table()));
     ASSERT_NO_FATAL_FAILURE(showPageAgain());
@@ -593,10 +596,9 @@ TEST_F(TableSaveOutcome, AHeldChangeALaterSaveLeftOutIsToldAfterTheNextLoad) {
     EXPECT_TRUE(alert->informativeText().startsWith("The changes to 1 row could not be put back"));
     press(alert, "OK");
     loadInClosePrompt("aa1 third", "UPDATE item SET label = 'aa1 elsewhere' WHERE id = 1", "Discard Changes");
-    const auto shownAlert = [](QWidget *w) { return qobject_cast<Alert *>(w) && w->isVisible(); };
     pumpFor(500ms);
     EXPECT_FALSE(host->isVisible());
-    EXPECT_EQ(std::ranges::count_if(QApplication::allWidgets(), shownAlert), 0);
+    EXPECT_EQ(shownAlerts(), 0);
     EXPECT_FALSE(page->hasPendingChanges());
     uikittest::activate(host);
     EXPECT_EQ(sheet(500ms), nullptr);
@@ -612,7 +614,7 @@ TEST_F(TableSaveOutcome, AHeldChangeALaterSaveLeftOutIsToldAfterTheNextLoad) {
     alert = sheet();
     ASSERT_NE(alert, nullptr);
     EXPECT_EQ(alert->messageText(), "Could not save changes");
-    EXPECT_EQ(std::ranges::count_if(QApplication::allWidgets(), shownAlert), 1); // the notice waits
+    EXPECT_EQ(shownAlerts(), 1); // the notice waits
     press(alert, "OK");
     alert = sheet();
     ASSERT_NE(alert, nullptr);
@@ -648,8 +650,7 @@ TEST_F(TableSaveOutcome, ASecondUnsettledSaveKeepsWhatTheFirstHeld) {
     EXPECT_EQ(saveInClosePrompt(), true);
     EXPECT_EQ(db.run(kItemRows), "1:aa1 again,3:cc3,4:dd4");
 
-    // An edit held for row 1, and a save that moves row 1's key: the changes
-    // of one row are left out.
+    // An edit held for row 1, and a save that moves its key: one row's changes.
     db.run("INSERT INTO refuse DEFAULT VALUES");
     const QList<CommitCutter::Cut> cutAfterRow1 = {{kCommit, false, true}, {"txid_status("}, {"aa1 again", true}};
     typeInto(0, "label", "aa1 held");
@@ -727,7 +728,6 @@ TEST_F(TableSaveOutcome, AKeyATriggerRewroteIsShownAsStoredAndALaterChangeReache
             ASSERT_NO_FATAL_FAILURE(showOther("other"));
             exec(holder.get(), "COMMIT");
             ASSERT_TRUE(saved());
-            pumpFor(100ms);
             ASSERT_NO_FATAL_FAILURE(showPageAgain());
         }
         ASSERT_TRUE(saved());
