@@ -12,9 +12,11 @@ WINDOW = ["test_favorites_FavoritesWindowFilesTest"]
 STORE = ["test_favorites_StoreFileTest"]
 NO_BUS = {"DBUS_SESSION_BUS_ADDRESS": "unix:path=/nonexistent/trellan-no-bus"}
 # (what, program and arguments, whether it passes, environment changes)
+# The build lists the tests outside any session: no runtime folder is set.
+NO_SESSION = {"XDG_RUNTIME_DIR": None}
 CASES = [
-    ("listing the tests", DRAG + ["--gtest_list_tests"], True, {}),
-    ("listing the tests", WINDOW + ["--gtest_list_tests"], True, {}),
+    ("listing the tests", DRAG + ["--gtest_list_tests"], True, NO_SESSION),
+    ("listing the tests", WINDOW + ["--gtest_list_tests"], True, NO_SESSION),
     ("drag files written", DRAG + ["--gtest_filter=FavoriteDrag.FilesAreWrittenOnlyWhenAskedForOwnerOnlyAndOnce"],
      True, {}),
     ("children killed", STORE + ["--gtest_filter=StoreFile.ASaveCutShortAtAnyMomentLeavesEitherTheOldOrTheNewState"],
@@ -41,7 +43,9 @@ for what, command, passes, changes in CASES:
         os.chmod(root, 0o755)
         os.chmod(tmp, 0o1777)
         env = {k: v for k, v in os.environ.items() if not k.startswith(("XDG_", "TRELLAN_TEST_"))}
-        env.update(HOME=home, TMPDIR=tmp, XDG_RUNTIME_DIR=runtime, QT_QPA_PLATFORM="offscreen", **changes)
+        env.update(HOME=home, TMPDIR=tmp, XDG_RUNTIME_DIR=runtime, QT_QPA_PLATFORM="offscreen")
+        env.update(changes)
+        env = {k: v for k, v in env.items() if v is not None}
         result = subprocess.run([os.path.join(tests, command[0])] + command[1:], env=env, capture_output=True,
                                 text=True, timeout=240)
         name = f"{command[0]} ({what})"

@@ -17,9 +17,8 @@ namespace {
 // goes when the program ends, with the folders above it made for it.
 class OwnSettingsFolder {
 public:
-    explicit OwnSettingsFolder(bool listingOnly) {
-        // Listing the tests (as the build does) runs none: it needs no folder.
-        if (listingOnly || qEnvironmentVariableIsSet("TRELLAN_TEST_OWN_SETTINGS"))
+    OwnSettingsFolder() {
+        if (qEnvironmentVariableIsSet("TRELLAN_TEST_OWN_SETTINGS"))
             return;
         QString base = qEnvironmentVariable("XDG_CONFIG_HOME");
         if (base.isEmpty())
@@ -52,9 +51,13 @@ int main(int argc, char **argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     ::testing::InitGoogleTest(&argc, argv);
+    // Listing the tests (as the build does) runs none, and needs no
+    // application: without a session Qt would make a runtime folder for it.
+    if (GTEST_FLAG_GET(list_tests))
+        return RUN_ALL_TESTS();
     // Static, made before the user defaults are: at exit it goes after they
     // have written their last changes into it.
-    static const OwnSettingsFolder settings(GTEST_FLAG_GET(list_tests));
+    static const OwnSettingsFolder settings;
     QApplication app(argc, argv);
     QApplication::setApplicationName("Trellan");
     QApplication::setOrganizationName("Trellan");
