@@ -188,38 +188,37 @@ QSet<QStringList> keysOfChangedRows(const Carried &save) {
 }
 
 // Of the older changes a save leaves out with its own, those of the rows its
-// own changes are on: the user is told of each row once.
-qsizetype changesOfRows(const ZNTTableEdits::HeldChanges &held, const Carried &save, const QSet<QStringList> &keys) {
+// own changes are on (keys as loaded, by the same key columns): the user is
+// told of each row once.
+qsizetype changesOfRows(const ZNTTableEdits::HeldChanges &held, const Carried &save) {
+    const QSet<QStringList> keys = keysOfChangedRows(save);
     qsizetype count = 0;
     for (const Carried &older : held.saves) {
-        const QList<qsizetype> key = positionsOf(older.keyColumns, older.columns);
+        // Keys compare in the save's key column order.
+        const QList<qsizetype> key = positionsOf(save.keyColumns, older.columns);
         if (keys.isEmpty() || key.isEmpty() || !sameKeyColumns(older, save))
             continue;
-        // Keys compare by the save's key column order.
-        QList<qsizetype> ordered;
-        for (const QString &name : save.keyColumns)
-            ordered << older.columns.indexOf(name);
         for (const QList<Values> *rows : {&older.updateRowsBefore, &older.deleteRows})
             count += std::count_if(rows->begin(), rows->end(),
-                                   [&](const Values &row) { return keys.contains(keyText(row, ordered)); });
+                                   [&](const Values &row) { return keys.contains(keyText(row, key)); });
     }
     return count;
 }
 } // namespace
 
 ZNTTableEdits::LeftOut ZNTTableEdits::hold(HeldChanges &held, CarriedChanges save) {
-    // Counted before anything goes: where the save leaves its own changes out,
-    // it leaves out every older one too.
-    const bool ownLeftOut = !positionsOf(save.keyColumns, save.columns).isEmpty() && !leavesNoDoubt(save);
-    const qsizetype withOwnRow = ownLeftOut ? changesOfRows(held, save, keysOfChangedRows(save)) : 0;
+    CarriedChanges kept = save;
+    const LeftOut own = leaveOutUnsafeChanges(kept);
+    // Counted before the older changes go: a save that leaves its own out
+    // leaves out every older one too.
+    const qsizetype withOwnRow = own.uncertain > 0 ? changesOfRows(held, save) : 0;
     // The save as it was made: its own leaving out may drop rows that moved.
     LeftOut leftOut = leaveOutSettledBy(held, save);
-    const LeftOut own = leaveOutUnsafeChanges(save);
     leftOut.withoutKey += own.withoutKey;
     leftOut.uncertain += own.uncertain - withOwnRow;
     leftOut.withOwnRow = withOwnRow;
-    if (save.size() > 0)
-        held.saves << std::move(save);
+    if (kept.size() > 0)
+        held.saves << std::move(kept);
     return leftOut;
 }
 
