@@ -713,13 +713,14 @@ TEST_F(TableSaveOutcome, AKeyATriggerRewroteIsShownAsStoredAndALaterChangeReache
         {"ALTER TABLE coded DROP g", true}};
     for (const auto &[structure, offScreen] : rounds) {
         db.run(QStringLiteral("TRUNCATE coded; %1; INSERT INTO coded VALUES (5, 'b', 'same'), (6, 'a', 'w'), "
-                              "(1, 'b', 'other')")
+                              "(1, 'b', 'other'), (7, 'a', 'z')")
                    .arg(structure));
         page->table()->purgeMetadata();
         page->performReload();
         ASSERT_TRUE(loaded());
         ASSERT_GE(rowNamed("same"), 0);
         typeInto(rowNamed("same"), "id", "1");
+        typeInto(rowNamed("z"), "name", "z2"); // its statement pairs, after the one that did not
         db.run("UPDATE coded SET name = 'w2' WHERE id = 6");
         PGconnPtr holder = adminConnection(db.name);
         exec(holder.get(), offScreen ? "BEGIN; SELECT FROM coded WHERE id = 5 FOR UPDATE" : "SELECT");
@@ -741,7 +742,7 @@ TEST_F(TableSaveOutcome, AKeyATriggerRewroteIsShownAsStoredAndALaterChangeReache
         page->save();
         ASSERT_TRUE(saved());
         EXPECT_EQ(sheet(300ms), nullptr);
-        EXPECT_EQ(db.run(kCodedRows), "1:b:other,6:a:w2");
+        EXPECT_EQ(db.run(kCodedRows), "1:b:other,6:a:w2,7:a:z2");
     }
 }
 
