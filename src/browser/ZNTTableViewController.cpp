@@ -29,7 +29,6 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
-#include <QTimer>
 #include <QToolButton>
 #include <QUndoStack>
 #include <QVBoxLayout>
@@ -81,13 +80,6 @@ ZNTTableViewController::ZNTTableViewController(std::shared_ptr<ZNTTable> table, 
 }
 
 ZNTTableViewController::~ZNTTableViewController() {
-    // Dropped with a notice still to give (its window follows a rename of the
-    // relation): the window it was shown in tells it, on the next turn, when
-    // it is certain that the window is not going too.
-    if (noticeWaits() && m_shownIn) {
-        QTimer::singleShot(
-            0, m_shownIn, [window = m_shownIn, rows = m_notPutBackNotice] { presentNotPutBackNoticeOn(window, rows); });
-    }
     stopQueries();
     m_structureObserver.stopObserving();
     m_saveObserver.stopObserving();

@@ -103,6 +103,7 @@ public:
     bool hasPendingChanges() const override;
     // Edits, the one being typed, or changes held for rows not loaded yet.
     bool hasUnsavedChanges() const override;
+    ZNTPageLeftovers takeLeftovers() override;
     void resignWithDelegate(ZNTResignationDelegate *delegate, std::any userInfo) override;
     QUndoStack *customUndoManager() override; // null while saving
     void toggleTableFilter() override;
@@ -365,8 +366,6 @@ private:
     // A committed save's rows did not come back as the server stored them: the
     // rows load again once the page is on screen, unless a load starts first.
     bool m_reloadAfterSave = false;
-    // The window the page was last shown in.
-    QPointer<QWidget> m_shownIn;
     std::unique_ptr<ZNTSidebarRowEditor> m_sidebarRowViewController;
     QList<int> m_sidebarIndexes;
     QUndoStack *m_undoStack = nullptr;

@@ -314,10 +314,8 @@ void ZNTTableViewController::performDoubleAction(int row) {
 // view or its detail sidebar, and here it does what the button would.
 bool ZNTTableViewController::eventFilter(QObject *watched, QEvent *event) {
     // Queued: after the window has placed the page (its bars, its sidebar, the focus).
-    if (event->type() == QEvent::Show && watched && watched == m_view) {
-        m_shownIn = m_view->window();
+    if (event->type() == QEvent::Show && watched && watched == m_view)
         QMetaObject::invokeMethod(this, &ZNTTableViewController::pageShown, Qt::QueuedConnection);
-    }
     if (event->type() == QEvent::KeyPress && watched && (watched == m_view || watched == m_rightSidebarView)) {
         const auto *key = static_cast<QKeyEvent *>(event);
         if (key->modifiers() == Qt::AltModifier && performSaveBarKey(key->key(), watched == m_rightSidebarView)) {

@@ -204,6 +204,19 @@ void ZNTTableViewController::presentNotPutBackNotice() {
     presentNotPutBackNoticeOn(window, std::exchange(m_notPutBackNotice, 0));
 }
 
+// Its window lets the page go (a rename of the table) while it is not on
+// screen: the notice, and the sheets the page opened on its own view
+// meanwhile, none of which needs the page, go on with the window.
+ZNTPageLeftovers ZNTTableViewController::takeLeftovers() {
+    ZNTPageLeftovers leftovers;
+    if (m_view && m_view->isWindow())
+        leftovers.sheets = uv_sheetsOn(m_view);
+    if (noticeWaits())
+        leftovers.notice = ZNTPageLeftovers::Notice{QStringLiteral("Changes could not be put back"),
+                                                    notPutBackNoticeText(std::exchange(m_notPutBackNotice, 0))};
+    return leftovers;
+}
+
 void ZNTTableViewController::presentNotPutBackNoticeOn(const QPointer<QWidget> &window, qsizetype rows) {
     if (!window || !window->isVisible())
         return;

@@ -4,6 +4,7 @@
 #include <QDialog>
 #include <QPointer>
 #include <QTimer>
+#include <QWindow>
 
 namespace {
 void activateAfterSheet(QWidget *window) {
@@ -36,22 +37,70 @@ void uv_returnFocusAfterSheet(QDialog *sheet) {
     });
 }
 
-QDialog *uv_openSheet(QWidget *window) {
+QList<QDialog *> uv_openSheets(QWidget *window) {
+    QList<QDialog *> sheets;
     if (!window)
-        return nullptr;
+        return sheets;
     for (QDialog *sheet : window->findChildren<QDialog *>()) {
         if (sheet->isVisible() && sheet->windowModality() != Qt::NonModal)
-            return sheet;
+            sheets << sheet;
     }
-    return nullptr;
+    // Only the newest modal window is known for certain; among the others,
+    // one shown later was given to its window later.
+    if (auto *modal = qobject_cast<QDialog *>(QApplication::activeModalWidget()); modal && sheets.removeOne(modal))
+        sheets << modal;
+    return sheets;
+}
+
+QDialog *uv_openSheet(QWidget *window) {
+    const QList<QDialog *> sheets = uv_openSheets(window);
+    return sheets.isEmpty() ? nullptr : sheets.last();
+}
+
+// Its window goes with a new parent; shown again, it is transient for, and
+// modal over, the window it stands on now.
+void uv_moveSheet(QDialog *sheet, QWidget *window) {
+    if (!sheet || !window || sheet->parentWidget() == window)
+        return;
+    const bool shown = sheet->isVisible();
+    // Hiding a dialog that open() made modal takes its modality back.
+    const Qt::WindowModality modality = sheet->windowModality();
+    sheet->setParent(window, sheet->windowFlags());
+    sheet->setWindowModality(modality);
+    // Shown again in a native window of its own: the hidden one could still
+    // count as the focused window, and the sheet as not active, with no key
+    // going anywhere.
+    if (QWindow *native = sheet->windowHandle())
+        native->destroy();
+    if (shown)
+        sheet->show();
+}
+
+// A sheet shown on one of these goes along with it.
+QList<QDialog *> uv_sheetsOn(QWidget *from) {
+    QList<QDialog *> sheets = uv_openSheets(from);
+    sheets.removeIf(
+        [from](QDialog *sheet) { return !sheet->parentWidget() || sheet->parentWidget()->window() != from->window(); });
+    return sheets;
+}
+
+void uv_moveSheets(QWidget *from, QWidget *window) {
+    if (!from || !window || from == window)
+        return;
+    for (QDialog *sheet : uv_sheetsOn(from))
+        uv_moveSheet(sheet, window);
 }
 
 void uv_bringForward(QWidget *window) {
     window->show();
     window->raise();
-    window->activateWindow();
-    if (QDialog *sheet = uv_openSheet(window)) {
+    const QList<QDialog *> sheets = uv_openSheets(window);
+    for (QDialog *sheet : sheets)
         sheet->raise();
-        sheet->activateWindow();
-    }
+    // Activating an older sheet, which the newest blocks, would leave the
+    // keys on a window that takes none.
+    if (sheets.isEmpty())
+        window->activateWindow();
+    else
+        sheets.last()->activateWindow();
 }

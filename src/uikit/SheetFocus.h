@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QList>
+
 class QDialog;
 class QWidget;
 
@@ -13,11 +15,21 @@ class QWidget;
 // window is activated instead.
 void uv_returnFocusAfterSheet(QDialog *sheet);
 
-// The sheet open over window now: a window-modal dialog shown on it or on a
-// widget inside it (a page opens its sheets on its own view while it is not in
-// a window); null when there is none.
+// The sheets open over window now, window-modal dialogs shown on it or on a
+// widget inside it (a page opens its sheets on its own view while it is not
+// in a window), the newest last: the one the application holds modal now,
+// else the one shown on the window most recently.
+QList<QDialog *> uv_openSheets(QWidget *window);
+// The newest of them, which covers the others; null when there is none.
 QDialog *uv_openSheet(QWidget *window);
 
-// Brings window forward, raised and active, and the sheet open over it in
-// front of it with the keys.
+// The open sheets shown on from or a widget in its window, not on another sheet.
+QList<QDialog *> uv_sheetsOn(QWidget *from);
+// Sheets shown on from (a page's own view, while it was not in a window) go
+// onto window: they stand in front of it and block it as its own sheets do.
+void uv_moveSheets(QWidget *from, QWidget *window);
+void uv_moveSheet(QDialog *sheet, QWidget *window);
+
+// Brings window forward, raised with the sheets open over it, and activates
+// one window only: the newest sheet, which takes the keys, else the window.
 void uv_bringForward(QWidget *window);

@@ -7,8 +7,10 @@
 #include <QWidget>
 #include <any>
 #include <functional>
+#include <optional>
 
 class QAction;
+class QDialog;
 class QUndoStack;
 
 // The answer to a request to give up pending edits.
@@ -89,6 +91,19 @@ public:
     virtual bool keepsPageOnReload() const = 0;
 };
 
+// What a page that goes had still to show the user: a notice its window tells
+// in the page's place (in a sheet with one OK), and the sheets the page opened
+// on its own view while it was not on screen, which the window takes on. A
+// sheet handed over must not need the page once it is gone.
+struct ZNTPageLeftovers {
+    struct Notice {
+        QString messageText;
+        QString informativeText;
+    };
+    std::optional<Notice> notice;
+    QList<QDialog *> sheets;
+};
+
 // A page that can hold edits not yet saved. Asked to resign, it settles them
 // (as a rule in a sheet: save, discard or cancel) and then calls the delegate's
 // didResign exactly once, now or later, with the userInfo it was given; the
@@ -101,6 +116,10 @@ public:
     // The edits of its own that are not saved, without what it only has left
     // to tell the user (pending changes may include such a notice).
     virtual bool hasUnsavedChanges() const { return hasPendingChanges(); }
+    // The window lets the page go (a rename took its item, a reload): what the
+    // page has still to show goes with the window. Nothing by default: the
+    // page's sheets go with it.
+    virtual ZNTPageLeftovers takeLeftovers() { return {}; }
 };
 
 // The page's own undo stack; null lets the window's stack serve.

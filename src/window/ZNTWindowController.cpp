@@ -264,6 +264,8 @@ void ZNTWindowController::placeViewForItem(const std::shared_ptr<ZNTObject> &ite
     QWidget *accessory = accessoryProvider ? accessoryProvider->accessoryView() : nullptr;
     QWidget *rightView = rightProvider ? rightProvider->rightSidebarView() : nullptr;
     placeMainView(view, accessory);
+    for (QWidget *part : {view, accessory, rightView})
+        uv_moveSheets(part, this);
     if (m_commandShowsPage || !isSidebarFirstResponder())
         makeMainViewFirstResponder();
 

@@ -86,6 +86,7 @@ public:
     ZNTContentController *mainViewController() const { return m_mainViewController; }
     // The page cached for an item equal to item, without making one.
     ZNTContentController *cachedViewController(const ZNTObject &item) const;
+    // Pages with edits, or a notice a page that went left to tell.
     bool hasPendingChanges() const override;
     // Whether the page the window holds for item, other than except, has
     // changes not saved yet; for a relation or its structure item, any page of
@@ -176,6 +177,13 @@ private:
     void updatePathPopup();
     void removeRightSidebar();
     void dropViewController(const ZNTObject &item);
+    // The page leaves the window for good; what it had still to show stays.
+    void letPageGo(ZNTContentController *controller);
+    // Tells the notices pages left, one after another, after the open sheet.
+    void tellNotice();
+    // After a close or a quit asked the pages: the window and its newest sheet
+    // come forward, unless the window closed.
+    void bringForwardAsking();
     // After this window replaced a relation it renamed or moved: every other
     // window holding it (through any favorite of the same server) follows.
     void followRenamedRelationInOtherWindows(const std::shared_ptr<ZNTObject> &old,
@@ -212,6 +220,8 @@ private:
     // The pages made so far, in the order they were made; keys compare by equality.
     std::vector<std::pair<ZNTObjectKey, QPointer<ZNTContentController>>> m_viewControllers;
     QPointer<ZNTContentController> m_mainViewController;
+    // Notices of pages that went, not told yet: pending until they are.
+    QList<ZNTPageLeftovers::Notice> m_notices;
     QPointer<ZNTSidebarController> m_sidebarController;
     QSplitter *m_splitView = nullptr;
     QWidget *m_mainView = nullptr;

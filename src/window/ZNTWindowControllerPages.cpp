@@ -9,10 +9,13 @@
 #include "model/ZNTTableSchema.h"
 #include "platform/Main.h"
 #include "platform/ProgramError.h"
+#include "uikit/AlertSheet.h"
 #include "uikit/Beep.h"
+#include "uikit/SheetFocus.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QDialog>
 #include <QLineEdit>
 #include <QScopedValueRollback>
 #include <QUndoStack>
@@ -32,6 +35,14 @@ QWidget *focusTarget(QWidget *view) {
             return child;
     }
     return view;
+}
+
+// What keeps a page from going with its item, and a window on a relation's
+// old name after a rename: edits of its own not saved yet. A notice it has
+// only to tell binds nothing to the name; its window tells it if it goes.
+bool holdsUnsavedChanges(ZNTContentController *controller) {
+    auto *holder = capability<ZNTPendingChangesHolder>(controller);
+    return holder && holder->hasUnsavedChanges();
 }
 
 // The relation a rows or a structure page shows; nullptr for any other item.
@@ -71,14 +82,49 @@ void ZNTWindowController::dropViewController(const ZNTObject &item) {
         if (it->first.object().get() != &item && !it->first.object()->isEqual(item))
             continue;
         if (ZNTContentController *controller = it->second)
-            controller->deleteLater();
+            letPageGo(controller);
         m_viewControllers.erase(it);
         return;
     }
 }
 
+// What the page had still to show stays with the window: its sheets stand on
+// the window, and its notice is told after them.
+void ZNTWindowController::letPageGo(ZNTContentController *controller) {
+    if (auto *holder = capability<ZNTPendingChangesHolder>(controller)) {
+        ZNTPageLeftovers leftovers = holder->takeLeftovers();
+        for (QDialog *sheet : std::as_const(leftovers.sheets))
+            uv_moveSheet(sheet, this);
+        if (leftovers.notice) {
+            m_notices << *leftovers.notice;
+            QMetaObject::invokeMethod(this, &ZNTWindowController::tellNotice, Qt::QueuedConnection);
+        }
+    }
+    controller->deleteLater();
+}
+
+// Once, after the sheet open on the window; the next notice after this one.
+void ZNTWindowController::tellNotice() {
+    if (m_notices.isEmpty() || !isOpen())
+        return;
+    if (QDialog *sheet = uv_openSheet(this)) {
+        connect(sheet, &QDialog::finished, this, &ZNTWindowController::tellNotice,
+                Qt::ConnectionType(Qt::QueuedConnection | Qt::SingleShotConnection));
+        return;
+    }
+    const ZNTPageLeftovers::Notice notice = m_notices.takeFirst();
+    Alert *alert =
+        Alert::alertWithMessageText(notice.messageText, QStringLiteral("OK"), {}, {}, notice.informativeText);
+    alert->setAlertStyle(Alert::Style::Critical);
+    QPointer<ZNTWindowController> self(this);
+    alert->compatibleBeginSheetModalForWindow(this, [self](int) {
+        if (self)
+            self->tellNotice();
+    });
+}
+
 bool ZNTWindowController::hasPendingChanges() const {
-    bool pending = false;
+    bool pending = !m_notices.isEmpty();
     for (const auto &[key, controller] : m_viewControllers) {
         if (auto *holder = capability<ZNTPendingChangesHolder>(controller))
             pending = holder->hasPendingChanges() || pending;
@@ -96,8 +142,7 @@ bool ZNTWindowController::hasPendingChangesOfItem(const ZNTObject &item, const Z
         if (controller.data() == except ||
             (relation && shown ? !shown->isSameRelationAs(*relation) : !key.object()->isEqual(item)))
             continue;
-        auto *holder = capability<ZNTPendingChangesHolder>(controller);
-        if (holder && holder->hasUnsavedChanges())
+        if (holdsUnsavedChanges(controller))
             return true;
     }
     return false;
@@ -157,14 +202,10 @@ void ZNTWindowController::followRenamedRelation(const ZNTTable &old, const ZNTTa
         replacements.emplace_back(item, structure ? std::make_shared<ZNTTableSchema>(follower)
                                                   : std::shared_ptr<ZNTObject>(follower));
     }
-    // Dropping a page with changes would lose them: such a window keeps its pages.
-    for (const auto &[item, replacement] : replacements) {
-        for (const auto *each : {item.get(), replacement.get()}) {
-            auto *holder = capability<ZNTPendingChangesHolder>(cachedViewController(*each));
-            if (holder && holder->hasPendingChanges())
-                return;
-        }
-    }
+    // Dropping a page with changes would lose them: such a window keeps its
+    // pages, as the rename check that let the rename go would have refused.
+    if (hasPendingChangesOfItem(old) || hasPendingChangesOfItem(renamed))
+        return;
     for (const auto &[item, replacement] : replacements)
         replaceNavigationItems(item, replacement);
 }
@@ -174,6 +215,14 @@ void ZNTWindowController::resignWithDelegate(ZNTResignationDelegate *delegate, s
     if (m_resigning) {
         // The user is being asked already; a second round of sheets would
         // answer the same question twice.
+        if (delegate)
+            delegate->didResign(false, userInfo);
+        return;
+    }
+    if (!m_notices.isEmpty()) {
+        // A page that went left it to tell: the window is not let go before
+        // the user has seen it.
+        tellNotice();
         if (delegate)
             delegate->didResign(false, userInfo);
         return;
@@ -194,9 +243,18 @@ void ZNTWindowController::resignWithDelegate(ZNTResignationDelegate *delegate, s
 // Quitting asks from whatever window is in front: a window that has something
 // to ask or tell comes forward with it, also a sheet it has open already.
 void ZNTWindowController::resignWithDelegate(std::function<void(bool)> answer) {
-    if (hasPendingChanges())
-        showWindow();
+    const bool asks = hasPendingChanges();
     resignWithDelegate(this, std::move(answer));
+    if (asks)
+        bringForwardAsking();
+}
+
+// Once the page asked is placed and has opened its prompt, or waits behind a
+// sheet: the newest sheet takes the keys, not an older one it covers, nor the
+// window. Windows asked in turn leave them with the last one asked.
+void ZNTWindowController::bringForwardAsking() {
+    if (isOpen())
+        showWindow();
 }
 
 void ZNTWindowController::resign(ZNTObjectList pending, std::function<void(bool)> finished) {
@@ -270,7 +328,10 @@ bool ZNTWindowController::windowShouldClose() {
                                self->close();
                        }));
     *asking = false;
-    return answeredNow->value_or(false);
+    if (answeredNow->value_or(false))
+        return true;
+    bringForwardAsking();
+    return false;
 }
 
 void ZNTWindowController::reloadData() {
@@ -307,7 +368,7 @@ void ZNTWindowController::performReload() {
             continue;
         }
         if (controller)
-            controller->deleteLater();
+            letPageGo(controller);
         it = m_viewControllers.erase(it);
     }
     if (auto *reloadable = capability<ZNTReloadable>(m_mainViewController))

@@ -8,6 +8,7 @@
 #include "browser/BrowserPages.h"
 #include "support/PostgresSupport.h"
 
+#include <QWindow>
 #include <algorithm>
 #include <optional>
 
@@ -81,6 +82,56 @@ protected:
         pumpUntil([&] { return settled->has_value(); });
         return *settled;
     }
+
+    // The notice of one row's change not put back, answered.
+    void toldOneRow() {
+        Alert *alert = sheet();
+        ASSERT_NE(alert, nullptr);
+        EXPECT_EQ(alert->messageText(), "Changes could not be put back");
+        EXPECT_TRUE(alert->informativeText().startsWith("The changes to 1 row could not be put back"));
+        press(alert, "OK");
+        EXPECT_TRUE(!page || !page->hasPendingChanges());
+    }
+    // The deletion of row id of relation waits for another session's lock
+    // (while another table is shown), or not; its COMMIT is refused, its
+    // outcome not known, and the rows load 3 s late, after another session
+    // changed that row.
+    void unsettledDeletion(CommitCutter &cutter, int id, bool locked, const QString &relation = "item") {
+        db.run("INSERT INTO refuse DEFAULT VALUES");
+        PGconnPtr holder = adminConnection(db.name);
+        exec(holder.get(), "BEGIN");
+        exec(holder.get(), QStringLiteral("SELECT FROM %1 WHERE id = %2 FOR UPDATE").arg(relation).arg(id));
+        if (!locked)
+            exec(holder.get(), "COMMIT");
+        selectRows({int(shownColumn("id").indexOf(QString::number(id)))});
+        page->deleteRows();
+        cutter.arm(kUnsettledAndLoadLate);
+        page->save();
+        if (locked) {
+            ASSERT_NO_FATAL_FAILURE(showOther("other"));
+            exec(holder.get(), "COMMIT");
+        }
+        ASSERT_TRUE(saved());
+        db.run(QStringLiteral("DELETE FROM refuse; UPDATE %1 SET label = label || '+' WHERE id = %2")
+                   .arg(relation)
+                   .arg(id));
+    }
+    // Another window takes the keys.
+    void activateElsewhere(QWidget &elsewhere) {
+        uikittest::activate(&elsewhere);
+        pumpUntil([&] { return QGuiApplication::focusWindow() == elsewhere.windowHandle(); }, 5s);
+    }
+    // The windows activated from now on.
+    struct Activations {
+        Activations() {
+            QObject::connect(qApp, &QGuiApplication::focusWindowChanged, &context, [this](QWindow *w) {
+                if (w)
+                    windows << w;
+            });
+        }
+        QObject context;
+        QList<QWindow *> windows;
+    };
 
     // Saves, and answers the failure's sheet; its informative text.
     QString failedSave() {
@@ -480,43 +531,14 @@ TEST_F(TableSaveOutcome, ANoticeWaitsForItsPageToBeOnScreen) {
     db.run(QString(kItems) + "; CREATE TABLE other (id int PRIMARY KEY)");
     CommitCutter cutter;
     ASSERT_NO_FATAL_FAILURE(openThrough(cutter, "item", true));
-    const auto toldOneRow = [&] {
-        Alert *alert = sheet();
-        ASSERT_NE(alert, nullptr);
-        EXPECT_EQ(alert->messageText(), "Changes could not be put back");
-        EXPECT_TRUE(alert->informativeText().startsWith("The changes to 1 row could not be put back"));
-        press(alert, "OK");
-        EXPECT_TRUE(!page || !page->hasPendingChanges());
-    };
-    // The deletion of row id waits for another session's lock, or not; its
-    // COMMIT is refused, its outcome not known, and the rows load 3 s late,
-    // after another session changed that row.
-    const auto unsettledDeletion = [&](int id, bool locked) {
-        db.run("INSERT INTO refuse DEFAULT VALUES");
-        PGconnPtr holder = adminConnection(db.name);
-        exec(holder.get(), "BEGIN");
-        exec(holder.get(), QStringLiteral("SELECT FROM item WHERE id = %1 FOR UPDATE").arg(id));
-        if (!locked)
-            exec(holder.get(), "COMMIT");
-        selectRows({int(shownColumn("id").indexOf(QString::number(id)))});
-        page->deleteRows();
-        cutter.arm(kUnsettledAndLoadLate);
-        page->save();
-        if (locked) {
-            ASSERT_NO_FATAL_FAILURE(showOther("other"));
-            exec(holder.get(), "COMMIT");
-        }
-        ASSERT_TRUE(saved());
-        db.run(QStringLiteral("DELETE FROM refuse; UPDATE item SET label = 'elsewhere' WHERE id = %1").arg(id));
-    };
     const auto loadedOffScreen = [&](int id) {
-        ASSERT_NO_FATAL_FAILURE(unsettledDeletion(id, false));
+        ASSERT_NO_FATAL_FAILURE(unsettledDeletion(cutter, id, false));
         press(sheet(), "OK"); // the changes may have been saved
         ASSERT_NO_FATAL_FAILURE(showOther("other"));
         ASSERT_TRUE(loaded());
     };
 
-    ASSERT_NO_FATAL_FAILURE(unsettledDeletion(2, true));
+    ASSERT_NO_FATAL_FAILURE(unsettledDeletion(cutter, 2, true));
     ASSERT_TRUE(loaded());
     EXPECT_TRUE(page->hasPendingChanges());
     EXPECT_FALSE(ZNTWindowController::anyWindowHasPendingChangesOfItem(*page->table()));
@@ -528,12 +550,11 @@ TEST_F(TableSaveOutcome, ANoticeWaitsForItsPageToBeOnScreen) {
     press(alert, "OK");
     ASSERT_NO_FATAL_FAILURE(toldOneRow());
 
-    ASSERT_NO_FATAL_FAILURE(unsettledDeletion(3, false));
+    ASSERT_NO_FATAL_FAILURE(unsettledDeletion(cutter, 3, false));
     alert = sheet();
     ASSERT_TRUE(alert && loaded());
     QWidget elsewhere;
-    uikittest::activate(&elsewhere);
-    pumpUntil([&] { return elsewhere.isActiveWindow(); }, 5s);
+    activateElsewhere(elsewhere);
     std::optional<bool> quits;
     window->resignWithDelegate([&](bool done) { quits = done; });
     EXPECT_EQ(quits, false);
@@ -547,15 +568,118 @@ TEST_F(TableSaveOutcome, ANoticeWaitsForItsPageToBeOnScreen) {
     EXPECT_EQ(window->mainViewController(), page);
     ASSERT_NO_FATAL_FAILURE(toldOneRow());
 
-    // A rename takes the page out of the window: the window tells its notice.
-    ASSERT_NO_FATAL_FAILURE(loadedOffScreen(1));
-    db.run("ALTER TABLE item RENAME TO renamed");
-    window->replaceNavigationItems(page->table(), table("renamed"));
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    page = nullptr;
+    // The sheet the page opened off screen stands on the window once the page
+    // is back, as quitting or closing shows it: it alone is activated, and
+    // the grid behind it takes no key.
+    grid()->setCurrentIndex(model()->index(0, 0));
+    for (const bool quitting : {true, false}) {
+        ASSERT_NO_FATAL_FAILURE(unsettledDeletion(cutter, 1, true));
+        ASSERT_TRUE(loaded());
+        if (quitting)
+            activateElsewhere(elsewhere);
+        const Activations activated;
+        if (quitting)
+            window->resignWithDelegate([](bool) {});
+        else
+            window->performClose();
+        alert = qobject_cast<Alert *>(QApplication::activeModalWidget());
+        ASSERT_NE(alert, nullptr);
+        EXPECT_EQ(alert->messageText(), "The changes may have been saved");
+        EXPECT_EQ(alert->windowHandle()->transientParent(), window->windowHandle());
+        EXPECT_TRUE(pumpUntil([&] { return alert->isActiveWindow(); }, 5s));
+        pumpFor(50ms);
+        EXPECT_EQ(activated.windows, QList<QWindow *>{alert->windowHandle()}) << quitting;
+        const int row = grid()->currentIndex().row();
+        ASSERT_NE(QApplication::focusWidget(), nullptr);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Down);
+        EXPECT_EQ(grid()->currentIndex().row(), row);
+        press(alert, "OK");
+        ASSERT_NO_FATAL_FAILURE(toldOneRow());
+    }
+
+    // Quitting over the sheet of a failed save: the prompt opens over it and
+    // is the one window activated.
+    typeInto(int(shownColumn("id").indexOf("2")), "id", "3");
+    page->save();
+    ASSERT_TRUE(saved());
+    Alert *failure = sheet();
+    ASSERT_NE(failure, nullptr);
+    EXPECT_EQ(failure->messageText(), "Could not save changes");
+    activateElsewhere(elsewhere);
+    const Activations activated;
+    window->resignWithDelegate([](bool) {});
+    auto *prompt = qobject_cast<Alert *>(QApplication::activeModalWidget());
+    ASSERT_TRUE(prompt && prompt != failure);
+    EXPECT_EQ(prompt->messageText(), "Save changes to the database?");
+    EXPECT_TRUE(pumpUntil([&] { return prompt->isActiveWindow(); }, 5s));
+    pumpFor(50ms);
+    EXPECT_EQ(activated.windows, QList<QWindow *>{prompt->windowHandle()});
+    press(prompt, "Cancel");
+    press(failure, "OK");
+    EXPECT_TRUE(page->discardChanges());
+}
+
+// Another window renames the table while this one's page of it holds only a
+// notice: behind the sheet open on screen, and off screen behind the sheet it
+// opened on its own view there. The window follows the rename, as every
+// window that shows the table does, and tells the notice once, after that
+// sheet, also when it is closed first; its next edit goes to the renamed
+// table, not to the one that takes the old name.
+TEST_F(TableSaveOutcome, EveryWindowOfARenamedTableFollowsItAndTellsTheNoticeOfThePageItDropped) {
+    db.run(QString(kItems) + "; CREATE TABLE other (id int PRIMARY KEY)");
+    CommitCutter cutter;
+    ASSERT_NO_FATAL_FAILURE(openThrough(cutter, "item", true));
+    const auto renamer = ZNTWindowController::create(table("item"));
+    renamer->show();
+    QString name = "item";
+    const auto renameTo = [&](const QString &to) {
+        db.run(QStringLiteral("ALTER TABLE %1 RENAME TO %2").arg(name, to));
+        renamer->performAction(
+            {ZNTActionName::replaceNavigationItems, ZNTObjectList{renamer->currentItem(), table(to)}});
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        page = nullptr; // the page of the old name went
+        name = to;
+    };
+    const auto laterEditGoesToTheRenamedTable = [&](const QString &old) {
+        db.run(QStringLiteral("CREATE TABLE %1 (id int PRIMARY KEY, label text); "
+                              "INSERT INTO %1 VALUES (1, 'new1'), (2, 'new2'), (3, 'new3')")
+                   .arg(old));
+        EXPECT_EQ(window->currentItem()->name(), name);
+        page = qobject_cast<ZNTTableViewController *>(window->mainViewController());
+        ASSERT_TRUE(page && loaded());
+        typeInto(int(shownColumn("id").indexOf("1")), "label", "later in " + name);
+        page->save();
+        ASSERT_TRUE(saved());
+        EXPECT_EQ(db.run(QStringLiteral("SELECT label FROM %1 WHERE id = 1").arg(name)), "later in " + name);
+        EXPECT_EQ(db.run(QStringLiteral("SELECT string_agg(id || ':' || label, ',' ORDER BY id) FROM %1").arg(old)),
+                  "1:new1,2:new2,3:new3");
+    };
+
+    ASSERT_NO_FATAL_FAILURE(unsettledDeletion(cutter, 1, false));
+    Alert *alert = sheet();
+    ASSERT_TRUE(alert && loaded());
+    renameTo("renamed");
+    EXPECT_EQ(window->currentItem()->name(), "renamed");
+    press(alert, "OK");
     ASSERT_NO_FATAL_FAILURE(toldOneRow());
-    EXPECT_EQ(db.run("SELECT string_agg(id || ':' || label, ',' ORDER BY id) FROM renamed"),
-              "1:elsewhere,2:elsewhere,3:elsewhere,4:elsewhere");
+    EXPECT_EQ(sheet(300ms), nullptr);
+    ASSERT_NO_FATAL_FAILURE(laterEditGoesToTheRenamedTable("item"));
+
+    ASSERT_NO_FATAL_FAILURE(unsettledDeletion(cutter, 2, true, name));
+    ASSERT_TRUE(loaded());
+    renameTo("item_old");
+    alert = qobject_cast<Alert *>(QApplication::activeModalWidget());
+    ASSERT_NE(alert, nullptr);
+    EXPECT_EQ(alert->messageText(), "The changes may have been saved");
+    EXPECT_EQ(alert->windowHandle()->transientParent(), window->windowHandle());
+    window->performClose();
+    EXPECT_TRUE(window->isVisible());
+    press(alert, "OK");
+    ASSERT_NO_FATAL_FAILURE(toldOneRow());
+    EXPECT_EQ(sheet(300ms), nullptr);
+    window->goBack();
+    ASSERT_NO_FATAL_FAILURE(laterEditGoesToTheRenamedTable("renamed"));
+    renamer->close();
 }
 
 // A held deletion that a later committed save left out is told by the load
