@@ -25,6 +25,9 @@ QString returningClause(const ZNTConnection &connection, const QStringList &colu
     return QStringLiteral(" RETURNING ") + columns.join(QStringLiteral(", "));
 }
 
+// Before 8.2 standard_conforming_strings cannot be set.
+constexpr quint64 kStandardStringsVersion = 80200;
+
 // txid_current() and txid_status() came with PostgreSQL 10.
 constexpr quint64 kTransactionStatusVersion = 100000;
 
@@ -41,6 +44,12 @@ std::atomic<qint64> unacknowledgedTimeoutMs{kUnacknowledgedTimeout.count()};
 // those of generated columns, which it computes again on every write.
 bool serverFills(const Value &cell, const QList<bool> &generated, qsizetype column) {
     return cell.isDefault() || generated.value(column);
+}
+
+// With why: libpq's text, or the reason the reconnect was refused.
+ErrorPtr lostConnectionError(const ErrorPtr &error) {
+    return KesError::errorWithCode(1, QStringLiteral("The connection was lost."),
+                                   error ? PGError::reasonText(*error) : QString(), error);
 }
 
 // The cells, in order, take the values of the returned row; cells the result
@@ -90,6 +99,11 @@ std::shared_ptr<ZNTTableMetadata> ZNTUpdateInsertDeleteQuery::metadata() const {
     if (m_metadata)
         return m_metadata;
     return m_table ? m_table->metadata() : nullptr;
+}
+
+void ZNTUpdateInsertDeleteQuery::setValueStyles(const ZNTValueStyles &styles) {
+    requireMainThread("ZNTUpdateInsertDeleteQuery::setValueStyles");
+    m_valueStyles = styles;
 }
 
 void ZNTUpdateInsertDeleteQuery::setColumns(const ZNTColumnList &columns) {
@@ -410,6 +424,21 @@ void ZNTUpdateInsertDeleteQuery::appendInserts(const ZNTConnection &connection, 
     }
 }
 
+// BEGIN, and the settings the statements are read under for this transaction
+// alone; a setting the server did not report may not exist there.
+QString ZNTUpdateInsertDeleteQuery::beginText(const ZNTConnection &connection, const QString &standardStrings) const {
+    QString text = QStringLiteral("BEGIN;\n");
+    const auto set = [&](const QString &name, const QString &value) {
+        if (!value.isEmpty())
+            text += QStringLiteral("SET LOCAL %1 = %2;\n").arg(name, connection.quoteLiteral(Value::fromString(value)));
+    };
+    if (connection.serverVersion() >= kStandardStringsVersion)
+        set(QStringLiteral("standard_conforming_strings"), standardStrings);
+    set(QStringLiteral("DateStyle"), m_valueStyles.dateStyle);
+    set(QStringLiteral("IntervalStyle"), m_valueStyles.intervalStyle);
+    return text;
+}
+
 void ZNTUpdateInsertDeleteQuery::executeInBackgroundOnConnection(const std::shared_ptr<ZNTConnection> &connection) {
     requireMainThread("ZNTUpdateInsertDeleteQuery::executeInBackgroundOnConnection");
     ErrorPtr prepareError;
@@ -418,31 +447,46 @@ void ZNTUpdateInsertDeleteQuery::executeInBackgroundOnConnection(const std::shar
         postDoneLater();
         return;
     }
+    // What the literals are quoted for; a reconnect reads it afresh.
+    const QString standardStrings =
+        connection->configurationParameterValues().value(QStringLiteral("standard_conforming_strings"));
     if (!prepareSQLForConnection(*connection, &prepareError)) {
         setError(prepareError);
         postDoneLater();
         return;
     }
-    auto query = ZNTQuery::create(QStringLiteral("BEGIN;\n") + sql(), params());
-    query->setStatusMessage(statusMessage());
+    auto begin = ZNTQuery::create(beginText(*connection, standardStrings));
+    begin->setStatusMessage(statusMessage());
     // Its COMMIT or ROLLBACK would end a transaction the user holds.
-    query->setRefusesUserTransaction(true);
-    setSqlQuery(query);
-    auto execution = query->executionBlockForConnection(connection, true);
+    begin->setRefusesUserTransaction(true);
+    auto statements = ZNTQuery::create(sql(), params());
+    statements->setStatusMessage(statusMessage());
+    statements->setGuardsUserTransaction(false); // within the save's own transaction
+    setSqlQuery(statements);
+    m_beginQuery = begin;
+    auto execution = begin->executionBlockForConnection(connection, true);
     Job job{m_returningExpectations, m_insertRows, m_updateRowsAfter, m_table->name(), m_returning};
     job.readsTransactionId = connection->serverVersion() >= kTransactionStatusVersion;
     job.returnsWritten = m_writtenCellsReturned;
     std::shared_ptr<ZNTUpdateInsertDeleteQuery> self =
         std::static_pointer_cast<ZNTUpdateInsertDeleteQuery>(shared_from_this());
-    connection->connectionQueue().async([self, query, execution, connection, job] {
+    connection->connectionQueue().async([self, begin, statements, execution, connection, job] {
         connection->setUnacknowledgedTimeout(std::chrono::milliseconds(unacknowledgedTimeoutMs.load()));
         execution();
-        const Outcome outcome = runTransaction(job, *query, connection);
+        const Outcome outcome = runTransaction(job, *begin, statements, connection);
         // Left set, it would cut an upload the server holds back (a COPY into a
         // table another session has locked).
         connection->setUnacknowledgedTimeout({});
         Main::post([self, outcome] { self->finish(outcome); });
     });
+}
+
+// A cancel before the save began sends nothing; one while BEGIN runs stops the
+// statements too.
+void ZNTUpdateInsertDeleteQuery::cancel() {
+    if (m_beginQuery)
+        m_beginQuery->cancel();
+    ZNTActionQuery::cancel();
 }
 
 void ZNTUpdateInsertDeleteQuery::finish(const Outcome &outcome) {
@@ -457,6 +501,7 @@ void ZNTUpdateInsertDeleteQuery::finish(const Outcome &outcome) {
     m_writtenRowsUnpaired = outcome.completed && outcome.unpaired;
     postDone();
     setSqlQuery(nullptr);
+    m_beginQuery.reset();
 }
 
 std::shared_ptr<ZNTQuery> ZNTUpdateInsertDeleteQuery::runNow(const std::shared_ptr<ZNTConnection> &connection,
@@ -469,33 +514,40 @@ std::shared_ptr<ZNTQuery> ZNTUpdateInsertDeleteQuery::runNow(const std::shared_p
 }
 
 ZNTUpdateInsertDeleteQuery::Outcome
-ZNTUpdateInsertDeleteQuery::runTransaction(const Job &job, const ZNTQuery &query,
+ZNTUpdateInsertDeleteQuery::runTransaction(const Job &job, const ZNTQuery &begin,
+                                           const std::shared_ptr<ZNTQuery> &statements,
                                            const std::shared_ptr<ZNTConnection> &connection) {
     Outcome outcome;
-    const auto results = query.results();
+    const auto results = begin.results();
     if (results.isEmpty() || results.first()->resultType() != QLatin1String("success")) {
-        if (ZNTQuery::isUserTransactionError(query.error()))
-            outcome.error = query.error();
+        if (ZNTQuery::isUserTransactionError(begin.error()))
+            outcome.error = begin.error();
         else if (connection->state() == ZNTConnection::ZNTConnectionStateLost)
-            // With why: libpq's text, or the reason the reconnect was refused.
-            outcome.error =
-                KesError::errorWithCode(1, QStringLiteral("The connection was lost."),
-                                        query.error() ? PGError::reasonText(*query.error()) : QString(), query.error());
+            outcome.error = lostConnectionError(begin.error());
         else
             outcome.error =
-                KesError::errorWithCode(1, QStringLiteral("Could not start the transaction."), query.error());
+                KesError::errorWithCode(1, QStringLiteral("Could not start the transaction."), begin.error());
         return outcome;
     }
+    // The statements go in a message of their own, once the settings are in
+    // force: the server reads a whole message before it runs any of it, and
+    // reads the quoted values as standard_conforming_strings is then.
+    if (!begin.error()) {
+        if (begin.isCancelled())
+            statements->cancel();
+        statements->executionBlockForConnection(connection, false)();
+    }
     QString message;
-    if (query.error())
-        outcome.error = query.error();
+    if (const ErrorPtr error = begin.error() ? begin.error() : statements->error())
+        outcome.error =
+            connection->state() == ZNTConnection::ZNTConnectionStateLost ? lostConnectionError(error) : error;
     else
-        message = pairResults(job, results, outcome);
+        message = pairResults(job, statements->results(), outcome);
     endTransaction(job, connection, message, outcome);
     return outcome;
 }
 
-// Pairs the results after BEGIN with the expectations, fills the rows written
+// Pairs the statements' results with the expectations, fills the rows written
 // from RETURNING rows, and answers what went wrong (empty when nothing did).
 // The rows count as filled only where every statement that wrote cells
 // returned them and its returned rows paired with its rows.
@@ -507,7 +559,7 @@ QString ZNTUpdateInsertDeleteQuery::pairResults(const Job &job, const QList<std:
     RowList updates = job.updateRowsAfter;
     QString message;
     qsizetype next = 0;
-    for (qsizetype r = 1; r < results.size() && next < job.expectations.size(); ++r, ++next) {
+    for (qsizetype r = 0; r < results.size() && next < job.expectations.size(); ++r, ++next) {
         const PGResultExpectation &expectation = job.expectations[next];
         if (results[r]->affectedRows() != expectation.affectedRows()) {
             outcome.success = false;
