@@ -25,22 +25,11 @@ QString returningClause(const ZNTConnection &connection, const QStringList &colu
     return QStringLiteral(" RETURNING ") + columns.join(QStringLiteral(", "));
 }
 
+// Before 8.2 standard_conforming_strings cannot be set.
+constexpr quint64 kStandardStringsVersion = 80200;
+
 // txid_current() and txid_status() came with PostgreSQL 10.
 constexpr quint64 kTransactionStatusVersion = 100000;
-
-// Marks the error of a save whose COMMIT may have committed.
-const QString kMayHaveCommittedKey = QStringLiteral("ZNTSaveMayHaveCommitted");
-
-QString &commitStatement() {
-    static QString statement = QStringLiteral("COMMIT");
-    return statement;
-}
-
-// How long the program asks what became of a COMMIT whose answer was lost
-// (reconnecting included), and the pause between two questions about it.
-constexpr std::chrono::milliseconds kCommitWait = std::chrono::minutes(1);
-constexpr std::chrono::milliseconds kCommitPoll(500);
-std::atomic<qint64> commitWaitMs{kCommitWait.count()};
 
 // What the save sent and the server has not acknowledged for this long ends the
 // session while the statements and COMMIT are awaited: over a link that died
@@ -57,13 +46,10 @@ bool serverFills(const Value &cell, const QList<bool> &generated, qsizetype colu
     return cell.isDefault() || generated.value(column);
 }
 
-// The value of a statement's one-row, one-column answer; none after an error.
-std::optional<Value> singleValue(const ZNTQuery &query) {
-    const auto results = query.results();
-    const auto rows = results.isEmpty() ? nullptr : results.first()->rows();
-    if (query.error() || !rows || rows->rowCount() != 1)
-        return std::nullopt;
-    return rows->valueAt(0, 0);
+// With why: libpq's text, or the reason the reconnect was refused.
+ErrorPtr lostConnectionError(const ErrorPtr &error) {
+    return KesError::errorWithCode(1, QStringLiteral("The connection was lost."),
+                                   error ? PGError::reasonText(*error) : QString(), error);
 }
 
 // The cells, in order, take the values of the returned row; cells the result
@@ -86,18 +72,6 @@ bool returnsKey(const RowStore &rows, qsizetype returned, const QList<qsizetype>
     return true;
 }
 } // namespace
-
-bool ZNTUpdateInsertDeleteQuery::mayHaveCommitted(const ErrorPtr &error) {
-    return error && error->userInfo().contains(kMayHaveCommittedKey);
-}
-
-void ZNTUpdateInsertDeleteQuery::setCommitStatementForTesting(const QString &statement) {
-    commitStatement() = statement.isEmpty() ? QStringLiteral("COMMIT") : statement;
-}
-
-void ZNTUpdateInsertDeleteQuery::setCommitWaitForTesting(std::chrono::milliseconds bound) {
-    commitWaitMs = (bound.count() > 0 ? bound : kCommitWait).count();
-}
 
 void ZNTUpdateInsertDeleteQuery::setUnacknowledgedTimeoutForTesting(std::chrono::milliseconds timeout) {
     unacknowledgedTimeoutMs = (timeout.count() > 0 ? timeout : kUnacknowledgedTimeout).count();
@@ -125,6 +99,11 @@ std::shared_ptr<ZNTTableMetadata> ZNTUpdateInsertDeleteQuery::metadata() const {
     if (m_metadata)
         return m_metadata;
     return m_table ? m_table->metadata() : nullptr;
+}
+
+void ZNTUpdateInsertDeleteQuery::setValueStyles(const ZNTValueStyles &styles) {
+    requireMainThread("ZNTUpdateInsertDeleteQuery::setValueStyles");
+    m_valueStyles = styles;
 }
 
 void ZNTUpdateInsertDeleteQuery::setColumns(const ZNTColumnList &columns) {
@@ -445,6 +424,21 @@ void ZNTUpdateInsertDeleteQuery::appendInserts(const ZNTConnection &connection, 
     }
 }
 
+// BEGIN, and the settings the statements are read under for this transaction
+// alone; a setting the server did not report may not exist there.
+QString ZNTUpdateInsertDeleteQuery::beginText(const ZNTConnection &connection, const QString &standardStrings) const {
+    QString text = QStringLiteral("BEGIN;\n");
+    const auto set = [&](const QString &name, const QString &value) {
+        if (!value.isEmpty())
+            text += QStringLiteral("SET LOCAL %1 = %2;\n").arg(name, connection.quoteLiteral(Value::fromString(value)));
+    };
+    if (connection.serverVersion() >= kStandardStringsVersion)
+        set(QStringLiteral("standard_conforming_strings"), standardStrings);
+    set(QStringLiteral("DateStyle"), m_valueStyles.dateStyle);
+    set(QStringLiteral("IntervalStyle"), m_valueStyles.intervalStyle);
+    return text;
+}
+
 void ZNTUpdateInsertDeleteQuery::executeInBackgroundOnConnection(const std::shared_ptr<ZNTConnection> &connection) {
     requireMainThread("ZNTUpdateInsertDeleteQuery::executeInBackgroundOnConnection");
     ErrorPtr prepareError;
@@ -453,31 +447,46 @@ void ZNTUpdateInsertDeleteQuery::executeInBackgroundOnConnection(const std::shar
         postDoneLater();
         return;
     }
+    // What the literals are quoted for; a reconnect reads it afresh.
+    const QString standardStrings =
+        connection->configurationParameterValues().value(QStringLiteral("standard_conforming_strings"));
     if (!prepareSQLForConnection(*connection, &prepareError)) {
         setError(prepareError);
         postDoneLater();
         return;
     }
-    auto query = ZNTQuery::create(QStringLiteral("BEGIN;\n") + sql(), params());
-    query->setStatusMessage(statusMessage());
+    auto begin = ZNTQuery::create(beginText(*connection, standardStrings));
+    begin->setStatusMessage(statusMessage());
     // Its COMMIT or ROLLBACK would end a transaction the user holds.
-    query->setRefusesUserTransaction(true);
-    setSqlQuery(query);
-    auto execution = query->executionBlockForConnection(connection, true);
+    begin->setRefusesUserTransaction(true);
+    auto statements = ZNTQuery::create(sql(), params());
+    statements->setStatusMessage(statusMessage());
+    statements->setGuardsUserTransaction(false); // within the save's own transaction
+    setSqlQuery(statements);
+    m_beginQuery = begin;
+    auto execution = begin->executionBlockForConnection(connection, true);
     Job job{m_returningExpectations, m_insertRows, m_updateRowsAfter, m_table->name(), m_returning};
     job.readsTransactionId = connection->serverVersion() >= kTransactionStatusVersion;
     job.returnsWritten = m_writtenCellsReturned;
     std::shared_ptr<ZNTUpdateInsertDeleteQuery> self =
         std::static_pointer_cast<ZNTUpdateInsertDeleteQuery>(shared_from_this());
-    connection->connectionQueue().async([self, query, execution, connection, job] {
+    connection->connectionQueue().async([self, begin, statements, execution, connection, job] {
         connection->setUnacknowledgedTimeout(std::chrono::milliseconds(unacknowledgedTimeoutMs.load()));
         execution();
-        const Outcome outcome = runTransaction(job, *query, connection);
+        const Outcome outcome = runTransaction(job, *begin, statements, connection);
         // Left set, it would cut an upload the server holds back (a COPY into a
         // table another session has locked).
         connection->setUnacknowledgedTimeout({});
         Main::post([self, outcome] { self->finish(outcome); });
     });
+}
+
+// A cancel before the save began sends nothing; one while BEGIN runs stops the
+// statements too.
+void ZNTUpdateInsertDeleteQuery::cancel() {
+    if (m_beginQuery)
+        m_beginQuery->cancel();
+    ZNTActionQuery::cancel();
 }
 
 void ZNTUpdateInsertDeleteQuery::finish(const Outcome &outcome) {
@@ -492,6 +501,7 @@ void ZNTUpdateInsertDeleteQuery::finish(const Outcome &outcome) {
     m_writtenRowsUnpaired = outcome.completed && outcome.unpaired;
     postDone();
     setSqlQuery(nullptr);
+    m_beginQuery.reset();
 }
 
 std::shared_ptr<ZNTQuery> ZNTUpdateInsertDeleteQuery::runNow(const std::shared_ptr<ZNTConnection> &connection,
@@ -504,33 +514,40 @@ std::shared_ptr<ZNTQuery> ZNTUpdateInsertDeleteQuery::runNow(const std::shared_p
 }
 
 ZNTUpdateInsertDeleteQuery::Outcome
-ZNTUpdateInsertDeleteQuery::runTransaction(const Job &job, const ZNTQuery &query,
+ZNTUpdateInsertDeleteQuery::runTransaction(const Job &job, const ZNTQuery &begin,
+                                           const std::shared_ptr<ZNTQuery> &statements,
                                            const std::shared_ptr<ZNTConnection> &connection) {
     Outcome outcome;
-    const auto results = query.results();
+    const auto results = begin.results();
     if (results.isEmpty() || results.first()->resultType() != QLatin1String("success")) {
-        if (ZNTQuery::isUserTransactionError(query.error()))
-            outcome.error = query.error();
+        if (ZNTQuery::isUserTransactionError(begin.error()))
+            outcome.error = begin.error();
         else if (connection->state() == ZNTConnection::ZNTConnectionStateLost)
-            // With why: libpq's text, or the reason the reconnect was refused.
-            outcome.error =
-                KesError::errorWithCode(1, QStringLiteral("The connection was lost."),
-                                        query.error() ? PGError::reasonText(*query.error()) : QString(), query.error());
+            outcome.error = lostConnectionError(begin.error());
         else
             outcome.error =
-                KesError::errorWithCode(1, QStringLiteral("Could not start the transaction."), query.error());
+                KesError::errorWithCode(1, QStringLiteral("Could not start the transaction."), begin.error());
         return outcome;
     }
+    // The statements go in a message of their own, once the settings are in
+    // force: the server reads a whole message before it runs any of it, and
+    // reads the quoted values as standard_conforming_strings is then.
+    if (!begin.error()) {
+        if (begin.isCancelled())
+            statements->cancel();
+        statements->executionBlockForConnection(connection, false)();
+    }
     QString message;
-    if (query.error())
-        outcome.error = query.error();
+    if (const ErrorPtr error = begin.error() ? begin.error() : statements->error())
+        outcome.error =
+            connection->state() == ZNTConnection::ZNTConnectionStateLost ? lostConnectionError(error) : error;
     else
-        message = pairResults(job, results, outcome);
+        message = pairResults(job, statements->results(), outcome);
     endTransaction(job, connection, message, outcome);
     return outcome;
 }
 
-// Pairs the results after BEGIN with the expectations, fills the rows written
+// Pairs the statements' results with the expectations, fills the rows written
 // from RETURNING rows, and answers what went wrong (empty when nothing did).
 // The rows count as filled only where every statement that wrote cells
 // returned them and its returned rows paired with its rows.
@@ -542,7 +559,7 @@ QString ZNTUpdateInsertDeleteQuery::pairResults(const Job &job, const QList<std:
     RowList updates = job.updateRowsAfter;
     QString message;
     qsizetype next = 0;
-    for (qsizetype r = 1; r < results.size() && next < job.expectations.size(); ++r, ++next) {
+    for (qsizetype r = 0; r < results.size() && next < job.expectations.size(); ++r, ++next) {
         const PGResultExpectation &expectation = job.expectations[next];
         if (results[r]->affectedRows() != expectation.affectedRows()) {
             outcome.success = false;
@@ -643,111 +660,4 @@ void ZNTUpdateInsertDeleteQuery::endTransaction(const Job &job, const std::share
                                               : QString();
     outcome.error = KesError::errorWithFormat(
         QStringLiteral("%1\n\nRollback failed: %2").arg(before, rollback->error()->localizedRecoverySuggestion()));
-}
-
-void ZNTUpdateInsertDeleteQuery::commitTransaction(const Job &job, const std::shared_ptr<ZNTConnection> &connection,
-                                                   Outcome &outcome) {
-    // Read inside the transaction, before COMMIT: it is what a new session asks
-    // about when the answer to COMMIT never comes.
-    std::optional<qint64> transactionId;
-    if (job.readsTransactionId) {
-        const auto read = runNow(connection, QStringLiteral("SELECT pg_catalog.txid_current()"),
-                                 QStringLiteral("Committing changes to %1…").arg(job.tableName));
-        if (const auto id = singleValue(*read); id && id->kind() == Value::Kind::Int)
-            transactionId = id->toInt();
-    }
-    const auto commit =
-        runNow(connection, commitStatement(), QStringLiteral("Committing changes to %1…").arg(job.tableName));
-    const auto results = commit->results();
-    const QString answer = results.isEmpty() ? QString() : results.first()->string();
-    // The server answered COMMIT on the transaction's own session (COMMIT never
-    // reconnects): committed, whatever became of the session after.
-    if (answer == QLatin1String("COMMIT"))
-        return;
-    if (commit->error()) {
-        outcome.success = false;
-        outcome.error = commit->error();
-        // Sent, and the session gone before its answer: the server may have
-        // committed, or may still be committing.
-        if (commit->startDate().isValid() && connection->state() == ZNTConnection::ZNTConnectionStateLost)
-            settleLostCommit(job, transactionId, connection, outcome);
-    } else if (answer == QLatin1String("ROLLBACK")) {
-        // The server answers COMMIT of a failed transaction with ROLLBACK,
-        // and no error: nothing was saved.
-        outcome.success = false;
-        outcome.error = KesError::errorWithFormat(QStringLiteral("The server did not commit the changes. The "
-                                                                 "transaction was rolled back."));
-    }
-}
-
-// What the server says of the transaction: "committed", "aborted", "in
-// progress", or empty when it no longer knows; none when it could not be asked.
-// After a pause the pause is taken on the server, so the connection shows the
-// question and its message meanwhile, and quitting cancels it as any statement.
-// A connect it needs, and the wait for its answer, give up at end.
-std::optional<QString> ZNTUpdateInsertDeleteQuery::transactionStatus(const std::shared_ptr<ZNTConnection> &connection,
-                                                                     qint64 transactionId,
-                                                                     std::chrono::steady_clock::time_point end,
-                                                                     bool afterPause, const QString &message) {
-    QString sql = QStringLiteral("SELECT pg_catalog.txid_status(%1)").arg(transactionId);
-    if (afterPause)
-        sql += QStringLiteral(" FROM pg_catalog.pg_sleep(%1)").arg(double(kCommitPoll.count()) / 1000.0);
-    auto ask = ZNTQuery::create(sql);
-    ask->setStatusMessage(message);
-    ask->setAnswerDeadline(end);
-    ask->executionBlockForConnection(connection, true, end)();
-    if (ask->error())
-        return std::nullopt;
-    // NULL: the transaction is too old for the server to remember.
-    const auto answer = singleValue(*ask);
-    return answer && answer->kind() == Value::Kind::String ? answer->toString() : QString();
-}
-
-// A new session (the connection reconnects) asks the server what became of the
-// transaction, again while it is "in progress": still committing (a deferred
-// trigger, a synchronous standby), or never ended, as when the COMMIT did not
-// reach the server and the old session sits idle in it. The bound holds from
-// before the first question, so a reconnect that gets no answer cannot outlast
-// it: the save holds the connection's queue meanwhile. The rows the statements
-// gave back came before COMMIT, so a committed save is complete as it is.
-void ZNTUpdateInsertDeleteQuery::settleLostCommit(const Job &job, std::optional<qint64> transactionId,
-                                                  const std::shared_ptr<ZNTConnection> &connection, Outcome &outcome) {
-    const QString inProgress = QStringLiteral("in progress");
-    std::optional<QString> status = QString();
-    connection->setUnacknowledgedTimeout({}); // the questions have their own bound
-    if (transactionId) {
-        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(commitWaitMs.load());
-        status = transactionStatus(connection, *transactionId, end, false,
-                                   QStringLiteral("Asking whether the changes were saved…"));
-        while (status == inProgress && std::chrono::steady_clock::now() + kCommitPoll <= end &&
-               !connection->shouldCancel()) {
-            const auto next = transactionStatus(
-                connection, *transactionId, end, true,
-                QStringLiteral("Waiting for the server to finish committing the changes to %1…").arg(job.tableName));
-            // An answer still out when the wait ends leaves the last one standing.
-            if (!next && std::chrono::steady_clock::now() >= end)
-                break;
-            status = next;
-        }
-    }
-    if (status == QLatin1String("committed")) {
-        outcome.success = true;
-        outcome.error = nullptr;
-        return;
-    }
-    if (status == QLatin1String("aborted")) {
-        outcome.error = KesError::errorWithFormat(QStringLiteral(
-            "The connection was lost while the changes were being committed. The server did not commit them."));
-        return;
-    }
-    const QString why = !status ? QStringLiteral("the server could not be asked whether it committed them.")
-                        : *status == inProgress
-                            ? QStringLiteral("the server had not finished the transaction when the "
-                                             "program stopped waiting.")
-                            : QStringLiteral("the server could not tell whether it committed them.");
-    outcome.error = Error::make(
-        kBundleIdentifier, 1,
-        {{Error::DescriptionKey,
-          QStringLiteral("The connection was lost while the changes were being committed, and %1").arg(why)},
-         {kMayHaveCommittedKey, true}});
 }

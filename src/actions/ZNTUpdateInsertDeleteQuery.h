@@ -44,6 +44,13 @@ class ZNTTableMetadata;
 // starts, and hands one outcome back to the main thread: the action itself is
 // main-thread only, so the SQL preview may prepare it again while it saves.
 //
+// The transaction sets, for itself alone, the settings the rows were read
+// under (setValueStyles) and the one their literals were quoted for
+// (standard_conforming_strings): the session is the user's too, and after a
+// SET in the SQL Query page or a reconnect the server would read the rows'
+// texts as other values, and so reach other rows. BEGIN and the settings go
+// first, the statements in a message of their own (sqlQuery()).
+//
 // While the statements and COMMIT are awaited, what the save sent and the
 // server did not acknowledge for a minute ends the session, so that a link
 // that died is noticed; a server that works long acknowledges what it gets.
@@ -67,6 +74,7 @@ public:
     // "Saving changes to %@…"
     QString statusMessage() const override;
     void executeInBackgroundOnConnection(const std::shared_ptr<ZNTConnection> &connection) override;
+    void cancel() override;
 
     std::shared_ptr<ZNTTable> table() const { return m_table; }
     void setTable(const std::shared_ptr<ZNTTable> &table);
@@ -76,6 +84,8 @@ public:
     // The structure set, else the table's cached one (null or not loaded when
     // there is none).
     std::shared_ptr<ZNTTableMetadata> metadata() const;
+    // The settings the rows were read under (none: the session's own).
+    void setValueStyles(const ZNTValueStyles &styles);
     ZNTColumnList columns() const { return m_columns; }
     void setColumns(const ZNTColumnList &columns);
     RowList insertRows() const { return m_insertRows; }
@@ -185,11 +195,12 @@ private:
     bool appendUpdate(const ZNTConnection &connection, QString &text, const RowWrite &write,
                       const QList<qsizetype> &rows, ErrorPtr *error);
     void appendInserts(const ZNTConnection &connection, QString &text);
+    QString beginText(const ZNTConnection &connection, const QString &standardStrings) const;
     // main thread
     void finish(const Outcome &outcome);
 
     // connection queue
-    static Outcome runTransaction(const Job &job, const ZNTQuery &query,
+    static Outcome runTransaction(const Job &job, const ZNTQuery &begin, const std::shared_ptr<ZNTQuery> &statements,
                                   const std::shared_ptr<ZNTConnection> &connection);
     static QString pairResults(const Job &job, const QList<std::shared_ptr<ZNTResult>> &results, Outcome &outcome);
     static bool fillRows(RowList &written, const Returning &returning, const ZNTResult &result);
@@ -205,10 +216,12 @@ private:
     static std::shared_ptr<ZNTQuery> runNow(const std::shared_ptr<ZNTConnection> &connection, const QString &sql,
                                             const QString &status);
 
+    std::shared_ptr<ZNTQuery> m_beginQuery; // BEGIN and the settings, while a save runs
     QList<PGResultExpectation> m_returningExpectations;
     QList<Returning> m_returning; // one per expectation
     std::shared_ptr<ZNTTable> m_table;
     std::shared_ptr<ZNTTableMetadata> m_metadata;
+    ZNTValueStyles m_valueStyles;
     ZNTColumnList m_columns;
     RowList m_insertRows;
     RowList m_deleteRows;

@@ -4,6 +4,7 @@
 #include "ZNTRowEditorHook.h"
 #include "ZNTTableEdits.h"
 #include "ZNTTableLayoutStore.h"
+#include "engine/ZNTResult.h"
 #include "platform/Error.h"
 #include "platform/NotificationCenter.h"
 #include "uikit/SQLPreview.h"
@@ -353,6 +354,9 @@ private:
     // The structure the page's result was loaded with: a window reload may
     // purge the cached one while this page keeps its pending edits.
     std::shared_ptr<ZNTTableMetadata> m_resultMetadata;
+    // The settings the rows shown were read under, which their texts need to
+    // mean the same values in a save; they stay with the rows, not the query.
+    ZNTValueStyles m_resultStyles;
 
     // Edits.
     // The changes of saves that may have been committed, put back over the

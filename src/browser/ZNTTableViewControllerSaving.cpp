@@ -26,6 +26,7 @@ std::shared_ptr<ZNTUpdateInsertDeleteQuery> ZNTTableViewController::crudQuery() 
     auto query = std::make_shared<ZNTUpdateInsertDeleteQuery>();
     query->setTable(m_table);
     query->setMetadata(pageMetadata());
+    query->setValueStyles(m_resultStyles);
     query->setColumns(m_model->resultColumns().mid(0, m_model->edits().columnCount()));
     const ZNTTableEdits::Changes changes = m_model->edits().changes();
     query->setInsertRows(changes.insertRows);

@@ -58,6 +58,7 @@ private:
     bool refuseUserTransaction();
     bool setSavepoint();
     void releaseSavepoint();
+    void readValueStyles();
     bool send();
     bool sendText();
     bool hasNulCharacter() const;
@@ -96,6 +97,7 @@ private:
     std::optional<Clock::time_point> answerDeadline;
     std::shared_ptr<ZNTQueryFlowControl> flowControl;
     QString sql;
+    ZNTValueStyles valueStyles;
     // The refusal of the COPY just handled, until the server's result for it.
     std::optional<QString> copyRefusal;
 
@@ -143,6 +145,7 @@ void ZNTQueryExecution::run(bool autoReconnect, ZNTConnection::ConnectDeadline c
     }
     if (!prepareConnection(autoReconnect, connectDeadline) || refuseUserTransaction() || !setSavepoint())
         return;
+    readValueStyles();
     PQsetNoticeReceiver(pg, noticeReceiver, this);
     noticeReceiverInstalled = true;
     if (!send() || !enterSingleRowMode()) {
@@ -258,6 +261,13 @@ void ZNTQueryExecution::releaseSavepoint() {
     }
     Log(QStringLiteral("Could not release the savepoint in the user's transaction: %1")
             .arg(libpqText(PQerrorMessage(pg))));
+}
+
+// As the session stands now, after a reconnect and every SET the user ran:
+// the server reports each change of these two, and libpq keeps the last.
+void ZNTQueryExecution::readValueStyles() {
+    valueStyles.dateStyle = libpqText(PQparameterStatus(pg, "DateStyle"));
+    valueStyles.intervalStyle = libpqText(PQparameterStatus(pg, "IntervalStyle"));
 }
 
 // The lock is not held while sending: a long text may block on the network,
@@ -479,6 +489,7 @@ void ZNTQueryExecution::startRowResult(const PGresult *result) {
     }
     rowResult = ZNTResult::create();
     rowResult->setColumns(columns);
+    rowResult->setValueStyles(valueStyles);
     store = std::make_shared<RowStore>(fields);
     // Rows that are not kept go to a store of their own per batch, which lives
     // only as long as the observers hold the batch.

@@ -109,6 +109,16 @@ void ZNTResult::setLibpqError(bool libpq) {
     m_libpqError = libpq;
 }
 
+ZNTValueStyles ZNTResult::valueStyles() const {
+    std::lock_guard lock(m_mutex);
+    return m_valueStyles;
+}
+
+void ZNTResult::setValueStyles(const ZNTValueStyles &styles) {
+    std::lock_guard lock(m_mutex);
+    m_valueStyles = styles;
+}
+
 QString ZNTResult::description() const {
     std::lock_guard lock(m_mutex);
     return QString::asprintf("<ZNTResult: 0x%8llx message=", static_cast<unsigned long long>(quintptr(this))) +

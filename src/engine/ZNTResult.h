@@ -11,6 +11,15 @@
 
 using ZNTColumnList = QList<std::shared_ptr<ZNTColumn>>;
 
+// The session's settings that decide how dates, times and intervals are
+// written as text, as the server reported them when a query was sent; empty
+// where it reported none. Such a text read back means the same value only
+// under the settings it was written with.
+struct ZNTValueStyles {
+    QString dateStyle;     // DateStyle
+    QString intervalStyle; // IntervalStyle
+};
+
 // One result of a query: a row result (columns and rows, no result type) or a
 // command, notice or error result (message and type "success", "notice" or
 // "error"). The connection queue fills it while the main thread reads it, so
@@ -49,6 +58,9 @@ public:
     // not the server: its long lines are wrapped under a tab.
     bool isLibpqError() const;
     void setLibpqError(bool libpq);
+    // A row result's: those its query was sent under.
+    ZNTValueStyles valueStyles() const;
+    void setValueStyles(const ZNTValueStyles &styles);
 
     // "<ZNTResult: 0x... message=... numRows=...>"
     QString description() const;
@@ -66,4 +78,5 @@ private:
     QString m_resultType;
     qint64 m_affectedRows = 0;
     bool m_libpqError = false;
+    ZNTValueStyles m_valueStyles;
 };

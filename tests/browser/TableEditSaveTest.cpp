@@ -580,3 +580,89 @@ TEST_F(TableEdits, KeylessRowsAreShownAsStoredAndALaterChangeReachesOnlyItsRow) 
     page->deleteRows();
     savedInPlace("1bsame,1Bx,1By,1Bt,1Bt", "1Bt,1Bt,1Bx,1By,1bsame");
 }
+
+// The session is shared with the SQL Query page: a save reads and writes the
+// page's rows under the settings they were loaded with, whatever the session
+// holds by then (a SET after the load, a reset after it, a session ended and
+// made anew by the save), and the user's setting stands after it. Row 1
+// changes twice, the user's setting reset between the saves; without a key it
+// is also copied. The right rows get the right values, and the page shows the
+// rows as it loaded them, as a reload under those settings would.
+TEST_F(TableEdits, ASaveReachesTheRowsAsLoadedWhateverTheSessionsSettingsAreNow) {
+    struct Case {
+        const char *table, *type, *rows, *stored, *before, *after, *setting;
+    };
+    const char *dates = "('2020-01-02', 'a'), ('2020-02-01', 'a')";
+    const Case cases[] = {
+        {"set_after_load", "date", dates, "k::text", "", "SET DateStyle = 'SQL, DMY'", "DateStyle"},
+        {"loaded_under_dmy", "date", dates, "k::text", "SET DateStyle = 'SQL, DMY'", "RESET DateStyle", "DateStyle"},
+        {"timestamptz_key", "timestamptz PRIMARY KEY", "('2020-01-02 00:00+00', 'a'), ('2020-02-01 00:00+00', 'a')",
+         "extract(epoch FROM k)", "SET DateStyle = 'SQL, MDY'", "SET DateStyle = 'SQL, DMY'", "DateStyle"},
+        {"reconnected", "date", dates, "k::text", "SET DateStyle = 'SQL, DMY'", nullptr, "DateStyle"},
+        {"sql_standard_interval", "interval", "('-1 day +02:00', 'a'), ('-1 day -02:00', 'a')", "extract(epoch FROM k)",
+         "SET IntervalStyle = sql_standard", "RESET IntervalStyle", "IntervalStyle"},
+        {"bytea", "bytea", "('\\x413432', 'a'), ('\\x4142', 'a')", "encode(k, 'hex')", "",
+         "SET standard_conforming_strings = off", "standard_conforming_strings"},
+    };
+    const auto onPage = [&](const QString &sql) {
+        auto query = ZNTQuery::create(sql);
+        query->setGuardsUserTransaction(false); // as the SQL Query page runs it
+        runAndWait(query, server->mainDatabase()->connection());
+        EXPECT_EQ(query->error(), nullptr) << sql.toStdString();
+        return rowTexts(query).join(',');
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.table);
+        const bool keyless = !QString(c.type).contains("KEY");
+        db.run(QString("CREATE TABLE %1 (k %2, v text); INSERT INTO %1 VALUES %3").arg(c.table, c.type, c.rows));
+        connect();
+        onPage("RESET ALL");
+        if (*c.before)
+            onPage(c.before);
+        ASSERT_NO_FATAL_FAILURE(reopen(c.table));
+        const QStringList loaded = shownColumn("k");
+        const QString read = QString("SELECT string_agg(%1 || ':' || v, ',' ORDER BY %1 || ':' || v COLLATE \"C\") "
+                                     "FROM %2")
+                                 .arg(c.stored, c.table);
+        const QStringList keys =
+            db.run(QString("SELECT string_agg(%1::text, ',' ORDER BY ctid) FROM %2").arg(c.stored, c.table)).split(',');
+        bool ended = !c.after;
+        if (c.after) {
+            onPage(c.after);
+        } else {
+            psql("postgres",
+                 "SELECT pg_terminate_backend(pid, 10000) FROM pg_stat_activity WHERE datname = '" + db.name + "'");
+            // The user's next statement finds the session gone; the save makes a new one.
+            runAndWait(ZNTQuery::create("SELECT 1"), server->mainDatabase()->connection());
+            ASSERT_EQ(server->mainDatabase()->connection()->state(), ZNTConnection::ZNTConnectionStateLost);
+        }
+        for (const QString letter : {"b", "c"}) {
+            const QString show = QString("SHOW ") + c.setting;
+            const QString held = ended ? db.run(show) : onPage(show);
+            typeInto(1, "v", letter);
+            if (keyless && letter == "b") {
+                selectRows({1});
+                page->duplicate();
+                grid()->abortEditing();
+            }
+            page->save();
+            ASSERT_TRUE(saved());
+            if (QWidget *failed = QApplication::activeModalWidget()) {
+                ADD_FAILURE() << "the save failed";
+                failed->close();
+            }
+            EXPECT_FALSE(page->isLoading()); // not loaded again
+            QStringList shown = loaded, stored = {keys[0] + ":a", keys[1] + ":" + letter};
+            if (keyless) {
+                shown.insert(2, loaded[1]);
+                stored << keys[1] + ":b";
+            }
+            stored.sort();
+            EXPECT_EQ(shownColumn("k"), shown);
+            EXPECT_EQ(db.run(read), stored.join(','));
+            EXPECT_EQ(onPage(show), held);
+            onPage("RESET ALL");
+            ended = false;
+        }
+    }
+}
