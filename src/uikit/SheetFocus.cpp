@@ -5,6 +5,8 @@
 #include <QPointer>
 #include <QTimer>
 #include <QWindow>
+#include <algorithm>
+#include <utility>
 
 namespace {
 void activateAfterSheet(QWidget *window) {
@@ -21,9 +23,37 @@ void activateAfterSheet(QWidget *window) {
     }
     window->activateWindow();
 }
+
+// A window a sheet blocks passes the keys on to its newest sheet. A window
+// manager may activate the window itself: with two sheets shown on it at once
+// it goes back and forth between the window and the newer one, and may end on
+// the window, which takes no key. Once the activation settles elsewhere,
+// nothing more is asked.
+void passActivationToSheet(QWindow *focused) {
+    if (!focused)
+        return;
+    const QWidgetList windows = QApplication::topLevelWidgets();
+    const auto blocked =
+        std::find_if(windows.begin(), windows.end(), [focused](QWidget *w) { return w->windowHandle() == focused; });
+    QDialog *sheet = blocked == windows.end() ? nullptr : uv_openSheet(*blocked);
+    if (!sheet || sheet == *blocked)
+        return;
+    QTimer::singleShot(0, sheet, [sheet, focused = QPointer<QWindow>(focused)] {
+        if (focused && QGuiApplication::focusWindow() == focused && sheet->isVisible())
+            sheet->activateWindow();
+    });
+}
+
+void passActivationToSheets() {
+    static bool installed = false;
+    if (std::exchange(installed, true))
+        return;
+    QObject::connect(qApp, &QGuiApplication::focusWindowChanged, qApp, &passActivationToSheet);
+}
 } // namespace
 
 void uv_returnFocusAfterSheet(QDialog *sheet) {
+    passActivationToSheets();
     QObject::connect(sheet, &QDialog::finished, sheet, [sheet] {
         QWidget *parent = sheet->parentWidget();
         if (!parent)

@@ -12,7 +12,8 @@ class QWidget;
 
 // From now on, the sheet's closing activates its window again, unless another
 // window has become active meanwhile; a sheet that follows it on the same
-// window is activated instead.
+// window is activated instead. And a window that becomes active while sheets
+// are open on it passes the activation on to the newest of them.
 void uv_returnFocusAfterSheet(QDialog *sheet);
 
 // The sheets open over window now, window-modal dialogs shown on it or on a

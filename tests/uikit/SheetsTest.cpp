@@ -294,3 +294,21 @@ TEST_F(Sheets, AClosedSheetGivesTheKeysBackToItsWindow) {
     EXPECT_TRUE(pumpUntil([&] { return QApplication::activeWindow() == &window && field->hasFocus(); }, 5s))
         << "the window did not get the keys back";
 }
+
+// A window manager may activate a window under its sheets (with two shown at
+// once it goes back and forth): the newest sheet takes the keys back, and the
+// older one once the newest has closed.
+TEST_F(Sheets, AWindowActivatedUnderItsSheetsPassesTheKeysToTheNewest) {
+    Alert *older = begin(Alert::alertWithMessageText("Could not save changes", "OK", {}, {}, {}));
+    Alert *newest = begin(saveSheet());
+    window.activateWindow();
+    pumpFor(50ms); // the window's activation, and what follows it
+    EXPECT_EQ(QApplication::activeWindow(), newest);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+    window.activateWindow();
+    pumpFor(50ms);
+    EXPECT_EQ(QApplication::activeWindow(), older);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    EXPECT_TRUE(pumpUntil([&] { return QApplication::activeWindow() == &window; }, 5s));
+    EXPECT_EQ(codes, (std::vector<int>{Alert::OtherReturn, Alert::DefaultReturn}));
+}
