@@ -4,7 +4,6 @@
 #include "ZNTRowEditorHook.h"
 #include "ZNTTableEdits.h"
 #include "ZNTTableLayoutStore.h"
-#include "engine/ZNTResult.h"
 #include "platform/Error.h"
 #include "platform/NotificationCenter.h"
 #include "uikit/SQLPreview.h"
@@ -290,8 +289,6 @@ private:
     qsizetype putBackCarriedChanges();
     void saveAfterLoad(bool loaded, qsizetype notPutBack = 0);
     void presentNotPutBackNotice();
-    // Tells rows' changes not put back on window, after the sheet open there.
-    static void presentNotPutBackNoticeOn(const QPointer<QWidget> &window, qsizetype rows);
     // A notice of changes a load could not put back is still to be shown.
     bool noticeWaits() const { return m_notPutBackNotice > 0; }
     // The installed hook's editor for row; null without one.
@@ -354,9 +351,6 @@ private:
     // The structure the page's result was loaded with: a window reload may
     // purge the cached one while this page keeps its pending edits.
     std::shared_ptr<ZNTTableMetadata> m_resultMetadata;
-    // The settings the rows shown were read under, which their texts need to
-    // mean the same values in a save; they stay with the rows, not the query.
-    ZNTValueStyles m_resultStyles;
 
     // Edits.
     // The changes of saves that may have been committed, put back over the

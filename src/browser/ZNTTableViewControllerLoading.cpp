@@ -92,7 +92,6 @@ void ZNTTableViewController::reloadWithStructure(bool withStructure) {
     m_pageLoadFailed = false;
     m_model->clearResult();
     m_resultMetadata.reset();
-    m_resultStyles = {};
     m_undoStack->clear();
     updateSaveView();
     updatePagerLabels();
@@ -280,7 +279,6 @@ void ZNTTableViewController::noteNewResult(const Notification &notification) {
     }
     m_tableResult = *result;
     m_model->setResult(m_tableResult->columns(), m_tableResult->rows());
-    m_resultStyles = m_tableResult->valueStyles();
     m_resultObserver = observeAll(m_tableResult.get(), {ZNTResult::NewRowNotification, ZNTResult::DoneNotification},
                                   [this](const Notification &n) {
                                       if (n.name == ZNTResult::NewRowNotification)

@@ -8,6 +8,7 @@
 #include "actions/ZNTUpdateInsertDeleteQuery.h"
 #include "engine/KesError.h"
 #include "engine/ZNTConnection.h"
+#include "engine/ZNTResult.h"
 #include "model/ZNTDatabase.h"
 #include "model/ZNTTable.h"
 #include "model/ZNTTableMetadata.h"
@@ -22,11 +23,19 @@
 
 using namespace ZNTTablePageLogic;
 
+namespace {
+ZNTPageLeftovers::Notice notPutBackNotice(qsizetype rows) {
+    return {QStringLiteral("Changes could not be put back"), notPutBackNoticeText(rows)};
+}
+} // namespace
+
 std::shared_ptr<ZNTUpdateInsertDeleteQuery> ZNTTableViewController::crudQuery() const {
     auto query = std::make_shared<ZNTUpdateInsertDeleteQuery>();
     query->setTable(m_table);
     query->setMetadata(pageMetadata());
-    query->setValueStyles(m_resultStyles);
+    // The rows' texts mean the values shown only under the settings they
+    // were read with; a page without rows has none.
+    query->setValueStyles(m_tableResult ? m_tableResult->valueStyles() : ZNTValueStyles());
     query->setColumns(m_model->resultColumns().mid(0, m_model->edits().columnCount()));
     const ZNTTableEdits::Changes changes = m_model->edits().changes();
     query->setInsertRows(changes.insertRows);
@@ -202,7 +211,7 @@ void ZNTTableViewController::presentNotPutBackNotice() {
         connect(sheet, &QDialog::finished, this, &ZNTTableViewController::presentNotPutBackNotice, again);
         return;
     }
-    presentNotPutBackNoticeOn(window, std::exchange(m_notPutBackNotice, 0));
+    presentPageNotice(notPutBackNotice(std::exchange(m_notPutBackNotice, 0)), window);
 }
 
 // Its window lets the page go (a rename of the table) while it is not on
@@ -213,24 +222,8 @@ ZNTPageLeftovers ZNTTableViewController::takeLeftovers() {
     if (m_view && m_view->isWindow())
         leftovers.sheets = uv_sheetsOn(m_view);
     if (noticeWaits())
-        leftovers.notice = ZNTPageLeftovers::Notice{QStringLiteral("Changes could not be put back"),
-                                                    notPutBackNoticeText(std::exchange(m_notPutBackNotice, 0))};
+        leftovers.notice = notPutBackNotice(std::exchange(m_notPutBackNotice, 0));
     return leftovers;
-}
-
-void ZNTTableViewController::presentNotPutBackNoticeOn(const QPointer<QWidget> &window, qsizetype rows) {
-    if (!window || !window->isVisible())
-        return;
-    if (QDialog *sheet = uv_openSheet(window)) {
-        connect(
-            sheet, &QDialog::finished, window, [window, rows] { presentNotPutBackNoticeOn(window, rows); },
-            Qt::ConnectionType(Qt::QueuedConnection | Qt::SingleShotConnection));
-        return;
-    }
-    Alert *alert = Alert::alertWithMessageText(QStringLiteral("Changes could not be put back"), QStringLiteral("OK"),
-                                               {}, {}, notPutBackNoticeText(rows));
-    alert->setAlertStyle(Alert::Style::Critical);
-    alert->compatibleBeginSheetModalForWindow(window, nullptr);
 }
 
 // After the rows loaded; answers how many rows' changes did not go back,

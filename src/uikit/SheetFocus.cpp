@@ -16,12 +16,10 @@ void activateAfterSheet(QWidget *window) {
     if (active && active->isVisible())
         return; // the window manager did it, or the user went elsewhere
     // A handler may have begun the next sheet on the same window.
-    QWidget *modal = QApplication::activeModalWidget();
-    if (modal && modal->isVisible() && modal->parentWidget() && modal->parentWidget()->window() == window) {
-        modal->activateWindow();
-        return;
-    }
-    window->activateWindow();
+    if (QDialog *next = uv_openSheet(window))
+        next->activateWindow();
+    else
+        window->activateWindow();
 }
 
 // A window a sheet blocks passes the keys on to its newest sheet. A window

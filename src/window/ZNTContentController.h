@@ -104,6 +104,9 @@ struct ZNTPageLeftovers {
     QList<QDialog *> sheets;
 };
 
+// Tells notice in a sheet on window; after, when given, runs once it has closed.
+void presentPageNotice(const ZNTPageLeftovers::Notice &notice, QWidget *window, std::function<void()> after = {});
+
 // A page that can hold edits not yet saved. Asked to resign, it settles them
 // (as a rule in a sheet: save, discard or cancel) and then calls the delegate's
 // didResign exactly once, now or later, with the userInfo it was given; the

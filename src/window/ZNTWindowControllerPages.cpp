@@ -9,7 +9,6 @@
 #include "model/ZNTTableSchema.h"
 #include "platform/Main.h"
 #include "platform/ProgramError.h"
-#include "uikit/AlertSheet.h"
 #include "uikit/Beep.h"
 #include "uikit/SheetFocus.h"
 
@@ -112,12 +111,8 @@ void ZNTWindowController::tellNotice() {
                 Qt::ConnectionType(Qt::QueuedConnection | Qt::SingleShotConnection));
         return;
     }
-    const ZNTPageLeftovers::Notice notice = m_notices.takeFirst();
-    Alert *alert =
-        Alert::alertWithMessageText(notice.messageText, QStringLiteral("OK"), {}, {}, notice.informativeText);
-    alert->setAlertStyle(Alert::Style::Critical);
     QPointer<ZNTWindowController> self(this);
-    alert->compatibleBeginSheetModalForWindow(this, [self](int) {
+    presentPageNotice(m_notices.takeFirst(), this, [self] {
         if (self)
             self->tellNotice();
     });
