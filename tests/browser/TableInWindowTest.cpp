@@ -152,6 +152,7 @@ TEST_F(TableInWindow, TheEditMenuCarriesThePagesCommandsAndTheirKeys) {
     EXPECT_EQ(window->windowAction(ZNTWindowCommand::Undo)->text(), "&Undo Delete 2 rows");
     window->windowAction(ZNTWindowCommand::Undo)->trigger();
     EXPECT_FALSE(page->saveBar()->isVisible());
+    pumpFor(50ms);
     saveScreenshot(window.get(), "browser", "window-table.png");
 }
 
